@@ -1,0 +1,13 @@
+#pragma once
+// Visible texts, looked up by section and decimal key in the language file
+// chosen by SoftSet.ini [Language Set] "langsel" and Lang/lang.ini. Nothing
+// is cached: a changed settings file takes effect for the next lookup.
+
+#include <string>
+
+std::string SettingsFilePath();  // SoftSet.ini in the writable program folder
+std::string GetLanguageFile();
+std::string GetLanguageFont();
+std::string GetLanguageSubdir();  // "<language>/" or empty
+std::string LoadLangText(const std::string& section, int id);
+std::string LoadErrorText(int code);
