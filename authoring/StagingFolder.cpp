@@ -36,8 +36,13 @@ std::string MakeStagingRoot() { return MakeTempFolder("Folder"); }
 bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
 std::string NamePart(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  std::string p = StripTrailing(path);
   size_t slash = p.rfind('/');
   return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string StripTrailing(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
 }

@@ -22,5 +22,8 @@ std::string MakeStagingRoot();
 // A hidden file or folder (the host's convention: a name beginning with ".").
 bool IsHiddenName(const std::string& name);
 
+// A path without trailing "/" (the root "/" stays).
+std::string StripTrailing(const std::string& path);
+
 // The last path component ("a/b/c.txt" -> "c.txt"; a trailing "/" is ignored).
 std::string NamePart(const std::string& path);
