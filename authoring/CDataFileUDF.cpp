@@ -17,6 +17,7 @@
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/StagingFolder.h"
+#include "authoring/Ucs2.h"
 #include "authoring/UdfVolumeTemplate.h"
 
 namespace {
@@ -310,7 +311,6 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         if (c.entry.location < udftpl::kPartitionStart) {
           // Data below the partition cannot be named by a UDF entry.
           skipped_.push_back(fe.discName);
-          if (listener_) listener_->SourceUnreadable(fe.discName);
           continue;
         }
         c.imported = true;
@@ -321,11 +321,14 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
           if (fd >= 0) close(fd);
           skipped_.push_back(fe.sourcePath);
-          if (listener_) listener_->SourceUnreadable(fe.sourcePath);
           continue;
         }
         close(fd);
         c.size = uint64_t(st.st_size);
+        if (c.size > kMaxFileSize) {
+          lastError_ = "the file " + fe.sourcePath + " is too large for one UDF file entry";
+          return false;
+        }
         c.mtime = st.st_mtime;
         c.hidden = IsHiddenName(NamePart(fe.sourcePath));
         c.sourcePath = fe.sourcePath;
@@ -393,6 +396,10 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
       for (const auto& [start, count] : c.entry.extents)
         for (const udf::Extent& x : CECMA167::SplitExtents(uint64_t(count) * kSectorSize, start))
           extents.push_back(x);
+      if (extents.size() > udf::kMaxShortAds) {
+        lastError_ = "the imported file \"" + Utf16ToUtf8(c.name) + "\" has too many extents for one file entry";
+        return false;
+      }
       uint8_t stamp[12];
       CECMA167::TimestampFromIsoDate(stamp, c.entry.date.data());
       CECMA167::MakeFileEntryWithExtents(block, true, 0, c.size, extents, BlockOf(slot), stamp, true);

@@ -16,6 +16,10 @@
 
 class CDataFileUDF : public TrackImageBuilder {
  public:
+  // The largest file one file entry can describe (its 512 MiB extents must
+  // fit in the entry's block).
+  static constexpr uint64_t kMaxFileSize = uint64_t(234) * 0x20000000;
+
   CDataFileUDF();
   ~CDataFileUDF() override;
   CDataFileUDF(const CDataFileUDF&) = delete;

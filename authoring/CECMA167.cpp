@@ -148,10 +148,9 @@ uint32_t CECMA167::MakeFileEntryWithExtents(uint8_t* block, bool isFile, uint64_
   block[kImplId] = marked ? 1 : 0;
   bytes::PutLE64(block + kUniqueId, uniqueId);
   // One descriptor is followed by an empty one that ends the list; more
-  // extents fill the descriptors exactly. The block holds 233 descriptors
-  // (116 GiB), far beyond any single file Varnex accepts.
+  // extents fill the descriptors exactly. Callers keep to kMaxShortAds.
   size_t count = extents.size();
-  if (count > (udf::kBlockSize - kAds) / 8) count = (udf::kBlockSize - kAds) / 8;
+  if (count > udf::kMaxShortAds) count = udf::kMaxShortAds;
   uint32_t adLength = uint32_t(count < 2 ? 16 : 8 * count);
   for (size_t i = 0; i < count; ++i) {
     bytes::PutLE32(block + kAds + 8 * i, extents[i].length);

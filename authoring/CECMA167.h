@@ -39,6 +39,8 @@ enum TagId : uint16_t {
 // descriptor holds at most 1 GiB; 512 MiB keeps every piece block-aligned).
 constexpr uint64_t kMaxExtentBytes = 0x20000000;
 constexpr uint32_t kMaxExtentBlocks = uint32_t(kMaxExtentBytes / kBlockSize);
+// Short allocation descriptors that fit in a file entry's block.
+constexpr size_t kMaxShortAds = (kBlockSize - 176) / 8;
 
 // File types of the ICB tag.
 constexpr uint8_t kFileTypeDirectory = 4;
