@@ -629,8 +629,9 @@ bool CDataFile::WriteMetadataImage(Layout& layout) {
 }
 
 uint32_t CDataFile::GetTrackLength() const {
-  uint32_t length = std::max(volumeSpaceSize_, kMinTrackLength);
-  return (length + 15) / 16 * 16;
+  // Whole 16-sector blocks, and never shorter than the 600 sectors a CD
+  // track needs (600 itself for small volumes).
+  return std::max((volumeSpaceSize_ + 15) / 16 * 16, kMinTrackLength);
 }
 
 std::string CDataFile::GetCurrentSourceFile() const {
