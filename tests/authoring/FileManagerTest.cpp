@@ -152,3 +152,34 @@ TEST(FileManager, BackgroundAdditionStopsWhenAsked) {
   p.manager.Stop();
   EXPECT_FALSE(p.manager.AddPath(nullptr, nullptr, p.sources / "many", p.staging / "other"));
 }
+
+#include "authoring/CDataCD.h"
+#include "authoring/ProjectFile.h"
+
+TEST(DataCD, OwnsItsFolderAndWritesTheMp3Playlist) {
+  ScratchFolder src;
+  src.Write("Album/01 intro.mp3", "1");
+  src.Write("Album/cover.jpg", "c");
+  src.Write("single.mp3", "s");
+  std::string root;
+  {
+    CDataCD disc;
+    root = disc.GetStagingRoot();
+    ASSERT_TRUE(disc.AddPath(src / "Album", "Music\\Rock", true));
+    ASSERT_TRUE(disc.AddPath(src / "single.mp3", "\\", true));
+    EXPECT_FALSE(disc.AddPath(src / "single.mp3", "\\..\\", true));
+    std::vector<FileListEntry> album;
+    ReadFileList(root + "/Music/Rock/Album", &album);
+    ASSERT_EQ(album.size(), 1u);  // the picture is not an MP3
+
+    ASSERT_TRUE(disc.MakePlaylist(src / "p.bcd", "Mix"));
+    ASSERT_TRUE(disc.MakePlaylist(src / "p.bcd", "Mix"));  // made again: still one playlist
+    std::vector<FileListEntry> top;
+    ReadFileList(root, &top);
+    ASSERT_EQ(top.size(), 2u);
+    EXPECT_EQ(top[1].discName, "Playlist.M3U");
+    EXPECT_EQ(ReadWholeFile(top[1].sourcePath), "Music\\Rock\\Album\\01 intro.mp3\r\nsingle.mp3\r\n");
+    EXPECT_EQ(ReadProjectKind(src / "p.bcd"), 3);
+  }
+  EXPECT_FALSE(std::filesystem::exists(root));
+}
