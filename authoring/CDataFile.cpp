@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kMinTrackLength = 600;
 constexpr uint32_t kFirstExtent = 27;  // sectors 0-26: system area, descriptors, 8 zero sectors
-constexpr size_t kReadAhead = 1 << 20;
+constexpr size_t kReadAhead = 128 << 10;
 constexpr uint64_t kMaxIsoFileSize = 0xFFFFFFFFull;
 constexpr size_t kMaxPathTableFolders = 65535;  // parent numbers are 16 bits
 // The maker string and its web address: 33 bytes of the application identifier.

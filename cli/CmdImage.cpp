@@ -40,7 +40,7 @@ bool WriteTrack(CDataFile* track, const std::string& out) {
   if (!f) return false;
   const uint32_t total = track->GetTrackLength();
   const bool terminal = isatty(STDERR_FILENO);
-  constexpr uint32_t kBatch = 256;
+  constexpr uint32_t kBatch = 64;
   std::vector<uint8_t> batch(size_t(kBatch) * kSectorSize);
   int shown = -1;
   bool ok = true;
