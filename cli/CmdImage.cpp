@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BurnCtrl/Results.h"
+#include "app/LangText.h"
 #include "authoring/CDataFile.h"
 #include "authoring/TempFiles.h"
 #include "cli/CliCommand.h"
@@ -18,7 +19,7 @@ namespace {
 class UnreadableCounter : public TrackSourceListener {
  public:
   void SourceUnreadable(const std::string& path) override {
-    std::fprintf(stderr, "\nvarnex-cli: cannot read \"%s\"; its sectors are written as zeros\n", path.c_str());
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
     ++count;
   }
   int count = 0;
@@ -92,14 +93,14 @@ int RunImage(const CliArgs& args) {
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is named \"%s\" in the Joliet tree (shortened to fit)\n",
-                     n.discPath.c_str(), n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                     LoadLangText("Message", 907).c_str());
         break;
       case LayoutNotice::kNameRefused:
-        std::fprintf(stderr, "varnex-cli: \"%s\": the name is not valid UTF-8\n", n.discPath.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
         break;
       case LayoutNotice::kTooLarge:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is 4 GiB or larger\n", n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
         break;
       case LayoutNotice::kUnreadable:
         break;
