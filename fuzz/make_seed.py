@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Turns UDF images into inputs of FuzzUdfReader: the pages at the fixed
+"""Turns UDF images into inputs of udf_reader_fuzzer: the pages at the fixed
 places of the harness, then sector 256 onward (at most MAX_TAIL sectors)."""
 import sys
 

@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DVARNEX_FUZZ=ON -DVARNEX_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target FuzzUdfReader >/dev/null
+cmake --build "$build" -j2 --target udf_reader_fuzzer >/dev/null
 cli=$root/build/bin/varnex-cli
 if [ ! -x "$cli" ]; then
   cmake --build "$build" -j2 --target varnex-cli >/dev/null
@@ -33,5 +33,5 @@ mkudffs --media-type=hd -b 2048 -r 2.01 --ad=long --new-file "$work/long.img" 30
 for image in "$work"/*.iso "$work"/*.img; do
   python3 "$here/make_seed.py" "$image" "$work/seeds/$(basename "$image").seed"
 done
-"$build/bin/FuzzUdfReader" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
+"$build/bin/udf_reader_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
   -max_len=1000000 "$work/corpus" "$work/seeds"
