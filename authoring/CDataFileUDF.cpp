@@ -65,12 +65,15 @@ uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) 
 }  // namespace
 
 // Reads one file front to back through a large buffer, so that serving a
-// sector costs a copy and not a system call.
+// sector costs a copy and not a system call. The buffer is shared by all
+// files in turn; a read never asks for more than the bytes `limit` allows,
+// so small files cost one small read.
 class CDataFileUDF::SourceReader {
  public:
-  explicit SourceReader(const std::string& path) : buffer_(kBufferSize) {
+  SourceReader(const std::string& path, std::vector<uint8_t>* buffer, uint64_t limit)
+      : buffer_(buffer), limit_(limit) {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (fd_ >= 0 && limit > buffer->size()) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   ~SourceReader() {
     if (fd_ >= 0) close(fd_);
@@ -85,7 +88,9 @@ class CDataFileUDF::SourceReader {
     size_t done = 0;
     while (done < size && ok()) {
       if (begin_ == end_) {
-        ssize_t got = pread(fd_, buffer_.data(), buffer_.size(), off_t(position_));
+        if (position_ >= limit_) break;
+        size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
+        ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
         if (got < 0) {
           if (errno == EINTR) continue;
           failed_ = true;
@@ -97,7 +102,7 @@ class CDataFileUDF::SourceReader {
         end_ = size_t(got);
       }
       size_t n = std::min(size - done, end_ - begin_);
-      std::memcpy(out + done, buffer_.data() + begin_, n);
+      std::memcpy(out + done, buffer_->data() + begin_, n);
       begin_ += n;
       done += n;
     }
@@ -105,10 +110,10 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
-  static constexpr size_t kBufferSize = 1 << 20;
   int fd_ = -1;
   bool failed_ = false;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t>* buffer_;
+  uint64_t limit_;
   uint64_t position_ = 0;
   size_t begin_ = 0, end_ = 0;
 };
@@ -118,7 +123,8 @@ struct CDataFileUDF::FolderResult {
   uint32_t firstSector = 0;      // where that stream starts
 };
 
-CDataFileUDF::CDataFileUDF() : resourceFolder_(GetProgramDir() + "Tamsin/") {}
+CDataFileUDF::CDataFileUDF()
+    : resourceFolder_(GetProgramDir() + "Tamsin/"), metaBuffer_(kReadAhead), dataBuffer_(kReadAhead) {}
 
 CDataFileUDF::~CDataFileUDF() {
   ResetServing();
@@ -560,7 +566,8 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   const uint32_t n = std::min(byteCount, kSectorSize);
   if (k < metaSectors_) {
     if (!metaReader_) {
-      metaReader_ = std::make_unique<SourceReader>(metadata_.path());
+      metaReader_ = std::make_unique<SourceReader>(metadata_.path(), &metaBuffer_,
+                                                   uint64_t(metaSectors_) * kSectorSize);
       metaReader_->SeekTo(uint64_t(k) * kSectorSize);
     }
     uint8_t sector[kSectorSize];
@@ -588,7 +595,7 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   if (dataIndex_ >= dataList_.size()) return 0;
   const DataFile& file = dataList_[dataIndex_];
   if (sectorsOfFile_ == 0 && file.size > 0) {
-    source_ = std::make_unique<SourceReader>(file.path);
+    source_ = std::make_unique<SourceReader>(file.path, &dataBuffer_, file.size);
     if (!source_->ok() && listener_) listener_->SourceUnreadable(file.path);
   }
   uint64_t offset = uint64_t(sectorsOfFile_) * kSectorSize;

@@ -92,6 +92,8 @@ class CDataFileUDF : public TrackImageBuilder {
   uint32_t cursor_ = 0;
   size_t dataIndex_ = 0;
   uint32_t sectorsOfFile_ = 0;
+  static constexpr size_t kReadAhead = 1 << 20;
   std::unique_ptr<SourceReader> source_;
   std::unique_ptr<SourceReader> metaReader_;
+  std::vector<uint8_t> metaBuffer_, dataBuffer_;
 };
