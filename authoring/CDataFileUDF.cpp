@@ -216,7 +216,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   std::string label;
   if (!ReadJobLabel(jobPath, &label, &lastError_)) return false;
   std::u16string wideLabel;
-  if (!CECMA167::ToWide(label.substr(0, 16 * 4), &wideLabel, 15)) {
+  if (!CECMA167::ToWide(label, &wideLabel, 15)) {
     lastError_ = "the volume label \"" + label + "\" is not valid UTF-8";
     return false;
   }
