@@ -118,11 +118,6 @@ class CDataFileUDF::SourceReader {
   size_t begin_ = 0, end_ = 0;
 };
 
-struct CDataFileUDF::FolderResult {
-  uint64_t identifierBytes = 0;  // length of the folder's identifier stream
-  uint32_t firstSector = 0;      // where that stream starts
-};
-
 CDataFileUDF::CDataFileUDF()
     : resourceFolder_(GetProgramDir() + "Tamsin/"), metaBuffer_(kReadAhead), dataBuffer_(kReadAhead) {}
 
@@ -212,7 +207,7 @@ bool CDataFileUDF::Build(const std::string& jobPath, const std::string& stagingR
 }
 
 bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& stagingRoot) {
-  // Step 1: job, label, skeleton, metadata image.
+  // The job's label, the skeleton and the metadata image.
   std::string label;
   if (!ReadJobLabel(jobPath, &label, &lastError_)) return false;
   std::u16string wideLabel;
@@ -234,7 +229,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   }
   buildTime_ = time(nullptr);
 
-  // Step 2: the directory pass.
+  // The directory pass: the hierarchy goes behind the skeleton.
   struct stat st;
   if (stat(stagingRoot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     lastError_ = "the staging folder " + stagingRoot + " does not exist";
@@ -244,8 +239,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   dataBlocks_ = 0;
   fileCount_ = 0;
   folderCount_ = 1;
-  FolderResult root;
-  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector, &root)) return false;
+  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector)) return false;
   metaSectors_ = nextSector_;
 
   dataStart_ = metaSectors_ + reserved_;
@@ -259,10 +253,10 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   }
   total_ = uint32_t(total);
 
-  // Step 3: file data moves behind the metadata; every entry gets its id.
+  // File data moves behind the metadata; every entry gets its id.
   if (!Relocate()) return false;
 
-  // Steps 4 and 5: the skeleton's locations, lengths and label.
+  // The skeleton's locations, lengths and label.
   PatchTemplate(&skeleton, wideLabel);
   if (!WriteAt(0, skeleton.data(), skeleton.size())) return false;
   // The image must reach its last sector even where it ends in padding.
@@ -274,7 +268,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
 }
 
 bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
-                                uint32_t parentFeSector, FolderResult* result) {
+                                uint32_t parentFeSector) {
   struct Child {
     bool folder = false;
     bool imported = false;
@@ -460,17 +454,13 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     ++folderCount_;
     uint32_t slot = slotStart + uint32_t(i);
     entrySectors_.push_back(slot);
-    FolderResult child;
-    if (!LayOutFolder(children[i].sourcePath, slot, feSector, &child)) return false;
+    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
   }
 
   uint8_t entry[kSectorSize];
   CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
                           &buildTime_, false);
-  if (!WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize)) return false;
-  result->identifierBytes = streamBytes;
-  result->firstSector = fidStart;
-  return true;
+  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
 }
 
 bool CDataFileUDF::Relocate() {
