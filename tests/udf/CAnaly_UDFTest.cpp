@@ -504,3 +504,26 @@ TEST(UdfReader, ImportedFilesReappearInTheNextSessionWithTheirOldData) {
     EXPECT_EQ(content, ReadWholeFile(source)) << e.Path();
   }
 }
+
+TEST(UdfReader, ListCommandPrintsTheTreeOrSaysWhyNot) {
+  ScratchFolder dir;
+  std::string image = dir / "list.iso";
+  dir.Write("src/Notes/todo.txt", "todo");
+  int status = 0;
+  std::string out = Shell(std::string(VARNEX_CLI_PATH) + " image --udf --label Listed -o " + Quote(image) + " " +
+                              Quote(dir / "src/Notes"),
+                          &status);
+  ASSERT_EQ(status, 0) << out;
+  out = Shell(std::string(VARNEX_CLI_PATH) + " udf-list " + Quote(image), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Listed\t(UDF 1.02)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Notes\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tFolder\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("  todo.txt\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tFile\t4\n"), std::string::npos) << out;
+
+  std::string notUdf = dir.Write("plain.bin", std::string(700 * 2048, 'x'));
+  out = Shell(std::string(VARNEX_CLI_PATH) + " udf-list " + Quote(notUdf), &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("anchor"), std::string::npos) << out;
+}
