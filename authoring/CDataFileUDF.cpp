@@ -467,28 +467,40 @@ bool CDataFileUDF::Relocate() {
   std::sort(entrySectors_.begin(), entrySectors_.end());
   const uint32_t dataBase = sessionStart_ + dataStart_ - udftpl::kPartitionStart;
   nextUniqueId_ = kFirstUniqueId;
-  uint8_t block[kSectorSize];
-  for (uint32_t sector : entrySectors_) {
-    if (!ReadAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
-    uint32_t expected = BlockOf(sector);
-    if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != expected) {
-      lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
-      return false;
-    }
-    if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
-      bool imported = block[udf::fe::kImplId] == 1;
-      block[udf::fe::kImplId] = 0;
-      uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
-      for (uint32_t i = 0; i * 8 < adLength; ++i) {
-        uint8_t* ad = block + udf::fe::kAds + 8 * i;
-        if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
-        uint32_t position = bytes::LE32(ad + 4);
-        bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+  // A folder's entries lie side by side, so they are read and written back
+  // in runs rather than one by one.
+  constexpr size_t kRun = 256;
+  std::vector<uint8_t> run(kRun * kSectorSize);
+  for (size_t first = 0; first < entrySectors_.size();) {
+    size_t count = 1;
+    while (first + count < entrySectors_.size() && count < kRun &&
+           entrySectors_[first + count] == entrySectors_[first] + count)
+      ++count;
+    const uint64_t offset = uint64_t(entrySectors_[first]) * kSectorSize;
+    if (!ReadAt(offset, run.data(), count * kSectorSize)) return false;
+    for (size_t k = 0; k < count; ++k) {
+      uint8_t* block = run.data() + k * kSectorSize;
+      uint32_t sector = entrySectors_[first + k];
+      if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != BlockOf(sector)) {
+        lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
+        return false;
       }
+      if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
+        bool imported = block[udf::fe::kImplId] == 1;
+        block[udf::fe::kImplId] = 0;
+        uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
+        for (uint32_t i = 0; i * 8 < adLength; ++i) {
+          uint8_t* ad = block + udf::fe::kAds + 8 * i;
+          if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
+          uint32_t position = bytes::LE32(ad + 4);
+          bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+        }
+      }
+      bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
+      CECMA167::RefreshTag(block);
     }
-    bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
-    CECMA167::RefreshTag(block);
-    if (!WriteAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
+    if (!WriteAt(offset, run.data(), count * kSectorSize)) return false;
+    first += count;
   }
   return true;
 }
