@@ -77,6 +77,7 @@ void StageSample(ScratchFolder& dir, const std::string& staging) {
   for (int i = 0; i < 120; ++i)
     dir.Write("source/many/entry-" + std::to_string(i) + ".bin", std::string(size_t(i * 53), 'm'));
   dir.Write("source/a/b/c/d/e/f/g/deep.txt", "deep");
+  dir.Write("source/.hidden", "hidden");
   StageHostFolder(src, staging);
 }
 
@@ -97,7 +98,8 @@ TEST(UdfReader, ListsOwnAndGenisoimageVolumesAsSevenZipDoes) {
   EXPECT_EQ(reader.VolumeLabel(), "OWN");
   EXPECT_EQ(reader.UdfRevision(), "1.02");
   EXPECT_EQ(reader.GetPartitionKind(), CAnaly_UDF::kPlain);
-  EXPECT_EQ(own.listing.size(), 3u + 120 + 1 + 8);  // files, deep.txt, folders
+  EXPECT_EQ(own.listing.size(), 4u + 120 + 1 + 8);  // files, deep.txt, folders
+  for (const UdfEntry& e : own.entries) EXPECT_EQ(e.hidden, e.name == ".hidden") << e.Path();
   EXPECT_EQ(Describe(own.listing), Describe(SevenZipListing(image)));
 
   std::string gen = dir / "gen.iso";
