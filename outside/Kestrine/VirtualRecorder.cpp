@@ -584,6 +584,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   for (const DiscTrack* t : tracks) {
     Mode mode = cd ? t->mode : Mode::Mode1;
     if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+    int32_t gapStart = written;
     for (; written < t->start && ok; ++written) {
       std::memset(user, 0, sizeof user);
       cdsector::Encode(written, mode, user, raw);
@@ -600,6 +601,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
       if (tt.szTitle[0]) cue << "    TITLE " << quoted(tt.szTitle) << "\n";
       if (tt.szArtist[0]) cue << "    PERFORMER " << quoted(tt.szArtist) << "\n";
     }
+    if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
     cue << "    INDEX 01 " << msf(t->start) << "\n";
     int32_t count = t->closed || t->reserved || media::IsOverwritable(model_.profile) ? t->size : t->recorded;
     for (int32_t i = 0; i < count && ok; ++i) {
