@@ -153,7 +153,11 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
     if (!ok) return fail("damaged line " + std::to_string(lineNo));
   }
-  if (m.profile == 0 || m.capacity <= 0) return fail("no medium described");
+  if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
+  if (m.closedSessions < 0 || m.closedSessions > 99) return fail("impossible number of sessions");
+  for (const DiscTrack& t : m.tracks)
+    if (int64_t(t.start) + std::max(t.size, t.recorded) > m.capacity)
+      return fail("track " + std::to_string(t.number) + " lies beyond the end of the disc");
   model_ = m;
   faults_ = f;
   medium_ = medium;
