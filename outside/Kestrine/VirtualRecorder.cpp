@@ -79,7 +79,9 @@ const std::vector<std::string>& VirtualRecorder::MediaNames() {
 
 VirtualRecorder::~VirtualRecorder() {
   if (sectorFd_ >= 0) {
-    Save();
+    // Only what this program changed is saved: a reader that changed nothing
+    // must not put back a state another program has moved on from.
+    if (dirty_) Save();
     ::close(sectorFd_);
   }
   if (lockFd_ >= 0) ::close(lockFd_);
@@ -194,10 +196,12 @@ bool VirtualRecorder::Save() {
   }
   if (std::rename(tmp.c_str(), statePath_.c_str()) != 0) return false;
   Stamp(statePath_, stamp_);
+  dirty_ = false;
   return true;
 }
 
 void VirtualRecorder::ReloadIfChanged() {
+  if (dirty_) return;  // our own writes are newer than any file
   long long now[3];
   if (!Stamp(statePath_, now)) return;
   if (now[0] == stamp_[0] && now[1] == stamp_[1] && now[2] == stamp_[2]) return;
@@ -233,6 +237,7 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
 
 bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   if (lba < 0 || sectorFd_ < 0 || size != SlotSize()) return false;
+  dirty_ = true;
   return pwrite(sectorFd_, buf, size_t(size), off_t(lba) * size) == size;
 }
 

@@ -77,6 +77,7 @@ class VirtualRecorder : public MmcDiscTarget {
   std::string medium_;
   VirtualFaults faults_;
   int sectorFd_ = -1;
+  bool dirty_ = false;  // sectors written since the state was last saved
   int lockFd_ = -1;
   // What the state file looked like when we last read or wrote it.
   long long stamp_[3] = {0, 0, 0};

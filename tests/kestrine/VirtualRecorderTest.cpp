@@ -385,3 +385,23 @@ TEST(VirtualRecorder, DamagedStateFileIsRefusedWithTheLine) {
   EXPECT_FALSE(r.Open(dir / "d.vdisc", &error));
   EXPECT_NE(std::string::npos, error.find("not a virtual recorder")) << error;
 }
+
+TEST(VirtualRecorder, AReaderClosingLaterDoesNotUndoAWriter) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "d.vdisc", "cd-r", &error));
+  auto reader = OpenVirtual(dir / "d.vdisc");
+  DISC_INFO di;
+  ASSERT_EQ(DEV_OK, reader->ReadDiscInfo(di));
+  {
+    auto writer = OpenVirtual(dir / "d.vdisc");
+    ASSERT_EQ(DEV_OK, writer->SetWriteParam(ktest::DataTrackParams(1, false)));
+    WriteData(*writer, 0, 32, 1);
+    WriteData(*writer, 32, 32, 2);
+  }  // the writer ends without closing the track: its sectors still count
+  reader.reset();
+  auto again = OpenVirtual(dir / "d.vdisc");
+  long nwa = 0;
+  ASSERT_EQ(DEV_OK, again->GetNextWriteAdd(nwa));
+  EXPECT_EQ(64, nwa) << "the reader put back the state it had read";
+}
