@@ -232,6 +232,7 @@ TEST(ImageDevice, BurningToAMissingFileWritesAnIsoImage) {
   uint32_t free = 0;
   ASSERT_EQ(DEV_OK, d->GetBlackDiscCapacity(free));
   EXPECT_GT(free, sectors);
+  EXPECT_FALSE(std::filesystem::exists(dir / "burnt.iso")) << "looking at a missing image leaves nothing behind";
   ASSERT_EQ(DEV_OK, d->SetWriteParam(ktest::DataTrackParams(1, false)));
   long nwa = -1;
   ASSERT_EQ(DEV_OK, d->GetNextWriteAdd(nwa));
