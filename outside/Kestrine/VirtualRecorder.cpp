@@ -241,6 +241,14 @@ bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   return pwrite(sectorFd_, buf, size_t(size), off_t(lba) * size) == size;
 }
 
+bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+  if (SlotSize() != 2048) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
+  if (lba < 0 || sectorFd_ < 0) return false;
+  dirty_ = true;
+  size_t bytes = size_t(count) * 2048;
+  return pwrite(sectorFd_, buf, bytes, off_t(lba) * 2048) == ssize_t(bytes);
+}
+
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
 
 void VirtualRecorder::StoreErased() {

@@ -60,6 +60,7 @@ class VirtualRecorder : public MmcDiscTarget {
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
+  bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
   bool FlushStore() override;
   void ModelChanged() override;
   bool Intercept(ScsiCommand& cmd) override;
