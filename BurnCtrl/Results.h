@@ -1,0 +1,39 @@
+#pragma once
+// Numbered results of the recorder command layer and the jobs around it.
+// 1 is success, 0 nothing done, negative values are failures; device
+// commands return 0 for success and keep their sense data for the caller.
+// Every failure has an "Error" text under its number in the language file.
+
+namespace result {
+
+constexpr int kSuccess = 1;
+constexpr int kNothingDone = 0;
+constexpr int kException = -5;            // exception inside the job
+constexpr int kEraseFailed = -6;
+constexpr int kCannotErase = -7;          // drive or medium cannot be erased
+constexpr int kNoSuchDrive = -8;
+constexpr int kNotReady = -15;
+constexpr int kWriteFailed = -113;
+constexpr int kDoesNotFit = -124;
+constexpr int kAudioNeedsCd = -511;
+constexpr int kRemoteUnreachable = -550;
+constexpr int kBeginFailed = -700;
+constexpr int kBeginLayerFailed = -701;
+constexpr int kBeginTrackFailed = -702;
+
+// Authoring and the command-line front.
+constexpr int kProjectUnreadable = -901;  // a project file cannot be read or is damaged
+constexpr int kFileTooLarge = -902;       // a file of 4 GiB or more for an ISO 9660 volume
+constexpr int kNameNotConvertible = -903; // a name that cannot be written as a Joliet name
+constexpr int kLayoutFailed = -904;       // the disc image could not be laid out
+constexpr int kOutputFailed = -905;       // the output file cannot be written
+constexpr int kSourceMissing = -906;      // a source file or folder does not exist
+constexpr int kProjectNotWritten = -907;  // a project file cannot be written
+constexpr int kBadArguments = -908;       // the command line is not understood
+constexpr int kFilesLeftOut = -909;       // some files could not be added or read
+
+// Drives.
+constexpr int kVirtualFailed = -1201;     // a virtual recorder cannot be made, changed or exported
+constexpr int kVolumeUnreadable = -910;   // a disc or image holds no readable file system
+
+}  // namespace result

@@ -1,0 +1,710 @@
+#include "authoring/CDataFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "ByteFields.h"
+#include "authoring/DiscNames.h"
+#include "authoring/FileList.h"
+#include "authoring/ImportedEntry.h"
+#include "authoring/ProjectFile.h"
+#include "authoring/StagingFolder.h"
+#include "authoring/TempFiles.h"
+#include "authoring/Ucs2.h"
+
+namespace {
+
+constexpr uint32_t kMinTrackLength = 600;
+constexpr uint32_t kFirstExtent = 27;  // sectors 0-26: system area, descriptors, 8 zero sectors
+constexpr size_t kReadAhead = 128 << 10;
+constexpr uint64_t kMaxIsoFileSize = 0xFFFFFFFFull;
+constexpr size_t kMaxPathTableFolders = 65535;  // parent numbers are 16 bits
+// The maker string and its web address: 33 bytes of the application identifier.
+constexpr char kApplicationId[] = "Kvor Technology(www.varnexcd.com)";
+static_assert(sizeof(kApplicationId) - 1 == 33);
+
+uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+// Time-zone byte: the offset of the local time in 15-minute steps.
+uint8_t ZoneByte(const std::tm& tm) { return uint8_t(int8_t(tm.tm_gmtoff / 900)); }
+
+std::tm LocalTime(time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
+// The 7-byte recording date of a directory record.
+std::array<uint8_t, 7> RecordDate(time_t t) {
+  std::tm tm = LocalTime(t);
+  return {uint8_t(std::clamp(tm.tm_year, 0, 255)), uint8_t(tm.tm_mon + 1), uint8_t(tm.tm_mday),
+          uint8_t(tm.tm_hour), uint8_t(tm.tm_min), uint8_t(tm.tm_sec), ZoneByte(tm)};
+}
+
+// The 17-byte date and time of a volume descriptor.
+void PutLongDate(uint8_t* p, time_t t) {
+  std::tm tm = LocalTime(t);
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d00", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::memcpy(p, digits, 16);
+  p[16] = ZoneByte(tm);
+}
+
+std::string DirectoryRecord(const std::string& ident, uint32_t location, uint32_t length,
+                            const std::array<uint8_t, 7>& date, uint8_t flags) {
+  size_t size = 33 + ident.size();
+  if (size % 2) ++size;
+  size = std::min<size_t>(size, 255) & ~size_t(1);
+  std::string r(size, '\0');
+  auto* p = reinterpret_cast<uint8_t*>(&r[0]);
+  p[0] = uint8_t(size);
+  bytes::PutBoth32(p + 2, location);
+  bytes::PutBoth32(p + 10, length);
+  std::memcpy(p + 18, date.data(), 7);
+  p[25] = flags;
+  bytes::PutBoth16(p + 28, 1);
+  p[32] = uint8_t(ident.size());
+  std::memcpy(p + 33, ident.data(), std::min<size_t>(ident.size(), size - 33));
+  return r;
+}
+
+// Appends a record to an extent; a record never crosses a sector boundary.
+void AppendRecord(std::string* extent, const std::string& record) {
+  size_t used = extent->size() % kSectorSize;
+  if (used && kSectorSize - used < record.size()) extent->append(kSectorSize - used, '\0');
+  extent->append(record);
+}
+
+void PatchRecord(std::string* extent, size_t at, uint32_t location, uint32_t length) {
+  auto* p = reinterpret_cast<uint8_t*>(&(*extent)[at]);
+  bytes::PutBoth32(p + 2, location);
+  bytes::PutBoth32(p + 10, length);
+}
+
+bool WritePadded(FILE* f, const std::string& data) {
+  std::string padded = data;
+  padded.resize(size_t(SectorsFor(data.size())) * kSectorSize, '\0');
+  return std::fwrite(padded.data(), 1, padded.size(), f) == padded.size();
+}
+
+bool PatchAt(FILE* f, uint64_t offset, const uint8_t* data, size_t n) {
+  return std::fseek(f, long(offset), SEEK_SET) == 0 && std::fwrite(data, 1, n, f) == n;
+}
+
+std::string PathTableRecord(const std::string& ident, uint32_t location, uint16_t parent, bool bigEndian) {
+  std::string r(8 + ident.size() + (ident.size() % 2), '\0');
+  auto* p = reinterpret_cast<uint8_t*>(&r[0]);
+  p[0] = uint8_t(ident.size());
+  if (bigEndian) {
+    bytes::PutBE32(p + 2, location);
+    bytes::PutBE16(p + 6, parent);
+  } else {
+    bytes::PutLE32(p + 2, location);
+    bytes::PutLE16(p + 6, parent);
+  }
+  std::memcpy(p + 8, ident.data(), ident.size());
+  return r;
+}
+
+}  // namespace
+
+struct CDataFile::Folder {
+  int parent = -1;
+  std::string iso;      // ISO identifier
+  std::string joliet;   // Joliet identifier, UTF-16 big-endian bytes
+  uint32_t isoLocation = 0, isoBytes = 0;        // absolute
+  uint32_t jolietLocation = 0, jolietBytes = 0;  // relative to the Joliet directory area
+  std::vector<int> children;                     // in enumeration order
+};
+
+struct CDataFile::Layout {
+  TempFile isoExtentsFile{"tmp"}, jolietExtentsFile{"tmp"};
+  FILE* isoExtents = nullptr;
+  FILE* jolietExtents = nullptr;
+  FILE* dataList = nullptr;
+  uint32_t isoCounter = 0, jolietCounter = 0;
+  std::vector<Folder> folders;
+  std::string isoL, isoM, jolietL, jolietM;  // path tables
+  uint32_t jolietBase = 0;
+  time_t buildTime = 0;
+  std::array<uint8_t, 7> buildDate{};
+
+  ~Layout() {
+    for (FILE* f : {isoExtents, jolietExtents})
+      if (f) std::fclose(f);
+  }
+};
+
+CDataFile::CDataFile() : readAhead_(kReadAhead) {}
+
+CDataFile::~CDataFile() { Reset(); }
+
+void CDataFile::Reset() {
+  if (metadata_) std::fclose(metadata_);
+  if (dataList_) std::fclose(dataList_);
+  if (dataFd_ >= 0) ::close(dataFd_);
+  metadata_ = dataList_ = nullptr;
+  dataFd_ = -1;
+  for (const std::string& p : {metadataPath_, dataListPath_})
+    if (!p.empty()) ::unlink(p.c_str());
+  metadataPath_.clear();
+  dataListPath_.clear();
+  cursor_ = 0;
+  dataOpen_ = dataFailed_ = false;
+  currentPath_.clear();
+  currentSize_ = currentOffset_ = 0;
+  readAheadLength_ = 0;
+  volumeSpaceSize_ = metadataLength_ = firstDataSector_ = 0;
+  notices_.clear();
+  skipped_.clear();
+  lastError_.clear();
+}
+
+bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices) {
+  bool ok = true;
+  std::vector<std::pair<std::string, std::string>> pending{{StripTrailing(stagingRoot), ""}};
+  while (!pending.empty()) {
+    auto [folder, discPath] = pending.back();
+    pending.pop_back();
+    std::vector<discnames::FolderEntryName> names;
+    std::vector<std::string> sources;
+    for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
+      if (entry.kind == StagingEntry::kFolder) {
+        names.push_back({entry.name, true});
+        sources.emplace_back();
+        pending.emplace_back(folder + "/" + entry.name, discPath + "/" + entry.name);
+        continue;
+      }
+      FileListReader reader(folder + "/" + entry.name);
+      FileListEntry e;
+      while (reader.Next(&e)) {
+        names.push_back({e.discName, false});
+        sources.push_back(e.IsImported() ? std::string() : e.sourcePath);
+      }
+    }
+    discnames::NameFolderEntries(&names);
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string path = discPath + "/" + names[i].discName;
+      struct stat st;
+      if (names[i].refused) {
+        notices->push_back({LayoutNotice::kNameRefused, path, ""});
+        ok = false;
+      } else if (names[i].jolietShortened) {
+        notices->push_back({LayoutNotice::kJolietShortened, path, Utf16ToUtf8(names[i].joliet)});
+      }
+      if (!sources[i].empty() && stat(sources[i].c_str(), &st) == 0 &&
+          uint64_t(st.st_size) > kMaxIsoFileSize) {
+        notices->push_back({LayoutNotice::kTooLarge, path, sources[i]});
+        ok = false;
+      }
+    }
+  }
+  return ok;
+}
+
+bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const std::string& stagingRoot,
+                      uint32_t sessionStart) {
+  (void)flagA, (void)flagB;
+  Reset();
+  jobPath_ = jobPath;
+  stagingRoot_ = StripTrailing(stagingRoot);
+  sessionStart_ = sessionStart;
+  nextFileExtent_ = sessionStart;
+  if (!project::ReadJobLabel(jobPath, &label_, &lastError_)) return false;
+  struct stat st;
+  if (stat(stagingRoot_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    Fail("the project folder " + stagingRoot_ + " does not exist");
+    return false;
+  }
+
+  Layout layout;
+  layout.buildTime = std::time(nullptr);
+  layout.buildDate = RecordDate(layout.buildTime);
+  metadataPath_ = MakeTempFile();
+  dataListPath_ = MakeTempFile();
+  if (!layout.isoExtentsFile.ok() || !layout.jolietExtentsFile.ok() || metadataPath_.empty() ||
+      dataListPath_.empty()) {
+    Fail("cannot create temporary files in " + TempFolder());
+    return false;
+  }
+  layout.isoExtents = std::fopen(layout.isoExtentsFile.path().c_str(), "w+b");
+  layout.jolietExtents = std::fopen(layout.jolietExtentsFile.path().c_str(), "w+b");
+  layout.dataList = std::fopen(dataListPath_.c_str(), "wb");
+  if (!layout.isoExtents || !layout.jolietExtents || !layout.dataList) {
+    if (layout.dataList) std::fclose(layout.dataList);
+    Fail("cannot open temporary files in " + TempFolder());
+    return false;
+  }
+
+  // Directory pass.
+  layout.isoCounter = sessionStart + kFirstExtent;
+  layout.jolietCounter = 0;
+  bool laidOut = LayOutFolder(layout, stagingRoot_, "", -1, 0);
+  bool listWritten = std::fclose(layout.dataList) == 0;
+  layout.dataList = nullptr;
+  if (!laidOut) return false;
+  if (!listWritten) {
+    Fail("cannot write the data list in " + TempFolder());
+    return false;
+  }
+  if (layout.folders.size() > kMaxPathTableFolders) {
+    Fail("the project has more than 65535 folders, more than an ISO 9660 volume can list");
+    return false;
+  }
+
+  // Placement.
+  uint32_t di = layout.isoCounter - (sessionStart + kFirstExtent);
+  uint32_t dj = layout.jolietCounter;
+  layout.jolietBase = sessionStart + kFirstExtent + di;
+  if (!WritePathTables(layout)) return false;
+  uint64_t first = uint64_t(sessionStart) + kFirstExtent + di + dj + SectorsFor(layout.isoL.size()) +
+                   SectorsFor(layout.isoM.size()) + SectorsFor(layout.jolietL.size()) +
+                   SectorsFor(layout.jolietM.size());
+  uint64_t dataSectors = nextFileExtent_ - sessionStart;
+  if (first + dataSectors > 0xFFFFFFFFull) {
+    Fail("the project is too large for one volume");
+    return false;
+  }
+  firstDataSector_ = uint32_t(first);
+  volumeSpaceSize_ = uint32_t(first - sessionStart + dataSectors);
+
+  if (!PatchParentRecords(layout) || !RebaseExtents(layout) || !WriteMetadataImage(layout)) return false;
+
+  metadata_ = std::fopen(metadataPath_.c_str(), "rb");
+  dataList_ = std::fopen(dataListPath_.c_str(), "rb");
+  if (!metadata_ || !dataList_) {
+    Fail("cannot reopen the temporary files in " + TempFolder());
+    return false;
+  }
+  cursor_ = 0;
+  return true;
+}
+
+bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
+                             int parent, int depth) {
+  struct Child {
+    bool isFolder = false;
+    int folder = -1;
+    uint32_t location = 0;
+    uint64_t size = 0;
+    std::array<uint8_t, 7> date{};
+    uint8_t flags = 0;
+  };
+  const int self = int(layout.folders.size());
+  layout.folders.push_back(Folder{});
+  layout.folders[self].parent = parent;
+
+  std::vector<Child> children;
+  std::vector<discnames::FolderEntryName> names;
+  for (const StagingEntry& entry : EnumerateStagingFolder(stagingPath)) {
+    std::string path = stagingPath + "/" + entry.name;
+    if (entry.kind == StagingEntry::kFolder) {
+      int child = int(layout.folders.size());
+      if (!LayOutFolder(layout, path, discPath + "/" + entry.name, self, depth + 1)) return false;
+      layout.folders[self].children.push_back(child);
+      Child c;
+      c.isFolder = true;
+      c.folder = child;
+      c.flags = uint8_t(2 | (IsHiddenName(entry.name) ? 1 : 0));
+      c.date = layout.buildDate;
+      children.push_back(c);
+      names.push_back({entry.name, true});
+      continue;
+    }
+    FileListReader reader(path);
+    if (!reader.ok()) {
+      Fail("cannot read the file list " + path);
+      return false;
+    }
+    FileListEntry e;
+    while (reader.Next(&e)) {
+      Child c;
+      if (e.IsImported()) {
+        ImportedEntry imported;
+        if (!ParseImportedEntry(e.sourcePath, &imported) || imported.kind != ImportedEntry::kFile) {
+          skipped_.push_back(e.sourcePath);
+          continue;
+        }
+        c.location = imported.location;
+        c.size = imported.size;
+        c.date = imported.date;
+      } else {
+        struct stat st;
+        int fd = ::open(e.sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+        bool readable = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+        if (fd >= 0) ::close(fd);
+        if (!readable) {
+          skipped_.push_back(e.sourcePath);  // left out of the volume; the pass goes on
+          continue;
+        }
+        c.size = uint64_t(st.st_size);
+        if (c.size > kMaxIsoFileSize) {
+          Fail("\"" + e.sourcePath + "\" is 4 GiB or larger; an ISO 9660 volume cannot hold it");
+          return false;
+        }
+        c.location = nextFileExtent_;
+        uint64_t sectors = std::max<uint64_t>(1, SectorsFor(c.size));
+        if (uint64_t(nextFileExtent_) + sectors > 0xFFFFFFFFull) {
+          Fail("the project is too large for one volume");
+          return false;
+        }
+        nextFileExtent_ += uint32_t(sectors);
+        c.date = RecordDate(st.st_mtime);
+        c.flags = IsHiddenName(NamePart(e.sourcePath)) ? 1 : 0;
+        uint8_t head[12];
+        bytes::PutLE64(head, c.size);
+        bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
+        if (std::fwrite(head, 1, 12, layout.dataList) != 12 ||
+            std::fwrite(e.sourcePath.data(), 1, e.sourcePath.size(), layout.dataList) != e.sourcePath.size()) {
+          Fail("cannot write the data list in " + TempFolder());
+          return false;
+        }
+      }
+      children.push_back(c);
+      names.push_back({e.discName, false});
+    }
+    if (!reader.error().empty()) {
+      Fail(reader.error());
+      return false;
+    }
+  }
+
+  discnames::NameFolderEntries(&names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string path = discPath + "/" + names[i].discName;
+    if (names[i].refused) {
+      Fail("the name \"" + path + "\" is not valid UTF-8 and cannot be written as a Joliet name");
+      return false;
+    }
+    if (names[i].jolietShortened)
+      notices_.push_back({LayoutNotice::kJolietShortened, path, Utf16ToUtf8(names[i].joliet)});
+    if (children[i].isFolder) {
+      Folder& f = layout.folders[children[i].folder];
+      f.iso = names[i].iso;
+      f.joliet = Utf16ToBigEndianBytes(names[i].joliet);
+    }
+  }
+
+  // Records of both hierarchies, each sorted by its own identifiers.
+  std::vector<size_t> isoOrder(children.size()), jolietOrder(children.size());
+  for (size_t i = 0; i < children.size(); ++i) isoOrder[i] = jolietOrder[i] = i;
+  std::stable_sort(isoOrder.begin(), isoOrder.end(),
+                   [&](size_t a, size_t b) { return names[a].iso < names[b].iso; });
+  std::stable_sort(jolietOrder.begin(), jolietOrder.end(),
+                   [&](size_t a, size_t b) { return names[a].joliet < names[b].joliet; });
+
+  std::string isoExtent, jolietExtent;
+  for (std::string* extent : {&isoExtent, &jolietExtent}) {
+    AppendRecord(extent, DirectoryRecord(std::string(1, '\0'), 0, 0, layout.buildDate, 2));
+    AppendRecord(extent, DirectoryRecord(std::string(1, '\1'), 0, 0, layout.buildDate, 2));
+  }
+  for (size_t i : isoOrder) {
+    const Child& c = children[i];
+    if (c.isFolder) {
+      const Folder& f = layout.folders[c.folder];
+      AppendRecord(&isoExtent, DirectoryRecord(names[i].iso, f.isoLocation,
+                                               SectorsFor(f.isoBytes) * kSectorSize, c.date, c.flags));
+    } else {
+      AppendRecord(&isoExtent, DirectoryRecord(names[i].iso, c.location, uint32_t(c.size), c.date, c.flags));
+    }
+  }
+  for (size_t i : jolietOrder) {
+    const Child& c = children[i];
+    std::string ident = Utf16ToBigEndianBytes(names[i].joliet);
+    if (c.isFolder) {
+      const Folder& f = layout.folders[c.folder];
+      AppendRecord(&jolietExtent, DirectoryRecord(ident, f.jolietLocation,
+                                                  SectorsFor(f.jolietBytes) * kSectorSize, c.date, c.flags));
+    } else {
+      ident += std::string("\0;\0" "1", 4);
+      AppendRecord(&jolietExtent, DirectoryRecord(ident, c.location, uint32_t(c.size), c.date, c.flags));
+    }
+  }
+
+  Folder& me = layout.folders[self];
+  me.isoLocation = layout.isoCounter;
+  me.isoBytes = uint32_t(isoExtent.size());
+  me.jolietLocation = layout.jolietCounter;
+  me.jolietBytes = uint32_t(jolietExtent.size());
+  PatchRecord(&isoExtent, 0, me.isoLocation, me.isoBytes);
+  PatchRecord(&jolietExtent, 0, me.jolietLocation, me.jolietBytes);
+  if (parent < 0) {  // the root is its own parent
+    PatchRecord(&isoExtent, 34, me.isoLocation, me.isoBytes);
+    PatchRecord(&jolietExtent, 34, me.jolietLocation, me.jolietBytes);
+  }
+  layout.isoCounter += SectorsFor(isoExtent.size());
+  layout.jolietCounter += SectorsFor(jolietExtent.size());
+  if (!WritePadded(layout.isoExtents, isoExtent) || !WritePadded(layout.jolietExtents, jolietExtent)) {
+    Fail("cannot write the directory extents in " + TempFolder());
+    return false;
+  }
+  return true;
+}
+
+bool CDataFile::PatchParentRecords(Layout& layout) {
+  const uint32_t isoStart = sessionStart_ + kFirstExtent;
+  for (const Folder& f : layout.folders) {
+    if (f.parent < 0) continue;
+    const Folder& p = layout.folders[f.parent];
+    uint8_t fields[16];
+    bytes::PutBoth32(fields, p.isoLocation);
+    bytes::PutBoth32(fields + 8, p.isoBytes);
+    if (!PatchAt(layout.isoExtents, uint64_t(f.isoLocation - isoStart) * kSectorSize + 34 + 2, fields, 16))
+      return Fail("cannot patch the directory extents in " + TempFolder()), false;
+    bytes::PutBoth32(fields, p.jolietLocation);
+    bytes::PutBoth32(fields + 8, p.jolietBytes);
+    if (!PatchAt(layout.jolietExtents, uint64_t(f.jolietLocation) * kSectorSize + 34 + 2, fields, 16))
+      return Fail("cannot patch the directory extents in " + TempFolder()), false;
+  }
+  return true;
+}
+
+bool CDataFile::RebaseExtents(Layout& layout) {
+  const uint32_t isoStart = sessionStart_ + kFirstExtent;
+  const uint32_t fileShift = firstDataSector_ - sessionStart_;
+  std::string extent;
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool joliet = pass == 1;
+    FILE* file = joliet ? layout.jolietExtents : layout.isoExtents;
+    for (const Folder& f : layout.folders) {
+      uint64_t offset = joliet ? uint64_t(f.jolietLocation) * kSectorSize
+                               : uint64_t(f.isoLocation - isoStart) * kSectorSize;
+      uint32_t length = joliet ? f.jolietBytes : f.isoBytes;
+      extent.assign(length, '\0');
+      if (std::fseek(file, long(offset), SEEK_SET) != 0 ||
+          std::fread(&extent[0], 1, length, file) != length) {
+        Fail("cannot read back the directory extents in " + TempFolder());
+        return false;
+      }
+      auto* p = reinterpret_cast<uint8_t*>(&extent[0]);
+      for (size_t pos = 0; pos < length;) {
+        uint8_t size = p[pos];
+        if (size == 0) {  // the rest of this sector is padding
+          pos = (pos / kSectorSize + 1) * kSectorSize;
+          continue;
+        }
+        uint8_t* rec = p + pos;
+        uint32_t location = bytes::LE32(rec + 2);
+        if (rec[25] & 2) {
+          if (joliet) bytes::PutBoth32(rec + 2, location + layout.jolietBase);
+        } else if (location >= sessionStart_) {
+          bytes::PutBoth32(rec + 2, location + fileShift);  // entries of earlier sessions stay
+        }
+        pos += size;
+      }
+      if (!PatchAt(file, offset, p, length)) {
+        Fail("cannot rewrite the directory extents in " + TempFolder());
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool CDataFile::WritePathTables(Layout& layout) {
+  std::vector<int> level{0};  // the root is folder 0
+  std::vector<uint16_t> number(layout.folders.size(), 0);
+  uint16_t next = 1;
+  const Folder& root = layout.folders[0];
+  number[0] = next++;
+  std::string rootIdent(1, '\0');
+  layout.isoL = PathTableRecord(rootIdent, root.isoLocation, 1, false);
+  layout.isoM = PathTableRecord(rootIdent, root.isoLocation, 1, true);
+  layout.jolietL = PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, false);
+  layout.jolietM = PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, true);
+  while (!level.empty()) {
+    std::vector<int> below;
+    for (int parent : level) {
+      for (int child : layout.folders[parent].children) {
+        const Folder& f = layout.folders[child];
+        uint16_t up = number[parent];
+        uint32_t jolietLocation = f.jolietLocation + layout.jolietBase;
+        layout.isoL += PathTableRecord(f.iso, f.isoLocation, up, false);
+        layout.isoM += PathTableRecord(f.iso, f.isoLocation, up, true);
+        layout.jolietL += PathTableRecord(f.joliet, jolietLocation, up, false);
+        layout.jolietM += PathTableRecord(f.joliet, jolietLocation, up, true);
+        number[child] = next++;
+        below.push_back(child);
+      }
+    }
+    level.swap(below);
+  }
+  return true;
+}
+
+bool CDataFile::WriteMetadataImage(Layout& layout) {
+  const Folder& root = layout.folders[0];
+  const uint32_t isoL = firstDataSector_ - SectorsFor(layout.isoL.size()) - SectorsFor(layout.isoM.size()) -
+                        SectorsFor(layout.jolietL.size()) - SectorsFor(layout.jolietM.size());
+  const uint32_t isoM = isoL + SectorsFor(layout.isoL.size());
+  const uint32_t jolietL = isoM + SectorsFor(layout.isoM.size());
+  const uint32_t jolietM = jolietL + SectorsFor(layout.jolietL.size());
+  // Readers check extents against the volume size, so it counts every
+  // sector up to the end of this session, earlier sessions included.
+  const uint32_t volumeEnd = sessionStart_ + volumeSpaceSize_;
+
+  auto rootRecord = [&](uint32_t location, uint32_t bytes) {
+    return DirectoryRecord(std::string(1, '\0'), location, SectorsFor(bytes) * kSectorSize, layout.buildDate, 2);
+  };
+  auto common = [&](uint8_t* d, uint8_t type) {
+    d[0] = type;
+    std::memcpy(d + 1, "CD001", 5);
+    d[6] = 1;
+    bytes::PutBoth32(d + 80, volumeEnd);
+    bytes::PutBoth16(d + 120, 1);
+    bytes::PutBoth16(d + 124, 1);
+    bytes::PutBoth16(d + 128, kSectorSize);
+  };
+
+  std::string head(11 * kSectorSize, '\0');  // sectors 16-26
+  uint8_t* pvd = reinterpret_cast<uint8_t*>(&head[0]);
+  common(pvd, 1);
+  std::memset(pvd + 8, ' ', 32);
+  bytes::PutText(pvd + 40, 32, label_.data(), label_.size());
+  bytes::PutBoth32(pvd + 132, uint32_t(layout.isoL.size()));
+  bytes::PutLE32(pvd + 140, isoL);
+  bytes::PutBE32(pvd + 148, isoM);
+  std::string rec = rootRecord(root.isoLocation, root.isoBytes);
+  std::memcpy(pvd + 156, rec.data(), 34);
+  std::memset(pvd + 190, ' ', 384);
+  std::memcpy(pvd + 574, kApplicationId, 33);
+  std::memset(pvd + 702, ' ', 111);
+  PutLongDate(pvd + 813, layout.buildTime);
+  PutLongDate(pvd + 830, layout.buildTime);
+  std::memset(pvd + 847, '0', 16);
+  std::memset(pvd + 864, '0', 16);
+  pvd[881] = 1;
+
+  uint8_t* svd = pvd + kSectorSize;
+  common(svd, 2);
+  for (int i = 0; i < 16; ++i) bytes::PutBE16(svd + 8 + 2 * i, ' ');
+  std::u16string wideLabel;
+  if (!Utf8ToUtf16(label_, &wideLabel)) wideLabel.assign(label_.begin(), label_.end());
+  std::string jolietLabel = Utf16ToBigEndianBytes(wideLabel.substr(0, 16));
+  std::memcpy(svd + 40, jolietLabel.data(), jolietLabel.size());
+  svd[88] = 0x25;
+  svd[89] = 0x2F;
+  svd[90] = 0x45;
+  bytes::PutBoth32(svd + 132, uint32_t(layout.jolietL.size()));
+  bytes::PutLE32(svd + 140, jolietL);
+  bytes::PutBE32(svd + 148, jolietM);
+  rec = rootRecord(root.jolietLocation + layout.jolietBase, root.jolietBytes);
+  std::memcpy(svd + 156, rec.data(), 34);
+
+  uint8_t* end = svd + kSectorSize;
+  end[0] = 255;
+  std::memcpy(end + 1, "CD001", 5);
+  end[6] = 1;
+
+  FILE* out = std::fopen(metadataPath_.c_str(), "wb");
+  if (!out) {
+    Fail("cannot create the metadata image in " + TempFolder());
+    return false;
+  }
+  bool ok = std::fwrite(head.data(), 1, head.size(), out) == head.size();
+  std::vector<char> chunk(1 << 16);
+  for (FILE* extents : {layout.isoExtents, layout.jolietExtents}) {
+    std::fflush(extents);
+    std::rewind(extents);
+    size_t got;
+    while (ok && (got = std::fread(chunk.data(), 1, chunk.size(), extents)) > 0)
+      ok = std::fwrite(chunk.data(), 1, got, out) == got;
+  }
+  for (const std::string* table : {&layout.isoL, &layout.isoM, &layout.jolietL, &layout.jolietM})
+    ok = ok && WritePadded(out, *table);
+  long length = ok ? std::ftell(out) : -1;
+  ok = (std::fclose(out) == 0) && ok && length > 0;
+  if (!ok) {
+    Fail("cannot write the metadata image in " + TempFolder());
+    return false;
+  }
+  metadataLength_ = uint32_t(length / kSectorSize);
+  return true;
+}
+
+uint32_t CDataFile::GetTrackLength() const {
+  // Whole 16-sector blocks, and never shorter than the 600 sectors a CD
+  // track needs (600 itself for small volumes).
+  return std::max((volumeSpaceSize_ + 15) / 16 * 16, kMinTrackLength);
+}
+
+std::string CDataFile::GetCurrentSourceFile() const {
+  std::lock_guard<std::mutex> lock(pathLock_);
+  return currentPath_;
+}
+
+int CDataFile::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
+  const uint32_t k = ++cursor_;
+  if (k <= 16) return 0;
+  if (k <= 16 + metadataLength_) {
+    if (metadata_ && std::fseek(metadata_, long(k - 17) * kSectorSize, SEEK_SET) == 0) {
+      size_t got = std::fread(buffer, 1, byteCount, metadata_);
+      (void)got;
+    }
+    return 0;
+  }
+  if (k > volumeSpaceSize_) return 0;
+  ServeFileData(buffer, byteCount);
+  return 0;
+}
+
+void CDataFile::OpenNextDataFile() {
+  uint8_t head[12];
+  dataOpen_ = false;
+  if (!dataList_ || std::fread(head, 1, 12, dataList_) != 12) return;
+  uint32_t pathLength = bytes::LE32(head + 8);
+  std::string path(pathLength, '\0');
+  if (pathLength && std::fread(&path[0], 1, pathLength, dataList_) != pathLength) return;
+  {
+    std::lock_guard<std::mutex> lock(pathLock_);
+    currentPath_ = path;
+  }
+  currentSize_ = bytes::LE64(head);
+  currentOffset_ = 0;
+  readAheadLength_ = 0;
+  dataOpen_ = true;
+  dataFailed_ = false;
+  dataFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (dataFd_ < 0) {
+    dataFailed_ = true;
+    if (listener_) listener_->SourceUnreadable(path);
+    return;
+  }
+  posix_fadvise(dataFd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CDataFile::ServeFileData(uint8_t* buffer, uint32_t byteCount) {
+  if (!dataOpen_) OpenNextDataFile();
+  if (!dataOpen_) return;
+  if (!dataFailed_ && currentOffset_ < currentSize_) {
+    bool inBuffer = currentOffset_ >= readAheadStart_ && currentOffset_ < readAheadStart_ + readAheadLength_;
+    if (!inBuffer) {
+      size_t want = size_t(std::min<uint64_t>(readAhead_.size(), currentSize_ - currentOffset_));
+      ssize_t got = pread(dataFd_, readAhead_.data(), want, off_t(currentOffset_));
+      readAheadStart_ = currentOffset_;
+      readAheadLength_ = got > 0 ? size_t(got) : 0;
+      if (got < 0) {
+        dataFailed_ = true;
+        if (listener_) listener_->SourceUnreadable(currentPath_);
+      }
+    }
+    // What the file no longer holds (it shrank since the layout) stays zero.
+    uint64_t at = currentOffset_ - readAheadStart_;
+    if (at < readAheadLength_) {
+      size_t n = size_t(std::min<uint64_t>({byteCount, readAheadLength_ - at, currentSize_ - currentOffset_}));
+      std::memcpy(buffer, readAhead_.data() + at, n);
+    }
+  }
+  currentOffset_ += byteCount;
+  if (currentOffset_ >= currentSize_) {  // an empty file is served once, as one zero sector
+    if (dataFd_ >= 0) ::close(dataFd_);
+    dataFd_ = -1;
+    dataOpen_ = false;
+  }
+}

@@ -1,0 +1,102 @@
+#pragma once
+// The ISO 9660 volume with a Joliet supplementary volume of a data track on
+// CD media. Build lays the metadata out in temporary files; GetSectorData then
+// serves the track one 2048-byte sector at a time, taking file data straight
+// from the source files. The image is never held in memory.
+//
+// Track layout, sectors counted from the session start S:
+//   0-15 system area, 16 primary descriptor, 17 Joliet descriptor,
+//   18 terminator, 19-26 zero, then the ISO directory extents (children before
+//   parents, root last), the Joliet directory extents, the ISO L and M path
+//   tables, the Joliet L and M path tables, and the file data in data-list
+//   order, each file on a sector boundary.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "authoring/TrackImageBuilder.h"
+
+// What became of a name, or why a file cannot go on the disc; found before
+// the build by ReviewProject and again by Build.
+struct LayoutNotice {
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUnreadable };
+  Kind kind;
+  std::string discPath;  // "/folder/name" on the disc
+  std::string detail;    // the new Joliet name, or the source path
+};
+
+class CDataFile : public TrackImageBuilder {
+ public:
+  CDataFile();
+  ~CDataFile() override;
+  CDataFile(const CDataFile&) = delete;
+  CDataFile& operator=(const CDataFile&) = delete;
+
+  // Checks the staging tree without laying anything out: names that will be
+  // shortened for Joliet, names that cannot be converted and files of 4 GiB
+  // or more. False when something would make Build fail.
+  static bool ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices);
+
+  // Lays out the volume of the staging tree for a session starting at S. The
+  // job is the project file saved for the burn; its label names the volume.
+  // The two flags take no part in the layout.
+  bool Build(const std::string& jobPath, bool flagA, bool flagB, const std::string& stagingRoot,
+             uint32_t sessionStart);
+
+  uint32_t GetTrackLength() const override;
+  int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
+  std::string GetCurrentSourceFile() const override;
+
+  // Facts of the last build.
+  uint32_t VolumeSpaceSize() const { return volumeSpaceSize_; }  // sectors from S
+  uint32_t MetadataLength() const { return metadataLength_; }    // sectors from 16
+  uint32_t FirstDataSector() const { return firstDataSector_; }  // absolute
+  const std::vector<LayoutNotice>& Notices() const { return notices_; }
+  // Files left out because they could not be opened while the layout was made.
+  const std::vector<std::string>& SkippedSources() const { return skipped_; }
+
+ private:
+  struct Folder;
+  struct Layout;
+
+  void Reset();
+  bool LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
+                    int parent, int depth);
+  bool PatchParentRecords(Layout& layout);
+  bool WritePathTables(Layout& layout);
+  bool RebaseExtents(Layout& layout);
+  bool WriteMetadataImage(Layout& layout);
+  void OpenNextDataFile();
+  void ServeFileData(uint8_t* buffer, uint32_t byteCount);
+  void Fail(const std::string& why) { lastError_ = why; }
+
+  // Per build.
+  std::string jobPath_, stagingRoot_, label_;
+  uint32_t sessionStart_ = 0;
+  uint32_t volumeSpaceSize_ = 0;
+  uint32_t metadataLength_ = 0;
+  uint32_t firstDataSector_ = 0;
+  uint32_t nextFileExtent_ = 0;
+  std::vector<LayoutNotice> notices_;
+  std::vector<std::string> skipped_;
+  std::string metadataPath_, dataListPath_;
+
+  // Serving.
+  uint32_t cursor_ = 0;
+  FILE* metadata_ = nullptr;
+  FILE* dataList_ = nullptr;
+  int dataFd_ = -1;
+  bool dataOpen_ = false;     // a data-list entry is being served
+  bool dataFailed_ = false;   // its source could not be read
+  mutable std::mutex pathLock_;
+  std::string currentPath_;  // read by the progress display from another thread
+  uint64_t currentSize_ = 0;  // as measured by Build
+  uint64_t currentOffset_ = 0;
+  std::vector<uint8_t> readAhead_;
+  uint64_t readAheadStart_ = 0;
+  size_t readAheadLength_ = 0;
+};

@@ -1,0 +1,373 @@
+#include "authoring/CFileManager.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "app/LangText.h"
+#include "authoring/FileList.h"
+#include "authoring/ImportedEntry.h"
+#include "authoring/StagingFolder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FolderContent {
+  std::vector<std::string> files;    // plain files (or links to them)
+  std::vector<std::string> folders;  // subfolders (or links to them)
+  std::vector<std::string> others;   // devices, pipes, sockets, dangling links
+};
+
+// The content of a source folder, each list sorted by name so that additions
+// come out the same on every run.
+FolderContent ReadSourceFolder(const std::string& folder) {
+  FolderContent c;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return c;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (stat((folder + "/" + name).c_str(), &st) != 0) {
+      c.others.push_back(name);
+    } else if (S_ISDIR(st.st_mode)) {
+      c.folders.push_back(name);
+    } else if (S_ISREG(st.st_mode)) {
+      c.files.push_back(name);
+    } else {
+      c.others.push_back(name);
+    }
+  }
+  closedir(dir);
+  std::sort(c.files.begin(), c.files.end());
+  std::sort(c.folders.begin(), c.folders.end());
+  return c;
+}
+
+bool IsMp3Name(const std::string& name) {
+  std::string t = name;
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
+  return t.size() >= 4 && strcasecmp(t.c_str() + t.size() - 4, ".MP3") == 0;
+}
+
+std::string TrimName(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+std::string RealPath(const std::string& p) {
+  std::error_code ec;
+  fs::path r = fs::weakly_canonical(p, ec);
+  return ec ? p : r.string();
+}
+
+}  // namespace
+
+void SizeTotalListener::SizePiece(uint32_t wParam, uint32_t lParam) {
+  (void)wParam;
+  total_ += lParam;
+}
+
+CFileManager::~CFileManager() {
+  Stop();
+  Wait();
+}
+
+std::string CFileManager::CurrentFileText() const {
+  std::lock_guard<std::mutex> lock(textLock_);
+  return currentFileText_;
+}
+
+void CFileManager::SetCurrentFileText(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(textLock_);
+    currentFileText_ = text;
+  }
+  if (listener_) listener_->CurrentFileChanged(text);
+}
+
+void CFileManager::ReportSize(uint64_t bytes) {
+  if (!listener_) return;
+  for (uint64_t n = bytes / kSizePiece; n > 0; --n) listener_->SizePiece(0, kSizePiece);
+  listener_->SizePiece(1, uint32_t(bytes % kSizePiece));
+}
+
+void CFileManager::Refuse(const std::string& path, const std::string& reason) {
+  if (listener_) listener_->Refused(path, reason);
+}
+
+std::string CFileManager::GetItemPath(ProjectTree* tree, TreeItem item) {
+  std::vector<std::string> names;
+  for (TreeItem i = item; i && tree->Parent(i); i = tree->Parent(i)) names.push_back(tree->Text(i));
+  std::string path = stagingRoot_;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "/" + *it;
+  return path;
+}
+
+int CFileManager::FolderExists(const std::string& path) {
+  struct stat st;
+  return (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? 2 : 0;
+}
+
+int CFileManager::FileNameExists(const std::string& stagingFolder, const std::string& name) {
+  std::string list = FindFileList(stagingFolder);
+  if (list.empty()) return 0;
+  FileListReader reader(list);
+  FileListEntry e;
+  while (reader.Next(&e))
+    if (e.sourcePath == name || e.discName == name) return 2;
+  return 0;
+}
+
+void CFileManager::RemoveChildItem(ProjectTree* tree, TreeItem parent, const std::string& name) {
+  if (!tree || !parent) return;
+  for (TreeItem child : tree->Children(parent)) {
+    if (tree->Text(child) == name) {
+      tree->Remove(child);
+      return;
+    }
+  }
+}
+
+bool CFileManager::ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::string& target) {
+  if (FolderExists(target) != 2) return false;
+  std::error_code ec;
+  fs::remove_all(target, ec);
+  RemoveChildItem(tree, parent, NamePart(target));
+  return true;
+}
+
+bool CFileManager::AddPath(ProjectTree* tree, TreeItem parent, const std::string& sourcePath,
+                           const std::string& stagingFolder, const std::string& discName) {
+  if (stop_) return false;
+  if (!sourcePath.empty() && sourcePath[0] == '<') return AddImportedEntry(stagingFolder, sourcePath);
+  std::string source = StripTrailing(sourcePath);
+  std::string name = NamePart(source);
+  struct stat st;
+  if (source.empty() || stat(source.c_str(), &st) != 0) {
+    Refuse(sourcePath, LoadLangText("Message", 900));
+    return false;
+  }
+  if (name.empty() || name == "/") name = "Root";
+  if (name.find('\\') != std::string::npos) {
+    Refuse(sourcePath, LoadLangText("Message", 901));
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    std::string target = stagingFolder + "/" + name;
+    bool saved = suppressSizes_;
+    if (ReplaceFolder(tree, parent, target)) suppressSizes_ = true;
+    bool ok = AddFolderTree(tree, parent, source, target);
+    suppressSizes_ = saved;
+    if (tree && parent) tree->Expand(parent);
+    return ok;
+  }
+  if (FileNameExists(stagingFolder, name) == 2) return true;
+  if (mode_ == kModeMp3 && !IsMp3Name(name)) return true;
+  return AddFile(source, stagingFolder, discName);
+}
+
+bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::string& sourceFolder,
+                                 const std::string& targetFolder) {
+  if (stop_) return false;
+  std::string source = StripTrailing(sourceFolder);
+  std::string real = RealPath(source);
+  // The staging tree is never added into itself. (A folder that holds it may
+  // be added; the walk below skips the staging root.)
+  std::string stagingReal = stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_);
+  if (strcasecmp(source.c_str(), StripTrailing(currentItemPath_).c_str()) == 0 ||
+      (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0))) {
+    Refuse(sourceFolder, LoadLangText("Message", 902));
+    return false;
+  }
+  ReplaceFolder(tree, parent, targetFolder);
+  if (!AddFolderFiles(source, targetFolder)) return false;
+  TreeItem item = tree && parent ? tree->Insert(parent, NamePart(targetFolder)) : nullptr;
+
+  // Folders already on the way down (followed links may lead back up).
+  static thread_local std::set<std::string> onPath;
+  bool outermost = onPath.empty();
+  onPath.insert(real);
+  bool ok = true;
+  for (const std::string& sub : ReadSourceFolder(source).folders) {
+    if (stop_) {
+      ok = false;
+      break;
+    }
+    std::string subSource = source + "/" + sub;
+    std::string subReal = RealPath(subSource);
+    if (subReal == stagingReal) continue;  // never copy the project into itself
+    if (onPath.count(subReal)) {
+      Refuse(subSource, LoadLangText("Message", 903));
+      continue;
+    }
+    if (sub.find('\\') != std::string::npos) {
+      Refuse(subSource, LoadLangText("Message", 901));
+      continue;
+    }
+    ok = AddFolderTree(tree, item, subSource, targetFolder + "/" + sub) && ok;
+  }
+  onPath.erase(real);
+  if (outermost) onPath.clear();
+  return ok;
+}
+
+bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder) {
+  std::error_code ec;
+  fs::create_directories(targetFolder, ec);
+  if (FolderExists(targetFolder) != 2) {
+    Refuse(targetFolder, LoadLangText("Message", 904));
+    return false;
+  }
+  currentItemPath_ = targetFolder;
+  struct stat st;
+  if (stat(sourceFolder.c_str(), &st) == 0) chmod(targetFolder.c_str(), (st.st_mode & 0777) | 0700);
+
+  FolderContent content = ReadSourceFolder(sourceFolder);
+  for (const std::string& other : content.others)
+    Refuse(sourceFolder + "/" + other, LoadLangText("Message", 905));
+  if (content.files.empty()) return true;
+
+  std::string listPath = FindFileList(targetFolder);
+  if (listPath.empty()) listPath = targetFolder + "/" + filels::kFileName;
+  FILE* list = std::fopen(listPath.c_str(), "ab");
+  if (!list) {
+    Refuse(listPath, LoadLangText("Message", 904));
+    return false;
+  }
+  bool ok = true;
+  for (const std::string& name : content.files) {
+    if (stop_) {
+      ok = false;
+      break;
+    }
+    if (mode_ == kModeMp3 && !IsMp3Name(name)) continue;
+    std::string source = sourceFolder + "/" + name;
+    if (name.find('\\') != std::string::npos) {
+      Refuse(source, LoadLangText("Message", 901));
+      continue;
+    }
+    struct stat fst;
+    if (stat(source.c_str(), &fst) != 0) continue;  // vanished since the listing
+    uint64_t size = uint64_t(fst.st_size);
+    if (maxFileSize_ && size > maxFileSize_) {
+      Refuse(source, LoadLangText("Message", 906));
+      continue;
+    }
+    std::string units = EncodeFileListEntry({source, name});
+    if (units.empty() || std::fwrite(units.data(), 1, units.size(), list) != units.size()) {
+      Refuse(source, LoadLangText("Message", 904));
+      ok = false;
+      break;
+    }
+    SetCurrentFileText(name);
+    if (!suppressSizes_) ReportSize(size);
+  }
+  if (std::fclose(list) != 0) ok = false;
+  return ok;
+}
+
+bool CFileManager::AddFile(const std::string& sourcePath, const std::string& stagingFolder,
+                           const std::string& discName) {
+  struct stat st;
+  if (stat(sourcePath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (!S_ISREG(st.st_mode)) {
+    Refuse(sourcePath, LoadLangText("Message", 905));
+    return false;
+  }
+  uint64_t size = uint64_t(st.st_size);
+  if (maxFileSize_ && size > maxFileSize_) {
+    Refuse(sourcePath, LoadLangText("Message", 906));
+    return false;
+  }
+  std::string name = TrimName(discName);
+  if (name.empty()) name = NamePart(sourcePath);
+  std::string error;
+  if (!AppendFileListEntry(stagingFolder, {sourcePath, name}, &error)) {
+    Refuse(sourcePath, error);
+    return false;
+  }
+  SetCurrentFileText(name);
+  if (!suppressSizes_) ReportSize(size);
+  return true;
+}
+
+bool CFileManager::AddImportedEntry(const std::string& stagingFolder, const std::string& descriptor) {
+  ImportedEntry e;
+  if (!ParseImportedEntry(descriptor, &e)) return false;
+  if (e.name.find('/') != std::string::npos || e.name == "." || e.name == "..") return false;
+  if (e.kind == ImportedEntry::kFolder) {
+    std::error_code ec;
+    fs::create_directories(stagingFolder + "/" + e.name, ec);
+    return FolderExists(stagingFolder + "/" + e.name) == 2;
+  }
+  std::error_code ec;
+  fs::create_directories(stagingFolder, ec);
+  if (FileNameExists(stagingFolder, e.name) == 2) return true;
+  return AppendFileListEntry(stagingFolder, {descriptor, e.name});
+}
+
+void CFileManager::RecountSizes(const std::string& folder) {
+  for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
+    if (stop_) return;
+    std::string path = folder + "/" + entry.name;
+    if (entry.kind == StagingEntry::kFolder) {
+      RecountSizes(path);
+      continue;
+    }
+    FileListReader reader(path);
+    FileListEntry e;
+    while (reader.Next(&e)) {
+      struct stat st;
+      if (!e.IsImported() && stat(e.sourcePath.c_str(), &st) == 0) ReportSize(uint64_t(st.st_size));
+    }
+  }
+}
+
+void CFileManager::BuildTreeItems(ProjectTree* tree, TreeItem parent, const std::string& folder) {
+  for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
+    if (stop_) return;
+    if (entry.kind != StagingEntry::kFolder) continue;
+    TreeItem item = tree->Insert(parent, entry.name);
+    SetCurrentFileText(kCreateTreeText);
+    BuildTreeItems(tree, item, folder + "/" + entry.name);
+  }
+}
+
+bool CFileManager::StartWorker(std::function<bool()> work, Done done) {
+  if (busy_.exchange(true)) return false;
+  if (worker_.joinable()) worker_.join();
+  stop_ = false;
+  worker_ = std::thread([this, work = std::move(work), done = std::move(done)] {
+    bool ok = work();
+    busy_ = false;
+    if (done) done(ok);
+  });
+  return true;
+}
+
+bool CFileManager::StartAddPaths(ProjectTree* tree, TreeItem parent, const std::string& stagingFolder,
+                                 std::vector<std::string> paths, Done done) {
+  return StartWorker(
+      [this, tree, parent, stagingFolder, paths = std::move(paths)] {
+        bool ok = true;
+        for (const std::string& p : paths) {
+          if (stop_) return false;
+          ok = AddPath(tree, parent, p, stagingFolder) && ok;
+        }
+        return ok;
+      },
+      std::move(done));
+}
+
+void CFileManager::Wait() {
+  if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}

@@ -1,0 +1,127 @@
+#pragma once
+// Every addition to a data project's staging folder goes through here: files
+// and folders from disk, entries imported from a disc, and projects loaded
+// from a file. The tree of the project window and the project's size total
+// are kept in step through ProjectTree and FileManagerListener.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "authoring/ProjectTree.h"
+
+// Stands for the project window's notifications.
+class FileManagerListener {
+ public:
+  virtual ~FileManagerListener() = default;
+  // The current file text changed (one file added, or a tree item created
+  // while a project is loaded).
+  virtual void CurrentFileChanged(const std::string& text) { (void)text; }
+  // One piece of a size added to the project total: (0, 0x7FFFFFFF) for every
+  // whole 0x7FFFFFFF bytes, then (1, the remainder).
+  virtual void SizePiece(uint32_t wParam, uint32_t lParam) { (void)wParam, (void)lParam; }
+  // A file or folder that was not added, and why (a user-facing text).
+  virtual void Refused(const std::string& path, const std::string& reason) { (void)path, (void)reason; }
+};
+
+// Sums the size pieces into a 64-bit total, as the project window does.
+class SizeTotalListener : public FileManagerListener {
+ public:
+  void SizePiece(uint32_t wParam, uint32_t lParam) override;
+  uint64_t total() const { return total_.load(); }
+  void Reset() { total_ = 0; }
+
+ private:
+  std::atomic<uint64_t> total_{0};
+};
+
+class CFileManager {
+ public:
+  static constexpr int kModeData = 2;
+  static constexpr int kModeMp3 = 3;
+  static constexpr uint32_t kSizePiece = 0x7FFFFFFF;
+  // Files of 4 GiB or more cannot be described by ISO 9660 records.
+  static constexpr uint64_t kIsoFileSizeLimit = 0xFFFFFFFFull;
+
+  CFileManager() = default;
+  ~CFileManager();
+  CFileManager(const CFileManager&) = delete;
+  CFileManager& operator=(const CFileManager&) = delete;
+
+  void SetStagingRoot(const std::string& root) { stagingRoot_ = root; }
+  const std::string& StagingRoot() const { return stagingRoot_; }
+  void SetListener(FileManagerListener* listener) { listener_ = listener; }
+  void SetMode(int mode) { mode_ = mode; }
+  int Mode() const { return mode_; }
+  // Files larger than this are refused (Refused is told). 0: no limit.
+  void SetMaxFileSize(uint64_t bytes) { maxFileSize_ = bytes; }
+
+  // Staging path of a tree item: the root followed by the item texts below it.
+  std::string GetItemPath(ProjectTree* tree, TreeItem item);
+  // 2 when the staging folder exists, else 0.
+  int FolderExists(const std::string& path);
+  // 2 when any field of the folder's file.ls equals `name` byte for byte.
+  int FileNameExists(const std::string& stagingFolder, const std::string& name);
+  void RemoveChildItem(ProjectTree* tree, TreeItem parent, const std::string& name);
+
+  bool AddPath(ProjectTree* tree, TreeItem parent, const std::string& sourcePath,
+               const std::string& stagingFolder, const std::string& discName = "");
+  bool AddFolderTree(ProjectTree* tree, TreeItem parent, const std::string& sourceFolder,
+                     const std::string& targetFolder);
+  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder);
+  bool AddFile(const std::string& sourcePath, const std::string& stagingFolder,
+               const std::string& discName);
+  bool AddImportedEntry(const std::string& stagingFolder, const std::string& descriptor);
+  // Reports the size of every entry below a staging folder again.
+  void RecountSizes(const std::string& folder);
+  // Rebuilds the tree items below `parent` from the staging folder.
+  void BuildTreeItems(ProjectTree* tree, TreeItem parent, const std::string& folder);
+
+  // Project files. Saving writes the staging tree below `stagingRoot` as a
+  // data (or, in MP3 mode, MP3) project; loading rebuilds it below the
+  // manager's staging root and, with a tree, the tree items below its root,
+  // whose text becomes the label. `error` names what failed.
+  bool SaveDataProject(const std::string& stagingRoot, const std::string& projectPath,
+                       const std::string& label, std::string* error = nullptr);
+  bool LoadDataProject(ProjectTree* tree, const std::string& projectPath,
+                       std::string* label = nullptr, std::string* error = nullptr);
+
+  // Background additions: one worker at a time. `done` runs on the worker
+  // when it ends, with whether every addition succeeded.
+  using Done = std::function<void(bool)>;
+  bool StartAddPaths(ProjectTree* tree, TreeItem parent, const std::string& stagingFolder,
+                     std::vector<std::string> paths, Done done = nullptr);
+  bool StartLoadProject(ProjectTree* tree, const std::string& projectPath, Done done = nullptr);
+  void Stop() { stop_ = true; }
+  bool Stopping() const { return stop_; }
+  void Wait();
+  bool Busy() const { return busy_; }
+
+  std::string CurrentFileText() const;
+  void ReportSize(uint64_t bytes);
+  // Shown while tree items are created for a loaded project.
+  static constexpr const char* kCreateTreeText = "Create tree item, Please waiting.....";
+  void SetCurrentFileText(const std::string& text);
+
+ private:
+  bool StartWorker(std::function<bool()> work, Done done);
+  void Refuse(const std::string& path, const std::string& reason);
+  bool ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::string& target);
+
+  std::atomic<bool> stop_{false};
+  std::string currentItemPath_;
+  mutable std::mutex textLock_;
+  std::string currentFileText_;
+  FileManagerListener* listener_ = nullptr;
+  int mode_ = kModeData;
+  bool suppressSizes_ = false;
+  uint64_t maxFileSize_ = 0;
+  std::string stagingRoot_;
+
+  std::thread worker_;
+  std::atomic<bool> busy_{false};
+};

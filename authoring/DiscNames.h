@@ -1,0 +1,34 @@
+#pragma once
+// The names a file or folder gets in the two hierarchies of an ISO 9660
+// volume: the ISO identifier (bytes of the disc name, shortened to 8.3) and
+// the Joliet name (16-bit characters). Both are made unique within a folder.
+
+#include <string>
+#include <vector>
+
+namespace discnames {
+
+// Joliet names longer than this are shortened: a record must fit its one-byte
+// length, and this is the longest name every Joliet reader takes.
+constexpr size_t kJolietMaxChars = 103;
+
+// The ISO identifier of a file ("NAME.EXT;1", "longfi;1", or the name itself
+// when it has no dot and at most 8 bytes) and of a folder (its first 8 bytes).
+std::string IsoFileIdentifier(const std::string& name);
+std::string IsoFolderIdentifier(const std::string& name);
+
+struct FolderEntryName {
+  std::string discName;   // as the project holds it
+  bool isFolder = false;
+  // Results:
+  std::string iso;        // ISO identifier, unique in the folder
+  std::u16string joliet;  // Joliet name (without ";1"), unique in the folder
+  bool jolietShortened = false;
+  bool refused = false;   // the name is not valid UTF-8
+};
+
+// Names every entry of one folder. The first of colliding entries keeps its
+// plain identifier; later ones get a number in place of their last letters.
+void NameFolderEntries(std::vector<FolderEntryName>* entries);
+
+}  // namespace discnames

@@ -1,0 +1,145 @@
+#include "authoring/FileList.h"
+
+#include <dirent.h>
+#include <strings.h>
+
+#include <cstring>
+#include <cstdlib>
+
+namespace {
+
+std::string Field(const char* p) { return std::string(p, strnlen(p, filels::kFieldSize)); }
+
+std::string ListPathForWriting(const std::string& folder) {
+  std::string found = FindFileList(folder);
+  return found.empty() ? folder + "/" + filels::kFileName : found;
+}
+
+}  // namespace
+
+std::string FindFileList(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return {};
+  std::string found;
+  while (dirent* e = readdir(dir)) {
+    if (strcasecmp(e->d_name, filels::kFileName) == 0) {
+      found = folder + "/" + e->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+std::string EncodeFileListEntry(const FileListEntry& entry) {
+  if (entry.discName.size() >= filels::kFieldSize) return {};
+  std::string units(filels::kEntrySize, '\0');
+  std::memcpy(&units[filels::kFieldSize], entry.discName.data(), entry.discName.size());
+  if (entry.sourcePath.size() < filels::kFieldSize) {
+    std::memcpy(&units[0], entry.sourcePath.data(), entry.sourcePath.size());
+    return units;
+  }
+  std::string mark = filels::kLongPathMark + std::to_string(entry.sourcePath.size());
+  std::memcpy(&units[0], mark.data(), mark.size());
+  size_t blocks = (entry.sourcePath.size() + filels::kEntrySize - 1) / filels::kEntrySize;
+  std::string tail(blocks * filels::kEntrySize, '\0');
+  std::memcpy(&tail[0], entry.sourcePath.data(), entry.sourcePath.size());
+  return units + tail;
+}
+
+FileListReader::FileListReader(const std::string& path) : path_(path) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) error_ = "cannot open " + path;
+}
+
+FileListReader::~FileListReader() {
+  if (file_) std::fclose(file_);
+}
+
+bool FileListReader::Next(FileListEntry* entry) {
+  if (!file_ || !error_.empty()) return false;
+  char unit[filels::kEntrySize];
+  size_t got = std::fread(unit, 1, sizeof unit, file_);
+  if (got == 0) return false;
+  if (got != sizeof unit) {
+    error_ = path_ + " is damaged: its last entry is cut short";
+    return false;
+  }
+  entry->sourcePath = Field(unit);
+  entry->discName = Field(unit + filels::kFieldSize);
+  const size_t markLen = std::strlen(filels::kLongPathMark);
+  if (entry->sourcePath.compare(0, markLen, filels::kLongPathMark) == 0) {
+    char* end = nullptr;
+    unsigned long long len = std::strtoull(entry->sourcePath.c_str() + markLen, &end, 10);
+    if (*end != '\0' || len < filels::kFieldSize || len > (1u << 20)) {
+      error_ = path_ + " is damaged: a long source path has a bad length";
+      return false;
+    }
+    size_t blocks = (len + filels::kEntrySize - 1) / filels::kEntrySize;
+    std::string tail(blocks * filels::kEntrySize, '\0');
+    if (std::fread(&tail[0], 1, tail.size(), file_) != tail.size()) {
+      error_ = path_ + " is damaged: a long source path is cut short";
+      return false;
+    }
+    tail.resize(len);
+    entry->sourcePath = tail;
+  }
+  return true;
+}
+
+bool ReadFileList(const std::string& folder, std::vector<FileListEntry>* entries,
+                  std::string* error) {
+  entries->clear();
+  std::string path = FindFileList(folder);
+  if (path.empty()) return true;
+  FileListReader reader(path);
+  FileListEntry e;
+  while (reader.Next(&e)) entries->push_back(e);
+  if (!reader.error().empty()) {
+    if (error) *error = reader.error();
+    return false;
+  }
+  return true;
+}
+
+bool AppendFileListEntry(const std::string& folder, const FileListEntry& entry,
+                         std::string* error) {
+  std::string units = EncodeFileListEntry(entry);
+  if (units.empty()) {
+    if (error) *error = "the disc name \"" + entry.discName + "\" is too long";
+    return false;
+  }
+  std::string path = ListPathForWriting(folder);
+  FILE* f = std::fopen(path.c_str(), "ab");
+  if (!f) {
+    if (error) *error = "cannot open " + path + " for appending";
+    return false;
+  }
+  bool ok = std::fwrite(units.data(), 1, units.size(), f) == units.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok && error) *error = "cannot write " + path;
+  return ok;
+}
+
+bool WriteFileList(const std::string& folder, const std::vector<FileListEntry>& entries,
+                   std::string* error) {
+  std::string path = ListPathForWriting(folder);
+  std::string tmp = path + ".new";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) {
+    if (error) *error = "cannot create " + tmp;
+    return false;
+  }
+  bool ok = true;
+  for (const FileListEntry& e : entries) {
+    std::string units = EncodeFileListEntry(e);
+    if (units.empty() || std::fwrite(units.data(), 1, units.size(), f) != units.size()) ok = false;
+  }
+  ok = (std::fclose(f) == 0) && ok;
+  if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    std::remove(tmp.c_str());
+    if (error) *error = "cannot rewrite " + path;
+  }
+  return ok;
+}

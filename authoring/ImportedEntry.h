@@ -1,0 +1,32 @@
+#pragma once
+// The descriptor of an entry imported from the disc's last session. It stands
+// in the source-path field of the entry's file.ls record:
+//
+//   file:   "<1><" name "><" date "><" size "><" location ">" ["[" start "-" count "," ... "]"]
+//   folder: "<2><" name ">"
+//
+// The date is the seven recording-date bytes of the old directory record
+// (year - 1900, month, day, hour, minute, second, zone), written as 14
+// hexadecimal digits so that no byte value can end the text early. A date of
+// exactly seven raw bytes is also accepted when read.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ImportedEntry {
+  enum Kind : int { kFile = 1, kFolder = 2 };
+  int kind = kFile;
+  std::string name;                 // disc name without the ";1" version
+  std::array<uint8_t, 7> date{};    // as in the old directory record
+  uint64_t size = 0;
+  uint32_t location = 0;            // first extent (logical block)
+  std::vector<std::pair<uint32_t, uint32_t>> extents;  // further extents: start, block count
+};
+
+std::string FormatImportedEntry(const ImportedEntry& entry);
+
+// False when the text is not a well-formed descriptor.
+bool ParseImportedEntry(const std::string& text, ImportedEntry* entry);

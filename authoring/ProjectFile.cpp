@@ -1,0 +1,378 @@
+#include "authoring/ProjectFile.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "app/ProgramDir.h"
+#include "authoring/CFileManager.h"
+#include "authoring/FileList.h"
+#include "authoring/StagingFolder.h"
+#include "authoring/TempFiles.h"
+#include "ByteFields.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+bool WriteAll(FILE* f, const std::string& bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+}
+
+std::string Le32(uint32_t v) {
+  std::string s(4, '\0');
+  bytes::PutLE32(reinterpret_cast<uint8_t*>(&s[0]), v);
+  return s;
+}
+
+std::string TreeRecord(uint8_t kind, const std::string& a, const std::string& b) {
+  std::string r(1, char(kind));
+  uint8_t len[2];
+  bytes::PutLE16(len, uint16_t(a.size()));
+  r.append(reinterpret_cast<char*>(len), 2).append(a);
+  bytes::PutLE16(len, uint16_t(b.size()));
+  r.append(reinterpret_cast<char*>(len), 2).append(b);
+  return r;
+}
+
+// Writes the tree records of one staging folder (depth first) to `out`.
+bool WriteTreeRecords(const std::string& folder, const std::string& discPath, FILE* out,
+                      std::string* error) {
+  for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
+    std::string path = folder + "/" + entry.name;
+    if (entry.kind == StagingEntry::kFolder) {
+      std::string childPath = discPath + entry.name + "\\";
+      if (!WriteAll(out, TreeRecord(project::kFolderRecord, "", childPath)) ||
+          !WriteTreeRecords(path, childPath, out, error))
+        return false;
+      continue;
+    }
+    FileListReader reader(path);
+    FileListEntry e;
+    while (reader.Next(&e)) {
+      if (e.sourcePath.size() > 0xFFFF || (discPath + e.discName).size() > 0xFFFF) {
+        SetError(error, "a path is too long for the project file: " + e.sourcePath);
+        return false;
+      }
+      if (!WriteAll(out, TreeRecord(project::kFileRecord, e.sourcePath, discPath + e.discName)))
+        return false;
+    }
+    if (!reader.error().empty()) {
+      SetError(error, reader.error());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Splits a disc path "\a\b\" into its names; false for a path that could
+// lead outside the staging root or is otherwise unusable.
+bool SafeDiscComponents(const std::string& discPath, std::vector<std::string>* parts) {
+  parts->clear();
+  if (discPath.empty() || discPath[0] != '\\') return false;
+  size_t pos = 1;
+  while (pos < discPath.size()) {
+    size_t next = discPath.find('\\', pos);
+    if (next == std::string::npos) next = discPath.size();
+    std::string name = discPath.substr(pos, next - pos);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos)
+      return false;
+    parts->push_back(name);
+    pos = next + 1;
+  }
+  return true;
+}
+
+// A project file is written beside its place and renamed over it at the end,
+// so that a failed save leaves the old file as it was.
+bool FinishProjectFile(File out, bool ok, const std::string& partial, const std::string& projectPath,
+                       std::string* error) {
+  ok = ok && std::fflush(out.get()) == 0;
+  ok = (std::fclose(out.release()) == 0) && ok;
+  if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
+  if (!ok) {
+    std::remove(partial.c_str());
+    SetError(error, "cannot write the project file " + projectPath);
+  }
+  return ok;
+}
+
+bool ReadExact(FILE* f, void* buffer, size_t n) { return std::fread(buffer, 1, n, f) == n; }
+
+}  // namespace
+
+namespace project {
+
+std::string CutLabel(const std::string& label, size_t max) {
+  if (label.size() <= max) return label;
+  size_t n = max;
+  // Step back over continuation bytes so that a character is never split.
+  while (n > 0 && (uint8_t(label[n]) & 0xC0) == 0x80) --n;
+  return label.substr(0, n);
+}
+
+std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount) {
+  std::string h(kDiscHeaderSize + kSessionHeaderSize, '\0');
+  auto* p = reinterpret_cast<uint8_t*>(&h[0]);
+  bytes::PutLE32(p, kHeaderMark);
+  p[4] = kind;
+  std::string cut = kind == kAudioCD ? std::string() : CutLabel(label, kLabelMax);
+  std::memcpy(p + kLabelOffset, cut.data(), cut.size());
+  p[256] = 1;
+  p[257] = 1;
+  p[258] = 1;
+  p[320] = 1;
+  p[321] = trackCount;
+  p[322] = 1;
+  p[323] = trackCount;
+  return h;
+}
+
+std::string MakeTrackHeader(uint8_t number, uint8_t trackKind) {
+  std::string t(kTrackHeaderSize, '\0');
+  t[0] = char(number);
+  t[1] = char(trackKind);
+  if (trackKind == 2) t[2] = 1;
+  return t;
+}
+
+bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* error) {
+  File f(std::fopen(jobPath.c_str(), "rb"));
+  uint8_t head[4], length[4];
+  if (!f || !ReadExact(f.get(), head, 4)) {
+    SetError(error, "cannot read the burn job " + jobPath);
+    return false;
+  }
+  uint32_t mark = bytes::LE32(head);
+  if (mark > (1u << 30) || std::fseek(f.get(), long(mark) + 192, SEEK_SET) != 0 ||
+      !ReadExact(f.get(), length, 4)) {
+    SetError(error, "the burn job " + jobPath + " is damaged");
+    return false;
+  }
+  char text[kJobLabelMax + 1] = {};
+  if (std::fseek(f.get(), long(kLabelOffset), SEEK_SET) != 0 || !ReadExact(f.get(), text, kJobLabelMax)) {
+    SetError(error, "the burn job " + jobPath + " is damaged");
+    return false;
+  }
+  *label = CutLabel(std::string(text, strnlen(text, kJobLabelMax)), kJobLabelMax);
+  return true;
+}
+
+}  // namespace project
+
+int ReadProjectKind(const std::string& projectPath) {
+  File f(std::fopen(projectPath.c_str(), "rb"));
+  uint8_t head[5];
+  if (!f || !ReadExact(f.get(), head, 5)) return 0;
+  return (head[4] >= 1 && head[4] <= 6) ? head[4] : 0;
+}
+
+bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::string& projectPath,
+                                   const std::string& label, std::string* error) {
+  if (stagingRoot.empty() || projectPath.empty() || FolderExists(stagingRoot) != 2) {
+    SetError(error, "the project folder " + stagingRoot + " does not exist");
+    return false;
+  }
+  // The tree goes to a temporary file first: its length leads the block.
+  TempFile tree("tmp");
+  File treeOut(tree.ok() ? std::fopen(tree.path().c_str(), "wb") : nullptr);
+  if (!treeOut) {
+    SetError(error, "cannot create a temporary file in " + TempFolder());
+    return false;
+  }
+  if (!WriteTreeRecords(StripTrailing(stagingRoot), "\\", treeOut.get(), error)) return false;
+  if (std::fflush(treeOut.get()) != 0) {
+    SetError(error, "cannot write a temporary file in " + TempFolder());
+    return false;
+  }
+  long treeLength = std::ftell(treeOut.get());
+  treeOut.reset();
+  if (treeLength < 0 || uint64_t(treeLength) > 0xFFFFFFFFull) {
+    SetError(error, "the project is too large for a project file");
+    return false;
+  }
+
+  std::string partial = projectPath + ".part";
+  File out(std::fopen(partial.c_str(), "wb"));
+  if (!out) {
+    SetError(error, "cannot create the project file " + projectPath);
+    return false;
+  }
+  project::Kind kind = mode_ == kModeMp3 ? project::kMp3Disc : project::kDataDisc;
+  bool ok = WriteAll(out.get(), project::MakeHeader(kind, label, 1)) &&
+            WriteAll(out.get(), project::MakeTrackHeader(1, 2)) &&
+            WriteAll(out.get(), Le32(uint32_t(treeLength)));
+  File in(std::fopen(tree.path().c_str(), "rb"));
+  char chunk[2048];
+  size_t got;
+  while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0)
+    ok = std::fwrite(chunk, 1, got, out.get()) == got;
+  return FinishProjectFile(std::move(out), ok && in, partial, projectPath, error);
+}
+
+bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& projectPath,
+                                   std::string* label, std::string* error) {
+  File f(std::fopen(projectPath.c_str(), "rb"));
+  uint8_t head[project::kDiscHeaderSize];
+  if (!f || !ReadExact(f.get(), head, 19)) {
+    SetError(error, "cannot read the project file " + projectPath);
+    return false;
+  }
+  if (head[4] != project::kDataDisc && head[4] != project::kMp3Disc) {
+    SetError(error, projectPath + " is not a data or MP3 project");
+    return false;
+  }
+  uint8_t rawLabel[project::kLabelField + 1] = {};
+  std::fseek(f.get(), long(project::kLabelOffset), SEEK_SET);
+  size_t labelBytes = std::fread(rawLabel, 1, project::kLabelField, f.get());
+  std::string name(reinterpret_cast<char*>(rawLabel), strnlen(reinterpret_cast<char*>(rawLabel), labelBytes));
+  if (label) *label = name;
+
+  uint8_t length[4];
+  uint32_t mark = bytes::LE32(head);
+  if (mark > (1u << 30) || std::fseek(f.get(), long(mark) + 192, SEEK_SET) != 0 ||
+      !ReadExact(f.get(), length, 4)) {
+    SetError(error, projectPath + " is damaged: its tree length cannot be read");
+    return false;
+  }
+  mode_ = head[4] == project::kMp3Disc ? kModeMp3 : kModeData;
+  if (tree) {
+    tree->Remove(tree->Root());
+    tree->SetText(tree->Root(), name);
+  }
+
+  uint64_t remaining = bytes::LE32(length);
+  bool complete = true;
+  std::string root = StripTrailing(stagingRoot_);
+  std::vector<std::string> parts;
+  while (remaining > 0 && !stop_) {
+    uint8_t kind, len[2];
+    std::string a, b;
+    auto readText = [&](std::string* text) {
+      if (!ReadExact(f.get(), len, 2)) return false;
+      text->resize(bytes::LE16(len));
+      return text->empty() || ReadExact(f.get(), &(*text)[0], text->size());
+    };
+    if (!ReadExact(f.get(), &kind, 1) || !readText(&a) || !readText(&b)) {
+      complete = false;  // a record cut short ends the load
+      break;
+    }
+    uint64_t used = 5 + a.size() + b.size();
+    remaining = used > remaining ? 0 : remaining - used;
+
+    std::error_code ec;
+    if (kind == project::kFolderRecord) {
+      if (!SafeDiscComponents(b, &parts)) {
+        Refuse(b, "unusable folder path in " + projectPath);
+        continue;
+      }
+      std::string dir = root;
+      for (const std::string& p : parts) dir += "/" + p;
+      fs::create_directories(dir, ec);
+      SetCurrentFileText(b);
+      continue;
+    }
+    size_t cut = b.rfind('\\');
+    std::string discName = cut == std::string::npos ? std::string() : b.substr(cut + 1);
+    if (kind != project::kFileRecord || discName.empty() || discName == "." || discName == ".." ||
+        !SafeDiscComponents(b.substr(0, cut + 1), &parts)) {
+      Refuse(b, "unusable file record in " + projectPath);
+      continue;
+    }
+    std::string dir = root;
+    for (const std::string& p : parts) dir += "/" + p;
+    fs::create_directories(dir, ec);
+    std::string appendError;
+    if (!AppendFileListEntry(dir, {a, discName}, &appendError)) {
+      SetError(error, appendError);
+      return false;
+    }
+    struct stat st;
+    if (a.empty() || a[0] != '<') {
+      if (stat(a.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ReportSize(uint64_t(st.st_size));
+    }
+    SetCurrentFileText(discName);
+  }
+  if (tree) {
+    SetCurrentFileText(kCreateTreeText);
+    BuildTreeItems(tree, tree->Root(), root);
+  }
+  if (!complete) {
+    SetError(error, projectPath + " is damaged: it ends inside a record; the records before it were loaded");
+    return false;
+  }
+  return !stop_;
+}
+
+bool CFileManager::StartLoadProject(ProjectTree* tree, const std::string& projectPath, Done done) {
+  return StartWorker([this, tree, projectPath] { return LoadDataProject(tree, projectPath); },
+                     std::move(done));
+}
+
+bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows,
+                      std::string* error) {
+  std::vector<std::string> tracks;
+  for (const std::string& row : rows) {
+    if (tracks.size() == project::kMaxAudioRows) break;
+    std::string path = TrimBlanks(row);
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) break;
+    tracks.push_back(path);
+  }
+  std::string partial = projectPath + ".part";
+  File out(std::fopen(partial.c_str(), "wb"));
+  if (!out) {
+    SetError(error, "cannot create the project file " + projectPath);
+    return false;
+  }
+  bool ok = WriteAll(out.get(), project::MakeHeader(project::kAudioCD, "", uint8_t(tracks.size())));
+  for (size_t i = 0; ok && i < tracks.size(); ++i) {
+    ok = WriteAll(out.get(), project::MakeTrackHeader(uint8_t(i + 1), 1)) &&
+         WriteAll(out.get(), Le32(uint32_t(tracks[i].size()))) && WriteAll(out.get(), tracks[i]) &&
+         WriteAll(out.get(), std::string(64, '\0'));
+  }
+  return FinishProjectFile(std::move(out), ok, partial, projectPath, error);
+}
+
+bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
+                      std::string* error) {
+  rows->clear();
+  File f(std::fopen(projectPath.c_str(), "rb"));
+  uint8_t head[project::kDiscHeaderSize + project::kSessionHeaderSize];
+  if (!f || !ReadExact(f.get(), head, sizeof head) || head[4] != project::kAudioCD) {
+    SetError(error, projectPath + " is not an audio project");
+    return false;
+  }
+  unsigned count = head[321];
+  for (unsigned i = 0; i < count && i < project::kMaxAudioRows; ++i) {
+    uint8_t track[project::kTrackHeaderSize], len[4];
+    if (!ReadExact(f.get(), track, sizeof track) || !ReadExact(f.get(), len, 4) ||
+        bytes::LE32(len) > 65536) {
+      SetError(error, projectPath + " is damaged at track " + std::to_string(i + 1));
+      return false;
+    }
+    std::string path(bytes::LE32(len), '\0');
+    uint8_t pad[64];
+    if ((!path.empty() && !ReadExact(f.get(), &path[0], path.size())) || !ReadExact(f.get(), pad, 64)) {
+      SetError(error, projectPath + " is damaged at track " + std::to_string(i + 1));
+      return false;
+    }
+    rows->push_back(path);
+  }
+  return true;
+}

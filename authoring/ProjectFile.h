@@ -1,0 +1,52 @@
+#pragma once
+// The project file (".bcd"): one project of any kind, also the burn job that
+// the layouts read (label at byte 5, the tree behind the header). All numbers
+// little-endian. Data and MP3 projects are written and read by CFileManager.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace project {
+
+constexpr uint32_t kHeaderMark = 256;          // byte 0; the first track's length is at this + 192
+constexpr size_t kDiscHeaderSize = 320;
+constexpr size_t kSessionHeaderSize = 64;
+constexpr size_t kTrackHeaderSize = 64;
+constexpr size_t kLabelOffset = 5;
+constexpr size_t kLabelField = 251;
+constexpr size_t kLabelMax = 14;               // bytes stored
+constexpr size_t kJobLabelMax = 13;            // bytes the layouts read back
+constexpr size_t kMaxAudioRows = 99;
+
+enum Kind : uint8_t {
+  kAudioCD = 1, kDataDisc = 2, kMp3Disc = 3, kVideoCD = 4, kSuperVideoCD = 5, kDvdVideo = 6
+};
+
+// The tree records of a data project.
+enum RecordKind : uint8_t { kFolderRecord = 1, kFileRecord = 2 };
+
+// The 384 bytes of the disc and session headers.
+std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount);
+std::string MakeTrackHeader(uint8_t number, uint8_t trackKind);
+
+// The label cut to `max` bytes without splitting a character.
+std::string CutLabel(const std::string& label, size_t max);
+
+// The label a layout reads from a burn job (at most 13 bytes), after checking
+// that the job's tree length can be read. False when it cannot.
+bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* error);
+
+}  // namespace project
+
+// The kind byte (1-6) of a project file, or 0 when it cannot be read or holds
+// another value.
+int ReadProjectKind(const std::string& projectPath);
+
+// Counts the rows from the first up to the first whose path, trimmed, is empty
+// or names no existing file, and writes that many audio tracks.
+bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows,
+                      std::string* error = nullptr);
+// The track sources of an audio project, in order.
+bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
+                      std::string* error = nullptr);

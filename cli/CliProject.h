@@ -1,0 +1,37 @@
+#pragma once
+// Shared by the commands that stage files: a staging root that goes away with
+// the command, and a listener that prints what was left out.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "authoring/CFileManager.h"
+
+class StagingRoot {
+ public:
+  StagingRoot();
+  ~StagingRoot();
+  StagingRoot(const StagingRoot&) = delete;
+  StagingRoot& operator=(const StagingRoot&) = delete;
+  const std::string& path() const { return path_; }
+  bool ok() const { return !path_.empty(); }
+
+ private:
+  std::string path_;
+};
+
+class PrintingListener : public FileManagerListener {
+ public:
+  void Refused(const std::string& path, const std::string& reason) override {
+    std::fprintf(stderr, "varnex-cli: left out \"%s\": %s\n", path.c_str(), reason.c_str());
+    ++refused;
+  }
+  int refused = 0;
+};
+
+// Stages the paths at the root of the project as the data disc window adds
+// them (or loads the project file). Returns 1, or a failure code after
+// printing what failed.
+int StageProject(CFileManager* manager, const std::string& root, const std::string& projectFile,
+                 const std::vector<std::string>& paths, std::string* label);

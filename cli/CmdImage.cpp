@@ -1,0 +1,137 @@
+// varnex-cli image: lays a data project out as an ISO 9660 volume with Joliet
+// names and writes every sector of the track to a file.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "BurnCtrl/Results.h"
+#include "app/LangText.h"
+#include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
+#include "authoring/TempFiles.h"
+#include "cli/CliCommand.h"
+#include "cli/CliProject.h"
+#include "cli/CmdImageUdf.h"
+
+namespace {
+
+class UnreadableCounter : public TrackSourceListener {
+ public:
+  void SourceUnreadable(const std::string& path) override {
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
+    ++count;
+  }
+  int count = 0;
+};
+
+bool ParseSessionStart(const std::string& text, uint32_t* value) {
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (text.empty() || *end || v > 0xFFFFFFFFull) return false;
+  *value = uint32_t(v);
+  return true;
+}
+
+// Serves every sector of the track into `out` (written beside it and renamed
+// over it at the end, so that a failure leaves no half image behind).
+bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
+  std::string partial = out + ".part";
+  FILE* f = std::fopen(partial.c_str(), "wb");
+  if (!f) return false;
+  const uint32_t total = track->GetTrackLength();
+  const bool terminal = isatty(STDERR_FILENO);
+  constexpr uint32_t kBatch = 64;
+  std::vector<uint8_t> batch(size_t(kBatch) * kSectorSize);
+  int shown = -1;
+  bool ok = true;
+  for (uint32_t done = 0; ok && done < total;) {
+    uint32_t n = std::min(kBatch, total - done);
+    std::fill(batch.begin(), batch.begin() + size_t(n) * kSectorSize, 0);
+    for (uint32_t i = 0; i < n; ++i) track->GetSectorData(&batch[size_t(i) * kSectorSize], kSectorSize);
+    ok = std::fwrite(batch.data(), kSectorSize, n, f) == n;
+    done += n;
+    int percent = int(uint64_t(done) * 100 / total);
+    if (terminal && percent != shown) {
+      std::fprintf(stderr, "\r%3d%%  %s\033[K", percent, track->GetCurrentSourceFile().c_str());
+      shown = percent;
+    }
+  }
+  if (terminal) std::fprintf(stderr, "\n");
+  ok = (std::fclose(f) == 0) && ok;
+  if (ok) ok = std::rename(partial.c_str(), out.c_str()) == 0;
+  if (!ok) std::remove(partial.c_str());
+  return ok;
+}
+
+int RunImage(const CliArgs& args) {
+  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  std::string out = opt.Value("-o");
+  std::string project = opt.Value("--project");
+  if (out.empty() || (project.empty() == opt.Operands().empty()))
+    return CliFail(result::kBadArguments,
+                   "usage: image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+  uint32_t sessionStart = 0;
+  if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
+    return CliFail(result::kBadArguments, "--session-start needs a sector number");
+
+  StagingRoot root;
+  if (!root.ok()) return CliFail(result::kLayoutFailed, "cannot create a project folder in " + TempFolder());
+  CFileManager manager;
+  PrintingListener listener;
+  manager.SetListener(&listener);
+  const bool udf = opt.Has("--udf");
+  manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CFileManager::kIsoFileSizeLimit);
+  std::string label = opt.Value("--label");
+  int staged = StageProject(&manager, root.path(), project, opt.Operands(), &label);
+  if (staged != result::kSuccess) return 1;
+  if (label.empty()) label = "DataCD";
+  if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
+
+  std::vector<LayoutNotice> notices;
+  bool fits = udf || CDataFile::ReviewProject(root.path(), &notices);
+  for (const LayoutNotice& n : notices) {
+    switch (n.kind) {
+      case LayoutNotice::kJolietShortened:
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                     LoadLangText("Message", 907).c_str());
+        break;
+      case LayoutNotice::kNameRefused:
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
+        break;
+      case LayoutNotice::kTooLarge:
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
+        break;
+      case LayoutNotice::kUnreadable:
+        break;
+    }
+  }
+  if (!fits) return CliFail(result::kNameNotConvertible, "nothing was written");
+
+  TempFile job("bcd");
+  std::string error;
+  if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error))
+    return CliFail(result::kProjectNotWritten, error);
+  if (udf) return RunImageUdf(job.path(), root.path(), sessionStart, out, &WriteTrack);
+
+  CDataFile track;
+  UnreadableCounter unreadable;
+  track.SetSourceListener(&unreadable);
+  if (!track.Build(job.path(), false, false, root.path(), sessionStart))
+    return CliFail(result::kLayoutFailed, track.LastError());
+  for (const std::string& s : track.SkippedSources())
+    std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", s.c_str());
+  if (!WriteTrack(&track, out)) return CliFail(result::kOutputFailed, out);
+  if (!track.SkippedSources().empty() || unreadable.count)
+    return CliFail(result::kFilesLeftOut, "the image was written without them");
+  return 0;
+}
+
+CliCommand reg{"image",
+               "image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
+               &RunImage};
+
+}  // namespace

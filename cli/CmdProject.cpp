@@ -1,0 +1,99 @@
+// varnex-cli project: saves files and folders as a project file, and shows
+// what a project file holds.
+
+#include <cstdio>
+
+#include "BurnCtrl/Results.h"
+#include "authoring/FileList.h"
+#include "authoring/ProjectFile.h"
+#include "authoring/StagingFolder.h"
+#include "cli/CliCommand.h"
+#include "cli/CliProject.h"
+
+namespace {
+
+const char* KindName(int kind) {
+  switch (kind) {
+    case project::kAudioCD: return "audio CD";
+    case project::kDataDisc: return "data disc";
+    case project::kMp3Disc: return "MP3 disc";
+    case project::kVideoCD: return "Video CD";
+    case project::kSuperVideoCD: return "Super Video CD";
+    case project::kDvdVideo: return "DVD-Video";
+    default: return "unknown";
+  }
+}
+
+// Prints the disc tree below a staging folder: folders as "\a\b\", files as
+// "\a\b\name  <-  source".
+void PrintTree(const std::string& folder, const std::string& discPath) {
+  for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
+    std::string path = folder + "/" + entry.name;
+    if (entry.kind == StagingEntry::kFolder) {
+      std::printf("%s%s\\\n", discPath.c_str(), entry.name.c_str());
+      PrintTree(path, discPath + entry.name + "\\");
+      continue;
+    }
+    FileListReader reader(path);
+    FileListEntry e;
+    while (reader.Next(&e))
+      std::printf("%s%s  <-  %s\n", discPath.c_str(), e.discName.c_str(), e.sourcePath.c_str());
+  }
+}
+
+int Save(const CliArgs& args) {
+  CliOptions opt(args, {"-o", "--label"}, {"--mp3"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  std::string out = opt.Value("-o");
+  if (out.empty() || opt.Operands().empty())
+    return CliFail(result::kBadArguments, "usage: project save -o FILE.bcd [--mp3] [--label LABEL] PATH...");
+  StagingRoot root;
+  CFileManager manager;
+  PrintingListener listener;
+  manager.SetListener(&listener);
+  manager.SetMode(opt.Has("--mp3") ? CFileManager::kModeMp3 : CFileManager::kModeData);
+  if (StageProject(&manager, root.path(), "", opt.Operands(), nullptr) != result::kSuccess) return 1;
+  std::string error;
+  if (!manager.SaveDataProject(root.path(), out, opt.Value("--label", "DataCD"), &error))
+    return CliFail(result::kProjectNotWritten, error);
+  return listener.refused ? CliFail(result::kFilesLeftOut, "the project was saved without them") : 0;
+}
+
+int Show(const CliArgs& args) {
+  if (args.size() != 1) return CliFail(result::kBadArguments, "usage: project show FILE.bcd");
+  const std::string& file = args[0];
+  int kind = ReadProjectKind(file);
+  if (kind == 0) return CliFail(result::kProjectUnreadable, file);
+  std::printf("kind: %s (%d)\n", KindName(kind), kind);
+  if (kind == project::kAudioCD) {
+    std::vector<std::string> rows;
+    std::string error;
+    if (!LoadAudioProject(file, &rows, &error)) return CliFail(result::kProjectUnreadable, error);
+    for (size_t i = 0; i < rows.size(); ++i) std::printf("track %zu: %s\n", i + 1, rows[i].c_str());
+    return 0;
+  }
+  if (kind != project::kDataDisc && kind != project::kMp3Disc) return 0;
+  StagingRoot root;
+  CFileManager manager;
+  PrintingListener listener;
+  manager.SetListener(&listener);
+  manager.SetStagingRoot(root.path());
+  std::string label, error;
+  bool loaded = manager.LoadDataProject(nullptr, file, &label, &error);
+  std::printf("label: %s\n", label.c_str());
+  std::printf("\\\n");
+  PrintTree(root.path(), "\\");
+  if (!loaded) return CliFail(result::kProjectUnreadable, error);
+  return listener.refused ? CliFail(result::kProjectUnreadable, "some records could not be used") : 0;
+}
+
+int RunProject(const CliArgs& args) {
+  if (!args.empty() && args[0] == "save") return Save(CliArgs(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "show") return Show(CliArgs(args.begin() + 1, args.end()));
+  return CliFail(result::kBadArguments, "usage: project (save|show) ...");
+}
+
+CliCommand reg{"project", "project save -o FILE.bcd [--mp3] [--label LABEL] PATH... | project show FILE.bcd",
+               &RunProject};
+
+}  // namespace
