@@ -523,6 +523,10 @@ TEST(UdfReader, ListCommandPrintsTheTreeOrSaysWhyNot) {
   EXPECT_NE(out.find("\tFolder\t"), std::string::npos) << out;
   EXPECT_NE(out.find("  todo.txt\t"), std::string::npos) << out;
   EXPECT_NE(out.find("\tFile\t4\n"), std::string::npos) << out;
+  // The same through the image-file device, as from a drive.
+  std::string viaDrive = Shell(std::string(VARNEX_CLI_PATH) + " udf-list --drive image:" + Quote(image), &status);
+  EXPECT_EQ(status, 0) << viaDrive;
+  EXPECT_EQ(viaDrive, out);
 
   std::string notUdf = dir.Write("plain.bin", std::string(700 * 2048, 'x'));
   out = Shell(std::string(VARNEX_CLI_PATH) + " udf-list " + Quote(notUdf), &status);
