@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "ByteFields.h"
 #include "app/ProgramDir.h"
@@ -61,6 +62,31 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
 std::string ErrnoText() { return std::strerror(errno); }
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+// Names longer than an identifier holds are cut, and two long names that
+// begin alike would then name the same file twice. Such a cut name ends in
+// "~N" instead, N counting up until the name is free in its folder.
+template <typename Child>
+void MakeCutNamesUnique(std::vector<Child>* children) {
+  std::set<std::u16string> taken;
+  for (const Child& c : *children)
+    if (!c.cut) taken.insert(c.name);
+  for (Child& c : *children) {
+    if (!c.cut) continue;
+    if (taken.insert(c.name).second) continue;
+    for (unsigned n = 1;; ++n) {
+      std::u16string suffix;
+      for (char ch : "~" + std::to_string(n)) suffix.push_back(char16_t(ch));
+      std::u16string candidate = c.name.substr(0, c.name.size() - suffix.size());
+      if (!candidate.empty() && candidate.back() >= 0xD800 && candidate.back() <= 0xDBFF) candidate.pop_back();
+      candidate += suffix;
+      if (taken.insert(candidate).second) {
+        c.name = candidate;
+        break;
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -273,6 +299,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     bool folder = false;
     bool imported = false;
     bool hidden = false;
+    bool cut = false;  // the name was longer than an identifier holds
     std::u16string name;
     std::string sourcePath;  // folder: staging path
     uint64_t size = 0;
@@ -291,6 +318,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the folder name of " + c.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != e.name;
       children.push_back(std::move(c));
       continue;
     }
@@ -340,6 +368,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the disc name of " + fe.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != fe.discName;
       children.push_back(std::move(c));
     }
     if (!list.error().empty()) {
@@ -347,6 +376,8 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
       return false;
     }
   }
+
+  MakeCutNamesUnique(&children);
 
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
