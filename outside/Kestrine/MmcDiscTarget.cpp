@@ -622,7 +622,9 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
       if (more && media::IsCd(m.profile)) {
         // B0: where the next session's program area starts, and the last possible lead-out.
         uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
-        int32_t nextStart = s < lastSession ? LeadOutOfSession(s) + (s == 1 ? 11400 : 6900) : NextTrackStart();
+        int32_t nextStart = NextTrackStart();
+        for (const DiscTrack* t : tracks)
+          if (t->session == s + 1) { nextStart = t->start; break; }
         TocAddress n = LbaToTocAddress(nextStart), l = LbaToTocAddress(m.capacity);
         e[4] = n.M, e[5] = n.S, e[6] = n.F, e[7] = 1, e[8] = l.M, e[9] = l.S, e[10] = l.F;
         a.insert(a.end(), e, e + 11);
