@@ -9,9 +9,11 @@
 
 #include "BurnCtrl/Results.h"
 #include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
 #include "authoring/TempFiles.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
+#include "cli/CmdImageUdf.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ bool ParseSessionStart(const std::string& text, uint32_t* value) {
 
 // Serves every sector of the track into `out` (written beside it and renamed
 // over it at the end, so that a failure leaves no half image behind).
-bool WriteTrack(CDataFile* track, const std::string& out) {
+bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
   std::string partial = out + ".part";
   FILE* f = std::fopen(partial.c_str(), "wb");
   if (!f) return false;
@@ -64,13 +66,13 @@ bool WriteTrack(CDataFile* track, const std::string& out) {
 }
 
 int RunImage(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {});
+  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   std::string project = opt.Value("--project");
   if (out.empty() || (project.empty() == opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: image -o OUT [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+                   "usage: image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
   uint32_t sessionStart = 0;
   if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
     return CliFail(result::kBadArguments, "--session-start needs a sector number");
@@ -80,7 +82,8 @@ int RunImage(const CliArgs& args) {
   CFileManager manager;
   PrintingListener listener;
   manager.SetListener(&listener);
-  manager.SetMaxFileSize(CFileManager::kIsoFileSizeLimit);
+  const bool udf = opt.Has("--udf");
+  manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CFileManager::kIsoFileSizeLimit);
   std::string label = opt.Value("--label");
   int staged = StageProject(&manager, root.path(), project, opt.Operands(), &label);
   if (staged != result::kSuccess) return 1;
@@ -88,7 +91,7 @@ int RunImage(const CliArgs& args) {
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
 
   std::vector<LayoutNotice> notices;
-  bool fits = CDataFile::ReviewProject(root.path(), &notices);
+  bool fits = udf || CDataFile::ReviewProject(root.path(), &notices);
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
@@ -111,6 +114,7 @@ int RunImage(const CliArgs& args) {
   std::string error;
   if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error))
     return CliFail(result::kProjectNotWritten, error);
+  if (udf) return RunImageUdf(job.path(), root.path(), sessionStart, out, &WriteTrack);
 
   CDataFile track;
   UnreadableCounter unreadable;
@@ -126,7 +130,7 @@ int RunImage(const CliArgs& args) {
 }
 
 CliCommand reg{"image",
-               "image -o OUT [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
+               "image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
                &RunImage};
 
 }  // namespace
