@@ -32,4 +32,9 @@ constexpr int kProjectNotWritten = -907;  // a project file cannot be written
 constexpr int kBadArguments = -908;       // the command line is not understood
 constexpr int kFilesLeftOut = -909;       // some files could not be added or read
 
+// The recording engine.
+constexpr int kBurnStopped = -910;        // the burn was stopped before its end
+constexpr int kDiscClosed = -911;         // the disc is closed: nothing can be added
+constexpr int kSourceUnreadable = -912;   // a source went missing while it was burnt
+
 }  // namespace result

@@ -32,3 +32,8 @@ class CAudioFile {
   std::string path_;
   uint32_t position_ = 0;
 };
+
+// Whether `path` is a WAV file the reader can burn as it stands: the
+// canonical 44-byte header (RIFF, a 16-byte "fmt " chunk, "data" at byte 36)
+// of 16-bit stereo PCM at 44100 Hz. `why` says what is wrong otherwise.
+bool IsCdAudioWav(const std::string& path, std::string* why);

@@ -99,6 +99,8 @@ class Recorder {
   virtual uint32_t ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) = 0;
 
   virtual uint32_t SetWriteParam(const rec::WriteParam& param) = 0;
+  // Kilobytes per second; 0xFFFF: the fastest the drive and disc allow.
+  virtual uint32_t SetWriteSpeed(uint16_t kbPerSecond) { (void)kbPerSecond; return 0; }
   virtual uint32_t GetNextWriteAdd(uint32_t& lba) = 0;
   virtual uint32_t ReserveTrack(uint32_t sectors) = 0;
   virtual uint32_t Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors) = 0;

@@ -1,0 +1,44 @@
+#include "cli/CliDrive.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "BurnCtrl/ImageFileRecorder.h"
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "cli/CliCommand.h"
+
+int MediumFromName(const std::string& name) {
+  static const struct {
+    const char* name;
+    int medium;
+  } kNames[] = {
+      {"cd-r", rec::kCdR},        {"cd-rw", rec::kCdRw},        {"dvd-r", rec::kDvdR},
+      {"dvd-rw", rec::kDvdRwSeq}, {"dvd-rw-ro", rec::kDvdRwRo}, {"dvd+r", rec::kDvdPlusR},
+      {"dvd+rw", rec::kDvdPlusRw}, {"dvd-ram", rec::kDvdRam},   {"dvd-r-dl", rec::kDvdRDl},
+      {"dvd+r-dl", rec::kDvdPlusRDl}, {"bd-r", rec::kBdRSrm},   {"bd-re", rec::kBdRe},
+  };
+  for (const auto& n : kNames)
+    if (name == n.name) return n.medium;
+  return -1;
+}
+
+int OpenCliDrive(const std::string& spec, const std::string& medium) {
+  if (spec.rfind("image:", 0) == 0) {
+    std::string path = spec.substr(6);
+    int m = MediumFromName(medium.empty() ? "cd-r" : medium);
+    if (path.empty() || m < 0) {
+      CliFail(result::kBadArguments, path.empty() ? "image: needs a file name" : "unknown medium " + medium);
+      return -1;
+    }
+    auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, 0);
+    if (!drive->CreateBlank()) {
+      CliFail(result::kOutputFailed, path);
+      return -1;
+    }
+    AddRecorder(drive);
+    return 0;
+  }
+  CliFail(result::kNoSuchDrive, spec + " (drives: image:FILE)");
+  return -1;
+}
