@@ -273,13 +273,13 @@ int BurnMana::BeginDvdPlusRDl() {
   if (!options_.multiSession) {
     std::vector<uint8_t> s(2048);
     if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0) return result::kBeginLayerFailed;
-    if (!(s[4] & 0x80)) {
-      uint32_t capacity = bytes::BE32(&s[8]) / 16 * 16 - 16;
+    if (!(s[0] & 0x80)) {
+      uint32_t capacity = bytes::BE32(&s[4]) / 16 * 16 - 16;
       uint8_t set[8] = {};
       bytes::PutBE32(set + 4, capacity);
       recorder_->SendDVDStruct(0x20, set, sizeof set);
       for (int i = 0; i < kReadyPolls && recorder_->TestUnitReady() != 0; ++i) Sleep(400);
-      if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0 || bytes::BE32(&s[8]) != capacity)
+      if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0 || bytes::BE32(&s[4]) != capacity)
         return result::kBeginLayerFailed;
     }
     WriteParam p;

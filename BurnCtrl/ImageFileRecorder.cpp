@@ -337,9 +337,9 @@ uint32_t ImageFileRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t
 
 uint32_t ImageFileRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (format != 0x20 || !IsDualLayer(medium_) || size < 12) return Refuse(5, 0x24, 0);
+  if (format != 0x20 || !IsDualLayer(medium_) || size < 8) return Refuse(5, 0x24, 0);
   std::memset(buffer, 0, size);
-  bytes::PutBE32(buffer + 8, capacity_ / 2);
+  bytes::PutBE32(buffer + 4, capacity_ / 2);
   return Ok();
 }
 

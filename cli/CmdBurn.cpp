@@ -14,7 +14,7 @@
 #include "BurnCtrl/Results.h"
 #include "app/ProgramDir.h"
 #include "cli/CliCommand.h"
-#include "cli/CliDrive.h"
+#include "cli/CliBurnDrive.h"
 #include "cli/CliProject.h"
 #include "media/CAudioFile.h"
 
@@ -136,7 +136,7 @@ int RunBurn(const CliArgs& args) {
     if (label.empty()) label = "DataCD";
   }
 
-  const int index = OpenCliDrive(drive, opt.Value("--medium"));
+  const int index = OpenBurnDrive(drive, opt.Value("--medium"));
   if (index < 0) return 1;
   if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
   const bool test = opt.Has("--test");
@@ -164,7 +164,7 @@ int RunErase(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--medium"}, {});
   if (!opt.ok() || opt.Value("--drive").empty() || !opt.Operands().empty())
     return CliFail(result::kBadArguments, "usage: erase --drive D");
-  const int index = OpenCliDrive(opt.Value("--drive"), opt.Value("--medium"));
+  const int index = OpenBurnDrive(opt.Value("--drive"), opt.Value("--medium"));
   if (index < 0) return 1;
   int res = Start(index);
   if (res == result::kSuccess) res = BlankDisc();

@@ -111,6 +111,7 @@ class Recorder {
   virtual uint32_t CloseSession(int function = 2, int track = 0) = 0;
   virtual uint32_t Blank(int blankType) = 0;
   virtual uint32_t FormatUnit(uint32_t blocks, int formatType, uint32_t parameter) = 0;
+  // DVD structures without the 4-byte header of the answer / parameter list.
   virtual uint32_t ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) = 0;
   virtual uint32_t SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) = 0;
 

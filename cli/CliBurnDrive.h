@@ -8,6 +8,6 @@
 // "image:FILE" (a blank disc whose sectors go to FILE; `medium` names what it
 // stands for: "cd-r" by default, "dvd+r", "dvd-r", "bd-r" ...), or a drive of
 // the device library. Returns the drive index, or -1 after printing why not.
-int OpenCliDrive(const std::string& spec, const std::string& medium);
+int OpenBurnDrive(const std::string& spec, const std::string& medium);
 // The medium type of a name ("cd-r", "dvd+rw", ...); -1 when unknown.
 int MediumFromName(const std::string& name);

@@ -1,9 +1,11 @@
-#include "cli/CliDrive.h"
+#include "cli/CliBurnDrive.h"
 
 #include <cstdio>
 #include <memory>
 
 #include "BurnCtrl/ImageFileRecorder.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "DevDeque.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
@@ -23,7 +25,7 @@ int MediumFromName(const std::string& name) {
   return -1;
 }
 
-int OpenCliDrive(const std::string& spec, const std::string& medium) {
+int OpenBurnDrive(const std::string& spec, const std::string& medium) {
   if (spec.rfind("image:", 0) == 0) {
     std::string path = spec.substr(6);
     int m = MediumFromName(medium.empty() ? "cd-r" : medium);
@@ -39,6 +41,16 @@ int OpenCliDrive(const std::string& spec, const std::string& medium) {
     AddRecorder(drive);
     return 0;
   }
-  CliFail(result::kNoSuchDrive, spec + " (drives: image:FILE)");
-  return -1;
+  // Drives of the device library: a virtual recorder takes the first free
+  // index from 3 (as in the device list), a remote drive 26.
+  const bool remote = spec.rfind("iscsi://", 0) == 0;
+  int index = remote ? 26 : FirstFreeRecorderIndex(3);
+  std::string error;
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(spec, index, &error);
+  if (!dev) {
+    CliFail(result::kNoSuchDrive, spec + (error.empty() ? "" : ": " + error));
+    return -1;
+  }
+  AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
+  return index;
 }
