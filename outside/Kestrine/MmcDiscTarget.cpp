@@ -441,7 +441,10 @@ void MmcDiscTarget::ReadDiscInformation(ScsiCommand& c) {
     for (const DiscTrack& t : m.tracks)
       if (t.session == sessions) firstLast = std::min(firstLast, t.number), any = true;
     lastState = any ? 1 : 0;
+    // A track being written is the last one; otherwise the invisible track.
     lastLast = NextTrackStart() < m.capacity ? next : LastTrackNumber();
+    for (const DiscTrack& t : m.tracks)
+      if (!t.closed && !t.reserved) lastLast = t.number;
   }
   a[2] = uint8_t((erasable ? 0x10 : 0) | (lastState << 2) | status);
   a[3] = 1;
