@@ -5,7 +5,10 @@
 
 #include "BurnCtrl/ImageFileRecorder.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "DevDeque.h"
+
+#include <cctype>
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
@@ -41,12 +44,25 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium) {
     AddRecorder(drive);
     return 0;
   }
+  // A drive letter or index of the device list.
+  const bool letter = (spec.size() == 1 || (spec.size() == 2 && spec[1] == ':')) && std::isalpha(uint8_t(spec[0]));
+  if (letter) {
+    InstallRegisteredDrives();
+    const int index = std::toupper(uint8_t(spec[0])) - 'A';
+    CDevCmdRW* dev = index > 0 ? DevDeque::Instance().GetDevice(index) : nullptr;
+    if (!dev) {
+      CliFail(result::kNoSuchDrive, "no drive " + spec);
+      return -1;
+    }
+    AddRecorder(std::make_shared<KestrineRecorder>(dev));
+    return index;
+  }
   // Drives of the device library: a virtual recorder takes the first free
   // index from 3 (as in the device list), a remote drive 26.
   const bool remote = spec.rfind("iscsi://", 0) == 0;
   int index = remote ? 26 : FirstFreeRecorderIndex(3);
   std::string error;
-  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(spec, index, &error);
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveSpec(spec), index, &error);
   if (!dev) {
     CliFail(result::kNoSuchDrive, spec + (error.empty() ? "" : ": " + error));
     return -1;

@@ -8,8 +8,10 @@
 
 class KestrineRecorder : public Recorder {
  public:
-  explicit KestrineRecorder(std::unique_ptr<CDevCmdRW> device) : dev_(std::move(device)) {}
-  CDevCmdRW* Device() const { return dev_.get(); }
+  explicit KestrineRecorder(std::unique_ptr<CDevCmdRW> device) : owned_(std::move(device)), dev_(owned_.get()) {}
+  // A drive of the device list, which keeps it.
+  explicit KestrineRecorder(CDevCmdRW* device) : dev_(device) {}
+  CDevCmdRW* Device() const { return dev_; }
 
   std::string Name() const override { return dev_->GetDevicePath(); }
   int GetDeviceID() const override { return dev_->GetDeviceID(); }
@@ -55,5 +57,6 @@ class KestrineRecorder : public Recorder {
   uint32_t LockVolumn(bool lock) override { return dev_->LockVolumn(lock); }
 
  private:
-  std::unique_ptr<CDevCmdRW> dev_;
+  std::unique_ptr<CDevCmdRW> owned_;
+  CDevCmdRW* dev_;
 };
