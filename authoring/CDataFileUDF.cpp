@@ -308,7 +308,9 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         }
         // Imported folders stand in the staging tree as real folders.
         if (c.entry.kind != ImportedEntry::kFile) continue;
-        if (c.entry.location < udftpl::kPartitionStart) {
+        bool below = c.entry.size > 0 && c.entry.location < udftpl::kPartitionStart;
+        for (const auto& [start, count] : c.entry.extents) below = below || start < udftpl::kPartitionStart;
+        if (below) {
           // Data below the partition cannot be named by a UDF entry.
           skipped_.push_back(fe.discName);
           continue;
@@ -388,14 +390,22 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     if (c.imported) {
       // Extent positions stay disc sectors here; the relocation pass turns
       // them into blocks of the partition and clears the mark.
+      // Every extent but the last is whole sectors, so the first one holds
+      // what the further extents leave of the file's sectors.
       std::vector<udf::Extent> extents;
       uint64_t further = 0;
-      for (const auto& [start, count] : c.entry.extents) further += uint64_t(count) * kSectorSize;
-      uint64_t first = c.entry.size > further ? c.entry.size - further : 0;
-      for (const udf::Extent& x : CECMA167::SplitExtents(first, c.entry.location)) extents.push_back(x);
-      for (const auto& [start, count] : c.entry.extents)
-        for (const udf::Extent& x : CECMA167::SplitExtents(uint64_t(count) * kSectorSize, start))
-          extents.push_back(x);
+      for (const auto& [start, count] : c.entry.extents) further += count;
+      uint64_t sectors = (c.entry.size + kSectorSize - 1) / kSectorSize;
+      uint64_t remaining = c.entry.size;
+      auto add = [&](uint32_t start, uint64_t count) {
+        uint64_t bytes = std::min<uint64_t>(remaining, count * kSectorSize);
+        remaining -= bytes;
+        if (bytes > 0)
+          for (const udf::Extent& x : CECMA167::SplitExtents(bytes, start)) extents.push_back(x);
+      };
+      add(c.entry.location, sectors > further ? sectors - further : 0);
+      for (const auto& [start, count] : c.entry.extents) add(start, count);
+      if (extents.empty()) extents.push_back({0, udftpl::kPartitionStart});
       if (extents.size() > udf::kMaxShortAds) {
         lastError_ = "the imported file \"" + Utf16ToUtf8(c.name) + "\" has too many extents for one file entry";
         return false;

@@ -3,6 +3,7 @@
 // readers on them.
 
 #include <dirent.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,9 +14,30 @@
 
 #include "ByteFields.h"
 #include "authoring/CDataFileUDF.h"
+#include "authoring/CECMA167.h"
 #include "authoring/FileList.h"
 
 namespace udftest {
+
+// Runs a shell command; its standard output and error together.
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = pclose(p);
+  if (status) *status = rc;
+  return out;
+}
+
+inline std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 
 // A burn job as the builders read it: 256 at byte 0, the kind byte, the
 // label at byte 5 and an empty tree (length 0 at byte 448).
@@ -51,37 +73,89 @@ inline void StageHostFolder(const std::string& host, const std::string& staging)
   }
 }
 
-// Serves the whole track into an image file; false when the builder has no track.
-inline bool WriteImage(CDataFileUDF& builder, const std::string& path) {
+// Serves the whole track into an image file, `leadIn` zero sectors first
+// (the earlier sessions of a disc). Zero sectors are skipped, so the file
+// stays sparse.
+inline bool WriteImage(CDataFileUDF& builder, const std::string& path, uint32_t leadIn = 0) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
   std::vector<uint8_t> sector(2048);
+  const std::vector<uint8_t> zero(2048);
   uint32_t length = builder.GetTrackLength();
-  for (uint32_t i = 0; i < length; ++i) {
+  bool ok = std::fseek(f, long(leadIn) * 2048, SEEK_SET) == 0;
+  for (uint32_t i = 0; ok && i < length; ++i) {
     std::fill(sector.begin(), sector.end(), 0);
     builder.GetSectorData(sector.data(), 2048);
-    std::fwrite(sector.data(), 1, 2048, f);
+    if (sector == zero)
+      ok = std::fseek(f, 2048, SEEK_CUR) == 0;
+    else
+      ok = std::fwrite(sector.data(), 1, 2048, f) == 2048;
   }
-  return std::fclose(f) == 0;
+  ok = std::fflush(f) == 0 && ok;
+  ok = ftruncate(fileno(f), off_t(uint64_t(leadIn + length) * 2048)) == 0 && ok;
+  return std::fclose(f) == 0 && ok;
 }
 
-// Runs a shell command; its standard output and error together.
-inline std::string Run(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
+// Differences between two host trees (names, kinds, content); "" when equal.
+inline std::string CompareTrees(const std::string& a, const std::string& b) {
+  std::string diff;
+  auto list = [](const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+      closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  std::vector<std::string> na = list(a), nb = list(b);
+  if (na != nb) return "the entries of " + a + " and " + b + " differ\n";
+  for (const std::string& n : na) {
+    struct stat sa, sb;
+    std::string pa = a + "/" + n, pb = b + "/" + n;
+    if (stat(pa.c_str(), &sa) != 0 || stat(pb.c_str(), &sb) != 0) {
+      diff += "cannot stat " + n + "\n";
+    } else if (S_ISDIR(sa.st_mode) != S_ISDIR(sb.st_mode)) {
+      diff += pb + " is of another kind\n";
+    } else if (S_ISDIR(sa.st_mode)) {
+      diff += CompareTrees(pa, pb);
+    } else if (Shell("cmp -s " + Quote(pa) + " " + Quote(pb) + " && echo same") != "same\n") {
+      diff += pb + " differs from its source\n";
+    }
+  }
+  return diff;
 }
 
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+}  // namespace udftest
+
+namespace udftest {
+
+// Verifies the tag of every descriptor that starts a sector of the track in
+// `image` (the track beginning at `sessionStart`): checksum, CRC and
+// location. Returns what failed; `checked` counts the descriptors seen.
+inline std::string VerifySectorTags(const std::string& image, uint32_t sessionStart, int* checked) {
+  std::string failures;
+  *checked = 0;
+  FILE* f = std::fopen(image.c_str(), "rb");
+  if (!f) return "cannot open " + image;
+  std::vector<uint8_t> sector(2048);
+  std::fseek(f, long(sessionStart) * 2048, SEEK_SET);
+  for (uint32_t s = 0; std::fread(sector.data(), 1, 2048, f) == 2048; ++s) {
+    uint16_t id = bytes::LE16(sector.data());
+    uint16_t version = bytes::LE16(sector.data() + 2);
+    bool volumePart = id >= 1 && id <= 9;
+    bool filePart = id >= 256 && id <= 266;
+    if (version != 2 || !(volumePart || filePart)) continue;
+    if (CECMA167::TagChecksum(sector.data()) != sector[4]) continue;  // file data that looks alike
+    uint32_t expected = volumePart ? sessionStart + s : sessionStart + s - 257;
+    std::string why;
+    if (!CECMA167::VerifyTag(sector.data(), 2048, &why, &expected))
+      failures += "sector " + std::to_string(s) + " (tag " + std::to_string(id) + "): " + why + "\n";
+    ++*checked;
+  }
+  std::fclose(f);
+  return failures;
 }
 
 }  // namespace udftest
