@@ -23,6 +23,7 @@ bool LongWrite(const Sense& s) { return s.Is(2, 4, 8) || s.Is(2, 4, 7); }
 bool WriteError(const Sense& s) {
   return s.key == 3 && s.asc == 0x0C && (s.ascq == 0 || (s.ascq >= 7 && s.ascq <= 0x0A));
 }
+constexpr int kFinalize = 6;  // close function: finalize the disc
 bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
 }  // namespace
@@ -151,9 +152,18 @@ int BurnMana::BurnBegin() {
       r = 0;
       break;
     }
-    case kBdRSrm: case kBdRRrm:
+    case kBdRSrm: case kBdRRrm: {
+      // Whether the disc stays open is told the drive the same way as for
+      // the other write-once media; a drive without the page ignores it.
+      WriteParam p;
+      p.trackMode = 4;
+      p.bufE = 1;
+      p.multiSession = options_.multiSession;
+      p.dataBlockType = 8;
+      recorder_->SetWriteParam(p);
       r = int(recorder_->GetNextWriteAdd(nextWriteAddress_));
       break;
+    }
     default:
       return result::kBeginTrackFailed;
   }
@@ -540,8 +550,10 @@ int BurnMana::BurnEnd() {
     else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
       check(recorder_->CloseTrack(lastInSession));
     WaitReady(500);
-    if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
-        m == kBdRRrm) {
+    if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
+      check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
+    } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
+               m == kBdRRrm) {
       check(recorder_->CloseSession());
     } else if (m == kDvdR) {
       if (multi) {

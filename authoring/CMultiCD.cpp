@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ByteFields.h"
+#include "authoring/CAnaly_UDF.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/Ucs2.h"
 
@@ -42,11 +43,49 @@ bool CMultiCD::Import(uint32_t sessionStart, bool importFlag, uint32_t* nextStar
   added_ = 0;
   joliet_ = false;
   int fs = recorder_->JudgeFileSystem(sessionStart);
-  if (fs >= 2) {
-    error_ = "the last session holds a UDF volume, which this build cannot import";
+  if (fs >= 2) return ImportUdf(sessionStart, nextStart);
+  return ImportIso(sessionStart, nextStart);
+}
+
+namespace {
+
+class RecorderSectors : public UdfSectorSource {
+ public:
+  explicit RecorderSectors(Recorder* r) : r_(r) {}
+  bool ReadSectors(uint32_t sector, uint32_t count, uint8_t* out) override {
+    return r_->ReadCD_Data(sector, out, count) == 0;
+  }
+  uint64_t SectorCount() const override { return 0; }
+
+ private:
+  Recorder* r_;
+};
+
+}  // namespace
+
+bool CMultiCD::ImportUdf(uint32_t sessionStart, uint32_t* nextStart) {
+  RecorderSectors sectors(recorder_);
+  CAnaly_UDF udf;
+  if (!udf.Open(&sectors, sessionStart, CAnaly_UDF::kImport)) return true;  // nothing to import
+  struct Stager : UdfWalkListener {
+    CMultiCD* self;
+    std::string root;
+    bool Entry(const UdfEntry& entry) override {
+      ImportedEntry e;
+      if (!entry.ToImportedEntry(&e)) return true;  // data inside its entry: nothing to point at
+      std::string folder = entry.parentPath.empty() ? root : root + "/" + entry.parentPath;
+      if (self->add_(FormatImportedEntry(e), folder)) ++self->added_;
+      return true;
+    }
+  } stager;
+  stager.self = this;
+  stager.root = stagingRoot_;
+  if (!udf.Walk(&stager)) {
+    error_ = udf.LastError();
     return false;
   }
-  return ImportIso(sessionStart, nextStart);
+  *nextStart = udf.NextSessionStart();
+  return true;
 }
 
 bool CMultiCD::ImportIso(uint32_t sessionStart, uint32_t* nextStart) {

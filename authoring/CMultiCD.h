@@ -33,6 +33,7 @@ class CMultiCD {
 
  private:
   bool ImportIso(uint32_t sessionStart, uint32_t* nextStart);
+  bool ImportUdf(uint32_t sessionStart, uint32_t* nextStart);
   bool WalkDirectory(uint32_t extent, uint32_t length, const std::string& stagingFolder, int depth);
   bool Read(uint32_t lba, uint8_t* buffer, uint32_t sectors);
 
