@@ -19,6 +19,8 @@ std::vector<std::string> BurnFile::UnreadableSources() const {
 
 void BurnFile::NoteUnreadable(const std::string& path) {
   std::lock_guard<std::mutex> hold(unreadableLock_);
+  for (const std::string& known : unreadable_)
+    if (known == path) return;
   unreadable_.push_back(path);
 }
 
@@ -136,17 +138,22 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
     return true;
   }
   bool built;
+  std::vector<std::string> skipped;
   if (discKind_ == 1) {
     auto iso = std::make_unique<CDataFile>();
     iso->SetSourceListener(this);
     built = iso->Build(jobPath_, false, false, stagingRoot_, startAddress);
+    skipped = iso->SkippedSources();
     builder_ = std::move(iso);
   } else {
     auto udf = std::make_unique<CDataFileUDF>();
     udf->SetSourceListener(this);
     built = udf->Build(jobPath_, stagingRoot_, startAddress, 0, 0, 0);
+    skipped = udf->SkippedSources();
     builder_ = std::move(udf);
   }
+  // A file that could not be opened for the layout is missing from the disc.
+  for (const std::string& path : skipped) NoteUnreadable(path);
   if (!built) {
     lastError_ = builder_->LastError();
     builder_.reset();
