@@ -237,13 +237,17 @@ int BurnMana::BeginDvdMinus() {
   if (m != kDvdR) p.linkSize = 16, p.linkSizeValid = 1;
   p.dataBlockType = 8;
   if (int r = SetParam(p, "BurnBegin_DVDMinusRW()-SetWriteParam")) return r;
+  // The reserved track starts at 0 only on a blank disc; a disc with earlier
+  // sessions is closed with a track behind them.
+  uint32_t trackStart = 0;
+  recorder_->GetNextWriteAdd(trackStart);
   recorder_->ReserveTrack(Round32(trackLength_));
   recorder_->SynCache();
   if (!WaitReady(500, 40)) {
     VARNEX_LOG_STEP("BurnBegin_DVDMinusRW()-TestUnitReady", recorder_);
     return result::kBeginLayerFailed;
   }
-  nextWriteAddress_ = 0;
+  nextWriteAddress_ = trackStart;
   return 0;
 }
 

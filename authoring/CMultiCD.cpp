@@ -70,9 +70,15 @@ bool CMultiCD::ImportUdf(uint32_t sessionStart, uint32_t* nextStart) {
   struct Stager : UdfWalkListener {
     CMultiCD* self;
     std::string root;
+    std::vector<std::string> embedded;
     bool Entry(const UdfEntry& entry) override {
       ImportedEntry e;
-      if (!entry.ToImportedEntry(&e)) return true;  // data inside its entry: nothing to point at
+      if (!entry.ToImportedEntry(&e)) {
+        // Data kept inside its entry has no sectors a new session could
+        // point at: appending would lose the file from the disc's view.
+        embedded.push_back(entry.Path());
+        return true;
+      }
       std::string folder = entry.parentPath.empty() ? root : root + "/" + entry.parentPath;
       if (self->add_(FormatImportedEntry(e), folder)) ++self->added_;
       return true;
@@ -82,6 +88,10 @@ bool CMultiCD::ImportUdf(uint32_t sessionStart, uint32_t* nextStart) {
   stager.root = stagingRoot_;
   if (!udf.Walk(&stager)) {
     error_ = udf.LastError();
+    return false;
+  }
+  if (!stager.embedded.empty()) {
+    error_ = "the disc keeps \"" + stager.embedded.front() + "\" inside its file entry; a new session cannot carry it";
     return false;
   }
   *nextStart = udf.NextSessionStart();

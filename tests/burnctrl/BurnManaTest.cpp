@@ -26,7 +26,7 @@ std::shared_ptr<FaultyRecorder> NewDisc(const ScratchFolder& dir, int medium, ui
 void ExpectFileOnImage(const std::string& image, const std::string& discPath, const std::vector<uint8_t>& want) {
   ScratchFolder out;
   int st = 0;
-  std::string log = Run("7zz x -y -o" + out.path() + " " + image, &st);
+  std::string log = RunTool("7zz x -y -o" + out.path() + " " + image, &st);
   ASSERT_EQ(st, 0) << log;
   std::string got = ReadWholeFile(out / discPath);
   ASSERT_EQ(got.size(), want.size()) << discPath << " has the wrong size on the disc";

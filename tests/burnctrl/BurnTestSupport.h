@@ -111,7 +111,7 @@ class PrivateTemp {
   std::string path_;
 };
 
-inline std::string Run(const std::string& command, int* status = nullptr) {
+inline std::string RunTool(const std::string& command, int* status = nullptr) {
   std::string out;
   FILE* p = popen((command + " 2>&1").c_str(), "r");
   if (!p) return out;
@@ -123,7 +123,7 @@ inline std::string Run(const std::string& command, int* status = nullptr) {
   return out;
 }
 
-inline bool HaveTool(const std::string& name) { return Run("command -v " + name).find('/') != std::string::npos; }
+inline bool HaveTool(const std::string& name) { return RunTool("command -v " + name).find('/') != std::string::npos; }
 
 inline std::vector<uint8_t> PatternBytes(size_t n, uint32_t seed) {
   std::vector<uint8_t> v(n);
