@@ -261,7 +261,7 @@ int BurnMana::BeginDvdMinusRDl() {
     p.bufE = p.linkSizeValid = 1;
     p.dataBlockType = 8;
     if (int r = SetParam(p, "BurnBegin_DVDMinusRDL()")) return r;
-    recorder_->ReserveTrack(trackLength_);
+    recorder_->ReserveTrack(trackLength_.load());
     recorder_->SynCache();
     WaitReady(500);
     return 0;
@@ -395,9 +395,11 @@ std::string BurnMana::GetCurrentItem() const {
 }
 
 int BurnMana::GetProgress() const {
-  if (trackLength_ == 0) return 0;
-  double part = double(std::min(written_.load(), trackLength_)) * 100.0 / trackLength_;
-  int p = int(part / lastTrack_ + (track_ * 100.0 - 100.0) / lastTrack_);
+  const uint32_t length = trackLength_;
+  const int track = track_, last = lastTrack_;
+  if (length == 0) return 0;
+  double part = double(std::min(written_.load(), length)) * 100.0 / length;
+  int p = int(part / last + (track * 100.0 - 100.0) / last);
   return std::clamp(p, 0, 100);
 }
 

@@ -59,6 +59,9 @@ class BurnMana {
   void StartBurn();
   bool IsBurnOver() const;
   void StopBurn();
+  // Waits until the producer and writer threads have ended (after a stop or
+  // a failure, before the source is closed).
+  void WaitForThreads() { JoinThreads(); }
   // Closes the track, and after the session's last track the session.
   int BurnEnd();
 
@@ -106,11 +109,13 @@ class BurnMana {
   BurnOptions options_;
   std::string outputFile_;
 
-  int session_ = 0, track_ = 0, lastTrack_ = 1, discKind_ = 1;
+  int session_ = 0, discKind_ = 1;
+  // Read by progress displays on other threads.
+  std::atomic<int> track_{0}, lastTrack_{1};
+  std::atomic<uint32_t> trackLength_{0};
   uint32_t sessionStart_ = 0;
   int mediumType_ = 0;
   uint32_t sectorSize_ = 2048, sectorsPerWrite_ = 16;
-  uint32_t trackLength_ = 0;
   uint32_t nextWriteAddress_ = 0;
   uint32_t layer0_ = 0, lastTrackValue_ = 0, jumpAddress_ = 0, remapBase_ = 0;
   bool closeFailed_ = false;

@@ -258,6 +258,7 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
       while (!mana->IsBurnOver()) Sleep(kJobPollMs);
       if (mana->GetStatus() != result::kSuccess) {
         mana->StopBurn();
+        mana->WaitForThreads();
         src->CloseTrack();
         FinishUnlocked(r);
         return mana->GetStatus();

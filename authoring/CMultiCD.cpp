@@ -42,6 +42,7 @@ bool CMultiCD::Import(uint32_t sessionStart, bool importFlag, uint32_t* nextStar
   *nextStart = 0;
   added_ = 0;
   joliet_ = false;
+  walked_.clear();
   int fs = recorder_->JudgeFileSystem(sessionStart);
   if (fs >= 2) return ImportUdf(sessionStart, nextStart);
   return ImportIso(sessionStart, nextStart);
@@ -131,6 +132,11 @@ bool CMultiCD::ImportIso(uint32_t sessionStart, uint32_t* nextStart) {
 bool CMultiCD::WalkDirectory(uint32_t extent, uint32_t length, const std::string& stagingFolder, int depth) {
   if (depth > kMaxDepth) {
     error_ = "the disc's folders are nested too deeply at " + stagingFolder;
+    return false;
+  }
+  // Directories never share an extent: a repeated one is a loop.
+  if (!walked_.insert(extent).second) {
+    error_ = "the disc's folders are nested too deeply or loop at sector " + std::to_string(extent);
     return false;
   }
   if (length == 0 || length > kMaxDirectoryBytes) {

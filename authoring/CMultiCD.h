@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "BurnCtrl/interfaces/Recorder.h"
@@ -43,5 +44,6 @@ class CMultiCD {
   bool joliet_ = false;
   int added_ = 0;
   uint32_t volumeEnd_ = 0;
+  std::set<uint32_t> walked_;
   std::string error_;
 };

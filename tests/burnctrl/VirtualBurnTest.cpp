@@ -48,7 +48,9 @@ struct VirtualDrive {
     rec::TrackInfo ti;
     EXPECT_EQ(rec->ReadDiscInfo(di), 0u);
     int last = di.lastTrackLastSession;
-    if (rec->ReadTrackInfo(last, ti) != 0 || ti.blank) EXPECT_EQ(rec->ReadTrackInfo(--last, ti), 0u);
+    if (rec->ReadTrackInfo(last, ti) != 0 || ti.blank) {
+      EXPECT_EQ(rec->ReadTrackInfo(--last, ti), 0u);
+    }
     return ti.trackStart;
   }
 };
@@ -125,7 +127,9 @@ TEST_P(EveryMedium, ADataProjectComesBackWholeAndTheDiscInfoFollows) {
   EXPECT_EQ(GetDriveProgress(DriveLabel(kIndex)), 100);
   ASSERT_EQ(GetDiscInfoEx(kIndex, &blank, &writable, &type, &freeAfter), result::kSuccess);
   EXPECT_FALSE(blank);
-  if (!IsOverwritableMedium(medium)) EXPECT_EQ(freeAfter, 0u) << "a disc burnt closed has no room left";
+  if (!IsOverwritableMedium(medium)) {
+    EXPECT_EQ(freeAfter, 0u) << "a disc burnt closed has no room left";
+  }
 
   ScratchFolder out;
   std::string image = drive.Export(out);
@@ -186,8 +190,9 @@ TEST_P(Multisession, ThreeSessionsShowEveryFileAndAClosedDiscRefusesMore) {
   // Closing: a burn without the multisession flag, then nothing more.
   StagedProject closing({dir.Write("last/z.txt", "z")});
   ASSERT_EQ(WriteCd(kIndex, closing.root(), "MULTI", 0, false, false, false), result::kSuccess);
-  if (!IsOverwritableMedium(medium) && medium != "dvd-rw")
+  if (!IsOverwritableMedium(medium) && medium != "dvd-rw") {
     EXPECT_EQ(WriteCd(kIndex, closing.root(), "MULTI", 0, false, true, false), result::kDiscClosed);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Burn, Multisession,
