@@ -3,11 +3,21 @@
 #include <chrono>
 #include <cstring>
 #include <new>
-#include <thread>
 
-namespace {
-void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(BufManaEx::kPollMs)); }
-}  // namespace
+// Only a side that is waiting costs the other one a notification.
+void BufManaEx::Wake() {
+  if (waiters_.load() == 0) return;
+  { std::lock_guard<std::mutex> hold(waitLock_); }
+  moved_.notify_all();
+}
+
+template <class Ready>
+void BufManaEx::WaitUntil(Ready ready) {
+  std::unique_lock<std::mutex> hold(waitLock_);
+  ++waiters_;
+  while (!ready()) moved_.wait_for(hold, std::chrono::milliseconds(kPollMs));
+  --waiters_;
+}
 
 bool BufManaEx::Init(uint64_t capacity, uint64_t total) {
   buffer_.reset();
@@ -33,12 +43,11 @@ bool BufManaEx::Put(const uint8_t* data, uint64_t n) {
     n -= capacity_;
   }
   const uint64_t produced = produced_.load(std::memory_order_relaxed);
-  while (produced - Consumed() + n > capacity_) {
-    if (Stopped() || Consumed() >= total_) return true;
-    Pause();
-  }
+  WaitUntil([&] { return produced - Consumed() + n <= capacity_ || Stopped() || Consumed() >= total_; });
+  if (Stopped() || Consumed() >= total_) return true;
   CopyIn(produced % capacity_, data, n);
   produced_.store(produced + n, std::memory_order_release);
+  Wake();
   return true;
 }
 
@@ -47,12 +56,11 @@ uint64_t BufManaEx::Take(uint8_t* data, uint64_t n) {
   if (Stopped() || consumed >= total_) return 0;
   if (consumed + n > total_) n = total_ - consumed;
   if (n > capacity_) n = capacity_;
-  while (consumed + n > Produced()) {
-    if (Stopped()) return 0;
-    Pause();
-  }
+  WaitUntil([&] { return consumed + n <= Produced() || Stopped(); });
+  if (Stopped()) return 0;
   CopyOut(consumed % capacity_, data, n);
   consumed_.store(consumed + n, std::memory_order_release);
+  Wake();
   return n;
 }
 

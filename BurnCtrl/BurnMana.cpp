@@ -422,8 +422,9 @@ void BurnMana::WriteOut() {
   std::vector<uint8_t> block(blockBytes);
   uint32_t address = nextWriteAddress_;
   while (written_ < trackLength_ && !stop_) {
-    std::memset(block.data(), 0, blockBytes);
-    if (buffer_.Take(block.data(), blockBytes) == 0) break;  // stopped
+    const uint64_t got = buffer_.Take(block.data(), blockBytes);
+    if (got == 0) break;  // stopped
+    std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
     if (!WriteBlock(address, block.data(), sectorsPerWrite_)) {
       Fail(result::kWriteFailed);
       return;

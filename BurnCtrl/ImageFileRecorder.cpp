@@ -269,8 +269,12 @@ uint32_t ImageFileRecorder::Write(uint32_t lba, const uint8_t* buffer, uint32_t 
   if (uint64_t(lba) + sectors > capacity_) return Refuse(5, 0x21, 0);
   if (Sequential() && lba != NextWritable()) return Refuse(5, 0x21, 2);
   if (param_.testWrite) return Ok();  // a test write leaves the disc as it was
-  for (uint32_t i = 0; i < sectors; ++i)
-    if (!PwriteAll(fd_, buffer + size_t(i) * each, each, off_t(lba + i) * slotSize_)) return Refuse(3, 0x0C, 0);
+  if (each == slotSize_) {
+    if (!PwriteAll(fd_, buffer, size_t(bytes), off_t(lba) * slotSize_)) return Refuse(3, 0x0C, 0);
+  } else {
+    for (uint32_t i = 0; i < sectors; ++i)
+      if (!PwriteAll(fd_, buffer + size_t(i) * each, each, off_t(lba + i) * slotSize_)) return Refuse(3, 0x0C, 0);
+  }
   if (Sequential()) {
     Track* t = OpenTrack();
     if (!t) {

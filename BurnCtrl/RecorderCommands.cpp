@@ -23,7 +23,7 @@ using namespace rec;
 namespace {
 
 constexpr int kSlots = 32;
-constexpr int kJobPollMs = 100;
+constexpr int kJobPollMs = 10;  // a short poll: a burn must not wait on its own bookkeeping
 constexpr int kRemoteFrom = 26;
 
 struct BurnMultiInfo {

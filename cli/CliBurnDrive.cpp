@@ -28,7 +28,7 @@ int MediumFromName(const std::string& name) {
   return -1;
 }
 
-int OpenBurnDrive(const std::string& spec, const std::string& medium) {
+int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several) {
   if (spec.rfind("image:", 0) == 0) {
     std::string path = spec.substr(6);
     int m = MediumFromName(medium.empty() ? "cd-r" : medium);
@@ -36,13 +36,14 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium) {
       CliFail(result::kBadArguments, path.empty() ? "image: needs a file name" : "unknown medium " + medium);
       return -1;
     }
-    auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, 0);
-    if (!drive->CreateBlank()) {
+    const int index = several ? FirstFreeRecorderIndex(1) : 0;
+    auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, index);
+    if (index < 0 || !drive->CreateBlank()) {
       CliFail(result::kOutputFailed, path);
       return -1;
     }
     AddRecorder(drive);
-    return 0;
+    return index;
   }
   // A drive letter or index of the device list.
   const bool letter = (spec.size() == 1 || (spec.size() == 2 && spec[1] == ':')) && std::isalpha(uint8_t(spec[0]));

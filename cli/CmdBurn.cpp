@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,38 +26,58 @@ namespace {
 std::atomic<bool> gInterrupted{false};
 void OnInterrupt(int) { gInterrupted = true; }
 
-// Runs `job` on a worker and shows the drive's progress until it ends. An
-// interrupt (Ctrl-C) stops the burn; the job then reports the stop.
-int RunWithProgress(int index, const std::function<int()>& job) {
-  std::atomic<bool> done{false};
-  std::atomic<int> res{0};
-  std::thread worker([&] {
-    res = job();
-    done = true;
-  });
+// Runs `job` on one worker per drive and shows the drives' progress until
+// every one has ended. An interrupt (Ctrl-C) stops the burns; the jobs then
+// report the stop. Returns the first failure, or success.
+int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)>& job) {
+  std::mutex lock;
+  std::condition_variable ended;
+  size_t finished = 0;
+  std::vector<int> results(drives.size(), result::kSuccess);
+  std::vector<std::thread> workers;
+  for (size_t i = 0; i < drives.size(); ++i)
+    workers.emplace_back([&, i] {
+      int r = job(drives[i]);
+      std::lock_guard<std::mutex> hold(lock);
+      results[i] = r;
+      ++finished;
+      ended.notify_all();
+    });
   auto old = std::signal(SIGINT, OnInterrupt);
   const bool terminal = isatty(STDERR_FILENO);
-  const std::string label = DriveLabel(index);
   std::string shown;
   bool aborted = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      if (ended.wait_for(hold, std::chrono::milliseconds(100), [&] { return finished == drives.size(); })) break;
+    }
     if (gInterrupted && !aborted) {
       AbortWrite();
       aborted = true;
     }
     if (!terminal) continue;
-    std::string item;
-    GetDriveItem(label, &item);
-    char line[64];
-    std::snprintf(line, sizeof line, "%3d%%  ", GetDriveProgress(label));
-    std::string text = line + item;
+    std::string text, item;
+    for (int d : drives) {
+      char part[32];
+      std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%  " : "%.0s%3d%%  ", DriveLabel(d).c_str(),
+                    GetDriveProgress(DriveLabel(d)));
+      text += part;
+    }
+    GetDriveItem(DriveLabel(drives.front()), &item);
+    text += item;
     if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
   }
-  worker.join();
+  for (std::thread& w : workers) w.join();
   std::signal(SIGINT, old);
   if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
-  return res;
+  for (size_t i = 0; i < drives.size(); ++i)
+    if (results[i] != result::kSuccess) {
+      if (drives.size() > 1) CliFail(results[i], FindRecorder(drives[i])->Name());
+    }
+  for (int r : results)
+    if (r != result::kSuccess) return r;
+  return result::kSuccess;
 }
 
 bool ParseCount(const std::string& text, int* value) {
@@ -94,14 +117,15 @@ int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
                  {"--multisession", "--mp3", "--test", "--audio", "--eject"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
-  const std::string drive = opt.Value("--drive");
+  const std::vector<std::string> driveSpecs = opt.Values("--drive");
+  const std::string drive = driveSpecs.empty() ? "" : driveSpecs.front();
   const bool audio = opt.Has("--audio");
   const int sources = int(opt.Has("--project")) + int(opt.Has("--image")) + int(audio) +
                       int(!audio && !opt.Operands().empty());
   int copies = 1;
   if (drive.empty() || sources != 1 || (audio && opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: burn --drive D [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
+                   "usage: burn --drive D [--drive D2 ...] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)");
   if (opt.Has("--copies") && !ParseCount(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, "--copies takes a number from 1 to 999");
@@ -136,27 +160,37 @@ int RunBurn(const CliArgs& args) {
     if (label.empty()) label = "DataCD";
   }
 
-  const int index = OpenBurnDrive(drive, opt.Value("--medium"));
-  if (index < 0) return 1;
-  if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
+  // Several drives burn at once, each from a cache of its own.
+  std::vector<int> drives;
+  for (const std::string& spec : driveSpecs) {
+    const int index = OpenBurnDrive(spec, opt.Value("--medium"), driveSpecs.size() > 1);
+    if (index < 0) return 1;
+    if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
+    drives.push_back(index);
+  }
+  SetMultiRecorderMode(drives.size() > 1);
   const bool test = opt.Has("--test");
   int res = result::kSuccess;
   for (int copy = 1; copy <= copies && res == result::kSuccess; ++copy) {
-    if (copy > 1 && !WaitForBlankDisc(index)) {
-      res = result::kBurnStopped;
-      break;
+    if (copy > 1) {
+      for (int index : drives)
+        if (!WaitForBlankDisc(index)) res = result::kBurnStopped;
+      if (res != result::kSuccess) break;
     }
-    res = RunWithProgress(index, [&]() {
+    res = RunWithProgress(drives, [&](int index) {
       if (audio) return WriteAudioCd(index, test, wavs);
       if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
       return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject"));
     });
-    for (const std::string& lost : LastUnreadableSources(index))
-      std::fprintf(stderr, "varnex-cli: \"%s\" could not be read during the burn\n", lost.c_str());
-    ResetBurn(index);
+    for (int index : drives) {
+      for (const std::string& lost : LastUnreadableSources(index))
+        std::fprintf(stderr, "varnex-cli: \"%s\" could not be read during the burn\n", lost.c_str());
+      ResetBurn(index);
+    }
   }
   DeleteTempFiles();
-  if (res != result::kSuccess) return CliFail(res, FindRecorder(index)->Name());
+  if (res != result::kSuccess)
+    return drives.size() > 1 ? 1 : CliFail(res, FindRecorder(drives.front())->Name());
   return 0;
 }
 
@@ -164,7 +198,7 @@ int RunErase(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--medium"}, {});
   if (!opt.ok() || opt.Value("--drive").empty() || !opt.Operands().empty())
     return CliFail(result::kBadArguments, "usage: erase --drive D");
-  const int index = OpenBurnDrive(opt.Value("--drive"), opt.Value("--medium"));
+  const int index = OpenBurnDrive(opt.Value("--drive"), opt.Value("--medium"), false);
   if (index < 0) return 1;
   int res = Start(index);
   if (res == result::kSuccess) res = BlankDisc();
@@ -173,7 +207,7 @@ int RunErase(const CliArgs& args) {
 }
 
 CliCommand regBurn{"burn",
-                   "burn --drive D [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
+                   "burn --drive D [--drive D2 ...] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};
