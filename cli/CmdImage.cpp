@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BurnCtrl/Results.h"
+#include "app/LangText.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
 #include "authoring/TempFiles.h"
@@ -20,7 +21,7 @@ namespace {
 class UnreadableCounter : public TrackSourceListener {
  public:
   void SourceUnreadable(const std::string& path) override {
-    std::fprintf(stderr, "\nvarnex-cli: cannot read \"%s\"; its sectors are written as zeros\n", path.c_str());
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
     ++count;
   }
   int count = 0;
@@ -42,7 +43,7 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
   if (!f) return false;
   const uint32_t total = track->GetTrackLength();
   const bool terminal = isatty(STDERR_FILENO);
-  constexpr uint32_t kBatch = 256;
+  constexpr uint32_t kBatch = 64;
   std::vector<uint8_t> batch(size_t(kBatch) * kSectorSize);
   int shown = -1;
   bool ok = true;
@@ -95,14 +96,14 @@ int RunImage(const CliArgs& args) {
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is named \"%s\" in the Joliet tree (shortened to fit)\n",
-                     n.discPath.c_str(), n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                     LoadLangText("Message", 907).c_str());
         break;
       case LayoutNotice::kNameRefused:
-        std::fprintf(stderr, "varnex-cli: \"%s\": the name is not valid UTF-8\n", n.discPath.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
         break;
       case LayoutNotice::kTooLarge:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is 4 GiB or larger\n", n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
         break;
       case LayoutNotice::kUnreadable:
         break;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "BurnCtrl/Results.h"
+#include "app/LangText.h"
 #include "authoring/CDataFileUDF.h"
 #include "cli/CliCommand.h"
 
@@ -11,8 +12,7 @@ namespace {
 class UnreadableSources : public TrackSourceListener {
  public:
   void SourceUnreadable(const std::string& path) override {
-    std::fprintf(stderr, "\nvarnex-cli: cannot read \"%s\"; its sectors are written as zeros\n",
-                 path.c_str());
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
     ++count;
   }
   int count = 0;

@@ -16,28 +16,18 @@
 #include "authoring/CDataFileUDF.h"
 #include "authoring/CECMA167.h"
 #include "authoring/FileList.h"
+#include "support/RunCommand.h"
 
 namespace udftest {
 
-// Runs a shell command; its standard output and error together.
+// A shell command's standard output and error together.
 inline std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
+  CommandResult r = RunCommand(command);
+  if (status) *status = r.status;
+  return r.output;
 }
 
-inline std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
+inline std::string Quote(const std::string& s) { return Quoted(s); }
 
 // A burn job as the builders read it: 256 at byte 0, the kind byte, the
 // label at byte 5 and an empty tree (length 0 at byte 448).
