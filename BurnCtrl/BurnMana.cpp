@@ -28,6 +28,18 @@ bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdR
 
 }  // namespace
 
+// A begin step that failed goes into the write log with the drive's sense.
+#define VARNEX_LOG_STEP(message, recorder) LogStep((message), __FILE__, __LINE__, (recorder))
+static void LogStep(const char* message, const char* file, int line, Recorder* r) {
+  const rec::Sense s = r->LastSense();
+  SenseData sense;
+  sense.SenseKey = s.key;
+  sense.ASC = s.asc;
+  sense.ASCQ = s.ascq;
+  sense.SRBStatus = s.srb;
+  WriteLogEntry(message, file, line, sense);
+}
+
 std::mutex& BurnMana::SourceLock() {
   static std::mutex lock;
   return lock;
@@ -93,7 +105,7 @@ bool BurnMana::PrepareTrack(int session, int track, int discKind, uint32_t sessi
 
 // ------------------------------------------------------------ begin
 
-int BurnMana::SetParam(const WriteParam& p, const char* step) {
+int BurnMana::SetParam(const rec::WriteParam& p, const char* step) {
   if (recorder_->SetWriteParam(p) == 0) return 0;
   VARNEX_LOG_STEP(step, recorder_);
   return result::kBeginLayerFailed;
@@ -155,7 +167,7 @@ int BurnMana::BurnBegin() {
     case kBdRSrm: case kBdRRrm: {
       // Whether the disc stays open is told the drive the same way as for
       // the other write-once media; a drive without the page ignores it.
-      WriteParam p;
+      rec::WriteParam p;
       p.trackMode = 4;
       p.bufE = 1;
       p.multiSession = options_.multiSession;
@@ -174,7 +186,7 @@ int BurnMana::BurnBegin() {
 
 int BurnMana::BeginCd() {
   const bool data = source_->GetTrackKind() != BurnFile::kAudio;
-  WriteParam p;
+  rec::WriteParam p;
   p.writeType = 1;
   p.trackMode = data ? 4 : 0;
   p.dataBlockType = data ? 8 : 0;
@@ -189,7 +201,7 @@ int BurnMana::BeginDvdMinus() {
   const int m = mediumType_;
   const bool multi = options_.multiSession;
   if (m == kDvdR && multi && trackLength_ != 0 && recorder_->GetNextWriteAdd(nextWriteAddress_) == 0) {
-    WriteParam p;
+    rec::WriteParam p;
     p.writeType = 0;
     p.trackMode = 5;
     p.linkSize = 16;
@@ -205,7 +217,7 @@ int BurnMana::BeginDvdMinus() {
     }
   }
   if (multi) {
-    WriteParam p;
+    rec::WriteParam p;
     p.linkSize = 16;
     p.bufE = p.multiSession = p.linkSizeValid = 1;
     p.dataBlockType = 8;
@@ -226,7 +238,7 @@ int BurnMana::BeginDvdMinus() {
     if (m != kDvdRwRo) recorder_->GetNextWriteAdd(nextWriteAddress_);
     return 0;
   }
-  WriteParam p;
+  rec::WriteParam p;
   p.writeType = 2;
   p.trackMode = (m == kDvdR || recorder_->GetDevType() == 5 || recorder_->GetDevType() == 8 ||
                  recorder_->GetDevType() == 9)
@@ -254,7 +266,7 @@ int BurnMana::BeginDvdMinus() {
 int BurnMana::BeginDvdMinusRDl() {
   recorder_->GetNextWriteAdd(nextWriteAddress_);
   if (!options_.multiSession) {
-    WriteParam p;
+    rec::WriteParam p;
     p.writeType = 2;
     p.trackMode = 5;
     p.linkSize = 16;
@@ -266,7 +278,7 @@ int BurnMana::BeginDvdMinusRDl() {
     WaitReady(500);
     return 0;
   }
-  WriteParam p;
+  rec::WriteParam p;
   p.writeType = 4;
   p.trackMode = 5;
   p.bufE = p.multiSession = p.linkSizeValid = 1;
@@ -296,7 +308,7 @@ int BurnMana::BeginDvdPlusRDl() {
       if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0 || bytes::BE32(&s[4]) != capacity)
         return result::kBeginLayerFailed;
     }
-    WriteParam p;
+    rec::WriteParam p;
     p.writeType = 2;
     p.trackMode = 4;
     p.testWrite = options_.testWrite;
@@ -308,7 +320,7 @@ int BurnMana::BeginDvdPlusRDl() {
     return 0;
   }
   recorder_->GetNextWriteAdd(nextWriteAddress_);
-  WriteParam p;
+  rec::WriteParam p;
   p.writeType = 2;
   p.trackMode = 7;
   p.testWrite = options_.testWrite;
@@ -332,7 +344,7 @@ int BurnMana::BeginDvdPlus() {
       return 0;
     }
     if (uint32_t st = recorder_->GetNextWriteAdd(nextWriteAddress_)) return int(st);
-    WriteParam p;
+    rec::WriteParam p;
     p.writeType = 2;
     p.multiSession = 1;
     p.trackMode = nextWriteAddress_ != 0 ? 0 : 7;
@@ -340,7 +352,7 @@ int BurnMana::BeginDvdPlus() {
     return SetParam(p, "BurnBegin_DVDPlusR()");
   }
   if (plusRw) recorder_->FormatUnit(0xFFFFFFFF, 38, 0);
-  WriteParam p;
+  rec::WriteParam p;
   p.writeType = 2;
   p.trackMode = 4;
   p.testWrite = options_.testWrite;

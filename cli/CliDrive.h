@@ -8,14 +8,16 @@
 
 #include "CDevCmdRW.h"
 
+#include "BurnCtrl/Results.h"
+
 namespace cliresult {
-// The numbers of the recorder results these commands report.
-constexpr int kNoSuchDrive = -8;
-constexpr int kNotReady = -15;
-constexpr int kRemoteUnreachable = -550;
-constexpr int kOutputFailed = -905;
-constexpr int kBadArguments = -908;
-constexpr int kVirtualFailed = -1201;  // a virtual recorder cannot be made, changed or exported
+// The recorder results these commands report.
+constexpr int kNoSuchDrive = result::kNoSuchDrive;
+constexpr int kNotReady = result::kNotReady;
+constexpr int kRemoteUnreachable = result::kRemoteUnreachable;
+constexpr int kOutputFailed = result::kOutputFailed;
+constexpr int kBadArguments = result::kBadArguments;
+constexpr int kVirtualFailed = result::kVirtualFailed;
 }  // namespace cliresult
 
 struct CliDrive {

@@ -4,12 +4,13 @@
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "DevDeque.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 
 namespace {
 
 int RunDevices(const CliArgs& args) {
   CliOptions opt(args, {}, {});
-  if (!opt.ok() || !opt.Operands().empty()) return CliFail(-908, opt.ok() ? "devices takes no operands" : opt.error());
+  if (!opt.ok() || !opt.Operands().empty()) return CliFail(cliresult::kBadArguments, opt.ok() ? "devices takes no operands" : opt.error());
   InstallRegisteredDrives();
   DevDeque& deque = DevDeque::Instance();
   int shown = 0;

@@ -94,9 +94,10 @@ int Export(const CliArgs& args) {
 
 bool Count(const CliOptions& opt, const char* name, int& out, int& status) {
   if (!opt.Has(name)) return true;
+  std::string text = opt.Value(name);
   char* end = nullptr;
-  long v = std::strtol(opt.Value(name).c_str(), &end, 10);
-  if (*end || v < 0 || v > 1000000) {
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < 0 || v > 1000000) {
     status = CliFail(cliresult::kBadArguments, std::string(name) + " needs a count");
     return false;
   }

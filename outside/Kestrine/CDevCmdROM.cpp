@@ -268,15 +268,12 @@ uint32_t CDevCmdROM::GetSessionInfo(SessionInfo& info) {
 }
 
 uint32_t CDevCmdROM::GetCDText(FS_CDTEXT_INFO& text) {
-  uint8_t head[4];
-  uint32_t s = ReadToc(head, 4, 5, 0);
-  if (s != DEV_OK) return s;
-  int total = BE16(head) + 2;
-  if (total <= 4) return Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
-  std::vector<uint8_t> buf(size_t(std::min(total, 65535)));
-  s = ReadToc(buf.data(), int(buf.size()), 5, 0);
+  // At most 8 blocks of 255 packs; one request large enough for all of them.
+  std::vector<uint8_t> buf(4 + 18 * 255 * 8);
+  uint32_t s = ReadToc(buf.data(), int(buf.size()), 5, 0);
   if (s != DEV_OK) return s;
   size_t len = std::min<size_t>(BE16(buf.data()) + 2u, buf.size());
+  if (len <= 4) return Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
   return ParseCdTextPacks(buf.data() + 4, len - 4, text) ? DEV_OK : Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
 }
 

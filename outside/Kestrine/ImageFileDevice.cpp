@@ -108,17 +108,20 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
 }
 
 bool ImageFileDevice::OpenForWriting(std::string* error) {
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  // The file is made by the first write, so that looking at a missing image
+  // leaves nothing behind; its folder must take it.
+  size_t slash = path_.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+  if (access(folder.c_str(), W_OK) != 0) {
     if (error) *error = "cannot create " + path_ + ": " + std::strerror(errno);
     return false;
   }
-  fds_.push_back(fd);
+  fds_.push_back(::open(path_.c_str(), O_RDWR | O_CLOEXEC));
   writing_ = true;
   // A blank recordable disc as large as the folder's free space.
   struct statvfs vs;
   int64_t freeSectors = 405000;
-  if (fstatvfs(fd, &vs) == 0) freeSectors = int64_t(vs.f_bavail) * int64_t(vs.f_frsize) / 2048;
+  if (statvfs(folder.c_str(), &vs) == 0) freeSectors = int64_t(vs.f_bavail) * int64_t(vs.f_frsize) / 2048;
   DiscModel m;
   m.profile = 9;
   m.capacity = int32_t(std::clamp<int64_t>(freeSectors, 0, 0x3FFFFFFF));
@@ -128,6 +131,7 @@ bool ImageFileDevice::OpenForWriting(std::string* error) {
 
 int ImageFileDevice::ReadStored(int32_t lba, uint8_t* buf) {
   if (writing_) {
+    if (fds_[0] < 0) return 0;
     ssize_t n = pread(fds_[0], buf, 2048, off_t(lba) * 2048);
     return n == 2048 ? 2048 : 0;
   }
@@ -152,7 +156,9 @@ bool ImageFileDevice::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   } else if (size != 2048) {
     return false;
   }
+  if (fds_[0] < 0) fds_[0] = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fds_[0] < 0) return false;
   return pwrite(fds_[0], user, 2048, off_t(lba) * 2048) == 2048;
 }
 
-bool ImageFileDevice::FlushStore() { return !writing_ || fdatasync(fds_[0]) == 0; }
+bool ImageFileDevice::FlushStore() { return !writing_ || fds_[0] < 0 || fdatasync(fds_[0]) == 0; }

@@ -838,14 +838,17 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     }
   }
   if (simulating_) return true;  // nothing reaches the disc
+  if (!cd) {
+    if (WriteStoredRun(lba, c.data, count)) return true;
+    Fail(c, {3, 0x0C, 0});  // write error
+    return false;
+  }
   uint8_t raw[2352];
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* in = c.data + size_t(i) * block;
     int32_t at = lba + int32_t(i);
     bool ok;
-    if (!cd) {
-      ok = WriteStored(at, in, 2048);
-    } else {
+    {
       if (block == 2352) std::memcpy(raw, in, 2352);
       else if (block == 2332) cdsector::EncodeMode2Mixed(at, in, raw);
       else if (block == 2336) cdsector::Encode(at, Mode::Mode2Formless, in, raw);

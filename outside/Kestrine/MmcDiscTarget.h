@@ -70,6 +70,12 @@ class MmcDiscTarget : public ScsiTransport {
   // Returns the byte count; 0 when nothing is stored (reads as zero bytes).
   virtual int ReadStored(int32_t lba, uint8_t* buf) = 0;
   virtual bool WriteStored(int32_t lba, const uint8_t* buf, int size) = 0;
+  // `count` consecutive 2048-byte sectors; stores may do it in one go.
+  virtual bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (!WriteStored(lba + int32_t(i), buf + size_t(i) * 2048, 2048)) return false;
+    return true;
+  }
   virtual bool FlushStore() { return true; }
   // Called after every command that changed the model.
   virtual void ModelChanged() {}

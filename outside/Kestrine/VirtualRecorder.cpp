@@ -79,7 +79,9 @@ const std::vector<std::string>& VirtualRecorder::MediaNames() {
 
 VirtualRecorder::~VirtualRecorder() {
   if (sectorFd_ >= 0) {
-    Save();
+    // Only what this program changed is saved: a reader that changed nothing
+    // must not put back a state another program has moved on from.
+    if (dirty_) Save();
     ::close(sectorFd_);
   }
   if (lockFd_ >= 0) ::close(lockFd_);
@@ -153,7 +155,11 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
     if (!ok) return fail("damaged line " + std::to_string(lineNo));
   }
-  if (m.profile == 0 || m.capacity <= 0) return fail("no medium described");
+  if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
+  if (m.closedSessions < 0 || m.closedSessions > 99) return fail("impossible number of sessions");
+  for (const DiscTrack& t : m.tracks)
+    if (int64_t(t.start) + std::max(t.size, t.recorded) > m.capacity)
+      return fail("track " + std::to_string(t.number) + " lies beyond the end of the disc");
   model_ = m;
   faults_ = f;
   medium_ = medium;
@@ -190,10 +196,12 @@ bool VirtualRecorder::Save() {
   }
   if (std::rename(tmp.c_str(), statePath_.c_str()) != 0) return false;
   Stamp(statePath_, stamp_);
+  dirty_ = false;
   return true;
 }
 
 void VirtualRecorder::ReloadIfChanged() {
+  if (dirty_) return;  // our own writes are newer than any file
   long long now[3];
   if (!Stamp(statePath_, now)) return;
   if (now[0] == stamp_[0] && now[1] == stamp_[1] && now[2] == stamp_[2]) return;
@@ -229,7 +237,16 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
 
 bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   if (lba < 0 || sectorFd_ < 0 || size != SlotSize()) return false;
+  dirty_ = true;
   return pwrite(sectorFd_, buf, size_t(size), off_t(lba) * size) == size;
+}
+
+bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+  if (SlotSize() != 2048) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
+  if (lba < 0 || sectorFd_ < 0) return false;
+  dirty_ = true;
+  size_t bytes = size_t(count) * 2048;
+  return pwrite(sectorFd_, buf, bytes, off_t(lba) * 2048) == ssize_t(bytes);
 }
 
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
@@ -584,6 +601,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   for (const DiscTrack* t : tracks) {
     Mode mode = cd ? t->mode : Mode::Mode1;
     if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+    int32_t gapStart = written;
     for (; written < t->start && ok; ++written) {
       std::memset(user, 0, sizeof user);
       cdsector::Encode(written, mode, user, raw);
@@ -600,6 +618,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
       if (tt.szTitle[0]) cue << "    TITLE " << quoted(tt.szTitle) << "\n";
       if (tt.szArtist[0]) cue << "    PERFORMER " << quoted(tt.szArtist) << "\n";
     }
+    if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
     cue << "    INDEX 01 " << msf(t->start) << "\n";
     int32_t count = t->closed || t->reserved || media::IsOverwritable(model_.profile) ? t->size : t->recorded;
     for (int32_t i = 0; i < count && ok; ++i) {

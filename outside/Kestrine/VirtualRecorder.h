@@ -60,6 +60,7 @@ class VirtualRecorder : public MmcDiscTarget {
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
+  bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
   bool FlushStore() override;
   void ModelChanged() override;
   bool Intercept(ScsiCommand& cmd) override;
@@ -77,6 +78,7 @@ class VirtualRecorder : public MmcDiscTarget {
   std::string medium_;
   VirtualFaults faults_;
   int sectorFd_ = -1;
+  bool dirty_ = false;  // sectors written since the state was last saved
   int lockFd_ = -1;
   // What the state file looked like when we last read or wrote it.
   long long stamp_[3] = {0, 0, 0};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CdSector.h"
+#include "KestrineTestUtil.h"
 
 namespace {
 
@@ -133,4 +134,63 @@ TEST(KestrineSector, CorruptedByteBreaksTheCodewords) {
   cdsector::Encode(77, cdsector::Mode::Mode1, user.data(), raw);
   raw[1000] ^= 0x01;
   EXPECT_EQ(2, BadCodewords(raw, false)) << "one wrong byte lies in one P and one Q codeword";
+}
+
+// The same checks on what the virtual recorder hands back from its disc:
+// Mode 1, Mode 2 Form 1 and Form 2 sectors written through the recorder.
+TEST(KestrineSector, VirtualRecorderReturnsSectorsWithValidEdcAndEcc) {
+  ktest::ScratchDir dir;
+  auto d = ktest::NewVirtual(dir, "cd-r");
+  // Track 1: Mode 1. Track 2: Mode 2 with sub-headers (2332-byte blocks),
+  // alternating Form 1 and Form 2 sectors.
+  ASSERT_EQ(DEV_OK, d->SetWriteParam(ktest::DataTrackParams(1, true, 4, 8)));
+  auto m1 = RandomBytes(16 * 2048, 5);
+  ASSERT_EQ(DEV_OK, d->Write(0, m1.data(), uint32_t(m1.size()), 16));
+  ASSERT_EQ(DEV_OK, d->CloseTrack(1));
+  ASSERT_EQ(DEV_OK, d->SetWriteParam(ktest::DataTrackParams(1, true, 4, 13)));
+  long nwa = 0;
+  ASSERT_EQ(DEV_OK, d->GetNextWriteAdd(nwa));
+  std::vector<uint8_t> mixed(8 * 2332);
+  auto fill = RandomBytes(mixed.size(), 6);
+  for (int i = 0; i < 8; ++i) {
+    uint8_t* s = mixed.data() + i * 2332;
+    std::memcpy(s + 8, fill.data() + i * 2332, 2324);
+    uint8_t sub[4] = {1, 0, uint8_t(i % 2 ? 0x20 : 0x08), 0};
+    std::memcpy(s, sub, 4);
+    std::memcpy(s + 4, sub, 4);
+  }
+  ASSERT_EQ(DEV_OK, d->Write(uint32_t(nwa), mixed.data(), uint32_t(mixed.size()), 8)) << ktest::SenseOf(*d);
+  ASSERT_EQ(DEV_OK, d->CloseTrack(2));
+  ASSERT_EQ(DEV_OK, d->CloseSession());
+
+  uint8_t raw[2352];
+  for (uint32_t lba = 0; lba < 16; ++lba) {
+    ASSERT_EQ(DEV_OK, d->ReadCD_All(raw, 2352, 1, lba));
+    uint32_t edc = raw[2064] | raw[2065] << 8 | raw[2066] << 16 | uint32_t(raw[2067]) << 24;
+    EXPECT_EQ(EdcBitwise(raw, 2064), edc) << "Mode 1 sector " << lba;
+    EXPECT_EQ(0, BadCodewords(raw, false)) << "Mode 1 sector " << lba;
+  }
+  for (int i = 0; i < 8; ++i) {
+    uint32_t lba = uint32_t(nwa) + uint32_t(i);
+    ASSERT_EQ(DEV_OK, d->ReadCD_All(raw, 2352, 1, lba));
+    EXPECT_EQ(2, raw[15]);
+    if (i % 2) {
+      uint32_t edc = raw[2348] | raw[2349] << 8 | raw[2350] << 16 | uint32_t(raw[2351]) << 24;
+      EXPECT_EQ(EdcBitwise(raw + 16, 2332), edc) << "Form 2 sector " << lba;
+      EXPECT_EQ(0, std::memcmp(raw + 24, fill.data() + i * 2332, 2324));
+    } else {
+      uint32_t edc = raw[2072] | raw[2073] << 8 | raw[2074] << 16 | uint32_t(raw[2075]) << 24;
+      EXPECT_EQ(EdcBitwise(raw + 16, 2056), edc) << "Form 1 sector " << lba;
+      EXPECT_EQ(0, BadCodewords(raw, true)) << "Form 1 sector " << lba;
+    }
+  }
+  // User data of the forms: 2048 bytes of Form 1, 2324 of Form 2.
+  uint8_t user[2352];
+  ASSERT_EQ(DEV_OK, d->ReadCD_Data(user, sizeof user, 1, uint32_t(nwa) + 1));
+  EXPECT_EQ(2324u, d->LastTransferred());
+  ASSERT_EQ(DEV_OK, d->ReadCD_Data(user, sizeof user, 1, uint32_t(nwa)));
+  EXPECT_EQ(2048u, d->LastTransferred());
+  SessionInfo si;
+  ASSERT_EQ(DEV_OK, d->GetSessionInfo(si));
+  EXPECT_EQ(0x00, si.Sessions[0].DiscType) << "the first track decides the session format";
 }

@@ -75,7 +75,7 @@ inline WriteParam DataTrackParams(int writeType, bool multi, int trackMode = 4, 
 }
 
 // Runs a command-line and returns its exit status; output in `out`.
-inline int Run(const std::string& command, std::string* out = nullptr) {
+inline int Shell(const std::string& command, std::string* out = nullptr) {
   std::string cmd = command + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return -1;

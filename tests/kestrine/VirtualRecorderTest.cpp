@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "ByteFields.h"
 #include "CdSector.h"
@@ -352,4 +353,55 @@ TEST(VirtualRecorder, SessionAtOnceFollowsTheCueSheet) {
   uint8_t raw[2352];
   ASSERT_EQ(DEV_OK, d->ReadCD_All(raw, 2352, 1, 10));
   EXPECT_EQ(0, std::memcmp(raw, audio.data() + 10 * 2352, 2352)) << "audio sectors are raw PCM";
+}
+
+TEST(VirtualRecorder, DamagedStateFileIsRefusedWithTheLine) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "d.vdisc", "cd-r", &error));
+  struct Case {
+    const char* line;
+    const char* reason;
+  } cases[] = {
+      {"track 1 1 0 abc 0 1 1 0", "damaged line"},
+      {"track 1 1 359000 5000 5000 1 1 0", "beyond the end"},
+      {"track 1 1 -5 10 10 1 1 0", "damaged line"},
+      {"cdtext 0102zz", "damaged line"},
+  };
+  for (const Case& c : cases) {
+    {
+      std::ofstream out(dir / "d.vdisc", std::ios::trunc);
+      out << "varnex-virtual-recorder 1\nmedia cd-r\nprofile 9\ncapacity 359849\n" << c.line << "\n";
+    }
+    VirtualRecorder r;
+    EXPECT_FALSE(r.Open(dir / "d.vdisc", &error)) << c.line;
+    EXPECT_NE(std::string::npos, error.find(c.reason)) << c.line << ": " << error;
+  }
+  {
+    std::ofstream out(dir / "d.vdisc", std::ios::trunc);
+    out << "something else\n";
+  }
+  VirtualRecorder r;
+  EXPECT_FALSE(r.Open(dir / "d.vdisc", &error));
+  EXPECT_NE(std::string::npos, error.find("not a virtual recorder")) << error;
+}
+
+TEST(VirtualRecorder, AReaderClosingLaterDoesNotUndoAWriter) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "d.vdisc", "cd-r", &error));
+  auto reader = OpenVirtual(dir / "d.vdisc");
+  DISC_INFO di;
+  ASSERT_EQ(DEV_OK, reader->ReadDiscInfo(di));
+  {
+    auto writer = OpenVirtual(dir / "d.vdisc");
+    ASSERT_EQ(DEV_OK, writer->SetWriteParam(ktest::DataTrackParams(1, false)));
+    WriteData(*writer, 0, 32, 1);
+    WriteData(*writer, 32, 32, 2);
+  }  // the writer ends without closing the track: its sectors still count
+  reader.reset();
+  auto again = OpenVirtual(dir / "d.vdisc");
+  long nwa = 0;
+  ASSERT_EQ(DEV_OK, again->GetNextWriteAdd(nwa));
+  EXPECT_EQ(64, nwa) << "the reader put back the state it had read";
 }
