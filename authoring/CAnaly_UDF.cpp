@@ -105,6 +105,9 @@ bool CAnaly_UDF::Fail(const std::string& text) {
 }
 
 bool CAnaly_UDF::ReadSector(uint32_t sector, uint8_t* out) {
+  // A sound volume is read about once per block; entries that point at the
+  // same blocks again and again (long chains shared by many names) end here.
+  if (++reads_ > readBudget_) return Fail("the volume refers to its blocks far more often than a sound volume does");
   if (!source_->ReadSectors(sector, 1, out)) return Fail("cannot read sector " + Num(sector));
   See(sector);
   return true;
@@ -128,6 +131,8 @@ bool CAnaly_UDF::Open(UdfSectorSource* source, uint32_t sessionStart, Mode mode)
   hasMetadata_ = false;
   revision_ = 0;
   highest_ = sessionStart;
+  reads_ = 0;
+  readBudget_ = ~0ull;
 
   uint32_t mainLoc, mainLen, reserveLoc, reserveLen;
   if (!ReadAnchor(&mainLoc, &mainLen, &reserveLoc, &reserveLen)) return false;
@@ -542,7 +547,7 @@ bool CAnaly_UDF::ParseAds(const uint8_t* p, size_t length, uint8_t adType, uint1
     }
     if (ad.kind == 3) {
       // The list continues in an allocation extent descriptor.
-      if (hops >= 4096) return Fail("allocation extents run in a circle");
+      if (hops >= 1024) return Fail("allocation extents run in a circle");
       std::vector<uint8_t> d(kBlock);
       if (!ReadBlock(ad.partition, ad.block, d.data())) return false;
       std::string why;
@@ -585,22 +590,41 @@ bool CAnaly_UDF::ReadData(const Node& node, uint64_t limit, std::vector<uint8_t>
 
 bool CAnaly_UDF::DataSectors(const Node& node, std::vector<std::pair<uint32_t, uint64_t>>* runs) {
   runs->clear();
+  auto append = [&](uint32_t sector, uint64_t bytes) {
+    if (!runs->empty() && runs->back().second % kBlock == 0 &&
+        uint64_t(runs->back().first) + runs->back().second / kBlock == sector)
+      runs->back().second += bytes;
+    else
+      runs->emplace_back(sector, bytes);
+    See(uint32_t(sector + (bytes - 1) / kBlock));
+  };
+  const uint64_t volume = source_->SectorCount();
   uint64_t offset = 0;
   for (const Ad& ad : node.ads) {
     if (offset >= node.size) break;
     uint64_t n = std::min<uint64_t>(ad.length, node.size - offset);
     if (ad.kind != 0) return Fail("file data that was never recorded cannot be pointed at");
-    for (uint64_t done = 0; done < n; done += kBlock) {
-      uint64_t b = uint64_t(ad.block) + done / kBlock;
-      uint32_t sector;
-      if (b > 0xFFFFFFFFull || !Translate(ad.partition, uint32_t(b), &sector)) return Fail("file data beyond the volume");
-      uint64_t piece = std::min<uint64_t>(kBlock, n - done);
-      if (!runs->empty() && runs->back().first + (runs->back().second + kBlock - 1) / kBlock == sector &&
-          runs->back().second % kBlock == 0)
-        runs->back().second += piece;
-      else
-        runs->emplace_back(sector, piece);
-      See(sector);
+    uint64_t blocks = (n + kBlock - 1) / kBlock;
+    if (ad.partition < maps_.size() && maps_[ad.partition].kind == Partition::kPhysical) {
+      // A plain partition maps an extent in one piece.
+      uint32_t first;
+      if (!Translate(ad.partition, ad.block, &first)) return false;
+      const Partition& p = maps_[ad.partition];
+      if ((p.length != 0 && uint64_t(ad.block) + blocks > p.length) ||
+          (volume != 0 && uint64_t(first) + blocks > volume))
+        return Fail("file data beyond the volume");
+      append(first, n);
+    } else {
+      // Other partitions map block by block; their blocks count against a
+      // budget, so that entries claiming vast extents cannot stall the walk.
+      for (uint64_t i = 0; i < blocks; ++i) {
+        if (++blocksMapped_ > kMaxMappedBlocks) return Fail("file extents exceed the volume");
+        uint64_t b = uint64_t(ad.block) + i;
+        uint32_t sector;
+        if (b > 0xFFFFFFFFull || !Translate(ad.partition, uint32_t(b), &sector))
+          return Fail("file data beyond the volume");
+        append(sector, std::min<uint64_t>(kBlock, n - i * kBlock));
+      }
     }
     offset += ad.length;
   }
@@ -614,6 +638,9 @@ bool CAnaly_UDF::Walk(UdfWalkListener* listener) {
   error_.clear();
   visited_.clear();
   entries_ = 0;
+  blocksMapped_ = 0;
+  reads_ = 0;
+  readBudget_ = (source_->SectorCount() ? source_->SectorCount() : 1ull << 22) * 64 + (1 << 20);
   stopped_ = false;
   WalkFolder(rootPartition_, rootBlock_, "", 0, listener);
   return error_.empty();

@@ -125,6 +125,7 @@ class CAnaly_UDF {
   static constexpr uint64_t kMaxDirectoryBytes = 256ull << 20;
   static constexpr size_t kMaxAllocationDescriptors = 1 << 20;
   static constexpr size_t kMaxVatEntries = 16 << 20;
+  static constexpr uint64_t kMaxMappedBlocks = 1ull << 26;  // 128 GiB of block-by-block data
 
  private:
   struct Partition {
@@ -190,6 +191,8 @@ class CAnaly_UDF {
   uint32_t rootBlock_ = 0;
   uint32_t highest_ = 0;
   uint64_t entries_ = 0;
+  uint64_t blocksMapped_ = 0;
+  uint64_t reads_ = 0, readBudget_ = ~0ull;
   std::set<std::pair<uint16_t, uint32_t>> visited_;
   std::string error_;
   bool stopped_ = false;

@@ -65,12 +65,15 @@ uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) 
 }  // namespace
 
 // Reads one file front to back through a large buffer, so that serving a
-// sector costs a copy and not a system call.
+// sector costs a copy and not a system call. The buffer is shared by all
+// files in turn; a read never asks for more than the bytes `limit` allows,
+// so small files cost one small read.
 class CDataFileUDF::SourceReader {
  public:
-  explicit SourceReader(const std::string& path) : buffer_(kBufferSize) {
+  SourceReader(const std::string& path, std::vector<uint8_t>* buffer, uint64_t limit)
+      : buffer_(buffer), limit_(limit) {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (fd_ >= 0 && limit > buffer->size()) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   ~SourceReader() {
     if (fd_ >= 0) close(fd_);
@@ -85,7 +88,9 @@ class CDataFileUDF::SourceReader {
     size_t done = 0;
     while (done < size && ok()) {
       if (begin_ == end_) {
-        ssize_t got = pread(fd_, buffer_.data(), buffer_.size(), off_t(position_));
+        if (position_ >= limit_) break;
+        size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
+        ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
         if (got < 0) {
           if (errno == EINTR) continue;
           failed_ = true;
@@ -97,7 +102,7 @@ class CDataFileUDF::SourceReader {
         end_ = size_t(got);
       }
       size_t n = std::min(size - done, end_ - begin_);
-      std::memcpy(out + done, buffer_.data() + begin_, n);
+      std::memcpy(out + done, buffer_->data() + begin_, n);
       begin_ += n;
       done += n;
     }
@@ -105,10 +110,10 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
-  static constexpr size_t kBufferSize = 1 << 20;
   int fd_ = -1;
   bool failed_ = false;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t>* buffer_;
+  uint64_t limit_;
   uint64_t position_ = 0;
   size_t begin_ = 0, end_ = 0;
 };
@@ -118,7 +123,8 @@ struct CDataFileUDF::FolderResult {
   uint32_t firstSector = 0;      // where that stream starts
 };
 
-CDataFileUDF::CDataFileUDF() : resourceFolder_(GetProgramDir() + "Tamsin/") {}
+CDataFileUDF::CDataFileUDF()
+    : resourceFolder_(GetProgramDir() + "Tamsin/"), metaBuffer_(kReadAhead), dataBuffer_(kReadAhead) {}
 
 CDataFileUDF::~CDataFileUDF() {
   ResetServing();
@@ -210,7 +216,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   std::string label;
   if (!ReadJobLabel(jobPath, &label, &lastError_)) return false;
   std::u16string wideLabel;
-  if (!CECMA167::ToWide(label.substr(0, 16 * 4), &wideLabel, 15)) {
+  if (!CECMA167::ToWide(label, &wideLabel, 15)) {
     lastError_ = "the volume label \"" + label + "\" is not valid UTF-8";
     return false;
   }
@@ -244,8 +250,9 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
 
   dataStart_ = metaSectors_ + reserved_;
   if (align_ > 1) dataStart_ = (dataStart_ + align_ - 1) / align_ * align_;
+  // A minimum size pads the track, not the partition: readers take the
+  // volume to end where its partition does.
   uint64_t total = uint64_t(dataStart_) + dataBlocks_;
-  if (total < minimum_) total = minimum_;
   if (uint64_t(sessionStart_) + total >= 0xFFFFFFF0ull) {
     lastError_ = "the project is too large for one UDF volume";
     return false;
@@ -349,10 +356,24 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
 
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
+  // On write-once media no descriptor tag may cross a block boundary: when an
+  // identifier would leave less than a tag's room in its block, it is made
+  // longer (an implementation use field), so that the next one starts whole
+  // in the next block.
   uint8_t fid[CECMA167::kMaxFileIdentifierLength];
-  uint64_t streamBytes = CECMA167::MakeFileIdentifier(fid, u"", 0, CECMA167::kParent, false, 0);
-  for (const Child& c : children)
-    streamBytes += CECMA167::MakeFileIdentifier(fid, c.name, 0, CECMA167::kFile, false, 0);
+  std::vector<bool> padded(children.size() + 1, false);
+  uint64_t streamBytes = 0;
+  for (size_t i = 0; i <= children.size(); ++i) {
+    const std::u16string& name = i == 0 ? std::u16string() : children[i - 1].name;
+    CECMA167::IdentifierKind kind = i == 0 ? CECMA167::kParent : CECMA167::kFile;
+    uint64_t end = streamBytes + CECMA167::MakeFileIdentifier(fid, name, 0, kind, false, 0);
+    uint64_t left = (kSectorSize - end % kSectorSize) % kSectorSize;
+    if (i < children.size() && left > 0 && left < 16) {
+      padded[i] = true;
+      end += CECMA167::kImplUsePadding;
+    }
+    streamBytes = end;
+  }
   uint32_t fidStart = nextSector_;
   uint64_t fidSectors64 = (streamBytes + kSectorSize - 1) / kSectorSize;
   uint64_t slotStart64 = uint64_t(fidStart) + fidSectors64;
@@ -363,19 +384,22 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
   uint32_t slotStart = uint32_t(slotStart64);
   nextSector_ = slotStart + uint32_t(children.size());
 
-  std::vector<uint8_t> stream(size_t(fidSectors64) * kSectorSize, 0);
+  // Room behind the last sector: an identifier is formed in a field of its
+  // largest size before its own length is known.
+  const size_t streamSize = size_t(fidSectors64) * kSectorSize;
+  std::vector<uint8_t> stream(streamSize + CECMA167::kMaxFileIdentifierLength, 0);
   size_t at = 0;
-  auto put = [&](const std::u16string& name, CECMA167::IdentifierKind kind, bool hidden,
+  auto put = [&](size_t i, const std::u16string& name, CECMA167::IdentifierKind kind, bool hidden,
                  uint32_t icbSector) {
     uint32_t tagBlock = BlockOf(fidStart + uint32_t(at / kSectorSize));
     at += CECMA167::MakeFileIdentifier(stream.data() + at, name, tagBlock, kind, hidden,
-                                       BlockOf(icbSector));
+                                       BlockOf(icbSector), true, padded[i]);
   };
-  put(u"", CECMA167::kParent, false, parentFeSector);
+  put(0, u"", CECMA167::kParent, false, parentFeSector);
   for (size_t i = 0; i < children.size(); ++i)
-    put(children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
+    put(i + 1, children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
         children[i].hidden, slotStart + uint32_t(i));
-  if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), stream.size())) return false;
+  if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), streamSize)) return false;
   stream.clear();
   stream.shrink_to_fit();
 
@@ -543,10 +567,10 @@ void CDataFileUDF::PatchTemplate(std::vector<uint8_t>* skeleton, const std::u16s
 }
 
 uint32_t CDataFileUDF::GetTrackLength() const {
-  // One sector past the volume holds the closing anchor. Rounding to 32
+  // One sector past the volume holds a closing anchor. Rounding to 32
   // (a multiple of 16 as well) matches the burn source's own rounding, so the
-  // anchor stays in the track's very last sector, where readers look for it.
-  uint32_t length = std::max<uint32_t>(total_ + 1, 600);
+  // other closing anchor stays in the track's very last sector.
+  uint32_t length = std::max<uint32_t>({total_ + 1, 600, minimum_});
   return (length + 31) / 32 * 32;
 }
 
@@ -560,7 +584,8 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   const uint32_t n = std::min(byteCount, kSectorSize);
   if (k < metaSectors_) {
     if (!metaReader_) {
-      metaReader_ = std::make_unique<SourceReader>(metadata_.path());
+      metaReader_ = std::make_unique<SourceReader>(metadata_.path(), &metaBuffer_,
+                                                   uint64_t(metaSectors_) * kSectorSize);
       metaReader_->SeekTo(uint64_t(k) * kSectorSize);
     }
     uint8_t sector[kSectorSize];
@@ -570,7 +595,9 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
     return 0;
   }
   if (k < dataStart_ || k >= total_) {
-    if (total_ > 0 && k + 1 == GetTrackLength()) {
+    // The volume closes with an anchor right behind it and another in the
+    // track's last sector: readers look for one or the other.
+    if (total_ > 0 && (k == total_ || k + 1 == GetTrackLength())) {
       std::memcpy(buffer, closingAnchor_, std::min<uint32_t>(n, sizeof closingAnchor_));
       bytes::PutLE32(buffer + 12, sessionStart_ + k);
       CECMA167::RefreshTag(buffer);
@@ -588,7 +615,7 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   if (dataIndex_ >= dataList_.size()) return 0;
   const DataFile& file = dataList_[dataIndex_];
   if (sectorsOfFile_ == 0 && file.size > 0) {
-    source_ = std::make_unique<SourceReader>(file.path);
+    source_ = std::make_unique<SourceReader>(file.path, &dataBuffer_, file.size);
     if (!source_->ok() && listener_) listener_->SourceUnreadable(file.path);
   }
   uint64_t offset = uint64_t(sectorsOfFile_) * kSectorSize;

@@ -351,6 +351,18 @@ TEST(UdfReader, HostileVolumesEndWithAClearErrorNeverAHang) {
          MetadataVolume::Entry(v.Meta(1), 1, true, udf::kFileTypeDirectory, 4096, udf::kAdShort, ad, 8);
        },
        "beyond the metadata file"},
+      {"allocation extents that continue in themselves",
+       [](MetadataVolume& v) {
+         uint8_t ad[8];
+         bytes::PutLE32(ad, (3u << 30) | 2048);  // the list goes on at metadata block 7
+         bytes::PutLE32(ad + 4, 7);
+         MetadataVolume::Entry(v.Meta(3), 3, true, udf::kFileTypeFile, 12, udf::kAdShort, ad, 8);
+         uint8_t* aed = v.Meta(7);
+         bytes::PutLE32(aed + 20, 8);
+         std::memcpy(aed + 24, ad, 8);  // ... and again at block 7
+         CECMA167::MakeTag(udf::kTagAllocationExtent, aed, 32, 7);
+       },
+       "circle"},
       {"a file entry with a bad CRC", [](MetadataVolume& v) { v.Meta(3)[60] ^= 1; }, "bad descriptor CRC"},
       {"allocation descriptors longer than their entry",
        [](MetadataVolume& v) {
