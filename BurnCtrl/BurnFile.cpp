@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "ByteFields.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
+#include "CDevCmdROM.h"
 #include "authoring/ProjectFile.h"
 
 std::vector<std::string> BurnFile::UnreadableSources() const {
@@ -189,41 +191,90 @@ std::string BurnFileProject::CurrentItem() const {
 
 // ---------------------------------------------------------------- image
 
-BurnFileImage::~BurnFileImage() {
-  if (fd_ >= 0) ::close(fd_);
-}
+BurnFileImage::BurnFileImage(std::string imagePath) : path_(std::move(imagePath)) {}
+BurnFileImage::~BurnFileImage() = default;
 
 bool BurnFileImage::Load() {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  // The image device takes a missing or empty file for a blank disc to write.
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
     lastError_ = "cannot open the image " + path_;
     return false;
   }
-  if (st.st_size == 0 || st.st_size % 2048 != 0 || st.st_size / 2048 > 0x7FFFFFFF) {
-    lastError_ = path_ + " is not an image of whole 2048-byte sectors";
+  image_ = std::make_unique<CDevCmdROM>();
+  if (!image_->SetImageFile(path_.c_str())) {
+    lastError_ = path_ + ": " + image_->GetLastOpenError();
     return false;
   }
-  length_ = uint32_t(st.st_size / 2048);
+  SessionInfo info;
+  if (image_->GetSessionInfo(info) != DEV_OK || info.Sessions.empty()) {
+    lastError_ = path_ + ": the image's table of contents cannot be read";
+    return false;
+  }
+  for (size_t s = 0; s < info.Sessions.size(); ++s) {
+    Session session;
+    session.number = info.FirstSession + int(s);
+    for (const TocData::_Data& d : info.Sessions[s].Data) {
+      if (d.TrackNo < 1 || d.TrackNo > 99) continue;
+      TRACK_INFO ti;
+      if (image_->ReadTrackInfo(ti, d.TrackNo) != DEV_OK || ti.TrackSize == 0) {
+        lastError_ = path_ + ": track " + std::to_string(d.TrackNo) + " cannot be read";
+        return false;
+      }
+      session.tracks.push_back(Track{d.TrackNo, ti.TrackStart, ti.TrackSize, !d.IsData()});
+    }
+    if (!session.tracks.empty()) sessions_.push_back(std::move(session));
+  }
+  if (sessions_.empty()) {
+    lastError_ = path_ + ": the image holds no track";
+    return false;
+  }
   return true;
 }
 
-bool BurnFileImage::OpenTrack(int track, uint32_t startAddress) {
-  (void)startAddress;
-  offset_ = 0;
-  return track == 1 && fd_ >= 0;
+int BurnFileImage::FirstSession() const { return sessions_.empty() ? 1 : sessions_.front().number; }
+int BurnFileImage::LastSession() const { return sessions_.empty() ? 0 : sessions_.back().number; }
+
+bool BurnFileImage::OpenSession(int session) {
+  session_ = nullptr;
+  for (const Session& s : sessions_)
+    if (s.number == session) session_ = &s;
+  return session_ != nullptr;
 }
 
+int BurnFileImage::FirstTrack() const { return session_ ? session_->tracks.front().number : 0; }
+int BurnFileImage::LastTrack() const { return session_ ? session_->tracks.back().number : -1; }
+
+bool BurnFileImage::OpenTrack(int track, uint32_t startAddress) {
+  (void)startAddress;  // an image's sectors go out as they are
+  track_ = nullptr;
+  if (session_)
+    for (const Track& t : session_->tracks)
+      if (t.number == track) track_ = &t;
+  next_ = 0;
+  aheadCount_ = 0;
+  return track_ != nullptr;
+}
+
+int BurnFileImage::GetTrackKind() const { return track_ && track_->audio ? kAudio : kData; }
+uint32_t BurnFileImage::GetTrackLength() const { return track_ ? track_->length : 0; }
+
 void BurnFileImage::ReadSector(uint8_t* buffer) {
-  size_t done = 0;
-  while (done < 2048) {
-    ssize_t got = ::pread(fd_, buffer + done, 2048 - done, off_t(offset_ + done));
-    if (got <= 0) break;
-    done += size_t(got);
+  if (!track_ || next_ >= track_->length) return;
+  const uint32_t lba = track_->start + next_++;
+  if (track_->audio) {
+    if (image_->ReadCD_All(buffer, 2352, 1, lba) != DEV_OK) NoteUnreadable(path_);
+    return;
   }
-  if (done < 2048 && !failed_) {
-    failed_ = true;
-    NoteUnreadable(path_);
+  if (lba < aheadStart_ || lba >= aheadStart_ + aheadCount_) {
+    const uint32_t n = std::min(kReadAhead, track_->start + track_->length - lba);
+    ahead_.resize(size_t(kReadAhead) * 2048);
+    aheadStart_ = lba;
+    aheadCount_ = image_->ReadCD_10(ahead_.data(), int(n * 2048), int(n), lba) == DEV_OK ? n : 0;
+    if (aheadCount_ == 0) {
+      NoteUnreadable(path_);
+      return;
+    }
   }
-  offset_ += 2048;
+  std::memcpy(buffer, &ahead_[size_t(lba - aheadStart_) * 2048], 2048);
 }

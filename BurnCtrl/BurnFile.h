@@ -107,29 +107,48 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   CAudioFile audio_;
 };
 
+class CDevCmdROM;
+
+// A disc image (ISO, BIN with CUE, NRG) read through the device library's
+// image device: its sessions come from the full table of contents, each
+// track's start and size from READ TRACK INFORMATION.
 class BurnFileImage : public BurnFile {
  public:
-  explicit BurnFileImage(std::string imagePath) : path_(std::move(imagePath)) {}
+  explicit BurnFileImage(std::string imagePath);
   ~BurnFileImage() override;
-  // False (LastError) when the file cannot be opened or is no image of
-  // whole 2048-byte sectors.
+  // False (LastError) when the file is missing or is no readable image.
   bool Load();
 
-  int FirstSession() const override { return 1; }
-  int LastSession() const override { return 1; }
-  bool OpenSession(int session) override { return session == 1; }
-  int FirstTrack() const override { return 1; }
-  int LastTrack() const override { return 1; }
+  int FirstSession() const override;
+  int LastSession() const override;
+  bool OpenSession(int session) override;
+  int FirstTrack() const override;
+  int LastTrack() const override;
   bool OpenTrack(int track, uint32_t startAddress) override;
-  int GetTrackKind() const override { return kData; }
-  uint32_t GetTrackLength() const override { return length_; }
+  int GetTrackKind() const override;
+  uint32_t GetTrackLength() const override;
   void ReadSector(uint8_t* buffer) override;
   std::string CurrentItem() const override { return path_; }
 
+  static constexpr uint32_t kReadAhead = 32;
+
  private:
+  struct Track {
+    int number = 0;
+    uint32_t start = 0, length = 0;
+    bool audio = false;
+  };
+  struct Session {
+    int number = 0;
+    std::vector<Track> tracks;
+  };
+
   std::string path_;
-  int fd_ = -1;
-  uint32_t length_ = 0;
-  uint64_t offset_ = 0;
-  bool failed_ = false;
+  std::unique_ptr<CDevCmdROM> image_;
+  std::vector<Session> sessions_;
+  const Session* session_ = nullptr;
+  const Track* track_ = nullptr;
+  uint32_t next_ = 0;  // next sector of the track to serve
+  std::vector<uint8_t> ahead_;
+  uint32_t aheadStart_ = 0, aheadCount_ = 0;
 };

@@ -229,6 +229,25 @@ TEST(VirtualBurn, WavTracksComeBackSampleForSample) {
     EXPECT_TRUE(std::all_of(raw.begin() + long(pcm[i].size()), raw.end(), [](uint8_t b) { return b == 0; }))
         << "the end of track " << i + 1 << " must be silence";
   }
+  // The disc as BIN and CUE, burnt again as an image: the same tracks.
+  std::string cue = dir / "copy.cue";
+  {
+    VirtualRecorder v;
+    std::string error;
+    ASSERT_TRUE(v.Open(drive.state, &error)) << error;
+    ASSERT_TRUE(v.ExportBinCue(cue, &error)) << error;
+  }
+  ScratchFolder second;
+  VirtualDrive copy(second, "cd-r");
+  ASSERT_EQ(WriteImageToCD(kIndex, cue, false), result::kSuccess);
+  for (size_t i = 0; i < pcm.size(); ++i) {
+    rec::TrackInfo ti;
+    ASSERT_EQ(copy.rec->ReadTrackInfo(int(i + 1), ti), 0u);
+    const uint32_t sectors = uint32_t((pcm[i].size() + 2351) / 2352);
+    std::vector<uint8_t> raw(size_t(sectors) * 2352);
+    ASSERT_EQ(copy.rec->ReadCD_All(raw.data(), uint32_t(raw.size()), sectors, ti.trackStart), 0u);
+    EXPECT_TRUE(std::memcmp(raw.data(), pcm[i].data(), pcm[i].size()) == 0) << "copied track " << i + 1 << " differs";
+  }
   ScratchFolder other;
   VirtualDrive dvd(other, "dvd+r");
   EXPECT_EQ(WriteAudioCd(kIndex, false, wavs), result::kAudioNeedsCd);
