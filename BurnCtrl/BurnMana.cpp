@@ -66,8 +66,12 @@ void BurnMana::JoinThreads() {
 
 // ------------------------------------------------------------ preparation
 
-bool BurnMana::PrepareTrack(int session, int track, int discKind, uint32_t sessionStart, uint32_t layer0,
-                            uint32_t lastTrack) {
+bool BurnMana::PrepareImageTrack(int session, int track) {
+  return PrepareProjectTrack(session, track, IsCd(recorder_->GetMediumType()) ? 1 : 2, 0);
+}
+
+bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_t sessionStart, uint32_t layer0,
+                                   uint32_t lastTrack) {
   JoinThreads();
   session_ = session;
   track_ = track;

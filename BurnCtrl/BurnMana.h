@@ -50,8 +50,10 @@ class BurnMana {
   // (the session start on overwritable media) and readies the buffer.
   // `discKind` 1 is CD media; `layer0` and `lastTrack` are the values of a
   // DL disc that is appended to.
-  bool PrepareTrack(int session, int track, int discKind, uint32_t sessionStart,
-                    uint32_t layer0 = 0, uint32_t lastTrack = 0);
+  bool PrepareProjectTrack(int session, int track, int discKind, uint32_t sessionStart,
+                           uint32_t layer0 = 0, uint32_t lastTrack = 0);
+  // An image's track goes out as the image holds it (disc kind by medium).
+  bool PrepareImageTrack(int session, int track);
   void SetTestWrite() { options_.testWrite = true; }
   // 0 when the recorder is ready to write, else a numbered result or the
   // status of the failed device command.

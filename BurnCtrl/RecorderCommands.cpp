@@ -247,7 +247,11 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   for (int s = src->FirstSession(); s <= src->LastSession() && !gStopAll; ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
     for (int t = src->FirstTrack(); t <= src->LastTrack() && !gStopAll; ++t) {
-      if (!mana->PrepareTrack(s, t, spec.discKind, spec.sessionStart, layer0, lastTrackValue))
+      const bool prepared = spec.kind == JobSpec::kImage
+                                ? mana->PrepareImageTrack(s, t)
+                                : mana->PrepareProjectTrack(s, t, spec.discKind, spec.sessionStart, layer0,
+                                                            lastTrackValue);
+      if (!prepared)
         return writtenSoFar ? result::kWriteFailed : result::kNothingDone;
       if (spec.options.testWrite) mana->SetTestWrite();
       if (int begin = mana->BurnBegin()) {
@@ -359,8 +363,8 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   const int m = r->GetMediumType();
   *medium = m;
   *writable = !(m == kNone || m == kCdRom || m == kDvdRom || m == 32 || m == 33 || m == 34 || m == kBdRom);
-  if (r->GetDeviceID() == 0 && index != 0) {
-    *blank = false;
+  if (r->GetDeviceID() == 0) {
+    *blank = false;  // the image-file target holds no disc to judge
   } else if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
     uint8_t s[2048];
     *blank = true;
@@ -469,7 +473,7 @@ int BlankDisc() {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   const int kind = r->GetDevType();
-  if (kind == 0 || kind == 2 || (r->GetDeviceID() == 0 && index != 0)) return result::kCannotErase;
+  if (kind == 0 || kind == 2 || r->GetDeviceID() == 0) return result::kCannotErase;
   if (r->TestUnitReady() != 0) return result::kNotReady;
   const int m = r->GetMediumType();
   if (m == kCdRw || IsDvdRw(m)) {

@@ -15,6 +15,11 @@ TEST(CliBurn, TheSampleFolderGoesOntoAVirtualRecorderAndComesBack) {
   int st = 0;
   std::string out = Cli("virtual create --media cd-r " + (dir / "d.vdisc"), &st);
   ASSERT_EQ(st, 0) << out;
+  // A test write goes through every step and leaves the disc blank.
+  out = Cli("burn --test --drive virtual:" + (dir / "d.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("disc-info --drive virtual:" + (dir / "d.vdisc"), &st);
+  EXPECT_NE(out.find("blank: yes"), std::string::npos) << out;
   out = Cli("burn --drive virtual:" + (dir / "d.vdisc") + " --label Sample " VARNEX_SOURCE_DIR "/data/sample", &st);
   ASSERT_EQ(st, 0) << out;
   out = Cli("virtual export --drive virtual:" + (dir / "d.vdisc") + " -o " + (dir / "d.iso"), &st);
