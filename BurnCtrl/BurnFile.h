@@ -36,6 +36,9 @@ class BurnFile {
   // sector of the open track.
   virtual void ReadSector(uint8_t* buffer) = 0;
   virtual void CloseTrack() { ++closedTracks_; }
+  // Lets go of everything the open track holds (its layout's temporary
+  // files) without counting it as closed: the end of a failed job.
+  virtual void Release() {}
   virtual void CloseSession() {}
   // What is being read, for the progress text (asked by the reading thread).
   virtual std::string CurrentItem() const = 0;
@@ -78,6 +81,7 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   uint32_t GetTrackLength() const override { return length_; }
   void ReadSector(uint8_t* buffer) override;
   void CloseTrack() override;
+  void Release() override { builder_.reset(); }
   std::string CurrentItem() const override;
 
   // Audio tracks go out in whole blocks of this many sectors.

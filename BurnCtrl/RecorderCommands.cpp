@@ -289,6 +289,11 @@ int RunJob(const JobSpec& spec, Recorder* r) {
   std::lock_guard<std::mutex> hold(gBurnListLock);
   for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it) {
     if (it->recorder != r) continue;
+    // Whatever way the job ended, its threads are over and the layout's
+    // temporary files go now, not when the entry is reset.
+    it->mana->StopBurn();
+    it->mana->WaitForThreads();
+    it->source->Release();
     std::vector<std::string> lost = it->source->UnreadableSources();
     gUnreadable[spec.index] = lost;
     if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
