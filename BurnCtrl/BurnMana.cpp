@@ -88,6 +88,12 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
     if (recorder_->GetNextWriteAdd(next) == 0) address = next;
   }
   nextWriteAddress_ = address;
+  // A CD track is closed by its number on the disc, which on an appendable
+  // disc is not the project's own: the track about to be written.
+  discTrack_ = track;
+  rec::DiscInfo info;
+  if (IsCd(mediumType_) && recorder_->ReadDiscInfo(info) == 0 && info.lastTrackLastSession != 0)
+    discTrack_ = info.lastTrackLastSession;
   if (!source_->OpenTrack(track, address)) return false;
   sectorSize_ = source_->SectorSize();
   trackLength_ = source_->GetTrackLength();
@@ -552,7 +558,7 @@ int BurnMana::BurnEnd() {
       recorder_->SynCache();
     WaitReady(1000);
     RewriteUdfAnchor();
-    if (IsCd(m) && recorder_->CloseTrack(track_) != 0) closeFailed_ = true;
+    if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) closeFailed_ = true;
   }
   if (track_ < lastTrack_) {
     SetItem("");

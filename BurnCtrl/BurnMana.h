@@ -111,7 +111,7 @@ class BurnMana {
   BurnOptions options_;
   std::string outputFile_;
 
-  int session_ = 0, discKind_ = 1;
+  int session_ = 0, discKind_ = 1, discTrack_ = 1;
   // Read by progress displays on other threads.
   std::atomic<int> track_{0}, lastTrack_{1};
   std::atomic<uint32_t> trackLength_{0};
