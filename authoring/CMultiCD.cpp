@@ -163,6 +163,12 @@ bool CMultiCD::WalkDirectory(uint32_t extent, uint32_t length, const std::string
     pos += recLen;
     if (rec[32] == 1 && (rec[33] == 0 || rec[33] == 1)) continue;  // "." and ".."
     const bool folder = (rec[25] & 0x02) != 0;
+    if (rec[25] & 0x80) {
+      // A file kept in several extents: staging only its first would cut it
+      // short in the new session.
+      error_ = "\"" + NameFromRecord(rec, joliet_) + "\" on the disc is kept in several extents; a new session cannot carry it";
+      return false;
+    }
     ImportedEntry e;
     e.kind = folder ? ImportedEntry::kFolder : ImportedEntry::kFile;
     e.name = NameFromRecord(rec, joliet_);

@@ -119,6 +119,19 @@ TEST(CMultiCD, DamagedOrLoopingDirectoriesAreRefusedWithAReason) {
     EXPECT_NE(error.find("damaged"), std::string::npos) << error;
   }
   {
+    // A file in several extents cannot be carried whole: refused, not cut.
+    std::string multi = good;
+    multi[firstChild + 25] = char(uint8_t(multi[firstChild + 25]) | 0x80);
+    std::ofstream(iso, std::ios::binary) << multi;
+    auto disc = DiscWithImage(dir, iso);
+    bool ok = true, joliet = false;
+    uint32_t next = 0;
+    std::string error;
+    Import(disc.get(), &ok, &next, &joliet, &error);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find("several extents"), std::string::npos) << error;
+  }
+  {
     // A folder whose extent is the root itself: the walk must end.
     std::string loop = good;
     for (size_t at = firstChild; at < size_t(root) * 2048 + 2048 && loop[at];) {
