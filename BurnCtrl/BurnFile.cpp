@@ -203,7 +203,8 @@ bool BurnFileImage::Load() {
   }
   image_ = std::make_unique<CDevCmdROM>();
   if (!image_->SetImageFile(path_.c_str())) {
-    lastError_ = path_ + ": " + image_->GetLastOpenError();
+    lastError_ = image_->GetLastOpenError();
+    if (lastError_.find(path_) == std::string::npos) lastError_ = path_ + ": " + lastError_;
     return false;
   }
   SessionInfo info;

@@ -50,6 +50,12 @@ std::mutex gBurnListLock;
 std::vector<BurnMultiInfo> gBurns;
 ProjectSlot gSlots[kSlots + 1];
 std::map<int, std::vector<std::string>> gUnreadable;
+std::map<int, std::string> gJobErrors;  // why the last job of a drive failed, for the user
+
+void NoteJobError(int index, const std::string& why) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  gJobErrors[index] = why;
+}
 
 std::atomic<int> gCurrent{-1};
 std::atomic<bool> gStopAll{false};
@@ -177,21 +183,22 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   std::unique_ptr<BurnFile> source;
   if (spec.kind == JobSpec::kImage) {
     auto image = std::make_unique<BurnFileImage>(spec.imagePath);
-    if (!image->Load()) return result::kNothingDone;
+    if (!image->Load()) return NoteJobError(spec.index, image->LastError()), result::kNothingDone;
     source = std::move(image);
   } else {
     if (!job.ok()) return result::kProjectNotWritten;
     std::string error;
     if (spec.kind == JobSpec::kAudio) {
-      if (!SaveAudioProject(job.path(), spec.audioTracks, &error)) return result::kProjectNotWritten;
+      if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
+        return NoteJobError(spec.index, error), result::kProjectNotWritten;
     } else {
       CFileManager writer;
       writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
       if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
-        return result::kProjectNotWritten;
+        return NoteJobError(spec.index, error), result::kProjectNotWritten;
     }
     auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
-    if (!project->Load()) return result::kProjectUnreadable;
+    if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
     source = std::move(project);
   }
   BurnFile* src = source.get();
@@ -235,7 +242,7 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
     for (int t = src->FirstTrack(); t <= src->LastTrack(); ++t) {
       uint32_t at = spec.sessionStart;
       if (!IsOverwritable(medium)) r->GetNextWriteAdd(at);
-      if (!src->OpenTrack(t, at)) return result::kLayoutFailed;
+      if (!src->OpenTrack(t, at)) return NoteJobError(spec.index, src->LastError()), result::kLayoutFailed;
       total += src->GetTrackLength();
       src->CloseTrack();
     }
@@ -278,6 +285,7 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
 
 int RunJob(const JobSpec& spec, Recorder* r) {
   gStopAll = false;
+  NoteJobError(spec.index, "");
   int res;
   try {
     res = RunJobSteps(spec, r);
@@ -533,6 +541,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (index < 0 || index > kSlots) return result::kNoSuchDrive;
+  NoteJobError(index, "");
   const int medium = r->GetMediumType();
   // 2. The drive's own copy of the project, removed again on every way out.
   {
@@ -569,7 +578,10 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
         return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
       });
       uint32_t next = 0;
-      if (!import.Import(last, mp3 != 0, &next)) return result::kLayoutFailed;
+      if (!import.Import(last, mp3 != 0, &next)) {
+        NoteJobError(index, "the disc's last session cannot be imported: " + import.Error());
+        return result::kLayoutFailed;
+      }
       if (IsOverwritable(medium)) {
         sessionStart = next;
       } else if (r->GetNextWriteAdd(sessionStart) != 0) {
@@ -684,4 +696,10 @@ std::vector<std::string> LastUnreadableSources(int index) {
   std::lock_guard<std::mutex> hold(gBurnListLock);
   auto it = gUnreadable.find(index);
   return it == gUnreadable.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::string LastJobError(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  auto it = gJobErrors.find(index);
+  return it == gJobErrors.end() ? std::string() : it->second;
 }

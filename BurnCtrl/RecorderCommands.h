@@ -66,3 +66,6 @@ void SetTraceHook(TraceHook hook);
 // What a burn left behind, for checks and messages: the sources that could
 // not be read during the last job on that drive.
 std::vector<std::string> LastUnreadableSources(int index);
+// Why the last job on that drive failed, in words for the user ("" when it
+// did not fail or the result says it all).
+std::string LastJobError(int index);

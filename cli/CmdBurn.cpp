@@ -73,7 +73,9 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
   if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
   for (size_t i = 0; i < drives.size(); ++i)
     if (results[i] != result::kSuccess) {
-      if (drives.size() > 1) CliFail(results[i], FindRecorder(drives[i])->Name());
+      std::string why = LastJobError(drives[i]);
+      if (drives.size() > 1 || !why.empty())
+        CliFail(results[i], FindRecorder(drives[i])->Name() + (why.empty() ? "" : ": " + why));
     }
   for (int r : results)
     if (r != result::kSuccess) return r;
@@ -190,7 +192,8 @@ int RunBurn(const CliArgs& args) {
   }
   DeleteTempFiles();
   if (res != result::kSuccess)
-    return drives.size() > 1 ? 1 : CliFail(res, FindRecorder(drives.front())->Name());
+    return drives.size() > 1 || !LastJobError(drives.front()).empty() ? 1
+                                                                       : CliFail(res, FindRecorder(drives.front())->Name());
   return 0;
 }
 

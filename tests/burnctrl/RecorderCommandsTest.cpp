@@ -86,6 +86,7 @@ TEST(RecorderCommands, AnImageFileIsBurntAsItStands) {
   ScratchFolder other;
   ListedDrive<FaultyRecorder> e(NewDisc(other, rec::kDvdPlusR));
   EXPECT_EQ(WriteImageToCD(kIndex, dir.Write("odd.iso", "12345"), false), result::kNothingDone);
+  EXPECT_NE(LastJobError(kIndex).find("odd.iso"), std::string::npos) << "the user must learn why: " << LastJobError(kIndex);
   EXPECT_EQ(WriteImageToCD(kIndex, dir / "missing.iso", false), result::kNothingDone);
   EXPECT_EQ(e->writes.load(), 0);
 }
