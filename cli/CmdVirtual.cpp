@@ -1,6 +1,6 @@
 // varnex-cli virtual: make, register, export and break virtual recorders.
 //
-//   virtual create --media MEDIA [--register] FILE
+//   virtual create --media MEDIA [--register] [--replace] FILE
 //   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)
@@ -10,6 +10,8 @@
 //   virtual list
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistd.h>
 
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "VirtualRecorder.h"
@@ -27,11 +29,14 @@ const char* kUsage =
 std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
 
 int Create(const CliArgs& args) {
-  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer"}, {"--register"});
+  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer"}, {"--register", "--replace"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   if (!opt.Has("--media") || opt.Operands().size() != 1)
     return CliFail(cliresult::kBadArguments, "virtual create needs --media MEDIA and one FILE");
   std::string media = opt.Value("--media"), file = StatePath(opt.Operands()[0]), error;
+  // An existing disc is only thrown away when asked to.
+  if (access(file.c_str(), F_OK) == 0 && !opt.Has("--replace"))
+    return CliFail(cliresult::kVirtualFailed, file + " already exists (--replace makes a new disc in its place)");
   bool ok;
   if (media == "cd-rom" || media == "dvd-rom") {
     if (!opt.Has("--iso")) return CliFail(cliresult::kBadArguments, "a pressed " + media + " needs --iso IMAGE");

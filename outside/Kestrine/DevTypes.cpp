@@ -138,9 +138,10 @@ int32_t TocAddressToLba(const TocAddress& a) {
 
 TocAddress LbaToTocAddress(int32_t lba) {
   TocAddress a;
-  int32_t v = (lba >= -45150 && lba <= -151) ? lba + 450150 : lba + 150;
-  if (v < 0) v = 0;
-  int32_t m = v / 4500;
+  int64_t v = (lba >= -45150 && lba <= -151) ? int64_t(lba) + 450150 : int64_t(lba) + 150;
+  // The largest address the extension byte can carry: 255 * 90 + 89 minutes.
+  v = std::clamp<int64_t>(v, 0, int64_t(255 * 90 + 90) * 4500 - 1);
+  int32_t m = int32_t(v / 4500);
   a.S = uint8_t((v / 75) % 60);
   a.F = uint8_t(v % 75);
   if (lba >= 0 && m >= 90) {

@@ -71,6 +71,12 @@ TEST_F(VirtualCli, PressedDiscExportsTheImageItWasMadeFrom) {
 
 TEST_F(VirtualCli, BadArgumentsAreRefusedWithTheReason) {
   std::string out;
+  ASSERT_EQ(0, RunCli("virtual create --media cd-r " + (dir_ / "keep.vdisc"), &out)) << out;
+  EXPECT_EQ(1, RunCli("virtual create --media dvd-r " + (dir_ / "keep.vdisc"), &out));
+  EXPECT_NE(std::string::npos, out.find("already exists")) << out;
+  ASSERT_EQ(0, RunCli("disc-info --drive virtual:" + (dir_ / "keep.vdisc"), &out));
+  EXPECT_EQ(0u, out.find("CD-R ")) << "the existing disc is untouched\n" << out;
+  EXPECT_EQ(0, RunCli("virtual create --replace --media dvd-r " + (dir_ / "keep.vdisc"), &out)) << out;
   EXPECT_EQ(1, RunCli("virtual create --media floppy " + (dir_ / "c.vdisc"), &out));
   EXPECT_NE(std::string::npos, out.find("unknown medium \"floppy\"")) << out;
   EXPECT_NE(std::string::npos, out.find("bd-re")) << "the known media are named\n" << out;
