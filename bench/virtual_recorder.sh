@@ -15,7 +15,7 @@ export VARNEX_PROGRAM_DIR="$work"
 
 echo "preparing a 600 MiB image in $work ..."
 for i in 1 2 3; do head -c $((200 << 20)) /dev/urandom > "$work/src/part$i.bin"; done
-xorriso -as mkisofs -quiet -o "$work/in.iso" "$work/src"
+xorriso -as mkisofs -quiet -o "$work/in.iso" "$work/src" 2>/dev/null
 rm -rf "$work/src"
 
 measure() {  # label, command...; prints "label seconds peakKiB"

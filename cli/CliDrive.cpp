@@ -22,7 +22,7 @@ bool OpenCliDrive(const std::string& arg, CliDrive& out, int& exitStatus) {
     }
   } else {
     std::string why;
-    out.owned = DevDeque::OpenDrive(NormalizeDriveSpec(a), a.rfind("iscsi://", 0) == 0 ? 26 : 3, &why);
+    out.owned = DevDeque::OpenDrive(NormalizeDriveName(a), a.rfind("iscsi://", 0) == 0 ? 26 : 3, &why);
     if (!out.owned) {
       exitStatus = CliFail(cliresult::kNoSuchDrive, why);
       return false;

@@ -6,6 +6,7 @@
 
 #include "ByteFields.h"
 #include "app/LangText.h"
+#include "authoring/CAnaly_UDF.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
 
@@ -33,6 +34,45 @@ bool IsBlank(CDevCmdRW& d, int medium) {
   return d.ReadDiscInfo(di) == DEV_OK && di.DiscStatus == 0;
 }
 
+// The drive's 2048-byte sectors for the UDF reader.
+class DriveSectors : public UdfSectorSource {
+ public:
+  explicit DriveSectors(CDevCmdRW& d) : d_(d) {}
+  bool ReadSectors(uint32_t sector, uint32_t count, uint8_t* out) override {
+    for (uint32_t i = 0; i < count; ++i)
+      if (d_.ReadCD_10(out + size_t(i) * 2048, 2048, 1, sector + i) != DEV_OK) return false;
+    return true;
+  }
+  uint64_t SectorCount() const override {
+    uint32_t last = 0;
+    return d_.ReadCapacity(last) == DEV_OK ? uint64_t(last) + 1 : 0;
+  }
+
+ private:
+  CDevCmdRW& d_;
+};
+
+// The last sector any file's data reaches.
+struct LastDataSector : UdfWalkListener {
+  uint32_t last = 0;
+  bool Entry(const UdfEntry& e) override {
+    for (const auto& [sector, bytes] : e.sectors)
+      if (bytes > 0) last = std::max<uint32_t>(last, sector + uint32_t((bytes + 2047) / 2048) - 1);
+    return true;
+  }
+};
+
+// Blocks the UDF volume of a session uses, counted from the session's start;
+// 0 when it cannot be read.
+uint32_t UdfUsedBlocks(CDevCmdRW& d, uint32_t sessionStart) {
+  DriveSectors source(d);
+  CAnaly_UDF udf;
+  LastDataSector data;
+  if (!udf.Open(&source, sessionStart, CAnaly_UDF::kImport) || !udf.Walk(&data)) return 0;
+  uint32_t highest = std::max(udf.HighestSector(), data.last);
+  return highest >= sessionStart ? highest - sessionStart + 1 : 0;
+}
+
 bool IsWritable(int m) { return !(m == 0 || m == 8 || m == 16 || m == 32 || m == 33 || m == 34); }
 
 uint32_t FreeSectors(CDevCmdRW& d, int medium) {
@@ -52,10 +92,9 @@ uint32_t FreeSectors(CDevCmdRW& d, int medium) {
   int fs = d.JudgeFileSystem(ti.TrackStart);
   if (fs == 1) return 0;
   if (fs >= 2) {
-    // What the file system uses ends at the last recorded sector.
-    uint32_t last = 0;
-    if (d.ReadCapacity(last) != DEV_OK) return 0;
-    return blank > last + 1 ? blank - (last + 1) : 0;
+    uint32_t used = UdfUsedBlocks(d, ti.TrackStart);
+    if (used == 0) return 0;
+    return blank > used + 1 ? blank - (used + 1) : 0;
   }
   return blank;
 }

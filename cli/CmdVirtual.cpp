@@ -66,7 +66,7 @@ int Create(const CliArgs& args) {
   }
   if (!ok) return CliFail(cliresult::kVirtualFailed, error);
   if (opt.Has("--register") && !RegisterDrive("virtual:" + file, &error)) return CliFail(cliresult::kVirtualFailed, error);
-  std::printf("virtual:%s\n", NormalizeDriveSpec("virtual:" + file).substr(8).c_str());
+  std::printf("virtual:%s\n", NormalizeDriveName("virtual:" + file).substr(8).c_str());
   return 0;
 }
 
@@ -139,14 +139,14 @@ int Fault(const CliArgs& args) {
 int Register(const CliArgs& args, bool add) {
   CliOptions opt(args, {}, {});
   if (!opt.ok() || opt.Operands().size() != 1) return CliFail(cliresult::kBadArguments, "needs one FILE");
-  std::string spec = opt.Operands()[0];
-  if (spec.rfind("virtual:", 0) != 0 && spec.rfind("iscsi://", 0) != 0) spec = "virtual:" + spec;
+  std::string drive = opt.Operands()[0];
+  if (drive.rfind("virtual:", 0) != 0 && drive.rfind("iscsi://", 0) != 0) drive = "virtual:" + drive;
   std::string error;
-  if (add && spec.rfind("virtual:", 0) == 0) {
+  if (add && drive.rfind("virtual:", 0) == 0) {
     VirtualRecorder r;  // only recorders that open are kept
-    if (!r.Open(spec.substr(8), &error)) return CliFail(cliresult::kNoSuchDrive, error);
+    if (!r.Open(drive.substr(8), &error)) return CliFail(cliresult::kNoSuchDrive, error);
   }
-  bool ok = add ? RegisterDrive(spec, &error) : UnregisterDrive(spec, &error);
+  bool ok = add ? RegisterDrive(drive, &error) : UnregisterDrive(drive, &error);
   return ok ? 0 : CliFail(add ? cliresult::kVirtualFailed : cliresult::kNoSuchDrive, error);
 }
 

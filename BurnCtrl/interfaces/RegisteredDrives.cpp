@@ -23,11 +23,11 @@ bool Save(const std::vector<std::string>& list, std::string* error) {
 }
 }  // namespace
 
-std::string NormalizeDriveSpec(const std::string& spec) {
-  if (spec.rfind("virtual:", 0) != 0) return spec;
+std::string NormalizeDriveName(const std::string& drive) {
+  if (drive.rfind("virtual:", 0) != 0) return drive;
   std::error_code ec;
-  auto abs = std::filesystem::absolute(spec.substr(8), ec);
-  return ec ? spec : "virtual:" + abs.lexically_normal().string();
+  auto abs = std::filesystem::absolute(drive.substr(8), ec);
+  return ec ? drive : "virtual:" + abs.lexically_normal().string();
 }
 
 std::vector<std::string> LoadRegisteredDrives() {
@@ -41,8 +41,8 @@ std::vector<std::string> LoadRegisteredDrives() {
   return list;
 }
 
-bool RegisterDrive(const std::string& spec, std::string* error) {
-  std::string s = NormalizeDriveSpec(spec);
+bool RegisterDrive(const std::string& drive, std::string* error) {
+  std::string s = NormalizeDriveName(drive);
   if (s.size() >= ini::kValueBuffer) {
     if (error) *error = "the drive name is longer than a setting can hold (" + std::to_string(ini::kValueBuffer - 1) + " bytes): " + s;
     return false;
@@ -53,8 +53,8 @@ bool RegisterDrive(const std::string& spec, std::string* error) {
   return Save(list, error);
 }
 
-bool UnregisterDrive(const std::string& spec, std::string* error) {
-  std::string s = NormalizeDriveSpec(spec);
+bool UnregisterDrive(const std::string& drive, std::string* error) {
+  std::string s = NormalizeDriveName(drive);
   auto list = LoadRegisteredDrives();
   auto it = std::find(list.begin(), list.end(), s);
   if (it == list.end()) {

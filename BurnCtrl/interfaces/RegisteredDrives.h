@@ -10,10 +10,10 @@
 std::vector<std::string> LoadRegisteredDrives();
 // Adds a drive (a virtual recorder path is made absolute); false with a
 // reason when it cannot be kept (too long for a setting, settings unwritable).
-bool RegisterDrive(const std::string& spec, std::string* error);
+bool RegisterDrive(const std::string& drive, std::string* error);
 // Removes a drive; false when it was not registered.
-bool UnregisterDrive(const std::string& spec, std::string* error);
+bool UnregisterDrive(const std::string& drive, std::string* error);
 // Makes the device list take the registered drives.
 void InstallRegisteredDrives();
 // "virtual:FILE" with FILE made absolute; other forms as given.
-std::string NormalizeDriveSpec(const std::string& spec);
+std::string NormalizeDriveName(const std::string& drive);

@@ -47,15 +47,15 @@ void DevDeque::Build(const std::vector<std::string>& local, const std::vector<st
     }
   }
   int remote = 26;
-  for (const std::string& spec : registered) {
-    bool isRemote = spec.rfind("iscsi://", 0) == 0;
+  for (const std::string& drive : registered) {
+    bool isRemote = drive.rfind("iscsi://", 0) == 0;
     if (!isRemote && next >= 26) {
-      problems_.push_back(spec + ": no free drive letter");
+      problems_.push_back(drive + ": no free drive letter");
       continue;
     }
     if (isRemote && remote > 255) break;
     std::string why;
-    if (auto d = OpenDrive(spec, isRemote ? remote : next, &why)) {
+    if (auto d = OpenDrive(drive, isRemote ? remote : next, &why)) {
       items_.push_back(std::move(d));
       (isRemote ? remote : next)++;
     } else {
@@ -81,27 +81,27 @@ std::string DevDeque::DriveLetter(int index) {
   return "#" + std::to_string(index) + ":";
 }
 
-std::unique_ptr<CDevCmdRW> DevDeque::OpenDrive(const std::string& spec, int index, std::string* error) {
+std::unique_ptr<CDevCmdRW> DevDeque::OpenDrive(const std::string& drive, int index, std::string* error) {
   std::unique_ptr<ScsiTransport> t;
-  if (spec.rfind("virtual:", 0) == 0) {
+  if (drive.rfind("virtual:", 0) == 0) {
     auto v = std::make_unique<VirtualRecorder>();
-    if (!v->Open(spec.substr(8), error)) return nullptr;
+    if (!v->Open(drive.substr(8), error)) return nullptr;
     t = std::move(v);
-  } else if (spec.rfind("image:", 0) == 0) {
+  } else if (drive.rfind("image:", 0) == 0) {
     auto d = std::make_unique<CDevCmdRW>();
-    if (!d->SetImageFile(spec.substr(6).c_str())) {
+    if (!d->SetImageFile(drive.substr(6).c_str())) {
       if (error) *error = d->GetLastOpenError();
       return nullptr;
     }
     return d;
-  } else if (spec.rfind("iscsi://", 0) == 0) {
-    t = std::make_unique<IscsiTransport>(spec);
-  } else if (spec.rfind("/dev/", 0) == 0) {
+  } else if (drive.rfind("iscsi://", 0) == 0) {
+    t = std::make_unique<IscsiTransport>(drive);
+  } else if (drive.rfind("/dev/", 0) == 0) {
     auto s = std::make_unique<SgioTransport>();
-    if (!s->Open(spec, error)) return nullptr;
+    if (!s->Open(drive, error)) return nullptr;
     t = std::move(s);
   } else {
-    if (error) *error = "\"" + spec + "\" names no drive (use /dev/srN, virtual:FILE, image:FILE or iscsi://HOST/TARGET/LUN)";
+    if (error) *error = "\"" + drive + "\" names no drive (use /dev/srN, virtual:FILE, image:FILE or iscsi://HOST/TARGET/LUN)";
     return nullptr;
   }
   return std::make_unique<CDevCmdRW>(std::move(t), index);

@@ -33,7 +33,7 @@ class DevDeque {
 
   // Opens a drive argument: "/dev/srN", "virtual:FILE", "image:FILE" or
   // "iscsi://HOST[:PORT]/TARGET/LUN".
-  static std::unique_ptr<CDevCmdRW> OpenDrive(const std::string& spec, int index, std::string* error);
+  static std::unique_ptr<CDevCmdRW> OpenDrive(const std::string& drive, int index, std::string* error);
   // "D:" for index 3; "[" for the image device; "#26" style for remote drives.
   static std::string DriveLetter(int index);
 

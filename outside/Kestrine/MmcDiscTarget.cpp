@@ -622,7 +622,9 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
       if (more && media::IsCd(m.profile)) {
         // B0: where the next session's program area starts, and the last possible lead-out.
         uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
-        int32_t nextStart = s < lastSession ? LeadOutOfSession(s) + (s == 1 ? 11400 : 6900) : NextTrackStart();
+        int32_t nextStart = NextTrackStart();
+        for (const DiscTrack* t : tracks)
+          if (t->session == s + 1) { nextStart = t->start; break; }
         TocAddress n = LbaToTocAddress(nextStart), l = LbaToTocAddress(m.capacity);
         e[4] = n.M, e[5] = n.S, e[6] = n.F, e[7] = 1, e[8] = l.M, e[9] = l.S, e[10] = l.F;
         a.insert(a.end(), e, e + 11);
@@ -776,11 +778,13 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
   uint32_t count = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
   uint8_t flags = c.cdb[9];
   uint8_t sub = c.cdb[10] & 7;
+  if (lba < -150 || int64_t(lba) + count > model_.capacity) return Fail(c, kLbaOutOfRange);
   uint32_t done = 0;
   for (uint32_t i = 0; i < count; ++i) {
     int32_t at = lba + int32_t(i);
     const DiscTrack* t = TrackAt(at);
     if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) return Fail(c, kLbaOutOfRange);
+    if ((flags & 0xF8) == 0 && ((flags >> 1) & 3) == 0 && sub == 0) continue;  // nothing asked of the sector
     uint8_t raw[2352];
     Mode mode;
     if (!ReadRaw(at, raw, &mode)) return Fail(c, kLbaOutOfRange);

@@ -305,3 +305,43 @@ TEST(ImageDevice, PressedAudioCdCarriesCdTextAndPcm) {
   ASSERT_EQ(DEV_OK, back->GetCDText(again));
   EXPECT_STREQ("Second", again.Tracks[2].szTitle);
 }
+
+TEST(ImageDevice, CueSheetGapsFilesAndSessionsGiveTheDiscAddresses) {
+  const std::string cue =
+      "FILE \"a.bin\" BINARY\n"
+      "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n"
+      "REM SESSION 02\n"
+      "FILE \"b.bin\" BINARY\n"
+      "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    PREGAP 00:02:00\n    INDEX 01 00:00:00\n"
+      "  TRACK 03 AUDIO\n    INDEX 00 00:10:00\n    INDEX 01 00:12:00\n";
+  ImageLayout layout;
+  std::string why;
+  auto sizes = [](const std::string& path) -> int64_t {
+    if (path == "/img/a.bin") return 300 * 2352;
+    if (path == "/img/b.bin") return 2000 * 2352;
+    return -1;
+  };
+  ASSERT_TRUE(ParseCueSheet(cue, "/img/", sizes, layout, &why)) << why;
+  ASSERT_EQ(3u, layout.tracks.size());
+  EXPECT_EQ(0, layout.tracks[0].start);
+  EXPECT_EQ(300, layout.tracks[0].size);
+  EXPECT_EQ(1, layout.tracks[0].session);
+  EXPECT_EQ(450, layout.tracks[1].start) << "behind two seconds of pre-gap that are in no file";
+  EXPECT_EQ(750, layout.tracks[1].size) << "up to the next track's index 0";
+  EXPECT_EQ(2, layout.tracks[1].session);
+  EXPECT_EQ(1350, layout.tracks[2].start);
+  EXPECT_EQ(1100, layout.tracks[2].size);
+  EXPECT_EQ(2, layout.sessions);
+  // The sectors of the second file: its index-0 gap lies in the file.
+  bool found = false;
+  for (const ImageExtent& e : layout.extents)
+    if (e.file == 1 && e.lba == 1200) {
+      found = true;
+      EXPECT_EQ(uint64_t(750) * 2352, e.offset);
+      EXPECT_EQ(1250, e.count);
+    }
+  EXPECT_TRUE(found) << "no extent for track 3 from its index 0";
+  FS_CDTEXT_INFO text;
+  ASSERT_TRUE(ParseCdTextPacks(layout.cdText.data(), layout.cdText.size(), text));
+  EXPECT_STREQ("Two", text.Tracks[2].szTitle);
+}

@@ -110,6 +110,11 @@ TEST(KestrineIscsi, TgtdDvdRecorderTakesATrackAndGivesItBack) {
   EXPECT_EQ(DEV_OK, d.ModeSense(page, sizeof page, 0x2A));
   EXPECT_EQ(0x2A, page[0] & 0x3F);
 
+  // The command-line front sees the same drive, connected around its work.
+  std::string out;
+  ASSERT_EQ(0, Shell(std::string(VARNEX_CLI_PATH) + " disc-info --drive " + tgtd.Url(), &out)) << out;
+  EXPECT_EQ(0u, out.find("DVD+R Blank Writable")) << out;
+
   WriteParam wp;
   wp.WriteType = 2;
   wp.TrackMode = 4;
@@ -143,6 +148,9 @@ TEST(KestrineIscsi, TgtdDvdRecorderTakesATrackAndGivesItBack) {
 }
 
 TEST(KestrineIscsi, UnreachableRemoteDriveFailsToConnect) {
+  std::string out;
+  EXPECT_EQ(1, Shell(std::string(VARNEX_CLI_PATH) + " disc-info --drive iscsi://127.0.0.1:1/iqn.2026-12.org.varnex.test:none/1", &out));
+  EXPECT_NE(std::string::npos, out.find("(code -550)")) << out;
   CDevCmdRW d(std::make_unique<IscsiTransport>("iscsi://127.0.0.1:1/iqn.2026-12.org.varnex.test:none/1"), 26);
   EXPECT_FALSE(d.ConnectServerDevice());
   EXPECT_NE(DEV_OK, d.TestUnitReady()) << "an unbracketed command tries to connect and fails";

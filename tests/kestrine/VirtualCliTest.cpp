@@ -88,3 +88,29 @@ TEST_F(VirtualCli, BadArgumentsAreRefusedWithTheReason) {
   EXPECT_EQ(1, RunCli("disc-info --drive Q:", &out));
   EXPECT_NE(std::string::npos, out.find("no drive Q:")) << out;
 }
+
+TEST_F(VirtualCli, FreeSpaceOfAnOverwritableDiscLeavesOutWhatItsUdfVolumeUses) {
+  std::filesystem::create_directories(dir_ / "u");
+  std::ofstream(dir_ / "u/data.bin") << std::string(3 << 20, 'u');
+  ASSERT_EQ(0, Shell("genisoimage -quiet -udf -o " + (dir_ / "u.iso") + " " + (dir_ / "u")));
+  std::ifstream in(dir_ / "u.iso", std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(in)), {});
+  uint32_t sectors = uint32_t(image.size() / 2048);
+  {
+    auto d = ktest::NewVirtual(dir_, "dvd+rw", "rw.vdisc");
+    ASSERT_EQ(DEV_OK, d->FormatUnit(0xFFFFFFFF, 0x26, 0));
+    for (uint32_t i = 0; i < sectors; i += 16) {
+      uint32_t n = std::min<uint32_t>(16, sectors - i);
+      ASSERT_EQ(DEV_OK, d->Write(i, reinterpret_cast<const uint8_t*>(image.data()) + size_t(i) * 2048, n * 2048, n));
+    }
+  }
+  std::string out;
+  ASSERT_EQ(0, RunCli("disc-info --drive virtual:" + (dir_ / "rw.vdisc"), &out)) << out;
+  EXPECT_EQ(0u, out.find("DVD+RW Not blank Writable")) << out;
+  size_t at = out.find("free bytes: ");
+  ASSERT_NE(std::string::npos, at) << out;
+  unsigned long long freeBytes = std::stoull(out.substr(at + 12));
+  unsigned long long capacity = 2295104ull * 2048;
+  EXPECT_LT(freeBytes, capacity - uint64_t(3 << 20)) << "the volume's blocks are not free";
+  EXPECT_GT(freeBytes, capacity - uint64_t(sectors + 64) * 2048) << "only the volume's blocks are taken";
+}
