@@ -303,10 +303,13 @@ bool CAnaly_UDF::ReadPartitionMaps(const std::vector<uint8_t>& lvd) {
   if (maps_.empty()) return Fail("the logical volume has no partition map");
   for (const Sparing& s : sparing)
     if (!LoadSparingTable(&maps_[s.map], s.tables, s.size)) return false;
-  for (Partition& p : maps_)
-    if (p.kind == Partition::kVirtual && !LoadVat(&p)) return false;
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kMetadata && !LoadMetadataFile(&maps_[i])) return false;
+  // Loading may add maps (the physical side of a virtual or metadata
+  // partition), so only the maps of the volume itself are visited.
+  const size_t declared = maps_.size();
+  for (size_t i = 0; i < declared; ++i)
+    if (maps_[i].kind == Partition::kVirtual && !LoadVat(i)) return false;
+  for (size_t i = 0; i < declared; ++i)
+    if (maps_[i].kind == Partition::kMetadata && !LoadMetadataFile(i)) return false;
   return true;
 }
 
@@ -330,14 +333,27 @@ bool CAnaly_UDF::LoadSparingTable(Partition* p, const std::vector<uint32_t>& tab
   return Fail("no readable sparing table for partition " + Num(p->number));
 }
 
-bool CAnaly_UDF::LoadVat(Partition* p) {
+size_t CAnaly_UDF::PhysicalMapFor(size_t index) {
+  uint16_t number = maps_[index].number;
+  for (size_t i = 0; i < maps_.size(); ++i)
+    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == number) return i;
+  // A volume may map its partition only virtually; the special files are
+  // still read through the partition itself.
+  Partition physical;
+  physical.number = number;
+  physical.start = maps_[index].start;
+  physical.length = maps_[index].length;
+  physical.found = true;
+  maps_.push_back(physical);
+  return maps_.size() - 1;
+}
+
+bool CAnaly_UDF::LoadVat(size_t index) {
   // The table is the file written last: its entry is in the last recorded
   // sector of the session (a few sectors earlier when the end was padded).
   uint64_t n = source_->SectorCount();
   if (n == 0) return Fail("the end of the session is unknown, so the virtual allocation table cannot be found");
-  size_t physical = maps_.size();
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == p->number) physical = i;
+  const size_t physical = PhysicalMapFor(index);
   std::vector<uint8_t> d(kBlock);
   for (uint64_t back = 0; back < 32 && back < n; ++back) {
     uint32_t sector = uint32_t(n - 1 - back);
@@ -348,15 +364,8 @@ bool CAnaly_UDF::LoadVat(Partition* p) {
       continue;
     uint8_t type = d[27];
     if (type != kFileTypeVat && type != 0) continue;
-    Node node;
     // Allocation descriptors of the table point into the physical partition.
-    if (physical == maps_.size()) {
-      Partition phys = *p;
-      phys.kind = Partition::kPhysical;
-      maps_.push_back(phys);
-      physical = maps_.size() - 1;
-      p = nullptr;  // maps_ may have moved
-    }
+    Node node;
     if (!ParseNode(d.data(), uint16_t(physical), &node)) return false;
     std::vector<uint8_t> table;
     if (!ReadData(node, uint64_t(kMaxVatEntries) * 4 + 4096, &table)) return false;
@@ -371,33 +380,20 @@ bool CAnaly_UDF::LoadVat(Partition* p) {
         continue;
       end = table.size() - 36;
     }
-    Partition* target = nullptr;
-    for (Partition& m : maps_)
-      if (m.kind == Partition::kVirtual) target = &m;
-    if (!target) return Fail("virtual partition lost");
-    target->vat.clear();
-    for (size_t at = first; at + 4 <= end; at += 4) target->vat.push_back(bytes::LE32(table.data() + at));
+    std::vector<uint32_t>& vat = maps_[index].vat;
+    vat.clear();
+    for (size_t at = first; at + 4 <= end; at += 4) vat.push_back(bytes::LE32(table.data() + at));
     See(sector);
     return true;
   }
   return Fail("no virtual allocation table at the end of the session");
 }
 
-bool CAnaly_UDF::LoadMetadataFile(Partition* p) {
-  size_t physical = maps_.size();
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == p->number) physical = i;
-  if (physical == maps_.size()) {
-    Partition phys = *p;
-    phys.kind = Partition::kPhysical;
-    phys.metadataExtents.clear();
-    size_t self = size_t(p - maps_.data());
-    maps_.push_back(phys);
-    physical = maps_.size() - 1;
-    p = &maps_[self];
-  }
+bool CAnaly_UDF::LoadMetadataFile(size_t index) {
+  const size_t physical = PhysicalMapFor(index);
+  maps_[index].physical = uint16_t(physical);
   std::string firstError;
-  for (uint32_t location : {p->metadataFile, p->metadataMirror}) {
+  for (uint32_t location : {maps_[index].metadataFile, maps_[index].metadataMirror}) {
     Node node;
     error_.clear();
     if (!ReadNode(uint16_t(physical), location, &node)) {
@@ -412,18 +408,17 @@ bool CAnaly_UDF::LoadMetadataFile(Partition* p) {
       if (firstError.empty()) firstError = "metadata file without extents";
       continue;
     }
-    p->metadataExtents.clear();
+    std::vector<std::pair<uint32_t, uint64_t>> extents;
     for (const Ad& ad : node.ads) {
-      if (ad.partition != physical && maps_[ad.partition].kind != Partition::kPhysical) {
+      if (ad.partition != physical) {
+        extents.clear();
         if (firstError.empty()) firstError = "metadata file points outside its partition";
-        p->metadataExtents.clear();
         break;
       }
-      p->metadataExtents.emplace_back(ad.block, ad.kind == 0 ? ad.length : 0);
+      extents.emplace_back(ad.block, ad.kind == 0 ? ad.length : 0);
     }
-    if (p->metadataExtents.empty()) continue;
-    // Blocks of the metadata partition are read through the physical one.
-    p->physical = uint16_t(physical);
+    if (extents.empty()) continue;
+    maps_[index].metadataExtents = std::move(extents);
     error_.clear();
     return true;
   }
@@ -697,6 +692,7 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
     }
     e.parentPath = path;
     e.depth = depth;
+    e.hidden = (characteristics & udf::kCharHidden) != 0;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
 
     Node child;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "ByteFields.h"
 #include "app/ProgramDir.h"
@@ -61,6 +62,31 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
 std::string ErrnoText() { return std::strerror(errno); }
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
+
+// Names longer than an identifier holds are cut, and two long names that
+// begin alike would then name the same file twice. Such a cut name ends in
+// "~N" instead, N counting up until the name is free in its folder.
+template <typename Child>
+void MakeCutNamesUnique(std::vector<Child>* children) {
+  std::set<std::u16string> taken;
+  for (const Child& c : *children)
+    if (!c.cut) taken.insert(c.name);
+  for (Child& c : *children) {
+    if (!c.cut) continue;
+    if (taken.insert(c.name).second) continue;
+    for (unsigned n = 1;; ++n) {
+      std::u16string suffix;
+      for (char ch : "~" + std::to_string(n)) suffix.push_back(char16_t(ch));
+      std::u16string candidate = c.name.substr(0, c.name.size() - suffix.size());
+      if (!candidate.empty() && candidate.back() >= 0xD800 && candidate.back() <= 0xDBFF) candidate.pop_back();
+      candidate += suffix;
+      if (taken.insert(candidate).second) {
+        c.name = candidate;
+        break;
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -116,11 +142,6 @@ class CDataFileUDF::SourceReader {
   uint64_t limit_;
   uint64_t position_ = 0;
   size_t begin_ = 0, end_ = 0;
-};
-
-struct CDataFileUDF::FolderResult {
-  uint64_t identifierBytes = 0;  // length of the folder's identifier stream
-  uint32_t firstSector = 0;      // where that stream starts
 };
 
 CDataFileUDF::CDataFileUDF()
@@ -212,7 +233,7 @@ bool CDataFileUDF::Build(const std::string& jobPath, const std::string& stagingR
 }
 
 bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& stagingRoot) {
-  // Step 1: job, label, skeleton, metadata image.
+  // The job's label, the skeleton and the metadata image.
   std::string label;
   if (!ReadJobLabel(jobPath, &label, &lastError_)) return false;
   std::u16string wideLabel;
@@ -234,7 +255,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   }
   buildTime_ = time(nullptr);
 
-  // Step 2: the directory pass.
+  // The directory pass: the hierarchy goes behind the skeleton.
   struct stat st;
   if (stat(stagingRoot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     lastError_ = "the staging folder " + stagingRoot + " does not exist";
@@ -244,8 +265,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   dataBlocks_ = 0;
   fileCount_ = 0;
   folderCount_ = 1;
-  FolderResult root;
-  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector, &root)) return false;
+  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector)) return false;
   metaSectors_ = nextSector_;
 
   dataStart_ = metaSectors_ + reserved_;
@@ -259,10 +279,10 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   }
   total_ = uint32_t(total);
 
-  // Step 3: file data moves behind the metadata; every entry gets its id.
+  // File data moves behind the metadata; every entry gets its id.
   if (!Relocate()) return false;
 
-  // Steps 4 and 5: the skeleton's locations, lengths and label.
+  // The skeleton's locations, lengths and label.
   PatchTemplate(&skeleton, wideLabel);
   if (!WriteAt(0, skeleton.data(), skeleton.size())) return false;
   // The image must reach its last sector even where it ends in padding.
@@ -274,11 +294,12 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
 }
 
 bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
-                                uint32_t parentFeSector, FolderResult* result) {
+                                uint32_t parentFeSector) {
   struct Child {
     bool folder = false;
     bool imported = false;
     bool hidden = false;
+    bool cut = false;  // the name was longer than an identifier holds
     std::u16string name;
     std::string sourcePath;  // folder: staging path
     uint64_t size = 0;
@@ -297,6 +318,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the folder name of " + c.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != e.name;
       children.push_back(std::move(c));
       continue;
     }
@@ -346,6 +368,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the disc name of " + fe.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != fe.discName;
       children.push_back(std::move(c));
     }
     if (!list.error().empty()) {
@@ -353,6 +376,8 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
       return false;
     }
   }
+
+  MakeCutNamesUnique(&children);
 
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
@@ -460,45 +485,53 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     ++folderCount_;
     uint32_t slot = slotStart + uint32_t(i);
     entrySectors_.push_back(slot);
-    FolderResult child;
-    if (!LayOutFolder(children[i].sourcePath, slot, feSector, &child)) return false;
+    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
   }
 
   uint8_t entry[kSectorSize];
   CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
                           &buildTime_, false);
-  if (!WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize)) return false;
-  result->identifierBytes = streamBytes;
-  result->firstSector = fidStart;
-  return true;
+  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
 }
 
 bool CDataFileUDF::Relocate() {
   std::sort(entrySectors_.begin(), entrySectors_.end());
   const uint32_t dataBase = sessionStart_ + dataStart_ - udftpl::kPartitionStart;
   nextUniqueId_ = kFirstUniqueId;
-  uint8_t block[kSectorSize];
-  for (uint32_t sector : entrySectors_) {
-    if (!ReadAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
-    uint32_t expected = BlockOf(sector);
-    if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != expected) {
-      lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
-      return false;
-    }
-    if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
-      bool imported = block[udf::fe::kImplId] == 1;
-      block[udf::fe::kImplId] = 0;
-      uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
-      for (uint32_t i = 0; i * 8 < adLength; ++i) {
-        uint8_t* ad = block + udf::fe::kAds + 8 * i;
-        if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
-        uint32_t position = bytes::LE32(ad + 4);
-        bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+  // A folder's entries lie side by side, so they are read and written back
+  // in runs rather than one by one.
+  constexpr size_t kRun = 256;
+  std::vector<uint8_t> run(kRun * kSectorSize);
+  for (size_t first = 0; first < entrySectors_.size();) {
+    size_t count = 1;
+    while (first + count < entrySectors_.size() && count < kRun &&
+           entrySectors_[first + count] == entrySectors_[first] + count)
+      ++count;
+    const uint64_t offset = uint64_t(entrySectors_[first]) * kSectorSize;
+    if (!ReadAt(offset, run.data(), count * kSectorSize)) return false;
+    for (size_t k = 0; k < count; ++k) {
+      uint8_t* block = run.data() + k * kSectorSize;
+      uint32_t sector = entrySectors_[first + k];
+      if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != BlockOf(sector)) {
+        lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
+        return false;
       }
+      if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
+        bool imported = block[udf::fe::kImplId] == 1;
+        block[udf::fe::kImplId] = 0;
+        uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
+        for (uint32_t i = 0; i * 8 < adLength; ++i) {
+          uint8_t* ad = block + udf::fe::kAds + 8 * i;
+          if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
+          uint32_t position = bytes::LE32(ad + 4);
+          bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+        }
+      }
+      bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
+      CECMA167::RefreshTag(block);
     }
-    bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
-    CECMA167::RefreshTag(block);
-    if (!WriteAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
+    if (!WriteAt(offset, run.data(), count * kSectorSize)) return false;
+    first += count;
   }
   return true;
 }

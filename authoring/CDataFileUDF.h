@@ -56,13 +56,13 @@ class CDataFileUDF : public TrackImageBuilder {
     uint64_t size;     // bytes recorded in its file entry
     uint32_t sectors;  // sectors reserved for it (one for an empty file)
   };
-  struct FolderResult;
   class SourceReader;
 
   bool BuildSteps(const std::string& jobPath, const std::string& stagingRoot);
   bool LoadTemplate(std::vector<uint8_t>* skeleton);
-  bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector,
-                    FolderResult* result);
+  // Places a folder's identifiers and the entries of its content; its own
+  // entry goes to `feSector` once its content is placed.
+  bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector);
   bool WriteAt(uint64_t offset, const void* data, size_t size);
   bool ReadAt(uint64_t offset, void* data, size_t size);
   bool Relocate();

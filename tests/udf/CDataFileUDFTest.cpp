@@ -318,6 +318,22 @@ TEST(UdfImage, ReservedAreaAlignmentAndMinimumPlaceTheFileData) {
   EXPECT_EQ(Shell("7zz x -so " + Quote(t.image) + " v.bin"), std::string(70000, 'v'));
 }
 
+TEST(UdfImage, LongNamesThatBeginAlikeStayDistinct) {
+  Layout t;
+  mkdir(t.staging.c_str(), 0755);
+  const std::string stem(140, 'n');  // longer than the 127 characters an identifier holds
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(AppendFileListEntry(t.staging, {t.dir.Write("f" + std::to_string(i), std::to_string(i)),
+                                                stem + std::to_string(i) + ".txt"}));
+  ASSERT_TRUE(t.Build()) << t.builder.LastError();
+  std::string out = t.dir.Mkdir("extracted");
+  Shell("cd " + Quote(out) + " && 7zz x -y " + Quote(t.image));
+  const std::string cut(127, 'n');
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut), "0");
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~1"), "1");
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~2"), "2");
+}
+
 TEST(UdfImage, ImageCommandWritesAUdfVolume) {
   ScratchFolder dir;
   std::string src = dir.Mkdir("My Files");
