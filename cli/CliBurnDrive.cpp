@@ -63,7 +63,7 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium, bool sever
   const bool remote = spec.rfind("iscsi://", 0) == 0;
   int index = remote ? 26 : FirstFreeRecorderIndex(3);
   std::string error;
-  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveSpec(spec), index, &error);
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveName(spec), index, &error);
   if (!dev) {
     CliFail(result::kNoSuchDrive, spec + (error.empty() ? "" : ": " + error));
     return -1;
