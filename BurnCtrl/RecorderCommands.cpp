@@ -574,7 +574,6 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
     bool appendable = IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
     if (appendable && LastSessionStart(r.get(), &last)) {
       CMultiCD import(r.get(), root, [&](const std::string& descriptor, const std::string& folder) {
-        std::string name = descriptor;  // AddPath takes the name from the descriptor
         return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
       });
       uint32_t next = 0;
