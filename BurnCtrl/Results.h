@@ -36,4 +36,9 @@ constexpr int kFilesLeftOut = -909;       // some files could not be added or re
 constexpr int kVirtualFailed = -1201;     // a virtual recorder cannot be made, changed or exported
 constexpr int kVolumeUnreadable = -910;   // a disc or image holds no readable file system
 
+// The recording engine.
+constexpr int kBurnStopped = -920;        // the burn was stopped before its end
+constexpr int kDiscClosed = -921;         // the disc is closed: nothing can be added
+constexpr int kSourceUnreadable = -922;   // a source went missing while it was burnt
+
 }  // namespace result
