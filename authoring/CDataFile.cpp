@@ -654,6 +654,48 @@ int CDataFile::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   return 0;
 }
 
+void CDataFile::GetSectors(uint8_t* out, uint32_t count) {
+  for (uint32_t i = 0; i < count;) {
+    uint8_t* at = out + size_t(i) * kSectorSize;
+    const uint32_t k = cursor_ + 1;
+    if (k > 16 + metadataLength_ && k <= volumeSpaceSize_) {
+      if (!dataOpen_) OpenNextDataFile();
+      // Sectors wholly covered by the current file go straight from the file.
+      uint64_t whole = dataOpen_ && !dataFailed_ && currentOffset_ < currentSize_
+                           ? (currentSize_ - currentOffset_) / kSectorSize : 0;
+      uint32_t n = uint32_t(std::min<uint64_t>({whole, count - i, volumeSpaceSize_ - cursor_}));
+      if (n > 0) {
+        size_t want = size_t(n) * kSectorSize, got = 0;
+        while (got < want) {
+          ssize_t r = pread(dataFd_, at + got, want - got, off_t(currentOffset_ + got));
+          if (r <= 0) {
+            if (r < 0) {
+              dataFailed_ = true;
+              if (listener_) listener_->SourceUnreadable(currentPath_);
+            }
+            break;  // what the file no longer holds stays zero
+          }
+          got += size_t(r);
+        }
+        std::memset(at + got, 0, want - got);
+        cursor_ += n;
+        currentOffset_ += want;
+        readAheadLength_ = 0;
+        if (currentOffset_ >= currentSize_) {
+          ::close(dataFd_);
+          dataFd_ = -1;
+          dataOpen_ = false;
+        }
+        i += n;
+        continue;
+      }
+    }
+    std::memset(at, 0, kSectorSize);
+    GetSectorData(at, kSectorSize);
+    ++i;
+  }
+}
+
 void CDataFile::OpenNextDataFile() {
   uint8_t head[12];
   dataOpen_ = false;

@@ -49,6 +49,7 @@ class CDataFile : public TrackImageBuilder {
 
   uint32_t GetTrackLength() const override;
   int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
+  void GetSectors(uint8_t* out, uint32_t count) override;
   std::string GetCurrentSourceFile() const override;
 
   // Facts of the last build.

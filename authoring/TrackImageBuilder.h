@@ -5,6 +5,7 @@
 // source knows nothing else of them.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 constexpr uint32_t kSectorSize = 2048;
@@ -26,6 +27,13 @@ class TrackImageBuilder {
   // Fills `buffer` (zero-filled by the caller, `byteCount` bytes, normally
   // 2048) with the next sector. Returns 0.
   virtual int GetSectorData(uint8_t* buffer, uint32_t byteCount) = 0;
+  // The next `count` whole sectors into `out` (no need to clear it first):
+  // the same bytes as `count` calls of GetSectorData. Layouts may serve runs
+  // of file data straight into `out`.
+  virtual void GetSectors(uint8_t* out, uint32_t count) {
+    std::memset(out, 0, size_t(count) * kSectorSize);
+    for (uint32_t i = 0; i < count; ++i) GetSectorData(out + size_t(i) * kSectorSize, kSectorSize);
+  }
   virtual std::string GetCurrentSourceFile() const = 0;
 
   // Why the last Build failed, naming the file or folder concerned.

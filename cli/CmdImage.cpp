@@ -43,14 +43,13 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
   if (!f) return false;
   const uint32_t total = track->GetTrackLength();
   const bool terminal = isatty(STDERR_FILENO);
-  constexpr uint32_t kBatch = 64;
+  constexpr uint32_t kBatch = 256;
   std::vector<uint8_t> batch(size_t(kBatch) * kSectorSize);
   int shown = -1;
   bool ok = true;
   for (uint32_t done = 0; ok && done < total;) {
     uint32_t n = std::min(kBatch, total - done);
-    std::fill(batch.begin(), batch.begin() + size_t(n) * kSectorSize, 0);
-    for (uint32_t i = 0; i < n; ++i) track->GetSectorData(&batch[size_t(i) * kSectorSize], kSectorSize);
+    track->GetSectors(batch.data(), n);
     ok = std::fwrite(batch.data(), kSectorSize, n, f) == n;
     done += n;
     int percent = int(uint64_t(done) * 100 / total);

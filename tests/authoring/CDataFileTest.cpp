@@ -11,6 +11,7 @@
 #include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
+#include "authoring/StagingFolder.h"
 #include "support/TestFolders.h"
 
 namespace {
@@ -245,4 +246,28 @@ TEST(IsoLayout, RefusesWhatItCannotDescribe) {
   ScratchFolder staging3;
   Laid noJob(staging3.path());
   EXPECT_FALSE(noJob.track.Build("/nonexistent/job.bcd", false, false, staging3.path(), 0));
+}
+
+TEST(IsoLayout, ServingInRunsGivesTheSameBytesAsSectorBySector) {
+  ScratchFolder staging, src;
+  std::string text;
+  for (int i = 0; i < 9000; ++i) text += char('a' + i % 26);
+  std::vector<std::string> files = {src.Write("a", text), src.Write("b-empty", ""), src.Write("c", text + text),
+                                    src.Write("d-gone", text), src.Write("e-shrinks", text + text + text),
+                                    src.Write("f", "tail")};
+  for (const std::string& f : files) ASSERT_TRUE(AppendFileListEntry(staging.path(), {f, NamePart(f)}));
+  Laid one(staging.path()), runs(staging.path());
+  ASSERT_TRUE(one.built && runs.built);
+  unlink(files[3].c_str());
+  ASSERT_EQ(truncate(files[4].c_str(), 10000), 0);
+  std::string expected = one.Serve();
+  std::string got(expected.size(), '\x55');
+  auto* out = reinterpret_cast<uint8_t*>(&got[0]);
+  for (uint32_t done = 0, step = 1; done < runs.track.GetTrackLength(); step = step % 7 + 1) {
+    uint32_t n = std::min(step, runs.track.GetTrackLength() - done);
+    runs.track.GetSectors(out + size_t(done) * kSectorSize, n);
+    done += n;
+  }
+  EXPECT_TRUE(got == expected) << "runs and single sectors differ";
+  EXPECT_EQ(runs.unreadable.paths, one.unreadable.paths);
 }
