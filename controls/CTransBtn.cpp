@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 CTransBtn::CTransBtn(QWidget* parent) : QPushButton(parent) {}
 CTransBtn::CTransBtn(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
@@ -21,11 +22,24 @@ void CTransBtn::CaptureBackground() {
   captured_ = true;
 }
 
+void CTransBtn::ScheduleCapture() {
+  if (scheduled_) return;
+  scheduled_ = true;
+  // Rendering the parent from inside a paint would paint recursively: the
+  // capture runs once the current paint is over.
+  QTimer::singleShot(0, this, [this] {
+    scheduled_ = false;
+    if (captured_ || !isVisible()) return;
+    CaptureBackground();
+    update();
+  });
+}
+
 void CTransBtn::paintEvent(QPaintEvent*) {
   if (capturing_) return;
-  if (!captured_) CaptureBackground();
+  if (!captured_) ScheduleCapture();
   QPainter p(this);
-  p.drawPixmap(0, 0, background_);
+  if (captured_) p.drawPixmap(0, 0, background_);
   const QRect r = rect();
   int textLeft = 0;
   if (drawBox_) {

@@ -28,10 +28,12 @@ class PAVANE_EXPORT CTransBtn : public QPushButton {
 
  private:
   void CaptureBackground();
+  void ScheduleCapture();
 
   QPixmap background_;
   bool captured_ = false;
   bool capturing_ = false;
+  bool scheduled_ = false;
   bool selected_ = false;
   bool drawBox_ = true;
   unsigned align_ = 0;

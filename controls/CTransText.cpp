@@ -1,6 +1,7 @@
 #include "controls/CTransText.h"
 
 #include <QPainter>
+#include <QTimer>
 
 CTransText::CTransText(QWidget* parent) : QLabel(parent) {
   QFont big("Courier");
@@ -18,13 +19,20 @@ void CTransText::SetText(const char* text, int length) {
 
 void CTransText::paintEvent(QPaintEvent*) {
   if (capturing_) return;
-  if (!captured_) {
-    if (QWidget* parent = parentWidget()) {
-      capturing_ = true;
-      background_ = parent->grab(geometry());
-      capturing_ = false;
-    }
-    captured_ = true;
+  if (!captured_ && !scheduled_) {
+    // Captured once the current paint is over; rendering the parent from
+    // inside a paint would paint recursively.
+    scheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+      scheduled_ = false;
+      if (QWidget* parent = parentWidget(); parent && isVisible()) {
+        capturing_ = true;
+        background_ = parent->grab(geometry());
+        capturing_ = false;
+        captured_ = true;
+        update();
+      }
+    });
   }
   QPainter p(this);
   if (!background_.isNull()) p.drawPixmap(0, 0, background_);

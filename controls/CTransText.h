@@ -29,5 +29,6 @@ class PAVANE_EXPORT CTransText : public QLabel {
   QPixmap background_;
   bool captured_ = false;
   bool capturing_ = false;
+  bool scheduled_ = false;
   quint32 colour_ = 0xFFFFFF;
 };

@@ -205,8 +205,8 @@ void CDlgDataCD::EnsureStagingRoot() {
 void CDlgDataCD::SetMode(int mode) {
   mode_ = mode == kModeMp3 ? kModeMp3 : kModeData;
   manager_.SetMode(mode_);
-  // A CD (ISO 9660) disc cannot hold a file of 4 GiB or more.
-  manager_.SetMaxFileSize(CFileManager::kIsoFileSizeLimit);
+  // Files of 4 GiB and more stay in the project: a DVD or BD (UDF) takes
+  // them, and the layout of a CD refuses them by name when it is burnt.
   EnsureStagingRoot();
   filling_ = true;
   tree_->clear();
@@ -324,6 +324,7 @@ void CDlgDataCD::LayOut() {
 
 bool CDlgDataCD::OnSplitterMoved(int x) {
   if (x < kMinPane || width() - x < kMinPane) return false;
+  if (splitX_ < 0) splitX_ = width() / 3;
   splitX_ = x;
   LayOut();
   return true;
@@ -479,12 +480,18 @@ bool CDlgDataCD::HandleDrop(QObject* control, QDropEvent* event) {
   for (const QUrl& url : event->mimeData()->urls())
     if (url.isLocalFile()) paths << url.toLocalFile();
   if (paths.isEmpty()) return false;
-  QTreeWidgetItem* target = nullptr;
-  if (control == tree_->viewport()) target = tree_->itemAt(event->position().toPoint());
   event->acceptProposedAction();
+  const bool onTree = control == tree_->viewport();
+  const QPoint at = event->position().toPoint();
   // Added after the drop has ended, so the file manager is not kept waiting.
-  QTimer::singleShot(0, this, [this, paths, target] { AddPaths(paths, target); });
+  QTimer::singleShot(0, this, [this, paths, onTree, at] { DropFiles(paths, onTree, at); });
   return true;
+}
+
+bool CDlgDataCD::DropFiles(const QStringList& paths, bool onTree, const QPoint& at) {
+  // The folder under the cursor takes the drop; elsewhere the selected one.
+  QTreeWidgetItem* target = onTree ? tree_->itemAt(at) : nullptr;
+  return AddPaths(paths, target);
 }
 
 // ---------------------------------------------------------------------------

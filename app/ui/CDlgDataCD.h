@@ -79,6 +79,9 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   // target is the given tree item, or the selected one.
   bool AddPaths(const QStringList& paths, QTreeWidgetItem* target = nullptr, int periodMs = 50);
   bool AddPathFromShell(const QString& path);
+  // Files dropped from the file manager at a point of the tree's viewport
+  // (or of the list, with `onTree` false).
+  bool DropFiles(const QStringList& paths, bool onTree, const QPoint& at);
   void AddFiles();
   void Paste();
   bool NewFolder();
@@ -113,7 +116,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   // Lays the panes out around a splitter at x; false (and nothing moves)
   // when either pane would be narrower than kMinPane.
   bool OnSplitterMoved(int x);
-  int SplitterX() const { return splitX_; }
+  int SplitterX() const { return splitX_ < 0 ? width() / 3 : splitX_; }
 
   QTreeWidget* Tree() { return tree_; }
   CListCtrlEx* List() { return list_; }
