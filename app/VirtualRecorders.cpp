@@ -322,6 +322,8 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackImageBuilder* source, uint32_t
   if (fd < 0) return result::kOutputFailed;
 
   std::vector<uint8_t> block(size_t(32) * kSectorSize);
+  // A recorder that takes its time, as real ones do (for demonstrations).
+  const int delayMs = d->image ? 0 : GetInt(d->state, "BlockDelayMs", 0);
   uint32_t written = 0;
   int rc = result::kSuccess;
   while (written < length) {
@@ -338,6 +340,7 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackImageBuilder* source, uint32_t
       break;
     }
     written += n;
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     d->progress = int(uint64_t(written) * 100 / length);
     d->SetItem(source->GetCurrentSourceFile());
   }

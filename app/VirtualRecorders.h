@@ -14,6 +14,7 @@
 //   ReloadBlank=0     1: closing the tray again loads a fresh blank disc
 //   NotReady=0        the next N readiness checks answer "not ready"
 //   FailWrite=0       the Nth write from now fails (1 = the next one)
+//   BlockDelayMs=0    a pause after every 32 sectors written
 //   Speeds=           write speeds in kB/s, separated by ","; "none" for a
 //                     drive that reports none
 //

@@ -446,7 +446,9 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   const std::string folder = FolderPath(target);
   std::vector<std::string> list;
   for (const QString& p : paths) list.push_back(ToStd(p));
-  return RunInBackground([&] { return manager_.StartAddPaths(&projectTree_, target, folder, list); }, periodMs);
+  bool ok = RunInBackground([&] { return manager_.StartAddPaths(&projectTree_, target, folder, list); }, periodMs);
+  target->setExpanded(true);
+  return ok;
 }
 
 bool CDlgDataCD::AddPathFromShell(const QString& path) {
@@ -790,6 +792,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
     ok = false;
   }
   projectPath_ = path;
+  RootItem()->setExpanded(true);
   SelectFolder(RootItem());
   return ok;
 }

@@ -6,7 +6,10 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -260,6 +263,7 @@ void CPlomeDlg::Initialise() {
   RestoreLastMode();
   FillSpeedList();
   RegisterProjectFileType();
+  InstallIcon();
   if (!commandLineFile_.isEmpty()) OpenProjectFile(commandLineFile_);
   version_->setText(QString::fromStdString(VersionLabel()));
   ShowInfoItems();
@@ -267,6 +271,18 @@ void CPlomeDlg::Initialise() {
                                  this);
   handOver_->Listen();
   deviceTimer_->start();
+}
+
+void CPlomeDlg::InstallIcon() {
+  const QString icon = QString::fromStdString(GetProgramDir()) + "Skin/varnex.png";
+  setWindowIcon(QIcon(icon));
+  // The desktop entry names the icon "varnex"; it goes beside the user's
+  // other icons once, and is never overwritten.
+  const XdgDataFolders folders = XdgDataFolders::FromEnvironment();
+  const QString target = QString::fromStdString(folders.dataHome) + "/icons/hicolor/256x256/apps/varnex.png";
+  if (QFile::exists(target) || !QFile::exists(icon)) return;
+  QDir().mkpath(QFileInfo(target).path());
+  QFile::copy(icon, target);
 }
 
 void CPlomeDlg::ShapeWindow() {

@@ -110,6 +110,7 @@ class CPlomeDlg : public QDialog {
   void CreateControls();
   void LoadSkin();
   void ShapeWindow();
+  void InstallIcon();
   void LayOutToolbar(int group);
   QWidget* CreatePage(int mode);
   void SetBusy(bool busy);

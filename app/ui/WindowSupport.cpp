@@ -31,6 +31,9 @@ void ApplySkinPalette(QWidget* widget) {
   const QColor skin = SkinColour();
   pal.setColor(QPalette::Window, skin);
   pal.setColor(QPalette::WindowText, QColor::fromRgb(kLabelColour));
+  pal.setColor(QPalette::Button, skin.lighter(150));
+  pal.setColor(QPalette::ButtonText, QColor::fromRgb(kLabelColour));
+  pal.setColor(QPalette::Disabled, QPalette::WindowText, skin.lighter(220));
   widget->setPalette(pal);
   widget->setAutoFillBackground(true);
 }

@@ -350,9 +350,10 @@ bool ToolButton(const QString& dir, const QString& name, const QString& glyph, Q
   return ok;
 }
 
+// The logo on a transparent ground; callers lay it over their background.
 QImage Logo(QSize size, int discRadius, int textPixels, bool subtitle) {
-  QImage img(size, QImage::Format_ARGB32);
-  img.fill(kWindow);
+  QImage img(size, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   QRadialGradient g(QPointF(discRadius + 4, size.height() / 2.0), discRadius);
@@ -441,6 +442,38 @@ QImage Shape() {
   return img;
 }
 
+// The program's icon for the desktop entry: the disc on a rounded tile.
+bool SaveIcon(const QString& path) {
+  QImage img(QSize(256, 256), QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient g(0, 0, 0, 256);
+  g.setColorAt(0, kPanelLight);
+  g.setColorAt(1, kWindow);
+  p.setPen(Qt::NoPen);
+  p.setBrush(g);
+  p.drawRoundedRect(QRectF(8, 8, 240, 240), 44, 44);
+  QRadialGradient disc(QPointF(128, 128), 92);
+  disc.setColorAt(0, kAccent.lighter(130));
+  disc.setColorAt(1, kAccentDark);
+  QPainterPath ring;
+  ring.addEllipse(QPointF(128, 128), 92, 92);
+  QPainterPath hole;
+  hole.addEllipse(QPointF(128, 128), 22, 22);
+  p.setBrush(disc);
+  p.drawPath(ring.subtracted(hole));
+  p.setPen(QPen(QColor(255, 255, 255, 120), 7, Qt::SolidLine, Qt::RoundCap));
+  p.setBrush(Qt::NoBrush);
+  p.drawArc(QRectF(68, 68, 120, 120), 20 * 16, 70 * 16);
+  p.end();
+  if (!img.save(path, "PNG")) {
+    std::fprintf(stderr, "MakeSkin: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -464,7 +497,15 @@ int main(int argc, char** argv) {
   }
   ok = Save(MainBackground(), dir + "/Main.bmp") && ok;
   ok = Save(Shape(), dir + "/Shape.bmp") && ok;
-  ok = Save(Logo(QSize(170, 40), 16, 22, false), lang + "/logo.bmp") && ok;
+  {
+    // The main window's logo sits at (14, 4) of the title band.
+    QImage logo = MainBackground().copy(QRect(14, 4, 170, 40));
+    QPainter p(&logo);
+    p.drawImage(0, 0, Logo(QSize(170, 40), 16, 22, false));
+    p.end();
+    ok = Save(logo, lang + "/logo.bmp") && ok;
+  }
+  ok = SaveIcon(dir + "/varnex.png") && ok;
   ok = Save(Splash(), lang + "/logo2.bmp") && ok;
 
   // Mode buttons: language-dependent pairs carry their words in the picture.
