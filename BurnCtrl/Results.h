@@ -31,5 +31,6 @@ constexpr int kSourceMissing = -906;      // a source file or folder does not ex
 constexpr int kProjectNotWritten = -907;  // a project file cannot be written
 constexpr int kBadArguments = -908;       // the command line is not understood
 constexpr int kFilesLeftOut = -909;       // some files could not be added or read
+constexpr int kVolumeUnreadable = -910;   // a disc or image holds no readable file system
 
 }  // namespace result

@@ -21,7 +21,7 @@ namespace {
 
 constexpr uint32_t kMinTrackLength = 600;
 constexpr uint32_t kFirstExtent = 27;  // sectors 0-26: system area, descriptors, 8 zero sectors
-constexpr size_t kReadAhead = 1 << 20;
+constexpr size_t kReadAhead = 128 << 10;
 constexpr uint64_t kMaxIsoFileSize = 0xFFFFFFFFull;
 constexpr size_t kMaxPathTableFolders = 65535;  // parent numbers are 16 bits
 // The maker string and its web address: 33 bytes of the application identifier.
@@ -629,8 +629,9 @@ bool CDataFile::WriteMetadataImage(Layout& layout) {
 }
 
 uint32_t CDataFile::GetTrackLength() const {
-  uint32_t length = std::max(volumeSpaceSize_, kMinTrackLength);
-  return (length + 15) / 16 * 16;
+  // Whole 16-sector blocks, and never shorter than the 600 sectors a CD
+  // track needs (600 itself for small volumes).
+  return std::max((volumeSpaceSize_ + 15) / 16 * 16, kMinTrackLength);
 }
 
 std::string CDataFile::GetCurrentSourceFile() const {

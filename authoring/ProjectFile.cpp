@@ -98,6 +98,20 @@ bool SafeDiscComponents(const std::string& discPath, std::vector<std::string>* p
   return true;
 }
 
+// A project file is written beside its place and renamed over it at the end,
+// so that a failed save leaves the old file as it was.
+bool FinishProjectFile(File out, bool ok, const std::string& partial, const std::string& projectPath,
+                       std::string* error) {
+  ok = ok && std::fflush(out.get()) == 0;
+  ok = (std::fclose(out.release()) == 0) && ok;
+  if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
+  if (!ok) {
+    std::remove(partial.c_str());
+    SetError(error, "cannot write the project file " + projectPath);
+  }
+  return ok;
+}
+
 bool ReadExact(FILE* f, void* buffer, size_t n) { return std::fread(buffer, 1, n, f) == n; }
 
 }  // namespace
@@ -193,8 +207,6 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
     return false;
   }
 
-  // Written beside the target and renamed over it, so that a failed save
-  // leaves the old project file as it was.
   std::string partial = projectPath + ".part";
   File out(std::fopen(partial.c_str(), "wb"));
   if (!out) {
@@ -210,14 +222,7 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
   size_t got;
   while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0)
     ok = std::fwrite(chunk, 1, got, out.get()) == got;
-  ok = ok && in && std::fflush(out.get()) == 0;
-  out.reset();
-  if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
-  if (!ok) {
-    std::remove(partial.c_str());
-    SetError(error, "cannot write the project file " + projectPath);
-  }
-  return ok;
+  return FinishProjectFile(std::move(out), ok && in, partial, projectPath, error);
 }
 
 bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& projectPath,
@@ -341,14 +346,7 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
          WriteAll(out.get(), Le32(uint32_t(tracks[i].size()))) && WriteAll(out.get(), tracks[i]) &&
          WriteAll(out.get(), std::string(64, '\0'));
   }
-  ok = ok && std::fflush(out.get()) == 0;
-  out.reset();
-  if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
-  if (!ok) {
-    std::remove(partial.c_str());
-    SetError(error, "cannot write the project file " + projectPath);
-  }
-  return ok;
+  return FinishProjectFile(std::move(out), ok, partial, projectPath, error);
 }
 
 bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,

@@ -8,17 +8,20 @@
 #include <vector>
 
 #include "BurnCtrl/Results.h"
+#include "app/LangText.h"
 #include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
 #include "authoring/TempFiles.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
+#include "cli/CmdImageUdf.h"
 
 namespace {
 
 class UnreadableCounter : public TrackSourceListener {
  public:
   void SourceUnreadable(const std::string& path) override {
-    std::fprintf(stderr, "\nvarnex-cli: cannot read \"%s\"; its sectors are written as zeros\n", path.c_str());
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
     ++count;
   }
   int count = 0;
@@ -34,13 +37,13 @@ bool ParseSessionStart(const std::string& text, uint32_t* value) {
 
 // Serves every sector of the track into `out` (written beside it and renamed
 // over it at the end, so that a failure leaves no half image behind).
-bool WriteTrack(CDataFile* track, const std::string& out) {
+bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
   std::string partial = out + ".part";
   FILE* f = std::fopen(partial.c_str(), "wb");
   if (!f) return false;
   const uint32_t total = track->GetTrackLength();
   const bool terminal = isatty(STDERR_FILENO);
-  constexpr uint32_t kBatch = 256;
+  constexpr uint32_t kBatch = 64;
   std::vector<uint8_t> batch(size_t(kBatch) * kSectorSize);
   int shown = -1;
   bool ok = true;
@@ -64,13 +67,13 @@ bool WriteTrack(CDataFile* track, const std::string& out) {
 }
 
 int RunImage(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {});
+  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   std::string project = opt.Value("--project");
   if (out.empty() || (project.empty() == opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: image -o OUT [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+                   "usage: image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
   uint32_t sessionStart = 0;
   if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
     return CliFail(result::kBadArguments, "--session-start needs a sector number");
@@ -80,7 +83,8 @@ int RunImage(const CliArgs& args) {
   CFileManager manager;
   PrintingListener listener;
   manager.SetListener(&listener);
-  manager.SetMaxFileSize(CFileManager::kIsoFileSizeLimit);
+  const bool udf = opt.Has("--udf");
+  manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CFileManager::kIsoFileSizeLimit);
   std::string label = opt.Value("--label");
   int staged = StageProject(&manager, root.path(), project, opt.Operands(), &label);
   if (staged != result::kSuccess) return 1;
@@ -88,18 +92,18 @@ int RunImage(const CliArgs& args) {
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
 
   std::vector<LayoutNotice> notices;
-  bool fits = CDataFile::ReviewProject(root.path(), &notices);
+  bool fits = udf || CDataFile::ReviewProject(root.path(), &notices);
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is named \"%s\" in the Joliet tree (shortened to fit)\n",
-                     n.discPath.c_str(), n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                     LoadLangText("Message", 907).c_str());
         break;
       case LayoutNotice::kNameRefused:
-        std::fprintf(stderr, "varnex-cli: \"%s\": the name is not valid UTF-8\n", n.discPath.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
         break;
       case LayoutNotice::kTooLarge:
-        std::fprintf(stderr, "varnex-cli: \"%s\" is 4 GiB or larger\n", n.detail.c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
         break;
       case LayoutNotice::kUnreadable:
         break;
@@ -111,6 +115,7 @@ int RunImage(const CliArgs& args) {
   std::string error;
   if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error))
     return CliFail(result::kProjectNotWritten, error);
+  if (udf) return RunImageUdf(job.path(), root.path(), sessionStart, out, &WriteTrack);
 
   CDataFile track;
   UnreadableCounter unreadable;
@@ -126,7 +131,7 @@ int RunImage(const CliArgs& args) {
 }
 
 CliCommand reg{"image",
-               "image -o OUT [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
+               "image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
                &RunImage};
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "app/ShowMessage.h"
 #include "authoring/ProjectFile.h"
 #include "app/ui/WindowSupport.h"
+#include "authoring/CDataCD.h"
 #include "authoring/FileList.h"
 #include "authoring/StagingFolder.h"
 #include "authoring/TempFiles.h"
@@ -41,7 +42,6 @@ constexpr int kCmdAddFiles = 32776, kCmdNewFolder = 32777, kCmdDelete = 32778, k
 constexpr int kRoleKind = Qt::UserRole + 2;  // "Folder" or "File"
 const char* kFolderType = "Folder";
 const char* kFileType = "File";
-const char* kPlaylistName = "Playlist.M3U";
 
 QString Upper(const QString& s) { return s.trimmed().toUpper(); }
 
@@ -177,7 +177,6 @@ CDlgDataCD::~CDlgDataCD() {
   manager_.Wait();
   manager_.SetListener(nullptr);
   if (!stagingRoot_.empty()) RemoveTree(stagingRoot_);
-  if (!playlistPath_.empty()) std::remove(playlistPath_.c_str());
 }
 
 void CDlgDataCD::SetImageColumns(bool image) {
@@ -214,7 +213,6 @@ void CDlgDataCD::SetMode(int mode) {
   root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
   root->setFlags(root->flags() | Qt::ItemIsEditable | Qt::ItemIsDropEnabled);
   filling_ = false;
-  if (mode_ == kModeMp3 && playlistPath_.empty()) playlistPath_ = MakeTempFile("m3u");
   tree_->setCurrentItem(root);
   RefreshList();
 }
@@ -799,34 +797,10 @@ bool CDlgDataCD::LoadProject(const QString& path) {
 
 bool CDlgDataCD::RewritePlaylist() {
   if (mode_ != kModeMp3 || stagingRoot_.empty()) return false;
-  if (playlistPath_.empty()) playlistPath_ = MakeTempFile("m3u");
-  FILE* out = playlistPath_.empty() ? nullptr : std::fopen(playlistPath_.c_str(), "wb");
-  if (!out) return false;
-  bool ok = true;
-  std::function<void(const std::string&, const std::string&)> walk = [&](const std::string& dir,
-                                                                        const std::string& discDir) {
-    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
-      if (e.kind == StagingEntry::kFolder) {
-        walk(dir + "/" + e.name, discDir + e.name + "\\");
-        continue;
-      }
-      FileListReader reader(dir + "/" + e.name);
-      FileListEntry entry;
-      while (reader.Next(&entry)) {
-        if (discDir.empty() && entry.discName == kPlaylistName) continue;
-        std::string line = discDir + entry.discName + "\r\n";
-        ok = std::fwrite(line.data(), 1, line.size(), out) == line.size() && ok;
-      }
-    }
-  };
-  walk(stagingRoot_, "");
-  ok = std::fclose(out) == 0 && ok;
-  // The previous playlist entry is replaced, never repeated.
-  std::vector<FileListEntry> entries;
-  if (!ReadFileList(stagingRoot_, &entries)) return false;
-  std::erase_if(entries, [](const FileListEntry& e) { return e.discName == kPlaylistName; });
-  entries.push_back({playlistPath_, kPlaylistName});
-  return WriteFileList(stagingRoot_, entries) && ok;
+  // The playlist is kept inside the staging root and listed at the disc's
+  // root, replacing the one written before.
+  std::string error;
+  return WritePlaylist(stagingRoot_, &error);
 }
 
 bool CDlgDataCD::SaveProject(const QString& path) {

@@ -103,7 +103,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   bool Busy() const { return manager_.Busy(); }
   // The playlist written before every save of an MP3 project.
   bool RewritePlaylist();
-  QString PlaylistPath() const { return QString::fromStdString(playlistPath_); }
+  QString PlaylistPath() const { return QString::fromStdString(stagingRoot_) + "/Playlist.M3U"; }
 
   // Totals. A size message: bytes (signed) with a count change.
   void AddSize(int countDelta, int32_t bytes);
@@ -157,7 +157,6 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
 
   int mode_ = kModeData;
   std::string stagingRoot_;
-  std::string playlistPath_;
   QString projectPath_;
   bool imageMode_ = false;
   QString imagePath_;

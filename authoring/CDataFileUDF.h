@@ -1,0 +1,97 @@
+#pragma once
+// The UDF data track of DVD and BD media. Build lays out the file system of
+// a staging folder: the volume skeleton (resource 2007) is copied to the front
+// of a temporary metadata image, the directory hierarchy is appended behind
+// it, and the skeleton's locations, label and lengths are patched. File data
+// is never copied: GetSectorData serves the metadata image first, then reads
+// the source files one after the other, straight into the caller's buffer.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "authoring/TempFiles.h"
+#include "authoring/TrackImageBuilder.h"
+
+class CDataFileUDF : public TrackImageBuilder {
+ public:
+  // The largest file one file entry can describe (its 512 MiB extents must
+  // fit in the entry's block).
+  static constexpr uint64_t kMaxFileSize = uint64_t(234) * 0x20000000;
+
+  CDataFileUDF();
+  ~CDataFileUDF() override;
+  CDataFileUDF(const CDataFileUDF&) = delete;
+  CDataFileUDF& operator=(const CDataFileUDF&) = delete;
+
+  // Lays out the track of the staging folder for a session starting at
+  // sector `sessionStart`. Data discs pass zero for the last three values:
+  //   reservedBlocks  blocks kept free between the metadata and the file data;
+  //   alignBlocks     the file data starts on a multiple of this many sectors;
+  //   minimumBlocks   the track holds at least this many sectors.
+  // The label is read from the burn job. False (LastError says why) when the
+  // job, the resource or a temporary file fails, or a name cannot be written.
+  bool Build(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart,
+             uint32_t reservedBlocks = 0, uint32_t alignBlocks = 0, uint32_t minimumBlocks = 0);
+
+  uint32_t GetTrackLength() const override;
+  int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
+  std::string GetCurrentSourceFile() const override;
+
+  // Sectors of the volume proper (metadata and data, before padding).
+  uint32_t VolumeSectors() const { return total_; }
+  uint32_t MetadataSectors() const { return metaSectors_; }
+  // Source files left out because they could not be opened during Build.
+  const std::vector<std::string>& SkippedSources() const { return skipped_; }
+
+  // Where the volume skeleton is looked for (the resource folder beside the
+  // program); tests may point elsewhere.
+  void SetResourceFolder(const std::string& folder) { resourceFolder_ = folder; }
+
+ private:
+  struct DataFile {
+    std::string path;
+    uint64_t size;     // bytes recorded in its file entry
+    uint32_t sectors;  // sectors reserved for it (one for an empty file)
+  };
+  struct FolderResult;
+  class SourceReader;
+
+  bool BuildSteps(const std::string& jobPath, const std::string& stagingRoot);
+  bool LoadTemplate(std::vector<uint8_t>* skeleton);
+  bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector,
+                    FolderResult* result);
+  bool WriteAt(uint64_t offset, const void* data, size_t size);
+  bool ReadAt(uint64_t offset, void* data, size_t size);
+  bool Relocate();
+  void PatchTemplate(std::vector<uint8_t>* skeleton, const std::u16string& label);
+  uint32_t BlockOf(uint32_t sector) const { return sessionStart_ + sector - 257; }
+  void ResetServing();
+
+  std::string resourceFolder_;
+  uint32_t sessionStart_ = 0;
+  uint32_t reserved_ = 0, align_ = 0, minimum_ = 0;
+
+  TempFile metadata_;
+  int metaFd_ = -1;
+  uint32_t metaSectors_ = 0;   // sectors of the metadata image
+  uint32_t nextSector_ = 0;    // next free sector while laying out
+  uint32_t dataStart_ = 0;     // first sector of file data
+  uint32_t dataBlocks_ = 0;    // running data counter (sectors)
+  uint32_t total_ = 0;         // T: sectors of the volume
+  uint32_t fileCount_ = 0, folderCount_ = 0;
+  uint64_t nextUniqueId_ = 0;
+  time_t buildTime_ = 0;
+  std::vector<uint32_t> entrySectors_;  // sectors of every file entry but the root's
+  std::vector<DataFile> dataList_;
+  std::vector<std::string> skipped_;
+  uint8_t closingAnchor_[512] = {};
+
+  // Serving.
+  uint32_t cursor_ = 0;
+  size_t dataIndex_ = 0;
+  uint32_t sectorsOfFile_ = 0;
+  std::unique_ptr<SourceReader> source_;
+  std::unique_ptr<SourceReader> metaReader_;
+};

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/HelpAndVersion.h"
+#include "app/LangText.h"
+#include "app/ProfileIni.h"
+#include "app/ProjectFileType.h"
+#include "app/Skin.h"
+#include "app/SystemSettings.h"
+#include "support/TestFolders.h"
+
+namespace {
+
+// Points the program folder at a scratch folder for the test's lifetime.
+class ProgramFolder {
+ public:
+  ProgramFolder() {
+    const char* old = std::getenv("VARNEX_PROGRAM_DIR");
+    if (old) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("VARNEX_PROGRAM_DIR", dir.path().c_str(), 1);
+  }
+  ~ProgramFolder() {
+    if (hadOld_) setenv("VARNEX_PROGRAM_DIR", saved_.c_str(), 1);
+    else unsetenv("VARNEX_PROGRAM_DIR");
+  }
+  ScratchFolder dir;
+
+ private:
+  std::string saved_;
+  bool hadOld_ = false;
+};
+
+}  // namespace
+
+TEST(ProfileIni, ReadsCaseInsensitivelyWithDefaultsAndTheValueBuffer) {
+  ScratchFolder dir;
+  std::string ini = dir.Write("a.ini", "[Language Set]\r\n LangSel = 2 \r\n[UIText]\n-10000=prefix\n102=\"quoted\"\n"
+                                       "300=" + std::string(400, 'x') + "\n[uitext]\n102=second section\n");
+  EXPECT_EQ(ini::GetString(ini, "language set", "LANGSEL", "1"), "2");
+  EXPECT_EQ(ini::GetString(ini, "UIText", "-10000", ""), "prefix");
+  EXPECT_EQ(ini::GetString(ini, "UIText", "102", ""), "quoted");
+  EXPECT_EQ(ini::GetString(ini, "UIText", "300", "").size(), 259u);
+  EXPECT_EQ(ini::GetString(ini, "UIText", "missing", "dflt"), "dflt");
+  EXPECT_EQ(ini::GetString(dir / "none.ini", "UIText", "102", "dflt"), "dflt");
+  EXPECT_EQ(ini::GetInt(ini, "Language Set", "langsel", 7), 2);
+  EXPECT_EQ(ini::KeyOf(-10000), "-10000");
+}
+
+TEST(ProfileIni, WritingAKeyKeepsEveryOtherLine) {
+  ScratchFolder dir;
+  std::string ini = dir.Write("SoftSet.ini", "; comment\n[Windows]\nIndex=3\n\n[Timing Set]\nTiming=0\n");
+  ASSERT_TRUE(ini::WriteString(ini, "windows", "index", "7"));
+  ASSERT_TRUE(ini::WriteString(ini, "Timing Set", "Time1", "12:00"));
+  ASSERT_TRUE(ini::WriteString(ini, "New", "k", "v"));
+  EXPECT_EQ(ReadWholeFile(ini), "; comment\n[Windows]\nindex=7\n\n[Timing Set]\nTiming=0\nTime1=12:00\n[New]\nk=v\n");
+  ASSERT_TRUE(ini::WriteString(dir / "fresh.ini", "Windows", "Index", "0"));
+  EXPECT_EQ(ini::GetString(dir / "fresh.ini", "Windows", "Index", ""), "0");
+}
+
+TEST(LanguageTexts, FollowTheSelectedLanguageAndFallBack) {
+  ProgramFolder pf;
+  pf.dir.Write("Lang/lang.ini", "[Language]\nLanFile1=en\nFont1=Sans\nLanFile2=zh\n");
+  pf.dir.Write("Lang/en.ini", "[Error]\n-10000=Error code:\n-8=No drive.\n[UIText]\n102=Version\n");
+  pf.dir.Write("Lang/zh.ini", "[Error]\n-8=zh text\n");
+  EXPECT_EQ(GetLanguageFile(), "en");  // "langsel" missing: language 1
+  EXPECT_EQ(GetLanguageFont(), "Sans");
+  EXPECT_EQ(GetLanguageSubdir(), "en/");
+  EXPECT_EQ(LoadErrorText(-8), "No drive.");
+  EXPECT_EQ(LoadErrorText(-5), "Error code:-5");
+  EXPECT_EQ(LoadLangText("Message", 1), "");
+
+  pf.dir.Write("SoftSet.ini", "[Language Set]\nlangsel=2\n");
+  EXPECT_EQ(LoadErrorText(-8), "zh text");  // nothing is cached
+  EXPECT_EQ(GetLanguageFont(), "");
+  pf.dir.Write("SoftSet.ini", "[Language Set]\nlangsel=9\n");
+  EXPECT_EQ(GetLanguageSubdir(), "");
+  EXPECT_EQ(LoadLangText("Error", -8), "");
+}
+
+TEST(LanguageTexts, ShippedEnglishFileHoldsEveryErrorText) {
+  std::string en = std::string(VARNEX_SOURCE_DIR) + "/data/Lang/en.ini";
+  for (int code : {0, -5, -6, -7, -8, -15, -113, -124, -511, -550, -700, -701, -702, -901, -902, -903,
+                   -904, -905, -906, -907, -908, -909})
+    EXPECT_NE(ini::GetString(en, "Error", ini::KeyOf(code), ""), "") << "no Error text for " << code;
+}
+
+TEST(SkinAndVersion, ColourHelpAndVersionLabel) {
+  ProgramFolder pf;
+  EXPECT_EQ(ReadSkinColour(), kDefaultSkinColour);
+  pf.dir.Write("Skin/RGB.txt", "10\n20\n");
+  EXPECT_EQ(ReadSkinColour(), kDefaultSkinColour);
+  pf.dir.Write("Skin/RGB.txt", "266\n20\n30\n");
+  EXPECT_EQ(ReadSkinColour(), 0x001E140Au);  // red masked to 8 bits, in the low byte
+
+  EXPECT_EQ(VersionFromFileVersion("4, 1, 9, 0"), "4.1.9");
+  EXPECT_EQ(VersionFromFileVersion("4, 1, 9, 1"), "");
+  pf.dir.Write("Lang/lang.ini", "[Language]\nLanFile1=de\n");
+  pf.dir.Write("Lang/de.ini", "[UIText]\n102=Fassung\n");
+  EXPECT_EQ(VersionLabel(), "Fassung " + VersionFromFileVersion(CompiledFileVersion()));
+  pf.dir.Write("lang/Varnex-en.html", "en");
+  EXPECT_EQ(ChooseHelpFile(), pf.dir.path() + "/lang/Varnex-en.html");
+  pf.dir.Write("lang/Varnex-de.html", "de");
+  EXPECT_EQ(ChooseHelpFile(), pf.dir.path() + "/lang/Varnex-de.html");
+}
+
+TEST(SystemSettings, MachineWideFileOrDefaults) {
+  ScratchFolder dir;
+  setenv("VARNEX_SYSTEM_CONF", (dir / "varnex.conf").c_str(), 1);
+  EXPECT_EQ(ReadSystemSetting("WriteType", "0"), "0");
+  dir.Write("varnex.conf", "[Varnex]\nWriteType=1\nTempFile=/tmp/out.iso\n");
+  EXPECT_EQ(ReadSystemSetting("WriteType", "0"), "1");
+  EXPECT_EQ(ReadSystemSetting("tempfile"), "/tmp/out.iso");
+  unsetenv("VARNEX_SYSTEM_CONF");
+}
+
+TEST(ProjectFileType, RegistersOnceAndNeverOverwritesAnAssociation) {
+  ScratchFolder home, system;
+  XdgDataFolders folders{home.path(), {system.path()}};
+  ASSERT_TRUE(RegisterProjectFileType("/opt/varnex/Varnex", folders));
+  EXPECT_NE(ReadWholeFile(home / "applications/varnex.desktop").find("Exec=\"/opt/varnex/Varnex\" %f"),
+            std::string::npos);
+  EXPECT_FALSE(RegisterProjectFileType("/elsewhere/Varnex", folders));  // already claimed: left alone
+  EXPECT_EQ(ReadWholeFile(home / "applications/varnex.desktop").find("/elsewhere"), std::string::npos);
+
+  ScratchFolder otherHome;
+  system.Write("mime/globs2", "50:application/x-other:*.bcd\n");
+  XdgDataFolders claimed{otherHome.path(), {system.path()}};
+  EXPECT_FALSE(RegisterProjectFileType("/opt/varnex/Varnex", claimed));
+  EXPECT_FALSE(std::filesystem::exists(otherHome / "applications/varnex.desktop"));
+}

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "authoring/CFileManager.h"
+#include "authoring/FileList.h"
+#include "authoring/ImportedEntry.h"
+#include "support/TestFolders.h"
+
+namespace {
+
+class Recorder : public SizeTotalListener {
+ public:
+  void SizePiece(uint32_t wParam, uint32_t lParam) override {
+    SizeTotalListener::SizePiece(wParam, lParam);
+    pieces.emplace_back(wParam, lParam);
+  }
+  void Refused(const std::string& path, const std::string& reason) override {
+    refused.push_back(path);
+    (void)reason;
+  }
+  void CurrentFileChanged(const std::string& text) override { texts.push_back(text); }
+  std::vector<std::pair<uint32_t, uint32_t>> pieces;
+  std::vector<std::string> refused;
+  std::vector<std::string> texts;
+};
+
+struct Project {
+  Project() {
+    manager.SetStagingRoot(staging.path());
+    manager.SetListener(&listener);
+  }
+  std::vector<FileListEntry> List(const std::string& rel = "") {
+    std::vector<FileListEntry> entries;
+    ReadFileList(rel.empty() ? staging.path() : staging / rel, &entries);
+    return entries;
+  }
+  ScratchFolder staging, sources;
+  CFileManager manager;
+  Recorder listener;
+  PlainProjectTree tree;
+};
+
+}  // namespace
+
+TEST(FileManager, AddingAFolderTwiceReplacesTheFirstCopy) {
+  Project p;
+  p.sources.Write("one/Music/a.mp3", "aaa");
+  p.sources.Write("one/Music/Live/b.mp3", "bb");
+  p.sources.Write("two/Music/c.mp3", "c");
+  ASSERT_TRUE(p.manager.AddPath(&p.tree, p.tree.Root(), p.sources / "one/Music", p.staging.path()));
+  EXPECT_EQ(p.listener.total(), 5u);
+  TreeItem music = p.tree.Find(p.tree.Root(), "Music");
+  ASSERT_NE(music, nullptr);
+  ASSERT_NE(p.tree.Find(music, "Live"), nullptr);
+  EXPECT_EQ(p.manager.GetItemPath(&p.tree, p.tree.Find(music, "Live")), p.staging / "Music/Live");
+
+  ASSERT_TRUE(p.manager.AddPath(&p.tree, p.tree.Root(), p.sources / "two/Music", p.staging.path()));
+  ASSERT_EQ(p.List("Music").size(), 1u);
+  EXPECT_EQ(p.List("Music")[0].discName, "c.mp3");
+  EXPECT_FALSE(std::filesystem::exists(p.staging / "Music/Live"));
+  EXPECT_EQ(p.tree.Children(p.tree.Root()).size(), 1u);
+}
+
+TEST(FileManager, FilesAreListedOnceAndCaseDiffersIsNotADuplicate) {
+  Project p;
+  std::string a = p.sources.Write("a.txt", "x");
+  std::string upper = p.sources.Write("A.TXT", "y");
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, a, p.staging.path()));
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, a, p.staging.path()));
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, upper, p.staging.path()));
+  auto list = p.List();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].sourcePath, a);
+  EXPECT_EQ(p.manager.FileNameExists(p.staging.path(), "a.txt"), 2);
+  EXPECT_EQ(p.manager.FileNameExists(p.staging.path(), a), 2);  // either field counts
+  EXPECT_EQ(p.manager.FileNameExists(p.staging.path(), "b.txt"), 0);
+  EXPECT_FALSE(p.manager.AddPath(nullptr, nullptr, p.sources / "missing.txt", p.staging.path()));
+  EXPECT_EQ(p.listener.refused.size(), 1u);
+}
+
+TEST(FileManager, Mp3ModeKeepsOnlyMp3Files) {
+  Project p;
+  p.manager.SetMode(CFileManager::kModeMp3);
+  p.sources.Write("drop/one.mp3", "1");
+  p.sources.Write("drop/TWO.MP3", "2");
+  p.sources.Write("drop/three.wav", "3");
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources / "drop", p.staging.path()));
+  auto list = p.List("drop");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].discName, "TWO.MP3");
+  EXPECT_EQ(list[1].discName, "one.mp3");
+}
+
+TEST(FileManager, LargeSizesArriveInPiecesAndTooLargeFilesAreRefused) {
+  Project p;
+  std::string big = p.sources / "big.bin";
+  { std::ofstream(big) << ""; }
+  ASSERT_EQ(truncate(big.c_str(), 5000000000LL), 0);  // sparse: takes no room
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, big, p.staging.path()));
+  ASSERT_EQ(p.listener.pieces.size(), 3u);
+  EXPECT_EQ(p.listener.pieces[0], std::make_pair(0u, 0x7FFFFFFFu));
+  EXPECT_EQ(p.listener.pieces[1], std::make_pair(0u, 0x7FFFFFFFu));
+  EXPECT_EQ(p.listener.pieces[2], std::make_pair(1u, uint32_t(5000000000ull % 0x7FFFFFFF)));
+  EXPECT_EQ(p.listener.total(), 5000000000u);
+
+  Project iso;
+  iso.manager.SetMaxFileSize(CFileManager::kIsoFileSizeLimit);
+  EXPECT_FALSE(iso.manager.AddPath(nullptr, nullptr, big, iso.staging.path()));
+  EXPECT_EQ(iso.listener.refused, std::vector<std::string>{big});
+  EXPECT_TRUE(iso.List().empty());
+}
+
+TEST(FileManager, NeverAddsTheProjectIntoItselfNorFollowsLinkLoops) {
+  Project p;
+  EXPECT_FALSE(p.manager.AddPath(nullptr, nullptr, p.staging.path(), p.staging.path()));
+  p.sources.Write("tree/sub/f.txt", "f");
+  std::filesystem::create_directory_symlink(p.sources / "tree", p.sources / "tree/sub/back");
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources / "tree", p.staging.path()));
+  EXPECT_TRUE(std::filesystem::exists(p.staging / "tree/sub"));
+  EXPECT_FALSE(std::filesystem::exists(p.staging / "tree/sub/back"));
+  EXPECT_EQ(p.listener.refused.size(), 2u);  // the project folder, then the loop
+}
+
+TEST(FileManager, ImportedEntriesShareFoldersWithNewFiles) {
+  Project p;
+  ImportedEntry folder{ImportedEntry::kFolder, "Docs"};
+  ImportedEntry file{ImportedEntry::kFile, "old.txt", {100, 1, 2, 3, 4, 5, 0}, 1234, 40};
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, FormatImportedEntry(folder), p.staging.path()));
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, FormatImportedEntry(file), p.staging / "Docs"));
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources.Write("new.txt", "n"), p.staging / "Docs"));
+  auto list = p.List("Docs");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0].IsImported());
+  EXPECT_EQ(list[0].discName, "old.txt");
+  ImportedEntry evil{ImportedEntry::kFolder, "../escape"};
+  EXPECT_FALSE(p.manager.AddPath(nullptr, nullptr, FormatImportedEntry(evil), p.staging.path()));
+}
+
+TEST(FileManager, BackgroundAdditionStopsWhenAsked) {
+  Project p;
+  for (int i = 0; i < 50; ++i) p.sources.Write("many/f" + std::to_string(i), "x");
+  std::atomic<int> finished{0};
+  ASSERT_TRUE(p.manager.StartAddPaths(&p.tree, p.tree.Root(), p.staging.path(), {p.sources / "many"},
+                                      [&](bool) { ++finished; }));
+  p.manager.Wait();
+  EXPECT_EQ(finished.load(), 1);
+  EXPECT_EQ(p.List("many").size(), 50u);
+
+  p.manager.Stop();
+  EXPECT_FALSE(p.manager.AddPath(nullptr, nullptr, p.sources / "many", p.staging / "other"));
+}
+
+#include "authoring/CDataCD.h"
+#include "authoring/ProjectFile.h"
+
+TEST(DataCD, OwnsItsFolderAndWritesTheMp3Playlist) {
+  ScratchFolder src;
+  src.Write("Album/01 intro.mp3", "1");
+  src.Write("Album/cover.jpg", "c");
+  src.Write("single.mp3", "s");
+  std::string root;
+  {
+    CDataCD disc;
+    root = disc.GetStagingRoot();
+    ASSERT_TRUE(disc.AddPath(src / "Album", "Music\\Rock", true));
+    ASSERT_TRUE(disc.AddPath(src / "single.mp3", "\\", true));
+    EXPECT_FALSE(disc.AddPath(src / "single.mp3", "\\..\\", true));
+    std::vector<FileListEntry> album;
+    ReadFileList(root + "/Music/Rock/Album", &album);
+    ASSERT_EQ(album.size(), 1u);  // the picture is not an MP3
+
+    ASSERT_TRUE(disc.MakePlaylist(src / "p.bcd", "Mix"));
+    ASSERT_TRUE(disc.MakePlaylist(src / "p.bcd", "Mix"));  // made again: still one playlist
+    std::vector<FileListEntry> top;
+    ReadFileList(root, &top);
+    ASSERT_EQ(top.size(), 2u);
+    EXPECT_EQ(top[1].discName, "Playlist.M3U");
+    EXPECT_EQ(ReadWholeFile(top[1].sourcePath), "Music\\Rock\\Album\\01 intro.mp3\r\nsingle.mp3\r\n");
+    EXPECT_EQ(ReadProjectKind(src / "p.bcd"), 3);
+  }
+  EXPECT_FALSE(std::filesystem::exists(root));
+}
