@@ -13,6 +13,7 @@
 #include "BurnCtrl/Results.h"
 #include "app/ProfileIni.h"
 #include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
 #include "authoring/CFileManager.h"
 #include "authoring/TempFiles.h"
 
@@ -381,11 +382,16 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
   if (!saver.SaveDataProject(stagingRoot, job.path(), label)) return result::kProjectNotWritten;
 
   uint32_t start = d->image ? 0 : uint32_t(GetInt(d->state, "Used", 0));
-  CDataFile layout;
-  if (!layout.Build(job.path(), false, false, stagingRoot, start)) return result::kLayoutFailed;
-  uint32_t length = layout.GetTrackLength();
+  // CD media take ISO 9660 with Joliet names; DVD and BD media take UDF.
+  const bool udf = !d->image && !IsCdMedium(info.mediumType);
+  CDataFile iso;
+  CDataFileUDF universal;
+  TrackImageBuilder* layout = udf ? static_cast<TrackImageBuilder*>(&universal) : &iso;
+  bool built = udf ? universal.Build(job.path(), stagingRoot, start) : iso.Build(job.path(), false, false, stagingRoot, start);
+  if (!built) return result::kLayoutFailed;
+  uint32_t length = layout->GetTrackLength();
   if (!d->image && uint64_t(length) * kSectorSize > info.freeBytes) return result::kDoesNotFit;
-  return WriteSectors(d, &layout, length, !multisession);
+  return WriteSectors(d, layout, length, !multisession);
 }
 
 int VirtualRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool) {

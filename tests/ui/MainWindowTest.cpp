@@ -205,6 +205,22 @@ class MainWindowTest : public QObject {
     for (const auto& e : root) names << QString::fromStdString(e.name);
     QVERIFY2(names.contains("Photos") && names.contains("readme.txt"), qPrintable(names.join(",")));
     (void)drive;
+
+    // A DVD takes the project as a UDF volume.
+    int dvd = rig.Add("dvdr", medium::kDvdR);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    for (int i = 0; i < w.RecorderList()->count(); ++i)
+      if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == dvd) w.RecorderList()->setCurrentIndex(i);
+    w.OnRecorderChanged();
+    Sink().Clear();
+    w.Burn();
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 40)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    std::vector<ImageTrack> tracks;
+    std::string error;
+    QVERIFY(ReadImageTracks(rig.states[1] + ".data", &tracks, &error));
+    QVERIFY(tracks.at(0).udf);
   }
 
   void BurnsToAnImageFileThroughTheImageEntry() {

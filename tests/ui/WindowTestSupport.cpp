@@ -1,6 +1,7 @@
 #include "WindowTestSupport.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
@@ -32,6 +33,7 @@ QString MakeProgramFolder() {
   QDir().mkpath(folder);
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Lang", folder + "/Lang");
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Skin", folder + "/Skin");
+  CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Tamsin", folder + "/Tamsin");
   qputenv("VARNEX_PROGRAM_DIR", (folder + "/").toUtf8());
   qputenv("XDG_DATA_HOME", (Scratch().path() + "/data").toUtf8());
   qputenv("XDG_RUNTIME_DIR", (Scratch().path() + "/runtime").toUtf8());
@@ -63,6 +65,9 @@ QString LangText(const char* section, int key) { return QString::fromStdString(L
 int RecordingSink::Show(const std::string& text, unsigned flags) {
   std::lock_guard<std::mutex> l(lock_);
   shown_.emplace_back(text, flags);
+  // A question asked over and over means a loop: end it rather than hang.
+  if (std::count_if(shown_.begin(), shown_.end(), [&](const auto& s) { return s.first == text; }) > 20)
+    return (flags & 0x0F) == 0 ? msgbox::kOk : msgbox::kCancel;
   if (!answers_.empty()) {
     int a = answers_.front();
     answers_.pop_front();
