@@ -11,6 +11,7 @@
 #include "app/ProfileIni.h"
 #include "app/SpeedList.h"
 #include "app/VirtualRecorders.h"
+#include "authoring/CFileManager.h"
 #include "support/TestFolders.h"
 
 namespace {
