@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QTest>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include "BurnCtrl/Results.h"
@@ -252,6 +254,14 @@ class MainWindowTest : public QObject {
     // The file's bytes are where the volume says.
     QByteArray image = wt::ReadFile(iso);
     QCOMPARE(image.mid(qint64(root[0].lba) * 2048, 28), QByteArray("Hello from the window tests\n"));
+    // An independent reader sees the same file under its Joliet name.
+    const QString isoinfo = QStandardPaths::findExecutable("isoinfo");
+    if (!isoinfo.isEmpty()) {
+      QProcess reader;
+      reader.start(isoinfo, {"-J", "-i", iso, "-x", "/readme.txt;1"});
+      QVERIFY(reader.waitForFinished(60000));
+      QCOMPARE(reader.readAllStandardOutput(), QByteArray("Hello from the window tests\n"));
+    }
 
     // Cancelling the file dialog burns nothing.
     Sink().Clear();
