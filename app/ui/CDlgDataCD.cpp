@@ -284,7 +284,19 @@ void CDlgDataCD::RemoveFolderTotals(const std::string& folder) {
 }
 
 void CDlgDataCD::SizePiece(uint32_t wParam, uint32_t lParam) {
-  OnThreadOf(this, [&] { AddSize(int(wParam), int32_t(lParam)); });
+  // Collected here and shown by the window thread a few times a second:
+  // handing every file's size over one by one would cost more than adding it.
+  pendingCount_ += int(wParam);
+  pendingBytes_ += uint64_t(lParam);
+}
+
+void CDlgDataCD::FlushSizes() {
+  const int count = pendingCount_.exchange(0);
+  uint64_t bytes = pendingBytes_.exchange(0);
+  if (count == 0 && bytes == 0) return;
+  fileCount_ += count;
+  sizeMB_ += double(bytes) / 1048576.0;
+  AddSize(0, 0);
 }
 
 void CDlgDataCD::Refused(const std::string& path, const std::string& reason) {
@@ -424,7 +436,12 @@ bool CDlgDataCD::RunInBackground(const std::function<bool()>& start, int periodM
     return false;
   }
   CDlgWait wait(&manager_, periodMs, this);
+  QTimer sizes;
+  connect(&sizes, &QTimer::timeout, this, &CDlgDataCD::FlushSizes);
+  sizes.start(100);
   wait.exec();
+  sizes.stop();
+  FlushSizes();
   cancelled_ = wait.Cancelled();
   manager_.Wait();
   RefreshList();

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QTreeWidget>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -146,6 +147,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   void EnsureStagingRoot();
   void SetImageColumns(bool image);
   void ShowRefusals();
+  void FlushSizes();
   bool RunInBackground(const std::function<bool()>& start, int periodMs);
   void RemoveFolderTotals(const std::string& folder);
   void RemoveFileTotals(uint64_t bytes, int files);
@@ -178,6 +180,8 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   QMenu* menu_ = nullptr;
   QtProjectTree projectTree_;
   CFileManager manager_;
+  std::atomic<int> pendingCount_{0};
+  std::atomic<uint64_t> pendingBytes_{0};
   QMutex refusedLock_;
   std::vector<std::pair<std::string, std::string>> refused_;
 };
