@@ -11,6 +11,7 @@
 
 #include "app/ShowMessage.h"
 #include "app/ui/WindowSupport.h"
+#include "controls/CColorBtn.h"
 
 CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   setModal(true);
@@ -37,7 +38,12 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   extra_->hide();
   check_ = new QCheckBox(this);
   check_->hide();
-  cancel_ = new QPushButton(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
+  auto* cancel = new CColorBtn(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
+  cancel->SetBKColor(0x00B26614);      // the skin's accent blue
+  cancel->SetMyTextColor(0x00FFFFFF);
+  cancel->setMinimumSize(96, 28);
+  cancel->setCursor(Qt::PointingHandCursor);
+  cancel_ = cancel;
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(check_);
   buttons->addStretch();

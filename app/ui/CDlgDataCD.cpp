@@ -859,9 +859,9 @@ bool CDlgDataCD::ImportImage(const QString& path) {
   for (const ImageTrack& t : tracks) {
     QString text = t.audio ? QString("AUDIO TRACK %1").arg(t.number) : QString("DATA TRACK %1").arg(t.number);
     if (!t.audio) {
-      if (t.iso && t.udf) text += "(UDF&ISO)";
-      else if (t.iso) text += "(ISO)";
-      else if (t.udf) text += "(UDF)";
+      if (t.iso && t.udf) text += " (UDF&ISO)";
+      else if (t.iso) text += " (ISO)";
+      else if (t.udf) text += " (UDF)";
     }
     auto* item = new QTreeWidgetItem(root, QStringList(text));
     item->setData(0, Qt::UserRole + 5, t.number);

@@ -26,6 +26,7 @@
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
 #include "controls/CHListBox.h"
+#include "controls/CListCtrlEx.h"
 #include "controls/CTransBtn.h"
 
 using wt::Sink;
@@ -456,6 +457,66 @@ class MainWindowTest : public QObject {
     QCOMPARE(bar.Pos(), 99);
     bar.Advance();
     QCOMPARE(bar.Pos(), 1);
+  }
+
+  void OpensSavesAndStartsProjects() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(data->AddPaths({src + "/readme.txt"}));
+    // The first save asks for a file, with the mode's default name.
+    QString file = wt::NewTempFolder("saved") + "/mine.bcd";
+    wt::Chooser().next = {file};
+    QVERIFY(w.SaveProject());
+    QCOMPARE(wt::Chooser().lastDefaultName, QString("DataCD.bcd"));
+    QVERIFY(QFile::exists(file));
+    // Later saves go to the same file without asking.
+    wt::Chooser().next.clear();
+    wt::Chooser().lastDefaultName.clear();
+    QVERIFY(data->AddPaths({src + "/Photos"}));
+    QVERIFY(w.SaveProject());
+    QCOMPARE(wt::Chooser().lastDefaultName, QString());
+    // New project: Cancel keeps everything, No empties it without saving.
+    Sink().Answer({msgbox::kCancel});
+    w.NewProject();
+    QVERIFY(!data->IsEmpty());
+    Sink().Answer({msgbox::kNo});
+    w.NewProject();
+    QVERIFY(data->IsEmpty());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    // Opening the saved file from the MP3 mode switches to the data disc.
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    wt::Chooser().next = {file};
+    w.OpenProject();
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));
+    QCOMPARE(data->RootItem()->childCount(), 1);
+    QCOMPARE(data->FileCount(), 2);
+    // A disc image opens read-only in the data disc mode.
+    QString iso = wt::NewTempFolder("img") + "/disc.iso";
+    w.RecorderList()->setCurrentIndex(w.RecorderList()->count() - 1);
+    w.OnRecorderChanged();
+    wt::Chooser().next = {iso};
+    w.Burn();
+    wt::Chooser().next = {iso};
+    w.OpenProject();
+    QVERIFY(data->IsImageMode());
+    QCOMPARE(data->RootItem()->text(0), QString("Image File [%1]").arg(iso));
+    QCOMPARE(data->RootItem()->child(0)->text(0), QString("DATA TRACK 1 (ISO)"));
+    QStringList rows;
+    for (int i = 0; i < data->List()->topLevelItemCount(); ++i) rows << data->List()->topLevelItem(i)->text(0);
+    QCOMPARE(rows, (QStringList{"Photos", "readme.txt"}));
+    // Something that is no image is refused, and the view stays.
+    QString junk = wt::NewTempFolder("img") + "/junk.img";
+    wt::WriteFile(junk, "junk");
+    wt::Chooser().next = {junk};
+    Sink().Clear();
+    w.OpenProject();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 5)));
+    QCOMPARE(data->GetImagePath(), iso);
   }
 
   void ProgressWindowAsksBeforeItCancels() {
