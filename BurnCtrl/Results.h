@@ -31,6 +31,14 @@ constexpr int kSourceMissing = -906;      // a source file or folder does not ex
 constexpr int kProjectNotWritten = -907;  // a project file cannot be written
 constexpr int kBadArguments = -908;       // the command line is not understood
 constexpr int kFilesLeftOut = -909;       // some files could not be added or read
+
+// Drives.
+constexpr int kVirtualFailed = -1201;     // a virtual recorder cannot be made, changed or exported
 constexpr int kVolumeUnreadable = -910;   // a disc or image holds no readable file system
+
+// The recording engine.
+constexpr int kBurnStopped = -920;        // the burn was stopped before its end
+constexpr int kDiscClosed = -921;         // the disc is closed: nothing can be added
+constexpr int kSourceUnreadable = -922;   // a source went missing while it was burnt
 
 }  // namespace result

@@ -105,6 +105,9 @@ bool CAnaly_UDF::Fail(const std::string& text) {
 }
 
 bool CAnaly_UDF::ReadSector(uint32_t sector, uint8_t* out) {
+  // A sound volume is read about once per block; entries that point at the
+  // same blocks again and again (long chains shared by many names) end here.
+  if (++reads_ > readBudget_) return Fail("the volume refers to its blocks far more often than a sound volume does");
   if (!source_->ReadSectors(sector, 1, out)) return Fail("cannot read sector " + Num(sector));
   See(sector);
   return true;
@@ -128,6 +131,8 @@ bool CAnaly_UDF::Open(UdfSectorSource* source, uint32_t sessionStart, Mode mode)
   hasMetadata_ = false;
   revision_ = 0;
   highest_ = sessionStart;
+  reads_ = 0;
+  readBudget_ = ~0ull;
 
   uint32_t mainLoc, mainLen, reserveLoc, reserveLen;
   if (!ReadAnchor(&mainLoc, &mainLen, &reserveLoc, &reserveLen)) return false;
@@ -298,10 +303,13 @@ bool CAnaly_UDF::ReadPartitionMaps(const std::vector<uint8_t>& lvd) {
   if (maps_.empty()) return Fail("the logical volume has no partition map");
   for (const Sparing& s : sparing)
     if (!LoadSparingTable(&maps_[s.map], s.tables, s.size)) return false;
-  for (Partition& p : maps_)
-    if (p.kind == Partition::kVirtual && !LoadVat(&p)) return false;
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kMetadata && !LoadMetadataFile(&maps_[i])) return false;
+  // Loading may add maps (the physical side of a virtual or metadata
+  // partition), so only the maps of the volume itself are visited.
+  const size_t declared = maps_.size();
+  for (size_t i = 0; i < declared; ++i)
+    if (maps_[i].kind == Partition::kVirtual && !LoadVat(i)) return false;
+  for (size_t i = 0; i < declared; ++i)
+    if (maps_[i].kind == Partition::kMetadata && !LoadMetadataFile(i)) return false;
   return true;
 }
 
@@ -325,14 +333,27 @@ bool CAnaly_UDF::LoadSparingTable(Partition* p, const std::vector<uint32_t>& tab
   return Fail("no readable sparing table for partition " + Num(p->number));
 }
 
-bool CAnaly_UDF::LoadVat(Partition* p) {
+size_t CAnaly_UDF::PhysicalMapFor(size_t index) {
+  uint16_t number = maps_[index].number;
+  for (size_t i = 0; i < maps_.size(); ++i)
+    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == number) return i;
+  // A volume may map its partition only virtually; the special files are
+  // still read through the partition itself.
+  Partition physical;
+  physical.number = number;
+  physical.start = maps_[index].start;
+  physical.length = maps_[index].length;
+  physical.found = true;
+  maps_.push_back(physical);
+  return maps_.size() - 1;
+}
+
+bool CAnaly_UDF::LoadVat(size_t index) {
   // The table is the file written last: its entry is in the last recorded
   // sector of the session (a few sectors earlier when the end was padded).
   uint64_t n = source_->SectorCount();
   if (n == 0) return Fail("the end of the session is unknown, so the virtual allocation table cannot be found");
-  size_t physical = maps_.size();
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == p->number) physical = i;
+  const size_t physical = PhysicalMapFor(index);
   std::vector<uint8_t> d(kBlock);
   for (uint64_t back = 0; back < 32 && back < n; ++back) {
     uint32_t sector = uint32_t(n - 1 - back);
@@ -343,15 +364,8 @@ bool CAnaly_UDF::LoadVat(Partition* p) {
       continue;
     uint8_t type = d[27];
     if (type != kFileTypeVat && type != 0) continue;
-    Node node;
     // Allocation descriptors of the table point into the physical partition.
-    if (physical == maps_.size()) {
-      Partition phys = *p;
-      phys.kind = Partition::kPhysical;
-      maps_.push_back(phys);
-      physical = maps_.size() - 1;
-      p = nullptr;  // maps_ may have moved
-    }
+    Node node;
     if (!ParseNode(d.data(), uint16_t(physical), &node)) return false;
     std::vector<uint8_t> table;
     if (!ReadData(node, uint64_t(kMaxVatEntries) * 4 + 4096, &table)) return false;
@@ -366,33 +380,20 @@ bool CAnaly_UDF::LoadVat(Partition* p) {
         continue;
       end = table.size() - 36;
     }
-    Partition* target = nullptr;
-    for (Partition& m : maps_)
-      if (m.kind == Partition::kVirtual) target = &m;
-    if (!target) return Fail("virtual partition lost");
-    target->vat.clear();
-    for (size_t at = first; at + 4 <= end; at += 4) target->vat.push_back(bytes::LE32(table.data() + at));
+    std::vector<uint32_t>& vat = maps_[index].vat;
+    vat.clear();
+    for (size_t at = first; at + 4 <= end; at += 4) vat.push_back(bytes::LE32(table.data() + at));
     See(sector);
     return true;
   }
   return Fail("no virtual allocation table at the end of the session");
 }
 
-bool CAnaly_UDF::LoadMetadataFile(Partition* p) {
-  size_t physical = maps_.size();
-  for (size_t i = 0; i < maps_.size(); ++i)
-    if (maps_[i].kind == Partition::kPhysical && maps_[i].number == p->number) physical = i;
-  if (physical == maps_.size()) {
-    Partition phys = *p;
-    phys.kind = Partition::kPhysical;
-    phys.metadataExtents.clear();
-    size_t self = size_t(p - maps_.data());
-    maps_.push_back(phys);
-    physical = maps_.size() - 1;
-    p = &maps_[self];
-  }
+bool CAnaly_UDF::LoadMetadataFile(size_t index) {
+  const size_t physical = PhysicalMapFor(index);
+  maps_[index].physical = uint16_t(physical);
   std::string firstError;
-  for (uint32_t location : {p->metadataFile, p->metadataMirror}) {
+  for (uint32_t location : {maps_[index].metadataFile, maps_[index].metadataMirror}) {
     Node node;
     error_.clear();
     if (!ReadNode(uint16_t(physical), location, &node)) {
@@ -407,18 +408,17 @@ bool CAnaly_UDF::LoadMetadataFile(Partition* p) {
       if (firstError.empty()) firstError = "metadata file without extents";
       continue;
     }
-    p->metadataExtents.clear();
+    std::vector<std::pair<uint32_t, uint64_t>> extents;
     for (const Ad& ad : node.ads) {
-      if (ad.partition != physical && maps_[ad.partition].kind != Partition::kPhysical) {
+      if (ad.partition != physical) {
+        extents.clear();
         if (firstError.empty()) firstError = "metadata file points outside its partition";
-        p->metadataExtents.clear();
         break;
       }
-      p->metadataExtents.emplace_back(ad.block, ad.kind == 0 ? ad.length : 0);
+      extents.emplace_back(ad.block, ad.kind == 0 ? ad.length : 0);
     }
-    if (p->metadataExtents.empty()) continue;
-    // Blocks of the metadata partition are read through the physical one.
-    p->physical = uint16_t(physical);
+    if (extents.empty()) continue;
+    maps_[index].metadataExtents = std::move(extents);
     error_.clear();
     return true;
   }
@@ -542,7 +542,7 @@ bool CAnaly_UDF::ParseAds(const uint8_t* p, size_t length, uint8_t adType, uint1
     }
     if (ad.kind == 3) {
       // The list continues in an allocation extent descriptor.
-      if (hops >= 4096) return Fail("allocation extents run in a circle");
+      if (hops >= 1024) return Fail("allocation extents run in a circle");
       std::vector<uint8_t> d(kBlock);
       if (!ReadBlock(ad.partition, ad.block, d.data())) return false;
       std::string why;
@@ -585,22 +585,41 @@ bool CAnaly_UDF::ReadData(const Node& node, uint64_t limit, std::vector<uint8_t>
 
 bool CAnaly_UDF::DataSectors(const Node& node, std::vector<std::pair<uint32_t, uint64_t>>* runs) {
   runs->clear();
+  auto append = [&](uint32_t sector, uint64_t bytes) {
+    if (!runs->empty() && runs->back().second % kBlock == 0 &&
+        uint64_t(runs->back().first) + runs->back().second / kBlock == sector)
+      runs->back().second += bytes;
+    else
+      runs->emplace_back(sector, bytes);
+    See(uint32_t(sector + (bytes - 1) / kBlock));
+  };
+  const uint64_t volume = source_->SectorCount();
   uint64_t offset = 0;
   for (const Ad& ad : node.ads) {
     if (offset >= node.size) break;
     uint64_t n = std::min<uint64_t>(ad.length, node.size - offset);
     if (ad.kind != 0) return Fail("file data that was never recorded cannot be pointed at");
-    for (uint64_t done = 0; done < n; done += kBlock) {
-      uint64_t b = uint64_t(ad.block) + done / kBlock;
-      uint32_t sector;
-      if (b > 0xFFFFFFFFull || !Translate(ad.partition, uint32_t(b), &sector)) return Fail("file data beyond the volume");
-      uint64_t piece = std::min<uint64_t>(kBlock, n - done);
-      if (!runs->empty() && runs->back().first + (runs->back().second + kBlock - 1) / kBlock == sector &&
-          runs->back().second % kBlock == 0)
-        runs->back().second += piece;
-      else
-        runs->emplace_back(sector, piece);
-      See(sector);
+    uint64_t blocks = (n + kBlock - 1) / kBlock;
+    if (ad.partition < maps_.size() && maps_[ad.partition].kind == Partition::kPhysical) {
+      // A plain partition maps an extent in one piece.
+      uint32_t first;
+      if (!Translate(ad.partition, ad.block, &first)) return false;
+      const Partition& p = maps_[ad.partition];
+      if ((p.length != 0 && uint64_t(ad.block) + blocks > p.length) ||
+          (volume != 0 && uint64_t(first) + blocks > volume))
+        return Fail("file data beyond the volume");
+      append(first, n);
+    } else {
+      // Other partitions map block by block; their blocks count against a
+      // budget, so that entries claiming vast extents cannot stall the walk.
+      for (uint64_t i = 0; i < blocks; ++i) {
+        if (++blocksMapped_ > kMaxMappedBlocks) return Fail("file extents exceed the volume");
+        uint64_t b = uint64_t(ad.block) + i;
+        uint32_t sector;
+        if (b > 0xFFFFFFFFull || !Translate(ad.partition, uint32_t(b), &sector))
+          return Fail("file data beyond the volume");
+        append(sector, std::min<uint64_t>(kBlock, n - i * kBlock));
+      }
     }
     offset += ad.length;
   }
@@ -614,6 +633,9 @@ bool CAnaly_UDF::Walk(UdfWalkListener* listener) {
   error_.clear();
   visited_.clear();
   entries_ = 0;
+  blocksMapped_ = 0;
+  reads_ = 0;
+  readBudget_ = (source_->SectorCount() ? source_->SectorCount() : 1ull << 22) * 64 + (1 << 20);
   stopped_ = false;
   WalkFolder(rootPartition_, rootBlock_, "", 0, listener);
   return error_.empty();
@@ -670,6 +692,7 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
     }
     e.parentPath = path;
     e.depth = depth;
+    e.hidden = (characteristics & udf::kCharHidden) != 0;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
 
     Node child;

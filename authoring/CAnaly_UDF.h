@@ -68,6 +68,7 @@ struct UdfEntry {
   std::string name;        // UTF-8; "/" and NUL replaced, so it is one path component
   std::string parentPath;  // disc path of the folder holding it, "" for the root
   bool folder = false;
+  bool hidden = false;
   uint64_t size = 0;
   UdfTime time;
   int depth = 0;           // 0 for entries of the root
@@ -125,6 +126,7 @@ class CAnaly_UDF {
   static constexpr uint64_t kMaxDirectoryBytes = 256ull << 20;
   static constexpr size_t kMaxAllocationDescriptors = 1 << 20;
   static constexpr size_t kMaxVatEntries = 16 << 20;
+  static constexpr uint64_t kMaxMappedBlocks = 1ull << 26;  // 128 GiB of block-by-block data
 
  private:
   struct Partition {
@@ -160,9 +162,10 @@ class CAnaly_UDF {
                   uint32_t* reserveLength);
   bool ReadVolumeSequence(uint32_t location, uint32_t length, std::vector<uint8_t>* lvd);
   bool ReadPartitionMaps(const std::vector<uint8_t>& lvd);
-  bool LoadVat(Partition* p);
+  size_t PhysicalMapFor(size_t index);
+  bool LoadVat(size_t index);
   bool LoadSparingTable(Partition* p, const std::vector<uint32_t>& tables, uint32_t tableSize);
-  bool LoadMetadataFile(Partition* p);
+  bool LoadMetadataFile(size_t index);
   bool Translate(uint16_t partition, uint32_t block, uint32_t* sector, int depth = 0);
   bool ReadBlock(uint16_t partition, uint32_t block, uint8_t* out);
   bool ReadNode(uint16_t partition, uint32_t block, Node* node);
@@ -190,6 +193,8 @@ class CAnaly_UDF {
   uint32_t rootBlock_ = 0;
   uint32_t highest_ = 0;
   uint64_t entries_ = 0;
+  uint64_t blocksMapped_ = 0;
+  uint64_t reads_ = 0, readBudget_ = ~0ull;
   std::set<std::pair<uint16_t, uint32_t>> visited_;
   std::string error_;
   bool stopped_ = false;

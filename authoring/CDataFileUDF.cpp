@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "ByteFields.h"
 #include "app/ProgramDir.h"
@@ -62,15 +63,43 @@ std::string ErrnoText() { return std::strerror(errno); }
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
 
+// Names longer than an identifier holds are cut, and two long names that
+// begin alike would then name the same file twice. Such a cut name ends in
+// "~N" instead, N counting up until the name is free in its folder.
+template <typename Child>
+void MakeCutNamesUnique(std::vector<Child>* children) {
+  std::set<std::u16string> taken;
+  for (const Child& c : *children)
+    if (!c.cut) taken.insert(c.name);
+  for (Child& c : *children) {
+    if (!c.cut) continue;
+    if (taken.insert(c.name).second) continue;
+    for (unsigned n = 1;; ++n) {
+      std::u16string suffix;
+      for (char ch : "~" + std::to_string(n)) suffix.push_back(char16_t(ch));
+      std::u16string candidate = c.name.substr(0, c.name.size() - suffix.size());
+      if (!candidate.empty() && candidate.back() >= 0xD800 && candidate.back() <= 0xDBFF) candidate.pop_back();
+      candidate += suffix;
+      if (taken.insert(candidate).second) {
+        c.name = candidate;
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // Reads one file front to back through a large buffer, so that serving a
-// sector costs a copy and not a system call.
+// sector costs a copy and not a system call. The buffer is shared by all
+// files in turn; a read never asks for more than the bytes `limit` allows,
+// so small files cost one small read.
 class CDataFileUDF::SourceReader {
  public:
-  explicit SourceReader(const std::string& path) : buffer_(kBufferSize) {
+  SourceReader(const std::string& path, std::vector<uint8_t>* buffer, uint64_t limit)
+      : buffer_(buffer), limit_(limit) {
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (fd_ >= 0 && limit > buffer->size()) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   ~SourceReader() {
     if (fd_ >= 0) close(fd_);
@@ -85,7 +114,9 @@ class CDataFileUDF::SourceReader {
     size_t done = 0;
     while (done < size && ok()) {
       if (begin_ == end_) {
-        ssize_t got = pread(fd_, buffer_.data(), buffer_.size(), off_t(position_));
+        if (position_ >= limit_) break;
+        size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
+        ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
         if (got < 0) {
           if (errno == EINTR) continue;
           failed_ = true;
@@ -97,7 +128,7 @@ class CDataFileUDF::SourceReader {
         end_ = size_t(got);
       }
       size_t n = std::min(size - done, end_ - begin_);
-      std::memcpy(out + done, buffer_.data() + begin_, n);
+      std::memcpy(out + done, buffer_->data() + begin_, n);
       begin_ += n;
       done += n;
     }
@@ -105,20 +136,16 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
-  static constexpr size_t kBufferSize = 1 << 20;
   int fd_ = -1;
   bool failed_ = false;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t>* buffer_;
+  uint64_t limit_;
   uint64_t position_ = 0;
   size_t begin_ = 0, end_ = 0;
 };
 
-struct CDataFileUDF::FolderResult {
-  uint64_t identifierBytes = 0;  // length of the folder's identifier stream
-  uint32_t firstSector = 0;      // where that stream starts
-};
-
-CDataFileUDF::CDataFileUDF() : resourceFolder_(GetProgramDir() + "Tamsin/") {}
+CDataFileUDF::CDataFileUDF()
+    : resourceFolder_(GetProgramDir() + "Tamsin/"), metaBuffer_(kReadAhead), dataBuffer_(kReadAhead) {}
 
 CDataFileUDF::~CDataFileUDF() {
   ResetServing();
@@ -206,11 +233,11 @@ bool CDataFileUDF::Build(const std::string& jobPath, const std::string& stagingR
 }
 
 bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& stagingRoot) {
-  // Step 1: job, label, skeleton, metadata image.
+  // The job's label, the skeleton and the metadata image.
   std::string label;
   if (!ReadJobLabel(jobPath, &label, &lastError_)) return false;
   std::u16string wideLabel;
-  if (!CECMA167::ToWide(label.substr(0, 16 * 4), &wideLabel, 15)) {
+  if (!CECMA167::ToWide(label, &wideLabel, 15)) {
     lastError_ = "the volume label \"" + label + "\" is not valid UTF-8";
     return false;
   }
@@ -228,7 +255,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   }
   buildTime_ = time(nullptr);
 
-  // Step 2: the directory pass.
+  // The directory pass: the hierarchy goes behind the skeleton.
   struct stat st;
   if (stat(stagingRoot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     lastError_ = "the staging folder " + stagingRoot + " does not exist";
@@ -238,24 +265,24 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   dataBlocks_ = 0;
   fileCount_ = 0;
   folderCount_ = 1;
-  FolderResult root;
-  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector, &root)) return false;
+  if (!LayOutFolder(stagingRoot, kRootEntrySector, kRootEntrySector)) return false;
   metaSectors_ = nextSector_;
 
   dataStart_ = metaSectors_ + reserved_;
   if (align_ > 1) dataStart_ = (dataStart_ + align_ - 1) / align_ * align_;
+  // A minimum size pads the track, not the partition: readers take the
+  // volume to end where its partition does.
   uint64_t total = uint64_t(dataStart_) + dataBlocks_;
-  if (total < minimum_) total = minimum_;
   if (uint64_t(sessionStart_) + total >= 0xFFFFFFF0ull) {
     lastError_ = "the project is too large for one UDF volume";
     return false;
   }
   total_ = uint32_t(total);
 
-  // Step 3: file data moves behind the metadata; every entry gets its id.
+  // File data moves behind the metadata; every entry gets its id.
   if (!Relocate()) return false;
 
-  // Steps 4 and 5: the skeleton's locations, lengths and label.
+  // The skeleton's locations, lengths and label.
   PatchTemplate(&skeleton, wideLabel);
   if (!WriteAt(0, skeleton.data(), skeleton.size())) return false;
   // The image must reach its last sector even where it ends in padding.
@@ -267,11 +294,12 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
 }
 
 bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
-                                uint32_t parentFeSector, FolderResult* result) {
+                                uint32_t parentFeSector) {
   struct Child {
     bool folder = false;
     bool imported = false;
     bool hidden = false;
+    bool cut = false;  // the name was longer than an identifier holds
     std::u16string name;
     std::string sourcePath;  // folder: staging path
     uint64_t size = 0;
@@ -290,6 +318,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the folder name of " + c.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != e.name;
       children.push_back(std::move(c));
       continue;
     }
@@ -339,6 +368,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         lastError_ = "the disc name of " + fe.sourcePath + " is not valid UTF-8";
         return false;
       }
+      c.cut = Utf16ToUtf8(c.name) != fe.discName;
       children.push_back(std::move(c));
     }
     if (!list.error().empty()) {
@@ -347,12 +377,28 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
   }
 
+  MakeCutNamesUnique(&children);
+
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
+  // On write-once media no descriptor tag may cross a block boundary: when an
+  // identifier would leave less than a tag's room in its block, it is made
+  // longer (an implementation use field), so that the next one starts whole
+  // in the next block.
   uint8_t fid[CECMA167::kMaxFileIdentifierLength];
-  uint64_t streamBytes = CECMA167::MakeFileIdentifier(fid, u"", 0, CECMA167::kParent, false, 0);
-  for (const Child& c : children)
-    streamBytes += CECMA167::MakeFileIdentifier(fid, c.name, 0, CECMA167::kFile, false, 0);
+  std::vector<bool> padded(children.size() + 1, false);
+  uint64_t streamBytes = 0;
+  for (size_t i = 0; i <= children.size(); ++i) {
+    const std::u16string& name = i == 0 ? std::u16string() : children[i - 1].name;
+    CECMA167::IdentifierKind kind = i == 0 ? CECMA167::kParent : CECMA167::kFile;
+    uint64_t end = streamBytes + CECMA167::MakeFileIdentifier(fid, name, 0, kind, false, 0);
+    uint64_t left = (kSectorSize - end % kSectorSize) % kSectorSize;
+    if (i < children.size() && left > 0 && left < 16) {
+      padded[i] = true;
+      end += CECMA167::kImplUsePadding;
+    }
+    streamBytes = end;
+  }
   uint32_t fidStart = nextSector_;
   uint64_t fidSectors64 = (streamBytes + kSectorSize - 1) / kSectorSize;
   uint64_t slotStart64 = uint64_t(fidStart) + fidSectors64;
@@ -363,19 +409,22 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
   uint32_t slotStart = uint32_t(slotStart64);
   nextSector_ = slotStart + uint32_t(children.size());
 
-  std::vector<uint8_t> stream(size_t(fidSectors64) * kSectorSize, 0);
+  // Room behind the last sector: an identifier is formed in a field of its
+  // largest size before its own length is known.
+  const size_t streamSize = size_t(fidSectors64) * kSectorSize;
+  std::vector<uint8_t> stream(streamSize + CECMA167::kMaxFileIdentifierLength, 0);
   size_t at = 0;
-  auto put = [&](const std::u16string& name, CECMA167::IdentifierKind kind, bool hidden,
+  auto put = [&](size_t i, const std::u16string& name, CECMA167::IdentifierKind kind, bool hidden,
                  uint32_t icbSector) {
     uint32_t tagBlock = BlockOf(fidStart + uint32_t(at / kSectorSize));
     at += CECMA167::MakeFileIdentifier(stream.data() + at, name, tagBlock, kind, hidden,
-                                       BlockOf(icbSector));
+                                       BlockOf(icbSector), true, padded[i]);
   };
-  put(u"", CECMA167::kParent, false, parentFeSector);
+  put(0, u"", CECMA167::kParent, false, parentFeSector);
   for (size_t i = 0; i < children.size(); ++i)
-    put(children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
+    put(i + 1, children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
         children[i].hidden, slotStart + uint32_t(i));
-  if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), stream.size())) return false;
+  if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), streamSize)) return false;
   stream.clear();
   stream.shrink_to_fit();
 
@@ -436,45 +485,53 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     ++folderCount_;
     uint32_t slot = slotStart + uint32_t(i);
     entrySectors_.push_back(slot);
-    FolderResult child;
-    if (!LayOutFolder(children[i].sourcePath, slot, feSector, &child)) return false;
+    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
   }
 
   uint8_t entry[kSectorSize];
   CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
                           &buildTime_, false);
-  if (!WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize)) return false;
-  result->identifierBytes = streamBytes;
-  result->firstSector = fidStart;
-  return true;
+  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
 }
 
 bool CDataFileUDF::Relocate() {
   std::sort(entrySectors_.begin(), entrySectors_.end());
   const uint32_t dataBase = sessionStart_ + dataStart_ - udftpl::kPartitionStart;
   nextUniqueId_ = kFirstUniqueId;
-  uint8_t block[kSectorSize];
-  for (uint32_t sector : entrySectors_) {
-    if (!ReadAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
-    uint32_t expected = BlockOf(sector);
-    if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != expected) {
-      lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
-      return false;
-    }
-    if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
-      bool imported = block[udf::fe::kImplId] == 1;
-      block[udf::fe::kImplId] = 0;
-      uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
-      for (uint32_t i = 0; i * 8 < adLength; ++i) {
-        uint8_t* ad = block + udf::fe::kAds + 8 * i;
-        if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
-        uint32_t position = bytes::LE32(ad + 4);
-        bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+  // A folder's entries lie side by side, so they are read and written back
+  // in runs rather than one by one.
+  constexpr size_t kRun = 256;
+  std::vector<uint8_t> run(kRun * kSectorSize);
+  for (size_t first = 0; first < entrySectors_.size();) {
+    size_t count = 1;
+    while (first + count < entrySectors_.size() && count < kRun &&
+           entrySectors_[first + count] == entrySectors_[first] + count)
+      ++count;
+    const uint64_t offset = uint64_t(entrySectors_[first]) * kSectorSize;
+    if (!ReadAt(offset, run.data(), count * kSectorSize)) return false;
+    for (size_t k = 0; k < count; ++k) {
+      uint8_t* block = run.data() + k * kSectorSize;
+      uint32_t sector = entrySectors_[first + k];
+      if (bytes::LE16(block) != udf::kTagFileEntry || bytes::LE32(block + 12) != BlockOf(sector)) {
+        lastError_ = "internal layout error: no file entry at sector " + std::to_string(sector);
+        return false;
       }
+      if (block[udf::fe::kFileType] == udf::kFileTypeFile) {
+        bool imported = block[udf::fe::kImplId] == 1;
+        block[udf::fe::kImplId] = 0;
+        uint32_t adLength = bytes::LE32(block + udf::fe::kAdLength);
+        for (uint32_t i = 0; i * 8 < adLength; ++i) {
+          uint8_t* ad = block + udf::fe::kAds + 8 * i;
+          if (i > 0 && bytes::LE32(ad) == 0) break;  // the empty descriptor that ends the list
+          uint32_t position = bytes::LE32(ad + 4);
+          bytes::PutLE32(ad + 4, imported ? position - udftpl::kPartitionStart : position + dataBase);
+        }
+      }
+      bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
+      CECMA167::RefreshTag(block);
     }
-    bytes::PutLE64(block + udf::fe::kUniqueId, nextUniqueId_++);
-    CECMA167::RefreshTag(block);
-    if (!WriteAt(uint64_t(sector) * kSectorSize, block, kSectorSize)) return false;
+    if (!WriteAt(offset, run.data(), count * kSectorSize)) return false;
+    first += count;
   }
   return true;
 }
@@ -543,10 +600,10 @@ void CDataFileUDF::PatchTemplate(std::vector<uint8_t>* skeleton, const std::u16s
 }
 
 uint32_t CDataFileUDF::GetTrackLength() const {
-  // One sector past the volume holds the closing anchor. Rounding to 32
+  // One sector past the volume holds a closing anchor. Rounding to 32
   // (a multiple of 16 as well) matches the burn source's own rounding, so the
-  // anchor stays in the track's very last sector, where readers look for it.
-  uint32_t length = std::max<uint32_t>(total_ + 1, 600);
+  // other closing anchor stays in the track's very last sector.
+  uint32_t length = std::max<uint32_t>({total_ + 1, 600, minimum_});
   return (length + 31) / 32 * 32;
 }
 
@@ -560,7 +617,8 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   const uint32_t n = std::min(byteCount, kSectorSize);
   if (k < metaSectors_) {
     if (!metaReader_) {
-      metaReader_ = std::make_unique<SourceReader>(metadata_.path());
+      metaReader_ = std::make_unique<SourceReader>(metadata_.path(), &metaBuffer_,
+                                                   uint64_t(metaSectors_) * kSectorSize);
       metaReader_->SeekTo(uint64_t(k) * kSectorSize);
     }
     uint8_t sector[kSectorSize];
@@ -570,7 +628,9 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
     return 0;
   }
   if (k < dataStart_ || k >= total_) {
-    if (total_ > 0 && k + 1 == GetTrackLength()) {
+    // The volume closes with an anchor right behind it and another in the
+    // track's last sector: readers look for one or the other.
+    if (total_ > 0 && (k == total_ || k + 1 == GetTrackLength())) {
       std::memcpy(buffer, closingAnchor_, std::min<uint32_t>(n, sizeof closingAnchor_));
       bytes::PutLE32(buffer + 12, sessionStart_ + k);
       CECMA167::RefreshTag(buffer);
@@ -588,7 +648,7 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   if (dataIndex_ >= dataList_.size()) return 0;
   const DataFile& file = dataList_[dataIndex_];
   if (sectorsOfFile_ == 0 && file.size > 0) {
-    source_ = std::make_unique<SourceReader>(file.path);
+    source_ = std::make_unique<SourceReader>(file.path, &dataBuffer_, file.size);
     if (!source_->ok() && listener_) listener_->SourceUnreadable(file.path);
   }
   uint64_t offset = uint64_t(sectorsOfFile_) * kSectorSize;

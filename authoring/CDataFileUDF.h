@@ -29,7 +29,8 @@ class CDataFileUDF : public TrackImageBuilder {
   // sector `sessionStart`. Data discs pass zero for the last three values:
   //   reservedBlocks  blocks kept free between the metadata and the file data;
   //   alignBlocks     the file data starts on a multiple of this many sectors;
-  //   minimumBlocks   the track holds at least this many sectors.
+  //   minimumBlocks   the track holds at least this many sectors (zeros
+  //                   behind the volume).
   // The label is read from the burn job. False (LastError says why) when the
   // job, the resource or a temporary file fails, or a name cannot be written.
   bool Build(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart,
@@ -55,13 +56,13 @@ class CDataFileUDF : public TrackImageBuilder {
     uint64_t size;     // bytes recorded in its file entry
     uint32_t sectors;  // sectors reserved for it (one for an empty file)
   };
-  struct FolderResult;
   class SourceReader;
 
   bool BuildSteps(const std::string& jobPath, const std::string& stagingRoot);
   bool LoadTemplate(std::vector<uint8_t>* skeleton);
-  bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector,
-                    FolderResult* result);
+  // Places a folder's identifiers and the entries of its content; its own
+  // entry goes to `feSector` once its content is placed.
+  bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector);
   bool WriteAt(uint64_t offset, const void* data, size_t size);
   bool ReadAt(uint64_t offset, void* data, size_t size);
   bool Relocate();
@@ -92,6 +93,8 @@ class CDataFileUDF : public TrackImageBuilder {
   uint32_t cursor_ = 0;
   size_t dataIndex_ = 0;
   uint32_t sectorsOfFile_ = 0;
+  static constexpr size_t kReadAhead = 1 << 20;
   std::unique_ptr<SourceReader> source_;
   std::unique_ptr<SourceReader> metaReader_;
+  std::vector<uint8_t> metaBuffer_, dataBuffer_;
 };

@@ -164,7 +164,7 @@ uint32_t CECMA167::MakeFileEntryWithExtents(uint8_t* block, bool isFile, uint64_
 
 uint32_t CECMA167::MakeFileIdentifier(uint8_t* out, const std::u16string& name, uint32_t tagLocation,
                                       IdentifierKind kind, bool hidden, uint32_t icbBlock,
-                                      bool unicode) {
+                                      bool unicode, bool padded) {
   using namespace udf::fid;
   std::memset(out, 0, kMaxFileIdentifierLength);
   bytes::PutLE16(out + kVersion, 1);
@@ -172,9 +172,11 @@ uint32_t CECMA167::MakeFileIdentifier(uint8_t* out, const std::u16string& name, 
                                                                 : udf::kCharDirectory | udf::kCharParent;
   if (hidden) characteristics |= udf::kCharHidden;
   out[kCharacteristics] = characteristics;
+  const size_t implUse = padded ? kImplUsePadding : 0;
+  if (padded) PutRegid(out + kImplUse, udf::kMakerId);
   size_t idLength = 0;
   if (kind != kParent) {
-    uint8_t* p = out + kImplUse;
+    uint8_t* p = out + kImplUse + implUse;
     if (unicode) {
       size_t chars = name.size();
       if (chars > kMaxNameBytes / 2) chars = kMaxNameBytes / 2;
@@ -194,8 +196,8 @@ uint32_t CECMA167::MakeFileIdentifier(uint8_t* out, const std::u16string& name, 
   bytes::PutLE32(out + kIcb, udf::kBlockSize);
   bytes::PutLE32(out + kIcb + 4, icbBlock);
   bytes::PutLE16(out + kIcb + 8, 0);
-  bytes::PutLE16(out + kImplUseLength, 0);
-  uint32_t length = uint32_t((kImplUse + idLength + 3) & ~size_t(3));
+  bytes::PutLE16(out + kImplUseLength, uint16_t(implUse));
+  uint32_t length = uint32_t((kImplUse + implUse + idLength + 3) & ~size_t(3));
   MakeTag(udf::kTagFileIdentifier, out, length, tagLocation);
   return length;
 }

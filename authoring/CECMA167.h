@@ -127,13 +127,16 @@ class CECMA167 {
 
   enum IdentifierKind { kFile, kFolder, kParent };
   // Writes a file identifier descriptor into `out` (room for at least
-  // MaxFileIdentifierLength bytes) and returns its length, a multiple of 4.
+  // kMaxFileIdentifierLength bytes) and returns its length, a multiple of 4.
   // `name` is cut to what the field takes; `unicode` false stores 8-bit
-  // characters (only valid when every character is below 256).
+  // characters (only valid when every character is below 256). With
+  // `padded`, an implementation use field (the maker's identifier) makes the
+  // descriptor kImplUsePadding bytes longer.
   static uint32_t MakeFileIdentifier(uint8_t* out, const std::u16string& name,
                                      uint32_t tagLocation, IdentifierKind kind, bool hidden,
-                                     uint32_t icbBlock, bool unicode = true);
-  static constexpr uint32_t kMaxFileIdentifierLength = 38 + 255 + 3;
+                                     uint32_t icbBlock, bool unicode = true, bool padded = false);
+  static constexpr uint32_t kImplUsePadding = 32;
+  static constexpr uint32_t kMaxFileIdentifierLength = 38 + kImplUsePadding + 255 + 3;
   // Bytes of identifier a file identifier can hold: compression id + 254.
   static constexpr size_t kMaxNameBytes = 254;
 

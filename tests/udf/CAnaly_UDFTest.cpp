@@ -77,6 +77,7 @@ void StageSample(ScratchFolder& dir, const std::string& staging) {
   for (int i = 0; i < 120; ++i)
     dir.Write("source/many/entry-" + std::to_string(i) + ".bin", std::string(size_t(i * 53), 'm'));
   dir.Write("source/a/b/c/d/e/f/g/deep.txt", "deep");
+  dir.Write("source/.hidden", "hidden");
   StageHostFolder(src, staging);
 }
 
@@ -97,7 +98,8 @@ TEST(UdfReader, ListsOwnAndGenisoimageVolumesAsSevenZipDoes) {
   EXPECT_EQ(reader.VolumeLabel(), "OWN");
   EXPECT_EQ(reader.UdfRevision(), "1.02");
   EXPECT_EQ(reader.GetPartitionKind(), CAnaly_UDF::kPlain);
-  EXPECT_EQ(own.listing.size(), 3u + 120 + 1 + 8);  // files, deep.txt, folders
+  EXPECT_EQ(own.listing.size(), 4u + 120 + 1 + 8);  // files, deep.txt, folders
+  for (const UdfEntry& e : own.entries) EXPECT_EQ(e.hidden, e.name == ".hidden") << e.Path();
   EXPECT_EQ(Describe(own.listing), Describe(SevenZipListing(image)));
 
   std::string gen = dir / "gen.iso";
@@ -351,6 +353,18 @@ TEST(UdfReader, HostileVolumesEndWithAClearErrorNeverAHang) {
          MetadataVolume::Entry(v.Meta(1), 1, true, udf::kFileTypeDirectory, 4096, udf::kAdShort, ad, 8);
        },
        "beyond the metadata file"},
+      {"allocation extents that continue in themselves",
+       [](MetadataVolume& v) {
+         uint8_t ad[8];
+         bytes::PutLE32(ad, (3u << 30) | 2048);  // the list goes on at metadata block 7
+         bytes::PutLE32(ad + 4, 7);
+         MetadataVolume::Entry(v.Meta(3), 3, true, udf::kFileTypeFile, 12, udf::kAdShort, ad, 8);
+         uint8_t* aed = v.Meta(7);
+         bytes::PutLE32(aed + 20, 8);
+         std::memcpy(aed + 24, ad, 8);  // ... and again at block 7
+         CECMA167::MakeTag(udf::kTagAllocationExtent, aed, 32, 7);
+       },
+       "circle"},
       {"a file entry with a bad CRC", [](MetadataVolume& v) { v.Meta(3)[60] ^= 1; }, "bad descriptor CRC"},
       {"allocation descriptors longer than their entry",
        [](MetadataVolume& v) {
@@ -491,4 +505,31 @@ TEST(UdfReader, ImportedFilesReappearInTheNextSessionWithTheirOldData) {
     std::string source = e.name == "added.txt" ? dir / "added.txt" : dir / ("source/" + e.Path());
     EXPECT_EQ(content, ReadWholeFile(source)) << e.Path();
   }
+}
+
+TEST(UdfReader, ListCommandPrintsTheTreeOrSaysWhyNot) {
+  ScratchFolder dir;
+  std::string image = dir / "list.iso";
+  dir.Write("src/Notes/todo.txt", "todo");
+  int status = 0;
+  std::string out = Shell(std::string(VARNEX_CLI_PATH) + " image --udf --label Listed -o " + Quote(image) + " " +
+                              Quote(dir / "src/Notes"),
+                          &status);
+  ASSERT_EQ(status, 0) << out;
+  out = Shell(std::string(VARNEX_CLI_PATH) + " udf-list " + Quote(image), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Listed\t(UDF 1.02)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Notes\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tFolder\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("  todo.txt\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tFile\t4\n"), std::string::npos) << out;
+  // The same through the image-file device, as from a drive.
+  std::string viaDrive = Shell(std::string(VARNEX_CLI_PATH) + " udf-list --drive image:" + Quote(image), &status);
+  EXPECT_EQ(status, 0) << viaDrive;
+  EXPECT_EQ(viaDrive, out);
+
+  std::string notUdf = dir.Write("plain.bin", std::string(700 * 2048, 'x'));
+  out = Shell(std::string(VARNEX_CLI_PATH) + " udf-list " + Quote(notUdf), &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(out.find("anchor"), std::string::npos) << out;
 }

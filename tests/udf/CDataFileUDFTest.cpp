@@ -72,10 +72,11 @@ TEST(UdfImage, EmptyProjectIsAValidVolume) {
   EXPECT_EQ(t.builder.VolumeSectors(), 260u);  // skeleton, root entry, root identifiers
   ExpectUdfinfoAccepts(t.image);
   Expect7zzOpensCleanly(t.image);
-  // 12 volume descriptors, 2 integrity, 2 anchors, file set, root entry.
-  ExpectTagsVerify(t.image, 0, 18);
-  std::vector<uint8_t> last = t.Sector(t.builder.GetTrackLength() - 1);
-  EXPECT_EQ(bytes::LE16(last.data()), udf::kTagAnchor);
+  // 12 volume descriptors, 2 integrity, 3 anchors, file set, root entry.
+  ExpectTagsVerify(t.image, 0, 19);
+  // Anchors close the volume right behind it and in the track's last sector.
+  EXPECT_EQ(bytes::LE16(t.Sector(260).data()), udf::kTagAnchor);
+  EXPECT_EQ(bytes::LE16(t.Sector(t.builder.GetTrackLength() - 1).data()), udf::kTagAnchor);
 }
 
 TEST(UdfImage, TreeOfManyKindsExtractsByteForByte) {
@@ -104,6 +105,41 @@ TEST(UdfImage, TreeOfManyKindsExtractsByteForByte) {
   EXPECT_NE(info.find("numdirs=44"), std::string::npos) << info;
   Expect7zzOpensCleanly(t.image);
   ExpectTagsVerify(t.image, 0, 18 + 307 + 43);
+
+  // No identifier's tag crosses a block boundary, in the folder of 300 files
+  // whose identifiers fill many blocks.
+  auto stream = [&](uint32_t entrySector) {
+    std::vector<uint8_t> fe = t.Sector(entrySector);
+    uint64_t length = bytes::LE64(fe.data() + 56);
+    uint32_t first = bytes::LE32(fe.data() + udf::fe::kAds + 4) + 257;
+    std::string bytesOfStream;
+    for (uint32_t s = 0; s * 2048 < length; ++s) {
+      std::vector<uint8_t> sector = t.Sector(first + s);
+      bytesOfStream.append(sector.begin(), sector.end());
+    }
+    bytesOfStream.resize(length);
+    return bytesOfStream;
+  };
+  std::string root = stream(258);
+  uint32_t manyEntry = 0;
+  for (size_t at = 0; at < root.size();) {
+    const auto* f = reinterpret_cast<const uint8_t*>(root.data() + at);
+    std::string name;
+    CECMA167::DecodeCS0(f + 38 + bytes::LE16(f + 36), f[19], &name);
+    if (name == "many") manyEntry = bytes::LE32(f + 24) + 257;
+    at += (38 + bytes::LE16(f + 36) + f[19] + 3) & ~size_t(3);
+  }
+  ASSERT_NE(manyEntry, 0u);
+  std::string many = stream(manyEntry);
+  int identifiers = 0;
+  for (size_t at = 0; at < many.size(); ++identifiers) {
+    const auto* f = reinterpret_cast<const uint8_t*>(many.data() + at);
+    EXPECT_LE(at % 2048, 2048u - 16) << "identifier " << identifiers << " at byte " << at;
+    ASSERT_TRUE(CECMA167::VerifyTag(f, many.size() - at)) << "identifier " << identifiers;
+    at += (38 + bytes::LE16(f + 36) + f[19] + 3) & ~size_t(3);
+  }
+  EXPECT_EQ(identifiers, 301);
+  EXPECT_GT(many.size(), 5u * 2048);
 
   std::string out = t.dir.Mkdir("extracted");
   Shell("cd " + Quote(out) + " && 7zz x -y " + Quote(t.image));
@@ -261,6 +297,41 @@ TEST(UdfImage, BuildFailsWithAReasonForBadInput) {
     EXPECT_FALSE(t.Build());
     EXPECT_NE(t.builder.LastError().find("UTF-8"), std::string::npos) << t.builder.LastError();
   }
+}
+
+TEST(UdfImage, ReservedAreaAlignmentAndMinimumPlaceTheFileData) {
+  Layout t;
+  mkdir(t.staging.c_str(), 0755);
+  ASSERT_TRUE(AppendFileListEntry(t.staging, {t.dir.Write("v.bin", std::string(70000, 'v')), "v.bin"}));
+  WriteJob(t.job, "VIDEO");
+  ASSERT_TRUE(t.builder.Build(t.job, t.staging, 0, 10, 32, 4096)) << t.builder.LastError();
+  ASSERT_TRUE(WriteImage(t.builder, t.image));
+  const uint32_t dataStart = (t.builder.MetadataSectors() + 10 + 31) / 32 * 32;
+  std::vector<uint8_t> fe = t.Sector(t.builder.MetadataSectors() - 1);  // the one file's entry
+  ASSERT_EQ(bytes::LE16(fe.data()), udf::kTagFileEntry);
+  EXPECT_EQ(bytes::LE32(fe.data() + udf::fe::kAds + 4), dataStart - 257);
+  EXPECT_EQ(t.Sector(dataStart)[0], 'v');
+  EXPECT_EQ(t.builder.VolumeSectors(), dataStart + 35);  // 70000 bytes
+  EXPECT_EQ(t.builder.GetTrackLength(), 4096u);
+  ExpectUdfinfoAccepts(t.image);
+  Expect7zzOpensCleanly(t.image);
+  EXPECT_EQ(Shell("7zz x -so " + Quote(t.image) + " v.bin"), std::string(70000, 'v'));
+}
+
+TEST(UdfImage, LongNamesThatBeginAlikeStayDistinct) {
+  Layout t;
+  mkdir(t.staging.c_str(), 0755);
+  const std::string stem(140, 'n');  // longer than the 127 characters an identifier holds
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(AppendFileListEntry(t.staging, {t.dir.Write("f" + std::to_string(i), std::to_string(i)),
+                                                stem + std::to_string(i) + ".txt"}));
+  ASSERT_TRUE(t.Build()) << t.builder.LastError();
+  std::string out = t.dir.Mkdir("extracted");
+  Shell("cd " + Quote(out) + " && 7zz x -y " + Quote(t.image));
+  const std::string cut(127, 'n');
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut), "0");
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~1"), "1");
+  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~2"), "2");
 }
 
 TEST(UdfImage, ImageCommandWritesAUdfVolume) {

@@ -1,0 +1,281 @@
+#include "BurnCtrl/BurnFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+
+#include "ByteFields.h"
+#include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
+#include "CDevCmdROM.h"
+#include "authoring/ProjectFile.h"
+
+std::vector<std::string> BurnFile::UnreadableSources() const {
+  std::lock_guard<std::mutex> hold(unreadableLock_);
+  return unreadable_;
+}
+
+void BurnFile::NoteUnreadable(const std::string& path) {
+  std::lock_guard<std::mutex> hold(unreadableLock_);
+  for (const std::string& known : unreadable_)
+    if (known == path) return;
+  unreadable_.push_back(path);
+}
+
+// ---------------------------------------------------------------- project
+
+namespace {
+
+constexpr size_t kSessionTableOffset = 257;  // first and last session numbers
+constexpr uint32_t kMaxBlock = 1u << 30;     // no block of a job is this large
+
+struct Reader {
+  FILE* f = nullptr;
+  uint64_t size = 0;
+  bool Read(void* out, size_t n) { return std::fread(out, 1, n, f) == n; }
+  bool Skip(uint64_t n) { return n <= size && std::fseek(f, long(n), SEEK_CUR) == 0; }
+};
+
+}  // namespace
+
+BurnFileProject::BurnFileProject(std::string jobPath, std::string stagingRoot, int discKind)
+    : jobPath_(std::move(jobPath)), stagingRoot_(std::move(stagingRoot)), discKind_(discKind) {}
+
+BurnFileProject::~BurnFileProject() = default;
+
+bool BurnFileProject::Load() {
+  sessions_.clear();
+  FILE* f = std::fopen(jobPath_.c_str(), "rb");
+  if (!f) {
+    lastError_ = "cannot read the burn job " + jobPath_;
+    return false;
+  }
+  struct stat st;
+  Reader r{f, fstat(fileno(f), &st) == 0 ? uint64_t(st.st_size) : 0};
+  auto damaged = [&](const std::string& where) {
+    lastError_ = "the burn job " + jobPath_ + " is damaged (" + where + ")";
+    std::fclose(f);
+    return false;
+  };
+  uint8_t head[project::kDiscHeaderSize];
+  if (!r.Read(head, sizeof head)) return damaged("header");
+  firstSession_ = head[kSessionTableOffset];
+  lastSession_ = head[kSessionTableOffset + 1];
+  if (firstSession_ < 1 || lastSession_ < firstSession_) return damaged("session numbers");
+  for (int s = firstSession_; s <= lastSession_; ++s) {
+    uint8_t sh[project::kSessionHeaderSize];
+    if (!r.Read(sh, sizeof sh)) return damaged("session " + std::to_string(s));
+    Session session;
+    session.number = s;
+    int trackCount = sh[1];
+    if (trackCount < 1) return damaged("session " + std::to_string(s) + " has no track");
+    for (int t = 0; t < trackCount; ++t) {
+      uint8_t th[project::kTrackHeaderSize], len[4];
+      std::string where = "track " + std::to_string(t + 1);
+      if (!r.Read(th, sizeof th) || !r.Read(len, 4)) return damaged(where);
+      Track track;
+      track.number = th[0];
+      track.kind = th[1];
+      uint32_t n = bytes::LE32(len);
+      if (n > kMaxBlock || n > r.size) return damaged(where);
+      if (track.kind == kAudio) {
+        track.audioPath.resize(n);
+        uint8_t pad[64];
+        if (!r.Read(track.audioPath.data(), n) || !r.Read(pad, sizeof pad)) return damaged(where);
+        track.audioPath.resize(strnlen(track.audioPath.c_str(), n));
+      } else if (!r.Skip(n)) {
+        return damaged(where);
+      }
+      session.tracks.push_back(std::move(track));
+    }
+    sessions_.push_back(std::move(session));
+  }
+  std::fclose(f);
+  return true;
+}
+
+bool BurnFileProject::OpenSession(int session) {
+  session_ = nullptr;
+  for (const Session& s : sessions_)
+    if (s.number == session) session_ = &s;
+  return session_ != nullptr;
+}
+
+int BurnFileProject::FirstTrack() const {
+  return session_ && !session_->tracks.empty() ? session_->tracks.front().number : 0;
+}
+
+int BurnFileProject::LastTrack() const {
+  return session_ && !session_->tracks.empty() ? session_->tracks.back().number : -1;
+}
+
+const BurnFileProject::Track* BurnFileProject::FindTrack(int track) const {
+  if (!session_) return nullptr;
+  for (const Track& t : session_->tracks)
+    if (t.number == track) return &t;
+  return nullptr;
+}
+
+bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
+  builder_.reset();
+  length_ = 0;
+  track_ = FindTrack(track);
+  if (!track_) {
+    lastError_ = "the burn job has no track " + std::to_string(track);
+    return false;
+  }
+  if (track_->kind == kAudio) {
+    audio_.Rewind();
+    audio_.SetFile(track_->audioPath);
+    uint32_t sectors = audio_.GetSectorCount();
+    if (sectors == 0) {
+      lastError_ = "cannot read the audio track " + track_->audioPath;
+      return false;
+    }
+    length_ = (sectors + kAudioRounding - 1) / kAudioRounding * kAudioRounding;
+    return true;
+  }
+  bool built;
+  std::vector<std::string> skipped;
+  if (discKind_ == 1) {
+    auto iso = std::make_unique<CDataFile>();
+    iso->SetSourceListener(this);
+    built = iso->Build(jobPath_, false, false, stagingRoot_, startAddress);
+    skipped = iso->SkippedSources();
+    builder_ = std::move(iso);
+  } else {
+    auto udf = std::make_unique<CDataFileUDF>();
+    udf->SetSourceListener(this);
+    built = udf->Build(jobPath_, stagingRoot_, startAddress, 0, 0, 0);
+    skipped = udf->SkippedSources();
+    builder_ = std::move(udf);
+  }
+  // A file that could not be opened for the layout is missing from the disc.
+  for (const std::string& path : skipped) NoteUnreadable(path);
+  if (!built) {
+    lastError_ = builder_->LastError();
+    builder_.reset();
+    return false;
+  }
+  length_ = builder_->GetTrackLength();
+  return true;
+}
+
+int BurnFileProject::GetTrackKind() const { return track_ ? track_->kind : 0; }
+
+void BurnFileProject::ReadSector(uint8_t* buffer) {
+  if (builder_) {
+    builder_->GetSectorData(buffer, 2048);
+  } else if (track_ && track_->kind == kAudio) {
+    uint32_t before = audio_.Position();
+    audio_.ReadData(buffer, CAudioFile::kSectorSize);
+    // The reader leaves its position when the file has gone: the track can
+    // only go on as silence, and the burn must not pass for a good one.
+    if (audio_.Position() == before) NoteUnreadable(track_->audioPath);
+  }
+}
+
+void BurnFileProject::CloseTrack() {
+  BurnFile::CloseTrack();
+  builder_.reset();  // removes the layout's temporary files
+}
+
+std::string BurnFileProject::CurrentItem() const {
+  if (builder_) return builder_->GetCurrentSourceFile();
+  return track_ ? track_->audioPath : std::string();
+}
+
+// ---------------------------------------------------------------- image
+
+BurnFileImage::BurnFileImage(std::string imagePath) : path_(std::move(imagePath)) {}
+BurnFileImage::~BurnFileImage() = default;
+
+bool BurnFileImage::Load() {
+  struct stat st;
+  // The image device takes a missing or empty file for a blank disc to write.
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+    lastError_ = "cannot open the image " + path_;
+    return false;
+  }
+  image_ = std::make_unique<CDevCmdROM>();
+  if (!image_->SetImageFile(path_.c_str())) {
+    lastError_ = image_->GetLastOpenError();
+    if (lastError_.find(path_) == std::string::npos) lastError_ = path_ + ": " + lastError_;
+    return false;
+  }
+  SessionInfo info;
+  if (image_->GetSessionInfo(info) != DEV_OK || info.Sessions.empty()) {
+    lastError_ = path_ + ": the image's table of contents cannot be read";
+    return false;
+  }
+  for (size_t s = 0; s < info.Sessions.size(); ++s) {
+    Session session;
+    session.number = info.FirstSession + int(s);
+    for (const TocData::_Data& d : info.Sessions[s].Data) {
+      if (d.TrackNo < 1 || d.TrackNo > 99) continue;
+      TRACK_INFO ti;
+      if (image_->ReadTrackInfo(ti, d.TrackNo) != DEV_OK || ti.TrackSize == 0) {
+        lastError_ = path_ + ": track " + std::to_string(d.TrackNo) + " cannot be read";
+        return false;
+      }
+      session.tracks.push_back(Track{d.TrackNo, ti.TrackStart, ti.TrackSize, !d.IsData()});
+    }
+    if (!session.tracks.empty()) sessions_.push_back(std::move(session));
+  }
+  if (sessions_.empty()) {
+    lastError_ = path_ + ": the image holds no track";
+    return false;
+  }
+  return true;
+}
+
+int BurnFileImage::FirstSession() const { return sessions_.empty() ? 1 : sessions_.front().number; }
+int BurnFileImage::LastSession() const { return sessions_.empty() ? 0 : sessions_.back().number; }
+
+bool BurnFileImage::OpenSession(int session) {
+  session_ = nullptr;
+  for (const Session& s : sessions_)
+    if (s.number == session) session_ = &s;
+  return session_ != nullptr;
+}
+
+int BurnFileImage::FirstTrack() const { return session_ ? session_->tracks.front().number : 0; }
+int BurnFileImage::LastTrack() const { return session_ ? session_->tracks.back().number : -1; }
+
+bool BurnFileImage::OpenTrack(int track, uint32_t startAddress) {
+  (void)startAddress;  // an image's sectors go out as they are
+  track_ = nullptr;
+  if (session_)
+    for (const Track& t : session_->tracks)
+      if (t.number == track) track_ = &t;
+  next_ = 0;
+  aheadCount_ = 0;
+  return track_ != nullptr;
+}
+
+int BurnFileImage::GetTrackKind() const { return track_ && track_->audio ? kAudio : kData; }
+uint32_t BurnFileImage::GetTrackLength() const { return track_ ? track_->length : 0; }
+
+void BurnFileImage::ReadSector(uint8_t* buffer) {
+  if (!track_ || next_ >= track_->length) return;
+  const uint32_t lba = track_->start + next_++;
+  if (track_->audio) {
+    if (image_->ReadCD_All(buffer, 2352, 1, lba) != DEV_OK) NoteUnreadable(path_);
+    return;
+  }
+  if (lba < aheadStart_ || lba >= aheadStart_ + aheadCount_) {
+    const uint32_t n = std::min(kReadAhead, track_->start + track_->length - lba);
+    ahead_.resize(size_t(kReadAhead) * 2048);
+    aheadStart_ = lba;
+    aheadCount_ = image_->ReadCD_10(ahead_.data(), int(n * 2048), int(n), lba) == DEV_OK ? n : 0;
+    if (aheadCount_ == 0) {
+      NoteUnreadable(path_);
+      return;
+    }
+  }
+  std::memcpy(buffer, &ahead_[size_t(lba - aheadStart_) * 2048], 2048);
+}

@@ -1,0 +1,635 @@
+#include "BurnCtrl/BurnMana.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/WriteLog.h"
+#include "ByteFields.h"
+#include "app/SystemSettings.h"
+#include "authoring/CECMA167.h"
+
+using namespace rec;
+
+namespace {
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+uint32_t Round16(uint32_t v) { return (v + 15) / 16 * 16; }
+uint32_t Round32(uint32_t v) { return (v + 31) / 32 * 32; }
+bool LongWrite(const Sense& s) { return s.Is(2, 4, 8) || s.Is(2, 4, 7); }
+bool WriteError(const Sense& s) {
+  return s.key == 3 && s.asc == 0x0C && (s.ascq == 0 || (s.ascq >= 7 && s.ascq <= 0x0A));
+}
+constexpr int kFinalize = 6;  // close function: finalize the disc
+bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
+
+}  // namespace
+
+// A begin step that failed goes into the write log with the drive's sense.
+#define VARNEX_LOG_STEP(message, recorder) LogStep((message), __FILE__, __LINE__, (recorder))
+static void LogStep(const char* message, const char* file, int line, Recorder* r) {
+  const rec::Sense s = r->LastSense();
+  SenseData sense;
+  sense.SenseKey = s.key;
+  sense.ASC = s.asc;
+  sense.ASCQ = s.ascq;
+  sense.SRBStatus = s.srb;
+  WriteLogEntry(message, file, line, sense);
+}
+
+std::mutex& BurnMana::SourceLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+BurnMana::BurnMana(Recorder* recorder, BurnFile* source, const BurnOptions& options)
+    : recorder_(recorder), source_(source), options_(options) {
+  // Write-to-file mode of the machine-wide settings; an old output file goes.
+  if (ReadSystemSetting("WriteType", "0") == "1") {
+    outputFile_ = ReadSystemSetting("TempFile", "");
+    if (!outputFile_.empty()) std::remove(outputFile_.c_str());
+  }
+}
+
+BurnMana::~BurnMana() {
+  StopBurn();
+  JoinThreads();
+}
+
+void BurnMana::JoinThreads() {
+  if (producer_.joinable()) producer_.join();
+  if (writer_.joinable()) writer_.join();
+}
+
+// ------------------------------------------------------------ preparation
+
+bool BurnMana::PrepareImageTrack(int session, int track) {
+  return PrepareProjectTrack(session, track, IsCd(recorder_->GetMediumType()) ? 1 : 2, 0);
+}
+
+bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_t sessionStart, uint32_t layer0,
+                                   uint32_t lastTrack) {
+  JoinThreads();
+  session_ = session;
+  track_ = track;
+  discKind_ = discKind;
+  sessionStart_ = sessionStart;
+  layer0_ = layer0;
+  lastTrackValue_ = lastTrack;
+  source_->SetLayerValues(layer0, lastTrack);
+  if (!source_->OpenSession(session)) return false;
+  mediumType_ = recorder_->GetMediumType();
+  uint32_t address = sessionStart;
+  if (!IsOverwritable(mediumType_) && outputFile_.empty()) {
+    uint32_t next = 0;
+    if (recorder_->GetNextWriteAdd(next) == 0) address = next;
+  }
+  nextWriteAddress_ = address;
+  // A CD track is closed by its number on the disc, which on an appendable
+  // disc is not the project's own: the track about to be written.
+  discTrack_ = track;
+  rec::DiscInfo info;
+  if (IsCd(mediumType_) && recorder_->ReadDiscInfo(info) == 0 && info.lastTrackLastSession != 0)
+    discTrack_ = info.lastTrackLastSession;
+  if (!source_->OpenTrack(track, address)) return false;
+  sectorSize_ = source_->SectorSize();
+  trackLength_ = source_->GetTrackLength();
+  lastTrack_ = std::max(1, source_->LastTrack());
+  const int m = mediumType_;
+  if (m == kCdR || m == kCdRw || m == kNone)
+    sectorsPerWrite_ = 16;
+  else if (options_.multiSession && (m == kDvdRDl || m == kDvdRDlJump))
+    sectorsPerWrite_ = 16;
+  else if (options_.multiSession && IsDvdRw(m) && sessionStart != 0)
+    sectorsPerWrite_ = 16;
+  else
+    sectorsPerWrite_ = 32;
+  if (!buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_)) return false;
+  stop_ = false;
+  written_ = 0;
+  return true;
+}
+
+// ------------------------------------------------------------ begin
+
+int BurnMana::SetParam(const rec::WriteParam& p, const char* step) {
+  if (recorder_->SetWriteParam(p) == 0) return 0;
+  VARNEX_LOG_STEP(step, recorder_);
+  return result::kBeginLayerFailed;
+}
+
+bool BurnMana::WaitReady(int periodMs, int polls) {
+  for (int i = 0; i < polls; ++i) {
+    if (recorder_->TestUnitReady() == 0) return true;
+    if (stop_) return false;
+    Sleep(periodMs);
+  }
+  return false;
+}
+
+void BurnMana::WaitWhileBusy(int periodMs) {
+  for (int i = 0; i < kReadyPolls; ++i) {
+    if (recorder_->TestUnitReady() == 0 || !LongWrite(recorder_->LastSense())) break;
+    Sleep(periodMs);
+  }
+  DiscInfo info;
+  for (int i = 0; i < kReadyPolls; ++i) {
+    if (recorder_->ReadDiscInfo(info) == 0 || !LongWrite(recorder_->LastSense())) break;
+    Sleep(periodMs);
+  }
+}
+
+int BurnMana::BurnBegin() {
+  if (recorder_->TestUnitReady() != 0) return result::kBeginFailed;
+  SetItem("Processing...");
+  mediumType_ = recorder_->GetMediumType();
+  int r;
+  switch (mediumType_) {
+    case kNone: case kCdR: case kCdRw:
+      r = BeginCd();
+      break;
+    case kDvdR: case kDvdRwRo: case kDvdRwSeq: case kDvdRwUnknown:
+      r = BeginDvdMinus();
+      break;
+    case kDvdRDl: case kDvdRDlJump: case kDvdRwDl:
+      r = BeginDvdMinusRDl();
+      break;
+    case kDvdPlusRDl:
+      r = BeginDvdPlusRDl();
+      break;
+    case kDvdPlusRw: case kDvdPlusR:
+      r = BeginDvdPlus();
+      break;
+    case kDvdRam:
+      nextWriteAddress_ = sessionStart_;
+      r = 0;
+      break;
+    case kBdRe: {
+      uint32_t capacity = 0;
+      if (!recorder_->JudgeIsFormated(capacity)) recorder_->FormatUnit(capacity, 0, 2048);
+      nextWriteAddress_ = sessionStart_;
+      r = 0;
+      break;
+    }
+    case kBdRSrm: case kBdRRrm: {
+      // Whether the disc stays open is told the drive the same way as for
+      // the other write-once media; a drive without the page ignores it.
+      rec::WriteParam p;
+      p.trackMode = 4;
+      p.bufE = 1;
+      p.multiSession = options_.multiSession;
+      p.dataBlockType = 8;
+      recorder_->SetWriteParam(p);
+      r = int(recorder_->GetNextWriteAdd(nextWriteAddress_));
+      break;
+    }
+    default:
+      return result::kBeginTrackFailed;
+  }
+  if (r != 0) return r;
+  recorder_->LockVolumn(true);
+  return 0;
+}
+
+int BurnMana::BeginCd() {
+  const bool data = source_->GetTrackKind() != BurnFile::kAudio;
+  rec::WriteParam p;
+  p.writeType = 1;
+  p.trackMode = data ? 4 : 0;
+  p.dataBlockType = data ? 8 : 0;
+  p.testWrite = options_.testWrite;
+  p.bufE = 1;
+  p.multiSession = options_.multiSession;
+  if (int r = SetParam(p, "BurnBegin_CDRW()")) return r;
+  return int(recorder_->GetNextWriteAdd(nextWriteAddress_));
+}
+
+int BurnMana::BeginDvdMinus() {
+  const int m = mediumType_;
+  const bool multi = options_.multiSession;
+  if (m == kDvdR && multi && trackLength_ != 0 && recorder_->GetNextWriteAdd(nextWriteAddress_) == 0) {
+    rec::WriteParam p;
+    p.writeType = 0;
+    p.trackMode = 5;
+    p.linkSize = 16;
+    p.testWrite = options_.testWrite;
+    p.bufE = p.multiSession = p.linkSizeValid = 1;
+    p.dataBlockType = 8;
+    if (recorder_->SetWriteParam(p) != 0) {
+      VARNEX_LOG_STEP("BurnBegin_DVDMinusRW()-SetWriteParam", recorder_);
+    } else if (recorder_->ReserveTrack(Round32(trackLength_)) == 0) {
+      if (WaitReady(500, 40)) return 0;
+      VARNEX_LOG_STEP("BurnBegin_DVDMinusR()-ReserveTrack", recorder_);
+      return result::kBeginLayerFailed;
+    }
+  }
+  if (multi) {
+    rec::WriteParam p;
+    p.linkSize = 16;
+    p.bufE = p.multiSession = p.linkSizeValid = 1;
+    p.dataBlockType = 8;
+    uint32_t capacity = 0;
+    if (recorder_->JudgeIsFormated(capacity)) {
+      recorder_->FormatUnit(0, 19, 16);
+      p.trackMode = 5;
+      p.fixedPacket = 1;
+    } else {
+      recorder_->FormatUnit(0, 21, 16);
+      p.trackMode = 4;
+    }
+    p.writeType = 0;
+    if (int r = SetParam(p, "BurnBegin_DVDMinusRW()-SetWriteParam")) return r;
+    nextWriteAddress_ = sessionStart_;
+    // A sequential disc is written where the drive says; the session start
+    // is only right on restricted overwrite.
+    if (m != kDvdRwRo) recorder_->GetNextWriteAdd(nextWriteAddress_);
+    return 0;
+  }
+  rec::WriteParam p;
+  p.writeType = 2;
+  p.trackMode = (m == kDvdR || recorder_->GetDevType() == 5 || recorder_->GetDevType() == 8 ||
+                 recorder_->GetDevType() == 9)
+                    ? 5
+                    : 7;
+  p.testWrite = options_.testWrite;
+  p.bufE = 1;
+  if (m != kDvdR) p.linkSize = 16, p.linkSizeValid = 1;
+  p.dataBlockType = 8;
+  if (int r = SetParam(p, "BurnBegin_DVDMinusRW()-SetWriteParam")) return r;
+  // The reserved track starts at 0 only on a blank disc; a disc with earlier
+  // sessions is closed with a track behind them.
+  uint32_t trackStart = 0;
+  recorder_->GetNextWriteAdd(trackStart);
+  recorder_->ReserveTrack(Round32(trackLength_));
+  recorder_->SynCache();
+  if (!WaitReady(500, 40)) {
+    VARNEX_LOG_STEP("BurnBegin_DVDMinusRW()-TestUnitReady", recorder_);
+    return result::kBeginLayerFailed;
+  }
+  nextWriteAddress_ = trackStart;
+  return 0;
+}
+
+int BurnMana::BeginDvdMinusRDl() {
+  recorder_->GetNextWriteAdd(nextWriteAddress_);
+  if (!options_.multiSession) {
+    rec::WriteParam p;
+    p.writeType = 2;
+    p.trackMode = 5;
+    p.linkSize = 16;
+    p.bufE = p.linkSizeValid = 1;
+    p.dataBlockType = 8;
+    if (int r = SetParam(p, "BurnBegin_DVDMinusRDL()")) return r;
+    recorder_->ReserveTrack(trackLength_.load());
+    recorder_->SynCache();
+    WaitReady(500);
+    return 0;
+  }
+  rec::WriteParam p;
+  p.writeType = 4;
+  p.trackMode = 5;
+  p.bufE = p.multiSession = p.linkSizeValid = 1;
+  p.dataBlockType = 8;
+  if (int r = SetParam(p, "BurnBegin_DVDMinusRDL()")) return r;
+  const uint32_t L = layer0_, R = Round16(lastTrackValue_), T = trackLength_, N = nextWriteAddress_;
+  jumpAddress_ = N != 0 ? N + T / 2 : Round16((Round16(2 * L - R) + T) / 2);
+  remapBase_ = 2 * L - jumpAddress_;
+  uint8_t jump[8] = {};
+  bytes::PutBE32(jump + 4, jumpAddress_ - 1);
+  if (recorder_->SendDVDStruct(0x23, jump, sizeof jump) != 0 && recorder_->LastSense().Is(3, 2, 0)) {
+    for (int i = 0; i < kReadyPolls && recorder_->TestUnitReady() != 0; ++i) Sleep(400);
+  }
+  return 0;
+}
+
+int BurnMana::BeginDvdPlusRDl() {
+  if (!options_.multiSession) {
+    std::vector<uint8_t> s(2048);
+    if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0) return result::kBeginLayerFailed;
+    if (!(s[0] & 0x80)) {
+      uint32_t capacity = bytes::BE32(&s[4]) / 16 * 16 - 16;
+      uint8_t set[8] = {};
+      bytes::PutBE32(set + 4, capacity);
+      recorder_->SendDVDStruct(0x20, set, sizeof set);
+      for (int i = 0; i < kReadyPolls && recorder_->TestUnitReady() != 0; ++i) Sleep(400);
+      if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0 || bytes::BE32(&s[4]) != capacity)
+        return result::kBeginLayerFailed;
+    }
+    rec::WriteParam p;
+    p.writeType = 2;
+    p.trackMode = 4;
+    p.testWrite = options_.testWrite;
+    p.bufE = 1;
+    p.dataBlockType = 8;
+    if (int r = SetParam(p, "BurnBegin_DVDPlusRDL()")) return r;
+    WaitReady(500);
+    nextWriteAddress_ = 0;
+    return 0;
+  }
+  recorder_->GetNextWriteAdd(nextWriteAddress_);
+  rec::WriteParam p;
+  p.writeType = 2;
+  p.trackMode = 7;
+  p.testWrite = options_.testWrite;
+  p.bufE = p.multiSession = 1;
+  p.dataBlockType = 8;
+  if (int r = SetParam(p, "BurnBegin_DVDPlusRDL()")) return r;
+  WaitReady(500);
+  return 0;
+}
+
+int BurnMana::BeginDvdPlus() {
+  const bool plusRw = mediumType_ == kDvdPlusRw;
+  if (options_.multiSession) {
+    if (plusRw) {
+      uint32_t capacity = 0;
+      if (!recorder_->JudgeIsFormated(capacity)) {
+        recorder_->FormatUnit(capacity, 38, 0);
+        WaitReady(200);
+      }
+      nextWriteAddress_ = sessionStart_;
+      return 0;
+    }
+    if (uint32_t st = recorder_->GetNextWriteAdd(nextWriteAddress_)) return int(st);
+    rec::WriteParam p;
+    p.writeType = 2;
+    p.multiSession = 1;
+    p.trackMode = nextWriteAddress_ != 0 ? 0 : 7;
+    p.dataBlockType = nextWriteAddress_ != 0 ? 3 : 8;
+    return SetParam(p, "BurnBegin_DVDPlusR()");
+  }
+  if (plusRw) recorder_->FormatUnit(0xFFFFFFFF, 38, 0);
+  rec::WriteParam p;
+  p.writeType = 2;
+  p.trackMode = 4;
+  p.testWrite = options_.testWrite;
+  p.bufE = 1;
+  p.dataBlockType = 8;
+  if (int r = SetParam(p, plusRw ? "BurnBegin_DVDPlusRW()" : "BurnBegin_DVDPlusR()")) return r;
+  nextWriteAddress_ = 0;
+  // A DVD+R burnt closed still starts where the drive says (an appendable
+  // disc that is now being closed).
+  if (!plusRw) recorder_->GetNextWriteAdd(nextWriteAddress_);
+  return 0;
+}
+
+// ------------------------------------------------------------ writing
+
+void BurnMana::StartBurn() {
+  JoinThreads();
+  splitWrites_ = false;
+  status_ = 1;
+  if (options_.multiRecorder) {
+    RunCachePath();
+    return;
+  }
+  producer_ = std::thread([this] { Produce(); });
+  if (!stop_) writer_ = std::thread([this] { WriteOut(); });
+}
+
+bool BurnMana::IsBurnOver() const { return stop_ || written_ >= trackLength_; }
+
+void BurnMana::StopBurn() {
+  bool wasRunning = !stop_.exchange(true);
+  buffer_.SetStop(true);
+  int expected = 1;
+  if (wasRunning && written_ < trackLength_) status_.compare_exchange_strong(expected, result::kBurnStopped);
+}
+
+void BurnMana::Fail(int result) {
+  int expected = 1;
+  status_.compare_exchange_strong(expected, result);
+  stop_ = true;
+  buffer_.SetStop(true);
+}
+
+void BurnMana::SetItem(const std::string& text) {
+  std::lock_guard<std::mutex> hold(itemLock_);
+  item_ = text;
+}
+
+std::string BurnMana::GetCurrentItem() const {
+  std::lock_guard<std::mutex> hold(itemLock_);
+  return item_;
+}
+
+int BurnMana::GetProgress() const {
+  const uint32_t length = trackLength_;
+  const int track = track_, last = lastTrack_;
+  if (length == 0) return 0;
+  double part = double(std::min(written_.load(), length)) * 100.0 / length;
+  int p = int(part / last + (track * 100.0 - 100.0) / last);
+  return std::clamp(p, 0, 100);
+}
+
+void BurnMana::Produce() {
+  std::vector<uint8_t> sector(sectorSize_);
+  std::string shown;
+  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
+    std::memset(sector.data(), 0, sector.size());
+    source_->ReadSector(sector.data());
+    buffer_.Put(sector.data(), sector.size());
+    if ((i & 63) == 0) {
+      std::string item = source_->CurrentItem();
+      if (item != shown) SetItem(shown = item);
+    }
+  }
+}
+
+void BurnMana::WriteOut() {
+  const uint32_t blockBytes = sectorSize_ * sectorsPerWrite_;
+  std::vector<uint8_t> block(blockBytes);
+  uint32_t address = nextWriteAddress_;
+  while (written_ < trackLength_ && !stop_) {
+    const uint64_t got = buffer_.Take(block.data(), blockBytes);
+    if (got == 0) break;  // stopped
+    std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
+    if (!WriteBlock(address, block.data(), sectorsPerWrite_)) {
+      Fail(result::kWriteFailed);
+      return;
+    }
+    written_ += sectorsPerWrite_;
+    address += sectorsPerWrite_;
+  }
+}
+
+// Several recorders: the source is read in turns under the source lock, and
+// each recorder writes from a cache of its own meanwhile.
+void BurnMana::RunCachePath() {
+  const uint64_t capacity = kCacheBytes / sectorSize_ * sectorSize_;
+  std::vector<uint8_t> cache(capacity);
+  uint32_t address = nextWriteAddress_;
+  uint64_t fill = 0;
+  auto flush = [&]() {
+    // The last piece goes out cut to whole writes; what it carries beyond the
+    // track's end is zeros.
+    uint32_t sectors = uint32_t(fill / sectorSize_);
+    uint32_t rounded = (sectors + sectorsPerWrite_ - 1) / sectorsPerWrite_ * sectorsPerWrite_;
+    std::memset(cache.data() + fill, 0, uint64_t(rounded) * sectorSize_ - fill);
+    for (uint32_t done = 0; done < rounded && !stop_;) {
+      uint32_t n = std::min(kCacheChunk, rounded - done);
+      if (!WriteBlock(address, cache.data() + uint64_t(done) * sectorSize_, n)) {
+        Fail(result::kWriteFailed);
+        return false;
+      }
+      done += n;
+      address += n;
+      written_ += n;
+    }
+    fill = 0;
+    return !stop_;
+  };
+  std::unique_lock<std::mutex> hold(SourceLock());
+  std::string shown;
+  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
+    uint8_t* sector = cache.data() + fill;
+    std::memset(sector, 0, sectorSize_);
+    source_->ReadSector(sector);
+    fill += sectorSize_;
+    if ((i & 63) == 0) {
+      std::string item = source_->CurrentItem();
+      if (item != shown) SetItem(shown = item);
+    }
+    if (fill == capacity) {
+      hold.unlock();
+      if (!flush()) return;
+      hold.lock();
+    }
+  }
+  hold.unlock();
+  if (fill > 0 && !stop_) flush();
+}
+
+bool BurnMana::WriteBlock(uint32_t address, const uint8_t* data, uint32_t count) {
+  if (count > 16) {
+    if (!splitWrites_) {
+      if (WriteWithRetry(address, data, count)) return true;
+      if (stop_) return false;
+      splitWrites_ = true;
+    }
+    return WriteWithRetry(address, data, 16) &&
+           WriteWithRetry(address + 16, data + size_t(16) * sectorSize_, count - 16);
+  }
+  return WriteWithRetry(address, data, count);
+}
+
+bool BurnMana::AppendToOutput(const uint8_t* data, uint32_t bytes) {
+  FILE* f = std::fopen(outputFile_.c_str(), "ab+");
+  if (!f) return false;
+  bool ok = std::fwrite(data, 1, bytes, f) == bytes;
+  return (std::fclose(f) == 0) && ok;
+}
+
+bool BurnMana::WriteWithRetry(uint32_t address, const uint8_t* data, uint32_t count) {
+  const uint32_t bytes = count * sectorSize_;
+  if (!outputFile_.empty()) return AppendToOutput(data, bytes);
+  if (options_.multiSession && (mediumType_ == kDvdRDl || mediumType_ == kDvdRDlJump) && jumpAddress_ != 0 &&
+      address > jumpAddress_ - count)
+    address = address + remapBase_ - jumpAddress_;
+  if (recorder_->Write(address, data, bytes, count) == 0) return true;
+  Sense sense = recorder_->LastSense();
+  for (int polls = 0; LongWrite(sense); ++polls) {
+    if (stop_ || polls >= kLongWritePolls) return false;
+    Sleep(kLongWritePollMs);
+    if (recorder_->Write(address, data, bytes, count) == 0) return true;
+    sense = recorder_->LastSense();
+  }
+  for (int tries = 0; tries < kWriteErrorRetries && WriteError(sense); ++tries) {
+    if (recorder_->Write(address, data, bytes, count) == 0) return true;
+    sense = recorder_->LastSense();
+  }
+  return false;
+}
+
+// ------------------------------------------------------------ end
+
+int BurnMana::BurnEnd() {
+  JoinThreads();
+  source_->CloseTrack();
+  const int m = mediumType_;
+  const bool multi = options_.multiSession;
+  if (outputFile_.empty()) {
+    if (m == kDvdR || IsDvdRw(m) || m == kBdRe)
+      recorder_->SynCacheEx(true);
+    else
+      recorder_->SynCache();
+    WaitReady(1000);
+    RewriteUdfAnchor();
+    if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) closeFailed_ = true;
+  }
+  if (track_ < lastTrack_) {
+    SetItem("");
+    return 0;
+  }
+  source_->CloseSession();
+  if (outputFile_.empty()) {
+    DiscInfo info;
+    recorder_->ReadDiscInfo(info);
+    const int lastInSession = info.lastTrackLastSession;
+    auto check = [&](uint32_t status) {
+      if (status != 0) closeFailed_ = true;
+    };
+    if (m == kDvdPlusR)
+      check(recorder_->CloseTrack(multi ? lastInSession : 255));
+    else if (m == kDvdPlusRDl && !multi)
+      check(recorder_->CloseTrack(1));
+    else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
+      check(recorder_->CloseTrack(lastInSession));
+    WaitReady(500);
+    if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
+      check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
+    } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
+               m == kBdRRrm) {
+      check(recorder_->CloseSession());
+    } else if (m == kDvdR) {
+      if (multi) {
+        check(recorder_->CloseSession(1, lastInSession - 1));
+        check(recorder_->CloseSession(2, lastInSession + 1));
+      } else {
+        check(recorder_->CloseTrack(1));
+        check(recorder_->CloseSession());
+      }
+    } else if (m == kDvdPlusRw && multi) {
+      check(recorder_->CloseSession(3));
+    } else if (m != kDvdRam && m != kBdRe) {
+      check(recorder_->CloseSession());
+    }
+    WaitWhileBusy(600);
+    recorder_->Lock(false);
+    recorder_->LockVolumn(false);
+    recorder_->Eject(options_.eject);
+  }
+  SetItem("");
+  if (closeFailed_) {
+    int expected = 1;
+    status_.compare_exchange_strong(expected, result::kWriteFailed);
+  }
+  return 0;
+}
+
+// On overwritable media a new session's UDF volume is only found through the
+// anchor at sector 256: point it at the new session's descriptor sequences.
+void BurnMana::RewriteUdfAnchor() {
+  const int m = mediumType_;
+  if (!options_.multiSession || sessionStart_ == 0 || discKind_ != 2) return;
+  if (m != kDvdPlusRw && !IsDvdRw(m) && m != kBdRe && m != kDvdRam) return;
+  constexpr uint32_t kAnchorAt = 256, kBlock = 16;
+  std::vector<uint8_t> block(size_t(kBlock) * 2048);
+  if (recorder_->ReadCD_Data(kAnchorAt, block.data(), kBlock) != 0) std::fill(block.begin(), block.end(), 0);
+  uint8_t* anchor = block.data();
+  uint32_t mainLength = bytes::LE32(anchor + 16), reserveLength = bytes::LE32(anchor + 24);
+  if (bytes::LE16(anchor) != udf::kTagAnchor || mainLength == 0) mainLength = reserveLength = 16 * 2048;
+  std::memset(anchor, 0, 2048);
+  bytes::PutLE32(anchor + 16, mainLength);
+  bytes::PutLE32(anchor + 20, sessionStart_ + 32);
+  bytes::PutLE32(anchor + 24, reserveLength);
+  bytes::PutLE32(anchor + 28, sessionStart_ + 48);
+  CECMA167::MakeTag(udf::kTagAnchor, anchor, 512, kAnchorAt);
+  const uint32_t count = (m == kDvdRam || m == kDvdPlusRw) ? 1 : kBlock;
+  if (recorder_->Write(kAnchorAt, block.data(), count * 2048, count) != 0) closeFailed_ = true;
+  recorder_->SynCache();
+  WaitReady(1000);
+}

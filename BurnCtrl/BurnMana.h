@@ -1,0 +1,133 @@
+#pragma once
+// Writes one track at a time of a burn source to one recorder. A producer
+// thread pulls sectors from the source into the ring buffer; a writer thread
+// sends blocks of 16 or 32 sectors to the recorder. BurnMana also owns the
+// command sequences that open a track on each kind of disc (begin) and close
+// it afterwards (end).
+//
+// Several recorders burning one project at once take the cache path instead:
+// each reads its source under the shared source lock into a 64 MiB cache of
+// its own and writes the cache out between turns.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "BurnCtrl/BufManaEx.h"
+#include "BurnCtrl/BurnFile.h"
+#include "BurnCtrl/interfaces/Recorder.h"
+
+struct BurnOptions {
+  bool multiSession = false;  // leave the disc open for another session
+  bool eject = false;         // open the tray at the end
+  bool testWrite = false;
+  bool multiRecorder = false; // the cache path
+};
+
+class BurnMana {
+ public:
+  static constexpr uint32_t kBufferSectors = 1000;
+  static constexpr uint64_t kCacheBytes = 64ull << 20;
+  static constexpr uint32_t kCacheChunk = 32;
+  static constexpr int kLongWritePollMs = 100;
+  // A drive that answers "long write in progress" longer than this (in
+  // polls, one minute) has stopped working.
+  static constexpr int kLongWritePolls = 600;
+  static constexpr int kWriteErrorRetries = 10;
+  // Bound of every wait for the drive to become ready (in polls).
+  static constexpr int kReadyPolls = 1800;
+
+  // Neither the recorder nor the source is owned; both outlive the manager.
+  BurnMana(Recorder* recorder, BurnFile* source, const BurnOptions& options);
+  ~BurnMana();
+  BurnMana(const BurnMana&) = delete;
+  BurnMana& operator=(const BurnMana&) = delete;
+
+  // Opens the session and the track at the recorder's next writable address
+  // (the session start on overwritable media) and readies the buffer.
+  // `discKind` 1 is CD media; `layer0` and `lastTrack` are the values of a
+  // DL disc that is appended to.
+  bool PrepareProjectTrack(int session, int track, int discKind, uint32_t sessionStart,
+                           uint32_t layer0 = 0, uint32_t lastTrack = 0);
+  // An image's track goes out as the image holds it (disc kind by medium).
+  bool PrepareImageTrack(int session, int track);
+  void SetTestWrite() { options_.testWrite = true; }
+  // 0 when the recorder is ready to write, else a numbered result or the
+  // status of the failed device command.
+  int BurnBegin();
+  void StartBurn();
+  bool IsBurnOver() const;
+  void StopBurn();
+  // Waits until the producer and writer threads have ended (after a stop or
+  // a failure, before the source is closed).
+  void WaitForThreads() { JoinThreads(); }
+  // Closes the track, and after the session's last track the session.
+  int BurnEnd();
+
+  int GetProgress() const;
+  std::string GetCurrentItem() const;
+  // 1 while all is well; a failure result once something went wrong.
+  int GetStatus() const { return status_.load(); }
+  Recorder* GetRecorder() const { return recorder_; }
+  uint32_t GetTrackLength() const { return trackLength_; }
+  uint32_t GetWritten() const { return written_.load(); }
+  uint32_t GetNextWriteAddress() const { return nextWriteAddress_; }
+  uint32_t SectorsPerWrite() const { return sectorsPerWrite_; }
+  bool SplitWrites() const { return splitWrites_.load(); }
+  int MediumType() const { return mediumType_; }
+  const std::string& OutputFile() const { return outputFile_; }
+  // Write-to-file mode: every write is appended to this file instead.
+  void SetOutputFile(const std::string& path) { outputFile_ = path; }
+
+  // The lock under which several recorders read their sources.
+  static std::mutex& SourceLock();
+
+ private:
+  int BeginCd();
+  int BeginDvdMinus();
+  int BeginDvdMinusRDl();
+  int BeginDvdPlusRDl();
+  int BeginDvdPlus();
+  int SetParam(const rec::WriteParam& p, const char* step);
+  bool WaitReady(int periodMs, int polls = kReadyPolls);
+  void WaitWhileBusy(int periodMs);
+  void RewriteUdfAnchor();
+
+  void Produce();
+  void WriteOut();
+  void RunCachePath();
+  bool WriteBlock(uint32_t address, const uint8_t* data, uint32_t count);
+  bool WriteWithRetry(uint32_t address, const uint8_t* data, uint32_t count);
+  bool AppendToOutput(const uint8_t* data, uint32_t bytes);
+  void Fail(int result);
+  void SetItem(const std::string& text);
+  void JoinThreads();
+
+  Recorder* recorder_;
+  BurnFile* source_;
+  BurnOptions options_;
+  std::string outputFile_;
+
+  int session_ = 0, discKind_ = 1, discTrack_ = 1;
+  // Read by progress displays on other threads.
+  std::atomic<int> track_{0}, lastTrack_{1};
+  std::atomic<uint32_t> trackLength_{0};
+  uint32_t sessionStart_ = 0;
+  int mediumType_ = 0;
+  uint32_t sectorSize_ = 2048, sectorsPerWrite_ = 16;
+  uint32_t nextWriteAddress_ = 0;
+  uint32_t layer0_ = 0, lastTrackValue_ = 0, jumpAddress_ = 0, remapBase_ = 0;
+  bool closeFailed_ = false;
+
+  BufManaEx buffer_;
+  std::atomic<bool> stop_{false};
+  std::atomic<uint32_t> written_{0};
+  std::atomic<int> status_{1};
+  std::atomic<bool> splitWrites_{false};
+  mutable std::mutex itemLock_;
+  std::string item_ = "Processing...";
+  std::thread producer_, writer_;
+};

@@ -1,0 +1,704 @@
+#include "BurnCtrl/RecorderCommands.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "BurnCtrl/Results.h"
+#include "ByteFields.h"
+#include "authoring/CFileManager.h"
+#include "authoring/CMultiCD.h"
+#include "authoring/ProjectFile.h"
+#include "authoring/StagingFolder.h"
+#include "authoring/TempFiles.h"
+
+namespace fs = std::filesystem;
+using namespace rec;
+
+namespace {
+
+constexpr int kSlots = 32;
+constexpr int kJobPollMs = 10;  // a short poll: a burn must not wait on its own bookkeeping
+constexpr int kRemoteFrom = 26;
+
+struct BurnMultiInfo {
+  std::unique_ptr<BurnFile> source;  // outlives its manager (declared first)
+  std::unique_ptr<BurnMana> mana;
+  Recorder* recorder = nullptr;
+};
+
+// A drive's copy of the project: its own staging folder and manager.
+struct ProjectSlot {
+  std::string root;
+  CFileManager manager;
+  void Empty() {
+    if (!root.empty()) RemoveTree(root);
+    root.clear();
+  }
+};
+
+std::mutex gDeviceLock;
+std::vector<std::shared_ptr<Recorder>> gDevices;
+
+// The burn-list lock guards the list of running burns and the project slots.
+std::mutex gBurnListLock;
+std::vector<BurnMultiInfo> gBurns;
+ProjectSlot gSlots[kSlots + 1];
+std::map<int, std::vector<std::string>> gUnreadable;
+std::map<int, std::string> gJobErrors;  // why the last job of a drive failed, for the user
+
+void NoteJobError(int index, const std::string& why) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  gJobErrors[index] = why;
+}
+
+std::atomic<int> gCurrent{-1};
+std::atomic<bool> gStopAll{false};
+std::atomic<bool> gMultiRecorder{false};
+std::atomic<TraceHook> gTrace{nullptr};
+std::mutex gTempLock;
+std::vector<std::string> gTempFiles;
+
+void Trace(const char* text) {
+  if (TraceHook hook = gTrace.load()) hook(text);
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
+
+// Connects a remote drive for the length of one operation.
+class DriveUse {
+ public:
+  explicit DriveUse(int index) : recorder_(FindRecorder(index)) {
+    if (recorder_ && index >= kRemoteFrom) {
+      connected_ = recorder_->ConnectServerDevice();
+      remote_ = true;
+    }
+  }
+  ~DriveUse() {
+    if (remote_ && connected_) recorder_->CloseServerDevice();
+  }
+  // 1, or the result that ends the operation.
+  int Check() const { return !recorder_ ? result::kNoSuchDrive : (remote_ && !connected_) ? result::kRemoteUnreachable : 1; }
+  Recorder* operator->() const { return recorder_; }
+  Recorder* get() const { return recorder_; }
+
+ private:
+  Recorder* recorder_;
+  bool remote_ = false, connected_ = false;
+};
+
+int LabelIndex(const std::string& label) {
+  std::string t = label;
+  size_t b = t.find_first_not_of(' ');
+  if (b == std::string::npos) return -1;
+  t = t.substr(b);
+  if (t[0] == '[') return 0;
+  char c = char(std::toupper(uint8_t(t[0])));
+  if (c < 'A' || c > 'Z') return -1;
+  return c - 'A';
+}
+
+bool AllZero(const uint8_t* p, size_t n) {
+  return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
+}
+
+// Where the disc's last data session starts, and whether there is one.
+bool LastSessionStart(Recorder* r, uint32_t* start) {
+  const int m = r->GetMediumType();
+  if (IsOverwritable(m)) {
+    // The anchor at 256 names the newest session's descriptor sequence.
+    uint8_t s[2048];
+    if (r->ReadCD_Data(256, s, 1) == 0 && bytes::LE16(s) == 2) {
+      uint32_t main = bytes::LE32(s + 20);
+      *start = main >= 32 ? main - 32 : 0;
+      return true;
+    }
+    *start = 0;
+    return r->JudgeFileSystem(0) != 0;
+  }
+  DiscInfo info;
+  if (r->ReadDiscInfo(info) != 0 || info.discStatus == 0) return false;
+  int lastSession = 0;
+  uint32_t first = 0;
+  for (int t = 1; t < 100; ++t) {
+    TrackInfo ti;
+    if (r->ReadTrackInfo(t, ti) != 0 || ti.blank) break;
+    if (ti.trackMode < 4) continue;  // audio
+    if (ti.sessionNumber != lastSession) {
+      lastSession = ti.sessionNumber;
+      first = ti.trackStart;
+    }
+  }
+  if (lastSession == 0) return false;
+  *start = first;
+  return true;
+}
+
+// Free sectors of the disc for a new session starting at `sessionStart`.
+uint32_t FreeSectors(Recorder* r, uint32_t sessionStart) {
+  uint32_t blank = 0;
+  if (r->GetBlackDiscCapacity(blank) != 0) return 0;
+  const int m = r->GetMediumType();
+  if (!IsOverwritable(m)) return blank;
+  uint32_t capacity = 0;
+  r->JudgeIsFormated(capacity);
+  if (capacity == 0) capacity = blank;
+  return capacity > sessionStart ? capacity - sessionStart : 0;
+}
+
+bool CopyStagingTree(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+struct JobSpec {
+  enum Kind { kImage, kProject, kAudio } kind = kProject;
+  int index = 0;
+  std::string imagePath;
+  std::string stagingRoot;  // project mode
+  std::string label;
+  int mp3 = 0;
+  int discKind = 1;
+  uint32_t sessionStart = 0;
+  std::vector<std::string> audioTracks;
+  BurnOptions options;
+};
+
+void FinishUnlocked(Recorder* r) {
+  r->Lock(false);
+  r->LockVolumn(false);
+}
+
+int RunJobSteps(const JobSpec& spec, Recorder* r) {
+  // 1. The burn job and its source.
+  TempFile job("bcd");
+  std::unique_ptr<BurnFile> source;
+  if (spec.kind == JobSpec::kImage) {
+    auto image = std::make_unique<BurnFileImage>(spec.imagePath);
+    if (!image->Load()) return NoteJobError(spec.index, image->LastError()), result::kNothingDone;
+    source = std::move(image);
+  } else {
+    if (!job.ok()) return result::kProjectNotWritten;
+    std::string error;
+    if (spec.kind == JobSpec::kAudio) {
+      if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
+        return NoteJobError(spec.index, error), result::kProjectNotWritten;
+    } else {
+      CFileManager writer;
+      writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+      if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
+        return NoteJobError(spec.index, error), result::kProjectNotWritten;
+    }
+    auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
+    if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
+    source = std::move(project);
+  }
+  BurnFile* src = source.get();
+
+  // 2. The burn-list entry.
+  BurnOptions options = spec.options;
+  options.multiRecorder = gMultiRecorder;
+  BurnMana* mana;
+  {
+    std::lock_guard<std::mutex> hold(gBurnListLock);
+    BurnMultiInfo info;
+    info.source = std::move(source);
+    info.mana = std::make_unique<BurnMana>(r, src, options);
+    info.recorder = r;
+    mana = info.mana.get();
+    gBurns.push_back(std::move(info));
+  }
+
+  // 3. A closed disc takes nothing more.
+  const int medium = r->GetMediumType();
+  DiscInfo disc;
+  if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0 && disc.discStatus == 2)
+    return result::kDiscClosed;
+  uint32_t layer0 = 0, lastTrackValue = 0;
+  if (spec.options.multiSession && (medium == kDvdRDl || medium == kDvdRDlJump)) {
+    uint8_t s[8];
+    uint32_t next = 0;
+    TrackInfo ti;
+    if (r->GetNextWriteAdd(next) != 0 || r->ReadDVDStruct(0x20, s, sizeof s) != 0 || r->ReadDiscInfo(disc) != 0 ||
+        r->ReadTrackInfo(disc.lastTrackLastSession, ti) != 0)
+      return result::kBeginLayerFailed;
+    layer0 = bytes::BE32(s + 4);
+    lastTrackValue = ti.trackSize ? ti.trackSize - 1 : 0;
+    src->SetLayerValues(layer0, lastTrackValue);
+  }
+
+  // 4. First pass: does it fit?
+  uint64_t total = 0;
+  for (int s = src->FirstSession(); s <= src->LastSession(); ++s) {
+    if (!src->OpenSession(s)) return result::kProjectUnreadable;
+    for (int t = src->FirstTrack(); t <= src->LastTrack(); ++t) {
+      uint32_t at = spec.sessionStart;
+      if (!IsOverwritable(medium)) r->GetNextWriteAdd(at);
+      if (!src->OpenTrack(t, at)) return NoteJobError(spec.index, src->LastError()), result::kLayoutFailed;
+      total += src->GetTrackLength();
+      src->CloseTrack();
+    }
+  }
+  if (mana->OutputFile().empty() && total > FreeSectors(r, spec.sessionStart)) return result::kDoesNotFit;
+
+  // 5. Second pass: burn, track by track.
+  uint32_t writtenSoFar = 0;
+  for (int s = src->FirstSession(); s <= src->LastSession() && !gStopAll; ++s) {
+    if (!src->OpenSession(s)) return result::kProjectUnreadable;
+    for (int t = src->FirstTrack(); t <= src->LastTrack() && !gStopAll; ++t) {
+      const bool prepared = spec.kind == JobSpec::kImage
+                                ? mana->PrepareImageTrack(s, t)
+                                : mana->PrepareProjectTrack(s, t, spec.discKind, spec.sessionStart, layer0,
+                                                            lastTrackValue);
+      if (!prepared)
+        return writtenSoFar ? result::kWriteFailed : result::kNothingDone;
+      if (spec.options.testWrite) mana->SetTestWrite();
+      if (int begin = mana->BurnBegin()) {
+        FinishUnlocked(r);
+        return writtenSoFar ? result::kWriteFailed : begin;
+      }
+      mana->StartBurn();
+      while (!mana->IsBurnOver()) Sleep(kJobPollMs);
+      if (mana->GetStatus() != result::kSuccess) {
+        mana->StopBurn();
+        mana->WaitForThreads();
+        src->CloseTrack();
+        FinishUnlocked(r);
+        return mana->GetStatus();
+      }
+      writtenSoFar += mana->GetWritten();
+      mana->BurnEnd();
+      if (mana->GetStatus() != result::kSuccess) return mana->GetStatus();
+    }
+  }
+  if (gStopAll) return result::kBurnStopped;
+  return mana->GetStatus();
+}
+
+int RunJob(const JobSpec& spec, Recorder* r) {
+  gStopAll = false;
+  NoteJobError(spec.index, "");
+  int res;
+  try {
+    res = RunJobSteps(spec, r);
+  } catch (...) {
+    res = result::kException;
+  }
+  // A source that went missing while it was burnt makes a bad disc, however
+  // well the drive wrote.
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it) {
+    if (it->recorder != r) continue;
+    // Whatever way the job ended, its threads are over and the layout's
+    // temporary files go now, not when the entry is reset.
+    it->mana->StopBurn();
+    it->mana->WaitForThreads();
+    it->source->Release();
+    std::vector<std::string> lost = it->source->UnreadableSources();
+    gUnreadable[spec.index] = lost;
+    if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
+    break;
+  }
+  return res;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ device list
+
+void AddRecorder(std::shared_ptr<Recorder> recorder) {
+  std::lock_guard<std::mutex> hold(gDeviceLock);
+  int index = recorder->GetDeviceID();
+  gDevices.erase(std::remove_if(gDevices.begin(), gDevices.end(),
+                                [&](const auto& d) { return d->GetDeviceID() == index; }),
+                 gDevices.end());
+  gDevices.push_back(std::move(recorder));
+}
+
+void RemoveRecorder(int index) {
+  ResetBurn(index);
+  std::lock_guard<std::mutex> hold(gDeviceLock);
+  gDevices.erase(std::remove_if(gDevices.begin(), gDevices.end(),
+                                [&](const auto& d) { return d->GetDeviceID() == index; }),
+                 gDevices.end());
+}
+
+Recorder* FindRecorder(int index) {
+  std::lock_guard<std::mutex> hold(gDeviceLock);
+  for (const auto& d : gDevices)
+    if (d->GetDeviceID() == index) return d.get();
+  return nullptr;
+}
+
+int FirstFreeRecorderIndex(int from) {
+  for (int i = from; i < kRemoteFrom; ++i)
+    if (!FindRecorder(i)) return i;
+  return -1;
+}
+
+std::string DriveLabel(int index) {
+  if (index == 0) return "[";
+  if (index < 0 || index >= kRemoteFrom) return "";
+  return std::string(1, char('A' + index)) + ":";
+}
+
+// ------------------------------------------------------------ selection
+
+int Start(int index) {
+  Trace("<-----------Start(DeviceId:%d)--------->");
+  if (!FindRecorder(index)) return result::kNoSuchDrive;
+  gCurrent = index;
+  Trace("<-----------Start end sucess--------->");
+  return result::kSuccess;
+}
+
+int StartByName(const std::string& label) {
+  int index = LabelIndex(label);
+  if (index < 0) return result::kNothingDone;
+  return Start(index);
+}
+
+int CurrentDrive() { return gCurrent; }
+
+int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
+  Trace("<----GetDiscInfo---->");
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  if (r->TestUnitReady() != 0) return result::kNotReady;
+  const int m = r->GetMediumType();
+  *medium = m;
+  *writable = !(m == kNone || m == kCdRom || m == kDvdRom || m == 32 || m == 33 || m == 34 || m == kBdRom);
+  if (r->GetDeviceID() == 0) {
+    *blank = false;  // the image-file target holds no disc to judge
+  } else if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
+    uint8_t s[2048];
+    *blank = true;
+    for (uint32_t lba : {16u, 256u, 512u})
+      if (r->ReadCD_Data(lba, s, 1) == 0 && !AllZero(s, sizeof s)) *blank = false;
+  } else {
+    DiscInfo info;
+    *blank = r->ReadDiscInfo(info) == 0 && (info.discStatus & 3) == 0;
+  }
+  Trace("<----GetDiscInfo end---->");
+  return result::kSuccess;
+}
+
+int GetDiscInfo(bool* blank, bool* writable, int* medium) { return GetDiscInfo(gCurrent, blank, writable, medium); }
+
+int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes) {
+  *freeBytes = 0;
+  int res = GetDiscInfo(index, blank, writable, medium);
+  if (res != result::kSuccess || !*writable) return res;
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  DiscInfo info;
+  if (!IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
+  uint32_t start = 0;
+  if (IsOverwritable(*medium) && !*blank) {
+    uint32_t last = 0, next = 0;
+    if (LastSessionStart(r.get(), &last)) {
+      CMultiCD probe(r.get(), "", [](const std::string&, const std::string&) { return false; });
+      probe.Import(last, false, &next);
+    }
+    start = next;
+  }
+  *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
+  return res;
+}
+
+int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite,
+                uint16_t* lowWrite, uint16_t* secondWrite) {
+  Trace("<----GetCdSpeeds ---->");
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  if (r->TestUnitReady() != 0) return result::kNotReady;
+  const int m = r->GetMediumType();
+  const uint16_t unit = (m == kCdR || m == kCdRw) ? 176 : 1385;
+  std::vector<uint8_t> page(1024);
+  if (r->ModeSense(0x2A, page.data(), uint32_t(page.size())) != 0 || (page[8] & 0x3F) != 0x2A)
+    return result::kNothingDone;
+  const uint8_t* p = &page[8];
+  *curRead = bytes::BE16(p + 14);
+  *curWrite = bytes::BE16(p + 28);
+  *maxRead = bytes::BE16(p + 8);
+  std::vector<uint16_t> speeds;
+  const unsigned count = bytes::BE16(p + 30);
+  for (unsigned i = 0; i < count && speeds.size() < 10 && 32 + 4 * i + 4 <= page.size() - 8; ++i) {
+    uint32_t v = bytes::BE32(p + 32 + 4 * i);
+    if (v == 0) break;
+    speeds.push_back(uint16_t(std::min<uint32_t>(v, 0xFFFF)));
+  }
+  if (std::find(speeds.begin(), speeds.end(), unit) == speeds.end()) speeds.push_back(unit);
+  std::sort(speeds.rbegin(), speeds.rend());
+  *maxWrite = speeds.front();
+  *lowWrite = speeds.back();
+  *secondWrite = speeds.size() > 1 ? speeds[1] : speeds[0];
+  Trace("<----GetCdSpeeds end---->");
+  return result::kSuccess;
+}
+
+int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite) {
+  uint16_t low, second;
+  return GetCdSpeeds(index, curRead, curWrite, maxRead, maxWrite, &low, &second);
+}
+
+int EjectDisc(int index) {
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  r->Lock(false);
+  r->Eject(true);
+  return result::kSuccess;
+}
+
+// ------------------------------------------------------------ erase
+
+namespace {
+
+void ClearDiscStart(Recorder* r, bool closeAfter) {
+  r->LockVolumn(true);
+  std::vector<uint8_t> zeros(32 * 2048, 0);
+  int failures = 0;
+  for (uint32_t lba = 0; lba <= 1600; lba += 32) {
+    if (r->Write(lba, zeros.data(), uint32_t(zeros.size()), 32) != 0 && ++failures >= 5) break;
+  }
+  r->SynCache();
+  for (int i = 0; i < 3000 && r->TestUnitReady() != 0; ++i) Sleep(200);
+  if (closeAfter) {
+    r->CloseSession(0);
+    for (int i = 0; i < 3000 && r->TestUnitReady() != 0; ++i) Sleep(200);
+  }
+  r->LockVolumn(false);
+}
+
+}  // namespace
+
+int BlankDisc() {
+  Trace("<----BlankDisc---->");
+  const int index = gCurrent;
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  const int kind = r->GetDevType();
+  if (kind == 0 || kind == 2 || r->GetDeviceID() == 0) return result::kCannotErase;
+  if (r->TestUnitReady() != 0) return result::kNotReady;
+  const int m = r->GetMediumType();
+  if (m == kCdRw || IsDvdRw(m)) {
+    if (r->Blank(1) != 0) return result::kEraseFailed;
+  } else if (m == kDvdPlusRw) {
+    r->FormatUnit(0xFFFFFFFF, 38, 0);
+    ClearDiscStart(r.get(), true);
+  } else if (m == kDvdRam) {
+    ClearDiscStart(r.get(), false);
+  } else if (m == kBdRe) {
+    uint32_t capacity = 0;
+    r->JudgeIsFormated(capacity);
+    r->FormatUnit(capacity, 0, 2048);
+    ClearDiscStart(r.get(), false);
+  } else {
+    return result::kCannotErase;
+  }
+  for (int i = 0; i < 36000 && r->TestUnitReady() != 0; ++i) Sleep(i == 0 ? 1000 : 100);
+  Trace("<----BlankDisc end---->");
+  return result::kSuccess;
+}
+
+// ------------------------------------------------------------ burning
+
+int AbortWrite() {
+  Trace("<----AbortWrite---->");
+  gStopAll = true;
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (auto& b : gBurns) b.mana->StopBurn();
+  Trace("<----AbortWrite end---->");
+  return result::kSuccess;
+}
+
+void SetMultiRecorderMode(bool on) { gMultiRecorder = on; }
+void SetTraceHook(TraceHook hook) { gTrace = hook; }
+
+int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  JobSpec spec;
+  spec.kind = JobSpec::kImage;
+  spec.index = index;
+  spec.imagePath = imagePath;
+  spec.options.testWrite = testWrite;
+  int res = RunJob(spec, r.get());
+  Trace("<----WriteImageToCD end---->");
+  return res;
+}
+
+int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
+            bool multiSession, bool eject) {
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  if (index < 0 || index > kSlots) return result::kNoSuchDrive;
+  NoteJobError(index, "");
+  const int medium = r->GetMediumType();
+  // 2. The drive's own copy of the project, removed again on every way out.
+  {
+    std::lock_guard<std::mutex> hold(gBurnListLock);
+    ProjectSlot& slot = gSlots[index];
+    slot.Empty();
+    slot.root = MakeStagingRoot();
+    if (slot.root.empty()) return result::kLayoutFailed;
+    slot.manager.SetStagingRoot(slot.root);
+    slot.manager.SetMode(mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+    if (!projectFolder.empty() && !CopyStagingTree(projectFolder, slot.root)) {
+      slot.Empty();
+      return result::kSourceMissing;
+    }
+  }
+  struct SlotCleanup {
+    int index;
+    ~SlotCleanup() {
+      std::lock_guard<std::mutex> hold(gBurnListLock);
+      gSlots[index].Empty();
+    }
+  } cleanup{index};
+  std::string root = DriveProjectRoot(index);
+
+  // 3. An appendable disc: its last session becomes part of the project.
+  uint32_t sessionStart = 0;
+  if (index >= 1) {
+    uint32_t last = 0;
+    DiscInfo info;
+    bool appendable = IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
+    if (appendable && LastSessionStart(r.get(), &last)) {
+      CMultiCD import(r.get(), root, [&](const std::string& descriptor, const std::string& folder) {
+        return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
+      });
+      uint32_t next = 0;
+      if (!import.Import(last, mp3 != 0, &next)) {
+        NoteJobError(index, "the disc's last session cannot be imported: " + import.Error());
+        return result::kLayoutFailed;
+      }
+      if (IsOverwritable(medium)) {
+        sessionStart = next;
+      } else if (r->GetNextWriteAdd(sessionStart) != 0) {
+        return result::kDiscClosed;
+      }
+    }
+  } else if (multiSession && gCurrent == 0) {
+    return result::kNoSuchDrive;
+  }
+
+  JobSpec spec;
+  spec.kind = JobSpec::kProject;
+  spec.index = index;
+  spec.stagingRoot = root;
+  spec.label = label;
+  spec.mp3 = mp3;
+  spec.discKind = IsCd(medium) ? 1 : 2;
+  spec.sessionStart = sessionStart;
+  spec.options.testWrite = testWrite;
+  spec.options.multiSession = multiSession;
+  spec.options.eject = eject;
+  int res = RunJob(spec, r.get());
+  Trace("<----WriteCd end---->");
+  return res;
+}
+
+int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks) {
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  const int m = r->GetMediumType();
+  if (m != kCdR && m != kCdRw) return result::kAudioNeedsCd;
+  JobSpec spec;
+  spec.kind = JobSpec::kAudio;
+  spec.index = index;
+  spec.discKind = 1;
+  spec.audioTracks = wavTracks;
+  spec.options.testWrite = testWrite;
+  return RunJob(spec, r.get());
+}
+
+int GetDriveProgress(const std::string& label) {
+  int index = LabelIndex(label);
+  if (index < 0) return 0;
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
+    if (it->recorder->GetDeviceID() == index) return it->mana->GetProgress();
+  return 0;
+}
+
+int GetDriveItem(const std::string& label, std::string* text) {
+  text->clear();
+  int index = LabelIndex(label);
+  if (index < 0) return result::kNothingDone;
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
+    if (it->recorder->GetDeviceID() == index) {
+      *text = it->mana->GetCurrentItem();
+      break;
+    }
+  return result::kSuccess;
+}
+
+int ResetBurns() {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (ProjectSlot& s : gSlots) s.Empty();
+  gBurns.clear();
+  return result::kSuccess;
+}
+
+int ResetBurn(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  if (index >= 0 && index <= kSlots) gSlots[index].Empty();
+  gBurns.erase(std::remove_if(gBurns.begin(), gBurns.end(),
+                              [&](const BurnMultiInfo& b) { return b.recorder->GetDeviceID() == index; }),
+               gBurns.end());
+  return result::kSuccess;
+}
+
+void AddTempFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(gTempLock);
+  gTempFiles.push_back(path);
+}
+
+void DeleteTempFiles() {
+  std::lock_guard<std::mutex> hold(gTempLock);
+  for (const std::string& p : gTempFiles) {
+    for (int i = 0; i < 10 && fs::exists(p); ++i) {
+      std::error_code ec;
+      fs::remove_all(p, ec);
+    }
+  }
+  gTempFiles.clear();
+}
+
+int AddDriveProjectPath(int index, const std::string& sourcePath, const std::string& discFolder, int mp3,
+                        const std::string& discName) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  if (index < 0 || index > kSlots) return result::kNoSuchDrive;
+  ProjectSlot& slot = gSlots[index];
+  slot.manager.SetMode(mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+  return slot.manager.AddPath(nullptr, TreeItem(), sourcePath, discFolder, discName) ? result::kSuccess
+                                                                                      : result::kNothingDone;
+}
+
+std::string DriveProjectRoot(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  if (index < 0 || index > kSlots) return "";
+  return gSlots[index].root;
+}
+
+std::vector<std::string> LastUnreadableSources(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  auto it = gUnreadable.find(index);
+  return it == gUnreadable.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::string LastJobError(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  auto it = gJobErrors.find(index);
+  return it == gJobErrors.end() ? std::string() : it->second;
+}

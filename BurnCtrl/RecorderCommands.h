@@ -1,0 +1,71 @@
+#pragma once
+// The recorder command layer: the flat set of operations through which the
+// windows and varnex-cli reach the recorders. Every operation returns a
+// numbered result (BurnCtrl/Results.h): 1 success, 0 nothing done, negative
+// a failure. The layer keeps the list of running burns, so that progress
+// displays find a burn by its drive, and a project copy per drive, so that
+// several drives can write one project at once.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BurnCtrl/BurnMana.h"
+#include "BurnCtrl/interfaces/Recorder.h"
+
+// ---- the device list: every drive the program can use, by drive index.
+// Index 0 is the image-file target; remote drives are 26 and above.
+void AddRecorder(std::shared_ptr<Recorder> recorder);
+void RemoveRecorder(int index);
+Recorder* FindRecorder(int index);
+int FirstFreeRecorderIndex(int from);
+// "D:" for index 3, "[" for index 0: what the drive labels begin with.
+std::string DriveLabel(int index);
+
+// ---- selection and questions
+int Start(int index);
+int StartByName(const std::string& label);
+int CurrentDrive();
+int BlankDisc();
+int GetDiscInfo(int index, bool* blank, bool* writable, int* medium);
+int GetDiscInfo(bool* blank, bool* writable, int* medium);
+int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes);
+int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite,
+                uint16_t* lowWrite, uint16_t* secondWrite);
+int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite);
+int EjectDisc(int index);
+
+// ---- burning
+int AbortWrite();
+int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
+// `projectFolder` is a staging root; its files are copied into the drive's
+// own project copy first. `mp3` is 1 for MP3 discs.
+int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
+            bool multiSession, bool eject);
+int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks);
+int GetDriveProgress(const std::string& label);
+int GetDriveItem(const std::string& label, std::string* text);
+int ResetBurns();
+int ResetBurn(int index);
+void DeleteTempFiles();
+void AddTempFile(const std::string& path);
+int AddDriveProjectPath(int index, const std::string& sourcePath, const std::string& discFolder, int mp3,
+                        const std::string& discName);
+// The staging root of a drive's project copy ("" when it has none).
+std::string DriveProjectRoot(int index);
+
+// Several recorders at once: burns started while this is on take the cache
+// path of the burn manager.
+void SetMultiRecorderMode(bool on);
+
+// Every operation passes a fixed text here; nothing listens in production.
+using TraceHook = void (*)(const char* text);
+void SetTraceHook(TraceHook hook);
+
+// What a burn left behind, for checks and messages: the sources that could
+// not be read during the last job on that drive.
+std::vector<std::string> LastUnreadableSources(int index);
+// Why the last job on that drive failed, in words for the user ("" when it
+// did not fail or the result says it all).
+std::string LastJobError(int index);

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Burn throughput and peak memory, side by side with cat of the same bytes,
+# in one run: a data project of one large file burnt into an image file and
+# onto a virtual DVD+R, and three copies onto three image recorders at
+# once (compared with three cats). Prints seconds, MB/s, peak resident memory and the ratio to cat.
+#
+#   bench/burn-throughput.sh [SIZE_MB] [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size=${1:-512}
+cli=${2:-build}/bin/varnex-cli
+work=$(mktemp -d "${TMPDIR:-/tmp}/varnex-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+head -c $((size * 1024 * 1024)) /dev/urandom > "$work/payload.bin"
+cat "$work/payload.bin" > /dev/null  # the same warm page cache for everyone
+
+measure() {  # name, command...: prints "name seconds peak-KiB"
+  local name=$1; shift
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" > /dev/null 2> "$work/err" || { cat "$work/err"; exit 1; }
+  echo "$name $(cat "$work/time")"
+}
+
+results=()
+results+=("$(measure cat sh -c "cat '$work/payload.bin' > '$work/cat.out'")")
+rm -f "$work/cat.out"
+results+=("$(measure image-file "$cli" burn --drive "image:$work/out.iso" "$work/payload.bin")")
+rm -f "$work/out.iso"
+"$cli" virtual create --media dvd+r "$work/one.vdisc" > /dev/null
+results+=("$(measure virtual-dvd+r "$cli" burn --drive "virtual:$work/one.vdisc" "$work/payload.bin")")
+rm -f "$work"/one.vdisc*
+# Three recorders at once: each reads the source in turn into a 64 MiB cache
+# of its own; cat writes the same three copies one after the other.
+results+=("$(measure 3x-image-files "$cli" burn --drive "image:$work/a.iso" --drive "image:$work/b.iso" \
+  --drive "image:$work/c.iso" "$work/payload.bin")")
+rm -f "$work"/[abc].iso
+results+=("$(measure 3x-cat sh -c "for f in a b c; do cat '$work/payload.bin' > '$work/\$f.out'; done")")
+rm -f "$work"/[abc].out
+
+# Each job against the cat that moves the same bytes: one copy or three.
+base=$(echo "${results[0]}" | cut -d' ' -f2)
+base3=$(printf "%s\n" "${results[@]}" | awk '$1 == "3x-cat" { print $2 }')
+printf "%-16s %8s %9s %12s %10s\n" job seconds MB/s peak-MiB vs-cat
+for r in "${results[@]}"; do
+  read -r name secs kib <<< "$r"
+  copies=1; b=$base
+  case $name in 3x-*) copies=3; b=$base3 ;; esac
+  awk -v n="$name" -v s="$secs" -v k="$kib" -v b="$b" -v mb="$((size * copies))" 'BEGIN {
+    if (s < 0.01) s = 0.01; if (b < 0.01) b = 0.01;
+    printf "%-16s %8.2f %9.1f %12.1f %9.2fx\n", n, s, mb / s, k / 1024, s / b }'
+done

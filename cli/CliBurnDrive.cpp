@@ -1,0 +1,73 @@
+#include "cli/CliBurnDrive.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "BurnCtrl/ImageFileRecorder.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnCtrl/interfaces/RegisteredDrives.h"
+#include "DevDeque.h"
+
+#include <cctype>
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "cli/CliCommand.h"
+
+int MediumFromName(const std::string& name) {
+  static const struct {
+    const char* name;
+    int medium;
+  } kNames[] = {
+      {"cd-r", rec::kCdR},        {"cd-rw", rec::kCdRw},        {"dvd-r", rec::kDvdR},
+      {"dvd-rw", rec::kDvdRwSeq}, {"dvd-rw-ro", rec::kDvdRwRo}, {"dvd+r", rec::kDvdPlusR},
+      {"dvd+rw", rec::kDvdPlusRw}, {"dvd-ram", rec::kDvdRam},   {"dvd-r-dl", rec::kDvdRDl},
+      {"dvd+r-dl", rec::kDvdPlusRDl}, {"bd-r", rec::kBdRSrm},   {"bd-re", rec::kBdRe},
+  };
+  for (const auto& n : kNames)
+    if (name == n.name) return n.medium;
+  return -1;
+}
+
+int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several) {
+  if (spec.rfind("image:", 0) == 0) {
+    std::string path = spec.substr(6);
+    int m = MediumFromName(medium.empty() ? "cd-r" : medium);
+    if (path.empty() || m < 0) {
+      CliFail(result::kBadArguments, path.empty() ? "image: needs a file name" : "unknown medium " + medium);
+      return -1;
+    }
+    const int index = several ? FirstFreeRecorderIndex(1) : 0;
+    auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, index);
+    if (index < 0 || !drive->CreateBlank()) {
+      CliFail(result::kOutputFailed, path);
+      return -1;
+    }
+    AddRecorder(drive);
+    return index;
+  }
+  // A drive letter or index of the device list.
+  const bool letter = (spec.size() == 1 || (spec.size() == 2 && spec[1] == ':')) && std::isalpha(uint8_t(spec[0]));
+  if (letter) {
+    InstallRegisteredDrives();
+    const int index = std::toupper(uint8_t(spec[0])) - 'A';
+    CDevCmdRW* dev = index > 0 ? DevDeque::Instance().GetDevice(index) : nullptr;
+    if (!dev) {
+      CliFail(result::kNoSuchDrive, "no drive " + spec);
+      return -1;
+    }
+    AddRecorder(std::make_shared<KestrineRecorder>(dev));
+    return index;
+  }
+  // Drives of the device library: a virtual recorder takes the first free
+  // index from 3 (as in the device list), a remote drive 26.
+  const bool remote = spec.rfind("iscsi://", 0) == 0;
+  int index = remote ? 26 : FirstFreeRecorderIndex(3);
+  std::string error;
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveName(spec), index, &error);
+  if (!dev) {
+    CliFail(result::kNoSuchDrive, spec + (error.empty() ? "" : ": " + error));
+    return -1;
+  }
+  AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
+  return index;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// Opens the drive a --drive argument names and puts it into the device list.
+
+#include <string>
+
+#include "BurnCtrl/interfaces/Recorder.h"
+
+// "image:FILE" (a blank disc whose sectors go to FILE; `medium` names what it
+// stands for: "cd-r" by default, "dvd+r", "dvd-r", "bd-r" ...), or a drive of
+// the device library. Returns the drive index, or -1 after printing why not.
+// `several`: one of several drives of one burn (image targets then take
+// free indexes of their own instead of 0).
+int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several);
+// The medium type of a name ("cd-r", "dvd+rw", ...); -1 when unknown.
+int MediumFromName(const std::string& name);

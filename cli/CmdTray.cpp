@@ -1,0 +1,31 @@
+// varnex-cli eject / load --drive D: open or close the tray.
+#include <cstdio>
+
+#include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
+
+namespace {
+
+int Tray(const CliArgs& args, bool open) {
+  CliOptions opt(args, {"--drive"}, {});
+  if (!opt.ok() || !opt.Has("--drive")) return CliFail(cliresult::kBadArguments, opt.ok() ? "needs --drive D" : opt.error());
+  CliDrive drive;
+  int status = 0;
+  if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  if (open) drive.device->Lock(false);
+  if (drive.device->Eject(open) != DEV_OK) {
+    SenseData s = drive.device->GetLastSense();
+    char text[64];
+    std::snprintf(text, sizeof text, ": the drive refused (sense %X/%02X/%02X)", s.SenseKey, s.ASC, s.ASCQ);
+    return CliFail(0, drive.device->GetDevicePath() + text);
+  }
+  return 0;
+}
+
+int RunEject(const CliArgs& args) { return Tray(args, true); }
+int RunLoad(const CliArgs& args) { return Tray(args, false); }
+
+CliCommand regEject{"eject", "eject --drive D", &RunEject};
+CliCommand regLoad{"load", "load --drive D", &RunLoad};
+
+}  // namespace

@@ -1,0 +1,171 @@
+// varnex-cli virtual: make, register, export and break virtual recorders.
+//
+//   virtual create --media MEDIA [--register] [--replace] FILE
+//   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
+//   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
+//   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)
+//   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
+//                 [--not-ready N] [--long-write N] [--no-erase] [--clear]
+//   virtual register|unregister FILE
+//   virtual list
+#include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
+
+#include "BurnCtrl/interfaces/RegisteredDrives.h"
+#include "VirtualRecorder.h"
+#include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
+
+namespace {
+
+const char* kUsage =
+    "virtual create --media MEDIA FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
+    "virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE | "
+    "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) | virtual fault --drive virtual:FILE ... | "
+    "virtual register|unregister FILE | virtual list";
+
+std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
+
+int Create(const CliArgs& args) {
+  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer"}, {"--register", "--replace"});
+  if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
+  if (!opt.Has("--media") || opt.Operands().size() != 1)
+    return CliFail(cliresult::kBadArguments, "virtual create needs --media MEDIA and one FILE");
+  std::string media = opt.Value("--media"), file = StatePath(opt.Operands()[0]), error;
+  // An existing disc is only thrown away when asked to.
+  if (access(file.c_str(), F_OK) == 0 && !opt.Has("--replace"))
+    return CliFail(cliresult::kVirtualFailed, file + " already exists (--replace makes a new disc in its place)");
+  bool ok;
+  if (media == "cd-rom" || media == "dvd-rom") {
+    if (!opt.Has("--iso")) return CliFail(cliresult::kBadArguments, "a pressed " + media + " needs --iso IMAGE");
+    ok = VirtualRecorder::CreatePressedData(file, media, opt.Value("--iso"), &error);
+  } else if (media == "audio") {
+    std::vector<VirtualRecorder::AudioTrack> tracks;
+    for (const std::string& t : opt.Values("--track")) {
+      VirtualRecorder::AudioTrack a;
+      size_t p1 = t.find("::");
+      a.wavPath = t.substr(0, p1);
+      if (p1 != std::string::npos) {
+        size_t p2 = t.find("::", p1 + 2);
+        a.title = t.substr(p1 + 2, p2 == std::string::npos ? std::string::npos : p2 - p1 - 2);
+        if (p2 != std::string::npos) a.performer = t.substr(p2 + 2);
+      }
+      tracks.push_back(a);
+    }
+    if (tracks.empty()) return CliFail(cliresult::kBadArguments, "an audio CD needs --track WAV");
+    ok = VirtualRecorder::CreatePressedAudio(file, tracks, opt.Value("--title"), opt.Value("--performer"), &error);
+  } else {
+    ok = VirtualRecorder::Create(file, media, &error);
+    if (!ok && error.rfind("unknown medium", 0) == 0) {
+      error += " (one of";
+      for (const auto& m : VirtualRecorder::MediaNames()) error += " " + m;
+      error += ", cd-rom, dvd-rom, audio)";
+    }
+  }
+  if (!ok) return CliFail(cliresult::kVirtualFailed, error);
+  if (opt.Has("--register") && !RegisterDrive("virtual:" + file, &error)) return CliFail(cliresult::kVirtualFailed, error);
+  std::printf("virtual:%s\n", NormalizeDriveName("virtual:" + file).substr(8).c_str());
+  return 0;
+}
+
+bool OpenVirtual(const CliOptions& opt, VirtualRecorder& r, int& status) {
+  std::string drive = opt.Value("--drive");
+  if (drive.rfind("virtual:", 0) != 0) {
+    status = CliFail(cliresult::kNoSuchDrive, "--drive must name a virtual recorder (virtual:FILE)");
+    return false;
+  }
+  std::string error;
+  if (!r.Open(drive.substr(8), &error)) {
+    status = CliFail(cliresult::kNoSuchDrive, error);
+    return false;
+  }
+  return true;
+}
+
+int Export(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "-o", "--cue"}, {});
+  if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
+  if (!opt.Has("--drive") || opt.Has("-o") == opt.Has("--cue"))
+    return CliFail(cliresult::kBadArguments, "virtual export needs --drive virtual:FILE and either -o OUT.iso or --cue OUT.cue");
+  VirtualRecorder r;
+  int status = 0;
+  if (!OpenVirtual(opt, r, status)) return status;
+  std::string error;
+  bool ok = opt.Has("-o") ? r.ExportIso(opt.Value("-o"), &error) : r.ExportBinCue(opt.Value("--cue"), &error);
+  return ok ? 0 : CliFail(cliresult::kOutputFailed, error);
+}
+
+bool Count(const CliOptions& opt, const char* name, int& out, int& status) {
+  if (!opt.Has(name)) return true;
+  std::string text = opt.Value(name);
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < 0 || v > 1000000) {
+    status = CliFail(cliresult::kBadArguments, std::string(name) + " needs a count");
+    return false;
+  }
+  out = int(v);
+  return true;
+}
+
+int Fault(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write"},
+                 {"--no-erase", "--clear"});
+  if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
+  VirtualRecorder r;
+  int status = 0;
+  if (!OpenVirtual(opt, r, status)) return status;
+  VirtualFaults f = opt.Has("--clear") ? VirtualFaults{} : r.Faults();
+  if (opt.Has("--write-error")) {
+    f.writeFailCount = 1;
+    f.writesSeen = 0;
+    if (!Count(opt, "--write-error", f.writeFailAt, status) || !Count(opt, "--times", f.writeFailCount, status)) return status;
+    if (f.writeFailAt < 1) return CliFail(cliresult::kBadArguments, "--write-error counts from 1");
+    if (opt.Has("--sense")) {
+      unsigned k, a, q;
+      if (std::sscanf(opt.Value("--sense").c_str(), "%x/%x/%x", &k, &a, &q) != 3 || k > 15 || a > 255 || q > 255)
+        return CliFail(cliresult::kBadArguments, "--sense takes KEY/ASC/ASCQ in hexadecimal, as 3/0C/00");
+      f.writeKey = uint8_t(k), f.writeAsc = uint8_t(a), f.writeAscq = uint8_t(q);
+    }
+  }
+  if (!Count(opt, "--not-ready", f.notReadyPolls, status) || !Count(opt, "--long-write", f.longWritePolls, status)) return status;
+  if (opt.Has("--no-erase")) f.cannotErase = true;
+  std::string error;
+  return r.SetFaults(f, &error) ? 0 : CliFail(cliresult::kVirtualFailed, error);
+}
+
+int Register(const CliArgs& args, bool add) {
+  CliOptions opt(args, {}, {});
+  if (!opt.ok() || opt.Operands().size() != 1) return CliFail(cliresult::kBadArguments, "needs one FILE");
+  std::string drive = opt.Operands()[0];
+  if (drive.rfind("virtual:", 0) != 0 && drive.rfind("iscsi://", 0) != 0) drive = "virtual:" + drive;
+  std::string error;
+  if (add && drive.rfind("virtual:", 0) == 0) {
+    VirtualRecorder r;  // only recorders that open are kept
+    if (!r.Open(drive.substr(8), &error)) return CliFail(cliresult::kNoSuchDrive, error);
+  }
+  bool ok = add ? RegisterDrive(drive, &error) : UnregisterDrive(drive, &error);
+  return ok ? 0 : CliFail(add ? cliresult::kVirtualFailed : cliresult::kNoSuchDrive, error);
+}
+
+int RunVirtual(const CliArgs& args) {
+  if (args.empty()) return CliFail(cliresult::kBadArguments, std::string("usage: varnex-cli ") + kUsage);
+  CliArgs rest(args.begin() + 1, args.end());
+  const std::string& what = args[0];
+  if (what == "create") return Create(rest);
+  if (what == "export") return Export(rest);
+  if (what == "fault") return Fault(rest);
+  if (what == "register") return Register(rest, true);
+  if (what == "unregister") return Register(rest, false);
+  if (what == "list") {
+    for (const std::string& s : LoadRegisteredDrives()) std::printf("%s\n", s.c_str());
+    return 0;
+  }
+  return CliFail(cliresult::kBadArguments, "unknown virtual command \"" + what + "\"");
+}
+
+CliCommand reg{"virtual", kUsage, &RunVirtual};
+
+}  // namespace

@@ -1,0 +1,410 @@
+#include "CDevCmdROM.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "ByteFields.h"
+#include "ImageFileDevice.h"
+
+using bytes::BE16;
+using bytes::BE32;
+using bytes::PutBE16;
+using bytes::PutBE32;
+
+CDevCmdROM::CDevCmdROM() = default;
+
+CDevCmdROM::CDevCmdROM(std::unique_ptr<ScsiTransport> transport, int deviceId)
+    : transport_(std::move(transport)), deviceId_(deviceId) {}
+
+CDevCmdROM::~CDevCmdROM() = default;
+
+bool CDevCmdROM::SetImageFile(const char* path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto image = std::make_unique<ImageFileDevice>();
+  openError_.clear();
+  if (!path || !*path || !image->Open(path, &openError_)) {
+    if (openError_.empty()) openError_ = "no image file named";
+    return false;
+  }
+  transport_ = std::move(image);
+  return true;
+}
+
+std::string CDevCmdROM::GetDevicePath() const { return transport_ ? transport_->Path() : std::string(); }
+
+SenseData CDevCmdROM::GetLastSense() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastSense_;
+}
+
+// ---- execution ------------------------------------------------------------
+
+uint32_t CDevCmdROM::Refuse(uint32_t status, uint8_t srb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastSense_ = SenseData{0, 0, 0, srb};
+  return status;
+}
+
+uint32_t CDevCmdROM::Run(ScsiCommand& cmd) {
+  if (!transport_) return Refuse(DEV_TRANSPORT_FAILED, SRB_NO_DEVICE);
+  // A remote drive not bracketed by the caller is connected for this command alone.
+  bool temporary = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    temporary = connectDepth_ == 0;
+  }
+  if (temporary && !transport_->Connect()) return Refuse(DEV_TRANSPORT_FAILED, SRB_NO_DEVICE);
+  uint32_t status;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool reached = transport_->Execute(cmd);
+    lastTransferred_ = cmd.transferred;
+    if (!reached) {
+      status = DEV_TRANSPORT_FAILED;
+      lastSense_ = SenseData{0, 0, 0, uint8_t(cmd.srbStatus == SRB_SUCCESS ? uint8_t(SRB_ERROR) : cmd.srbStatus)};
+    } else if (cmd.status != 0) {
+      status = cmd.status;
+      lastSense_ = SenseData{cmd.SenseKey(), cmd.Asc(), cmd.Ascq(), SRB_ERROR};
+    } else {
+      status = DEV_OK;
+    }
+  }
+  if (temporary) transport_->Disconnect();
+  if (listener_) listener_->OnDeviceActivity(deviceId_);
+  return status;
+}
+
+uint32_t CDevCmdROM::Run(const uint8_t* cdb, int cdbLength, ScsiCommand::Direction dir, uint8_t* data,
+                         uint32_t length, int timeoutMs, uint32_t* transferred) {
+  ScsiCommand c;
+  std::memcpy(c.cdb, cdb, size_t(cdbLength));
+  c.cdbLength = cdbLength;
+  c.direction = length ? dir : ScsiCommand::kNone;
+  c.data = data;
+  c.dataLength = length;
+  c.timeoutMs = timeoutMs;
+  uint32_t status = Run(c);
+  if (transferred) *transferred = c.transferred;
+  return status;
+}
+
+bool CDevCmdROM::ConnectServerDevice() {
+  if (!transport_) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connectDepth_ == 0 && !transport_->Connect()) return false;
+  ++connectDepth_;
+  return true;
+}
+
+void CDevCmdROM::CloseServerDevice() {
+  if (!transport_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connectDepth_ == 0) return;
+  if (--connectDepth_ == 0) transport_->Disconnect();
+}
+
+uint32_t CDevCmdROM::WaitUntilReady(int pollMs, int maxMs) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+  for (;;) {
+    uint32_t status = TestUnitReady();
+    if (status == DEV_OK) return status;
+    if (std::chrono::steady_clock::now() >= until) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+  }
+}
+
+// ---- status -------------------------------------------------------------------
+
+uint32_t CDevCmdROM::TestUnitReady() {
+  uint8_t cdb[6] = {0x00};
+  return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kQuery);
+}
+
+uint32_t CDevCmdROM::Inquiry(uint8_t* buffer, int size) {
+  if (!buffer || size <= 0 || size > 255) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[6] = {0x12, 0, 0, 0, uint8_t(size), 0};
+  std::memset(buffer, 0, size_t(size));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 6, ScsiCommand::kIn, buffer, uint32_t(size), timeouts::kQuery, &got);
+  if (s == DEV_OK && got < 36 && size >= 36) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  return s;
+}
+
+uint32_t CDevCmdROM::Inquiry(INQUIRYDATA& data) {
+  uint8_t buf[96];
+  uint32_t s = Inquiry(buf, 96);
+  if (s != DEV_OK) return s;
+  return data.Parse(buf, 96) ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
+uint32_t CDevCmdROM::GetConfig(uint8_t* buffer, int size) {
+  if (!buffer || size < 8 || size > 65535) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[10] = {0x46, 0x00};
+  PutBE16(cdb + 7, uint16_t(size));
+  std::memset(buffer, 0, size_t(size));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(size), timeouts::kQuery, &got);
+  if (s == DEV_OK && got < 8) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  // Whatever lies beyond what the drive sent is not part of the answer.
+  if (s == DEV_OK && uint64_t(BE32(buffer)) + 4 > got) PutBE32(buffer, got - 4);
+  return s;
+}
+
+int CDevCmdROM::GetMediumType() {
+  uint8_t buf[8];
+  uint8_t cdb[10] = {0x46, 0x01, 0, 0, 0, 0, 0, 0, 8, 0};
+  std::memset(buf, 0, sizeof buf);
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, 8, timeouts::kQuery, &got);
+  int profile = (s == DEV_OK && got >= 8) ? BE16(buf + 6) : 0;
+  if (profile != 0) return profile;
+  // A drive that names no profile: a DVD-RW is still recognised by its book type.
+  if (TestUnitReady() != DEV_OK) return MEDIUM_NONE;
+  uint8_t phys[2048];
+  if (ReadDVDStruct(phys, sizeof phys, 0x00) == DEV_OK && (phys[0] >> 4) == 3) return MEDIUM_DVDRW_UNKNOWN;
+  return MEDIUM_NONE;
+}
+
+int CDevCmdROM::GetDiscType() {
+  int m = GetMediumType();
+  if (m == 0) return 0;
+  if (m >= 8 && m <= 10) return 1;
+  if ((m >= 0x10 && m <= 0x2B) || m == MEDIUM_DVDRW_UNKNOWN) return 2;
+  if (m >= 0x40 && m <= 0x43) return 3;
+  return 0;
+}
+
+int CDevCmdROM::GetDevType() {
+  std::vector<uint8_t> cfg(8192);
+  if (GetConfig(cfg.data(), int(cfg.size())) == DEV_OK) {
+    const uint8_t* c = cfg.data();
+    size_t n = cfg.size();
+    // Profiles the drive knows, from the profile list feature.
+    auto hasProfile = [&](uint16_t p) {
+      if (BE16(c + 8) != 0) return false;
+      size_t len = c[11];
+      for (size_t off = 12; off + 4 <= 12 + len && off + 4 <= n; off += 4)
+        if (BE16(c + off) == p) return true;
+      return false;
+    };
+    bool bdWrite = HasFeature(c, n, 0x0041);
+    bool dashWrite = HasFeature(c, n, 0x002F);
+    bool plusWrite = HasFeature(c, n, 0x002B) || HasFeature(c, n, 0x002A);
+    bool cdWrite = HasFeature(c, n, 0x002D) || HasFeature(c, n, 0x002E);
+    if (bdWrite) return DEV_BD;
+    if (dashWrite && (hasProfile(0x15) || hasProfile(0x16))) return DEV_DVDMINUS_DL;
+    if (plusWrite && HasFeature(c, n, 0x003B)) return DEV_DVDPLUS_DL;
+    if (dashWrite && plusWrite) return DEV_DVDMULTI;
+    if (dashWrite) return DEV_DVDMINUS;
+    if (plusWrite) return DEV_DVDPLUS;
+    if (hasProfile(0x12) && HasFeature(c, n, 0x0020)) return DEV_DVDRAM;
+    if (cdWrite) return DEV_CDRW;
+    if (HasFeature(c, n, 0x001F) || hasProfile(0x10)) return DEV_DVDROM;
+    return DEV_CDROM;
+  }
+  // Older drives: the capabilities page.
+  uint8_t page[32];
+  if (ModeSense(page, sizeof page, 0x2A) != DEV_OK) return DEV_CDROM;
+  if (page[3] & 0x10) return DEV_DVDMINUS;
+  if (page[3] & 0x20) return DEV_DVDRAM;
+  if (page[3] & 0x03) return DEV_CDRW;
+  if (page[2] & 0x08) return DEV_DVDROM;
+  return DEV_CDROM;
+}
+
+uint32_t CDevCmdROM::ReadDiscInfo(DISC_INFO& info) {
+  uint8_t buf[34] = {};
+  uint8_t cdb[10] = {0x51, 0, 0, 0, 0, 0, 0, 0, sizeof buf, 0};
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, sizeof buf, timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  return info.Parse(buf, got) ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
+uint32_t CDevCmdROM::ReadTrackInfo(TRACK_INFO& info, int track) { return ReadTrackInfoEx(info, RTI_TRACK, uint32_t(track)); }
+
+uint32_t CDevCmdROM::ReadTrackInfoEx(TRACK_INFO& info, int type, uint32_t address) {
+  if (type < 0 || type > 2) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t buf[48] = {};
+  uint8_t cdb[10] = {0x52, uint8_t(type)};
+  PutBE32(cdb + 2, address);
+  PutBE16(cdb + 7, sizeof buf);
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, sizeof buf, timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  return info.Parse(buf, got) ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
+uint32_t CDevCmdROM::ReadToc(uint8_t* buffer, int size, int format, int track) {
+  if (!buffer || size < 4 || size > 65535 || format < 0 || format > 15)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[10] = {0x43, uint8_t(format == 2 ? 0x02 : 0x00), uint8_t(format), 0, 0, 0, uint8_t(track)};
+  PutBE16(cdb + 7, uint16_t(size));
+  std::memset(buffer, 0, size_t(size));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(size), timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  if (got < 4) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  // The length field may promise more than arrived: cut it to what did.
+  if (uint32_t(BE16(buffer)) + 2 > got) PutBE16(buffer, uint16_t(got - 2));
+  return DEV_OK;
+}
+
+uint32_t CDevCmdROM::GetTocData(TocData& toc) {
+  std::vector<uint8_t> buf(4 + 8 * 100);
+  uint32_t s = ReadToc(buf.data(), int(buf.size()), 0, 1);
+  if (s != DEV_OK) return s;
+  return ParseFormattedToc(buf.data(), buf.size(), toc) ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
+uint32_t CDevCmdROM::GetSessionInfo(SessionInfo& info) {
+  std::vector<uint8_t> buf(4 + 11 * 1000);
+  uint32_t s = ReadToc(buf.data(), int(buf.size()), 2, 1);
+  if (s != DEV_OK) return s;
+  return ParseFullToc(buf.data(), buf.size(), info) ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
+uint32_t CDevCmdROM::GetCDText(FS_CDTEXT_INFO& text) {
+  // At most 8 blocks of 255 packs; one request large enough for all of them.
+  std::vector<uint8_t> buf(4 + 18 * 255 * 8);
+  uint32_t s = ReadToc(buf.data(), int(buf.size()), 5, 0);
+  if (s != DEV_OK) return s;
+  size_t len = std::min<size_t>(BE16(buf.data()) + 2u, buf.size());
+  if (len <= 4) return Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
+  return ParseCdTextPacks(buf.data() + 4, len - 4, text) ? DEV_OK : Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
+}
+
+int CDevCmdROM::JudgeFileSystem(uint32_t lba) {
+  // The volume recognition area from sector 16: ISO 9660 descriptors and the
+  // UDF extended area descriptors that follow them.
+  bool iso = false, udf = false;
+  uint8_t sector[2048];
+  for (uint32_t i = 16; i < 16 + 32; ++i) {
+    if (ReadCD_10(sector, 2048, 1, lba + i) != DEV_OK) break;
+    const char* id = reinterpret_cast<const char*>(sector + 1);
+    if (std::memcmp(id, "CD001", 5) == 0) {
+      if (sector[0] == 1) iso = true;
+      if (sector[0] == 255) continue;
+    } else if (std::memcmp(id, "BEA01", 5) == 0 || std::memcmp(id, "TEA01", 5) == 0) {
+      continue;
+    } else if (std::memcmp(id, "NSR02", 5) == 0 || std::memcmp(id, "NSR03", 5) == 0) {
+      udf = true;
+    } else if (sector[0] == 0 && std::all_of(sector, sector + 2048, [](uint8_t b) { return b == 0; })) {
+      break;  // the end of the recognition area
+    }
+  }
+  return (iso ? 1 : 0) | (udf ? 2 : 0);
+}
+
+uint32_t CDevCmdROM::ModeSense(uint8_t* page, int size, int pageCode) {
+  if (!page || size <= 0 || pageCode < 0 || pageCode > 0x3F) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  std::vector<uint8_t> buf(std::min(8 + size + 64, 65535));
+  uint8_t cdb[10] = {0x5A, 0x08, uint8_t(pageCode)};  // no block descriptors
+  PutBE16(cdb + 7, uint16_t(buf.size()));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf.data(), uint32_t(buf.size()), timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  if (got < 10) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  size_t off = 8 + size_t(BE16(buf.data() + 6));
+  size_t total = std::min<size_t>(got, BE16(buf.data()) + 2u);
+  if (off + 2 > total || (buf[off] & 0x3F) != pageCode) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  size_t pageLen = std::min<size_t>(buf[off + 1] + 2u, total - off);
+  std::memset(page, 0, size_t(size));
+  std::memcpy(page, buf.data() + off, std::min<size_t>(pageLen, size_t(size)));
+  return DEV_OK;
+}
+
+uint32_t CDevCmdROM::GetParamPage(uint8_t* page, int size, int deviceId, uint8_t* sense, int pageCode) {
+  (void)deviceId;  // this object is the drive
+  uint32_t s = ModeSense(page, size, pageCode);
+  if (sense) {
+    SenseData d = s == DEV_OK ? SenseData{} : GetLastSense();
+    sense[0] = d.SenseKey, sense[1] = d.ASC, sense[2] = d.ASCQ, sense[3] = d.SRBStatus;
+  }
+  return s;
+}
+
+uint32_t CDevCmdROM::ReadDVDStruct(uint8_t* buffer, int size, int format, int layer, uint32_t address) {
+  if (!buffer || size <= 0 || size > 65531) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  std::vector<uint8_t> buf(size_t(size) + 4);
+  uint8_t cdb[12] = {0xAD, 0};
+  PutBE32(cdb + 2, address);
+  cdb[6] = uint8_t(layer);
+  cdb[7] = uint8_t(format);
+  PutBE16(cdb + 8, uint16_t(buf.size()));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 12, ScsiCommand::kIn, buf.data(), uint32_t(buf.size()), timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  if (got < 4) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  size_t len = std::min<size_t>(got, BE16(buf.data()) + 2u);
+  std::memset(buffer, 0, size_t(size));
+  if (len > 4) std::memcpy(buffer, buf.data() + 4, std::min<size_t>(len - 4, size_t(size)));
+  return DEV_OK;
+}
+
+uint32_t CDevCmdROM::ReadCapacity(uint32_t& lastLba) {
+  uint8_t buf[8] = {};
+  uint8_t cdb[10] = {0x25};
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, 8, timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  if (got < 8) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  lastLba = BE32(buf);
+  return DEV_OK;
+}
+
+// ---- reading ------------------------------------------------------------------
+
+uint32_t CDevCmdROM::ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
+  if (!buffer || count <= 0 || count > 0xFFFF || int64_t(count) * 2048 > bufferSize)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[10] = {0x28};
+  PutBE32(cdb + 2, lba);
+  PutBE16(cdb + 7, uint16_t(count));
+  return Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(count) * 2048, timeouts::kTransfer);
+}
+
+uint32_t CDevCmdROM::ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
+  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[12] = {0xBE, 0};
+  PutBE32(cdb + 2, lba);
+  uint32_t n = uint32_t(count);
+  cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
+  cdb[9] = 0x10;  // user data only
+  std::memset(buffer, 0, size_t(bufferSize));
+  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(bufferSize), timeouts::kTransfer);
+}
+
+uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
+  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[12] = {0xBE, 0};
+  PutBE32(cdb + 2, lba);
+  uint32_t n = uint32_t(count);
+  cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
+  cdb[9] = 0xF8;  // sync, all headers, user data, EDC and ECC
+  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * 2352, timeouts::kTransfer);
+}
+
+// ---- tray -----------------------------------------------------------------------
+
+uint32_t CDevCmdROM::Eject(bool open) {
+  uint8_t cdb[6] = {0x1B, 0, 0, 0, uint8_t(open ? 0x02 : 0x03), 0};
+  return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kTransfer);
+}
+
+uint32_t CDevCmdROM::Lock(bool lock) {
+  uint8_t cdb[6] = {0x1E, 0, 0, 0, uint8_t(lock ? 1 : 0), 0};
+  return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kQuery);
+}
+
+uint32_t CDevCmdROM::LockVolumn(bool lock) {
+  if (!transport_) return Refuse(DEV_TRANSPORT_FAILED, SRB_NO_DEVICE);
+  if (transport_->LockExclusive(lock)) return DEV_OK;
+  // Another program has the drive: report it as a drive that is not ready.
+  std::lock_guard<std::mutex> guard(mutex_);
+  lastSense_ = SenseData{2, 0x04, 0x00, SRB_ERROR};
+  return DEV_BUSY;
+}

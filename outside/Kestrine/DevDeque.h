@@ -1,0 +1,43 @@
+#pragma once
+// The one list of drives: the image-file device (index 0), the local drives
+// (/dev/srN at indexes 3 upwards), the registered virtual recorders (the next
+// free indexes below 26) and the registered remote drives (26 and above).
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CDevCmdRW.h"
+
+class DevDeque {
+ public:
+  // The list of the program, built at its first use.
+  static DevDeque& Instance();
+  // Where the registered drives come from ("virtual:FILE", "iscsi://...").
+  // Set it before the first use of Instance(); Refresh() asks it again.
+  static void SetRegisteredDriveSource(std::function<std::vector<std::string>()> source);
+
+  DevDeque() = default;
+  // Builds the list anew from the machine and the registered drives.
+  void Refresh();
+  void Build(const std::vector<std::string>& localDrives, const std::vector<std::string>& registered);
+
+  int GetDevCount() const { return int(items_.size()); }
+  // The drive with this index, or nullptr.
+  CDevCmdRW* GetDevice(int index) const;
+  // The drive at this position of the list, or nullptr.
+  CDevCmdRW* GetDequeItem(int position) const;
+  // Drives that could not be opened, with the reason (for the user).
+  const std::vector<std::string>& Problems() const { return problems_; }
+
+  // Opens a drive argument: "/dev/srN", "virtual:FILE", "image:FILE" or
+  // "iscsi://HOST[:PORT]/TARGET/LUN".
+  static std::unique_ptr<CDevCmdRW> OpenDrive(const std::string& drive, int index, std::string* error);
+  // "D:" for index 3; "[" for the image device; "#26" style for remote drives.
+  static std::string DriveLetter(int index);
+
+ private:
+  std::vector<std::unique_ptr<CDevCmdRW>> items_;
+  std::vector<std::string> problems_;
+};

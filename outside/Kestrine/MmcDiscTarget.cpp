@@ -1,0 +1,1249 @@
+#include "MmcDiscTarget.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ByteFields.h"
+
+using bytes::BE16;
+using bytes::BE32;
+using bytes::PutBE16;
+using bytes::PutBE32;
+using cdsector::Mode;
+
+namespace media {
+bool IsCd(int p) { return p == 8 || p == 9 || p == 10; }
+bool IsDvd(int p) { return p >= 0x10 && p <= 0x2B; }
+bool IsBd(int p) { return p >= 0x40 && p <= 0x43; }
+bool IsOverwritable(int p) { return p == 18 || p == 19 || p == 26 || p == 67; }
+bool IsSequential(int p) {
+  return p == 9 || p == 10 || p == 17 || p == 20 || p == 21 || p == 22 || p == 27 || p == 43 ||
+         p == 65 || p == 66;
+}
+bool IsErasable(int p) { return p == 10 || p == 19 || p == 20; }
+int32_t NominalCapacity(int p) {
+  switch (p) {
+    case 9: case 10: return 359849;  // 80 minutes
+    case 17: case 19: case 20: return 2298496;
+    case 18: return 2236704;
+    case 21: case 22: return 4171712;
+    case 26: case 27: return 2295104;
+    case 43: return 4173824;
+    case 65: case 66: return 12219392;
+    case 67: return 11826176;
+    default: return 0;
+  }
+}
+}  // namespace media
+
+namespace {
+
+// Sense triples the target gives.
+struct Sense {
+  uint8_t key, asc, ascq;
+};
+constexpr Sense kInvalidOpcode{5, 0x20, 0};
+constexpr Sense kInvalidField{5, 0x24, 0};
+constexpr Sense kInvalidParamField{5, 0x26, 0};
+constexpr Sense kLbaOutOfRange{5, 0x21, 0};
+constexpr Sense kInvalidWriteAddress{5, 0x21, 2};
+constexpr Sense kSequenceError{5, 0x2C, 0};
+constexpr Sense kIllegalMode{5, 0x64, 0};
+constexpr Sense kCannotWriteMedium{5, 0x30, 5};
+constexpr Sense kCannotFormat{5, 0x30, 6};
+constexpr Sense kIncompatibleMedium{5, 0x30, 2};
+constexpr Sense kNoMoreReservations{5, 0x72, 5};
+constexpr Sense kRemovalPrevented{5, 0x53, 2};
+constexpr Sense kTrayOpen{2, 0x3A, 2};
+constexpr Sense kNoMedium{2, 0x3A, 1};
+
+void Fail(ScsiCommand& c, Sense s) { c.SetSense(s.key, s.asc, s.ascq); }
+
+void PutMsf(uint8_t* p, int32_t lba) {  // 0, M, S, F
+  TocAddress a = LbaToTocAddress(lba);
+  p[0] = a.X;
+  p[1] = a.M;
+  p[2] = a.S;
+  p[3] = a.F;
+}
+
+int32_t Align(int32_t v, int32_t unit) { return (v + unit - 1) / unit * unit; }
+
+Mode ModeFromBlockType(uint8_t trackMode, uint8_t dataBlockType) {
+  if ((trackMode & 0x04) == 0) return Mode::Audio;
+  switch (dataBlockType) {
+    case 8: return Mode::Mode1;
+    case 9: return Mode::Mode2Formless;
+    case 12: return Mode::Mode2Form2;
+    case 10: case 11: case 13: return Mode::Mode2Form1;
+    default: return Mode::Mode1;
+  }
+}
+
+bool IsMode2(Mode m) { return m == Mode::Mode2Form1 || m == Mode::Mode2Form2 || m == Mode::Mode2Formless; }
+
+}  // namespace
+
+bool MmcDiscTarget::Execute(ScsiCommand& c) {
+  c.status = 0;
+  c.senseLength = 0;
+  c.transferred = 0;
+  c.srbStatus = SRB_SUCCESS;
+  if (!Intercept(c)) {
+    switch (c.opcode()) {
+      case 0x00: TestUnitReady(c); break;
+      case 0x03: RequestSense(c); break;
+      case 0x04: FormatUnit(c); break;
+      case 0x12: Inquiry(c); break;
+      case 0x1B: StartStop(c); break;
+      case 0x1E: PreventAllow(c); break;
+      case 0x23: ReadFormatCapacities(c); break;
+      case 0x25: ReadCapacity(c); break;
+      case 0x28: Read10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
+      case 0xA8: Read10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
+      case 0x2A: Write10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
+      case 0xAA: Write10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
+      case 0x35: SyncCache(c); break;
+      case 0x43: ReadToc(c); break;
+      case 0x46: GetConfiguration(c); break;
+      case 0x51: ReadDiscInformation(c); break;
+      case 0x52: ReadTrackInformation(c); break;
+      case 0x53: ReserveTrack(c); break;
+      case 0x55: ModeSelect(c); break;
+      case 0x5A: ModeSense(c); break;
+      case 0x5B: CloseTrackSession(c); break;
+      case 0x5C: ReadBufferCapacity(c); break;
+      case 0x5D: SendCueSheet(c); break;
+      case 0xA1: Blank(c); break;
+      case 0xAC: GetPerformance(c); break;
+      case 0xAD: ReadDvdStructure(c); break;
+      case 0xB6: break;  // SET STREAMING: the speed is the target's own
+      case 0xBB: SetCdSpeed(c); break;
+      case 0xBE: ReadCd(c); break;
+      case 0xBF: SendDvdStructure(c); break;
+      default: Fail(c, kInvalidOpcode); break;
+    }
+  }
+  if (c.status == DEV_CHECK_CONDITION) std::memcpy(lastSense_, c.sense, 18);
+  else if (c.opcode() != 0x03) std::memset(lastSense_ + 2, 0, 16), lastSense_[7] = 10;
+  return true;
+}
+
+void MmcDiscTarget::Reply(ScsiCommand& c, const std::vector<uint8_t>& a) {
+  if (c.direction != ScsiCommand::kIn || !c.data) return;
+  uint32_t n = std::min<uint32_t>(c.dataLength, uint32_t(a.size()));
+  std::memcpy(c.data, a.data(), n);
+  c.transferred = n;
+}
+
+bool MmcDiscTarget::NeedMedium(ScsiCommand& c) {
+  if (model_.trayOpen) {
+    Fail(c, kTrayOpen);
+    return false;
+  }
+  if (model_.profile == 0) {
+    Fail(c, kNoMedium);
+    return false;
+  }
+  return true;
+}
+
+bool MmcDiscTarget::CanWrite(ScsiCommand& c) {
+  if (!NeedMedium(c)) return false;
+  if (model_.pressed || !(media::IsSequential(model_.profile) || media::IsOverwritable(model_.profile))) {
+    Fail(c, kCannotWriteMedium);
+    return false;
+  }
+  return true;
+}
+
+// ---- identity and state -------------------------------------------------
+
+void MmcDiscTarget::Inquiry(ScsiCommand& c) {
+  if (c.cdb[1] & 1) return Fail(c, kInvalidField);  // no vital product data pages
+  std::vector<uint8_t> a(96, 0);
+  a[0] = 0x05;  // CD/DVD device
+  a[1] = 0x80;  // removable
+  a[2] = 0x05;
+  a[3] = 0x32;
+  a[4] = 91;
+  bytes::PutText(&a[8], 8, "VARNEX", 6, ' ');
+  bytes::PutText(&a[16], 16, Product(), std::strlen(Product()), ' ');
+  bytes::PutText(&a[32], 4, "1.0", 3, ' ');
+  Reply(c, a);
+}
+
+void MmcDiscTarget::TestUnitReady(ScsiCommand& c) { NeedMedium(c); }
+
+void MmcDiscTarget::RequestSense(ScsiCommand& c) {
+  Reply(c, std::vector<uint8_t>(lastSense_, lastSense_ + 18));
+}
+
+void MmcDiscTarget::StartStop(ScsiCommand& c) {
+  bool loej = c.cdb[4] & 2, start = c.cdb[4] & 1;
+  if (!loej) return;
+  if (!start) {
+    if (preventRemoval_) return Fail(c, kRemovalPrevented);
+    model_.trayOpen = true;
+  } else {
+    model_.trayOpen = false;
+  }
+  ModelChanged();
+}
+
+void MmcDiscTarget::PreventAllow(ScsiCommand& c) { preventRemoval_ = c.cdb[4] & 1; }
+
+// ---- GET CONFIGURATION --------------------------------------------------
+
+void MmcDiscTarget::GetConfiguration(ScsiCommand& c) {
+  uint8_t rt = c.cdb[1] & 3;
+  uint16_t startFeature = BE16(c.cdb + 2);
+  int p = model_.trayOpen ? 0 : model_.profile;
+  static const uint16_t kProfiles[] = {0x43, 0x41, 0x40, 0x2B, 0x1B, 0x1A, 0x16, 0x15, 0x14, 0x13,
+                                       0x12, 0x11, 0x10, 0x0A, 0x09, 0x08};
+  struct Feature {
+    uint16_t code;
+    bool current;
+    std::vector<uint8_t> body;
+  };
+  bool cd = media::IsCd(p), dvd = media::IsDvd(p), bd = media::IsBd(p);
+  std::vector<Feature> list;
+  {
+    std::vector<uint8_t> profiles;
+    for (uint16_t prof : kProfiles) {
+      uint8_t e[4] = {uint8_t(prof >> 8), uint8_t(prof), uint8_t(prof == p ? 1 : 0), 0};
+      profiles.insert(profiles.end(), e, e + 4);
+    }
+    list.push_back({0x0000, true, profiles});
+  }
+  list.push_back({0x0001, true, {0, 0, 0, 1, 0, 0, 0, 0}});
+  list.push_back({0x0003, true, {uint8_t(0x29 | (preventRemoval_ ? 2 : 0)), 0, 0, 0}});
+  list.push_back({0x0010, p != 0, {0, 0, 8, 0, 0, uint8_t(bd ? 32 : 16), 0, 0}});
+  list.push_back({0x001D, cd || dvd, {}});
+  list.push_back({0x001E, cd, {0, 0, 0, 0}});
+  list.push_back({0x001F, dvd, {0, 0, 0, 0}});
+  list.push_back({0x0020, p == 18 || p == 67, {0, 0, 0, 0, 0, 0, 8, 0, 0, 0x10, 0, 0}});
+  list.push_back({0x0021, p == 9 || p == 10 || p == 17 || p == 20 || p == 21 || p == 65,
+                  {0, 0x0F, 0, 1, 0, 0, 0, 0}});
+  list.push_back({0x0023, p == 19 || p == 20 || p == 26 || p == 18 || p == 67, {0, 0, 0, 0}});
+  list.push_back({0x0024, p == 18 || p == 67, {0, 0, 0, 0}});
+  list.push_back({0x0026, p == 19, {}});
+  list.push_back({0x002A, p == 26, {1, 0, 0, 0}});
+  list.push_back({0x002B, p == 27, {1, 0, 0, 0}});
+  list.push_back({0x002D, p == 9 || p == 10, {0x46, 0, 0, 0}});
+  list.push_back({0x002E, p == 9 || p == 10, {0x7E, 0, 0, 0}});
+  list.push_back({0x002F, p == 17 || p == 19 || p == 20 || p == 21 || p == 22, {0x4E, 0, 0, 0}});
+  list.push_back({0x0033, p == 22, {0, 0, 0, 1}});
+  list.push_back({0x003B, p == 43, {1, 0, 0, 0}});
+  list.push_back({0x0040, bd, std::vector<uint8_t>(28, 0)});
+  list.push_back({0x0041, p == 65 || p == 66 || p == 67, std::vector<uint8_t>(20, 0)});
+  list.push_back({0x0107, p != 0, {0x0F, 0, 0, 0}});
+
+  std::vector<uint8_t> a(8, 0);
+  PutBE16(&a[6], uint16_t(p));
+  for (const Feature& f : list) {
+    if (rt == 1 && !f.current) continue;
+    if (f.code < startFeature) continue;
+    if (rt == 2 && f.code != startFeature) continue;
+    uint8_t h[4] = {uint8_t(f.code >> 8), uint8_t(f.code), uint8_t((f.code == 0 || f.code == 1 || f.code == 3 ? 2 : 0) | (f.current ? 1 : 0) | 4),
+                    uint8_t(f.body.size())};
+    a.insert(a.end(), h, h + 4);
+    a.insert(a.end(), f.body.begin(), f.body.end());
+  }
+  PutBE32(&a[0], uint32_t(a.size() - 4));
+  Reply(c, a);
+}
+
+// ---- mode pages ---------------------------------------------------------
+
+std::vector<uint8_t> MmcDiscTarget::Page05() const {
+  std::vector<uint8_t> p(52, 0);
+  p[0] = 0x05;
+  p[1] = 0x32;
+  p[2] = uint8_t((bufe_ ? 0x40 : 0) | (lsValid_ ? 0x20 : 0) | (testWrite_ ? 0x10 : 0) | (writeType_ & 0x0F));
+  p[3] = uint8_t((multiSession_ << 6) | (fixedPacket_ ? 0x20 : 0) | (trackMode_ & 0x0F));
+  p[4] = dataBlockType_ & 0x0F;
+  p[5] = linkSize_;
+  p[8] = sessionFormat_;
+  PutBE32(&p[10], packetSize_);
+  PutBE16(&p[14], 150);
+  return p;
+}
+
+std::vector<uint16_t> MmcDiscTarget::WriteSpeeds() const {
+  int p = model_.profile;
+  if (media::IsBd(p)) return {53940, 35960, 26970, 17980, 8990};
+  if (media::IsDvd(p)) return {22160, 16620, 11080, 8310, 5540, 3324, 1385};
+  return {8448, 7040, 5632, 4224, 2816, 1408, 704};
+}
+
+std::vector<uint8_t> MmcDiscTarget::Page2A() const {
+  std::vector<uint16_t> speeds = WriteSpeeds();
+  bool canWrite = !model_.pressed && (media::IsSequential(model_.profile) || media::IsOverwritable(model_.profile));
+  if (!canWrite) speeds.clear();
+  std::vector<uint8_t> p(32 + 4 * speeds.size(), 0);
+  p[0] = 0x2A;
+  p[1] = uint8_t(p.size() - 2);
+  p[2] = 0x3F;  // reads CD-R, CD-RW, method 2, DVD-ROM, DVD-R, DVD-RAM
+  p[3] = 0x37;  // writes CD-R, CD-RW, test write, DVD-R, DVD-RAM
+  p[4] = 0xF1;  // audio, Mode 2 Form 1 and 2, multisession, underrun protection
+  p[5] = 0x7F;  // CD-DA commands and accuracy, R-W, C2 pointers, ISRC, UPC
+  p[6] = uint8_t(0x29 | (preventRemoval_ ? 2 : 0));
+  uint16_t maxRead = media::IsBd(model_.profile) ? 53940 : media::IsDvd(model_.profile) ? 22160 : 8448;
+  uint16_t maxWrite = speeds.empty() ? 0 : speeds.front();
+  uint16_t curWrite = 0;
+  if (!speeds.empty()) {
+    curWrite = speeds.back();
+    for (uint16_t s : speeds)
+      if (s <= writeSpeed_) { curWrite = s; break; }
+  }
+  PutBE16(&p[8], maxRead);
+  PutBE16(&p[10], 256);
+  PutBE16(&p[12], 4096);
+  PutBE16(&p[14], std::min<uint16_t>(readSpeed_, maxRead));
+  PutBE16(&p[18], maxWrite);
+  PutBE16(&p[20], curWrite);
+  PutBE16(&p[28], curWrite);
+  PutBE16(&p[30], uint16_t(speeds.size()));
+  for (size_t i = 0; i < speeds.size(); ++i) PutBE16(&p[32 + 4 * i + 2], speeds[i]);
+  return p;
+}
+
+void MmcDiscTarget::ModeSense(ScsiCommand& c) {
+  uint8_t page = c.cdb[2] & 0x3F;
+  std::vector<uint8_t> body;
+  if (page == 0x05 || page == 0x3F) {
+    auto p = Page05();
+    body.insert(body.end(), p.begin(), p.end());
+  }
+  if (page == 0x2A || page == 0x3F) {
+    auto p = Page2A();
+    body.insert(body.end(), p.begin(), p.end());
+  }
+  if (body.empty()) return Fail(c, kInvalidField);
+  std::vector<uint8_t> a(8, 0);
+  a.insert(a.end(), body.begin(), body.end());
+  PutBE16(&a[0], uint16_t(a.size() - 2));
+  Reply(c, a);
+}
+
+void MmcDiscTarget::ModeSelect(ScsiCommand& c) {
+  uint32_t n = std::min<uint32_t>(BE16(c.cdb + 7), c.dataLength);
+  if (c.direction != ScsiCommand::kOut || !c.data || n < 8) return Fail(c, kInvalidField);
+  const uint8_t* d = c.data;
+  uint32_t off = 8 + BE16(d + 6);
+  if (off + 2 > n) return Fail(c, kInvalidParamField);
+  const uint8_t* p = d + off;
+  uint32_t pageLen = p[1] + 2u;
+  if (off + pageLen > n) return Fail(c, kInvalidParamField);
+  uint8_t page = p[0] & 0x3F;
+  if (page == 0x2A) return;  // nothing of it can be changed
+  if (page != 0x05 || pageLen < 16) return Fail(c, kInvalidParamField);
+  uint8_t wt = p[2] & 0x0F;
+  uint8_t dbt = p[4] & 0x0F;
+  if (wt > 4) return Fail(c, kInvalidParamField);
+  if (!(dbt <= 3 || (dbt >= 8 && dbt <= 13))) return Fail(c, kInvalidParamField);
+  writeType_ = wt;
+  bufe_ = p[2] & 0x40;
+  lsValid_ = p[2] & 0x20;
+  bool test = p[2] & 0x10;
+  multiSession_ = p[3] >> 6;
+  fixedPacket_ = p[3] & 0x20;
+  trackMode_ = p[3] & 0x0F;
+  dataBlockType_ = dbt;
+  linkSize_ = p[5];
+  sessionFormat_ = pageLen > 8 ? p[8] : 0;
+  packetSize_ = pageLen >= 14 ? BE32(p + 10) : 0;
+  if (test && !testWrite_) sim_ = model_;  // simulated writing starts from the disc as it is
+  testWrite_ = test;
+  simulating_ = test;
+}
+
+// ---- disc and track information ----------------------------------------
+
+int MmcDiscTarget::LastTrackNumber() const {
+  return model_.tracks.empty() ? 0 : model_.tracks.back().number;
+}
+
+int32_t MmcDiscTarget::LeadOutOfSession(int session) const {
+  int32_t end = 0;
+  for (const DiscTrack& t : model_.tracks)
+    if (t.session == session) end = std::max(end, t.End());
+  return end;
+}
+
+int32_t MmcDiscTarget::NextTrackStart() const {
+  const DiscModel& m = simulating_ ? sim_ : model_;
+  int32_t align = media::IsBd(m.profile) ? 32 : media::IsDvd(m.profile) ? 16 : 1;
+  int open = m.closedSessions + 1;
+  int32_t last = 0;
+  bool openHasTracks = false;
+  for (const DiscTrack& t : m.tracks) {
+    last = std::max(last, t.End());
+    if (t.session == open) openHasTracks = true;
+  }
+  if (m.tracks.empty()) return 0;
+  if (openHasTracks) {
+    // A new track in the same session: on CD behind the run-out and pre-gap.
+    return media::IsCd(m.profile) ? last + 2 + 150 : Align(last, align);
+  }
+  // The first track of a new session: behind the lead-out and the next lead-in.
+  if (media::IsCd(m.profile)) return last + (m.closedSessions == 1 ? 11400 : 6900);
+  return Align(last, align);
+}
+
+DiscTrack* MmcDiscTarget::OpenTrack() {
+  DiscModel& m = Active();
+  for (DiscTrack& t : m.tracks)
+    if (!t.closed && !t.reserved) return &t;
+  return nullptr;
+}
+
+const DiscTrack* MmcDiscTarget::TrackAt(int32_t lba) const {
+  for (const DiscTrack& t : model_.tracks)
+    if (lba >= t.start && lba < t.start + std::max(t.size, t.recorded)) return &t;
+  return nullptr;
+}
+
+void MmcDiscTarget::ReadDiscInformation(ScsiCommand& c) {
+  if (c.cdb[1] & 7) return Fail(c, kInvalidField);
+  if (!NeedMedium(c)) return;
+  const DiscModel& m = model_;
+  std::vector<uint8_t> a(34, 0);
+  PutBE16(&a[0], 32);
+  int p = m.profile;
+  uint8_t status, lastState;
+  int sessions, firstLast, lastLast;
+  bool erasable = media::IsErasable(p) || media::IsOverwritable(p);
+  if (m.pressed || media::IsOverwritable(p)) {
+    bool blank = media::IsOverwritable(p) && !m.formatted;
+    status = blank ? 0 : (p == 18 || p == 67) ? 3 : 2;
+    lastState = blank ? 0 : 3;
+    sessions = std::max(1, m.closedSessions);
+    int lastSession = sessions;
+    firstLast = 99, lastLast = 1;
+    for (const DiscTrack& t : m.tracks)
+      if (t.session == lastSession) firstLast = std::min(firstLast, t.number), lastLast = std::max(lastLast, t.number);
+    if (firstLast == 99) firstLast = 1;
+  } else if (m.tracks.empty() && m.closedSessions == 0) {
+    status = 0, lastState = 0, sessions = 1, firstLast = 1, lastLast = 1;
+  } else if (m.finalized) {
+    status = 2, lastState = 3, sessions = m.closedSessions;
+    firstLast = 99, lastLast = 1;
+    for (const DiscTrack& t : m.tracks)
+      if (t.session == sessions) firstLast = std::min(firstLast, t.number), lastLast = std::max(lastLast, t.number);
+  } else {
+    status = 1;
+    sessions = m.closedSessions + 1;
+    int next = LastTrackNumber() + 1;
+    firstLast = next;
+    bool any = false;
+    for (const DiscTrack& t : m.tracks)
+      if (t.session == sessions) firstLast = std::min(firstLast, t.number), any = true;
+    lastState = any ? 1 : 0;
+    // A track being written is the last one; otherwise the invisible track.
+    lastLast = NextTrackStart() < m.capacity ? next : LastTrackNumber();
+    for (const DiscTrack& t : m.tracks)
+      if (!t.closed && !t.reserved) lastLast = t.number;
+  }
+  a[2] = uint8_t((erasable ? 0x10 : 0) | (lastState << 2) | status);
+  a[3] = 1;
+  a[4] = uint8_t(sessions);
+  a[5] = uint8_t(firstLast);
+  a[6] = uint8_t(lastLast);
+  a[9] = uint8_t(sessions >> 8);
+  a[10] = uint8_t(firstLast >> 8);
+  a[11] = uint8_t(lastLast >> 8);
+  a[7] = uint8_t(0x20 | (p == 26 ? (m.formatted ? 3 : 0) : 0));  // unrestricted use
+  a[8] = media::IsCd(p) ? m.sessionFormat : 0;
+  if (media::IsCd(p)) {
+    if (status == 0 || status == 1) PutMsf(&a[16], NextTrackStart() - 150 - 4500 - 1);
+    else std::memset(&a[16], 0xFF, 4);
+    PutMsf(&a[20], m.capacity);
+  } else {
+    PutBE32(&a[20], uint32_t(m.capacity));
+  }
+  Reply(c, a);
+}
+
+std::vector<uint8_t> MmcDiscTarget::TrackInfo(const DiscTrack* t, bool invisible) const {
+  const DiscModel& m = model_;
+  std::vector<uint8_t> a(48, 0);
+  PutBE16(&a[0], 46);
+  bool canAppend = !m.pressed && !m.finalized && media::IsSequential(m.profile);
+  if (invisible) {
+    int number = LastTrackNumber() + 1;
+    int32_t start = NextTrackStart();
+    a[2] = uint8_t(number), a[32] = uint8_t(number >> 8);
+    int session = m.closedSessions + 1;
+    a[3] = uint8_t(session), a[33] = uint8_t(session >> 8);
+    a[5] = 0x04;
+    a[6] = 0x40 | 0x0F;  // blank, data mode unknown
+    a[7] = 0x01;         // next writable address valid
+    PutBE32(&a[8], uint32_t(start));
+    PutBE32(&a[12], uint32_t(start));
+    PutBE32(&a[16], uint32_t(std::max(0, m.capacity - start)));
+    PutBE32(&a[24], uint32_t(std::max(0, m.capacity - start)));
+    return a;
+  }
+  a[2] = uint8_t(t->number), a[32] = uint8_t(t->number >> 8);
+  a[3] = uint8_t(t->session), a[33] = uint8_t(t->session >> 8);
+  bool overwrite = media::IsOverwritable(m.profile);
+  a[5] = t->IsAudio() ? 0x00 : (overwrite || (canAppend && !t->closed) ? 0x05 : 0x04);
+  uint8_t dataMode = t->IsAudio() ? 0x00 : IsMode2(t->mode) ? 0x02 : 0x01;
+  bool writable = overwrite ? !m.pressed : (canAppend && !t->closed);
+  a[6] = uint8_t(((t->recorded == 0 && !t->closed && !overwrite) ? 0x40 : 0) | (t->reserved && !t->closed ? 0x80 : 0) |
+                 dataMode);
+  if (overwrite) a[6] |= 0x30;  // packet, fixed
+  int32_t size = (t->closed || t->reserved || overwrite) ? t->size : m.capacity - t->start;
+  int32_t nwa = overwrite ? 0 : t->start + t->recorded;
+  a[7] = uint8_t((writable ? 1 : 0) | (t->recorded > 0 || overwrite ? 2 : 0));
+  PutBE32(&a[8], uint32_t(t->start));
+  if (writable) PutBE32(&a[12], uint32_t(nwa));
+  int32_t free = writable ? (overwrite ? t->size : t->start + size - nwa) : 0;
+  PutBE32(&a[16], uint32_t(std::max(0, free)));
+  if (overwrite) PutBE32(&a[20], media::IsBd(m.profile) ? 32 : 16);
+  PutBE32(&a[24], uint32_t(size));
+  int32_t lra = overwrite ? t->start + t->size - 1 : t->start + t->recorded - 1;
+  if (t->recorded > 0 || overwrite) PutBE32(&a[28], uint32_t(lra));
+  return a;
+}
+
+void MmcDiscTarget::ReadTrackInformation(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  uint8_t type = c.cdb[1] & 3;
+  uint32_t addr = BE32(c.cdb + 2);
+  const DiscModel& m = model_;
+  bool appendable = !m.pressed && !m.finalized && media::IsSequential(m.profile) && NextTrackStart() < m.capacity;
+  const DiscTrack* found = nullptr;
+  bool invisible = false;
+  if (type == 0) {
+    found = TrackAt(int32_t(addr));
+    if (!found) {
+      if (appendable && int32_t(addr) >= NextTrackStart() && int32_t(addr) < m.capacity) invisible = true;
+      else return Fail(c, kLbaOutOfRange);
+    }
+  } else if (type == 1) {
+    if (addr == 0) return Fail(c, kInvalidField);
+    if (addr == 0xFF) {
+      // The incomplete track when one is being written, else the invisible one.
+      for (const DiscTrack& t : m.tracks)
+        if (!t.closed && !t.reserved) found = &t;
+      if (!found && appendable) invisible = true;
+      if (!found && !invisible) return Fail(c, kInvalidField);
+    } else {
+      for (const DiscTrack& t : m.tracks)
+        if (uint32_t(t.number) == addr) found = &t;
+      if (!found) {
+        if (appendable && int(addr) == LastTrackNumber() + 1) invisible = true;
+        else return Fail(c, kInvalidField);
+      }
+    }
+  } else if (type == 2) {
+    for (const DiscTrack& t : m.tracks)
+      if (uint32_t(t.session) == addr) { found = &t; break; }
+    if (!found) {
+      if (appendable && int(addr) == m.closedSessions + 1) invisible = true;
+      else return Fail(c, kInvalidField);
+    }
+  } else {
+    return Fail(c, kInvalidField);
+  }
+  Reply(c, TrackInfo(found, invisible));
+}
+
+void MmcDiscTarget::ReadToc(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  const DiscModel& m = model_;
+  bool msf = c.cdb[1] & 2;
+  uint8_t format = c.cdb[2] & 0x0F;
+  if (format == 0 && (c.cdb[9] >> 6)) format = c.cdb[9] >> 6;  // old-style format field
+  uint8_t number = c.cdb[6];
+  // Only closed sessions have a table of contents.
+  std::vector<const DiscTrack*> tracks;
+  int lastSession = media::IsOverwritable(m.profile) || m.pressed ? std::max(1, m.closedSessions) : m.closedSessions;
+  for (const DiscTrack& t : m.tracks)
+    if (t.session <= lastSession && (t.closed || media::IsOverwritable(m.profile) || m.pressed)) tracks.push_back(&t);
+  if (media::IsOverwritable(m.profile) && !m.formatted) tracks.clear();
+  if (tracks.empty() && format != 5) return Fail(c, kInvalidField);
+  auto putAddr = [&](uint8_t* p, int32_t lba) {
+    if (msf) PutMsf(p, lba);
+    else PutBE32(p, uint32_t(lba));
+  };
+  std::vector<uint8_t> a(4, 0);
+  if (format == 0) {
+    a[2] = uint8_t(tracks.front()->number);
+    a[3] = uint8_t(tracks.back()->number);
+    if (number > tracks.back()->number && number != 0xAA) return Fail(c, kInvalidField);
+    for (const DiscTrack* t : tracks) {
+      if (t->number < number || number == 0xAA) continue;
+      uint8_t e[8] = {0, uint8_t(0x10 | (t->IsAudio() ? 0 : 4)), uint8_t(t->number), 0};
+      putAddr(e + 4, t->start);
+      a.insert(a.end(), e, e + 8);
+    }
+    uint8_t e[8] = {0, uint8_t(0x10 | (tracks.back()->IsAudio() ? 0 : 4)), 0xAA, 0};
+    putAddr(e + 4, LeadOutOfSession(tracks.back()->session));
+    a.insert(a.end(), e, e + 8);
+  } else if (format == 1) {
+    a[2] = 1;
+    a[3] = uint8_t(lastSession);
+    const DiscTrack* first = nullptr;
+    for (const DiscTrack* t : tracks)
+      if (t->session == lastSession) { first = t; break; }
+    if (!first) first = tracks.front();
+    uint8_t e[8] = {0, uint8_t(0x10 | (first->IsAudio() ? 0 : 4)), uint8_t(first->number), 0};
+    putAddr(e + 4, first->start);
+    a.insert(a.end(), e, e + 8);
+  } else if (format == 2) {
+    a[2] = 1;
+    a[3] = uint8_t(lastSession);
+    auto entry = [&](int session, uint8_t adrCtl, uint8_t point, int32_t at, uint8_t pm, uint8_t ps, uint8_t pf, bool usePoint) {
+      uint8_t e[11] = {uint8_t(session), adrCtl, 0, point, 0, 0, 0, 0, pm, ps, pf};
+      if (usePoint) {
+        TocAddress t = LbaToTocAddress(at);
+        e[7] = t.X, e[8] = t.M, e[9] = t.S, e[10] = t.F;
+      }
+      a.insert(a.end(), e, e + 11);
+    };
+    for (int s = 1; s <= lastSession; ++s) {
+      const DiscTrack *first = nullptr, *last = nullptr;
+      for (const DiscTrack* t : tracks)
+        if (t->session == s) { if (!first) first = t; last = t; }
+      if (!first) continue;
+      uint8_t ctlFirst = uint8_t(0x10 | (first->IsAudio() ? 0 : 4));
+      uint8_t ctlLast = uint8_t(0x10 | (last->IsAudio() ? 0 : 4));
+      uint8_t discType = media::IsCd(m.profile) ? m.sessionFormat : 0;
+      entry(s, ctlFirst, 0xA0, 0, uint8_t(first->number), discType, 0, false);
+      entry(s, ctlLast, 0xA1, 0, uint8_t(last->number), 0, 0, false);
+      entry(s, ctlLast, 0xA2, LeadOutOfSession(s), 0, 0, 0, true);
+      for (const DiscTrack* t : tracks)
+        if (t->session == s) entry(s, uint8_t(0x10 | (t->IsAudio() ? 0 : 4)), uint8_t(t->number), t->start, 0, 0, 0, true);
+      bool more = s < lastSession || (!m.finalized && media::IsSequential(m.profile));
+      if (more && media::IsCd(m.profile)) {
+        // B0: where the next session's program area starts, and the last possible lead-out.
+        uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
+        int32_t nextStart = NextTrackStart();
+        for (const DiscTrack* t : tracks)
+          if (t->session == s + 1) { nextStart = t->start; break; }
+        TocAddress n = LbaToTocAddress(nextStart), l = LbaToTocAddress(m.capacity);
+        e[4] = n.M, e[5] = n.S, e[6] = n.F, e[7] = 1, e[8] = l.M, e[9] = l.S, e[10] = l.F;
+        a.insert(a.end(), e, e + 11);
+      }
+    }
+  } else if (format == 5) {
+    if (m.cdText.empty()) return Fail(c, kInvalidField);
+    a.insert(a.end(), m.cdText.begin(), m.cdText.end());
+  } else {
+    return Fail(c, kInvalidField);
+  }
+  PutBE16(&a[0], uint16_t(a.size() - 2));
+  Reply(c, a);
+}
+
+void MmcDiscTarget::ReadCapacity(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  int32_t last = 0;
+  if (media::IsOverwritable(model_.profile)) {
+    last = model_.formatted ? model_.capacity - 1 : 0;
+  } else {
+    for (const DiscTrack& t : model_.tracks)
+      if (t.recorded > 0 || t.closed) last = std::max(last, t.End() - 1);
+  }
+  std::vector<uint8_t> a(8, 0);
+  PutBE32(&a[0], uint32_t(last));
+  PutBE32(&a[4], 2048);
+  Reply(c, a);
+}
+
+void MmcDiscTarget::ReadFormatCapacities(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  const DiscModel& m = model_;
+  int p = m.profile;
+  std::vector<uint8_t> a(4, 0);
+  auto desc = [&](uint32_t blocks, uint8_t typeByte, uint32_t param) {
+    uint8_t e[8];
+    PutBE32(e, blocks);
+    e[4] = typeByte;
+    e[5] = uint8_t(param >> 16), e[6] = uint8_t(param >> 8), e[7] = uint8_t(param);
+    a.insert(a.end(), e, e + 8);
+  };
+  uint32_t nominal = uint32_t(media::NominalCapacity(p));
+  if (p == 26) {
+    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
+    desc(nominal, 0x26 << 2, 0);
+  } else if (p == 19 || p == 20) {
+    desc(uint32_t(m.capacity), p == 19 && m.formatted ? 2 : 1, 2048);
+    desc(nominal, 0x00 << 2, 16);
+    desc(nominal, 0x10 << 2, 16);
+    desc(nominal, 0x15 << 2, 16);
+    if (p == 19) desc(nominal, 0x13 << 2, 16);
+  } else if (p == 18) {
+    desc(uint32_t(m.capacity), 2, 2048);
+    desc(nominal, 0x00, 2048);
+  } else if (p == 67) {
+    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
+    desc(11826176, 0x00, 0x3000);
+    desc(12219392, 0x31 << 2, 0);
+  } else {
+    desc(uint32_t(m.capacity), 3, 2048);
+  }
+  a[3] = uint8_t(a.size() - 4);
+  Reply(c, a);
+}
+
+// ---- reading ------------------------------------------------------------
+
+bool MmcDiscTarget::ReadRaw(int32_t lba, uint8_t* raw, Mode* modeOut) {
+  const DiscTrack* t = TrackAt(lba);
+  if (!t) return false;
+  uint8_t buf[2352];
+  int n = ReadStored(lba, buf);
+  Mode mode = t->mode;
+  if (n == 2352) {
+    std::memcpy(raw, buf, 2352);
+    if (!t->IsAudio()) mode = cdsector::ModeOf(raw);
+  } else {
+    if (n == 0) std::memset(buf, 0, sizeof buf);
+    if (t->IsAudio()) {
+      std::memset(raw, 0, 2352);
+      std::memcpy(raw, buf, std::min(n, 2352));
+    } else if (n == 2336) {
+      mode = Mode::Mode2Formless;
+      cdsector::Encode(lba, mode, buf, raw);
+    } else {
+      if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+      cdsector::Encode(lba, mode, buf, raw);
+    }
+  }
+  if (modeOut) *modeOut = mode;
+  return true;
+}
+
+bool MmcDiscTarget::ReadUser2048(int32_t lba, uint8_t* out) {
+  const DiscTrack* t = TrackAt(lba);
+  if (!t || t->IsAudio()) return false;
+  uint8_t buf[2352];
+  int n = ReadStored(lba, buf);
+  if (n == 0) {
+    std::memset(out, 0, 2048);
+    return true;
+  }
+  if (n == 2048) {
+    std::memcpy(out, buf, 2048);
+    return true;
+  }
+  if (n != 2352) return false;
+  Mode mode = cdsector::ModeOf(buf);
+  if (mode != Mode::Mode1 && mode != Mode::Mode2Form1) return false;
+  std::memcpy(out, buf + cdsector::UserOffset(mode), 2048);
+  return true;
+}
+
+void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
+  if (!NeedMedium(c)) return;
+  if (count == 0) return;
+  if (!c.data || c.dataLength < uint64_t(count) * 2048) return Fail(c, kInvalidField);
+  const DiscModel& m = model_;
+  bool overwrite = media::IsOverwritable(m.profile);
+  if (lba < 0 || int64_t(lba) + count > (overwrite ? m.capacity : INT32_MAX)) return Fail(c, kLbaOutOfRange);
+  if (overwrite && !m.formatted) return Fail(c, kLbaOutOfRange);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* out = c.data + size_t(i) * 2048;
+    int32_t at = lba + int32_t(i);
+    if (overwrite) {
+      uint8_t buf[2352];
+      int n = ReadStored(at, buf);
+      if (n == 2048) std::memcpy(out, buf, 2048);
+      else std::memset(out, 0, 2048);
+      continue;
+    }
+    const DiscTrack* t = TrackAt(at);
+    if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) {
+      c.transferred = i * 2048;
+      return Fail(c, kLbaOutOfRange);
+    }
+    if (!ReadUser2048(at, out)) {
+      c.transferred = i * 2048;
+      return Fail(c, kIllegalMode);
+    }
+  }
+  c.transferred = count * 2048;
+}
+
+void MmcDiscTarget::ReadCd(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  if (!media::IsCd(model_.profile)) return Fail(c, kIllegalMode);
+  uint8_t expected = (c.cdb[1] >> 2) & 7;
+  int32_t lba = int32_t(BE32(c.cdb + 2));
+  uint32_t count = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
+  uint8_t flags = c.cdb[9];
+  uint8_t sub = c.cdb[10] & 7;
+  if (lba < -150 || int64_t(lba) + count > model_.capacity) return Fail(c, kLbaOutOfRange);
+  uint32_t done = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t at = lba + int32_t(i);
+    const DiscTrack* t = TrackAt(at);
+    if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) return Fail(c, kLbaOutOfRange);
+    if ((flags & 0xF8) == 0 && ((flags >> 1) & 3) == 0 && sub == 0) continue;  // nothing asked of the sector
+    uint8_t raw[2352];
+    Mode mode;
+    if (!ReadRaw(at, raw, &mode)) return Fail(c, kLbaOutOfRange);
+    bool typeOk = expected == 0 || (expected == 1 && mode == Mode::Audio) || (expected == 2 && mode == Mode::Mode1) ||
+                  (expected == 3 && mode == Mode::Mode2Formless) || (expected == 4 && mode == Mode::Mode2Form1) ||
+                  (expected == 5 && mode == Mode::Mode2Form2);
+    if (!typeOk) return Fail(c, kIllegalMode);
+    std::vector<uint8_t> out;
+    if (mode == Mode::Audio) {
+      if (flags & 0xF8) out.assign(raw, raw + 2352);
+    } else {
+      // Regions of the sector: sync, header, sub-header, user data, EDC/ECC.
+      int userOff = cdsector::UserOffset(mode), userLen = cdsector::UserSize(mode);
+      bool m2 = mode != Mode::Mode1;
+      if (flags & 0x80) out.insert(out.end(), raw, raw + 12);
+      uint8_t hdr = (flags >> 5) & 3;
+      if (hdr & 1) out.insert(out.end(), raw + 12, raw + 16);
+      if ((hdr & 2) && m2 && mode != Mode::Mode2Formless) out.insert(out.end(), raw + 16, raw + 24);
+      if (flags & 0x10) out.insert(out.end(), raw + userOff, raw + userOff + userLen);
+      if (flags & 0x08) out.insert(out.end(), raw + userOff + userLen, raw + 2352);
+    }
+    uint8_t c2 = (flags >> 1) & 3;
+    if (c2 == 1) out.insert(out.end(), 294, 0);
+    if (c2 == 2) out.insert(out.end(), 296, 0);
+    if (sub == 1 || sub == 4) out.insert(out.end(), 96, 0);
+    if (sub == 2) out.insert(out.end(), 16, 0);
+    if (done + out.size() > c.dataLength) return Fail(c, kInvalidField);
+    if (!out.empty()) std::memcpy(c.data + done, out.data(), out.size());
+    done += uint32_t(out.size());
+  }
+  c.transferred = done;
+}
+
+// ---- writing ------------------------------------------------------------
+
+bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint32_t count) {
+  if (count == 0) return true;
+  uint32_t block = c.dataLength / count;
+  if (!c.data || block * count != c.dataLength) {
+    Fail(c, kInvalidField);
+    return false;
+  }
+  bool cd = media::IsCd(Active().profile);
+  if (!cd && block != 2048) {
+    Fail(c, kIllegalMode);
+    return false;
+  }
+  if (cd) {
+    bool ok = (t.IsAudio() && block == 2352) ||
+              (t.mode == Mode::Mode1 && (block == 2048 || block == 2352)) ||
+              (IsMode2(t.mode) && (block == 2048 || block == 2324 || block == 2332 || block == 2336 || block == 2352));
+    if (!ok) {
+      Fail(c, kIllegalMode);
+      return false;
+    }
+  }
+  if (simulating_) return true;  // nothing reaches the disc
+  if (!cd) {
+    if (WriteStoredRun(lba, c.data, count)) return true;
+    Fail(c, {3, 0x0C, 0});  // write error
+    return false;
+  }
+  uint8_t raw[2352];
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* in = c.data + size_t(i) * block;
+    int32_t at = lba + int32_t(i);
+    bool ok;
+    {
+      if (block == 2352) std::memcpy(raw, in, 2352);
+      else if (block == 2332) cdsector::EncodeMode2Mixed(at, in, raw);
+      else if (block == 2336) cdsector::Encode(at, Mode::Mode2Formless, in, raw);
+      else if (block == 2324) cdsector::Encode(at, Mode::Mode2Form2, in, raw);
+      else cdsector::Encode(at, t.mode == Mode::Mode1 ? Mode::Mode1 : Mode::Mode2Form1, in, raw);
+      ok = WriteStored(at, raw, 2352);
+    }
+    if (!ok) {
+      Fail(c, {3, 0x0C, 0});  // write error
+      return false;
+    }
+  }
+  return true;
+}
+
+void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
+  if (!CanWrite(c)) return;
+  DiscModel& m = Active();
+  if (media::IsOverwritable(m.profile)) {
+    if (lba < 0 || int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
+    DiscTrack t;
+    t.mode = Mode::Mode1;
+    if (!StoreSectors(c, t, lba, count)) return;
+    if (!m.formatted) {  // the first write formats a new disc in the background
+      m.formatted = true;
+      m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
+      m.closedSessions = 1;
+      ModelChanged();
+    }
+    return;
+  }
+  if (media::IsCd(m.profile) && writeType_ == 2) {
+    if (!cuePending_) return Fail(c, kSequenceError);
+    if (lba != cueNext_) return Fail(c, kInvalidWriteAddress);
+    if (int64_t(lba) + count > cueLeadOut_) return Fail(c, kLbaOutOfRange);
+    // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
+    for (uint32_t i = 0; i < count; ++i) {
+      int32_t at = lba + int32_t(i);
+      const CueTrack* ct = nullptr;
+      for (const CueTrack& t : cue_)
+        if (at >= t.pregap) ct = &t;
+      if (at < 0 || !ct) continue;
+      ScsiCommand one = c;
+      uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
+      one.data = c.data + size_t(i) * block;
+      one.dataLength = block;
+      DiscTrack t;
+      t.mode = ct->mode;
+      if (!StoreSectors(one, t, at, 1)) {
+        c.status = one.status;
+        std::memcpy(c.sense, one.sense, sizeof c.sense);
+        c.senseLength = one.senseLength;
+        c.srbStatus = one.srbStatus;
+        return;
+      }
+    }
+    cueNext_ += int32_t(count);
+    if (cueNext_ >= cueLeadOut_) CommitCueSheet();
+    return;
+  }
+  if (m.finalized) return Fail(c, kInvalidWriteAddress);
+  // The track whose next writable address this is: the incomplete track, a
+  // reserved track, or the invisible track where a new one begins.
+  DiscTrack* target = nullptr;
+  for (DiscTrack& t : m.tracks)
+    if (!t.closed && t.start + t.recorded == lba) target = &t;
+  if (!target) {
+    bool hasOpen = false;
+    for (DiscTrack& t : m.tracks)
+      if (!t.closed && !t.reserved) hasOpen = true;
+    if (hasOpen || lba != NextTrackStart()) return Fail(c, kInvalidWriteAddress);
+    if (int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
+    DiscTrack t;
+    t.number = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
+    t.session = m.closedSessions + 1;
+    t.start = lba;
+    t.mode = media::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
+    if (!StoreSectors(c, t, lba, count)) return;
+    t.recorded = int32_t(count);
+    if (media::IsCd(m.profile) && !t.IsAudio() && m.tracks.empty()) m.sessionFormat = sessionFormat_;
+    m.tracks.push_back(t);
+    ModelChanged();
+    return;
+  }
+  int32_t limit = target->reserved ? target->start + target->size : m.capacity;
+  if (int64_t(lba) + count > limit) return Fail(c, kLbaOutOfRange);
+  if (!StoreSectors(c, *target, lba, count)) return;
+  target->recorded += int32_t(count);
+}
+
+void MmcDiscTarget::ReserveTrack(ScsiCommand& c) {
+  if (!CanWrite(c)) return;
+  DiscModel& m = Active();
+  if (!media::IsSequential(m.profile) || m.finalized) return Fail(c, kNoMoreReservations);
+  for (const DiscTrack& t : m.tracks)
+    if (!t.closed && !t.reserved) return Fail(c, kSequenceError);  // a track is being written
+  int32_t size = int32_t(BE32(c.cdb + 5));
+  if (size <= 0) return Fail(c, kInvalidField);
+  if (media::IsDvd(m.profile)) size = Align(size, 16);
+  if (media::IsBd(m.profile)) size = Align(size, 32);
+  int32_t start = NextTrackStart();
+  if (int64_t(start) + size > m.capacity) return Fail(c, kNoMoreReservations);
+  DiscTrack t;
+  t.number = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
+  t.session = m.closedSessions + 1;
+  t.start = start;
+  t.size = size;
+  t.reserved = true;
+  t.mode = media::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
+  m.tracks.push_back(t);
+  ModelChanged();
+}
+
+void MmcDiscTarget::CloseOpenTracks(DiscModel& m) {
+  for (auto it = m.tracks.begin(); it != m.tracks.end();) {
+    if (!it->closed) {
+      if (!it->reserved && it->recorded == 0) {
+        it = m.tracks.erase(it);
+        continue;
+      }
+      if (!it->reserved) it->size = it->recorded;
+      it->closed = true;
+    }
+    ++it;
+  }
+}
+
+void MmcDiscTarget::CloseTrackSession(ScsiCommand& c) {
+  if (!CanWrite(c)) return;
+  DiscModel& m = Active();
+  uint8_t function = c.cdb[2] & 7;
+  uint16_t number = BE16(c.cdb + 4);
+  if (media::IsOverwritable(m.profile)) return;  // nothing to close: stops a background format
+  if (m.finalized) return Fail(c, kSequenceError);
+  if (function == 1) {
+    DiscTrack* t = nullptr;
+    for (DiscTrack& x : m.tracks)
+      if (x.number == number) t = &x;
+    if (!t) {
+      if (number == 0xFF || number == LastTrackNumber() + 1) {
+        // The incomplete track, whatever its number.
+        for (DiscTrack& x : m.tracks)
+          if (!x.closed) t = &x;
+        if (!t) return;
+      } else {
+        return Fail(c, kInvalidField);
+      }
+    }
+    if (t->closed) return;
+    if (!t->reserved && t->recorded == 0) return;
+    if (!t->reserved) t->size = t->recorded;
+    t->closed = true;
+    ModelChanged();
+    return;
+  }
+  if (function == 2 || function == 3 || function == 5 || function == 6) {
+    bool anyInOpen = false;
+    for (const DiscTrack& t : m.tracks)
+      if (t.session == m.closedSessions + 1) anyInOpen = true;
+    if (!anyInOpen) {
+      // Closing an empty session closes the disc, when it holds anything.
+      if (m.closedSessions == 0) return Fail(c, kSequenceError);
+      m.finalized = true;
+      ModelChanged();
+      return;
+    }
+    CloseOpenTracks(m);
+    ++m.closedSessions;
+    if (function >= 5 || multiSession_ == 0 || NextTrackStart() >= m.capacity) m.finalized = true;
+    ModelChanged();
+    return;
+  }
+  Fail(c, kInvalidField);
+}
+
+void MmcDiscTarget::SyncCache(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  if (!FlushStore()) return Fail(c, {3, 0x0C, 0});
+  ModelChanged();
+}
+
+void MmcDiscTarget::Blank(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  DiscModel& m = model_;
+  if (m.pressed || !media::IsErasable(m.profile)) return Fail(c, kInvalidField);
+  uint8_t type = c.cdb[1] & 7;
+  if (type > 1 && type != 5 && type != 6) return Fail(c, kInvalidField);
+  m.tracks.clear();
+  m.closedSessions = 0;
+  m.finalized = false;
+  m.formatted = false;
+  m.sessionFormat = 0;
+  if (m.profile == 19) m.profile = 20;  // a blanked DVD-RW is sequential again
+  m.capacity = media::NominalCapacity(m.profile);
+  simulating_ = false;
+  cuePending_ = false;
+  StoreErased();
+  ModelChanged();
+}
+
+void MmcDiscTarget::FormatUnit(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  DiscModel& m = model_;
+  if (!(c.cdb[1] & 0x10) || !c.data || c.dataLength < 12) return Fail(c, kInvalidField);
+  const uint8_t* d = c.data;
+  if (BE16(d + 2) < 8) return Fail(c, kInvalidParamField);
+  uint32_t blocks = BE32(d + 4);
+  uint8_t type = d[8] >> 2;
+  int p = m.profile;
+  int32_t nominal = media::NominalCapacity(p);
+  if (m.pressed) return Fail(c, kCannotFormat);
+  if (p == 26 && type == 0x26) {
+    m.capacity = nominal;
+  } else if ((p == 19 || p == 20) && (type == 0x00 || type == 0x10 || type == 0x15 || (type == 0x13 && p == 19))) {
+    if (type == 0x00 || type == 0x10) StoreErased();
+    m.profile = 19;
+    m.capacity = nominal;
+  } else if (p == 18 && type == 0x00) {
+    m.capacity = nominal;
+  } else if (p == 67 && (type == 0x00 || type == 0x01 || type == 0x30 || type == 0x31)) {
+    int32_t cap = type == 0x31 ? 12219392 : 11826176;
+    if (blocks != 0 && blocks != 0xFFFFFFFF && int32_t(blocks) <= 12219392) cap = int32_t(blocks);
+    m.capacity = cap;
+  } else {
+    return Fail(c, kCannotFormat);
+  }
+  m.formatted = true;
+  m.finalized = false;
+  m.closedSessions = 1;
+  m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
+  ModelChanged();
+}
+
+// ---- DVD structures, cue sheets, speeds ---------------------------------
+
+void MmcDiscTarget::ReadDvdStructure(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  const DiscModel& m = model_;
+  uint8_t format = c.cdb[7];
+  if (!media::IsDvd(m.profile)) return Fail(c, kIncompatibleMedium);
+  bool dl = m.profile == 21 || m.profile == 22 || m.profile == 43;
+  std::vector<uint8_t> a(4, 0);
+  if (format == 0x00) {
+    std::vector<uint8_t> d(2048, 0);
+    uint8_t book = 0;
+    switch (m.profile) {
+      case 17: case 21: case 22: book = 2; break;
+      case 18: book = 1; break;
+      case 19: case 20: book = 3; break;
+      case 26: book = 9; break;
+      case 27: book = 10; break;
+      case 43: book = 14; break;
+      default: book = 0;
+    }
+    d[0] = uint8_t(book << 4 | 1);
+    d[1] = 0x02;  // 120 mm, 10.08 Mbit/s
+    d[2] = uint8_t((dl ? 0x20 : 0) | (m.pressed ? 1 : 2));
+    d[3] = 0x10;
+    PutBE32(&d[4], 0x030000);
+    PutBE32(&d[8], uint32_t(0x030000 + m.capacity - 1));
+    PutBE32(&d[12], dl ? uint32_t(0x030000 + m.layer0 - 1) : 0);
+    a.insert(a.end(), d.begin(), d.end());
+  } else if (format == 0x20 && dl) {
+    uint8_t d[8] = {uint8_t(m.tracks.empty() ? 0 : 0x80), 0, 0, 0};
+    PutBE32(d + 4, uint32_t(m.layer0));
+    a.insert(a.end(), d, d + 8);
+  } else {
+    return Fail(c, kInvalidField);
+  }
+  PutBE16(&a[0], uint16_t(a.size() - 2));
+  Reply(c, a);
+}
+
+void MmcDiscTarget::SendDvdStructure(ScsiCommand& c) {
+  if (!CanWrite(c)) return;
+  DiscModel& m = Active();
+  uint8_t format = c.cdb[7];
+  bool dl = m.profile == 21 || m.profile == 22 || m.profile == 43;
+  if (!dl || !c.data || c.dataLength < 12) return Fail(c, kInvalidField);
+  if (format == 0x20) {
+    if (!m.tracks.empty()) return Fail(c, kSequenceError);
+    int32_t l0 = int32_t(BE32(c.data + 8));
+    if (l0 <= 0 || l0 > m.capacity / 2 + 16) return Fail(c, kInvalidParamField);
+    m.layer0 = l0;
+    ModelChanged();
+    return;
+  }
+  if (format == 0x22 || format == 0x23 || format == 0x24) return;  // jump addresses: accepted
+  Fail(c, kInvalidField);
+}
+
+void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
+  if (!CanWrite(c)) return;
+  DiscModel& m = Active();
+  if (!media::IsCd(m.profile) || writeType_ != 2) return Fail(c, kSequenceError);
+  if (m.finalized) return Fail(c, kInvalidWriteAddress);
+  uint32_t n = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
+  n = std::min(n, c.dataLength);
+  if (!c.data || n < 16 || n % 8) return Fail(c, kInvalidParamField);
+  // Entries: CTL/ADR, TNO, INDEX (both BCD), data form, SCMS, MIN, SEC, FRAME.
+  auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
+  std::vector<CueTrack> tracks;
+  int32_t leadOut = -1;
+  for (uint32_t off = 0; off < n; off += 8) {
+    const uint8_t* e = c.data + off;
+    if (e[5] > 99 || e[6] > 59 || e[7] > 74) return Fail(c, kInvalidParamField);
+    int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    if (e[1] == 0x00) continue;  // lead-in
+    if (e[1] == 0xAA) {
+      leadOut = at;
+      break;
+    }
+    int tno = bcd(e[1]), index = bcd(e[2]);
+    if (tno < 1 || tno > 99) return Fail(c, kInvalidParamField);
+    Mode mode = (e[0] & 0x40) ? ((e[3] >> 4) == 1 ? Mode::Mode1 : (e[3] >> 4) == 3 ? Mode::Mode2Formless : Mode::Mode2Form1)
+                              : Mode::Audio;
+    if (tracks.empty() || tracks.back().number != tno) {
+      if (!tracks.empty() && tno != tracks.back().number + 1) return Fail(c, kInvalidParamField);
+      tracks.push_back({tno, at, at, mode});
+    }
+    if (index == 1) tracks.back().start = at;
+  }
+  if (tracks.empty() || leadOut <= tracks.back().start) return Fail(c, kInvalidParamField);
+  int32_t first = m.tracks.empty() ? -150 : NextTrackStart() - 150;
+  if (tracks.front().pregap != first && !(m.tracks.empty() && tracks.front().pregap == 0))
+    return Fail(c, kInvalidParamField);
+  if (leadOut > m.capacity) return Fail(c, kInvalidParamField);
+  int expectedNumber = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
+  if (tracks.front().number != expectedNumber) return Fail(c, kInvalidParamField);
+  cue_ = tracks;
+  cueNext_ = tracks.front().pregap;
+  cueLeadOut_ = leadOut;
+  cuePending_ = true;
+}
+
+void MmcDiscTarget::CommitCueSheet() {
+  DiscModel& m = Active();
+  int session = m.closedSessions + 1;
+  for (size_t i = 0; i < cue_.size(); ++i) {
+    DiscTrack t;
+    t.number = cue_[i].number;
+    t.session = session;
+    t.start = cue_[i].start;
+    int32_t end = i + 1 < cue_.size() ? cue_[i + 1].pregap : cueLeadOut_;
+    t.size = t.recorded = end - t.start;
+    t.mode = cue_[i].mode;
+    t.closed = true;
+    m.tracks.push_back(t);
+  }
+  if (m.closedSessions == 0) m.sessionFormat = sessionFormat_;
+  ++m.closedSessions;
+  if (multiSession_ == 0) m.finalized = true;
+  cuePending_ = false;
+  ModelChanged();
+}
+
+void MmcDiscTarget::SetCdSpeed(ScsiCommand& c) {
+  readSpeed_ = BE16(c.cdb + 2);
+  writeSpeed_ = BE16(c.cdb + 4);
+}
+
+void MmcDiscTarget::GetPerformance(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  uint8_t type = c.cdb[10];
+  std::vector<uint8_t> a(8, 0);
+  if (type == 0x00) {
+    uint8_t d[16] = {};
+    uint16_t maxRead = media::IsBd(model_.profile) ? 53940 : media::IsDvd(model_.profile) ? 22160 : 8448;
+    PutBE32(d + 4, maxRead);
+    PutBE32(d + 8, uint32_t(std::max(0, model_.capacity - 1)));
+    PutBE32(d + 12, maxRead);
+    a.insert(a.end(), d, d + 16);
+  } else if (type == 0x03) {
+    for (uint16_t s : WriteSpeeds()) {
+      uint8_t d[16] = {};
+      PutBE32(d + 4, uint32_t(std::max(0, model_.capacity - 1)));
+      PutBE32(d + 8, s);
+      PutBE32(d + 12, s);
+      a.insert(a.end(), d, d + 16);
+    }
+  } else {
+    return Fail(c, kInvalidField);
+  }
+  PutBE32(&a[0], uint32_t(a.size() - 4));
+  Reply(c, a);
+}
+
+void MmcDiscTarget::ReadBufferCapacity(ScsiCommand& c) {
+  std::vector<uint8_t> a(12, 0);
+  PutBE16(&a[0], 10);
+  PutBE32(&a[4], 4u << 20);
+  PutBE32(&a[8], 4u << 20);
+  Reply(c, a);
+}

@@ -1,0 +1,164 @@
+#pragma once
+// A drive with a disc in it, answering MMC commands from a model of the disc:
+// its sessions and tracks, what is recorded, the write parameters. The virtual
+// recorder and the image-file device are this target over different sector
+// stores; the answers follow what recorders give, refusals included.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CdSector.h"
+#include "ScsiTransport.h"
+
+struct DiscTrack {
+  int number = 1;
+  int session = 1;
+  int32_t start = 0;     // first LBA
+  int32_t size = 0;      // reserved size, or the final size once closed
+  int32_t recorded = 0;  // sectors written from the start
+  cdsector::Mode mode = cdsector::Mode::Mode1;  // Audio, Mode1 or a Mode 2 form (any form: a Mode 2 track)
+  bool closed = false;
+  bool reserved = false;
+  int32_t End() const { return start + ((closed || reserved) ? size : recorded); }
+  bool IsAudio() const { return mode == cdsector::Mode::Audio; }
+};
+
+struct DiscModel {
+  uint16_t profile = 0;       // current MMC profile; 0: no disc
+  int32_t capacity = 0;       // sectors of the user data area
+  bool trayOpen = false;
+  bool pressed = false;       // a read-only disc
+  bool finalized = false;     // sequential media: closed, nothing can be added
+  bool formatted = false;     // overwritable media
+  int closedSessions = 0;     // sequential media
+  uint8_t sessionFormat = 0;  // CD: 0x00 CD-DA/CD-ROM, 0x20 CD-ROM XA
+  int32_t layer0 = 0;         // DL media: sectors of layer 0
+  std::vector<DiscTrack> tracks;  // in disc order
+  std::vector<uint8_t> cdText;    // CD-Text packs, 18 bytes each
+};
+
+// Medium classes of a profile.
+namespace media {
+bool IsCd(int profile);
+bool IsDvd(int profile);
+bool IsBd(int profile);
+bool IsOverwritable(int profile);  // written anywhere: DVD+RW, DVD-RAM, DVD-RW restricted, BD-RE
+bool IsSequential(int profile);    // written track after track
+bool IsErasable(int profile);      // BLANK works: CD-RW, DVD-RW
+int32_t NominalCapacity(int profile);
+}  // namespace media
+
+class MmcDiscTarget : public ScsiTransport {
+ public:
+  bool Execute(ScsiCommand& cmd) override;
+
+  const DiscModel& Model() const { return model_; }
+
+  // Lead-out start of the last closed session (0 when none).
+  int32_t LeadOutOfSession(int session) const;
+  // Where the next track would start: the invisible track.
+  int32_t NextTrackStart() const;
+  // Raw 2352-byte form of a CD sector (synthesised from the stored form).
+  bool ReadRaw(int32_t lba, uint8_t* raw2352, cdsector::Mode* mode = nullptr);
+  // User data of a data sector (2048 bytes); false for audio and form 2.
+  bool ReadUser2048(int32_t lba, uint8_t* out);
+  const DiscTrack* TrackAt(int32_t lba) const;
+
+ protected:
+  // The stored form of one sector: 2352 (raw), 2048 or 2336 (user data).
+  // Returns the byte count; 0 when nothing is stored (reads as zero bytes).
+  virtual int ReadStored(int32_t lba, uint8_t* buf) = 0;
+  virtual bool WriteStored(int32_t lba, const uint8_t* buf, int size) = 0;
+  // `count` consecutive 2048-byte sectors; stores may do it in one go.
+  virtual bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (!WriteStored(lba + int32_t(i), buf + size_t(i) * 2048, 2048)) return false;
+    return true;
+  }
+  virtual bool FlushStore() { return true; }
+  // Called after every command that changed the model.
+  virtual void ModelChanged() {}
+  // A chance to answer before the disc model does (faults, locks).
+  virtual bool Intercept(ScsiCommand& cmd) { (void)cmd; return false; }
+  // Clears the sector store after a full blank.
+  virtual void StoreErased() {}
+  virtual const char* Product() const = 0;
+
+  DiscModel model_;
+
+ private:
+  void Inquiry(ScsiCommand& c);
+  void TestUnitReady(ScsiCommand& c);
+  void RequestSense(ScsiCommand& c);
+  void StartStop(ScsiCommand& c);
+  void PreventAllow(ScsiCommand& c);
+  void GetConfiguration(ScsiCommand& c);
+  void ModeSense(ScsiCommand& c);
+  void ModeSelect(ScsiCommand& c);
+  void ReadDiscInformation(ScsiCommand& c);
+  void ReadTrackInformation(ScsiCommand& c);
+  void ReadToc(ScsiCommand& c);
+  void ReadCapacity(ScsiCommand& c);
+  void ReadFormatCapacities(ScsiCommand& c);
+  void Read10(ScsiCommand& c, int32_t lba, uint32_t count);
+  void ReadCd(ScsiCommand& c);
+  void Write10(ScsiCommand& c, int32_t lba, uint32_t count);
+  void ReserveTrack(ScsiCommand& c);
+  void CloseTrackSession(ScsiCommand& c);
+  void SyncCache(ScsiCommand& c);
+  void Blank(ScsiCommand& c);
+  void FormatUnit(ScsiCommand& c);
+  void ReadDvdStructure(ScsiCommand& c);
+  void SendDvdStructure(ScsiCommand& c);
+  void SendCueSheet(ScsiCommand& c);
+  void SetCdSpeed(ScsiCommand& c);
+  void GetPerformance(ScsiCommand& c);
+  void ReadBufferCapacity(ScsiCommand& c);
+
+  bool NeedMedium(ScsiCommand& c);
+  bool CanWrite(ScsiCommand& c);
+  void Reply(ScsiCommand& c, const std::vector<uint8_t>& answer);
+  std::vector<uint8_t> Page05() const;
+  std::vector<uint8_t> Page2A() const;
+  std::vector<uint16_t> WriteSpeeds() const;
+  std::vector<uint8_t> TrackInfo(const DiscTrack* t, bool invisible) const;
+  DiscTrack* OpenTrack();
+  int LastTrackNumber() const;
+  int OpenSessionNumber() const { return model_.closedSessions + 1; }
+  bool StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint32_t count);
+  void CloseOpenTracks(DiscModel& m);
+  void CommitCueSheet();
+  DiscModel& Active() { return simulating_ ? sim_ : model_; }
+
+  // Write parameters (mode page 05).
+  uint8_t writeType_ = 1;
+  uint8_t trackMode_ = 4;
+  uint8_t dataBlockType_ = 8;
+  uint8_t multiSession_ = 0;  // 3: another session may follow
+  bool testWrite_ = false;
+  bool bufe_ = true;
+  bool lsValid_ = false, fixedPacket_ = false;
+  uint8_t linkSize_ = 0;
+  uint32_t packetSize_ = 0;
+  uint8_t sessionFormat_ = 0;
+
+  bool preventRemoval_ = false;
+  uint16_t readSpeed_ = 0xFFFF, writeSpeed_ = 0xFFFF;
+  uint8_t lastSense_[18] = {0x70, 0, 0, 0, 0, 0, 0, 10};
+
+  // Simulated writing works on a copy of the model.
+  bool simulating_ = false;
+  DiscModel sim_;
+
+  // A session-at-once cue sheet waiting for its data.
+  struct CueTrack {
+    int number;
+    int32_t start;       // index 1
+    int32_t pregap;      // index 0, or start when none
+    cdsector::Mode mode;
+  };
+  bool cuePending_ = false;
+  std::vector<CueTrack> cue_;
+  int32_t cueNext_ = 0, cueLeadOut_ = 0;
+};

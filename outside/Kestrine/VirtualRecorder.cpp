@@ -1,0 +1,650 @@
+#include "VirtualRecorder.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "ByteFields.h"
+#include "WavReader.h"
+
+using cdsector::Mode;
+
+namespace {
+
+struct MediumKind {
+  const char* name;
+  uint16_t profile;
+  bool formatted;
+};
+
+const MediumKind kMedia[] = {
+    {"cd-r", 9, false},       {"cd-rw", 10, false},    {"dvd-r", 17, false},   {"dvd-rw", 20, false},
+    {"dvd+r", 27, false},     {"dvd+rw", 26, false},   {"dvd-ram", 18, true},  {"dvd-r-dl", 21, false},
+    {"dvd+r-dl", 43, false},  {"bd-r", 65, false},     {"bd-re", 67, false},
+};
+
+std::string SectorPath(const std::string& state) { return state + ".sectors"; }
+std::string LockPath(const std::string& state) { return state + ".lock"; }
+
+std::string Hex(const std::vector<uint8_t>& v) {
+  static const char* d = "0123456789abcdef";
+  std::string s;
+  for (uint8_t b : v) s += d[b >> 4], s += d[b & 15];
+  return s;
+}
+
+bool Unhex(const std::string& s, std::vector<uint8_t>& out) {
+  if (s.size() % 2) return false;
+  out.clear();
+  for (size_t i = 0; i < s.size(); i += 2) {
+    auto nib = [](char ch) {
+      if (ch >= '0' && ch <= '9') return ch - '0';
+      if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+      if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+      return -1;
+    };
+    int hi = nib(s[i]), lo = nib(s[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(uint8_t(hi << 4 | lo));
+  }
+  return true;
+}
+
+bool Stamp(const std::string& path, long long out[3]) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  out[0] = (long long)st.st_ino;
+  out[1] = (long long)st.st_size;
+  out[2] = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  return true;
+}
+
+}  // namespace
+
+const std::vector<std::string>& VirtualRecorder::MediaNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v;
+    for (const auto& k : kMedia) v.push_back(k.name);
+    return v;
+  }();
+  return names;
+}
+
+VirtualRecorder::~VirtualRecorder() {
+  if (sectorFd_ >= 0) {
+    // Only what this program changed is saved: a reader that changed nothing
+    // must not put back a state another program has moved on from.
+    if (dirty_) Save();
+    ::close(sectorFd_);
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+// ---- state file ----------------------------------------------------------
+
+bool VirtualRecorder::Open(const std::string& statePath, std::string* error) {
+  statePath_ = statePath;
+  if (!Load(error)) return false;
+  if (!OpenSectors()) {
+    if (error) *error = "cannot open the sector file " + SectorPath(statePath) + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool VirtualRecorder::OpenSectors() {
+  if (sectorFd_ >= 0) return true;
+  sectorFd_ = ::open(SectorPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return sectorFd_ >= 0;
+}
+
+bool VirtualRecorder::Load(std::string* error) {
+  std::ifstream in(statePath_);
+  auto fail = [&](const std::string& why) {
+    if (error) *error = statePath_ + ": " + why;
+    return false;
+  };
+  if (!in) return fail("no virtual recorder here (cannot read the state file)");
+  std::string line;
+  if (!std::getline(in, line) || line != "varnex-virtual-recorder 1") return fail("not a virtual recorder state file");
+  DiscModel m;
+  VirtualFaults f;
+  std::string medium;
+  int lineNo = 1;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    std::istringstream s(line);
+    std::string key;
+    if (!(s >> key)) continue;
+    bool ok = true;
+    long long v = 0;
+    if (key == "media") ok = bool(s >> medium);
+    else if (key == "profile") ok = bool(s >> v), m.profile = uint16_t(v);
+    else if (key == "capacity") ok = bool(s >> v), m.capacity = int32_t(v);
+    else if (key == "pressed") ok = bool(s >> v), m.pressed = v;
+    else if (key == "tray") { std::string t; ok = bool(s >> t); m.trayOpen = t == "open"; }
+    else if (key == "finalized") ok = bool(s >> v), m.finalized = v;
+    else if (key == "formatted") ok = bool(s >> v), m.formatted = v;
+    else if (key == "sessions") ok = bool(s >> v), m.closedSessions = int(v);
+    else if (key == "sessionformat") ok = bool(s >> v), m.sessionFormat = uint8_t(v);
+    else if (key == "layer0") ok = bool(s >> v), m.layer0 = int32_t(v);
+    else if (key == "cdtext") { std::string h; ok = bool(s >> h) && Unhex(h, m.cdText) && m.cdText.size() % 18 == 0; }
+    else if (key == "track") {
+      DiscTrack t;
+      int mode = 0, closed = 0, reserved = 0;
+      ok = bool(s >> t.number >> t.session >> t.start >> t.size >> t.recorded >> mode >> closed >> reserved) &&
+           mode >= 0 && mode <= 4 && t.number >= 1 && t.number <= 99 && t.session >= 1 && t.start >= 0 &&
+           t.size >= 0 && t.recorded >= 0;
+      t.mode = Mode(mode);
+      t.closed = closed;
+      t.reserved = reserved;
+      m.tracks.push_back(t);
+    } else if (key == "fault-write") {
+      int k, a, q;
+      ok = bool(s >> f.writeFailAt >> f.writeFailCount >> k >> a >> q >> f.writesSeen);
+      f.writeKey = uint8_t(k), f.writeAsc = uint8_t(a), f.writeAscq = uint8_t(q);
+    } else if (key == "fault-notready") ok = bool(s >> f.notReadyPolls);
+    else if (key == "fault-longwrite") ok = bool(s >> f.longWritePolls);
+    else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
+    if (!ok) return fail("damaged line " + std::to_string(lineNo));
+  }
+  if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
+  if (m.closedSessions < 0 || m.closedSessions > 99) return fail("impossible number of sessions");
+  for (const DiscTrack& t : m.tracks)
+    if (int64_t(t.start) + std::max(t.size, t.recorded) > m.capacity)
+      return fail("track " + std::to_string(t.number) + " lies beyond the end of the disc");
+  model_ = m;
+  faults_ = f;
+  medium_ = medium;
+  Stamp(statePath_, stamp_);
+  return true;
+}
+
+bool VirtualRecorder::Save() {
+  std::ostringstream o;
+  const DiscModel& m = model_;
+  o << "varnex-virtual-recorder 1\n"
+    << "media " << (medium_.empty() ? "unknown" : medium_) << "\n"
+    << "profile " << m.profile << "\ncapacity " << m.capacity << "\npressed " << int(m.pressed) << "\n"
+    << "tray " << (m.trayOpen ? "open" : "closed") << "\nfinalized " << int(m.finalized) << "\n"
+    << "formatted " << int(m.formatted) << "\nsessions " << m.closedSessions << "\n"
+    << "sessionformat " << int(m.sessionFormat) << "\nlayer0 " << m.layer0 << "\n";
+  for (const DiscTrack& t : m.tracks)
+    o << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' ' << t.recorded << ' '
+      << int(t.mode) << ' ' << int(t.closed) << ' ' << int(t.reserved) << "\n";
+  if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
+  const VirtualFaults& f = faults_;
+  if (f.writeFailCount > 0)
+    o << "fault-write " << f.writeFailAt << ' ' << f.writeFailCount << ' ' << int(f.writeKey) << ' '
+      << int(f.writeAsc) << ' ' << int(f.writeAscq) << ' ' << f.writesSeen << "\n";
+  if (f.notReadyPolls > 0) o << "fault-notready " << f.notReadyPolls << "\n";
+  if (f.longWritePolls > 0) o << "fault-longwrite " << f.longWritePolls << "\n";
+  if (f.cannotErase) o << "fault-noerase 1\n";
+  // A whole new file replaces the old one, so a reader never sees half a state.
+  std::string tmp = statePath_ + ".new";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    out << o.str();
+    if (!out.flush()) return false;
+  }
+  if (std::rename(tmp.c_str(), statePath_.c_str()) != 0) return false;
+  Stamp(statePath_, stamp_);
+  dirty_ = false;
+  return true;
+}
+
+void VirtualRecorder::ReloadIfChanged() {
+  if (dirty_) return;  // our own writes are newer than any file
+  long long now[3];
+  if (!Stamp(statePath_, now)) return;
+  if (now[0] == stamp_[0] && now[1] == stamp_[1] && now[2] == stamp_[2]) return;
+  std::string ignored;
+  Load(&ignored);
+}
+
+void VirtualRecorder::ModelChanged() { Save(); }
+
+bool VirtualRecorder::SetFaults(const VirtualFaults& faults, std::string* error) {
+  faults_ = faults;
+  if (!Save()) {
+    if (error) *error = "cannot write " + statePath_ + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// ---- sectors --------------------------------------------------------------
+
+int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
+  if (lba < 0 || sectorFd_ < 0) return 0;
+  int slot = SlotSize();
+  ssize_t n = pread(sectorFd_, buf, size_t(slot), off_t(lba) * slot);
+  if (n != slot) return 0;
+  if (slot == 2352) {
+    // A hole of the sparse file: nothing was written there.
+    bool zero = std::all_of(buf, buf + 2352, [](uint8_t b) { return b == 0; });
+    if (zero) return 0;
+  }
+  return slot;
+}
+
+bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
+  if (lba < 0 || sectorFd_ < 0 || size != SlotSize()) return false;
+  dirty_ = true;
+  return pwrite(sectorFd_, buf, size_t(size), off_t(lba) * size) == size;
+}
+
+bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+  if (SlotSize() != 2048) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
+  if (lba < 0 || sectorFd_ < 0) return false;
+  dirty_ = true;
+  size_t bytes = size_t(count) * 2048;
+  return pwrite(sectorFd_, buf, bytes, off_t(lba) * 2048) == ssize_t(bytes);
+}
+
+bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
+
+void VirtualRecorder::StoreErased() {
+  if (sectorFd_ >= 0 && ftruncate(sectorFd_, 0) != 0) {
+    // The model says blank; stale sectors are never read back from a blank disc.
+  }
+}
+
+// ---- locks and faults ---------------------------------------------------------
+
+bool VirtualRecorder::LockExclusive(bool lock) {
+  if (!lock) {
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
+    return true;
+  }
+  if (lockFd_ >= 0) return true;
+  int fd = ::open(LockPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  lockFd_ = fd;
+  return true;
+}
+
+bool VirtualRecorder::Intercept(ScsiCommand& c) {
+  ReloadIfChanged();
+  uint8_t op = c.opcode();
+  bool changes = op == 0x2A || op == 0xAA || op == 0x5B || op == 0x53 || op == 0xA1 || op == 0x04 ||
+                 op == 0x5D || op == 0xBF;
+  if (changes && lockFd_ < 0) {
+    // Another program holding the drive for a burn keeps us from changing it.
+    int fd = ::open(LockPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0;
+      ::close(fd);
+      if (busy) {
+        c.SetSense(2, 0x04, 0x00);
+        return true;
+      }
+    }
+  }
+  VirtualFaults& f = faults_;
+  if (op == 0x00 && f.notReadyPolls > 0) {
+    --f.notReadyPolls;
+    Save();
+    c.SetSense(2, 0x04, 0x01);
+    return true;
+  }
+  if ((op == 0x00 || op == 0x2A || op == 0xAA || op == 0x51) && f.longWritePolls > 0) {
+    --f.longWritePolls;
+    Save();
+    c.SetSense(2, 0x04, 0x08);
+    return true;
+  }
+  if ((op == 0x2A || op == 0xAA) && f.writeFailCount > 0) {
+    ++f.writesSeen;
+    if (f.writesSeen >= f.writeFailAt) {
+      --f.writeFailCount;
+      Save();
+      c.SetSense(f.writeKey, f.writeAsc, f.writeAscq);
+      return true;
+    }
+    Save();
+  }
+  if ((op == 0xA1 || op == 0x04) && f.cannotErase) {
+    c.SetSense(5, 0x20, 0x00);
+    return true;
+  }
+  return false;
+}
+
+// ---- creation -------------------------------------------------------------------
+
+namespace {
+
+// A minimal state file and an empty sector file, so the recorder can be
+// opened and given its disc.
+bool WriteState(const std::string& path, const DiscModel& m, const std::string& medium, std::string* error) {
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) {
+    if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  out << "varnex-virtual-recorder 1\nmedia " << medium << "\nprofile " << m.profile << "\ncapacity "
+      << m.capacity << "\n";
+  out.close();
+  int fd = ::open(SectorPath(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "cannot create " + SectorPath(path) + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+bool VirtualRecorder::Create(const std::string& statePath, const std::string& medium, std::string* error) {
+  const MediumKind* kind = nullptr;
+  for (const auto& k : kMedia)
+    if (medium == k.name) kind = &k;
+  if (!kind) {
+    if (error) *error = "unknown medium \"" + medium + "\"";
+    return false;
+  }
+  DiscModel m;
+  m.profile = kind->profile;
+  m.capacity = media::NominalCapacity(kind->profile);
+  m.formatted = kind->formatted;
+  if (m.profile == 21 || m.profile == 43) m.layer0 = m.capacity / 2 / 16 * 16;
+  if (kind->formatted) {
+    m.closedSessions = 1;
+    m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
+  }
+  if (!WriteState(statePath, m, medium, error)) return false;
+  VirtualRecorder r;
+  if (!r.Open(statePath, error)) return false;
+  r.model_ = m;
+  r.medium_ = medium;
+  if (!r.Save()) {
+    if (error) *error = "cannot write " + statePath;
+    return false;
+  }
+  return true;
+}
+
+bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std::string& medium,
+                                        const std::string& isoPath, std::string* error) {
+  bool cd = medium == "cd-rom";
+  if (!cd && medium != "dvd-rom") {
+    if (error) *error = "a pressed data disc is \"cd-rom\" or \"dvd-rom\", not \"" + medium + "\"";
+    return false;
+  }
+  int in = ::open(isoPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    if (error) *error = "cannot read " + isoPath + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  fstat(in, &st);
+  int64_t sectors = (int64_t(st.st_size) + 2047) / 2048;
+  int32_t limit = cd ? 405000 : 4173824;  // 90 minutes; a dual-layer DVD
+  if (sectors <= 0 || sectors > limit) {
+    ::close(in);
+    if (error) *error = isoPath + (sectors <= 0 ? " is empty" : " does not fit on a " + medium);
+    return false;
+  }
+  DiscModel m;
+  m.profile = cd ? 8 : 16;
+  m.pressed = true;
+  m.finalized = true;
+  m.closedSessions = 1;
+  m.capacity = int32_t(sectors);
+  m.tracks = {DiscTrack{1, 1, 0, int32_t(sectors), int32_t(sectors), Mode::Mode1, true, false}};
+  if (!WriteState(statePath, m, medium, error)) {
+    ::close(in);
+    return false;
+  }
+  VirtualRecorder r;
+  if (!r.Open(statePath, error)) {
+    ::close(in);
+    return false;
+  }
+  r.model_ = m;
+  r.medium_ = medium;
+  std::vector<uint8_t> user(2048), raw(2352);
+  for (int64_t i = 0; i < sectors; ++i) {
+    std::fill(user.begin(), user.end(), 0);
+    if (pread(in, user.data(), 2048, off_t(i) * 2048) < 0) {
+      ::close(in);
+      if (error) *error = "cannot read " + isoPath + ": " + std::strerror(errno);
+      return false;
+    }
+    bool ok;
+    if (cd) {
+      cdsector::Encode(int32_t(i), Mode::Mode1, user.data(), raw.data());
+      ok = r.WriteStored(int32_t(i), raw.data(), 2352);
+    } else {
+      ok = r.WriteStored(int32_t(i), user.data(), 2048);
+    }
+    if (!ok) {
+      ::close(in);
+      if (error) *error = "cannot write " + SectorPath(statePath) + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  ::close(in);
+  return r.Save();
+}
+
+bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std::vector<AudioTrack>& tracks,
+                                         const std::string& albumTitle, const std::string& albumPerformer,
+                                         std::string* error) {
+  if (tracks.empty() || tracks.size() > 99) {
+    if (error) *error = "an audio CD has 1 to 99 tracks";
+    return false;
+  }
+  std::vector<WavInfo> infos;
+  int64_t total = 0;
+  for (const auto& t : tracks) {
+    WavInfo w;
+    std::string why;
+    if (!ReadWavInfo(t.wavPath, w, &why)) {
+      if (error) *error = t.wavPath + ": " + why;
+      return false;
+    }
+    infos.push_back(w);
+    total += (int64_t(w.dataSize) + 2351) / 2352;
+  }
+  if (total > 405000) {
+    if (error) *error = "the tracks do not fit on a CD";
+    return false;
+  }
+  DiscModel m;
+  m.profile = 8;
+  m.pressed = true;
+  m.finalized = true;
+  m.closedSessions = 1;
+  int32_t at = 0;
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    int32_t n = int32_t((int64_t(infos[i].dataSize) + 2351) / 2352);
+    m.tracks.push_back(DiscTrack{int(i) + 1, 1, at, n, n, Mode::Audio, true, false});
+    at += n;
+  }
+  m.capacity = at;
+  std::vector<std::vector<std::string>> texts(2, std::vector<std::string>(tracks.size() + 1));
+  texts[0][0] = albumTitle;
+  texts[1][0] = albumPerformer;
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    texts[0][i + 1] = tracks[i].title;
+    texts[1][i + 1] = tracks[i].performer;
+  }
+  m.cdText = BuildCdTextPacks(texts);
+  if (!WriteState(statePath, m, "audio", error)) return false;
+  VirtualRecorder r;
+  if (!r.Open(statePath, error)) return false;
+  r.model_ = m;
+  r.medium_ = "audio";
+  std::vector<uint8_t> pcm(2352);
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    int fd = ::open(tracks[i].wavPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (error) *error = "cannot read " + tracks[i].wavPath;
+      return false;
+    }
+    const DiscTrack& t = m.tracks[i];
+    for (int32_t s = 0; s < t.size; ++s) {
+      std::fill(pcm.begin(), pcm.end(), 0);
+      uint64_t off = uint64_t(s) * 2352;
+      uint64_t want = std::min<uint64_t>(2352, infos[i].dataSize - off);
+      if (pread(fd, pcm.data(), want, off_t(infos[i].dataOffset + off)) < 0) {
+        ::close(fd);
+        if (error) *error = "cannot read " + tracks[i].wavPath;
+        return false;
+      }
+      r.WriteStored(t.start + s, pcm.data(), 2352);
+    }
+    ::close(fd);
+  }
+  return r.Save();
+}
+
+// ---- export -----------------------------------------------------------------------
+
+bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) {
+  int fd = ::open(isoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "cannot create " + isoPath + ": " + std::strerror(errno);
+    return false;
+  }
+  int64_t end = 0;
+  std::vector<uint8_t> user(2048);
+  bool overwrite = media::IsOverwritable(model_.profile);
+  for (const DiscTrack& t : model_.tracks) {
+    if (t.IsAudio()) continue;
+    int32_t count = overwrite ? t.size : t.closed ? t.size : t.recorded;
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t lba = t.start + i;
+      bool ok;
+      if (overwrite) {
+        uint8_t buf[2352];
+        ok = ReadStored(lba, buf) == 2048;
+        if (!ok) continue;  // never written: a hole of zeros
+        std::memcpy(user.data(), buf, 2048);
+      } else {
+        ok = ReadUser2048(lba, user.data());
+        if (!ok) continue;  // a form 2 sector has no 2048-byte form
+      }
+      if (std::all_of(user.begin(), user.end(), [](uint8_t b) { return b == 0; })) continue;
+      if (pwrite(fd, user.data(), 2048, off_t(lba) * 2048) != 2048) {
+        if (error) *error = "cannot write " + isoPath + ": " + std::strerror(errno);
+        ::close(fd);
+        return false;
+      }
+    }
+    end = std::max<int64_t>(end, int64_t(t.start) + count);
+  }
+  bool ok = ftruncate(fd, off_t(end) * 2048) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok && error) *error = "cannot write " + isoPath + ": " + std::strerror(errno);
+  return ok;
+}
+
+bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+  std::string binPath = cuePath;
+  size_t dot = binPath.find_last_of('.');
+  size_t slash = binPath.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) binPath.erase(dot);
+  binPath += ".bin";
+  std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
+  std::vector<const DiscTrack*> tracks;
+  for (const DiscTrack& t : model_.tracks)
+    if (t.closed || t.recorded > 0 || media::IsOverwritable(model_.profile)) tracks.push_back(&t);
+  if (tracks.empty()) {
+    if (error) *error = "the disc is blank: nothing to export";
+    return false;
+  }
+  int fd = ::open(binPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = "cannot create " + binPath + ": " + std::strerror(errno);
+    return false;
+  }
+  bool cd = media::IsCd(model_.profile);
+  FS_CDTEXT_INFO* text = nullptr;
+  FS_CDTEXT_INFO cdText;
+  if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
+  std::ostringstream cue;
+  auto quoted = [](const char* s) {
+    std::string q;
+    for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
+    return "\"" + q + "\"";
+  };
+  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << quoted(text->Tracks[0].szTitle) << "\n";
+  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << quoted(text->Tracks[0].szArtist) << "\n";
+  cue << "FILE " << quoted(binName.c_str()) << " BINARY\n";
+  auto msf = [](int32_t lba) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
+    return std::string(b);
+  };
+  // The file is the disc from LBA 0: sector n at byte n * 2352, gaps between
+  // tracks and sessions filled with empty sectors of the following track.
+  int32_t written = 0;
+  uint8_t raw[2352], user[2352];
+  int lastSession = 1;
+  bool ok = true;
+  for (const DiscTrack* t : tracks) {
+    Mode mode = cd ? t->mode : Mode::Mode1;
+    if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+    int32_t gapStart = written;
+    for (; written < t->start && ok; ++written) {
+      std::memset(user, 0, sizeof user);
+      cdsector::Encode(written, mode, user, raw);
+      ok = pwrite(fd, raw, 2352, off_t(written) * 2352) == 2352;
+    }
+    if (t->session != lastSession) {
+      cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
+      lastSession = t->session;
+    }
+    cue << "  TRACK " << (t->number < 10 ? "0" : "") << t->number << ' '
+        << (t->IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
+    if (text && t->number < 100) {
+      const auto& tt = text->Tracks[t->number];
+      if (tt.szTitle[0]) cue << "    TITLE " << quoted(tt.szTitle) << "\n";
+      if (tt.szArtist[0]) cue << "    PERFORMER " << quoted(tt.szArtist) << "\n";
+    }
+    if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
+    cue << "    INDEX 01 " << msf(t->start) << "\n";
+    int32_t count = t->closed || t->reserved || media::IsOverwritable(model_.profile) ? t->size : t->recorded;
+    for (int32_t i = 0; i < count && ok; ++i) {
+      int32_t lba = t->start + i;
+      if (cd) {
+        if (i >= t->recorded && !t->closed) break;
+        if (!ReadRaw(lba, raw)) std::memset(raw, 0, sizeof raw);
+      } else {
+        int n = ReadStored(lba, user);
+        if (n != 2048) std::memset(user, 0, 2048);
+        cdsector::Encode(lba, Mode::Mode1, user, raw);
+      }
+      ok = pwrite(fd, raw, 2352, off_t(lba) * 2352) == 2352;
+    }
+    written = t->start + count;
+  }
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    if (error) *error = "cannot write " + binPath + ": " + std::strerror(errno);
+    return false;
+  }
+  std::ofstream out(cuePath, std::ios::trunc);
+  out << cue.str();
+  if (!out.flush()) {
+    if (error) *error = "cannot write " + cuePath;
+    return false;
+  }
+  return true;
+}

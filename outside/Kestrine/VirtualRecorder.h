@@ -1,0 +1,85 @@
+#pragma once
+// The virtual recorder: a recorder with a disc in it, kept in a state file
+// ("name.vdisc") and a sector file beside it ("name.vdisc.sectors"). The disc
+// survives across runs; several programs may look at it, one at a time may
+// change it.
+
+#include <string>
+#include <vector>
+
+#include "MmcDiscTarget.h"
+
+struct VirtualFaults {
+  // A write that fails: the Nth WRITE command counted from arming fails with
+  // the given sense, `writeFailCount` times in a row.
+  int writeFailAt = 0;
+  int writeFailCount = 0;
+  uint8_t writeKey = 3, writeAsc = 0x0C, writeAscq = 0;
+  int writesSeen = 0;
+  int notReadyPolls = 0;   // TEST UNIT READY answers 2/04/01 this many times
+  int longWritePolls = 0;  // answers 2/04/08 this many times
+  bool cannotErase = false;
+};
+
+class VirtualRecorder : public MmcDiscTarget {
+ public:
+  ~VirtualRecorder() override;
+
+  // Opens an existing virtual recorder; false with a reason when the state
+  // file is missing or damaged.
+  bool Open(const std::string& statePath, std::string* error);
+
+  // Media names: cd-r cd-rw dvd-r dvd-rw dvd+r dvd+rw dvd-ram dvd-r-dl
+  // dvd+r-dl bd-r bd-re. A blank disc of that kind.
+  static bool Create(const std::string& statePath, const std::string& medium, std::string* error);
+  // A pressed CD-ROM or DVD-ROM holding an ISO image ("cd-rom", "dvd-rom").
+  static bool CreatePressedData(const std::string& statePath, const std::string& medium,
+                                const std::string& isoPath, std::string* error);
+  struct AudioTrack {
+    std::string wavPath;
+    std::string title, performer;
+  };
+  // A pressed audio CD from WAV files (44.1 kHz, 16-bit, stereo) with CD-Text.
+  static bool CreatePressedAudio(const std::string& statePath, const std::vector<AudioTrack>& tracks,
+                                 const std::string& albumTitle, const std::string& albumPerformer,
+                                 std::string* error);
+
+  // The user data of every recorded data sector, LBA n at byte n * 2048.
+  bool ExportIso(const std::string& isoPath, std::string* error);
+  // The whole disc as raw 2352-byte sectors with a CUE sheet; the BIN file is
+  // the CUE's path with the extension ".bin".
+  bool ExportBinCue(const std::string& cuePath, std::string* error);
+
+  bool SetFaults(const VirtualFaults& faults, std::string* error);
+  const VirtualFaults& Faults() const { return faults_; }
+
+  std::string Path() const override { return "virtual:" + statePath_; }
+  bool LockExclusive(bool lock) override;
+  static const std::vector<std::string>& MediaNames();
+
+ protected:
+  int ReadStored(int32_t lba, uint8_t* buf) override;
+  bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
+  bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
+  bool FlushStore() override;
+  void ModelChanged() override;
+  bool Intercept(ScsiCommand& cmd) override;
+  void StoreErased() override;
+  const char* Product() const override { return "Virtual Recorder"; }
+
+ private:
+  bool Load(std::string* error);
+  bool Save();
+  void ReloadIfChanged();
+  int SlotSize() const { return media::IsCd(model_.profile) ? 2352 : 2048; }
+  bool OpenSectors();
+
+  std::string statePath_;
+  std::string medium_;
+  VirtualFaults faults_;
+  int sectorFd_ = -1;
+  bool dirty_ = false;  // sectors written since the state was last saved
+  int lockFd_ = -1;
+  // What the state file looked like when we last read or wrote it.
+  long long stamp_[3] = {0, 0, 0};
+};

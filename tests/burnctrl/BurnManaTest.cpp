@@ -1,0 +1,183 @@
+// The burn pipeline against recorders that fail on purpose: retries, split
+// writes, stops, refusals, and what is left behind.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "BurnCtrl/Results.h"
+#include "BurnTestSupport.h"
+#include "ByteFields.h"
+
+namespace {
+
+constexpr int kIndex = 10;
+
+std::shared_ptr<FaultyRecorder> NewDisc(const ScratchFolder& dir, int medium, uint32_t capacity = 0,
+                                        int index = kIndex, const std::string& name = "disc.img") {
+  auto r = std::make_shared<FaultyRecorder>(dir / name, medium, capacity, index);
+  EXPECT_TRUE(r->CreateBlank());
+  return r;
+}
+
+// Extracts an image with 7zz and compares one file with its source.
+void ExpectFileOnImage(const std::string& image, const std::string& discPath, const std::vector<uint8_t>& want) {
+  ScratchFolder out;
+  int st = 0;
+  std::string log = RunTool("7zz x -y -o" + out.path() + " " + image, &st);
+  ASSERT_EQ(st, 0) << log;
+  std::string got = ReadWholeFile(out / discPath);
+  ASSERT_EQ(got.size(), want.size()) << discPath << " has the wrong size on the disc";
+  EXPECT_TRUE(std::memcmp(got.data(), want.data(), want.size()) == 0) << discPath << " differs on the disc";
+}
+
+struct Source {
+  ScratchFolder dir;
+  std::vector<uint8_t> data;
+  std::string path;
+  explicit Source(size_t bytes, uint32_t seed = 1) : data(PatternBytes(bytes, seed)) {
+    path = WriteBytes(dir, "payload.bin", data);
+  }
+};
+
+}  // namespace
+
+TEST(BurnMana, WriteErrorThatPersistsGivesWriteFailedAfterTheRetries) {
+  Source src(2 << 20);
+  StagedProject project({src.path});
+  ScratchFolder disc;
+  ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdPlusR));
+  d->failAt = 5;
+  d->failTimes = 1000;
+  EXPECT_EQ(WriteCd(d.index, project.root(), "T", 0, false, false, false), result::kWriteFailed);
+  // The whole block: one try and ten retries; then its first half the same.
+  EXPECT_EQ(d->failedWrites.load(), 22);
+  EXPECT_FALSE(d->Finalized()) << "a failed burn must not close the disc";
+}
+
+TEST(BurnMana, ABlockThatKeepsFailingWholeGoesOutSplitAndTheBurnSucceeds) {
+  Source src(3 << 20, 2);
+  StagedProject project({src.path});
+  ScratchFolder disc;
+  ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdPlusR));
+  d->failAt = 3;
+  d->failTimes = 1 << 30;
+  d->failBigOnly = true;  // only 32-sector writes fail
+  ASSERT_EQ(WriteCd(d.index, project.root(), "SPLIT", 0, false, false, false), result::kSuccess);
+  EXPECT_EQ(d->failedWrites.load(), 11) << "after one failed block every later block must go out split";
+  ExpectFileOnImage(disc / "disc.img", "payload.bin", src.data);
+}
+
+TEST(BurnMana, LongWriteInProgressIsWaitedOutButAStopEndsIt) {
+  Source src(1 << 20, 3);
+  StagedProject project({src.path});
+  {
+    ScratchFolder disc;
+    ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
+    d->longWriteFrom = 4;
+    d->longWriteCount = 3;
+    EXPECT_EQ(WriteCd(d.index, project.root(), "LONG", 0, false, false, false), result::kSuccess);
+    ExpectFileOnImage(disc / "disc.img", "payload.bin", src.data);
+  }
+  ScratchFolder disc;
+  ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
+  d->longWriteFrom = 4;
+  d->longWriteCount = -1;  // never ends
+  std::thread stopper([&] {
+    while (d->failedWrites < 3) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    AbortWrite();
+  });
+  int res = WriteCd(d.index, project.root(), "LONG", 0, false, false, false);
+  stopper.join();
+  EXPECT_EQ(res, result::kBurnStopped);
+  EXPECT_FALSE(d->Finalized());
+}
+
+TEST(BurnMana, BeginRefusalsGiveTheirResults) {
+  Source src(64 << 10, 4);
+  StagedProject project({src.path});
+  {
+    ScratchFolder disc;
+    PrivateTemp temp;
+    ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
+    d->notReadyPolls = 1 << 30;
+    EXPECT_EQ(WriteCd(d.index, project.root(), "X", 0, false, false, false), result::kBeginFailed);
+    EXPECT_TRUE(temp.Left().empty()) << "a refused begin left " << temp.Left().front();
+  }
+  {
+    ScratchFolder disc;
+    ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdRom));
+    EXPECT_EQ(WriteCd(d.index, project.root(), "X", 0, false, false, false), result::kBeginTrackFailed);
+  }
+  {
+    ScratchFolder disc;
+    ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR, 40));  // 40 sectors: too small
+    EXPECT_EQ(WriteCd(d.index, project.root(), "X", 0, false, false, false), result::kDoesNotFit);
+    EXPECT_EQ(d->writes.load(), 0) << "nothing may be written when the project does not fit";
+  }
+  EXPECT_EQ(WriteCd(25, project.root(), "X", 0, false, false, false), result::kNoSuchDrive);
+}
+
+TEST(BurnMana, AStoppedBurnFailsAndLeavesNoTemporaryFiles) {
+  Source src(24 << 20, 5);
+  StagedProject project({src.path});
+  ScratchFolder disc;
+  PrivateTemp temp;
+  ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdPlusR));
+  std::thread stopper([&] {
+    while (GetDriveProgress(DriveLabel(kIndex)) < 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    AbortWrite();
+  });
+  int res = WriteCd(d.index, project.root(), "STOP", 0, false, false, false);
+  stopper.join();
+  EXPECT_EQ(res, result::kBurnStopped);
+  EXPECT_LT(GetDriveProgress(DriveLabel(kIndex)), 100);
+  // Nothing stays behind once the burn has returned, even while its entry
+  // still answers the progress display.
+  EXPECT_TRUE(temp.Left().empty()) << "left behind: " << temp.Left().front();
+}
+
+TEST(BurnMana, ASourceThatVanishedMakesTheBurnFail) {
+  ScratchFolder src;
+  std::string keep = WriteBytes(src, "keep.bin", PatternBytes(100000, 6));
+  std::string gone = WriteBytes(src, "gone.bin", PatternBytes(100000, 7));
+  StagedProject project({keep, gone});
+  std::remove(gone.c_str());
+  ScratchFolder disc;
+  ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
+  EXPECT_EQ(WriteCd(d.index, project.root(), "GONE", 0, false, false, false), result::kSourceUnreadable);
+  std::vector<std::string> lost = LastUnreadableSources(d.index);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0], gone);
+}
+
+TEST(BurnMana, SeveralRecordersShareTheSourceAndPadTheirLastChunkWithZeros) {
+  Source src((5 << 20) + 12345, 8);
+  StagedProject project({src.path});
+  ScratchFolder disc;
+  ListedDrive<FaultyRecorder> a(NewDisc(disc, rec::kCdR, 0, 11, "a.img"));
+  ListedDrive<FaultyRecorder> b(NewDisc(disc, rec::kDvdPlusR, 0, 12, "b.img"));
+  SetMultiRecorderMode(true);
+  int ra = 0, rb = 0;
+  std::thread ta([&] { ra = WriteCd(11, project.root(), "MULTI", 0, false, false, false); });
+  std::thread tb([&] { rb = WriteCd(12, project.root(), "MULTI", 0, false, false, false); });
+  ta.join();
+  tb.join();
+  SetMultiRecorderMode(false);
+  ASSERT_EQ(ra, result::kSuccess);
+  ASSERT_EQ(rb, result::kSuccess);
+  ExpectFileOnImage(disc / "a.img", "payload.bin", src.data);
+  ExpectFileOnImage(disc / "b.img", "payload.bin", src.data);
+  // The CD track: whole writes of 16 sectors, nothing but zeros past the
+  // volume's end.
+  std::string image = ReadWholeFile(disc / "a.img");
+  uint32_t volume = bytes::LE32(reinterpret_cast<const uint8_t*>(&image[16 * 2048 + 80]));
+  ASSERT_EQ(a->Tracks().size(), 1u);
+  EXPECT_EQ(a->Tracks()[0].size % 16, 0u);
+  EXPECT_GE(a->Tracks()[0].size, volume);
+  EXPECT_LT(a->Tracks()[0].size, volume + 16 + 150);
+  for (size_t i = size_t(volume) * 2048; i < image.size(); ++i)
+    if (image[i] != 0) FAIL() << "byte " << i << " past the track's end is not zero";
+}

@@ -1,0 +1,140 @@
+#pragma once
+// Shared by the burn tests: recorders that fail on purpose, staging a
+// project, running a tool, and a private temporary folder to show that a
+// burn leaves nothing behind.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BurnCtrl/ImageFileRecorder.h"
+#include "BurnCtrl/RecorderCommands.h"
+#include "authoring/CFileManager.h"
+#include "authoring/StagingFolder.h"
+#include "support/TestFolders.h"
+
+// A disc in a file whose drive misbehaves on request.
+class FaultyRecorder : public ImageFileRecorder {
+ public:
+  using ImageFileRecorder::ImageFileRecorder;
+  // The Nth write (counted from 1) and the `failTimes` after it fail with
+  // `sense`; `failBigOnly` limits the failures to writes of more than 16
+  // sectors.
+  int failAt = 0, failTimes = 1;
+  bool failBigOnly = false;
+  rec::Sense sense{3, 0x0C, 0, 4};
+  std::atomic<int> notReadyPolls{0};
+  std::atomic<int> writes{0}, failedWrites{0};
+  // Answer every write from the Nth on with "long write in progress".
+  int longWriteFrom = 0;
+  int longWriteCount = 0;
+
+ protected:
+  uint32_t BeforeWrite(uint32_t, uint32_t sectors) override {
+    int n = ++writes;
+    if (longWriteFrom && n >= longWriteFrom && longWriteCount != 0) {
+      if (longWriteCount > 0) --longWriteCount;
+      ++failedWrites;
+      return Refuse(2, 4, 8);
+    }
+    if (failAt && n >= failAt && n < failAt + failTimes && (!failBigOnly || sectors > 16)) {
+      ++failedWrites;
+      return Refuse(sense.key, sense.asc, sense.ascq);
+    }
+    return 0;
+  }
+  uint32_t BeforeReady() override {
+    if (notReadyPolls > 0) {
+      --notReadyPolls;
+      return Refuse(2, 4, 1);
+    }
+    return 0;
+  }
+};
+
+// A drive in the device list for the length of a test.
+template <class R>
+struct ListedDrive {
+  std::shared_ptr<R> drive;
+  int index;
+  ListedDrive(std::shared_ptr<R> d) : drive(std::move(d)), index(drive->GetDeviceID()) { AddRecorder(drive); }
+  ~ListedDrive() {
+    ResetBurn(index);
+    RemoveRecorder(index);
+  }
+  R* operator->() const { return drive.get(); }
+};
+
+// A staging root holding the given sources at its top.
+class StagedProject {
+ public:
+  explicit StagedProject(const std::vector<std::string>& paths) : root_(MakeStagingRoot()) {
+    manager_.SetStagingRoot(root_);
+    for (const std::string& p : paths) EXPECT_TRUE(manager_.AddPath(nullptr, nullptr, p, root_)) << p;
+  }
+  ~StagedProject() { RemoveTree(root_); }
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+  CFileManager manager_;
+};
+
+// Points TMPDIR at a folder of its own while it lives.
+class PrivateTemp {
+ public:
+  PrivateTemp() : old_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
+    path_ = dir_.path() + "/tmp";
+    std::filesystem::create_directories(path_);
+    setenv("TMPDIR", path_.c_str(), 1);
+  }
+  ~PrivateTemp() {
+    if (old_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", old_.c_str(), 1);
+  }
+  std::vector<std::string> Left() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
+    return names;
+  }
+
+ private:
+  ScratchFolder dir_;
+  std::string old_;
+  std::string path_;
+};
+
+inline std::string RunTool(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int st = pclose(p);
+  if (status) *status = WEXITSTATUS(st);
+  return out;
+}
+
+inline bool HaveTool(const std::string& name) { return RunTool("command -v " + name).find('/') != std::string::npos; }
+
+inline std::vector<uint8_t> PatternBytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = seed * 2654435761u + 12345;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = uint8_t(x >> 16);
+  }
+  return v;
+}
+
+inline std::string WriteBytes(const ScratchFolder& dir, const std::string& rel, const std::vector<uint8_t>& data) {
+  return dir.Write(rel, std::string(data.begin(), data.end()));
+}

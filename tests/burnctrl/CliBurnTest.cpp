@@ -1,0 +1,71 @@
+// varnex-cli burn and erase as a user runs them.
+
+#include <gtest/gtest.h>
+
+#include "BurnTestSupport.h"
+
+namespace {
+
+std::string Cli(const std::string& args, int* status) { return RunTool(std::string(VARNEX_CLI_PATH) + " " + args, status); }
+
+}  // namespace
+
+TEST(CliBurn, TheSampleFolderGoesOntoAVirtualRecorderAndComesBack) {
+  ScratchFolder dir;
+  int st = 0;
+  std::string out = Cli("virtual create --media cd-r " + (dir / "d.vdisc"), &st);
+  ASSERT_EQ(st, 0) << out;
+  // A test write goes through every step and leaves the disc blank.
+  out = Cli("burn --test --drive virtual:" + (dir / "d.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("disc-info --drive virtual:" + (dir / "d.vdisc"), &st);
+  EXPECT_NE(out.find("blank: yes"), std::string::npos) << out;
+  out = Cli("burn --drive virtual:" + (dir / "d.vdisc") + " --label Sample " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("virtual export --drive virtual:" + (dir / "d.vdisc") + " -o " + (dir / "d.iso"), &st);
+  ASSERT_EQ(st, 0) << out;
+  out = RunTool("7zz x -y -o" + (dir / "x") + " " + (dir / "d.iso"), &st);
+  ASSERT_EQ(st, 0) << out;
+  out = RunTool("diff -r " VARNEX_SOURCE_DIR "/data/sample " + (dir / "x/sample"), &st);
+  EXPECT_EQ(st, 0) << out;
+  // The disc was burnt closed: another burn is refused with its reason.
+  out = Cli("burn --drive virtual:" + (dir / "d.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("-921"), std::string::npos) << out;
+}
+
+TEST(CliBurn, BadInputIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder dir;
+  int st = 0;
+  std::string image = dir.Write("keep.iso", "precious");
+  std::string out = Cli("burn --drive image:" + image + " --audio " + dir.Write("not.wav", "text"), &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("not a WAV file"), std::string::npos) << out;
+  EXPECT_EQ(ReadWholeFile(image), "precious") << "a refused burn must not empty its target";
+  out = Cli("burn --drive image:" + image + " " + (dir / "missing"), &st);
+  EXPECT_NE(st, 0);
+  EXPECT_EQ(ReadWholeFile(image), "precious");
+  out = Cli("burn " + (dir / "x"), &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("usage"), std::string::npos) << out;
+}
+
+TEST(CliBurn, EraseBlanksARewritableDiscAndRefusesAWriteOnceOne) {
+  ScratchFolder dir;
+  int st = 0;
+  for (std::string medium : {"dvd+rw", "dvd+r"}) {
+    std::string disc = dir / (medium + ".vdisc");
+    Cli("virtual create --media " + medium + " " + disc, &st);
+    std::string out = Cli("burn --drive virtual:" + disc + " " VARNEX_SOURCE_DIR "/data/sample/README.txt", &st);
+    ASSERT_EQ(st, 0) << out;
+    out = Cli("erase --drive virtual:" + disc, &st);
+    if (medium == "dvd+r") {
+      EXPECT_NE(st, 0);
+      EXPECT_NE(out.find("-7"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(st, 0) << out;
+      out = Cli("disc-info --drive virtual:" + disc, &st);
+      EXPECT_NE(out.find("blank: yes"), std::string::npos) << out;
+    }
+  }
+}

@@ -1,0 +1,135 @@
+// The recorder command layer's own rules: drive labels, disc questions,
+// images as sources, write-to-file mode.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "BurnCtrl/Results.h"
+#include "BurnTestSupport.h"
+
+namespace {
+
+constexpr int kIndex = 7;  // "H:"
+
+std::shared_ptr<FaultyRecorder> NewDisc(const ScratchFolder& dir, int medium, const std::string& name = "d.img") {
+  auto r = std::make_shared<FaultyRecorder>(dir / name, medium, 0, kIndex);
+  EXPECT_TRUE(r->CreateBlank());
+  return r;
+}
+
+// Points the machine-wide settings at a file of the test's own.
+class SystemSettings {
+ public:
+  SystemSettings(const ScratchFolder& dir, const std::string& body) {
+    setenv("VARNEX_SYSTEM_CONF", dir.Write("varnex.conf", "[Varnex]\n" + body).c_str(), 1);
+  }
+  ~SystemSettings() { unsetenv("VARNEX_SYSTEM_CONF"); }
+};
+
+std::vector<std::string> gTrace;
+void Record(const char* text) { gTrace.push_back(text); }
+
+}  // namespace
+
+TEST(RecorderCommands, DrivesAreFoundByIndexAndLabel) {
+  ScratchFolder dir;
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kCdR));
+  gTrace.clear();
+  SetTraceHook(&Record);
+  EXPECT_EQ(StartByName("  H: Virtual Recorder"), result::kSuccess);
+  EXPECT_EQ(CurrentDrive(), kIndex);
+  EXPECT_EQ(StartByName(""), result::kNothingDone);
+  EXPECT_EQ(Start(24), result::kNoSuchDrive);
+  SetTraceHook(nullptr);
+  ASSERT_GE(gTrace.size(), 2u);
+  EXPECT_STREQ(gTrace[0].c_str(), "<-----------Start(DeviceId:%d)--------->");
+  EXPECT_EQ(GetDriveProgress("H:"), 0) << "no burn yet";
+  std::string item = "x";
+  EXPECT_EQ(GetDriveItem("", &item), result::kNothingDone);
+}
+
+TEST(RecorderCommands, DiscInfoTellsBlankWritableAndFreeSpace) {
+  ScratchFolder dir;
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));
+  bool blank = false, writable = false;
+  int medium = 0;
+  uint64_t freeBytes = 0;
+  ASSERT_EQ(GetDiscInfoEx(kIndex, &blank, &writable, &medium, &freeBytes), result::kSuccess);
+  EXPECT_TRUE(blank);
+  EXPECT_TRUE(writable);
+  EXPECT_EQ(medium, rec::kDvdPlusR);
+  EXPECT_GT(freeBytes, 0u);
+  d->notReadyPolls = 1;
+  EXPECT_EQ(GetDiscInfo(kIndex, &blank, &writable, &medium), result::kNotReady);
+
+  uint16_t curRead, curWrite, maxRead, maxWrite, low, second;
+  ASSERT_EQ(GetCdSpeeds(kIndex, &curRead, &curWrite, &maxRead, &maxWrite, &low, &second), result::kSuccess);
+  EXPECT_EQ(low, 1385) << "the unit speed is added when the drive leaves it out";
+  EXPECT_GE(maxWrite, second);
+  EXPECT_GE(second, low);
+}
+
+TEST(RecorderCommands, AnImageFileIsBurntAsItStands) {
+  ScratchFolder dir;
+  std::vector<uint8_t> image = PatternBytes(2048 * 777, 41);
+  std::string path = WriteBytes(dir, "in.iso", image);
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));
+  ASSERT_EQ(WriteImageToCD(kIndex, path, false), result::kSuccess);
+  std::string got = ReadWholeFile(dir / "d.img");
+  ASSERT_GE(got.size(), image.size());
+  EXPECT_TRUE(std::memcmp(got.data(), image.data(), image.size()) == 0);
+  EXPECT_TRUE(d->Finalized());
+  // Not an image of whole sectors, or no file at all: nothing is done.
+  ScratchFolder other;
+  ListedDrive<FaultyRecorder> e(NewDisc(other, rec::kDvdPlusR));
+  EXPECT_EQ(WriteImageToCD(kIndex, dir.Write("odd.iso", "12345"), false), result::kNothingDone);
+  EXPECT_NE(LastJobError(kIndex).find("odd.iso"), std::string::npos) << "the user must learn why: " << LastJobError(kIndex);
+  EXPECT_EQ(WriteImageToCD(kIndex, dir / "missing.iso", false), result::kNothingDone);
+  EXPECT_EQ(e->writes.load(), 0);
+}
+
+TEST(RecorderCommands, WriteToFileModeWritesTheFileAndReportsAFileThatCannotBeWritten) {
+  ScratchFolder dir;
+  StagedProject project({dir.Write("src/a.txt", "to the file")});
+  {
+    SystemSettings settings(dir, "WriteType=1\nTempFile=" + (dir / "out.iso") + "\n");
+    ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kCdR));
+    ASSERT_EQ(WriteCd(kIndex, project.root(), "FILE", 0, false, false, false), result::kSuccess);
+    EXPECT_EQ(d->writes.load(), 0) << "the recorder must not be written in write-to-file mode";
+    EXPECT_EQ(RunTool("isoinfo -J -x '/a.txt;1' -i " + (dir / "out.iso")), "to the file");
+  }
+  SystemSettings settings(dir, "WriteType=1\nTempFile=" + (dir / "no/such/folder/out.iso") + "\n");
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kCdR, "e.img"));
+  EXPECT_EQ(WriteCd(kIndex, project.root(), "FILE", 0, false, false, false), result::kWriteFailed);
+}
+
+TEST(RecorderCommands, ProgressAndItemFollowTheBurn) {
+  ScratchFolder dir;
+  std::string big = WriteBytes(dir, "src/big.bin", PatternBytes(16 << 20, 51));
+  StagedProject project({big});
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));
+  d->longWriteFrom = 40;
+  d->longWriteCount = 5;  // slows the burn down a little
+  std::vector<int> seen;
+  std::string item;
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    while (!done) {
+      seen.push_back(GetDriveProgress("H:"));
+      std::string now;
+      GetDriveItem("H:", &now);
+      if (now == big) item = now;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  int res = WriteCd(kIndex, project.root(), "PROG", 0, false, false, false);
+  done = true;
+  watcher.join();
+  ASSERT_EQ(res, result::kSuccess);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "progress went backwards";
+  EXPECT_EQ(GetDriveProgress("H:"), 100);
+  EXPECT_EQ(item, big) << "the file being burnt should have been shown";
+}
