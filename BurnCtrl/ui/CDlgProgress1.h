@@ -1,0 +1,59 @@
+#pragma once
+// The progress window of one burn: a caption, a status line, one or two bars
+// and Cancel. The owner drives it from its own timer; the window itself only
+// counts the elapsed time in its title and asks before it cancels.
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class CDlgProgress1 : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CDlgProgress1(QWidget* parent = nullptr);
+
+  // Both bars, only the first (the window shrinks to four tenths of its
+  // height), or none (two thirds).
+  void SetDisplay(bool firstBar, bool secondBar);
+  void SetCaption(const QString& text);
+  void SetStatus(const QString& text);
+  void SetPos(int first, int second);
+  void ShowExtraButton(const QString& text);
+  void StopTimer();
+  // Closes the window as finished (not cancelled).
+  void CloseWithOk() { done(QDialog::Accepted); }
+
+  QString Caption() const;
+  QString Status() const;
+  int FirstPos() const;
+  int SecondPos() const;
+  bool FirstBarShown() const { return first_; }
+  bool SecondBarShown() const { return second_; }
+  QPushButton* CancelButton() const { return cancel_; }
+
+ signals:
+  void ExtraClicked();
+
+ protected:
+  void reject() override;  // Cancel, Escape and the close box ask first
+
+ private:
+  void Tick();
+
+  QLabel* caption_;
+  QLabel* status_;
+  QProgressBar* bar1_;
+  QProgressBar* bar2_;
+  QPushButton* extra_;
+  QCheckBox* check_;
+  QPushButton* cancel_;
+  QTimer* timer_;
+  QElapsedTimer started_;
+  int fullHeight_ = 190;
+  bool first_ = true, second_ = true;
+};

@@ -1,0 +1,37 @@
+#pragma once
+// The hand-over from the file manager's context menu to a running main
+// window: a per-user local socket in $XDG_RUNTIME_DIR/varnex/ (folder mode
+// 0700). The sender writes one message per path and waits for the one-byte
+// reply before the next:
+//
+//   bytes 0-3   command, little-endian: 101 audio CD, 102 data disc,
+//               103 MP3 disc, 104 VCD, 105 SVCD, 106 DVD
+//   bytes 4-7   length n of the path, little-endian, at most kMaxPathBytes
+//   bytes 8-    the path, n bytes of UTF-8, no terminating zero
+//
+//   reply       1 when the path was taken into the project, 0 otherwise
+
+#include <cstdint>
+#include <string>
+
+namespace handover {
+
+constexpr uint32_t kFirstCommand = 101;
+constexpr uint32_t kLastCommand = 106;
+constexpr uint32_t kMaxPathBytes = 65536;
+constexpr size_t kHeaderSize = 8;
+
+// The folder of the socket ("" when $XDG_RUNTIME_DIR is unset) and its path.
+std::string SocketFolder();
+std::string SocketPath();
+// Creates the folder with mode 0700; false when it cannot be made private.
+bool MakeSocketFolder();
+
+std::string Encode(uint32_t command, const std::string& path);
+
+// Reads one message from the front of `buffer`. Returns 1 and removes it when
+// complete, 0 when more bytes are needed, -1 when the bytes cannot be a
+// message (the connection is then dropped).
+int Decode(std::string* buffer, uint32_t* command, std::string* path);
+
+}  // namespace handover

@@ -1,0 +1,83 @@
+#pragma once
+// What the windows need of the recorder command layer and the device list:
+// the drives, the disc in a drive, writing a data project or an image,
+// erasing, the tray, and the progress of a running burn. The windows only
+// talk to this interface; the command layer stands behind it, and tests put
+// recorders of their own in its place.
+//
+// Results follow the command layer: 1 success, negative failures (the
+// "Error" texts of the language file); TestUnitReady answers 0 when ready,
+// as device commands do. Every call may block on a drive, so the windows make
+// them off the window thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Medium types: the MMC profile numbers, and 4884 for a DVD-RW of unknown mode.
+namespace medium {
+constexpr int kCdRom = 8, kCdR = 9, kCdRw = 10, kDvdRom = 16, kDvdR = 17, kDvdRam = 18,
+              kDvdRwRo = 19, kDvdRwSeq = 20, kDvdRwUnknown = 4884, kDvdPlusRw = 26,
+              kDvdPlusR = 27, kBdRom = 64, kBdR = 65, kBdRe = 67;
+}  // namespace medium
+
+// The display name of a medium type, or "" when it has none (the caller then
+// shows its own text for an unknown medium).
+std::string MediumName(int mediumType);
+bool IsCdMedium(int mediumType);          // CD-R or CD-RW
+bool IsErasableMedium(int mediumType);    // CD-RW, DVD-RW, DVD-RAM, DVD+RW, BD-RE
+
+struct DriveEntry {
+  uint8_t index = 0;     // 3 upwards for local drives, 26+ for remote ones
+  std::string text;      // "D: VENDOR  PRODUCT  REV (where)"
+  bool recorder = false; // can write at least one kind of medium
+};
+
+struct DiscInfo {
+  int mediumType = 0;
+  bool blank = false;
+  bool writable = false;   // blank or appendable
+  uint64_t freeBytes = 0;
+};
+
+class RecorderService {
+ public:
+  virtual ~RecorderService() = default;
+
+  // Every drive of the device list, in device order.
+  virtual std::vector<DriveEntry> Drives() = 0;
+
+  // Makes a drive the current one of the command layer (selection by index
+  // or by its list text). The image-file device is index 0.
+  virtual int Start(uint8_t drive) = 0;
+  virtual int TestUnitReady(uint8_t drive) = 0;  // 0 = ready
+  virtual int GetDiscInfoEx(uint8_t drive, DiscInfo* info) = 0;
+
+  // Write speeds of the capabilities page in kB/s; false when the page cannot
+  // be read. `current` is the current write speed (0 when unknown).
+  virtual bool ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) = 0;
+  virtual int SetWriteSpeed(uint8_t drive, int kBps) = 0;
+
+  // Attaches an image file to the image-file device (drive 0).
+  virtual int SetImageFile(uint8_t drive, const std::string& path) = 0;
+
+  // Writes the data project of a staging folder as one session. With
+  // `multisession` the disc stays open for more.
+  virtual int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
+                      bool multisession, bool mp3) = 0;
+  virtual int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) = 0;
+  virtual int GetDriveProgress(uint8_t drive) = 0;      // 0 to 100
+  virtual std::string GetDriveItem(uint8_t drive) = 0;  // the file being written
+  virtual void AbortWrite(uint8_t drive) = 0;
+  virtual void ResetBurn(uint8_t drive) = 0;
+  virtual void DeleteTempFiles() = 0;
+
+  virtual int BlankDisc(uint8_t drive) = 0;
+  virtual int Eject(uint8_t drive, bool open) = 0;
+  virtual int Lock(uint8_t drive, bool lock) = 0;
+};
+
+// Drive letter of a list entry ("D: ..." -> 3), or -1 for the image entry
+// and anything else that does not start with a letter and a colon.
+int DriveIndexOfEntry(const std::string& entryText);

@@ -1,0 +1,469 @@
+#include "app/VirtualRecorders.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "BurnCtrl/Results.h"
+#include "app/ProfileIni.h"
+#include "authoring/CDataFile.h"
+#include "authoring/CDataFileUDF.h"
+#include "authoring/CFileManager.h"
+#include "authoring/TempFiles.h"
+
+namespace {
+
+const char* kSection = "Disc";
+
+// Serves an existing image file sector by sector (for writing an image).
+class ImageFileSource : public TrackImageBuilder {
+ public:
+  explicit ImageFileSource(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd_ >= 0 && fstat(fd_, &st) == 0) length_ = uint32_t((uint64_t(st.st_size) + kSectorSize - 1) / kSectorSize);
+  }
+  ~ImageFileSource() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  uint32_t GetTrackLength() const override { return length_; }
+  int GetSectorData(uint8_t* buffer, uint32_t byteCount) override {
+    ssize_t got = ::pread(fd_, buffer, byteCount, off_t(cursor_) * kSectorSize);
+    if (got < 0) failed_ = true;
+    ++cursor_;
+    return 0;
+  }
+  std::string GetCurrentSourceFile() const override { return path_; }
+  bool failed() const { return failed_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint32_t length_ = 0;
+  uint32_t cursor_ = 0;
+  bool failed_ = false;
+};
+
+int GetInt(const std::string& file, const char* key, int fallback) {
+  return ini::GetInt(file, kSection, key, fallback);
+}
+void SetInt(const std::string& file, const char* key, long long value) {
+  ini::WriteString(file, kSection, key, std::to_string(value));
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return s;
+}
+
+}  // namespace
+
+struct VirtualRecorders::Drive {
+  uint8_t index = 0;
+  bool image = false;
+  std::string state;  // the settings file of a virtual recorder
+  std::atomic<int> progress{0};
+  std::atomic<bool> abort{false};
+  std::atomic<int> speed{0};
+  std::mutex itemLock;
+  std::string item;
+
+  void SetItem(const std::string& text) {
+    std::lock_guard<std::mutex> l(itemLock);
+    item = text;
+  }
+};
+
+std::string MediumName(int type) {
+  switch (type) {
+    case 8: return "CD-ROM";
+    case 9: return "CD-R";
+    case 10: return "CD-RW";
+    case 16: return "DVD-ROM";
+    case 17: return "DVD-R";
+    case 18: return "DVD-RAM";
+    case 19: case 20: case 4884: return "DVD-RW";
+    case 21: case 22: return "DVD-R DL";
+    case 23: return "DVD-RW DL";
+    case 26: return "DVD+RW";
+    case 27: return "DVD+R";
+    case 32: return "DDCD-ROM";
+    case 33: return "DDCD-R";
+    case 34: return "DDCD-RW";
+    case 42: return "DVD+RW DL";
+    case 43: return "DVD+R DL";
+    case 64: return "BD-ROM";
+    case 65: case 66: return "BD-R";
+    case 67: return "BD-RE";
+    case 80: return "HD-ROM";
+    case 81: return "HD-R";
+    case 82: return "HD-RAM";
+    case 83: return "HD-RW";
+    case 88: return "HD-R DL";
+    case 90: return "HD-RW DL";
+    default: return "";
+  }
+}
+
+bool IsCdMedium(int type) { return type == medium::kCdR || type == medium::kCdRw; }
+
+bool IsErasableMedium(int type) {
+  switch (type) {
+    case 10: case 19: case 20: case 4884: case 26: case 18: case 67: return true;
+    default: return false;
+  }
+}
+
+int DriveIndexOfEntry(const std::string& text) {
+  if (text.size() < 2 || text[1] != ':') return -1;
+  char c = char(std::toupper(static_cast<unsigned char>(text[0])));
+  if (c < 'A' || c > 'Z') return -1;
+  return c - 'A';
+}
+
+VirtualRecorders::VirtualRecorders() {
+  auto image = std::make_unique<Drive>();
+  image->index = 0;
+  image->image = true;
+  drives_[0] = std::move(image);
+}
+
+VirtualRecorders::~VirtualRecorders() = default;
+
+int VirtualRecorders::MediumFromName(const std::string& name) {
+  static const std::map<std::string, int> names = {
+      {"cdr", 9},     {"cd-r", 9},     {"cdrw", 10},   {"cd-rw", 10},  {"cdrom", 8},
+      {"dvdr", 17},   {"dvd-r", 17},   {"dvdram", 18}, {"dvd-ram", 18}, {"dvdrw", 20},
+      {"dvd-rw", 20}, {"dvd+rw", 26},  {"dvd+r", 27},  {"dvdrom", 16}, {"bdr", 65},
+      {"bd-r", 65},   {"bdre", 67},    {"bd-re", 67}};
+  auto it = names.find(Lower(name));
+  return it == names.end() ? 0 : it->second;
+}
+
+uint32_t VirtualRecorders::CapacityOf(int type) {
+  if (type == 8 || type == 9 || type == 10) return 359847;        // 80 min CD
+  if (type == 64 || type == 65 || type == 66 || type == 67) return 12219392;  // 25 GB BD
+  return 2295104;                                                  // 4.7 GB DVD
+}
+
+int VirtualRecorders::AddRecorder(const std::string& stateFile, int type) {
+  if (stateFile.empty()) return -1;
+  struct stat st;
+  if (stat(stateFile.c_str(), &st) != 0) {
+    if (!ini::WriteString(stateFile, kSection, "Medium", std::to_string(type))) return -1;
+    SetInt(stateFile, "Capacity", CapacityOf(type));
+    SetInt(stateFile, "Used", 0);
+    SetInt(stateFile, "Closed", 0);
+    SetInt(stateFile, "Tray", 0);
+  } else if (!S_ISREG(st.st_mode)) {
+    return -1;
+  }
+  std::lock_guard<std::mutex> l(lock_);
+  int index = 3;
+  while (index < 26 && drives_.count(uint8_t(index))) ++index;
+  if (index >= 26) return -1;
+  auto d = std::make_unique<Drive>();
+  d->index = uint8_t(index);
+  d->state = stateFile;
+  drives_[uint8_t(index)] = std::move(d);
+  return index;
+}
+
+int VirtualRecorders::AddRecorderFromArgument(const std::string& argument) {
+  std::string rest = argument;
+  if (rest.rfind("virtual:", 0) == 0) rest = rest.substr(8);
+  int type = medium::kCdRw;
+  size_t colon = rest.rfind(':');
+  if (colon != std::string::npos) {
+    int named = MediumFromName(rest.substr(colon + 1));
+    if (named) {
+      type = named;
+      rest = rest.substr(0, colon);
+    }
+  }
+  return AddRecorder(rest, type);
+}
+
+std::string VirtualRecorders::StateFile(uint8_t drive) const {
+  std::lock_guard<std::mutex> l(lock_);
+  auto it = drives_.find(drive);
+  return it == drives_.end() ? std::string() : it->second->state;
+}
+
+VirtualRecorders::Drive* VirtualRecorders::Find(uint8_t drive) {
+  std::lock_guard<std::mutex> l(lock_);
+  auto it = drives_.find(drive);
+  return it == drives_.end() ? nullptr : it->second.get();
+}
+
+std::vector<DriveEntry> VirtualRecorders::Drives() {
+  std::vector<DriveEntry> out;
+  std::lock_guard<std::mutex> l(lock_);
+  for (auto& [index, d] : drives_) {
+    if (d->image) continue;
+    DriveEntry e;
+    e.index = index;
+    e.recorder = true;
+    std::string file = d->state;
+    size_t slash = file.rfind('/');
+    e.text = std::string(1, char('A' + index)) + ": VARNEX   Virtual Recorder 1.0  (" +
+             (slash == std::string::npos ? file : file.substr(slash + 1)) + ")";
+    out.push_back(e);
+  }
+  return out;
+}
+
+int VirtualRecorders::Start(uint8_t drive) {
+  if (!Find(drive)) return result::kNoSuchDrive;
+  current_ = drive;
+  return result::kSuccess;
+}
+
+int VirtualRecorders::TestUnitReady(uint8_t drive) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  if (d->image) return 0;
+  const std::string& f = d->state;
+  int notReady = GetInt(f, "NotReady", 0);
+  if (notReady > 0) {
+    SetInt(f, "NotReady", notReady - 1);
+    return 2;  // sense key NOT READY
+  }
+  if (GetInt(f, "Tray", 0)) {
+    // With ReloadBlank the user stands by: the open tray is closed on a fresh
+    // blank disc, which is ready at the next check.
+    if (GetInt(f, "ReloadBlank", 0)) Eject(drive, false);
+    return 2;
+  }
+  return 0;
+}
+
+int VirtualRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  if (d->image) {
+    info->mediumType = 0;
+    info->blank = true;
+    info->writable = true;
+    info->freeBytes = uint64_t(CapacityOf(medium::kDvdR)) * kSectorSize;
+    return result::kSuccess;
+  }
+  const std::string& f = d->state;
+  if (GetInt(f, "Tray", 0)) return result::kNotReady;
+  int type = GetInt(f, "Medium", 0);
+  uint64_t capacity = uint64_t(GetInt(f, "Capacity", int(CapacityOf(type))));
+  uint64_t used = uint64_t(GetInt(f, "Used", 0));
+  bool closed = GetInt(f, "Closed", 0) != 0;
+  bool pressed = type == medium::kCdRom || type == medium::kDvdRom || type == medium::kBdRom;
+  info->mediumType = type;
+  info->blank = used == 0 && !pressed;
+  info->writable = !closed && !pressed && used < capacity;
+  info->freeBytes = info->writable ? (capacity - used) * kSectorSize : 0;
+  return result::kSuccess;
+}
+
+bool VirtualRecorders::ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) {
+  Drive* d = Find(drive);
+  if (!d || d->image) return false;
+  std::string list = ini::GetString(d->state, kSection, "Speeds", "");
+  speeds->clear();
+  if (list.empty()) {
+    int type = GetInt(d->state, "Medium", 0);
+    if (IsCdMedium(type) || type == medium::kCdRom)
+      *speeds = {176 * 48, 176 * 32, 176 * 24, 176 * 16};
+    else
+      *speeds = {1385 * 16, 1385 * 8, 1385 * 4};
+  } else if (Lower(list) != "none") {
+    size_t pos = 0;
+    while (pos <= list.size()) {
+      size_t comma = list.find(',', pos);
+      std::string part = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+      if (int v = std::atoi(part.c_str()); v > 0) speeds->push_back(v);
+      if (comma == std::string::npos) break;
+      pos = comma + 1;
+    }
+  }
+  *current = Lower(list) == "none" ? 0 : d->speed.load();
+  return true;
+}
+
+int VirtualRecorders::SetWriteSpeed(uint8_t drive, int kBps) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  d->speed = kBps;
+  return 0;
+}
+
+int VirtualRecorders::SetImageFile(uint8_t drive, const std::string& path) {
+  if (drive != 0) return result::kNoSuchDrive;
+  std::lock_guard<std::mutex> l(lock_);
+  imageFile_ = path;
+  return result::kSuccess;
+}
+
+int VirtualRecorders::WriteSectors(Drive* d, TrackImageBuilder* source, uint32_t length, bool close) {
+  std::string dataPath;
+  uint64_t start = 0;
+  if (d->image) {
+    std::lock_guard<std::mutex> l(lock_);
+    dataPath = imageFile_;
+  } else {
+    dataPath = d->state + ".data";
+    start = uint64_t(GetInt(d->state, "Used", 0));
+  }
+  if (dataPath.empty()) return result::kOutputFailed;
+  int fd = ::open(dataPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (d->image ? O_TRUNC : 0), 0644);
+  if (fd < 0) return result::kOutputFailed;
+
+  std::vector<uint8_t> block(size_t(32) * kSectorSize);
+  // A recorder that takes its time, as real ones do (for demonstrations).
+  const int delayMs = d->image ? 0 : GetInt(d->state, "BlockDelayMs", 0);
+  uint32_t written = 0;
+  int rc = result::kSuccess;
+  while (written < length) {
+    if (d->abort) {
+      rc = result::kWriteFailed;
+      break;
+    }
+    uint32_t n = std::min<uint32_t>(32, length - written);
+    std::fill(block.begin(), block.end(), 0);
+    for (uint32_t i = 0; i < n; ++i) source->GetSectorData(block.data() + size_t(i) * kSectorSize, kSectorSize);
+    off_t at = off_t((start + written) * kSectorSize);
+    if (::pwrite(fd, block.data(), size_t(n) * kSectorSize, at) != ssize_t(size_t(n) * kSectorSize)) {
+      rc = result::kWriteFailed;
+      break;
+    }
+    written += n;
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    d->progress = int(uint64_t(written) * 100 / length);
+    d->SetItem(source->GetCurrentSourceFile());
+  }
+  if (::close(fd) != 0 && rc == result::kSuccess) rc = result::kWriteFailed;
+  if (!d->image && rc == result::kSuccess) {
+    SetInt(d->state, "Used", static_cast<long long>(start + written));
+    if (close) SetInt(d->state, "Closed", 1);
+  } else if (!d->image && written > 0) {
+    // A session that broke off leaves a disc that takes nothing more.
+    SetInt(d->state, "Used", static_cast<long long>(start + written));
+    SetInt(d->state, "Closed", 1);
+  }
+  return rc;
+}
+
+int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
+                              bool multisession, bool mp3) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  d->abort = false;
+  d->progress = 0;
+  DiscInfo info;
+  if (!d->image) {
+    if (TestUnitReady(drive) != 0) return result::kNotReady;
+    if (GetDiscInfoEx(drive, &info) != result::kSuccess) return result::kNotReady;
+    if (!info.writable) return result::kDoesNotFit;
+    int fail = GetInt(d->state, "FailWrite", 0);
+    if (fail > 0) {
+      SetInt(d->state, "FailWrite", fail - 1);
+      if (fail == 1) return result::kWriteFailed;
+    }
+  }
+  // The burn job: the project saved to a temporary file, which names the volume.
+  TempFile job("bcd");
+  if (!job.ok()) return result::kProjectNotWritten;
+  CFileManager saver;
+  saver.SetMode(mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+  if (!saver.SaveDataProject(stagingRoot, job.path(), label)) return result::kProjectNotWritten;
+
+  uint32_t start = d->image ? 0 : uint32_t(GetInt(d->state, "Used", 0));
+  // CD media take ISO 9660 with Joliet names; DVD and BD media take UDF.
+  const bool udf = !d->image && !IsCdMedium(info.mediumType);
+  CDataFile iso;
+  CDataFileUDF universal;
+  TrackImageBuilder* layout = udf ? static_cast<TrackImageBuilder*>(&universal) : &iso;
+  bool built = udf ? universal.Build(job.path(), stagingRoot, start) : iso.Build(job.path(), false, false, stagingRoot, start);
+  if (!built) return result::kLayoutFailed;
+  uint32_t length = layout->GetTrackLength();
+  if (!d->image && uint64_t(length) * kSectorSize > info.freeBytes) return result::kDoesNotFit;
+  return WriteSectors(d, layout, length, !multisession);
+}
+
+int VirtualRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  d->abort = false;
+  d->progress = 0;
+  ImageFileSource source(imagePath);
+  if (!source.ok()) return result::kSourceMissing;
+  if (!d->image) {
+    if (TestUnitReady(drive) != 0) return result::kNotReady;
+    DiscInfo info;
+    if (GetDiscInfoEx(drive, &info) != result::kSuccess) return result::kNotReady;
+    if (!info.blank || uint64_t(source.GetTrackLength()) * kSectorSize > info.freeBytes)
+      return result::kDoesNotFit;
+  }
+  int rc = WriteSectors(d, &source, source.GetTrackLength(), true);
+  return rc == result::kSuccess && source.failed() ? result::kWriteFailed : rc;
+}
+
+int VirtualRecorders::GetDriveProgress(uint8_t drive) {
+  Drive* d = Find(drive);
+  return d ? d->progress.load() : 0;
+}
+
+std::string VirtualRecorders::GetDriveItem(uint8_t drive) {
+  Drive* d = Find(drive);
+  if (!d) return "";
+  std::lock_guard<std::mutex> l(d->itemLock);
+  return d->item;
+}
+
+void VirtualRecorders::AbortWrite(uint8_t drive) {
+  if (Drive* d = Find(drive)) d->abort = true;
+}
+
+void VirtualRecorders::ResetBurn(uint8_t drive) {
+  if (Drive* d = Find(drive)) {
+    d->progress = 0;
+    d->SetItem("");
+  }
+}
+
+void VirtualRecorders::DeleteTempFiles() {}
+
+int VirtualRecorders::BlankDisc(uint8_t drive) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  if (d->image) return result::kCannotErase;
+  if (TestUnitReady(drive) != 0) return result::kNotReady;
+  int type = GetInt(d->state, "Medium", 0);
+  if (!IsErasableMedium(type)) return result::kCannotErase;
+  if (GetInt(d->state, "FailErase", 0)) return result::kEraseFailed;
+  SetInt(d->state, "Used", 0);
+  SetInt(d->state, "Closed", 0);
+  ::truncate((d->state + ".data").c_str(), 0);
+  return result::kSuccess;
+}
+
+int VirtualRecorders::Eject(uint8_t drive, bool open) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  if (d->image) return 0;
+  const std::string& f = d->state;
+  bool wasOpen = GetInt(f, "Tray", 0) != 0;
+  SetInt(f, "Tray", open ? 1 : 0);
+  if (wasOpen && !open && GetInt(f, "ReloadBlank", 0)) {
+    SetInt(f, "Used", 0);
+    SetInt(f, "Closed", 0);
+    ::truncate((f + ".data").c_str(), 0);
+  }
+  return 0;
+}
+
+int VirtualRecorders::Lock(uint8_t drive, bool) { return Find(drive) ? 0 : result::kNoSuchDrive; }

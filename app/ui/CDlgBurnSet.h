@@ -1,0 +1,62 @@
+#pragma once
+// Asks, before a burn, for the copies, whether to close the disc, what to do
+// afterwards and on which recorders to burn; checks the disc in every chosen
+// recorder before it lets the burn go on.
+
+#include <QDialog>
+#include <QStringList>
+#include <cstdint>
+
+class CBtnColor;
+class CHListBox;
+class CTransBtn;
+class QComboBox;
+class QLineEdit;
+class QToolButton;
+class RecorderService;
+
+class CDlgBurnSet : public QDialog {
+  Q_OBJECT
+ public:
+  CDlgBurnSet(RecorderService* service, QWidget* parent = nullptr);
+
+  // Set before the dialog runs.
+  void SetRecorders(const QStringList& entries);
+  void SetCloseDisc(bool close, bool enabled);
+  void SetMainDrive(uint8_t drive);
+
+  // Read after OK.
+  int AfterBurnAction() const { return afterAction_; }
+  bool CloseDisc() const { return closeDisc_; }
+  int Copies() const { return copies_; }
+  int RecorderCount() const { return recorderCount_; }
+  QString RecorderListText() const { return recorderList_; }
+
+  // The controls, for the window tests.
+  CHListBox* RecorderList() const { return list_; }
+  QLineEdit* CopiesEdit() const { return copiesEdit_; }
+  CTransBtn* CloseDiscBox() const { return closeBox_; }
+  QComboBox* AfterBurnCombo() const { return afterCombo_; }
+  void SpinUp();
+  void SpinDown();
+  // The OK button's work; false when the dialog stays open.
+  bool TryAccept();
+
+ private:
+  RecorderService* service_;
+  uint8_t mainDrive_ = 255;
+  int afterAction_ = 0;
+  bool closeDisc_ = false;
+  int copies_ = 1;
+  int recorderCount_ = 0;
+  QString recorderList_;
+
+  CTransBtn* closeBox_;
+  QLineEdit* copiesEdit_;
+  QToolButton* up_;
+  QToolButton* down_;
+  QComboBox* afterCombo_;
+  CHListBox* list_;
+  CBtnColor* ok_;
+  CBtnColor* cancel_;
+};

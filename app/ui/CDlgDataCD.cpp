@@ -1,0 +1,994 @@
+#include "app/ui/CDlgDataCD.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileIconProvider>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <atomic>
+#include <cstdio>
+#include <set>
+#include <filesystem>
+
+#include "app/ImageTracks.h"
+#include "app/LangText.h"
+#include "app/ShowMessage.h"
+#include "authoring/ProjectFile.h"
+#include "app/ui/WindowSupport.h"
+#include "authoring/CDataCD.h"
+#include "authoring/FileList.h"
+#include "authoring/StagingFolder.h"
+#include "authoring/TempFiles.h"
+#include "controls/CListCtrlEx.h"
+
+namespace {
+
+// Context menu commands.
+constexpr int kCmdAddFiles = 32776, kCmdNewFolder = 32777, kCmdDelete = 32778, kCmdRename = 32779,
+              kCmdPaste = 32780, kCmdDeleteAll = 32785, kCmdMoveUp = 32787, kCmdMoveDown = 32788;
+
+constexpr int kRoleKind = Qt::UserRole + 2;  // "Folder" or "File"
+const char* kFolderType = "Folder";
+const char* kFileType = "File";
+
+QString Upper(const QString& s) { return s.trimmed().toUpper(); }
+
+std::string ToStd(const QString& s) { return s.toStdString(); }
+
+bool IsPlainName(const QString& name) {
+  return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains('\\');
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+CDlgWait::CDlgWait(CFileManager* manager, int periodMs, QWidget* parent)
+    : QDialog(parent), manager_(manager) {
+  setWindowTitle("Varnex");
+  setModal(true);
+  auto* layout = new QVBoxLayout(this);
+  auto* caption = new QLabel(Tr("UIText", 1100), this);
+  text_ = new QLabel(this);
+  text_->setMinimumWidth(360);
+  text_->setTextFormat(Qt::PlainText);
+  cancel_ = new QPushButton(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
+  layout->addWidget(caption);
+  layout->addWidget(text_);
+  layout->addWidget(cancel_, 0, Qt::AlignRight);
+  connect(cancel_, &QPushButton::clicked, this, &CDlgWait::reject);
+  timer_ = new QTimer(this);
+  timer_->setInterval(periodMs);
+  connect(timer_, &QTimer::timeout, this, &CDlgWait::Tick);
+  timer_->start();
+}
+
+void CDlgWait::Tick() {
+  if (!manager_->Busy()) {
+    timer_->stop();
+    accept();
+    return;
+  }
+  QString text = QString::fromStdString(manager_->CurrentFileText());
+  text_->setText(text_->fontMetrics().elidedText(text, Qt::ElideMiddle, text_->width()));
+}
+
+void CDlgWait::reject() {
+  // The worker may still be changing the tree: the window stays until it has
+  // stopped, so nothing is left half done behind it.
+  cancelled_ = true;
+  manager_->Stop();
+  cancel_->setEnabled(false);
+  text_->setText(Tr("UIText", 1101));
+}
+
+// ---------------------------------------------------------------------------
+CSplitterBar::CSplitterBar(QWidget* parent) : QWidget(parent) {
+  setCursor(Qt::SplitHCursor);
+  setProperty("id", 1011);
+}
+
+void CSplitterBar::mouseMoveEvent(QMouseEvent* event) {
+  if (event->buttons() & Qt::LeftButton) emit Moved(mapToParent(event->position().toPoint()).x());
+}
+
+void CSplitterBar::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  QColor c = SkinColour().lighter(130);
+  p.fillRect(QRect(width() / 2 - 1, 0, 2, height()), c);
+}
+
+// ---------------------------------------------------------------------------
+CDlgDataCD::CDlgDataCD(QWidget* parent)
+    : QWidget(parent),
+      tree_(new QTreeWidget(this)),
+      splitter_(new CSplitterBar(this)),
+      list_(new CListCtrlEx(this)),
+      totalFiles_(new QLabel(this)),
+      totalSize_(new QLabel(this)),
+      projectTree_(tree_) {
+  setProperty("id", 134);
+  ApplySkinPalette(this);
+  tree_->setProperty("id", 1018);
+  list_->setProperty("id", 1022);
+  totalFiles_->setProperty("id", 1019);
+  totalSize_->setProperty("id", 1020);
+  QString face = QString::fromStdString(GetLanguageFont());
+  if (!face.isEmpty()) {
+    QFont f(face);
+    f.setPixelSize(13);
+    tree_->setFont(f);
+    list_->setFont(f);
+  }
+  tree_->setHeaderHidden(true);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+  tree_->setAcceptDrops(true);
+  tree_->viewport()->setAcceptDrops(true);
+  tree_->setDragDropMode(QAbstractItemView::DropOnly);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  list_->setAcceptDrops(true);
+  list_->viewport()->setAcceptDrops(true);
+  list_->setDragDropMode(QAbstractItemView::DropOnly);
+  list_->SetShowSelAlways(true);
+  for (QWidget* w : {static_cast<QWidget*>(tree_), static_cast<QWidget*>(list_)}) w->installEventFilter(this);
+  tree_->viewport()->installEventFilter(this);
+  list_->viewport()->installEventFilter(this);
+
+  manager_.SetListener(this);
+  SetImageColumns(false);
+  ResetTotals();
+  BuildMenu();
+
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    if (item && !filling_) RefreshList();
+  });
+  connect(tree_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    focusOwner_ = kFocusTree;
+    ShowMenu(tree_, at);
+  });
+  connect(list_, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    focusOwner_ = kFocusList;
+    ShowMenu(list_, at);
+  });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OnListDoubleClicked(row); });
+  connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) { OnItemEdited(item, true); });
+  connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) { OnItemEdited(item, false); });
+  connect(splitter_, &CSplitterBar::Moved, this, [this](int x) { OnSplitterMoved(x); });
+}
+
+CDlgDataCD::~CDlgDataCD() {
+  manager_.Stop();
+  // A worker that still runs may be waiting for the window thread; let it finish.
+  while (manager_.Busy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  manager_.Wait();
+  manager_.SetListener(nullptr);
+  if (!stagingRoot_.empty()) RemoveTree(stagingRoot_);
+}
+
+void CDlgDataCD::SetImageColumns(bool image) {
+  list_->clear();
+  if (!image) {
+    list_->setColumnCount(4);
+    list_->setHeaderLabels({Tr("Column", 5), Tr("Column", 6), Tr("Column", 7), Tr("Column", 8)});
+    const int widths[] = {150, 150, 80, 80};
+    for (int i = 0; i < 4; ++i) list_->setColumnWidth(i, widths[i]);
+    list_->headerItem()->setTextAlignment(2, Qt::AlignRight);
+  } else {
+    list_->setColumnCount(6);
+    list_->setHeaderLabels({Tr("Column", 5), Tr("Column", 15), Tr("Column", 8), Tr("Column", 7), Tr("Column", 14), "len"});
+    for (int i = 0; i < 6; ++i) list_->setColumnWidth(i, 100);
+  }
+}
+
+void CDlgDataCD::EnsureStagingRoot() {
+  if (stagingRoot_.empty() || manager_.FolderExists(stagingRoot_) != 2) {
+    stagingRoot_ = MakeStagingRoot();
+    manager_.SetStagingRoot(stagingRoot_);
+  }
+}
+
+void CDlgDataCD::SetMode(int mode) {
+  mode_ = mode == kModeMp3 ? kModeMp3 : kModeData;
+  manager_.SetMode(mode_);
+  // Files of 4 GiB and more stay in the project: a DVD or BD (UDF) takes
+  // them, and the layout of a CD refuses them by name when it is burnt.
+  EnsureStagingRoot();
+  filling_ = true;
+  tree_->clear();
+  auto* root = new QTreeWidgetItem(tree_, QStringList(mode_ == kModeMp3 ? "Plome" : "DataCD"));
+  root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
+  root->setFlags(root->flags() | Qt::ItemIsEditable | Qt::ItemIsDropEnabled);
+  filling_ = false;
+  tree_->setCurrentItem(root);
+  RefreshList();
+}
+
+QString CDlgDataCD::GetVolumeLabel() const { return RootItem() ? RootItem()->text(0) : QString(); }
+
+bool CDlgDataCD::IsEmpty() const {
+  if (imageMode_) return imagePath_.isEmpty();
+  if (!RootItem()) return true;
+  if (RootItem()->childCount() > 0) return false;
+  std::vector<FileListEntry> entries;
+  ReadFileList(stagingRoot_, &entries);
+  return entries.empty();
+}
+
+// ---------------------------------------------------------------------------
+// Totals
+
+void CDlgDataCD::ResetTotals() {
+  fileCount_ = 0;
+  sizeMB_ = 0;
+  totalFiles_->setText(Tr("UIText", 9));
+  totalSize_->setText(Tr("UIText", 10));
+}
+
+void CDlgDataCD::AddSize(int countDelta, int32_t bytes) {
+  if (bytes >= 0) fileCount_ += countDelta;
+  else fileCount_ -= countDelta;
+  if (fileCount_ < 0) fileCount_ = 0;
+  sizeMB_ += double(bytes) / 1048576.0;
+  if (sizeMB_ <= 0) sizeMB_ = 0;
+  totalFiles_->setText(Tr("UIText", 11) + QString::asprintf(" %d", fileCount_));
+  totalSize_->setText(Tr("UIText", 14) + QString::asprintf(" %.2f M", sizeMB_));
+}
+
+void CDlgDataCD::RemoveFileTotals(uint64_t bytes, int files) {
+  // Sizes of 2 GiB and more leave in pieces, each counted once at the end.
+  while (bytes > uint64_t(INT32_MAX)) {
+    AddSize(0, -INT32_MAX);
+    bytes -= uint64_t(INT32_MAX);
+  }
+  sizeMB_ -= double(bytes) / 1048576.0;
+  AddSize(0, 0);
+  fileCount_ = std::max(0, fileCount_ - files);
+  AddSize(0, 0);
+}
+
+void CDlgDataCD::RemoveFolderTotals(const std::string& folder) {
+  uint64_t bytes = 0;
+  int files = 0;
+  std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
+      if (e.kind == StagingEntry::kFolder) {
+        walk(dir + "/" + e.name);
+        continue;
+      }
+      FileListReader reader(dir + "/" + e.name);
+      FileListEntry entry;
+      while (reader.Next(&entry)) {
+        struct stat st;
+        if (entry.IsImported() || stat(entry.sourcePath.c_str(), &st) != 0) continue;
+        bytes += uint64_t(st.st_size);
+        ++files;
+      }
+    }
+  };
+  walk(folder);
+  if (files) RemoveFileTotals(bytes, files);
+}
+
+void CDlgDataCD::SizePiece(uint32_t wParam, uint32_t lParam) {
+  // Collected here and shown by the window thread a few times a second:
+  // handing every file's size over one by one would cost more than adding it.
+  pendingCount_ += int(wParam);
+  pendingBytes_ += uint64_t(lParam);
+}
+
+void CDlgDataCD::FlushSizes() {
+  const int count = pendingCount_.exchange(0);
+  uint64_t bytes = pendingBytes_.exchange(0);
+  if (count == 0 && bytes == 0) return;
+  fileCount_ += count;
+  sizeMB_ += double(bytes) / 1048576.0;
+  AddSize(0, 0);
+}
+
+void CDlgDataCD::Refused(const std::string& path, const std::string& reason) {
+  QMutexLocker l(&refusedLock_);
+  refused_.emplace_back(path, reason);
+}
+
+void CDlgDataCD::ShowRefusals() {
+  std::vector<std::pair<std::string, std::string>> refused;
+  {
+    QMutexLocker l(&refusedLock_);
+    refused.swap(refused_);
+  }
+  if (refused.empty()) return;
+  std::string text = LoadLangText("Message", 1000);
+  const size_t shown = std::min<size_t>(refused.size(), 12);
+  for (size_t i = 0; i < shown; ++i) text += "\n\n" + refused[i].first + "\n" + refused[i].second;
+  if (refused.size() > shown) text += "\n\n" + LoadLangText("Message", 1001) + " " + std::to_string(refused.size() - shown);
+  ShowMessage(text, msgbox::kInfoOk);
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void CDlgDataCD::LayOut() {
+  const int w = width(), h = height();
+  if (splitX_ < 0 || splitX_ > w) splitX_ = w / 3;
+  const int paneHeight = std::max(0, h - 20);
+  tree_->setGeometry(0, 0, std::max(0, splitX_ - 3), paneHeight);
+  splitter_->setGeometry(splitX_ - 3, 0, 6, paneHeight);
+  list_->setGeometry(splitX_ + 3, 0, std::max(0, w - splitX_ - 3), paneHeight);
+  totalFiles_->setGeometry(4, h - 19, w / 2 - 4, 18);
+  totalSize_->setGeometry(w / 2, h - 19, w / 2, 18);
+}
+
+bool CDlgDataCD::OnSplitterMoved(int x) {
+  if (x < kMinPane || width() - x < kMinPane) return false;
+  if (splitX_ < 0) splitX_ = width() / 3;
+  splitX_ = x;
+  LayOut();
+  return true;
+}
+
+void CDlgDataCD::resizeEvent(QResizeEvent*) {
+  splitX_ = width() / 3;
+  LayOut();
+}
+
+void CDlgDataCD::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), SkinColour());
+}
+
+// ---------------------------------------------------------------------------
+// The list
+
+std::string CDlgDataCD::FolderPath(QTreeWidgetItem* item) {
+  return manager_.GetItemPath(&projectTree_, item ? item : RootItem());
+}
+
+void CDlgDataCD::SelectFolder(QTreeWidgetItem* item) {
+  if (!item) return;
+  tree_->setCurrentItem(item);
+  RefreshList();
+}
+
+void CDlgDataCD::RefreshList() {
+  if (imageMode_) {
+    ShowImageTree();
+    return;
+  }
+  filling_ = true;
+  list_->clear();
+  QTreeWidgetItem* folderItem = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  if (!folderItem || stagingRoot_.empty()) {
+    filling_ = false;
+    return;
+  }
+  const std::string folder = FolderPath(folderItem);
+  const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
+  for (const StagingEntry& e : EnumerateStagingFolder(folder)) {
+    if (e.kind != StagingEntry::kFolder) continue;
+    auto* row = new QTreeWidgetItem(list_);
+    row->setText(0, QString::fromStdString(e.name));
+    row->setIcon(0, folderIcon);
+    row->setText(3, kFolderType);
+    row->setData(0, kRoleKind, kFolderType);
+  }
+  std::vector<FileListEntry> entries;
+  std::string error;
+  if (!ReadFileList(folder, &entries, &error) && !error.empty())
+    ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kInfoOk);
+  QFileIconProvider icons;
+  for (const FileListEntry& e : entries) {
+    auto* row = new QTreeWidgetItem(list_);
+    row->setText(0, QString::fromStdString(e.discName));
+    row->setText(3, kFileType);
+    row->setData(0, kRoleKind, kFileType);
+    if (e.IsImported()) {
+      row->setText(1, Tr("UIText", 1102));
+      continue;
+    }
+    QString source = QString::fromStdString(e.sourcePath);
+    row->setText(1, source);
+    row->setIcon(0, icons.icon(QFileInfo(source)));
+    struct stat st;
+    if (stat(e.sourcePath.c_str(), &st) == 0) row->setText(2, QString::number(qulonglong(st.st_size)));
+    else row->setText(2, Tr("UIText", 1103));
+    row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+  }
+  filling_ = false;
+}
+
+void CDlgDataCD::OnListDoubleClicked(QTreeWidgetItem* row) {
+  if (!row || imageMode_ || row->data(0, kRoleKind).toString() != kFolderType) return;
+  QTreeWidgetItem* folder = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  for (int i = 0; i < folder->childCount(); ++i) {
+    if (folder->child(i)->text(0) == row->text(0)) {
+      folder->setExpanded(true);
+      SelectFolder(folder->child(i));
+      return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Additions
+
+bool CDlgDataCD::RunInBackground(const std::function<bool()>& start, int periodMs) {
+  if (manager_.Busy()) {
+    ShowMessage(LoadLangText("Message", 61), msgbox::kInfoOk);
+    return false;
+  }
+  cancelled_ = false;
+  if (!start()) {
+    ShowMessage(LoadLangText("Message", 61), msgbox::kInfoOk);
+    return false;
+  }
+  CDlgWait wait(&manager_, periodMs, this);
+  QTimer sizes;
+  connect(&sizes, &QTimer::timeout, this, &CDlgDataCD::FlushSizes);
+  sizes.start(100);
+  wait.exec();
+  sizes.stop();
+  FlushSizes();
+  cancelled_ = wait.Cancelled();
+  manager_.Wait();
+  RefreshList();
+  ShowRefusals();
+  emit ProjectChanged();
+  return !cancelled_;
+}
+
+bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int periodMs) {
+  if (paths.isEmpty()) return false;
+  if (imageMode_) {
+    ShowMessage(LoadLangText("Message", 1003), msgbox::kInfoOk);
+    return false;
+  }
+  EnsureStagingRoot();
+  if (!target) target = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  const std::string folder = FolderPath(target);
+  std::vector<std::string> list;
+  for (const QString& p : paths) list.push_back(ToStd(p));
+  bool ok = RunInBackground([&] { return manager_.StartAddPaths(&projectTree_, target, folder, list); }, periodMs);
+  target->setExpanded(true);
+  return ok;
+}
+
+bool CDlgDataCD::AddPathFromShell(const QString& path) {
+  bool ok = AddPaths({path});
+  RefreshList();
+  return ok;
+}
+
+void CDlgDataCD::AddFiles() {
+  if (manager_.Busy()) {
+    ShowMessage(LoadLangText("Message", 61), msgbox::kInfoOk);
+    return;
+  }
+  QString filter = mode_ == kModeMp3 ? "MP3 files(*.mp3)|*.mp3||" : Tr("UIText", 1104) + "(*.*)|*||";
+  QStringList chosen = Files()->OpenFilesAndFolders(this, Tr("UIText", 1105), filter);
+  if (!chosen.isEmpty()) AddPaths(chosen);
+}
+
+void CDlgDataCD::Paste() {
+  const QMimeData* data = QApplication::clipboard()->mimeData();
+  if (!data || !data->hasUrls()) return;
+  QStringList paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  if (!paths.isEmpty()) AddPaths(paths, nullptr, 300);
+}
+
+bool CDlgDataCD::HandleDrop(QObject* control, QDropEvent* event) {
+  if (!event->mimeData()->hasUrls()) return false;
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  if (paths.isEmpty()) return false;
+  event->acceptProposedAction();
+  const bool onTree = control == tree_->viewport();
+  const QPoint at = event->position().toPoint();
+  // Added after the drop has ended, so the file manager is not kept waiting.
+  QTimer::singleShot(0, this, [this, paths, onTree, at] { DropFiles(paths, onTree, at); });
+  return true;
+}
+
+bool CDlgDataCD::DropFiles(const QStringList& paths, bool onTree, const QPoint& at) {
+  // The folder under the cursor takes the drop; elsewhere the selected one.
+  QTreeWidgetItem* target = onTree ? tree_->itemAt(at) : nullptr;
+  return AddPaths(paths, target);
+}
+
+// ---------------------------------------------------------------------------
+// Folders, renaming, deleting
+
+bool CDlgDataCD::NameTaken(const std::string& folder, const std::string& name, const std::string& except) {
+  const QString wanted = Upper(QString::fromStdString(name));
+  const QString skip = Upper(QString::fromStdString(except));
+  for (const StagingEntry& e : EnumerateStagingFolder(folder)) {
+    if (e.kind != StagingEntry::kFolder) continue;
+    QString n = Upper(QString::fromStdString(e.name));
+    if (n == wanted && n != skip) return true;
+  }
+  std::vector<FileListEntry> entries;
+  ReadFileList(folder, &entries);
+  for (const FileListEntry& e : entries) {
+    QString n = Upper(QString::fromStdString(e.discName));
+    if (n == wanted && n != skip) return true;
+  }
+  return false;
+}
+
+bool CDlgDataCD::NewFolder() {
+  if (imageMode_ || manager_.Busy()) return false;
+  EnsureStagingRoot();
+  QTreeWidgetItem* parent = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  const std::string folder = FolderPath(parent);
+  std::string name = "NewFolder";
+  for (int n = 1; manager_.FolderExists(folder + "/" + name) == 2 || NameTaken(folder, name, ""); ++n)
+    name = "NewFolder" + std::to_string(n);
+  std::error_code ec;
+  if (!std::filesystem::create_directory(folder + "/" + name, ec) || ec) {
+    ShowMessage(LoadLangText("Message", 10), msgbox::kInfoOk);
+    return false;
+  }
+  filling_ = true;
+  auto* item = static_cast<QTreeWidgetItem*>(projectTree_.Insert(parent, name));
+  filling_ = false;
+  parent->setExpanded(true);
+  tree_->setCurrentItem(item);
+  RefreshList();
+  focusOwner_ = kFocusTree;
+  editing_ = item;
+  editingOld_ = item->text(0);
+  editingInTree_ = true;
+  tree_->editItem(item, 0);
+  emit ProjectChanged();
+  return true;
+}
+
+void CDlgDataCD::StartRename() {
+  if (imageMode_) return;
+  if (focusOwner_ == kFocusList) {
+    QTreeWidgetItem* row = list_->currentItem();
+    if (!row) return;
+    editing_ = row;
+    editingOld_ = row->text(0);
+    editingInTree_ = false;
+    row->setFlags(row->flags() | Qt::ItemIsEditable);
+    list_->editItem(row, 0);
+    return;
+  }
+  QTreeWidgetItem* item = tree_->currentItem();
+  if (!item) return;
+  editing_ = item;
+  editingOld_ = item->text(0);
+  editingInTree_ = true;
+  tree_->editItem(item, 0);
+}
+
+void CDlgDataCD::OnItemEdited(QTreeWidgetItem* item, bool inTree) {
+  if (filling_ || item != editing_ || inTree != editingInTree_) return;
+  editing_ = nullptr;
+  const QString newName = item->text(0);
+  filling_ = true;
+  item->setText(0, editingOld_);  // the old name stays until the rename succeeded
+  filling_ = false;
+  if (inTree) RenameTreeItem(item, editingOld_, newName);
+  else RenameListRow(item, editingOld_, newName);
+}
+
+bool CDlgDataCD::RenameTreeItem(QTreeWidgetItem* item, const QString& oldName, const QString& newName) {
+  QString name = newName.trimmed();
+  if (!item || Upper(name) == Upper(oldName)) return false;
+  if (!item->parent()) {
+    // The root names the volume only.
+    if (name.isEmpty()) return false;
+    filling_ = true;
+    item->setText(0, name);
+    filling_ = false;
+    emit ProjectChanged();
+    return true;
+  }
+  if (!IsPlainName(name)) {
+    ShowMessage(LoadLangText("Message", 1004), msgbox::kInfoOk);
+    return false;
+  }
+  const std::string parentFolder = FolderPath(item->parent());
+  for (int i = 0; i < item->parent()->childCount(); ++i) {
+    QTreeWidgetItem* sibling = item->parent()->child(i);
+    if (sibling != item && Upper(sibling->text(0)) == Upper(name)) {
+      ShowMessage(LoadLangText("Message", 7), msgbox::kInfoOk);
+      return false;
+    }
+  }
+  if (NameTaken(parentFolder, ToStd(name), ToStd(oldName))) {
+    ShowMessage(LoadLangText("Message", 7), msgbox::kInfoOk);
+    return false;
+  }
+  const std::string from = parentFolder + "/" + ToStd(oldName);
+  const std::string to = parentFolder + "/" + ToStd(name);
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    ShowMessage(LoadLangText("Message", 8), msgbox::kInfoOk);
+    return false;
+  }
+  filling_ = true;
+  item->setText(0, name);
+  filling_ = false;
+  RefreshList();
+  emit ProjectChanged();
+  return true;
+}
+
+bool CDlgDataCD::RenameListRow(QTreeWidgetItem* row, const QString& oldName, const QString& newName) {
+  if (!row) return false;
+  QString name = newName.trimmed();
+  if (Upper(name) == Upper(oldName)) return false;
+  QTreeWidgetItem* folderItem = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  if (row->data(0, kRoleKind).toString() == kFolderType) {
+    for (int i = 0; i < folderItem->childCount(); ++i)
+      if (folderItem->child(i)->text(0) == oldName) return RenameTreeItem(folderItem->child(i), oldName, name);
+    return false;
+  }
+  if (!IsPlainName(name)) {
+    ShowMessage(LoadLangText("Message", 1004), msgbox::kInfoOk);
+    return false;
+  }
+  const std::string folder = FolderPath(folderItem);
+  if (NameTaken(folder, ToStd(name), ToStd(oldName))) {
+    ShowMessage(LoadLangText("Message", 7), msgbox::kInfoOk);
+    return false;
+  }
+  std::vector<FileListEntry> entries;
+  std::string error;
+  if (!ReadFileList(folder, &entries, &error)) {
+    ShowMessage(LoadLangText("Message", 8) + "\n" + error, msgbox::kInfoOk);
+    return false;
+  }
+  bool found = false;
+  for (FileListEntry& e : entries) {
+    if (e.discName == ToStd(oldName)) {
+      e.discName = ToStd(name);
+      found = true;
+      break;
+    }
+  }
+  if (!found || !WriteFileList(folder, entries, &error)) {
+    ShowMessage(LoadLangText("Message", 8) + (error.empty() ? "" : "\n" + error), msgbox::kInfoOk);
+    return false;
+  }
+  filling_ = true;
+  row->setText(0, name);
+  filling_ = false;
+  emit ProjectChanged();
+  return true;
+}
+
+void CDlgDataCD::DeleteSelection() {
+  if (imageMode_ || manager_.Busy()) return;
+  QTreeWidgetItem* folderItem = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  if (focusOwner_ == kFocusTree) {
+    QTreeWidgetItem* item = tree_->currentItem();
+    if (!item || !item->parent()) return;  // the root stays
+    const std::string path = FolderPath(item);
+    RemoveFolderTotals(path);
+    if (!RemoveTree(path)) {
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+      return;
+    }
+    QTreeWidgetItem* parent = item->parent();
+    filling_ = true;
+    delete item;
+    filling_ = false;
+    tree_->setCurrentItem(parent);
+    RefreshList();
+    emit ProjectChanged();
+    return;
+  }
+  const std::string folder = FolderPath(folderItem);
+  QList<QTreeWidgetItem*> rows = list_->selectedItems();
+  if (rows.isEmpty()) return;
+  std::vector<FileListEntry> entries;
+  std::string error;
+  if (!ReadFileList(folder, &entries, &error)) {
+    ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+    return;
+  }
+  std::set<std::string> removeFiles;
+  for (QTreeWidgetItem* row : rows) {
+    if (row->data(0, kRoleKind).toString() == kFolderType) {
+      const std::string path = folder + "/" + ToStd(row->text(0));
+      RemoveFolderTotals(path);
+      if (!RemoveTree(path)) {
+        ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+        continue;
+      }
+      filling_ = true;
+      for (int i = 0; i < folderItem->childCount(); ++i) {
+        if (folderItem->child(i)->text(0) == row->text(0)) {
+          delete folderItem->child(i);
+          break;
+        }
+      }
+      filling_ = false;
+    } else {
+      removeFiles.insert(ToStd(row->text(0)));
+    }
+  }
+  if (!removeFiles.empty()) {
+    std::vector<FileListEntry> kept;
+    uint64_t bytes = 0;
+    int files = 0;
+    for (const FileListEntry& e : entries) {
+      if (!removeFiles.count(e.discName)) {
+        kept.push_back(e);
+        continue;
+      }
+      struct stat st;
+      if (!e.IsImported() && stat(e.sourcePath.c_str(), &st) == 0) {
+        bytes += uint64_t(st.st_size);
+        ++files;
+      }
+    }
+    if (!WriteFileList(folder, kept, &error)) {
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+    } else if (files) {
+      RemoveFileTotals(bytes, files);
+    }
+  }
+  RefreshList();
+  emit ProjectChanged();
+}
+
+void CDlgDataCD::DeleteAll() {
+  if (manager_.Busy()) return;
+  if (focusOwner_ == kFocusTree) {
+    Clear();
+    return;
+  }
+  list_->selectAll();
+  DeleteSelection();
+}
+
+void CDlgDataCD::Clear() {
+  if (manager_.Busy()) return;
+  if (!stagingRoot_.empty()) RemoveTree(stagingRoot_);
+  stagingRoot_.clear();
+  imageMode_ = false;
+  imagePath_.clear();
+  projectPath_.clear();
+  SetImageColumns(false);
+  SetMode(mode_);
+  ResetTotals();
+  emit ProjectChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Project files
+
+bool CDlgDataCD::LoadProject(const QString& path) {
+  if (manager_.Busy()) {
+    ShowMessage(LoadLangText("Message", 61), msgbox::kInfoOk);
+    return false;
+  }
+  int kind = ReadProjectKind(ToStd(path));
+  if (kind != project::kDataDisc && kind != project::kMp3Disc) {
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    return false;
+  }
+  // The current project goes only once the file is known to be a project.
+  if (!stagingRoot_.empty()) RemoveTree(stagingRoot_);
+  stagingRoot_.clear();
+  imageMode_ = false;
+  imagePath_.clear();
+  SetImageColumns(false);
+  ResetTotals();
+  SetMode(mode_);
+  manager_.SetMode(mode_);
+  std::atomic<bool> whole{false};
+  bool ok = RunInBackground(
+      [&] { return manager_.StartLoadProject(&projectTree_, ToStd(path), [&](bool done) { whole = done; }); }, 50);
+  manager_.SetMode(mode_);
+  if (ok && !whole) {
+    // The records before a damaged part stay loaded; the user is told.
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    ok = false;
+  }
+  projectPath_ = path;
+  RootItem()->setExpanded(true);
+  SelectFolder(RootItem());
+  return ok;
+}
+
+bool CDlgDataCD::RewritePlaylist() {
+  if (mode_ != kModeMp3 || stagingRoot_.empty()) return false;
+  // The playlist is kept inside the staging root and listed at the disc's
+  // root, replacing the one written before.
+  std::string error;
+  return WritePlaylist(stagingRoot_, &error);
+}
+
+bool CDlgDataCD::SaveProject(const QString& path) {
+  if (imageMode_ || manager_.Busy()) return false;
+  EnsureStagingRoot();
+  if (mode_ == kModeMp3 && !RewritePlaylist()) {
+    ShowMessage(LoadLangText("Message", 1006), msgbox::kInfoOk);
+    return false;
+  }
+  std::string error;
+  manager_.SetMode(mode_);
+  if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error)) {
+    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kInfoOk);
+    return false;
+  }
+  projectPath_ = path;
+  RefreshList();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Opened images
+
+bool CDlgDataCD::ImportImage(const QString& path) {
+  std::vector<ImageTrack> tracks;
+  std::string error;
+  if (!ReadImageTracks(ToStd(path), &tracks, &error)) return false;
+  if (!stagingRoot_.empty()) RemoveTree(stagingRoot_);
+  stagingRoot_.clear();
+  imageMode_ = true;
+  imagePath_ = path;
+  projectPath_.clear();
+  ResetTotals();
+  SetImageColumns(true);
+  filling_ = true;
+  tree_->clear();
+  auto* root = new QTreeWidgetItem(tree_, QStringList(QString("Image File [%1]").arg(path)));
+  root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
+  for (const ImageTrack& t : tracks) {
+    QString text = t.audio ? QString("AUDIO TRACK %1").arg(t.number) : QString("DATA TRACK %1").arg(t.number);
+    if (!t.audio) {
+      if (t.iso && t.udf) text += " (UDF&ISO)";
+      else if (t.iso) text += " (ISO)";
+      else if (t.udf) text += " (UDF)";
+    }
+    auto* item = new QTreeWidgetItem(root, QStringList(text));
+    item->setData(0, Qt::UserRole + 5, t.number);
+    item->setIcon(0, style()->standardIcon(t.audio ? QStyle::SP_MediaVolume : QStyle::SP_DriveCDIcon));
+  }
+  root->setExpanded(true);
+  filling_ = false;
+  tree_->setCurrentItem(root->childCount() ? root->child(0) : root);
+  ShowImageTree();
+  emit ProjectChanged();
+  return true;
+}
+
+void CDlgDataCD::ShowImageTree() {
+  filling_ = true;
+  list_->clear();
+  QTreeWidgetItem* item = tree_->currentItem();
+  QString folder = item ? item->data(0, Qt::UserRole + 6).toString() : QString();
+  if (item && item->parent() && !item->data(0, Qt::UserRole + 5).isNull()) folder = "/";
+  if (!folder.isEmpty()) {
+    std::vector<ImageDirEntry> entries;
+    ListIsoFolder(ToStd(imagePath_), ToStd(folder), &entries);
+    for (const ImageDirEntry& e : entries) {
+      auto* row = new QTreeWidgetItem(list_);
+      row->setText(0, QString::fromStdString(e.name));
+      row->setText(1, QString::fromStdString(e.date));
+      row->setText(2, e.folder ? kFolderType : kFileType);
+      row->setText(3, e.folder ? QString() : QString::number(qulonglong(e.size)));
+      row->setText(4, QString::number(e.lba));
+      row->setText(5, QString::number(qulonglong((e.size + 2047) / 2048)));
+      row->setIcon(0, style()->standardIcon(e.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
+      if (e.folder && item->childCount() < int(entries.size())) {
+        bool present = false;
+        for (int i = 0; i < item->childCount(); ++i) present = present || item->child(i)->text(0) == row->text(0);
+        if (!present) {
+          auto* sub = new QTreeWidgetItem(item, QStringList(row->text(0)));
+          sub->setIcon(0, style()->standardIcon(QStyle::SP_DirIcon));
+          sub->setData(0, Qt::UserRole + 6, folder + (folder.endsWith('/') ? "" : "/") + row->text(0));
+        }
+      }
+    }
+  }
+  filling_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Menu, keys, drops
+
+void CDlgDataCD::BuildMenu() {
+  menu_ = new QMenu(this);
+  auto add = [&](int id, const char* fallback, std::function<void()> action) {
+    QString text = Tr("Menu", id);
+    QAction* a = menu_->addAction(text.isEmpty() ? QString(fallback) : text);
+    a->setData(id);
+    connect(a, &QAction::triggered, this, action);
+  };
+  add(kCmdAddFiles, "Add Files", [this] { AddFiles(); });
+  add(kCmdNewFolder, "New Folder", [this] { NewFolder(); });
+  add(kCmdPaste, "Paste", [this] { Paste(); });
+  add(kCmdRename, "Rename", [this] { StartRename(); });
+  menu_->addSeparator();
+  add(kCmdMoveUp, "MoveUp", [] {});
+  add(kCmdMoveDown, "MoveDown", [] {});
+  menu_->addSeparator();
+  add(kCmdDelete, "Delete", [this] { DeleteSelection(); });
+  add(kCmdDeleteAll, "Delete All", [this] { DeleteAll(); });
+}
+
+void CDlgDataCD::ShowMenu(QWidget* control, const QPoint& at) {
+  if (imageMode_) return;
+  for (QAction* a : menu_->actions()) {
+    int id = a->data().toInt();
+    if (id == kCmdMoveUp || id == kCmdMoveDown) a->setEnabled(false);
+    if (id == kCmdPaste) a->setEnabled(QApplication::clipboard()->mimeData() &&
+                                        QApplication::clipboard()->mimeData()->hasUrls());
+  }
+  QAbstractScrollArea* area = qobject_cast<QAbstractScrollArea*>(control);
+  menu_->popup((area ? area->viewport() : control)->mapToGlobal(at));
+}
+
+bool CDlgDataCD::eventFilter(QObject* watched, QEvent* event) {
+  const bool tree = watched == tree_ || watched == tree_->viewport();
+  const bool list = watched == list_ || watched == list_->viewport();
+  if (!tree && !list) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::FocusIn:
+      focusOwner_ = tree ? kFocusTree : kFocusList;
+      break;
+    case QEvent::KeyPress: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      // While a label is edited its editor has the focus.
+      const bool editing = qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr;
+      if (editing) break;
+      if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (list && key->key() != Qt::Key_Escape) OnListDoubleClicked(list_->currentItem());
+        return true;
+      }
+      if (key->matches(QKeySequence::Paste)) {
+        if (!manager_.Busy()) Paste();
+        return true;
+      }
+      if (key->key() == Qt::Key_Delete) {
+        focusOwner_ = tree ? kFocusTree : kFocusList;
+        DeleteSelection();
+        return true;
+      }
+      if (key->key() == Qt::Key_F2) {
+        focusOwner_ = tree ? kFocusTree : kFocusList;
+        StartRename();
+        return true;
+      }
+      break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (drag->mimeData()->hasUrls() && !imageMode_) {
+        drag->acceptProposedAction();
+        return true;
+      }
+      break;
+    }
+    case QEvent::Drop:
+      if (!imageMode_ && HandleDrop(watched, static_cast<QDropEvent*>(event))) return true;
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}

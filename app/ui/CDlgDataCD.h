@@ -1,0 +1,187 @@
+#pragma once
+// The project window of the data disc and MP3 disc modes: the disc's folders
+// in a tree, the selected folder's content in a list, and the totals. The
+// project itself lives in the staging folder that CFileManager keeps; this
+// window drives the manager and reads the folders' file lists.
+
+#include <QDialog>
+#include <QLabel>
+#include <QMutex>
+#include <QTreeWidget>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ui/QtProjectTree.h"
+#include "authoring/CFileManager.h"
+
+class CListCtrlEx;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+// The wait window shown while the manager adds files in the background.
+class CDlgWait : public QDialog {
+  Q_OBJECT
+ public:
+  CDlgWait(CFileManager* manager, int periodMs, QWidget* parent);
+  bool Cancelled() const { return cancelled_; }
+
+ protected:
+  void reject() override;  // Escape and the close button cancel too
+
+ private:
+  void Tick();
+  CFileManager* manager_;
+  QLabel* text_;
+  QPushButton* cancel_;
+  QTimer* timer_;
+  bool cancelled_ = false;
+};
+
+// The bar between tree and list; reports where it is dragged to.
+class CSplitterBar : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CSplitterBar(QWidget* parent);
+ signals:
+  void Moved(int x);  // in the parent's coordinates
+ protected:
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class CDlgDataCD : public QWidget, private FileManagerListener {
+  Q_OBJECT
+ public:
+  static constexpr int kModeData = 2;
+  static constexpr int kModeMp3 = 3;
+  static constexpr int kFocusTree = 1;
+  static constexpr int kFocusList = 2;
+  static constexpr int kMinPane = 101;
+
+  explicit CDlgDataCD(QWidget* parent = nullptr);
+  ~CDlgDataCD() override;
+
+  void SetMode(int mode);
+  int Mode() const { return mode_; }
+
+  // Project files. Loading runs in the background behind the wait window.
+  bool LoadProject(const QString& path);
+  bool SaveProject(const QString& path);
+  // Empties the project: a new staging folder, no image, zero totals.
+  void Clear();
+  // Shows an image file read-only as the project; false when it cannot be read.
+  bool ImportImage(const QString& path);
+
+  // Additions; each runs in the background behind the wait window. The
+  // target is the given tree item, or the selected one.
+  bool AddPaths(const QStringList& paths, QTreeWidgetItem* target = nullptr, int periodMs = 50);
+  bool AddPathFromShell(const QString& path);
+  // Files dropped from the file manager at a point of the tree's viewport
+  // (or of the list, with `onTree` false).
+  bool DropFiles(const QStringList& paths, bool onTree, const QPoint& at);
+  void AddFiles();
+  void Paste();
+  bool NewFolder();
+  void StartRename();  // label editing in the control that had the focus last
+  // Renames a tree item (folder or root) or a list row; false when refused.
+  bool RenameTreeItem(QTreeWidgetItem* item, const QString& oldName, const QString& newName);
+  bool RenameListRow(QTreeWidgetItem* row, const QString& oldName, const QString& newName);
+  void DeleteSelection();  // in the control that had the focus last
+  void DeleteAll();
+
+  // What the main window needs for burning and saving.
+  std::string GetStagingRoot() const { return stagingRoot_; }
+  QString GetVolumeLabel() const;
+  bool IsImageMode() const { return imageMode_; }
+  QString GetImagePath() const { return imagePath_; }
+  QString GetProjectPath() const { return projectPath_; }
+  void SetProjectPath(const QString& path) { projectPath_ = path; }
+  bool IsEmpty() const;
+  bool Busy() const { return manager_.Busy(); }
+  // The playlist written before every save of an MP3 project.
+  bool RewritePlaylist();
+  QString PlaylistPath() const { return QString::fromStdString(stagingRoot_) + "/Playlist.M3U"; }
+
+  // Totals. A size message: bytes (signed) with a count change.
+  void AddSize(int countDelta, int32_t bytes);
+  int FileCount() const { return fileCount_; }
+  double SizeMB() const { return sizeMB_; }
+  void ResetTotals();
+
+  int FocusOwner() const { return focusOwner_; }
+  void SetFocusOwner(int owner) { focusOwner_ = owner; }
+  // Lays the panes out around a splitter at x; false (and nothing moves)
+  // when either pane would be narrower than kMinPane.
+  bool OnSplitterMoved(int x);
+  int SplitterX() const { return splitX_ < 0 ? width() / 3 : splitX_; }
+
+  QTreeWidget* Tree() { return tree_; }
+  CListCtrlEx* List() { return list_; }
+  QLabel* TotalFilesLabel() { return totalFiles_; }
+  QLabel* TotalSizeLabel() { return totalSize_; }
+  QTreeWidgetItem* RootItem() const { return tree_->topLevelItem(0); }
+  void SelectFolder(QTreeWidgetItem* item);
+  void RefreshList();
+  std::string FolderPath(QTreeWidgetItem* item);
+
+ signals:
+  void ProjectChanged();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  // FileManagerListener, called on the manager's worker thread.
+  void SizePiece(uint32_t wParam, uint32_t lParam) override;
+  void Refused(const std::string& path, const std::string& reason) override;
+
+  void BuildMenu();
+  void ShowMenu(QWidget* control, const QPoint& at);
+  void LayOut();
+  void EnsureStagingRoot();
+  void SetImageColumns(bool image);
+  void ShowRefusals();
+  void FlushSizes();
+  bool RunInBackground(const std::function<bool()>& start, int periodMs);
+  void RemoveFolderTotals(const std::string& folder);
+  void RemoveFileTotals(uint64_t bytes, int files);
+  bool NameTaken(const std::string& folder, const std::string& name, const std::string& except);
+  void OnListDoubleClicked(QTreeWidgetItem* row);
+  void OnItemEdited(QTreeWidgetItem* item, bool inTree);
+  bool HandleDrop(QObject* control, class QDropEvent* event);
+  void ShowImageTree();
+
+  int mode_ = kModeData;
+  std::string stagingRoot_;
+  QString projectPath_;
+  bool imageMode_ = false;
+  QString imagePath_;
+  int focusOwner_ = kFocusTree;
+  bool cancelled_ = false;
+  int fileCount_ = 0;
+  double sizeMB_ = 0;
+  int splitX_ = -1;
+  bool filling_ = false;
+  QTreeWidgetItem* editing_ = nullptr;
+  QString editingOld_;
+  bool editingInTree_ = false;
+
+  QTreeWidget* tree_;
+  CSplitterBar* splitter_;
+  CListCtrlEx* list_;
+  QLabel* totalFiles_;
+  QLabel* totalSize_;
+  QMenu* menu_ = nullptr;
+  QtProjectTree projectTree_;
+  CFileManager manager_;
+  std::atomic<int> pendingCount_{0};
+  std::atomic<uint64_t> pendingBytes_{0};
+  QMutex refusedLock_;
+  std::vector<std::pair<std::string, std::string>> refused_;
+};

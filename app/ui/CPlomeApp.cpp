@@ -1,0 +1,55 @@
+#include "app/ui/CPlomeApp.h"
+
+#include <QDir>
+
+#include "app/LangText.h"
+#include "app/ProgramDir.h"
+#include "app/ShowMessage.h"
+#include "app/VirtualRecorders.h"
+#include "app/ui/CDlgLogo.h"
+#include "app/ui/CPlomeDlg.h"
+#include "app/ui/QtMessageSink.h"
+
+CPlomeApp::Options CPlomeApp::ParseCommandLine(const QStringList& arguments) {
+  Options options;
+  for (int i = 1; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    if (a == "--virtual" && i + 1 < arguments.size()) {
+      options.virtualRecorders << arguments[++i];
+    } else if (a.startsWith("virtual:")) {
+      options.virtualRecorders << a;
+    } else if (a == "--no-splash") {
+      options.splash = false;
+    } else if (!a.startsWith("--") && options.projectFile.isEmpty()) {
+      options.projectFile = a;
+    }
+  }
+  const QString fromEnvironment = qEnvironmentVariable("VARNEX_VIRTUAL_RECORDERS");
+  for (const QString& v : fromEnvironment.split(';', Qt::SkipEmptyParts)) options.virtualRecorders << v;
+  return options;
+}
+
+int CPlomeApp::InitInstance(const QStringList& arguments) {
+  SetMessageSink(std::make_shared<QtMessageSink>());
+  Options options = ParseCommandLine(arguments);
+
+  auto recorders = std::make_shared<VirtualRecorders>();
+  if (options.virtualRecorders.isEmpty()) {
+    // Without hardware the program still has a recorder to try things on.
+    QString folder = QString::fromStdString(GetWritableDir()) + "virtual";
+    QDir().mkpath(folder);
+    options.virtualRecorders << "virtual:" + folder + "/Virtual CD-RW.vdisc:cdrw";
+  }
+  for (const QString& v : options.virtualRecorders)
+    if (recorders->AddRecorderFromArgument(v.toStdString()) < 0)
+      ShowMessage(LoadLangText("Message", 1012) + "\n" + v.toStdString(), msgbox::kInfoOk);
+
+  if (options.splash) {
+    CDlgLogo logo;
+    logo.exec();
+  }
+  CPlomeDlg main(recorders);
+  main.SetCommandLineFile(options.projectFile);
+  main.exec();
+  return 0;
+}

@@ -1,0 +1,977 @@
+#include "app/ui/CPlomeDlg.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <cstdio>
+
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/ui/CDlgEProgress.h"
+#include "BurnCtrl/ui/CDlgProgress1.h"
+#include "app/HelpAndVersion.h"
+#include "app/LangText.h"
+#include "app/ProfileIni.h"
+#include "app/ProgramDir.h"
+#include "app/ProjectFileType.h"
+#include "app/ShowMessage.h"
+#include "app/SpeedList.h"
+#include "app/ui/CDlgBurnSet.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CSkinBtn.h"
+#include "app/ui/HandOverServer.h"
+#include "app/ui/PowerControl.h"
+#include "app/ui/WindowSupport.h"
+#include "authoring/ProjectFile.h"
+
+namespace {
+
+// Control ids.
+constexpr int kIdAudio = 1023, kIdMp3 = 1017, kIdData = 1024, kIdVcd = 1020, kIdSvcd = 1021, kIdDvd = 1022,
+              kIdCopy = 1018, kIdAnalysis = 1031;
+constexpr int kIdRefresh = 1048, kIdSave = 1049, kIdOpen = 1051, kIdSaveProject = 1052, kIdNew = 1058,
+              kIdAdd = 1053, kIdBurn = 1054, kIdAnalyCD = 1055, kIdAnalySector = 1056, kIdAnalyDev = 1057,
+              kIdErase = 1028, kIdEject = 1040, kIdLoad = 1041, kIdHelp = 1042, kIdSchedule = 1144,
+              kIdMinimise = 1019, kIdClose = 1062;
+
+constexpr int kWidth = 900, kHeight = 620;
+constexpr int kToolbarX = 14, kToolbarY = 134;  // the hidden placeholder 1050
+
+// Toolbar groups.
+enum Group { kGroupProject = 0, kGroupAnalysis = 1, kGroupCopy = 2 };
+
+struct ModeInfo {
+  int button;   // mode button id
+  int tip;      // "Tip" key of the title
+  int group;
+  bool imageEntry;  // the recorder list ends in the image entry
+  bool allDrives;
+};
+constexpr ModeInfo kModes[CPlomeDlg::kModeCount] = {
+    {kIdAudio, 1, kGroupProject, false, false},     {kIdMp3, 3, kGroupProject, false, false},
+    {kIdData, 2, kGroupProject, true, false},       {kIdVcd, 22, kGroupProject, false, false},
+    {kIdSvcd, 23, kGroupProject, false, false},     {kIdDvd, 24, kGroupProject, false, false},
+    {kIdAnalysis, 4, kGroupAnalysis, true, true},   {kIdAnalysis, 10, kGroupAnalysis, true, true},
+    {kIdAnalysis, 11, kGroupAnalysis, true, true},  {kIdCopy, 20, kGroupCopy, false, false}};
+
+// Mode buttons in their radio-group order (HighlightModeButton index).
+constexpr int kModeButtons[8] = {kIdAudio, kIdData, kIdMp3, kIdVcd, kIdSvcd, kIdDvd, kIdCopy, kIdAnalysis};
+
+const std::map<int, int> kTips = {{1023, 1}, {1024, 2}, {1017, 3},  {1031, 4},  {1048, 5},  {1049, 6},
+                                  {1053, 7}, {1054, 8}, {1055, 9},  {1056, 10}, {1057, 11}, {1028, 12},
+                                  {1040, 13}, {1041, 14}, {1042, 15}, {1051, 17}, {1052, 18}, {1058, 19},
+                                  {1018, 20}, {1020, 22}, {1021, 23}, {1022, 24}, {1144, 25}};
+
+std::string ToStd(const QString& s) { return s.toStdString(); }
+
+std::string SettingsFile() { return SettingsFilePath(); }
+
+}  // namespace
+
+CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
+    : QDialog(parent), service_(std::move(service)) {
+  remembered_.fill(-1);
+  setProperty("id", 102);
+  setWindowTitle("Varnex");
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+  setFixedSize(kWidth, kHeight);
+  CreateControls();
+  deviceTimer_ = new QTimer(this);
+  deviceTimer_->setInterval(3000);
+  connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
+  infoTimer_ = new QTimer(this);
+  connect(infoTimer_, &QTimer::timeout, this, &CPlomeDlg::ShowInfoItems);
+}
+
+CPlomeDlg::~CPlomeDlg() {
+  stop_ = true;
+  if (burnThread_.joinable()) {
+    service_->AbortWrite(burnDrive_);
+    burnThread_.join();
+  }
+}
+
+void CPlomeDlg::CreateControls() {
+  auto label = [this](int id, QRect geometry) {
+    auto* l = new QLabel(this);
+    l->setProperty("id", id);
+    l->setGeometry(geometry);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, QColor::fromRgb(kLabelColour));
+    l->setPalette(pal);
+    return l;
+  };
+  logo_ = label(1148, QRect(14, 4, 170, 40));
+  title_ = label(1119, QRect(200, 8, 380, 32));
+  QFont titleFont("DejaVu Serif");
+  titleFont.setPixelSize(19);
+  titleFont.setWeight(QFont::Bold);
+  title_->setFont(titleFont);
+  status_ = label(1100, QRect(14, kHeight - 25, 540, 22));
+  activity_ = label(1146, QRect(560, kHeight - 22, 16, 16));
+  info_ = label(1147, QRect(584, kHeight - 25, 196, 22));
+  info_->setOpenExternalLinks(true);
+  version_ = label(1120, QRect(784, kHeight - 25, 104, 22));
+  version_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  workArea_ = new QWidget(this);
+  workArea_->setProperty("id", 1000);
+  workArea_->setGeometry(10, 176, kWidth - 20, kHeight - 176 - 32);
+
+  auto button = [this](int id) {
+    auto* b = new CSkinBtn(id, this);
+    b->resize(36, 36);
+    buttons_[id] = b;
+    if (auto tip = kTips.find(id); tip != kTips.end()) b->setToolTip(Tr("Tip", tip->second));
+    return b;
+  };
+  for (int i = 0; i < 8; ++i) {
+    CSkinBtn* b = button(kModeButtons[i]);
+    b->setCheckable(true);
+    b->setGeometry(14 + i * 102, 55, 96, 66);
+  }
+  for (int id : {kIdRefresh, kIdSave, kIdOpen, kIdSaveProject, kIdNew, kIdAdd, kIdBurn, kIdAnalyCD, kIdAnalySector,
+                 kIdAnalyDev})
+    button(id)->hide();
+  button(kIdErase)->move(250, kToolbarY);
+  button(kIdEject)->move(289, kToolbarY);
+  button(kIdLoad)->move(328, kToolbarY);
+  button(kIdSchedule)->move(367, kToolbarY);
+  button(kIdHelp)->move(760, 6);
+  button(kIdMinimise)->setGeometry(826, 12, 28, 24);
+  button(kIdClose)->setGeometry(858, 12, 28, 24);
+
+  recorderList_ = new QComboBox(this);
+  recorderList_->setProperty("id", 1121);
+  recorderList_->setGeometry(414, kToolbarY + 5, 330, 26);
+  speedList_ = new QComboBox(this);
+  speedList_->setProperty("id", 1122);
+  speedList_->setGeometry(752, kToolbarY + 5, 134, 26);
+
+  // Modes whose windows are not part of this version say so.
+  for (int mode = 0; mode < kModeCount; ++mode) {
+    if (ModeAvailable(mode)) continue;
+    CSkinBtn* b = buttons_[kModes[mode].button];
+    b->setEnabled(false);
+    b->setToolTip(Tr("Tip", kModes[mode].tip) + "\n" + Tr("UIText", 1106));
+  }
+  buttons_[kIdSchedule]->setEnabled(false);
+  buttons_[kIdSchedule]->setToolTip(Tr("Tip", 25) + "\n" + Tr("UIText", 1106));
+
+  connect(buttons_[kIdAudio], &QAbstractButton::clicked, this, [this] { SwitchMode(kAudioCD); HighlightModeButton(0); });
+  connect(buttons_[kIdData], &QAbstractButton::clicked, this, [this] { SwitchMode(kDataDisc); HighlightModeButton(1); });
+  connect(buttons_[kIdMp3], &QAbstractButton::clicked, this, [this] { SwitchMode(kMp3Disc); HighlightModeButton(2); });
+  connect(buttons_[kIdVcd], &QAbstractButton::clicked, this, [this] { SwitchMode(kVcd); HighlightModeButton(3); });
+  connect(buttons_[kIdSvcd], &QAbstractButton::clicked, this, [this] { SwitchMode(kSvcd); HighlightModeButton(4); });
+  connect(buttons_[kIdDvd], &QAbstractButton::clicked, this, [this] { SwitchMode(kDvd); HighlightModeButton(5); });
+  connect(buttons_[kIdCopy], &QAbstractButton::clicked, this, [this] { SwitchMode(kDiscCopy); HighlightModeButton(6); });
+  connect(buttons_[kIdAnalysis], &QAbstractButton::clicked, this, [this] {
+    if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) SwitchMode(kAnalyseDisc);
+    HighlightModeButton(7);
+  });
+  connect(buttons_[kIdAnalyCD], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseDisc); });
+  connect(buttons_[kIdAnalySector], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseSector); });
+  connect(buttons_[kIdAnalyDev], &QAbstractButton::clicked, this, [this] { SwitchMode(kDeviceInfo); });
+  connect(buttons_[kIdOpen], &QAbstractButton::clicked, this, &CPlomeDlg::OpenProject);
+  connect(buttons_[kIdSaveProject], &QAbstractButton::clicked, this, [this] { SaveProject(); });
+  connect(buttons_[kIdNew], &QAbstractButton::clicked, this, &CPlomeDlg::NewProject);
+  connect(buttons_[kIdAdd], &QAbstractButton::clicked, this, [this] {
+    if (CDlgDataCD* w = DataWindow(mode_)) w->AddFiles();
+  });
+  connect(buttons_[kIdBurn], &QAbstractButton::clicked, this, &CPlomeDlg::Burn);
+  connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
+  connect(buttons_[kIdEject], &QAbstractButton::clicked, this, [this] { Eject(true); });
+  connect(buttons_[kIdLoad], &QAbstractButton::clicked, this, [this] { Eject(false); });
+  connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] { ShowDiscStatus(); });
+  connect(buttons_[kIdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
+  connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
+  connect(buttons_[kIdHelp], &QAbstractButton::clicked, this, [this] {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    auto item = [&](int id, const char* fallback) {
+      QString text = Tr("Menu", id);
+      return menu->addAction(text.isEmpty() ? QString(fallback) : text);
+    };
+    connect(item(32789, "Help"), &QAction::triggered, this, &CPlomeDlg::ShowHelp);
+    const std::string showInfo = GetProgramDir() + "ShowInfo.ini";
+    QString home = QString::fromStdString(ini::GetString(showInfo, "Info Set", "HomePage", ""));
+    QString mail = QString::fromStdString(ini::GetString(showInfo, "Info Set", "SupportMail", ""));
+    QAction* homeItem = item(32790, "Home Page");
+    homeItem->setEnabled(!home.isEmpty());
+    connect(homeItem, &QAction::triggered, this, [home] { QDesktopServices::openUrl(QUrl(home)); });
+    QAction* mailItem = item(32791, "Technical Support");
+    mailItem->setEnabled(!mail.isEmpty());
+    connect(mailItem, &QAction::triggered, this, [mail] { QDesktopServices::openUrl(QUrl("mailto:" + mail)); });
+    connect(item(32792, "About"), &QAction::triggered, this, [this] {
+      QMessageBox::about(this, "Varnex", "Varnex\n" + QString::fromStdString(VersionLabel()));
+    });
+    menu->popup(QCursor::pos());
+  });
+  connect(recorderList_, &QComboBox::activated, this, [this] { OnRecorderChanged(); });
+}
+
+bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc; }
+
+CSkinBtn* CPlomeDlg::Button(int id) const {
+  auto it = buttons_.find(id);
+  return it == buttons_.end() ? nullptr : it->second;
+}
+
+CDlgDataCD* CPlomeDlg::DataWindow(int mode) const {
+  if (mode != kMp3Disc && mode != kDataDisc) return nullptr;
+  return qobject_cast<CDlgDataCD*>(pages_[size_t(mode)]);
+}
+
+int CPlomeDlg::DeviceRefreshPeriod() const { return deviceTimer_->interval(); }
+void CPlomeDlg::SetDeviceRefreshPeriod(int ms) { deviceTimer_->setInterval(ms); }
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void CPlomeDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  Initialise();
+}
+
+void CPlomeDlg::Initialise() {
+  if (initialised_) return;
+  initialised_ = true;
+  ShapeWindow();
+  LoadSkin();
+  const std::string showInfo = GetProgramDir() + "ShowInfo.ini";
+  mainType_ = std::atoi(ini::GetString(showInfo, "Info Set", "Maintype", "0").c_str());
+  if (mainType_ == 1)
+    title_->setText(QString::fromStdString(ini::GetString(showInfo, "Info Set", "Mainname", "")));
+  setWindowTitle("Varnex");
+  FillRecorderLists();
+  RestoreLastMode();
+  FillSpeedList();
+  RegisterProjectFileType();
+  InstallIcon();
+  if (!commandLineFile_.isEmpty()) OpenProjectFile(commandLineFile_);
+  version_->setText(QString::fromStdString(VersionLabel()));
+  ShowInfoItems();
+  handOver_ = new HandOverServer([this](int command, const QString& path) { return AddFromShell(command, path); },
+                                 this);
+  handOver_->Listen();
+  deviceTimer_->start();
+}
+
+void CPlomeDlg::InstallIcon() {
+  const QString icon = QString::fromStdString(GetProgramDir()) + "Skin/varnex.png";
+  setWindowIcon(QIcon(icon));
+  // The desktop entry names the icon "varnex"; it goes beside the user's
+  // other icons once, and is never overwritten.
+  const XdgDataFolders folders = XdgDataFolders::FromEnvironment();
+  const QString target = QString::fromStdString(folders.dataHome) + "/icons/hicolor/256x256/apps/varnex.png";
+  if (QFile::exists(target) || !QFile::exists(icon)) return;
+  QDir().mkpath(QFileInfo(target).path());
+  QFile::copy(icon, target);
+}
+
+void CPlomeDlg::ShapeWindow() {
+  QImage shape(QString::fromStdString(GetProgramDir()) + "Skin/Shape.bmp");
+  if (shape.isNull()) return;
+  // Pure white pixels are cut out of the window.
+  QImage mask = shape.convertToFormat(QImage::Format_RGB32).createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor);
+  setMask(QBitmap::fromImage(mask));
+}
+
+void CPlomeDlg::LoadSkin() {
+  background_ = SkinBitmap("Main.bmp");
+  logo_->setPixmap(SkinBitmap("logo.bmp", true));
+  auto pair = [this](int id, const QString& name, bool language) {
+    if (CSkinBtn* b = Button(id)) b->SetBitmaps(SkinBitmap(name + "_1.bmp", language), SkinBitmap(name + "_2.bmp", language));
+  };
+  pair(kIdAudio, "BtnAudioCD", true);
+  pair(kIdData, "BtnDataCD", true);
+  pair(kIdAnalysis, "BtnAnalyseCD", true);
+  pair(kIdCopy, "BtnDiscCopy", true);
+  pair(kIdMp3, "BtnPlome", false);
+  pair(kIdVcd, "BtnVCD", false);
+  pair(kIdSvcd, "BtnSVCD", false);
+  pair(kIdDvd, "BtnDVD", false);
+  pair(kIdRefresh, "Refresh", false);
+  pair(kIdSave, "SAVE", false);
+  pair(kIdSaveProject, "SAVE", false);
+  pair(kIdAdd, "AddFiles", false);
+  pair(kIdOpen, "OpenBCD", false);
+  pair(kIdNew, "NewBCDFile", false);
+  pair(kIdBurn, "Burn", false);
+  pair(kIdAnalyCD, "AnalyCD", false);
+  pair(kIdAnalySector, "AnalySector", false);
+  pair(kIdAnalyDev, "AnalyDev", false);
+  pair(kIdErase, "Erase", false);
+  pair(kIdEject, "EjectDisc", false);
+  pair(kIdLoad, "CloseDisc", false);
+  pair(kIdHelp, "Help", false);
+  pair(kIdSchedule, "Timingset", false);
+  pair(kIdMinimise, "Min", false);
+  pair(kIdClose, "Close", false);
+  // Text for buttons whose picture is missing.
+  for (auto& [id, b] : buttons_)
+    if (auto tip = kTips.find(id); tip != kTips.end()) b->setText(Tr("Tip", tip->second).left(6));
+  update();
+}
+
+void CPlomeDlg::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  if (background_.isNull()) p.fillRect(rect(), SkinColour());
+  else p.drawPixmap(0, 0, background_);
+}
+
+void CPlomeDlg::ShowInfoItems() {
+  const std::string file = GetWritableDir() + "showinfo/" + GetLanguageFile() + ".ini";
+  int count = std::atoi(ini::GetString(file, "Info Set", "Count", "0").c_str());
+  if (count <= 0) {
+    info_->clear();
+    infoTimer_->stop();
+    return;
+  }
+  infoIndex_ = infoIndex_ % count + 1;
+  QString text = QString::fromStdString(ini::GetString(file, "Info Set", "Info" + std::to_string(infoIndex_) + "_str", ""));
+  QString link = QString::fromStdString(ini::GetString(file, "Info Set", "Info" + std::to_string(infoIndex_) + "_link", ""));
+  info_->setText(link.isEmpty() ? text.toHtmlEscaped()
+                                : QString("<a style=\"color:#8cc8ff\" href=\"%1\">%2</a>").arg(link.toHtmlEscaped(), text.toHtmlEscaped()));
+  int period = std::atoi(ini::GetString(file, "Info Set", "Time", "3500").c_str());
+  if (!infoTimer_->isActive()) infoTimer_->start(std::max(500, period));
+}
+
+// ---------------------------------------------------------------------------
+// Modes
+
+void CPlomeDlg::RestoreLastMode() {
+  const std::string index = ini::GetString(SettingsFile(), "Windows", "Index", "0");
+  static const std::map<std::string, int> modes = {{"0", kAudioCD}, {"1", kMp3Disc}, {"2", kDataDisc},
+                                                   {"3", kVcd},     {"4", kSvcd},     {"5", kDvd},
+                                                   {"6", kAnalyseDisc}, {"7", kAnalyseDisc}, {"8", kAnalyseDisc}};
+  static const std::map<int, int> highlight = {{kAudioCD, 0}, {kDataDisc, 1}, {kMp3Disc, 2}, {kVcd, 3},
+                                               {kSvcd, 4},    {kDvd, 5},      {kAnalyseDisc, 7}};
+  if (index == "9") {
+    SwitchMode(kAudioCD);
+    SwitchMode(kDiscCopy);
+    HighlightModeButton(6);
+    return;
+  }
+  auto it = modes.find(index);
+  int mode = it == modes.end() ? kAudioCD : it->second;
+  SwitchMode(mode);
+  HighlightModeButton(highlight.at(mode));
+}
+
+void CPlomeDlg::SaveLastMode() {
+  if (mode_ < 0) return;
+  ini::WriteString(SettingsFile(), "Windows", "Index", ini::KeyOf(mode_));
+}
+
+void CPlomeDlg::HighlightModeButton(int index) {
+  highlighted_ = index;
+  for (int i = 0; i < 8; ++i) buttons_[kModeButtons[i]]->setChecked(i == index);
+}
+
+QWidget* CPlomeDlg::CreatePage(int mode) {
+  if (mode == kMp3Disc || mode == kDataDisc) {
+    auto* w = new CDlgDataCD(workArea_);
+    w->SetMode(mode == kMp3Disc ? CDlgDataCD::kModeMp3 : CDlgDataCD::kModeData);
+    return w;
+  }
+  // A mode whose window is not part of this version says so in its place.
+  auto* page = new QWidget(workArea_);
+  ApplySkinPalette(page);
+  auto* layout = new QVBoxLayout(page);
+  auto* heading = new QLabel(Tr("Tip", kModes[mode].tip), page);
+  QFont f = heading->font();
+  f.setPixelSize(20);
+  f.setBold(true);
+  heading->setFont(f);
+  auto* text = new QLabel(Tr("UIText", 1106), page);
+  text->setWordWrap(true);
+  layout->addStretch();
+  layout->addWidget(heading, 0, Qt::AlignHCenter);
+  layout->addWidget(text, 0, Qt::AlignHCenter);
+  layout->addStretch();
+  return page;
+}
+
+void CPlomeDlg::SwitchMode(int index) {
+  if (index < 0 || index >= kModeCount || index == mode_) return;
+  mode_ = index;
+  const ModeInfo& info = kModes[index];
+
+  filling_ = true;
+  recorderList_->clear();
+  recorderList_->addItems(info.allDrives ? allDrives_ : recorders_);
+  if (info.imageEntry) recorderList_->addItem(Tr("UIText", 91));
+  recorderList_->setCurrentIndex(0);
+  filling_ = false;
+
+  int rememberedFor = (index == kAnalyseSector || index == kDeviceInfo) ? kAnalyseDisc : index;
+  int entry = remembered_[size_t(rememberedFor)];
+  if (entry < 0 || entry >= recorderList_->count()) entry = 0;
+  recorderList_->setCurrentIndex(entry);
+  recorderList_->setVisible(index != kAnalyseSector && index != kDeviceInfo);
+  SelectRecorder();
+
+  if (!pages_[size_t(index)]) pages_[size_t(index)] = CreatePage(index);
+  QWidget* page = pages_[size_t(index)];
+  if (mainType_ != 1) title_->setText(Tr("Tip", info.tip));
+  for (QWidget* other : pages_)
+    if (other && other != page) other->hide();
+  page->setGeometry(0, 0, workArea_->width(), workArea_->height());
+  page->show();
+  page->raise();
+  if (isVisible()) {
+    auto* slide = new QPropertyAnimation(page, "pos", page);
+    slide->setDuration(180);
+    slide->setStartValue(QPoint(workArea_->width(), 0));
+    slide->setEndValue(QPoint(0, 0));
+    slide->start(QAbstractAnimation::DeleteWhenStopped);
+  }
+  LayOutToolbar(info.group);
+  speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  emit ModeSwitched(index);
+}
+
+void CPlomeDlg::LayOutToolbar(int group) {
+  toolbarGroup_ = group;
+  std::vector<int> shown;
+  if (group == kGroupProject) shown = {kIdOpen, kIdNew, kIdSaveProject, kIdAdd, kIdBurn};
+  else if (group == kGroupAnalysis) shown = {kIdRefresh, kIdSave, kIdAnalyCD, kIdAnalySector, kIdAnalyDev};
+  else shown = {kIdRefresh, kIdBurn};
+  for (int id : {kIdRefresh, kIdSave, kIdOpen, kIdSaveProject, kIdNew, kIdAdd, kIdBurn, kIdAnalyCD, kIdAnalySector,
+                 kIdAnalyDev})
+    buttons_[id]->hide();
+  int x = kToolbarX;
+  for (int id : shown) {
+    CSkinBtn* b = buttons_[id];
+    if (id == kIdOpen) x += 20;
+    b->move(x, kToolbarY);
+    b->show();
+    x += b->width() + 3;
+  }
+  // Burning needs a project window; modes without one cannot burn yet.
+  buttons_[kIdBurn]->setEnabled(ModeAvailable(mode_));
+  for (int id : {kIdOpen, kIdNew, kIdSaveProject, kIdAdd}) buttons_[id]->setEnabled(ModeAvailable(mode_) || id == kIdOpen);
+}
+
+// ---------------------------------------------------------------------------
+// Recorders
+
+void CPlomeDlg::FillRecorderLists() {
+  std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  allDrives_.clear();
+  recorders_.clear();
+  for (const DriveEntry& d : drives) {
+    if (d.index == 0) continue;
+    if (d.index >= 26) break;
+    allDrives_ << QString::fromStdString(d.text);
+    if (d.recorder) recorders_ << QString::fromStdString(d.text);
+  }
+}
+
+bool CPlomeDlg::ImageEntrySelected() const { return recorderList_->currentText().startsWith('['); }
+
+int CPlomeDlg::SelectedDrive() const {
+  if (recorderList_->count() == 0 || ImageEntrySelected()) return -1;
+  return DriveIndexOfEntry(ToStd(recorderList_->currentText()));
+}
+
+void CPlomeDlg::SelectRecorder() {
+  int drive = SelectedDrive();
+  if (ImageEntrySelected()) drive = 0;
+  if (drive >= 0) RunOffWindowThread([&] { return service_->Start(uint8_t(drive)); });
+  ShowDiscStatus();
+}
+
+void CPlomeDlg::OnRecorderChanged() {
+  if (filling_) return;
+  SelectRecorder();
+  remembered_[size_t(mode_ == kAnalyseSector || mode_ == kDeviceInfo ? kAnalyseDisc : mode_)] =
+      recorderList_->currentIndex();
+  FillSpeedList();
+}
+
+void CPlomeDlg::ShowDiscStatus() {
+  int drive = SelectedDrive();
+  if (drive < 0) {
+    status_->clear();
+    return;
+  }
+  DiscInfo info;
+  int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), &info); });
+  if (rc != result::kSuccess) {
+    status_->setText(Tr("UIText", 2));
+    return;
+  }
+  QString name = QString::fromStdString(MediumName(info.mediumType));
+  if (name.isEmpty()) name = Tr("UIText", 3);
+  QString text = name + " " + Tr("UIText", info.blank ? 4 : 5) + " " + Tr("UIText", info.writable ? 6 : 7) + " " +
+                 Tr("UIText", 8) + QString::asprintf("%d", int(info.freeBytes / 1024 / 1024)) + "M";
+  status_->setText(text);
+}
+
+void CPlomeDlg::FillSpeedList() {
+  if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
+  speedList_->clear();
+  int drive = SelectedDrive();
+  if (drive < 0) {
+    speedList_->setEnabled(false);
+    return;
+  }
+  speedList_->setEnabled(true);
+  std::vector<int> factors = RunOffWindowThread([&] { return WriteSpeedFactors(*service_, uint8_t(drive), nullptr); });
+  speedList_->addItem(Tr("UIText", 1));
+  for (int f : factors) speedList_->addItem(QString::asprintf("%dX", f));
+  speedList_->setCurrentIndex(0);
+}
+
+void CPlomeDlg::OnDeviceChange() {
+  if (!initialised_ || mode_ == kDiscCopy || !finished_ || eraseBusy_ || !isActiveWindow()) return;
+  std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  QStringList all;
+  for (const DriveEntry& d : drives)
+    if (d.index > 0 && d.index < 26) all << QString::fromStdString(d.text);
+  if (all == allDrives_) return;
+  // Drives came or went: rebuild the lists, keeping the selection when its
+  // drive is still there.
+  const QString selected = recorderList_->currentText();
+  FillRecorderLists();
+  int mode = mode_;
+  mode_ = -1;
+  SwitchMode(mode);
+  int keep = recorderList_->findText(selected);
+  if (keep >= 0) recorderList_->setCurrentIndex(keep);
+  SelectRecorder();
+  FillSpeedList();
+}
+
+void CPlomeDlg::Eject(bool open) {
+  int drive = SelectedDrive();
+  if (drive < 0) return;
+  RunOffWindowThread([&] {
+    if (open) service_->Lock(uint8_t(drive), false);
+    return service_->Eject(uint8_t(drive), open);
+  });
+  ShowDiscStatus();
+}
+
+// ---------------------------------------------------------------------------
+// Projects
+
+bool CPlomeDlg::OpenProjectFile(const QString& path) {
+  int kind = ReadProjectKind(ToStd(path));
+  int mode = -1;
+  switch (kind) {
+    case project::kAudioCD: mode = kAudioCD; break;
+    case project::kDataDisc: mode = kDataDisc; break;
+    case project::kMp3Disc: mode = kMp3Disc; break;
+    case project::kVideoCD: mode = kVcd; break;
+    case project::kSuperVideoCD: mode = kSvcd; break;
+    case project::kDvdVideo: mode = kDvd; break;
+    default:
+      ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kInfoOk);
+      return false;
+  }
+  if (!ModeAvailable(mode)) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return false;
+  }
+  SwitchMode(mode);
+  HighlightModeButton(mode == kDataDisc ? 1 : 2);
+  return DataWindow(mode)->LoadProject(path);
+}
+
+void CPlomeDlg::OpenProject() {
+  const QString projects = Tr("UIText", 100);
+  QString filter = projects + "(*.bcd)|*.bcd||";
+  if (mode_ == kDataDisc)
+    filter = Tr("UIText", 101) + "(*.iso; *.img; *.nrg; *.vcd)|*.bcd; *.iso; *.img; *.nrg; *.vcd|" + projects +
+             "(*.bcd)|*.bcd||";
+  QString path = Files()->OpenFile(this, projects, filter);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().toUpper() != "BCD") {
+    CDlgDataCD* w = DataWindow(kDataDisc);
+    if (mode_ != kDataDisc || !w || !w->ImportImage(path)) ShowMessage(LoadLangText("Message", 5), msgbox::kInfoOk);
+    return;
+  }
+  OpenProjectFile(path);
+}
+
+bool CPlomeDlg::SaveProject() {
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) return false;
+  if (w->IsImageMode()) return false;
+  QString path = w->GetProjectPath();
+  if (path.isEmpty()) {
+    path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                             mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd", "bcd");
+    if (path.isEmpty()) return false;
+  }
+  // The project is written beside the old file and renamed over it, so a
+  // failed save leaves the old file as it was.
+  return w->SaveProject(path);
+}
+
+void CPlomeDlg::NewProject() {
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) return;
+  if (!(mode_ == kDataDisc && w->IsImageMode())) {
+    int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return;
+    // A project that could not be saved is kept.
+    if (answer == msgbox::kYes && !SaveProject()) return;
+  }
+  w->Clear();
+}
+
+bool CPlomeDlg::AddFromShell(int command, const QString& path) {
+  static const std::map<int, int> modes = {{101, kAudioCD}, {102, kDataDisc}, {103, kMp3Disc},
+                                           {104, kVcd},     {105, kSvcd},     {106, kDvd}};
+  auto it = modes.find(command);
+  if (it == modes.end()) return false;
+  if (!ModeAvailable(it->second)) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return false;
+  }
+  if (!finished_ || eraseBusy_) return false;
+  SwitchMode(it->second);
+  HighlightModeButton(it->second == kDataDisc ? 1 : 2);
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  return DataWindow(it->second)->AddPathFromShell(path);
+}
+
+// ---------------------------------------------------------------------------
+// Burning
+
+void CPlomeDlg::Burn() {
+  if (!finished_ || eraseBusy_) return;
+  if (mode_ == kDiscCopy || (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo)) return;
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return;
+  }
+  const bool imageEntry = ImageEntrySelected();
+  if (mode_ == kDataDisc && imageEntry && w->IsImageMode()) {
+    ShowMessage(LoadLangText("Message", 60), msgbox::kInfoOk);
+    return;
+  }
+  if (recorderList_->count() == 0 && mode_ == kMp3Disc) {
+    ShowMessage(LoadLangText("Message", 2), msgbox::kInfoOk);
+    return;
+  }
+  if (recorderList_->count() == 0 || (!imageEntry && SelectedDrive() < 0)) {
+    ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+    return;
+  }
+  const int drive = imageEntry ? 0 : SelectedDrive();
+  if (!imageEntry) {
+    enum Verdict { kGood, kNotReady, kNotWritable, kNotBlank };
+    const bool dataMode = mode_ == kDataDisc;
+    Verdict v = RunOffWindowThread([&] {
+      if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
+      DiscInfo info;
+      if (service_->GetDiscInfoEx(uint8_t(drive), &info) != result::kSuccess) return kNotReady;
+      Verdict verdict = kGood;
+      if (dataMode && (!info.writable || info.freeBytes == 0)) verdict = kNotWritable;
+      if (!dataMode && !info.blank) verdict = kNotBlank;
+      if (verdict != kGood) service_->Eject(uint8_t(drive), true);
+      return verdict;
+    });
+    if (v == kNotReady) {
+      ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
+      return;
+    }
+    if (v == kNotWritable || v == kNotBlank) {
+      ShowMessage(LoadLangText("Message", v == kNotWritable ? 17 : 62), msgbox::kInfoOk);
+      ShowDiscStatus();
+      return;
+    }
+  } else {
+    QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
+    if (path.isEmpty()) return;
+    std::remove(ToStd(path).c_str());
+    if (RunOffWindowThread([&] { return service_->SetImageFile(0, ToStd(path)); }) != result::kSuccess) {
+      ShowMessage(LoadLangText("Message", 5), msgbox::kInfoOk);
+      return;
+    }
+  }
+  if (w->IsEmpty()) {
+    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    return;
+  }
+  copies_ = 1;
+  recorderCount_ = 1;
+  recorderListText_.clear();
+  if (imageEntry) {
+    afterAction_ = 0;
+    closeDisc_ = true;
+  } else {
+    CDlgBurnSet settings(service_.get(), this);
+    settings.SetMainDrive(uint8_t(drive));
+    settings.SetRecorders(recorders_);
+    if (mode_ == kDataDisc) settings.SetCloseDisc(false, true);
+    else settings.SetCloseDisc(true, false);
+    emit DialogOpened(&settings);
+    if (settings.exec() != QDialog::Accepted) return;
+    afterAction_ = settings.AfterBurnAction();
+    closeDisc_ = settings.CloseDisc();
+    copies_ = settings.Copies();
+    recorderCount_ = settings.RecorderCount();
+    recorderListText_ = settings.RecorderListText();
+    if (!recorderListText_.isEmpty() && speedList_->count() >= 2) {
+      int pick = speedList_->currentIndex() <= 0 ? 1 : speedList_->currentIndex();
+      int factor = std::atoi(speedList_->itemText(pick).toUtf8());
+      const QStringList drives = recorderListText_.split(',', Qt::SkipEmptyParts);
+      RunOffWindowThread([&] {
+        for (const QString& d : drives) {
+          uint8_t index = uint8_t(d.toInt());
+          DiscInfo info;
+          int unit = service_->GetDiscInfoEx(index, &info) == result::kSuccess && !IsCdMedium(info.mediumType)
+                         ? kDvdUnitSpeed : kCdUnitSpeed;
+          service_->SetWriteSpeed(index, factor * unit);
+        }
+        return 0;
+      });
+    }
+  }
+  StartBurn();
+}
+
+bool CPlomeDlg::AskOnWindow(int rc) {
+  std::string text = LoadErrorText(rc) + ", " + LoadLangText("Message", 59);
+  return ShowMessage(text, msgbox::kInfoOkCancel) == msgbox::kOk;
+}
+
+void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
+                           std::string label, bool closeDisc, int copies) {
+  preparing_ = true;
+  // A data project needs no preparation; the layout is made by the write.
+  preparing_ = false;
+  int last = result::kNothingDone;
+  for (int copy = 1; copy <= copies && !finished_ && !stop_; ++copy) {
+    copyNo_ = copy;
+    int rc = fromImage ? service_->WriteImageToCD(drive, source, false)
+                       : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc);
+    service_->ResetBurn(drive);
+    last = rc;
+    if (rc != result::kSuccess) {
+      if (stop_) break;
+      if (!AskOnWindow(rc)) break;
+      --copy;  // the same copy again
+      continue;
+    }
+    if (imageDevice) continue;
+    service_->Lock(drive, false);
+    service_->Eject(drive, true);
+    if (copy < copies) {
+      ShowMessage(LoadLangText("Message", 55), msgbox::kInfoOk);
+      while (!stop_ && service_->TestUnitReady(drive) != 0)
+        for (int i = 0; i < 10 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  lastResult_ = stop_ && last == result::kSuccess && copyNo_ < copies ? result::kNothingDone : last;
+  service_->DeleteTempFiles();
+  finished_ = true;
+}
+
+void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
+  if (finished_) {
+    progress->StopTimer();
+    progress->CloseWithOk();
+    return;
+  }
+  if (preparing_) {
+    progress->SetStatus(Tr("UIText", 13));
+    qint64 seconds = (QDateTime::currentMSecsSinceEpoch() - burnStart_) / 1000;
+    int pos = int(std::min<qint64>(50, seconds * 100 / 600 / 2));
+    progress->SetPos(pos, pos);
+    return;
+  }
+  int percent = service_->GetDriveProgress(burnDrive_);
+  QString item = QString::fromStdString(service_->GetDriveItem(burnDrive_));
+  progress->SetStatus(item);
+  progress->SetCaption(LoadLangText("Message", 54).empty() ? Tr("UIText", 69)
+                                                            : Tr("Message", 54) + QString::asprintf("   %d / %d", copyNo_.load(), copies_));
+  progress->SetPos(percent, ((copyNo_ - 1) * 100 + percent) / std::max(1, copies_));
+}
+
+void CPlomeDlg::StartBurn() {
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w || !finished_) return;
+  if (recorderCount_ > 1) {
+    // Several recorders at once come with their own window in a later version.
+    ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
+    return;
+  }
+  const bool imageEntry = ImageEntrySelected();
+  burnDrive_ = uint8_t(imageEntry ? 0 : SelectedDrive());
+  if (!imageEntry && !recorderListText_.isEmpty()) burnDrive_ = uint8_t(recorderListText_.split(',').first().toInt());
+  const bool fromImage = mode_ == kDataDisc && w->IsImageMode();
+  std::string source = fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
+  if (mode_ == kMp3Disc) w->RewritePlaylist();
+  std::string label = ToStd(w->GetVolumeLabel());
+
+  finished_ = false;
+  stop_ = false;
+  preparing_ = true;
+  copyNo_ = 1;
+  lastResult_ = result::kNothingDone;
+  burnStart_ = QDateTime::currentMSecsSinceEpoch();
+  if (burnThread_.joinable()) burnThread_.join();
+  burnThread_ = std::thread(&CPlomeDlg::BurnThread, this, mode_, burnDrive_, imageEntry, fromImage, source, label,
+                            closeDisc_, copies_);
+
+  CDlgProgress1 progress(this);
+  progress.SetCaption(Tr("Message", 54));
+  progress.SetDisplay(true, copies_ > 1);
+  QTimer timer1;
+  timer1.setInterval(100);
+  connect(&timer1, &QTimer::timeout, &progress, [&] { OnBurnTimer(&progress); });
+  timer1.start();
+  emit DialogOpened(&progress);
+  bool cancelled = progress.exec() != QDialog::Accepted;
+  timer1.stop();
+  if (cancelled) {
+    stop_ = true;
+    service_->AbortWrite(burnDrive_);
+  }
+  // The burn thread ends on its own after a stop; wait for it without
+  // blocking the window.
+  RunOffWindowThread([this] {
+    if (burnThread_.joinable()) burnThread_.join();
+  });
+  if (!imageEntry) RunOffWindowThread([this] {
+    service_->Lock(burnDrive_, false);
+    return service_->Eject(burnDrive_, true);
+  });
+  if (cancelled) {
+    ShowMessage(LoadLangText("Message", 1010), msgbox::kInfoOk);
+  } else if (lastResult_ == result::kSuccess) {
+    ShowMessage(LoadLangText("Message", 40), msgbox::kInfoOk);
+    AfterBurnAction();
+  } else {
+    ShowMessage(LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_), msgbox::kInfoOk);
+  }
+  ShowDiscStatus();
+}
+
+void CPlomeDlg::AfterBurnAction() {
+  QString error;
+  bool ok = true;
+  switch (afterAction_) {
+    case 1: ok = Power()->LogOff(&error); break;
+    case 2: ok = Power()->Hibernate(&error); break;
+    case 3: ok = Power()->PowerOff(&error); break;
+    default: return;
+  }
+  if (!ok) ShowMessage(LoadLangText("Message", 1011) + "\n" + ToStd(error), msgbox::kInfoOk);
+}
+
+// ---------------------------------------------------------------------------
+// Erasing
+
+void CPlomeDlg::Erase() {
+  if (!finished_ || eraseBusy_) return;
+  const int drive = SelectedDrive();
+  if (drive < 0) return;
+  DiscInfo info;
+  int ready = RunOffWindowThread([&] {
+    if (service_->TestUnitReady(uint8_t(drive)) != 0) return -1;
+    return service_->GetDiscInfoEx(uint8_t(drive), &info);
+  });
+  if (ready != result::kSuccess) {
+    ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
+    return;
+  }
+  if (ShowMessage(LoadLangText("Message", 22), msgbox::kInfoOkCancel) != msgbox::kOk) return;
+  if (!IsErasableMedium(info.mediumType)) {
+    ShowMessage(LoadLangText("Message", 15), msgbox::kInfoOk);
+    return;
+  }
+  eraseBusy_ = true;
+  eraseResult_ = result::kNothingDone;
+  std::thread worker([this, drive] {
+    service_->Start(uint8_t(drive));
+    eraseResult_ = service_->BlankDisc(uint8_t(drive));
+    eraseBusy_ = false;
+  });
+  CDlgEProgress progress(this);
+  QTimer timer2;
+  timer2.setInterval(1000);
+  connect(&timer2, &QTimer::timeout, &progress, [&] {
+    if (!eraseBusy_) {
+      timer2.stop();
+      progress.accept();
+      return;
+    }
+    progress.Advance();
+  });
+  timer2.start();
+  emit DialogOpened(&progress);
+  progress.exec();
+  timer2.stop();
+  RunOffWindowThread([&] { worker.join(); });
+  if (eraseResult_ != result::kSuccess) ShowMessage(LoadErrorText(eraseResult_), msgbox::kInfoOk);
+  RunOffWindowThread([&] {
+    service_->Lock(uint8_t(drive), false);
+    return service_->Eject(uint8_t(drive), true);
+  });
+  ShowDiscStatus();
+}
+
+// ---------------------------------------------------------------------------
+// Keys, mouse, closing
+
+void CPlomeDlg::ShowHelp() {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ChooseHelpFile())));
+}
+
+void CPlomeDlg::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      event->accept();
+      return;
+    case Qt::Key_F1:
+      ShowHelp();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+void CPlomeDlg::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && windowHandle()) windowHandle()->startSystemMove();
+  QDialog::mousePressEvent(event);
+}
+
+void CPlomeDlg::closeEvent(QCloseEvent* event) {
+  if (!finished_ || eraseBusy_) {
+    event->ignore();  // a burn or erase runs: its window is modal anyway
+    return;
+  }
+  SaveLastMode();
+  deviceTimer_->stop();
+  event->accept();
+  done(QDialog::Accepted);
+}

@@ -1,0 +1,168 @@
+#pragma once
+// The main window: a borderless skinned window whose work area shows one of
+// ten modes, with the mode buttons, the toolbar, the recorder and speed
+// lists and the status line about the disc in the selected recorder. It owns
+// the settings of the current burn, starts burns, erases and tray commands,
+// follows them in modal progress windows and carries out the action chosen
+// for after burning.
+
+#include <QDialog>
+#include <QStringList>
+#include <array>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "app/RecorderService.h"
+
+class CDlgDataCD;
+class CDlgProgress1;
+class CSkinBtn;
+class HandOverServer;
+class QComboBox;
+class QLabel;
+class QTimer;
+
+class CPlomeDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // Mode index of each window.
+  enum Mode {
+    kAudioCD = 0, kMp3Disc = 1, kDataDisc = 2, kVcd = 3, kSvcd = 4, kDvd = 5,
+    kAnalyseDisc = 6, kAnalyseSector = 7, kDeviceInfo = 8, kDiscCopy = 9
+  };
+  static constexpr int kModeCount = 10;
+
+  explicit CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent = nullptr);
+  ~CPlomeDlg() override;
+
+  void SetCommandLineFile(const QString& path) { commandLineFile_ = path; }
+  // The start-up steps: skin, lists, last mode, file type, command-line file,
+  // hand-over socket. Runs once, when the window is first shown, or earlier
+  // when called.
+  void Initialise();
+
+  void SwitchMode(int index);
+  void HighlightModeButton(int index);
+  void RestoreLastMode();
+  void SaveLastMode();
+  int Mode() const { return mode_; }
+  bool ModeAvailable(int index) const;
+
+  void FillRecorderLists();
+  void SelectRecorder();
+  void FillSpeedList();
+  void ShowDiscStatus();
+  void OnRecorderChanged();  // the user picked another entry
+  void OnDeviceChange();     // drives may have come or gone
+
+  bool OpenProjectFile(const QString& path);
+  void OpenProject();
+  bool SaveProject();
+  void NewProject();
+  void Burn();
+  void StartBurn();
+  void AfterBurnAction();
+  void Erase();
+  void Eject(bool open);
+  bool AddFromShell(int command, const QString& path);
+  void ShowHelp();
+
+  // What the window shows, for tests and the screenshot script.
+  CDlgDataCD* DataWindow(int mode) const;
+  QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
+  QComboBox* RecorderList() const { return recorderList_; }
+  QComboBox* SpeedList() const { return speedList_; }
+  QLabel* StatusLine() const { return status_; }
+  QLabel* TitleLabel() const { return title_; }
+  CSkinBtn* Button(int id) const;
+  int ToolbarGroup() const { return toolbarGroup_; }
+  int HighlightedModeButton() const { return highlighted_; }
+  int RememberedSelection(int mode) const { return remembered_[size_t(mode)]; }
+  HandOverServer* HandOver() const { return handOver_; }
+  // The drive of the selected entry; -1 for the image entry or none.
+  int SelectedDrive() const;
+  bool ImageEntrySelected() const;
+  int Copies() const { return copies_; }
+  bool CloseDiscSetting() const { return closeDisc_; }
+  int AfterBurnSetting() const { return afterAction_; }
+  int LastBurnResult() const { return lastResult_; }
+  int LastEraseResult() const { return eraseResult_; }
+  int DeviceRefreshPeriod() const;
+  void SetDeviceRefreshPeriod(int ms);
+
+ signals:
+  // Emitted just before a modal window runs, so that tests and scripts can
+  // act on it.
+  void DialogOpened(QDialog* dialog);
+  void ModeSwitched(int mode);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void reject() override {}  // Escape never closes the window
+
+ private:
+  void CreateControls();
+  void LoadSkin();
+  void ShapeWindow();
+  void InstallIcon();
+  void LayOutToolbar(int group);
+  QWidget* CreatePage(int mode);
+  void SetBusy(bool busy);
+  void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
+                  std::string label, bool closeDisc, int copies);
+  void OnBurnTimer(CDlgProgress1* progress);
+  bool AskOnWindow(int result);
+  void ShowInfoItems();
+
+  std::shared_ptr<RecorderService> service_;
+  QString commandLineFile_;
+  bool initialised_ = false;
+  int mode_ = -1;
+  std::array<QWidget*, kModeCount> pages_{};
+  std::array<int, kModeCount> remembered_;
+  QStringList allDrives_;
+  QStringList recorders_;
+  int toolbarGroup_ = -1;
+  int highlighted_ = -1;
+  int mainType_ = 0;
+  bool filling_ = false;
+
+  // The current burn.
+  int afterAction_ = 0;
+  bool closeDisc_ = false;
+  int copies_ = 1;
+  int recorderCount_ = 1;
+  QString recorderListText_;
+  std::atomic<bool> finished_{true};
+  std::atomic<bool> preparing_{false};
+  std::atomic<bool> stop_{false};
+  std::atomic<int> copyNo_{0};
+  std::atomic<int> lastResult_{0};
+  std::atomic<bool> eraseBusy_{false};
+  std::atomic<int> eraseResult_{0};
+  qint64 burnStart_ = 0;
+  uint8_t burnDrive_ = 0;
+  std::thread burnThread_;
+
+  QLabel* title_;
+  QLabel* version_;
+  QLabel* status_;
+  QLabel* logo_;
+  QLabel* activity_;
+  QLabel* info_;
+  QComboBox* recorderList_;
+  QComboBox* speedList_;
+  QWidget* workArea_;
+  std::map<int, CSkinBtn*> buttons_;
+  QPixmap background_;
+  QTimer* deviceTimer_;
+  QTimer* infoTimer_;
+  int infoIndex_ = 0;
+  HandOverServer* handOver_ = nullptr;
+};

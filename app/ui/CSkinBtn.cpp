@@ -1,0 +1,43 @@
+#include "app/ui/CSkinBtn.h"
+
+#include <QPainter>
+
+CSkinBtn::CSkinBtn(int id, QWidget* parent) : QAbstractButton(parent), id_(id) {
+  setProperty("id", id);
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::NoFocus);
+}
+
+void CSkinBtn::SetBitmaps(const QPixmap& normal, const QPixmap& active) {
+  normal_ = normal;
+  active_ = active.isNull() ? normal : active;
+  if (!normal_.isNull()) resize(normal_.size());
+  update();
+}
+
+QSize CSkinBtn::sizeHint() const { return normal_.isNull() ? QSize(36, 36) : normal_.size(); }
+
+void CSkinBtn::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const bool active = isChecked() || isDown() || (hover_ && isEnabled());
+  const QPixmap& picture = active ? active_ : normal_;
+  if (picture.isNull()) {
+    // No skin picture: a plain face with the button's text.
+    p.fillRect(rect(), active ? QColor(38, 152, 230) : QColor(62, 72, 94));
+    p.setPen(Qt::white);
+    p.drawText(rect(), Qt::AlignCenter, text());
+  } else {
+    p.drawPixmap(0, 0, picture);
+  }
+  if (!isEnabled()) p.fillRect(rect(), QColor(20, 24, 32, 150));
+}
+
+void CSkinBtn::enterEvent(QEnterEvent*) {
+  hover_ = true;
+  update();
+}
+
+void CSkinBtn::leaveEvent(QEvent*) {
+  hover_ = false;
+  update();
+}

@@ -1,0 +1,227 @@
+// The plain parts behind the desktop windows: the hand-over messages, the
+// virtual recorders the windows burn on, the speed list and the image view.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "BurnCtrl/Results.h"
+#include "app/HandOver.h"
+#include "app/ImageTracks.h"
+#include "app/ProfileIni.h"
+#include "app/SpeedList.h"
+#include "app/VirtualRecorders.h"
+#include "authoring/CFileManager.h"
+#include "support/TestFolders.h"
+
+namespace {
+
+int State(const std::string& file, const char* key) { return ini::GetInt(file, "Disc", key, -1); }
+void Set(const std::string& file, const char* key, const std::string& v) { ini::WriteString(file, "Disc", key, v); }
+
+}  // namespace
+
+TEST(HandOver, RoundTripsMessagesThatArriveInPieces) {
+  std::string stream = handover::Encode(102, "/home/a b/ü.txt") + handover::Encode(103, "/x");
+  std::string buffer;
+  uint32_t command = 0;
+  std::string path;
+  // Byte by byte: nothing is decoded before a message is complete.
+  size_t i = 0;
+  for (; i < 10; ++i) {
+    buffer += stream[i];
+    ASSERT_EQ(handover::Decode(&buffer, &command, &path), 0) << "after " << i + 1 << " bytes";
+  }
+  buffer += stream.substr(i);
+  ASSERT_EQ(handover::Decode(&buffer, &command, &path), 1);
+  EXPECT_EQ(command, 102u);
+  EXPECT_EQ(path, "/home/a b/ü.txt");
+  ASSERT_EQ(handover::Decode(&buffer, &command, &path), 1);
+  EXPECT_EQ(command, 103u);
+  EXPECT_EQ(path, "/x");
+  EXPECT_TRUE(buffer.empty());
+}
+
+TEST(HandOver, RefusesLengthsAndBytesThatCannotBeAPath) {
+  uint32_t command;
+  std::string path;
+  std::string empty = handover::Encode(102, "");
+  EXPECT_EQ(handover::Decode(&empty, &command, &path), -1);
+  std::string huge = std::string("\x66\0\0\0", 4) + std::string("\x01\x00\x01\x00", 4);  // 65537 bytes
+  EXPECT_EQ(handover::Decode(&huge, &command, &path), -1);
+  std::string zero = handover::Encode(102, std::string("a\0b", 3));
+  EXPECT_EQ(handover::Decode(&zero, &command, &path), -1);
+}
+
+TEST(DriveEntries, LetterGivesTheIndexAndMediaHaveTheirNames) {
+  EXPECT_EQ(DriveIndexOfEntry("D: VARNEX Virtual"), 3);
+  EXPECT_EQ(DriveIndexOfEntry("z: x"), 25);
+  EXPECT_EQ(DriveIndexOfEntry("[Image file]"), -1);
+  EXPECT_EQ(DriveIndexOfEntry("D"), -1);
+  EXPECT_EQ(MediumName(4884), "DVD-RW");
+  EXPECT_EQ(MediumName(66), "BD-R");
+  EXPECT_EQ(MediumName(12345), "");
+  EXPECT_TRUE(IsErasableMedium(medium::kBdRe));
+  EXPECT_FALSE(IsErasableMedium(medium::kDvdPlusR));
+}
+
+TEST(VirtualRecorders, AppendsSessionsUntilTheDiscIsClosed) {
+  ScratchFolder dir;
+  dir.Write("project/a.txt", std::string(5000, 'a'));
+  VirtualRecorders recorders;
+  const std::string state = dir / "disc.vdisc";
+  int drive = recorders.AddRecorder(state, medium::kCdR);
+  ASSERT_EQ(drive, 3);
+  ASSERT_EQ(recorders.Drives().size(), 1u);
+
+  // The staging folder of a data project with one file.
+  const std::string root = dir.Mkdir("staging");
+  CFileManager manager;
+  manager.SetStagingRoot(root);
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "project/a.txt", root));
+
+  DiscInfo info;
+  ASSERT_EQ(recorders.GetDiscInfoEx(3, &info), result::kSuccess);
+  EXPECT_TRUE(info.blank);
+  ASSERT_EQ(recorders.WriteCd(3, root, "FIRST", true, false), result::kSuccess);
+  const int first = State(state, "Used");
+  EXPECT_GT(first, 16);
+  EXPECT_EQ(recorders.GetDriveProgress(3), 100);
+  ASSERT_EQ(recorders.GetDiscInfoEx(3, &info), result::kSuccess);
+  EXPECT_FALSE(info.blank);
+  EXPECT_TRUE(info.writable);
+
+  ASSERT_EQ(recorders.WriteCd(3, root, "SECOND", false, false), result::kSuccess);
+  EXPECT_GT(State(state, "Used"), first);
+  EXPECT_EQ(State(state, "Closed"), 1);
+  // The second session's volume starts where the first one ended.
+  std::string data = ReadWholeFile(state + ".data");
+  ASSERT_GE(data.size(), size_t(first + 17) * 2048);
+  EXPECT_EQ(data.substr(size_t(first + 16) * 2048 + 1, 5), "CD001");
+
+  EXPECT_EQ(recorders.WriteCd(3, root, "THIRD", false, false), result::kDoesNotFit);
+  EXPECT_EQ(recorders.BlankDisc(3), result::kCannotErase);  // a CD-R
+}
+
+TEST(VirtualRecorders, FaultsTraysAndErasing) {
+  ScratchFolder dir;
+  dir.Write("f.txt", "x");
+  const std::string root = dir.Mkdir("staging");
+  CFileManager manager;
+  manager.SetStagingRoot(root);
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "f.txt", root));
+  VirtualRecorders recorders;
+  const std::string state = dir / "rw.vdisc";
+  recorders.AddRecorder(state, medium::kCdRw);
+
+  Set(state, "FailWrite", "2");
+  EXPECT_EQ(recorders.WriteCd(3, root, "A", true, false), result::kSuccess);
+  EXPECT_EQ(recorders.WriteCd(3, root, "B", true, false), result::kWriteFailed);
+  EXPECT_EQ(recorders.WriteCd(3, root, "C", true, false), result::kSuccess);
+
+  Set(state, "NotReady", "2");
+  EXPECT_NE(recorders.TestUnitReady(3), 0);
+  EXPECT_NE(recorders.TestUnitReady(3), 0);
+  EXPECT_EQ(recorders.TestUnitReady(3), 0);
+
+  recorders.Eject(3, true);
+  EXPECT_NE(recorders.TestUnitReady(3), 0);
+  DiscInfo info;
+  EXPECT_EQ(recorders.GetDiscInfoEx(3, &info), result::kNotReady);
+  EXPECT_EQ(recorders.WriteCd(3, root, "D", true, false), result::kNotReady);
+  recorders.Eject(3, false);
+
+  EXPECT_EQ(recorders.BlankDisc(3), result::kSuccess);
+  ASSERT_EQ(recorders.GetDiscInfoEx(3, &info), result::kSuccess);
+  EXPECT_TRUE(info.blank);
+  EXPECT_EQ(ReadWholeFile(state + ".data").size(), 0u);
+
+  // With a stand-by user the opened tray comes back with a blank disc.
+  recorders.WriteCd(3, root, "E", false, false);
+  Set(state, "ReloadBlank", "1");
+  recorders.Eject(3, true);
+  EXPECT_NE(recorders.TestUnitReady(3), 0);
+  EXPECT_EQ(recorders.TestUnitReady(3), 0);
+  ASSERT_EQ(recorders.GetDiscInfoEx(3, &info), result::kSuccess);
+  EXPECT_TRUE(info.blank);
+}
+
+TEST(VirtualRecorders, DamagedArgumentsAndStateFilesAreRefused) {
+  ScratchFolder dir;
+  VirtualRecorders recorders;
+  EXPECT_EQ(recorders.AddRecorder(""), -1);
+  EXPECT_EQ(recorders.AddRecorder(dir.path()), -1);  // a folder, not a state file
+  EXPECT_EQ(recorders.AddRecorderFromArgument("virtual:" + (dir / "x.vdisc") + ":dvd+rw"), 3);
+  DiscInfo info;
+  ASSERT_EQ(recorders.GetDiscInfoEx(3, &info), result::kSuccess);
+  EXPECT_EQ(info.mediumType, medium::kDvdPlusRw);
+  EXPECT_EQ(recorders.GetDiscInfoEx(9, &info), result::kNoSuchDrive);
+  EXPECT_EQ(recorders.WriteImageToCD(3, dir / "missing.iso", false), result::kSourceMissing);
+}
+
+TEST(SpeedList, FactorsFollowTheDriveOrTheFallbacks) {
+  ScratchFolder dir;
+  VirtualRecorders recorders;
+  const std::string cd = dir / "cd.vdisc", dvd = dir / "dvd.vdisc", odd = dir / "odd.vdisc";
+  recorders.AddRecorder(cd, medium::kCdR);
+  recorders.AddRecorder(dvd, medium::kDvdR);
+  recorders.AddRecorder(odd, medium::kCdR);
+  Set(cd, "Speeds", "none");
+  Set(dvd, "Speeds", "5540,2770");
+  Set(odd, "Speeds", "176,528,7040,17776,17952");  // 1X, 3X, 40X, 101X, 102X
+  int unit = 0;
+  EXPECT_EQ(WriteSpeedFactors(recorders, 3, &unit), (std::vector<int>{4, 8, 12}));
+  EXPECT_EQ(unit, kCdUnitSpeed);
+  EXPECT_EQ(WriteSpeedFactors(recorders, 4, &unit), (std::vector<int>{2, 4}));
+  EXPECT_EQ(unit, kDvdUnitSpeed);
+  EXPECT_EQ(WriteSpeedFactors(recorders, 5, &unit), (std::vector<int>{40}));
+  Set(dvd, "Speeds", "none");
+  EXPECT_EQ(WriteSpeedFactors(recorders, 4, &unit), (std::vector<int>{1}));
+  EXPECT_TRUE(WriteSpeedFactors(recorders, 0, &unit).empty());  // the image device
+}
+
+TEST(ImageView, ReadsTracksAndFoldersAndSurvivesDamage) {
+  ScratchFolder dir;
+  dir.Write("src/Docs/a.txt", "alpha");
+  dir.Write("src/top.txt", "top");
+  const std::string root = dir.Mkdir("staging");
+  CFileManager manager;
+  manager.SetStagingRoot(root);
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "src/Docs", root));
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "src/top.txt", root));
+  VirtualRecorders recorders;
+  const std::string iso = dir / "out.iso";
+  ASSERT_EQ(recorders.SetImageFile(0, iso), result::kSuccess);
+  ASSERT_EQ(recorders.WriteCd(0, root, "VIEW", false, false), result::kSuccess);
+
+  std::vector<ImageTrack> tracks;
+  std::string error;
+  ASSERT_TRUE(ReadImageTracks(iso, &tracks, &error));
+  ASSERT_EQ(tracks.size(), 1u);
+  EXPECT_TRUE(tracks[0].iso);
+  EXPECT_FALSE(tracks[0].audio);
+  std::vector<ImageDirEntry> entries;
+  ASSERT_TRUE(ListIsoFolder(iso, "/", &entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "Docs");
+  EXPECT_TRUE(entries[0].folder);
+  ASSERT_TRUE(ListIsoFolder(iso, "/docs", &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "a.txt");
+  EXPECT_EQ(entries[0].size, 5u);
+  EXPECT_FALSE(ListIsoFolder(iso, "/nothing", &entries));
+
+  // Cut short, or with a root folder pointing past the end: refused, no crash.
+  std::string bytes = ReadWholeFile(iso);
+  std::ofstream(dir / "short.iso", std::ios::binary) << bytes.substr(0, 20 * 2048);
+  EXPECT_FALSE(ListIsoFolder(dir / "short.iso", "/", &entries));
+  std::string bad = bytes;
+  bad[16 * 2048 + 156 + 10] = '\xff';
+  bad[16 * 2048 + 156 + 11] = '\xff';
+  bad[16 * 2048 + 156 + 12] = '\xff';
+  std::ofstream(dir / "bad.iso", std::ios::binary) << bad;
+  EXPECT_FALSE(ListIsoFolder(dir / "bad.iso", "/", &entries));
+  std::ofstream(dir / "tiny.iso", std::ios::binary) << "not an image";
+  EXPECT_FALSE(ReadImageTracks(dir / "tiny.iso", &tracks, &error));
+  EXPECT_FALSE(error.empty());
+}

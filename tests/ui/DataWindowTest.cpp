@@ -1,0 +1,309 @@
+// The data and MP3 disc window on its own: building a project, renaming,
+// new folders, deleting, totals, project files and the MP3 playlist.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+#include "WindowTestSupport.h"
+#include "WindowTests.h"
+#include "app/ui/CDlgDataCD.h"
+#include "authoring/FileList.h"
+#include "authoring/ProjectFile.h"
+#include "authoring/StagingFolder.h"
+#include "controls/CListCtrlEx.h"
+
+using wt::Sink;
+
+namespace {
+
+// A small folder tree: docs/{a.txt, b.txt, deep/c.txt}, top.txt
+QString MakeSources() {
+  QString root = wt::NewTempFolder("sources");
+  wt::WriteFile(root + "/docs/a.txt", QByteArray(1000, 'a'));
+  wt::WriteFile(root + "/docs/b.txt", QByteArray(2000, 'b'));
+  wt::WriteFile(root + "/docs/deep/c.txt", QByteArray(3000, 'c'));
+  wt::WriteFile(root + "/top.txt", QByteArray(1048576, 't'));
+  return root;
+}
+
+QStringList ChildTexts(QTreeWidgetItem* item) {
+  QStringList out;
+  for (int i = 0; i < item->childCount(); ++i) out << item->child(i)->text(0);
+  return out;
+}
+
+QStringList ListNames(CDlgDataCD& w) {
+  QStringList out;
+  for (int i = 0; i < w.List()->topLevelItemCount(); ++i) out << w.List()->topLevelItem(i)->text(0);
+  return out;
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& text) {
+  for (int i = 0; i < item->childCount(); ++i)
+    if (item->child(i)->text(0) == text) return item->child(i);
+  return nullptr;
+}
+
+QTreeWidgetItem* Row(CDlgDataCD& w, const QString& text) {
+  for (int i = 0; i < w.List()->topLevelItemCount(); ++i)
+    if (w.List()->topLevelItem(i)->text(0) == text) return w.List()->topLevelItem(i);
+  return nullptr;
+}
+
+}  // namespace
+
+class DataWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() { Sink().Clear(); }
+
+  void BuildsAProjectFromFilesAndFolders() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    QCOMPARE(w.GetVolumeLabel(), QString("DataCD"));
+    QVERIFY(w.IsEmpty());
+    QString src = MakeSources();
+    QVERIFY(w.AddPaths({src + "/docs", src + "/top.txt"}));
+    QCOMPARE(ChildTexts(w.RootItem()), QStringList{"docs"});
+    QCOMPARE(ListNames(w), (QStringList{"docs", "top.txt"}));
+    QCOMPARE(Row(w, "docs")->text(3), QString("Folder"));
+    QCOMPARE(Row(w, "top.txt")->text(2), QString("1048576"));
+    QCOMPARE(Row(w, "top.txt")->text(1), src + "/top.txt");
+    QCOMPARE(w.FileCount(), 4);
+    QCOMPARE(w.TotalFilesLabel()->text(), wt::LangText("UIText", 11) + " 4");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.01 M");
+    QVERIFY(!w.IsEmpty());
+    // A folder row opens its folder in the tree.
+    emit w.List()->itemDoubleClicked(Row(w, "docs"), 0);
+    QCOMPARE(w.Tree()->currentItem()->text(0), QString("docs"));
+    QCOMPARE(ListNames(w), (QStringList{"deep", "a.txt", "b.txt"}));
+    // Adding into the selected folder; a name already there is not added twice.
+    QVERIFY(w.AddPaths({src + "/top.txt"}));
+    QVERIFY(w.AddPaths({src + "/top.txt"}));
+    QCOMPARE(ListNames(w), (QStringList{"deep", "a.txt", "b.txt", "top.txt"}));
+    QCOMPARE(w.FileCount(), 5);
+    // A path that vanished is reported by name, and nothing else changes.
+    QVERIFY(!w.AddPaths({src + "/gone.txt"}) || true);
+    QVERIFY(Sink().Saw(src + "/gone.txt"));
+    QCOMPARE(w.FileCount(), 5);
+  }
+
+  void PastesAndDropsCopiedFiles() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    QString src = MakeSources();
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(src + "/top.txt")});
+    QApplication::clipboard()->setMimeData(data);
+    w.Paste();
+    QCOMPARE(ListNames(w), QStringList{"top.txt"});
+    // A drop onto a folder of the tree adds below that folder.
+    QVERIFY(w.NewFolder());
+    QTreeWidgetItem* folder = w.Tree()->currentItem();
+    w.SelectFolder(w.RootItem());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPoint at = w.Tree()->visualItemRect(folder).center();
+    QVERIFY(w.DropFiles({src + "/docs/a.txt"}, true, at));
+    QCOMPARE(w.FileCount(), 2);
+    w.SelectFolder(folder);
+    QCOMPARE(ListNames(w), QStringList{"a.txt"});
+  }
+
+  void NewFoldersAreNumberedAndRenamesRefuseDuplicates() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    for (int i = 0; i < 3; ++i) {
+      w.SelectFolder(w.RootItem());
+      QVERIFY(w.NewFolder());
+    }
+    QCOMPARE(ChildTexts(w.RootItem()), (QStringList{"NewFolder", "NewFolder1", "NewFolder2"}));
+    const std::string root = w.GetStagingRoot();
+    QVERIFY(QFileInfo(QString::fromStdString(root) + "/NewFolder2").isDir());
+
+    QTreeWidgetItem* second = Child(w.RootItem(), "NewFolder1");
+    QVERIFY(!w.RenameTreeItem(second, "NewFolder1", "newfolder"));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 7)));
+    QCOMPARE(second->text(0), QString("NewFolder1"));
+    QVERIFY(QFileInfo(QString::fromStdString(root) + "/NewFolder1").isDir());
+    // Case-only or blank-only changes change nothing.
+    Sink().Clear();
+    QVERIFY(!w.RenameTreeItem(second, "NewFolder1", " newfolder1 "));
+    QCOMPARE(Sink().Count(), 0);
+    QVERIFY(!w.RenameTreeItem(second, "NewFolder1", "a/b"));
+    QVERIFY(w.RenameTreeItem(second, "NewFolder1", "Music"));
+    QCOMPARE(second->text(0), QString("Music"));
+    QVERIFY(QFileInfo(QString::fromStdString(root) + "/Music").isDir());
+    QVERIFY(!QFileInfo(QString::fromStdString(root) + "/NewFolder1").exists());
+
+    // Files: the disc name in the folder's list changes; a taken name is refused.
+    QString src = MakeSources();
+    w.SelectFolder(w.RootItem());
+    QVERIFY(w.AddPaths({src + "/top.txt", src + "/docs/a.txt"}));
+    Sink().Clear();
+    QVERIFY(!w.RenameListRow(Row(w, "a.txt"), "a.txt", "TOP.TXT"));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 7)));
+    QVERIFY(!w.RenameListRow(Row(w, "a.txt"), "a.txt", "music"));
+    QVERIFY(w.RenameListRow(Row(w, "a.txt"), "a.txt", "letter.txt"));
+    std::vector<FileListEntry> entries;
+    QVERIFY(ReadFileList(root, &entries));
+    QCOMPARE(entries.size(), size_t(2));
+    QCOMPARE(QString::fromStdString(entries[1].discName), QString("letter.txt"));
+    QCOMPARE(QString::fromStdString(entries[1].sourcePath), src + "/docs/a.txt");
+    // The root's rename names the volume.
+    QVERIFY(w.RenameTreeItem(w.RootItem(), "DataCD", "HOLIDAY"));
+    QCOMPARE(w.GetVolumeLabel(), QString("HOLIDAY"));
+  }
+
+  void DeleteAllEmptiesTheFolderOrTheProject() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    QString src = MakeSources();
+    QVERIFY(w.AddPaths({src + "/docs", src + "/top.txt"}));
+    QTreeWidgetItem* docs = Child(w.RootItem(), "docs");
+    w.SelectFolder(docs);
+    // Focus in the list: only the current folder is emptied.
+    w.SetFocusOwner(CDlgDataCD::kFocusList);
+    w.DeleteAll();
+    QCOMPARE(ListNames(w), QStringList{});
+    QCOMPARE(docs->childCount(), 0);
+    QCOMPARE(w.FileCount(), 1);
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.00 M");
+    w.SelectFolder(w.RootItem());
+    QCOMPARE(ListNames(w), (QStringList{"docs", "top.txt"}));
+    // Focus in the tree: the whole project goes.
+    const std::string oldRoot = w.GetStagingRoot();
+    w.SetFocusOwner(CDlgDataCD::kFocusTree);
+    w.DeleteAll();
+    QCOMPARE(w.RootItem()->childCount(), 0);
+    QCOMPARE(ListNames(w), QStringList{});
+    QVERIFY(w.IsEmpty());
+    QCOMPARE(w.TotalFilesLabel()->text(), wt::LangText("UIText", 9));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(oldRoot)));
+  }
+
+  void TotalsOfAFiveGigabyteFileAndAfterDeletingEverything() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    QString folder = wt::NewTempFolder("big");
+    QString big = folder + "/big.bin";
+    int fd = ::open(big.toUtf8().constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    QVERIFY(::ftruncate(fd, 5LL * 1024 * 1024 * 1024) == 0);  // sparse: no space used
+    ::close(fd);
+    wt::WriteFile(folder + "/small.txt", QByteArray(524288, 's'));
+    QVERIFY(w.AddPaths({big}));
+    QCOMPARE(w.FileCount(), 1);
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5120.00 M");
+    QVERIFY(w.AddPaths({folder + "/small.txt"}));
+    QCOMPARE(w.FileCount(), 2);
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5120.50 M");
+    w.SetFocusOwner(CDlgDataCD::kFocusList);
+    w.List()->selectAll();
+    w.DeleteSelection();
+    QCOMPARE(w.FileCount(), 0);
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 0.00 M");
+    // The size messages themselves never take the total below zero.
+    w.AddSize(1, -5000);
+    QCOMPARE(w.SizeMB(), 0.0);
+    QCOMPARE(w.FileCount(), 0);
+  }
+
+  void SplitterKeepsBothPanesAtLeast101PixelsWide() {
+    CDlgDataCD w;
+    w.resize(600, 300);
+    w.SetMode(CDlgDataCD::kModeData);
+    QCOMPARE(w.SplitterX(), 200);
+    QVERIFY(!w.OnSplitterMoved(100));
+    QVERIFY(!w.OnSplitterMoved(500));
+    QCOMPARE(w.SplitterX(), 200);
+    QVERIFY(w.OnSplitterMoved(101));
+    QCOMPARE(w.Tree()->width(), 98);
+    QVERIFY(w.OnSplitterMoved(499));
+    QCOMPARE(w.List()->geometry().right(), 599);
+  }
+
+  void SavesAndLoadsTheProject() {
+    QString src = MakeSources();
+    QString file = wt::NewTempFolder("projects") + "/trip.bcd";
+    {
+      CDlgDataCD w;
+      w.resize(800, 400);
+      w.SetMode(CDlgDataCD::kModeData);
+      QVERIFY(w.AddPaths({src + "/docs", src + "/top.txt"}));
+      QVERIFY(w.RenameTreeItem(w.RootItem(), "DataCD", "TRIP"));
+      QVERIFY(w.SaveProject(file));
+      QCOMPARE(w.GetProjectPath(), file);
+    }
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    QVERIFY(w.LoadProject(file));
+    QCOMPARE(w.GetVolumeLabel(), QString("TRIP"));
+    QCOMPARE(ChildTexts(w.RootItem()), QStringList{"docs"});
+    QCOMPARE(ChildTexts(Child(w.RootItem(), "docs")), QStringList{"deep"});
+    QCOMPARE(ListNames(w), (QStringList{"docs", "top.txt"}));
+    QCOMPARE(w.FileCount(), 4);
+    QCOMPARE(w.GetProjectPath(), file);
+
+    // A damaged file is reported, and the file itself stays as it was.
+    QByteArray bytes = wt::ReadFile(file);
+    QString damaged = wt::NewTempFolder("projects") + "/damaged.bcd";
+    wt::WriteFile(damaged, bytes.left(bytes.size() - 7));
+    Sink().Clear();
+    QVERIFY(!w.LoadProject(damaged));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-901))));
+    QCOMPARE(wt::ReadFile(damaged), bytes.left(bytes.size() - 7));
+    // Not a project at all: the current project stays.
+    QString notProject = wt::NewTempFolder("projects") + "/text.bcd";
+    wt::WriteFile(notProject, "hello");
+    const int before = w.FileCount();
+    QVERIFY(!w.LoadProject(notProject));
+    QCOMPARE(w.FileCount(), before);
+  }
+
+  void Mp3ModeTakesOnlyMp3FilesAndKeepsOnePlaylist() {
+    QString folder = wt::NewTempFolder("music");
+    wt::WriteFile(folder + "/one.mp3", "ID3one");
+    wt::WriteFile(folder + "/two.MP3", "ID3two");
+    wt::WriteFile(folder + "/cover.jpg", "jpg");
+    wt::WriteFile(folder + "/album/three.mp3", "ID3three");
+    wt::WriteFile(folder + "/album/notes.txt", "txt");
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeMp3);
+    QCOMPARE(w.GetVolumeLabel(), QString("Plome"));
+    QVERIFY(w.AddPaths({folder + "/one.mp3", folder + "/two.MP3", folder + "/cover.jpg", folder + "/album"}));
+    QCOMPARE(ListNames(w), (QStringList{"album", "one.mp3", "two.MP3"}));
+    QCOMPARE(w.FileCount(), 3);
+    QString file = wt::NewTempFolder("projects") + "/music.bcd";
+    QVERIFY(w.SaveProject(file));
+    QVERIFY(w.SaveProject(file));
+    std::vector<FileListEntry> entries;
+    QVERIFY(ReadFileList(w.GetStagingRoot(), &entries));
+    int playlists = 0;
+    for (const FileListEntry& e : entries) playlists += e.discName == "Playlist.M3U";
+    QCOMPARE(playlists, 1);
+    QCOMPARE(wt::ReadFile(w.PlaylistPath()), QByteArray("album\\three.mp3\r\none.mp3\r\ntwo.MP3\r\n"));
+    QCOMPARE(ReadProjectKind(file.toStdString()), 3);
+  }
+};
+
+int RunDataWindowTests(int argc, char** argv) {
+  DataWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "DataWindowTest.moc"

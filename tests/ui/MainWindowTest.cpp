@@ -1,0 +1,592 @@
+// The main window with virtual recorders: modes and their restore rule, the
+// recorder and speed lists, burning through the same paths the buttons take,
+// the burn settings refusals, erasing and the hand-over socket.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QTest>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/ui/CDlgEProgress.h"
+#include "BurnCtrl/ui/CDlgProgress1.h"
+#include "WindowTestSupport.h"
+#include "WindowTests.h"
+#include "app/HandOver.h"
+#include "app/ImageTracks.h"
+#include "app/ProfileIni.h"
+#include "app/VirtualRecorders.h"
+#include "app/ui/CDlgBurnSet.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CPlomeDlg.h"
+#include "app/ui/CSkinBtn.h"
+#include "app/ui/HandOverServer.h"
+#include "controls/CHListBox.h"
+#include "controls/CListCtrlEx.h"
+#include "controls/CTransBtn.h"
+
+using wt::Sink;
+
+namespace {
+
+int StateInt(const std::string& file, const char* key) { return ini::GetInt(file, "Disc", key, -1); }
+void SetState(const std::string& file, const char* key, const std::string& v) { ini::WriteString(file, "Disc", key, v); }
+
+struct Rig {
+  std::shared_ptr<VirtualRecorders> service = std::make_shared<VirtualRecorders>();
+  std::vector<std::string> states;
+  QString folder = wt::NewTempFolder("rig");
+
+  int Add(const QString& name, int medium) {
+    std::string state = (folder + "/" + name + ".vdisc").toStdString();
+    int index = service->AddRecorder(state, medium);
+    states.push_back(state);
+    return index;
+  }
+};
+
+// Accepts the burn settings dialog as soon as it opens, after `adjust`.
+void AutoAcceptSettings(CPlomeDlg& w, std::function<void(CDlgBurnSet*)> adjust = {}) {
+  QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [adjust](QDialog* d) {
+    if (auto* settings = qobject_cast<CDlgBurnSet*>(d)) {
+      QTimer::singleShot(0, settings, [settings, adjust] {
+        if (adjust) adjust(settings);
+        if (settings->TryAccept()) settings->accept();
+        else settings->reject();
+      });
+    }
+  });
+}
+
+QString MakeSources() {
+  QString root = wt::NewTempFolder("burnsrc");
+  wt::WriteFile(root + "/Photos/beach.txt", QByteArray(70000, 'b'));
+  wt::WriteFile(root + "/readme.txt", "Hello from the window tests\n");
+  return root;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() {
+    Sink().Clear();
+    wt::PowerLog().calls.clear();
+    QFile::remove(QString::fromStdString(SettingsFilePath()));
+  }
+
+  void RestoresTheLastModeByItsIndexText() {
+    const struct { const char* index; int mode; int highlighted; } cases[] = {
+        {"2", CPlomeDlg::kDataDisc, 1}, {"1", CPlomeDlg::kMp3Disc, 2}, {"7", CPlomeDlg::kAnalyseDisc, 7},
+        {"8", CPlomeDlg::kAnalyseDisc, 7}, {"9", CPlomeDlg::kDiscCopy, 6}, {"x", CPlomeDlg::kAudioCD, 0},
+        {"", CPlomeDlg::kAudioCD, 0}};
+    for (const auto& c : cases) {
+      ini::WriteString(SettingsFilePath(), "Windows", "Index", c.index);
+      Rig rig;
+      CPlomeDlg w(rig.service);
+      w.RestoreLastMode();
+      QVERIFY2(w.Mode() == c.mode, c.index);
+      QCOMPARE(w.HighlightedModeButton(), c.highlighted);
+    }
+    // Closing stores the mode shown.
+    Rig rig;
+    CPlomeDlg w(rig.service);
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    w.SaveLastMode();
+    QCOMPARE(QString::fromStdString(ini::GetString(SettingsFilePath(), "Windows", "Index", "")), QString("1"));
+  }
+
+  void SwitchesModesListsAndToolbarGroups() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    QSignalSpy switched(&w, &CPlomeDlg::ModeSwitched);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QCOMPARE(switched.count(), 1);
+    QCOMPARE(w.RecorderList()->count(), 2);
+    QVERIFY(w.RecorderList()->itemText(1).startsWith('['));
+    QCOMPARE(w.ToolbarGroup(), 0);
+    QVERIFY(!w.Button(1051)->isHidden());
+    QVERIFY(w.Button(1048)->isHidden());
+    QCOMPARE(w.TitleLabel()->text(), wt::LangText("Tip", 2));
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QVERIFY(data);
+    // Open sits 20 pixels further right than the placeholder; the rest 3 apart.
+    QCOMPARE(w.Button(1051)->x(), 34);
+    QCOMPARE(w.Button(1058)->x(), 34 + w.Button(1051)->width() + 3);
+    // The mode shown again does nothing, not even a list refill.
+    w.RecorderList()->setCurrentIndex(1);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QCOMPARE(switched.count(), 1);
+    QCOMPARE(w.RecorderList()->currentIndex(), 1);
+
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    QCOMPARE(w.RecorderList()->count(), 1);
+    QVERIFY(!w.RecorderList()->itemText(0).startsWith('['));
+    QVERIFY(data->isHidden());
+    w.SwitchMode(CPlomeDlg::kAnalyseSector);
+    QCOMPARE(w.ToolbarGroup(), 1);
+    QVERIFY(w.RecorderList()->isHidden());
+    QVERIFY(w.SpeedList()->isHidden());
+    w.SwitchMode(CPlomeDlg::kDiscCopy);
+    QCOMPARE(w.ToolbarGroup(), 2);
+    QVERIFY(!w.Button(1054)->isHidden());
+    QVERIFY(w.Button(1051)->isHidden());
+    // Windows are made once and kept.
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QCOMPARE(w.DataWindow(CPlomeDlg::kDataDisc), data);
+    QVERIFY(!data->isHidden());
+    // Modes without their window say so.
+    QVERIFY(!w.Button(1023)->isEnabled());
+    QVERIFY(w.Button(1023)->toolTip().contains(wt::LangText("UIText", 1106)));
+    QVERIFY(w.Button(1024)->isEnabled());
+  }
+
+  void ShowsTheDiscStatusAndTheSpeedRules() {
+    Rig rig;
+    int cd = rig.Add("plain-cd", medium::kCdRw);
+    int dvd = rig.Add("dvd", medium::kDvdR);
+    int odd = rig.Add("odd", medium::kDvdR);
+    SetState(rig.states[0], "Speeds", "none");
+    SetState(rig.states[1], "Speeds", "2770,5540");
+    SetState(rig.states[2], "Speeds", "4155,8310,11080");  // 3X, 6X and 8X
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    auto speeds = [&](int drive) {
+      for (int i = 0; i < w.RecorderList()->count(); ++i)
+        if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == drive) w.RecorderList()->setCurrentIndex(i);
+      w.OnRecorderChanged();
+      QStringList out;
+      for (int i = 0; i < w.SpeedList()->count(); ++i) out << w.SpeedList()->itemText(i);
+      return out;
+    };
+    const QString first = wt::LangText("UIText", 1);
+    QCOMPARE(speeds(cd), (QStringList{first, "4X", "8X", "12X"}));
+    QCOMPARE(w.StatusLine()->text(), QString("CD-RW ") + wt::LangText("UIText", 4) + " " + wt::LangText("UIText", 6) +
+                                         " " + wt::LangText("UIText", 8) + "702M");
+    QCOMPARE(speeds(dvd), (QStringList{first, "2X", "4X"}));
+    QCOMPARE(speeds(odd), (QStringList{first, "6X", "8X"}));
+    // The image entry has no speeds and no status.
+    w.RecorderList()->setCurrentIndex(w.RecorderList()->count() - 1);
+    w.OnRecorderChanged();
+    QVERIFY(!w.SpeedList()->isEnabled());
+    QCOMPARE(w.StatusLine()->text(), QString());
+    // An open tray reads as no disc.
+    rig.service->Eject(uint8_t(cd), true);
+    speeds(cd);
+    QCOMPARE(w.StatusLine()->text(), wt::LangText("UIText", 2));
+  }
+
+  void BurnsADataProjectToAVirtualRecorder() {
+    Rig rig;
+    int drive = rig.Add("cdr", medium::kCdR);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(data->AddPaths({src + "/Photos", src + "/readme.txt"}));
+    AutoAcceptSettings(w);
+    w.Button(1054)->click();
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 40)), "the burn did not report success");
+    QCOMPARE(w.LastBurnResult(), result::kSuccess);
+    const std::string& state = rig.states[0];
+    QVERIFY(StateInt(state, "Used") > 0);
+    QCOMPARE(StateInt(state, "Closed"), 0);  // a data disc stays open unless asked
+    QCOMPARE(StateInt(state, "Tray"), 1);    // the tray opens after the burn
+    // The written session is an ISO 9660 volume with the project in it.
+    std::vector<ImageDirEntry> root;
+    QVERIFY(ListIsoFolder(state + ".data", "/", &root));
+    QStringList names;
+    for (const auto& e : root) names << QString::fromStdString(e.name);
+    QVERIFY2(names.contains("Photos") && names.contains("readme.txt"), qPrintable(names.join(",")));
+    (void)drive;
+
+    // A DVD takes the project as a UDF volume.
+    int dvd = rig.Add("dvdr", medium::kDvdR);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    for (int i = 0; i < w.RecorderList()->count(); ++i)
+      if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == dvd) w.RecorderList()->setCurrentIndex(i);
+    w.OnRecorderChanged();
+    Sink().Clear();
+    w.Burn();
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 40)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    std::vector<ImageTrack> tracks;
+    std::string error;
+    QVERIFY(ReadImageTracks(rig.states[1] + ".data", &tracks, &error));
+    QVERIFY(tracks.at(0).udf);
+  }
+
+  void BurnsToAnImageFileThroughTheImageEntry() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(data->AddPaths({src + "/readme.txt"}));
+    w.RecorderList()->setCurrentIndex(w.RecorderList()->count() - 1);
+    w.OnRecorderChanged();
+    QString iso = wt::NewTempFolder("out") + "/project.iso";
+    wt::WriteFile(iso, "an old file that the burn replaces");
+    wt::Chooser().next = {iso};
+    bool settingsShown = false;
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [&](QDialog* d) {
+      settingsShown = settingsShown || qobject_cast<CDlgBurnSet*>(d) != nullptr;
+    });
+    w.Burn();
+    QCOMPARE(wt::Chooser().lastDefaultName, QString("DataCD.iso"));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    QVERIFY(!settingsShown);  // an image file needs no burn settings
+    std::vector<ImageDirEntry> root;
+    QVERIFY(ListIsoFolder(iso.toStdString(), "/", &root));
+    QCOMPARE(root.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(root[0].name), QString("readme.txt"));
+    // The file's bytes are where the volume says.
+    QByteArray image = wt::ReadFile(iso);
+    QCOMPARE(image.mid(qint64(root[0].lba) * 2048, 28), QByteArray("Hello from the window tests\n"));
+    // An independent reader sees the same file under its Joliet name.
+    const QString isoinfo = QStandardPaths::findExecutable("isoinfo");
+    if (!isoinfo.isEmpty()) {
+      QProcess reader;
+      reader.start(isoinfo, {"-J", "-i", iso, "-x", "/readme.txt;1"});
+      QVERIFY(reader.waitForFinished(60000));
+      QCOMPARE(reader.readAllStandardOutput(), QByteArray("Hello from the window tests\n"));
+    }
+
+    // Cancelling the file dialog burns nothing.
+    Sink().Clear();
+    w.Burn();
+    QCOMPARE(Sink().Count(), 0);
+    // An opened image cannot go into another image file.
+    QVERIFY(data->ImportImage(iso));
+    wt::Chooser().next = {iso + ".2"};
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 60)));
+    QVERIFY(!QFile::exists(iso + ".2"));
+  }
+
+  void RefusesWhatCannotBeBurnt() {
+    Rig rig;
+    int cdrw = rig.Add("used-cdrw", medium::kCdRw);
+    SetState(rig.states[0], "Used", "1000");
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    // An empty project.
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    w.Burn();
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-111))));
+    // An MP3 disc needs a blank disc; the tray opens.
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    QString music = wt::NewTempFolder("mp3");
+    wt::WriteFile(music + "/song.mp3", "ID3");
+    QVERIFY(w.DataWindow(CPlomeDlg::kMp3Disc)->AddPaths({music + "/song.mp3"}));
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 62)));
+    QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
+    // The same disc takes a data project: it is writable with space left.
+    rig.service->Eject(uint8_t(cdrw), false);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({music + "/song.mp3"}));
+    AutoAcceptSettings(w);
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    // A closed disc is refused with the tray opened.
+    SetState(rig.states[0], "Closed", "1");
+    rig.service->Eject(uint8_t(cdrw), false);
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 17)));
+    // No disc at all.
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1)));
+  }
+
+  void Mp3BurnSettingsKeepTheCloseDiscBoxTicked() {
+    Rig rig;
+    rig.Add("cdr", medium::kCdR);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    QString music = wt::NewTempFolder("mp3");
+    wt::WriteFile(music + "/song.mp3", "ID3");
+    QVERIFY(w.DataWindow(CPlomeDlg::kMp3Disc)->AddPaths({music}));
+    bool checked = false, enabled = true;
+    AutoAcceptSettings(w, [&](CDlgBurnSet* s) {
+      checked = s->CloseDiscBox()->GetSelect();
+      enabled = s->CloseDiscBox()->isEnabled();
+      s->AfterBurnCombo()->setCurrentIndex(3);
+    });
+    w.Burn();
+    QVERIFY(checked);
+    QVERIFY(!enabled);
+    QCOMPARE(StateInt(rig.states[0], "Closed"), 1);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    // The action after burning goes to the power control.
+    QCOMPARE(wt::PowerLog().calls, QStringList{"PowerOff"});
+    // The playlist went onto the disc.
+    std::vector<ImageDirEntry> root;
+    QVERIFY(ListIsoFolder(rig.states[0] + ".data", "/", &root));
+    QStringList names;
+    for (const auto& e : root) names << QString::fromStdString(e.name);
+    QVERIFY2(names.contains("Playlist.M3U"), qPrintable(names.join(",")));
+  }
+
+  void AFailedCopyIsWrittenAgainOrEndsTheRun() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    SetState(rig.states[0], "FailWrite", "1");
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({src + "/readme.txt"}));
+    AutoAcceptSettings(w);
+    // OK on the failure writes the copy again, which then succeeds.
+    w.Burn();
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kWriteFailed))));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    QCOMPARE(w.LastBurnResult(), result::kSuccess);
+    // Cancel ends the run: the failure is shown, never the success text.
+    rig.service->BlankDisc(3);
+    rig.service->Eject(3, false);
+    SetState(rig.states[0], "FailWrite", "1");
+    Sink().Clear();
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [](QDialog* d) {
+      if (qobject_cast<CDlgProgress1*>(d)) Sink().Answer({msgbox::kCancel});
+    });
+    w.Burn();
+    QVERIFY(!Sink().Saw(wt::LangText("Message", 40)));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1007)));
+    QCOMPARE(w.LastBurnResult(), result::kWriteFailed);
+    QCOMPARE(wt::PowerLog().calls, QStringList{});
+  }
+
+  void BurnSettingsRefuseBadDiscsAndEmptyChoices() {
+    Rig rig;
+    int first = rig.Add("first", medium::kCdR);
+    int second = rig.Add("second", medium::kCdR);
+    SetState(rig.states[1], "Closed", "1");
+    SetState(rig.states[1], "Used", "5000");
+    CDlgBurnSet dialog(rig.service.get());
+    dialog.SetMainDrive(uint8_t(first));
+    QStringList entries;
+    for (const DriveEntry& d : rig.service->Drives()) entries << QString::fromStdString(d.text);
+    dialog.SetRecorders(entries);
+    QCOMPARE(dialog.RecorderList()->item(0)->checkState(), Qt::Checked);
+    QCOMPARE(dialog.RecorderList()->item(1)->checkState(), Qt::Unchecked);
+    dialog.RecorderList()->item(1)->setCheckState(Qt::Checked);
+    QVERIFY(!dialog.TryAccept());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 17)));
+    QCOMPARE(StateInt(rig.states[1], "Tray"), 1);
+    QCOMPARE(StateInt(rig.states[0], "Tray"), 0);
+    // Nothing checked.
+    Sink().Clear();
+    for (int i = 0; i < 2; ++i) dialog.RecorderList()->item(i)->setCheckState(Qt::Unchecked);
+    QVERIFY(!dialog.TryAccept());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 41)));
+    // Copies: the down arrow stops at 1; empty or 0 means one copy.
+    dialog.RecorderList()->item(0)->setCheckState(Qt::Checked);
+    dialog.CopiesEdit()->setText("1");
+    dialog.SpinDown();
+    QCOMPARE(dialog.CopiesEdit()->text(), QString("1"));
+    dialog.SpinUp();
+    dialog.SpinUp();
+    QCOMPARE(dialog.CopiesEdit()->text(), QString("3"));
+    for (const char* text : {"", "0", "-4"}) {
+      dialog.CopiesEdit()->setText(text);
+      QVERIFY(dialog.TryAccept());
+      QCOMPARE(dialog.Copies(), 1);
+    }
+    QCOMPARE(dialog.RecorderListText(), QString("%1,").arg(first));
+    QCOMPARE(dialog.RecorderCount(), 1);
+    (void)second;
+  }
+
+  void ErasesARewritableDiscAndRefusesAWriteOnceOne() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    rig.Add("cdr", medium::kCdR);
+    SetState(rig.states[0], "Used", "4000");
+    SetState(rig.states[0], "Closed", "1");
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    int erased = 0;
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [&](QDialog* d) {
+      if (qobject_cast<CDlgEProgress*>(d)) ++erased;
+    });
+    w.RecorderList()->setCurrentIndex(0);
+    w.OnRecorderChanged();
+    w.Erase();
+    QCOMPARE(erased, 1);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 22)));
+    QCOMPARE(w.LastEraseResult(), result::kSuccess);
+    QCOMPARE(StateInt(rig.states[0], "Used"), 0);
+    QCOMPARE(StateInt(rig.states[0], "Closed"), 0);
+    QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
+    // Cancel on the question erases nothing.
+    rig.service->Eject(3, false);
+    SetState(rig.states[0], "Used", "10");
+    Sink().Answer({msgbox::kCancel});
+    w.Erase();
+    QCOMPARE(StateInt(rig.states[0], "Used"), 10);
+    // A CD-R cannot be erased.
+    Sink().Clear();
+    w.RecorderList()->setCurrentIndex(1);
+    w.OnRecorderChanged();
+    w.Erase();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 15)));
+    QCOMPARE(erased, 1);
+    // The bar only shows activity: it starts again after 99.
+    CDlgEProgress bar;
+    for (int i = 0; i < 99; ++i) bar.Advance();
+    QCOMPARE(bar.Pos(), 99);
+    bar.Advance();
+    QCOMPARE(bar.Pos(), 1);
+  }
+
+  void OpensSavesAndStartsProjects() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(data->AddPaths({src + "/readme.txt"}));
+    // The first save asks for a file, with the mode's default name.
+    QString file = wt::NewTempFolder("saved") + "/mine.bcd";
+    wt::Chooser().next = {file};
+    QVERIFY(w.SaveProject());
+    QCOMPARE(wt::Chooser().lastDefaultName, QString("DataCD.bcd"));
+    QVERIFY(QFile::exists(file));
+    // Later saves go to the same file without asking.
+    wt::Chooser().next.clear();
+    wt::Chooser().lastDefaultName.clear();
+    QVERIFY(data->AddPaths({src + "/Photos"}));
+    QVERIFY(w.SaveProject());
+    QCOMPARE(wt::Chooser().lastDefaultName, QString());
+    // New project: Cancel keeps everything, No empties it without saving.
+    Sink().Answer({msgbox::kCancel});
+    w.NewProject();
+    QVERIFY(!data->IsEmpty());
+    Sink().Answer({msgbox::kNo});
+    w.NewProject();
+    QVERIFY(data->IsEmpty());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    // Opening the saved file from the MP3 mode switches to the data disc.
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    wt::Chooser().next = {file};
+    w.OpenProject();
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));
+    QCOMPARE(data->RootItem()->childCount(), 1);
+    QCOMPARE(data->FileCount(), 2);
+    // A disc image opens read-only in the data disc mode.
+    QString iso = wt::NewTempFolder("img") + "/disc.iso";
+    w.RecorderList()->setCurrentIndex(w.RecorderList()->count() - 1);
+    w.OnRecorderChanged();
+    wt::Chooser().next = {iso};
+    w.Burn();
+    wt::Chooser().next = {iso};
+    w.OpenProject();
+    QVERIFY(data->IsImageMode());
+    QCOMPARE(data->RootItem()->text(0), QString("Image File [%1]").arg(iso));
+    QCOMPARE(data->RootItem()->child(0)->text(0), QString("DATA TRACK 1 (ISO)"));
+    QStringList rows;
+    for (int i = 0; i < data->List()->topLevelItemCount(); ++i) rows << data->List()->topLevelItem(i)->text(0);
+    QCOMPARE(rows, (QStringList{"Photos", "readme.txt"}));
+    // Something that is no image is refused, and the view stays.
+    QString junk = wt::NewTempFolder("img") + "/junk.img";
+    wt::WriteFile(junk, "junk");
+    wt::Chooser().next = {junk};
+    Sink().Clear();
+    w.OpenProject();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 5)));
+    QCOMPARE(data->GetImagePath(), iso);
+  }
+
+  void ProgressWindowAsksBeforeItCancels() {
+    CDlgProgress1 progress;
+    QSignalSpy finished(&progress, &QDialog::finished);
+    Sink().Answer({msgbox::kNo});
+    progress.CancelButton()->click();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 56)));
+    progress.SetDisplay(true, false);
+    QVERIFY(progress.FirstBarShown());
+    QVERIFY(!progress.SecondBarShown());
+    progress.SetPos(140, -3);
+    QCOMPARE(progress.FirstPos(), 100);
+    QCOMPARE(progress.SecondPos(), 0);
+    Sink().Answer({msgbox::kYes});
+    progress.CancelButton()->click();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(progress.result(), int(QDialog::Rejected));
+  }
+
+  void TakesPathsFromTheHandOverSocket() {
+    Rig rig;
+    CPlomeDlg w(rig.service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kAudioCD);
+    HandOverServer server([&](int command, const QString& path) { return w.AddFromShell(command, path); });
+    QString socketPath = wt::NewTempFolder("sock") + "/handover";
+    QVERIFY(server.Listen(socketPath));
+    QString src = MakeSources();
+
+    auto send = [&](const std::string& message) -> int {
+      QLocalSocket client;
+      client.connectToServer(socketPath);
+      if (!client.waitForConnected(5000)) return -2;
+      client.write(message.data(), qint64(message.size()));
+      client.flush();
+      QByteArray reply;
+      (void)QTest::qWaitFor([&] {
+        reply += client.readAll();
+        return reply.size() >= 1 || client.state() != QLocalSocket::ConnectedState;
+      }, 20000);
+      return reply.isEmpty() ? -1 : int(reply[0]);
+    };
+    QCOMPARE(send(handover::Encode(102, (src + "/Photos").toStdString())), 1);
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QCOMPARE(data->RootItem()->childCount(), 1);
+    QCOMPARE(data->RootItem()->child(0)->text(0), QString("Photos"));
+    // Two messages in one write are both answered.
+    std::string both = handover::Encode(102, (src + "/readme.txt").toStdString()) +
+                       handover::Encode(103, (src + "/readme.txt").toStdString());
+    QLocalSocket client;
+    client.connectToServer(socketPath);
+    QVERIFY(client.waitForConnected(5000));
+    client.write(both.data(), qint64(both.size()));
+    QByteArray replies;
+    QTRY_VERIFY_WITH_TIMEOUT((replies += client.readAll()).size() >= 2, 20000);
+    QCOMPARE(replies, QByteArray("\x01\x01", 2));
+    // Modes whose windows are not here refuse; so do unknown commands.
+    QCOMPARE(send(handover::Encode(101, (src + "/readme.txt").toStdString())), 0);
+    QCOMPARE(send(handover::Encode(7, "x")), 0);
+    // A message that cannot be one ends the connection.
+    QCOMPARE(send(std::string("\x66\0\0\0\xff\xff\xff\x7f", 8)), -1);
+  }
+};
+
+int RunMainWindowTests(int argc, char** argv) {
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainWindowTest.moc"

@@ -1,0 +1,5 @@
+#pragma once
+#include <QSignalSpy>
+int RunPavaneTests(int argc, char** argv);
+int RunDataWindowTests(int argc, char** argv);
+int RunMainWindowTests(int argc, char** argv);
