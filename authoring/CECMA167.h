@@ -156,6 +156,6 @@ class CECMA167 {
   // Entity identifier: flags 0, identifier, suffix bytes.
   static void PutRegid(uint8_t* out, const char* identifier, const uint8_t* suffix = nullptr,
                        size_t suffixLength = 0);
-  // The OSTA CS0 character set specification (64 bytes).
+  // The OSTA CS0 character set (64 bytes).
   static void PutCharspec(uint8_t* out);
 };
