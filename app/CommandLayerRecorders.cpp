@@ -1,6 +1,7 @@
 #include "app/CommandLayerRecorders.h"
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "BurnCtrl/ImageFileRecorder.h"
@@ -9,6 +10,7 @@
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "DevDeque.h"
+#include "VirtualRecorder.h"
 
 namespace {
 
@@ -30,26 +32,31 @@ CommandLayerRecorders::CommandLayerRecorders() { InstallRegisteredDrives(); }
 
 std::vector<DriveEntry> CommandLayerRecorders::Drives() {
   std::lock_guard<std::mutex> l(lock_);
-  std::vector<DriveEntry> out;
+  // The device list's drives join the command layer on first sight.
   DevDeque& list = DevDeque::Instance();
   for (int pos = 0; pos < list.GetDevCount(); ++pos) {
     CDevCmdRW* dev = list.GetDequeItem(pos);
     if (!dev) continue;
     const int index = dev->GetDeviceID();
-    if (index == 0) continue;
-    if (index >= 26) break;
-    if (!FindRecorder(index)) AddRecorder(std::make_shared<KestrineRecorder>(dev));
+    if (index > 0 && index < 26 && !FindRecorder(index)) AddRecorder(std::make_shared<KestrineRecorder>(dev));
+  }
+  std::vector<DriveEntry> out;
+  for (int index = 1; index < 26; ++index) {
     Recorder* r = FindRecorder(index);
+    if (!r) continue;
     DriveEntry e;
     e.index = uint8_t(index);
-    uint8_t inquiry[96] = {};
     std::string product;
-    if (dev->Inquiry(inquiry, sizeof inquiry) == 0)
-      product.assign(reinterpret_cast<const char*>(inquiry + 8), strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
-    e.text = DevDeque::DriveLetter(index) + " " + product + "  (" + dev->GetDevicePath() + ")";
+    if (auto* k = dynamic_cast<KestrineRecorder*>(r)) {
+      uint8_t inquiry[96] = {};
+      if (k->Device()->Inquiry(inquiry, sizeof inquiry) == 0)
+        product.assign(reinterpret_cast<const char*>(inquiry + 8),
+                       strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
+    }
+    e.text = DevDeque::DriveLetter(index) + " " + product + "  (" + r->Name() + ")";
     std::vector<uint8_t> page;
     // CD-R, CD-RW, DVD-R or DVD-RAM writing makes a recorder.
-    e.recorder = r && CapabilitiesPage(r, &page) && (page[kHeader + 3] & 0x33) != 0;
+    e.recorder = CapabilitiesPage(r, &page) && (page[kHeader + 3] & 0x33) != 0;
     out.push_back(e);
   }
   return out;
@@ -137,4 +144,27 @@ int CommandLayerRecorders::Eject(uint8_t drive, bool open) {
 int CommandLayerRecorders::Lock(uint8_t drive, bool lock) {
   Recorder* r = FindRecorder(drive);
   return r ? int(r->Lock(lock)) : result::kNoSuchDrive;
+}
+
+bool OpenVirtualRecorder(const std::string& argument, std::string* error) {
+  std::string path = argument.rfind("virtual:", 0) == 0 ? argument.substr(8) : argument;
+  std::string mediumName = "cd-rw";
+  if (size_t colon = path.rfind(':'); colon != std::string::npos && path.find('/', colon) == std::string::npos) {
+    mediumName = path.substr(colon + 1);
+    path.resize(colon);
+  }
+  if (path.empty()) {
+    if (error) *error = "no state file named";
+    return false;
+  }
+  if (!std::filesystem::exists(path) && !VirtualRecorder::Create(path, mediumName, error)) return false;
+  const int index = FirstFreeRecorderIndex(3);
+  if (index < 0 || index >= 26) {
+    if (error) *error = "no free drive letter";
+    return false;
+  }
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveName("virtual:" + path), index, error);
+  if (!dev) return false;
+  AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
+  return true;
 }

@@ -34,3 +34,8 @@ class CommandLayerRecorders : public RecorderService {
  private:
   std::mutex lock_;  // the device list is filled from one thread at a time
 };
+
+// Adds a virtual recorder of the device library for "virtual:PATH[:MEDIUM]"
+// (PATH alone works too), creating a blank disc of MEDIUM ("cd-rw" unless
+// named: cd-r, dvd-r, dvd+rw, bd-re, ...) when the state file does not exist.
+bool OpenVirtualRecorder(const std::string& argument, std::string* error);

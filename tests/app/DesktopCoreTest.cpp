@@ -244,6 +244,10 @@ TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
   AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
   CommandLayerRecorders layer;
   const uint8_t drive = uint8_t(index);
+  bool listed = false;
+  for (const DriveEntry& e : layer.Drives())
+    if (e.index == drive) listed = e.recorder && DriveIndexOfEntry(e.text) == index;
+  EXPECT_TRUE(listed);
 
   dir.Write("src/a.txt", std::string(3000, 'a'));
   const std::string root = dir.Mkdir("staging");
@@ -280,4 +284,12 @@ TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
   EXPECT_EQ(entries[0].name, "a.txt");
   RemoveRecorder(index);
   RemoveRecorder(0);
+
+  // "virtual:PATH:MEDIUM" makes the disc when it is not there yet.
+  ASSERT_TRUE(OpenVirtualRecorder("virtual:" + (dir / "made.vdisc") + ":dvd+rw", &error)) << error;
+  const int made = FirstFreeRecorderIndex(3) - 1;
+  ASSERT_EQ(layer.GetDiscInfoEx(uint8_t(made), &info), result::kSuccess);
+  EXPECT_EQ(info.mediumType, medium::kDvdPlusRw);
+  RemoveRecorder(made);
+  EXPECT_FALSE(OpenVirtualRecorder("virtual:", &error));
 }
