@@ -5,7 +5,7 @@
 #include "app/LangText.h"
 #include "app/ProgramDir.h"
 #include "app/ShowMessage.h"
-#include "app/VirtualRecorders.h"
+#include "app/CommandLayerRecorders.h"
 #include "app/ui/CDlgLogo.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
@@ -33,16 +33,20 @@ int CPlomeApp::InitInstance(const QStringList& arguments) {
   SetMessageSink(std::make_shared<QtMessageSink>());
   Options options = ParseCommandLine(arguments);
 
-  auto recorders = std::make_shared<VirtualRecorders>();
-  if (options.virtualRecorders.isEmpty()) {
+  // The recorder command layer with the device list: local drives and the
+  // registered virtual recorders and remote drives.
+  auto recorders = std::make_shared<CommandLayerRecorders>();
+  if (options.virtualRecorders.isEmpty() && recorders->Drives().empty()) {
     // Without hardware the program still has a recorder to try things on.
     QString folder = QString::fromStdString(GetWritableDir()) + "virtual";
     QDir().mkpath(folder);
-    options.virtualRecorders << "virtual:" + folder + "/Virtual CD-RW.vdisc:cdrw";
+    options.virtualRecorders << "virtual:" + folder + "/Virtual CD-RW.vdisc:cd-rw";
   }
-  for (const QString& v : options.virtualRecorders)
-    if (recorders->AddRecorderFromArgument(v.toStdString()) < 0)
-      ShowMessage(LoadLangText("Message", 1012) + "\n" + v.toStdString(), msgbox::kInfoOk);
+  for (const QString& v : options.virtualRecorders) {
+    std::string error;
+    if (!OpenVirtualRecorder(v.toStdString(), &error))
+      ShowMessage(LoadLangText("Message", 1012) + "\n" + v.toStdString() + "\n" + error, msgbox::kInfoOk);
+  }
 
   if (options.splash) {
     CDlgLogo logo;

@@ -11,6 +11,11 @@
 #include "app/ProfileIni.h"
 #include "app/SpeedList.h"
 #include "app/VirtualRecorders.h"
+#include "app/CommandLayerRecorders.h"
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "DevDeque.h"
+#include "VirtualRecorder.h"
 #include "authoring/CFileManager.h"
 #include "support/TestFolders.h"
 
@@ -224,4 +229,67 @@ TEST(ImageView, ReadsTracksAndFoldersAndSurvivesDamage) {
   std::ofstream(dir / "tiny.iso", std::ios::binary) << "not an image";
   EXPECT_FALSE(ReadImageTracks(dir / "tiny.iso", &tracks, &error));
   EXPECT_FALSE(error.empty());
+}
+
+// The command layer behind the same interface: a virtual recorder of the
+// device library, burnt and read back through the calls the windows make.
+TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
+  ScratchFolder dir;
+  const std::string state = dir / "layer.vdisc";
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(state, "cd-rw", &error)) << error;
+  const int index = FirstFreeRecorderIndex(3);
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive("virtual:" + state, index, &error);
+  ASSERT_TRUE(dev) << error;
+  AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
+  CommandLayerRecorders layer;
+  const uint8_t drive = uint8_t(index);
+  bool listed = false;
+  for (const DriveEntry& e : layer.Drives())
+    if (e.index == drive) listed = e.recorder && DriveIndexOfEntry(e.text) == index;
+  EXPECT_TRUE(listed);
+
+  dir.Write("src/a.txt", std::string(3000, 'a'));
+  const std::string root = dir.Mkdir("staging");
+  CFileManager manager;
+  manager.SetStagingRoot(root);
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "src/a.txt", root));
+
+  ASSERT_EQ(layer.TestUnitReady(drive), 0);
+  DiscInfo info;
+  ASSERT_EQ(layer.GetDiscInfoEx(drive, &info), result::kSuccess);
+  EXPECT_EQ(info.mediumType, medium::kCdRw);
+  EXPECT_TRUE(info.blank);
+  std::vector<int> speeds;
+  int current = 0;
+  EXPECT_TRUE(layer.ReadWriteSpeeds(drive, &speeds, &current));
+  EXPECT_FALSE(WriteSpeedFactors(layer, drive, nullptr).empty());
+
+  ASSERT_EQ(layer.WriteCd(drive, root, "LAYER", true, false), result::kSuccess);
+  ASSERT_EQ(layer.GetDiscInfoEx(drive, &info), result::kSuccess);
+  EXPECT_FALSE(info.blank);
+  EXPECT_TRUE(info.writable);
+  layer.ResetBurn(drive);
+  ASSERT_EQ(layer.BlankDisc(drive), result::kSuccess);
+  ASSERT_EQ(layer.GetDiscInfoEx(drive, &info), result::kSuccess);
+  EXPECT_TRUE(info.blank);
+
+  // The image target takes a data project as an ISO 9660 file.
+  const std::string iso = dir / "layer.iso";
+  ASSERT_EQ(layer.SetImageFile(0, iso), result::kSuccess);
+  ASSERT_EQ(layer.WriteCd(0, root, "IMAGE", false, false), result::kSuccess);
+  std::vector<ImageDirEntry> entries;
+  ASSERT_TRUE(ListIsoFolder(iso, "/", &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "a.txt");
+  RemoveRecorder(index);
+  RemoveRecorder(0);
+
+  // "virtual:PATH:MEDIUM" makes the disc when it is not there yet.
+  ASSERT_TRUE(OpenVirtualRecorder("virtual:" + (dir / "made.vdisc") + ":dvd+rw", &error)) << error;
+  const int made = FirstFreeRecorderIndex(3) - 1;
+  ASSERT_EQ(layer.GetDiscInfoEx(uint8_t(made), &info), result::kSuccess);
+  EXPECT_EQ(info.mediumType, medium::kDvdPlusRw);
+  RemoveRecorder(made);
+  EXPECT_FALSE(OpenVirtualRecorder("virtual:", &error));
 }

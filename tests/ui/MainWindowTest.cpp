@@ -20,6 +20,8 @@
 #include "app/ImageTracks.h"
 #include "app/ProfileIni.h"
 #include "app/VirtualRecorders.h"
+#include "app/CommandLayerRecorders.h"
+#include "BurnCtrl/RecorderCommands.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CPlomeDlg.h"
@@ -224,6 +226,38 @@ class MainWindowTest : public QObject {
     std::string error;
     QVERIFY(ReadImageTracks(rig.states[1] + ".data", &tracks, &error));
     QVERIFY(tracks.at(0).udf);
+  }
+
+  void BurnsThroughTheRecorderCommandLayer() {
+    // The program's own service: the command layer with a virtual recorder
+    // of the device library.
+    QString folder = wt::NewTempFolder("layer");
+    std::string error;
+    const int index = FirstFreeRecorderIndex(3);
+    QVERIFY2(OpenVirtualRecorder("virtual:" + (folder + "/disc.vdisc").toStdString() + ":cd-r", &error), error.c_str());
+    auto layer = std::make_shared<CommandLayerRecorders>();
+    CPlomeDlg w(layer);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    int entry = -1;
+    for (int i = 0; i < w.RecorderList()->count(); ++i)
+      if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == index) entry = i;
+    QVERIFY(entry >= 0);
+    w.RecorderList()->setCurrentIndex(entry);
+    w.OnRecorderChanged();
+    QVERIFY2(w.StatusLine()->text().startsWith("CD-R "), qPrintable(w.StatusLine()->text()));
+    QVERIFY(w.SpeedList()->count() >= 2);
+    QString src = MakeSources();
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({src + "/Photos", src + "/readme.txt"}));
+    AutoAcceptSettings(w, [](CDlgBurnSet* s) { s->CloseDiscBox()->SetSelect(true); });
+    w.Burn();
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 40)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    DiscInfo info;
+    layer->Eject(uint8_t(index), false);
+    QCOMPARE(layer->GetDiscInfoEx(uint8_t(index), &info), result::kSuccess);
+    QVERIFY(!info.blank);
+    QCOMPARE(info.freeBytes, uint64_t(0));  // closed as asked: nothing more goes on
+    RemoveRecorder(index);
   }
 
   void BurnsToAnImageFileThroughTheImageEntry() {

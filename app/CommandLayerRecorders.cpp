@@ -1,0 +1,170 @@
+#include "app/CommandLayerRecorders.h"
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "BurnCtrl/ImageFileRecorder.h"
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnCtrl/interfaces/RegisteredDrives.h"
+#include "DevDeque.h"
+#include "VirtualRecorder.h"
+
+namespace {
+
+constexpr uint32_t kPageBuffer = 1024;
+constexpr size_t kHeader = 8;  // the mode parameter header before the page
+
+uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+
+// The capabilities page of a drive, behind its header; false when unreadable.
+bool CapabilitiesPage(Recorder* r, std::vector<uint8_t>* page) {
+  page->assign(kPageBuffer, 0);
+  if (r->ModeSense(0x2A, page->data(), kPageBuffer) != 0) return false;
+  return ((*page)[kHeader] & 0x3F) == 0x2A;
+}
+
+}  // namespace
+
+CommandLayerRecorders::CommandLayerRecorders() { InstallRegisteredDrives(); }
+
+std::vector<DriveEntry> CommandLayerRecorders::Drives() {
+  std::lock_guard<std::mutex> l(lock_);
+  // The device list's drives join the command layer on first sight.
+  DevDeque& list = DevDeque::Instance();
+  for (int pos = 0; pos < list.GetDevCount(); ++pos) {
+    CDevCmdRW* dev = list.GetDequeItem(pos);
+    if (!dev) continue;
+    const int index = dev->GetDeviceID();
+    if (index > 0 && index < 26 && !FindRecorder(index)) AddRecorder(std::make_shared<KestrineRecorder>(dev));
+  }
+  std::vector<DriveEntry> out;
+  for (int index = 1; index < 26; ++index) {
+    Recorder* r = FindRecorder(index);
+    if (!r) continue;
+    DriveEntry e;
+    e.index = uint8_t(index);
+    std::string product;
+    if (auto* k = dynamic_cast<KestrineRecorder*>(r)) {
+      uint8_t inquiry[96] = {};
+      if (k->Device()->Inquiry(inquiry, sizeof inquiry) == 0)
+        product.assign(reinterpret_cast<const char*>(inquiry + 8),
+                       strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
+    }
+    e.text = DevDeque::DriveLetter(index) + " " + product + "  (" + r->Name() + ")";
+    std::vector<uint8_t> page;
+    // CD-R, CD-RW, DVD-R or DVD-RAM writing makes a recorder.
+    e.recorder = CapabilitiesPage(r, &page) && (page[kHeader + 3] & 0x33) != 0;
+    out.push_back(e);
+  }
+  return out;
+}
+
+int CommandLayerRecorders::Start(uint8_t drive) { return ::Start(drive); }
+
+int CommandLayerRecorders::TestUnitReady(uint8_t drive) {
+  Recorder* r = FindRecorder(drive);
+  return r ? int(r->TestUnitReady()) : result::kNoSuchDrive;
+}
+
+int CommandLayerRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
+  bool blank = false, writable = false;
+  int type = 0;
+  uint64_t freeBytes = 0;
+  int rc = ::GetDiscInfoEx(drive, &blank, &writable, &type, &freeBytes);
+  info->blank = blank;
+  info->writable = writable;
+  info->mediumType = type;
+  info->freeBytes = freeBytes;
+  return rc;
+}
+
+bool CommandLayerRecorders::ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) {
+  Recorder* r = FindRecorder(drive);
+  std::vector<uint8_t> page;
+  if (!r || drive == 0 || !CapabilitiesPage(r, &page)) return false;
+  const uint8_t* p = page.data() + kHeader;
+  const size_t length = size_t(p[1]) + 2;
+  speeds->clear();
+  *current = length >= 30 ? Be16(p + 28) : 0;
+  const int count = length >= 32 ? Be16(p + 30) : 0;
+  for (int i = 0; i < count && 32 + size_t(i) * 4 + 4 <= std::min(length, size_t(kPageBuffer - kHeader)); ++i)
+    speeds->push_back(Be16(p + 32 + i * 4 + 2));
+  return true;
+}
+
+int CommandLayerRecorders::SetWriteSpeed(uint8_t drive, int kBps) {
+  Recorder* r = FindRecorder(drive);
+  return r ? int(r->SetWriteSpeed(uint16_t(std::min(kBps, 0xFFFF)))) : result::kNoSuchDrive;
+}
+
+int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) {
+  if (drive != 0) return result::kNoSuchDrive;
+  std::lock_guard<std::mutex> l(lock_);
+  auto image = std::make_shared<ImageFileRecorder>(path, rec::kCdR, 0, 0);
+  if (!image->CreateBlank()) return result::kOutputFailed;
+  RemoveRecorder(0);
+  AddRecorder(image);
+  return result::kSuccess;
+}
+
+int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
+                                   bool multisession, bool mp3) {
+  return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false);
+}
+
+int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) {
+  return ::WriteImageToCD(drive, imagePath, testWrite);
+}
+
+int CommandLayerRecorders::GetDriveProgress(uint8_t drive) { return ::GetDriveProgress(DriveLabel(drive)); }
+
+std::string CommandLayerRecorders::GetDriveItem(uint8_t drive) {
+  std::string text;
+  ::GetDriveItem(DriveLabel(drive), &text);
+  return text;
+}
+
+void CommandLayerRecorders::AbortWrite(uint8_t) { ::AbortWrite(); }
+void CommandLayerRecorders::ResetBurn(uint8_t drive) { ::ResetBurn(drive); }
+void CommandLayerRecorders::DeleteTempFiles() { ::DeleteTempFiles(); }
+
+int CommandLayerRecorders::BlankDisc(uint8_t drive) {
+  int rc = ::Start(drive);
+  return rc == result::kSuccess ? ::BlankDisc() : rc;
+}
+
+int CommandLayerRecorders::Eject(uint8_t drive, bool open) {
+  Recorder* r = FindRecorder(drive);
+  return r ? int(r->Eject(open)) : result::kNoSuchDrive;
+}
+
+int CommandLayerRecorders::Lock(uint8_t drive, bool lock) {
+  Recorder* r = FindRecorder(drive);
+  return r ? int(r->Lock(lock)) : result::kNoSuchDrive;
+}
+
+bool OpenVirtualRecorder(const std::string& argument, std::string* error) {
+  std::string path = argument.rfind("virtual:", 0) == 0 ? argument.substr(8) : argument;
+  std::string mediumName = "cd-rw";
+  if (size_t colon = path.rfind(':'); colon != std::string::npos && path.find('/', colon) == std::string::npos) {
+    mediumName = path.substr(colon + 1);
+    path.resize(colon);
+  }
+  if (path.empty()) {
+    if (error) *error = "no state file named";
+    return false;
+  }
+  if (!std::filesystem::exists(path) && !VirtualRecorder::Create(path, mediumName, error)) return false;
+  const int index = FirstFreeRecorderIndex(3);
+  if (index < 0 || index >= 26) {
+    if (error) *error = "no free drive letter";
+    return false;
+  }
+  std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveName("virtual:" + path), index, error);
+  if (!dev) return false;
+  AddRecorder(std::make_shared<KestrineRecorder>(std::move(dev)));
+  return true;
+}

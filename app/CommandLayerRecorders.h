@@ -1,0 +1,41 @@
+#pragma once
+// The RecorderService of the program: the recorder command layer with the
+// device list of the device library (local drives, registered virtual
+// recorders and remote drives) and the image-file target at index 0.
+
+#include <mutex>
+#include <string>
+
+#include "app/RecorderService.h"
+
+class CommandLayerRecorders : public RecorderService {
+ public:
+  CommandLayerRecorders();
+
+  std::vector<DriveEntry> Drives() override;
+  int Start(uint8_t drive) override;
+  int TestUnitReady(uint8_t drive) override;
+  int GetDiscInfoEx(uint8_t drive, DiscInfo* info) override;
+  bool ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) override;
+  int SetWriteSpeed(uint8_t drive, int kBps) override;
+  int SetImageFile(uint8_t drive, const std::string& path) override;
+  int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label, bool multisession,
+              bool mp3) override;
+  int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
+  int GetDriveProgress(uint8_t drive) override;
+  std::string GetDriveItem(uint8_t drive) override;
+  void AbortWrite(uint8_t drive) override;
+  void ResetBurn(uint8_t drive) override;
+  void DeleteTempFiles() override;
+  int BlankDisc(uint8_t drive) override;
+  int Eject(uint8_t drive, bool open) override;
+  int Lock(uint8_t drive, bool lock) override;
+
+ private:
+  std::mutex lock_;  // the device list is filled from one thread at a time
+};
+
+// Adds a virtual recorder of the device library for "virtual:PATH[:MEDIUM]"
+// (PATH alone works too), creating a blank disc of MEDIUM ("cd-rw" unless
+// named: cd-r, dvd-r, dvd+rw, bd-re, ...) when the state file does not exist.
+bool OpenVirtualRecorder(const std::string& argument, std::string* error);
