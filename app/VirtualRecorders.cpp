@@ -1,5 +1,7 @@
 #include "app/VirtualRecorders.h"
 
+#include "outside/Kestrine/DevTypes.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,34 +84,8 @@ struct VirtualRecorders::Drive {
 };
 
 std::string MediumName(int type) {
-  switch (type) {
-    case 8: return "CD-ROM";
-    case 9: return "CD-R";
-    case 10: return "CD-RW";
-    case 16: return "DVD-ROM";
-    case 17: return "DVD-R";
-    case 18: return "DVD-RAM";
-    case 19: case 20: case 4884: return "DVD-RW";
-    case 21: case 22: return "DVD-R DL";
-    case 23: return "DVD-RW DL";
-    case 26: return "DVD+RW";
-    case 27: return "DVD+R";
-    case 32: return "DDCD-ROM";
-    case 33: return "DDCD-R";
-    case 34: return "DDCD-RW";
-    case 42: return "DVD+RW DL";
-    case 43: return "DVD+R DL";
-    case 64: return "BD-ROM";
-    case 65: case 66: return "BD-R";
-    case 67: return "BD-RE";
-    case 80: return "HD-ROM";
-    case 81: return "HD-R";
-    case 82: return "HD-RAM";
-    case 83: return "HD-RW";
-    case 88: return "HD-R DL";
-    case 90: return "HD-RW DL";
-    default: return "";
-  }
+  const char* name = MediumTypeName(type);
+  return name ? name : "";
 }
 
 bool IsCdMedium(int type) { return type == medium::kCdR || type == medium::kCdRw; }
