@@ -32,13 +32,28 @@ CommandLayerRecorders::CommandLayerRecorders() { InstallRegisteredDrives(); }
 
 std::vector<DriveEntry> CommandLayerRecorders::Drives() {
   std::lock_guard<std::mutex> l(lock_);
-  // The device list's drives join the command layer on first sight.
+  // Drives that appeared join the command layer; drives that went away
+  // leave it. (Asked again at every call: the window polls for changes.)
   DevDeque& list = DevDeque::Instance();
+  list.Refresh();  // drives still there keep their objects: nothing is reopened
+  std::map<int, CDevCmdRW*> present;
   for (int pos = 0; pos < list.GetDevCount(); ++pos) {
     CDevCmdRW* dev = list.GetDequeItem(pos);
-    if (!dev) continue;
-    const int index = dev->GetDeviceID();
-    if (index > 0 && index < 26 && !FindRecorder(index)) AddRecorder(std::make_shared<KestrineRecorder>(dev));
+    if (dev && dev->GetDeviceID() > 0 && dev->GetDeviceID() < 26) present[dev->GetDeviceID()] = dev;
+  }
+  for (auto it = fromDeviceList_.begin(); it != fromDeviceList_.end();) {
+    auto now = present.find(it->first);
+    if (now == present.end() || now->second != it->second) {
+      RemoveRecorder(it->first);
+      it = fromDeviceList_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto& [index, dev] : present) {
+    if (FindRecorder(index)) continue;
+    AddRecorder(std::make_shared<KestrineRecorder>(dev));
+    fromDeviceList_[index] = dev;
   }
   std::vector<DriveEntry> out;
   for (int index = 1; index < 26; ++index) {

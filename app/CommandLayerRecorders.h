@@ -3,10 +3,13 @@
 // device list of the device library (local drives, registered virtual
 // recorders and remote drives) and the image-file target at index 0.
 
+#include <map>
 #include <mutex>
 #include <string>
 
 #include "app/RecorderService.h"
+
+class CDevCmdRW;
 
 class CommandLayerRecorders : public RecorderService {
  public:
@@ -33,6 +36,9 @@ class CommandLayerRecorders : public RecorderService {
 
  private:
   std::mutex lock_;  // the device list is filled from one thread at a time
+  // Drives taken from the device list, by index: when the list no longer
+  // holds that object under that index, the drive went away.
+  std::map<int, CDevCmdRW*> fromDeviceList_;
 };
 
 // Adds a virtual recorder of the device library for "virtual:PATH[:MEDIUM]"

@@ -31,16 +31,42 @@ void DevDeque::Refresh() {
   Build(SgioTransport::Enumerate(), registered);
 }
 
+DevDeque::DevDeque(DevDeque&& other) noexcept {
+  std::lock_guard<std::mutex> hold(other.lock_);
+  items_ = std::move(other.items_);
+  names_ = std::move(other.names_);
+  retired_ = std::move(other.retired_);
+  problems_ = std::move(other.problems_);
+}
+
+std::unique_ptr<CDevCmdRW> DevDeque::Reuse(const std::string& name, int index) {
+  for (size_t i = 0; i < previous_.size(); ++i)
+    if (previous_[i] && previousNames_[i] == name && previous_[i]->GetDeviceID() == index)
+      return std::move(previous_[i]);
+  return nullptr;
+}
+
 void DevDeque::Build(const std::vector<std::string>& local, const std::vector<std::string>& registered) {
+  std::lock_guard<std::mutex> hold(lock_);
+  previous_ = std::move(items_);
+  previousNames_ = std::move(names_);
   items_.clear();
+  names_.clear();
   problems_.clear();
-  items_.push_back(std::make_unique<CDevCmdRW>());  // index 0: the image-file device
+  auto add = [&](std::unique_ptr<CDevCmdRW> d, const std::string& name) {
+    items_.push_back(std::move(d));
+    names_.push_back(name);
+  };
+  std::unique_ptr<CDevCmdRW> image = Reuse("", 0);
+  add(image ? std::move(image) : std::make_unique<CDevCmdRW>(), "");  // index 0: the image-file device
   int next = 3;
   for (const std::string& path : local) {
     if (next >= 26) break;
     std::string why;
-    if (auto d = OpenDrive(path, next, &why)) {
-      items_.push_back(std::move(d));
+    std::unique_ptr<CDevCmdRW> d = Reuse(path, next);
+    if (!d) d = OpenDrive(path, next, &why);
+    if (d) {
+      add(std::move(d), path);
       ++next;
     } else {
       problems_.push_back(why);
@@ -55,22 +81,31 @@ void DevDeque::Build(const std::vector<std::string>& local, const std::vector<st
     }
     if (isRemote && remote > 255) break;
     std::string why;
-    if (auto d = OpenDrive(drive, isRemote ? remote : next, &why)) {
-      items_.push_back(std::move(d));
+    int index = isRemote ? remote : next;
+    std::unique_ptr<CDevCmdRW> d = Reuse(drive, index);
+    if (!d) d = OpenDrive(drive, index, &why);
+    if (d) {
+      add(std::move(d), drive);
       (isRemote ? remote : next)++;
     } else {
       problems_.push_back(why);
     }
   }
+  for (auto& gone : previous_)
+    if (gone) retired_.push_back(std::move(gone));
+  previous_.clear();
+  previousNames_.clear();
 }
 
 CDevCmdRW* DevDeque::GetDevice(int index) const {
+  std::lock_guard<std::mutex> hold(lock_);
   for (const auto& d : items_)
     if (d->GetDeviceID() == index) return d.get();
   return nullptr;
 }
 
 CDevCmdRW* DevDeque::GetDequeItem(int position) const {
+  std::lock_guard<std::mutex> hold(lock_);
   if (position < 0 || position >= int(items_.size())) return nullptr;
   return items_[size_t(position)].get();
 }

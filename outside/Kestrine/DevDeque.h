@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,27 @@ class DevDeque {
   static void SetRegisteredDriveSource(std::function<std::vector<std::string>()> source);
 
   DevDeque() = default;
-  // Builds the list anew from the machine and the registered drives.
+  DevDeque(DevDeque&& other) noexcept;
+  // Builds the list anew from the machine and the registered drives. A drive
+  // still present under the same index keeps its object; a drive that went
+  // away leaves the list but its object lives on, so that no pointer handed
+  // out before ever dangles.
   void Refresh();
   void Build(const std::vector<std::string>& localDrives, const std::vector<std::string>& registered);
 
-  int GetDevCount() const { return int(items_.size()); }
+  int GetDevCount() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return int(items_.size());
+  }
   // The drive with this index, or nullptr.
   CDevCmdRW* GetDevice(int index) const;
   // The drive at this position of the list, or nullptr.
   CDevCmdRW* GetDequeItem(int position) const;
   // Drives that could not be opened, with the reason (for the user).
-  const std::vector<std::string>& Problems() const { return problems_; }
+  std::vector<std::string> Problems() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return problems_;
+  }
 
   // Opens a drive argument: "/dev/srN", "virtual:FILE", "image:FILE" or
   // "iscsi://HOST[:PORT]/TARGET/LUN".
@@ -38,6 +49,13 @@ class DevDeque {
   static std::string DriveLetter(int index);
 
  private:
+  std::unique_ptr<CDevCmdRW> Reuse(const std::string& name, int index);
+
+  mutable std::mutex lock_;  // the list may be refreshed while a burn asks for its drive
   std::vector<std::unique_ptr<CDevCmdRW>> items_;
+  std::vector<std::string> names_;  // the drive argument each item was opened from
+  std::vector<std::unique_ptr<CDevCmdRW>> retired_;
+  std::vector<std::unique_ptr<CDevCmdRW>> previous_;
+  std::vector<std::string> previousNames_;
   std::vector<std::string> problems_;
 };

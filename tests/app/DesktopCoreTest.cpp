@@ -293,3 +293,44 @@ TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
   RemoveRecorder(made);
   EXPECT_FALSE(OpenVirtualRecorder("virtual:", &error));
 }
+
+#include <cstdlib>
+
+#include "BurnCtrl/interfaces/RegisteredDrives.h"
+
+// The window's poll sees recorders that were registered or removed while it runs.
+TEST(CommandLayerRecorders, FollowsDrivesThatComeAndGo) {
+  ScratchFolder dir;
+  const char* old = std::getenv("VARNEX_PROGRAM_DIR");
+  std::string saved = old ? old : "";
+  setenv("VARNEX_PROGRAM_DIR", dir.path().c_str(), 1);  // the settings go to the scratch folder
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "first.vdisc", "cd-r", &error)) << error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "second.vdisc", "dvd+r", &error)) << error;
+  ASSERT_TRUE(RegisterDrive("virtual:" + (dir / "first.vdisc"), &error)) << error;
+
+  auto listed = [](const std::vector<DriveEntry>& drives, const std::string& name) {
+    for (const DriveEntry& e : drives)
+      if (e.text.find(name) != std::string::npos) return true;
+    return false;
+  };
+  CommandLayerRecorders layer;
+  EXPECT_TRUE(listed(layer.Drives(), "first.vdisc"));
+  ASSERT_TRUE(RegisterDrive("virtual:" + (dir / "second.vdisc"), &error)) << error;
+  std::vector<DriveEntry> both = layer.Drives();
+  EXPECT_TRUE(listed(both, "first.vdisc"));
+  EXPECT_TRUE(listed(both, "second.vdisc"));
+  ASSERT_TRUE(UnregisterDrive("virtual:" + (dir / "first.vdisc"), &error)) << error;
+  std::vector<DriveEntry> after = layer.Drives();
+  EXPECT_FALSE(listed(after, "first.vdisc"));
+  ASSERT_TRUE(listed(after, "second.vdisc"));
+  for (const DriveEntry& e : after) {
+    if (e.text.find("second.vdisc") == std::string::npos) continue;
+    DiscInfo info;
+    EXPECT_EQ(layer.GetDiscInfoEx(e.index, &info), result::kSuccess);  // the moved drive answers
+  }
+  ASSERT_TRUE(UnregisterDrive("virtual:" + (dir / "second.vdisc"), &error));
+  layer.Drives();
+  if (old) setenv("VARNEX_PROGRAM_DIR", saved.c_str(), 1);
+  else unsetenv("VARNEX_PROGRAM_DIR");
+}

@@ -182,3 +182,29 @@ TEST(KestrineCommands, DeviceListGivesTheDesignatedIndexes) {
   EXPECT_NE(std::string::npos, deque.Problems()[0].find("missing.vdisc"));
   EXPECT_EQ("D:", DevDeque::DriveLetter(3));
 }
+
+TEST(KestrineCommands, RefreshKeepsDrivesThatStayAndNeverFreesOnesThatGo) {
+  ktest::ScratchDir dir;
+  std::string error;
+  for (const char* name : {"a.vdisc", "b.vdisc", "c.vdisc"})
+    ASSERT_TRUE(VirtualRecorder::Create(dir / name, "cd-r", &error));
+  const std::string a = "virtual:" + (dir / "a.vdisc"), b = "virtual:" + (dir / "b.vdisc"),
+                    c = "virtual:" + (dir / "c.vdisc");
+  DevDeque deque;
+  deque.Build({}, {a, b});
+  CDevCmdRW* firstA = deque.GetDevice(3);
+  CDevCmdRW* firstB = deque.GetDevice(4);
+  ASSERT_NE(nullptr, firstA);
+  ASSERT_NE(nullptr, firstB);
+
+  deque.Build({}, {a, c});  // b went away, c came
+  EXPECT_EQ(firstA, deque.GetDevice(3)) << "a drive that stays keeps its object";
+  ASSERT_NE(nullptr, deque.GetDevice(4));
+  EXPECT_EQ(c, deque.GetDevice(4)->GetDevicePath());
+  EXPECT_EQ(MEDIUM_CDR, firstB->GetMediumType()) << "the object of a drive that went is still usable";
+
+  deque.Build({}, {c});  // c moves to another index: a new object there
+  ASSERT_NE(nullptr, deque.GetDevice(3));
+  EXPECT_EQ(c, deque.GetDevice(3)->GetDevicePath());
+  EXPECT_EQ(nullptr, deque.GetDevice(4));
+}
