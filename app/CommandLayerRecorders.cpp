@@ -28,7 +28,24 @@ bool CapabilitiesPage(Recorder* r, std::vector<uint8_t>* page) {
 
 }  // namespace
 
-CommandLayerRecorders::CommandLayerRecorders() { InstallRegisteredDrives(); }
+class CommandLayerRecorders::Activity : public DevActivityListener {
+ public:
+  void OnDeviceActivity(int deviceId) override {
+    std::lock_guard<std::mutex> hold(lock);
+    if (callback) callback(deviceId);
+  }
+  std::mutex lock;
+  std::function<void(int)> callback;
+};
+
+CommandLayerRecorders::CommandLayerRecorders() : activity_(std::make_shared<Activity>()) {
+  InstallRegisteredDrives();
+}
+
+void CommandLayerRecorders::SetActivityCallback(std::function<void(int drive)> callback) {
+  std::lock_guard<std::mutex> hold(activity_->lock);
+  activity_->callback = std::move(callback);
+}
 
 std::vector<DriveEntry> CommandLayerRecorders::Drives() {
   std::lock_guard<std::mutex> l(lock_);
@@ -63,6 +80,7 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
     e.index = uint8_t(index);
     std::string product;
     if (auto* k = dynamic_cast<KestrineRecorder*>(r)) {
+      k->Device()->SetMainHWnd(activity_.get());  // the window's activity light
       uint8_t inquiry[96] = {};
       if (k->Device()->Inquiry(inquiry, sizeof inquiry) == 0)
         product.assign(reinterpret_cast<const char*>(inquiry + 8),

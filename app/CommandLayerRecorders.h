@@ -30,6 +30,7 @@ class CommandLayerRecorders : public RecorderService {
   void AbortWrite(uint8_t drive) override;
   void ResetBurn(uint8_t drive) override;
   void DeleteTempFiles() override;
+  void SetActivityCallback(std::function<void(int drive)> callback) override;
   int BlankDisc(uint8_t drive) override;
   int Eject(uint8_t drive, bool open) override;
   int Lock(uint8_t drive, bool lock) override;
@@ -39,6 +40,9 @@ class CommandLayerRecorders : public RecorderService {
   // Drives taken from the device list, by index: when the list no longer
   // holds that object under that index, the drive went away.
   std::map<int, CDevCmdRW*> fromDeviceList_;
+  // Hands the drives' activity on to the window's callback.
+  class Activity;
+  std::shared_ptr<Activity> activity_;
 };
 
 // Adds a virtual recorder of the device library for "virtual:PATH[:MEDIUM]"

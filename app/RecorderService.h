@@ -11,6 +11,7 @@
 // them off the window thread.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,9 @@ class RecorderService {
   virtual void AbortWrite(uint8_t drive) = 0;
   virtual void ResetBurn(uint8_t drive) = 0;
   virtual void DeleteTempFiles() = 0;
+  // Called (on any thread) whenever a drive executes a command: the
+  // activity light of the main window. Services without drives ignore it.
+  virtual void SetActivityCallback(std::function<void(int drive)> callback) { (void)callback; }
 
   virtual int BlankDisc(uint8_t drive) = 0;
   virtual int Eject(uint8_t drive, bool open) = 0;

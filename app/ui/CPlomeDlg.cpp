@@ -84,6 +84,25 @@ std::string SettingsFile() { return SettingsFilePath(); }
 
 }  // namespace
 
+namespace {
+
+// The activity light: a small lamp, bright while a drive works.
+QPixmap ActivityLight(bool lit) {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QRadialGradient g(QPointF(6, 6), 8);
+  g.setColorAt(0, lit ? QColor(190, 255, 170) : QColor(120, 130, 120));
+  g.setColorAt(1, lit ? QColor(40, 170, 60) : QColor(60, 66, 60));
+  p.setBrush(g);
+  p.setPen(QColor(30, 40, 30));
+  p.drawEllipse(QRectF(2, 2, 12, 12));
+  return pm;
+}
+
+}  // namespace
+
 CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
     : QDialog(parent), service_(std::move(service)) {
   remembered_.fill(-1);
@@ -100,6 +119,7 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
 }
 
 CPlomeDlg::~CPlomeDlg() {
+  service_->SetActivityCallback(nullptr);
   stop_ = true;
   if (burnThread_.joinable()) {
     service_->AbortWrite(burnDrive_);
@@ -125,6 +145,12 @@ void CPlomeDlg::CreateControls() {
   title_->setFont(titleFont);
   status_ = label(1100, QRect(14, kHeight - 25, 540, 22));
   activity_ = label(1146, QRect(560, kHeight - 22, 16, 16));
+  activity_->setPixmap(ActivityLight(false));
+  // Drive commands run on worker threads; one queued repaint at a time.
+  service_->SetActivityCallback([this](int) {
+    if (!activityQueued_.exchange(true))
+      QMetaObject::invokeMethod(this, [this] { ShowActivity(); }, Qt::QueuedConnection);
+  });
   info_ = label(1147, QRect(584, kHeight - 25, 196, 22));
   info_->setOpenExternalLinks(true);
   version_ = label(1120, QRect(784, kHeight - 25, 104, 22));
@@ -539,6 +565,15 @@ void CPlomeDlg::FillSpeedList() {
   speedList_->addItem(Tr("UIText", 1));
   for (int f : factors) speedList_->addItem(QString::asprintf("%dX", f));
   speedList_->setCurrentIndex(0);
+}
+
+void CPlomeDlg::ShowActivity() {
+  activityQueued_ = false;
+  activity_->setPixmap(ActivityLight(true));
+  activity_->setProperty("flashes", activity_->property("flashes").toInt() + 1);
+  QTimer::singleShot(3, this, [this] {
+    activity_->setPixmap(ActivityLight(false));
+  });
 }
 
 void CPlomeDlg::OnDeviceChange() {

@@ -54,6 +54,8 @@ class CPlomeDlg : public QDialog {
   void SelectRecorder();
   void FillSpeedList();
   void ShowDiscStatus();
+  // The activity light (1146): lit by every drive command, dark again 3 ms later.
+  void ShowActivity();
   void OnRecorderChanged();  // the user picked another entry
   void OnDeviceChange();     // drives may have come or gone
 
@@ -155,6 +157,7 @@ class CPlomeDlg : public QDialog {
   QLabel* status_;
   QLabel* logo_;
   QLabel* activity_;
+  std::atomic<bool> activityQueued_{false};
   QLabel* info_;
   QComboBox* recorderList_;
   QComboBox* speedList_;

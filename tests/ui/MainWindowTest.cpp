@@ -257,6 +257,11 @@ class MainWindowTest : public QObject {
     QCOMPARE(layer->GetDiscInfoEx(uint8_t(index), &info), result::kSuccess);
     QVERIFY(!info.blank);
     QCOMPARE(info.freeBytes, uint64_t(0));  // closed as asked: nothing more goes on
+    QLabel* light = nullptr;
+    for (QLabel* l : w.findChildren<QLabel*>())
+      if (l->property("id").toInt() == 1146) light = l;
+    QVERIFY(light);
+    QTRY_VERIFY(light->property("flashes").toInt() > 0);  // the drive's work lit the activity light
     RemoveRecorder(index);
   }
 
