@@ -718,7 +718,7 @@ void CDataFile::OpenNextDataFile() {
     if (listener_) listener_->SourceUnreadable(path);
     return;
   }
-  posix_fadvise(dataFd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (currentSize_ > kReadAhead) posix_fadvise(dataFd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 void CDataFile::ServeFileData(uint8_t* buffer, uint32_t byteCount) {

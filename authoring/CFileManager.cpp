@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct FolderContent {
-  std::vector<std::string> files;    // plain files (or links to them)
+  std::vector<std::pair<std::string, uint64_t>> files;  // plain files (or links to them) and sizes
   std::vector<std::string> folders;  // subfolders (or links to them)
   std::vector<std::string> others;   // devices, pipes, sockets, dangling links
 };
@@ -39,7 +39,7 @@ FolderContent ReadSourceFolder(const std::string& folder) {
     } else if (S_ISDIR(st.st_mode)) {
       c.folders.push_back(name);
     } else if (S_ISREG(st.st_mode)) {
-      c.files.push_back(name);
+      c.files.emplace_back(name, uint64_t(st.st_size));
     } else {
       c.others.push_back(name);
     }
@@ -244,7 +244,7 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
     return false;
   }
   bool ok = true;
-  for (const std::string& name : content.files) {
+  for (const auto& [name, size] : content.files) {
     if (stop_) {
       ok = false;
       break;
@@ -255,9 +255,6 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
       Refuse(source, LoadLangText("Message", 901));
       continue;
     }
-    struct stat fst;
-    if (stat(source.c_str(), &fst) != 0) continue;  // vanished since the listing
-    uint64_t size = uint64_t(fst.st_size);
     if (maxFileSize_ && size > maxFileSize_) {
       Refuse(source, LoadLangText("Message", 906));
       continue;
