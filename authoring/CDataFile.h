@@ -23,7 +23,7 @@
 // What became of a name, or why a file cannot go on the disc; found before
 // the build by ReviewProject and again by Build.
 struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUnreadable };
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge };
   Kind kind;
   std::string discPath;  // "/folder/name" on the disc
   std::string detail;    // the new Joliet name, or the source path

@@ -11,29 +11,9 @@ cli=${1:-build/bin/varnex-cli}
 cli=$(readlink -f "$cli")
 large_mb=${LARGE_MB:-300}
 work=${WORK:-${TMPDIR:-/var/tmp}/varnex-udf-bench}
-rm -rf "$work"; mkdir -p "$work/large" "$work/small"
 trap 'rm -rf "$work"' EXIT
-
-echo "preparing trees in $work ..."
-for i in 1 2 3 4; do head -c $((large_mb << 20)) /dev/urandom > "$work/large/part$i.bin"; done
-python3 - "$work/small" <<'PY'
-import os, sys, random
-root = sys.argv[1]
-random.seed(1)
-for d in range(200):
-    folder = os.path.join(root, f"folder{d:03d}")
-    os.makedirs(folder)
-    for f in range(100):
-        with open(os.path.join(folder, f"file{f:03d}.txt"), "wb") as out:
-            out.write(os.urandom(random.randint(200, 4000)))
-PY
-
-measure() {  # label, command...; prints "label seconds peakKiB"
-  local label=$1; shift
-  sync; /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" || { cat "$work/err.txt"; exit 1; }
-  read -r secs kib < "$work/time.txt"
-  echo "$label $secs $kib"
-}
+source "$(dirname "$0")/lib.sh"
+prepare_trees "$large_mb"
 
 best() {  # label, command...: the faster of two runs, so that the order of
           # the tools (and the write-back of the one before) weighs less

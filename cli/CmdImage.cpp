@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "BurnCtrl/Results.h"
@@ -12,9 +13,9 @@
 #include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
 #include "authoring/TempFiles.h"
+#include "authoring/TrackImageBuilder.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
-#include "cli/CmdImageUdf.h"
 
 namespace {
 
@@ -104,8 +105,6 @@ int RunImage(const CliArgs& args) {
       case LayoutNotice::kTooLarge:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
         break;
-      case LayoutNotice::kUnreadable:
-        break;
     }
   }
   if (!fits) return CliFail(result::kNameNotConvertible, "nothing was written");
@@ -114,17 +113,30 @@ int RunImage(const CliArgs& args) {
   std::string error;
   if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error))
     return CliFail(result::kProjectNotWritten, error);
-  if (udf) return RunImageUdf(job.path(), root.path(), sessionStart, out, &WriteTrack);
 
-  CDataFile track;
   UnreadableCounter unreadable;
-  track.SetSourceListener(&unreadable);
-  if (!track.Build(job.path(), false, false, root.path(), sessionStart))
-    return CliFail(result::kLayoutFailed, track.LastError());
-  for (const std::string& s : track.SkippedSources())
+  std::unique_ptr<TrackImageBuilder> track;
+  std::vector<std::string> skipped;
+  bool built;
+  if (udf) {
+    auto layout = std::make_unique<CDataFileUDF>();
+    built = layout->Build(job.path(), root.path(), sessionStart);
+    skipped = layout->SkippedSources();
+    track = std::move(layout);
+  } else {
+    auto layout = std::make_unique<CDataFile>();
+    built = layout->Build(job.path(), false, false, root.path(), sessionStart);
+    skipped = layout->SkippedSources();
+    track = std::move(layout);
+  }
+  if (!built) return CliFail(result::kLayoutFailed, track->LastError());
+  // Files that vanished before the layout are reported here; from now on
+  // only read failures while serving count.
+  for (const std::string& s : skipped)
     std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", s.c_str());
-  if (!WriteTrack(&track, out)) return CliFail(result::kOutputFailed, out);
-  if (!track.SkippedSources().empty() || unreadable.count)
+  track->SetSourceListener(&unreadable);
+  if (!WriteTrack(track.get(), out)) return CliFail(result::kOutputFailed, out);
+  if (!skipped.empty() || unreadable.count)
     return CliFail(result::kFilesLeftOut, "the image was written without them");
   return 0;
 }
