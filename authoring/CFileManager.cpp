@@ -179,23 +179,31 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
                                  const std::string& targetFolder) {
   if (stop_) return false;
   std::string source = StripTrailing(sourceFolder);
-  std::string real = RealPath(source);
-  // The staging tree is never added into itself. (A folder that holds it may
-  // be added; the walk below skips the staging root.)
-  std::string stagingReal = stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_);
-  if (strcasecmp(source.c_str(), StripTrailing(currentItemPath_).c_str()) == 0 ||
-      (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0))) {
+  if (strcasecmp(source.c_str(), StripTrailing(currentItemPath_).c_str()) == 0) {
     Refuse(sourceFolder, LoadLangText("Message", 902));
+    return false;
+  }
+  std::set<std::string> onPath;
+  return AddFolderWalk(tree, parent, source, targetFolder,
+                       stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_), &onPath);
+}
+
+bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
+                                 const std::string& targetFolder, const std::string& stagingReal,
+                                 std::set<std::string>* onPath) {
+  // The staging tree is never added into itself. (A folder that holds it may
+  // be added; the walk skips the staging root.)
+  std::string real = RealPath(source);
+  if (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0)) {
+    Refuse(source, LoadLangText("Message", 902));
     return false;
   }
   ReplaceFolder(tree, parent, targetFolder);
   if (!AddFolderFiles(source, targetFolder)) return false;
   TreeItem item = tree && parent ? tree->Insert(parent, NamePart(targetFolder)) : nullptr;
 
-  // Folders already on the way down (followed links may lead back up).
-  static thread_local std::set<std::string> onPath;
-  bool outermost = onPath.empty();
-  onPath.insert(real);
+  // Folders already on the way down: followed links may lead back up.
+  onPath->insert(real);
   bool ok = true;
   for (const std::string& sub : ReadSourceFolder(source).folders) {
     if (stop_) {
@@ -205,7 +213,7 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
     std::string subSource = source + "/" + sub;
     std::string subReal = RealPath(subSource);
     if (subReal == stagingReal) continue;  // never copy the project into itself
-    if (onPath.count(subReal)) {
+    if (onPath->count(subReal)) {
       Refuse(subSource, LoadLangText("Message", 903));
       continue;
     }
@@ -213,10 +221,9 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
       Refuse(subSource, LoadLangText("Message", 901));
       continue;
     }
-    ok = AddFolderTree(tree, item, subSource, targetFolder + "/" + sub) && ok;
+    ok = AddFolderWalk(tree, item, subSource, targetFolder + "/" + sub, stagingReal, onPath) && ok;
   }
-  onPath.erase(real);
-  if (outermost) onPath.clear();
+  onPath->erase(real);
   return ok;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,6 +112,9 @@ class CFileManager {
   bool StartWorker(std::function<bool()> work, Done done);
   void Refuse(const std::string& path, const std::string& reason);
   bool ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::string& target);
+  bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
+                     const std::string& targetFolder, const std::string& stagingReal,
+                     std::set<std::string>* onPath);
 
   std::atomic<bool> stop_{false};
   std::string currentItemPath_;
