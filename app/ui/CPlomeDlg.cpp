@@ -312,11 +312,9 @@ void CPlomeDlg::InstallIcon() {
 }
 
 void CPlomeDlg::ShapeWindow() {
-  QImage shape(QString::fromStdString(GetProgramDir()) + "Skin/Shape.bmp");
+  const QImage shape(QString::fromStdString(GetProgramDir()) + "Skin/Shape.bmp");
   if (shape.isNull()) return;
-  // Pure white pixels are cut out of the window.
-  QImage mask = shape.convertToFormat(QImage::Format_RGB32).createMaskFromColor(qRgb(255, 255, 255), Qt::MaskOutColor);
-  setMask(QBitmap::fromImage(mask));
+  setMask(ShapeRegion(shape, size()));
 }
 
 void CPlomeDlg::LoadSkin() {

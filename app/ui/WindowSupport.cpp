@@ -26,6 +26,33 @@ QPixmap SkinBitmap(const QString& name, bool language) {
   return pixmap;
 }
 
+QRegion ShapeRegion(const QImage& shape, QSize size) {
+  QRegion region(QRect(QPoint(0, 0), size));
+  if (shape.isNull()) return region;
+  const QImage rgb = shape.convertToFormat(QImage::Format_RGB32);
+  const int w = rgb.width(), h = rgb.height();
+  // Pixels of the right and bottom halves keep their distance from the right
+  // and bottom edges of the window.
+  auto mapX = [&](int x) { return x < w / 2 ? x : size.width() - (w - x); };
+  auto mapY = [&](int y) { return y < h / 2 ? y : size.height() - (h - y); };
+  QRegion cut;
+  for (int y = 0; y < h; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < w;) {
+      if ((line[x] & 0xFFFFFF) != 0xFFFFFF) {
+        ++x;
+        continue;
+      }
+      int end = x;
+      while (end < w && (line[end] & 0xFFFFFF) == 0xFFFFFF && (end < w / 2) == (x < w / 2)) ++end;
+      const int left = mapX(x), right = mapX(end - 1);
+      cut += QRect(left, mapY(y), right - left + 1, 1);
+      x = end;
+    }
+  }
+  return region.subtracted(cut);
+}
+
 void ApplySkinPalette(QWidget* widget) {
   QPalette pal = widget->palette();
   const QColor skin = SkinColour();

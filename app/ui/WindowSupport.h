@@ -5,8 +5,10 @@
 
 #include <QColor>
 #include <QEventLoop>
+#include <QImage>
 #include <QMetaObject>
 #include <QPixmap>
+#include <QRegion>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -24,6 +26,12 @@ QColor SkinColour();
 // Skin/<name>, or Skin/<language>/<name> when `language` is set; a null
 // pixmap when the file is missing.
 QPixmap SkinBitmap(const QString& name, bool language = false);
+// The region of a window of `size` shaped by a shape bitmap: every pure white
+// pixel of `shape` is cut away, the rest stays. A window larger or smaller
+// than the bitmap keeps each cut pixel at the same distance from its nearest
+// corner, so rounded corners stay round when the window is resized. A null
+// bitmap gives the whole rectangle.
+QRegion ShapeRegion(const QImage& shape, QSize size);
 // Fills a widget's background with the skin colour and gives labels the
 // program's light text colour.
 void ApplySkinPalette(QWidget* widget);

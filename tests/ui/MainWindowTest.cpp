@@ -27,6 +27,7 @@
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
+#include "app/ui/WindowSupport.h"
 #include "controls/CHListBox.h"
 #include "controls/CListCtrlEx.h"
 #include "controls/CTransBtn.h"
@@ -620,6 +621,31 @@ class MainWindowTest : public QObject {
     QCOMPARE(send(handover::Encode(7, "x")), 0);
     // A message that cannot be one ends the connection.
     QCOMPARE(send(std::string("\x66\0\0\0\xff\xff\xff\x7f", 8)), -1);
+  }
+
+  // The shape bitmap cuts only its white pixels away, and keeps them at their
+  // corners when the window is larger than the bitmap.
+  void TheWindowShapeCutsOnlyWhiteCorners() {
+    QImage shape(40, 30, QImage::Format_RGB32);
+    shape.fill(Qt::black);
+    for (QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(39, 0), QPoint(0, 29), QPoint(39, 29)})
+      shape.setPixel(p, qRgb(255, 255, 255));
+    shape.setPixel(20, 15, qRgb(254, 255, 255));  // nearly white stays
+    const QRegion same = ShapeRegion(shape, shape.size());
+    QVERIFY2(same.contains(QPoint(20, 15)), "the inside of the window is cut away");
+    QVERIFY(same.contains(QPoint(2, 0)));
+    for (QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(39, 0), QPoint(0, 29), QPoint(39, 29)})
+      QVERIFY2(!same.contains(p), qPrintable(QString("white pixel %1,%2 kept").arg(p.x()).arg(p.y())));
+    QCOMPARE(same.boundingRect(), QRect(0, 0, 40, 30));
+
+    const QRegion larger = ShapeRegion(shape, QSize(100, 70));
+    QVERIFY(!larger.contains(QPoint(0, 0)));
+    QVERIFY(!larger.contains(QPoint(99, 0)));
+    QVERIFY(!larger.contains(QPoint(0, 69)));
+    QVERIFY(!larger.contains(QPoint(99, 69)));
+    QVERIFY(larger.contains(QPoint(39, 0)));  // the bitmap's right edge is not the window's
+    QVERIFY(larger.contains(QPoint(50, 35)));
+    QVERIFY(ShapeRegion(QImage(), QSize(10, 10)) == QRegion(0, 0, 10, 10));
   }
 };
 

@@ -1,13 +1,19 @@
-// Photographs the main windows of the program for a look at the whole: the
-// splash, the data disc mode with the sample project, the burn settings and
-// the progress of a burn on a virtual recorder. Run on an X server (Xvfb):
+// Photographs the program's windows as a user sees them: the whole screen of
+// an X server (Xvfb with a window manager), taken from the server itself, not
+// the widgets' own rendering. The splash, the modes of the main window, the
+// burn settings, the progress of a burn on a virtual recorder, the message at
+// its end and the erase progress. Every picture is also checked: the window
+// it shows must be drawn on the screen, or the tour fails.
 //
 //   varnex_screenshot_tour OUTDIR
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QFile>
 #include <QScreen>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -19,34 +25,74 @@
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgLogo.h"
 #include "app/ui/CPlomeDlg.h"
+#include "app/ui/QtMessageSink.h"
+#include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
 
 namespace {
 
 QString outDir;
 int failures = 0;
+QImage emptyScreen;
 
-void Shoot(QWidget* w, const QString& name) {
-  QApplication::processEvents();
-  QPixmap shot = w->grab();
-  QString path = outDir + "/" + name + ".png";
-  if (shot.isNull() || !shot.save(path)) {
-    std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
-    ++failures;
-  } else {
-    std::printf("%s\n", qPrintable(path));
+QImage GrabScreen() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32) : QImage();
+}
+
+// The share of the window's area on the screen that differs from the screen
+// before any window was shown.
+double DrawnShare(const QImage& shot, const QRect& area) {
+  const QRect r = area.intersected(shot.rect());
+  if (r.isEmpty() || emptyScreen.size() != shot.size()) return 0;
+  long differing = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if (shot.pixel(x, y) != emptyScreen.pixel(x, y)) ++differing;
+  return double(differing) / double(r.width() * r.height());
+}
+
+// Lets the window manager map the window and the server take the paint.
+void Settle() {
+  for (int i = 0; i < 10; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(30);
   }
 }
 
-// Message boxes answer themselves, so the tour runs unattended.
-class QuietSink : public MessageSink {
- public:
-  int Show(const std::string& text, unsigned) override {
-    std::printf("message: %s\n", text.c_str());
-    return msgbox::kOk;
+void Shoot(QWidget* w, const QString& name) {
+  Settle();
+  const QImage shot = GrabScreen();
+  const QString path = outDir + "/" + name + ".png";
+  if (shot.isNull() || !shot.save(path)) {
+    std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+    ++failures;
+    return;
   }
-};
+  const double drawn = DrawnShare(shot, w->frameGeometry());
+  std::printf("%s (%.0f%% of the window drawn)\n", qPrintable(path), drawn * 100);
+  if (drawn < 0.9) {
+    std::fprintf(stderr, "screenshots: %s: the window is not drawn on the screen\n", qPrintable(name));
+    ++failures;
+  }
+}
 
+// Message boxes are photographed and then answered with their default button,
+// so the tour runs unattended.
+void AnswerMessageBoxes(QObject* context) {
+  auto* timer = new QTimer(context);
+  timer->setInterval(200);
+  QObject::connect(timer, &QTimer::timeout, context, [] {
+    static int count = 0;
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible() || box->property("photographed").toBool()) return;
+    box->setProperty("photographed", true);
+    Shoot(box, QString("6-message-%1").arg(++count));
+    if (QAbstractButton* b = box->defaultButton()) b->click();
+    else box->reject();
+  });
+  timer->start();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,12 +106,19 @@ int main(int argc, char** argv) {
   QTemporaryDir scratch;
   qputenv("XDG_CONFIG_HOME", (scratch.path() + "/config").toUtf8());
   qputenv("XDG_DATA_HOME", (scratch.path() + "/data").toUtf8());
-  SetMessageSink(std::make_shared<QuietSink>());
+  SetMessageSink(std::make_shared<QtMessageSink>());
+  QWidget blank;  // nothing shown yet: the empty screen every picture is compared with
+  QApplication::processEvents();
+  emptyScreen = GrabScreen();
+  if (emptyScreen.isNull()) {
+    std::fprintf(stderr, "screenshots: no screen to photograph\n");
+    return 1;
+  }
 
   // A virtual CD-RW that writes at a visible pace, and a sample project.
   auto recorders = std::make_shared<VirtualRecorders>();
   const std::string state = (scratch.path() + "/Virtual CD-RW.vdisc").toStdString();
-  recorders->AddRecorder(state, medium::kCdRw);
+  const int drive = recorders->AddRecorder(state, medium::kCdRw);
   ini::WriteString(state, "Disc", "BlockDelayMs", "25");
   QString extra = scratch.path() + "/Videos";
   QDir().mkpath(extra);
@@ -73,7 +126,7 @@ int main(int argc, char** argv) {
   if (video.open(QIODevice::WriteOnly)) video.write(QByteArray(12 << 20, '\x5a'));
   video.close();
 
-  CDlgLogo logo(nullptr, 400);
+  CDlgLogo logo(nullptr, 5000);
   logo.show();
   Shoot(&logo, "1-splash");
   logo.close();
@@ -90,10 +143,21 @@ int main(int argc, char** argv) {
   data->SaveProject(project);
   data->Clear();
   main.OpenProjectFile(project);
+  AnswerMessageBoxes(&main);
   QTimer::singleShot(400, &main, [&] {
+    main.SwitchMode(CPlomeDlg::kMp3Disc);
+    main.HighlightModeButton(2);
+    Shoot(&main, "2-mp3-disc");
+    main.SwitchMode(CPlomeDlg::kDataDisc);
+    main.HighlightModeButton(1);
     data->SelectFolder(data->RootItem());
     Shoot(&main, "2-data-disc");
     main.Burn();
+    recorders->Eject(uint8_t(drive), false);  // the burn opened the tray; the disc goes back in
+    main.Erase();
+    main.SwitchMode(CPlomeDlg::kAudioCD);
+    main.HighlightModeButton(0);
+    Shoot(&main, "7-audio-cd");
     main.close();
   });
   QObject::connect(&main, &CPlomeDlg::DialogOpened, &main, [&](QDialog* d) {
@@ -105,9 +169,11 @@ int main(int argc, char** argv) {
       });
     } else if (auto* progress = qobject_cast<CDlgProgress1*>(d)) {
       QTimer::singleShot(1500, progress, [progress] { Shoot(progress, "4-progress"); });
+    } else if (auto* erase = qobject_cast<CDlgEProgress*>(d)) {
+      QTimer::singleShot(300, erase, [erase] { Shoot(erase, "5-erase"); });
     }
   });
-  QTimer::singleShot(60000, &app, [] {
+  QTimer::singleShot(120000, &app, [] {
     std::fprintf(stderr, "screenshots: the tour did not finish\n");
     std::exit(1);
   });

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Starts Varnex on a virtual X server, once under a window manager and once
+# without one, photographs the real screen and checks that the main window's
+# whole area is drawn (not only the corners of a badly cut window shape).
+#
+#   tests/screen/drawn.sh BINDIR
+set -euo pipefail
+bin=$(realpath "$1")
+for tool in Xvfb xdotool import compare openbox; do
+  command -v "$tool" >/dev/null || { echo "drawn.sh: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display number: the lock file of a running server names the taken ones.
+display=90
+while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
+
+start_server() {
+  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$display"
+  for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1
+}
+
+# The share of the window's pixels that differ from the empty screen, in per cent.
+drawn_share() {
+  local before=$1 after=$2 geometry=$3 w h differing
+  w=${geometry%%x*}; h=${geometry#*x}; h=${h%%+*}
+  convert "$before" -crop "$geometry" +repage "$work/a.png"
+  convert "$after" -crop "$geometry" +repage "$work/b.png"
+  # compare exits 1 when the pictures differ, which is what we hope for.
+  differing=$(compare -metric AE -fuzz 2% "$work/a.png" "$work/b.png" null: 2>&1 || true)
+  differing=${differing%% *}
+  [[ "$differing" =~ ^[0-9.e+]+$ ]] || { echo "drawn.sh: compare failed: $differing" >&2; echo 0; return; }
+  differing=$(printf '%.0f' "$differing")
+  echo $(( differing * 100 / (w * h) ))
+}
+
+run_case() {
+  local name=$1 wm=$2
+  start_server
+  if [ "$wm" = yes ]; then
+    openbox >"$work/wm.log" 2>&1 &
+    pids+=($!)
+    sleep 0.5
+  fi
+  import -window root "$work/empty.png"
+  export VARNEX_PROGRAM_DIR="$bin/" HOME="$work/home-$name" XDG_RUNTIME_DIR="$work/run-$name"
+  export XDG_CONFIG_HOME="$work/home-$name/.config" XDG_DATA_HOME="$work/home-$name/.local/share"
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+  "$bin/Varnex" --no-splash --virtual "$work/$name.vdisc:cd-rw" >"$work/varnex-$name.log" 2>&1 &
+  local app=$!
+  pids+=($app)
+  local window="" geometry="" share=0 previous=-1 steady=0
+  # Wait for the window to be mapped, then until its paint reaches the screen
+  # or the screen stops changing (what is there then is what a user sees).
+  for _ in $(seq 300); do
+    kill -0 "$app" 2>/dev/null || { echo "drawn.sh ($name): Varnex ended"; cat "$work/varnex-$name.log"; exit 1; }
+    window=$(xdotool search --onlyvisible --name '^Varnex' 2>/dev/null | head -1 || true)
+    if [ -n "$window" ]; then
+      eval "$(xdotool getwindowgeometry --shell "$window")"
+      geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
+      import -window root "$work/$name.png"
+      share=$(drawn_share "$work/empty.png" "$work/$name.png" "$geometry")
+      [ "$share" -ge 90 ] && break
+      if [ "$share" -eq "$previous" ]; then steady=$((steady + 1)); else steady=0; fi
+      previous=$share
+      [ "$steady" -ge 25 ] && break
+    fi
+    sleep 0.2
+  done
+  if [ -z "$window" ]; then echo "drawn.sh ($name): no Varnex window appeared"; exit 1; fi
+  echo "drawn.sh ($name): window $geometry, ${share}% of its area drawn"
+  if [ "$share" -lt 90 ]; then
+    cp "$work/$name.png" "${TMPDIR:-/tmp}/varnex-drawn-$name.png" || true
+    echo "drawn.sh ($name): the window is not drawn (screen kept in ${TMPDIR:-/tmp}/varnex-drawn-$name.png)"
+    exit 1
+  fi
+  kill "$app"; wait "$app" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  pids=()
+}
+
+run_case with-wm yes
+run_case without-wm no
+echo "drawn.sh: the main window is drawn with and without a window manager"
