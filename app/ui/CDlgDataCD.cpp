@@ -165,6 +165,7 @@ CDlgDataCD::CDlgDataCD(QWidget* parent)
     ShowMenu(list_, at);
   });
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* row) { OnListDoubleClicked(row); });
+  connect(this, &CDlgDataCD::ProjectChanged, this, [this] { modified_ = true; });
   connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) { OnItemEdited(item, true); });
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) { OnItemEdited(item, false); });
   connect(splitter_, &CSplitterBar::Moved, this, [this](int x) { OnSplitterMoved(x); });
@@ -458,6 +459,7 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   }
   EnsureStagingRoot();
   if (!target) target = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  if (!target) return false;  // no project yet
   const std::string folder = FolderPath(target);
   std::vector<std::string> list;
   for (const QString& p : paths) list.push_back(ToStd(p));
@@ -564,10 +566,14 @@ void CDlgDataCD::StartRename() {
   if (focusOwner_ == kFocusList) {
     QTreeWidgetItem* row = list_->currentItem();
     if (!row) return;
+    // Making the row editable reports a change of the row; it is not the
+    // edit, which comes when the editor closes.
+    filling_ = true;
+    row->setFlags(row->flags() | Qt::ItemIsEditable);
+    filling_ = false;
     editing_ = row;
     editingOld_ = row->text(0);
     editingInTree_ = false;
-    row->setFlags(row->flags() | Qt::ItemIsEditable);
     list_->editItem(row, 0);
     return;
   }
@@ -753,8 +759,11 @@ void CDlgDataCD::DeleteSelection() {
 }
 
 void CDlgDataCD::DeleteAll() {
-  if (manager_.Busy()) return;
-  if (focusOwner_ == kFocusTree) {
+  if (manager_.Busy() || imageMode_ || IsEmpty()) return;
+  const bool wholeProject = focusOwner_ == kFocusTree;
+  if (ShowMessage(LoadLangText("Message", wholeProject ? 1013 : 1014), msgbox::kQuestionYesNo) != msgbox::kYes)
+    return;
+  if (wholeProject) {
     Clear();
     return;
   }
@@ -773,6 +782,7 @@ void CDlgDataCD::Clear() {
   SetMode(mode_);
   ResetTotals();
   emit ProjectChanged();
+  modified_ = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -807,6 +817,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
     ok = false;
   }
   projectPath_ = path;
+  modified_ = !ok;  // a project loaded in part differs from its file
   RootItem()->setExpanded(true);
   SelectFolder(RootItem());
   return ok;
@@ -834,6 +845,7 @@ bool CDlgDataCD::SaveProject(const QString& path) {
     return false;
   }
   projectPath_ = path;
+  modified_ = false;
   RefreshList();
   return true;
 }

@@ -101,6 +101,8 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   QString GetProjectPath() const { return projectPath_; }
   void SetProjectPath(const QString& path) { projectPath_ = path; }
   bool IsEmpty() const;
+  // Changed since it was started, opened or saved last.
+  bool IsModified() const { return modified_; }
   bool Busy() const { return manager_.Busy(); }
   // The playlist written before every save of an MP3 project.
   bool RewritePlaylist();
@@ -171,6 +173,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   QTreeWidgetItem* editing_ = nullptr;
   QString editingOld_;
   bool editingInTree_ = false;
+  bool modified_ = false;
 
   QTreeWidget* tree_;
   CSplitterBar* splitter_;

@@ -874,6 +874,7 @@ void CPlomeDlg::StartBurn() {
                             closeDisc_, copies_);
 
   CDlgProgress1 progress(this);
+  burnProgress_ = &progress;
   progress.SetCaption(Tr("Message", 54));
   progress.SetDisplay(true, copies_ > 1);
   QTimer timer1;
@@ -882,6 +883,7 @@ void CPlomeDlg::StartBurn() {
   timer1.start();
   emit DialogOpened(&progress);
   bool cancelled = progress.exec() != QDialog::Accepted;
+  burnProgress_ = nullptr;
   timer1.stop();
   if (cancelled) {
     stop_ = true;
@@ -896,7 +898,10 @@ void CPlomeDlg::StartBurn() {
     service_->Lock(burnDrive_, false);
     return service_->Eject(burnDrive_, true);
   });
-  if (cancelled) {
+  if (closeAfterBurn_) {
+    // The user chose to stop the burn and close the program.
+    QTimer::singleShot(0, this, &QWidget::close);
+  } else if (cancelled) {
     ShowMessage(LoadLangText("Message", 1010), msgbox::kInfoOk);
   } else if (lastResult_ == result::kSuccess) {
     ShowMessage(LoadLangText("Message", 40), msgbox::kInfoOk);
@@ -999,12 +1004,44 @@ void CPlomeDlg::mousePressEvent(QMouseEvent* event) {
 }
 
 void CPlomeDlg::closeEvent(QCloseEvent* event) {
-  if (!finished_ || eraseBusy_) {
-    event->ignore();  // a burn or erase runs: its window is modal anyway
+  if (eraseBusy_) {
+    event->ignore();  // an erase cannot be stopped half way; its window says so
+    return;
+  }
+  if (!finished_) {
+    // A burn runs: stop it only when the user says so, and close once the
+    // burn thread has ended and the recorder is released.
+    event->ignore();
+    if (closeAfterBurn_ || ShowMessage(LoadLangText("Message", 1015), msgbox::kQuestionYesNo) != msgbox::kYes)
+      return;
+    closeAfterBurn_ = true;
+    stop_ = true;
+    service_->AbortWrite(burnDrive_);
+    if (burnProgress_) burnProgress_->done(QDialog::Rejected);
+    return;
+  }
+  closeAfterBurn_ = false;
+  if (!ConfirmUnsavedProjects()) {
+    event->ignore();
     return;
   }
   SaveLastMode();
   deviceTimer_->stop();
   event->accept();
   done(QDialog::Accepted);
+}
+
+bool CPlomeDlg::ConfirmUnsavedProjects() {
+  for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
+    CDlgDataCD* w = DataWindow(mode);
+    if (!w || !w->IsModified() || w->IsImageMode() || w->IsEmpty()) continue;
+    if (mode_ != mode) {
+      SwitchMode(mode);
+      HighlightModeButton(mode == kDataDisc ? 1 : 2);
+    }
+    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return false;
+    if (answer == msgbox::kYes && !SaveProject()) return false;  // a project that could not be saved stays open
+  }
+  return true;
 }

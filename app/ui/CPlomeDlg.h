@@ -120,6 +120,9 @@ class CPlomeDlg : public QDialog {
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
   bool AskOnWindow(int result);
+  // Asks to save each changed project before the window closes; false when
+  // the user chose to stay.
+  bool ConfirmUnsavedProjects();
   void ShowInfoItems();
 
   std::shared_ptr<RecorderService> service_;
@@ -151,6 +154,8 @@ class CPlomeDlg : public QDialog {
   qint64 burnStart_ = 0;
   uint8_t burnDrive_ = 0;
   std::thread burnThread_;
+  CDlgProgress1* burnProgress_ = nullptr;  // while a burn's progress window is open
+  bool closeAfterBurn_ = false;
 
   QLabel* title_;
   QLabel* version_;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -163,6 +164,38 @@ class DataWindowTest : public QObject {
     // The root's rename names the volume.
     QVERIFY(w.RenameTreeItem(w.RootItem(), "DataCD", "HOLIDAY"));
     QCOMPARE(w.GetVolumeLabel(), QString("HOLIDAY"));
+  }
+
+  // F2 on a file row, a new name typed into the editor and Enter: the name
+  // stays through a refresh and is in the folder's list that the burn reads.
+  void AFileRenamedWithTheKeyboardKeepsItsName() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QString src = MakeSources();
+    w.SelectFolder(w.RootItem());
+    QVERIFY(w.AddPaths({src + "/top.txt"}));
+    const std::string root = w.GetStagingRoot();
+    QTreeWidgetItem* row = Row(w, "top.txt");
+    QVERIFY(row);
+    w.List()->setFocus();
+    w.List()->setCurrentItem(row);
+    QTest::keyClick(w.List(), Qt::Key_F2);
+    auto* editor = w.List()->findChild<QLineEdit*>();
+    QVERIFY2(editor && editor->isVisible(), "F2 opens no editor on the file row");
+    editor->selectAll();
+    QTest::keyClicks(editor, "renamed.txt");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(ListNames(w), QStringList{"renamed.txt"});
+    w.RefreshList();
+    QCOMPARE(ListNames(w), QStringList{"renamed.txt"});
+    std::vector<FileListEntry> entries;
+    QVERIFY(ReadFileList(root, &entries));
+    QCOMPARE(entries.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(entries[0].discName), QString("renamed.txt"));
   }
 
   void DeleteAllEmptiesTheFolderOrTheProject() {

@@ -415,6 +415,99 @@ class MainWindowTest : public QObject {
     QCOMPARE(wt::PowerLog().calls, QStringList{});
   }
 
+  // Closing the window with a changed project asks to save it; Cancel keeps
+  // the window open, No closes it, and a saved project closes without asking.
+  void ClosingWithUnsavedChangesAsks() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.show();  // shown first: showing restores the last mode
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    QVERIFY(data->AddPaths({src + "/readme.txt"}));
+    QVERIFY(data->IsModified());
+    w.SwitchMode(CPlomeDlg::kMp3Disc);
+    Sink().Answer({msgbox::kCancel});
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));  // the question is asked where the project is
+    QVERIFY(!data->IsEmpty());
+    // Yes saves it (through the file dialog) and closes.
+    const QString file = wt::NewTempFolder("close") + "/Kept.bcd";
+    wt::Chooser().next = {file};
+    Sink().Clear();
+    Sink().Answer({msgbox::kYes});
+    QVERIFY(w.close());
+    QVERIFY(QFile::exists(file));
+    QVERIFY(!data->IsModified());
+
+    // Saved and unchanged: no question.
+    CPlomeDlg again(rig.service);
+    again.show();
+    again.FillRecorderLists();
+    again.SwitchMode(CPlomeDlg::kDataDisc);
+    QVERIFY(again.OpenProjectFile(file));
+    Sink().Clear();
+    QVERIFY(again.close());
+    QCOMPARE(Sink().Count(), 0);
+  }
+
+  // Delete All asks first; No keeps the project.
+  void DeleteAllAsksFirst() {
+    Rig rig;
+    CPlomeDlg w(rig.service);
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QVERIFY(data->AddPaths({MakeSources() + "/readme.txt"}));
+    data->SetFocusOwner(CDlgDataCD::kFocusTree);
+    Sink().Answer({msgbox::kNo});
+    data->DeleteAll();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1013)));
+    QVERIFY(!data->IsEmpty());
+    Sink().Answer({msgbox::kYes});
+    data->DeleteAll();
+    QVERIFY(data->IsEmpty());
+  }
+
+  // Closing the window while a burn runs asks; No lets the burn go on, Yes
+  // stops it, releases the recorder and closes the window.
+  void ClosingDuringABurnAsksAndStopsIt() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    // A recorder that would take minutes for this project.
+    SetState(rig.states[0], "BlockDelayMs", "2000");
+    CPlomeDlg w(rig.service);
+    w.show();  // shown first: showing restores the last mode
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    QString src = MakeSources();
+    wt::WriteFile(src + "/big.bin", QByteArray(8 << 20, 'x'));
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({src + "/big.bin"}));
+    AutoAcceptSettings(w);
+    bool stillRunningAfterNo = false;
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [&](QDialog* d) {
+      auto* progress = qobject_cast<CDlgProgress1*>(d);
+      if (!progress) return;
+      QTimer::singleShot(0, progress, [&, progress] {
+        Sink().Answer({msgbox::kNo});
+        QVERIFY(!w.close());
+        stillRunningAfterNo = progress->isVisible() && w.isVisible();
+        Sink().Answer({msgbox::kYes, msgbox::kNo});  // stop; then do not save
+        w.close();
+      });
+    });
+    w.Burn();
+    QVERIFY(stillRunningAfterNo);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1015)));
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(w.LastBurnResult() != result::kSuccess);
+    QVERIFY(!Sink().Saw(wt::LangText("Message", 40)));
+    QVERIFY(!Sink().Saw(wt::LangText("Message", 1010)));  // closing, not a stop to report
+  }
+
   void BurnSettingsRefuseBadDiscsAndEmptyChoices() {
     Rig rig;
     int first = rig.Add("first", medium::kCdR);
