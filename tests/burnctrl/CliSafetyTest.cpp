@@ -337,3 +337,28 @@ TEST(CliSafety, AFullDiskIsReportedAndLeavesNothingHalfWritten) {
   EXPECT_TRUE(Has(s, "rc=1")) << s;
   EXPECT_EQ(left(s), "ls: filler keep.vdisc keep.vdisc.sectors") << s;
 }
+
+TEST(CliSafety, ADiscLeftWithAnUnfinishedSessionIsRefusedUntilErased) {
+  ScratchFolder dir;
+  int st = 0;
+  const std::vector<uint8_t> data = PatternBytes(3 << 20, 3);
+  std::ofstream(dir / "big.bin", std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+  for (const char* medium : {"cd-r", "cd-rw"}) {
+    const std::string disc = dir / (std::string(medium) + ".vdisc");
+    ASSERT_EQ((Cli("virtual create --media " + std::string(medium) + " " + disc, &st), st), 0);
+    ASSERT_EQ((Cli("virtual fault --drive virtual:" + disc + " --write-error 20 --times 100", &st), st), 0);
+    std::string out = Cli("burn --drive virtual:" + disc + " " + (dir / "big.bin"), &st);
+    ASSERT_NE(st, 0) << out;
+    Cli("virtual fault --drive virtual:" + disc + " --clear", &st);
+    for (const char* multi : {"", " --multisession"}) {
+      out = Cli("burn" + std::string(multi) + " --drive virtual:" + disc + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+      EXPECT_NE(st, 0) << medium << multi << ": a burn behind the broken session was reported as success\n" << out;
+      EXPECT_TRUE(Has(out, "-923") && Has(out, "Erase")) << out;
+    }
+    if (std::string(medium) == "cd-rw") {
+      ASSERT_EQ((Cli("erase --drive virtual:" + disc, &st), st), 0);
+      out = Cli("burn --drive virtual:" + disc + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+      EXPECT_EQ(st, 0) << out;
+    }
+  }
+}
