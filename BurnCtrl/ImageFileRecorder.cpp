@@ -1,6 +1,7 @@
 #include "BurnCtrl/ImageFileRecorder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "SafeFile.h"
 
 using namespace rec;
 
@@ -29,15 +31,7 @@ bool PreadAll(int fd, uint8_t* out, size_t n, off_t at) {
   return true;
 }
 
-bool PwriteAll(int fd, const uint8_t* data, size_t n, off_t at) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t put = ::pwrite(fd, data + done, n - done, at + off_t(done));
-    if (put <= 0) return false;
-    done += size_t(put);
-  }
-  return true;
-}
+bool PwriteAll(int fd, const uint8_t* data, size_t n, off_t at) { return safefile::PwriteAll(fd, data, n, at); }
 
 }  // namespace
 
@@ -48,14 +42,35 @@ ImageFileRecorder::ImageFileRecorder(std::string path, int medium, uint32_t capa
 }
 
 ImageFileRecorder::~ImageFileRecorder() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && !published_) safefile::Discard(fd_, partial_);
+  else if (fd_ >= 0) ::close(fd_);
 }
 
-bool ImageFileRecorder::CreateBlank() {
+// A fresh partial file for a blank disc; an unpublished one before it goes.
+bool ImageFileRecorder::StartPartial(std::string* why) {
+  if (fd_ >= 0 && !published_) safefile::Discard(fd_, partial_);
+  else if (fd_ >= 0) ::close(fd_);
+  published_ = false;
+  partial_ = path_ + ".part";
+  fd_ = safefile::CreateNew(partial_);
+  if (fd_ < 0) {
+    if (why) *why = "cannot create " + partial_ + ": " + safefile::ErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool ImageFileRecorder::CreateBlank(bool replace, std::string* why) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
+  const std::string inTheWay = safefile::InTheWay(path_);
+  struct stat st;
+  const bool special = ::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
+  if (special || (!inTheWay.empty() && !replace)) {
+    if (why)
+      *why = path_ + " " + inTheWay + (special ? "" : "; give --replace to write over it");
+    return false;
+  }
+  if (!StartPartial(why)) return false;
   if (capacity_ == 0) {
     struct statvfs vfs;
     uint64_t freeBytes = ::fstatvfs(fd_, &vfs) == 0 ? uint64_t(vfs.f_bavail) * vfs.f_frsize : 0;
@@ -307,14 +322,14 @@ uint32_t ImageFileRecorder::CloseSession(int function, int track) {
   if (function == 1) return CloseTrack(track);
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
-  if (!Sequential()) return Ok();
+  if (!Sequential()) return Publish();
   if (finalized_) return Refuse(5, 0x2C, 0);
   for (Track& t : tracks_) t.closed = true;
   if (!tracks_.empty() && tracks_.back().session > closedSessions_) {
     ++closedSessions_;
     if (!param_.multiSession) finalized_ = true;
   }
-  return Ok();
+  return Publish();
 }
 
 uint32_t ImageFileRecorder::Blank(int blankType) {
@@ -322,7 +337,9 @@ uint32_t ImageFileRecorder::Blank(int blankType) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (!IsErasable(medium_)) return Refuse(5, 0x20, 0);
-  if (::ftruncate(fd_, 0) != 0) return Refuse(3, 0x0C, 0);
+  // A published image is the user's file: the erased disc starts over in a
+  // partial file and replaces it only when a new session is closed.
+  if (published_ ? !StartPartial(nullptr) : ::ftruncate(fd_, 0) != 0) return Refuse(3, 0x0C, 0);
   tracks_.clear();
   closedSessions_ = 0;
   finalized_ = false;
@@ -354,7 +371,31 @@ uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer,
   return Ok();
 }
 
-uint32_t ImageFileRecorder::Eject(bool) { return 0; }
+// Flushes the partial file and renames it over the image's place.
+uint32_t ImageFileRecorder::Publish() {
+  if (published_ || !Written() || param_.testWrite) return Ok();
+  if (::fsync(fd_) != 0 || std::rename(partial_.c_str(), path_.c_str()) != 0)
+    return Refuse(3, 0x0C, 0);
+  published_ = true;
+  return Ok();
+}
+
+std::string ImageFileRecorder::WritingPath() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return published_ ? path_ : partial_;
+}
+
+bool ImageFileRecorder::Published() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return published_;
+}
+
+// The disc leaving the drive after a write is complete.
+uint32_t ImageFileRecorder::Eject(bool) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (fd_ < 0) return 0;
+  return Publish();
+}
 uint32_t ImageFileRecorder::Lock(bool) { return 0; }
 uint32_t ImageFileRecorder::LockVolumn(bool) { return 0; }
 

@@ -23,10 +23,19 @@ class ImageFileRecorder : public Recorder {
                     uint32_t slotSize = 2048);
   ~ImageFileRecorder() override;
 
-  // Starts from a blank disc: an existing file is emptied. False when the
-  // file cannot be created.
-  bool CreateBlank();
+  // Starts from a blank disc. The disc is written into "<path>.part" (made
+  // exclusively, never through a link) and renamed over `path` once a session
+  // is closed or the disc is ejected after a write; until then `path` is left
+  // as it was, and a burn that never got there removes its partial file.
+  // An existing non-empty file, a link or another kind of entry at `path` is
+  // refused unless `replace` is given. False with `why` set when refused or
+  // when the file cannot be created.
+  bool CreateBlank(bool replace = false, std::string* why = nullptr);
   const std::string& Path() const { return path_; }
+  // True once the disc has been renamed into place.
+  bool Published() const;
+  // The file the disc is written into: "<path>.part" until it is published.
+  std::string WritingPath() const;
 
   std::string Name() const override { return "image:" + path_; }
   int GetDeviceID() const override { return index_; }
@@ -84,6 +93,9 @@ class ImageFileRecorder : public Recorder {
   uint32_t NextWritable() const;
   uint32_t Ok();
   Track* OpenTrack();
+  bool Written() const { return !tracks_.empty() || highestWritten_ > 0; }
+  uint32_t Publish();
+  bool StartPartial(std::string* why);
 
   std::string path_;
   int medium_;
@@ -92,6 +104,8 @@ class ImageFileRecorder : public Recorder {
   uint32_t slotSize_;
   int devType_ = 9;
   int fd_ = -1;
+  std::string partial_;
+  bool published_ = false;
   std::vector<Track> tracks_;
   int closedSessions_ = 0;
   bool finalized_ = false;

@@ -220,8 +220,12 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   // 3. A closed disc takes nothing more.
   const int medium = r->GetMediumType();
   DiscInfo disc;
-  if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0 && disc.discStatus == 2)
-    return result::kDiscClosed;
+  if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
+    if (disc.discStatus == 2) return result::kDiscClosed;
+    // A session that a stopped or failed burn left open: a session behind it
+    // would "succeed" while every reader still finds the broken tree first.
+    if (disc.discStatus == 1 && disc.lastSessionState == 1) return result::kSessionUnfinished;
+  }
   uint32_t layer0 = 0, lastTrackValue = 0;
   if (spec.options.multiSession && (medium == kDvdRDl || medium == kDvdRDlJump)) {
     uint8_t s[8];

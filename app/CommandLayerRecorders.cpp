@@ -137,7 +137,8 @@ int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) 
   if (drive != 0) return result::kNoSuchDrive;
   std::lock_guard<std::mutex> l(lock_);
   auto image = std::make_shared<ImageFileRecorder>(path, rec::kCdR, 0, 0);
-  if (!image->CreateBlank()) return result::kOutputFailed;
+  // The window asked before naming an existing file.
+  if (!image->CreateBlank(true)) return result::kOutputFailed;
   RemoveRecorder(0);
   AddRecorder(image);
   return result::kSuccess;

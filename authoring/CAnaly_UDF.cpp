@@ -9,6 +9,7 @@
 
 #include "ByteFields.h"
 #include "authoring/CECMA167.h"
+#include "SafeFile.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ std::string Num(uint64_t v) { return std::to_string(v); }
 // ---------------------------------------------------------------- sources
 
 UdfImageSource::UdfImageSource(const std::string& path) {
-  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = safefile::OpenForReading(path, nullptr);  // a FIFO or device would block or lie
   struct stat st;
   if (fd_ >= 0 && fstat(fd_, &st) == 0) sectors_ = uint64_t(st.st_size) / kBlock;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "SafeFile.h"
 #include "ByteFields.h"
 #include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
@@ -311,7 +312,7 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
       Child c;
       c.isFolder = true;
       c.folder = child;
-      c.flags = uint8_t(2 | (IsHiddenName(entry.name) ? 1 : 0));
+      c.flags = 2;  // a folder; the hidden bit is never set (Linux readers would drop the entry)
       c.date = layout.buildDate;
       children.push_back(c);
       names.push_back({entry.name, true});
@@ -336,7 +337,7 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
         c.date = imported.date;
       } else {
         struct stat st;
-        int fd = ::open(e.sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = safefile::OpenForReading(e.sourcePath, nullptr);
         bool readable = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         if (fd >= 0) ::close(fd);
         if (!readable) {
@@ -356,7 +357,6 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
         }
         nextFileExtent_ += uint32_t(sectors);
         c.date = RecordDate(st.st_mtime);
-        c.flags = IsHiddenName(NamePart(e.sourcePath)) ? 1 : 0;
         uint8_t head[12];
         bytes::PutLE64(head, c.size);
         bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
@@ -712,7 +712,7 @@ void CDataFile::OpenNextDataFile() {
   readAheadLength_ = 0;
   dataOpen_ = true;
   dataFailed_ = false;
-  dataFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  dataFd_ = safefile::OpenForReading(path, nullptr);
   if (dataFd_ < 0) {
     dataFailed_ = true;
     if (listener_) listener_->SourceUnreadable(path);

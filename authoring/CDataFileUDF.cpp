@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 
+#include "SafeFile.h"
 #include "ByteFields.h"
 #include "app/ProgramDir.h"
 #include "authoring/CECMA167.h"
@@ -98,7 +99,7 @@ class CDataFileUDF::SourceReader {
  public:
   SourceReader(const std::string& path, std::vector<uint8_t>* buffer, uint64_t limit)
       : buffer_(buffer), limit_(limit) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = safefile::OpenForReading(path, nullptr);
     if (fd_ >= 0 && limit > buffer->size()) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   ~SourceReader() {
@@ -312,7 +313,6 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     if (e.kind == StagingEntry::kFolder) {
       Child c;
       c.folder = true;
-      c.hidden = IsHiddenName(e.name);
       c.sourcePath = path + "/" + e.name;
       if (!CECMA167::ToWide(e.name, &c.name, CECMA167::kMaxNameBytes / 2)) {
         lastError_ = "the folder name of " + c.sourcePath + " is not valid UTF-8";
@@ -348,7 +348,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         c.size = c.entry.size;
       } else {
         struct stat st;
-        int fd = open(fe.sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = safefile::OpenForReading(fe.sourcePath, nullptr);
         if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
           if (fd >= 0) close(fd);
           skipped_.push_back(fe.sourcePath);
@@ -361,7 +361,6 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
           return false;
         }
         c.mtime = st.st_mtime;
-        c.hidden = IsHiddenName(NamePart(fe.sourcePath));
         c.sourcePath = fe.sourcePath;
       }
       if (!CECMA167::ToWide(fe.discName, &c.name, CECMA167::kMaxNameBytes / 2)) {

@@ -1,6 +1,7 @@
 #include "authoring/CFileManager.h"
 
 #include <dirent.h>
+#include <cerrno>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -22,6 +23,7 @@ struct FolderContent {
   std::vector<std::pair<std::string, uint64_t>> files;  // plain files (or links to them) and sizes
   std::vector<std::string> folders;  // subfolders (or links to them)
   std::vector<std::string> others;   // devices, pipes, sockets, dangling links
+  bool unreadable = false;           // the folder itself could not be listed
 };
 
 // The content of a source folder, each list sorted by name so that additions
@@ -29,7 +31,11 @@ struct FolderContent {
 FolderContent ReadSourceFolder(const std::string& folder) {
   FolderContent c;
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return c;
+  if (!dir) {
+    c.unreadable = true;
+    return c;
+  }
+  errno = 0;
   while (dirent* e = readdir(dir)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
@@ -43,7 +49,9 @@ FolderContent ReadSourceFolder(const std::string& folder) {
     } else {
       c.others.push_back(name);
     }
+    errno = 0;
   }
+  if (errno != 0) c.unreadable = true;
   closedir(dir);
   std::sort(c.files.begin(), c.files.end());
   std::sort(c.folders.begin(), c.folders.end());
@@ -239,6 +247,11 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   if (stat(sourceFolder.c_str(), &st) == 0) chmod(targetFolder.c_str(), (st.st_mode & 0777) | 0700);
 
   FolderContent content = ReadSourceFolder(sourceFolder);
+  // A folder that cannot be listed would otherwise stand on the disc empty.
+  if (content.unreadable) {
+    Refuse(sourceFolder, LoadLangText("Message", 910));
+    return false;
+  }
   for (const std::string& other : content.others)
     Refuse(sourceFolder + "/" + other, LoadLangText("Message", 905));
   if (content.files.empty()) return true;

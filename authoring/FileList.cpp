@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <cstdlib>
+#include "SafeFile.h"
 
 namespace {
 
@@ -125,8 +126,11 @@ bool WriteFileList(const std::string& folder, const std::vector<FileListEntry>& 
                    std::string* error) {
   std::string path = ListPathForWriting(folder);
   std::string tmp = path + ".new";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
+  ::unlink(tmp.c_str());  // a leftover of an earlier run is never written through
+  int fd = safefile::CreateNew(tmp, O_WRONLY);
+  FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
   if (!f) {
+    if (fd >= 0) safefile::Discard(fd, tmp);
     if (error) *error = "cannot create " + tmp;
     return false;
   }
@@ -135,6 +139,7 @@ bool WriteFileList(const std::string& folder, const std::vector<FileListEntry>& 
     std::string units = EncodeFileListEntry(e);
     if (units.empty() || std::fwrite(units.data(), 1, units.size(), f) != units.size()) ok = false;
   }
+  ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
   ok = (std::fclose(f) == 0) && ok;
   if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) {

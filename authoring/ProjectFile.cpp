@@ -1,6 +1,7 @@
 #include "authoring/ProjectFile.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "authoring/StagingFolder.h"
 #include "authoring/TempFiles.h"
 #include "ByteFields.h"
+#include "SafeFile.h"
 
 namespace fs = std::filesystem;
 
@@ -98,11 +100,30 @@ bool SafeDiscComponents(const std::string& discPath, std::vector<std::string>* p
   return true;
 }
 
-// A project file is written beside its place and renamed over it at the end,
-// so that a failed save leaves the old file as it was.
+// A project file is written beside its place ("P.bcd.part", made afresh and
+// never through a link) and renamed over it once it is on disk, so that a
+// failed save leaves the old file as it was.
+File CreatePartial(const std::string& partial) {
+  ::unlink(partial.c_str());  // a leftover of an earlier save, or a planted link
+  int fd = safefile::CreateNew(partial, O_WRONLY);
+  if (fd < 0) return File(nullptr);
+  FILE* f = ::fdopen(fd, "wb");
+  if (!f) safefile::Discard(fd, partial);
+  return File(f);
+}
+
+// A file to read: refused at once unless it is a regular file.
+File OpenToRead(const std::string& path) {
+  int fd = safefile::OpenForReading(path, nullptr);
+  if (fd < 0) return File(nullptr);
+  FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return File(f);
+}
+
 bool FinishProjectFile(File out, bool ok, const std::string& partial, const std::string& projectPath,
                        std::string* error) {
-  ok = ok && std::fflush(out.get()) == 0;
+  ok = ok && std::fflush(out.get()) == 0 && ::fsync(fileno(out.get())) == 0;
   ok = (std::fclose(out.release()) == 0) && ok;
   if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
   if (!ok) {
@@ -152,7 +173,7 @@ std::string MakeTrackHeader(uint8_t number, uint8_t trackKind) {
 }
 
 bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* error) {
-  File f(std::fopen(jobPath.c_str(), "rb"));
+  File f(OpenToRead(jobPath));
   uint8_t head[4], length[4];
   if (!f || !ReadExact(f.get(), head, 4)) {
     SetError(error, "cannot read the burn job " + jobPath);
@@ -176,7 +197,7 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
 }  // namespace project
 
 int ReadProjectKind(const std::string& projectPath) {
-  File f(std::fopen(projectPath.c_str(), "rb"));
+  File f(OpenToRead(projectPath));
   uint8_t head[5];
   if (!f || !ReadExact(f.get(), head, 5)) return 0;
   return (head[4] >= 1 && head[4] <= 6) ? head[4] : 0;
@@ -208,7 +229,7 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
   }
 
   std::string partial = projectPath + ".part";
-  File out(std::fopen(partial.c_str(), "wb"));
+  File out(CreatePartial(partial));
   if (!out) {
     SetError(error, "cannot create the project file " + projectPath);
     return false;
@@ -227,7 +248,7 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
 
 bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& projectPath,
                                    std::string* label, std::string* error) {
-  File f(std::fopen(projectPath.c_str(), "rb"));
+  File f(OpenToRead(projectPath));
   uint8_t head[project::kDiscHeaderSize];
   if (!f || !ReadExact(f.get(), head, 19)) {
     SetError(error, "cannot read the project file " + projectPath);
@@ -335,7 +356,7 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
     tracks.push_back(path);
   }
   std::string partial = projectPath + ".part";
-  File out(std::fopen(partial.c_str(), "wb"));
+  File out(CreatePartial(partial));
   if (!out) {
     SetError(error, "cannot create the project file " + projectPath);
     return false;
@@ -352,7 +373,7 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
 bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
                       std::string* error) {
   rows->clear();
-  File f(std::fopen(projectPath.c_str(), "rb"));
+  File f(OpenToRead(projectPath));
   uint8_t head[project::kDiscHeaderSize + project::kSessionHeaderSize];
   if (!f || !ReadExact(f.get(), head, sizeof head) || head[4] != project::kAudioCD) {
     SetError(error, projectPath + " is not an audio project");

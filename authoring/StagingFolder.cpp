@@ -33,7 +33,6 @@ std::vector<StagingEntry> EnumerateStagingFolder(const std::string& folder) {
 
 std::string MakeStagingRoot() { return MakeTempFolder("Folder"); }
 
-bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
 std::string NamePart(const std::string& path) {
   std::string p = StripTrailing(path);

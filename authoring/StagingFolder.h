@@ -19,9 +19,6 @@ std::vector<StagingEntry> EnumerateStagingFolder(const std::string& folder);
 // A new staging root "Folder<number>" in the temporary folder; "" on failure.
 std::string MakeStagingRoot();
 
-// A hidden file or folder (the host's convention: a name beginning with ".").
-bool IsHiddenName(const std::string& name);
-
 // A path without trailing "/" (the root "/" stays).
 std::string StripTrailing(const std::string& path);
 

@@ -35,7 +35,7 @@ std::string TempFolder() {
 std::string MakeTempFile(const std::string& ext) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
     std::string path = TempFolder() + "Temp" + std::to_string(NextRandom()) + "." + ext;
-    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       return path;

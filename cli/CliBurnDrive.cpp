@@ -28,7 +28,7 @@ int MediumFromName(const std::string& name) {
   return -1;
 }
 
-int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several) {
+int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several, bool replace) {
   if (spec.rfind("image:", 0) == 0) {
     std::string path = spec.substr(6);
     int m = MediumFromName(medium.empty() ? "cd-r" : medium);
@@ -38,8 +38,9 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium, bool sever
     }
     const int index = several ? FirstFreeRecorderIndex(1) : 0;
     auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, index);
-    if (index < 0 || !drive->CreateBlank()) {
-      CliFail(result::kOutputFailed, path);
+    std::string why;
+    if (index < 0 || !drive->CreateBlank(replace, &why)) {
+      CliFail(result::kOutputFailed, why.empty() ? path : why);
       return -1;
     }
     AddRecorder(drive);

@@ -9,7 +9,8 @@
 // stands for: "cd-r" by default, "dvd+r", "dvd-r", "bd-r" ...), or a drive of
 // the device library. Returns the drive index, or -1 after printing why not.
 // `several`: one of several drives of one burn (image targets then take
-// free indexes of their own instead of 0).
-int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several);
+// free indexes of their own instead of 0). An existing image file is only
+// written over with `replace`.
+int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several, bool replace = false);
 // The medium type of a name ("cd-r", "dvd+rw", ...); -1 when unknown.
 int MediumFromName(const std::string& name);

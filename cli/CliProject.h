@@ -8,6 +8,11 @@
 
 #include "authoring/CFileManager.h"
 
+// Checks a volume label given on the command line: control characters are
+// refused (false, with the reason in `notice`); a label longer than the 32
+// bytes of a volume identifier is cut at a character boundary, with a notice.
+bool CheckVolumeLabel(std::string* label, std::string* notice);
+
 class StagingRoot {
  public:
   StagingRoot();

@@ -10,9 +10,11 @@
 #include <mutex>
 #include <csignal>
 #include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
+#include "BurnCtrl/BurnFile.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "app/ProgramDir.h"
@@ -25,6 +27,17 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 void OnInterrupt(int) { gInterrupted = true; }
+
+// Ctrl-C is caught for the whole command, so that every way out (also while
+// waiting for the next disc) goes through the same cleanup.
+class InterruptCatcher {
+ public:
+  InterruptCatcher() : old_(std::signal(SIGINT, OnInterrupt)) {}
+  ~InterruptCatcher() { std::signal(SIGINT, old_); }
+
+ private:
+  void (*old_)(int);
+};
 
 // Runs `job` on one worker per drive and shows the drives' progress until
 // every one has ended. An interrupt (Ctrl-C) stops the burns; the jobs then
@@ -43,7 +56,6 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
       ++finished;
       ended.notify_all();
     });
-  auto old = std::signal(SIGINT, OnInterrupt);
   const bool terminal = isatty(STDERR_FILENO);
   std::string shown;
   bool aborted = false;
@@ -69,7 +81,6 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
     if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
   }
   for (std::thread& w : workers) w.join();
-  std::signal(SIGINT, old);
   if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
   for (size_t i = 0; i < drives.size(); ++i)
     if (results[i] != result::kSuccess) {
@@ -103,11 +114,17 @@ bool WaitForBlankDisc(int index) {
   }
 }
 
+// "16" or "8x": a positive, finite multiple of the medium's base speed.
+bool ParseSpeed(const std::string& speed, double* x) {
+  char* end = nullptr;
+  *x = std::strtod(speed.c_str(), &end);
+  return !speed.empty() && end != speed.c_str() && (!*end || std::string(end) == "x") && std::isfinite(*x) && *x > 0;
+}
+
 int SetSpeed(int index, const std::string& speed) {
   if (speed.empty()) return 0;
-  char* end = nullptr;
-  double x = std::strtod(speed.c_str(), &end);
-  if (*end && std::string(end) != "x") return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
+  double x = 0;
+  if (!ParseSpeed(speed, &x)) return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
   Recorder* r = FindRecorder(index);
   const int m = r->GetMediumType();
   const double unit = rec::IsCd(m) ? 176 : (m >= rec::kBdRom && m <= rec::kBdRe) ? 4495 : 1385;
@@ -117,7 +134,7 @@ int SetSpeed(int index, const std::string& speed) {
 
 int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
-                 {"--multisession", "--mp3", "--test", "--audio", "--eject"});
+                 {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   const std::string drive = driveSpecs.empty() ? "" : driveSpecs.front();
@@ -127,7 +144,7 @@ int RunBurn(const CliArgs& args) {
   int copies = 1;
   if (drive.empty() || sources != 1 || (audio && opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: burn --drive D [--drive D2 ...] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
+                   "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)");
   if (opt.Has("--copies") && !ParseCount(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, "--copies takes a number from 1 to 999");
@@ -146,11 +163,22 @@ int RunBurn(const CliArgs& args) {
   }
   if (opt.Has("--image") && !FileExists(opt.Value("--image")))
     return CliFail(result::kSourceMissing, opt.Value("--image"));
+  double speed = 0;
+  if (opt.Has("--speed") && !ParseSpeed(opt.Value("--speed"), &speed))
+    return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
+  if (opt.Has("--image")) {
+    // A damaged or cut-off image is refused before any drive is opened.
+    BurnFileImage probe(opt.Value("--image"));
+    if (!probe.Load()) return CliFail(result::kSourceMissing, probe.LastError());
+  }
 
+  InterruptCatcher catcher;
   StagingRoot root;
   CFileManager manager;
   PrintingListener listener;
-  std::string label = opt.Value("--label");
+  std::string label = opt.Value("--label"), notice;
+  if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
+  if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
   const int mp3 = opt.Has("--mp3") ? 1 : 0;
   if (!audio && !opt.Has("--image")) {
     if (!root.ok()) return CliFail(result::kLayoutFailed, "cannot create a project folder");
@@ -161,11 +189,12 @@ int RunBurn(const CliArgs& args) {
     if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was burnt");
     if (label.empty()) label = "DataCD";
   }
+  if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
 
   // Several drives burn at once, each from a cache of its own.
   std::vector<int> drives;
   for (const std::string& spec : driveSpecs) {
-    const int index = OpenBurnDrive(spec, opt.Value("--medium"), driveSpecs.size() > 1);
+    const int index = OpenBurnDrive(spec, opt.Value("--medium"), driveSpecs.size() > 1, opt.Has("--replace"));
     if (index < 0) return 1;
     if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
     drives.push_back(index);
@@ -201,6 +230,8 @@ int RunErase(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--medium"}, {});
   if (!opt.ok() || opt.Value("--drive").empty() || !opt.Operands().empty())
     return CliFail(result::kBadArguments, "usage: erase --drive D");
+  if (opt.Value("--drive").rfind("image:", 0) == 0)
+    return CliFail(result::kBadArguments, "an image file is not a disc that can be erased; burn it again with --replace");
   const int index = OpenBurnDrive(opt.Value("--drive"), opt.Value("--medium"), false);
   if (index < 0) return 1;
   int res = Start(index);
@@ -210,7 +241,7 @@ int RunErase(const CliArgs& args) {
 }
 
 CliCommand regBurn{"burn",
-                   "burn --drive D [--drive D2 ...] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
+                   "burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};

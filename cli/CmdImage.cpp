@@ -1,6 +1,7 @@
 // varnex-cli image: lays a data project out as an ISO 9660 volume with Joliet
 // names and writes every sector of the track to a file.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "authoring/TrackImageBuilder.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
+#include "SafeFile.h"
 
 namespace {
 
@@ -37,11 +39,15 @@ bool ParseSessionStart(const std::string& text, uint32_t* value) {
 }
 
 // Serves every sector of the track into `out` (written beside it and renamed
-// over it at the end, so that a failure leaves no half image behind).
-bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
+// over it once on disk, so that a failure leaves no half image behind).
+// False with `why` set on failure.
+bool WriteTrack(TrackImageBuilder* track, const std::string& out, std::string* why) {
   std::string partial = out + ".part";
-  FILE* f = std::fopen(partial.c_str(), "wb");
-  if (!f) return false;
+  int fd = safefile::CreateNew(partial, O_WRONLY);
+  if (fd < 0) {
+    *why = partial + ": " + safefile::ErrorText(errno);
+    return false;
+  }
   const uint32_t total = track->GetTrackLength();
   const bool terminal = isatty(STDERR_FILENO);
   constexpr uint32_t kBatch = 256;
@@ -51,7 +57,7 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
   for (uint32_t done = 0; ok && done < total;) {
     uint32_t n = std::min(kBatch, total - done);
     track->GetSectors(batch.data(), n);
-    ok = std::fwrite(batch.data(), kSectorSize, n, f) == n;
+    ok = safefile::WriteAll(fd, batch.data(), size_t(n) * kSectorSize);
     done += n;
     int percent = int(uint64_t(done) * 100 / total);
     if (terminal && percent != shown) {
@@ -60,9 +66,9 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out) {
     }
   }
   if (terminal) std::fprintf(stderr, "\n");
-  ok = (std::fclose(f) == 0) && ok;
-  if (ok) ok = std::rename(partial.c_str(), out.c_str()) == 0;
-  if (!ok) std::remove(partial.c_str());
+  if (!ok) safefile::Discard(fd, partial);
+  ok = ok && safefile::Finish(fd, partial, out);
+  if (!ok) *why = out + ": " + safefile::ErrorText(errno);
   return ok;
 }
 
@@ -85,7 +91,9 @@ int RunImage(const CliArgs& args) {
   manager.SetListener(&listener);
   const bool udf = opt.Has("--udf");
   manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CFileManager::kIsoFileSizeLimit);
-  std::string label = opt.Value("--label");
+  std::string label = opt.Value("--label"), notice;
+  if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
+  if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
   int staged = StageProject(&manager, root.path(), project, opt.Operands(), &label);
   if (staged != result::kSuccess) return 1;
   if (label.empty()) label = "DataCD";
@@ -135,7 +143,8 @@ int RunImage(const CliArgs& args) {
   for (const std::string& s : skipped)
     std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", s.c_str());
   track->SetSourceListener(&unreadable);
-  if (!WriteTrack(track.get(), out)) return CliFail(result::kOutputFailed, out);
+  std::string why;
+  if (!WriteTrack(track.get(), out, &why)) return CliFail(result::kOutputFailed, why);
   if (!skipped.empty() || unreadable.count)
     return CliFail(result::kFilesLeftOut, "the image was written without them");
   return 0;

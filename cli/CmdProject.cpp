@@ -54,7 +54,10 @@ int Save(const CliArgs& args) {
   manager.SetMode(opt.Has("--mp3") ? CFileManager::kModeMp3 : CFileManager::kModeData);
   if (StageProject(&manager, root.path(), "", opt.Operands(), nullptr) != result::kSuccess) return 1;
   std::string error;
-  if (!manager.SaveDataProject(root.path(), out, opt.Value("--label", "DataCD"), &error))
+  std::string label = opt.Value("--label", "DataCD"), notice;
+  if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
+  if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
+  if (!manager.SaveDataProject(root.path(), out, label, &error))
     return CliFail(result::kProjectNotWritten, error);
   return listener.refused ? CliFail(result::kFilesLeftOut, "the project was saved without them") : 0;
 }

@@ -32,7 +32,11 @@ CliCommand::CliCommand(const char* name, const char* usage, CliHandler handler) 
 int CliFail(int code, const std::string& detail) {
   std::string text = LoadErrorText(code);
   if (!detail.empty()) text += (text.empty() ? "" : ": ") + detail;
-  std::fprintf(stderr, "varnex-cli: %s (code %d)\n", text.c_str(), code);
+  // Code 0 is no result code at all: a failure of the program's own.
+  if (code == 0)
+    std::fprintf(stderr, "varnex-cli: %s\n", text.c_str());
+  else
+    std::fprintf(stderr, "varnex-cli: %s (code %d)\n", text.c_str(), code);
   return 1;
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include "SafeFile.h"
 
 void CAudioFile::SetFile(const std::string& path) {
   path_ = path;
@@ -21,7 +22,7 @@ uint32_t CAudioFile::GetSectorCount() const {
 
 int CAudioFile::ReadData(uint8_t* buffer, uint32_t n) {
   if (path_.empty()) return 0;
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = safefile::OpenForReading(path_, nullptr);
   if (fd < 0) return 0;
   if (::lseek(fd, off_t(position_), SEEK_SET) == off_t(position_)) {
     uint32_t done = 0;
@@ -41,8 +42,9 @@ bool IsCdAudioWav(const std::string& path, std::string* why) {
     if (why) *why = path + ": " + text;
     return false;
   };
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail("cannot be opened");
+  std::string reason;
+  int fd = safefile::OpenForReading(path, &reason);
+  if (fd < 0) return fail(reason.substr(path.size() + 2));
   uint8_t h[CAudioFile::kHeaderSize];
   ssize_t got = ::read(fd, h, sizeof h);
   ::close(fd);

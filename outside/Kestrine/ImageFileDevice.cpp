@@ -45,6 +45,9 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
     if (error) *error = why;
     return false;
   };
+  // Only a regular file is an image; a FIFO or a device would block or lie.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail(path + ": not a regular file");
   int64_t size = SizeOf(path);
   if (size <= 0) return OpenForWriting(error);
   std::string why;
@@ -64,11 +67,21 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
     uint8_t last[12] = {};
     bool nrg = false;
     if (size >= 12 && pread(fd, last, 12, size - 12) == 12) {
+      // A file that ends in an NRG footer is read as one or refused, never
+      // taken for plain sectors.
       uint64_t chunks = NrgChunkOffset(last, uint64_t(size));
-      if (chunks > 0 && chunks < uint64_t(size) && uint64_t(size) - chunks <= (16u << 20)) {
-        std::vector<uint8_t> tail(size_t(uint64_t(size) - chunks));
-        nrg = pread(fd, tail.data(), tail.size(), off_t(chunks)) == ssize_t(tail.size());
-        if (nrg) ok = ParseNrg(tail.data(), tail.size(), uint64_t(size), path, layout_, &why);
+      if (chunks > 0) {
+        nrg = true;
+        if (chunks < uint64_t(size) && uint64_t(size) - chunks <= (16u << 20)) {
+          std::vector<uint8_t> tail(size_t(uint64_t(size) - chunks));
+          if (pread(fd, tail.data(), tail.size(), off_t(chunks)) == ssize_t(tail.size()))
+            ok = ParseNrg(tail.data(), tail.size(), uint64_t(size), path, layout_, &why);
+          else
+            why = std::string("cannot read its NRG chunks: ") + std::strerror(errno);
+        } else {
+          why = "its NRG footer points outside the file";
+        }
+        if (!ok) why = "not a readable NRG image: " + why;
       }
     }
     if (!nrg) {
@@ -156,7 +169,7 @@ bool ImageFileDevice::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   } else if (size != 2048) {
     return false;
   }
-  if (fds_[0] < 0) fds_[0] = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fds_[0] < 0) fds_[0] = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fds_[0] < 0) return false;
   return pwrite(fds_[0], user, 2048, off_t(lba) * 2048) == 2048;
 }

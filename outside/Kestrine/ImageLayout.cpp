@@ -375,6 +375,11 @@ bool LayoutPlainImage(const std::string& path, uint64_t fileSize, bool raw, Mode
   int size = raw ? 2352 : 2048;
   uint64_t sectors = fileSize / uint64_t(size);
   if (sectors == 0) return Fail(why, path + " holds no whole sector");
+  // A cut-off last sector means a damaged or misnamed image: burning it
+  // would silently drop its end.
+  if (fileSize % uint64_t(size) != 0)
+    return Fail(why, path + " is " + std::to_string(fileSize) + " bytes, not a whole number of " +
+                         std::to_string(size) + "-byte sectors");
   if (sectors > 0x7FFFFFFF / 2) return Fail(why, path + " is too large for a disc");
   out.files.push_back(path);
   out.extents.push_back({0, int32_t(sectors), 0, 0, size});

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "ByteFields.h"
+#include "SafeFile.h"
 #include "WavReader.h"
 
 using cdsector::Mode;
@@ -90,7 +91,16 @@ VirtualRecorder::~VirtualRecorder() {
 // ---- state file ----------------------------------------------------------
 
 bool VirtualRecorder::Open(const std::string& statePath, std::string* error) {
-  statePath_ = statePath;
+  // A link is followed to the disc it names: the state is always rewritten
+  // there, never in place of the link.
+  char* real = ::realpath(statePath.c_str(), nullptr);
+  statePath_ = real ? real : statePath;
+  std::free(real);
+  std::string why;
+  if (real && !safefile::IsRegularFile(statePath_, &why)) {
+    if (error) *error = why;
+    return false;
+  }
   if (!Load(error)) return false;
   if (!OpenSectors()) {
     if (error) *error = "cannot open the sector file " + SectorPath(statePath) + ": " + std::strerror(errno);
@@ -187,14 +197,19 @@ bool VirtualRecorder::Save() {
   if (f.notReadyPolls > 0) o << "fault-notready " << f.notReadyPolls << "\n";
   if (f.longWritePolls > 0) o << "fault-longwrite " << f.longWritePolls << "\n";
   if (f.cannotErase) o << "fault-noerase 1\n";
-  // A whole new file replaces the old one, so a reader never sees half a state.
+  // A whole new file replaces the old one, so a reader never sees half a
+  // state. A leftover of an earlier run (or a planted link) is removed, never
+  // written through.
   std::string tmp = statePath_ + ".new";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << o.str();
-    if (!out.flush()) return false;
+  ::unlink(tmp.c_str());
+  const std::string text = o.str();
+  int fd = safefile::CreateNew(tmp, O_WRONLY);
+  if (fd < 0) return false;
+  if (!safefile::WriteAll(fd, text.data(), text.size())) {
+    safefile::Discard(fd, tmp);
+    return false;
   }
-  if (std::rename(tmp.c_str(), statePath_.c_str()) != 0) return false;
+  if (!safefile::Finish(fd, tmp, statePath_)) return false;
   Stamp(statePath_, stamp_);
   dirty_ = false;
   return true;
@@ -238,7 +253,7 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
 bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   if (lba < 0 || sectorFd_ < 0 || size != SlotSize()) return false;
   dirty_ = true;
-  return pwrite(sectorFd_, buf, size_t(size), off_t(lba) * size) == size;
+  return safefile::PwriteAll(sectorFd_, buf, size_t(size), off_t(lba) * size);
 }
 
 bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
@@ -246,7 +261,7 @@ bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t c
   if (lba < 0 || sectorFd_ < 0) return false;
   dirty_ = true;
   size_t bytes = size_t(count) * 2048;
-  return pwrite(sectorFd_, buf, bytes, off_t(lba) * 2048) == ssize_t(bytes);
+  return safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048);
 }
 
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
@@ -327,25 +342,69 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
 
 namespace {
 
-// A minimal state file and an empty sector file, so the recorder can be
-// opened and given its disc.
-bool WriteState(const std::string& path, const DiscModel& m, const std::string& medium, std::string* error) {
-  std::ofstream out(path, std::ios::trunc);
-  if (!out) {
-    if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+// A new disc is made under names of its own beside its place ("X.part" and
+// "X.part.sectors") and renamed into place only when it is complete and on
+// disk; a disc that could not be made is removed and an earlier disc of the
+// same name stays as it was.
+class NewDisc {
+ public:
+  explicit NewDisc(const std::string& path) : path_(path), part_(path + ".part") {}
+  ~NewDisc() {
+    if (done_) return;
+    ::unlink(part_.c_str());
+    ::unlink(SectorPath(part_).c_str());
+    ::unlink((part_ + ".new").c_str());
+  }
+  const std::string& part() const { return part_; }
+
+  // A minimal state file and an empty sector file, so the recorder can be
+  // opened and given its disc.
+  bool Start(const DiscModel& m, const std::string& medium, std::string* error) {
+    struct stat st;
+    if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      if (error) *error = path_ + (S_ISLNK(st.st_mode) ? " is a symbolic link" : " is not a regular file");
+      done_ = true;  // nothing of ours to remove
+      return false;
+    }
+    std::ostringstream o;
+    o << "varnex-virtual-recorder 1\nmedia " << medium << "\nprofile " << m.profile << "\ncapacity " << m.capacity
+      << "\n";
+    const std::string text = o.str();
+    int fd = safefile::CreateNew(part_, O_WRONLY);
+    if (fd < 0) {
+      if (error) *error = "cannot create " + part_ + ": " + safefile::ErrorText(errno);
+      done_ = errno == EEXIST;  // somebody else's file: leave it
+      return false;
+    }
+    bool ok = safefile::WriteAll(fd, text.data(), text.size());
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) return Fail(part_, error);
+    fd = safefile::CreateNew(SectorPath(part_));
+    if (fd < 0) return Fail(SectorPath(part_), error);
+    ::close(fd);
+    return true;
+  }
+
+  // Puts the disc in its place once its state is saved and its sectors are
+  // on disk (`stored`).
+  bool Finish(bool stored, std::string* error) {
+    if (!stored) return Fail(part_, error);
+    if (std::rename(SectorPath(part_).c_str(), SectorPath(path_).c_str()) != 0 ||
+        std::rename(part_.c_str(), path_.c_str()) != 0)
+      return Fail(path_, error);
+    done_ = true;
+    return true;
+  }
+
+  bool Fail(const std::string& what, std::string* error) {
+    if (error) *error = "cannot write " + what + ": " + safefile::ErrorText(errno);
     return false;
   }
-  out << "varnex-virtual-recorder 1\nmedia " << medium << "\nprofile " << m.profile << "\ncapacity "
-      << m.capacity << "\n";
-  out.close();
-  int fd = ::open(SectorPath(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = "cannot create " + SectorPath(path) + ": " + std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
+
+ private:
+  std::string path_, part_;
+  bool done_ = false;
+};
 
 }  // namespace
 
@@ -366,16 +425,13 @@ bool VirtualRecorder::Create(const std::string& statePath, const std::string& me
     m.closedSessions = 1;
     m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
   }
-  if (!WriteState(statePath, m, medium, error)) return false;
+  NewDisc disc(statePath);
+  if (!disc.Start(m, medium, error)) return false;
   VirtualRecorder r;
-  if (!r.Open(statePath, error)) return false;
+  if (!r.Open(disc.part(), error)) return false;
   r.model_ = m;
   r.medium_ = medium;
-  if (!r.Save()) {
-    if (error) *error = "cannot write " + statePath;
-    return false;
-  }
-  return true;
+  return disc.Finish(r.Save() && r.FlushStore(), error);
 }
 
 bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std::string& medium,
@@ -385,9 +441,10 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
     if (error) *error = "a pressed data disc is \"cd-rom\" or \"dvd-rom\", not \"" + medium + "\"";
     return false;
   }
-  int in = ::open(isoPath.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string why;
+  int in = safefile::OpenForReading(isoPath, &why);
   if (in < 0) {
-    if (error) *error = "cannot read " + isoPath + ": " + std::strerror(errno);
+    if (error) *error = "cannot read " + why;
     return false;
   }
   struct stat st;
@@ -406,12 +463,13 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
   m.closedSessions = 1;
   m.capacity = int32_t(sectors);
   m.tracks = {DiscTrack{1, 1, 0, int32_t(sectors), int32_t(sectors), Mode::Mode1, true, false}};
-  if (!WriteState(statePath, m, medium, error)) {
+  NewDisc disc(statePath);
+  if (!disc.Start(m, medium, error)) {
     ::close(in);
     return false;
   }
   VirtualRecorder r;
-  if (!r.Open(statePath, error)) {
+  if (!r.Open(disc.part(), error)) {
     ::close(in);
     return false;
   }
@@ -434,12 +492,11 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
     }
     if (!ok) {
       ::close(in);
-      if (error) *error = "cannot write " + SectorPath(statePath) + ": " + std::strerror(errno);
-      return false;
+      return disc.Fail(statePath, error);
     }
   }
   ::close(in);
-  return r.Save();
+  return disc.Finish(r.Save() && r.FlushStore(), error);
 }
 
 bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std::vector<AudioTrack>& tracks,
@@ -485,16 +542,18 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
     texts[1][i + 1] = tracks[i].performer;
   }
   m.cdText = BuildCdTextPacks(texts);
-  if (!WriteState(statePath, m, "audio", error)) return false;
+  NewDisc disc(statePath);
+  if (!disc.Start(m, "audio", error)) return false;
   VirtualRecorder r;
-  if (!r.Open(statePath, error)) return false;
+  if (!r.Open(disc.part(), error)) return false;
   r.model_ = m;
   r.medium_ = "audio";
   std::vector<uint8_t> pcm(2352);
   for (size_t i = 0; i < tracks.size(); ++i) {
-    int fd = ::open(tracks[i].wavPath.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    int fd = safefile::OpenForReading(tracks[i].wavPath, &why);
     if (fd < 0) {
-      if (error) *error = "cannot read " + tracks[i].wavPath;
+      if (error) *error = "cannot read " + why;
       return false;
     }
     const DiscTrack& t = m.tracks[i];
@@ -507,19 +566,24 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
         if (error) *error = "cannot read " + tracks[i].wavPath;
         return false;
       }
-      r.WriteStored(t.start + s, pcm.data(), 2352);
+      if (!r.WriteStored(t.start + s, pcm.data(), 2352)) {
+        ::close(fd);
+        return disc.Fail(statePath, error);
+      }
     }
     ::close(fd);
   }
-  return r.Save();
+  return disc.Finish(r.Save() && r.FlushStore(), error);
 }
 
 // ---- export -----------------------------------------------------------------------
 
+// Exports are written beside their place and renamed over it when complete.
 bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) {
-  int fd = ::open(isoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string part = isoPath + ".part";
+  int fd = safefile::CreateNew(part, O_WRONLY);
   if (fd < 0) {
-    if (error) *error = "cannot create " + isoPath + ": " + std::strerror(errno);
+    if (error) *error = "cannot create " + part + ": " + safefile::ErrorText(errno);
     return false;
   }
   int64_t end = 0;
@@ -541,17 +605,18 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
         if (!ok) continue;  // a form 2 sector has no 2048-byte form
       }
       if (std::all_of(user.begin(), user.end(), [](uint8_t b) { return b == 0; })) continue;
-      if (pwrite(fd, user.data(), 2048, off_t(lba) * 2048) != 2048) {
-        if (error) *error = "cannot write " + isoPath + ": " + std::strerror(errno);
-        ::close(fd);
+      if (!safefile::PwriteAll(fd, user.data(), 2048, off_t(lba) * 2048)) {
+        if (error) *error = "cannot write " + isoPath + ": " + safefile::ErrorText(errno);
+        safefile::Discard(fd, part);
         return false;
       }
     }
     end = std::max<int64_t>(end, int64_t(t.start) + count);
   }
   bool ok = ftruncate(fd, off_t(end) * 2048) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok && error) *error = "cannot write " + isoPath + ": " + std::strerror(errno);
+  if (!ok) safefile::Discard(fd, part);
+  ok = ok && safefile::Finish(fd, part, isoPath);
+  if (!ok && error) *error = "cannot write " + isoPath + ": " + safefile::ErrorText(errno);
   return ok;
 }
 
@@ -569,9 +634,10 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = "the disc is blank: nothing to export";
     return false;
   }
-  int fd = ::open(binPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string binPart = binPath + ".part", cuePart = cuePath + ".part";
+  int fd = safefile::CreateNew(binPart, O_WRONLY);
   if (fd < 0) {
-    if (error) *error = "cannot create " + binPath + ": " + std::strerror(errno);
+    if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
     return false;
   }
   bool cd = media::IsCd(model_.profile);
@@ -605,7 +671,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     for (; written < t->start && ok; ++written) {
       std::memset(user, 0, sizeof user);
       cdsector::Encode(written, mode, user, raw);
-      ok = pwrite(fd, raw, 2352, off_t(written) * 2352) == 2352;
+      ok = safefile::PwriteAll(fd, raw, 2352, off_t(written) * 2352);
     }
     if (t->session != lastSession) {
       cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
@@ -631,19 +697,24 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
         if (n != 2048) std::memset(user, 0, 2048);
         cdsector::Encode(lba, Mode::Mode1, user, raw);
       }
-      ok = pwrite(fd, raw, 2352, off_t(lba) * 2352) == 2352;
+      ok = safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352);
     }
     written = t->start + count;
   }
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) {
-    if (error) *error = "cannot write " + binPath + ": " + std::strerror(errno);
+  if (!ok) safefile::Discard(fd, binPart);
+  if (!ok || !safefile::Finish(fd, binPart, binPath)) {
+    if (error) *error = "cannot write " + binPath + ": " + safefile::ErrorText(errno);
     return false;
   }
-  std::ofstream out(cuePath, std::ios::trunc);
-  out << cue.str();
-  if (!out.flush()) {
-    if (error) *error = "cannot write " + cuePath;
+  const std::string sheet = cue.str();
+  int cueFd = safefile::CreateNew(cuePart, O_WRONLY);
+  if (cueFd < 0 || !safefile::WriteAll(cueFd, sheet.data(), sheet.size())) {
+    if (error) *error = "cannot write " + cuePart + ": " + safefile::ErrorText(errno);
+    if (cueFd >= 0) safefile::Discard(cueFd, cuePart);
+    return false;
+  }
+  if (!safefile::Finish(cueFd, cuePart, cuePath)) {
+    if (error) *error = "cannot write " + cuePath + ": " + safefile::ErrorText(errno);
     return false;
   }
   return true;

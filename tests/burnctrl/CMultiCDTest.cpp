@@ -19,8 +19,8 @@ struct Staged {
 // A recorder whose disc holds the given image.
 std::shared_ptr<FaultyRecorder> DiscWithImage(const ScratchFolder& dir, const std::string& image) {
   auto r = std::make_shared<FaultyRecorder>(dir / "disc.img", rec::kCdR, 0, 9);
-  EXPECT_TRUE(r->CreateBlank());
-  std::ofstream(dir / "disc.img", std::ios::binary) << ReadWholeFile(image);
+  EXPECT_TRUE(r->CreateBlank(true));
+  std::ofstream(r->WritingPath(), std::ios::binary) << ReadWholeFile(image);
   return r;
 }
 
