@@ -1,5 +1,6 @@
 #include "app/ui/CPlomeDlg.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -16,6 +17,9 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QScreen>
+#include <QShortcut>
+#include <QSizeGrip>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -50,7 +54,10 @@ constexpr int kIdRefresh = 1048, kIdSave = 1049, kIdOpen = 1051, kIdSaveProject 
               kIdErase = 1028, kIdEject = 1040, kIdLoad = 1041, kIdHelp = 1042, kIdSchedule = 1144,
               kIdMinimise = 1019, kIdClose = 1062;
 
-constexpr int kWidth = 900, kHeight = 620;
+constexpr int kWidth = 900, kHeight = 620;  // the skin's size, and the smallest the window gets
+constexpr int kHeaderHeight = 48;   // the band that moves the window and maximises it on a double click
+constexpr int kWorkTop = 176;       // where the mode's own window starts
+constexpr int kStatusHeight = 32;   // the status bar at the bottom
 constexpr int kToolbarX = 14, kToolbarY = 134;  // the hidden placeholder 1050
 
 // Toolbar groups.
@@ -108,9 +115,11 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   remembered_.fill(-1);
   setProperty("id", 102);
   setWindowTitle("Varnex");
-  setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-  setFixedSize(kWidth, kHeight);
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinMaxButtonsHint);
+  setMinimumSize(kWidth, kHeight);
+  resize(kWidth, kHeight);
   CreateControls();
+  CreateShortcuts();
   deviceTimer_ = new QTimer(this);
   deviceTimer_->setInterval(3000);
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
@@ -158,7 +167,7 @@ void CPlomeDlg::CreateControls() {
 
   workArea_ = new QWidget(this);
   workArea_->setProperty("id", 1000);
-  workArea_->setGeometry(10, 176, kWidth - 20, kHeight - 176 - 32);
+  workArea_->setGeometry(10, kWorkTop, kWidth - 20, kHeight - kWorkTop - kStatusHeight);
 
   auto button = [this](int id) {
     auto* b = new CSkinBtn(id, this);
@@ -250,6 +259,11 @@ void CPlomeDlg::CreateControls() {
     menu->popup(QCursor::pos());
   });
   connect(recorderList_, &QComboBox::activated, this, [this] { OnRecorderChanged(); });
+  // The window has no frame of its own: the grip at the bottom right corner
+  // resizes it.
+  sizeGrip_ = new QSizeGrip(this);
+  sizeGrip_->setToolTip(Tr("UIText", 1107));
+  LayOutForSize();
 }
 
 bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc; }
@@ -278,6 +292,7 @@ void CPlomeDlg::showEvent(QShowEvent* event) {
 void CPlomeDlg::Initialise() {
   if (initialised_) return;
   initialised_ = true;
+  RestoreWindowSize();
   ShapeWindow();
   LoadSkin();
   const std::string showInfo = GetProgramDir() + "ShowInfo.ini";
@@ -312,9 +327,10 @@ void CPlomeDlg::InstallIcon() {
 }
 
 void CPlomeDlg::ShapeWindow() {
-  const QImage shape(QString::fromStdString(GetProgramDir()) + "Skin/Shape.bmp");
-  if (shape.isNull()) return;
-  setMask(ShapeRegion(shape, size()));
+  if (shape_.isNull()) shape_ = QImage(QString::fromStdString(GetProgramDir()) + "Skin/Shape.bmp");
+  // A maximised window fills the screen up to its corners.
+  if (shape_.isNull() || isMaximized() || isFullScreen()) clearMask();
+  else setMask(ShapeRegion(shape_, size()));
 }
 
 void CPlomeDlg::LoadSkin() {
@@ -356,8 +372,83 @@ void CPlomeDlg::LoadSkin() {
 
 void CPlomeDlg::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  if (background_.isNull()) p.fillRect(rect(), SkinColour());
-  else p.drawPixmap(0, 0, background_);
+  if (background_.isNull()) {
+    p.fillRect(rect(), SkinColour());
+    return;
+  }
+  // The background is cut in nine: the corners stay as drawn, the header
+  // and the status bar stretch sideways, the sides stretch downwards and
+  // the middle both ways.
+  const int bw = background_.width(), bh = background_.height();
+  const int left = std::min(20, bw / 3), right = std::min(20, bw / 3);
+  const int top = std::min(kWorkTop, bh / 2), bottom = std::min(kStatusHeight, bh / 4);
+  const int xs[4] = {0, left, width() - right, width()};
+  const int ys[4] = {0, top, height() - bottom, height()};
+  const int sx[4] = {0, left, bw - right, bw};
+  const int sy[4] = {0, top, bh - bottom, bh};
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 3; ++col)
+      p.drawPixmap(QRect(QPoint(xs[col], ys[row]), QPoint(xs[col + 1] - 1, ys[row + 1] - 1)), background_,
+                   QRect(QPoint(sx[col], sy[row]), QPoint(sx[col + 1] - 1, sy[row + 1] - 1)));
+}
+
+void CPlomeDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  LayOutForSize();
+  if (initialised_) ShapeWindow();
+}
+
+void CPlomeDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && initialised_) ShapeWindow();
+}
+
+void CPlomeDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+  // A double click on the header maximises the window or makes it normal again.
+  if (event->button() == Qt::LeftButton && event->position().y() < kHeaderHeight) {
+    if (isMaximized()) showNormal();
+    else showMaximized();
+    return;
+  }
+  QDialog::mouseDoubleClickEvent(event);
+}
+
+void CPlomeDlg::LayOutForSize() {
+  const int w = width(), h = height();
+  title_->setGeometry(200, 8, std::max(120, w - 200 - 160), 32);
+  status_->setGeometry(14, h - 25, std::max(200, w - 360), 22);
+  activity_->setGeometry(w - 340, h - 22, 16, 16);
+  info_->setGeometry(w - 316, h - 25, 196, 22);
+  version_->setGeometry(w - 116, h - 25, 104, 22);
+  if (sizeGrip_) sizeGrip_->setGeometry(w - 14, h - 14, 14, 14);
+  buttons_[kIdHelp]->move(w - 140, 6);
+  buttons_[kIdMinimise]->setGeometry(w - 74, 12, 28, 24);
+  buttons_[kIdClose]->setGeometry(w - 42, 12, 28, 24);
+  // The recorder list takes the room the window gains; the speed list stays
+  // at the right edge.
+  recorderList_->setGeometry(414, kToolbarY + 5, w - 414 - 156, 26);
+  speedList_->setGeometry(w - 148, kToolbarY + 5, 134, 26);
+  workArea_->setGeometry(10, kWorkTop, w - 20, h - kWorkTop - kStatusHeight);
+  for (QWidget* page : pages_)
+    if (page) page->setGeometry(0, 0, workArea_->width(), workArea_->height());
+}
+
+void CPlomeDlg::CreateShortcuts() {
+  auto shortcut = [this](const QKeySequence& keys, auto slot) {
+    auto* s = new QShortcut(keys, this);
+    s->setContext(Qt::WindowShortcut);
+    connect(s, &QShortcut::activated, this, slot);
+    return s;
+  };
+  auto projectMode = [this] { return DataWindow(mode_) != nullptr && finished_ && !eraseBusy_; };
+  shortcut(QKeySequence::New, [this, projectMode] { if (projectMode()) NewProject(); });
+  shortcut(QKeySequence::Open, [this, projectMode] { if (projectMode()) OpenProject(); });
+  shortcut(QKeySequence::Save, [this, projectMode] { if (projectMode()) SaveProject(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this, projectMode] { if (projectMode()) SaveProjectAs(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_B), [this] { Burn(); });
+  shortcut(QKeySequence::Quit, [this] { close(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { Erase(); });
 }
 
 void CPlomeDlg::ShowInfoItems() {
@@ -399,6 +490,22 @@ void CPlomeDlg::RestoreLastMode() {
   HighlightModeButton(highlight.at(mode));
 }
 
+void CPlomeDlg::SaveWindowSize() {
+  const QSize normal = isMaximized() ? normalGeometry().size() : size();
+  ini::WriteString(SettingsFile(), "Windows", "Width", std::to_string(normal.width()));
+  ini::WriteString(SettingsFile(), "Windows", "Height", std::to_string(normal.height()));
+  ini::WriteString(SettingsFile(), "Windows", "Maximized", isMaximized() ? "1" : "0");
+}
+
+void CPlomeDlg::RestoreWindowSize() {
+  QSize wanted(ini::GetInt(SettingsFile(), "Windows", "Width", kWidth),
+               ini::GetInt(SettingsFile(), "Windows", "Height", kHeight));
+  // Never larger than the screen it opens on, never smaller than the skin.
+  if (QScreen* s = screen()) wanted = wanted.boundedTo(s->availableGeometry().size());
+  resize(wanted.expandedTo(QSize(kWidth, kHeight)));
+  if (ini::GetInt(SettingsFile(), "Windows", "Maximized", 0) == 1) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
 void CPlomeDlg::SaveLastMode() {
   if (mode_ < 0) return;
   ini::WriteString(SettingsFile(), "Windows", "Index", ini::KeyOf(mode_));
@@ -426,9 +533,10 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   heading->setFont(f);
   auto* text = new QLabel(Tr("UIText", 1106), page);
   text->setWordWrap(true);
+  text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   layout->addStretch();
   layout->addWidget(heading, 0, Qt::AlignHCenter);
-  layout->addWidget(text, 0, Qt::AlignHCenter);
+  layout->addWidget(text);
   layout->addStretch();
   return page;
 }
@@ -658,6 +766,16 @@ bool CPlomeDlg::SaveProject() {
   }
   // The project is written beside the old file and renamed over it, so a
   // failed save leaves the old file as it was.
+  return w->SaveProject(path);
+}
+
+bool CPlomeDlg::SaveProjectAs() {
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w || w->IsImageMode()) return false;
+  const QString current = w->GetProjectPath();
+  const QString name = current.isEmpty() ? (mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd") : QFileInfo(current).fileName();
+  const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", name, "bcd");
+  if (path.isEmpty()) return false;
   return w->SaveProject(path);
 }
 
@@ -999,8 +1117,20 @@ void CPlomeDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CPlomeDlg::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && windowHandle()) windowHandle()->startSystemMove();
+  if (event->button() == Qt::LeftButton) pressedAt_ = event->position().toPoint();
   QDialog::mousePressEvent(event);
+}
+
+void CPlomeDlg::mouseMoveEvent(QMouseEvent* event) {
+  // The window moves once the pointer is dragged, so that a double click on
+  // the header still reaches the window.
+  if ((event->buttons() & Qt::LeftButton) && pressedAt_.x() >= 0 && !isMaximized() && windowHandle() &&
+      (event->position().toPoint() - pressedAt_).manhattanLength() >= QApplication::startDragDistance()) {
+    pressedAt_ = QPoint(-1, -1);
+    windowHandle()->startSystemMove();
+    return;
+  }
+  QDialog::mouseMoveEvent(event);
 }
 
 void CPlomeDlg::closeEvent(QCloseEvent* event) {
@@ -1026,6 +1156,7 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   SaveLastMode();
+  SaveWindowSize();
   deviceTimer_->stop();
   event->accept();
   done(QDialog::Accepted);

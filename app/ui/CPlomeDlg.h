@@ -7,6 +7,7 @@
 // for after burning.
 
 #include <QDialog>
+#include <QImage>
 #include <QStringList>
 #include <array>
 #include <atomic>
@@ -62,6 +63,7 @@ class CPlomeDlg : public QDialog {
   bool OpenProjectFile(const QString& path);
   void OpenProject();
   bool SaveProject();
+  bool SaveProjectAs();  // always asks for the file
   void NewProject();
   void Burn();
   void StartBurn();
@@ -106,6 +108,10 @@ class CPlomeDlg : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void reject() override {}  // Escape never closes the window
 
  private:
@@ -114,6 +120,11 @@ class CPlomeDlg : public QDialog {
   void ShapeWindow();
   void InstallIcon();
   void LayOutToolbar(int group);
+  // Places the controls that follow the window's right and bottom edges.
+  void LayOutForSize();
+  void CreateShortcuts();
+  void RestoreWindowSize();
+  void SaveWindowSize();
   QWidget* CreatePage(int mode);
   void SetBusy(bool busy);
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
@@ -156,12 +167,15 @@ class CPlomeDlg : public QDialog {
   std::thread burnThread_;
   CDlgProgress1* burnProgress_ = nullptr;  // while a burn's progress window is open
   bool closeAfterBurn_ = false;
+  QPoint pressedAt_{-1, -1};  // where a drag that moves the window began
+  QImage shape_;  // the skin's shape bitmap, cut again for every size
 
   QLabel* title_;
   QLabel* version_;
   QLabel* status_;
   QLabel* logo_;
   QLabel* activity_;
+  class QSizeGrip* sizeGrip_ = nullptr;
   std::atomic<bool> activityQueued_{false};
   QLabel* info_;
   QComboBox* recorderList_;

@@ -5,7 +5,9 @@
 CSkinBtn::CSkinBtn(int id, QWidget* parent) : QAbstractButton(parent), id_(id) {
   setProperty("id", id);
   setCursor(Qt::PointingHandCursor);
-  setFocusPolicy(Qt::NoFocus);
+  // Tab reaches every button; a click does not move the focus away from the
+  // project lists.
+  setFocusPolicy(Qt::TabFocus);
 }
 
 void CSkinBtn::SetBitmaps(const QPixmap& normal, const QPixmap& active) {
@@ -30,6 +32,13 @@ void CSkinBtn::paintEvent(QPaintEvent*) {
     p.drawPixmap(0, 0, picture);
   }
   if (!isEnabled()) p.fillRect(rect(), QColor(20, 24, 32, 150));
+  if (hasFocus()) {
+    // The keyboard focus: a clear ring inside the button's edge.
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(140, 200, 255), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+  }
 }
 
 void CSkinBtn::enterEvent(QEnterEvent*) {

@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QTest>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -506,6 +507,66 @@ class MainWindowTest : public QObject {
     QVERIFY(w.LastBurnResult() != result::kSuccess);
     QVERIFY(!Sink().Saw(wt::LangText("Message", 40)));
     QVERIFY(!Sink().Saw(wt::LangText("Message", 1010)));  // closing, not a stop to report
+  }
+
+  // The keys a desktop user reaches for: Ctrl+S saves (asking for a file
+  // only the first time), Ctrl+Shift+S always asks, Ctrl+N asks before it
+  // empties the project, Tab reaches the skin's buttons.
+  void ShortcutsSaveOpenAndStartNewProjects() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    CPlomeDlg w(rig.service);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
+    QVERIFY(data->AddPaths({MakeSources() + "/readme.txt"}));
+    w.activateWindow();  // the wait window of the addition had the focus
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QString folder = wt::NewTempFolder("keys");
+    wt::Chooser().next = {folder + "/First.bcd"};
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(QFile::exists(folder + "/First.bcd"));
+    QVERIFY(!data->IsModified());
+    wt::Chooser().next = {folder + "/Second.bcd"};
+    QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(QFile::exists(folder + "/Second.bcd"));
+    QCOMPARE(wt::Chooser().lastDefaultName, QString("First.bcd"));
+    QCOMPARE(data->GetProjectPath(), folder + "/Second.bcd");
+    Sink().Answer({msgbox::kNo});
+    QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    QVERIFY(data->IsEmpty());
+    wt::Chooser().next = {folder + "/First.bcd"};
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(data->FileCount(), 1);
+    for (int id : {1023, 1024, 1054, 1028, 1062}) QCOMPARE(w.Button(id)->focusPolicy(), Qt::TabFocus);
+    Sink().Answer({msgbox::kNo});
+    w.close();
+  }
+
+  // The window grows: the work area and the project window follow, the
+  // controls of the right edge stay at it, and the size is there next time.
+  void TheWindowResizesAndRemembersItsSize() {
+    Rig rig;
+    {
+      CPlomeDlg w(rig.service);
+      w.show();
+      w.SwitchMode(CPlomeDlg::kDataDisc);
+      QCOMPARE(w.minimumSize(), QSize(900, 620));
+      w.resize(1200, 760);
+      QTRY_COMPARE(w.DataWindow(CPlomeDlg::kDataDisc)->size(), QSize(1200 - 20, 760 - 176 - 32));
+      QCOMPARE(w.Button(1062)->geometry().right(), 1200 - 14 - 1);
+      QCOMPARE(w.SpeedList()->geometry().right(), 1200 - 14 - 1);
+      QVERIFY(w.RecorderList()->width() > 330);
+      QVERIFY(w.close());
+    }
+    CPlomeDlg again(rig.service);
+    again.show();
+    const QSize screen = again.screen()->availableGeometry().size();
+    QCOMPARE(again.size(), QSize(1200, 760).boundedTo(screen).expandedTo(QSize(900, 620)));
+    again.close();
   }
 
   void BurnSettingsRefuseBadDiscsAndEmptyChoices() {
