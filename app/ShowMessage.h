@@ -8,6 +8,7 @@
 namespace msgbox {
 // Box flags used across the program (icon and buttons).
 constexpr unsigned kInfoOk = 0x40;
+constexpr unsigned kErrorOk = 0x10;
 constexpr unsigned kInfoOkCancel = 0x41;
 constexpr unsigned kInfoYesNo = 0x44;
 constexpr unsigned kQuestionOkCancel = 0x21;

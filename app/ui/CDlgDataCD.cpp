@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QDrag>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
@@ -29,6 +30,7 @@
 #include "app/ui/WindowSupport.h"
 #include "authoring/CDataCD.h"
 #include "authoring/FileList.h"
+#include "authoring/ProjectEdit.h"
 #include "authoring/StagingFolder.h"
 #include "authoring/TempFiles.h"
 #include "controls/CListCtrlEx.h"
@@ -40,10 +42,20 @@ constexpr int kCmdAddFiles = 32776, kCmdNewFolder = 32777, kCmdDelete = 32778, k
               kCmdPaste = 32780, kCmdDeleteAll = 32785, kCmdMoveUp = 32787, kCmdMoveDown = 32788;
 
 constexpr int kRoleKind = Qt::UserRole + 2;  // "Folder" or "File"
+// Entries of this project on the clipboard or in a drag: the staging folder
+// they are in, then one name per line.
+const char* kProjectItemsMime = "application/x-varnex-project-items";
+constexpr int kCmdCut = 57635, kCmdCopy = 57634;
 const char* kFolderType = "Folder";
 const char* kFileType = "File";
 
 QString Upper(const QString& s) { return s.trimmed().toUpper(); }
+
+QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& text) {
+  for (int i = 0; item && i < item->childCount(); ++i)
+    if (item->child(i)->text(0) == text) return item->child(i);
+  return nullptr;
+}
 
 std::string ToStd(const QString& s) { return s.toStdString(); }
 
@@ -486,7 +498,21 @@ void CDlgDataCD::AddFiles() {
 
 void CDlgDataCD::Paste() {
   const QMimeData* data = QApplication::clipboard()->mimeData();
-  if (!data || !data->hasUrls()) return;
+  if (!data) return;
+  if (data->hasFormat(kProjectItemsMime)) {
+    QStringList names;
+    std::string from;
+    if (!DecodeProjectItems(data->data(kProjectItemsMime), &from, &names)) return;
+    const bool cut = clipCut_;
+    QTreeWidgetItem* target = tree_->currentItem() ? tree_->currentItem() : RootItem();
+    if (EditProjectItems(cut, from, names, target) && cut) {
+      // What was cut is where it belongs now; a second paste would copy nothing.
+      QApplication::clipboard()->clear();
+      clipCut_ = false;
+    }
+    return;
+  }
+  if (!data->hasUrls()) return;
   QStringList paths;
   for (const QUrl& url : data->urls())
     if (url.isLocalFile()) paths << url.toLocalFile();
@@ -494,13 +520,33 @@ void CDlgDataCD::Paste() {
 }
 
 bool CDlgDataCD::HandleDrop(QObject* control, QDropEvent* event) {
+  const bool onTree = control == tree_->viewport() || control == tree_;
+  if (event->mimeData()->hasFormat(kProjectItemsMime)) {
+    std::string from;
+    QStringList names;
+    if (!DecodeProjectItems(event->mimeData()->data(kProjectItemsMime), &from, &names)) return false;
+    // A folder under the cursor (in the tree, or a folder row of the list)
+    // takes the entries; elsewhere the folder shown.
+    QTreeWidgetItem* target = nullptr;
+    const QPoint at = event->position().toPoint();
+    if (onTree) {
+      target = tree_->itemAt(at);
+    } else if (QTreeWidgetItem* row = list_->itemAt(at); row && row->data(0, kRoleKind).toString() == kFolderType &&
+                                                           !names.contains(row->text(0))) {
+      target = Child(tree_->currentItem() ? tree_->currentItem() : RootItem(), row->text(0));
+    }
+    if (!target) target = tree_->currentItem() ? tree_->currentItem() : RootItem();
+    event->setDropAction(Qt::MoveAction);
+    event->accept();
+    QTimer::singleShot(0, this, [this, from, names, target] { EditProjectItems(true, from, names, target); });
+    return true;
+  }
   if (!event->mimeData()->hasUrls()) return false;
   QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
     if (url.isLocalFile()) paths << url.toLocalFile();
   if (paths.isEmpty()) return false;
   event->acceptProposedAction();
-  const bool onTree = control == tree_->viewport();
   const QPoint at = event->position().toPoint();
   // Added after the drop has ended, so the file manager is not kept waiting.
   QTimer::singleShot(0, this, [this, paths, onTree, at] { DropFiles(paths, onTree, at); });
@@ -920,6 +966,163 @@ void CDlgDataCD::ShowImageTree() {
 }
 
 // ---------------------------------------------------------------------------
+// Moving and copying inside the project
+
+QStringList CDlgDataCD::SelectedProjectNames() const {
+  QStringList names;
+  if (imageMode_) return names;
+  if (focusOwner_ == kFocusTree) {
+    QTreeWidgetItem* item = tree_->currentItem();
+    if (item && item->parent()) names << item->text(0);  // the root stays where it is
+    return names;
+  }
+  for (QTreeWidgetItem* row : list_->selectedItems()) names << row->text(0);
+  return names;
+}
+
+// The staging folder the selection is in.
+std::string CDlgDataCD::SelectionFolder() {
+  QTreeWidgetItem* current = tree_->currentItem() ? tree_->currentItem() : RootItem();
+  if (focusOwner_ == kFocusTree && current && current->parent()) return FolderPath(current->parent());
+  return FolderPath(current);
+}
+
+QByteArray CDlgDataCD::EncodeProjectItems(const std::string& folder, const QStringList& names) const {
+  return (QString::fromStdString(folder) + "\n" + names.join("\n")).toUtf8();
+}
+
+bool CDlgDataCD::DecodeProjectItems(const QByteArray& data, std::string* folder, QStringList* names) const {
+  QStringList lines = QString::fromUtf8(data).split('\n');
+  if (lines.size() < 2) return false;
+  *folder = lines.takeFirst().toStdString();
+  // Only entries of this window's own project are taken.
+  if (stagingRoot_.empty() || (*folder != stagingRoot_ && folder->rfind(stagingRoot_ + "/", 0) != 0)) return false;
+  *names = lines;
+  return true;
+}
+
+void CDlgDataCD::CutOrCopy(bool cut) {
+  const QStringList names = SelectedProjectNames();
+  if (names.isEmpty()) return;
+  auto* data = new QMimeData;
+  data->setData(kProjectItemsMime, EncodeProjectItems(SelectionFolder(), names));
+  data->setText(names.join("\n"));
+  QApplication::clipboard()->setMimeData(data);
+  clipCut_ = cut;
+}
+
+void CDlgDataCD::StartProjectDrag() {
+  const QStringList names = SelectedProjectNames();
+  if (names.isEmpty()) return;
+  auto* drag = new QDrag(this);
+  auto* data = new QMimeData;
+  data->setData(kProjectItemsMime, EncodeProjectItems(SelectionFolder(), names));
+  drag->setMimeData(data);
+  drag->exec(Qt::MoveAction);
+}
+
+bool CDlgDataCD::MoveItems(const QStringList& names, QTreeWidgetItem* target) {
+  return EditProjectItems(true, SelectionFolder(), names, target);
+}
+
+bool CDlgDataCD::EditProjectItems(bool move, const std::string& from, const QStringList& names, QTreeWidgetItem* target) {
+  if (imageMode_ || manager_.Busy() || !target || names.isEmpty()) return false;
+  std::vector<std::string> list;
+  for (const QString& n : names) list.push_back(ToStd(n));
+  const std::string to = FolderPath(target);
+  ProjectEditResult result;
+  const bool ok = move ? MoveProjectEntries(from, list, to, &result) : CopyProjectEntries(from, list, to, &result);
+  if (!move) {
+    // Copies add to the project's size; moves leave it as it was.
+    for (const std::string& name : result.done) AddEntryTotals(to, name);
+  }
+  const std::string targetPath = to;
+  RebuildFolderTree();
+  if (QTreeWidgetItem* item = ItemForFolder(targetPath)) {
+    tree_->setCurrentItem(item);
+    item->setExpanded(true);
+  }
+  RefreshList();
+  if (!result.done.empty()) emit ProjectChanged();
+  if (!result.renamed.empty()) {
+    std::string text = LoadLangText("Message", 1016);
+    for (const auto& r : result.renamed) text += "\n" + r.from + "  \u2192  " + r.to;
+    ShowMessage(text, msgbox::kInfoOk);
+  }
+  if (!ok) ShowMessage(LoadLangText("Message", 1017) + "\n" + result.error, msgbox::kErrorOk);
+  return ok;
+}
+
+void CDlgDataCD::AddEntryTotals(const std::string& folder, const std::string& name) {
+  uint64_t bytes = 0;
+  int files = 0;
+  auto count = [&](const FileListEntry& entry) {
+    struct stat st;
+    if (entry.IsImported() || stat(entry.sourcePath.c_str(), &st) != 0) return;
+    bytes += uint64_t(st.st_size);
+    ++files;
+  };
+  std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
+      if (e.kind == StagingEntry::kFolder) {
+        walk(dir + "/" + e.name);
+        continue;
+      }
+      FileListReader reader(dir + "/" + e.name);
+      FileListEntry entry;
+      while (reader.Next(&entry)) count(entry);
+    }
+  };
+  struct stat st;
+  if (stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    walk(folder + "/" + name);
+  } else {
+    std::vector<FileListEntry> entries;
+    ReadFileList(folder, &entries);
+    for (const FileListEntry& e : entries)
+      if (e.discName == name) count(e);
+  }
+  fileCount_ += files;
+  sizeMB_ += double(bytes) / 1048576.0;
+  AddSize(0, 0);
+}
+
+void CDlgDataCD::RebuildFolderTree() {
+  QTreeWidgetItem* root = RootItem();
+  if (!root) return;
+  // The folders that were open stay open.
+  std::set<std::string> expanded;
+  std::function<void(QTreeWidgetItem*)> remember = [&](QTreeWidgetItem* item) {
+    if (item->isExpanded()) expanded.insert(FolderPath(item));
+    for (int i = 0; i < item->childCount(); ++i) remember(item->child(i));
+  };
+  remember(root);
+  filling_ = true;
+  tree_->setCurrentItem(root);
+  qDeleteAll(root->takeChildren());
+  std::function<void(QTreeWidgetItem*, const std::string&)> fill = [&](QTreeWidgetItem* parent, const std::string& dir) {
+    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
+      if (e.kind != StagingEntry::kFolder) continue;
+      auto* child = static_cast<QTreeWidgetItem*>(projectTree_.Insert(parent, e.name));
+      fill(child, dir + "/" + e.name);
+      if (expanded.count(dir + "/" + e.name)) child->setExpanded(true);
+    }
+  };
+  fill(root, FolderPath(root));
+  filling_ = false;
+}
+
+QTreeWidgetItem* CDlgDataCD::ItemForFolder(const std::string& path) {
+  std::function<QTreeWidgetItem*(QTreeWidgetItem*)> find = [&](QTreeWidgetItem* item) -> QTreeWidgetItem* {
+    if (FolderPath(item) == path) return item;
+    for (int i = 0; i < item->childCount(); ++i)
+      if (QTreeWidgetItem* found = find(item->child(i))) return found;
+    return nullptr;
+  };
+  return RootItem() ? find(RootItem()) : nullptr;
+}
+
+// ---------------------------------------------------------------------------
 // Menu, keys, drops
 
 void CDlgDataCD::BuildMenu() {
@@ -932,6 +1135,8 @@ void CDlgDataCD::BuildMenu() {
   };
   add(kCmdAddFiles, "Add Files", [this] { AddFiles(); });
   add(kCmdNewFolder, "New Folder", [this] { NewFolder(); });
+  add(kCmdCut, "Cut", [this] { CutOrCopy(true); });
+  add(kCmdCopy, "Copy", [this] { CutOrCopy(false); });
   add(kCmdPaste, "Paste", [this] { Paste(); });
   add(kCmdRename, "Rename", [this] { StartRename(); });
   menu_->addSeparator();
@@ -947,8 +1152,9 @@ void CDlgDataCD::ShowMenu(QWidget* control, const QPoint& at) {
   for (QAction* a : menu_->actions()) {
     int id = a->data().toInt();
     if (id == kCmdMoveUp || id == kCmdMoveDown) a->setEnabled(false);
-    if (id == kCmdPaste) a->setEnabled(QApplication::clipboard()->mimeData() &&
-                                        QApplication::clipboard()->mimeData()->hasUrls());
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    if (id == kCmdPaste) a->setEnabled(clip && (clip->hasUrls() || clip->hasFormat(kProjectItemsMime)));
+    if (id == kCmdCut || id == kCmdCopy) a->setEnabled(!SelectedProjectNames().isEmpty());
   }
   QAbstractScrollArea* area = qobject_cast<QAbstractScrollArea*>(control);
   menu_->popup((area ? area->viewport() : control)->mapToGlobal(at));
@@ -975,6 +1181,11 @@ bool CDlgDataCD::eventFilter(QObject* watched, QEvent* event) {
         if (!manager_.Busy()) Paste();
         return true;
       }
+      if (key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Copy)) {
+        focusOwner_ = tree ? kFocusTree : kFocusList;
+        CutOrCopy(key->matches(QKeySequence::Cut));
+        return true;
+      }
       if (key->key() == Qt::Key_Delete) {
         focusOwner_ = tree ? kFocusTree : kFocusList;
         DeleteSelection();
@@ -987,9 +1198,28 @@ bool CDlgDataCD::eventFilter(QObject* watched, QEvent* event) {
       }
       break;
     }
+    case QEvent::MouseButtonPress: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() == Qt::LeftButton) dragFrom_ = mouse->position().toPoint();
+      break;
+    }
+    case QEvent::MouseMove: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (!(mouse->buttons() & Qt::LeftButton) || dragFrom_.x() < 0 || imageMode_ || manager_.Busy()) break;
+      if ((mouse->position().toPoint() - dragFrom_).manhattanLength() < QApplication::startDragDistance()) break;
+      dragFrom_ = QPoint(-1, -1);
+      focusOwner_ = tree ? kFocusTree : kFocusList;
+      StartProjectDrag();
+      return true;
+    }
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (drag->mimeData()->hasFormat(kProjectItemsMime) && !imageMode_ && !manager_.Busy()) {
+        drag->setDropAction(Qt::MoveAction);
+        drag->accept();
+        return true;
+      }
       if (drag->mimeData()->hasUrls() && !imageMode_) {
         drag->acceptProposedAction();
         return true;

@@ -91,6 +91,12 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   bool RenameTreeItem(QTreeWidgetItem* item, const QString& oldName, const QString& newName);
   bool RenameListRow(QTreeWidgetItem* row, const QString& oldName, const QString& newName);
   void DeleteSelection();  // in the control that had the focus last
+  // Cut and copy of project entries (Ctrl+X, Ctrl+C); Paste puts them into
+  // the folder shown. Names taken there become free ones, with a notice.
+  void CutOrCopy(bool cut);
+  // Moves entries of the selection's folder into the folder of `target`, as
+  // a drag inside the project does.
+  bool MoveItems(const QStringList& names, QTreeWidgetItem* target);
   void DeleteAll();
 
   // What the main window needs for burning and saving.
@@ -158,6 +164,15 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   void OnItemEdited(QTreeWidgetItem* item, bool inTree);
   bool HandleDrop(QObject* control, class QDropEvent* event);
   void ShowImageTree();
+  QStringList SelectedProjectNames() const;
+  std::string SelectionFolder();
+  QByteArray EncodeProjectItems(const std::string& folder, const QStringList& names) const;
+  bool DecodeProjectItems(const QByteArray& data, std::string* folder, QStringList* names) const;
+  void StartProjectDrag();
+  bool EditProjectItems(bool move, const std::string& from, const QStringList& names, QTreeWidgetItem* target);
+  void AddEntryTotals(const std::string& folder, const std::string& name);
+  void RebuildFolderTree();
+  QTreeWidgetItem* ItemForFolder(const std::string& path);
 
   int mode_ = kModeData;
   std::string stagingRoot_;
@@ -174,6 +189,8 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   QString editingOld_;
   bool editingInTree_ = false;
   bool modified_ = false;
+  bool clipCut_ = false;           // the project entries on the clipboard were cut, not copied
+  QPoint dragFrom_{-1, -1};        // where a press that may become a drag began
 
   QTreeWidget* tree_;
   CSplitterBar* splitter_;

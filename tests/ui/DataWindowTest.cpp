@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -196,6 +197,69 @@ class DataWindowTest : public QObject {
     QVERIFY(ReadFileList(root, &entries));
     QCOMPARE(entries.size(), size_t(1));
     QCOMPARE(QString::fromStdString(entries[0].discName), QString("renamed.txt"));
+  }
+
+  // Entries move between disc folders with cut and paste and with a drop
+  // inside the project; a taken name becomes a free one, with a notice.
+  void EntriesMoveBetweenFoldersByCutPasteAndDrop() {
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QString src = MakeSources();
+    w.SelectFolder(w.RootItem());
+    QVERIFY(w.AddPaths({src + "/docs", src + "/top.txt"}));
+    const std::string root = w.GetStagingRoot();
+    const int files = w.FileCount();
+    QTreeWidgetItem* docs = Child(w.RootItem(), "docs");
+    QVERIFY(docs);
+
+    // Ctrl+X on the list row, Ctrl+V with the docs folder shown.
+    w.List()->setFocus();
+    w.SetFocusOwner(CDlgDataCD::kFocusList);
+    w.List()->clearSelection();
+    Row(w, "top.txt")->setSelected(true);
+    QTest::keyClick(w.List(), Qt::Key_X, Qt::ControlModifier);
+    w.SelectFolder(docs);
+    QTest::keyClick(w.List(), Qt::Key_V, Qt::ControlModifier);
+    std::vector<FileListEntry> entries;
+    QVERIFY(ReadFileList(root, &entries));
+    QVERIFY(entries.empty());
+    QVERIFY(ReadFileList(root + "/docs", &entries));
+    QCOMPARE(entries.size(), size_t(3));
+    QCOMPARE(QString::fromStdString(entries[2].discName), QString("top.txt"));
+    QCOMPARE(w.FileCount(), files);  // a move changes no total
+
+    // Copy and paste in the same folder: the copy gets a free name and the user is told.
+    docs = Child(w.RootItem(), "docs");
+    w.SelectFolder(docs);
+    w.List()->clearSelection();
+    Row(w, "a.txt")->setSelected(true);
+    Sink().Clear();
+    QTest::keyClick(w.List(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(w.List(), Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1016)));
+    QVERIFY(Sink().Saw("a (2).txt"));
+    QVERIFY(ListNames(w).contains("a (2).txt"));
+    QCOMPARE(w.FileCount(), files + 1);
+
+    // The folder "deep" dropped on the root of the tree moves there.
+    w.List()->clearSelection();
+    Row(w, "deep")->setSelected(true);
+    w.CutOrCopy(true);
+    const QMimeData* dragged = QApplication::clipboard()->mimeData();
+    const QPoint at = w.Tree()->visualItemRect(w.RootItem()).center();
+    QDragEnterEvent enter(at, Qt::MoveAction, dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Tree()->viewport(), &enter);
+    QVERIFY2(enter.isAccepted(), "the tree refuses entries of its own project");
+    QDropEvent drop(at, Qt::MoveAction, dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.Tree()->viewport(), &drop);
+    QTRY_VERIFY(Child(w.RootItem(), "deep") != nullptr);
+    QVERIFY(!Child(Child(w.RootItem(), "docs"), "deep"));
+    QVERIFY(QFileInfo(QString::fromStdString(root) + "/deep").isDir());
+    QVERIFY(w.IsModified());
   }
 
   void DeleteAllEmptiesTheFolderOrTheProject() {
