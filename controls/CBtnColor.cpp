@@ -32,4 +32,9 @@ void CBtnColor::paintEvent(QPaintEvent*) {
   p.drawLine(r.right(), r.top(), r.right(), r.bottom());
   p.setPen(pavane::FromColorRef(textColour_));
   p.drawText(r.adjusted(3, 0, -3, 0), pavane::AlignmentOf(align_) | Qt::TextSingleLine, text());
+  if (hasFocus()) {
+    // The keyboard focus, where a keyboard user looks for it.
+    p.setPen(QPen(pavane::FromColorRef(textColour_), 1, Qt::DotLine));
+    p.drawRect(r.adjusted(3, 3, -3, -3));
+  }
 }

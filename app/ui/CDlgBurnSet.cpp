@@ -79,6 +79,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
     if (TryAccept()) accept();
   });
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  ok_->setDefault(true);  // Enter burns
 }
 
 void CDlgBurnSet::SetRecorders(const QStringList& entries) {

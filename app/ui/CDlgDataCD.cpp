@@ -80,6 +80,7 @@ CDlgWait::CDlgWait(CFileManager* manager, int periodMs, QWidget* parent)
   layout->addWidget(text_);
   layout->addWidget(cancel_, 0, Qt::AlignRight);
   connect(cancel_, &QPushButton::clicked, this, &CDlgWait::reject);
+  cancel_->setDefault(true);
   timer_ = new QTimer(this);
   timer_->setInterval(periodMs);
   connect(timer_, &QTimer::timeout, this, &CDlgWait::Tick);
@@ -406,6 +407,7 @@ void CDlgDataCD::RefreshList() {
   for (const FileListEntry& e : entries) {
     auto* row = new QTreeWidgetItem(list_);
     row->setText(0, QString::fromStdString(e.discName));
+    row->setToolTip(0, row->text(0));  // long names are cut by the column
     row->setText(3, kFileType);
     row->setData(0, kRoleKind, kFileType);
     if (e.IsImported()) {
@@ -414,6 +416,7 @@ void CDlgDataCD::RefreshList() {
     }
     QString source = QString::fromStdString(e.sourcePath);
     row->setText(1, source);
+    row->setToolTip(1, source);
     row->setIcon(0, icons.icon(QFileInfo(source)));
     struct stat st;
     if (stat(e.sourcePath.c_str(), &st) == 0) row->setText(2, QString::number(qulonglong(st.st_size)));
