@@ -85,32 +85,6 @@ class StagedProject {
   CFileManager manager_;
 };
 
-// Points TMPDIR at a folder of its own while it lives.
-class PrivateTemp {
- public:
-  PrivateTemp() : old_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
-    path_ = dir_.path() + "/tmp";
-    std::filesystem::create_directories(path_);
-    setenv("TMPDIR", path_.c_str(), 1);
-  }
-  ~PrivateTemp() {
-    if (old_.empty())
-      unsetenv("TMPDIR");
-    else
-      setenv("TMPDIR", old_.c_str(), 1);
-  }
-  std::vector<std::string> Left() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
-    return names;
-  }
-
- private:
-  ScratchFolder dir_;
-  std::string old_;
-  std::string path_;
-};
-
 inline std::string RunTool(const std::string& command, int* status = nullptr) {
   std::string out;
   FILE* p = popen((command + " 2>&1").c_str(), "r");
