@@ -40,5 +40,6 @@ constexpr int kVolumeUnreadable = -910;   // a disc or image holds no readable f
 constexpr int kBurnStopped = -920;        // the burn was stopped before its end
 constexpr int kDiscClosed = -921;         // the disc is closed: nothing can be added
 constexpr int kSourceUnreadable = -922;   // a source went missing while it was burnt
+constexpr int kRecorderInUse = -923;      // a burn or an erase is using the recorder
 
 }  // namespace result

@@ -2,6 +2,7 @@
 // Opens the drive a --drive argument names and puts it into the device list.
 
 #include <string>
+#include <vector>
 
 #include "BurnCtrl/interfaces/Recorder.h"
 
@@ -11,5 +12,9 @@
 // `several`: one of several drives of one burn (image targets then take
 // free indexes of their own instead of 0).
 int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several);
+// The first --drive argument that names the same drive as an earlier one
+// ("" when all differ): file drives are compared by the file they lead to,
+// drive letters without regard to case.
+std::string DriveGivenTwice(const std::vector<std::string>& specs);
 // The medium type of a name ("cd-r", "dvd+rw", ...); -1 when unknown.
 int MediumFromName(const std::string& name);
