@@ -19,7 +19,7 @@ if [[ ${1:-} == --repeat ]]; then
   scripts/install-deps.sh
   [[ -f $dir/CMakeCache.txt ]] || scripts/build.sh "$dir"
   cmake --build "$dir" -j"${VARNEX_BUILD_JOBS:-$(nproc)}" --target varnex_tests varnex_window_tests
-  threaded='BurnMana.*:BufManaEx.*:RecorderCommands.*:VirtualBurn.*:*EveryMedium*:*Multisession*:CliBurn.*:CMultiCD.*'
+  threaded='BurnMana.*:BufManaEx.*:RecorderCommands.*:FaultResults.*:DriveInUse.*:KestrineCommands.*:VirtualBurn.*:CliBurn.*'
   "$dir/bin/varnex_tests" --gtest_filter="$threaded" --gtest_repeat="$count" --gtest_break_on_failure \
     --gtest_brief=1
   for ((i = 1; i <= count; ++i)); do
