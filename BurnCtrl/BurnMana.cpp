@@ -117,8 +117,26 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
 
 int BurnMana::SetParam(const rec::WriteParam& p, const char* step) {
   if (recorder_->SetWriteParam(p) == 0) return 0;
+  return StepFailed(step, "MODE SELECT (write parameters)");
+}
+
+int BurnMana::StepFailed(const char* step, const char* command) {
   VARNEX_LOG_STEP(step, recorder_);
+  NoteFailure(command);
   return result::kBeginLayerFailed;
+}
+
+// The user is shown the first failure; the write log keeps every one.
+void BurnMana::NoteFailure(const std::string& command) {
+  const std::string text = recorder_->Name() + ": " + command + " failed (" + recorder_->LastSense().Text() + ")";
+  VARNEX_LOG_STEP(text.c_str(), recorder_);
+  std::lock_guard<std::mutex> hold(itemLock_);
+  if (failure_.empty()) failure_ = text;
+}
+
+std::string BurnMana::GetFailure() const {
+  std::lock_guard<std::mutex> hold(itemLock_);
+  return failure_;
 }
 
 bool BurnMana::WaitReady(int periodMs, int polls) {
@@ -169,7 +187,8 @@ int BurnMana::BurnBegin() {
       break;
     case kBdRe: {
       uint32_t capacity = 0;
-      if (!recorder_->JudgeIsFormated(capacity)) recorder_->FormatUnit(capacity, 0, 2048);
+      if (!recorder_->JudgeIsFormated(capacity) && recorder_->FormatUnit(capacity, 0, 2048) != 0)
+        return StepFailed("BurnBegin_BDRE()-FormatUnit", "FORMAT UNIT");
       nextWriteAddress_ = sessionStart_;
       r = 0;
       break;
@@ -232,14 +251,13 @@ int BurnMana::BeginDvdMinus() {
     p.bufE = p.multiSession = p.linkSizeValid = 1;
     p.dataBlockType = 8;
     uint32_t capacity = 0;
-    if (recorder_->JudgeIsFormated(capacity)) {
-      recorder_->FormatUnit(0, 19, 16);
-      p.trackMode = 5;
-      p.fixedPacket = 1;
-    } else {
-      recorder_->FormatUnit(0, 21, 16);
-      p.trackMode = 4;
-    }
+    const bool formatted = recorder_->JudgeIsFormated(capacity);
+    // Only a DVD-RW takes these formats; a DVD-R that comes this way is
+    // written as it is.
+    if (recorder_->FormatUnit(0, formatted ? 19 : 21, 16) != 0 && IsDvdRw(m))
+      return StepFailed("BurnBegin_DVDMinusRW()-FormatUnit", "FORMAT UNIT");
+    p.trackMode = formatted ? 5 : 4;
+    p.fixedPacket = formatted ? 1 : 0;
     p.writeType = 0;
     if (int r = SetParam(p, "BurnBegin_DVDMinusRW()-SetWriteParam")) return r;
     nextWriteAddress_ = sessionStart_;
@@ -263,7 +281,9 @@ int BurnMana::BeginDvdMinus() {
   // sessions is closed with a track behind them.
   uint32_t trackStart = 0;
   recorder_->GetNextWriteAdd(trackStart);
-  recorder_->ReserveTrack(Round32(trackLength_));
+  // A restricted-overwrite disc has no tracks to reserve: its drive refuses.
+  if (recorder_->ReserveTrack(Round32(trackLength_)) != 0 && m != kDvdRwRo)
+    return StepFailed("BurnBegin_DVDMinusRW()-ReserveTrack", "RESERVE TRACK");
   recorder_->SynCache();
   if (!WaitReady(500, 40)) {
     VARNEX_LOG_STEP("BurnBegin_DVDMinusRW()-TestUnitReady", recorder_);
@@ -283,7 +303,8 @@ int BurnMana::BeginDvdMinusRDl() {
     p.bufE = p.linkSizeValid = 1;
     p.dataBlockType = 8;
     if (int r = SetParam(p, "BurnBegin_DVDMinusRDL()")) return r;
-    recorder_->ReserveTrack(trackLength_.load());
+    if (recorder_->ReserveTrack(trackLength_.load()) != 0)
+      return StepFailed("BurnBegin_DVDMinusRDL()-ReserveTrack", "RESERVE TRACK");
     recorder_->SynCache();
     WaitReady(500);
     return 0;
@@ -299,7 +320,11 @@ int BurnMana::BeginDvdMinusRDl() {
   remapBase_ = 2 * L - jumpAddress_;
   uint8_t jump[8] = {};
   bytes::PutBE32(jump + 4, jumpAddress_ - 1);
-  if (recorder_->SendDVDStruct(0x23, jump, sizeof jump) != 0 && recorder_->LastSense().Is(3, 2, 0)) {
+  if (recorder_->SendDVDStruct(0x23, jump, sizeof jump) != 0) {
+    // 3/02/00: the drive is still busy with the jump; anything else is a
+    // jump it did not take, and the second layer would be written wrong.
+    if (!recorder_->LastSense().Is(3, 2, 0))
+      return StepFailed("BurnBegin_DVDMinusRDL()-SendDVDStruct", "SEND DVD STRUCTURE (layer jump)");
     for (int i = 0; i < kReadyPolls && recorder_->TestUnitReady() != 0; ++i) Sleep(400);
   }
   return 0;
@@ -313,7 +338,8 @@ int BurnMana::BeginDvdPlusRDl() {
       uint32_t capacity = bytes::BE32(&s[4]) / 16 * 16 - 16;
       uint8_t set[8] = {};
       bytes::PutBE32(set + 4, capacity);
-      recorder_->SendDVDStruct(0x20, set, sizeof set);
+      if (recorder_->SendDVDStruct(0x20, set, sizeof set) != 0)
+        return StepFailed("BurnBegin_DVDPlusRDL()-SendDVDStruct", "SEND DVD STRUCTURE (layer break)");
       for (int i = 0; i < kReadyPolls && recorder_->TestUnitReady() != 0; ++i) Sleep(400);
       if (recorder_->ReadDVDStruct(0x20, s.data(), uint32_t(s.size())) != 0 || bytes::BE32(&s[4]) != capacity)
         return result::kBeginLayerFailed;
@@ -347,7 +373,8 @@ int BurnMana::BeginDvdPlus() {
     if (plusRw) {
       uint32_t capacity = 0;
       if (!recorder_->JudgeIsFormated(capacity)) {
-        recorder_->FormatUnit(capacity, 38, 0);
+        if (recorder_->FormatUnit(capacity, 38, 0) != 0)
+          return StepFailed("BurnBegin_DVDPlusRW()-FormatUnit", "FORMAT UNIT");
         WaitReady(200);
       }
       nextWriteAddress_ = sessionStart_;
@@ -361,7 +388,8 @@ int BurnMana::BeginDvdPlus() {
     p.dataBlockType = nextWriteAddress_ != 0 ? 3 : 8;
     return SetParam(p, "BurnBegin_DVDPlusR()");
   }
-  if (plusRw) recorder_->FormatUnit(0xFFFFFFFF, 38, 0);
+  if (plusRw && recorder_->FormatUnit(0xFFFFFFFF, 38, 0) != 0)
+    return StepFailed("BurnBegin_DVDPlusRW()-FormatUnit", "FORMAT UNIT");
   rec::WriteParam p;
   p.writeType = 2;
   p.trackMode = 4;
@@ -448,6 +476,7 @@ void BurnMana::WriteOut() {
     if (got == 0) break;  // stopped
     std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
     if (!WriteBlock(address, block.data(), sectorsPerWrite_)) {
+      if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
       Fail(result::kWriteFailed);
       return;
     }
@@ -472,6 +501,7 @@ void BurnMana::RunCachePath() {
     for (uint32_t done = 0; done < rounded && !stop_;) {
       uint32_t n = std::min(kCacheChunk, rounded - done);
       if (!WriteBlock(address, cache.data() + uint64_t(done) * sectorSize_, n)) {
+        if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
         Fail(result::kWriteFailed);
         return false;
       }
@@ -552,13 +582,20 @@ int BurnMana::BurnEnd() {
   const int m = mediumType_;
   const bool multi = options_.multiSession;
   if (outputFile_.empty()) {
-    if (m == kDvdR || IsDvdRw(m) || m == kBdRe)
-      recorder_->SynCacheEx(true);
-    else
-      recorder_->SynCache();
+    // What the drive still holds in its cache is only on the disc once the
+    // flush succeeded.
+    const uint32_t flushed = (m == kDvdR || IsDvdRw(m) || m == kBdRe) ? recorder_->SynCacheEx(true)
+                                                                       : recorder_->SynCache();
+    if (flushed != 0) {
+      NoteFailure("SYNCHRONIZE CACHE");
+      closeFailed_ = true;
+    }
     WaitReady(1000);
     RewriteUdfAnchor();
-    if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) closeFailed_ = true;
+    if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) {
+      NoteFailure("CLOSE TRACK");
+      closeFailed_ = true;
+    }
   }
   if (track_ < lastTrack_) {
     SetItem("");
@@ -567,35 +604,51 @@ int BurnMana::BurnEnd() {
   source_->CloseSession();
   if (outputFile_.empty()) {
     DiscInfo info;
-    recorder_->ReadDiscInfo(info);
+    // A session whose data the drive did not confirm is not closed over it;
+    // and without the disc's own numbers the closing commands would name
+    // tracks that do not exist. Either way the session is left as it is and
+    // the burn fails.
+    bool known = false;
+    if (!closeFailed_) {
+      known = recorder_->ReadDiscInfo(info) == 0;
+      if (!known) {
+        NoteFailure("READ DISC INFORMATION");
+        closeFailed_ = true;
+      }
+    }
     const int lastInSession = info.lastTrackLastSession;
     auto check = [&](uint32_t status) {
-      if (status != 0) closeFailed_ = true;
+      if (status != 0) {
+        NoteFailure("closing the track or session");
+        closeFailed_ = true;
+      }
     };
-    if (m == kDvdPlusR)
-      check(recorder_->CloseTrack(multi ? lastInSession : 255));
-    else if (m == kDvdPlusRDl && !multi)
-      check(recorder_->CloseTrack(1));
-    else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
-      check(recorder_->CloseTrack(lastInSession));
-    WaitReady(500);
-    if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
-      check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
-    } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
-               m == kBdRRrm) {
-      check(recorder_->CloseSession());
-    } else if (m == kDvdR) {
-      if (multi) {
-        check(recorder_->CloseSession(1, lastInSession - 1));
-        check(recorder_->CloseSession(2, lastInSession + 1));
-      } else {
+    if (known) {
+      if (m == kDvdPlusR)
+        check(recorder_->CloseTrack(multi ? lastInSession : 255));
+      else if (m == kDvdPlusRDl && !multi)
         check(recorder_->CloseTrack(1));
+      else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
+        check(recorder_->CloseTrack(lastInSession));
+      WaitReady(500);
+      if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
+        check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
+      } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
+                 m == kBdRRrm) {
+        check(recorder_->CloseSession());
+      } else if (m == kDvdR) {
+        if (multi) {
+          check(recorder_->CloseSession(1, lastInSession - 1));
+          check(recorder_->CloseSession(2, lastInSession + 1));
+        } else {
+          check(recorder_->CloseTrack(1));
+          check(recorder_->CloseSession());
+        }
+      } else if (m == kDvdPlusRw && multi) {
+        check(recorder_->CloseSession(3));
+      } else if (m != kDvdRam && m != kBdRe) {
         check(recorder_->CloseSession());
       }
-    } else if (m == kDvdPlusRw && multi) {
-      check(recorder_->CloseSession(3));
-    } else if (m != kDvdRam && m != kBdRe) {
-      check(recorder_->CloseSession());
     }
     WaitWhileBusy(600);
     recorder_->Lock(false);
@@ -629,7 +682,13 @@ void BurnMana::RewriteUdfAnchor() {
   bytes::PutLE32(anchor + 28, sessionStart_ + 48);
   CECMA167::MakeTag(udf::kTagAnchor, anchor, 512, kAnchorAt);
   const uint32_t count = (m == kDvdRam || m == kDvdPlusRw) ? 1 : kBlock;
-  if (recorder_->Write(kAnchorAt, block.data(), count * 2048, count) != 0) closeFailed_ = true;
-  recorder_->SynCache();
+  if (recorder_->Write(kAnchorAt, block.data(), count * 2048, count) != 0) {
+    NoteFailure("WRITE of the volume anchor");
+    closeFailed_ = true;
+  }
+  if (recorder_->SynCache() != 0) {
+    NoteFailure("SYNCHRONIZE CACHE");
+    closeFailed_ = true;
+  }
   WaitReady(1000);
 }

@@ -71,6 +71,9 @@ class BurnMana {
   std::string GetCurrentItem() const;
   // 1 while all is well; a failure result once something went wrong.
   int GetStatus() const { return status_.load(); }
+  // The first drive command that failed, with the drive and its sense, in
+  // words for the user ("" while nothing failed).
+  std::string GetFailure() const;
   Recorder* GetRecorder() const { return recorder_; }
   uint32_t GetTrackLength() const { return trackLength_; }
   uint32_t GetWritten() const { return written_.load(); }
@@ -92,6 +95,9 @@ class BurnMana {
   int BeginDvdPlusRDl();
   int BeginDvdPlus();
   int SetParam(const rec::WriteParam& p, const char* step);
+  // A begin step whose command failed: logged, noted, and -701.
+  int StepFailed(const char* step, const char* command);
+  void NoteFailure(const std::string& command);
   bool WaitReady(int periodMs, int polls = kReadyPolls);
   void WaitWhileBusy(int periodMs);
   void RewriteUdfAnchor();
@@ -129,5 +135,6 @@ class BurnMana {
   std::atomic<bool> splitWrites_{false};
   mutable std::mutex itemLock_;
   std::string item_ = "Processing...";
+  std::string failure_;
   std::thread producer_, writer_;
 };

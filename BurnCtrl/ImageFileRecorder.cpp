@@ -128,6 +128,7 @@ uint32_t ImageFileRecorder::TestUnitReady() {
 uint32_t ImageFileRecorder::ReadDiscInfo(DiscInfo& info) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kReadDiscInfo)) return st;
   info = DiscInfo{};
   info.erasable = IsErasable(medium_) || !Sequential();
   if (!Sequential()) {
@@ -187,6 +188,7 @@ uint32_t ImageFileRecorder::ReadTrackInfo(int track, TrackInfo& info) {
 uint32_t ImageFileRecorder::GetBlackDiscCapacity(uint32_t& sectors) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kCapacity)) return st;
   if (finalized_) {
     sectors = 0;
     return Ok();
@@ -267,6 +269,7 @@ uint32_t ImageFileRecorder::GetNextWriteAdd(uint32_t& lba) {
 
 uint32_t ImageFileRecorder::ReserveTrack(uint32_t sectors) {
   std::lock_guard<std::mutex> hold(lock_);
+  if (uint32_t st = BeforeCommand(Command::kReserveTrack)) return st;
   if (!Sequential() || finalized_ || OpenTrack()) return Refuse(5, 0x2C, 0);
   if (uint64_t(NextWritable()) + sectors > capacity_) return Refuse(5, 0x21, 0);
   reserved_ = sectors;
@@ -307,11 +310,35 @@ uint32_t ImageFileRecorder::Write(uint32_t lba, const uint8_t* buffer, uint32_t 
   return Ok();
 }
 
-uint32_t ImageFileRecorder::SynCache() { return Ok(); }
+// The drive's cache is the page cache: what is not on the file system's
+// disc when the flush fails is not on this disc either.
+uint32_t ImageFileRecorder::SynCache() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kSynCache)) return st;
+  if (::fsync(fd_) != 0) return Refuse(3, 0x0C, 0);
+  return Ok();
+}
+
+bool ImageFileRecorder::Close() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (fd_ < 0) return true;
+  if (!published_) {
+    // A disc that never got as far as its image's place is not kept.
+    safefile::Discard(fd_, partial_);
+    fd_ = -1;
+    return true;
+  }
+  bool ok = ::fsync(fd_) == 0;
+  ok = ::close(fd_) == 0 && ok;
+  fd_ = -1;
+  return ok;
+}
 
 uint32_t ImageFileRecorder::CloseTrack(int track) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kCloseTrack)) return st;
   if (!Sequential()) return Ok();
   reserved_ = 0;
   if (Track* t = OpenTrack(); t && (track == t->number || track == 255)) t->closed = true;
@@ -322,6 +349,7 @@ uint32_t ImageFileRecorder::CloseSession(int function, int track) {
   if (function == 1) return CloseTrack(track);
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kCloseSession)) return st;
   if (!Sequential()) return Publish();
   if (finalized_) return Refuse(5, 0x2C, 0);
   for (Track& t : tracks_) t.closed = true;
@@ -336,6 +364,7 @@ uint32_t ImageFileRecorder::Blank(int blankType) {
   (void)blankType;
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kBlank)) return st;
   if (!IsErasable(medium_)) return Refuse(5, 0x20, 0);
   // A published image is the user's file: the erased disc starts over in a
   // partial file and replaces it only when a new session is closed.
@@ -351,6 +380,7 @@ uint32_t ImageFileRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t
   (void)blocks, (void)formatType, (void)parameter;
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
+  if (uint32_t st = BeforeCommand(Command::kFormatUnit)) return st;
   if (Sequential() && !IsDvdRw(medium_)) return Refuse(5, 0x20, 0);
   formatted_ = true;
   return Ok();
@@ -367,6 +397,7 @@ uint32_t ImageFileRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint3
 uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) {
   (void)buffer, (void)size;
   std::lock_guard<std::mutex> hold(lock_);
+  if (uint32_t st = BeforeCommand(Command::kSendDvdStruct)) return st;
   if (!IsDualLayer(medium_) || (format != 0x20 && format != 0x23)) return Refuse(5, 0x24, 0);
   return Ok();
 }

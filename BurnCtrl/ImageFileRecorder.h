@@ -16,6 +16,9 @@
 
 class ImageFileRecorder : public Recorder {
  public:
+  enum class Command { kSynCache, kReserveTrack, kFormatUnit, kSendDvdStruct, kReadDiscInfo, kCloseTrack,
+                       kCloseSession, kBlank, kCapacity };
+
   // `slotSize` 2048 makes the file a plain image of 2048-byte sectors; 2352
   // keeps audio sectors whole (data sectors then take the slot's start).
   // `capacity` 0: the free space of the file system holding `path`.
@@ -36,6 +39,9 @@ class ImageFileRecorder : public Recorder {
   bool Published() const;
   // The file the disc is written into: "<path>.part" until it is published.
   std::string WritingPath() const;
+  // Flushes and closes the file; false when either failed (the image is
+  // then not to be trusted). The recorder holds no disc afterwards.
+  bool Close();
 
   std::string Name() const override { return "image:" + path_; }
   int GetDeviceID() const override { return index_; }
@@ -81,8 +87,10 @@ class ImageFileRecorder : public Recorder {
 
  protected:
   // Fault hooks: a non-zero status (with the sense set) refuses the command.
+  // Test drives refuse commands by these names.
   virtual uint32_t BeforeWrite(uint32_t lba, uint32_t sectors) { (void)lba, (void)sectors; return 0; }
   virtual uint32_t BeforeReady() { return 0; }
+  virtual uint32_t BeforeCommand(Command command) { (void)command; return 0; }
   uint32_t Refuse(uint8_t key, uint8_t asc, uint8_t ascq);
 
   mutable std::mutex lock_;

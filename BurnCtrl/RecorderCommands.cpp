@@ -6,11 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <mutex>
 #include <thread>
 
 #include "BurnCtrl/Results.h"
 #include "ByteFields.h"
+#include "DevDeque.h"
 #include "authoring/CFileManager.h"
 #include "authoring/CMultiCD.h"
 #include "authoring/ProjectFile.h"
@@ -24,12 +26,15 @@ namespace {
 
 constexpr int kSlots = 32;
 constexpr int kJobPollMs = 10;  // a short poll: a burn must not wait on its own bookkeeping
-constexpr int kRemoteFrom = 26;
+constexpr int kRemoteFrom = DevDeque::kFirstRemoteIndex;
 
+// An entry of the burn list. The list and the job that runs the burn share
+// it, and it shares its recorder with the device list: a reset of the list
+// or a removal of the drive while the burn runs frees nothing the burn uses.
 struct BurnMultiInfo {
   std::unique_ptr<BurnFile> source;  // outlives its manager (declared first)
   std::unique_ptr<BurnMana> mana;
-  Recorder* recorder = nullptr;
+  std::shared_ptr<Recorder> recorder;
 };
 
 // A drive's copy of the project: its own staging folder and manager.
@@ -47,7 +52,8 @@ std::vector<std::shared_ptr<Recorder>> gDevices;
 
 // The burn-list lock guards the list of running burns and the project slots.
 std::mutex gBurnListLock;
-std::vector<BurnMultiInfo> gBurns;
+std::vector<std::shared_ptr<BurnMultiInfo>> gBurns;
+std::set<int> gInUse;  // drives a burn or an erase is using
 ProjectSlot gSlots[kSlots + 1];
 std::map<int, std::vector<std::string>> gUnreadable;
 std::map<int, std::string> gJobErrors;  // why the last job of a drive failed, for the user
@@ -72,10 +78,43 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 
 bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
-// Connects a remote drive for the length of one operation.
+std::shared_ptr<Recorder> FindShared(int index) {
+  std::lock_guard<std::mutex> hold(gDeviceLock);
+  for (const auto& d : gDevices)
+    if (d->GetDeviceID() == index) return d;
+  return nullptr;
+}
+
+// A burn or an erase has a drive to itself; anything else that would change
+// the disc or the tray meanwhile is refused.
+class DriveClaim {
+ public:
+  explicit DriveClaim(int index) : index_(index) {
+    std::lock_guard<std::mutex> hold(gBurnListLock);
+    claimed_ = gInUse.insert(index).second;
+  }
+  ~DriveClaim() {
+    if (!claimed_) return;
+    std::lock_guard<std::mutex> hold(gBurnListLock);
+    gInUse.erase(index_);
+  }
+  bool ok() const { return claimed_; }
+
+ private:
+  int index_;
+  bool claimed_ = false;
+};
+
+bool InUse(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  return gInUse.count(index) != 0;
+}
+
+// Connects a remote drive for the length of one operation, and keeps the
+// recorder alive for that length even when it leaves the device list.
 class DriveUse {
  public:
-  explicit DriveUse(int index) : recorder_(FindRecorder(index)) {
+  explicit DriveUse(int index) : recorder_(FindShared(index)) {
     if (recorder_ && index >= kRemoteFrom) {
       connected_ = recorder_->ConnectServerDevice();
       remote_ = true;
@@ -86,24 +125,16 @@ class DriveUse {
   }
   // 1, or the result that ends the operation.
   int Check() const { return !recorder_ ? result::kNoSuchDrive : (remote_ && !connected_) ? result::kRemoteUnreachable : 1; }
-  Recorder* operator->() const { return recorder_; }
-  Recorder* get() const { return recorder_; }
+  Recorder* operator->() const { return recorder_.get(); }
+  Recorder* get() const { return recorder_.get(); }
+  const std::shared_ptr<Recorder>& shared() const { return recorder_; }
 
  private:
-  Recorder* recorder_;
+  std::shared_ptr<Recorder> recorder_;
   bool remote_ = false, connected_ = false;
 };
 
-int LabelIndex(const std::string& label) {
-  std::string t = label;
-  size_t b = t.find_first_not_of(' ');
-  if (b == std::string::npos) return -1;
-  t = t.substr(b);
-  if (t[0] == '[') return 0;
-  char c = char(std::toupper(uint8_t(t[0])));
-  if (c < 'A' || c > 'Z') return -1;
-  return c - 'A';
-}
+int LabelIndex(const std::string& label) { return DevDeque::IndexOfLabel(label); }
 
 bool AllZero(const uint8_t* p, size_t n) {
   return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
@@ -141,10 +172,15 @@ bool LastSessionStart(Recorder* r, uint32_t* start) {
   return true;
 }
 
-// Free sectors of the disc for a new session starting at `sessionStart`.
-uint32_t FreeSectors(Recorder* r, uint32_t sessionStart) {
+// Free sectors of the disc for a new session starting at `sessionStart`; 0
+// also when the drive cannot tell (`known` false then).
+uint32_t FreeSectors(Recorder* r, uint32_t sessionStart, bool* known = nullptr) {
   uint32_t blank = 0;
-  if (r->GetBlackDiscCapacity(blank) != 0) return 0;
+  if (known) *known = true;
+  if (r->GetBlackDiscCapacity(blank) != 0) {
+    if (known) *known = false;
+    return 0;
+  }
   const int m = r->GetMediumType();
   if (!IsOverwritable(m)) return blank;
   uint32_t capacity = 0;
@@ -172,12 +208,29 @@ struct JobSpec {
   BurnOptions options;
 };
 
+// A drive that is becoming ready, or still busy with a long write or a
+// format, answers "not ready" for a while: it is waited for within the
+// bound every other wait on a drive has. False when it never became ready.
+bool WaitForDrive(Recorder* r) {
+  for (int i = 0; i < BurnMana::kReadyPolls && !gStopAll; ++i) {
+    if (r->TestUnitReady() == 0) return true;
+    const Sense s = r->LastSense();
+    if (!(s.key == 2 && s.asc == 4 && (s.ascq == 1 || s.ascq == 7 || s.ascq == 8))) return false;
+    Sleep(100);
+  }
+  return false;
+}
+
+std::string NotReadyText(Recorder* r) { return r->Name() + ": not ready (" + r->LastSense().Text() + ")"; }
+
 void FinishUnlocked(Recorder* r) {
   r->Lock(false);
   r->LockVolumn(false);
 }
 
-int RunJobSteps(const JobSpec& spec, Recorder* r) {
+int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
+                std::shared_ptr<BurnMultiInfo>* entry) {
+  Recorder* r = shared.get();
   // 1. The burn job and its source.
   TempFile job("bcd");
   std::unique_ptr<BurnFile> source;
@@ -208,16 +261,19 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   options.multiRecorder = gMultiRecorder;
   BurnMana* mana;
   {
+    auto info = std::make_shared<BurnMultiInfo>();
+    info->source = std::move(source);
+    info->mana = std::make_unique<BurnMana>(r, src, options);
+    info->recorder = shared;
+    mana = info->mana.get();
+    *entry = info;
     std::lock_guard<std::mutex> hold(gBurnListLock);
-    BurnMultiInfo info;
-    info.source = std::move(source);
-    info.mana = std::make_unique<BurnMana>(r, src, options);
-    info.recorder = r;
-    mana = info.mana.get();
     gBurns.push_back(std::move(info));
   }
 
-  // 3. A closed disc takes nothing more.
+  // 3. A drive that is not ready yet is waited for; a closed disc takes
+  // nothing more.
+  if (!WaitForDrive(r)) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
   const int medium = r->GetMediumType();
   DiscInfo disc;
   if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
@@ -251,7 +307,14 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
       src->CloseTrack();
     }
   }
-  if (mana->OutputFile().empty() && total > FreeSectors(r, spec.sessionStart)) return result::kDoesNotFit;
+  if (mana->OutputFile().empty()) {
+    bool known = true;
+    const uint32_t free = FreeSectors(r, spec.sessionStart, &known);
+    // A drive that cannot tell its free space is not ready; that is not a
+    // project that does not fit.
+    if (!known) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
+    if (total > free) return result::kDoesNotFit;
+  }
 
   // 5. Second pass: burn, track by track.
   uint32_t writtenSoFar = 0;
@@ -287,30 +350,31 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   return mana->GetStatus();
 }
 
-int RunJob(const JobSpec& spec, Recorder* r) {
+int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
   gStopAll = false;
   NoteJobError(spec.index, "");
+  std::shared_ptr<BurnMultiInfo> entry;
   int res;
   try {
-    res = RunJobSteps(spec, r);
+    res = RunJobSteps(spec, r, &entry);
   } catch (...) {
     res = result::kException;
   }
+  if (!entry) return res;
+  // Whatever way the job ended, its threads are over and the layout's
+  // temporary files go now, not when the entry is reset.
+  entry->mana->StopBurn();
+  entry->mana->WaitForThreads();
+  entry->source->Release();
   // A source that went missing while it was burnt makes a bad disc, however
   // well the drive wrote.
+  std::vector<std::string> lost = entry->source->UnreadableSources();
   std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it) {
-    if (it->recorder != r) continue;
-    // Whatever way the job ended, its threads are over and the layout's
-    // temporary files go now, not when the entry is reset.
-    it->mana->StopBurn();
-    it->mana->WaitForThreads();
-    it->source->Release();
-    std::vector<std::string> lost = it->source->UnreadableSources();
-    gUnreadable[spec.index] = lost;
-    if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
-    break;
-  }
+  gUnreadable[spec.index] = lost;
+  if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
+  // The user is told which command of which drive failed, and how.
+  std::string& why = gJobErrors[spec.index];
+  if (res != result::kSuccess && why.empty()) why = entry->mana->GetFailure();
   return res;
 }
 
@@ -348,11 +412,7 @@ int FirstFreeRecorderIndex(int from) {
   return -1;
 }
 
-std::string DriveLabel(int index) {
-  if (index == 0) return "[";
-  if (index < 0 || index >= kRemoteFrom) return "";
-  return std::string(1, char('A' + index)) + ":";
-}
+std::string DriveLabel(int index) { return DevDeque::DriveLetter(index); }
 
 // ------------------------------------------------------------ selection
 
@@ -457,6 +517,7 @@ int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxR
 int EjectDisc(int index) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
+  if (InUse(index)) return result::kRecorderInUse;
   r->Lock(false);
   r->Eject(true);
   return result::kSuccess;
@@ -466,20 +527,30 @@ int EjectDisc(int index) {
 
 namespace {
 
-void ClearDiscStart(Recorder* r, bool closeAfter) {
+// Overwrites the start of the disc, where readers look for a file system.
+// The erase is only done when every write, the flush and the close went
+// through: a start that is still readable is a disc that was not erased.
+// `failed` names the command that did not.
+bool ClearDiscStart(Recorder* r, bool closeAfter, std::string* failed) {
   r->LockVolumn(true);
   std::vector<uint8_t> zeros(32 * 2048, 0);
   int failures = 0;
   for (uint32_t lba = 0; lba <= 1600; lba += 32) {
-    if (r->Write(lba, zeros.data(), uint32_t(zeros.size()), 32) != 0 && ++failures >= 5) break;
+    if (r->Write(lba, zeros.data(), uint32_t(zeros.size()), 32) != 0) {
+      if (failed->empty()) *failed = "WRITE at sector " + std::to_string(lba) + " failed (" + r->LastSense().Text() + ")";
+      if (++failures >= 5) break;
+    }
   }
-  r->SynCache();
+  if (r->SynCache() != 0 && failed->empty())
+    *failed = "SYNCHRONIZE CACHE failed (" + r->LastSense().Text() + ")";
   for (int i = 0; i < 3000 && r->TestUnitReady() != 0; ++i) Sleep(200);
   if (closeAfter) {
-    r->CloseSession(0);
+    if (r->CloseSession(0) != 0 && failed->empty())
+      *failed = "CLOSE SESSION failed (" + r->LastSense().Text() + ")";
     for (int i = 0; i < 3000 && r->TestUnitReady() != 0; ++i) Sleep(200);
   }
   r->LockVolumn(false);
+  return failed->empty();
 }
 
 }  // namespace
@@ -489,22 +560,33 @@ int BlankDisc() {
   const int index = gCurrent;
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
   const int kind = r->GetDevType();
   if (kind == 0 || kind == 2 || r->GetDeviceID() == 0) return result::kCannotErase;
   if (r->TestUnitReady() != 0) return result::kNotReady;
+  NoteJobError(index, "");
+  auto failedWith = [&](const std::string& what) {
+    NoteJobError(index, r->Name() + ": " + what);
+    return result::kEraseFailed;
+  };
+  auto commandFailed = [&](const char* command) {
+    return failedWith(std::string(command) + " failed (" + r->LastSense().Text() + ")");
+  };
+  std::string failed;
   const int m = r->GetMediumType();
   if (m == kCdRw || IsDvdRw(m)) {
-    if (r->Blank(1) != 0) return result::kEraseFailed;
+    if (r->Blank(1) != 0) return commandFailed("BLANK");
   } else if (m == kDvdPlusRw) {
-    r->FormatUnit(0xFFFFFFFF, 38, 0);
-    ClearDiscStart(r.get(), true);
+    if (r->FormatUnit(0xFFFFFFFF, 38, 0) != 0) return commandFailed("FORMAT UNIT");
+    if (!ClearDiscStart(r.get(), true, &failed)) return failedWith(failed);
   } else if (m == kDvdRam) {
-    ClearDiscStart(r.get(), false);
+    if (!ClearDiscStart(r.get(), false, &failed)) return failedWith(failed);
   } else if (m == kBdRe) {
     uint32_t capacity = 0;
     r->JudgeIsFormated(capacity);
-    r->FormatUnit(capacity, 0, 2048);
-    ClearDiscStart(r.get(), false);
+    if (r->FormatUnit(capacity, 0, 2048) != 0) return commandFailed("FORMAT UNIT");
+    if (!ClearDiscStart(r.get(), false, &failed)) return failedWith(failed);
   } else {
     return result::kCannotErase;
   }
@@ -519,7 +601,7 @@ int AbortWrite() {
   Trace("<----AbortWrite---->");
   gStopAll = true;
   std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (auto& b : gBurns) b.mana->StopBurn();
+  for (auto& b : gBurns) b->mana->StopBurn();
   Trace("<----AbortWrite end---->");
   return result::kSuccess;
 }
@@ -530,12 +612,14 @@ void SetTraceHook(TraceHook hook) { gTrace = hook; }
 int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
   JobSpec spec;
   spec.kind = JobSpec::kImage;
   spec.index = index;
   spec.imagePath = imagePath;
   spec.options.testWrite = testWrite;
-  int res = RunJob(spec, r.get());
+  int res = RunJob(spec, r.shared());
   Trace("<----WriteImageToCD end---->");
   return res;
 }
@@ -545,6 +629,8 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (index < 0 || index > kSlots) return result::kNoSuchDrive;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
   NoteJobError(index, "");
   const int medium = r->GetMediumType();
   // 2. The drive's own copy of the project, removed again on every way out.
@@ -606,7 +692,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   spec.options.testWrite = testWrite;
   spec.options.multiSession = multiSession;
   spec.options.eject = eject;
-  int res = RunJob(spec, r.get());
+  int res = RunJob(spec, r.shared());
   Trace("<----WriteCd end---->");
   return res;
 }
@@ -614,6 +700,8 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
 int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
   const int m = r->GetMediumType();
   if (m != kCdR && m != kCdRw) return result::kAudioNeedsCd;
   JobSpec spec;
@@ -622,7 +710,7 @@ int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavT
   spec.discKind = 1;
   spec.audioTracks = wavTracks;
   spec.options.testWrite = testWrite;
-  return RunJob(spec, r.get());
+  return RunJob(spec, r.shared());
 }
 
 int GetDriveProgress(const std::string& label) {
@@ -630,7 +718,7 @@ int GetDriveProgress(const std::string& label) {
   if (index < 0) return 0;
   std::lock_guard<std::mutex> hold(gBurnListLock);
   for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
-    if (it->recorder->GetDeviceID() == index) return it->mana->GetProgress();
+    if ((*it)->recorder->GetDeviceID() == index) return (*it)->mana->GetProgress();
   return 0;
 }
 
@@ -640,8 +728,8 @@ int GetDriveItem(const std::string& label, std::string* text) {
   if (index < 0) return result::kNothingDone;
   std::lock_guard<std::mutex> hold(gBurnListLock);
   for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
-    if (it->recorder->GetDeviceID() == index) {
-      *text = it->mana->GetCurrentItem();
+    if ((*it)->recorder->GetDeviceID() == index) {
+      *text = (*it)->mana->GetCurrentItem();
       break;
     }
   return result::kSuccess;
@@ -649,16 +737,18 @@ int GetDriveItem(const std::string& label, std::string* text) {
 
 int ResetBurns() {
   std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (ProjectSlot& s : gSlots) s.Empty();
+  for (int i = 0; i <= kSlots; ++i)
+    if (!gInUse.count(i)) gSlots[i].Empty();
   gBurns.clear();
   return result::kSuccess;
 }
 
 int ResetBurn(int index) {
   std::lock_guard<std::mutex> hold(gBurnListLock);
-  if (index >= 0 && index <= kSlots) gSlots[index].Empty();
+  // A running job's project copy is its own; the job removes it at its end.
+  if (index >= 0 && index <= kSlots && !gInUse.count(index)) gSlots[index].Empty();
   gBurns.erase(std::remove_if(gBurns.begin(), gBurns.end(),
-                              [&](const BurnMultiInfo& b) { return b.recorder->GetDeviceID() == index; }),
+                              [&](const auto& b) { return b->recorder->GetDeviceID() == index; }),
                gBurns.end());
   return result::kSuccess;
 }

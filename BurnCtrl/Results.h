@@ -41,5 +41,6 @@ constexpr int kBurnStopped = -920;        // the burn was stopped before its end
 constexpr int kDiscClosed = -921;         // the disc is closed: nothing can be added
 constexpr int kSourceUnreadable = -922;   // a source went missing while it was burnt
 constexpr int kSessionUnfinished = -923;  // an earlier burn left the disc's last session open
+constexpr int kRecorderInUse = -924;      // a burn or an erase is using the recorder
 
 }  // namespace result

@@ -151,6 +151,7 @@ void CDataFile::Reset() {
   if (dataList_) std::fclose(dataList_);
   if (dataFd_ >= 0) ::close(dataFd_);
   metadata_ = dataList_ = nullptr;
+  metadataUnreadable_ = false;
   dataFd_ = -1;
   for (const std::string& p : {metadataPath_, dataListPath_})
     if (!p.empty()) ::unlink(p.c_str());
@@ -643,9 +644,14 @@ int CDataFile::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   const uint32_t k = ++cursor_;
   if (k <= 16) return 0;
   if (k <= 16 + metadataLength_) {
-    if (metadata_ && std::fseek(metadata_, long(k - 17) * kSectorSize, SEEK_SET) == 0) {
-      size_t got = std::fread(buffer, 1, byteCount, metadata_);
-      (void)got;
+    size_t got = 0;
+    if (metadata_ && std::fseek(metadata_, long(k - 17) * kSectorSize, SEEK_SET) == 0)
+      got = std::fread(buffer, 1, byteCount, metadata_);
+    // The volume's own descriptors are gone: the disc would be unreadable.
+    if (got != byteCount) {
+      if (!metadataUnreadable_ && listener_) listener_->SourceUnreadable(metadataPath_);
+      metadataUnreadable_ = true;
+      return -1;
     }
     return 0;
   }

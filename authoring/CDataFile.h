@@ -23,10 +23,10 @@
 // What became of a name, or why a file cannot go on the disc; found before
 // the build by ReviewProject and again by Build.
 struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge };
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged };
   Kind kind;
   std::string discPath;  // "/folder/name" on the disc
-  std::string detail;    // the new Joliet name, or the source path
+  std::string detail;    // the new Joliet or UDF name, or the source path
 };
 
 class CDataFile : public TrackImageBuilder {
@@ -89,6 +89,7 @@ class CDataFile : public TrackImageBuilder {
   // Serving.
   uint32_t cursor_ = 0;
   FILE* metadata_ = nullptr;
+  bool metadataUnreadable_ = false;  // told once
   FILE* dataList_ = nullptr;
   int dataFd_ = -1;
   bool dataOpen_ = false;     // a data-list entry is being served

@@ -16,6 +16,7 @@
 #include "ByteFields.h"
 #include "app/ProgramDir.h"
 #include "authoring/CECMA167.h"
+#include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/StagingFolder.h"
@@ -64,25 +65,35 @@ std::string ErrnoText() { return std::strerror(errno); }
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
 
-// Names longer than an identifier holds are cut, and two long names that
-// begin alike would then name the same file twice. Such a cut name ends in
-// "~N" instead, N counting up until the name is free in its folder.
+// Names longer than an identifier holds are cut before their extension, and
+// two entries of a folder may share a name (one disc path given twice, or a
+// cut name meeting another). As for the Joliet names, the first keeps its
+// name and later ones end in "~N" before the extension, N counting up until
+// the name is free in its folder. Names that are not kept whole are marked.
 template <typename Child>
-void MakeCutNamesUnique(std::vector<Child>* children) {
+void NameChildren(std::vector<Child>* children) {
+  constexpr size_t kMaxChars = CECMA167::kMaxNameBytes / 2;
   std::set<std::u16string> taken;
-  for (const Child& c : *children)
-    if (!c.cut) taken.insert(c.name);
-  for (Child& c : *children) {
-    if (!c.cut) continue;
-    if (taken.insert(c.name).second) continue;
+  std::vector<bool> clash(children->size(), false);
+  for (Child& c : *children) c.name = discnames::ShortenWithSuffix(c.full, c.folder, u"", kMaxChars, &c.cut);
+  // Whole names first: a cut name never takes the name of a whole one.
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t i = 0; i < children->size(); ++i) {
+      Child& c = (*children)[i];
+      if (c.cut != (pass == 1)) continue;
+      if (!taken.insert(c.name).second) clash[i] = true;
+    }
+  for (size_t i = 0; i < children->size(); ++i) {
+    if (!clash[i]) continue;
+    Child& c = (*children)[i];
     for (unsigned n = 1;; ++n) {
-      std::u16string suffix;
-      for (char ch : "~" + std::to_string(n)) suffix.push_back(char16_t(ch));
-      std::u16string candidate = c.name.substr(0, c.name.size() - suffix.size());
-      if (!candidate.empty() && candidate.back() >= 0xD800 && candidate.back() <= 0xDBFF) candidate.pop_back();
-      candidate += suffix;
+      std::string digits = "~" + std::to_string(n);
+      bool cut = false;
+      std::u16string candidate = discnames::ShortenWithSuffix(c.full, c.folder, std::u16string(digits.begin(), digits.end()),
+                                                             kMaxChars, &cut);
       if (taken.insert(candidate).second) {
         c.name = candidate;
+        c.cut = true;
         break;
       }
     }
@@ -211,6 +222,10 @@ bool CDataFileUDF::Build(const std::string& jobPath, const std::string& stagingR
   ResetServing();
   if (metaFd_ >= 0) close(metaFd_);
   metaFd_ = -1;
+  metaUnreadable_ = false;
+  notices_.clear();
+  stagingRoot_ = stagingRoot;
+  while (stagingRoot_.size() > 1 && stagingRoot_.back() == '/') stagingRoot_.pop_back();
   metadata_ = TempFile();
   dataList_.clear();
   entrySectors_.clear();
@@ -300,8 +315,10 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     bool folder = false;
     bool imported = false;
     bool hidden = false;
-    bool cut = false;  // the name was longer than an identifier holds
-    std::u16string name;
+    bool cut = false;  // the name on the disc is not the project's (shortened or numbered)
+    std::u16string full;  // the project's name
+    std::u16string name;  // the name on the disc
+    std::string discName;
     std::string sourcePath;  // folder: staging path
     uint64_t size = 0;
     time_t mtime = 0;
@@ -314,11 +331,11 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
       Child c;
       c.folder = true;
       c.sourcePath = path + "/" + e.name;
-      if (!CECMA167::ToWide(e.name, &c.name, CECMA167::kMaxNameBytes / 2)) {
+      if (!Utf8ToUtf16(e.name, &c.full)) {
         lastError_ = "the folder name of " + c.sourcePath + " is not valid UTF-8";
         return false;
       }
-      c.cut = Utf16ToUtf8(c.name) != e.name;
+      c.discName = e.name;
       children.push_back(std::move(c));
       continue;
     }
@@ -363,11 +380,11 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         c.mtime = st.st_mtime;
         c.sourcePath = fe.sourcePath;
       }
-      if (!CECMA167::ToWide(fe.discName, &c.name, CECMA167::kMaxNameBytes / 2)) {
+      if (!Utf8ToUtf16(fe.discName, &c.full)) {
         lastError_ = "the disc name of " + fe.sourcePath + " is not valid UTF-8";
         return false;
       }
-      c.cut = Utf16ToUtf8(c.name) != fe.discName;
+      c.discName = fe.discName;
       children.push_back(std::move(c));
     }
     if (!list.error().empty()) {
@@ -376,7 +393,11 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
   }
 
-  MakeCutNamesUnique(&children);
+  NameChildren(&children);
+  const std::string discFolder = path.size() > stagingRoot_.size() ? path.substr(stagingRoot_.size()) : "";
+  for (const Child& c : children)
+    if (c.cut)
+      notices_.push_back({LayoutNotice::kUdfNameChanged, discFolder + "/" + c.discName, Utf16ToUtf8(c.name)});
 
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
@@ -624,6 +645,12 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
     size_t got = metaReader_->Read(sector, kSectorSize);
     std::memcpy(buffer, sector, std::min<size_t>(got, n));
     if (k + 1 == metaSectors_) metaReader_.reset();
+    // The volume's own descriptors are gone: the disc would be unreadable.
+    if (got < kSectorSize) {
+      if (!metaUnreadable_ && listener_) listener_->SourceUnreadable(metadata_.path());
+      metaUnreadable_ = true;
+      return -1;
+    }
     return 0;
   }
   if (k < dataStart_ || k >= total_) {

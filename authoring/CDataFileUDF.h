@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/CDataFile.h"
 #include "authoring/TempFiles.h"
 #include "authoring/TrackImageBuilder.h"
 
@@ -45,6 +46,8 @@ class CDataFileUDF : public TrackImageBuilder {
   uint32_t MetadataSectors() const { return metaSectors_; }
   // Source files left out because they could not be opened during Build.
   const std::vector<std::string>& SkippedSources() const { return skipped_; }
+  // Names that were shortened or numbered by the last Build.
+  const std::vector<LayoutNotice>& Notices() const { return notices_; }
 
   // Where the volume skeleton is looked for (the resource folder beside the
   // program); tests may point elsewhere.
@@ -87,6 +90,8 @@ class CDataFileUDF : public TrackImageBuilder {
   std::vector<uint32_t> entrySectors_;  // sectors of every file entry but the root's
   std::vector<DataFile> dataList_;
   std::vector<std::string> skipped_;
+  std::vector<LayoutNotice> notices_;
+  std::string stagingRoot_;
   uint8_t closingAnchor_[512] = {};
 
   // Serving.
@@ -96,5 +101,6 @@ class CDataFileUDF : public TrackImageBuilder {
   static constexpr size_t kReadAhead = 1 << 20;
   std::unique_ptr<SourceReader> source_;
   std::unique_ptr<SourceReader> metaReader_;
+  bool metaUnreadable_ = false;  // told once
   std::vector<uint8_t> metaBuffer_, dataBuffer_;
 };

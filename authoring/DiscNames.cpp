@@ -36,7 +36,14 @@ std::string IsoWithSuffix(const std::string& name, bool isFolder, const std::str
 
 std::u16string JolietWithSuffix(const std::u16string& name, bool isFolder, const std::u16string& suffix,
                                 bool* shortened) {
-  if (name.size() + suffix.size() <= kJolietMaxChars && suffix.empty()) {
+  return ShortenWithSuffix(name, isFolder, suffix, kJolietMaxChars, shortened);
+}
+
+}  // namespace
+
+std::u16string ShortenWithSuffix(const std::u16string& name, bool isFolder, const std::u16string& suffix,
+                                 size_t maxChars, bool* shortened) {
+  if (name.size() + suffix.size() <= maxChars && suffix.empty()) {
     *shortened = false;
     return name;
   }
@@ -48,11 +55,9 @@ std::u16string JolietWithSuffix(const std::u16string& name, bool isFolder, const
     ext = name.substr(dot);
     base = name.substr(0, dot);
   }
-  size_t room = kJolietMaxChars - ext.size() - suffix.size();
+  size_t room = maxChars > ext.size() + suffix.size() ? maxChars - ext.size() - suffix.size() : 0;
   return CutChars(base, room) + suffix + ext;
 }
-
-}  // namespace
 
 std::string IsoFileIdentifier(const std::string& name) { return IsoWithSuffix(name, false, ""); }
 std::string IsoFolderIdentifier(const std::string& name) { return IsoWithSuffix(name, true, ""); }

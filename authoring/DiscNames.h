@@ -27,6 +27,13 @@ struct FolderEntryName {
   bool refused = false;   // the name is not valid UTF-8
 };
 
+// `name` with `suffix` ("~2") worked in before its extension, cut to at most
+// `maxChars` 16-bit characters; the extension (up to 16 characters, files
+// only) is kept. `shortened` tells whether the result differs from `name`.
+// Used for Joliet names and for UDF identifiers alike.
+std::u16string ShortenWithSuffix(const std::u16string& name, bool isFolder, const std::u16string& suffix,
+                                 size_t maxChars, bool* shortened);
+
 // Names every entry of one folder. The first of colliding entries keeps its
 // plain identifier; later ones get a number in place of their last letters.
 void NameFolderEntries(std::vector<FolderEntryName>* entries);

@@ -25,7 +25,8 @@ class TrackImageBuilder {
 
   virtual uint32_t GetTrackLength() const = 0;
   // Fills `buffer` (zero-filled by the caller, `byteCount` bytes, normally
-  // 2048) with the next sector. Returns 0.
+  // 2048) with the next sector. Returns 0; -1 when the layout's own
+  // temporary data could not be read back (the listener is told).
   virtual int GetSectorData(uint8_t* buffer, uint32_t byteCount) = 0;
   // The next `count` whole sectors into `out` (no need to clear it first):
   // the same bytes as `count` calls of GetSectorData. Layouts may serve runs

@@ -1,7 +1,9 @@
 #include "cli/CliBurnDrive.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <set>
 
 #include "BurnCtrl/ImageFileRecorder.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
@@ -28,7 +30,27 @@ int MediumFromName(const std::string& name) {
   return -1;
 }
 
+std::string DriveGivenTwice(const std::vector<std::string>& specs) {
+  std::set<std::string> seen;
+  for (const std::string& spec : specs) {
+    std::string key = spec;
+    for (const char* prefix : {"virtual:", "image:"}) {
+      const std::string p = prefix;
+      if (spec.rfind(p, 0) == 0) {
+        std::error_code ec;
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(spec.substr(p.size()), ec);
+        key = p + (ec ? spec.substr(p.size()) : canonical.string());
+      }
+    }
+    const bool letter = (spec.size() == 1 || (spec.size() == 2 && spec[1] == ':')) && std::isalpha(uint8_t(spec[0]));
+    if (letter) key = std::string(1, char(std::toupper(uint8_t(spec[0])))) + ":";
+    if (!seen.insert(key).second) return spec;
+  }
+  return "";
+}
+
 int OpenBurnDrive(const std::string& spec, const std::string& medium, bool several, bool replace) {
+
   if (spec.rfind("image:", 0) == 0) {
     std::string path = spec.substr(6);
     int m = MediumFromName(medium.empty() ? "cd-r" : medium);

@@ -19,6 +19,7 @@
 #include "BurnCtrl/Results.h"
 #include "app/ProgramDir.h"
 #include "cli/CliCommand.h"
+#include "BurnCtrl/ImageFileRecorder.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliProject.h"
 #include "media/CAudioFile.h"
@@ -191,6 +192,10 @@ int RunBurn(const CliArgs& args) {
   }
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
 
+  // One drive given twice would have two burns write one disc.
+  if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
+
   // Several drives burn at once, each from a cache of its own.
   std::vector<int> drives;
   for (const std::string& spec : driveSpecs) {
@@ -219,6 +224,12 @@ int RunBurn(const CliArgs& args) {
       ResetBurn(index);
     }
   }
+  // An image file is done once its sectors are on the file system's disc.
+  for (int index : drives)
+    if (auto* image = dynamic_cast<ImageFileRecorder*>(FindRecorder(index)); image && !image->Close()) {
+      std::fprintf(stderr, "varnex-cli: %s could not be flushed to its disc\n", image->Path().c_str());
+      if (res == result::kSuccess) res = result::kOutputFailed;
+    }
   DeleteTempFiles();
   if (res != result::kSuccess)
     return drives.size() > 1 || !LastJobError(drives.front()).empty() ? 1
@@ -236,7 +247,10 @@ int RunErase(const CliArgs& args) {
   if (index < 0) return 1;
   int res = Start(index);
   if (res == result::kSuccess) res = BlankDisc();
-  if (res != result::kSuccess) return CliFail(res, FindRecorder(index)->Name());
+  if (res != result::kSuccess) {
+    const std::string why = LastJobError(index);
+    return CliFail(res, why.empty() ? FindRecorder(index)->Name() : why);
+  }
   return 0;
 }
 

@@ -104,8 +104,9 @@ int RunImage(const CliArgs& args) {
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
+      case LayoutNotice::kUdfNameChanged:
         std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
-                     LoadLangText("Message", 907).c_str());
+                     LoadLangText("Message", n.kind == LayoutNotice::kJolietShortened ? 907 : 913).c_str());
         break;
       case LayoutNotice::kNameRefused:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
@@ -130,6 +131,9 @@ int RunImage(const CliArgs& args) {
     auto layout = std::make_unique<CDataFileUDF>();
     built = layout->Build(job.path(), root.path(), sessionStart);
     skipped = layout->SkippedSources();
+    for (const LayoutNotice& n : layout->Notices())
+      std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                   LoadLangText("Message", 913).c_str());
     track = std::move(layout);
   } else {
     auto layout = std::make_unique<CDataFile>();

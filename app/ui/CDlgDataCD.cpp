@@ -478,9 +478,14 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   const std::string folder = FolderPath(target);
   std::vector<std::string> list;
   for (const QString& p : paths) list.push_back(ToStd(p));
-  bool ok = RunInBackground([&] { return manager_.StartAddPaths(&projectTree_, target, folder, list); }, periodMs);
+  // The worker's own verdict counts too: a path that was not added is a
+  // failed addition even when nobody cancelled.
+  std::atomic<bool> added{false};
+  bool ok = RunInBackground(
+      [&] { return manager_.StartAddPaths(&projectTree_, target, folder, list, [&](bool all) { added = all; }); },
+      periodMs);
   target->setExpanded(true);
-  return ok;
+  return ok && added;
 }
 
 bool CDlgDataCD::AddPathFromShell(const QString& path) {

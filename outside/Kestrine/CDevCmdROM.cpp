@@ -50,16 +50,17 @@ uint32_t CDevCmdROM::Refuse(uint32_t status, uint8_t srb) {
 
 uint32_t CDevCmdROM::Run(ScsiCommand& cmd) {
   if (!transport_) return Refuse(DEV_TRANSPORT_FAILED, SRB_NO_DEVICE);
-  // A remote drive not bracketed by the caller is connected for this command alone.
-  bool temporary = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    temporary = connectDepth_ == 0;
-  }
-  if (temporary && !transport_->Connect()) return Refuse(DEV_TRANSPORT_FAILED, SRB_NO_DEVICE);
   uint32_t status;
   {
+    // One lock for the whole exchange: a remote drive that is connected for
+    // this command alone must not be disconnected by another thread's
+    // command while this one runs, nor connected twice.
     std::lock_guard<std::mutex> lock(mutex_);
+    const bool temporary = connectDepth_ == 0;
+    if (temporary && !transport_->Connect()) {
+      lastSense_ = SenseData{0, 0, 0, SRB_NO_DEVICE};
+      return DEV_TRANSPORT_FAILED;
+    }
     bool reached = transport_->Execute(cmd);
     lastTransferred_ = cmd.transferred;
     if (!reached) {
@@ -71,8 +72,8 @@ uint32_t CDevCmdROM::Run(ScsiCommand& cmd) {
     } else {
       status = DEV_OK;
     }
+    if (temporary) transport_->Disconnect();
   }
-  if (temporary) transport_->Disconnect();
   if (listener_) listener_->OnDeviceActivity(deviceId_);
   return status;
 }

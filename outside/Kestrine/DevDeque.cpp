@@ -1,5 +1,7 @@
 #include "DevDeque.h"
 
+#include <cctype>
+
 #include "ImageFileDevice.h"
 #include "IscsiTransport.h"
 #include "SgioTransport.h"
@@ -111,9 +113,25 @@ CDevCmdRW* DevDeque::GetDequeItem(int position) const {
 }
 
 std::string DevDeque::DriveLetter(int index) {
+  if (index < 0) return "";
   if (index == 0) return "[";
-  if (index < 26) return std::string(1, char('A' + index)) + ":";
+  if (index < kFirstRemoteIndex) return std::string(1, char('A' + index)) + ":";
   return "#" + std::to_string(index) + ":";
+}
+
+int DevDeque::IndexOfLabel(const std::string& label) {
+  size_t b = label.find_first_not_of(' ');
+  if (b == std::string::npos) return -1;
+  const char first = label[b];
+  if (first == '[') return 0;
+  if (first == '#') {
+    int index = 0;
+    size_t i = b + 1;
+    for (; i < label.size() && label[i] >= '0' && label[i] <= '9' && index < 1000; ++i) index = index * 10 + (label[i] - '0');
+    return i > b + 1 && index >= kFirstRemoteIndex && index < 256 ? index : -1;
+  }
+  const char c = char(std::toupper(uint8_t(first)));
+  return c >= 'A' && c <= 'Z' ? c - 'A' : -1;
 }
 
 std::unique_ptr<CDevCmdRW> DevDeque::OpenDrive(const std::string& drive, int index, std::string* error) {

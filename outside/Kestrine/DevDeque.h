@@ -45,8 +45,13 @@ class DevDeque {
   // Opens a drive argument: "/dev/srN", "virtual:FILE", "image:FILE" or
   // "iscsi://HOST[:PORT]/TARGET/LUN".
   static std::unique_ptr<CDevCmdRW> OpenDrive(const std::string& drive, int index, std::string* error);
-  // "D:" for index 3; "[" for the image device; "#26" style for remote drives.
+  // Remote drives take this index and those above it.
+  static constexpr int kFirstRemoteIndex = 26;
+  // "D:" for index 3; "[" for the image device; "#26:" style for remote drives.
   static std::string DriveLetter(int index);
+  // The index a drive label begins with (blanks before it are skipped): the
+  // reverse of DriveLetter. -1 for none.
+  static int IndexOfLabel(const std::string& label);
 
  private:
   std::unique_ptr<CDevCmdRW> Reuse(const std::string& name, int index);

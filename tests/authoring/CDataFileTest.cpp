@@ -271,3 +271,19 @@ TEST(IsoLayout, ServingInRunsGivesTheSameBytesAsSectorBySector) {
   EXPECT_TRUE(got == expected) << "runs and single sectors differ";
   EXPECT_EQ(runs.unreadable.paths, one.unreadable.paths);
 }
+
+TEST(IsoLayout, MetadataThatCannotBeReadBackIsReportedNotServedAsZeros) {
+  ScratchFolder staging;
+  staging.Write("a.txt", "some data");
+  PrivateTemp temp;
+  Laid laid(staging.path());
+  ASSERT_TRUE(laid.built) << laid.track.LastError();
+  TruncateEveryFile(temp.path());
+  std::vector<uint8_t> sector(kSectorSize);
+  int worst = 0;
+  for (uint32_t i = 0; i < laid.track.GetTrackLength(); ++i)
+    worst = std::min(worst, laid.track.GetSectorData(sector.data(), kSectorSize));
+  EXPECT_EQ(worst, -1);
+  ASSERT_EQ(laid.unreadable.paths.size(), 1u) << "the loss is told once";
+  EXPECT_EQ(laid.unreadable.paths[0].rfind(temp.path(), 0), 0u) << laid.unreadable.paths[0];
+}

@@ -85,11 +85,13 @@ TEST(BurnMana, LongWriteInProgressIsWaitedOutButAStopEndsIt) {
   ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
   d->longWriteFrom = 4;
   d->longWriteCount = -1;  // never ends
+  d->GateWrite(6);          // the third answer of "long write in progress"
   std::thread stopper([&] {
-    while (d->failedWrites < 3) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    AbortWrite();
+    if (d->WaitAtGate()) AbortWrite();
+    d->OpenGate();
   });
   int res = WriteCd(d.index, project.root(), "LONG", 0, false, false, false);
+  d->GiveUpGate();
   stopper.join();
   EXPECT_EQ(res, result::kBurnStopped);
   EXPECT_FALSE(d->Finalized());
@@ -103,7 +105,8 @@ TEST(BurnMana, BeginRefusalsGiveTheirResults) {
     PrivateTemp temp;
     ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
     d->notReadyPolls = 1 << 30;
-    EXPECT_EQ(WriteCd(d.index, project.root(), "X", 0, false, false, false), result::kBeginFailed);
+    d->notReadySense = rec::Sense{2, 0x3A, 0, 4};  // no disc, and none coming
+    EXPECT_EQ(WriteCd(d.index, project.root(), "X", 0, false, false, false), result::kNotReady);
     EXPECT_TRUE(temp.Left().empty()) << "a refused begin left " << temp.Left().front();
   }
   {
@@ -126,11 +129,15 @@ TEST(BurnMana, AStoppedBurnFailsAndLeavesNoTemporaryFiles) {
   ScratchFolder disc;
   PrivateTemp temp;
   ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdPlusR));
+  // The stop arrives while the fifth write is held at the gate: the burn
+  // cannot have ended before it.
+  d->GateWrite(5);
   std::thread stopper([&] {
-    while (GetDriveProgress(DriveLabel(kIndex)) < 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    AbortWrite();
+    if (d->WaitAtGate()) AbortWrite();
+    d->OpenGate();
   });
   int res = WriteCd(d.index, project.root(), "STOP", 0, false, false, false);
+  d->GiveUpGate();
   stopper.join();
   EXPECT_EQ(res, result::kBurnStopped);
   EXPECT_LT(GetDriveProgress(DriveLabel(kIndex)), 100);

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <set>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -28,15 +32,52 @@ class FaultyRecorder : public ImageFileRecorder {
   int failAt = 0, failTimes = 1;
   bool failBigOnly = false;
   rec::Sense sense{3, 0x0C, 0, 4};
+  // TEST UNIT READY answers `notReadySense` this many times.
   std::atomic<int> notReadyPolls{0};
+  rec::Sense notReadySense{2, 4, 1, 4};
   std::atomic<int> writes{0}, failedWrites{0};
   // Answer every write from the Nth on with "long write in progress".
   int longWriteFrom = 0;
   int longWriteCount = 0;
+  // Commands the drive refuses with `commandSense`; with `onceWritten` only
+  // after the first write went through (a burn's end, not its begin).
+  std::set<Command> refuse;
+  bool onceWritten = false;
+  rec::Sense commandSense{3, 0x0C, 0, 4};
+  // Called on the writer's thread before the Nth write (counted from 1).
+  std::function<void(int n)> onWrite;
+
+  // The Nth write waits at a gate until the test opens it, so that a test
+  // acts while a burn is certainly under way, whatever the machine's load.
+  void GateWrite(int n) { gateAt_ = n; }
+  // Waits until a write stands at the gate; false when the gate was given
+  // up because the burn ended without reaching it.
+  bool WaitAtGate() {
+    std::unique_lock<std::mutex> hold(gateLock_);
+    gateCv_.wait(hold, [&] { return atGate_ || gateGivenUp_; });
+    return atGate_;
+  }
+  void OpenGate() {
+    std::lock_guard<std::mutex> hold(gateLock_);
+    gateOpen_ = true;
+    gateCv_.notify_all();
+  }
+  void GiveUpGate() {
+    std::lock_guard<std::mutex> hold(gateLock_);
+    gateGivenUp_ = gateOpen_ = true;
+    gateCv_.notify_all();
+  }
 
  protected:
   uint32_t BeforeWrite(uint32_t, uint32_t sectors) override {
     int n = ++writes;
+    if (onWrite) onWrite(n);
+    if (gateAt_ && n == gateAt_) {
+      std::unique_lock<std::mutex> hold(gateLock_);
+      atGate_ = true;
+      gateCv_.notify_all();
+      gateCv_.wait(hold, [&] { return gateOpen_; });
+    }
     if (longWriteFrom && n >= longWriteFrom && longWriteCount != 0) {
       if (longWriteCount > 0) --longWriteCount;
       ++failedWrites;
@@ -48,13 +89,24 @@ class FaultyRecorder : public ImageFileRecorder {
     }
     return 0;
   }
+  uint32_t BeforeCommand(Command c) override {
+    if (refuse.count(c) && (!onceWritten || writes > failedWrites))
+      return Refuse(commandSense.key, commandSense.asc, commandSense.ascq);
+    return 0;
+  }
   uint32_t BeforeReady() override {
     if (notReadyPolls > 0) {
       --notReadyPolls;
-      return Refuse(2, 4, 1);
+      return Refuse(notReadySense.key, notReadySense.asc, notReadySense.ascq);
     }
     return 0;
   }
+
+ private:
+  int gateAt_ = 0;
+  std::mutex gateLock_;
+  std::condition_variable gateCv_;
+  bool atGate_ = false, gateOpen_ = false, gateGivenUp_ = false;
 };
 
 // A drive in the device list for the length of a test.
@@ -83,32 +135,6 @@ class StagedProject {
  private:
   std::string root_;
   CFileManager manager_;
-};
-
-// Points TMPDIR at a folder of its own while it lives.
-class PrivateTemp {
- public:
-  PrivateTemp() : old_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
-    path_ = dir_.path() + "/tmp";
-    std::filesystem::create_directories(path_);
-    setenv("TMPDIR", path_.c_str(), 1);
-  }
-  ~PrivateTemp() {
-    if (old_.empty())
-      unsetenv("TMPDIR");
-    else
-      setenv("TMPDIR", old_.c_str(), 1);
-  }
-  std::vector<std::string> Left() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
-    return names;
-  }
-
- private:
-  ScratchFolder dir_;
-  std::string old_;
-  std::string path_;
 };
 
 inline std::string RunTool(const std::string& command, int* status = nullptr) {

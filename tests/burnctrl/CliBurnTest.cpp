@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BurnCtrl/WriteLog.h"
 #include "BurnTestSupport.h"
 
 namespace {
@@ -68,4 +69,52 @@ TEST(CliBurn, EraseBlanksARewritableDiscAndRefusesAWriteOnceOne) {
       EXPECT_NE(out.find("blank: yes"), std::string::npos) << out;
     }
   }
+}
+
+TEST(CliBurn, OneDriveGivenTwiceIsRefusedAndAnEraseTheDriveRefusesSaysWhy) {
+  ScratchFolder dir;
+  int st = 0;
+  std::string disc = dir / "d.vdisc";
+  std::string out = Cli("virtual create --media dvd+rw " + disc, &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("burn --drive virtual:" + disc + " --drive virtual:" + dir.path() + "/./d.vdisc " VARNEX_SOURCE_DIR
+            "/data/sample/README.txt", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("given twice"), std::string::npos) << out;
+  out = Cli("disc-info --drive virtual:" + disc, &st);
+  EXPECT_NE(out.find("blank: yes"), std::string::npos) << "nothing may be written\n" << out;
+  // A DVD+RW whose drive cannot format is not erased, and the message says
+  // which drive refused what.
+  out = Cli("burn --drive virtual:" + disc + " " VARNEX_SOURCE_DIR "/data/sample/README.txt", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("virtual fault --drive virtual:" + disc + " --no-erase", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("erase --drive virtual:" + disc, &st);
+  EXPECT_NE(st, 0) << out;
+  EXPECT_NE(out.find("FORMAT UNIT"), std::string::npos) << out;
+  EXPECT_NE(out.find("5/20/00"), std::string::npos) << out;
+  EXPECT_NE(out.find(disc), std::string::npos) << out;
+}
+
+TEST(CliBurn, AFailedWriteNamesTheDriveAndSenseAndGoesIntoTheWriteLog) {
+  ScratchFolder dir;
+  int st = 0;
+  std::string disc = dir / "d.vdisc";
+  std::string out = Cli("virtual create --media cd-r " + disc, &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("virtual fault --drive virtual:" + disc + " --write-error 2 --sense 3/0C/02 --times 1000", &st);
+  ASSERT_EQ(st, 0) << out;
+  // A writable program folder of its own: the log goes there.
+  std::string program = dir.Mkdir("program");
+  out = RunTool("VARNEX_WRITE_LOG=1 VARNEX_PROGRAM_DIR=" + program + " " + VARNEX_CLI_PATH + " burn --drive virtual:" +
+                    disc + " " VARNEX_SOURCE_DIR "/data/sample/README.txt",
+                &st);
+  EXPECT_NE(st, 0) << out;
+  EXPECT_NE(out.find(disc), std::string::npos) << out;
+  EXPECT_NE(out.find("WRITE at sector"), std::string::npos) << out;
+  EXPECT_NE(out.find("3/0C/02"), std::string::npos) << out;
+  bool logged = false;
+  for (const std::string& line : ReadWriteLog(program + "/Record.log"))
+    logged = logged || line.find("WRITE at sector") != std::string::npos;
+  EXPECT_TRUE(logged) << "Record.log beside the program holds the failed write";
 }

@@ -2,8 +2,11 @@
 // real drive), and how it takes answers that are short, odd or missing.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "ByteFields.h"
 #include "DevDeque.h"
@@ -207,4 +210,71 @@ TEST(KestrineCommands, RefreshKeepsDrivesThatStayAndNeverFreesOnesThatGo) {
   ASSERT_NE(nullptr, deque.GetDevice(3));
   EXPECT_EQ(c, deque.GetDevice(3)->GetDevicePath());
   EXPECT_EQ(nullptr, deque.GetDevice(4));
+}
+
+namespace {
+
+// A remote drive that counts its connections and notes a command that runs
+// while it is not connected, or a connection made or dropped under a
+// running command. The first command waits at a gate until it is opened.
+class RemoteDrive : public ScsiTransport {
+ public:
+  bool Execute(ScsiCommand&) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (connected_ != 1) ++faults;
+    running_ = true;
+    if (++commands == 1) {
+      atGate_ = true;
+      cv_.notify_all();
+      cv_.wait(hold, [&] { return open_; });
+    }
+    running_ = false;
+    return true;
+  }
+  bool Connect() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (running_) ++faults;
+    ++connected_;
+    return true;
+  }
+  void Disconnect() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (running_) ++faults;
+    --connected_;
+  }
+  std::string Path() const override { return "remote"; }
+  void WaitAtGate() {
+    std::unique_lock<std::mutex> hold(lock_);
+    cv_.wait(hold, [&] { return atGate_; });
+  }
+  void OpenGate() {
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  int faults = 0, commands = 0;
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  int connected_ = 0;
+  bool running_ = false, atGate_ = false, open_ = false;
+};
+
+}  // namespace
+
+TEST(KestrineCommands, ARemoteDriveStaysConnectedForTheWholeOfEveryCommand) {
+  auto owned = std::make_unique<RemoteDrive>();
+  RemoteDrive* remote = owned.get();
+  CDevCmdRW drive(std::move(owned), 26);
+  // The first command is held inside the drive while others arrive.
+  std::thread first([&] { drive.TestUnitReady(); });
+  remote->WaitAtGate();
+  std::vector<std::thread> others;
+  for (int i = 0; i < 4; ++i) others.emplace_back([&] { drive.TestUnitReady(); });
+  remote->OpenGate();
+  first.join();
+  for (std::thread& t : others) t.join();
+  EXPECT_EQ(remote->commands, 5);
+  EXPECT_EQ(remote->faults, 0) << "a connection changed while a command ran";
 }

@@ -19,16 +19,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free display number: the lock file of a running server names the taken ones.
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-
+# The server picks a free display itself and writes its number once it
+# accepts connections, so that runs side by side never share a screen.
 start_server() {
-  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
-  export DISPLAY=":$display"
-  for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
-  echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1
+  for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$(head -1 "$work/display")"
 }
 
 # The share of the window's pixels that differ from the empty screen, in per cent.
@@ -74,7 +73,7 @@ run_case() {
       [ "$share" -ge 90 ] && break
       if [ "$share" -eq "$previous" ]; then steady=$((steady + 1)); else steady=0; fi
       previous=$share
-      [ "$steady" -ge 25 ] && break
+      [ "$steady" -ge 100 ] && break
     fi
     sleep 0.2
   done
@@ -85,7 +84,8 @@ run_case() {
     echo "drawn.sh ($name): the window is not drawn (screen kept in ${TMPDIR:-/tmp}/varnex-drawn-$name.png)"
     exit 1
   fi
-  kill "$app"; wait "$app" 2>/dev/null || true
+  kill "$app" 2>/dev/null || true
+  wait "$app" 2>/dev/null || true
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   pids=()

@@ -1,9 +1,11 @@
 #pragma once
 // Scratch folders and files for tests, removed when the test ends.
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "authoring/TempFiles.h"
 
@@ -36,4 +38,38 @@ class ScratchFolder {
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Points TMPDIR at a folder of its own while it lives.
+class PrivateTemp {
+ public:
+  PrivateTemp() : old_(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "") {
+    path_ = dir_.path() + "/tmp";
+    std::filesystem::create_directories(path_);
+    setenv("TMPDIR", path_.c_str(), 1);
+  }
+  ~PrivateTemp() {
+    if (old_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", old_.c_str(), 1);
+  }
+  const std::string& path() const { return path_; }
+  std::vector<std::string> Left() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
+    return names;
+  }
+
+ private:
+  ScratchFolder dir_;
+  std::string old_;
+  std::string path_;
+};
+
+// Empties every file in `folder`, as a full or failing disc might leave a
+// temporary file that is read back later.
+inline void TruncateEveryFile(const std::string& folder) {
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.is_regular_file()) std::filesystem::resize_file(e.path(), 0);
 }

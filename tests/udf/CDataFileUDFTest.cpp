@@ -8,6 +8,8 @@
 #include "ByteFields.h"
 #include "authoring/CDataFileUDF.h"
 #include "authoring/CECMA167.h"
+#include "authoring/DiscNames.h"
+#include "authoring/Ucs2.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/UdfVolumeTemplate.h"
@@ -318,7 +320,7 @@ TEST(UdfImage, ReservedAreaAlignmentAndMinimumPlaceTheFileData) {
   EXPECT_EQ(Shell("7zz x -so " + Quote(t.image) + " v.bin"), std::string(70000, 'v'));
 }
 
-TEST(UdfImage, LongNamesThatBeginAlikeStayDistinct) {
+TEST(UdfImage, LongNamesKeepTheirExtensionStayDistinctAndAreReported) {
   Layout t;
   mkdir(t.staging.c_str(), 0755);
   const std::string stem(140, 'n');  // longer than the 127 characters an identifier holds
@@ -328,10 +330,35 @@ TEST(UdfImage, LongNamesThatBeginAlikeStayDistinct) {
   ASSERT_TRUE(t.Build()) << t.builder.LastError();
   std::string out = t.dir.Mkdir("extracted");
   Shell("cd " + Quote(out) + " && 7zz x -y " + Quote(t.image));
-  const std::string cut(127, 'n');
-  EXPECT_EQ(ReadWholeFile(out + "/" + cut), "0");
-  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~1"), "1");
-  EXPECT_EQ(ReadWholeFile(out + "/" + cut.substr(0, 125) + "~2"), "2");
+  const std::string first = std::string(123, 'n') + ".txt";
+  EXPECT_EQ(ReadWholeFile(out + "/" + first), "0");
+  EXPECT_EQ(ReadWholeFile(out + "/" + std::string(121, 'n') + "~1.txt"), "1");
+  EXPECT_EQ(ReadWholeFile(out + "/" + std::string(121, 'n') + "~2.txt"), "2");
+  const std::vector<LayoutNotice>& notices = t.builder.Notices();
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].kind, LayoutNotice::kUdfNameChanged);
+  EXPECT_EQ(notices[0].discPath, "/" + stem + "0.txt");
+  EXPECT_EQ(notices[0].detail, first);
+}
+
+TEST(UdfImage, OneDiscPathGivenTwiceIsNumberedAsTheJolietNamesAre) {
+  Layout t;
+  mkdir(t.staging.c_str(), 0755);
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(AppendFileListEntry(t.staging, {t.dir.Write("src" + std::to_string(i) + "/same.txt", std::to_string(i)),
+                                                "same.txt"}));
+  ASSERT_TRUE(t.Build()) << t.builder.LastError();
+  std::vector<discnames::FolderEntryName> joliet(2);
+  joliet[0].discName = joliet[1].discName = "same.txt";
+  discnames::NameFolderEntries(&joliet);
+  ASSERT_EQ(Utf16ToUtf8(joliet[1].joliet), "same~1.txt");
+  std::string out = t.dir.Mkdir("extracted");
+  Shell("cd " + Quote(out) + " && 7zz x -y " + Quote(t.image));
+  EXPECT_EQ(ReadWholeFile(out + "/same.txt"), "0");
+  EXPECT_EQ(ReadWholeFile(out + "/same~1.txt"), "1") << "the second entry must get its own name";
+  ASSERT_EQ(t.builder.Notices().size(), 1u);
+  EXPECT_EQ(t.builder.Notices()[0].detail, "same~1.txt");
+  ExpectUdfinfoAccepts(t.image);
 }
 
 TEST(UdfImage, ImageCommandWritesAUdfVolume) {
@@ -348,4 +375,25 @@ TEST(UdfImage, ImageCommandWritesAUdfVolume) {
   ExpectUdfinfoAccepts(image);
   EXPECT_NE(Shell("udfinfo " + Quote(image)).find("label=Backup"), std::string::npos);
   EXPECT_EQ(Shell("7zz x -so " + Quote(image) + " 'My Files/sub/two.txt'"), "two");
+}
+
+TEST(UdfImage, MetadataThatCannotBeReadBackIsReportedNotServedAsZeros) {
+  ScratchFolder dir;
+  dir.Write("staging/a.txt", "some data");
+  WriteJob(dir / "job.bcd", "GONE");
+  PrivateTemp temp;
+  struct : TrackSourceListener {
+    std::vector<std::string> paths;
+    void SourceUnreadable(const std::string& path) override { paths.push_back(path); }
+  } unreadable;
+  CDataFileUDF builder;
+  builder.SetSourceListener(&unreadable);
+  ASSERT_TRUE(builder.Build(dir / "job.bcd", dir / "staging", 0)) << builder.LastError();
+  TruncateEveryFile(temp.path());
+  std::vector<uint8_t> sector(2048);
+  int worst = 0;
+  for (uint32_t i = 0; i < builder.GetTrackLength(); ++i) worst = std::min(worst, builder.GetSectorData(sector.data(), 2048));
+  EXPECT_EQ(worst, -1);
+  ASSERT_EQ(unreadable.paths.size(), 1u) << "the loss is told once";
+  EXPECT_EQ(unreadable.paths[0].rfind(temp.path(), 0), 0u) << unreadable.paths[0];
 }
