@@ -312,6 +312,9 @@ void CPlomeDlg::Initialise() {
                                  this);
   handOver_->Listen();
   deviceTimer_->start();
+  // The keyboard starts in the project, not on the first of the buttons.
+  if (CDlgDataCD* w = DataWindow(mode_)) w->Tree()->setFocus();
+  else recorderList_->setFocus();
 }
 
 void CPlomeDlg::InstallIcon() {
@@ -500,9 +503,16 @@ void CPlomeDlg::SaveWindowSize() {
 void CPlomeDlg::RestoreWindowSize() {
   QSize wanted(ini::GetInt(SettingsFile(), "Windows", "Width", kWidth),
                ini::GetInt(SettingsFile(), "Windows", "Height", kHeight));
-  // Never larger than the screen it opens on, never smaller than the skin.
-  if (QScreen* s = screen()) wanted = wanted.boundedTo(s->availableGeometry().size());
-  resize(wanted.expandedTo(QSize(kWidth, kHeight)));
+  // Never larger than the screen it opens on, and never smaller than the
+  // skin unless the screen is (a small screen, or large text scaling).
+  QSize smallest(kWidth, kHeight);
+  if (QScreen* s = screen()) {
+    const QSize room = s->availableGeometry().size();
+    smallest = smallest.boundedTo(room);
+    wanted = wanted.boundedTo(room);
+  }
+  setMinimumSize(smallest);
+  resize(wanted.expandedTo(smallest));
   if (ini::GetInt(SettingsFile(), "Windows", "Maximized", 0) == 1) setWindowState(windowState() | Qt::WindowMaximized);
 }
 

@@ -45,7 +45,7 @@ drawn_share() {
 }
 
 run_case() {
-  local name=$1 wm=$2
+  local name=$1 wm=$2 fontdpi=${3:-96}
   start_server
   if [ "$wm" = yes ]; then
     openbox >"$work/wm.log" 2>&1 &
@@ -56,7 +56,7 @@ run_case() {
   export VARNEX_PROGRAM_DIR="$bin/" HOME="$work/home-$name" XDG_RUNTIME_DIR="$work/run-$name"
   export XDG_CONFIG_HOME="$work/home-$name/.config" XDG_DATA_HOME="$work/home-$name/.local/share"
   mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
-  "$bin/Varnex" --no-splash --virtual "$work/$name.vdisc:cd-rw" >"$work/varnex-$name.log" 2>&1 &
+  QT_FONT_DPI=$fontdpi "$bin/Varnex" --no-splash --virtual "$work/$name.vdisc:cd-rw" >"$work/varnex-$name.log" 2>&1 &
   local app=$!
   pids+=($app)
   local window="" geometry="" share=0 previous=-1 steady=0
@@ -79,6 +79,11 @@ run_case() {
   done
   if [ -z "$window" ]; then echo "drawn.sh ($name): no Varnex window appeared"; exit 1; fi
   echo "drawn.sh ($name): window $geometry, ${share}% of its area drawn"
+  # The whole window is on the 1280x800 screen, whatever the text scale.
+  if [ $((X + WIDTH)) -gt 1280 ] || [ $((Y + HEIGHT)) -gt 800 ] || [ "$X" -lt 0 ] || [ "$Y" -lt 0 ]; then
+    echo "drawn.sh ($name): the window $geometry does not fit the 1280x800 screen"
+    exit 1
+  fi
   if [ "$share" -lt 90 ]; then
     cp "$work/$name.png" "${TMPDIR:-/tmp}/varnex-drawn-$name.png" || true
     echo "drawn.sh ($name): the window is not drawn (screen kept in ${TMPDIR:-/tmp}/varnex-drawn-$name.png)"
@@ -93,4 +98,6 @@ run_case() {
 
 run_case with-wm yes
 run_case without-wm no
-echo "drawn.sh: the main window is drawn with and without a window manager"
+# 150 % text: the toolkit scales the window by the font resolution.
+run_case large-text yes 144
+echo "drawn.sh: the main window is drawn with and without a window manager, and fits the screen at 150 % text"
