@@ -1,5 +1,10 @@
 #include "BurnCtrl/BurnMana.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -547,10 +552,17 @@ bool BurnMana::WriteBlock(uint32_t address, const uint8_t* data, uint32_t count)
 }
 
 bool BurnMana::AppendToOutput(const uint8_t* data, uint32_t bytes) {
-  FILE* f = std::fopen(outputFile_.c_str(), "ab+");
-  if (!f) return false;
-  bool ok = std::fwrite(data, 1, bytes, f) == bytes;
-  return (std::fclose(f) == 0) && ok;
+  // Never through a link planted where the output file belongs.
+  const int fd = ::open(outputFile_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (uint32_t done = 0; ok && done < bytes;) {
+    const ssize_t n = ::write(fd, data + done, bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += uint32_t(n);
+  }
+  return (::close(fd) == 0) && ok;
 }
 
 bool BurnMana::WriteWithRetry(uint32_t address, const uint8_t* data, uint32_t count) {
