@@ -15,6 +15,32 @@ using cdsector::Mode;
 
 namespace {
 
+// A data track given as raw 2352-byte sectors starts with the sync pattern of
+// a data sector; one that does not is audio or a damaged image, and burning it
+// as data would write rubbish that no reader accepts.
+bool RawDataTracksHaveSync(const ImageLayout& layout, std::string* why) {
+  static const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  for (const ImageExtent& e : layout.extents) {
+    if (e.sectorSize != 2352 || e.file < 0 || e.count <= 0) continue;
+    const DiscTrack* track = nullptr;
+    for (const DiscTrack& t : layout.tracks)
+      if (e.lba >= t.start && e.lba < t.start + t.size) track = &t;
+    if (!track || track->mode == Mode::Audio) continue;
+    const std::string& file = layout.files[size_t(e.file)];
+    uint8_t head[12] = {};
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const bool read = fd >= 0 && pread(fd, head, sizeof head, off_t(e.offset)) == ssize_t(sizeof head);
+    if (fd >= 0) ::close(fd);
+    if (!read || std::memcmp(head, kSync, sizeof kSync) != 0) {
+      *why = "track " + std::to_string(track->number) + " (" + file +
+             ") is described as raw data sectors, but its first sector has no data sync pattern";
+      return false;
+    }
+  }
+  return true;
+}
+
+
 std::string Lower(std::string s) {
   for (char& c : s) c = char(std::tolower(uint8_t(c)));
   return s;
@@ -99,6 +125,7 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
     ::close(fd);
   }
   if (!ok) return fail(path + ": " + why);
+  if (!RawDataTracksHaveSync(layout_, &why)) return fail(path + ": " + why);
   for (const std::string& f : layout_.files) {
     int fd = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fail(f + ": " + std::strerror(errno));

@@ -202,12 +202,21 @@ TEST(ImageDevice, DamagedImagesAreRefusedWithAReason) {
        "FILE \"x.iso\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n  TRACK 02 MODE1/2048\n    INDEX 01 70:00:00\n",
        "past the end"},
       {"gap.cue", "FILE \"x.iso\" BINARY\n  TRACK 02 MODE1/2048\n    INDEX 01 00:00:00\n  TRACK 04 AUDIO\n", "without gaps"},
+      // Raw data sectors that are not: an ISO's plain sectors read as 2352 bytes.
+      {"nosync.cue", "FILE \"pcm.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n", "sync"},
   };
+  WriteFile(dir / "pcm.bin", std::string(2352 * 40, '\x11'));
   for (const Case& c : cases) {
     WriteFile(dir / c.name, c.text);
     CDevCmdRW d;
     EXPECT_FALSE(d.SetImageFile((dir / c.name).c_str())) << c.name;
     EXPECT_NE(std::string::npos, d.GetLastOpenError().find(c.reason)) << c.name << ": " << d.GetLastOpenError();
+  }
+  // The same sectors as audio are what they say they are.
+  WriteFile(dir / "audio.cue", "FILE \"pcm.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  {
+    CDevCmdRW d;
+    EXPECT_TRUE(d.SetImageFile((dir / "audio.cue").c_str())) << d.GetLastOpenError();
   }
   // An NRG whose chunk claims more bytes than the file has.
   std::string nrg = BuildNrg(dir / "x.iso");
