@@ -100,12 +100,16 @@ int RunImage(const CliArgs& args) {
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
 
   std::vector<LayoutNotice> notices;
-  bool fits = udf || CDataFile::ReviewProject(root.path(), &notices);
+  bool fits = CDataFile::ReviewProject(root.path(), &notices, udf);
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
         std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
                      LoadLangText("Message", 907).c_str());
+        break;
+      case LayoutNotice::kUdfShortened:
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                     LoadLangText("Message", 911).c_str());
         break;
       case LayoutNotice::kNameRefused:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
