@@ -14,6 +14,9 @@ constexpr unsigned kQuestionOkCancel = 0x21;
 constexpr unsigned kQuestionYesNoCancel = 0x23;
 constexpr unsigned kQuestionYesNo = 0x24;
 constexpr unsigned kQuestionRetryCancel = 0x25;
+// Something failed: the error icon.
+constexpr unsigned kErrorOk = 0x10;
+constexpr unsigned kErrorOkCancel = 0x11;
 // Buttons a box returns.
 constexpr int kOk = 1, kCancel = 2, kRetry = 4, kYes = 6, kNo = 7;
 }  // namespace msgbox

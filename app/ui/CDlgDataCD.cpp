@@ -25,6 +25,8 @@
 #include "app/ImageTracks.h"
 #include "app/LangText.h"
 #include "app/ShowMessage.h"
+#include "app/SizeText.h"
+#include "app/ui/CCapacityBar.h"
 #include "authoring/ProjectFile.h"
 #include "app/ui/WindowSupport.h"
 #include "authoring/CDataCD.h"
@@ -117,6 +119,7 @@ CDlgDataCD::CDlgDataCD(QWidget* parent)
       list_(new CListCtrlEx(this)),
       totalFiles_(new QLabel(this)),
       totalSize_(new QLabel(this)),
+      capacity_(new CCapacityBar(this)),
       projectTree_(tree_) {
   setProperty("id", 134);
   ApplySkinPalette(this);
@@ -220,6 +223,14 @@ void CDlgDataCD::SetMode(int mode) {
 
 QString CDlgDataCD::GetVolumeLabel() const { return RootItem() ? RootItem()->text(0) : QString(); }
 
+void CDlgDataCD::SetDefaultLabel(const QString& label) {
+  static const QStringList defaults = {"DataCD", "DataDVD", "DataBD"};
+  if (mode_ != kModeData || imageMode_ || !RootItem() || !defaults.contains(RootItem()->text(0))) return;
+  filling_ = true;
+  RootItem()->setText(0, label);
+  filling_ = false;
+}
+
 bool CDlgDataCD::IsEmpty() const {
   if (imageMode_) return imagePath_.isEmpty();
   if (!RootItem()) return true;
@@ -237,6 +248,7 @@ void CDlgDataCD::ResetTotals() {
   sizeMB_ = 0;
   totalFiles_->setText(Tr("UIText", 9));
   totalSize_->setText(Tr("UIText", 10));
+  capacity_->SetProject(0);
 }
 
 void CDlgDataCD::AddSize(int countDelta, int32_t bytes) {
@@ -246,7 +258,8 @@ void CDlgDataCD::AddSize(int countDelta, int32_t bytes) {
   sizeMB_ += double(bytes) / 1048576.0;
   if (sizeMB_ <= 0) sizeMB_ = 0;
   totalFiles_->setText(Tr("UIText", 11) + QString::asprintf(" %d", fileCount_));
-  totalSize_->setText(Tr("UIText", 14) + QString::asprintf(" %.2f M", sizeMB_));
+  totalSize_->setText(Tr("UIText", 14) + " " + QString::fromStdString(FormatSize(ProjectBytes())));
+  capacity_->SetProject(ProjectBytes());
 }
 
 void CDlgDataCD::RemoveFileTotals(uint64_t bytes, int files) {
@@ -316,7 +329,7 @@ void CDlgDataCD::ShowRefusals() {
   const size_t shown = std::min<size_t>(refused.size(), 12);
   for (size_t i = 0; i < shown; ++i) text += "\n\n" + refused[i].first + "\n" + refused[i].second;
   if (refused.size() > shown) text += "\n\n" + LoadLangText("Message", 1001) + " " + std::to_string(refused.size() - shown);
-  ShowMessage(text, msgbox::kInfoOk);
+  ShowMessage(text, msgbox::kErrorOk);
 }
 
 // ---------------------------------------------------------------------------
@@ -325,7 +338,8 @@ void CDlgDataCD::ShowRefusals() {
 void CDlgDataCD::LayOut() {
   const int w = width(), h = height();
   if (splitX_ < 0 || splitX_ > w) splitX_ = w / 3;
-  const int paneHeight = std::max(0, h - 20);
+  const int paneHeight = std::max(0, h - 44);
+  capacity_->setGeometry(0, h - 41, w, 20);
   tree_->setGeometry(0, 0, std::max(0, splitX_ - 3), paneHeight);
   splitter_->setGeometry(splitX_ - 3, 0, 6, paneHeight);
   list_->setGeometry(splitX_ + 3, 0, std::max(0, w - splitX_ - 3), paneHeight);
@@ -389,7 +403,7 @@ void CDlgDataCD::RefreshList() {
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error) && !error.empty())
-    ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kErrorOk);
   QFileIconProvider icons;
   for (const FileListEntry& e : entries) {
     auto* row = new QTreeWidgetItem(list_);
@@ -543,7 +557,7 @@ bool CDlgDataCD::NewFolder() {
     name = "NewFolder" + std::to_string(n);
   std::error_code ec;
   if (!std::filesystem::create_directory(folder + "/" + name, ec) || ec) {
-    ShowMessage(LoadLangText("Message", 10), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 10), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -627,7 +641,7 @@ bool CDlgDataCD::RenameTreeItem(QTreeWidgetItem* item, const QString& oldName, c
   const std::string from = parentFolder + "/" + ToStd(oldName);
   const std::string to = parentFolder + "/" + ToStd(name);
   if (std::rename(from.c_str(), to.c_str()) != 0) {
-    ShowMessage(LoadLangText("Message", 8), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -660,7 +674,7 @@ bool CDlgDataCD::RenameListRow(QTreeWidgetItem* row, const QString& oldName, con
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error)) {
-    ShowMessage(LoadLangText("Message", 8) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   bool found = false;
@@ -672,7 +686,7 @@ bool CDlgDataCD::RenameListRow(QTreeWidgetItem* row, const QString& oldName, con
     }
   }
   if (!found || !WriteFileList(folder, entries, &error)) {
-    ShowMessage(LoadLangText("Message", 8) + (error.empty() ? "" : "\n" + error), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8) + (error.empty() ? "" : "\n" + error), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -691,7 +705,7 @@ void CDlgDataCD::DeleteSelection() {
     const std::string path = FolderPath(item);
     RemoveFolderTotals(path);
     if (!RemoveTree(path)) {
-      ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kErrorOk);
       return;
     }
     QTreeWidgetItem* parent = item->parent();
@@ -709,7 +723,7 @@ void CDlgDataCD::DeleteSelection() {
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error)) {
-    ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kErrorOk);
     return;
   }
   std::set<std::string> removeFiles;
@@ -718,7 +732,7 @@ void CDlgDataCD::DeleteSelection() {
       const std::string path = folder + "/" + ToStd(row->text(0));
       RemoveFolderTotals(path);
       if (!RemoveTree(path)) {
-        ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+        ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kErrorOk);
         continue;
       }
       filling_ = true;
@@ -749,7 +763,7 @@ void CDlgDataCD::DeleteSelection() {
       }
     }
     if (!WriteFileList(folder, kept, &error)) {
-      ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kErrorOk);
     } else if (files) {
       RemoveFileTotals(bytes, files);
     }
@@ -795,7 +809,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   }
   int kind = ReadProjectKind(ToStd(path));
   if (kind != project::kDataDisc && kind != project::kMp3Disc) {
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
     return false;
   }
   // The current project goes only once the file is known to be a project.
@@ -813,7 +827,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   manager_.SetMode(mode_);
   if (ok && !whole) {
     // The records before a damaged part stay loaded; the user is told.
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
     ok = false;
   }
   projectPath_ = path;
@@ -835,13 +849,13 @@ bool CDlgDataCD::SaveProject(const QString& path) {
   if (imageMode_ || manager_.Busy()) return false;
   EnsureStagingRoot();
   if (mode_ == kModeMp3 && !RewritePlaylist()) {
-    ShowMessage(LoadLangText("Message", 1006), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1006), msgbox::kErrorOk);
     return false;
   }
   std::string error;
   manager_.SetMode(mode_);
   if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   projectPath_ = path;
