@@ -19,13 +19,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free display number: the lock file of a running server names the taken ones.
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-
+# Each server takes a free display number itself and names it (-displayfd):
+# other checks running at the same time may start servers of their own.
 start_server() {
-  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  : >"$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
+  local display=""
+  for _ in $(seq 100); do
+    display=$(tr -dc '0-9' <"$work/display")
+    [ -n "$display" ] && break
+    sleep 0.1
+  done
+  if [ -z "$display" ]; then echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1; fi
   export DISPLAY=":$display"
   for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
   echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1
