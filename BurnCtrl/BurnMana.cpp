@@ -101,7 +101,9 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
     discTrack_ = info.lastTrackLastSession;
   if (!source_->OpenTrack(track, address)) return false;
   sectorSize_ = source_->SectorSize();
+  trackSectorBytes_ = sectorSize_;
   trackLength_ = source_->GetTrackLength();
+  bufferFill_ = options_.multiRecorder ? -1 : 0;
   lastTrack_ = std::max(1, source_->LastTrack());
   const int m = mediumType_;
   if (m == kCdR || m == kCdRw || m == kNone)
@@ -477,6 +479,10 @@ void BurnMana::WriteOut() {
   std::vector<uint8_t> block(blockBytes);
   uint32_t address = nextWriteAddress_;
   while (written_ < trackLength_ && !stop_) {
+    // What the producer is ahead by, as the recorder asks for the next block.
+    const uint64_t produced = buffer_.Produced(), consumed = buffer_.Consumed();
+    if (buffer_.Capacity() > 0)
+      bufferFill_ = int(std::min<uint64_t>(100, (produced > consumed ? produced - consumed : 0) * 100 / buffer_.Capacity()));
     const uint64_t got = buffer_.Take(block.data(), blockBytes);
     if (got == 0) break;  // stopped
     std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded

@@ -9,6 +9,7 @@
 // each reads its source under the shared source lock into a 64 MiB cache of
 // its own and writes the cache out between turns.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -77,6 +78,12 @@ class BurnMana {
   Recorder* GetRecorder() const { return recorder_; }
   uint32_t GetTrackLength() const { return trackLength_; }
   uint32_t GetWritten() const { return written_.load(); }
+  // Bytes of the current track: written so far, and in all.
+  uint64_t GetBytesWritten() const { return uint64_t(std::min(written_.load(), trackLength_.load())) * trackSectorBytes_; }
+  uint64_t GetBytesTotal() const { return uint64_t(trackLength_.load()) * trackSectorBytes_; }
+  // How full the ring buffer between source and recorder was at the last
+  // write, 0 to 100; -1 on the cache path, which has no ring buffer.
+  int GetBufferFill() const { return bufferFill_.load(); }
   uint32_t GetNextWriteAddress() const { return nextWriteAddress_; }
   uint32_t SectorsPerWrite() const { return sectorsPerWrite_; }
   bool SplitWrites() const { return splitWrites_.load(); }
@@ -131,6 +138,8 @@ class BurnMana {
   BufManaEx buffer_;
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> written_{0};
+  std::atomic<uint32_t> trackSectorBytes_{2048};  // sectorSize_, for progress displays
+  std::atomic<int> bufferFill_{0};
   std::atomic<int> status_{1};
   std::atomic<bool> splitWrites_{false};
   mutable std::mutex itemLock_;

@@ -189,6 +189,17 @@ uint32_t FreeSectors(Recorder* r, uint32_t sessionStart, bool* known = nullptr) 
   return capacity > sessionStart ? capacity - sessionStart : 0;
 }
 
+// Where the next session of an overwritable disc would start: behind the
+// volume its last session holds.
+uint32_t NextOverwritableSession(Recorder* r) {
+  uint32_t last = 0, next = 0;
+  if (LastSessionStart(r, &last)) {
+    CMultiCD probe(r, "", [](const std::string&, const std::string&) { return false; });
+    probe.Import(last, false, &next);
+  }
+  return next;
+}
+
 bool CopyStagingTree(const std::string& from, const std::string& to) {
   std::error_code ec;
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
@@ -465,16 +476,33 @@ int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t*
   if (int c = r.Check(); c != 1) return c;
   DiscInfo info;
   if (!IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
-  uint32_t start = 0;
-  if (IsOverwritable(*medium) && !*blank) {
-    uint32_t last = 0, next = 0;
-    if (LastSessionStart(r.get(), &last)) {
-      CMultiCD probe(r.get(), "", [](const std::string&, const std::string&) { return false; });
-      probe.Import(last, false, &next);
-    }
-    start = next;
-  }
+  const uint32_t start = IsOverwritable(*medium) && !*blank ? NextOverwritableSession(r.get()) : 0;
   *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
+  return res;
+}
+
+int GetDiscUsedBytes(int index, uint64_t* usedBytes) {
+  *usedBytes = 0;
+  bool blank = false, writable = false;
+  int medium = 0;
+  int res = GetDiscInfo(index, &blank, &writable, &medium);
+  if (res != result::kSuccess || blank) return res;
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  if (IsOverwritable(medium)) {
+    *usedBytes = uint64_t(NextOverwritableSession(r.get())) * 2048;
+    return res;
+  }
+  uint32_t next = 0;
+  if (writable && r->GetNextWriteAdd(next) == 0) {
+    *usedBytes = uint64_t(next) * 2048;
+    return res;
+  }
+  // A closed disc: its last track ends where the data ends.
+  DiscInfo info;
+  TrackInfo last;
+  if (r->ReadDiscInfo(info) == 0 && r->ReadTrackInfo(info.lastTrackLastSession, last) == 0)
+    *usedBytes = (uint64_t(last.trackStart) + last.trackSize) * 2048;
   return res;
 }
 
@@ -733,6 +761,22 @@ int GetDriveItem(const std::string& label, std::string* text) {
       break;
     }
   return result::kSuccess;
+}
+
+int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total, int* bufferFill) {
+  *written = *total = 0;
+  *bufferFill = -1;
+  int index = LabelIndex(label);
+  if (index < 0) return result::kNothingDone;
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
+    if ((*it)->recorder->GetDeviceID() == index) {
+      *written = (*it)->mana->GetBytesWritten();
+      *total = (*it)->mana->GetBytesTotal();
+      *bufferFill = (*it)->mana->GetBufferFill();
+      return result::kSuccess;
+    }
+  return result::kNothingDone;
 }
 
 int ResetBurns() {

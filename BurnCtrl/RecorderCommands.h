@@ -46,6 +46,13 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
 int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks);
 int GetDriveProgress(const std::string& label);
 int GetDriveItem(const std::string& label, std::string* text);
+// The running burn of a drive in bytes: written and total of the current
+// track, and the fill of its buffer (0 to 100, -1 when it has none).
+// kNothingDone when no burn runs on that drive.
+int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total, int* bufferFill);
+// Bytes already written on the disc of a drive: the next writable address of
+// a sequential disc, the start of the next session of an overwritable one.
+int GetDiscUsedBytes(int index, uint64_t* usedBytes);
 int ResetBurns();
 int ResetBurn(int index);
 void DeleteTempFiles();

@@ -111,6 +111,8 @@ int CommandLayerRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
   info->writable = writable;
   info->mediumType = type;
   info->freeBytes = freeBytes;
+  info->usedBytes = 0;
+  if (rc == result::kSuccess && !blank) ::GetDiscUsedBytes(drive, &info->usedBytes);
   return rc;
 }
 
@@ -159,6 +161,11 @@ std::string CommandLayerRecorders::GetDriveItem(uint8_t drive) {
   std::string text;
   ::GetDriveItem(DriveLabel(drive), &text);
   return text;
+}
+
+bool CommandLayerRecorders::GetBurnFigures(uint8_t drive, BurnFigures* figures) {
+  return ::GetDriveFigures(DriveLabel(drive), &figures->bytesWritten, &figures->bytesTotal,
+                           &figures->bufferPercent) == result::kSuccess;
 }
 
 void CommandLayerRecorders::AbortWrite(uint8_t) { ::AbortWrite(); }

@@ -40,6 +40,14 @@ struct DiscInfo {
   bool blank = false;
   bool writable = false;   // blank or appendable
   uint64_t freeBytes = 0;
+  uint64_t usedBytes = 0;  // already on the disc (0 for a blank one)
+};
+
+// What a running burn has done so far, as the recording engine counts it.
+struct BurnFigures {
+  uint64_t bytesWritten = 0;
+  uint64_t bytesTotal = 0;  // 0 until the layout is known
+  int bufferPercent = -1;   // fill of the burn buffer; -1 when there is none
 };
 
 class RecorderService {
@@ -70,6 +78,8 @@ class RecorderService {
   virtual int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) = 0;
   virtual int GetDriveProgress(uint8_t drive) = 0;      // 0 to 100
   virtual std::string GetDriveItem(uint8_t drive) = 0;  // the file being written
+  // False while no burn runs on the drive.
+  virtual bool GetBurnFigures(uint8_t drive, BurnFigures* figures) = 0;
   virtual void AbortWrite(uint8_t drive) = 0;
   virtual void ResetBurn(uint8_t drive) = 0;
   virtual void DeleteTempFiles() = 0;

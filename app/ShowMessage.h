@@ -8,13 +8,15 @@
 namespace msgbox {
 // Box flags used across the program (icon and buttons).
 constexpr unsigned kInfoOk = 0x40;
-constexpr unsigned kErrorOk = 0x10;
 constexpr unsigned kInfoOkCancel = 0x41;
 constexpr unsigned kInfoYesNo = 0x44;
 constexpr unsigned kQuestionOkCancel = 0x21;
 constexpr unsigned kQuestionYesNoCancel = 0x23;
 constexpr unsigned kQuestionYesNo = 0x24;
 constexpr unsigned kQuestionRetryCancel = 0x25;
+// Something failed: the error icon.
+constexpr unsigned kErrorOk = 0x10;
+constexpr unsigned kErrorOkCancel = 0x11;
 // Buttons a box returns.
 constexpr int kOk = 1, kCancel = 2, kRetry = 4, kYes = 6, kNo = 7;
 }  // namespace msgbox

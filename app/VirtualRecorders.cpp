@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 #include "BurnCtrl/Results.h"
@@ -74,6 +75,10 @@ struct VirtualRecorders::Drive {
   std::atomic<int> progress{0};
   std::atomic<bool> abort{false};
   std::atomic<int> speed{0};
+  // The burn as the progress window sees it.
+  std::atomic<bool> burning{false};
+  std::atomic<uint64_t> bytesWritten{0}, bytesTotal{0};
+  std::atomic<int> bufferFill{0};
   std::mutex itemLock;
   std::string item;
 
@@ -242,6 +247,7 @@ int VirtualRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
   info->blank = used == 0 && !pressed;
   info->writable = !closed && !pressed && used < capacity;
   info->freeBytes = info->writable ? (capacity - used) * kSectorSize : 0;
+  info->usedBytes = used * kSectorSize;
   return result::kSuccess;
 }
 
@@ -298,25 +304,43 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackImageBuilder* source, uint32_t
   int fd = ::open(dataPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (d->image ? O_TRUNC : 0), 0644);
   if (fd < 0) return result::kOutputFailed;
 
-  std::vector<uint8_t> block(size_t(32) * kSectorSize);
+  // Sectors are read ahead into a queue of a few blocks, as a recorder's
+  // buffer is filled ahead of its writes; the queue's fill is the buffer
+  // fill the progress window shows.
+  constexpr size_t kQueueBlocks = 4;
+  constexpr uint32_t kBlock = 32;
+  std::deque<std::vector<uint8_t>> queue;
+  uint32_t read = 0;
   // A recorder that takes its time, as real ones do (for demonstrations).
   const int delayMs = d->image ? 0 : GetInt(d->state, "BlockDelayMs", 0);
   uint32_t written = 0;
   int rc = result::kSuccess;
+  d->bytesWritten = 0;
+  d->bytesTotal = uint64_t(length) * kSectorSize;
+  d->bufferFill = 0;
+  d->burning = true;
   while (written < length) {
     if (d->abort) {
       rc = result::kWriteFailed;
       break;
     }
-    uint32_t n = std::min<uint32_t>(32, length - written);
-    std::fill(block.begin(), block.end(), 0);
-    for (uint32_t i = 0; i < n; ++i) source->GetSectorData(block.data() + size_t(i) * kSectorSize, kSectorSize);
+    while (queue.size() < kQueueBlocks && read < length) {
+      const uint32_t n = std::min<uint32_t>(kBlock, length - read);
+      std::vector<uint8_t> block(size_t(kBlock) * kSectorSize, 0);
+      for (uint32_t i = 0; i < n; ++i) source->GetSectorData(block.data() + size_t(i) * kSectorSize, kSectorSize);
+      queue.push_back(std::move(block));
+      read += n;
+    }
+    d->bufferFill = int(queue.size() * 100 / kQueueBlocks);
+    const uint32_t n = std::min<uint32_t>(kBlock, length - written);
     off_t at = off_t((start + written) * kSectorSize);
-    if (::pwrite(fd, block.data(), size_t(n) * kSectorSize, at) != ssize_t(size_t(n) * kSectorSize)) {
+    if (::pwrite(fd, queue.front().data(), size_t(n) * kSectorSize, at) != ssize_t(size_t(n) * kSectorSize)) {
       rc = result::kWriteFailed;
       break;
     }
+    queue.pop_front();
     written += n;
+    d->bytesWritten = uint64_t(written) * kSectorSize;
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     d->progress = int(uint64_t(written) * 100 / length);
     d->SetItem(source->GetCurrentSourceFile());
@@ -400,6 +424,15 @@ std::string VirtualRecorders::GetDriveItem(uint8_t drive) {
   return d->item;
 }
 
+bool VirtualRecorders::GetBurnFigures(uint8_t drive, BurnFigures* figures) {
+  Drive* d = Find(drive);
+  if (!d || !d->burning) return false;
+  figures->bytesWritten = d->bytesWritten;
+  figures->bytesTotal = d->bytesTotal;
+  figures->bufferPercent = d->bufferFill;
+  return true;
+}
+
 void VirtualRecorders::AbortWrite(uint8_t drive) {
   if (Drive* d = Find(drive)) d->abort = true;
 }
@@ -407,6 +440,7 @@ void VirtualRecorders::AbortWrite(uint8_t drive) {
 void VirtualRecorders::ResetBurn(uint8_t drive) {
   if (Drive* d = Find(drive)) {
     d->progress = 0;
+    d->burning = false;
     d->SetItem("");
   }
 }

@@ -57,6 +57,7 @@ class VirtualRecorders : public RecorderService {
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int GetDriveProgress(uint8_t drive) override;
   std::string GetDriveItem(uint8_t drive) override;
+  bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;
   void AbortWrite(uint8_t drive) override;
   void ResetBurn(uint8_t drive) override;
   void DeleteTempFiles() override;

@@ -10,6 +10,8 @@
 
 #include "SafeFile.h"
 #include "ByteFields.h"
+#include "authoring/CDataFileUDF.h"
+#include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
@@ -168,7 +170,33 @@ void CDataFile::Reset() {
   lastError_.clear();
 }
 
-bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices) {
+namespace {
+
+// The UDF layout keeps a name as far as its identifier holds it, cut the
+// way CECMA167::ToWide cuts it.
+void ReviewUdfNames(const std::string& discPath, const std::vector<discnames::FolderEntryName>& names,
+                    const std::vector<std::string>& sources, std::vector<LayoutNotice>* notices, bool* ok) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string path = discPath + "/" + names[i].discName;
+    std::u16string wide;
+    if (!CECMA167::ToWide(names[i].discName, &wide, CECMA167::kMaxNameBytes / 2)) {
+      notices->push_back({LayoutNotice::kNameRefused, path, ""});
+      *ok = false;
+      continue;
+    }
+    const std::string kept = Utf16ToUtf8(wide);
+    if (kept != names[i].discName) notices->push_back({LayoutNotice::kUdfShortened, path, kept});
+    struct stat st;
+    if (!sources[i].empty() && stat(sources[i].c_str(), &st) == 0 && uint64_t(st.st_size) > CDataFileUDF::kMaxFileSize) {
+      notices->push_back({LayoutNotice::kTooLarge, path, sources[i]});
+      *ok = false;
+    }
+  }
+}
+
+}  // namespace
+
+bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices, bool udf) {
   bool ok = true;
   std::vector<std::pair<std::string, std::string>> pending{{StripTrailing(stagingRoot), ""}};
   while (!pending.empty()) {
@@ -189,6 +217,10 @@ bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<Layout
         names.push_back({e.discName, false});
         sources.push_back(e.IsImported() ? std::string() : e.sourcePath);
       }
+    }
+    if (udf) {
+      ReviewUdfNames(discPath, names, sources, notices, &ok);
+      continue;
     }
     discnames::NameFolderEntries(&names);
     for (size_t i = 0; i < names.size(); ++i) {

@@ -23,7 +23,7 @@
 // What became of a name, or why a file cannot go on the disc; found before
 // the build by ReviewProject and again by Build.
 struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged };
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged, kUdfShortened };
   Kind kind;
   std::string discPath;  // "/folder/name" on the disc
   std::string detail;    // the new Joliet or UDF name, or the source path
@@ -38,8 +38,11 @@ class CDataFile : public TrackImageBuilder {
 
   // Checks the staging tree without laying anything out: names that will be
   // shortened for Joliet, names that cannot be converted and files of 4 GiB
-  // or more. False when something would make Build fail.
-  static bool ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices);
+  // or more. False when something would make Build fail. With `udf` the
+  // tree is checked for the UDF layout of DVD and BD media instead: names
+  // longer than a UDF identifier holds, names that cannot be converted and
+  // files beyond its largest size.
+  static bool ReviewProject(const std::string& stagingRoot, std::vector<LayoutNotice>* notices, bool udf = false);
 
   // Lays out the volume of the staging tree for a session starting at S. The
   // job is the project file saved for the burn; its label names the volume.

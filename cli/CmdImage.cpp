@@ -100,7 +100,7 @@ int RunImage(const CliArgs& args) {
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
 
   std::vector<LayoutNotice> notices;
-  bool fits = udf || CDataFile::ReviewProject(root.path(), &notices);
+  bool fits = CDataFile::ReviewProject(root.path(), &notices, udf);
   for (const LayoutNotice& n : notices) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
@@ -108,6 +108,8 @@ int RunImage(const CliArgs& args) {
         std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
                      LoadLangText("Message", n.kind == LayoutNotice::kJolietShortened ? 907 : 913).c_str());
         break;
+      case LayoutNotice::kUdfShortened:
+        break;  // the UDF layout names these below, with the name it gave (numbered where two met)
       case LayoutNotice::kNameRefused:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
         break;

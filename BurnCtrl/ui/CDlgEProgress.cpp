@@ -19,9 +19,25 @@ CDlgEProgress::CDlgEProgress(QWidget* parent) : QDialog(parent) {
   bar_->setTextVisible(false);
   layout->addWidget(caption);
   layout->addWidget(bar_);
+  // The erase reports no amount; the time it has taken shows it is alive.
+  elapsed_ = new QLabel(this);
+  layout->addWidget(elapsed_);
+  started_.start();
+  ShowElapsed();
   resize(380, 100);
 }
 
-void CDlgEProgress::Advance() { bar_->setValue(bar_->value() >= 99 ? 1 : bar_->value() + 1); }
+void CDlgEProgress::Advance() {
+  bar_->setValue(bar_->value() >= 99 ? 1 : bar_->value() + 1);
+  ShowElapsed();
+}
+
+void CDlgEProgress::ShowElapsed() {
+  const qint64 s = started_.elapsed() / 1000;
+  elapsed_->setText(Tr("UIText", 1117) + QString::asprintf(" %02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60));
+  setWindowTitle(elapsed_->text());
+}
+
+QString CDlgEProgress::ElapsedText() const { return elapsed_->text(); }
 
 int CDlgEProgress::Pos() const { return bar_->value(); }

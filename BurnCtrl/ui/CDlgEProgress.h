@@ -3,6 +3,9 @@
 // the owner advances it once a second while the erase runs.
 
 #include <QDialog>
+#include <QElapsedTimer>
+
+class QLabel;
 
 class QProgressBar;
 
@@ -13,10 +16,15 @@ class CDlgEProgress : public QDialog {
   // One step; after 99 the bar starts again at 1.
   void Advance();
   int Pos() const;
+  QString ElapsedText() const;
 
  protected:
   void reject() override {}  // an erase cannot be stopped half way
 
  private:
+  void ShowElapsed();
+
   QProgressBar* bar_;
+  QLabel* elapsed_;
+  QElapsedTimer started_;
 };

@@ -1,6 +1,7 @@
 #include "BurnCtrl/ui/CDlgProgress1.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -10,8 +11,18 @@
 #include <QVBoxLayout>
 
 #include "app/ShowMessage.h"
+#include "app/SizeText.h"
 #include "app/ui/WindowSupport.h"
 #include "controls/CColorBtn.h"
+
+namespace {
+
+QString Clock(int64_t seconds) {
+  return QString::asprintf("%02lld:%02lld:%02lld", (long long)(seconds / 3600), (long long)(seconds / 60 % 60),
+                           (long long)(seconds % 60));
+}
+
+}  // namespace
 
 CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   setModal(true);
@@ -33,7 +44,39 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(true);
+    bar->setFormat("%p %");
+    bar->setAlignment(Qt::AlignCenter);
+    bar->setMinimumHeight(22);
+    // Dark text on the empty part, white on the filled part: the percentage
+    // stays readable wherever the bar has got to.
+    QPalette pal = bar->palette();
+    pal.setColor(QPalette::Base, QColor(236, 240, 246));
+    pal.setColor(QPalette::Window, QColor(236, 240, 246));
+    pal.setColor(QPalette::Text, QColor(20, 30, 50));
+    pal.setColor(QPalette::WindowText, QColor(20, 30, 50));
+    pal.setColor(QPalette::Highlight, QColor(20, 102, 178));
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    bar->setPalette(pal);
   }
+  figures_ = new QWidget(this);
+  auto* grid = new QGridLayout(figures_);
+  grid->setContentsMargins(0, 0, 0, 0);
+  grid->setHorizontalSpacing(10);
+  grid->setVerticalSpacing(2);
+  auto figure = [&](int key, int row, int column) {
+    auto* name = new QLabel(Tr("UIText", key), figures_);
+    auto* value = new QLabel(QStringLiteral("\u2013"), figures_);  // a dash until known
+    value->setTextFormat(Qt::PlainText);
+    grid->addWidget(name, row, column * 2);
+    grid->addWidget(value, row, column * 2 + 1);
+    return value;
+  };
+  written_ = figure(1107, 0, 0);
+  speed_ = figure(1109, 0, 1);
+  timeLeft_ = figure(1110, 1, 0);
+  buffer_ = figure(1111, 1, 1);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
   extra_ = new QPushButton(this);
   extra_->hide();
   check_ = new QCheckBox(this);
@@ -52,12 +95,14 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   layout->addWidget(caption_);
   layout->addWidget(status_);
   layout->addWidget(bar1_);
+  layout->addWidget(figures_);
   layout->addWidget(bar2_);
   layout->addStretch();
   layout->addLayout(buttons);
   connect(cancel_, &QPushButton::clicked, this, &CDlgProgress1::reject);
   connect(extra_, &QPushButton::clicked, this, &CDlgProgress1::ExtraClicked);
-  resize(480, fullHeight_);
+  fullHeight_ = std::max(fullHeight_, sizeHint().height());
+  resize(520, fullHeight_);
   started_.start();
   timer_ = new QTimer(this);
   timer_->setInterval(1000);
@@ -67,9 +112,7 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
 }
 
 void CDlgProgress1::Tick() {
-  qint64 seconds = started_.elapsed() / 1000;
-  QString elapsed = QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, (seconds / 60) % 60, seconds % 60);
-  setWindowTitle(Tr("UIText", 95) + " " + elapsed);
+  setWindowTitle(Tr("UIText", 95) + " " + Clock(started_.elapsed() / 1000));
 }
 
 void CDlgProgress1::StopTimer() { timer_->stop(); }
@@ -97,6 +140,29 @@ void CDlgProgress1::ShowExtraButton(const QString& text) {
   extra_->setText(text);
   extra_->show();
 }
+
+void CDlgProgress1::SetFigures(uint64_t written, uint64_t total, double bytesPerSecond, double unitSpeed,
+                               int64_t secondsLeft, int bufferPercent) {
+  const QString dash = QStringLiteral("\u2013");
+  shownWritten_ = written;
+  shownTotal_ = total;
+  shownLeft_ = secondsLeft;
+  shownBuffer_ = bufferPercent;
+  written_->setText(total > 0 ? Tr("UIText", 1108)
+                                    .arg(QString::fromStdString(FormatSize(written)),
+                                         QString::fromStdString(FormatSize(total)))
+                              : dash);
+  if (bytesPerSecond <= 0) speed_->setText(dash);
+  else if (unitSpeed <= 0) speed_->setText(QString::asprintf("%.2f MB/s", bytesPerSecond / 1048576.0));
+  else speed_->setText(QString::asprintf("%.1f\u00d7 (%.2f MB/s)", bytesPerSecond / unitSpeed, bytesPerSecond / 1048576.0));
+  timeLeft_->setText(secondsLeft >= 0 ? Clock(secondsLeft) : dash);
+  buffer_->setText(bufferPercent >= 0 ? QString::asprintf("%d %%", bufferPercent) : dash);
+}
+
+QString CDlgProgress1::WrittenText() const { return written_->text(); }
+QString CDlgProgress1::SpeedText() const { return speed_->text(); }
+QString CDlgProgress1::TimeLeftText() const { return timeLeft_->text(); }
+QString CDlgProgress1::BufferText() const { return buffer_->text(); }
 
 QString CDlgProgress1::Caption() const { return caption_->text(); }
 QString CDlgProgress1::Status() const { return status_->toolTip(); }

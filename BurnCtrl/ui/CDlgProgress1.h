@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <cstdint>
 
 class QCheckBox;
 class QLabel;
@@ -24,6 +25,11 @@ class CDlgProgress1 : public QDialog {
   void SetStatus(const QString& text);
   void SetPos(int first, int second);
   void ShowExtraButton(const QString& text);
+  // The burn's figures: bytes written of the total, the speed in bytes per
+  // second with the medium's 1× (for the "×" figure), the seconds left (-1
+  // while unknown) and the buffer fill (-1 when the recorder has none).
+  void SetFigures(uint64_t written, uint64_t total, double bytesPerSecond, double unitSpeed, int64_t secondsLeft,
+                  int bufferPercent);
   void StopTimer();
   // Closes the window as finished (not cancelled).
   void CloseWithOk() { done(QDialog::Accepted); }
@@ -35,6 +41,15 @@ class CDlgProgress1 : public QDialog {
   bool FirstBarShown() const { return first_; }
   bool SecondBarShown() const { return second_; }
   QPushButton* CancelButton() const { return cancel_; }
+  uint64_t WrittenBytes() const { return shownWritten_; }
+  uint64_t TotalBytes() const { return shownTotal_; }
+  int64_t SecondsLeft() const { return shownLeft_; }
+  int BufferPercent() const { return shownBuffer_; }
+  QString WrittenText() const;
+  QString SpeedText() const;
+  QString TimeLeftText() const;
+  QString BufferText() const;
+  QProgressBar* FirstBar() const { return bar1_; }
 
  signals:
   void ExtraClicked();
@@ -47,6 +62,14 @@ class CDlgProgress1 : public QDialog {
 
   QLabel* caption_;
   QLabel* status_;
+  QWidget* figures_;
+  QLabel* written_;
+  QLabel* speed_;
+  QLabel* timeLeft_;
+  QLabel* buffer_;
+  uint64_t shownWritten_ = 0, shownTotal_ = 0;
+  int64_t shownLeft_ = -1;
+  int shownBuffer_ = -1;
   QProgressBar* bar1_;
   QProgressBar* bar2_;
   QPushButton* extra_;

@@ -26,6 +26,8 @@
 #include "app/ImageTracks.h"
 #include "app/LangText.h"
 #include "app/ShowMessage.h"
+#include "app/SizeText.h"
+#include "app/ui/CCapacityBar.h"
 #include "authoring/ProjectFile.h"
 #include "app/ui/WindowSupport.h"
 #include "authoring/CDataCD.h"
@@ -130,6 +132,7 @@ CDlgDataCD::CDlgDataCD(QWidget* parent)
       list_(new CListCtrlEx(this)),
       totalFiles_(new QLabel(this)),
       totalSize_(new QLabel(this)),
+      capacity_(new CCapacityBar(this)),
       projectTree_(tree_) {
   setProperty("id", 134);
   ApplySkinPalette(this);
@@ -233,6 +236,14 @@ void CDlgDataCD::SetMode(int mode) {
 
 QString CDlgDataCD::GetVolumeLabel() const { return RootItem() ? RootItem()->text(0) : QString(); }
 
+void CDlgDataCD::SetDefaultLabel(const QString& label) {
+  static const QStringList defaults = {"DataCD", "DataDVD", "DataBD"};
+  if (mode_ != kModeData || imageMode_ || !RootItem() || !defaults.contains(RootItem()->text(0))) return;
+  filling_ = true;
+  RootItem()->setText(0, label);
+  filling_ = false;
+}
+
 bool CDlgDataCD::IsEmpty() const {
   if (imageMode_) return imagePath_.isEmpty();
   if (!RootItem()) return true;
@@ -250,6 +261,7 @@ void CDlgDataCD::ResetTotals() {
   sizeMB_ = 0;
   totalFiles_->setText(Tr("UIText", 9));
   totalSize_->setText(Tr("UIText", 10));
+  capacity_->SetProject(0);
 }
 
 void CDlgDataCD::AddSize(int countDelta, int32_t bytes) {
@@ -259,7 +271,8 @@ void CDlgDataCD::AddSize(int countDelta, int32_t bytes) {
   sizeMB_ += double(bytes) / 1048576.0;
   if (sizeMB_ <= 0) sizeMB_ = 0;
   totalFiles_->setText(Tr("UIText", 11) + QString::asprintf(" %d", fileCount_));
-  totalSize_->setText(Tr("UIText", 14) + QString::asprintf(" %.2f M", sizeMB_));
+  totalSize_->setText(Tr("UIText", 14) + " " + QString::fromStdString(FormatSize(ProjectBytes())));
+  capacity_->SetProject(ProjectBytes());
 }
 
 void CDlgDataCD::RemoveFileTotals(uint64_t bytes, int files) {
@@ -329,7 +342,7 @@ void CDlgDataCD::ShowRefusals() {
   const size_t shown = std::min<size_t>(refused.size(), 12);
   for (size_t i = 0; i < shown; ++i) text += "\n\n" + refused[i].first + "\n" + refused[i].second;
   if (refused.size() > shown) text += "\n\n" + LoadLangText("Message", 1001) + " " + std::to_string(refused.size() - shown);
-  ShowMessage(text, msgbox::kInfoOk);
+  ShowMessage(text, msgbox::kErrorOk);
 }
 
 // ---------------------------------------------------------------------------
@@ -338,7 +351,8 @@ void CDlgDataCD::ShowRefusals() {
 void CDlgDataCD::LayOut() {
   const int w = width(), h = height();
   if (splitX_ < 0 || splitX_ > w) splitX_ = w / 3;
-  const int paneHeight = std::max(0, h - 20);
+  const int paneHeight = std::max(0, h - 44);
+  capacity_->setGeometry(0, h - 41, w, 20);
   tree_->setGeometry(0, 0, std::max(0, splitX_ - 3), paneHeight);
   splitter_->setGeometry(splitX_ - 3, 0, 6, paneHeight);
   list_->setGeometry(splitX_ + 3, 0, std::max(0, w - splitX_ - 3), paneHeight);
@@ -402,7 +416,7 @@ void CDlgDataCD::RefreshList() {
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error) && !error.empty())
-    ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kErrorOk);
   QFileIconProvider icons;
   for (const FileListEntry& e : entries) {
     auto* row = new QTreeWidgetItem(list_);
@@ -597,7 +611,7 @@ bool CDlgDataCD::NewFolder() {
     name = "NewFolder" + std::to_string(n);
   std::error_code ec;
   if (!std::filesystem::create_directory(folder + "/" + name, ec) || ec) {
-    ShowMessage(LoadLangText("Message", 10), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 10), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -681,7 +695,7 @@ bool CDlgDataCD::RenameTreeItem(QTreeWidgetItem* item, const QString& oldName, c
   const std::string from = parentFolder + "/" + ToStd(oldName);
   const std::string to = parentFolder + "/" + ToStd(name);
   if (std::rename(from.c_str(), to.c_str()) != 0) {
-    ShowMessage(LoadLangText("Message", 8), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -714,7 +728,7 @@ bool CDlgDataCD::RenameListRow(QTreeWidgetItem* row, const QString& oldName, con
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error)) {
-    ShowMessage(LoadLangText("Message", 8) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   bool found = false;
@@ -726,7 +740,7 @@ bool CDlgDataCD::RenameListRow(QTreeWidgetItem* row, const QString& oldName, con
     }
   }
   if (!found || !WriteFileList(folder, entries, &error)) {
-    ShowMessage(LoadLangText("Message", 8) + (error.empty() ? "" : "\n" + error), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 8) + (error.empty() ? "" : "\n" + error), msgbox::kErrorOk);
     return false;
   }
   filling_ = true;
@@ -745,7 +759,7 @@ void CDlgDataCD::DeleteSelection() {
     const std::string path = FolderPath(item);
     RemoveFolderTotals(path);
     if (!RemoveTree(path)) {
-      ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kErrorOk);
       return;
     }
     QTreeWidgetItem* parent = item->parent();
@@ -763,7 +777,7 @@ void CDlgDataCD::DeleteSelection() {
   std::vector<FileListEntry> entries;
   std::string error;
   if (!ReadFileList(folder, &entries, &error)) {
-    ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kErrorOk);
     return;
   }
   std::set<std::string> removeFiles;
@@ -772,7 +786,7 @@ void CDlgDataCD::DeleteSelection() {
       const std::string path = folder + "/" + ToStd(row->text(0));
       RemoveFolderTotals(path);
       if (!RemoveTree(path)) {
-        ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kInfoOk);
+        ShowMessage(LoadLangText("Message", 1005) + "\n" + path, msgbox::kErrorOk);
         continue;
       }
       filling_ = true;
@@ -803,7 +817,7 @@ void CDlgDataCD::DeleteSelection() {
       }
     }
     if (!WriteFileList(folder, kept, &error)) {
-      ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kInfoOk);
+      ShowMessage(LoadLangText("Message", 1005) + "\n" + error, msgbox::kErrorOk);
     } else if (files) {
       RemoveFileTotals(bytes, files);
     }
@@ -849,7 +863,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   }
   int kind = ReadProjectKind(ToStd(path));
   if (kind != project::kDataDisc && kind != project::kMp3Disc) {
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
     return false;
   }
   // The current project goes only once the file is known to be a project.
@@ -867,7 +881,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   manager_.SetMode(mode_);
   if (ok && !whole) {
     // The records before a damaged part stay loaded; the user is told.
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
     ok = false;
   }
   projectPath_ = path;
@@ -889,13 +903,13 @@ bool CDlgDataCD::SaveProject(const QString& path) {
   if (imageMode_ || manager_.Busy()) return false;
   EnsureStagingRoot();
   if (mode_ == kModeMp3 && !RewritePlaylist()) {
-    ShowMessage(LoadLangText("Message", 1006), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1006), msgbox::kErrorOk);
     return false;
   }
   std::string error;
   manager_.SetMode(mode_);
   if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   projectPath_ = path;
@@ -1053,11 +1067,11 @@ bool CDlgDataCD::EditProjectItems(bool move, const std::string& from, const QStr
   RefreshList();
   if (!result.done.empty()) emit ProjectChanged();
   if (!result.renamed.empty()) {
-    std::string text = LoadLangText("Message", 1016);
+    std::string text = LoadLangText("Message", 1024);
     for (const auto& r : result.renamed) text += "\n" + r.from + "  \u2192  " + r.to;
     ShowMessage(text, msgbox::kInfoOk);
   }
-  if (!ok) ShowMessage(LoadLangText("Message", 1017) + "\n" + result.error, msgbox::kErrorOk);
+  if (!ok) ShowMessage(LoadLangText("Message", 1025) + "\n" + result.error, msgbox::kErrorOk);
   return ok;
 }
 

@@ -17,6 +17,7 @@
 #include "app/ui/QtProjectTree.h"
 #include "authoring/CFileManager.h"
 
+class CCapacityBar;
 class CListCtrlEx;
 class QMenu;
 class QPushButton;
@@ -102,6 +103,10 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   // What the main window needs for burning and saving.
   std::string GetStagingRoot() const { return stagingRoot_; }
   QString GetVolumeLabel() const;
+  // The label a data disc gets unless the user names it: it follows the
+  // medium in the recorder ("DataCD", "DataDVD", ...). A label the user gave
+  // stays.
+  void SetDefaultLabel(const QString& label);
   bool IsImageMode() const { return imageMode_; }
   QString GetImagePath() const { return imagePath_; }
   QString GetProjectPath() const { return projectPath_; }
@@ -118,6 +123,9 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   void AddSize(int countDelta, int32_t bytes);
   int FileCount() const { return fileCount_; }
   double SizeMB() const { return sizeMB_; }
+  uint64_t ProjectBytes() const { return uint64_t(sizeMB_ * 1048576.0 + 0.5); }
+  // The room on the disc of the selected recorder against the project.
+  CCapacityBar* CapacityBar() const { return capacity_; }
   void ResetTotals();
 
   int FocusOwner() const { return focusOwner_; }
@@ -197,6 +205,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   CListCtrlEx* list_;
   QLabel* totalFiles_;
   QLabel* totalSize_;
+  CCapacityBar* capacity_;
   QMenu* menu_ = nullptr;
   QtProjectTree projectTree_;
   CFileManager manager_;

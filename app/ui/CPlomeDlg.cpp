@@ -35,13 +35,18 @@
 #include "app/ProgramDir.h"
 #include "app/ProjectFileType.h"
 #include "app/ShowMessage.h"
+#include "app/SizeText.h"
 #include "app/SpeedList.h"
 #include "app/ui/CDlgBurnSet.h"
+#include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/PowerControl.h"
 #include "app/ui/WindowSupport.h"
+#include "authoring/CDataFile.h"
+#include "authoring/CECMA167.h"
+#include "authoring/DiscNames.h"
 #include "authoring/ProjectFile.h"
 
 namespace {
@@ -113,6 +118,7 @@ QPixmap ActivityLight(bool lit) {
 CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
     : QDialog(parent), service_(std::move(service)) {
   remembered_.fill(-1);
+  openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   setProperty("id", 102);
   setWindowTitle("Varnex");
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinMaxButtonsHint);
@@ -262,7 +268,7 @@ void CPlomeDlg::CreateControls() {
   // The window has no frame of its own: the grip at the bottom right corner
   // resizes it.
   sizeGrip_ = new QSizeGrip(this);
-  sizeGrip_->setToolTip(Tr("UIText", 1107));
+  sizeGrip_->setToolTip(Tr("UIText", 1118));
   LayOutForSize();
 }
 
@@ -530,6 +536,7 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   if (mode == kMp3Disc || mode == kDataDisc) {
     auto* w = new CDlgDataCD(workArea_);
     w->SetMode(mode == kMp3Disc ? CDlgDataCD::kModeMp3 : CDlgDataCD::kModeData);
+    connect(w, &CDlgDataCD::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
     return w;
   }
   // A mode whose window is not part of this version says so in its place.
@@ -587,6 +594,8 @@ void CPlomeDlg::SwitchMode(int index) {
   }
   LayOutToolbar(info.group);
   speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  ShowCapacity(discKnown_, disc_);  // the new page's capacity bar
+  UpdateTitle();
   emit ModeSwitched(index);
 }
 
@@ -651,21 +660,67 @@ void CPlomeDlg::OnRecorderChanged() {
 
 void CPlomeDlg::ShowDiscStatus() {
   int drive = SelectedDrive();
+  DiscInfo info;
   if (drive < 0) {
     status_->clear();
+    ShowCapacity(false, info);
     return;
   }
-  DiscInfo info;
   int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), &info); });
   if (rc != result::kSuccess) {
     status_->setText(Tr("UIText", 2));
+    ShowCapacity(false, info);
     return;
   }
   QString name = QString::fromStdString(MediumName(info.mediumType));
   if (name.isEmpty()) name = Tr("UIText", 3);
   QString text = name + " " + Tr("UIText", info.blank ? 4 : 5) + " " + Tr("UIText", info.writable ? 6 : 7) + " " +
-                 Tr("UIText", 8) + QString::asprintf("%d", int(info.freeBytes / 1024 / 1024)) + "M";
+                 Tr("UIText", 8) + " " + QString::fromStdString(FormatSize(info.freeBytes));
   status_->setText(text);
+  ShowCapacity(true, info);
+}
+
+void CPlomeDlg::FollowDisc() {
+  // A disc put in or taken out shows in the status line. Only the drive's
+  // readiness is asked each time; the disc is read again when it changed.
+  const int drive = SelectedDrive();
+  if (drive < 0) return;
+  const bool ready = RunOffWindowThread([&] { return service_->TestUnitReady(uint8_t(drive)); }) == 0;
+  if (ready != discKnown_) ShowDiscStatus();
+}
+
+void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
+  discKnown_ = known;
+  disc_ = info;
+  for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
+    CDlgDataCD* w = DataWindow(mode);
+    if (!w) continue;
+    if (known) w->CapacityBar()->SetDisc(info.usedBytes, info.freeBytes);
+    else w->CapacityBar()->SetNoDisc();
+    // An image file is laid out as a CD; a disc names itself by its kind.
+    if (!known && !ImageEntrySelected()) continue;
+    const int type = known ? info.mediumType : medium::kCdR;
+    w->SetDefaultLabel(type >= medium::kBdRom && type <= medium::kBdRe ? "DataBD"
+                       : type >= medium::kDvdRom && type <= 43      ? "DataDVD"
+                                                                    : "DataCD");
+  }
+}
+
+void CPlomeDlg::UpdateTitle() {
+  QString title = "Varnex";
+  QString heading = mode_ >= 0 ? Tr("Tip", kModes[mode_].tip) : QString();
+  if (CDlgDataCD* w = DataWindow(mode_)) {
+    QString name = w->IsImageMode() ? QFileInfo(w->GetImagePath()).fileName()
+                   : !w->GetProjectPath().isEmpty() ? QFileInfo(w->GetProjectPath()).completeBaseName()
+                                                    : w->GetVolumeLabel();
+    if (w->IsModified() && !w->IsImageMode()) name = "*" + name;
+    title = "Varnex \u2013 " + name + " (" + heading + ")";
+  } else if (!heading.isEmpty()) {
+    title = "Varnex \u2013 " + heading;
+  }
+  // The title keeps beginning with the program's name: scripts and the
+  // screen checks find the window by it.
+  setWindowTitle(title);
 }
 
 void CPlomeDlg::FillSpeedList() {
@@ -693,12 +748,19 @@ void CPlomeDlg::ShowActivity() {
 }
 
 void CPlomeDlg::OnDeviceChange() {
-  if (!initialised_ || mode_ == kDiscCopy || !finished_ || eraseBusy_ || !isActiveWindow()) return;
+  if (!initialised_ || mode_ == kDiscCopy || !finished_ || eraseBusy_) return;
+  if (!isActiveWindow()) {
+    FollowDisc();
+    return;
+  }
   std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
   QStringList all;
   for (const DriveEntry& d : drives)
     if (d.index > 0 && d.index < 26) all << QString::fromStdString(d.text);
-  if (all == allDrives_) return;
+  if (all == allDrives_) {
+    FollowDisc();
+    return;
+  }
   // Drives came or went: rebuild the lists, keeping the selection when its
   // drive is still there.
   const QString selected = recorderList_->currentText();
@@ -736,7 +798,7 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
     case project::kSuperVideoCD: mode = kSvcd; break;
     case project::kDvdVideo: mode = kDvd; break;
     default:
-      ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kInfoOk);
+      ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kErrorOk);
       return false;
   }
   if (!ModeAvailable(mode)) {
@@ -745,7 +807,9 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
   }
   SwitchMode(mode);
   HighlightModeButton(mode == kDataDisc ? 1 : 2);
-  return DataWindow(mode)->LoadProject(path);
+  const bool loaded = DataWindow(mode)->LoadProject(path);
+  UpdateTitle();
+  return loaded;
 }
 
 void CPlomeDlg::OpenProject() {
@@ -758,7 +822,8 @@ void CPlomeDlg::OpenProject() {
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().toUpper() != "BCD") {
     CDlgDataCD* w = DataWindow(kDataDisc);
-    if (mode_ != kDataDisc || !w || !w->ImportImage(path)) ShowMessage(LoadLangText("Message", 5), msgbox::kInfoOk);
+    if (mode_ != kDataDisc || !w || !w->ImportImage(path)) ShowMessage(LoadLangText("Message", 5), msgbox::kErrorOk);
+    UpdateTitle();
     return;
   }
   OpenProjectFile(path);
@@ -776,7 +841,9 @@ bool CPlomeDlg::SaveProject() {
   }
   // The project is written beside the old file and renamed over it, so a
   // failed save leaves the old file as it was.
-  return w->SaveProject(path);
+  const bool saved = w->SaveProject(path);
+  UpdateTitle();
+  return saved;
 }
 
 bool CPlomeDlg::SaveProjectAs() {
@@ -799,6 +866,7 @@ void CPlomeDlg::NewProject() {
     if (answer == msgbox::kYes && !SaveProject()) return;
   }
   w->Clear();
+  UpdateTitle();
 }
 
 bool CPlomeDlg::AddFromShell(int command, const QString& path) {
@@ -844,16 +912,18 @@ void CPlomeDlg::Burn() {
     return;
   }
   const int drive = imageEntry ? 0 : SelectedDrive();
+  DiscInfo disc;
   if (!imageEntry) {
-    enum Verdict { kGood, kNotReady, kNotWritable, kNotBlank };
+    enum Verdict { kGood, kNotReady, kNotWritable, kNotBlank, kErasable };
     const bool dataMode = mode_ == kDataDisc;
     Verdict v = RunOffWindowThread([&] {
       if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
-      DiscInfo info;
-      if (service_->GetDiscInfoEx(uint8_t(drive), &info) != result::kSuccess) return kNotReady;
+      if (service_->GetDiscInfoEx(uint8_t(drive), &disc) != result::kSuccess) return kNotReady;
       Verdict verdict = kGood;
-      if (dataMode && (!info.writable || info.freeBytes == 0)) verdict = kNotWritable;
-      if (!dataMode && !info.blank) verdict = kNotBlank;
+      if (dataMode && (!disc.writable || disc.freeBytes == 0)) verdict = kNotWritable;
+      if (!dataMode && !disc.blank) verdict = kNotBlank;
+      // A full or closed rewritable disc is offered for erasing below.
+      if (verdict == kNotWritable && IsErasableMedium(disc.mediumType) && !w->IsImageMode()) return kErasable;
       if (verdict != kGood) service_->Eject(uint8_t(drive), true);
       return verdict;
     });
@@ -867,17 +937,32 @@ void CPlomeDlg::Burn() {
       return;
     }
   } else {
-    QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
-    if (path.isEmpty()) return;
-    std::remove(ToStd(path).c_str());
-    if (RunOffWindowThread([&] { return service_->SetImageFile(0, ToStd(path)); }) != result::kSuccess) {
-      ShowMessage(LoadLangText("Message", 5), msgbox::kInfoOk);
+    // An empty project is refused before a file is named: nothing is done to it.
+    if (w->IsEmpty()) {
+      ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
       return;
     }
+    QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
+    if (path.isEmpty()) return;
+    // An existing file is replaced only once the new image is complete (the
+    // image target writes beside it and renames), so a failed or stopped
+    // burn leaves it as it was.
+    if (RunOffWindowThread([&] { return service_->SetImageFile(0, ToStd(path)); }) != result::kSuccess) {
+      ShowMessage(LoadLangText("Message", 5) + "\n" + ToStd(path), msgbox::kErrorOk);
+      return;
+    }
+    burnImagePath_ = path;
   }
   if (w->IsEmpty()) {
     ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
     return;
+  }
+  burnMedium_ = imageEntry ? medium::kCdR : disc.mediumType;
+  if (!w->IsImageMode()) {
+    if (!imageEntry && !CheckRoom(w, drive, &disc)) return;
+    // CD media and image files take ISO 9660 with Joliet names, DVD and BD
+    // media take UDF.
+    if (!CheckNames(w, !imageEntry && !IsCdMedium(disc.mediumType))) return;
   }
   copies_ = 1;
   recorderCount_ = 1;
@@ -917,9 +1002,83 @@ void CPlomeDlg::Burn() {
   StartBurn();
 }
 
+bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
+  // The file data alone: the layout adds a little, so a project refused here
+  // certainly does not fit; the engine checks the exact size once more.
+  const uint64_t need = w->ProjectBytes();
+  const bool full = !disc->writable || need > disc->freeBytes;
+  if (!full) return true;
+  const QString needText = QString::fromStdString(FormatSize(need));
+  const bool room = disc->freeBytes + disc->usedBytes >= need || !disc->writable;
+  if (IsErasableMedium(disc->mediumType) && mode_ == kDataDisc && room && !disc->blank) {
+    const QString text = Tr("Message", 1017).arg(QString::fromStdString(FormatSize(disc->usedBytes)), needText,
+                                                  QString::fromStdString(FormatSize(disc->freeBytes)));
+    if (ShowMessage(ToStd(text), msgbox::kQuestionYesNo) != msgbox::kYes) {
+      if (!disc->writable) {
+        // Nothing goes onto this disc as it is: the user may change it.
+        RunOffWindowThread([&] { return service_->Eject(uint8_t(drive), true); });
+        ShowDiscStatus();
+      }
+      return false;
+    }
+    const int erased = EraseDisc(drive);
+    if (erased != result::kSuccess) {
+      ShowMessage(LoadErrorText(erased), msgbox::kErrorOk);
+      return false;
+    }
+    int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), disc); });
+    ShowDiscStatus();
+    if (rc == result::kSuccess && disc->writable && need <= disc->freeBytes) return true;
+  }
+  const QString text = Tr("Message", 1016).arg(needText, QString::fromStdString(FormatSize(disc->freeBytes)));
+  ShowMessage(ToStd(text), msgbox::kErrorOk);
+  return false;
+}
+
+bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
+  std::vector<LayoutNotice> notices;
+  const std::string root = w->GetStagingRoot();
+  const bool fits = RunOffWindowThread([&] { return CDataFile::ReviewProject(root, &notices, udf); });
+  constexpr size_t kShown = 12;
+  QStringList shortened, refused;
+  for (const LayoutNotice& n : notices) {
+    const QString path = QString::fromStdString(n.discPath);
+    switch (n.kind) {
+      case LayoutNotice::kJolietShortened:
+      case LayoutNotice::kUdfShortened:
+        shortened << path + "  \u2192  " + QString::fromStdString(n.detail);
+        break;
+      case LayoutNotice::kNameRefused:
+        refused << path + ": " + Tr("Message", 908);
+        break;
+      case LayoutNotice::kTooLarge:
+        refused << QString::fromStdString(n.detail) + ": " + Tr("Message", 906);
+        break;
+    }
+  }
+  auto listed = [&](const QStringList& lines) {
+    QString text = lines.mid(0, int(kShown)).join("\n");
+    if (size_t(lines.size()) > kShown) text += "\n" + Tr("Message", 1023).arg(lines.size() - int(kShown));
+    return text;
+  };
+  if (!fits || !refused.isEmpty()) {
+    ShowMessage(ToStd(QString::fromStdString(LoadErrorText(result::kNameNotConvertible)) + "\n\n" + listed(refused)),
+                msgbox::kErrorOk);
+    return false;
+  }
+  if (shortened.isEmpty()) return true;
+  const QString text = Tr("Message", 1018).arg(udf ? int(CECMA167::kMaxNameBytes / 2) : int(discnames::kJolietMaxChars)) + "\n\n" + listed(shortened) +
+                       "\n\n" + Tr("Message", 1019);
+  return ShowMessage(ToStd(text), msgbox::kQuestionYesNo) == msgbox::kYes;
+}
+
 bool CPlomeDlg::AskOnWindow(int rc) {
-  std::string text = LoadErrorText(rc) + ", " + LoadLangText("Message", 59);
-  return ShowMessage(text, msgbox::kInfoOkCancel) == msgbox::kOk;
+  std::string text = LoadErrorText(rc);
+  // Writing the same project onto the same disc again cannot make it fit;
+  // the end of the burn says why it did not complete.
+  if (rc == result::kDoesNotFit) return false;
+  text += "\n\n" + LoadLangText("Message", 59);
+  return ShowMessage(text, msgbox::kErrorOkCancel) == msgbox::kOk;
 }
 
 void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
@@ -969,6 +1128,14 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
   }
   int percent = service_->GetDriveProgress(burnDrive_);
   QString item = QString::fromStdString(service_->GetDriveItem(burnDrive_));
+  BurnFigures figures;
+  if (service_->GetBurnFigures(burnDrive_, &figures)) {
+    burnRate_.Add(QDateTime::currentMSecsSinceEpoch() - burnStart_, figures.bytesWritten);
+    // An image file has no speed of its own to compare with.
+    const double unit = ImageEntrySelected() ? 0 : UnitSpeed(burnMedium_);
+    progress->SetFigures(figures.bytesWritten, figures.bytesTotal, burnRate_.BytesPerSecond(), unit,
+                         burnRate_.SecondsLeft(figures.bytesTotal), figures.bufferPercent);
+  }
   progress->SetStatus(item);
   progress->SetCaption(LoadLangText("Message", 54).empty() ? Tr("UIText", 69)
                                                             : Tr("Message", 54) + QString::asprintf("   %d / %d", copyNo_.load(), copies_));
@@ -997,6 +1164,7 @@ void CPlomeDlg::StartBurn() {
   copyNo_ = 1;
   lastResult_ = result::kNothingDone;
   burnStart_ = QDateTime::currentMSecsSinceEpoch();
+  burnRate_ = BurnRate();
   if (burnThread_.joinable()) burnThread_.join();
   burnThread_ = std::thread(&CPlomeDlg::BurnThread, this, mode_, burnDrive_, imageEntry, fromImage, source, label,
                             closeDisc_, copies_);
@@ -1032,10 +1200,12 @@ void CPlomeDlg::StartBurn() {
   } else if (cancelled) {
     ShowMessage(LoadLangText("Message", 1010), msgbox::kInfoOk);
   } else if (lastResult_ == result::kSuccess) {
-    ShowMessage(LoadLangText("Message", 40), msgbox::kInfoOk);
+    std::string text = LoadLangText("Message", 40);
+    if (imageEntry) text += "\n\n" + LoadLangText("Message", 1020) + "\n" + ToStd(burnImagePath_);
+    ShowMessage(text, msgbox::kInfoOk);
     AfterBurnAction();
   } else {
-    ShowMessage(LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_), msgbox::kErrorOk);
   }
   ShowDiscStatus();
 }
@@ -1049,7 +1219,7 @@ void CPlomeDlg::AfterBurnAction() {
     case 3: ok = Power()->PowerOff(&error); break;
     default: return;
   }
-  if (!ok) ShowMessage(LoadLangText("Message", 1011) + "\n" + ToStd(error), msgbox::kInfoOk);
+  if (!ok) ShowMessage(LoadLangText("Message", 1011) + "\n" + ToStd(error), msgbox::kErrorOk);
 }
 
 // ---------------------------------------------------------------------------
@@ -1073,6 +1243,17 @@ void CPlomeDlg::Erase() {
     ShowMessage(LoadLangText("Message", 15), msgbox::kInfoOk);
     return;
   }
+  const int rc = EraseDisc(drive);
+  if (rc == result::kSuccess) ShowMessage(LoadLangText("Message", 1022), msgbox::kInfoOk);
+  else ShowMessage(LoadErrorText(rc), msgbox::kErrorOk);
+  RunOffWindowThread([&] {
+    service_->Lock(uint8_t(drive), false);
+    return service_->Eject(uint8_t(drive), true);
+  });
+  ShowDiscStatus();
+}
+
+int CPlomeDlg::EraseDisc(int drive) {
   eraseBusy_ = true;
   eraseResult_ = result::kNothingDone;
   std::thread worker([this, drive] {
@@ -1096,19 +1277,17 @@ void CPlomeDlg::Erase() {
   progress.exec();
   timer2.stop();
   RunOffWindowThread([&] { worker.join(); });
-  if (eraseResult_ != result::kSuccess) ShowMessage(LoadErrorText(eraseResult_), msgbox::kInfoOk);
-  RunOffWindowThread([&] {
-    service_->Lock(uint8_t(drive), false);
-    return service_->Eject(uint8_t(drive), true);
-  });
-  ShowDiscStatus();
+  return eraseResult_;
 }
 
 // ---------------------------------------------------------------------------
 // Keys, mouse, closing
 
 void CPlomeDlg::ShowHelp() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(ChooseHelpFile())));
+  const QString file = QString::fromStdString(ChooseHelpFile());
+  if (openUrl_(QUrl::fromLocalFile(file))) return;
+  // Without a browser the user can still open the file by hand.
+  ShowMessage(LoadLangText("Message", 1021) + "\n" + ToStd(file), msgbox::kInfoOk);
 }
 
 void CPlomeDlg::keyPressEvent(QKeyEvent* event) {

@@ -11,10 +11,12 @@
 #include <QStringList>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
 
+#include "app/BurnRate.h"
 #include "app/RecorderService.h"
 
 class CDlgDataCD;
@@ -24,6 +26,7 @@ class HandOverServer;
 class QComboBox;
 class QLabel;
 class QTimer;
+class QUrl;
 
 class CPlomeDlg : public QDialog {
   Q_OBJECT
@@ -72,6 +75,10 @@ class CPlomeDlg : public QDialog {
   void Eject(bool open);
   bool AddFromShell(int command, const QString& path);
   void ShowHelp();
+  // How Help opens its file; tests put their own in.
+  void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+  // The window title: the project's name, the mode and the program.
+  void UpdateTitle();
 
   // What the window shows, for tests and the screenshot script.
   CDlgDataCD* DataWindow(int mode) const;
@@ -131,6 +138,15 @@ class CPlomeDlg : public QDialog {
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
   bool AskOnWindow(int result);
+  // Before the burn settings: the project against the room on the disc
+  // (offering to erase a rewritable disc that is too full) and the names the
+  // disc format will shorten. False when the burn does not go on.
+  bool CheckRoom(CDlgDataCD* w, int drive, DiscInfo* info);
+  bool CheckNames(CDlgDataCD* w, bool udf);
+  // Erases the disc of a drive behind the erase window; the result code.
+  int EraseDisc(int drive);
+  void ShowCapacity(bool known, const DiscInfo& info);
+  void FollowDisc();
   // Asks to save each changed project before the window closes; false when
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
@@ -169,6 +185,12 @@ class CPlomeDlg : public QDialog {
   bool closeAfterBurn_ = false;
   QPoint pressedAt_{-1, -1};  // where a drag that moves the window began
   QImage shape_;  // the skin's shape bitmap, cut again for every size
+  BurnRate burnRate_;
+  bool discKnown_ = false;
+  DiscInfo disc_;  // the disc in the selected recorder, as last read
+  int burnMedium_ = 0;
+  QString burnImagePath_;  // the image file a burn through the image entry writes
+  std::function<bool(const QUrl&)> openUrl_;
 
   QLabel* title_;
   QLabel* version_;

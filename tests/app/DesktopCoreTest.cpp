@@ -334,3 +334,43 @@ TEST(CommandLayerRecorders, FollowsDrivesThatComeAndGo) {
   if (old) setenv("VARNEX_PROGRAM_DIR", saved.c_str(), 1);
   else unsetenv("VARNEX_PROGRAM_DIR");
 }
+
+// ---- sizes and the burn's speed
+
+#include "app/BurnRate.h"
+#include "app/SizeText.h"
+
+TEST(SizeText, CarriesAUnitWithThreeDigits) {
+  EXPECT_EQ(FormatSize(0), "0 B");
+  EXPECT_EQ(FormatSize(1023), "1023 B");
+  EXPECT_EQ(FormatSize(1024), "1.00 KB");
+  EXPECT_EQ(FormatSize(512 * 1024), "512 KB");
+  EXPECT_EQ(FormatSize(uint64_t(359847) * 2048), "703 MB");
+  EXPECT_EQ(FormatSize(uint64_t(2295104) * 2048), "4.38 GB");
+  EXPECT_EQ(FormatSize(12900000), "12.3 MB");
+}
+
+TEST(BurnRate, SpeedAndTimeLeftFromTimedReadings) {
+  BurnRate rate;
+  EXPECT_EQ(rate.BytesPerSecond(), 0);
+  EXPECT_EQ(rate.SecondsLeft(1000), -1);
+  rate.Add(0, 0);
+  rate.Add(500, 0);
+  EXPECT_EQ(rate.SecondsLeft(1000), -1) << "nothing written yet";
+  rate.Add(1000, 1'000'000);
+  EXPECT_DOUBLE_EQ(rate.BytesPerSecond(), 1'000'000.0);
+  EXPECT_EQ(rate.SecondsLeft(10'000'000), 9);
+  // Only the latest readings count: a drive that speeds up shows it.
+  for (int64_t t = 2000; t <= 10000; t += 1000) rate.Add(t, 1'000'000 + uint64_t(t - 1000) * 4);
+  EXPECT_NEAR(rate.BytesPerSecond(), 4000.0, 1e-9);
+  // A count that goes back (the next copy) starts afresh.
+  rate.Add(11000, 10);
+  EXPECT_EQ(rate.BytesPerSecond(), 0);
+  EXPECT_EQ(rate.SecondsLeft(100), -1);
+}
+
+TEST(BurnRate, OneTimesIsTheMediumsOwnSpeed) {
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kCdR), 153600.0);
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kDvdPlusR), 1385000.0);
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kBdRe), 4500000.0);
+}

@@ -130,3 +130,40 @@ TEST(RecorderCommands, ProgressAndItemFollowTheBurn) {
   EXPECT_EQ(GetDriveProgress("H:"), 100);
   EXPECT_EQ(item, big) << "the file being burnt should have been shown";
 }
+
+TEST(RecorderCommands, FiguresFollowTheBurnInBytes) {
+  ScratchFolder dir;
+  std::string big = WriteBytes(dir, "src/big.bin", PatternBytes(8 << 20, 52));
+  StagedProject project({big});
+  ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));
+  uint64_t written = 0, total = 0;
+  int fill = 0;
+  EXPECT_EQ(GetDriveFigures("H:", &written, &total, &fill), result::kNothingDone) << "no burn yet";
+  struct Seen { uint64_t written, total; int fill; };
+  std::vector<Seen> seen;
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    while (!done) {
+      Seen s{};
+      if (GetDriveFigures("H:", &s.written, &s.total, &s.fill) == result::kSuccess) seen.push_back(s);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  int res = WriteCd(kIndex, project.root(), "FIGS", 0, false, false, false);
+  done = true;
+  watcher.join();
+  ASSERT_EQ(res, result::kSuccess);
+  ASSERT_EQ(GetDriveFigures("H:", &written, &total, &fill), result::kSuccess);
+  EXPECT_GE(total, uint64_t(8) << 20) << "the track holds the file";
+  EXPECT_EQ(written, total);
+  EXPECT_GE(fill, 0);
+  EXPECT_LE(fill, 100);
+  uint64_t last = 0;
+  for (const Seen& s : seen) {
+    if (s.total == 0) continue;  // before the track was laid out
+    EXPECT_LE(s.written, s.total);
+    EXPECT_GE(s.written, last) << "the bytes written went back";
+    EXPECT_TRUE(s.fill >= 0 && s.fill <= 100) << s.fill;
+    last = s.written;
+  }
+}

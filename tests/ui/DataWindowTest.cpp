@@ -81,7 +81,7 @@ class DataWindowTest : public QObject {
     QCOMPARE(Row(w, "top.txt")->text(1), src + "/top.txt");
     QCOMPARE(w.FileCount(), 4);
     QCOMPARE(w.TotalFilesLabel()->text(), wt::LangText("UIText", 11) + " 4");
-    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.01 M");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.01 MB");
     QVERIFY(!w.IsEmpty());
     // A folder row opens its folder in the tree.
     emit w.List()->itemDoubleClicked(Row(w, "docs"), 0);
@@ -240,7 +240,7 @@ class DataWindowTest : public QObject {
     Sink().Clear();
     QTest::keyClick(w.List(), Qt::Key_C, Qt::ControlModifier);
     QTest::keyClick(w.List(), Qt::Key_V, Qt::ControlModifier);
-    QVERIFY(Sink().Saw(wt::LangText("Message", 1016)));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1024)));
     QVERIFY(Sink().Saw("a (2).txt"));
     QVERIFY(ListNames(w).contains("a (2).txt"));
     QCOMPARE(w.FileCount(), files + 1);
@@ -276,7 +276,7 @@ class DataWindowTest : public QObject {
     QCOMPARE(ListNames(w), QStringList{});
     QCOMPARE(docs->childCount(), 0);
     QCOMPARE(w.FileCount(), 1);
-    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.00 M");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 1.00 MB");
     w.SelectFolder(w.RootItem());
     QCOMPARE(ListNames(w), (QStringList{"docs", "top.txt"}));
     // Focus in the tree: the whole project goes.
@@ -303,15 +303,16 @@ class DataWindowTest : public QObject {
     wt::WriteFile(folder + "/small.txt", QByteArray(524288, 's'));
     QVERIFY(w.AddPaths({big}));
     QCOMPARE(w.FileCount(), 1);
-    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5120.00 M");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5.00 GB");
     QVERIFY(w.AddPaths({folder + "/small.txt"}));
     QCOMPARE(w.FileCount(), 2);
-    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5120.50 M");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 5.00 GB");
+    QCOMPARE(w.SizeMB(), 5120.5);
     w.SetFocusOwner(CDlgDataCD::kFocusList);
     w.List()->selectAll();
     w.DeleteSelection();
     QCOMPARE(w.FileCount(), 0);
-    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 0.00 M");
+    QCOMPARE(w.TotalSizeLabel()->text(), wt::LangText("UIText", 14) + " 0 B");
     // The size messages themselves never take the total below zero.
     w.AddSize(1, -5000);
     QCOMPARE(w.SizeMB(), 0.0);

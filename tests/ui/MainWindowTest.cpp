@@ -174,7 +174,7 @@ class MainWindowTest : public QObject {
     const QString first = wt::LangText("UIText", 1);
     QCOMPARE(speeds(cd), (QStringList{first, "4X", "8X", "12X"}));
     QCOMPARE(w.StatusLine()->text(), QString("CD-RW ") + wt::LangText("UIText", 4) + " " + wt::LangText("UIText", 6) +
-                                         " " + wt::LangText("UIText", 8) + "702M");
+                                         " " + wt::LangText("UIText", 8) + " 703 MB");
     QCOMPARE(speeds(dvd), (QStringList{first, "2X", "4X"}));
     QCOMPARE(speeds(odd), (QStringList{first, "6X", "8X"}));
     // The image entry has no speeds and no status.
@@ -288,6 +288,7 @@ class MainWindowTest : public QObject {
     w.Burn();
     QCOMPARE(wt::Chooser().lastDefaultName, QString("DataCD.iso"));
     QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 1020) + "\n" + iso), "the message does not say where the image went");
     QVERIFY(!settingsShown);  // an image file needs no burn settings
     std::vector<ImageDirEntry> root;
     QVERIFY(ListIsoFolder(iso.toStdString(), "/", &root));
@@ -344,8 +345,19 @@ class MainWindowTest : public QObject {
     Sink().Clear();
     w.Burn();
     QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
-    // A closed disc is refused with the tray opened.
+    // A closed rewritable disc is offered for erasing; declined, nothing is
+    // written and the tray opens for another disc.
     SetState(rig.states[0], "Closed", "1");
+    rig.service->Eject(uint8_t(cdrw), false);
+    const int usedBefore = StateInt(rig.states[0], "Used");
+    Sink().Clear();
+    Sink().Answer({msgbox::kNo});
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1017).section('%', 0, 0)));
+    QCOMPARE(StateInt(rig.states[0], "Used"), usedBefore);
+    QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
+    // A closed disc that cannot be erased is refused with the tray opened.
+    SetState(rig.states[0], "Medium", "9");
     rig.service->Eject(uint8_t(cdrw), false);
     Sink().Clear();
     w.Burn();
@@ -630,6 +642,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(erased, 1);
     QVERIFY(Sink().Saw(wt::LangText("Message", 22)));
     QCOMPARE(w.LastEraseResult(), result::kSuccess);
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 1022)), "the erase did not end with a message");
     QCOMPARE(StateInt(rig.states[0], "Used"), 0);
     QCOMPARE(StateInt(rig.states[0], "Closed"), 0);
     QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
@@ -639,19 +652,29 @@ class MainWindowTest : public QObject {
     Sink().Answer({msgbox::kCancel});
     w.Erase();
     QCOMPARE(StateInt(rig.states[0], "Used"), 10);
+    // A failed erase says so with the error icon.
+    rig.service->Eject(3, false);
+    SetState(rig.states[0], "FailErase", "1");
+    Sink().Clear();
+    w.Erase();
+    QCOMPARE(Sink().FlagsOf(QString::fromStdString(LoadErrorText(result::kEraseFailed))), msgbox::kErrorOk);
+    QVERIFY(!Sink().Saw(wt::LangText("Message", 1022)));
+    QCOMPARE(erased, 2);
+    SetState(rig.states[0], "FailErase", "0");
     // A CD-R cannot be erased.
     Sink().Clear();
     w.RecorderList()->setCurrentIndex(1);
     w.OnRecorderChanged();
     w.Erase();
     QVERIFY(Sink().Saw(wt::LangText("Message", 15)));
-    QCOMPARE(erased, 1);
+    QCOMPARE(erased, 2);  // refused before its window
     // The bar only shows activity: it starts again after 99.
     CDlgEProgress bar;
     for (int i = 0; i < 99; ++i) bar.Advance();
     QCOMPARE(bar.Pos(), 99);
     bar.Advance();
     QCOMPARE(bar.Pos(), 1);
+    QVERIFY2(bar.ElapsedText().startsWith(wt::LangText("UIText", 1117)), qPrintable(bar.ElapsedText()));
   }
 
   void OpensSavesAndStartsProjects() {

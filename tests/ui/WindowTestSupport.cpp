@@ -99,6 +99,13 @@ bool RecordingSink::Saw(const QString& text) {
   return false;
 }
 
+unsigned RecordingSink::FlagsOf(const QString& text) {
+  std::lock_guard<std::mutex> l(lock_);
+  for (auto it = shown_.rbegin(); it != shown_.rend(); ++it)
+    if (QString::fromStdString(it->first).contains(text)) return it->second;
+  return 0;
+}
+
 int RecordingSink::Count() {
   std::lock_guard<std::mutex> l(lock_);
   return int(shown_.size());

@@ -32,6 +32,7 @@ class RecordingSink : public MessageSink {
   void Answer(std::vector<int> answers);
   std::vector<std::string> Texts();
   bool Saw(const QString& text);  // a box whose text contains `text`
+  unsigned FlagsOf(const QString& text);  // the flags of the last such box; 0 when none
   int Count();
   void Clear();
 

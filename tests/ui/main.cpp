@@ -16,5 +16,6 @@ int main(int argc, char** argv) {
   failed += RunPavaneTests(argc, argv);
   failed += RunDataWindowTests(argc, argv);
   failed += RunMainWindowTests(argc, argv);
+  failed += RunBurnFeedbackTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

@@ -155,6 +155,12 @@ int main(int argc, char** argv) {
     main.Burn();
     recorders->Eject(uint8_t(drive), false);  // the burn opened the tray; the disc goes back in
     main.Erase();
+    // A disc with less room than the project: the bar warns, Burn refuses.
+    recorders->Eject(uint8_t(drive), false);
+    ini::WriteString(state, "Disc", "Capacity", "5000");
+    main.ShowDiscStatus();
+    Shoot(&main, "8-capacity-warning");
+    main.Burn();
     main.SwitchMode(CPlomeDlg::kAudioCD);
     main.HighlightModeButton(0);
     Shoot(&main, "7-audio-cd");

@@ -1,0 +1,337 @@
+// What the main window tells before, during and after a burn: the room on
+// the disc, names the disc will shorten, plain failure messages with the
+// error icon, where an image went, the progress figures of a paced recorder,
+// and the status line after the burn.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/ui/CDlgEProgress.h"
+#include "BurnCtrl/ui/CDlgProgress1.h"
+#include "WindowTestSupport.h"
+#include "WindowTests.h"
+#include "app/ProfileIni.h"
+#include "app/VirtualRecorders.h"
+#include "app/ui/CCapacityBar.h"
+#include "app/ui/CDlgBurnSet.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CPlomeDlg.h"
+#include "app/ui/WindowSupport.h"
+
+using wt::Sink;
+
+namespace {
+
+int StateInt(const std::string& file, const char* key) { return ini::GetInt(file, "Disc", key, -1); }
+void SetState(const std::string& file, const char* key, const std::string& v) { ini::WriteString(file, "Disc", key, v); }
+
+// A main window in the data disc mode with one virtual recorder.
+struct Bench {
+  std::shared_ptr<VirtualRecorders> service = std::make_shared<VirtualRecorders>();
+  QString folder = wt::NewTempFolder("feedback");
+  std::string state;
+  int drive;
+  std::unique_ptr<CPlomeDlg> window;
+
+  Bench(int medium, const std::map<std::string, std::string>& disc = {}) {
+    state = (folder + "/disc.vdisc").toStdString();
+    drive = service->AddRecorder(state, medium);
+    for (const auto& [key, value] : disc) SetState(state, key.c_str(), value);
+    window = std::make_unique<CPlomeDlg>(service);
+    window->FillRecorderLists();
+    window->SwitchMode(CPlomeDlg::kDataDisc);
+    window->RecorderList()->setCurrentIndex(0);
+    window->OnRecorderChanged();
+  }
+  CDlgDataCD* Data() { return window->DataWindow(CPlomeDlg::kDataDisc); }
+  // A project of one file of `bytes`, named `name`.
+  void AddFile(const QString& name, qint64 bytes) {
+    const QString path = folder + "/src/" + name;
+    wt::WriteFile(path, QByteArray(int(bytes), 'v'));
+    QVERIFY(Data()->AddPaths({path}));
+  }
+  void AcceptSettings() {
+    QObject::connect(window.get(), &CPlomeDlg::DialogOpened, window.get(), [](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings] {
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+  }
+};
+
+QString Text(const char* section, int key) { return wt::LangText(section, key); }
+// The fixed part of a text with "%1" places: what comes before the first one.
+QString Lead(int messageKey) { return Text("Message", messageKey).section('%', 0, 0); }
+
+}  // namespace
+
+class BurnFeedbackTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() { Sink().Clear(); }
+
+  // The capacity bar follows the disc and the project, and a project that
+  // cannot fit is refused before anything is asked or written.
+  void AProjectTooLargeForTheDiscIsRefusedBeforeTheBurn() {
+    Bench b(medium::kCdR, {{"Capacity", "600"}});  // 1.17 MB
+    CCapacityBar* bar = b.Data()->CapacityBar();
+    QVERIFY(bar->HasDisc());
+    QCOMPARE(bar->FreeBytes(), uint64_t(600) * 2048);
+    b.AddFile("big.bin", 2 << 20);
+    QCOMPARE(bar->ProjectBytes(), uint64_t(2) << 20);
+    QVERIFY(!bar->Fits());
+    QVERIFY2(bar->Text().contains(Text("UIText", 1115)), qPrintable(bar->Text()));
+    bool dialogShown = false;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&](QDialog*) { dialogShown = true; });
+    b.window->Burn();
+    QVERIFY2(Sink().Saw(Lead(1016)), Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+    QVERIFY(Sink().Saw("2.00 MB"));  // sizes carry their units
+    QCOMPARE(Sink().FlagsOf(Lead(1016)), msgbox::kErrorOk);
+    QVERIFY(!dialogShown);  // neither the settings nor a progress window
+    QCOMPARE(StateInt(b.state, "Used"), 0);
+    // Without a disc the bar shows the project alone and does not warn.
+    b.service->Eject(uint8_t(b.drive), true);
+    b.window->ShowDiscStatus();
+    QVERIFY(!bar->HasDisc());
+    QVERIFY(bar->Fits());
+  }
+
+  // A project whose files fit but whose layout does not is refused by the
+  // recorder: one plain message, no offer to write the same copy again.
+  void ADiscThatTurnsOutTooSmallSaysSoPlainly() {
+    Bench b(medium::kCdR, {{"Capacity", "600"}});
+    b.AddFile("almost.bin", 600 * 2048 - 4096);
+    QVERIFY(b.Data()->CapacityBar()->Fits());
+    b.AcceptSettings();
+    b.window->Burn();
+    QCOMPARE(b.window->LastBurnResult(), result::kDoesNotFit);
+    for (const std::string& t : Sink().Texts()) {
+      QVERIFY2(t.find(".,") == std::string::npos, t.c_str());
+      QVERIFY2(t.find(LoadLangText("Message", 59)) == std::string::npos, t.c_str());
+    }
+    const QString text = QString::fromStdString(LoadErrorText(result::kDoesNotFit));
+    QCOMPARE(Sink().FlagsOf(text), msgbox::kErrorOk);
+    QCOMPARE(Sink().FlagsOf(Text("Message", 1007)), msgbox::kErrorOk);
+    QCOMPARE(StateInt(b.state, "Used"), 0);
+    // Other failures still offer the copy again, as one readable message.
+    SetState(b.state, "Capacity", "359847");
+    SetState(b.state, "FailWrite", "1");
+    b.service->Eject(uint8_t(b.drive), false);
+    Sink().Clear();
+    Sink().Answer({msgbox::kCancel});
+    b.window->Burn();
+    const std::string expected = LoadErrorText(result::kWriteFailed) + "\n\n" + LoadLangText("Message", 59);
+    QVERIFY(Sink().Saw(QString::fromStdString(expected)));
+    QCOMPARE(Sink().FlagsOf(QString::fromStdString(expected)), msgbox::kErrorOkCancel);
+  }
+
+  // A rewritable disc that is too full offers to erase it; Yes erases and
+  // the burn goes on onto the emptied disc.
+  void AFullRewritableDiscIsOfferedForErasing() {
+    Bench b(medium::kCdRw, {{"Capacity", "2000"}, {"Used", "1800"}});
+    QCOMPARE(b.Data()->CapacityBar()->UsedBytes(), uint64_t(1800) * 2048);
+    b.AddFile("photo.bin", 1 << 20);
+    QVERIFY(!b.Data()->CapacityBar()->Fits());
+    int erases = 0;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&](QDialog* d) {
+      if (qobject_cast<CDlgEProgress*>(d)) ++erases;
+    });
+    b.AcceptSettings();
+    Sink().Answer({msgbox::kYes});
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Lead(1017)));
+    QCOMPARE(erases, 1);
+    QVERIFY2(Sink().Saw(Text("Message", 40)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    const int used = StateInt(b.state, "Used");
+    QVERIFY2(used > 512 && used < 1800, qPrintable(QString::number(used)));  // the project alone
+    // A write-once disc that is too full has nothing to offer.
+    Bench once(medium::kCdR, {{"Capacity", "2000"}, {"Used", "1800"}});
+    once.AddFile("photo.bin", 1 << 20);
+    Sink().Clear();
+    once.window->Burn();
+    QVERIFY(!Sink().Saw(Lead(1017)));
+    QVERIFY(Sink().Saw(Lead(1016)));
+    QCOMPARE(StateInt(once.state, "Used"), 1800);
+  }
+
+  // Names longer than Joliet keeps are listed before a CD burn; No goes back
+  // without writing anything, Yes burns.
+  void NamesTheDiscWillShortenAreListedFirst() {
+    Bench b(medium::kCdR);
+    const QString longName = QString(110, 'n') + ".txt";
+    b.AddFile(longName, 1000);
+    b.AddFile("short.txt", 1000);
+    b.AcceptSettings();
+    Sink().Answer({msgbox::kNo});
+    b.window->Burn();
+    const QString lead = Text("Message", 1018).section('%', 0, 0);
+    QVERIFY(Sink().Saw(lead));
+    QVERIFY(Sink().Saw("/" + longName));
+    QVERIFY(!Sink().Saw("/short.txt"));
+    QCOMPARE(StateInt(b.state, "Used"), 0);
+    Sink().Clear();
+    Sink().Answer({msgbox::kYes});
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QVERIFY(StateInt(b.state, "Used") > 0);
+    // A DVD takes UDF, which keeps 127 characters: the 114 of that name stay,
+    // a longer one is listed.
+    Bench dvd(medium::kDvdPlusR);
+    dvd.AddFile(longName, 1000);
+    dvd.AddFile(QString(130, 'u') + ".txt", 1000);
+    dvd.AcceptSettings();
+    Sink().Clear();
+    Sink().Answer({msgbox::kNo});
+    dvd.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 1018).section('%', 0, 0)));
+    QVERIFY(Sink().Saw("127"));
+    QVERIFY(Sink().Saw("/" + QString(130, 'u') + ".txt"));
+    QVERIFY(!Sink().Saw("/" + longName));
+    QCOMPARE(StateInt(dvd.state, "Used"), 0);
+  }
+
+  // The image entry with an empty project leaves an existing file alone.
+  void AnEmptyProjectLeavesTheImageFileAlone() {
+    Bench b(medium::kCdR);
+    const QString iso = b.folder + "/kept.iso";
+    QVERIFY(wt::WriteFile(iso, "an image the user made earlier"));
+    b.window->RecorderList()->setCurrentIndex(b.window->RecorderList()->count() - 1);
+    b.window->OnRecorderChanged();
+    wt::Chooser().next = {iso};
+    b.window->Burn();
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-111))));
+    QCOMPARE(wt::ReadFile(iso), QByteArray("an image the user made earlier"));
+    wt::Chooser().next.clear();
+  }
+
+  // Help without a browser tells where the help file is; the title carries
+  // the project's name.
+  void HelpWithoutABrowserAndTheProjectInTheTitle() {
+    Bench b(medium::kCdR);
+    QUrl asked;
+    b.window->SetUrlOpener([&](const QUrl& url) {
+      asked = url;
+      return false;
+    });
+    b.window->ShowHelp();
+    QVERIFY(asked.isLocalFile());
+    QVERIFY(Sink().Saw(Text("Message", 1021) + "\n" + asked.toLocalFile()));
+    Sink().Clear();
+    b.window->SetUrlOpener([](const QUrl&) { return true; });
+    b.window->ShowHelp();
+    QCOMPARE(Sink().Count(), 0);
+
+    b.AddFile("a.txt", 10);
+    const QString file = wt::NewTempFolder("titled") + "/Holiday.bcd";
+    wt::Chooser().next = {file};
+    QVERIFY(b.window->SaveProject());
+    b.window->UpdateTitle();
+    QVERIFY2(b.window->windowTitle().startsWith("Varnex"), qPrintable(b.window->windowTitle()));
+    QVERIFY2(b.window->windowTitle().contains(" Holiday ("), qPrintable(b.window->windowTitle()));
+    b.AddFile("b.txt", 10);
+    QTRY_VERIFY2(b.window->windowTitle().contains("*Holiday"), qPrintable(b.window->windowTitle()));
+  }
+
+  // The data disc's label follows the medium until the user names it.
+  void TheDefaultLabelFitsTheMedium() {
+    Bench dvd(medium::kDvdPlusR);
+    QCOMPARE(dvd.Data()->GetVolumeLabel(), QString("DataDVD"));
+    Bench bd(medium::kBdR);
+    QCOMPARE(bd.Data()->GetVolumeLabel(), QString("DataBD"));
+    // The image entry is written as a CD.
+    bd.window->RecorderList()->setCurrentIndex(bd.window->RecorderList()->count() - 1);
+    bd.window->OnRecorderChanged();
+    QCOMPARE(bd.Data()->GetVolumeLabel(), QString("DataCD"));
+    QVERIFY(bd.Data()->RenameTreeItem(bd.Data()->RootItem(), "DataCD", "Holiday"));
+    bd.window->RecorderList()->setCurrentIndex(0);
+    bd.window->OnRecorderChanged();
+    QCOMPARE(bd.Data()->GetVolumeLabel(), QString("Holiday"));
+  }
+
+  // The progress window of a paced recorder: bytes written never go back
+  // and never pass the total, the time left appears once something was
+  // written, speed and buffer carry their units. Nothing here depends on how
+  // fast the machine is: the recorder's pace only makes the burn last.
+  void ProgressShowsWrittenSpeedTimeLeftAndBuffer() {
+    Bench b(medium::kCdR, {{"BlockDelayMs", "40"}});
+    b.AddFile("movie.bin", 4 << 20);
+    b.AcceptSettings();
+    struct Sample {
+      uint64_t written, total;
+      int64_t left;
+      int buffer;
+      QString speed, leftText, writtenText;
+    };
+    std::vector<Sample> samples;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&](QDialog* d) {
+      auto* progress = qobject_cast<CDlgProgress1*>(d);
+      if (!progress) return;
+      auto* sampler = new QTimer(progress);
+      QObject::connect(sampler, &QTimer::timeout, progress, [&samples, progress] {
+        samples.push_back({progress->WrittenBytes(), progress->TotalBytes(), progress->SecondsLeft(),
+                           progress->BufferPercent(), progress->SpeedText(), progress->TimeLeftText(),
+                           progress->WrittenText()});
+      });
+      sampler->start(25);
+      QVERIFY(progress->FirstBar()->isTextVisible());
+    });
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QVERIFY(!samples.empty());
+    uint64_t last = 0, total = 0;
+    bool leftShown = false;
+    for (const Sample& s : samples) {
+      QVERIFY2(s.written >= last, "the bytes written went back");
+      QVERIFY2(s.written <= s.total || s.total == 0, "more written than in all");
+      if (s.total) {
+        QVERIFY(total == 0 || total == s.total);
+        total = s.total;
+        QVERIFY2(s.writtenText.contains(" MB"), qPrintable(s.writtenText));
+      }
+      QVERIFY(s.buffer >= -1 && s.buffer <= 100);
+      if (s.left >= 0) {
+        leftShown = true;
+        QVERIFY2(s.written > 0, "time left before anything was written");
+        QVERIFY2(s.leftText.count(':') == 2, qPrintable(s.leftText));
+        QVERIFY2(s.speed.contains(QChar(0x00d7)) && s.speed.contains("MB/s"), qPrintable(s.speed));
+      }
+      last = s.written;
+    }
+    QVERIFY(total >= uint64_t(4) << 20);
+    QVERIFY2(leftShown, "the time left never appeared");
+    QVERIFY(std::any_of(samples.begin(), samples.end(), [](const Sample& s) { return s.buffer >= 0; }));
+  }
+
+  // After a burn the tray is open and the status line says so; with the
+  // disc back it shows the written disc.
+  void TheStatusLineFollowsTheDiscAfterABurn() {
+    Bench b(medium::kCdRw);
+    b.window->show();
+    b.window->SwitchMode(CPlomeDlg::kDataDisc);
+    b.AddFile("a.txt", 5000);
+    b.AcceptSettings();
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QCOMPARE(b.window->StatusLine()->text(), Text("UIText", 2));
+    b.service->Eject(uint8_t(b.drive), false);
+    b.window->OnDeviceChange();
+    QVERIFY2(b.window->StatusLine()->text().startsWith("CD-RW " + Text("UIText", 5)),
+             qPrintable(b.window->StatusLine()->text()));
+    QVERIFY(b.Data()->CapacityBar()->UsedBytes() > 0);
+    b.window->hide();
+  }
+};
+
+int RunBurnFeedbackTests(int argc, char** argv) {
+  BurnFeedbackTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "BurnFeedbackTest.moc"
