@@ -170,6 +170,7 @@ bool CommandLayerRecorders::GetBurnFigures(uint8_t drive, BurnFigures* figures) 
 
 void CommandLayerRecorders::AbortWrite(uint8_t) { ::AbortWrite(); }
 void CommandLayerRecorders::ResetBurn(uint8_t drive) { ::ResetBurn(drive); }
+std::string CommandLayerRecorders::LastError(uint8_t drive) { return LastJobError(drive); }
 void CommandLayerRecorders::DeleteTempFiles() { ::DeleteTempFiles(); }
 
 int CommandLayerRecorders::BlankDisc(uint8_t drive) {

@@ -30,6 +30,7 @@ class CommandLayerRecorders : public RecorderService {
   bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;
   void AbortWrite(uint8_t drive) override;
   void ResetBurn(uint8_t drive) override;
+  std::string LastError(uint8_t drive) override;
   void DeleteTempFiles() override;
   void SetActivityCallback(std::function<void(int drive)> callback) override;
   int BlankDisc(uint8_t drive) override;

@@ -81,6 +81,9 @@ class RecorderService {
   // False while no burn runs on the drive.
   virtual bool GetBurnFigures(uint8_t drive, BurnFigures* figures) = 0;
   virtual void AbortWrite(uint8_t drive) = 0;
+  // Why the last burn or erase of the drive failed: the drive, the command
+  // and its sense data where the drive gave them; "" when nothing is known.
+  virtual std::string LastError(uint8_t drive) { (void)drive; return {}; }
   virtual void ResetBurn(uint8_t drive) = 0;
   virtual void DeleteTempFiles() = 0;
   // Called (on any thread) whenever a drive executes a command: the

@@ -72,6 +72,7 @@ struct VirtualRecorders::Drive {
   uint8_t index = 0;
   bool image = false;
   std::string state;  // the settings file of a virtual recorder
+  std::string lastError;  // why its last scripted failure failed
   std::atomic<int> progress{0};
   std::atomic<bool> abort{false};
   std::atomic<int> speed{0};
@@ -371,7 +372,10 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
     int fail = GetInt(d->state, "FailWrite", 0);
     if (fail > 0) {
       SetInt(d->state, "FailWrite", fail - 1);
-      if (fail == 1) return result::kWriteFailed;
+      if (fail == 1) {
+        d->lastError = "virtual:" + d->state + ": WRITE(10) failed (sense 3/0C/00)";
+        return result::kWriteFailed;
+      }
     }
   }
   // The burn job: the project saved to a temporary file, which names the volume.
@@ -454,7 +458,10 @@ int VirtualRecorders::BlankDisc(uint8_t drive) {
   if (TestUnitReady(drive) != 0) return result::kNotReady;
   int type = GetInt(d->state, "Medium", 0);
   if (!IsErasableMedium(type)) return result::kCannotErase;
-  if (GetInt(d->state, "FailErase", 0)) return result::kEraseFailed;
+  if (GetInt(d->state, "FailErase", 0)) {
+    d->lastError = "virtual:" + d->state + ": BLANK failed (sense 3/0C/00)";
+    return result::kEraseFailed;
+  }
   SetInt(d->state, "Used", 0);
   SetInt(d->state, "Closed", 0);
   ::truncate((d->state + ".data").c_str(), 0);
@@ -477,3 +484,8 @@ int VirtualRecorders::Eject(uint8_t drive, bool open) {
 }
 
 int VirtualRecorders::Lock(uint8_t drive, bool) { return Find(drive) ? 0 : result::kNoSuchDrive; }
+
+std::string VirtualRecorders::LastError(uint8_t drive) {
+  Drive* d = Find(drive);
+  return d ? d->lastError : std::string();
+}

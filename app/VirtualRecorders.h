@@ -58,6 +58,7 @@ class VirtualRecorders : public RecorderService {
   int GetDriveProgress(uint8_t drive) override;
   std::string GetDriveItem(uint8_t drive) override;
   bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;
+  std::string LastError(uint8_t drive) override;
   void AbortWrite(uint8_t drive) override;
   void ResetBurn(uint8_t drive) override;
   void DeleteTempFiles() override;

@@ -1023,7 +1023,7 @@ bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
     }
     const int erased = EraseDisc(drive);
     if (erased != result::kSuccess) {
-      ShowMessage(LoadErrorText(erased), msgbox::kErrorOk);
+      ShowMessage(ErrorWithDetail(erased, drive), msgbox::kErrorOk);
       return false;
     }
     int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), disc); });
@@ -1072,8 +1072,9 @@ bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
   return ShowMessage(ToStd(text), msgbox::kQuestionYesNo) == msgbox::kYes;
 }
 
-bool CPlomeDlg::AskOnWindow(int rc) {
+bool CPlomeDlg::AskOnWindow(int rc, const std::string& detail) {
   std::string text = LoadErrorText(rc);
+  if (!detail.empty()) text += "\n" + detail;
   // Writing the same project onto the same disc again cannot make it fit;
   // the end of the burn says why it did not complete.
   if (rc == result::kDoesNotFit) return false;
@@ -1091,11 +1092,16 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
     copyNo_ = copy;
     int rc = fromImage ? service_->WriteImageToCD(drive, source, false)
                        : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc);
+    const std::string detail = rc == result::kSuccess ? std::string() : service_->LastError(drive);
     service_->ResetBurn(drive);
     last = rc;
     if (rc != result::kSuccess) {
+      {
+        std::lock_guard<std::mutex> hold(lastErrorLock_);
+        lastError_ = detail;
+      }
       if (stop_) break;
-      if (!AskOnWindow(rc)) break;
+      if (!AskOnWindow(rc, detail)) break;
       --copy;  // the same copy again
       continue;
     }
@@ -1205,7 +1211,13 @@ void CPlomeDlg::StartBurn() {
     ShowMessage(text, msgbox::kInfoOk);
     AfterBurnAction();
   } else {
-    ShowMessage(LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_), msgbox::kErrorOk);
+    std::string detail;
+    {
+      std::lock_guard<std::mutex> hold(lastErrorLock_);
+      detail = lastError_;
+    }
+    ShowMessage(LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_) + (detail.empty() ? "" : "\n" + detail),
+                msgbox::kErrorOk);
   }
   ShowDiscStatus();
 }
@@ -1245,12 +1257,17 @@ void CPlomeDlg::Erase() {
   }
   const int rc = EraseDisc(drive);
   if (rc == result::kSuccess) ShowMessage(LoadLangText("Message", 1022), msgbox::kInfoOk);
-  else ShowMessage(LoadErrorText(rc), msgbox::kErrorOk);
+  else ShowMessage(ErrorWithDetail(rc, drive), msgbox::kErrorOk);
   RunOffWindowThread([&] {
     service_->Lock(uint8_t(drive), false);
     return service_->Eject(uint8_t(drive), true);
   });
   ShowDiscStatus();
+}
+
+std::string CPlomeDlg::ErrorWithDetail(int rc, int drive) {
+  const std::string detail = service_->LastError(uint8_t(drive));
+  return LoadErrorText(rc) + (detail.empty() ? "" : "\n" + detail);
 }
 
 int CPlomeDlg::EraseDisc(int drive) {

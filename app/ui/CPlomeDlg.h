@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "app/BurnRate.h"
@@ -137,7 +138,9 @@ class CPlomeDlg : public QDialog {
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
-  bool AskOnWindow(int result);
+  bool AskOnWindow(int result, const std::string& detail);
+  // The text of a failure, with the drive's own account of it where known.
+  std::string ErrorWithDetail(int rc, int drive);
   // Before the burn settings: the project against the room on the disc
   // (offering to erase a rewritable disc that is too full) and the names the
   // disc format will shorten. False when the burn does not go on.
@@ -183,6 +186,8 @@ class CPlomeDlg : public QDialog {
   std::thread burnThread_;
   CDlgProgress1* burnProgress_ = nullptr;  // while a burn's progress window is open
   bool closeAfterBurn_ = false;
+  std::mutex lastErrorLock_;
+  std::string lastError_;  // the drive's own account of the last failure
   QPoint pressedAt_{-1, -1};  // where a drag that moves the window began
   QImage shape_;  // the skin's shape bitmap, cut again for every size
   BurnRate burnRate_;

@@ -127,8 +127,10 @@ class BurnFeedbackTest : public QObject {
     Sink().Clear();
     Sink().Answer({msgbox::kCancel});
     b.window->Burn();
-    const std::string expected = LoadErrorText(result::kWriteFailed) + "\n\n" + LoadLangText("Message", 59);
-    QVERIFY(Sink().Saw(QString::fromStdString(expected)));
+    // The error, the drive's own account of it, then the question.
+    const std::string expected = LoadErrorText(result::kWriteFailed) + "\n" + b.service->LastError(uint8_t(b.drive)) +
+                                 "\n\n" + LoadLangText("Message", 59);
+    QVERIFY2(Sink().Saw(QString::fromStdString(expected)), Sink().Texts().empty() ? "" : Sink().Texts().front().c_str());
     QCOMPARE(Sink().FlagsOf(QString::fromStdString(expected)), msgbox::kErrorOkCancel);
   }
 

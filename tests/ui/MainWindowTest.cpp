@@ -411,6 +411,7 @@ class MainWindowTest : public QObject {
     // OK on the failure writes the copy again, which then succeeds.
     w.Burn();
     QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kWriteFailed))));
+    QVERIFY2(Sink().Saw("WRITE(10) failed (sense 3/0C/00)"), "the failure must name the drive's command and sense");
     QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
     QCOMPARE(w.LastBurnResult(), result::kSuccess);
     // Cancel ends the run: the failure is shown, never the success text.
@@ -659,6 +660,7 @@ class MainWindowTest : public QObject {
     w.Erase();
     QCOMPARE(Sink().FlagsOf(QString::fromStdString(LoadErrorText(result::kEraseFailed))), msgbox::kErrorOk);
     QVERIFY(!Sink().Saw(wt::LangText("Message", 1022)));
+    QVERIFY2(Sink().Saw("BLANK failed (sense 3/0C/00)"), "the failure must name the drive's command and sense");
     QCOMPARE(erased, 2);
     SetState(rig.states[0], "FailErase", "0");
     // A CD-R cannot be erased.
