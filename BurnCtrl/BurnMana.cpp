@@ -426,16 +426,19 @@ int BurnMana::GetProgress() const {
 }
 
 void BurnMana::Produce() {
-  std::vector<uint8_t> sector(sectorSize_);
+  // Runs of sectors read straight into the ring buffer, so that file data
+  // reaches it in large reads and without a copy of its own.
   std::string shown;
-  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
-    std::memset(sector.data(), 0, sector.size());
-    source_->ReadSector(sector.data());
-    buffer_.Put(sector.data(), sector.size());
-    if ((i & 63) == 0) {
-      std::string item = source_->CurrentItem();
-      if (item != shown) SetItem(shown = item);
-    }
+  for (uint32_t i = 0; i < trackLength_ && !stop_;) {
+    uint8_t* at = nullptr;
+    const uint64_t room = buffer_.Reserve(uint64_t(std::min(kProducerRun, trackLength_ - i)) * sectorSize_, &at);
+    const uint32_t n = uint32_t(room / sectorSize_);
+    if (n == 0) break;  // stopped, or the writer has taken the whole track
+    source_->ReadSectors(at, n);
+    buffer_.Commit(uint64_t(n) * sectorSize_);
+    i += n;
+    std::string item = source_->CurrentItem();
+    if (item != shown) SetItem(shown = item);
   }
 }
 
@@ -444,13 +447,23 @@ void BurnMana::WriteOut() {
   std::vector<uint8_t> block(blockBytes);
   uint32_t address = nextWriteAddress_;
   while (written_ < trackLength_ && !stop_) {
-    const uint64_t got = buffer_.Take(block.data(), blockBytes);
-    if (got == 0) break;  // stopped
-    std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
-    if (!WriteBlock(address, block.data(), sectorsPerWrite_)) {
+    // A whole block that lies in one piece goes to the drive from the ring
+    // buffer itself; one that wraps, and the short last block, are copied.
+    const uint8_t* data = nullptr;
+    const uint64_t ready = buffer_.Peek(blockBytes, &data);
+    if (ready == 0) break;  // stopped
+    const bool inPlace = ready == blockBytes;
+    if (!inPlace) {
+      const uint64_t got = buffer_.Take(block.data(), blockBytes);
+      if (got == 0) break;  // stopped
+      std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
+      data = block.data();
+    }
+    if (!WriteBlock(address, data, sectorsPerWrite_)) {
       Fail(result::kWriteFailed);
       return;
     }
+    if (inPlace) buffer_.Release(blockBytes);
     written_ += sectorsPerWrite_;
     address += sectorsPerWrite_;
   }
@@ -484,15 +497,14 @@ void BurnMana::RunCachePath() {
   };
   std::unique_lock<std::mutex> hold(SourceLock());
   std::string shown;
-  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
-    uint8_t* sector = cache.data() + fill;
-    std::memset(sector, 0, sectorSize_);
-    source_->ReadSector(sector);
-    fill += sectorSize_;
-    if ((i & 63) == 0) {
-      std::string item = source_->CurrentItem();
-      if (item != shown) SetItem(shown = item);
-    }
+  for (uint32_t i = 0; i < trackLength_ && !stop_;) {
+    const uint32_t room = uint32_t((capacity - fill) / sectorSize_);
+    const uint32_t n = std::min({kProducerRun, room, trackLength_ - i});
+    source_->ReadSectors(cache.data() + fill, n);  // straight into the cache
+    fill += uint64_t(n) * sectorSize_;
+    i += n;
+    std::string item = source_->CurrentItem();
+    if (item != shown) SetItem(shown = item);
     if (fill == capacity) {
       hold.unlock();
       if (!flush()) return;

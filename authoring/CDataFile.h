@@ -47,6 +47,9 @@ class CDataFile : public TrackImageBuilder {
   bool Build(const std::string& jobPath, bool flagA, bool flagB, const std::string& stagingRoot,
              uint32_t sessionStart);
 
+  bool BuildTrack(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart) override {
+    return Build(jobPath, false, false, stagingRoot, sessionStart);
+  }
   uint32_t GetTrackLength() const override;
   int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
   void GetSectors(uint8_t* out, uint32_t count) override;
@@ -58,7 +61,7 @@ class CDataFile : public TrackImageBuilder {
   uint32_t FirstDataSector() const { return firstDataSector_; }  // absolute
   const std::vector<LayoutNotice>& Notices() const { return notices_; }
   // Files left out because they could not be opened while the layout was made.
-  const std::vector<std::string>& SkippedSources() const { return skipped_; }
+  const std::vector<std::string>& SkippedSources() const override { return skipped_; }
 
  private:
   struct Folder;

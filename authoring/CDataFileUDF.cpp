@@ -116,6 +116,20 @@ class CDataFileUDF::SourceReader {
     while (done < size && ok()) {
       if (begin_ == end_) {
         if (position_ >= limit_) break;
+        if (size - done >= kDirectRead) {
+          // A long run goes from the file straight into the caller's memory.
+          size_t want = size_t(std::min<uint64_t>(size - done, limit_ - position_));
+          ssize_t got = pread(fd_, out + done, want, off_t(position_));
+          if (got < 0) {
+            if (errno == EINTR) continue;
+            failed_ = true;
+            break;
+          }
+          if (got == 0) break;
+          position_ += uint64_t(got);
+          done += size_t(got);
+          continue;
+        }
         size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
         ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
         if (got < 0) {
@@ -137,6 +151,7 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
+  static constexpr size_t kDirectRead = 64 * 1024;
   int fd_ = -1;
   bool failed_ = false;
   std::vector<uint8_t>* buffer_;
@@ -663,4 +678,68 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   }
   if (sectorsOfFile_ >= file.sectors) source_.reset();
   return 0;
+}
+
+void CDataFileUDF::GetSectors(uint8_t* out, uint32_t count) {
+  for (uint32_t i = 0; i < count;) {
+    uint8_t* at = out + size_t(i) * kSectorSize;
+    uint32_t n = 0;
+    if (cursor_ < metaSectors_)
+      n = ServeMetadataRun(at, std::min(count - i, metaSectors_ - cursor_));
+    else if (cursor_ >= dataStart_ && cursor_ < total_)
+      n = ServeDataRun(at, std::min(count - i, total_ - cursor_));
+    if (n == 0) {  // anchors, gaps, a file's last part-sector: one at a time
+      std::memset(at, 0, kSectorSize);
+      GetSectorData(at, kSectorSize);
+      n = 1;
+    }
+    i += n;
+  }
+}
+
+uint32_t CDataFileUDF::ServeMetadataRun(uint8_t* out, uint32_t count) {
+  if (!metaReader_) {
+    metaReader_ = std::make_unique<SourceReader>(metadata_.path(), &metaBuffer_, uint64_t(metaSectors_) * kSectorSize);
+    metaReader_->SeekTo(uint64_t(cursor_) * kSectorSize);
+  }
+  const size_t want = size_t(count) * kSectorSize;
+  size_t got = metaReader_->Read(out, want);
+  std::memset(out + got, 0, want - got);
+  cursor_ += count;
+  if (cursor_ >= metaSectors_) metaReader_.reset();
+  return count;
+}
+
+uint32_t CDataFileUDF::ServeDataRun(uint8_t* out, uint32_t count) {
+  while (dataIndex_ < dataList_.size() && sectorsOfFile_ >= dataList_[dataIndex_].sectors) {
+    ++dataIndex_;
+    sectorsOfFile_ = 0;
+    source_.reset();
+  }
+  if (dataIndex_ >= dataList_.size()) return 0;
+  const DataFile& file = dataList_[dataIndex_];
+  const uint64_t offset = uint64_t(sectorsOfFile_) * kSectorSize;
+  // Only sectors the file fills wholly; its last part-sector, and the
+  // sectors an empty file is given, go the single-sector way.
+  const uint64_t whole = file.size > offset ? (file.size - offset) / kSectorSize : 0;
+  const uint32_t n = uint32_t(std::min<uint64_t>({whole, count, file.sectors - sectorsOfFile_}));
+  if (n == 0) return 0;
+  if (sectorsOfFile_ == 0) {
+    source_ = std::make_unique<SourceReader>(file.path, &dataBuffer_, file.size);
+    if (!source_->ok() && listener_) listener_->SourceUnreadable(file.path);
+  }
+  const size_t want = size_t(n) * kSectorSize;
+  size_t got = 0;
+  if (source_ && source_->ok()) {
+    got = source_->Read(out, want);
+    if (got < want && !source_->ok()) {
+      if (listener_) listener_->SourceUnreadable(file.path);
+      source_.reset();
+    }
+  }
+  std::memset(out + got, 0, want - got);  // what the file no longer holds stays zero
+  cursor_ += n;
+  sectorsOfFile_ += n;
+  if (sectorsOfFile_ >= file.sectors) source_.reset();
+  return n;
 }
