@@ -24,7 +24,6 @@ bool WriteError(const Sense& s) {
   return s.key == 3 && s.asc == 0x0C && (s.ascq == 0 || (s.ascq >= 7 && s.ascq <= 0x0A));
 }
 constexpr int kFinalize = 6;  // close function: finalize the disc
-bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
 }  // namespace
 
@@ -83,7 +82,7 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
   if (!source_->OpenSession(session)) return false;
   mediumType_ = recorder_->GetMediumType();
   uint32_t address = sessionStart;
-  if (!IsOverwritable(mediumType_) && outputFile_.empty()) {
+  if (!::medium::IsOverwritable(mediumType_) && outputFile_.empty()) {
     uint32_t next = 0;
     if (recorder_->GetNextWriteAdd(next) == 0) address = next;
   }

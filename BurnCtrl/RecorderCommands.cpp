@@ -70,7 +70,6 @@ void Trace(const char* text) {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
 // Connects a remote drive for the length of one operation.
 class DriveUse {
@@ -112,7 +111,7 @@ bool AllZero(const uint8_t* p, size_t n) {
 // Where the disc's last data session starts, and whether there is one.
 bool LastSessionStart(Recorder* r, uint32_t* start) {
   const int m = r->GetMediumType();
-  if (IsOverwritable(m)) {
+  if (::medium::IsOverwritable(m)) {
     // The anchor at 256 names the newest session's descriptor sequence.
     uint8_t s[2048];
     if (r->ReadCD_Data(256, s, 1) == 0 && bytes::LE16(s) == 2) {
@@ -146,7 +145,7 @@ uint32_t FreeSectors(Recorder* r, uint32_t sessionStart) {
   uint32_t blank = 0;
   if (r->GetBlackDiscCapacity(blank) != 0) return 0;
   const int m = r->GetMediumType();
-  if (!IsOverwritable(m)) return blank;
+  if (!::medium::IsOverwritable(m)) return blank;
   uint32_t capacity = 0;
   r->JudgeIsFormated(capacity);
   if (capacity == 0) capacity = blank;
@@ -220,7 +219,7 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   // 3. A closed disc takes nothing more.
   const int medium = r->GetMediumType();
   DiscInfo disc;
-  if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
+  if (mana->OutputFile().empty() && !::medium::IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
     if (disc.discStatus == 2) return result::kDiscClosed;
     // A session that a stopped or failed burn left open: a session behind it
     // would "succeed" while every reader still finds the broken tree first.
@@ -245,7 +244,7 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
     for (int t = src->FirstTrack(); t <= src->LastTrack(); ++t) {
       uint32_t at = spec.sessionStart;
-      if (!IsOverwritable(medium)) r->GetNextWriteAdd(at);
+      if (!::medium::IsOverwritable(medium)) r->GetNextWriteAdd(at);
       if (!src->OpenTrack(t, at)) return NoteJobError(spec.index, src->LastError()), result::kLayoutFailed;
       total += src->GetTrackLength();
       src->CloseTrack();
@@ -404,9 +403,9 @@ int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t*
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DiscInfo info;
-  if (!IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
+  if (!::medium::IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
   uint32_t start = 0;
-  if (IsOverwritable(*medium) && !*blank) {
+  if (::medium::IsOverwritable(*medium) && !*blank) {
     uint32_t last = 0, next = 0;
     if (LastSessionStart(r.get(), &last)) {
       CMultiCD probe(r.get(), "", [](const std::string&, const std::string&) { return false; });
@@ -575,7 +574,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   if (index >= 1) {
     uint32_t last = 0;
     DiscInfo info;
-    bool appendable = IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
+    bool appendable = ::medium::IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
     if (appendable && LastSessionStart(r.get(), &last)) {
       CMultiCD import(r.get(), root, [&](const std::string& descriptor, const std::string& folder) {
         return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
@@ -585,7 +584,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
         NoteJobError(index, "the disc's last session cannot be imported: " + import.Error());
         return result::kLayoutFailed;
       }
-      if (IsOverwritable(medium)) {
+      if (::medium::IsOverwritable(medium)) {
         sessionStart = next;
       } else if (r->GetNextWriteAdd(sessionStart) != 0) {
         return result::kDiscClosed;

@@ -84,18 +84,13 @@ struct VirtualRecorders::Drive {
 };
 
 std::string MediumName(int type) {
-  const char* name = MediumTypeName(type);
+  const char* name = medium::Name(type);
   return name ? name : "";
 }
 
-bool IsCdMedium(int type) { return type == medium::kCdR || type == medium::kCdRw; }
+bool IsCdMedium(int type) { return medium::IsCd(type) && type != medium::kCdRom; }
 
-bool IsErasableMedium(int type) {
-  switch (type) {
-    case 10: case 19: case 20: case 4884: case 26: case 18: case 67: return true;
-    default: return false;
-  }
-}
+bool IsErasableMedium(int type) { return medium::IsErasable(type); }
 
 int DriveIndexOfEntry(const std::string& text) {
   if (text.size() < 2 || text[1] != ':') return -1;

@@ -26,9 +26,12 @@ struct MediumKind {
 };
 
 const MediumKind kMedia[] = {
-    {"cd-r", 9, false},       {"cd-rw", 10, false},    {"dvd-r", 17, false},   {"dvd-rw", 20, false},
-    {"dvd+r", 27, false},     {"dvd+rw", 26, false},   {"dvd-ram", 18, true},  {"dvd-r-dl", 21, false},
-    {"dvd+r-dl", 43, false},  {"bd-r", 65, false},     {"bd-re", 67, false},
+    {"cd-r", medium::kCdR, false},         {"cd-rw", medium::kCdRw, false},
+    {"dvd-r", medium::kDvdR, false},       {"dvd-rw", medium::kDvdRwSeq, false},
+    {"dvd+r", medium::kDvdPlusR, false},   {"dvd+rw", medium::kDvdPlusRw, false},
+    {"dvd-ram", medium::kDvdRam, true},    {"dvd-r-dl", medium::kDvdRDl, false},
+    {"dvd+r-dl", medium::kDvdPlusRDl, false}, {"bd-r", medium::kBdRSrm, false},
+    {"bd-re", medium::kBdRe, false},
 };
 
 std::string SectorPath(const std::string& state) { return state + ".sectors"; }
@@ -511,8 +514,8 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
   for (const auto& t : tracks) {
     WavInfo w;
     std::string why;
-    if (!ReadWavInfo(t.wavPath, w, &why)) {
-      if (error) *error = t.wavPath + ": " + why;
+    if (!ReadWavInfo(t.wavPath, w, &why) || w.dataSize == 0) {
+      if (error) *error = t.wavPath + ": " + (why.empty() ? "no audio data" : why);
       return false;
     }
     infos.push_back(w);
@@ -588,7 +591,7 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
   }
   int64_t end = 0;
   std::vector<uint8_t> user(2048);
-  bool overwrite = media::IsOverwritable(model_.profile);
+  bool overwrite = medium::IsOverwritable(model_.profile);
   for (const DiscTrack& t : model_.tracks) {
     if (t.IsAudio()) continue;
     int32_t count = overwrite ? t.size : t.closed ? t.size : t.recorded;
@@ -629,7 +632,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
   std::vector<const DiscTrack*> tracks;
   for (const DiscTrack& t : model_.tracks)
-    if (t.closed || t.recorded > 0 || media::IsOverwritable(model_.profile)) tracks.push_back(&t);
+    if (t.closed || t.recorded > 0 || medium::IsOverwritable(model_.profile)) tracks.push_back(&t);
   if (tracks.empty()) {
     if (error) *error = "the disc is blank: nothing to export";
     return false;
@@ -640,7 +643,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
     return false;
   }
-  bool cd = media::IsCd(model_.profile);
+  bool cd = medium::IsCd(model_.profile);
   FS_CDTEXT_INFO* text = nullptr;
   FS_CDTEXT_INFO cdText;
   if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
@@ -686,7 +689,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     }
     if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
     cue << "    INDEX 01 " << msf(t->start) << "\n";
-    int32_t count = t->closed || t->reserved || media::IsOverwritable(model_.profile) ? t->size : t->recorded;
+    int32_t count = t->closed || t->reserved || medium::IsOverwritable(model_.profile) ? t->size : t->recorded;
     for (int32_t i = 0; i < count && ok; ++i) {
       int32_t lba = t->start + i;
       if (cd) {

@@ -71,7 +71,7 @@ class VirtualRecorder : public MmcDiscTarget {
   bool Load(std::string* error);
   bool Save();
   void ReloadIfChanged();
-  int SlotSize() const { return media::IsCd(model_.profile) ? 2352 : 2048; }
+  int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
   bool OpenSectors();
 
   std::string statePath_;
