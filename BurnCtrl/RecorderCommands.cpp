@@ -176,69 +176,78 @@ void FinishUnlocked(Recorder* r) {
   r->LockVolumn(false);
 }
 
-int RunJobSteps(const JobSpec& spec, Recorder* r) {
-  // 1. The burn job and its source.
-  TempFile job("bcd");
-  std::unique_ptr<BurnFile> source;
+// 1. The burn job (the project saved to a temporary file) and its source.
+int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<BurnFile>* source) {
   if (spec.kind == JobSpec::kImage) {
     auto image = std::make_unique<BurnFileImage>(spec.imagePath);
     if (!image->Load()) return NoteJobError(spec.index, image->LastError()), result::kNothingDone;
-    source = std::move(image);
-  } else {
-    if (!job.ok()) return result::kProjectNotWritten;
-    std::string error;
-    if (spec.kind == JobSpec::kAudio) {
-      if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
-        return NoteJobError(spec.index, error), result::kProjectNotWritten;
-    } else {
-      CFileManager writer;
-      writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
-      if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
-        return NoteJobError(spec.index, error), result::kProjectNotWritten;
-    }
-    auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
-    if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
-    source = std::move(project);
+    *source = std::move(image);
+    return result::kSuccess;
   }
-  BurnFile* src = source.get();
+  if (!job.ok()) return result::kProjectNotWritten;
+  std::string error;
+  if (spec.kind == JobSpec::kAudio) {
+    if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
+      return NoteJobError(spec.index, error), result::kProjectNotWritten;
+  } else {
+    CFileManager writer;
+    writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+    if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
+      return NoteJobError(spec.index, error), result::kProjectNotWritten;
+  }
+  auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
+  if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
+  *source = std::move(project);
+  return result::kSuccess;
+}
 
-  // 2. The burn-list entry.
+// 2. The burn-list entry: the manager, its source and its recorder.
+BurnMana* RegisterBurn(const JobSpec& spec, Recorder* r, std::unique_ptr<BurnFile> source) {
   BurnOptions options = spec.options;
   options.multiRecorder = gMultiRecorder;
-  BurnMana* mana;
-  {
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    BurnMultiInfo info;
-    info.source = std::move(source);
-    info.mana = std::make_unique<BurnMana>(r, src, options);
-    info.recorder = r;
-    mana = info.mana.get();
-    gBurns.push_back(std::move(info));
-  }
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  BurnMultiInfo info;
+  BurnFile* src = source.get();
+  info.source = std::move(source);
+  info.mana = std::make_unique<BurnMana>(r, src, options);
+  info.recorder = r;
+  BurnMana* mana = info.mana.get();
+  gBurns.push_back(std::move(info));
+  return mana;
+}
 
-  // 3. A closed disc takes nothing more.
-  const int medium = r->GetMediumType();
+// 3. A closed disc takes nothing more; an appended DVD-R DL needs its layer
+// values.
+int CheckDiscTakesSession(Recorder* r, const BurnMana& mana, int medium) {
   DiscInfo disc;
-  if (mana->OutputFile().empty() && !::medium::IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
+  if (mana.OutputFile().empty() && !::medium::IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
     if (disc.discStatus == 2) return result::kDiscClosed;
     // A session that a stopped or failed burn left open: a session behind it
     // would "succeed" while every reader still finds the broken tree first.
     if (disc.discStatus == 1 && disc.lastSessionState == 1) return result::kSessionUnfinished;
   }
-  uint32_t layer0 = 0, lastTrackValue = 0;
-  if (spec.options.multiSession && (medium == kDvdRDl || medium == kDvdRDlJump)) {
-    uint8_t s[8];
-    uint32_t next = 0;
-    TrackInfo ti;
-    if (r->GetNextWriteAdd(next) != 0 || r->ReadDVDStruct(0x20, s, sizeof s) != 0 || r->ReadDiscInfo(disc) != 0 ||
-        r->ReadTrackInfo(disc.lastTrackLastSession, ti) != 0)
-      return result::kBeginLayerFailed;
-    layer0 = bytes::BE32(s + 4);
-    lastTrackValue = ti.trackSize ? ti.trackSize - 1 : 0;
-    src->SetLayerValues(layer0, lastTrackValue);
-  }
+  return result::kSuccess;
+}
 
-  // 4. First pass: does it fit?
+int ReadLayerValues(const JobSpec& spec, Recorder* r, int medium, BurnFile* src, uint32_t* layer0,
+                    uint32_t* lastTrackValue) {
+  *layer0 = *lastTrackValue = 0;
+  if (!spec.options.multiSession || (medium != kDvdRDl && medium != kDvdRDlJump)) return result::kSuccess;
+  uint8_t s[8];
+  uint32_t next = 0;
+  DiscInfo disc;
+  TrackInfo ti;
+  if (r->GetNextWriteAdd(next) != 0 || r->ReadDVDStruct(0x20, s, sizeof s) != 0 || r->ReadDiscInfo(disc) != 0 ||
+      r->ReadTrackInfo(disc.lastTrackLastSession, ti) != 0)
+    return result::kBeginLayerFailed;
+  *layer0 = bytes::BE32(s + 4);
+  *lastTrackValue = ti.trackSize ? ti.trackSize - 1 : 0;
+  src->SetLayerValues(*layer0, *lastTrackValue);
+  return result::kSuccess;
+}
+
+// 4. First pass: does it fit?
+int CheckJobFits(const JobSpec& spec, Recorder* r, const BurnMana& mana, int medium, BurnFile* src) {
   uint64_t total = 0;
   for (int s = src->FirstSession(); s <= src->LastSession(); ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
@@ -250,9 +259,13 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
       src->CloseTrack();
     }
   }
-  if (mana->OutputFile().empty() && total > FreeSectors(r, spec.sessionStart)) return result::kDoesNotFit;
+  if (mana.OutputFile().empty() && total > FreeSectors(r, spec.sessionStart)) return result::kDoesNotFit;
+  return result::kSuccess;
+}
 
-  // 5. Second pass: burn, track by track.
+// 5. Second pass: burn, track by track.
+int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, uint32_t layer0,
+               uint32_t lastTrackValue) {
   uint32_t writtenSoFar = 0;
   for (int s = src->FirstSession(); s <= src->LastSession() && !gStopAll; ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
@@ -284,6 +297,20 @@ int RunJobSteps(const JobSpec& spec, Recorder* r) {
   }
   if (gStopAll) return result::kBurnStopped;
   return mana->GetStatus();
+}
+
+int RunJobSteps(const JobSpec& spec, Recorder* r) {
+  TempFile job("bcd");  // lives until the job is over
+  std::unique_ptr<BurnFile> source;
+  if (int res = MakeJobSource(spec, job, &source); res != result::kSuccess) return res;
+  BurnFile* src = source.get();
+  BurnMana* mana = RegisterBurn(spec, r, std::move(source));
+  const int medium = r->GetMediumType();
+  if (int res = CheckDiscTakesSession(r, *mana, medium); res != result::kSuccess) return res;
+  uint32_t layer0 = 0, lastTrackValue = 0;
+  if (int res = ReadLayerValues(spec, r, medium, src, &layer0, &lastTrackValue); res != result::kSuccess) return res;
+  if (int res = CheckJobFits(spec, r, *mana, medium, src); res != result::kSuccess) return res;
+  return BurnTracks(spec, r, mana, src, layer0, lastTrackValue);
 }
 
 int RunJob(const JobSpec& spec, Recorder* r) {

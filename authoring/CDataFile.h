@@ -29,6 +29,10 @@ struct LayoutNotice {
   std::string detail;    // the new Joliet name, or the source path
 };
 
+namespace discnames {
+struct FolderEntryName;
+}
+
 class CDataFile : public TrackImageBuilder {
  public:
   CDataFile();
@@ -70,6 +74,14 @@ class CDataFile : public TrackImageBuilder {
   void Reset();
   bool LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
                     int parent, int depth);
+  struct Child;
+  bool AddListedFiles(Layout& layout, const std::string& path, std::vector<Child>* children,
+                      std::vector<discnames::FolderEntryName>* names);
+  bool NameSubfolders(Layout& layout, const std::string& discPath, const std::vector<Child>& children,
+                      const std::vector<discnames::FolderEntryName>& names);
+  // The folder's ISO 9660 and Joliet extents, appended to the layout's.
+  bool WriteFolderRecords(Layout& layout, int self, int parent, const std::vector<Child>& children,
+                          const std::vector<discnames::FolderEntryName>& names);
   bool PatchParentRecords(Layout& layout);
   bool WritePathTables(Layout& layout);
   bool RebaseExtents(Layout& layout);

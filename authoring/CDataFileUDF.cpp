@@ -309,21 +309,43 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   return true;
 }
 
-bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
-                                uint32_t parentFeSector) {
-  struct Child {
-    bool folder = false;
-    bool imported = false;
-    bool hidden = false;
-    bool cut = false;  // the name was longer than an identifier holds
-    std::u16string name;
-    std::string sourcePath;  // folder: staging path
-    uint64_t size = 0;
-    time_t mtime = 0;
-    ImportedEntry entry;
-  };
-  std::vector<Child> children;
+struct CDataFileUDF::Child {
+  bool folder = false;
+  bool imported = false;
+  bool hidden = false;
+  bool cut = false;  // the name was longer than an identifier holds
+  std::u16string name;
+  std::string sourcePath;  // folder: staging path
+  uint64_t size = 0;
+  time_t mtime = 0;
+  ImportedEntry entry;
+};
 
+bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector) {
+  std::vector<Child> children;
+  if (!CollectChildren(path, &children)) return false;
+  MakeCutNamesUnique(&children);
+  uint32_t fidStart = 0, slotStart = 0;
+  uint64_t streamBytes = 0;
+  if (!WriteIdentifiers(children, parentFeSector, &fidStart, &slotStart, &streamBytes)) return false;
+  // File entries of the files now; those of subfolders once their content
+  // has been placed behind.
+  if (!WriteFileEntries(children, slotStart)) return false;
+  for (size_t i = 0; i < children.size(); ++i) {
+    if (!children[i].folder) continue;
+    ++folderCount_;
+    uint32_t slot = slotStart + uint32_t(i);
+    entrySectors_.push_back(slot);
+    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
+  }
+  uint8_t entry[kSectorSize];
+  CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
+                          &buildTime_, false);
+  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
+}
+
+// The folder's subfolders and listed files, in staging order.
+bool CDataFileUDF::CollectChildren(const std::string& path, std::vector<Child>* children) {
   for (const StagingEntry& e : EnumerateStagingFolder(path)) {
     if (e.kind == StagingEntry::kFolder) {
       Child c;
@@ -334,7 +356,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         return false;
       }
       c.cut = Utf16ToUtf8(c.name) != e.name;
-      children.push_back(std::move(c));
+      children->push_back(std::move(c));
       continue;
     }
     FileListReader list(path + "/" + e.name);
@@ -383,7 +405,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         return false;
       }
       c.cut = Utf16ToUtf8(c.name) != fe.discName;
-      children.push_back(std::move(c));
+      children->push_back(std::move(c));
     }
     if (!list.error().empty()) {
       lastError_ = list.error();
@@ -391,8 +413,11 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
   }
 
-  MakeCutNamesUnique(&children);
+  return true;
+}
 
+bool CDataFileUDF::WriteIdentifiers(const std::vector<Child>& children, uint32_t parentFeSector,
+                                    uint32_t* fidStartOut, uint32_t* slotStartOut, uint64_t* streamBytesOut) {
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
   // On write-once media no descriptor tag may cross a block boundary: when an
@@ -413,14 +438,17 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
     streamBytes = end;
   }
-  uint32_t fidStart = nextSector_;
+  const uint32_t fidStart = nextSector_;
+  *fidStartOut = fidStart;
   uint64_t fidSectors64 = (streamBytes + kSectorSize - 1) / kSectorSize;
   uint64_t slotStart64 = uint64_t(fidStart) + fidSectors64;
   if (slotStart64 + children.size() >= 0xFFFF0000ull) {
     lastError_ = "the project has too many entries for one UDF volume";
     return false;
   }
-  uint32_t slotStart = uint32_t(slotStart64);
+  const uint32_t slotStart = uint32_t(slotStart64);
+  *slotStartOut = slotStart;
+  *streamBytesOut = streamBytes;
   nextSector_ = slotStart + uint32_t(children.size());
 
   // Room behind the last sector: an identifier is formed in a field of its
@@ -439,11 +467,10 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     put(i + 1, children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
         children[i].hidden, slotStart + uint32_t(i));
   if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), streamSize)) return false;
-  stream.clear();
-  stream.shrink_to_fit();
+  return true;
+}
 
-  // File entries of the files now; those of subfolders once their content
-  // has been placed behind.
+bool CDataFileUDF::WriteFileEntries(const std::vector<Child>& children, uint32_t slotStart) {
   std::vector<uint8_t> slots(children.size() * kSectorSize, 0);
   for (size_t i = 0; i < children.size(); ++i) {
     const Child& c = children[i];
@@ -491,21 +518,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
   }
   if (!slots.empty() && !WriteAt(uint64_t(slotStart) * kSectorSize, slots.data(), slots.size()))
     return false;
-  slots.clear();
-  slots.shrink_to_fit();
-
-  for (size_t i = 0; i < children.size(); ++i) {
-    if (!children[i].folder) continue;
-    ++folderCount_;
-    uint32_t slot = slotStart + uint32_t(i);
-    entrySectors_.push_back(slot);
-    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
-  }
-
-  uint8_t entry[kSectorSize];
-  CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
-                          &buildTime_, false);
-  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
+  return true;
 }
 
 bool CDataFileUDF::Relocate() {

@@ -68,6 +68,13 @@ class CDataFileUDF : public TrackImageBuilder {
   // Places a folder's identifiers and the entries of its content; its own
   // entry goes to `feSector` once its content is placed.
   bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector);
+  struct Child;
+  bool CollectChildren(const std::string& path, std::vector<Child>* children);
+  // The folder's identifier stream (the parent, then one per child) and the
+  // sectors it and the children's entries take.
+  bool WriteIdentifiers(const std::vector<Child>& children, uint32_t parentFeSector, uint32_t* fidStart,
+                        uint32_t* slotStart, uint64_t* streamBytes);
+  bool WriteFileEntries(const std::vector<Child>& children, uint32_t slotStart);
   bool WriteAt(uint64_t offset, const void* data, size_t size);
   bool ReadAt(uint64_t offset, void* data, size_t size);
   bool Relocate();

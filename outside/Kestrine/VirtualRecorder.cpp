@@ -623,12 +623,76 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
   return ok;
 }
 
-bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+namespace {
+
+// OUT.cue is written beside OUT.bin.
+std::string BinPathFor(const std::string& cuePath) {
   std::string binPath = cuePath;
   size_t dot = binPath.find_last_of('.');
   size_t slash = binPath.find_last_of('/');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) binPath.erase(dot);
-  binPath += ".bin";
+  return binPath + ".bin";
+}
+
+std::string CueQuoted(const char* s) {
+  std::string q;
+  for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
+  return "\"" + q + "\"";
+}
+
+std::string CueMsf(int32_t lba) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
+  return std::string(b);
+}
+
+// Empty sectors of `mode` for the gap [from, to).
+bool WriteGapSectors(int fd, int32_t from, int32_t to, Mode mode) {
+  uint8_t raw[2352], user[2352];
+  for (int32_t lba = from; lba < to; ++lba) {
+    std::memset(user, 0, sizeof user);
+    cdsector::Encode(lba, mode, user, raw);
+    if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
+  }
+  return true;
+}
+
+void AppendCueTrack(std::ostringstream& cue, const DiscTrack& t, Mode mode, int32_t gapStart,
+                    const FS_CDTEXT_INFO* text, int* lastSession) {
+  if (t.session != *lastSession) {
+    cue << "REM SESSION " << (t.session < 10 ? "0" : "") << t.session << "\n";
+    *lastSession = t.session;
+  }
+  cue << "  TRACK " << (t.number < 10 ? "0" : "") << t.number << ' '
+      << (t.IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
+  if (text && t.number < 100) {
+    const auto& tt = text->Tracks[t.number];
+    if (tt.szTitle[0]) cue << "    TITLE " << CueQuoted(tt.szTitle) << "\n";
+    if (tt.szArtist[0]) cue << "    PERFORMER " << CueQuoted(tt.szArtist) << "\n";
+  }
+  if (gapStart < t.start) cue << "    INDEX 00 " << CueMsf(gapStart) << "\n";
+  cue << "    INDEX 01 " << CueMsf(t.start) << "\n";
+}
+
+bool WriteCueFile(const std::string& cuePath, const std::string& sheet, std::string* error) {
+  const std::string cuePart = cuePath + ".part";
+  int cueFd = safefile::CreateNew(cuePart, O_WRONLY);
+  if (cueFd < 0 || !safefile::WriteAll(cueFd, sheet.data(), sheet.size())) {
+    if (error) *error = "cannot write " + cuePart + ": " + safefile::ErrorText(errno);
+    if (cueFd >= 0) safefile::Discard(cueFd, cuePart);
+    return false;
+  }
+  if (!safefile::Finish(cueFd, cuePart, cuePath)) {
+    if (error) *error = "cannot write " + cuePath + ": " + safefile::ErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+  const std::string binPath = BinPathFor(cuePath);
   std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
   std::vector<const DiscTrack*> tracks;
   for (const DiscTrack& t : model_.tracks)
@@ -637,7 +701,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = "the disc is blank: nothing to export";
     return false;
   }
-  const std::string binPart = binPath + ".part", cuePart = cuePath + ".part";
+  const std::string binPart = binPath + ".part";
   int fd = safefile::CreateNew(binPart, O_WRONLY);
   if (fd < 0) {
     if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
@@ -648,60 +712,22 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   FS_CDTEXT_INFO cdText;
   if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
   std::ostringstream cue;
-  auto quoted = [](const char* s) {
-    std::string q;
-    for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
-    return "\"" + q + "\"";
-  };
-  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << quoted(text->Tracks[0].szTitle) << "\n";
-  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << quoted(text->Tracks[0].szArtist) << "\n";
-  cue << "FILE " << quoted(binName.c_str()) << " BINARY\n";
-  auto msf = [](int32_t lba) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
-    return std::string(b);
-  };
+  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << CueQuoted(text->Tracks[0].szTitle) << "\n";
+  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << CueQuoted(text->Tracks[0].szArtist) << "\n";
+  cue << "FILE " << CueQuoted(binName.c_str()) << " BINARY\n";
   // The file is the disc from LBA 0: sector n at byte n * 2352, gaps between
   // tracks and sessions filled with empty sectors of the following track.
   int32_t written = 0;
-  uint8_t raw[2352], user[2352];
   int lastSession = 1;
   bool ok = true;
   for (const DiscTrack* t : tracks) {
     Mode mode = cd ? t->mode : Mode::Mode1;
     if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
-    int32_t gapStart = written;
-    for (; written < t->start && ok; ++written) {
-      std::memset(user, 0, sizeof user);
-      cdsector::Encode(written, mode, user, raw);
-      ok = safefile::PwriteAll(fd, raw, 2352, off_t(written) * 2352);
-    }
-    if (t->session != lastSession) {
-      cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
-      lastSession = t->session;
-    }
-    cue << "  TRACK " << (t->number < 10 ? "0" : "") << t->number << ' '
-        << (t->IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
-    if (text && t->number < 100) {
-      const auto& tt = text->Tracks[t->number];
-      if (tt.szTitle[0]) cue << "    TITLE " << quoted(tt.szTitle) << "\n";
-      if (tt.szArtist[0]) cue << "    PERFORMER " << quoted(tt.szArtist) << "\n";
-    }
-    if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
-    cue << "    INDEX 01 " << msf(t->start) << "\n";
+    const int32_t gapStart = written;
+    ok = ok && WriteGapSectors(fd, written, t->start, mode);
+    AppendCueTrack(cue, *t, mode, gapStart, text, &lastSession);
     int32_t count = t->closed || t->reserved || medium::IsOverwritable(model_.profile) ? t->size : t->recorded;
-    for (int32_t i = 0; i < count && ok; ++i) {
-      int32_t lba = t->start + i;
-      if (cd) {
-        if (i >= t->recorded && !t->closed) break;
-        if (!ReadRaw(lba, raw)) std::memset(raw, 0, sizeof raw);
-      } else {
-        int n = ReadStored(lba, user);
-        if (n != 2048) std::memset(user, 0, 2048);
-        cdsector::Encode(lba, Mode::Mode1, user, raw);
-      }
-      ok = safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352);
-    }
+    ok = ok && WriteBinTrackData(fd, *t, count, cd);
     written = t->start + count;
   }
   if (!ok) safefile::Discard(fd, binPart);
@@ -709,16 +735,24 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = "cannot write " + binPath + ": " + safefile::ErrorText(errno);
     return false;
   }
-  const std::string sheet = cue.str();
-  int cueFd = safefile::CreateNew(cuePart, O_WRONLY);
-  if (cueFd < 0 || !safefile::WriteAll(cueFd, sheet.data(), sheet.size())) {
-    if (error) *error = "cannot write " + cuePart + ": " + safefile::ErrorText(errno);
-    if (cueFd >= 0) safefile::Discard(cueFd, cuePart);
-    return false;
-  }
-  if (!safefile::Finish(cueFd, cuePart, cuePath)) {
-    if (error) *error = "cannot write " + cuePath + ": " + safefile::ErrorText(errno);
-    return false;
+  return WriteCueFile(cuePath, cue.str(), error);
+}
+
+// The recorded sectors of a track, raw: CD sectors as stored, DVD and BD
+// sectors encoded as Mode 1.
+bool VirtualRecorder::WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd) {
+  uint8_t raw[2352], user[2352];
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t lba = t.start + i;
+    if (cd) {
+      if (i >= t.recorded && !t.closed) break;
+      if (!ReadRaw(lba, raw)) std::memset(raw, 0, sizeof raw);
+    } else {
+      int n = ReadStored(lba, user);
+      if (n != 2048) std::memset(user, 0, 2048);
+      cdsector::Encode(lba, Mode::Mode1, user, raw);
+    }
+    if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
   }
   return true;
 }

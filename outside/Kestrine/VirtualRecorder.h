@@ -73,6 +73,7 @@ class VirtualRecorder : public MmcDiscTarget {
   void ReloadIfChanged();
   int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
   bool OpenSectors();
+  bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
 
   std::string statePath_;
   std::string medium_;
