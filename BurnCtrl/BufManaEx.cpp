@@ -1,5 +1,6 @@
 #include "BurnCtrl/BufManaEx.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -62,6 +63,39 @@ uint64_t BufManaEx::Take(uint8_t* data, uint64_t n) {
   consumed_.store(consumed + n, std::memory_order_release);
   Wake();
   return n;
+}
+
+uint64_t BufManaEx::Reserve(uint64_t n, uint8_t** at) {
+  if (Stopped() || Consumed() >= total_ || capacity_ == 0) return 0;
+  const uint64_t produced = produced_.load(std::memory_order_relaxed);
+  const uint64_t offset = produced % capacity_;
+  n = std::min(n, capacity_ - offset);
+  WaitUntil([&] { return produced - Consumed() + n <= capacity_ || Stopped() || Consumed() >= total_; });
+  if (Stopped() || Consumed() >= total_) return 0;
+  *at = buffer_.get() + offset;
+  return n;
+}
+
+void BufManaEx::Commit(uint64_t n) {
+  produced_.store(produced_.load(std::memory_order_relaxed) + n, std::memory_order_release);
+  Wake();
+}
+
+uint64_t BufManaEx::Peek(uint64_t n, const uint8_t** at) {
+  const uint64_t consumed = consumed_.load(std::memory_order_relaxed);
+  if (Stopped() || consumed >= total_ || capacity_ == 0) return 0;
+  if (consumed + n > total_) n = total_ - consumed;
+  const uint64_t offset = consumed % capacity_;
+  n = std::min(n, capacity_ - offset);
+  WaitUntil([&] { return consumed + n <= Produced() || Stopped(); });
+  if (Stopped()) return 0;
+  *at = buffer_.get() + offset;
+  return n;
+}
+
+void BufManaEx::Release(uint64_t n) {
+  consumed_.store(consumed_.load(std::memory_order_relaxed) + n, std::memory_order_release);
+  Wake();
 }
 
 void BufManaEx::CopyIn(uint64_t at, const uint8_t* data, uint64_t n) {

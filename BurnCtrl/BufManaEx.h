@@ -31,6 +31,20 @@ class BufManaEx {
   // are not there yet. Returns the byte count taken; 0 when stopped or done.
   uint64_t Take(uint8_t* data, uint64_t n);
 
+  // The same hand-over without a copy: the producer reads straight into the
+  // buffer and the writer writes straight out of it.
+  // Room for up to `n` bytes at the produced position, contiguous (cut at the
+  // buffer's end); waits until that much is free. Returns the byte count and
+  // sets `at`; 0 when stopped or done. Commit makes what was put there
+  // visible to Take and Peek.
+  uint64_t Reserve(uint64_t n, uint8_t** at);
+  void Commit(uint64_t n);
+  // Up to `n` bytes at the consumed position, contiguous; waits until `n`
+  // (cut at the track's end) are there. Returns the byte count and sets
+  // `at`; 0 when stopped or done. Release hands the room back.
+  uint64_t Peek(uint64_t n, const uint8_t** at);
+  void Release(uint64_t n);
+
   void SetStop(bool stop) {
     stop_.store(stop, std::memory_order_release);
     Wake();

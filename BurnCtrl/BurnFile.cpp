@@ -9,8 +9,6 @@
 #include <cstring>
 
 #include "ByteFields.h"
-#include "authoring/CDataFile.h"
-#include "authoring/CDataFileUDF.h"
 #include "CDevCmdROM.h"
 #include "authoring/ProjectFile.h"
 
@@ -24,6 +22,12 @@ void BurnFile::NoteUnreadable(const std::string& path) {
   for (const std::string& known : unreadable_)
     if (known == path) return;
   unreadable_.push_back(path);
+}
+
+void BurnFile::ReadSectors(uint8_t* out, uint32_t count) {
+  const size_t size = SectorSize();
+  std::memset(out, 0, size * count);
+  for (uint32_t i = 0; i < count; ++i) ReadSector(out + size * i);
 }
 
 // ---------------------------------------------------------------- project
@@ -139,23 +143,11 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
     length_ = (sectors + kAudioRounding - 1) / kAudioRounding * kAudioRounding;
     return true;
   }
-  bool built;
-  std::vector<std::string> skipped;
-  if (discKind_ == 1) {
-    auto iso = std::make_unique<CDataFile>();
-    iso->SetSourceListener(this);
-    built = iso->Build(jobPath_, false, false, stagingRoot_, startAddress);
-    skipped = iso->SkippedSources();
-    builder_ = std::move(iso);
-  } else {
-    auto udf = std::make_unique<CDataFileUDF>();
-    udf->SetSourceListener(this);
-    built = udf->Build(jobPath_, stagingRoot_, startAddress, 0, 0, 0);
-    skipped = udf->SkippedSources();
-    builder_ = std::move(udf);
-  }
+  builder_ = MakeDataTrackLayout(discKind_ == 1 ? DataTrackFormat::kIso9660 : DataTrackFormat::kUdf);
+  builder_->SetSourceListener(this);
+  const bool built = builder_->BuildTrack(jobPath_, stagingRoot_, startAddress);
   // A file that could not be opened for the layout is missing from the disc.
-  for (const std::string& path : skipped) NoteUnreadable(path);
+  for (const std::string& path : builder_->SkippedSources()) NoteUnreadable(path);
   if (!built) {
     lastError_ = builder_->LastError();
     builder_.reset();
@@ -177,6 +169,13 @@ void BurnFileProject::ReadSector(uint8_t* buffer) {
     // only go on as silence, and the burn must not pass for a good one.
     if (audio_.Position() == before) NoteUnreadable(track_->audioPath);
   }
+}
+
+void BurnFileProject::ReadSectors(uint8_t* out, uint32_t count) {
+  if (builder_)
+    builder_->GetSectors(out, count);  // runs of file data come straight from the files
+  else
+    BurnFile::ReadSectors(out, count);
 }
 
 void BurnFileProject::CloseTrack() {

@@ -35,6 +35,9 @@ class BurnFile {
   // Fills `buffer` (SectorSize() bytes, zeroed by the caller) with the next
   // sector of the open track.
   virtual void ReadSector(uint8_t* buffer) = 0;
+  // The next `count` sectors into `out` (count × SectorSize() bytes, no need
+  // to clear it first): the same bytes as `count` calls of ReadSector.
+  virtual void ReadSectors(uint8_t* out, uint32_t count);
   virtual void CloseTrack() { ++closedTracks_; }
   // Lets go of everything the open track holds (its layout's temporary
   // files) without counting it as closed: the end of a failed job.
@@ -80,6 +83,7 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   int GetTrackKind() const override;
   uint32_t GetTrackLength() const override { return length_; }
   void ReadSector(uint8_t* buffer) override;
+  void ReadSectors(uint8_t* out, uint32_t count) override;
   void CloseTrack() override;
   void Release() override { builder_.reset(); }
   std::string CurrentItem() const override;

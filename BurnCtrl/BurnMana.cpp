@@ -29,7 +29,6 @@ bool WriteError(const Sense& s) {
   return s.key == 3 && s.asc == 0x0C && (s.ascq == 0 || (s.ascq >= 7 && s.ascq <= 0x0A));
 }
 constexpr int kFinalize = 6;  // close function: finalize the disc
-bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
 }  // namespace
 
@@ -88,7 +87,7 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
   if (!source_->OpenSession(session)) return false;
   mediumType_ = recorder_->GetMediumType();
   uint32_t address = sessionStart;
-  if (!IsOverwritable(mediumType_) && outputFile_.empty()) {
+  if (!::medium::IsOverwritable(mediumType_) && outputFile_.empty()) {
     uint32_t next = 0;
     if (recorder_->GetNextWriteAdd(next) == 0) address = next;
   }
@@ -461,16 +460,19 @@ int BurnMana::GetProgress() const {
 }
 
 void BurnMana::Produce() {
-  std::vector<uint8_t> sector(sectorSize_);
+  // Runs of sectors read straight into the ring buffer, so that file data
+  // reaches it in large reads and without a copy of its own.
   std::string shown;
-  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
-    std::memset(sector.data(), 0, sector.size());
-    source_->ReadSector(sector.data());
-    buffer_.Put(sector.data(), sector.size());
-    if ((i & 63) == 0) {
-      std::string item = source_->CurrentItem();
-      if (item != shown) SetItem(shown = item);
-    }
+  for (uint32_t i = 0; i < trackLength_ && !stop_;) {
+    uint8_t* at = nullptr;
+    const uint64_t room = buffer_.Reserve(uint64_t(std::min(kProducerRun, trackLength_ - i)) * sectorSize_, &at);
+    const uint32_t n = uint32_t(room / sectorSize_);
+    if (n == 0) break;  // stopped, or the writer has taken the whole track
+    source_->ReadSectors(at, n);
+    buffer_.Commit(uint64_t(n) * sectorSize_);
+    i += n;
+    std::string item = source_->CurrentItem();
+    if (item != shown) SetItem(shown = item);
   }
 }
 
@@ -483,14 +485,24 @@ void BurnMana::WriteOut() {
     const uint64_t produced = buffer_.Produced(), consumed = buffer_.Consumed();
     if (buffer_.Capacity() > 0)
       bufferFill_ = int(std::min<uint64_t>(100, (produced > consumed ? produced - consumed : 0) * 100 / buffer_.Capacity()));
-    const uint64_t got = buffer_.Take(block.data(), blockBytes);
-    if (got == 0) break;  // stopped
-    std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
-    if (!WriteBlock(address, block.data(), sectorsPerWrite_)) {
+    // A whole block that lies in one piece goes to the drive from the ring
+    // buffer itself; one that wraps, and the short last block, are copied.
+    const uint8_t* data = nullptr;
+    const uint64_t ready = buffer_.Peek(blockBytes, &data);
+    if (ready == 0) break;  // stopped
+    const bool inPlace = ready == blockBytes;
+    if (!inPlace) {
+      const uint64_t got = buffer_.Take(block.data(), blockBytes);
+      if (got == 0) break;  // stopped
+      std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
+      data = block.data();
+    }
+    if (!WriteBlock(address, data, sectorsPerWrite_)) {
       if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
       Fail(result::kWriteFailed);
       return;
     }
+    if (inPlace) buffer_.Release(blockBytes);
     written_ += sectorsPerWrite_;
     address += sectorsPerWrite_;
   }
@@ -525,15 +537,14 @@ void BurnMana::RunCachePath() {
   };
   std::unique_lock<std::mutex> hold(SourceLock());
   std::string shown;
-  for (uint32_t i = 0; i < trackLength_ && !stop_; ++i) {
-    uint8_t* sector = cache.data() + fill;
-    std::memset(sector, 0, sectorSize_);
-    source_->ReadSector(sector);
-    fill += sectorSize_;
-    if ((i & 63) == 0) {
-      std::string item = source_->CurrentItem();
-      if (item != shown) SetItem(shown = item);
-    }
+  for (uint32_t i = 0; i < trackLength_ && !stop_;) {
+    const uint32_t room = uint32_t((capacity - fill) / sectorSize_);
+    const uint32_t n = std::min({kProducerRun, room, trackLength_ - i});
+    source_->ReadSectors(cache.data() + fill, n);  // straight into the cache
+    fill += uint64_t(n) * sectorSize_;
+    i += n;
+    std::string item = source_->CurrentItem();
+    if (item != shown) SetItem(shown = item);
     if (fill == capacity) {
       hold.unlock();
       if (!flush()) return;

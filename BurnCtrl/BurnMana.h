@@ -33,6 +33,9 @@ class BurnMana {
   static constexpr uint32_t kBufferSectors = 1000;
   static constexpr uint64_t kCacheBytes = 64ull << 20;
   static constexpr uint32_t kCacheChunk = 32;
+  // Sectors the producer asks its source for at a time (well within the
+  // ring buffer's 1000).
+  static constexpr uint32_t kProducerRun = 64;
   static constexpr int kLongWritePollMs = 100;
   // A drive that answers "long write in progress" longer than this (in
   // polls, one minute) has stopped working.

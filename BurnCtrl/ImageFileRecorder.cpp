@@ -9,14 +9,13 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "FileSystemCheck.h"
 #include "SafeFile.h"
 
 using namespace rec;
 
 namespace {
 
-bool IsOverwritableMedium(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
-bool IsErasable(int m) { return m == kCdRw || IsDvdRw(m); }
 bool IsDualLayer(int m) { return m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl; }
 
 bool PreadAll(int fd, uint8_t* out, size_t n, off_t at) {
@@ -100,7 +99,7 @@ Sense ImageFileRecorder::LastSense() const {
 
 int ImageFileRecorder::GetMediumType() { return fd_ >= 0 ? medium_ : kNone; }
 
-bool ImageFileRecorder::Sequential() const { return !IsOverwritableMedium(medium_); }
+bool ImageFileRecorder::Sequential() const { return !medium::IsOverwritable(medium_); }
 
 ImageFileRecorder::Track* ImageFileRecorder::OpenTrack() {
   if (!tracks_.empty() && !tracks_.back().closed) return &tracks_.back();
@@ -130,7 +129,7 @@ uint32_t ImageFileRecorder::ReadDiscInfo(DiscInfo& info) {
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kReadDiscInfo)) return st;
   info = DiscInfo{};
-  info.erasable = IsErasable(medium_) || !Sequential();
+  info.erasable = medium::IsErasable(medium_);
   if (!Sequential()) {
     info.discStatus = highestWritten_ > 0 ? 2 : 0;
     info.lastSessionState = highestWritten_ > 0 ? 3 : 0;
@@ -205,16 +204,7 @@ bool ImageFileRecorder::JudgeIsFormated(uint32_t& capacity) {
 }
 
 int ImageFileRecorder::JudgeFileSystem(uint32_t lba) {
-  uint8_t s[2048];
-  bool iso = false;
-  for (uint32_t i = 16; i < 22; ++i) {
-    if (ReadCD_Data(lba + i, s, 1) != 0) return 0;
-    if (std::memcmp(s + 1, "NSR0", 4) == 0) return 2;
-    if (std::memcmp(s + 1, "CD001", 5) == 0) iso = true;
-  }
-  if (iso) return 1;
-  if (ReadCD_Data(lba + 256, s, 1) == 0 && bytes::LE16(s) == 2) return 2;
-  return 0;
+  return fscheck::Judge([&](uint32_t sector, uint8_t* out) { return ReadCD_Data(lba + sector, out, 1) == 0; });
 }
 
 uint32_t ImageFileRecorder::ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t sectors) {
@@ -365,7 +355,7 @@ uint32_t ImageFileRecorder::Blank(int blankType) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kBlank)) return st;
-  if (!IsErasable(medium_)) return Refuse(5, 0x20, 0);
+  if (!medium::IsBlankable(medium_)) return Refuse(5, 0x20, 0);
   // A published image is the user's file: the erased disc starts over in a
   // partial file and replaces it only when a new session is closed.
   if (published_ ? !StartPartial(nullptr) : ::ftruncate(fd_, 0) != 0) return Refuse(3, 0x0C, 0);

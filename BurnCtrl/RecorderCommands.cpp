@@ -76,7 +76,6 @@ void Trace(const char* text) {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-bool IsOverwritable(int m) { return m == kDvdPlusRw || m == kDvdRam || m == kBdRe || m == kDvdRwRo; }
 
 std::shared_ptr<Recorder> FindShared(int index) {
   std::lock_guard<std::mutex> hold(gDeviceLock);
@@ -143,7 +142,7 @@ bool AllZero(const uint8_t* p, size_t n) {
 // Where the disc's last data session starts, and whether there is one.
 bool LastSessionStart(Recorder* r, uint32_t* start) {
   const int m = r->GetMediumType();
-  if (IsOverwritable(m)) {
+  if (::medium::IsOverwritable(m)) {
     // The anchor at 256 names the newest session's descriptor sequence.
     uint8_t s[2048];
     if (r->ReadCD_Data(256, s, 1) == 0 && bytes::LE16(s) == 2) {
@@ -182,7 +181,7 @@ uint32_t FreeSectors(Recorder* r, uint32_t sessionStart, bool* known = nullptr) 
     return 0;
   }
   const int m = r->GetMediumType();
-  if (!IsOverwritable(m)) return blank;
+  if (!::medium::IsOverwritable(m)) return blank;
   uint32_t capacity = 0;
   r->JudgeIsFormated(capacity);
   if (capacity == 0) capacity = blank;
@@ -239,86 +238,93 @@ void FinishUnlocked(Recorder* r) {
   r->LockVolumn(false);
 }
 
-int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
-                std::shared_ptr<BurnMultiInfo>* entry) {
-  Recorder* r = shared.get();
-  // 1. The burn job and its source.
-  TempFile job("bcd");
-  std::unique_ptr<BurnFile> source;
+// 1. The burn job (the project saved to a temporary file) and its source.
+int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<BurnFile>* source) {
   if (spec.kind == JobSpec::kImage) {
     auto image = std::make_unique<BurnFileImage>(spec.imagePath);
     if (!image->Load()) return NoteJobError(spec.index, image->LastError()), result::kNothingDone;
-    source = std::move(image);
-  } else {
-    if (!job.ok()) return result::kProjectNotWritten;
-    std::string error;
-    if (spec.kind == JobSpec::kAudio) {
-      if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
-        return NoteJobError(spec.index, error), result::kProjectNotWritten;
-    } else {
-      CFileManager writer;
-      writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
-      if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
-        return NoteJobError(spec.index, error), result::kProjectNotWritten;
-    }
-    auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
-    if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
-    source = std::move(project);
+    *source = std::move(image);
+    return result::kSuccess;
   }
-  BurnFile* src = source.get();
+  if (!job.ok()) return result::kProjectNotWritten;
+  std::string error;
+  if (spec.kind == JobSpec::kAudio) {
+    if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
+      return NoteJobError(spec.index, error), result::kProjectNotWritten;
+  } else {
+    CFileManager writer;
+    writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+    if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
+      return NoteJobError(spec.index, error), result::kProjectNotWritten;
+  }
+  auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
+  if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
+  *source = std::move(project);
+  return result::kSuccess;
+}
 
-  // 2. The burn-list entry.
+// 2. The burn-list entry: the manager, its source and its recorder, shared
+// so that a recorder removed during its burn lives until the burn is over.
+BurnMana* RegisterBurn(const JobSpec& spec, const std::shared_ptr<Recorder>& recorder,
+                       std::unique_ptr<BurnFile> source, std::shared_ptr<BurnMultiInfo>* entry) {
   BurnOptions options = spec.options;
   options.multiRecorder = gMultiRecorder;
-  BurnMana* mana;
-  {
-    auto info = std::make_shared<BurnMultiInfo>();
-    info->source = std::move(source);
-    info->mana = std::make_unique<BurnMana>(r, src, options);
-    info->recorder = shared;
-    mana = info->mana.get();
-    *entry = info;
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    gBurns.push_back(std::move(info));
-  }
+  auto info = std::make_shared<BurnMultiInfo>();
+  BurnFile* src = source.get();
+  info->source = std::move(source);
+  info->mana = std::make_unique<BurnMana>(recorder.get(), src, options);
+  info->recorder = recorder;
+  BurnMana* mana = info->mana.get();
+  *entry = info;
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  gBurns.push_back(std::move(info));
+  return mana;
+}
 
-  // 3. A drive that is not ready yet is waited for; a closed disc takes
-  // nothing more.
-  if (!WaitForDrive(r)) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
-  const int medium = r->GetMediumType();
+// 3. A closed disc takes nothing more; an appended DVD-R DL needs its layer
+// values.
+int CheckDiscTakesSession(Recorder* r, const BurnMana& mana, int medium) {
   DiscInfo disc;
-  if (mana->OutputFile().empty() && !IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
+  if (mana.OutputFile().empty() && !::medium::IsOverwritable(medium) && r->ReadDiscInfo(disc) == 0) {
     if (disc.discStatus == 2) return result::kDiscClosed;
     // A session that a stopped or failed burn left open: a session behind it
     // would "succeed" while every reader still finds the broken tree first.
     if (disc.discStatus == 1 && disc.lastSessionState == 1) return result::kSessionUnfinished;
   }
-  uint32_t layer0 = 0, lastTrackValue = 0;
-  if (spec.options.multiSession && (medium == kDvdRDl || medium == kDvdRDlJump)) {
-    uint8_t s[8];
-    uint32_t next = 0;
-    TrackInfo ti;
-    if (r->GetNextWriteAdd(next) != 0 || r->ReadDVDStruct(0x20, s, sizeof s) != 0 || r->ReadDiscInfo(disc) != 0 ||
-        r->ReadTrackInfo(disc.lastTrackLastSession, ti) != 0)
-      return result::kBeginLayerFailed;
-    layer0 = bytes::BE32(s + 4);
-    lastTrackValue = ti.trackSize ? ti.trackSize - 1 : 0;
-    src->SetLayerValues(layer0, lastTrackValue);
-  }
+  return result::kSuccess;
+}
 
-  // 4. First pass: does it fit?
+int ReadLayerValues(const JobSpec& spec, Recorder* r, int medium, BurnFile* src, uint32_t* layer0,
+                    uint32_t* lastTrackValue) {
+  *layer0 = *lastTrackValue = 0;
+  if (!spec.options.multiSession || (medium != kDvdRDl && medium != kDvdRDlJump)) return result::kSuccess;
+  uint8_t s[8];
+  uint32_t next = 0;
+  DiscInfo disc;
+  TrackInfo ti;
+  if (r->GetNextWriteAdd(next) != 0 || r->ReadDVDStruct(0x20, s, sizeof s) != 0 || r->ReadDiscInfo(disc) != 0 ||
+      r->ReadTrackInfo(disc.lastTrackLastSession, ti) != 0)
+    return result::kBeginLayerFailed;
+  *layer0 = bytes::BE32(s + 4);
+  *lastTrackValue = ti.trackSize ? ti.trackSize - 1 : 0;
+  src->SetLayerValues(*layer0, *lastTrackValue);
+  return result::kSuccess;
+}
+
+// 4. First pass: does it fit?
+int CheckJobFits(const JobSpec& spec, Recorder* r, const BurnMana& mana, int medium, BurnFile* src) {
   uint64_t total = 0;
   for (int s = src->FirstSession(); s <= src->LastSession(); ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
     for (int t = src->FirstTrack(); t <= src->LastTrack(); ++t) {
       uint32_t at = spec.sessionStart;
-      if (!IsOverwritable(medium)) r->GetNextWriteAdd(at);
+      if (!::medium::IsOverwritable(medium)) r->GetNextWriteAdd(at);
       if (!src->OpenTrack(t, at)) return NoteJobError(spec.index, src->LastError()), result::kLayoutFailed;
       total += src->GetTrackLength();
       src->CloseTrack();
     }
   }
-  if (mana->OutputFile().empty()) {
+  if (mana.OutputFile().empty()) {
     bool known = true;
     const uint32_t free = FreeSectors(r, spec.sessionStart, &known);
     // A drive that cannot tell its free space is not ready; that is not a
@@ -326,8 +332,12 @@ int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
     if (!known) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
     if (total > free) return result::kDoesNotFit;
   }
+  return result::kSuccess;
+}
 
-  // 5. Second pass: burn, track by track.
+// 5. Second pass: burn, track by track.
+int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, uint32_t layer0,
+               uint32_t lastTrackValue) {
   uint32_t writtenSoFar = 0;
   for (int s = src->FirstSession(); s <= src->LastSession() && !gStopAll; ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
@@ -359,6 +369,24 @@ int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
   }
   if (gStopAll) return result::kBurnStopped;
   return mana->GetStatus();
+}
+
+int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
+                std::shared_ptr<BurnMultiInfo>* entry) {
+  Recorder* r = shared.get();
+  TempFile job("bcd");  // lives until the job is over
+  std::unique_ptr<BurnFile> source;
+  if (int res = MakeJobSource(spec, job, &source); res != result::kSuccess) return res;
+  BurnFile* src = source.get();
+  BurnMana* mana = RegisterBurn(spec, shared, std::move(source), entry);
+  // A drive that is not ready yet is waited for.
+  if (!WaitForDrive(r)) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
+  const int medium = r->GetMediumType();
+  if (int res = CheckDiscTakesSession(r, *mana, medium); res != result::kSuccess) return res;
+  uint32_t layer0 = 0, lastTrackValue = 0;
+  if (int res = ReadLayerValues(spec, r, medium, src, &layer0, &lastTrackValue); res != result::kSuccess) return res;
+  if (int res = CheckJobFits(spec, r, *mana, medium, src); res != result::kSuccess) return res;
+  return BurnTracks(spec, r, mana, src, layer0, lastTrackValue);
 }
 
 int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
@@ -475,8 +503,8 @@ int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t*
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DiscInfo info;
-  if (!IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
-  const uint32_t start = IsOverwritable(*medium) && !*blank ? NextOverwritableSession(r.get()) : 0;
+  if (!::medium::IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
+  const uint32_t start = ::medium::IsOverwritable(*medium) && !*blank ? NextOverwritableSession(r.get()) : 0;
   *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
   return res;
 }
@@ -489,7 +517,7 @@ int GetDiscUsedBytes(int index, uint64_t* usedBytes) {
   if (res != result::kSuccess || blank) return res;
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
-  if (IsOverwritable(medium)) {
+  if (::medium::IsOverwritable(medium)) {
     *usedBytes = uint64_t(NextOverwritableSession(r.get())) * 2048;
     return res;
   }
@@ -689,7 +717,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   if (index >= 1) {
     uint32_t last = 0;
     DiscInfo info;
-    bool appendable = IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
+    bool appendable = ::medium::IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
     if (appendable && LastSessionStart(r.get(), &last)) {
       CMultiCD import(r.get(), root, [&](const std::string& descriptor, const std::string& folder) {
         return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
@@ -699,7 +727,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
         NoteJobError(index, "the disc's last session cannot be imported: " + import.Error());
         return result::kLayoutFailed;
       }
-      if (IsOverwritable(medium)) {
+      if (::medium::IsOverwritable(medium)) {
         sessionStart = next;
       } else if (r->GetNextWriteAdd(sessionStart) != 0) {
         return result::kDiscClosed;

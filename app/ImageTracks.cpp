@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "FileSystemCheck.h"
+
 namespace {
 
 constexpr uint32_t kSector = 2048;
@@ -88,12 +90,10 @@ bool ReadImageTracks(const std::string& imagePath, std::vector<ImageTrack>* trac
     return false;
   }
   ImageTrack t;
-  uint8_t sector[kSector];
-  for (uint32_t lba = 16; lba < 32 && image.Read(uint64_t(lba) * kSector, sector, kSector); ++lba) {
-    if (std::memcmp(sector + 1, "CD001", 5) == 0 && sector[0] == 1) t.iso = true;
-    if (std::memcmp(sector + 1, "NSR02", 5) == 0 || std::memcmp(sector + 1, "NSR03", 5) == 0) t.udf = true;
-    if (std::memcmp(sector + 1, "CD001", 5) == 0 && sector[0] == 255) continue;
-  }
+  const int fs = fscheck::Judge(
+      [&](uint32_t sector, uint8_t* out) { return image.Read(uint64_t(sector) * kSector, out, kSector); });
+  t.iso = fs & fscheck::kIso9660;
+  t.udf = fs & fscheck::kUdf;
   tracks->push_back(t);
   return true;
 }

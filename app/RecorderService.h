@@ -16,18 +16,13 @@
 #include <string>
 #include <vector>
 
-// Medium types: the MMC profile numbers, and 4884 for a DVD-RW of unknown mode.
-namespace medium {
-constexpr int kCdRom = 8, kCdR = 9, kCdRw = 10, kDvdRom = 16, kDvdR = 17, kDvdRam = 18,
-              kDvdRwRo = 19, kDvdRwSeq = 20, kDvdRwUnknown = 4884, kDvdPlusRw = 26,
-              kDvdPlusR = 27, kBdRom = 64, kBdR = 65, kBdRe = 67;
-}  // namespace medium
+#include "MediumTable.h"  // medium types: medium::kCdR, ...
 
 // The display name of a medium type, or "" when it has none (the caller then
 // shows its own text for an unknown medium).
 std::string MediumName(int mediumType);
 bool IsCdMedium(int mediumType);          // CD-R or CD-RW
-bool IsErasableMedium(int mediumType);    // CD-RW, DVD-RW, DVD-RAM, DVD+RW, BD-RE
+bool IsErasableMedium(int mediumType);    // blanked or formatted anew: CD-RW, DVD±RW, DVD-RAM, BD-RE
 
 struct DriveEntry {
   uint8_t index = 0;     // 3 upwards for local drives, 26+ for remote ones

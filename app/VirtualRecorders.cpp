@@ -25,7 +25,7 @@ namespace {
 const char* kSection = "Disc";
 
 // Serves an existing image file sector by sector (for writing an image).
-class ImageFileSource : public TrackImageBuilder {
+class ImageFileSource : public TrackSectorSource {
  public:
   explicit ImageFileSource(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -90,18 +90,13 @@ struct VirtualRecorders::Drive {
 };
 
 std::string MediumName(int type) {
-  const char* name = MediumTypeName(type);
+  const char* name = medium::Name(type);
   return name ? name : "";
 }
 
-bool IsCdMedium(int type) { return type == medium::kCdR || type == medium::kCdRw; }
+bool IsCdMedium(int type) { return medium::IsCd(type) && type != medium::kCdRom; }
 
-bool IsErasableMedium(int type) {
-  switch (type) {
-    case 10: case 19: case 20: case 4884: case 26: case 18: case 67: return true;
-    default: return false;
-  }
-}
+bool IsErasableMedium(int type) { return medium::IsErasable(type); }
 
 int DriveIndexOfEntry(const std::string& text) {
   if (text.size() < 2 || text[1] != ':') return -1;
@@ -291,7 +286,7 @@ int VirtualRecorders::SetImageFile(uint8_t drive, const std::string& path) {
   return result::kSuccess;
 }
 
-int VirtualRecorders::WriteSectors(Drive* d, TrackImageBuilder* source, uint32_t length, bool close) {
+int VirtualRecorders::WriteSectors(Drive* d, TrackSectorSource* source, uint32_t length, bool close) {
   std::string dataPath;
   uint64_t start = 0;
   if (d->image) {
@@ -388,14 +383,12 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
   uint32_t start = d->image ? 0 : uint32_t(GetInt(d->state, "Used", 0));
   // CD media take ISO 9660 with Joliet names; DVD and BD media take UDF.
   const bool udf = !d->image && !IsCdMedium(info.mediumType);
-  CDataFile iso;
-  CDataFileUDF universal;
-  TrackImageBuilder* layout = udf ? static_cast<TrackImageBuilder*>(&universal) : &iso;
-  bool built = udf ? universal.Build(job.path(), stagingRoot, start) : iso.Build(job.path(), false, false, stagingRoot, start);
-  if (!built) return result::kLayoutFailed;
+  std::unique_ptr<TrackImageBuilder> layout =
+      MakeDataTrackLayout(udf ? DataTrackFormat::kUdf : DataTrackFormat::kIso9660);
+  if (!layout->BuildTrack(job.path(), stagingRoot, start)) return result::kLayoutFailed;
   uint32_t length = layout->GetTrackLength();
   if (!d->image && uint64_t(length) * kSectorSize > info.freeBytes) return result::kDoesNotFit;
-  return WriteSectors(d, layout, length, !multisession);
+  return WriteSectors(d, layout.get(), length, !multisession);
 }
 
 int VirtualRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool) {

@@ -69,7 +69,7 @@ class VirtualRecorders : public RecorderService {
  private:
   struct Drive;
   Drive* Find(uint8_t drive);
-  int WriteSectors(Drive* d, class TrackImageBuilder* source, uint32_t length, bool close);
+  int WriteSectors(Drive* d, class TrackSectorSource* source, uint32_t length, bool close);
 
   mutable std::mutex lock_;
   std::map<uint8_t, std::unique_ptr<Drive>> drives_;

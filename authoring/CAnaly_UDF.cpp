@@ -150,16 +150,16 @@ bool CAnaly_UDF::Open(UdfSectorSource* source, uint32_t sessionStart, Mode mode)
   if (!ReadPartitionMaps(lvd)) return false;
 
   // The file set descriptor, and through it the root folder.
-  uint32_t fsdBlock = bytes::LE32(lvd.data() + 252);
-  uint16_t fsdPartition = bytes::LE16(lvd.data() + 256);
+  uint32_t fsdBlock = bytes::LE32(lvd.data() + udf::lvd::kFileSetBlock);
+  uint16_t fsdPartition = bytes::LE16(lvd.data() + udf::lvd::kFileSetPartition);
   std::vector<uint8_t> fsd(kBlock);
   if (!ReadBlock(fsdPartition, fsdBlock, fsd.data())) return false;
   std::string why;
   if (bytes::LE16(fsd.data()) != udf::kTagFileSet || !CECMA167::VerifyTag(fsd.data(), kBlock, &why))
     return Fail("no file set descriptor at block " + Num(fsdBlock) + (why.empty() ? "" : ": " + why));
-  rootBlock_ = bytes::LE32(fsd.data() + 404);
-  rootPartition_ = bytes::LE16(fsd.data() + 408);
-  if (label_.empty()) label_ = CECMA167::DecodeDString(fsd.data() + 112, 128);
+  rootBlock_ = bytes::LE32(fsd.data() + udf::fsd::kRootBlock);
+  rootPartition_ = bytes::LE16(fsd.data() + udf::fsd::kRootPartition);
+  if (label_.empty()) label_ = CECMA167::DecodeDString(fsd.data() + udf::fsd::kVolumeId, 128);
   mounted_ = true;
   return true;
 }
@@ -179,10 +179,10 @@ bool CAnaly_UDF::ReadAnchor(uint32_t* mainLocation, uint32_t* mainLength, uint32
   for (uint32_t at : candidates) {
     if (!source_->ReadSectors(at, 1, d.data())) continue;
     if (bytes::LE16(d.data()) != udf::kTagAnchor || !CECMA167::VerifyTag(d.data(), kBlock)) continue;
-    *mainLength = bytes::LE32(d.data() + 16);
-    *mainLocation = bytes::LE32(d.data() + 20);
-    *reserveLength = bytes::LE32(d.data() + 24);
-    *reserveLocation = bytes::LE32(d.data() + 28);
+    *mainLength = bytes::LE32(d.data() + udf::avdp::kMainLength);
+    *mainLocation = bytes::LE32(d.data() + udf::avdp::kMainLocation);
+    *reserveLength = bytes::LE32(d.data() + udf::avdp::kReserveLength);
+    *reserveLocation = bytes::LE32(d.data() + udf::avdp::kReserveLocation);
     if (*mainLocation == 0) continue;
     See(at);
     return true;
@@ -206,23 +206,24 @@ bool CAnaly_UDF::ReadVolumeSequence(uint32_t location, uint32_t length, std::vec
     }
     if (id == udf::kTagTerminating) break;
     if (id == udf::kTagPrimaryVolume && label_.empty()) {
-      label_ = CECMA167::DecodeDString(d.data() + 24, 32);
+      label_ = CECMA167::DecodeDString(d.data() + udf::pvd::kVolumeId, 32);
     } else if (id == udf::kTagPartition) {
-      partitions[bytes::LE16(d.data() + 22)] = {bytes::LE32(d.data() + 188), bytes::LE32(d.data() + 192)};
+      partitions[bytes::LE16(d.data() + udf::pd::kNumber)] = {bytes::LE32(d.data() + udf::pd::kStart),
+                                                           bytes::LE32(d.data() + udf::pd::kLength)};
     } else if (id == udf::kTagLogicalVolume && lvd->empty()) {
       *lvd = d;
     } else if (id == udf::kTagVolumePointer && ++pointers <= 8) {
       // The sequence continues elsewhere.
-      location = bytes::LE32(d.data() + 24);
-      sectors = std::max<uint32_t>(1, std::min<uint32_t>(bytes::LE32(d.data() + 20) / kBlock, 64));
+      location = bytes::LE32(d.data() + udf::vdp::kNextLocation);
+      sectors = std::max<uint32_t>(1, std::min<uint32_t>(bytes::LE32(d.data() + udf::vdp::kNextLength) / kBlock, 64));
       i = uint32_t(-1);
     }
   }
   if (lvd->empty()) return Fail("no logical volume descriptor in the volume descriptor sequence");
   if (partitions.empty()) return Fail("no partition descriptor in the volume descriptor sequence");
-  std::string lvLabel = CECMA167::DecodeDString(lvd->data() + 84, 128);
+  std::string lvLabel = CECMA167::DecodeDString(lvd->data() + udf::lvd::kVolumeId, 128);
   if (!lvLabel.empty()) label_ = lvLabel;
-  revision_ = bytes::LE16(lvd->data() + 216 + 24);
+  revision_ = bytes::LE16(lvd->data() + udf::lvd::kDomainRevision);
   // Keep the partitions for the maps; an ordered map of numbers is enough.
   maps_.clear();
   for (const auto& [number, where] : partitions) {
@@ -239,11 +240,11 @@ bool CAnaly_UDF::ReadVolumeSequence(uint32_t location, uint32_t length, std::vec
 bool CAnaly_UDF::ReadPartitionMaps(const std::vector<uint8_t>& lvd) {
   std::vector<Partition> described = maps_;
   maps_.clear();
-  uint32_t blockSize = bytes::LE32(lvd.data() + 212);
+  uint32_t blockSize = bytes::LE32(lvd.data() + udf::lvd::kBlockSize);
   if (blockSize != kBlock) return Fail("logical block size " + Num(blockSize) + " is not supported");
-  uint32_t tableLength = bytes::LE32(lvd.data() + 264);
-  uint32_t count = bytes::LE32(lvd.data() + 268);
-  if (tableLength > kBlock - 440) return Fail("partition map table runs past its descriptor");
+  uint32_t tableLength = bytes::LE32(lvd.data() + udf::lvd::kMapTableLength);
+  uint32_t count = bytes::LE32(lvd.data() + udf::lvd::kMapCount);
+  if (tableLength > kBlock - udf::lvd::kMaps) return Fail("partition map table runs past its descriptor");
   auto describedPartition = [&](uint16_t number, Partition* p) {
     for (const Partition& d : described)
       if (d.number == number) {
@@ -254,7 +255,7 @@ bool CAnaly_UDF::ReadPartitionMaps(const std::vector<uint8_t>& lvd) {
       }
     return false;
   };
-  size_t at = 440, end = 440 + tableLength;
+  size_t at = udf::lvd::kMaps, end = udf::lvd::kMaps + tableLength;
   struct Sparing {
     size_t map;
     std::vector<uint32_t> tables;

@@ -320,16 +320,17 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
   return true;
 }
 
+struct CDataFile::Child {
+  bool isFolder = false;
+  int folder = -1;
+  uint32_t location = 0;
+  uint64_t size = 0;
+  std::array<uint8_t, 7> date{};
+  uint8_t flags = 0;
+};
+
 bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
                              int parent, int depth) {
-  struct Child {
-    bool isFolder = false;
-    int folder = -1;
-    uint32_t location = 0;
-    uint64_t size = 0;
-    std::array<uint8_t, 7> date{};
-    uint8_t flags = 0;
-  };
   const int self = int(layout.folders.size());
   layout.folders.push_back(Folder{});
   layout.folders[self].parent = parent;
@@ -351,64 +352,79 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
       names.push_back({entry.name, true});
       continue;
     }
-    FileListReader reader(path);
-    if (!reader.ok()) {
-      Fail("cannot read the file list " + path);
-      return false;
-    }
-    FileListEntry e;
-    while (reader.Next(&e)) {
-      Child c;
-      if (e.IsImported()) {
-        ImportedEntry imported;
-        if (!ParseImportedEntry(e.sourcePath, &imported) || imported.kind != ImportedEntry::kFile) {
-          skipped_.push_back(e.sourcePath);
-          continue;
-        }
-        c.location = imported.location;
-        c.size = imported.size;
-        c.date = imported.date;
-      } else {
-        struct stat st;
-        int fd = safefile::OpenForReading(e.sourcePath, nullptr);
-        bool readable = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-        if (fd >= 0) ::close(fd);
-        if (!readable) {
-          skipped_.push_back(e.sourcePath);  // left out of the volume; the pass goes on
-          continue;
-        }
-        c.size = uint64_t(st.st_size);
-        if (c.size > kMaxIsoFileSize) {
-          Fail("\"" + e.sourcePath + "\" is 4 GiB or larger; an ISO 9660 volume cannot hold it");
-          return false;
-        }
-        c.location = nextFileExtent_;
-        uint64_t sectors = std::max<uint64_t>(1, SectorsFor(c.size));
-        if (uint64_t(nextFileExtent_) + sectors > 0xFFFFFFFFull) {
-          Fail("the project is too large for one volume");
-          return false;
-        }
-        nextFileExtent_ += uint32_t(sectors);
-        c.date = RecordDate(st.st_mtime);
-        uint8_t head[12];
-        bytes::PutLE64(head, c.size);
-        bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
-        if (std::fwrite(head, 1, 12, layout.dataList) != 12 ||
-            std::fwrite(e.sourcePath.data(), 1, e.sourcePath.size(), layout.dataList) != e.sourcePath.size()) {
-          Fail("cannot write the data list in " + TempFolder());
-          return false;
-        }
-      }
-      children.push_back(c);
-      names.push_back({e.discName, false});
-    }
-    if (!reader.error().empty()) {
-      Fail(reader.error());
-      return false;
-    }
+    if (!AddListedFiles(layout, path, &children, &names)) return false;
   }
-
   discnames::NameFolderEntries(&names);
+  return NameSubfolders(layout, discPath, children, names) &&
+         WriteFolderRecords(layout, self, parent, children, names);
+}
+
+// The files a file list names: their records-to-be, and their data in the
+// data list (files of earlier sessions keep their place on the disc).
+bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vector<Child>* children,
+                               std::vector<discnames::FolderEntryName>* names) {
+  FileListReader reader(path);
+  if (!reader.ok()) {
+    Fail("cannot read the file list " + path);
+    return false;
+  }
+  FileListEntry e;
+  while (reader.Next(&e)) {
+    Child c;
+    if (e.IsImported()) {
+      ImportedEntry imported;
+      if (!ParseImportedEntry(e.sourcePath, &imported) || imported.kind != ImportedEntry::kFile) {
+        skipped_.push_back(e.sourcePath);
+        continue;
+      }
+      c.location = imported.location;
+      c.size = imported.size;
+      c.date = imported.date;
+    } else {
+      struct stat st;
+      int fd = safefile::OpenForReading(e.sourcePath, nullptr);
+      bool readable = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+      if (fd >= 0) ::close(fd);
+      if (!readable) {
+        skipped_.push_back(e.sourcePath);  // left out of the volume; the pass goes on
+        continue;
+      }
+      c.size = uint64_t(st.st_size);
+      if (c.size > kMaxIsoFileSize) {
+        Fail("\"" + e.sourcePath + "\" is 4 GiB or larger; an ISO 9660 volume cannot hold it");
+        return false;
+      }
+      c.location = nextFileExtent_;
+      uint64_t sectors = std::max<uint64_t>(1, SectorsFor(c.size));
+      if (uint64_t(nextFileExtent_) + sectors > 0xFFFFFFFFull) {
+        Fail("the project is too large for one volume");
+        return false;
+      }
+      nextFileExtent_ += uint32_t(sectors);
+      c.date = RecordDate(st.st_mtime);
+      uint8_t head[12];
+      bytes::PutLE64(head, c.size);
+      bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
+      if (std::fwrite(head, 1, 12, layout.dataList) != 12 ||
+          std::fwrite(e.sourcePath.data(), 1, e.sourcePath.size(), layout.dataList) != e.sourcePath.size()) {
+        Fail("cannot write the data list in " + TempFolder());
+        return false;
+      }
+    }
+    children->push_back(c);
+    names->push_back({e.discName, false});
+  }
+  if (!reader.error().empty()) {
+    Fail(reader.error());
+    return false;
+  }
+  return true;
+}
+
+// Refused names fail the layout; shortened Joliet names become notices; the
+// subfolders learn their identifiers.
+bool CDataFile::NameSubfolders(Layout& layout, const std::string& discPath, const std::vector<Child>& children,
+                               const std::vector<discnames::FolderEntryName>& names) {
   for (size_t i = 0; i < names.size(); ++i) {
     std::string path = discPath + "/" + names[i].discName;
     if (names[i].refused) {
@@ -423,7 +439,11 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
       f.joliet = Utf16ToBigEndianBytes(names[i].joliet);
     }
   }
+  return true;
+}
 
+bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const std::vector<Child>& children,
+                                   const std::vector<discnames::FolderEntryName>& names) {
   // Records of both hierarchies, each sorted by its own identifiers.
   std::vector<size_t> isoOrder(children.size()), jolietOrder(children.size());
   for (size_t i = 0; i < children.size(); ++i) isoOrder[i] = jolietOrder[i] = i;

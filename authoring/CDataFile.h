@@ -20,14 +20,10 @@
 
 #include "authoring/TrackImageBuilder.h"
 
-// What became of a name, or why a file cannot go on the disc; found before
-// the build by ReviewProject and again by Build.
-struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged, kUdfShortened };
-  Kind kind;
-  std::string discPath;  // "/folder/name" on the disc
-  std::string detail;    // the new Joliet or UDF name, or the source path
-};
+
+namespace discnames {
+struct FolderEntryName;
+}
 
 class CDataFile : public TrackImageBuilder {
  public:
@@ -50,6 +46,9 @@ class CDataFile : public TrackImageBuilder {
   bool Build(const std::string& jobPath, bool flagA, bool flagB, const std::string& stagingRoot,
              uint32_t sessionStart);
 
+  bool BuildTrack(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart) override {
+    return Build(jobPath, false, false, stagingRoot, sessionStart);
+  }
   uint32_t GetTrackLength() const override;
   int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
   void GetSectors(uint8_t* out, uint32_t count) override;
@@ -61,7 +60,7 @@ class CDataFile : public TrackImageBuilder {
   uint32_t FirstDataSector() const { return firstDataSector_; }  // absolute
   const std::vector<LayoutNotice>& Notices() const { return notices_; }
   // Files left out because they could not be opened while the layout was made.
-  const std::vector<std::string>& SkippedSources() const { return skipped_; }
+  const std::vector<std::string>& SkippedSources() const override { return skipped_; }
 
  private:
   struct Folder;
@@ -70,6 +69,14 @@ class CDataFile : public TrackImageBuilder {
   void Reset();
   bool LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
                     int parent, int depth);
+  struct Child;
+  bool AddListedFiles(Layout& layout, const std::string& path, std::vector<Child>* children,
+                      std::vector<discnames::FolderEntryName>* names);
+  bool NameSubfolders(Layout& layout, const std::string& discPath, const std::vector<Child>& children,
+                      const std::vector<discnames::FolderEntryName>& names);
+  // The folder's ISO 9660 and Joliet extents, appended to the layout's.
+  bool WriteFolderRecords(Layout& layout, int self, int parent, const std::vector<Child>& children,
+                          const std::vector<discnames::FolderEntryName>& names);
   bool PatchParentRecords(Layout& layout);
   bool WritePathTables(Layout& layout);
   bool RebaseExtents(Layout& layout);

@@ -127,6 +127,20 @@ class CDataFileUDF::SourceReader {
     while (done < size && ok()) {
       if (begin_ == end_) {
         if (position_ >= limit_) break;
+        if (size - done >= kDirectRead) {
+          // A long run goes from the file straight into the caller's memory.
+          size_t want = size_t(std::min<uint64_t>(size - done, limit_ - position_));
+          ssize_t got = pread(fd_, out + done, want, off_t(position_));
+          if (got < 0) {
+            if (errno == EINTR) continue;
+            failed_ = true;
+            break;
+          }
+          if (got == 0) break;
+          position_ += uint64_t(got);
+          done += size_t(got);
+          continue;
+        }
         size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
         ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
         if (got < 0) {
@@ -148,6 +162,7 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
+  static constexpr size_t kDirectRead = 64 * 1024;
   int fd_ = -1;
   bool failed_ = false;
   std::vector<uint8_t>* buffer_;
@@ -309,23 +324,49 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
   return true;
 }
 
-bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
-                                uint32_t parentFeSector) {
-  struct Child {
-    bool folder = false;
-    bool imported = false;
-    bool hidden = false;
-    bool cut = false;  // the name on the disc is not the project's (shortened or numbered)
-    std::u16string full;  // the project's name
-    std::u16string name;  // the name on the disc
-    std::string discName;
-    std::string sourcePath;  // folder: staging path
-    uint64_t size = 0;
-    time_t mtime = 0;
-    ImportedEntry entry;
-  };
-  std::vector<Child> children;
+struct CDataFileUDF::Child {
+  bool folder = false;
+  bool imported = false;
+  bool hidden = false;
+  bool cut = false;  // the name on the disc is not the project's (shortened or numbered)
+  std::u16string full;  // the project's name
+  std::u16string name;  // the name on the disc
+  std::string discName;
+  std::string sourcePath;  // folder: staging path
+  uint64_t size = 0;
+  time_t mtime = 0;
+  ImportedEntry entry;
+};
 
+bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector) {
+  std::vector<Child> children;
+  if (!CollectChildren(path, &children)) return false;
+  NameChildren(&children);
+  const std::string discFolder = path.size() > stagingRoot_.size() ? path.substr(stagingRoot_.size()) : "";
+  for (const Child& c : children)
+    if (c.cut)
+      notices_.push_back({LayoutNotice::kUdfNameChanged, discFolder + "/" + c.discName, Utf16ToUtf8(c.name)});
+  uint32_t fidStart = 0, slotStart = 0;
+  uint64_t streamBytes = 0;
+  if (!WriteIdentifiers(children, parentFeSector, &fidStart, &slotStart, &streamBytes)) return false;
+  // File entries of the files now; those of subfolders once their content
+  // has been placed behind.
+  if (!WriteFileEntries(children, slotStart)) return false;
+  for (size_t i = 0; i < children.size(); ++i) {
+    if (!children[i].folder) continue;
+    ++folderCount_;
+    uint32_t slot = slotStart + uint32_t(i);
+    entrySectors_.push_back(slot);
+    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
+  }
+  uint8_t entry[kSectorSize];
+  CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
+                          &buildTime_, false);
+  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
+}
+
+// The folder's subfolders and listed files, in staging order.
+bool CDataFileUDF::CollectChildren(const std::string& path, std::vector<Child>* children) {
   for (const StagingEntry& e : EnumerateStagingFolder(path)) {
     if (e.kind == StagingEntry::kFolder) {
       Child c;
@@ -336,7 +377,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         return false;
       }
       c.discName = e.name;
-      children.push_back(std::move(c));
+      children->push_back(std::move(c));
       continue;
     }
     FileListReader list(path + "/" + e.name);
@@ -385,7 +426,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
         return false;
       }
       c.discName = fe.discName;
-      children.push_back(std::move(c));
+      children->push_back(std::move(c));
     }
     if (!list.error().empty()) {
       lastError_ = list.error();
@@ -393,12 +434,11 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
   }
 
-  NameChildren(&children);
-  const std::string discFolder = path.size() > stagingRoot_.size() ? path.substr(stagingRoot_.size()) : "";
-  for (const Child& c : children)
-    if (c.cut)
-      notices_.push_back({LayoutNotice::kUdfNameChanged, discFolder + "/" + c.discName, Utf16ToUtf8(c.name)});
+  return true;
+}
 
+bool CDataFileUDF::WriteIdentifiers(const std::vector<Child>& children, uint32_t parentFeSector,
+                                    uint32_t* fidStartOut, uint32_t* slotStartOut, uint64_t* streamBytesOut) {
   // Identifier stream: the parent entry, then one per child. Its length is
   // known before anything is placed, so each child's entry slot is known too.
   // On write-once media no descriptor tag may cross a block boundary: when an
@@ -419,14 +459,17 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     }
     streamBytes = end;
   }
-  uint32_t fidStart = nextSector_;
+  const uint32_t fidStart = nextSector_;
+  *fidStartOut = fidStart;
   uint64_t fidSectors64 = (streamBytes + kSectorSize - 1) / kSectorSize;
   uint64_t slotStart64 = uint64_t(fidStart) + fidSectors64;
   if (slotStart64 + children.size() >= 0xFFFF0000ull) {
     lastError_ = "the project has too many entries for one UDF volume";
     return false;
   }
-  uint32_t slotStart = uint32_t(slotStart64);
+  const uint32_t slotStart = uint32_t(slotStart64);
+  *slotStartOut = slotStart;
+  *streamBytesOut = streamBytes;
   nextSector_ = slotStart + uint32_t(children.size());
 
   // Room behind the last sector: an identifier is formed in a field of its
@@ -445,11 +488,10 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
     put(i + 1, children[i].name, children[i].folder ? CECMA167::kFolder : CECMA167::kFile,
         children[i].hidden, slotStart + uint32_t(i));
   if (!WriteAt(uint64_t(fidStart) * kSectorSize, stream.data(), streamSize)) return false;
-  stream.clear();
-  stream.shrink_to_fit();
+  return true;
+}
 
-  // File entries of the files now; those of subfolders once their content
-  // has been placed behind.
+bool CDataFileUDF::WriteFileEntries(const std::vector<Child>& children, uint32_t slotStart) {
   std::vector<uint8_t> slots(children.size() * kSectorSize, 0);
   for (size_t i = 0; i < children.size(); ++i) {
     const Child& c = children[i];
@@ -497,21 +539,7 @@ bool CDataFileUDF::LayOutFolder(const std::string& path, uint32_t feSector,
   }
   if (!slots.empty() && !WriteAt(uint64_t(slotStart) * kSectorSize, slots.data(), slots.size()))
     return false;
-  slots.clear();
-  slots.shrink_to_fit();
-
-  for (size_t i = 0; i < children.size(); ++i) {
-    if (!children[i].folder) continue;
-    ++folderCount_;
-    uint32_t slot = slotStart + uint32_t(i);
-    entrySectors_.push_back(slot);
-    if (!LayOutFolder(children[i].sourcePath, slot, feSector)) return false;
-  }
-
-  uint8_t entry[kSectorSize];
-  CECMA167::MakeFileEntry(entry, false, 0, streamBytes, BlockOf(fidStart), BlockOf(feSector),
-                          &buildTime_, false);
-  return WriteAt(uint64_t(feSector) * kSectorSize, entry, kSectorSize);
+  return true;
 }
 
 bool CDataFileUDF::Relocate() {
@@ -690,4 +718,68 @@ int CDataFileUDF::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   }
   if (sectorsOfFile_ >= file.sectors) source_.reset();
   return 0;
+}
+
+void CDataFileUDF::GetSectors(uint8_t* out, uint32_t count) {
+  for (uint32_t i = 0; i < count;) {
+    uint8_t* at = out + size_t(i) * kSectorSize;
+    uint32_t n = 0;
+    if (cursor_ < metaSectors_)
+      n = ServeMetadataRun(at, std::min(count - i, metaSectors_ - cursor_));
+    else if (cursor_ >= dataStart_ && cursor_ < total_)
+      n = ServeDataRun(at, std::min(count - i, total_ - cursor_));
+    if (n == 0) {  // anchors, gaps, a file's last part-sector: one at a time
+      std::memset(at, 0, kSectorSize);
+      GetSectorData(at, kSectorSize);
+      n = 1;
+    }
+    i += n;
+  }
+}
+
+uint32_t CDataFileUDF::ServeMetadataRun(uint8_t* out, uint32_t count) {
+  if (!metaReader_) {
+    metaReader_ = std::make_unique<SourceReader>(metadata_.path(), &metaBuffer_, uint64_t(metaSectors_) * kSectorSize);
+    metaReader_->SeekTo(uint64_t(cursor_) * kSectorSize);
+  }
+  const size_t want = size_t(count) * kSectorSize;
+  size_t got = metaReader_->Read(out, want);
+  std::memset(out + got, 0, want - got);
+  cursor_ += count;
+  if (cursor_ >= metaSectors_) metaReader_.reset();
+  return count;
+}
+
+uint32_t CDataFileUDF::ServeDataRun(uint8_t* out, uint32_t count) {
+  while (dataIndex_ < dataList_.size() && sectorsOfFile_ >= dataList_[dataIndex_].sectors) {
+    ++dataIndex_;
+    sectorsOfFile_ = 0;
+    source_.reset();
+  }
+  if (dataIndex_ >= dataList_.size()) return 0;
+  const DataFile& file = dataList_[dataIndex_];
+  const uint64_t offset = uint64_t(sectorsOfFile_) * kSectorSize;
+  // Only sectors the file fills wholly; its last part-sector, and the
+  // sectors an empty file is given, go the single-sector way.
+  const uint64_t whole = file.size > offset ? (file.size - offset) / kSectorSize : 0;
+  const uint32_t n = uint32_t(std::min<uint64_t>({whole, count, file.sectors - sectorsOfFile_}));
+  if (n == 0) return 0;
+  if (sectorsOfFile_ == 0) {
+    source_ = std::make_unique<SourceReader>(file.path, &dataBuffer_, file.size);
+    if (!source_->ok() && listener_) listener_->SourceUnreadable(file.path);
+  }
+  const size_t want = size_t(n) * kSectorSize;
+  size_t got = 0;
+  if (source_ && source_->ok()) {
+    got = source_->Read(out, want);
+    if (got < want && !source_->ok()) {
+      if (listener_) listener_->SourceUnreadable(file.path);
+      source_.reset();
+    }
+  }
+  std::memset(out + got, 0, want - got);  // what the file no longer holds stays zero
+  cursor_ += n;
+  sectorsOfFile_ += n;
+  if (sectorsOfFile_ >= file.sectors) source_.reset();
+  return n;
 }

@@ -3,8 +3,9 @@
 // a staging folder: the volume skeleton (resource 2007) is copied to the front
 // of a temporary metadata image, the directory hierarchy is appended behind
 // it, and the skeleton's locations, label and lengths are patched. File data
-// is never copied: GetSectorData serves the metadata image first, then reads
-// the source files one after the other, straight into the caller's buffer.
+// is never copied: GetSectorData and GetSectors serve the metadata image
+// first, then read the source files one after the other, runs of whole
+// sectors straight into the caller's buffer.
 
 #include <cstdint>
 #include <memory>
@@ -37,17 +38,21 @@ class CDataFileUDF : public TrackImageBuilder {
   bool Build(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart,
              uint32_t reservedBlocks = 0, uint32_t alignBlocks = 0, uint32_t minimumBlocks = 0);
 
+  bool BuildTrack(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart) override {
+    return Build(jobPath, stagingRoot, sessionStart);
+  }
   uint32_t GetTrackLength() const override;
   int GetSectorData(uint8_t* buffer, uint32_t byteCount) override;
+  void GetSectors(uint8_t* out, uint32_t count) override;
   std::string GetCurrentSourceFile() const override;
 
   // Sectors of the volume proper (metadata and data, before padding).
   uint32_t VolumeSectors() const { return total_; }
   uint32_t MetadataSectors() const { return metaSectors_; }
   // Source files left out because they could not be opened during Build.
-  const std::vector<std::string>& SkippedSources() const { return skipped_; }
+  const std::vector<std::string>& SkippedSources() const override { return skipped_; }
   // Names that were shortened or numbered by the last Build.
-  const std::vector<LayoutNotice>& Notices() const { return notices_; }
+  const std::vector<LayoutNotice>& Notices() const override { return notices_; }
 
   // Where the volume skeleton is looked for (the resource folder beside the
   // program); tests may point elsewhere.
@@ -66,12 +71,24 @@ class CDataFileUDF : public TrackImageBuilder {
   // Places a folder's identifiers and the entries of its content; its own
   // entry goes to `feSector` once its content is placed.
   bool LayOutFolder(const std::string& path, uint32_t feSector, uint32_t parentFeSector);
+  struct Child;
+  bool CollectChildren(const std::string& path, std::vector<Child>* children);
+  // The folder's identifier stream (the parent, then one per child) and the
+  // sectors it and the children's entries take.
+  bool WriteIdentifiers(const std::vector<Child>& children, uint32_t parentFeSector, uint32_t* fidStart,
+                        uint32_t* slotStart, uint64_t* streamBytes);
+  bool WriteFileEntries(const std::vector<Child>& children, uint32_t slotStart);
   bool WriteAt(uint64_t offset, const void* data, size_t size);
   bool ReadAt(uint64_t offset, void* data, size_t size);
   bool Relocate();
   void PatchTemplate(std::vector<uint8_t>* skeleton, const std::u16string& label);
   uint32_t BlockOf(uint32_t sector) const { return sessionStart_ + sector - 257; }
   void ResetServing();
+  // Serve up to `count` sectors of the metadata image or of the current
+  // file's whole sectors straight into `out`; 0 when the next sector is none
+  // of those.
+  uint32_t ServeMetadataRun(uint8_t* out, uint32_t count);
+  uint32_t ServeDataRun(uint8_t* out, uint32_t count);
 
   std::string resourceFolder_;
   uint32_t sessionStart_ = 0;

@@ -67,6 +67,55 @@ constexpr size_t kAccessTime = 72, kModifyTime = 84, kAttributeTime = 96, kCheck
 constexpr size_t kImplId = 128, kUniqueId = 160, kEaLength = 168, kAdLength = 172, kAds = 176;
 }  // namespace fe
 
+// Anchor volume descriptor pointer fields: the main and the reserve volume
+// descriptor sequence extents (byte length, first sector).
+namespace avdp {
+constexpr size_t kMainLength = 16, kMainLocation = 20, kReserveLength = 24, kReserveLocation = 28;
+}  // namespace avdp
+
+// Volume descriptor pointer fields: where the sequence continues.
+namespace vdp {
+constexpr size_t kNextLength = 20, kNextLocation = 24;
+}  // namespace vdp
+
+// Primary volume descriptor fields.
+namespace pvd {
+constexpr size_t kVolumeId = 24, kVolumeSetId = 72, kRecordingTime = 376;
+}  // namespace pvd
+
+// Implementation use volume descriptor fields.
+namespace iuvd {
+constexpr size_t kVolumeId = 116;
+}  // namespace iuvd
+
+// Partition descriptor fields.
+namespace pd {
+constexpr size_t kNumber = 22, kStart = 188, kLength = 192;
+}  // namespace pd
+
+// Logical volume descriptor fields. The file set descriptor's place is a
+// long allocation descriptor (length, block, partition); the partition maps
+// follow at kMaps.
+namespace lvd {
+constexpr size_t kVolumeId = 84, kBlockSize = 212, kDomainId = 216, kDomainRevision = 216 + 24;
+constexpr size_t kFileSetLength = 248, kFileSetBlock = 252, kFileSetPartition = 256;
+constexpr size_t kMapTableLength = 264, kMapCount = 268, kIntegrityLength = 432, kIntegrityLocation = 436;
+constexpr size_t kMaps = 440;
+}  // namespace lvd
+
+// Logical volume integrity descriptor fields.
+namespace lvid {
+constexpr size_t kTime = 16, kNextUniqueId = 40, kFreeSpace = 80, kSizeTable = 84, kFileCount = 120,
+                 kDirCount = 124;
+}  // namespace lvid
+
+// File set descriptor fields. The root folder's entry is a long allocation
+// descriptor (length, block, partition).
+namespace fsd {
+constexpr size_t kTime = 16, kVolumeId = 112, kFileSetId = 304;
+constexpr size_t kRootLength = 400, kRootBlock = 404, kRootPartition = 408;
+}  // namespace fsd
+
 // File identifier fields.
 namespace fid {
 constexpr size_t kVersion = 16, kCharacteristics = 18, kIdLength = 19, kIcb = 20;

@@ -4,20 +4,88 @@
 #include <cerrno>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <cstring>
 #include <set>
 
 #include "app/LangText.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
+#include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
+#include "ByteFields.h"
+#include "SafeFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Splits a disc path "\a\b\" into its names; false for a path that could
+// lead outside the staging root or is otherwise unusable.
+bool SafeDiscComponents(const std::string& discPath, std::vector<std::string>* parts) {
+  parts->clear();
+  if (discPath.empty() || discPath[0] != '\\') return false;
+  size_t pos = 1;
+  while (pos < discPath.size()) {
+    size_t next = discPath.find('\\', pos);
+    if (next == std::string::npos) next = discPath.size();
+    std::string name = discPath.substr(pos, next - pos);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos)
+      return false;
+    parts->push_back(name);
+    pos = next + 1;
+  }
+  return true;
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+bool ReadExact(FILE* f, void* buffer, size_t n) { return std::fread(buffer, 1, n, f) == n; }
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+// The head of a data or MP3 project file: its kind, its label and the length
+// of its tree records, the file left at the first record. False (`error`)
+// for anything else or a damaged head.
+bool ReadDataProjectHead(FILE* f, const std::string& projectPath, uint8_t* kind, std::string* label,
+                         uint64_t* treeLength, std::string* error) {
+  uint8_t head[project::kDiscHeaderSize];
+  if (!f || !ReadExact(f, head, 19)) {
+    SetError(error, "cannot read the project file " + projectPath);
+    return false;
+  }
+  if (head[4] != project::kDataDisc && head[4] != project::kMp3Disc) {
+    SetError(error, projectPath + " is not a data or MP3 project");
+    return false;
+  }
+  *kind = head[4];
+  uint8_t rawLabel[project::kLabelField + 1] = {};
+  std::fseek(f, long(project::kLabelOffset), SEEK_SET);
+  size_t labelBytes = std::fread(rawLabel, 1, project::kLabelField, f);
+  label->assign(reinterpret_cast<char*>(rawLabel), strnlen(reinterpret_cast<char*>(rawLabel), labelBytes));
+  uint8_t length[4];
+  uint32_t mark = bytes::LE32(head);
+  if (mark > (1u << 30) || std::fseek(f, long(mark) + 192, SEEK_SET) != 0 || !ReadExact(f, length, 4)) {
+    SetError(error, projectPath + " is damaged: its tree length cannot be read");
+    return false;
+  }
+  *treeLength = bytes::LE32(length);
+  return true;
+}
+
 
 struct FolderContent {
   std::vector<std::pair<std::string, uint64_t>> files;  // plain files (or links to them) and sizes
@@ -387,4 +455,81 @@ bool CFileManager::StartAddPaths(ProjectTree* tree, TreeItem parent, const std::
 
 void CFileManager::Wait() {
   if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}
+
+bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& projectPath,
+                                   std::string* label, std::string* error) {
+  int fd = safefile::OpenForReading(projectPath, nullptr);  // a FIFO or device is refused, not waited on
+  File f(fd >= 0 ? ::fdopen(fd, "rb") : nullptr);
+  if (fd >= 0 && !f) ::close(fd);
+  uint8_t projectKind = 0;
+  std::string name;
+  uint64_t remaining = 0;
+  if (!ReadDataProjectHead(f.get(), projectPath, &projectKind, &name, &remaining, error)) return false;
+  if (label) *label = name;
+  mode_ = projectKind == project::kMp3Disc ? kModeMp3 : kModeData;
+  if (tree) {
+    tree->Remove(tree->Root());
+    tree->SetText(tree->Root(), name);
+  }
+  bool complete = true;
+  const std::string root = StripTrailing(stagingRoot_);
+  std::vector<std::string> parts;
+  while (remaining > 0 && !stop_) {
+    uint8_t kind, len[2];
+    std::string a, b;
+    auto readText = [&](std::string* text) {
+      if (!ReadExact(f.get(), len, 2)) return false;
+      text->resize(bytes::LE16(len));
+      return text->empty() || ReadExact(f.get(), &(*text)[0], text->size());
+    };
+    if (!ReadExact(f.get(), &kind, 1) || !readText(&a) || !readText(&b)) {
+      complete = false;  // a record cut short ends the load
+      break;
+    }
+    uint64_t used = 5 + a.size() + b.size();
+    remaining = used > remaining ? 0 : remaining - used;
+
+    std::error_code ec;
+    if (kind == project::kFolderRecord) {
+      if (!SafeDiscComponents(b, &parts)) {
+        Refuse(b, "unusable folder path in " + projectPath);
+        continue;
+      }
+      std::string dir = root;
+      for (const std::string& p : parts) dir += "/" + p;
+      fs::create_directories(dir, ec);
+      SetCurrentFileText(b);
+      continue;
+    }
+    size_t cut = b.rfind('\\');
+    std::string discName = cut == std::string::npos ? std::string() : b.substr(cut + 1);
+    if (kind != project::kFileRecord || discName.empty() || discName == "." || discName == ".." ||
+        !SafeDiscComponents(b.substr(0, cut + 1), &parts)) {
+      Refuse(b, "unusable file record in " + projectPath);
+      continue;
+    }
+    std::string dir = root;
+    for (const std::string& p : parts) dir += "/" + p;
+    fs::create_directories(dir, ec);
+    std::string appendError;
+    if (!AppendFileListEntry(dir, {a, discName}, &appendError)) {
+      SetError(error, appendError);
+      return false;
+    }
+    struct stat st;
+    if (a.empty() || a[0] != '<') {
+      if (stat(a.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ReportSize(uint64_t(st.st_size));
+    }
+    SetCurrentFileText(discName);
+  }
+  if (tree) {
+    SetCurrentFileText(kCreateTreeText);
+    BuildTreeItems(tree, tree->Root(), root);
+  }
+  if (!complete) {
+    SetError(error, projectPath + " is damaged: it ends inside a record; the records before it were loaded");
+    return false;
+  }
+  return !stop_;
 }

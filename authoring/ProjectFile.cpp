@@ -81,25 +81,6 @@ bool WriteTreeRecords(const std::string& folder, const std::string& discPath, FI
   return true;
 }
 
-// Splits a disc path "\a\b\" into its names; false for a path that could
-// lead outside the staging root or is otherwise unusable.
-bool SafeDiscComponents(const std::string& discPath, std::vector<std::string>* parts) {
-  parts->clear();
-  if (discPath.empty() || discPath[0] != '\\') return false;
-  size_t pos = 1;
-  while (pos < discPath.size()) {
-    size_t next = discPath.find('\\', pos);
-    if (next == std::string::npos) next = discPath.size();
-    std::string name = discPath.substr(pos, next - pos);
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-        name.find('\0') != std::string::npos)
-      return false;
-    parts->push_back(name);
-    pos = next + 1;
-  }
-  return true;
-}
-
 // A project file is written beside its place ("P.bcd.part", made afresh and
 // never through a link) and renamed over it once it is on disk, so that a
 // failed save leaves the old file as it was.
@@ -244,100 +225,6 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
   while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0)
     ok = std::fwrite(chunk, 1, got, out.get()) == got;
   return FinishProjectFile(std::move(out), ok && in, partial, projectPath, error);
-}
-
-bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& projectPath,
-                                   std::string* label, std::string* error) {
-  File f(OpenToRead(projectPath));
-  uint8_t head[project::kDiscHeaderSize];
-  if (!f || !ReadExact(f.get(), head, 19)) {
-    SetError(error, "cannot read the project file " + projectPath);
-    return false;
-  }
-  if (head[4] != project::kDataDisc && head[4] != project::kMp3Disc) {
-    SetError(error, projectPath + " is not a data or MP3 project");
-    return false;
-  }
-  uint8_t rawLabel[project::kLabelField + 1] = {};
-  std::fseek(f.get(), long(project::kLabelOffset), SEEK_SET);
-  size_t labelBytes = std::fread(rawLabel, 1, project::kLabelField, f.get());
-  std::string name(reinterpret_cast<char*>(rawLabel), strnlen(reinterpret_cast<char*>(rawLabel), labelBytes));
-  if (label) *label = name;
-
-  uint8_t length[4];
-  uint32_t mark = bytes::LE32(head);
-  if (mark > (1u << 30) || std::fseek(f.get(), long(mark) + 192, SEEK_SET) != 0 ||
-      !ReadExact(f.get(), length, 4)) {
-    SetError(error, projectPath + " is damaged: its tree length cannot be read");
-    return false;
-  }
-  mode_ = head[4] == project::kMp3Disc ? kModeMp3 : kModeData;
-  if (tree) {
-    tree->Remove(tree->Root());
-    tree->SetText(tree->Root(), name);
-  }
-
-  uint64_t remaining = bytes::LE32(length);
-  bool complete = true;
-  std::string root = StripTrailing(stagingRoot_);
-  std::vector<std::string> parts;
-  while (remaining > 0 && !stop_) {
-    uint8_t kind, len[2];
-    std::string a, b;
-    auto readText = [&](std::string* text) {
-      if (!ReadExact(f.get(), len, 2)) return false;
-      text->resize(bytes::LE16(len));
-      return text->empty() || ReadExact(f.get(), &(*text)[0], text->size());
-    };
-    if (!ReadExact(f.get(), &kind, 1) || !readText(&a) || !readText(&b)) {
-      complete = false;  // a record cut short ends the load
-      break;
-    }
-    uint64_t used = 5 + a.size() + b.size();
-    remaining = used > remaining ? 0 : remaining - used;
-
-    std::error_code ec;
-    if (kind == project::kFolderRecord) {
-      if (!SafeDiscComponents(b, &parts)) {
-        Refuse(b, "unusable folder path in " + projectPath);
-        continue;
-      }
-      std::string dir = root;
-      for (const std::string& p : parts) dir += "/" + p;
-      fs::create_directories(dir, ec);
-      SetCurrentFileText(b);
-      continue;
-    }
-    size_t cut = b.rfind('\\');
-    std::string discName = cut == std::string::npos ? std::string() : b.substr(cut + 1);
-    if (kind != project::kFileRecord || discName.empty() || discName == "." || discName == ".." ||
-        !SafeDiscComponents(b.substr(0, cut + 1), &parts)) {
-      Refuse(b, "unusable file record in " + projectPath);
-      continue;
-    }
-    std::string dir = root;
-    for (const std::string& p : parts) dir += "/" + p;
-    fs::create_directories(dir, ec);
-    std::string appendError;
-    if (!AppendFileListEntry(dir, {a, discName}, &appendError)) {
-      SetError(error, appendError);
-      return false;
-    }
-    struct stat st;
-    if (a.empty() || a[0] != '<') {
-      if (stat(a.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ReportSize(uint64_t(st.st_size));
-    }
-    SetCurrentFileText(discName);
-  }
-  if (tree) {
-    SetCurrentFileText(kCreateTreeText);
-    BuildTreeItems(tree, tree->Root(), root);
-  }
-  if (!complete) {
-    SetError(error, projectPath + " is damaged: it ends inside a record; the records before it were loaded");
-    return false;
-  }
-  return !stop_;
 }
 
 bool CFileManager::StartLoadProject(ProjectTree* tree, const std::string& projectPath, Done done) {

@@ -1,12 +1,14 @@
 #pragma once
-// What a data-track layout offers the burn source: the track's length and its
-// sectors, one 2048-byte sector per call, in order from sector 0. CDataFile
-// (ISO 9660 with Joliet) and CDataFileUDF (UDF) both implement it; the burn
-// source knows nothing else of them.
+// What a data-track layout offers the burn source and the image command: the
+// layout of a staging folder, the track's length and its sectors in order from
+// sector 0, one at a time or in runs. CDataFile (ISO 9660 with Joliet) and
+// CDataFileUDF (UDF) both implement it; their users know nothing else of them.
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 constexpr uint32_t kSectorSize = 2048;
 
@@ -19,9 +21,10 @@ class TrackSourceListener {
   virtual void SourceUnreadable(const std::string& path) = 0;
 };
 
-class TrackImageBuilder {
+// A track's sectors, served in order from sector 0.
+class TrackSectorSource {
  public:
-  virtual ~TrackImageBuilder() = default;
+  virtual ~TrackSectorSource() = default;
 
   virtual uint32_t GetTrackLength() const = 0;
   // Fills `buffer` (zero-filled by the caller, `byteCount` bytes, normally
@@ -45,3 +48,33 @@ class TrackImageBuilder {
   std::string lastError_;
   TrackSourceListener* listener_ = nullptr;
 };
+
+// What became of a name, or why a file cannot go on the disc; found before
+// the build by ReviewProject and again by Build.
+struct LayoutNotice {
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged, kUdfShortened };
+  Kind kind;
+  std::string discPath;  // "/folder/name" on the disc
+  std::string detail;    // the new Joliet or UDF name, or the source path
+};
+
+// A data-track layout: lays a staging folder out, then serves its sectors.
+class TrackImageBuilder : public TrackSectorSource {
+ public:
+  // Lays out the track of a staging folder for a session that starts at
+  // sector `sessionStart`; the label comes from the burn job. False
+  // (LastError) when it cannot be laid out.
+  virtual bool BuildTrack(const std::string& jobPath, const std::string& stagingRoot, uint32_t sessionStart) = 0;
+  // Source files left out because they could not be opened while laying out.
+  virtual const std::vector<std::string>& SkippedSources() const = 0;
+  // Names the last BuildTrack changed to fit the file system (none by default).
+  virtual const std::vector<LayoutNotice>& Notices() const {
+    static const std::vector<LayoutNotice> none;
+    return none;
+  }
+};
+
+enum class DataTrackFormat { kIso9660, kUdf };
+
+// A data-track layout of the given file system, ready for BuildTrack.
+std::unique_ptr<TrackImageBuilder> MakeDataTrackLayout(DataTrackFormat format);

@@ -66,7 +66,7 @@ void WriteVolumeSequence(uint8_t* image, uint32_t first) {
   uint8_t* pd = sector(kPartition);
   bytes::PutLE32(pd + 16, 2);
   bytes::PutLE16(pd + 20, 1);  // allocated
-  bytes::PutLE16(pd + 22, 0);  // partition number
+  bytes::PutLE16(pd + udf::pd::kNumber, 0);
   CECMA167::PutRegid(pd + 24, "+NSR02");
   bytes::PutLE32(pd + 184, 1);  // read-only access
   bytes::PutLE32(pd + kPartitionStartField, kPartitionStart);
@@ -78,19 +78,20 @@ void WriteVolumeSequence(uint8_t* image, uint32_t first) {
   bytes::PutLE32(lvd + 16, 3);
   CECMA167::PutCharspec(lvd + 20);
   CECMA167::PutDString(lvd + kLogicalVolumeId, 128, Wide(kDefaultLabel));
-  bytes::PutLE32(lvd + 212, udf::kBlockSize);
-  PutUdfRegid(lvd + 216, kDomainId);
-  bytes::PutLE32(lvd + 248, udf::kBlockSize);  // file set descriptor: long allocation descriptor
+  bytes::PutLE32(lvd + udf::lvd::kBlockSize, udf::kBlockSize);
+  PutUdfRegid(lvd + udf::lvd::kDomainId, kDomainId);
+  bytes::PutLE32(lvd + udf::lvd::kFileSetLength, udf::kBlockSize);
   bytes::PutLE32(lvd + kLogicalVolumeFileSet, 0);
-  bytes::PutLE32(lvd + 264, 6);  // map table length
-  bytes::PutLE32(lvd + 268, 1);  // one partition map
+  bytes::PutLE32(lvd + udf::lvd::kMapTableLength, 6);
+  bytes::PutLE32(lvd + udf::lvd::kMapCount, 1);
   CECMA167::PutRegid(lvd + 272, udf::kMakerId);
-  bytes::PutLE32(lvd + 432, 2 * udf::kBlockSize);  // integrity sequence extent
+  bytes::PutLE32(lvd + udf::lvd::kIntegrityLength, 2 * udf::kBlockSize);
   bytes::PutLE32(lvd + kLogicalVolumeIntegrity, kIntegrity);
-  lvd[440] = 1;  // type 1 map: volume sequence 1, partition 0
-  lvd[441] = 6;
-  bytes::PutLE16(lvd + 442, 1);
-  bytes::PutLE16(lvd + 444, 0);
+  uint8_t* map = lvd + udf::lvd::kMaps;  // type 1 map: volume sequence 1, partition 0
+  map[0] = 1;
+  map[1] = 6;
+  bytes::PutLE16(map + 2, 1);
+  bytes::PutLE16(map + 4, 0);
   CECMA167::MakeTag(udf::kTagLogicalVolume, lvd, 446, first + kLogicalVolume);
 
   uint8_t* usd = sector(kUnallocated);
@@ -139,9 +140,9 @@ std::vector<uint8_t> MakeUdfVolumeTemplate() {
   WriteIntegritySequence(image.data());
 
   uint8_t* avdp = image.data() + size_t(kAnchor) * udf::kBlockSize;
-  bytes::PutLE32(avdp + 16, kSequenceSectors * udf::kBlockSize);
+  bytes::PutLE32(avdp + udf::avdp::kMainLength, kSequenceSectors * udf::kBlockSize);
   bytes::PutLE32(avdp + kAnchorMainLocation, kMainSequence);
-  bytes::PutLE32(avdp + 24, kSequenceSectors * udf::kBlockSize);
+  bytes::PutLE32(avdp + udf::avdp::kReserveLength, kSequenceSectors * udf::kBlockSize);
   bytes::PutLE32(avdp + kAnchorReserveLocation, kReserveSequence);
   CECMA167::MakeTag(udf::kTagAnchor, avdp, 512, kAnchor);
 
@@ -155,7 +156,7 @@ std::vector<uint8_t> MakeUdfVolumeTemplate() {
   CECMA167::PutDString(fsd + kFileSetVolumeId, 128, Wide(kDefaultLabel));
   CECMA167::PutCharspec(fsd + 240);
   CECMA167::PutDString(fsd + kFileSetId, 32, Wide(kDefaultLabel));
-  bytes::PutLE32(fsd + 400, udf::kBlockSize);  // root directory: long allocation descriptor
+  bytes::PutLE32(fsd + udf::fsd::kRootLength, udf::kBlockSize);
   bytes::PutLE32(fsd + kFileSetRoot, 1);
   PutUdfRegid(fsd + 416, kDomainId);
   CECMA167::MakeTag(udf::kTagFileSet, fsd, 512, 0);

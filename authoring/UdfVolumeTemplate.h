@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "authoring/CECMA167.h"
+
 namespace udftpl {
 constexpr uint32_t kSectors = 258;
 constexpr uint32_t kResourceNumber = 2007;
@@ -21,15 +23,19 @@ constexpr uint32_t kAnchor = 256;
 constexpr uint32_t kFileSet = 257;         // logical block 0 of the partition
 constexpr uint32_t kPartitionStart = 257;
 
-// Field offsets the layout patches.
-constexpr size_t kAnchorMainLocation = 20, kAnchorReserveLocation = 28;
-constexpr size_t kPrimaryVolumeId = 24, kPrimaryVolumeSetId = 72, kPrimaryRecordingTime = 376;
-constexpr size_t kImplUseVolumeId = 116;
-constexpr size_t kPartitionStartField = 188, kPartitionLengthField = 192;
-constexpr size_t kLogicalVolumeId = 84, kLogicalVolumeFileSet = 252, kLogicalVolumeIntegrity = 436;
-constexpr size_t kIntegrityTime = 16, kIntegrityNextUniqueId = 40, kIntegrityFreeSpace = 80,
-                 kIntegritySizeTable = 84, kIntegrityFileCount = 120, kIntegrityDirCount = 124;
-constexpr size_t kFileSetTime = 16, kFileSetVolumeId = 112, kFileSetId = 304, kFileSetRoot = 404;
+// Field offsets the layout patches (the descriptor layouts of CECMA167.h).
+constexpr size_t kAnchorMainLocation = udf::avdp::kMainLocation, kAnchorReserveLocation = udf::avdp::kReserveLocation;
+constexpr size_t kPrimaryVolumeId = udf::pvd::kVolumeId, kPrimaryVolumeSetId = udf::pvd::kVolumeSetId,
+                 kPrimaryRecordingTime = udf::pvd::kRecordingTime;
+constexpr size_t kImplUseVolumeId = udf::iuvd::kVolumeId;
+constexpr size_t kPartitionStartField = udf::pd::kStart, kPartitionLengthField = udf::pd::kLength;
+constexpr size_t kLogicalVolumeId = udf::lvd::kVolumeId, kLogicalVolumeFileSet = udf::lvd::kFileSetBlock,
+                 kLogicalVolumeIntegrity = udf::lvd::kIntegrityLocation;
+constexpr size_t kIntegrityTime = udf::lvid::kTime, kIntegrityNextUniqueId = udf::lvid::kNextUniqueId,
+                 kIntegrityFreeSpace = udf::lvid::kFreeSpace, kIntegritySizeTable = udf::lvid::kSizeTable,
+                 kIntegrityFileCount = udf::lvid::kFileCount, kIntegrityDirCount = udf::lvid::kDirCount;
+constexpr size_t kFileSetTime = udf::fsd::kTime, kFileSetVolumeId = udf::fsd::kVolumeId,
+                 kFileSetId = udf::fsd::kFileSetId, kFileSetRoot = udf::fsd::kRootBlock;
 constexpr uint16_t kUdfRevision = 0x0102;
 }  // namespace udftpl
 

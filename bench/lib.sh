@@ -2,13 +2,19 @@
 # Expects $work to name the benchmark's scratch folder.
 
 # prepare_trees LARGE_MB: $work/large (4 random files of LARGE_MB MiB) and
-# $work/small (20,000 files of 200 to 4,000 bytes in 200 folders).
+# $work/small (prepare_small_tree).
 prepare_trees() {
   local large_mb=$1
-  rm -rf "$work"; mkdir -p "$work/large" "$work/small"
+  rm -rf "$work"; mkdir -p "$work/large"
   echo "preparing trees in $work ..."
   for i in 1 2 3 4; do head -c $((large_mb << 20)) /dev/urandom > "$work/large/part$i.bin"; done
-  python3 - "$work/small" <<'PY'
+  prepare_small_tree "$work/small"
+}
+
+# prepare_small_tree FOLDER: 20,000 files of 200 to 4,000 bytes in 200 folders.
+prepare_small_tree() {
+  mkdir -p "$1"
+  python3 - "$1" <<'PY'
 import os, sys, random
 root = sys.argv[1]
 random.seed(1)

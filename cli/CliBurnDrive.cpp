@@ -15,20 +15,7 @@
 #include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
 
-int MediumFromName(const std::string& name) {
-  static const struct {
-    const char* name;
-    int medium;
-  } kNames[] = {
-      {"cd-r", rec::kCdR},        {"cd-rw", rec::kCdRw},        {"dvd-r", rec::kDvdR},
-      {"dvd-rw", rec::kDvdRwSeq}, {"dvd-rw-ro", rec::kDvdRwRo}, {"dvd+r", rec::kDvdPlusR},
-      {"dvd+rw", rec::kDvdPlusRw}, {"dvd-ram", rec::kDvdRam},   {"dvd-r-dl", rec::kDvdRDl},
-      {"dvd+r-dl", rec::kDvdPlusRDl}, {"bd-r", rec::kBdRSrm},   {"bd-re", rec::kBdRe},
-  };
-  for (const auto& n : kNames)
-    if (name == n.name) return n.medium;
-  return -1;
-}
+int MediumFromName(const std::string& name) { return medium::FromKey(name); }
 
 std::string DriveGivenTwice(const std::vector<std::string>& specs) {
   std::set<std::string> seen;

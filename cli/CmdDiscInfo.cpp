@@ -19,7 +19,7 @@ std::string Text(int id, const char* fallback) {
 
 bool IsBlank(CDevCmdRW& d, int medium) {
   if (d.GetDeviceID() == 0) return false;
-  if (medium == MEDIUM_DVDPLUSRW || medium == MEDIUM_DVDRAM || medium == MEDIUM_BDRE) {
+  if (medium == ::medium::kDvdPlusRw || medium == ::medium::kDvdRam || medium == ::medium::kBdRe) {
     // Overwritable discs have no blank state: look for anything at the places
     // file systems start. READ(10), which DVD and BD drives answer.
     uint8_t sector[2048];
@@ -78,13 +78,13 @@ bool IsWritable(int m) { return !(m == 0 || m == 8 || m == 16 || m == 32 || m ==
 uint32_t FreeSectors(CDevCmdRW& d, int medium) {
   uint32_t blank = 0;
   if (d.GetBlackDiscCapacity(blank) != DEV_OK) return 0;
-  if (medium == MEDIUM_CDR || medium == MEDIUM_CDRW) return blank;
+  if (medium == ::medium::kCdR || medium == ::medium::kCdRw) return blank;
   DISC_INFO di;
   if (d.ReadDiscInfo(di) != DEV_OK) return blank;
   if (di.DiscStatus == 0 || di.SessionCount >= 2) return blank;
   uint32_t formatted = 0;
   if (!d.JudgeIsFormated(formatted)) return blank;
-  if (medium == MEDIUM_DVDRW_RO || medium == MEDIUM_DVDRW_SEQ || medium == MEDIUM_DVDRW_UNKNOWN) blank = formatted;
+  if (medium == ::medium::kDvdRwRo || medium == ::medium::kDvdRwSeq || medium == ::medium::kDvdRwUnknown) blank = formatted;
   TRACK_INFO ti;
   int track = di.FirstTrackLastSession;
   if (d.ReadTrackInfo(ti, track) != DEV_OK) return 0;
@@ -104,7 +104,7 @@ struct Speeds {
 };
 
 bool ReadSpeeds(CDevCmdRW& d, int medium, Speeds& s) {
-  int unit = (medium == MEDIUM_CDR || medium == MEDIUM_CDRW) ? 176 : 1385;
+  int unit = (medium == ::medium::kCdR || medium == ::medium::kCdRw) ? 176 : 1385;
   std::vector<uint8_t> page(1024);
   if (d.ModeSense(page.data(), int(page.size()), 0x2A) != DEV_OK || (page[0] & 0x3F) != 0x2A) return false;
   s.curRead = bytes::BE16(&page[14]);
@@ -144,7 +144,7 @@ int RunDiscInfo(const CliArgs& args) {
   bool blank = IsBlank(d, medium);
   bool writable = IsWritable(medium);
   uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * 2048 : 0;
-  const char* name = MediumTypeName(medium);
+  const char* name = ::medium::Name(medium);
   std::string line = (name ? std::string(name) : Text(3, "Unknown")) + " " +
                      (blank ? Text(4, "Blank") : Text(5, "Not blank")) + " " +
                      (writable ? Text(6, "Writable") : Text(7, "Not writable")) + " " + Text(8, "Free:") +

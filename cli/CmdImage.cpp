@@ -1,5 +1,6 @@
 // varnex-cli image: lays a data project out as an ISO 9660 volume with Joliet
-// names and writes every sector of the track to a file.
+// names (or, with --udf, as a UDF volume) and writes every sector of the track
+// to a file.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -126,24 +127,14 @@ int RunImage(const CliArgs& args) {
     return CliFail(result::kProjectNotWritten, error);
 
   UnreadableCounter unreadable;
-  std::unique_ptr<TrackImageBuilder> track;
-  std::vector<std::string> skipped;
-  bool built;
-  if (udf) {
-    auto layout = std::make_unique<CDataFileUDF>();
-    built = layout->Build(job.path(), root.path(), sessionStart);
-    skipped = layout->SkippedSources();
-    for (const LayoutNotice& n : layout->Notices())
-      std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
-                   LoadLangText("Message", 913).c_str());
-    track = std::move(layout);
-  } else {
-    auto layout = std::make_unique<CDataFile>();
-    built = layout->Build(job.path(), false, false, root.path(), sessionStart);
-    skipped = layout->SkippedSources();
-    track = std::move(layout);
-  }
-  if (!built) return CliFail(result::kLayoutFailed, track->LastError());
+  std::unique_ptr<TrackImageBuilder> track =
+      MakeDataTrackLayout(udf ? DataTrackFormat::kUdf : DataTrackFormat::kIso9660);
+  if (!track->BuildTrack(job.path(), root.path(), sessionStart))
+    return CliFail(result::kLayoutFailed, track->LastError());
+  const std::vector<std::string>& skipped = track->SkippedSources();
+  for (const LayoutNotice& n : track->Notices())
+    std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+                 LoadLangText("Message", 913).c_str());
   // Files that vanished before the layout are reported here; from now on
   // only read failures while serving count.
   for (const std::string& s : skipped)

@@ -4,12 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+
 #include "SafeFile.h"
+#include "WavReader.h"
 
 void CAudioFile::SetFile(const std::string& path) {
   path_ = path;
-  position_ = kHeaderSize;
+  WavInfo info;
+  if (ReadWavInfo(path, info, nullptr)) {
+    position_ = uint32_t(info.dataOffset);
+    dataEnd_ = info.dataOffset + info.dataSize;
+  } else {  // read as the canonical form; IsCdAudioWav has said what is wrong
+    position_ = kHeaderSize;
+    dataEnd_ = UINT64_MAX;
+  }
 }
 
 uint32_t CAudioFile::GetSectorCount() const {
@@ -24,10 +34,12 @@ int CAudioFile::ReadData(uint8_t* buffer, uint32_t n) {
   if (path_.empty()) return 0;
   int fd = safefile::OpenForReading(path_, nullptr);
   if (fd < 0) return 0;
+  // Chunks behind the audio data (a LIST at the end) are not sound.
+  const uint32_t want = uint32_t(std::min<uint64_t>(n, dataEnd_ > position_ ? dataEnd_ - position_ : 0));
   if (::lseek(fd, off_t(position_), SEEK_SET) == off_t(position_)) {
     uint32_t done = 0;
-    while (done < n) {
-      ssize_t got = ::read(fd, buffer + done, n - done);
+    while (done < want) {
+      ssize_t got = ::read(fd, buffer + done, want - done);
       if (got <= 0) break;
       done += uint32_t(got);
     }
@@ -38,23 +50,9 @@ int CAudioFile::ReadData(uint8_t* buffer, uint32_t n) {
 }
 
 bool IsCdAudioWav(const std::string& path, std::string* why) {
-  auto fail = [&](const std::string& text) {
-    if (why) *why = path + ": " + text;
-    return false;
-  };
+  WavInfo info;
   std::string reason;
-  int fd = safefile::OpenForReading(path, &reason);
-  if (fd < 0) return fail(reason.substr(path.size() + 2));
-  uint8_t h[CAudioFile::kHeaderSize];
-  ssize_t got = ::read(fd, h, sizeof h);
-  ::close(fd);
-  auto le16 = [&](int at) { return unsigned(h[at] | (h[at + 1] << 8)); };
-  auto le32 = [&](int at) { return uint32_t(h[at] | (h[at + 1] << 8) | (h[at + 2] << 16) | (uint32_t(h[at + 3]) << 24)); };
-  if (got != ssize_t(sizeof h) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0)
-    return fail("not a WAV file");
-  if (std::memcmp(h + 12, "fmt ", 4) != 0 || le32(16) != 16 || std::memcmp(h + 36, "data", 4) != 0)
-    return fail("the WAV header is not the plain 44-byte form (extra chunks)");
-  if (le16(20) != 1 || le16(22) != 2 || le32(24) != 44100 || le16(34) != 16)
-    return fail("not 16-bit stereo PCM at 44100 Hz");
-  return true;
+  if (ReadWavInfo(path, info, &reason)) return true;
+  if (why) *why = path + ": " + reason;
+  return false;
 }

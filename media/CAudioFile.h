@@ -14,7 +14,8 @@ class CAudioFile {
   CAudioFile() = default;
   virtual ~CAudioFile() = default;
 
-  // Reading starts behind the 44-byte header.
+  // Reading starts at the audio data (behind the 44-byte header of the
+  // canonical form, behind any other chunks otherwise) and ends with it.
   void SetFile(const std::string& path);
   void Rewind() { position_ = 0; }
   // Sectors of the whole file (header included), rounded up; 0 without a
@@ -31,9 +32,10 @@ class CAudioFile {
  private:
   std::string path_;
   uint32_t position_ = 0;
+  uint64_t dataEnd_ = UINT64_MAX;  // file offset where the audio data ends
 };
 
-// Whether `path` is a WAV file the reader can burn as it stands: the
-// canonical 44-byte header (RIFF, a 16-byte "fmt " chunk, "data" at byte 36)
-// of 16-bit stereo PCM at 44100 Hz. `why` says what is wrong otherwise.
+// Whether `path` is a WAV file the reader can burn as it stands: 16-bit
+// stereo PCM at 44100 Hz, whatever other chunks it carries (the same test the
+// virtual recorder's audio discs pass). `why` says what is wrong otherwise.
 bool IsCdAudioWav(const std::string& path, std::string* why);

@@ -7,18 +7,15 @@
 #include <cstdint>
 #include <string>
 
+#include "MediumTable.h"
+
 namespace rec {
 
-// Medium types: the MMC profile of the loaded disc, plus 4884 for a DVD-RW
-// whose recording mode is unknown.
-enum Medium : int {
-  kNone = 0, kCdRom = 8, kCdR = 9, kCdRw = 10, kDvdRom = 16, kDvdR = 17, kDvdRam = 18,
-  kDvdRwRo = 19, kDvdRwSeq = 20, kDvdRDl = 21, kDvdRDlJump = 22, kDvdRwDl = 23,
-  kDvdPlusRw = 26, kDvdPlusR = 27, kDvdPlusRDl = 43, kBdRom = 64, kBdRSrm = 65, kBdRRrm = 66,
-  kBdRe = 67, kDvdRwUnknown = 4884,
-};
+// Medium types: the profiles of the medium table.
+using enum medium::Profile;
 
-inline bool IsCd(int m) { return m == kNone || m == kCdR || m == kCdRw || m == kCdRom; }
+// A drive that reports no medium is written as a CD, as the begin table says.
+inline bool IsCd(int m) { return m == kNone || medium::IsCd(m); }
 inline bool IsDvdRw(int m) { return m == kDvdRwRo || m == kDvdRwSeq || m == kDvdRwUnknown; }
 
 struct Sense {

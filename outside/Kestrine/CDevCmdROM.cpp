@@ -1,4 +1,5 @@
 #include "CDevCmdROM.h"
+#include "FileSystemCheck.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "ByteFields.h"
+#include "MmcCommands.h"
 #include "ImageFileDevice.h"
 
 using bytes::BE16;
@@ -120,13 +122,13 @@ uint32_t CDevCmdROM::WaitUntilReady(int pollMs, int maxMs) {
 // ---- status -------------------------------------------------------------------
 
 uint32_t CDevCmdROM::TestUnitReady() {
-  uint8_t cdb[6] = {0x00};
+  uint8_t cdb[6] = {mmc::kTestUnitReady};
   return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kQuery);
 }
 
 uint32_t CDevCmdROM::Inquiry(uint8_t* buffer, int size) {
   if (!buffer || size <= 0 || size > 255) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[6] = {0x12, 0, 0, 0, uint8_t(size), 0};
+  uint8_t cdb[6] = {mmc::kInquiry, 0, 0, 0, uint8_t(size), 0};
   std::memset(buffer, 0, size_t(size));
   uint32_t got = 0;
   uint32_t s = Run(cdb, 6, ScsiCommand::kIn, buffer, uint32_t(size), timeouts::kQuery, &got);
@@ -143,7 +145,7 @@ uint32_t CDevCmdROM::Inquiry(INQUIRYDATA& data) {
 
 uint32_t CDevCmdROM::GetConfig(uint8_t* buffer, int size) {
   if (!buffer || size < 8 || size > 65535) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[10] = {0x46, 0x00};
+  uint8_t cdb[10] = {mmc::kGetConfiguration, 0x00};
   PutBE16(cdb + 7, uint16_t(size));
   std::memset(buffer, 0, size_t(size));
   uint32_t got = 0;
@@ -156,25 +158,24 @@ uint32_t CDevCmdROM::GetConfig(uint8_t* buffer, int size) {
 
 int CDevCmdROM::GetMediumType() {
   uint8_t buf[8];
-  uint8_t cdb[10] = {0x46, 0x01, 0, 0, 0, 0, 0, 0, 8, 0};
+  uint8_t cdb[10] = {mmc::kGetConfiguration, 0x01, 0, 0, 0, 0, 0, 0, 8, 0};
   std::memset(buf, 0, sizeof buf);
   uint32_t got = 0;
   uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, 8, timeouts::kQuery, &got);
   int profile = (s == DEV_OK && got >= 8) ? BE16(buf + 6) : 0;
   if (profile != 0) return profile;
   // A drive that names no profile: a DVD-RW is still recognised by its book type.
-  if (TestUnitReady() != DEV_OK) return MEDIUM_NONE;
+  if (TestUnitReady() != DEV_OK) return medium::kNone;
   uint8_t phys[2048];
-  if (ReadDVDStruct(phys, sizeof phys, 0x00) == DEV_OK && (phys[0] >> 4) == 3) return MEDIUM_DVDRW_UNKNOWN;
-  return MEDIUM_NONE;
+  if (ReadDVDStruct(phys, sizeof phys, 0x00) == DEV_OK && (phys[0] >> 4) == 3) return medium::kDvdRwUnknown;
+  return medium::kNone;
 }
 
 int CDevCmdROM::GetDiscType() {
   int m = GetMediumType();
-  if (m == 0) return 0;
-  if (m >= 8 && m <= 10) return 1;
-  if ((m >= 0x10 && m <= 0x2B) || m == MEDIUM_DVDRW_UNKNOWN) return 2;
-  if (m >= 0x40 && m <= 0x43) return 3;
+  if (medium::IsCd(m)) return 1;
+  if (medium::IsDvd(m)) return 2;
+  if (medium::IsBd(m)) return 3;
   return 0;
 }
 
@@ -218,7 +219,7 @@ int CDevCmdROM::GetDevType() {
 
 uint32_t CDevCmdROM::ReadDiscInfo(DISC_INFO& info) {
   uint8_t buf[34] = {};
-  uint8_t cdb[10] = {0x51, 0, 0, 0, 0, 0, 0, 0, sizeof buf, 0};
+  uint8_t cdb[10] = {mmc::kReadDiscInformation, 0, 0, 0, 0, 0, 0, 0, sizeof buf, 0};
   uint32_t got = 0;
   uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, sizeof buf, timeouts::kQuery, &got);
   if (s != DEV_OK) return s;
@@ -230,7 +231,7 @@ uint32_t CDevCmdROM::ReadTrackInfo(TRACK_INFO& info, int track) { return ReadTra
 uint32_t CDevCmdROM::ReadTrackInfoEx(TRACK_INFO& info, int type, uint32_t address) {
   if (type < 0 || type > 2) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   uint8_t buf[48] = {};
-  uint8_t cdb[10] = {0x52, uint8_t(type)};
+  uint8_t cdb[10] = {mmc::kReadTrackInformation, uint8_t(type)};
   PutBE32(cdb + 2, address);
   PutBE16(cdb + 7, sizeof buf);
   uint32_t got = 0;
@@ -242,7 +243,7 @@ uint32_t CDevCmdROM::ReadTrackInfoEx(TRACK_INFO& info, int type, uint32_t addres
 uint32_t CDevCmdROM::ReadToc(uint8_t* buffer, int size, int format, int track) {
   if (!buffer || size < 4 || size > 65535 || format < 0 || format > 15)
     return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[10] = {0x43, uint8_t(format == 2 ? 0x02 : 0x00), uint8_t(format), 0, 0, 0, uint8_t(track)};
+  uint8_t cdb[10] = {mmc::kReadTocPmaAtip, uint8_t(format == 2 ? 0x02 : 0x00), uint8_t(format), 0, 0, 0, uint8_t(track)};
   PutBE16(cdb + 7, uint16_t(size));
   std::memset(buffer, 0, size_t(size));
   uint32_t got = 0;
@@ -279,31 +280,13 @@ uint32_t CDevCmdROM::GetCDText(FS_CDTEXT_INFO& text) {
 }
 
 int CDevCmdROM::JudgeFileSystem(uint32_t lba) {
-  // The volume recognition area from sector 16: ISO 9660 descriptors and the
-  // UDF extended area descriptors that follow them.
-  bool iso = false, udf = false;
-  uint8_t sector[2048];
-  for (uint32_t i = 16; i < 16 + 32; ++i) {
-    if (ReadCD_10(sector, 2048, 1, lba + i) != DEV_OK) break;
-    const char* id = reinterpret_cast<const char*>(sector + 1);
-    if (std::memcmp(id, "CD001", 5) == 0) {
-      if (sector[0] == 1) iso = true;
-      if (sector[0] == 255) continue;
-    } else if (std::memcmp(id, "BEA01", 5) == 0 || std::memcmp(id, "TEA01", 5) == 0) {
-      continue;
-    } else if (std::memcmp(id, "NSR02", 5) == 0 || std::memcmp(id, "NSR03", 5) == 0) {
-      udf = true;
-    } else if (sector[0] == 0 && std::all_of(sector, sector + 2048, [](uint8_t b) { return b == 0; })) {
-      break;  // the end of the recognition area
-    }
-  }
-  return (iso ? 1 : 0) | (udf ? 2 : 0);
+  return fscheck::Judge([&](uint32_t sector, uint8_t* out) { return ReadCD_10(out, 2048, 1, lba + sector) == DEV_OK; });
 }
 
 uint32_t CDevCmdROM::ModeSense(uint8_t* page, int size, int pageCode) {
   if (!page || size <= 0 || pageCode < 0 || pageCode > 0x3F) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   std::vector<uint8_t> buf(std::min(8 + size + 64, 65535));
-  uint8_t cdb[10] = {0x5A, 0x08, uint8_t(pageCode)};  // no block descriptors
+  uint8_t cdb[10] = {mmc::kModeSense10, 0x08, uint8_t(pageCode)};  // no block descriptors
   PutBE16(cdb + 7, uint16_t(buf.size()));
   uint32_t got = 0;
   uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf.data(), uint32_t(buf.size()), timeouts::kQuery, &got);
@@ -331,7 +314,7 @@ uint32_t CDevCmdROM::GetParamPage(uint8_t* page, int size, int deviceId, uint8_t
 uint32_t CDevCmdROM::ReadDVDStruct(uint8_t* buffer, int size, int format, int layer, uint32_t address) {
   if (!buffer || size <= 0 || size > 65531) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   std::vector<uint8_t> buf(size_t(size) + 4);
-  uint8_t cdb[12] = {0xAD, 0};
+  uint8_t cdb[12] = {mmc::kReadDvdStructure, 0};
   PutBE32(cdb + 2, address);
   cdb[6] = uint8_t(layer);
   cdb[7] = uint8_t(format);
@@ -348,7 +331,7 @@ uint32_t CDevCmdROM::ReadDVDStruct(uint8_t* buffer, int size, int format, int la
 
 uint32_t CDevCmdROM::ReadCapacity(uint32_t& lastLba) {
   uint8_t buf[8] = {};
-  uint8_t cdb[10] = {0x25};
+  uint8_t cdb[10] = {mmc::kReadCapacity};
   uint32_t got = 0;
   uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buf, 8, timeouts::kQuery, &got);
   if (s != DEV_OK) return s;
@@ -362,7 +345,7 @@ uint32_t CDevCmdROM::ReadCapacity(uint32_t& lastLba) {
 uint32_t CDevCmdROM::ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
   if (!buffer || count <= 0 || count > 0xFFFF || int64_t(count) * 2048 > bufferSize)
     return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[10] = {0x28};
+  uint8_t cdb[10] = {mmc::kRead10};
   PutBE32(cdb + 2, lba);
   PutBE16(cdb + 7, uint16_t(count));
   return Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(count) * 2048, timeouts::kTransfer);
@@ -370,7 +353,7 @@ uint32_t CDevCmdROM::ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint3
 
 uint32_t CDevCmdROM::ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
   if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[12] = {0xBE, 0};
+  uint8_t cdb[12] = {mmc::kReadCd, 0};
   PutBE32(cdb + 2, lba);
   uint32_t n = uint32_t(count);
   cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
@@ -381,7 +364,7 @@ uint32_t CDevCmdROM::ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uin
 
 uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
   if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
-  uint8_t cdb[12] = {0xBE, 0};
+  uint8_t cdb[12] = {mmc::kReadCd, 0};
   PutBE32(cdb + 2, lba);
   uint32_t n = uint32_t(count);
   cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
@@ -392,12 +375,12 @@ uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint
 // ---- tray -----------------------------------------------------------------------
 
 uint32_t CDevCmdROM::Eject(bool open) {
-  uint8_t cdb[6] = {0x1B, 0, 0, 0, uint8_t(open ? 0x02 : 0x03), 0};
+  uint8_t cdb[6] = {mmc::kStartStopUnit, 0, 0, 0, uint8_t(open ? 0x02 : 0x03), 0};
   return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kTransfer);
 }
 
 uint32_t CDevCmdROM::Lock(bool lock) {
-  uint8_t cdb[6] = {0x1E, 0, 0, 0, uint8_t(lock ? 1 : 0), 0};
+  uint8_t cdb[6] = {mmc::kPreventAllowRemoval, 0, 0, 0, uint8_t(lock ? 1 : 0), 0};
   return Run(cdb, 6, ScsiCommand::kNone, nullptr, 0, timeouts::kQuery);
 }
 

@@ -4,40 +4,10 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "MmcCommands.h"
 
 using bytes::BE16;
 using bytes::BE32;
-
-const char* MediumTypeName(int t) {
-  switch (t) {
-    case 8: return "CD-ROM";
-    case 9: return "CD-R";
-    case 10: return "CD-RW";
-    case 16: return "DVD-ROM";
-    case 17: return "DVD-R";
-    case 18: return "DVD-RAM";
-    case 19: case 20: case 4884: return "DVD-RW";
-    case 21: case 22: return "DVD-R DL";
-    case 23: return "DVD-RW DL";
-    case 26: return "DVD+RW";
-    case 27: return "DVD+R";
-    case 32: return "DDCD-ROM";
-    case 33: return "DDCD-R";
-    case 34: return "DDCD-RW";
-    case 42: return "DVD+RW DL";
-    case 43: return "DVD+R DL";
-    case 64: return "BD-ROM";
-    case 65: case 66: return "BD-R";
-    case 67: return "BD-RE";
-    case 80: return "HD-ROM";
-    case 81: return "HD-R";
-    case 82: return "HD-RAM";
-    case 83: return "HD-RW";
-    case 88: return "HD-R DL";
-    case 90: return "HD-RW DL";
-    default: return nullptr;
-  }
-}
 
 bool DISC_INFO::Parse(const uint8_t* d, size_t size) {
   if (size < 12) return false;
@@ -45,18 +15,19 @@ bool DISC_INFO::Parse(const uint8_t* d, size_t size) {
   if (DataLength + 2u < 12) return false;
   std::memset(Raw, 0, sizeof Raw);
   std::memcpy(Raw, d, std::min(size, sizeof Raw));
-  Erasable = d[2] & 0x10;
-  LastSessionState = (d[2] >> 2) & 3;
-  DiscStatus = d[2] & 3;
-  FirstTrack = d[3];
-  SessionCount = uint16_t(d[4] | (d[9] << 8));
-  FirstTrackLastSession = uint16_t(d[5] | (d[10] << 8));
-  LastTrackLastSession = uint16_t(d[6] | (d[11] << 8));
-  BgFormatStatus = d[7] & 3;
-  DiscType = d[8];
+  using namespace mmc::di;
+  Erasable = d[kStatus] & kErasable;
+  LastSessionState = (d[kStatus] >> 2) & 3;
+  DiscStatus = d[kStatus] & 3;
+  FirstTrack = d[kFirstTrack];
+  SessionCount = uint16_t(d[kSessionsLsb] | (d[kSessionsMsb] << 8));
+  FirstTrackLastSession = uint16_t(d[kFirstTrackLastSessionLsb] | (d[kFirstTrackLastSessionMsb] << 8));
+  LastTrackLastSession = uint16_t(d[kLastTrackLastSessionLsb] | (d[kLastTrackLastSessionMsb] << 8));
+  BgFormatStatus = d[kFormatStatus] & 3;
+  DiscType = d[kDiscType];
   if (size >= 24 && DataLength + 2u >= 24) {
-    LastSessionLeadIn = BE32(d + 16);
-    LastPossibleLeadOut = BE32(d + 20);
+    LastSessionLeadIn = BE32(d + kLastSessionLeadIn);
+    LastPossibleLeadOut = BE32(d + kLastPossibleLeadOut);
   }
   return true;
 }

@@ -7,34 +7,7 @@
 #include <string>
 #include <vector>
 
-// The loaded medium: the MMC profile number, plus one value of our own for a
-// DVD-RW whose recording mode the drive did not tell.
-enum MEDIUM_TYPE : int {
-  MEDIUM_NONE = 0,
-  MEDIUM_CDROM = 8,
-  MEDIUM_CDR = 9,
-  MEDIUM_CDRW = 10,
-  MEDIUM_DVDROM = 16,
-  MEDIUM_DVDR = 17,
-  MEDIUM_DVDRAM = 18,
-  MEDIUM_DVDRW_RO = 19,   // restricted overwrite
-  MEDIUM_DVDRW_SEQ = 20,  // sequential
-  MEDIUM_DVDR_DL = 21,
-  MEDIUM_DVDR_DL_JUMP = 22,
-  MEDIUM_DVDRW_DL = 23,
-  MEDIUM_DVDPLUSRW = 26,
-  MEDIUM_DVDPLUSR = 27,
-  MEDIUM_DVDPLUSRW_DL = 42,
-  MEDIUM_DVDPLUSR_DL = 43,
-  MEDIUM_BDROM = 64,
-  MEDIUM_BDR_SRM = 65,
-  MEDIUM_BDR_RRM = 66,
-  MEDIUM_BDRE = 67,
-  MEDIUM_DVDRW_UNKNOWN = 4884,  // 0x1314
-};
-
-// The name shown for a medium type, or nullptr when the type has none.
-const char* MediumTypeName(int mediumType);
+#include "MediumTable.h"
 
 // What kind of drive this is, judged from its features.
 // 0 and 2 cannot erase; 5, 8 and 9 write DVD-R in track mode 5.

@@ -73,12 +73,18 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-bool ParseCueSheet(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf,
-                   ImageLayout& out, std::string* why) {
-  out = ImageLayout();
+namespace {
+
+struct CueSheet {
   std::vector<CueTrack> tracks;
   std::vector<int64_t> fileSizes;
-  std::string discTitle, discPerformer, discSongwriter;
+  std::string title, performer, songwriter;  // of the disc
+};
+
+// The sheet's lines: files, tracks, indexes, gaps, sessions and texts.
+bool ReadCueLines(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf, ImageLayout& out,
+                  CueSheet* sheet, std::string* why) {
+  std::vector<CueTrack>& tracks = sheet->tracks;
   int session = 1;
   std::istringstream in(text);
   std::string line;
@@ -100,7 +106,7 @@ bool ParseCueSheet(const std::string& text, const std::string& folder, const Fil
       int64_t size = sizeOf(path);
       if (size < 0) return Fail(why, where + "the file " + path + " is missing");
       out.files.push_back(path);
-      fileSizes.push_back(size);
+      sheet->fileSizes.push_back(size);
     } else if (key == "TRACK") {
       if (out.files.empty()) return Fail(why, where + "TRACK before FILE");
       if (w.size() < 3) return Fail(why, where + "TRACK needs a number and a mode");
@@ -145,18 +151,43 @@ bool ParseCueSheet(const std::string& text, const std::string& folder, const Fil
     } else if (key == "TITLE" || key == "PERFORMER" || key == "SONGWRITER") {
       std::string value = w.size() > 1 ? w[1] : "";
       if (value.size() > 159) value.resize(159);
-      std::string& field = key == "TITLE" ? (tracks.empty() ? discTitle : tracks.back().title)
-                           : key == "PERFORMER" ? (tracks.empty() ? discPerformer : tracks.back().performer)
-                                                : (tracks.empty() ? discSongwriter : tracks.back().songwriter);
+      std::string& field = key == "TITLE" ? (tracks.empty() ? sheet->title : tracks.back().title)
+                           : key == "PERFORMER" ? (tracks.empty() ? sheet->performer : tracks.back().performer)
+                                                : (tracks.empty() ? sheet->songwriter : tracks.back().songwriter);
       field = value;
     }
     // CATALOG, ISRC, FLAGS, CDTEXTFILE and others carry nothing we need.
   }
+  return true;
+}
+
+// Byte offset of track i's first frame (`dataStart`) in its file: the frames
+// before it, each of the size of the track it belongs to.
+uint64_t FileOffsetOf(const std::vector<CueTrack>& tracks, size_t i, int64_t dataStart) {
+  const CueTrack& t = tracks[i];
+  uint64_t byteAt = 0;
+  int64_t prevPos = 0;
+  int prevSize = t.sectorSize;
+  bool any = false;
+  for (size_t j = 0; j < i; ++j)
+    if (tracks[j].file == t.file) {
+      int64_t pos = tracks[j].index0 >= 0 ? tracks[j].index0 : tracks[j].index1;
+      if (any) byteAt += uint64_t(pos - prevPos) * uint64_t(prevSize);
+      else byteAt = uint64_t(pos) * uint64_t(tracks[j].sectorSize);
+      prevPos = pos, prevSize = tracks[j].sectorSize, any = true;
+    }
+  if (any) byteAt += uint64_t(dataStart - prevPos) * uint64_t(prevSize);
+  else byteAt = uint64_t(dataStart) * uint64_t(t.sectorSize);
+  return byteAt;
+}
+
+// Byte offset of each track's first sector in its file, and disc addresses.
+bool PlaceCueTracks(const CueSheet& sheet, ImageLayout& out, std::string* why) {
+  const std::vector<CueTrack>& tracks = sheet.tracks;
   if (tracks.empty()) return Fail(why, "the CUE sheet names no track");
-  // Byte offset of each track's first sector in its file, and disc addresses.
   int32_t fileBase = 0, shift = 0;
   for (size_t i = 0; i < tracks.size(); ++i) {
-    CueTrack& t = tracks[i];
+    const CueTrack& t = tracks[i];
     if (t.index1 < 0) return Fail(why, "track " + std::to_string(t.number) + " has no INDEX 01");
     bool firstInFile = i == 0 || tracks[i - 1].file != t.file;
     if (firstInFile && i > 0) {
@@ -170,30 +201,15 @@ bool ParseCueSheet(const std::string& text, const std::string& folder, const Fil
     int64_t dataStart = t.index0 >= 0 ? t.index0 : t.index1;
     int64_t dataEnd;
     const CueTrack* next = (i + 1 < tracks.size() && tracks[i + 1].file == t.file) ? &tracks[i + 1] : nullptr;
-    // Frames of the file before this track, each of the size of the track it belongs to.
-    uint64_t byteAt = 0;
-    {
-      int64_t prevPos = 0;
-      int prevSize = t.sectorSize;
-      bool any = false;
-      for (size_t j = 0; j < i; ++j)
-        if (tracks[j].file == t.file) {
-          int64_t pos = tracks[j].index0 >= 0 ? tracks[j].index0 : tracks[j].index1;
-          if (any) byteAt += uint64_t(pos - prevPos) * uint64_t(prevSize);
-          else byteAt = uint64_t(pos) * uint64_t(tracks[j].sectorSize);
-          prevPos = pos, prevSize = tracks[j].sectorSize, any = true;
-        }
-      if (any) byteAt += uint64_t(dataStart - prevPos) * uint64_t(prevSize);
-      else byteAt = uint64_t(dataStart) * uint64_t(t.sectorSize);
-    }
-    if (byteAt > uint64_t(fileSizes[t.file])) return Fail(why, "track " + std::to_string(t.number) + " starts past the end of its file");
+    const uint64_t byteAt = FileOffsetOf(tracks, i, dataStart);
+    if (byteAt > uint64_t(sheet.fileSizes[t.file])) return Fail(why, "track " + std::to_string(t.number) + " starts past the end of its file");
     if (next) {
       dataEnd = next->index0 >= 0 ? next->index0 : next->index1;
       if (dataEnd <= t.index1) return Fail(why, "track " + std::to_string(next->number) + " starts before the track before it");
-      if (byteAt + uint64_t(dataEnd - dataStart) * uint64_t(t.sectorSize) > uint64_t(fileSizes[t.file]))
+      if (byteAt + uint64_t(dataEnd - dataStart) * uint64_t(t.sectorSize) > uint64_t(sheet.fileSizes[t.file]))
         return Fail(why, "track " + std::to_string(t.number) + " runs past the end of its file");
     } else {
-      dataEnd = dataStart + int64_t((uint64_t(fileSizes[t.file]) - byteAt) / uint64_t(t.sectorSize));
+      dataEnd = dataStart + int64_t((uint64_t(sheet.fileSizes[t.file]) - byteAt) / uint64_t(t.sectorSize));
       if (dataEnd <= t.index1) return Fail(why, "track " + std::to_string(t.number) + " has no data in its file");
     }
     if (fileBase + dataEnd + shift + t.pregap > 4500000) return Fail(why, "the image is too long for a disc");
@@ -213,15 +229,30 @@ bool ParseCueSheet(const std::string& text, const std::string& folder, const Fil
     if (t.postgap > 0) out.extents.push_back({int32_t(fileBase + dataEnd + shift), t.postgap, -1, 0, t.sectorSize});
   }
   out.sessions = tracks.back().session;
-  // CD-Text from the sheet's texts.
+  return true;
+}
+
+// CD-Text from the sheet's texts.
+void AddCueText(const CueSheet& sheet, ImageLayout& out) {
+  const std::vector<CueTrack>& tracks = sheet.tracks;
   std::vector<std::vector<std::string>> texts(3, std::vector<std::string>(tracks.size() + 1));
-  texts[0][0] = discTitle, texts[1][0] = discPerformer, texts[2][0] = discSongwriter;
-  bool anyText = !discTitle.empty() || !discPerformer.empty() || !discSongwriter.empty();
+  texts[0][0] = sheet.title, texts[1][0] = sheet.performer, texts[2][0] = sheet.songwriter;
+  bool anyText = !sheet.title.empty() || !sheet.performer.empty() || !sheet.songwriter.empty();
   for (size_t i = 0; i < tracks.size(); ++i) {
     texts[0][i + 1] = tracks[i].title, texts[1][i + 1] = tracks[i].performer, texts[2][i + 1] = tracks[i].songwriter;
     anyText = anyText || !tracks[i].title.empty() || !tracks[i].performer.empty() || !tracks[i].songwriter.empty();
   }
   if (anyText) out.cdText = BuildCdTextPacks(texts);
+}
+
+}  // namespace
+
+bool ParseCueSheet(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf,
+                   ImageLayout& out, std::string* why) {
+  out = ImageLayout();
+  CueSheet sheet;
+  if (!ReadCueLines(text, folder, sizeOf, out, &sheet, why) || !PlaceCueTracks(sheet, out, why)) return false;
+  AddCueText(sheet, out);
   return true;
 }
 
@@ -257,96 +288,121 @@ bool NrgMode(uint32_t code, int& size, Mode& mode) {
 
 }  // namespace
 
-bool ParseNrg(const uint8_t* tail, size_t tailSize, uint64_t fileSize, const std::string& path,
-              ImageLayout& out, std::string* why) {
-  out = ImageLayout();
-  if (tailSize < 12 || tailSize > fileSize) return Fail(why, "not an NRG image");
-  uint64_t chunks = NrgChunkOffset(tail + tailSize - 12, fileSize);
-  uint64_t tailStart = fileSize - tailSize;
-  if (chunks == 0 || chunks < tailStart || chunks >= fileSize) return Fail(why, "not an NRG image (no chunk area)");
+namespace {
+
+// What the chunk area tells.
+struct NrgChunks {
+  uint64_t chunks = 0;  // where the chunk area starts: the image data ends there
   std::vector<NrgTrack> tracks;
   std::vector<int> sessionSizes;
   std::vector<std::pair<int, int32_t>> cueIndex1;  // track, LBA
-  bool sawEnd = false;
-  for (uint64_t off = chunks - tailStart; off + 8 <= tailSize;) {
+};
+
+// A disc-at-once chunk (DAOX with 64-bit offsets, DAOI with 32-bit ones).
+bool ReadNrgDaoChunk(const uint8_t* body, uint32_t len, bool x, NrgChunks* nrg, std::string* why) {
+  size_t entry = x ? 42 : 30;
+  if (len < 22 || (len - 22) % entry != 0) return Fail(why, "damaged NRG disc-at-once chunk");
+  for (size_t p = 22; p + entry <= len; p += entry) {
+    const uint8_t* e = body + p;
+    NrgTrack t;
+    t.sectorSize = bytes::BE16(e + 12);
+    int sizeFromMode = 0;
+    if (!NrgMode(e[14], sizeFromMode, t.mode)) return Fail(why, "NRG track mode " + std::to_string(e[14]) + " is not supported");
+    if (t.sectorSize != sizeFromMode) return Fail(why, "NRG sector size does not match its mode");
+    if (x) t.index0 = bytes::BE64(e + 18), t.index1 = bytes::BE64(e + 26), t.end = bytes::BE64(e + 34);
+    else t.index0 = bytes::BE32(e + 18), t.index1 = bytes::BE32(e + 22), t.end = bytes::BE32(e + 26);
+    nrg->tracks.push_back(t);
+  }
+  return true;
+}
+
+// A track-at-once chunk (ETN2 with 64-bit offsets, ETNF with 32-bit ones).
+bool ReadNrgTaoChunk(const uint8_t* body, uint32_t len, bool v2, NrgChunks* nrg, std::string* why) {
+  size_t entry = v2 ? 32 : 20;
+  if (len % entry != 0) return Fail(why, "damaged NRG track-at-once chunk");
+  for (size_t p = 0; p + entry <= len; p += entry) {
+    const uint8_t* e = body + p;
+    NrgTrack t;
+    uint64_t offset = v2 ? bytes::BE64(e) : bytes::BE32(e);
+    uint64_t length = v2 ? bytes::BE64(e + 8) : bytes::BE32(e + 4);
+    uint32_t mode = bytes::BE32(e + (v2 ? 16 : 8));
+    uint32_t lba = bytes::BE32(e + (v2 ? 20 : 12));
+    if (!NrgMode(mode, t.sectorSize, t.mode)) return Fail(why, "NRG track mode " + std::to_string(mode) + " is not supported");
+    if (length > UINT64_MAX - offset) return Fail(why, "damaged NRG track entry");
+    t.index0 = t.index1 = offset;
+    t.end = offset + length;
+    t.lba = int32_t(lba);
+    nrg->tracks.push_back(t);
+  }
+  return true;
+}
+
+// A cue chunk: only the extended form (CUEX) carries addresses we use.
+bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks* nrg, std::string* why) {
+  if (len % 8 != 0) return Fail(why, "damaged NRG cue chunk");
+  for (size_t p = 0; p + 8 <= len; p += 8) {
+    const uint8_t* e = body + p;
+    int track = (e[1] >> 4) * 10 + (e[1] & 15);
+    int index = (e[2] >> 4) * 10 + (e[2] & 15);
+    if (e[1] != 0 && e[1] != 0xAA && index == 1 && extended) nrg->cueIndex1.push_back({track, int32_t(bytes::BE32(e + 4))});
+  }
+  return true;
+}
+
+bool ReadNrgChunks(const uint8_t* tail, size_t tailSize, uint64_t fileSize, NrgChunks* nrg, std::string* why) {
+  if (tailSize < 12 || tailSize > fileSize) return Fail(why, "not an NRG image");
+  nrg->chunks = NrgChunkOffset(tail + tailSize - 12, fileSize);
+  const uint64_t tailStart = fileSize - tailSize;
+  if (nrg->chunks == 0 || nrg->chunks < tailStart || nrg->chunks >= fileSize)
+    return Fail(why, "not an NRG image (no chunk area)");
+  for (uint64_t off = nrg->chunks - tailStart; off + 8 <= tailSize;) {
     const uint8_t* c = tail + off;
     uint32_t len = bytes::BE32(c + 4);
     if (off + 8 + uint64_t(len) > tailSize) return Fail(why, "NRG chunk runs past the end of the file");
     const uint8_t* body = c + 8;
     std::string id(reinterpret_cast<const char*>(c), 4);
-    if (id == "END!") {
-      sawEnd = true;
-      break;
-    }
+    if (id == "END!") return true;
+    bool ok = true;
     if (id == "DAOX" || id == "DAOI") {
-      bool x = id == "DAOX";
-      size_t entry = x ? 42 : 30;
-      if (len < 22 || (len - 22) % entry != 0) return Fail(why, "damaged NRG disc-at-once chunk");
-      for (size_t p = 22; p + entry <= len; p += entry) {
-        const uint8_t* e = body + p;
-        NrgTrack t;
-        t.sectorSize = bytes::BE16(e + 12);
-        int sizeFromMode = 0;
-        if (!NrgMode(e[14], sizeFromMode, t.mode)) return Fail(why, "NRG track mode " + std::to_string(e[14]) + " is not supported");
-        if (t.sectorSize != sizeFromMode) return Fail(why, "NRG sector size does not match its mode");
-        if (x) t.index0 = bytes::BE64(e + 18), t.index1 = bytes::BE64(e + 26), t.end = bytes::BE64(e + 34);
-        else t.index0 = bytes::BE32(e + 18), t.index1 = bytes::BE32(e + 22), t.end = bytes::BE32(e + 26);
-        tracks.push_back(t);
-      }
+      ok = ReadNrgDaoChunk(body, len, id == "DAOX", nrg, why);
     } else if (id == "ETN2" || id == "ETNF") {
-      bool v2 = id == "ETN2";
-      size_t entry = v2 ? 32 : 20;
-      if (len % entry != 0) return Fail(why, "damaged NRG track-at-once chunk");
-      for (size_t p = 0; p + entry <= len; p += entry) {
-        const uint8_t* e = body + p;
-        NrgTrack t;
-        uint64_t offset = v2 ? bytes::BE64(e) : bytes::BE32(e);
-        uint64_t length = v2 ? bytes::BE64(e + 8) : bytes::BE32(e + 4);
-        uint32_t mode = bytes::BE32(e + (v2 ? 16 : 8));
-        uint32_t lba = bytes::BE32(e + (v2 ? 20 : 12));
-        if (!NrgMode(mode, t.sectorSize, t.mode)) return Fail(why, "NRG track mode " + std::to_string(mode) + " is not supported");
-        if (length > UINT64_MAX - offset) return Fail(why, "damaged NRG track entry");
-        t.index0 = t.index1 = offset;
-        t.end = offset + length;
-        t.lba = int32_t(lba);
-        tracks.push_back(t);
-      }
+      ok = ReadNrgTaoChunk(body, len, id == "ETN2", nrg, why);
     } else if (id == "CUEX" || id == "CUES") {
-      if (len % 8 != 0) return Fail(why, "damaged NRG cue chunk");
-      for (size_t p = 0; p + 8 <= len; p += 8) {
-        const uint8_t* e = body + p;
-        int track = (e[1] >> 4) * 10 + (e[1] & 15);
-        int index = (e[2] >> 4) * 10 + (e[2] & 15);
-        if (e[1] != 0 && e[1] != 0xAA && index == 1 && id == "CUEX") cueIndex1.push_back({track, int32_t(bytes::BE32(e + 4))});
-      }
+      ok = ReadNrgCueChunk(body, len, id == "CUEX", nrg, why);
     } else if (id == "SINF") {
       if (len < 4) return Fail(why, "damaged NRG session chunk");
-      sessionSizes.push_back(int(bytes::BE32(body)));
+      nrg->sessionSizes.push_back(int(bytes::BE32(body)));
     }
+    if (!ok) return false;
     off += 8 + uint64_t(len);
   }
-  if (!sawEnd) return Fail(why, "the NRG chunk area has no end");
-  if (tracks.empty() || tracks.size() > 99) return Fail(why, "the NRG image lists no usable tracks");
-  // Sessions: SINF gives the number of tracks in each, in order.
-  std::vector<int> sessionOf(tracks.size(), 1);
-  if (!sessionSizes.empty()) {
+  return Fail(why, "the NRG chunk area has no end");
+}
+
+// Sessions: SINF gives the number of tracks in each, in order.
+bool AssignNrgSessions(const NrgChunks& nrg, std::vector<int>* sessionOf, std::string* why) {
+  sessionOf->assign(nrg.tracks.size(), 1);
+  if (!nrg.sessionSizes.empty()) {
     size_t k = 0;
-    for (size_t s = 0; s < sessionSizes.size(); ++s)
-      for (int n = 0; n < sessionSizes[s] && k < tracks.size(); ++n) sessionOf[k++] = int(s) + 1;
-    if (k != tracks.size()) return Fail(why, "the NRG sessions do not match its tracks");
+    for (size_t s = 0; s < nrg.sessionSizes.size(); ++s)
+      for (int n = 0; n < nrg.sessionSizes[s] && k < nrg.tracks.size(); ++n) (*sessionOf)[k++] = int(s) + 1;
+    if (k != nrg.tracks.size()) return Fail(why, "the NRG sessions do not match its tracks");
   }
-  out.files.push_back(path);
+  return true;
+}
+
+bool PlaceNrgTracks(const NrgChunks& nrg, const std::vector<int>& sessionOf, ImageLayout& out, std::string* why) {
   int32_t cursor = 0;
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    NrgTrack& t = tracks[i];
+  for (size_t i = 0; i < nrg.tracks.size(); ++i) {
+    const NrgTrack& t = nrg.tracks[i];
     uint64_t ss = uint64_t(t.sectorSize);
-    if (t.index0 > t.index1 || t.index1 >= t.end || t.end > chunks || (t.index1 - t.index0) % ss || (t.end - t.index1) % ss)
+    if (t.index0 > t.index1 || t.index1 >= t.end || t.end > nrg.chunks || (t.index1 - t.index0) % ss || (t.end - t.index1) % ss)
       return Fail(why, "NRG track " + std::to_string(i + 1) + " lies outside the image data");
     int32_t pregap = int32_t((t.index1 - t.index0) / ss);
     uint64_t length = (t.end - t.index1) / ss;
     if (length > 4500000) return Fail(why, "NRG track too long");
     int32_t start = t.lba != INT32_MIN ? t.lba : (i == 0 ? 0 : cursor + pregap);
-    for (const auto& [track, lba] : cueIndex1)
+    for (const auto& [track, lba] : nrg.cueIndex1)
       if (track == int(i) + 1) start = lba;
     if (start < 0 || start < cursor || int64_t(start) + int64_t(length) > 4500000)
       return Fail(why, "NRG track " + std::to_string(i + 1) + " has an impossible address");
@@ -363,6 +419,21 @@ bool ParseNrg(const uint8_t* tail, size_t tailSize, uint64_t fileSize, const std
     out.tracks.push_back(d);
     cursor = start + int32_t(length);
   }
+  return true;
+}
+
+}  // namespace
+
+bool ParseNrg(const uint8_t* tail, size_t tailSize, uint64_t fileSize, const std::string& path,
+              ImageLayout& out, std::string* why) {
+  out = ImageLayout();
+  NrgChunks nrg;
+  if (!ReadNrgChunks(tail, tailSize, fileSize, &nrg, why)) return false;
+  if (nrg.tracks.empty() || nrg.tracks.size() > 99) return Fail(why, "the NRG image lists no usable tracks");
+  std::vector<int> sessionOf;
+  if (!AssignNrgSessions(nrg, &sessionOf, why)) return false;
+  out.files.push_back(path);
+  if (!PlaceNrgTracks(nrg, sessionOf, out, why)) return false;
   out.sessions = sessionOf.back();
   return true;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "MediumTable.h"
+#include "MmcCommands.h"
 
 using bytes::BE16;
 using bytes::BE32;
@@ -12,15 +14,6 @@ using bytes::PutBE32;
 using cdsector::Mode;
 
 namespace media {
-bool IsCd(int p) { return p == 8 || p == 9 || p == 10; }
-bool IsDvd(int p) { return p >= 0x10 && p <= 0x2B; }
-bool IsBd(int p) { return p >= 0x40 && p <= 0x43; }
-bool IsOverwritable(int p) { return p == 18 || p == 19 || p == 26 || p == 67; }
-bool IsSequential(int p) {
-  return p == 9 || p == 10 || p == 17 || p == 20 || p == 21 || p == 22 || p == 27 || p == 43 ||
-         p == 65 || p == 66;
-}
-bool IsErasable(int p) { return p == 10 || p == 19 || p == 20; }
 int32_t NominalCapacity(int p) {
   switch (p) {
     case 9: case 10: return 359849;  // 80 minutes
@@ -91,41 +84,41 @@ bool MmcDiscTarget::Execute(ScsiCommand& c) {
   c.srbStatus = SRB_SUCCESS;
   if (!Intercept(c)) {
     switch (c.opcode()) {
-      case 0x00: TestUnitReady(c); break;
-      case 0x03: RequestSense(c); break;
-      case 0x04: FormatUnit(c); break;
-      case 0x12: Inquiry(c); break;
-      case 0x1B: StartStop(c); break;
-      case 0x1E: PreventAllow(c); break;
-      case 0x23: ReadFormatCapacities(c); break;
-      case 0x25: ReadCapacity(c); break;
-      case 0x28: Read10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
-      case 0xA8: Read10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
-      case 0x2A: Write10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
-      case 0xAA: Write10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
-      case 0x35: SyncCache(c); break;
-      case 0x43: ReadToc(c); break;
-      case 0x46: GetConfiguration(c); break;
-      case 0x51: ReadDiscInformation(c); break;
-      case 0x52: ReadTrackInformation(c); break;
-      case 0x53: ReserveTrack(c); break;
-      case 0x55: ModeSelect(c); break;
-      case 0x5A: ModeSense(c); break;
-      case 0x5B: CloseTrackSession(c); break;
-      case 0x5C: ReadBufferCapacity(c); break;
-      case 0x5D: SendCueSheet(c); break;
-      case 0xA1: Blank(c); break;
-      case 0xAC: GetPerformance(c); break;
-      case 0xAD: ReadDvdStructure(c); break;
-      case 0xB6: break;  // SET STREAMING: the speed is the target's own
-      case 0xBB: SetCdSpeed(c); break;
-      case 0xBE: ReadCd(c); break;
-      case 0xBF: SendDvdStructure(c); break;
+      case mmc::kTestUnitReady: TestUnitReady(c); break;
+      case mmc::kRequestSense: RequestSense(c); break;
+      case mmc::kFormatUnit: FormatUnit(c); break;
+      case mmc::kInquiry: Inquiry(c); break;
+      case mmc::kStartStopUnit: StartStop(c); break;
+      case mmc::kPreventAllowRemoval: PreventAllow(c); break;
+      case mmc::kReadFormatCapacities: ReadFormatCapacities(c); break;
+      case mmc::kReadCapacity: ReadCapacity(c); break;
+      case mmc::kRead10: Read10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
+      case mmc::kRead12: Read10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
+      case mmc::kWrite10: Write10(c, int32_t(BE32(c.cdb + 2)), BE16(c.cdb + 7)); break;
+      case mmc::kWrite12: Write10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
+      case mmc::kSynchronizeCache: SyncCache(c); break;
+      case mmc::kReadTocPmaAtip: ReadToc(c); break;
+      case mmc::kGetConfiguration: GetConfiguration(c); break;
+      case mmc::kReadDiscInformation: ReadDiscInformation(c); break;
+      case mmc::kReadTrackInformation: ReadTrackInformation(c); break;
+      case mmc::kReserveTrack: ReserveTrack(c); break;
+      case mmc::kModeSelect10: ModeSelect(c); break;
+      case mmc::kModeSense10: ModeSense(c); break;
+      case mmc::kCloseTrackSession: CloseTrackSession(c); break;
+      case mmc::kReadBufferCapacity: ReadBufferCapacity(c); break;
+      case mmc::kSendCueSheet: SendCueSheet(c); break;
+      case mmc::kBlank: Blank(c); break;
+      case mmc::kGetPerformance: GetPerformance(c); break;
+      case mmc::kReadDvdStructure: ReadDvdStructure(c); break;
+      case mmc::kSetStreaming: break;  // SET STREAMING: the speed is the target's own
+      case mmc::kSetCdSpeed: SetCdSpeed(c); break;
+      case mmc::kReadCd: ReadCd(c); break;
+      case mmc::kSendDvdStructure: SendDvdStructure(c); break;
       default: Fail(c, kInvalidOpcode); break;
     }
   }
   if (c.status == DEV_CHECK_CONDITION) std::memcpy(lastSense_, c.sense, 18);
-  else if (c.opcode() != 0x03) std::memset(lastSense_ + 2, 0, 16), lastSense_[7] = 10;
+  else if (c.opcode() != mmc::kRequestSense) std::memset(lastSense_ + 2, 0, 16), lastSense_[7] = 10;
   return true;
 }
 
@@ -150,7 +143,7 @@ bool MmcDiscTarget::NeedMedium(ScsiCommand& c) {
 
 bool MmcDiscTarget::CanWrite(ScsiCommand& c) {
   if (!NeedMedium(c)) return false;
-  if (model_.pressed || !(media::IsSequential(model_.profile) || media::IsOverwritable(model_.profile))) {
+  if (model_.pressed || !(medium::IsSequential(model_.profile) || medium::IsOverwritable(model_.profile))) {
     Fail(c, kCannotWriteMedium);
     return false;
   }
@@ -206,7 +199,7 @@ void MmcDiscTarget::GetConfiguration(ScsiCommand& c) {
     bool current;
     std::vector<uint8_t> body;
   };
-  bool cd = media::IsCd(p), dvd = media::IsDvd(p), bd = media::IsBd(p);
+  bool cd = medium::IsCd(p), dvd = medium::IsDvd(p), bd = medium::IsBd(p);
   std::vector<Feature> list;
   {
     std::vector<uint8_t> profiles;
@@ -272,14 +265,14 @@ std::vector<uint8_t> MmcDiscTarget::Page05() const {
 
 std::vector<uint16_t> MmcDiscTarget::WriteSpeeds() const {
   int p = model_.profile;
-  if (media::IsBd(p)) return {53940, 35960, 26970, 17980, 8990};
-  if (media::IsDvd(p)) return {22160, 16620, 11080, 8310, 5540, 3324, 1385};
+  if (medium::IsBd(p)) return {53940, 35960, 26970, 17980, 8990};
+  if (medium::IsDvd(p)) return {22160, 16620, 11080, 8310, 5540, 3324, 1385};
   return {8448, 7040, 5632, 4224, 2816, 1408, 704};
 }
 
 std::vector<uint8_t> MmcDiscTarget::Page2A() const {
   std::vector<uint16_t> speeds = WriteSpeeds();
-  bool canWrite = !model_.pressed && (media::IsSequential(model_.profile) || media::IsOverwritable(model_.profile));
+  bool canWrite = !model_.pressed && (medium::IsSequential(model_.profile) || medium::IsOverwritable(model_.profile));
   if (!canWrite) speeds.clear();
   std::vector<uint8_t> p(32 + 4 * speeds.size(), 0);
   p[0] = 0x2A;
@@ -289,7 +282,7 @@ std::vector<uint8_t> MmcDiscTarget::Page2A() const {
   p[4] = 0xF1;  // audio, Mode 2 Form 1 and 2, multisession, underrun protection
   p[5] = 0x7F;  // CD-DA commands and accuracy, R-W, C2 pointers, ISRC, UPC
   p[6] = uint8_t(0x29 | (preventRemoval_ ? 2 : 0));
-  uint16_t maxRead = media::IsBd(model_.profile) ? 53940 : media::IsDvd(model_.profile) ? 22160 : 8448;
+  uint16_t maxRead = medium::IsBd(model_.profile) ? 53940 : medium::IsDvd(model_.profile) ? 22160 : 8448;
   uint16_t maxWrite = speeds.empty() ? 0 : speeds.front();
   uint16_t curWrite = 0;
   if (!speeds.empty()) {
@@ -337,23 +330,23 @@ void MmcDiscTarget::ModeSelect(ScsiCommand& c) {
   uint32_t pageLen = p[1] + 2u;
   if (off + pageLen > n) return Fail(c, kInvalidParamField);
   uint8_t page = p[0] & 0x3F;
-  if (page == 0x2A) return;  // nothing of it can be changed
-  if (page != 0x05 || pageLen < 16) return Fail(c, kInvalidParamField);
-  uint8_t wt = p[2] & 0x0F;
-  uint8_t dbt = p[4] & 0x0F;
+  if (page == mmc::kPageCapabilities) return;  // nothing of it can be changed
+  if (page != mmc::kPageWriteParameters || pageLen < 16) return Fail(c, kInvalidParamField);
+  uint8_t wt = p[mmc::wp::kFlags] & 0x0F;
+  uint8_t dbt = p[mmc::wp::kDataBlockType] & 0x0F;
   if (wt > 4) return Fail(c, kInvalidParamField);
   if (!(dbt <= 3 || (dbt >= 8 && dbt <= 13))) return Fail(c, kInvalidParamField);
   writeType_ = wt;
-  bufe_ = p[2] & 0x40;
-  lsValid_ = p[2] & 0x20;
-  bool test = p[2] & 0x10;
-  multiSession_ = p[3] >> 6;
-  fixedPacket_ = p[3] & 0x20;
-  trackMode_ = p[3] & 0x0F;
+  bufe_ = p[mmc::wp::kFlags] & mmc::wp::kBufE;
+  lsValid_ = p[mmc::wp::kFlags] & mmc::wp::kLinkSizeValid;
+  bool test = p[mmc::wp::kFlags] & mmc::wp::kTestWrite;
+  multiSession_ = p[mmc::wp::kTrack] >> 6;
+  fixedPacket_ = p[mmc::wp::kTrack] & mmc::wp::kFixedPacket;
+  trackMode_ = p[mmc::wp::kTrack] & 0x0F;
   dataBlockType_ = dbt;
-  linkSize_ = p[5];
-  sessionFormat_ = pageLen > 8 ? p[8] : 0;
-  packetSize_ = pageLen >= 14 ? BE32(p + 10) : 0;
+  linkSize_ = p[mmc::wp::kLinkSize];
+  sessionFormat_ = pageLen > 8 ? p[mmc::wp::kSessionFormat] : 0;
+  packetSize_ = pageLen >= 14 ? BE32(p + mmc::wp::kPacketSize) : 0;
   if (test && !testWrite_) sim_ = model_;  // simulated writing starts from the disc as it is
   testWrite_ = test;
   simulating_ = test;
@@ -374,7 +367,7 @@ int32_t MmcDiscTarget::LeadOutOfSession(int session) const {
 
 int32_t MmcDiscTarget::NextTrackStart() const {
   const DiscModel& m = simulating_ ? sim_ : model_;
-  int32_t align = media::IsBd(m.profile) ? 32 : media::IsDvd(m.profile) ? 16 : 1;
+  int32_t align = medium::IsBd(m.profile) ? 32 : medium::IsDvd(m.profile) ? 16 : 1;
   int open = m.closedSessions + 1;
   int32_t last = 0;
   bool openHasTracks = false;
@@ -385,10 +378,10 @@ int32_t MmcDiscTarget::NextTrackStart() const {
   if (m.tracks.empty()) return 0;
   if (openHasTracks) {
     // A new track in the same session: on CD behind the run-out and pre-gap.
-    return media::IsCd(m.profile) ? last + 2 + 150 : Align(last, align);
+    return medium::IsCd(m.profile) ? last + 2 + 150 : Align(last, align);
   }
   // The first track of a new session: behind the lead-out and the next lead-in.
-  if (media::IsCd(m.profile)) return last + (m.closedSessions == 1 ? 11400 : 6900);
+  if (medium::IsCd(m.profile)) return last + (m.closedSessions == 1 ? 11400 : 6900);
   return Align(last, align);
 }
 
@@ -414,9 +407,9 @@ void MmcDiscTarget::ReadDiscInformation(ScsiCommand& c) {
   int p = m.profile;
   uint8_t status, lastState;
   int sessions, firstLast, lastLast;
-  bool erasable = media::IsErasable(p) || media::IsOverwritable(p);
-  if (m.pressed || media::IsOverwritable(p)) {
-    bool blank = media::IsOverwritable(p) && !m.formatted;
+  bool erasable = medium::IsBlankable(p) || medium::IsOverwritable(p);
+  if (m.pressed || medium::IsOverwritable(p)) {
+    bool blank = medium::IsOverwritable(p) && !m.formatted;
     status = blank ? 0 : (p == 18 || p == 67) ? 3 : 2;
     lastState = blank ? 0 : 3;
     sessions = std::max(1, m.closedSessions);
@@ -446,22 +439,23 @@ void MmcDiscTarget::ReadDiscInformation(ScsiCommand& c) {
     for (const DiscTrack& t : m.tracks)
       if (!t.closed && !t.reserved) lastLast = t.number;
   }
-  a[2] = uint8_t((erasable ? 0x10 : 0) | (lastState << 2) | status);
-  a[3] = 1;
-  a[4] = uint8_t(sessions);
-  a[5] = uint8_t(firstLast);
-  a[6] = uint8_t(lastLast);
-  a[9] = uint8_t(sessions >> 8);
-  a[10] = uint8_t(firstLast >> 8);
-  a[11] = uint8_t(lastLast >> 8);
-  a[7] = uint8_t(0x20 | (p == 26 ? (m.formatted ? 3 : 0) : 0));  // unrestricted use
-  a[8] = media::IsCd(p) ? m.sessionFormat : 0;
-  if (media::IsCd(p)) {
-    if (status == 0 || status == 1) PutMsf(&a[16], NextTrackStart() - 150 - 4500 - 1);
-    else std::memset(&a[16], 0xFF, 4);
-    PutMsf(&a[20], m.capacity);
+  using namespace mmc::di;
+  a[kStatus] = uint8_t((erasable ? kErasable : 0) | (lastState << 2) | status);
+  a[kFirstTrack] = 1;
+  a[kSessionsLsb] = uint8_t(sessions);
+  a[kFirstTrackLastSessionLsb] = uint8_t(firstLast);
+  a[kLastTrackLastSessionLsb] = uint8_t(lastLast);
+  a[kSessionsMsb] = uint8_t(sessions >> 8);
+  a[kFirstTrackLastSessionMsb] = uint8_t(firstLast >> 8);
+  a[kLastTrackLastSessionMsb] = uint8_t(lastLast >> 8);
+  a[kFormatStatus] = uint8_t(0x20 | (p == 26 ? (m.formatted ? 3 : 0) : 0));  // unrestricted use
+  a[kDiscType] = medium::IsCd(p) ? m.sessionFormat : 0;
+  if (medium::IsCd(p)) {
+    if (status == 0 || status == 1) PutMsf(&a[kLastSessionLeadIn], NextTrackStart() - 150 - 4500 - 1);
+    else std::memset(&a[kLastSessionLeadIn], 0xFF, 4);
+    PutMsf(&a[kLastPossibleLeadOut], m.capacity);
   } else {
-    PutBE32(&a[20], uint32_t(m.capacity));
+    PutBE32(&a[kLastPossibleLeadOut], uint32_t(m.capacity));
   }
   Reply(c, a);
 }
@@ -470,7 +464,7 @@ std::vector<uint8_t> MmcDiscTarget::TrackInfo(const DiscTrack* t, bool invisible
   const DiscModel& m = model_;
   std::vector<uint8_t> a(48, 0);
   PutBE16(&a[0], 46);
-  bool canAppend = !m.pressed && !m.finalized && media::IsSequential(m.profile);
+  bool canAppend = !m.pressed && !m.finalized && medium::IsSequential(m.profile);
   if (invisible) {
     int number = LastTrackNumber() + 1;
     int32_t start = NextTrackStart();
@@ -488,7 +482,7 @@ std::vector<uint8_t> MmcDiscTarget::TrackInfo(const DiscTrack* t, bool invisible
   }
   a[2] = uint8_t(t->number), a[32] = uint8_t(t->number >> 8);
   a[3] = uint8_t(t->session), a[33] = uint8_t(t->session >> 8);
-  bool overwrite = media::IsOverwritable(m.profile);
+  bool overwrite = medium::IsOverwritable(m.profile);
   a[5] = t->IsAudio() ? 0x00 : (overwrite || (canAppend && !t->closed) ? 0x05 : 0x04);
   uint8_t dataMode = t->IsAudio() ? 0x00 : IsMode2(t->mode) ? 0x02 : 0x01;
   bool writable = overwrite ? !m.pressed : (canAppend && !t->closed);
@@ -502,7 +496,7 @@ std::vector<uint8_t> MmcDiscTarget::TrackInfo(const DiscTrack* t, bool invisible
   if (writable) PutBE32(&a[12], uint32_t(nwa));
   int32_t free = writable ? (overwrite ? t->size : t->start + size - nwa) : 0;
   PutBE32(&a[16], uint32_t(std::max(0, free)));
-  if (overwrite) PutBE32(&a[20], media::IsBd(m.profile) ? 32 : 16);
+  if (overwrite) PutBE32(&a[20], medium::IsBd(m.profile) ? 32 : 16);
   PutBE32(&a[24], uint32_t(size));
   int32_t lra = overwrite ? t->start + t->size - 1 : t->start + t->recorded - 1;
   if (t->recorded > 0 || overwrite) PutBE32(&a[28], uint32_t(lra));
@@ -514,7 +508,7 @@ void MmcDiscTarget::ReadTrackInformation(ScsiCommand& c) {
   uint8_t type = c.cdb[1] & 3;
   uint32_t addr = BE32(c.cdb + 2);
   const DiscModel& m = model_;
-  bool appendable = !m.pressed && !m.finalized && media::IsSequential(m.profile) && NextTrackStart() < m.capacity;
+  bool appendable = !m.pressed && !m.finalized && medium::IsSequential(m.profile) && NextTrackStart() < m.capacity;
   const DiscTrack* found = nullptr;
   bool invisible = false;
   if (type == 0) {
@@ -561,10 +555,10 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
   uint8_t number = c.cdb[6];
   // Only closed sessions have a table of contents.
   std::vector<const DiscTrack*> tracks;
-  int lastSession = media::IsOverwritable(m.profile) || m.pressed ? std::max(1, m.closedSessions) : m.closedSessions;
+  int lastSession = medium::IsOverwritable(m.profile) || m.pressed ? std::max(1, m.closedSessions) : m.closedSessions;
   for (const DiscTrack& t : m.tracks)
-    if (t.session <= lastSession && (t.closed || media::IsOverwritable(m.profile) || m.pressed)) tracks.push_back(&t);
-  if (media::IsOverwritable(m.profile) && !m.formatted) tracks.clear();
+    if (t.session <= lastSession && (t.closed || medium::IsOverwritable(m.profile) || m.pressed)) tracks.push_back(&t);
+  if (medium::IsOverwritable(m.profile) && !m.formatted) tracks.clear();
   if (tracks.empty() && format != 5) return Fail(c, kInvalidField);
   auto putAddr = [&](uint8_t* p, int32_t lba) {
     if (msf) PutMsf(p, lba);
@@ -612,14 +606,14 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
       if (!first) continue;
       uint8_t ctlFirst = uint8_t(0x10 | (first->IsAudio() ? 0 : 4));
       uint8_t ctlLast = uint8_t(0x10 | (last->IsAudio() ? 0 : 4));
-      uint8_t discType = media::IsCd(m.profile) ? m.sessionFormat : 0;
+      uint8_t discType = medium::IsCd(m.profile) ? m.sessionFormat : 0;
       entry(s, ctlFirst, 0xA0, 0, uint8_t(first->number), discType, 0, false);
       entry(s, ctlLast, 0xA1, 0, uint8_t(last->number), 0, 0, false);
       entry(s, ctlLast, 0xA2, LeadOutOfSession(s), 0, 0, 0, true);
       for (const DiscTrack* t : tracks)
         if (t->session == s) entry(s, uint8_t(0x10 | (t->IsAudio() ? 0 : 4)), uint8_t(t->number), t->start, 0, 0, 0, true);
-      bool more = s < lastSession || (!m.finalized && media::IsSequential(m.profile));
-      if (more && media::IsCd(m.profile)) {
+      bool more = s < lastSession || (!m.finalized && medium::IsSequential(m.profile));
+      if (more && medium::IsCd(m.profile)) {
         // B0: where the next session's program area starts, and the last possible lead-out.
         uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
         int32_t nextStart = NextTrackStart();
@@ -643,7 +637,7 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
 void MmcDiscTarget::ReadCapacity(ScsiCommand& c) {
   if (!NeedMedium(c)) return;
   int32_t last = 0;
-  if (media::IsOverwritable(model_.profile)) {
+  if (medium::IsOverwritable(model_.profile)) {
     last = model_.formatted ? model_.capacity - 1 : 0;
   } else {
     for (const DiscTrack& t : model_.tracks)
@@ -744,7 +738,7 @@ void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
   if (count == 0) return;
   if (!c.data || c.dataLength < uint64_t(count) * 2048) return Fail(c, kInvalidField);
   const DiscModel& m = model_;
-  bool overwrite = media::IsOverwritable(m.profile);
+  bool overwrite = medium::IsOverwritable(m.profile);
   if (lba < 0 || int64_t(lba) + count > (overwrite ? m.capacity : INT32_MAX)) return Fail(c, kLbaOutOfRange);
   if (overwrite && !m.formatted) return Fail(c, kLbaOutOfRange);
   for (uint32_t i = 0; i < count; ++i) {
@@ -772,7 +766,7 @@ void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
 
 void MmcDiscTarget::ReadCd(ScsiCommand& c) {
   if (!NeedMedium(c)) return;
-  if (!media::IsCd(model_.profile)) return Fail(c, kIllegalMode);
+  if (!medium::IsCd(model_.profile)) return Fail(c, kIllegalMode);
   uint8_t expected = (c.cdb[1] >> 2) & 7;
   int32_t lba = int32_t(BE32(c.cdb + 2));
   uint32_t count = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
@@ -827,7 +821,7 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     Fail(c, kInvalidField);
     return false;
   }
-  bool cd = media::IsCd(Active().profile);
+  bool cd = medium::IsCd(Active().profile);
   if (!cd && block != 2048) {
     Fail(c, kIllegalMode);
     return false;
@@ -871,7 +865,7 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
 void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
   if (!CanWrite(c)) return;
   DiscModel& m = Active();
-  if (media::IsOverwritable(m.profile)) {
+  if (medium::IsOverwritable(m.profile)) {
     if (lba < 0 || int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
     DiscTrack t;
     t.mode = Mode::Mode1;
@@ -884,7 +878,7 @@ void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
     }
     return;
   }
-  if (media::IsCd(m.profile) && writeType_ == 2) {
+  if (medium::IsCd(m.profile) && writeType_ == 2) {
     if (!cuePending_) return Fail(c, kSequenceError);
     if (lba != cueNext_) return Fail(c, kInvalidWriteAddress);
     if (int64_t(lba) + count > cueLeadOut_) return Fail(c, kLbaOutOfRange);
@@ -929,10 +923,10 @@ void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
     t.number = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
     t.session = m.closedSessions + 1;
     t.start = lba;
-    t.mode = media::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
+    t.mode = medium::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
     if (!StoreSectors(c, t, lba, count)) return;
     t.recorded = int32_t(count);
-    if (media::IsCd(m.profile) && !t.IsAudio() && m.tracks.empty()) m.sessionFormat = sessionFormat_;
+    if (medium::IsCd(m.profile) && !t.IsAudio() && m.tracks.empty()) m.sessionFormat = sessionFormat_;
     m.tracks.push_back(t);
     ModelChanged();
     return;
@@ -946,13 +940,13 @@ void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
 void MmcDiscTarget::ReserveTrack(ScsiCommand& c) {
   if (!CanWrite(c)) return;
   DiscModel& m = Active();
-  if (!media::IsSequential(m.profile) || m.finalized) return Fail(c, kNoMoreReservations);
+  if (!medium::IsSequential(m.profile) || m.finalized) return Fail(c, kNoMoreReservations);
   for (const DiscTrack& t : m.tracks)
     if (!t.closed && !t.reserved) return Fail(c, kSequenceError);  // a track is being written
   int32_t size = int32_t(BE32(c.cdb + 5));
   if (size <= 0) return Fail(c, kInvalidField);
-  if (media::IsDvd(m.profile)) size = Align(size, 16);
-  if (media::IsBd(m.profile)) size = Align(size, 32);
+  if (medium::IsDvd(m.profile)) size = Align(size, 16);
+  if (medium::IsBd(m.profile)) size = Align(size, 32);
   int32_t start = NextTrackStart();
   if (int64_t(start) + size > m.capacity) return Fail(c, kNoMoreReservations);
   DiscTrack t;
@@ -961,7 +955,7 @@ void MmcDiscTarget::ReserveTrack(ScsiCommand& c) {
   t.start = start;
   t.size = size;
   t.reserved = true;
-  t.mode = media::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
+  t.mode = medium::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
   m.tracks.push_back(t);
   ModelChanged();
 }
@@ -985,7 +979,7 @@ void MmcDiscTarget::CloseTrackSession(ScsiCommand& c) {
   DiscModel& m = Active();
   uint8_t function = c.cdb[2] & 7;
   uint16_t number = BE16(c.cdb + 4);
-  if (media::IsOverwritable(m.profile)) return;  // nothing to close: stops a background format
+  if (medium::IsOverwritable(m.profile)) return;  // nothing to close: stops a background format
   if (m.finalized) return Fail(c, kSequenceError);
   if (function == 1) {
     DiscTrack* t = nullptr;
@@ -1037,7 +1031,7 @@ void MmcDiscTarget::SyncCache(ScsiCommand& c) {
 void MmcDiscTarget::Blank(ScsiCommand& c) {
   if (!NeedMedium(c)) return;
   DiscModel& m = model_;
-  if (m.pressed || !media::IsErasable(m.profile)) return Fail(c, kInvalidField);
+  if (m.pressed || !medium::IsBlankable(m.profile)) return Fail(c, kInvalidField);
   uint8_t type = c.cdb[1] & 7;
   if (type > 1 && type != 5 && type != 6) return Fail(c, kInvalidField);
   m.tracks.clear();
@@ -1092,7 +1086,7 @@ void MmcDiscTarget::ReadDvdStructure(ScsiCommand& c) {
   if (!NeedMedium(c)) return;
   const DiscModel& m = model_;
   uint8_t format = c.cdb[7];
-  if (!media::IsDvd(m.profile)) return Fail(c, kIncompatibleMedium);
+  if (!medium::IsDvd(m.profile)) return Fail(c, kIncompatibleMedium);
   bool dl = m.profile == 21 || m.profile == 22 || m.profile == 43;
   std::vector<uint8_t> a(4, 0);
   if (format == 0x00) {
@@ -1147,7 +1141,7 @@ void MmcDiscTarget::SendDvdStructure(ScsiCommand& c) {
 void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
   if (!CanWrite(c)) return;
   DiscModel& m = Active();
-  if (!media::IsCd(m.profile) || writeType_ != 2) return Fail(c, kSequenceError);
+  if (!medium::IsCd(m.profile) || writeType_ != 2) return Fail(c, kSequenceError);
   if (m.finalized) return Fail(c, kInvalidWriteAddress);
   uint32_t n = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
   n = std::min(n, c.dataLength);
@@ -1220,7 +1214,7 @@ void MmcDiscTarget::GetPerformance(ScsiCommand& c) {
   std::vector<uint8_t> a(8, 0);
   if (type == 0x00) {
     uint8_t d[16] = {};
-    uint16_t maxRead = media::IsBd(model_.profile) ? 53940 : media::IsDvd(model_.profile) ? 22160 : 8448;
+    uint16_t maxRead = medium::IsBd(model_.profile) ? 53940 : medium::IsDvd(model_.profile) ? 22160 : 8448;
     PutBE32(d + 4, maxRead);
     PutBE32(d + 8, uint32_t(std::max(0, model_.capacity - 1)));
     PutBE32(d + 12, maxRead);

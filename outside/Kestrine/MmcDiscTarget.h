@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CdSector.h"
+#include "MediumTable.h"
 #include "ScsiTransport.h"
 
 struct DiscTrack {
@@ -38,14 +39,8 @@ struct DiscModel {
   std::vector<uint8_t> cdText;    // CD-Text packs, 18 bytes each
 };
 
-// Medium classes of a profile.
+// The nominal capacity of a blank medium of a profile (sectors).
 namespace media {
-bool IsCd(int profile);
-bool IsDvd(int profile);
-bool IsBd(int profile);
-bool IsOverwritable(int profile);  // written anywhere: DVD+RW, DVD-RAM, DVD-RW restricted, BD-RE
-bool IsSequential(int profile);    // written track after track
-bool IsErasable(int profile);      // BLANK works: CD-RW, DVD-RW
 int32_t NominalCapacity(int profile);
 }  // namespace media
 

@@ -26,9 +26,12 @@ struct MediumKind {
 };
 
 const MediumKind kMedia[] = {
-    {"cd-r", 9, false},       {"cd-rw", 10, false},    {"dvd-r", 17, false},   {"dvd-rw", 20, false},
-    {"dvd+r", 27, false},     {"dvd+rw", 26, false},   {"dvd-ram", 18, true},  {"dvd-r-dl", 21, false},
-    {"dvd+r-dl", 43, false},  {"bd-r", 65, false},     {"bd-re", 67, false},
+    {"cd-r", medium::kCdR, false},         {"cd-rw", medium::kCdRw, false},
+    {"dvd-r", medium::kDvdR, false},       {"dvd-rw", medium::kDvdRwSeq, false},
+    {"dvd+r", medium::kDvdPlusR, false},   {"dvd+rw", medium::kDvdPlusRw, false},
+    {"dvd-ram", medium::kDvdRam, true},    {"dvd-r-dl", medium::kDvdRDl, false},
+    {"dvd+r-dl", medium::kDvdPlusRDl, false}, {"bd-r", medium::kBdRSrm, false},
+    {"bd-re", medium::kBdRe, false},
 };
 
 std::string SectorPath(const std::string& state) { return state + ".sectors"; }
@@ -511,8 +514,8 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
   for (const auto& t : tracks) {
     WavInfo w;
     std::string why;
-    if (!ReadWavInfo(t.wavPath, w, &why)) {
-      if (error) *error = t.wavPath + ": " + why;
+    if (!ReadWavInfo(t.wavPath, w, &why) || w.dataSize == 0) {
+      if (error) *error = t.wavPath + ": " + (why.empty() ? "no audio data" : why);
       return false;
     }
     infos.push_back(w);
@@ -588,7 +591,7 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
   }
   int64_t end = 0;
   std::vector<uint8_t> user(2048);
-  bool overwrite = media::IsOverwritable(model_.profile);
+  bool overwrite = medium::IsOverwritable(model_.profile);
   for (const DiscTrack& t : model_.tracks) {
     if (t.IsAudio()) continue;
     int32_t count = overwrite ? t.size : t.closed ? t.size : t.recorded;
@@ -620,93 +623,59 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
   return ok;
 }
 
-bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+namespace {
+
+// OUT.cue is written beside OUT.bin.
+std::string BinPathFor(const std::string& cuePath) {
   std::string binPath = cuePath;
   size_t dot = binPath.find_last_of('.');
   size_t slash = binPath.find_last_of('/');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) binPath.erase(dot);
-  binPath += ".bin";
-  std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
-  std::vector<const DiscTrack*> tracks;
-  for (const DiscTrack& t : model_.tracks)
-    if (t.closed || t.recorded > 0 || media::IsOverwritable(model_.profile)) tracks.push_back(&t);
-  if (tracks.empty()) {
-    if (error) *error = "the disc is blank: nothing to export";
-    return false;
-  }
-  const std::string binPart = binPath + ".part", cuePart = cuePath + ".part";
-  int fd = safefile::CreateNew(binPart, O_WRONLY);
-  if (fd < 0) {
-    if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
-    return false;
-  }
-  bool cd = media::IsCd(model_.profile);
-  FS_CDTEXT_INFO* text = nullptr;
-  FS_CDTEXT_INFO cdText;
-  if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
-  std::ostringstream cue;
-  auto quoted = [](const char* s) {
-    std::string q;
-    for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
-    return "\"" + q + "\"";
-  };
-  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << quoted(text->Tracks[0].szTitle) << "\n";
-  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << quoted(text->Tracks[0].szArtist) << "\n";
-  cue << "FILE " << quoted(binName.c_str()) << " BINARY\n";
-  auto msf = [](int32_t lba) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
-    return std::string(b);
-  };
-  // The file is the disc from LBA 0: sector n at byte n * 2352, gaps between
-  // tracks and sessions filled with empty sectors of the following track.
-  int32_t written = 0;
+  return binPath + ".bin";
+}
+
+std::string CueQuoted(const char* s) {
+  std::string q;
+  for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
+  return "\"" + q + "\"";
+}
+
+std::string CueMsf(int32_t lba) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
+  return std::string(b);
+}
+
+// Empty sectors of `mode` for the gap [from, to).
+bool WriteGapSectors(int fd, int32_t from, int32_t to, Mode mode) {
   uint8_t raw[2352], user[2352];
-  int lastSession = 1;
-  bool ok = true;
-  for (const DiscTrack* t : tracks) {
-    Mode mode = cd ? t->mode : Mode::Mode1;
-    if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
-    int32_t gapStart = written;
-    for (; written < t->start && ok; ++written) {
-      std::memset(user, 0, sizeof user);
-      cdsector::Encode(written, mode, user, raw);
-      ok = safefile::PwriteAll(fd, raw, 2352, off_t(written) * 2352);
-    }
-    if (t->session != lastSession) {
-      cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
-      lastSession = t->session;
-    }
-    cue << "  TRACK " << (t->number < 10 ? "0" : "") << t->number << ' '
-        << (t->IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
-    if (text && t->number < 100) {
-      const auto& tt = text->Tracks[t->number];
-      if (tt.szTitle[0]) cue << "    TITLE " << quoted(tt.szTitle) << "\n";
-      if (tt.szArtist[0]) cue << "    PERFORMER " << quoted(tt.szArtist) << "\n";
-    }
-    if (gapStart < t->start) cue << "    INDEX 00 " << msf(gapStart) << "\n";
-    cue << "    INDEX 01 " << msf(t->start) << "\n";
-    int32_t count = t->closed || t->reserved || media::IsOverwritable(model_.profile) ? t->size : t->recorded;
-    for (int32_t i = 0; i < count && ok; ++i) {
-      int32_t lba = t->start + i;
-      if (cd) {
-        if (i >= t->recorded && !t->closed) break;
-        if (!ReadRaw(lba, raw)) std::memset(raw, 0, sizeof raw);
-      } else {
-        int n = ReadStored(lba, user);
-        if (n != 2048) std::memset(user, 0, 2048);
-        cdsector::Encode(lba, Mode::Mode1, user, raw);
-      }
-      ok = safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352);
-    }
-    written = t->start + count;
+  for (int32_t lba = from; lba < to; ++lba) {
+    std::memset(user, 0, sizeof user);
+    cdsector::Encode(lba, mode, user, raw);
+    if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
   }
-  if (!ok) safefile::Discard(fd, binPart);
-  if (!ok || !safefile::Finish(fd, binPart, binPath)) {
-    if (error) *error = "cannot write " + binPath + ": " + safefile::ErrorText(errno);
-    return false;
+  return true;
+}
+
+void AppendCueTrack(std::ostringstream& cue, const DiscTrack& t, Mode mode, int32_t gapStart,
+                    const FS_CDTEXT_INFO* text, int* lastSession) {
+  if (t.session != *lastSession) {
+    cue << "REM SESSION " << (t.session < 10 ? "0" : "") << t.session << "\n";
+    *lastSession = t.session;
   }
-  const std::string sheet = cue.str();
+  cue << "  TRACK " << (t.number < 10 ? "0" : "") << t.number << ' '
+      << (t.IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
+  if (text && t.number < 100) {
+    const auto& tt = text->Tracks[t.number];
+    if (tt.szTitle[0]) cue << "    TITLE " << CueQuoted(tt.szTitle) << "\n";
+    if (tt.szArtist[0]) cue << "    PERFORMER " << CueQuoted(tt.szArtist) << "\n";
+  }
+  if (gapStart < t.start) cue << "    INDEX 00 " << CueMsf(gapStart) << "\n";
+  cue << "    INDEX 01 " << CueMsf(t.start) << "\n";
+}
+
+bool WriteCueFile(const std::string& cuePath, const std::string& sheet, std::string* error) {
+  const std::string cuePart = cuePath + ".part";
   int cueFd = safefile::CreateNew(cuePart, O_WRONLY);
   if (cueFd < 0 || !safefile::WriteAll(cueFd, sheet.data(), sheet.size())) {
     if (error) *error = "cannot write " + cuePart + ": " + safefile::ErrorText(errno);
@@ -716,6 +685,74 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   if (!safefile::Finish(cueFd, cuePart, cuePath)) {
     if (error) *error = "cannot write " + cuePath + ": " + safefile::ErrorText(errno);
     return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+  const std::string binPath = BinPathFor(cuePath);
+  std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
+  std::vector<const DiscTrack*> tracks;
+  for (const DiscTrack& t : model_.tracks)
+    if (t.closed || t.recorded > 0 || medium::IsOverwritable(model_.profile)) tracks.push_back(&t);
+  if (tracks.empty()) {
+    if (error) *error = "the disc is blank: nothing to export";
+    return false;
+  }
+  const std::string binPart = binPath + ".part";
+  int fd = safefile::CreateNew(binPart, O_WRONLY);
+  if (fd < 0) {
+    if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
+    return false;
+  }
+  bool cd = medium::IsCd(model_.profile);
+  FS_CDTEXT_INFO* text = nullptr;
+  FS_CDTEXT_INFO cdText;
+  if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
+  std::ostringstream cue;
+  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << CueQuoted(text->Tracks[0].szTitle) << "\n";
+  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << CueQuoted(text->Tracks[0].szArtist) << "\n";
+  cue << "FILE " << CueQuoted(binName.c_str()) << " BINARY\n";
+  // The file is the disc from LBA 0: sector n at byte n * 2352, gaps between
+  // tracks and sessions filled with empty sectors of the following track.
+  int32_t written = 0;
+  int lastSession = 1;
+  bool ok = true;
+  for (const DiscTrack* t : tracks) {
+    Mode mode = cd ? t->mode : Mode::Mode1;
+    if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+    const int32_t gapStart = written;
+    ok = ok && WriteGapSectors(fd, written, t->start, mode);
+    AppendCueTrack(cue, *t, mode, gapStart, text, &lastSession);
+    int32_t count = t->closed || t->reserved || medium::IsOverwritable(model_.profile) ? t->size : t->recorded;
+    ok = ok && WriteBinTrackData(fd, *t, count, cd);
+    written = t->start + count;
+  }
+  if (!ok) safefile::Discard(fd, binPart);
+  if (!ok || !safefile::Finish(fd, binPart, binPath)) {
+    if (error) *error = "cannot write " + binPath + ": " + safefile::ErrorText(errno);
+    return false;
+  }
+  return WriteCueFile(cuePath, cue.str(), error);
+}
+
+// The recorded sectors of a track, raw: CD sectors as stored, DVD and BD
+// sectors encoded as Mode 1.
+bool VirtualRecorder::WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd) {
+  uint8_t raw[2352], user[2352];
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t lba = t.start + i;
+    if (cd) {
+      if (i >= t.recorded && !t.closed) break;
+      if (!ReadRaw(lba, raw)) std::memset(raw, 0, sizeof raw);
+    } else {
+      int n = ReadStored(lba, user);
+      if (n != 2048) std::memset(user, 0, 2048);
+      cdsector::Encode(lba, Mode::Mode1, user, raw);
+    }
+    if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
   }
   return true;
 }

@@ -71,8 +71,9 @@ class VirtualRecorder : public MmcDiscTarget {
   bool Load(std::string* error);
   bool Save();
   void ReloadIfChanged();
-  int SlotSize() const { return media::IsCd(model_.profile) ? 2352 : 2048; }
+  int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
   bool OpenSectors();
+  bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
 
   std::string statePath_;
   std::string medium_;

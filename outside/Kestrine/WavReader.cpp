@@ -1,10 +1,15 @@
 #include "WavReader.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "ByteFields.h"
+#include "SafeFile.h"
 
 bool ParseWavHeader(const uint8_t* d, size_t size, uint64_t fileSize, WavInfo& out, std::string* why) {
   auto fail = [&](const char* w) {
@@ -30,7 +35,6 @@ bool ParseWavHeader(const uint8_t* d, size_t size, uint64_t fileSize, WavInfo& o
       uint64_t avail = fileSize > out.dataOffset ? fileSize - out.dataOffset : 0;
       out.dataSize = len > avail ? avail : len;  // a cut-off file keeps what it has
       out.dataSize -= out.dataSize % 4;
-      if (out.dataSize == 0) return fail("no audio data");
       return true;
     }
     off += 8 + uint64_t(len) + (len & 1);
@@ -39,15 +43,22 @@ bool ParseWavHeader(const uint8_t* d, size_t size, uint64_t fileSize, WavInfo& o
 }
 
 bool ReadWavInfo(const std::string& path, WavInfo& out, std::string* why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (why) *why = "cannot read the file";
+  std::string reason;
+  int fd = safefile::OpenForReading(path, &reason);  // a FIFO or device is refused, not waited on
+  if (fd < 0) {
+    if (why) *why = reason.substr(std::min(reason.size(), path.size() + 2));
     return false;
   }
-  in.seekg(0, std::ios::end);
-  uint64_t fileSize = uint64_t(in.tellg());
-  in.seekg(0);
-  std::vector<uint8_t> head(size_t(fileSize < 65536 ? fileSize : 65536));
-  in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
-  return ParseWavHeader(head.data(), head.size(), fileSize, out, why);
+  struct stat st;
+  const uint64_t fileSize = ::fstat(fd, &st) == 0 ? uint64_t(st.st_size) : 0;
+  std::vector<uint8_t> head(size_t(std::min<uint64_t>(fileSize, kWavHeadBytes)));
+  size_t got = 0;
+  while (got < head.size()) {
+    ssize_t n = ::pread(fd, head.data() + got, head.size() - got, off_t(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  ::close(fd);
+  return ParseWavHeader(head.data(), got, fileSize, out, why);
 }

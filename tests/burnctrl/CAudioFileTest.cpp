@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "BurnTestSupport.h"
 #include "media/CAudioFile.h"
+#include "support/RunCommand.h"
 
 namespace {
 
@@ -72,10 +74,38 @@ TEST(CAudioFile, OnlyPlainCdAudioWavFilesAreAccepted) {
   EXPECT_FALSE(IsCdAudioWav(dir.Write("mono.wav", WavHeader(0, 1)), &why));
   EXPECT_NE(why.find("stereo"), std::string::npos);
   EXPECT_FALSE(IsCdAudioWav(dir.Write("48k.wav", WavHeader(0, 2, 48000)), &why));
-  std::string withList = WavHeader(0);
-  std::memcpy(&withList[36], "LIST", 4);  // a chunk before the data
-  EXPECT_FALSE(IsCdAudioWav(dir.Write("list.wav", withList), &why));
-  EXPECT_NE(why.find("extra chunks"), std::string::npos);
+  std::string noData = WavHeader(0);
+  std::memcpy(&noData[36], "LIST", 4);  // a chunk, and no data chunk at all
+  EXPECT_FALSE(IsCdAudioWav(dir.Write("nodata.wav", noData), &why));
+  EXPECT_NE(why.find("no data chunk"), std::string::npos) << why;
   EXPECT_FALSE(IsCdAudioWav(dir.Write("text.wav", "hello"), &why));
   EXPECT_FALSE(IsCdAudioWav(dir / "missing.wav", &why));
+}
+
+// A WAV as editors write it: a LIST chunk before the data and another behind
+// it. The burn takes it, reads exactly its audio data, and the virtual
+// recorder's audio disc accepts the same file.
+TEST(CAudioFile, ChunksAroundTheDataAreSkippedNotBurnt) {
+  ScratchFolder dir;
+  std::vector<uint8_t> pcm = PatternBytes(2352 * 2, 5);
+  std::string head = WavHeader(uint32_t(pcm.size()));
+  std::string info = std::string("LIST") + std::string("\x0b\0\0\0", 4) + "INFOISFTab" + std::string(1, '\0');
+  info += '\0';  // chunks are padded to an even length
+  std::string trailer = std::string("LIST") + std::string("\x04\0\0\0", 4) + "INFO";
+  std::string wav = head.substr(0, 36) + info + head.substr(36) + std::string(pcm.begin(), pcm.end()) + trailer;
+  std::string path = dir.Write("list.wav", wav);
+
+  std::string why;
+  ASSERT_TRUE(IsCdAudioWav(path, &why)) << why;
+  CAudioFile a;
+  a.SetFile(path);
+  std::vector<uint8_t> got(2352 * 3, 0);
+  for (int i = 0; i < 3; ++i) a.ReadData(&got[size_t(i) * 2352], 2352);
+  EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), got.begin())) << "the audio data is read from behind the LIST chunk";
+  EXPECT_TRUE(std::all_of(got.begin() + 2352 * 2, got.end(), [](uint8_t b) { return b == 0; }))
+      << "the trailing LIST chunk went out as sound";
+
+  CommandResult r = RunCommand(Quoted(VARNEX_CLI_PATH) + " virtual create --media audio --track " + Quoted(path) +
+                               " " + Quoted(dir / "a.vdisc"));
+  EXPECT_EQ(r.status, 0) << r.output;
 }

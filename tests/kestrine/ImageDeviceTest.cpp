@@ -72,7 +72,7 @@ TEST(ImageDevice, XorrisoIsoReadsAsAPressedCdWithIso9660) {
   ScratchDir dir;
   ASSERT_TRUE(MakeIso(dir, dir / "x.iso"));
   auto d = OpenImage(dir / "x.iso");
-  EXPECT_EQ(MEDIUM_CDROM, d->GetMediumType());
+  EXPECT_EQ(medium::kCdRom, d->GetMediumType());
   DISC_INFO di;
   ASSERT_EQ(DEV_OK, d->ReadDiscInfo(di));
   EXPECT_EQ(2, di.DiscStatus);
@@ -234,7 +234,7 @@ TEST(ImageDevice, BurningToAMissingFileWritesAnIsoImage) {
   std::string iso = ReadAll(dir / "x.iso");
   uint32_t sectors = uint32_t(iso.size() / 2048);
   auto d = OpenImage(dir / "burnt.iso");
-  EXPECT_EQ(MEDIUM_CDR, d->GetMediumType());
+  EXPECT_EQ(medium::kCdR, d->GetMediumType());
   DISC_INFO di;
   ASSERT_EQ(DEV_OK, d->ReadDiscInfo(di));
   EXPECT_EQ(0, di.DiscStatus);
@@ -284,7 +284,7 @@ TEST(ImageDevice, PressedAudioCdCarriesCdTextAndPcm) {
                                                   "The Album", "The Band", &error))
       << error;
   auto d = ktest::OpenVirtual(dir / "audio.vdisc");
-  EXPECT_EQ(MEDIUM_CDROM, d->GetMediumType());
+  EXPECT_EQ(medium::kCdRom, d->GetMediumType());
   TocData toc;
   ASSERT_EQ(DEV_OK, d->GetTocData(toc));
   ASSERT_EQ(2, toc.TrackCount);

@@ -143,8 +143,8 @@ TEST(KestrineCommands, DvdRwOfUnknownModeIsKnownByItsBookType) {
                 }
                 return true;
               }), 3);
-  EXPECT_EQ(MEDIUM_DVDRW_UNKNOWN, d.GetMediumType());
-  EXPECT_STREQ("DVD-RW", MediumTypeName(d.GetMediumType()));
+  EXPECT_EQ(medium::kDvdRwUnknown, d.GetMediumType());
+  EXPECT_STREQ("DVD-RW", medium::Name(d.GetMediumType()));
 }
 
 TEST(KestrineCommands, ModePageIsCutFromTheAnswerAndListenersHearEveryCommand) {
@@ -178,7 +178,7 @@ TEST(KestrineCommands, DeviceListGivesTheDesignatedIndexes) {
   ASSERT_NE(nullptr, deque.GetDevice(3));
   EXPECT_EQ("virtual:" + (dir / "a.vdisc"), deque.GetDevice(3)->GetDevicePath());
   ASSERT_NE(nullptr, deque.GetDevice(4));
-  EXPECT_EQ(MEDIUM_BDRE, deque.GetDevice(4)->GetMediumType());
+  EXPECT_EQ(medium::kBdRe, deque.GetDevice(4)->GetMediumType());
   ASSERT_NE(nullptr, deque.GetDevice(26));
   EXPECT_EQ(nullptr, deque.GetDevice(5));
   ASSERT_EQ(1u, deque.Problems().size());
@@ -204,7 +204,7 @@ TEST(KestrineCommands, RefreshKeepsDrivesThatStayAndNeverFreesOnesThatGo) {
   EXPECT_EQ(firstA, deque.GetDevice(3)) << "a drive that stays keeps its object";
   ASSERT_NE(nullptr, deque.GetDevice(4));
   EXPECT_EQ(c, deque.GetDevice(4)->GetDevicePath());
-  EXPECT_EQ(MEDIUM_CDR, firstB->GetMediumType()) << "the object of a drive that went is still usable";
+  EXPECT_EQ(medium::kCdR, firstB->GetMediumType()) << "the object of a drive that went is still usable";
 
   deque.Build({}, {c});  // c moves to another index: a new object there
   ASSERT_NE(nullptr, deque.GetDevice(3));

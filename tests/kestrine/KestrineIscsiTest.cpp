@@ -89,7 +89,7 @@ TEST(KestrineIscsi, TgtdDvdRecorderTakesATrackAndGivesItBack) {
   ASSERT_EQ(DEV_OK, d.Inquiry(inq));
   EXPECT_EQ(5, inq.DeviceType) << "an MMC device";
   ASSERT_EQ(DEV_OK, d.WaitUntilReady(100, 10000)) << SenseOf(d);
-  EXPECT_EQ(MEDIUM_DVDPLUSR, d.GetMediumType());
+  EXPECT_EQ(medium::kDvdPlusR, d.GetMediumType());
   std::vector<uint8_t> config(4096);
   ASSERT_EQ(DEV_OK, d.GetConfig(config.data(), int(config.size())));
   EXPECT_TRUE(HasFeature(config.data(), config.size(), 0x002B)) << "DVD+R feature";

@@ -193,7 +193,7 @@ TEST(VirtualRecorder, WriteOnceMediaRefuseErasingAndRewritableOnesBlankAndFormat
   uint32_t cap = 0;
   EXPECT_FALSE(rw->JudgeIsFormated(cap));
   ASSERT_EQ(DEV_OK, rw->FormatUnit(0, 0x15, 16));
-  EXPECT_EQ(MEDIUM_DVDRW_RO, rw->GetMediumType()) << "quick format gives restricted overwrite";
+  EXPECT_EQ(medium::kDvdRwRo, rw->GetMediumType()) << "quick format gives restricted overwrite";
   EXPECT_TRUE(rw->JudgeIsFormated(cap));
   EXPECT_EQ(2298496u, cap);
 
@@ -287,7 +287,7 @@ TEST(VirtualRecorder, TrayLockAndSimulatedWriting) {
   ASSERT_EQ(DEV_OK, d->Eject(true));
   EXPECT_EQ(DEV_CHECK_CONDITION, d->TestUnitReady());
   EXPECT_EQ("2/3A/02", SenseOf(*d)) << "tray open";
-  EXPECT_EQ(MEDIUM_NONE, d->GetMediumType());
+  EXPECT_EQ(medium::kNone, d->GetMediumType());
   ASSERT_EQ(DEV_OK, d->Eject(false));
   EXPECT_EQ(DEV_OK, d->TestUnitReady());
 
