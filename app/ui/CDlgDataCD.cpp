@@ -53,6 +53,13 @@ const char* kFileType = "File";
 
 QString Upper(const QString& s) { return s.trimmed().toUpper(); }
 
+void CountEntry(const FileListEntry& entry, uint64_t* bytes, int* files) {
+  struct stat st;
+  if (entry.IsImported() || stat(entry.sourcePath.c_str(), &st) != 0) return;
+  *bytes += uint64_t(st.st_size);
+  ++*files;
+}
+
 QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& text) {
   for (int i = 0; item && i < item->childCount(); ++i)
     if (item->child(i)->text(0) == text) return item->child(i);
@@ -287,26 +294,28 @@ void CDlgDataCD::RemoveFileTotals(uint64_t bytes, int files) {
   AddSize(0, 0);
 }
 
+namespace {
+
+// The size and number of the files a project folder holds, below it too;
+// entries already on the disc and sources that are gone count nothing.
+void CountFolder(const std::string& folder, uint64_t* bytes, int* files) {
+  for (const StagingEntry& e : EnumerateStagingFolder(folder)) {
+    if (e.kind == StagingEntry::kFolder) {
+      CountFolder(folder + "/" + e.name, bytes, files);
+      continue;
+    }
+    FileListReader reader(folder + "/" + e.name);
+    FileListEntry entry;
+    while (reader.Next(&entry)) CountEntry(entry, bytes, files);
+  }
+}
+
+}  // namespace
+
 void CDlgDataCD::RemoveFolderTotals(const std::string& folder) {
   uint64_t bytes = 0;
   int files = 0;
-  std::function<void(const std::string&)> walk = [&](const std::string& dir) {
-    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
-      if (e.kind == StagingEntry::kFolder) {
-        walk(dir + "/" + e.name);
-        continue;
-      }
-      FileListReader reader(dir + "/" + e.name);
-      FileListEntry entry;
-      while (reader.Next(&entry)) {
-        struct stat st;
-        if (entry.IsImported() || stat(entry.sourcePath.c_str(), &st) != 0) continue;
-        bytes += uint64_t(st.st_size);
-        ++files;
-      }
-    }
-  };
-  walk(folder);
+  CountFolder(folder, &bytes, &files);
   if (files) RemoveFileTotals(bytes, files);
 }
 
@@ -1078,31 +1087,14 @@ bool CDlgDataCD::EditProjectItems(bool move, const std::string& from, const QStr
 void CDlgDataCD::AddEntryTotals(const std::string& folder, const std::string& name) {
   uint64_t bytes = 0;
   int files = 0;
-  auto count = [&](const FileListEntry& entry) {
-    struct stat st;
-    if (entry.IsImported() || stat(entry.sourcePath.c_str(), &st) != 0) return;
-    bytes += uint64_t(st.st_size);
-    ++files;
-  };
-  std::function<void(const std::string&)> walk = [&](const std::string& dir) {
-    for (const StagingEntry& e : EnumerateStagingFolder(dir)) {
-      if (e.kind == StagingEntry::kFolder) {
-        walk(dir + "/" + e.name);
-        continue;
-      }
-      FileListReader reader(dir + "/" + e.name);
-      FileListEntry entry;
-      while (reader.Next(&entry)) count(entry);
-    }
-  };
   struct stat st;
   if (stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    walk(folder + "/" + name);
+    CountFolder(folder + "/" + name, &bytes, &files);
   } else {
     std::vector<FileListEntry> entries;
     ReadFileList(folder, &entries);
     for (const FileListEntry& e : entries)
-      if (e.discName == name) count(e);
+      if (e.discName == name) CountEntry(e, &bytes, &files);
   }
   fileCount_ += files;
   sizeMB_ += double(bytes) / 1048576.0;
