@@ -61,15 +61,22 @@ void Settle() {
 }
 
 void Shoot(QWidget* w, const QString& name) {
-  Settle();
-  const QImage shot = GrabScreen();
+  // The window is photographed once the server shows it; on a busy machine
+  // that can take a while, so the picture is taken again until the window's
+  // area is drawn or some seconds have passed.
+  QImage shot;
+  double drawn = 0;
+  for (int attempt = 0; attempt < 20 && drawn < 0.9; ++attempt) {
+    Settle();
+    shot = GrabScreen();
+    drawn = shot.isNull() ? 0 : DrawnShare(shot, w->frameGeometry());
+  }
   const QString path = outDir + "/" + name + ".png";
   if (shot.isNull() || !shot.save(path)) {
     std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
     ++failures;
     return;
   }
-  const double drawn = DrawnShare(shot, w->frameGeometry());
   std::printf("%s (%.0f%% of the window drawn)\n", qPrintable(path), drawn * 100);
   if (drawn < 0.9) {
     std::fprintf(stderr, "screenshots: %s: the window is not drawn on the screen\n", qPrintable(name));
@@ -126,7 +133,7 @@ int main(int argc, char** argv) {
   if (video.open(QIODevice::WriteOnly)) video.write(QByteArray(12 << 20, '\x5a'));
   video.close();
 
-  CDlgLogo logo(nullptr, 5000);
+  CDlgLogo logo(nullptr, 60000);  // closed by the tour once photographed
   logo.show();
   Shoot(&logo, "1-splash");
   logo.close();
