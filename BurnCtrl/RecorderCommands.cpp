@@ -496,41 +496,41 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
 
 int GetDiscInfo(bool* blank, bool* writable, int* medium) { return GetDiscInfo(gCurrent, blank, writable, medium); }
 
-int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes) {
-  *freeBytes = 0;
-  int res = GetDiscInfo(index, blank, writable, medium);
-  if (res != result::kSuccess || !*writable) return res;
-  DriveUse r(index);
-  if (int c = r.Check(); c != 1) return c;
-  DiscInfo info;
-  if (!::medium::IsOverwritable(*medium) && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
-  const uint32_t start = ::medium::IsOverwritable(*medium) && !*blank ? NextOverwritableSession(r.get()) : 0;
-  *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
-  return res;
-}
+namespace {
 
-int GetDiscUsedBytes(int index, uint64_t* usedBytes) {
-  *usedBytes = 0;
-  bool blank = false, writable = false;
-  int medium = 0;
-  int res = GetDiscInfo(index, &blank, &writable, &medium);
-  if (res != result::kSuccess || blank) return res;
-  DriveUse r(index);
-  if (int c = r.Check(); c != 1) return c;
-  if (::medium::IsOverwritable(medium)) {
-    *usedBytes = uint64_t(NextOverwritableSession(r.get())) * 2048;
-    return res;
-  }
+// How much of a disc that is not blank holds data: behind the last session's
+// volume on overwritable media, up to the next writable address on an open
+// disc, to the end of the last track on a closed one.
+uint64_t UsedBytes(Recorder* r, bool overwritable, bool writable, uint32_t overwritableEnd) {
+  if (overwritable) return uint64_t(overwritableEnd) * 2048;
   uint32_t next = 0;
-  if (writable && r->GetNextWriteAdd(next) == 0) {
-    *usedBytes = uint64_t(next) * 2048;
-    return res;
-  }
-  // A closed disc: its last track ends where the data ends.
+  if (writable && r->GetNextWriteAdd(next) == 0) return uint64_t(next) * 2048;
   DiscInfo info;
   TrackInfo last;
   if (r->ReadDiscInfo(info) == 0 && r->ReadTrackInfo(info.lastTrackLastSession, last) == 0)
-    *usedBytes = (uint64_t(last.trackStart) + last.trackSize) * 2048;
+    return (uint64_t(last.trackStart) + last.trackSize) * 2048;
+  return 0;
+}
+
+}  // namespace
+
+int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes, uint64_t* usedBytes) {
+  *freeBytes = 0;
+  if (usedBytes) *usedBytes = 0;
+  int res = GetDiscInfo(index, blank, writable, medium);
+  const bool wantUsed = usedBytes && !*blank;
+  if (res != result::kSuccess || (!*writable && !wantUsed)) return res;
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return *writable ? c : res;  // the used bytes alone never fail the call
+  // The end of an overwritable disc's last volume is read once, for both
+  // figures: it means importing that session's tree.
+  const bool overwritable = ::medium::IsOverwritable(*medium);
+  const uint32_t start = overwritable && !*blank ? NextOverwritableSession(r.get()) : 0;
+  if (wantUsed) *usedBytes = UsedBytes(r.get(), overwritable, *writable, start);
+  if (!*writable) return res;
+  DiscInfo info;
+  if (!overwritable && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
+  *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
   return res;
 }
 

@@ -30,7 +30,11 @@ int CurrentDrive();
 int BlankDisc();
 int GetDiscInfo(int index, bool* blank, bool* writable, int* medium);
 int GetDiscInfo(bool* blank, bool* writable, int* medium);
-int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes);
+// With `usedBytes`, also the bytes a disc that is not blank already holds: the
+// next writable address of a sequential disc, the start of the next session
+// of an overwritable one, the end of the last track of a closed one.
+int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes,
+                  uint64_t* usedBytes = nullptr);
 int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite,
                 uint16_t* lowWrite, uint16_t* secondWrite);
 int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite);
@@ -50,9 +54,6 @@ int GetDriveItem(const std::string& label, std::string* text);
 // track, and the fill of its buffer (0 to 100, -1 when it has none).
 // kNothingDone when no burn runs on that drive.
 int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total, int* bufferFill);
-// Bytes already written on the disc of a drive: the next writable address of
-// a sequential disc, the start of the next session of an overwritable one.
-int GetDiscUsedBytes(int index, uint64_t* usedBytes);
 int ResetBurns();
 int ResetBurn(int index);
 void DeleteTempFiles();

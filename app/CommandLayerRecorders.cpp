@@ -106,13 +106,13 @@ int CommandLayerRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
   bool blank = false, writable = false;
   int type = 0;
   uint64_t freeBytes = 0;
-  int rc = ::GetDiscInfoEx(drive, &blank, &writable, &type, &freeBytes);
+  uint64_t usedBytes = 0;
+  int rc = ::GetDiscInfoEx(drive, &blank, &writable, &type, &freeBytes, &usedBytes);
   info->blank = blank;
   info->writable = writable;
   info->mediumType = type;
   info->freeBytes = freeBytes;
-  info->usedBytes = 0;
-  if (rc == result::kSuccess && !blank) ::GetDiscUsedBytes(drive, &info->usedBytes);
+  info->usedBytes = usedBytes;
   return rc;
 }
 

@@ -129,29 +129,14 @@ class CDataFileUDF::SourceReader {
         if (position_ >= limit_) break;
         if (size - done >= kDirectRead) {
           // A long run goes from the file straight into the caller's memory.
-          size_t want = size_t(std::min<uint64_t>(size - done, limit_ - position_));
-          ssize_t got = pread(fd_, out + done, want, off_t(position_));
-          if (got < 0) {
-            if (errno == EINTR) continue;
-            failed_ = true;
-            break;
-          }
+          const size_t got = ReadAt(out + done, size_t(std::min<uint64_t>(size - done, limit_ - position_)));
           if (got == 0) break;
-          position_ += uint64_t(got);
-          done += size_t(got);
+          done += got;
           continue;
         }
-        size_t want = size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_));
-        ssize_t got = pread(fd_, buffer_->data(), want, off_t(position_));
-        if (got < 0) {
-          if (errno == EINTR) continue;
-          failed_ = true;
-          break;
-        }
-        if (got == 0) break;
-        position_ += uint64_t(got);
+        end_ = ReadAt(buffer_->data(), size_t(std::min<uint64_t>(buffer_->size(), limit_ - position_)));
         begin_ = 0;
-        end_ = size_t(got);
+        if (end_ == 0) break;
       }
       size_t n = std::min(size - done, end_ - begin_);
       std::memcpy(out + done, buffer_->data() + begin_, n);
@@ -162,6 +147,21 @@ class CDataFileUDF::SourceReader {
   }
 
  private:
+  // One read at the current position; 0 at the end of the file or on an
+  // error (which is remembered).
+  size_t ReadAt(uint8_t* to, size_t want) {
+    for (;;) {
+      const ssize_t got = pread(fd_, to, want, off_t(position_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        failed_ = true;
+        return 0;
+      }
+      position_ += uint64_t(got);
+      return size_t(got);
+    }
+  }
+
   static constexpr size_t kDirectRead = 64 * 1024;
   int fd_ = -1;
   bool failed_ = false;

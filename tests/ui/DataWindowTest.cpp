@@ -53,6 +53,15 @@ QTreeWidgetItem* Child(QTreeWidgetItem* item, const QString& text) {
   return nullptr;
 }
 
+// A data disc window on the screen with the keyboard focus, as a user meets it.
+bool ShowActive(CDlgDataCD& w) {
+  w.resize(800, 400);
+  w.SetMode(CDlgDataCD::kModeData);
+  w.show();
+  w.activateWindow();
+  return QTest::qWaitForWindowActive(&w);
+}
+
 QTreeWidgetItem* Row(CDlgDataCD& w, const QString& text) {
   for (int i = 0; i < w.List()->topLevelItemCount(); ++i)
     if (w.List()->topLevelItem(i)->text(0) == text) return w.List()->topLevelItem(i);
@@ -171,11 +180,7 @@ class DataWindowTest : public QObject {
   // stays through a refresh and is in the folder's list that the burn reads.
   void AFileRenamedWithTheKeyboardKeepsItsName() {
     CDlgDataCD w;
-    w.resize(800, 400);
-    w.SetMode(CDlgDataCD::kModeData);
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(ShowActive(w));
     QString src = MakeSources();
     w.SelectFolder(w.RootItem());
     QVERIFY(w.AddPaths({src + "/top.txt"}));
@@ -203,11 +208,7 @@ class DataWindowTest : public QObject {
   // inside the project; a taken name becomes a free one, with a notice.
   void EntriesMoveBetweenFoldersByCutPasteAndDrop() {
     CDlgDataCD w;
-    w.resize(800, 400);
-    w.SetMode(CDlgDataCD::kModeData);
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(ShowActive(w));
     QString src = MakeSources();
     w.SelectFolder(w.RootItem());
     QVERIFY(w.AddPaths({src + "/docs", src + "/top.txt"}));
