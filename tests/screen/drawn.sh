@@ -21,9 +21,11 @@ trap cleanup EXIT
 
 # The server picks a free display itself and writes its number once it
 # accepts connections, so that runs side by side never share a screen.
+# -noreset: without a window manager the screenshot tool is the only client,
+# and a server that resets when it leaves refuses the program that comes next.
 start_server() {
   rm -f "$work/display"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { echo "drawn.sh: the X server did not start"; cat "$work/xvfb.log"; exit 1; }
@@ -63,7 +65,7 @@ run_case() {
   # Wait for the window to be mapped, then until its paint reaches the screen
   # or the screen stops changing (what is there then is what a user sees).
   for _ in $(seq 300); do
-    kill -0 "$app" 2>/dev/null || { echo "drawn.sh ($name): Varnex ended"; cat "$work/varnex-$name.log"; exit 1; }
+    kill -0 "$app" 2>/dev/null || { echo "drawn.sh ($name): Varnex ended"; cat "$work/varnex-$name.log"; echo "--- X server:"; cat "$work/xvfb.log"; exit 1; }
     window=$(xdotool search --onlyvisible --name '^Varnex' 2>/dev/null | head -1 || true)
     if [ -n "$window" ]; then
       eval "$(xdotool getwindowgeometry --shell "$window")"
