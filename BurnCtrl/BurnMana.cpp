@@ -14,7 +14,6 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/WriteLog.h"
 #include "ByteFields.h"
-#include "app/SystemSettings.h"
 #include "authoring/CECMA167.h"
 
 using namespace rec;
@@ -50,12 +49,9 @@ std::mutex& BurnMana::SourceLock() {
 }
 
 BurnMana::BurnMana(Recorder* recorder, BurnFile* source, const BurnOptions& options)
-    : recorder_(recorder), source_(source), options_(options) {
-  // Write-to-file mode of the machine-wide settings; an old output file goes.
-  if (ReadSystemSetting("WriteType", "0") == "1") {
-    outputFile_ = ReadSystemSetting("TempFile", "");
-    if (!outputFile_.empty()) std::remove(outputFile_.c_str());
-  }
+    : recorder_(recorder), source_(source), options_(options), outputFile_(options.outputFile) {
+  // Write-to-file mode: an old output file goes.
+  if (!outputFile_.empty()) std::remove(outputFile_.c_str());
 }
 
 BurnMana::~BurnMana() {

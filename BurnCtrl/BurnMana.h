@@ -26,6 +26,9 @@ struct BurnOptions {
   bool eject = false;         // open the tray at the end
   bool testWrite = false;
   bool multiRecorder = false; // the cache path
+  // Write-to-file mode: the track goes to this file instead of the disc (an
+  // old file of that name is replaced); "" writes to the recorder.
+  std::string outputFile;
 };
 
 class BurnMana {

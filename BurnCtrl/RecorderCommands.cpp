@@ -15,9 +15,10 @@
 #include "DevDeque.h"
 #include "authoring/CFileManager.h"
 #include "authoring/CMultiCD.h"
+#include "BurnCtrl/interfaces/RecorderSectors.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 namespace fs = std::filesystem;
 using namespace rec;
@@ -66,6 +67,8 @@ void NoteJobError(int index, const std::string& why) {
 std::atomic<int> gCurrent{-1};
 std::atomic<bool> gStopAll{false};
 std::atomic<bool> gMultiRecorder{false};
+std::mutex gOutputFileLock;
+std::string gOutputFile;  // write-to-file mode's target, "" when off
 std::atomic<TraceHook> gTrace{nullptr};
 std::mutex gTempLock;
 std::vector<std::string> gTempFiles;
@@ -193,7 +196,8 @@ uint32_t FreeSectors(Recorder* r, uint32_t sessionStart, bool* known = nullptr) 
 uint32_t NextOverwritableSession(Recorder* r) {
   uint32_t last = 0, next = 0;
   if (LastSessionStart(r, &last)) {
-    CMultiCD probe(r, "", [](const std::string&, const std::string&) { return false; });
+    RecorderSectors disc(r);
+    CMultiCD probe(&disc, "", [](const std::string&, const std::string&) { return false; });
     probe.Import(last, false, &next);
   }
   return next;
@@ -269,6 +273,10 @@ BurnMana* RegisterBurn(const JobSpec& spec, const std::shared_ptr<Recorder>& rec
                        std::unique_ptr<BurnFile> source, std::shared_ptr<BurnMultiInfo>* entry) {
   BurnOptions options = spec.options;
   options.multiRecorder = gMultiRecorder;
+  {
+    std::lock_guard<std::mutex> hold(gOutputFileLock);
+    options.outputFile = gOutputFile;
+  }
   auto info = std::make_shared<BurnMultiInfo>();
   BurnFile* src = source.get();
   info->source = std::move(source);
@@ -663,6 +671,11 @@ int AbortWrite() {
 }
 
 void SetMultiRecorderMode(bool on) { gMultiRecorder = on; }
+
+void SetWriteToFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(gOutputFileLock);
+  gOutputFile = path;
+}
 void SetTraceHook(TraceHook hook) { gTrace = hook; }
 
 int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
@@ -719,7 +732,8 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
     DiscInfo info;
     bool appendable = ::medium::IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
     if (appendable && LastSessionStart(r.get(), &last)) {
-      CMultiCD import(r.get(), root, [&](const std::string& descriptor, const std::string& folder) {
+      RecorderSectors disc(r.get());
+      CMultiCD import(&disc, root, [&](const std::string& descriptor, const std::string& folder) {
         return AddDriveProjectPath(index, descriptor, folder, mp3, "") == result::kSuccess;
       });
       uint32_t next = 0;

@@ -67,6 +67,10 @@ std::string DriveProjectRoot(int index);
 // path of the burn manager.
 void SetMultiRecorderMode(bool on);
 
+// Write-to-file mode: burns started while a path is set write their tracks to
+// that file instead of the disc; "" (the default) writes to the recorders.
+void SetWriteToFile(const std::string& path);
+
 // Every operation passes a fixed text here; nothing listens in production.
 using TraceHook = void (*)(const char* text);
 void SetTraceHook(TraceHook hook);

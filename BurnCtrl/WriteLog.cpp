@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
+#include "foundation/SystemSettings.h"
 #include "DevDeque.h"
 #include "VirtualRecorder.h"
 
@@ -148,10 +149,12 @@ int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) 
 
 int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
                                    bool multisession, bool mp3) {
+  SetWriteToFile(WriteToFileTarget());
   return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false);
 }
 
 int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) {
+  SetWriteToFile(WriteToFileTarget());
   return ::WriteImageToCD(drive, imagePath, testWrite);
 }
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include "authoring/FileList.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "authoring/ImportedEntry.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "authoring/Ucs2.h"
 
 namespace {
@@ -172,26 +172,31 @@ void CDataFile::Reset() {
 
 namespace {
 
-// The UDF layout keeps a name as far as its identifier holds it, cut the
-// way CECMA167::ToWide cuts it.
+// The names the UDF layout will give, from the same naming it uses.
 void ReviewUdfNames(const std::string& discPath, const std::vector<discnames::FolderEntryName>& names,
                     const std::vector<std::string>& sources, std::vector<LayoutNotice>* notices, bool* ok) {
+  std::vector<discnames::UdfEntryName> udf;
+  std::vector<size_t> from;
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string path = discPath + "/" + names[i].discName;
     std::u16string wide;
-    if (!CECMA167::ToWide(names[i].discName, &wide, CECMA167::kMaxNameBytes / 2)) {
+    if (!Utf8ToUtf16(names[i].discName, &wide)) {
       notices->push_back({LayoutNotice::kNameRefused, path, ""});
       *ok = false;
-      continue;
+    } else {
+      udf.push_back({wide, names[i].isFolder, {}, false});
+      from.push_back(i);
     }
-    const std::string kept = Utf16ToUtf8(wide);
-    if (kept != names[i].discName) notices->push_back({LayoutNotice::kUdfShortened, path, kept});
     struct stat st;
     if (!sources[i].empty() && stat(sources[i].c_str(), &st) == 0 && uint64_t(st.st_size) > CDataFileUDF::kMaxFileSize) {
       notices->push_back({LayoutNotice::kTooLarge, path, sources[i]});
       *ok = false;
     }
   }
+  discnames::NameUdfEntries(&udf, CECMA167::kMaxNameBytes / 2);
+  for (size_t k = 0; k < udf.size(); ++k)
+    if (udf[k].changed)
+      notices->push_back({LayoutNotice::kUdfNameChanged, discPath + "/" + names[from[k]].discName, Utf16ToUtf8(udf[k].name)});
 }
 
 }  // namespace
@@ -214,6 +219,12 @@ bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<Layout
       FileListReader reader(folder + "/" + entry.name);
       FileListEntry e;
       while (reader.Next(&e)) {
+        // An imported folder stands in the staging tree as a real folder;
+        // the UDF layout names it there, not here.
+        ImportedEntry imported;
+        if (udf && e.IsImported() && ParseImportedEntry(e.sourcePath, &imported) &&
+            imported.kind != ImportedEntry::kFile)
+          continue;
         names.push_back({e.discName, false});
         sources.push_back(e.IsImported() ? std::string() : e.sourcePath);
       }

@@ -14,7 +14,7 @@
 
 #include "SafeFile.h"
 #include "ByteFields.h"
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 #include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
@@ -65,38 +65,16 @@ std::string ErrnoText() { return std::strerror(errno); }
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
 
-// Names longer than an identifier holds are cut before their extension, and
-// two entries of a folder may share a name (one disc path given twice, or a
-// cut name meeting another). As for the Joliet names, the first keeps its
-// name and later ones end in "~N" before the extension, N counting up until
-// the name is free in its folder. Names that are not kept whole are marked.
+// The disc names of one folder's entries, as the pre-burn review gives them.
 template <typename Child>
 void NameChildren(std::vector<Child>* children) {
-  constexpr size_t kMaxChars = CECMA167::kMaxNameBytes / 2;
-  std::set<std::u16string> taken;
-  std::vector<bool> clash(children->size(), false);
-  for (Child& c : *children) c.name = discnames::ShortenWithSuffix(c.full, c.folder, u"", kMaxChars, &c.cut);
-  // Whole names first: a cut name never takes the name of a whole one.
-  for (int pass = 0; pass < 2; ++pass)
-    for (size_t i = 0; i < children->size(); ++i) {
-      Child& c = (*children)[i];
-      if (c.cut != (pass == 1)) continue;
-      if (!taken.insert(c.name).second) clash[i] = true;
-    }
-  for (size_t i = 0; i < children->size(); ++i) {
-    if (!clash[i]) continue;
-    Child& c = (*children)[i];
-    for (unsigned n = 1;; ++n) {
-      std::string digits = "~" + std::to_string(n);
-      bool cut = false;
-      std::u16string candidate = discnames::ShortenWithSuffix(c.full, c.folder, std::u16string(digits.begin(), digits.end()),
-                                                             kMaxChars, &cut);
-      if (taken.insert(candidate).second) {
-        c.name = candidate;
-        c.cut = true;
-        break;
-      }
-    }
+  std::vector<discnames::UdfEntryName> names;
+  names.reserve(children->size());
+  for (const Child& c : *children) names.push_back({c.full, c.folder, {}, false});
+  discnames::NameUdfEntries(&names, CECMA167::kMaxNameBytes / 2);
+  for (size_t i = 0; i < names.size(); ++i) {
+    (*children)[i].name = std::move(names[i].name);
+    (*children)[i].cut = names[i].changed;
   }
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "authoring/CDataFile.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "authoring/TrackImageBuilder.h"
 
 class CDataFileUDF : public TrackImageBuilder {

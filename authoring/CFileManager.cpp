@@ -13,7 +13,6 @@
 #include <cstring>
 #include <set>
 
-#include "app/LangText.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/ProjectFile.h"
@@ -176,7 +175,7 @@ void CFileManager::ReportSize(uint64_t bytes) {
   listener_->SizePiece(1, uint32_t(bytes % kSizePiece));
 }
 
-void CFileManager::Refuse(const std::string& path, const std::string& reason) {
+void CFileManager::Refuse(const std::string& path, AddRefusal reason) {
   if (listener_) listener_->Refused(path, reason);
 }
 
@@ -229,12 +228,12 @@ bool CFileManager::AddPath(ProjectTree* tree, TreeItem parent, const std::string
   std::string name = NamePart(source);
   struct stat st;
   if (source.empty() || stat(source.c_str(), &st) != 0) {
-    Refuse(sourcePath, LoadLangText("Message", 900));
+    Refuse(sourcePath, AddRefusal::kMissing);
     return false;
   }
   if (name.empty() || name == "/") name = "Root";
   if (name.find('\\') != std::string::npos) {
-    Refuse(sourcePath, LoadLangText("Message", 901));
+    Refuse(sourcePath, AddRefusal::kBackslash);
     return false;
   }
   if (S_ISDIR(st.st_mode)) {
@@ -256,7 +255,7 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
   if (stop_) return false;
   std::string source = StripTrailing(sourceFolder);
   if (strcasecmp(source.c_str(), StripTrailing(currentItemPath_).c_str()) == 0) {
-    Refuse(sourceFolder, LoadLangText("Message", 902));
+    Refuse(sourceFolder, AddRefusal::kProjectFolder);
     return false;
   }
   std::set<std::string> onPath;
@@ -271,7 +270,7 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
   // be added; the walk skips the staging root.)
   std::string real = RealPath(source);
   if (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0)) {
-    Refuse(source, LoadLangText("Message", 902));
+    Refuse(source, AddRefusal::kProjectFolder);
     return false;
   }
   ReplaceFolder(tree, parent, targetFolder);
@@ -290,11 +289,11 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
     std::string subReal = RealPath(subSource);
     if (subReal == stagingReal) continue;  // never copy the project into itself
     if (onPath->count(subReal)) {
-      Refuse(subSource, LoadLangText("Message", 903));
+      Refuse(subSource, AddRefusal::kLoop);
       continue;
     }
     if (sub.find('\\') != std::string::npos) {
-      Refuse(subSource, LoadLangText("Message", 901));
+      Refuse(subSource, AddRefusal::kBackslash);
       continue;
     }
     ok = AddFolderWalk(tree, item, subSource, targetFolder + "/" + sub, stagingReal, onPath) && ok;
@@ -307,7 +306,7 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   std::error_code ec;
   fs::create_directories(targetFolder, ec);
   if (FolderExists(targetFolder) != 2) {
-    Refuse(targetFolder, LoadLangText("Message", 904));
+    Refuse(targetFolder, AddRefusal::kNotWritable);
     return false;
   }
   currentItemPath_ = targetFolder;
@@ -317,18 +316,18 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   FolderContent content = ReadSourceFolder(sourceFolder);
   // A folder that cannot be listed would otherwise stand on the disc empty.
   if (content.unreadable) {
-    Refuse(sourceFolder, LoadLangText("Message", 910));
+    Refuse(sourceFolder, AddRefusal::kUnreadableFolder);
     return false;
   }
   for (const std::string& other : content.others)
-    Refuse(sourceFolder + "/" + other, LoadLangText("Message", 905));
+    Refuse(sourceFolder + "/" + other, AddRefusal::kNotPlainFile);
   if (content.files.empty()) return true;
 
   std::string listPath = FindFileList(targetFolder);
   if (listPath.empty()) listPath = targetFolder + "/" + filels::kFileName;
   FILE* list = std::fopen(listPath.c_str(), "ab");
   if (!list) {
-    Refuse(listPath, LoadLangText("Message", 904));
+    Refuse(listPath, AddRefusal::kNotWritable);
     return false;
   }
   bool ok = true;
@@ -340,16 +339,16 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
     if (mode_ == kModeMp3 && !IsMp3Name(name)) continue;
     std::string source = sourceFolder + "/" + name;
     if (name.find('\\') != std::string::npos) {
-      Refuse(source, LoadLangText("Message", 901));
+      Refuse(source, AddRefusal::kBackslash);
       continue;
     }
     if (maxFileSize_ && size > maxFileSize_) {
-      Refuse(source, LoadLangText("Message", 906));
+      Refuse(source, AddRefusal::kTooLargeForCd);
       continue;
     }
     std::string units = EncodeFileListEntry({source, name});
     if (units.empty() || std::fwrite(units.data(), 1, units.size(), list) != units.size()) {
-      Refuse(source, LoadLangText("Message", 904));
+      Refuse(source, AddRefusal::kNotWritable);
       ok = false;
       break;
     }
@@ -365,19 +364,22 @@ bool CFileManager::AddFile(const std::string& sourcePath, const std::string& sta
   struct stat st;
   if (stat(sourcePath.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   if (!S_ISREG(st.st_mode)) {
-    Refuse(sourcePath, LoadLangText("Message", 905));
+    Refuse(sourcePath, AddRefusal::kNotPlainFile);
     return false;
   }
   uint64_t size = uint64_t(st.st_size);
   if (maxFileSize_ && size > maxFileSize_) {
-    Refuse(sourcePath, LoadLangText("Message", 906));
+    Refuse(sourcePath, AddRefusal::kTooLargeForCd);
     return false;
   }
   std::string name = TrimName(discName);
   if (name.empty()) name = NamePart(sourcePath);
-  std::string error;
-  if (!AppendFileListEntry(stagingFolder, {sourcePath, name}, &error)) {
-    Refuse(sourcePath, error);
+  if (EncodeFileListEntry({sourcePath, name}).empty()) {
+    Refuse(sourcePath, AddRefusal::kNameTooLong);
+    return false;
+  }
+  if (!AppendFileListEntry(stagingFolder, {sourcePath, name})) {
+    Refuse(sourcePath, AddRefusal::kNotWritable);
     return false;
   }
   SetCurrentFileText(name);
@@ -493,7 +495,7 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
     std::error_code ec;
     if (kind == project::kFolderRecord) {
       if (!SafeDiscComponents(b, &parts)) {
-        Refuse(b, "unusable folder path in " + projectPath);
+        Refuse(b, AddRefusal::kUnusableRecord);
         continue;
       }
       std::string dir = root;
@@ -506,7 +508,7 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
     std::string discName = cut == std::string::npos ? std::string() : b.substr(cut + 1);
     if (kind != project::kFileRecord || discName.empty() || discName == "." || discName == ".." ||
         !SafeDiscComponents(b.substr(0, cut + 1), &parts)) {
-      Refuse(b, "unusable file record in " + projectPath);
+      Refuse(b, AddRefusal::kUnusableRecord);
       continue;
     }
     std::string dir = root;

@@ -15,6 +15,22 @@
 
 #include "authoring/ProjectTree.h"
 
+// Why a file or folder was not added. Each value is the key of its text in
+// the "Message" section of the language file, which the windows and the
+// command line show.
+enum class AddRefusal {
+  kMissing = 900,         // does not exist
+  kBackslash = 901,       // a name with a backslash
+  kProjectFolder = 902,   // the project's own folder
+  kLoop = 903,            // a folder that leads back to a parent
+  kNotWritable = 904,     // the staging folder cannot be written
+  kNotPlainFile = 905,    // device, pipe or socket
+  kTooLargeForCd = 906,   // 4 GiB or larger on an ISO 9660 disc
+  kUnreadableFolder = 910,
+  kUnusableRecord = 912,  // a project file's entry with an unsafe or damaged path
+  kNameTooLong = 914,     // a disc name longer than a file list entry holds
+};
+
 // Stands for the project window's notifications.
 class FileManagerListener {
  public:
@@ -25,8 +41,8 @@ class FileManagerListener {
   // One piece of a size added to the project total: (0, 0x7FFFFFFF) for every
   // whole 0x7FFFFFFF bytes, then (1, the remainder).
   virtual void SizePiece(uint32_t wParam, uint32_t lParam) { (void)wParam, (void)lParam; }
-  // A file or folder that was not added, and why (a user-facing text).
-  virtual void Refused(const std::string& path, const std::string& reason) { (void)path, (void)reason; }
+  // A file or folder that was not added, and why.
+  virtual void Refused(const std::string& path, AddRefusal reason) { (void)path, (void)reason; }
 };
 
 // Sums the size pieces into a 64-bit total, as the project window does.
@@ -110,7 +126,7 @@ class CFileManager {
 
  private:
   bool StartWorker(std::function<bool()> work, Done done);
-  void Refuse(const std::string& path, const std::string& reason);
+  void Refuse(const std::string& path, AddRefusal reason);
   bool ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::string& target);
   bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
                      const std::string& targetFolder, const std::string& stagingReal,

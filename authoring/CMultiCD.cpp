@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ByteFields.h"
+#include "FileSystemCheck.h"
 #include "authoring/CAnaly_UDF.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/Ucs2.h"
@@ -34,7 +35,7 @@ std::string NameFromRecord(const uint8_t* rec, bool joliet) {
 }  // namespace
 
 bool CMultiCD::Read(uint32_t lba, uint8_t* buffer, uint32_t sectors) {
-  return recorder_->ReadCD_Data(lba, buffer, sectors) == 0;
+  return disc_->ReadSectors(lba, sectors, buffer);
 }
 
 bool CMultiCD::Import(uint32_t sessionStart, bool importFlag, uint32_t* nextStart) {
@@ -43,31 +44,14 @@ bool CMultiCD::Import(uint32_t sessionStart, bool importFlag, uint32_t* nextStar
   added_ = 0;
   joliet_ = false;
   walked_.clear();
-  int fs = recorder_->JudgeFileSystem(sessionStart);
-  if (fs >= 2) return ImportUdf(sessionStart, nextStart);
+  const int fs = fscheck::Judge([&](uint32_t sector, uint8_t* out) { return Read(sessionStart + sector, out, 1); });
+  if (fs & fscheck::kUdf) return ImportUdf(sessionStart, nextStart);
   return ImportIso(sessionStart, nextStart);
 }
 
-namespace {
-
-class RecorderSectors : public UdfSectorSource {
- public:
-  explicit RecorderSectors(Recorder* r) : r_(r) {}
-  bool ReadSectors(uint32_t sector, uint32_t count, uint8_t* out) override {
-    return r_->ReadCD_Data(sector, out, count) == 0;
-  }
-  uint64_t SectorCount() const override { return 0; }
-
- private:
-  Recorder* r_;
-};
-
-}  // namespace
-
 bool CMultiCD::ImportUdf(uint32_t sessionStart, uint32_t* nextStart) {
-  RecorderSectors sectors(recorder_);
   CAnaly_UDF udf;
-  if (!udf.Open(&sectors, sessionStart, CAnaly_UDF::kImport)) return true;  // nothing to import
+  if (!udf.Open(disc_, sessionStart, CAnaly_UDF::kImport)) return true;  // nothing to import
   struct Stager : UdfWalkListener {
     CMultiCD* self;
     std::string root;

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "BurnCtrl/interfaces/Recorder.h"
+#include "authoring/CAnaly_UDF.h"  // UdfSectorSource
 
 class CMultiCD {
  public:
@@ -20,8 +20,9 @@ class CMultiCD {
   static constexpr int kDescriptorScan = 10;
   static constexpr int kMaxDepth = 64;
 
-  CMultiCD(Recorder* recorder, std::string stagingRoot, AddEntry add)
-      : recorder_(recorder), stagingRoot_(std::move(stagingRoot)), add_(std::move(add)) {}
+  // `disc` serves the disc's sectors by their address on the disc.
+  CMultiCD(UdfSectorSource* disc, std::string stagingRoot, AddEntry add)
+      : disc_(disc), stagingRoot_(std::move(stagingRoot)), add_(std::move(add)) {}
 
   // Reads the session starting at `sessionStart` and stages its entries.
   // `nextStart` gets the first sector after the old volume rounded up to 16
@@ -38,7 +39,7 @@ class CMultiCD {
   bool WalkDirectory(uint32_t extent, uint32_t length, const std::string& stagingFolder, int depth);
   bool Read(uint32_t lba, uint8_t* buffer, uint32_t sectors);
 
-  Recorder* recorder_;
+  UdfSectorSource* disc_;
   std::string stagingRoot_;
   AddEntry add_;
   bool joliet_ = false;

@@ -86,4 +86,31 @@ void NameFolderEntries(std::vector<FolderEntryName>* entries) {
   }
 }
 
+void NameUdfEntries(std::vector<UdfEntryName>* entries, size_t maxChars) {
+  std::set<std::u16string> taken;
+  std::vector<bool> clash(entries->size(), false);
+  for (UdfEntryName& e : *entries) e.name = ShortenWithSuffix(e.full, e.isFolder, u"", maxChars, &e.changed);
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t i = 0; i < entries->size(); ++i) {
+      UdfEntryName& e = (*entries)[i];
+      if (e.changed != (pass == 1)) continue;
+      if (!taken.insert(e.name).second) clash[i] = true;
+    }
+  for (size_t i = 0; i < entries->size(); ++i) {
+    if (!clash[i]) continue;
+    UdfEntryName& e = (*entries)[i];
+    for (unsigned n = 1;; ++n) {
+      const std::string digits = "~" + std::to_string(n);
+      bool cut = false;
+      std::u16string candidate =
+          ShortenWithSuffix(e.full, e.isFolder, std::u16string(digits.begin(), digits.end()), maxChars, &cut);
+      if (taken.insert(candidate).second) {
+        e.name = candidate;
+        e.changed = true;
+        break;
+      }
+    }
+  }
+}
+
 }  // namespace discnames

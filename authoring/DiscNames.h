@@ -38,4 +38,22 @@ std::u16string ShortenWithSuffix(const std::u16string& name, bool isFolder, cons
 // plain identifier; later ones get a number in place of their last letters.
 void NameFolderEntries(std::vector<FolderEntryName>* entries);
 
+// One entry of a folder on a UDF disc: the project's name and the name its
+// identifier gets.
+struct UdfEntryName {
+  std::u16string full;
+  bool isFolder = false;
+  // Results:
+  std::u16string name;
+  bool changed = false;  // shortened or numbered
+};
+
+// Names every entry of one UDF folder, for the pre-burn review and the
+// layout alike. Names longer than `maxChars` are cut before their extension,
+// and where two entries meet (one name given twice, or a cut name meeting
+// another) the later one ends in "~N" before its extension, N counting up
+// until the name is free. Whole names are placed first, so that a cut name
+// never takes the name of a whole one.
+void NameUdfEntries(std::vector<UdfEntryName>* entries, size_t maxChars);
+
 }  // namespace discnames

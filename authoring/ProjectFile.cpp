@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 #include "authoring/CFileManager.h"
 #include "authoring/FileList.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "ByteFields.h"
 #include "SafeFile.h"
 

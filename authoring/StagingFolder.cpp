@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "authoring/FileList.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 std::vector<StagingEntry> EnumerateStagingFolder(const std::string& folder) {
   std::vector<StagingEntry> entries;

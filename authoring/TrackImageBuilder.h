@@ -52,7 +52,7 @@ class TrackSectorSource {
 // What became of a name, or why a file cannot go on the disc; found before
 // the build by ReviewProject and again by Build.
 struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged, kUdfShortened };
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged };
   Kind kind;
   std::string discPath;  // "/folder/name" on the disc
   std::string detail;    // the new Joliet or UDF name, or the source path

@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "BurnCtrl/Results.h"
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "cli/CliCommand.h"
 
 bool CheckVolumeLabel(std::string* label, std::string* notice) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "authoring/CFileManager.h"
+#include "foundation/LangText.h"
 
 // Checks a volume label given on the command line: control characters are
 // refused (false, with the reason in `notice`); a label longer than the 32
@@ -28,8 +29,9 @@ class StagingRoot {
 
 class PrintingListener : public FileManagerListener {
  public:
-  void Refused(const std::string& path, const std::string& reason) override {
-    std::fprintf(stderr, "varnex-cli: left out \"%s\": %s\n", path.c_str(), reason.c_str());
+  void Refused(const std::string& path, AddRefusal reason) override {
+    std::fprintf(stderr, "varnex-cli: left out \"%s\": %s\n", path.c_str(),
+                 LoadLangText("Message", static_cast<int>(reason)).c_str());
     ++refused;
   }
   int refused = 0;

@@ -17,7 +17,8 @@
 #include "BurnCtrl/BurnFile.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
+#include "foundation/SystemSettings.h"
 #include "cli/CliCommand.h"
 #include "BurnCtrl/ImageFileRecorder.h"
 #include "cli/CliBurnDrive.h"
@@ -128,7 +129,7 @@ int SetSpeed(int index, const std::string& speed) {
   if (!ParseSpeed(speed, &x)) return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
   Recorder* r = FindRecorder(index);
   const int m = r->GetMediumType();
-  const double unit = rec::IsCd(m) ? 176 : (m >= rec::kBdRom && m <= rec::kBdRe) ? 4495 : 1385;
+  const double unit = ::medium::IsCd(m) ? 176 : ::medium::IsBd(m) ? 4495 : 1385;
   r->SetWriteSpeed(uint16_t(std::min(65535.0, x > 0 ? x * unit : 65535.0)));
   return 0;
 }
@@ -205,6 +206,7 @@ int RunBurn(const CliArgs& args) {
     drives.push_back(index);
   }
   SetMultiRecorderMode(drives.size() > 1);
+  SetWriteToFile(WriteToFileTarget());
   const bool test = opt.Has("--test");
   int res = result::kSuccess;
   for (int copy = 1; copy <= copies && res == result::kSuccess; ++copy) {

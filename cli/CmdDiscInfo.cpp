@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ByteFields.h"
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 #include "authoring/CAnaly_UDF.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
@@ -19,7 +19,7 @@ std::string Text(int id, const char* fallback) {
 
 bool IsBlank(CDevCmdRW& d, int medium) {
   if (d.GetDeviceID() == 0) return false;
-  if (medium == ::medium::kDvdPlusRw || medium == ::medium::kDvdRam || medium == ::medium::kBdRe) {
+  if (::medium::IsOverwritable(medium)) {
     // Overwritable discs have no blank state: look for anything at the places
     // file systems start. READ(10), which DVD and BD drives answer.
     uint8_t sector[2048];

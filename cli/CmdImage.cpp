@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "BurnCtrl/Results.h"
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "authoring/TrackImageBuilder.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
@@ -109,8 +109,6 @@ int RunImage(const CliArgs& args) {
         std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
                      LoadLangText("Message", n.kind == LayoutNotice::kJolietShortened ? 907 : 913).c_str());
         break;
-      case LayoutNotice::kUdfShortened:
-        break;  // the UDF layout names these below, with the name it gave (numbered where two met)
       case LayoutNotice::kNameRefused:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
         break;
@@ -132,9 +130,6 @@ int RunImage(const CliArgs& args) {
   if (!track->BuildTrack(job.path(), root.path(), sessionStart))
     return CliFail(result::kLayoutFailed, track->LastError());
   const std::vector<std::string>& skipped = track->SkippedSources();
-  for (const LayoutNotice& n : track->Notices())
-    std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
-                 LoadLangText("Message", 913).c_str());
   // Files that vanished before the layout are reported here; from now on
   // only read failures while serving count.
   for (const std::string& s : skipped)

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 #include "cli/CliCommand.h"
 
 namespace {

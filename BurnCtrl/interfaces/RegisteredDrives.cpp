@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "DevDeque.h"
-#include "app/LangText.h"
-#include "app/ProfileIni.h"
+#include "foundation/LangText.h"
+#include "foundation/ProfileIni.h"
 
 namespace {
 constexpr const char* kSection = "Virtual";

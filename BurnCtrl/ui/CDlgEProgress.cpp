@@ -4,7 +4,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 CDlgEProgress::CDlgEProgress(QWidget* parent) : QDialog(parent) {
   setModal(true);

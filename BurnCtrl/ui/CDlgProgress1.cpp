@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/ShowMessage.h"
-#include "app/SizeText.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ShowMessage.h"
+#include "foundation/SizeText.h"
+#include "foundation/ui/WindowSupport.h"
 #include "controls/CColorBtn.h"
 
 namespace {

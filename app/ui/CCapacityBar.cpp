@@ -2,8 +2,8 @@
 
 #include <QPainter>
 
-#include "app/SizeText.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/SizeText.h"
+#include "foundation/ui/WindowSupport.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "BurnCtrl/Results.h"
 #include "app/RecorderService.h"
-#include "app/ShowMessage.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ShowMessage.h"
+#include "foundation/ui/WindowSupport.h"
 #include "controls/CBtnColor.h"
 #include "controls/CHListBox.h"
 #include "controls/CTransBtn.h"

@@ -24,17 +24,17 @@
 #include <filesystem>
 
 #include "app/ImageTracks.h"
-#include "app/LangText.h"
-#include "app/ShowMessage.h"
-#include "app/SizeText.h"
+#include "foundation/LangText.h"
+#include "foundation/ShowMessage.h"
+#include "foundation/SizeText.h"
 #include "app/ui/CCapacityBar.h"
 #include "authoring/ProjectFile.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 #include "authoring/CDataCD.h"
 #include "authoring/FileList.h"
 #include "authoring/ProjectEdit.h"
 #include "authoring/StagingFolder.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 #include "controls/CListCtrlEx.h"
 
 namespace {
@@ -335,9 +335,9 @@ void CDlgDataCD::FlushSizes() {
   AddSize(0, 0);
 }
 
-void CDlgDataCD::Refused(const std::string& path, const std::string& reason) {
+void CDlgDataCD::Refused(const std::string& path, AddRefusal reason) {
   QMutexLocker l(&refusedLock_);
-  refused_.emplace_back(path, reason);
+  refused_.emplace_back(path, LoadLangText("Message", static_cast<int>(reason)));
 }
 
 void CDlgDataCD::ShowRefusals() {

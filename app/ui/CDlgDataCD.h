@@ -155,7 +155,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
  private:
   // FileManagerListener, called on the manager's worker thread.
   void SizePiece(uint32_t wParam, uint32_t lParam) override;
-  void Refused(const std::string& path, const std::string& reason) override;
+  void Refused(const std::string& path, AddRefusal reason) override;
 
   void BuildMenu();
   void ShowMenu(QWidget* control, const QPoint& at);

@@ -4,7 +4,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 CDlgLogo::CDlgLogo(QWidget* parent, int showMs) : QDialog(parent), showMs_(showMs) {
   setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);

@@ -2,9 +2,9 @@
 
 #include <QDir>
 
-#include "app/LangText.h"
-#include "app/ProgramDir.h"
-#include "app/ShowMessage.h"
+#include "foundation/LangText.h"
+#include "foundation/ProgramDir.h"
+#include "foundation/ShowMessage.h"
 #include "app/CommandLayerRecorders.h"
 #include "app/ui/CDlgLogo.h"
 #include "app/ui/CPlomeDlg.h"

@@ -29,13 +29,13 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
-#include "app/HelpAndVersion.h"
-#include "app/LangText.h"
-#include "app/ProfileIni.h"
-#include "app/ProgramDir.h"
+#include "foundation/HelpAndVersion.h"
+#include "foundation/LangText.h"
+#include "foundation/ProfileIni.h"
+#include "foundation/ProgramDir.h"
 #include "app/ProjectFileType.h"
-#include "app/ShowMessage.h"
-#include "app/SizeText.h"
+#include "foundation/ShowMessage.h"
+#include "foundation/SizeText.h"
 #include "app/SpeedList.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CCapacityBar.h"
@@ -43,7 +43,7 @@
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/PowerControl.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
@@ -143,6 +143,19 @@ CPlomeDlg::~CPlomeDlg() {
 }
 
 void CPlomeDlg::CreateControls() {
+  CreateLabels();
+  CreateButtons();
+  ConnectButtons();
+  // The window has no frame of its own: the grip at the bottom right corner
+  // resizes it.
+  sizeGrip_ = new QSizeGrip(this);
+  sizeGrip_->setToolTip(Tr("UIText", 1118));
+  LayOutForSize();
+}
+
+// The logo, title, status line, activity light, information and version
+// texts, and the work area the mode windows fill.
+void CPlomeDlg::CreateLabels() {
   auto label = [this](int id, QRect geometry) {
     auto* l = new QLabel(this);
     l->setProperty("id", id);
@@ -174,7 +187,10 @@ void CPlomeDlg::CreateControls() {
   workArea_ = new QWidget(this);
   workArea_->setProperty("id", 1000);
   workArea_->setGeometry(10, kWorkTop, kWidth - 20, kHeight - kWorkTop - kStatusHeight);
+}
 
+// The mode buttons, the tool buttons and the recorder and speed lists.
+void CPlomeDlg::CreateButtons() {
   auto button = [this](int id) {
     auto* b = new CSkinBtn(id, this);
     b->resize(36, 36);
@@ -214,7 +230,9 @@ void CPlomeDlg::CreateControls() {
   }
   buttons_[kIdSchedule]->setEnabled(false);
   buttons_[kIdSchedule]->setToolTip(Tr("Tip", 25) + "\n" + Tr("UIText", 1106));
+}
 
+void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdAudio], &QAbstractButton::clicked, this, [this] { SwitchMode(kAudioCD); HighlightModeButton(0); });
   connect(buttons_[kIdData], &QAbstractButton::clicked, this, [this] { SwitchMode(kDataDisc); HighlightModeButton(1); });
   connect(buttons_[kIdMp3], &QAbstractButton::clicked, this, [this] { SwitchMode(kMp3Disc); HighlightModeButton(2); });
@@ -242,34 +260,33 @@ void CPlomeDlg::CreateControls() {
   connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] { ShowDiscStatus(); });
   connect(buttons_[kIdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
   connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
-  connect(buttons_[kIdHelp], &QAbstractButton::clicked, this, [this] {
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    auto item = [&](int id, const char* fallback) {
-      QString text = Tr("Menu", id);
-      return menu->addAction(text.isEmpty() ? QString(fallback) : text);
-    };
-    connect(item(32789, "Help"), &QAction::triggered, this, &CPlomeDlg::ShowHelp);
-    const std::string showInfo = GetProgramDir() + "ShowInfo.ini";
-    QString home = QString::fromStdString(ini::GetString(showInfo, "Info Set", "HomePage", ""));
-    QString mail = QString::fromStdString(ini::GetString(showInfo, "Info Set", "SupportMail", ""));
-    QAction* homeItem = item(32790, "Home Page");
-    homeItem->setEnabled(!home.isEmpty());
-    connect(homeItem, &QAction::triggered, this, [home] { QDesktopServices::openUrl(QUrl(home)); });
-    QAction* mailItem = item(32791, "Technical Support");
-    mailItem->setEnabled(!mail.isEmpty());
-    connect(mailItem, &QAction::triggered, this, [mail] { QDesktopServices::openUrl(QUrl("mailto:" + mail)); });
-    connect(item(32792, "About"), &QAction::triggered, this, [this] {
-      QMessageBox::about(this, "Varnex", "Varnex\n" + QString::fromStdString(VersionLabel()));
-    });
-    menu->popup(QCursor::pos());
-  });
+  connect(buttons_[kIdHelp], &QAbstractButton::clicked, this, &CPlomeDlg::ShowHelpMenu);
   connect(recorderList_, &QComboBox::activated, this, [this] { OnRecorderChanged(); });
-  // The window has no frame of its own: the grip at the bottom right corner
-  // resizes it.
-  sizeGrip_ = new QSizeGrip(this);
-  sizeGrip_->setToolTip(Tr("UIText", 1118));
-  LayOutForSize();
+}
+
+// Help, the maker's home page and support address (when branding names
+// them) and About.
+void CPlomeDlg::ShowHelpMenu() {
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  auto item = [&](int id, const char* fallback) {
+    QString text = Tr("Menu", id);
+    return menu->addAction(text.isEmpty() ? QString(fallback) : text);
+  };
+  connect(item(32789, "Help"), &QAction::triggered, this, &CPlomeDlg::ShowHelp);
+  const std::string showInfo = GetProgramDir() + "ShowInfo.ini";
+  QString home = QString::fromStdString(ini::GetString(showInfo, "Info Set", "HomePage", ""));
+  QString mail = QString::fromStdString(ini::GetString(showInfo, "Info Set", "SupportMail", ""));
+  QAction* homeItem = item(32790, "Home Page");
+  homeItem->setEnabled(!home.isEmpty());
+  connect(homeItem, &QAction::triggered, this, [home] { QDesktopServices::openUrl(QUrl(home)); });
+  QAction* mailItem = item(32791, "Technical Support");
+  mailItem->setEnabled(!mail.isEmpty());
+  connect(mailItem, &QAction::triggered, this, [mail] { QDesktopServices::openUrl(QUrl("mailto:" + mail)); });
+  connect(item(32792, "About"), &QAction::triggered, this, [this] {
+    QMessageBox::about(this, "Varnex", "Varnex\n" + QString::fromStdString(VersionLabel()));
+  });
+  menu->popup(QCursor::pos());
 }
 
 bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc; }
@@ -913,46 +930,7 @@ void CPlomeDlg::Burn() {
   }
   const int drive = imageEntry ? 0 : SelectedDrive();
   DiscInfo disc;
-  if (!imageEntry) {
-    enum Verdict { kGood, kNotReady, kNotWritable, kNotBlank, kErasable };
-    const bool dataMode = mode_ == kDataDisc;
-    Verdict v = RunOffWindowThread([&] {
-      if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
-      if (service_->GetDiscInfoEx(uint8_t(drive), &disc) != result::kSuccess) return kNotReady;
-      Verdict verdict = kGood;
-      if (dataMode && (!disc.writable || disc.freeBytes == 0)) verdict = kNotWritable;
-      if (!dataMode && !disc.blank) verdict = kNotBlank;
-      // A full or closed rewritable disc is offered for erasing below.
-      if (verdict == kNotWritable && IsErasableMedium(disc.mediumType) && !w->IsImageMode()) return kErasable;
-      if (verdict != kGood) service_->Eject(uint8_t(drive), true);
-      return verdict;
-    });
-    if (v == kNotReady) {
-      ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
-      return;
-    }
-    if (v == kNotWritable || v == kNotBlank) {
-      ShowMessage(LoadLangText("Message", v == kNotWritable ? 17 : 62), msgbox::kInfoOk);
-      ShowDiscStatus();
-      return;
-    }
-  } else {
-    // An empty project is refused before a file is named: nothing is done to it.
-    if (w->IsEmpty()) {
-      ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
-      return;
-    }
-    QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
-    if (path.isEmpty()) return;
-    // An existing file is replaced only once the new image is complete (the
-    // image target writes beside it and renames), so a failed or stopped
-    // burn leaves it as it was.
-    if (RunOffWindowThread([&] { return service_->SetImageFile(0, ToStd(path)); }) != result::kSuccess) {
-      ShowMessage(LoadLangText("Message", 5) + "\n" + ToStd(path), msgbox::kErrorOk);
-      return;
-    }
-    burnImagePath_ = path;
-  }
+  if (!imageEntry ? !CheckDiscForBurn(w, drive, &disc) : !AskImageFile(w)) return;
   if (w->IsEmpty()) {
     ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
     return;
@@ -970,36 +948,92 @@ void CPlomeDlg::Burn() {
   if (imageEntry) {
     afterAction_ = 0;
     closeDisc_ = true;
-  } else {
-    CDlgBurnSet settings(service_.get(), this);
-    settings.SetMainDrive(uint8_t(drive));
-    settings.SetRecorders(recorders_);
-    if (mode_ == kDataDisc) settings.SetCloseDisc(false, true);
-    else settings.SetCloseDisc(true, false);
-    emit DialogOpened(&settings);
-    if (settings.exec() != QDialog::Accepted) return;
-    afterAction_ = settings.AfterBurnAction();
-    closeDisc_ = settings.CloseDisc();
-    copies_ = settings.Copies();
-    recorderCount_ = settings.RecorderCount();
-    recorderListText_ = settings.RecorderListText();
-    if (!recorderListText_.isEmpty() && speedList_->count() >= 2) {
-      int pick = speedList_->currentIndex() <= 0 ? 1 : speedList_->currentIndex();
-      int factor = std::atoi(speedList_->itemText(pick).toUtf8());
-      const QStringList drives = recorderListText_.split(',', Qt::SkipEmptyParts);
-      RunOffWindowThread([&] {
-        for (const QString& d : drives) {
-          uint8_t index = uint8_t(d.toInt());
-          DiscInfo info;
-          int unit = service_->GetDiscInfoEx(index, &info) == result::kSuccess && !IsCdMedium(info.mediumType)
-                         ? kDvdUnitSpeed : kCdUnitSpeed;
-          service_->SetWriteSpeed(index, factor * unit);
-        }
-        return 0;
-      });
-    }
+  } else if (!AskBurnSettings(drive)) {
+    return;
   }
   StartBurn();
+}
+
+// The disc in the drive takes this project: ready, and writable (data) or
+// blank (MP3). A full or closed rewritable disc is offered for erasing by
+// CheckRoom; any other unsuitable disc is ejected with a message.
+bool CPlomeDlg::CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc) {
+  enum Verdict { kGood, kNotReady, kNotWritable, kNotBlank, kErasable };
+  const bool dataMode = mode_ == kDataDisc;
+  Verdict v = RunOffWindowThread([&] {
+    if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
+    if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
+    Verdict verdict = kGood;
+    if (dataMode && (!disc->writable || disc->freeBytes == 0)) verdict = kNotWritable;
+    if (!dataMode && !disc->blank) verdict = kNotBlank;
+    // A full or closed rewritable disc is offered for erasing (CheckRoom).
+    if (verdict == kNotWritable && IsErasableMedium(disc->mediumType) && !w->IsImageMode()) return kErasable;
+    if (verdict != kGood) service_->Eject(uint8_t(drive), true);
+    return verdict;
+  });
+  if (v == kNotReady) {
+    ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
+    return false;
+  }
+  if (v == kNotWritable || v == kNotBlank) {
+    ShowMessage(LoadLangText("Message", v == kNotWritable ? 17 : 62), msgbox::kInfoOk);
+    ShowDiscStatus();
+    return false;
+  }
+  return true;
+}
+
+// The image file entry: the user names the file the image goes to.
+bool CPlomeDlg::AskImageFile(CDlgDataCD* w) {
+  // An empty project is refused before a file is named: nothing is done to it.
+  if (w->IsEmpty()) {
+    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    return false;
+  }
+  QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
+  if (path.isEmpty()) return false;
+  // An existing file is replaced only once the new image is complete (the
+  // image target writes beside it and renames), so a failed or stopped
+  // burn leaves it as it was.
+  if (RunOffWindowThread([&] { return service_->SetImageFile(0, ToStd(path)); }) != result::kSuccess) {
+    ShowMessage(LoadLangText("Message", 5) + "\n" + ToStd(path), msgbox::kErrorOk);
+    return false;
+  }
+  burnImagePath_ = path;
+  return true;
+}
+
+// The burn settings dialog; its speed goes to every recorder it names.
+// False when the user cancelled it.
+bool CPlomeDlg::AskBurnSettings(int drive) {
+  CDlgBurnSet settings(service_.get(), this);
+  settings.SetMainDrive(uint8_t(drive));
+  settings.SetRecorders(recorders_);
+  if (mode_ == kDataDisc) settings.SetCloseDisc(false, true);
+  else settings.SetCloseDisc(true, false);
+  emit DialogOpened(&settings);
+  if (settings.exec() != QDialog::Accepted) return false;
+  afterAction_ = settings.AfterBurnAction();
+  closeDisc_ = settings.CloseDisc();
+  copies_ = settings.Copies();
+  recorderCount_ = settings.RecorderCount();
+  recorderListText_ = settings.RecorderListText();
+  if (!recorderListText_.isEmpty() && speedList_->count() >= 2) {
+    int pick = speedList_->currentIndex() <= 0 ? 1 : speedList_->currentIndex();
+    int factor = std::atoi(speedList_->itemText(pick).toUtf8());
+    const QStringList drives = recorderListText_.split(',', Qt::SkipEmptyParts);
+    RunOffWindowThread([&] {
+      for (const QString& d : drives) {
+        uint8_t index = uint8_t(d.toInt());
+        DiscInfo info;
+        int unit = service_->GetDiscInfoEx(index, &info) == result::kSuccess && !IsCdMedium(info.mediumType)
+                       ? kDvdUnitSpeed : kCdUnitSpeed;
+        service_->SetWriteSpeed(index, factor * unit);
+      }
+      return 0;
+    });
+  }
+  return true;
 }
 
 bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
@@ -1045,7 +1079,7 @@ bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
     const QString path = QString::fromStdString(n.discPath);
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
-      case LayoutNotice::kUdfShortened:
+      case LayoutNotice::kUdfNameChanged:
         shortened << path + "  \u2192  " + QString::fromStdString(n.detail);
         break;
       case LayoutNotice::kNameRefused:

@@ -124,6 +124,10 @@ class CPlomeDlg : public QDialog {
 
  private:
   void CreateControls();
+  void CreateLabels();
+  void CreateButtons();
+  void ConnectButtons();
+  void ShowHelpMenu();
   void LoadSkin();
   void ShapeWindow();
   void InstallIcon();
@@ -144,6 +148,9 @@ class CPlomeDlg : public QDialog {
   // Before the burn settings: the project against the room on the disc
   // (offering to erase a rewritable disc that is too full) and the names the
   // disc format will shorten. False when the burn does not go on.
+  bool CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc);
+  bool AskImageFile(CDlgDataCD* w);
+  bool AskBurnSettings(int drive);
   bool CheckRoom(CDlgDataCD* w, int drive, DiscInfo* info);
   bool CheckNames(CDlgDataCD* w, bool udf);
   // Erases the disc of a drive behind the erase window; the result code.

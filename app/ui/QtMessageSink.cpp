@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 namespace {
 

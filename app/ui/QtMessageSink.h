@@ -2,7 +2,7 @@
 // Message boxes of the desktop program. A box asked for from a worker thread
 // is shown on the window thread, and the worker waits for the answer.
 
-#include "app/ShowMessage.h"
+#include "foundation/ShowMessage.h"
 
 class QtMessageSink : public MessageSink {
  public:

@@ -1,6 +1,6 @@
 #include "app/ui/QtProjectTree.h"
 
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 namespace {
 QIcon FolderIcon(QTreeWidget* tree) { return tree->style()->standardIcon(QStyle::SP_DirIcon); }

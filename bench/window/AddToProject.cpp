@@ -10,7 +10,7 @@
 #include <QElapsedTimer>
 #include <cstdio>
 
-#include "app/ShowMessage.h"
+#include "foundation/ShowMessage.h"
 #include "app/ui/CDlgDataCD.h"
 
 int main(int argc, char** argv) {

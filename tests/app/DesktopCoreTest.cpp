@@ -8,9 +8,9 @@
 #include "BurnCtrl/Results.h"
 #include "app/HandOver.h"
 #include "app/ImageTracks.h"
-#include "app/ProfileIni.h"
+#include "foundation/ProfileIni.h"
 #include "app/SpeedList.h"
-#include "app/VirtualRecorders.h"
+#include "support/VirtualRecorders.h"
 #include "app/CommandLayerRecorders.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
@@ -338,7 +338,7 @@ TEST(CommandLayerRecorders, FollowsDrivesThatComeAndGo) {
 // ---- sizes and the burn's speed
 
 #include "app/BurnRate.h"
-#include "app/SizeText.h"
+#include "foundation/SizeText.h"
 
 TEST(SizeText, CarriesAUnitWithThreeDigits) {
   EXPECT_EQ(FormatSize(0), "0 B");

@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/HelpAndVersion.h"
-#include "app/LangText.h"
-#include "app/ProfileIni.h"
+#include "foundation/HelpAndVersion.h"
+#include "foundation/LangText.h"
+#include "foundation/ProfileIni.h"
 #include "app/ProjectFileType.h"
-#include "app/Skin.h"
-#include "app/SystemSettings.h"
+#include "foundation/Skin.h"
+#include "foundation/SystemSettings.h"
 #include "support/TestFolders.h"
 
 namespace {
@@ -110,9 +110,13 @@ TEST(SystemSettings, MachineWideFileOrDefaults) {
   ScratchFolder dir;
   setenv("VARNEX_SYSTEM_CONF", (dir / "varnex.conf").c_str(), 1);
   EXPECT_EQ(ReadSystemSetting("WriteType", "0"), "0");
+  EXPECT_EQ(WriteToFileTarget(), "") << "no settings file: burns go to the recorder";
   dir.Write("varnex.conf", "[Varnex]\nWriteType=1\nTempFile=/tmp/out.iso\n");
   EXPECT_EQ(ReadSystemSetting("WriteType", "0"), "1");
   EXPECT_EQ(ReadSystemSetting("tempfile"), "/tmp/out.iso");
+  EXPECT_EQ(WriteToFileTarget(), "/tmp/out.iso");
+  dir.Write("varnex.conf", "[Varnex]\nWriteType=0\nTempFile=/tmp/out.iso\n");
+  EXPECT_EQ(WriteToFileTarget(), "") << "a file is named, but the mode is off";
   unsetenv("VARNEX_SYSTEM_CONF");
 }
 

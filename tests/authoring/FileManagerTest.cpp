@@ -17,7 +17,7 @@ class Recorder : public SizeTotalListener {
     SizeTotalListener::SizePiece(wParam, lParam);
     pieces.emplace_back(wParam, lParam);
   }
-  void Refused(const std::string& path, const std::string& reason) override {
+  void Refused(const std::string& path, AddRefusal reason) override {
     refused.push_back(path);
     (void)reason;
   }

@@ -7,6 +7,7 @@
 
 #include "BurnTestSupport.h"
 #include "ByteFields.h"
+#include "BurnCtrl/interfaces/RecorderSectors.h"
 #include "authoring/CMultiCD.h"
 #include "authoring/ImportedEntry.h"
 
@@ -35,7 +36,8 @@ std::string MakeIso(const ScratchFolder& dir) {
 
 std::vector<Staged> Import(Recorder* r, bool* ok, uint32_t* next, bool* joliet, std::string* error = nullptr) {
   std::vector<Staged> staged;
-  CMultiCD import(r, "/root", [&](const std::string& d, const std::string& f) {
+  RecorderSectors disc(r);
+  CMultiCD import(&disc, "/root", [&](const std::string& d, const std::string& f) {
     staged.push_back({d, f});
     return true;
   });

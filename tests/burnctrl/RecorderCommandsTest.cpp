@@ -20,13 +20,11 @@ std::shared_ptr<FaultyRecorder> NewDisc(const ScratchFolder& dir, int medium, co
   return r;
 }
 
-// Points the machine-wide settings at a file of the test's own.
-class SystemSettings {
+// Write-to-file mode for the burns started within its scope.
+class WriteToFile {
  public:
-  SystemSettings(const ScratchFolder& dir, const std::string& body) {
-    setenv("VARNEX_SYSTEM_CONF", dir.Write("varnex.conf", "[Varnex]\n" + body).c_str(), 1);
-  }
-  ~SystemSettings() { unsetenv("VARNEX_SYSTEM_CONF"); }
+  explicit WriteToFile(const std::string& path) { SetWriteToFile(path); }
+  ~WriteToFile() { SetWriteToFile(""); }
 };
 
 std::vector<std::string> gTrace;
@@ -95,13 +93,13 @@ TEST(RecorderCommands, WriteToFileModeWritesTheFileAndReportsAFileThatCannotBeWr
   ScratchFolder dir;
   StagedProject project({dir.Write("src/a.txt", "to the file")});
   {
-    SystemSettings settings(dir, "WriteType=1\nTempFile=" + (dir / "out.iso") + "\n");
+    WriteToFile settings(dir / "out.iso");
     ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kCdR));
     ASSERT_EQ(WriteCd(kIndex, project.root(), "FILE", 0, false, false, false), result::kSuccess);
     EXPECT_EQ(d->writes.load(), 0) << "the recorder must not be written in write-to-file mode";
     EXPECT_EQ(RunTool("isoinfo -J -x '/a.txt;1' -i " + (dir / "out.iso")), "to the file");
   }
-  SystemSettings settings(dir, "WriteType=1\nTempFile=" + (dir / "no/such/folder/out.iso") + "\n");
+  WriteToFile settings(dir / "no/such/folder/out.iso");
   ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kCdR, "e.img"));
   EXPECT_EQ(WriteCd(kIndex, project.root(), "FILE", 0, false, false, false), result::kWriteFailed);
 }

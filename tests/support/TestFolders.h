@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 class ScratchFolder {
  public:

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "ByteFields.h"
+#include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
 #include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
@@ -388,6 +389,15 @@ TEST(UdfImage, LongNamesKeepTheirExtensionStayDistinctAndAreReported) {
   EXPECT_EQ(notices[0].kind, LayoutNotice::kUdfNameChanged);
   EXPECT_EQ(notices[0].discPath, "/" + stem + "0.txt");
   EXPECT_EQ(notices[0].detail, first);
+  // The review before the burn names every file as the layout then does.
+  std::vector<LayoutNotice> review;
+  ASSERT_TRUE(CDataFile::ReviewProject(t.staging, &review, true));
+  ASSERT_EQ(review.size(), notices.size());
+  for (size_t i = 0; i < notices.size(); ++i) {
+    EXPECT_EQ(review[i].kind, notices[i].kind);
+    EXPECT_EQ(review[i].discPath, notices[i].discPath);
+    EXPECT_EQ(review[i].detail, notices[i].detail);
+  }
 }
 
 TEST(UdfImage, OneDiscPathGivenTwiceIsNumberedAsTheJolietNamesAre) {

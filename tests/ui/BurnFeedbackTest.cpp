@@ -15,13 +15,13 @@
 #include "BurnCtrl/ui/CDlgProgress1.h"
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
-#include "app/ProfileIni.h"
-#include "app/VirtualRecorders.h"
+#include "foundation/ProfileIni.h"
+#include "support/VirtualRecorders.h"
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CPlomeDlg.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 using wt::Sink;
 

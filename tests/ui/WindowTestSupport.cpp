@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 
 namespace wt {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ShowMessage.h"
+#include "foundation/ShowMessage.h"
 #include "app/ui/PowerControl.h"
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 namespace wt {
 

@@ -18,9 +18,9 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/ProfileIni.h"
-#include "app/ShowMessage.h"
-#include "app/VirtualRecorders.h"
+#include "foundation/ProfileIni.h"
+#include "foundation/ShowMessage.h"
+#include "support/VirtualRecorders.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgLogo.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 
 QString Tr(const char* section, int key);
 QString ErrorText(int code);

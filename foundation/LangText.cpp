@@ -1,7 +1,7 @@
-#include "app/LangText.h"
+#include "foundation/LangText.h"
 
-#include "app/ProfileIni.h"
-#include "app/ProgramDir.h"
+#include "foundation/ProfileIni.h"
+#include "foundation/ProgramDir.h"
 
 namespace {
 

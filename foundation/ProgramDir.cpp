@@ -1,4 +1,4 @@
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

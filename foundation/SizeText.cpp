@@ -1,4 +1,4 @@
-#include "app/SizeText.h"
+#include "foundation/SizeText.h"
 
 #include <cstdio>
 

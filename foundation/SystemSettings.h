@@ -7,3 +7,7 @@
 
 std::string SystemSettingsPath();
 std::string ReadSystemSetting(const std::string& name, const std::string& fallback = "");
+
+// The file that write-to-file mode ("WriteType" 1) writes instead of the
+// disc ("TempFile"); "" when the mode is off.
+std::string WriteToFileTarget();

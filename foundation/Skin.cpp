@@ -1,9 +1,9 @@
-#include "app/Skin.h"
+#include "foundation/Skin.h"
 
 #include <cstdlib>
 #include <fstream>
 
-#include "app/ProgramDir.h"
+#include "foundation/ProgramDir.h"
 
 uint32_t ReadSkinColour(const std::string& rgbTxtPath) {
   std::ifstream in(rgbTxtPath);

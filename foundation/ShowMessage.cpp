@@ -1,4 +1,4 @@
-#include "app/ShowMessage.h"
+#include "foundation/ShowMessage.h"
 
 #include <cstdio>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "app/ui/WindowSupport.h"
+#include "foundation/ui/WindowSupport.h"
 
 #include <QAbstractItemView>
 #include <QFileDialog>
@@ -6,8 +6,8 @@
 #include <QListView>
 #include <QTreeView>
 
-#include "app/ProgramDir.h"
-#include "app/Skin.h"
+#include "foundation/ProgramDir.h"
+#include "foundation/Skin.h"
 
 QString Tr(const char* section, int key) { return QString::fromStdString(LoadLangText(section, key)); }
 QString ErrorText(int code) { return QString::fromStdString(LoadErrorText(code)); }

@@ -1,8 +1,8 @@
-#include "app/SystemSettings.h"
+#include "foundation/SystemSettings.h"
 
 #include <cstdlib>
 
-#include "app/ProfileIni.h"
+#include "foundation/ProfileIni.h"
 
 std::string SystemSettingsPath() {
   if (const char* over = std::getenv("VARNEX_SYSTEM_CONF"); over && *over) return over;
@@ -11,4 +11,9 @@ std::string SystemSettingsPath() {
 
 std::string ReadSystemSetting(const std::string& name, const std::string& fallback) {
   return ini::GetString(SystemSettingsPath(), "Varnex", name, fallback);
+}
+
+std::string WriteToFileTarget() {
+  if (ReadSystemSetting("WriteType", "0") != "1") return "";
+  return ReadSystemSetting("TempFile", "");
 }

@@ -1,4 +1,4 @@
-#include "app/VirtualRecorders.h"
+#include "support/VirtualRecorders.h"
 
 #include "outside/Kestrine/DevTypes.h"
 
@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "BurnCtrl/Results.h"
-#include "app/ProfileIni.h"
+#include "foundation/ProfileIni.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CDataFileUDF.h"
 #include "authoring/CFileManager.h"
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 namespace {
 
@@ -88,22 +88,6 @@ struct VirtualRecorders::Drive {
     item = text;
   }
 };
-
-std::string MediumName(int type) {
-  const char* name = medium::Name(type);
-  return name ? name : "";
-}
-
-bool IsCdMedium(int type) { return medium::IsCd(type) && type != medium::kCdRom; }
-
-bool IsErasableMedium(int type) { return medium::IsErasable(type); }
-
-int DriveIndexOfEntry(const std::string& text) {
-  if (text.size() < 2 || text[1] != ':') return -1;
-  char c = char(std::toupper(static_cast<unsigned char>(text[0])));
-  if (c < 'A' || c > 'Z') return -1;
-  return c - 'A';
-}
 
 VirtualRecorders::VirtualRecorders() {
   auto image = std::make_unique<Drive>();

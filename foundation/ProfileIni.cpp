@@ -1,4 +1,4 @@
-#include "app/ProfileIni.h"
+#include "foundation/ProfileIni.h"
 
 #include <strings.h>
 

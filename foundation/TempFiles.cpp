@@ -1,4 +1,4 @@
-#include "authoring/TempFiles.h"
+#include "foundation/TempFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
-#include "app/HelpAndVersion.h"
+#include "foundation/HelpAndVersion.h"
 
-#include "app/LangText.h"
-#include "app/ProgramDir.h"
+#include "foundation/LangText.h"
+#include "foundation/ProgramDir.h"
 
 std::string ChooseHelpFile() {
   std::string folder = GetProgramDir() + "lang/";
