@@ -110,5 +110,6 @@ bool RegisterProjectFileType(const std::string& programPath, const XdgDataFolder
 }
 
 bool RegisterProjectFileType() {
-  return RegisterProjectFileType(GetProgramDir() + "Varnex", XdgDataFolders::FromEnvironment());
+  return RegisterProjectFileType(
+      std::filesystem::path(GetProgramFile()).parent_path().string() + "/Varnex", XdgDataFolders::FromEnvironment());
 }

@@ -257,8 +257,8 @@ int RunErase(const CliArgs& args) {
 }
 
 CliCommand regBurn{"burn",
-                   "burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
-                   "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
+                   "burn --drive D [--drive D2 ...] [--replace] [--medium M] [--label L] [--multisession] [--mp3] [--test] "
+                   "[--copies N] [--speed X] [--eject] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};
 

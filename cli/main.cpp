@@ -3,8 +3,9 @@
 #include <map>
 #include <string>
 
-#include "foundation/LangText.h"
 #include "cli/CliCommand.h"
+#include "cli/CliHelp.h"
+#include "foundation/LangText.h"
 
 namespace {
 
@@ -18,9 +19,32 @@ std::map<std::string, Entry>& Commands() {
   return commands;
 }
 
-void PrintUsage() {
-  std::fprintf(stderr, "usage: varnex-cli COMMAND ...\n");
-  for (const auto& [name, entry] : Commands()) std::fprintf(stderr, "  varnex-cli %s\n", entry.usage.c_str());
+void PrintUsage(FILE* to) {
+  std::fprintf(to, "usage: varnex-cli COMMAND [OPTION]... [OPERAND]...\n"
+                   "       varnex-cli help COMMAND | --help | --version\n\n"
+                   "Writes, copies, erases and inspects optical discs, on recorders, image files and\n"
+                   "virtual recorders.\n\nCommands:\n");
+  for (const auto& [name, entry] : Commands()) {
+    const CommandHelp* help = FindCommandHelp(name);
+    std::fprintf(to, "  %-10s %s\n", name.c_str(), help ? help->summary.c_str() : "");
+  }
+  std::fprintf(to, "\n'varnex-cli help COMMAND' describes a command and its options.\n"
+                   "Exit status: 0 on success, 1 when the command failed, 2 for a usage error.\n");
+}
+
+int PrintCommandHelp(const std::string& name) {
+  auto it = Commands().find(name);
+  if (it == Commands().end()) {
+    std::fprintf(stderr, "varnex-cli: unknown command \"%s\"\n", name.c_str());
+    return 2;
+  }
+  std::printf("usage: varnex-cli %s\n", it->second.usage.c_str());
+  if (const CommandHelp* help = FindCommandHelp(name)) {
+    std::printf("\n%s\n", help->summary.c_str());
+    if (!help->options.empty()) std::printf("\nOptions:\n");
+    for (const auto& [option, meaning] : help->options) std::printf("  %s\n      %s\n", option.c_str(), meaning.c_str());
+  }
+  return 0;
 }
 
 }  // namespace
@@ -92,16 +116,28 @@ std::vector<std::string> CliOptions::Values(const std::string& name) const {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "help")) {
-    PrintUsage();
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
   }
-  auto it = Commands().find(argv[1]);
+  const std::string first = argv[1];
+  if (first == "--version") {
+    std::printf("varnex-cli %d.%d.%d\n", VARNEX_VERSION_MAJOR, VARNEX_VERSION_MINOR, VARNEX_VERSION_PATCH);
+    return 0;
+  }
+  if (first == "--help" || first == "-h" || (first == "help" && argc == 2)) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (first == "help") return PrintCommandHelp(argv[2]);
+  auto it = Commands().find(first);
   if (it == Commands().end()) {
     std::fprintf(stderr, "varnex-cli: unknown command \"%s\"\n", argv[1]);
-    PrintUsage();
+    PrintUsage(stderr);
     return 2;
   }
   CliArgs args(argv + 2, argv + argc);
+  // "varnex-cli COMMAND --help" as well as "varnex-cli help COMMAND".
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp(first);
   return it->second.handler(args);
 }

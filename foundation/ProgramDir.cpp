@@ -25,12 +25,31 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(b, e - b + 1);
 }
 
+std::string DataFolderFor(const std::string& exeFolder) {
+  const std::string beside = WithSlash(exeFolder);
+  struct stat st;
+  if (stat((beside + "Lang/lang.ini").c_str(), &st) == 0) return beside;
+  const std::string shared = beside + "../share/varnex/";
+  if (stat((shared + "Lang/lang.ini").c_str(), &st) == 0) {
+    std::error_code ec;
+    const fs::path clean = fs::weakly_canonical(shared, ec);
+    return ec ? shared : WithSlash(clean.string());
+  }
+  return beside;  // no data anywhere: the messages name the program's folder
+}
+
+std::string GetProgramFile() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
 std::string GetProgramDir() {
   if (const char* over = std::getenv("VARNEX_PROGRAM_DIR"); over && *over) return WithSlash(over);
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return "./";
-  return WithSlash(exe.parent_path().string());
+  return DataFolderFor(exe.parent_path().string());
 }
 
 std::string GetWritableDir() {

@@ -1,10 +1,19 @@
 #pragma once
 #include <string>
 
-// The folder of the running program, always ending in "/". Read-only data
-// (Lang/, Skin/, resources, help) is found there. VARNEX_PROGRAM_DIR names
-// another folder (used by tests and by portable installs run from elsewhere).
+// The folder of the program's read-only data (Lang/, Skin/, resources,
+// help), always ending in "/": the folder of the running program when the
+// data lies beside it (a build tree or a portable copy), otherwise
+// "../share/varnex/" relative to it (an installed program). VARNEX_PROGRAM_DIR
+// names another folder (used by tests and by portable copies run from
+// elsewhere).
 std::string GetProgramDir();
+
+// The running program's own file ("/usr/bin/Varnex"), for file associations.
+std::string GetProgramFile();
+
+// Which of the two places holds the data, for a program in `exeFolder`.
+std::string DataFolderFor(const std::string& exeFolder);
 
 // The folder the program writes its own files to (SoftSet.ini, showinfo/,
 // update/, Record.log): the program folder when it is writable, otherwise

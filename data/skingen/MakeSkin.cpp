@@ -476,10 +476,45 @@ bool SaveIcon(const QString& path) {
 
 }  // namespace
 
+// The program's icon, the picture of data/desktop/org.varnex.Varnex.svg.
+QImage Icon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 256.0, size / 256.0);
+  const QPointF c(128, 128);
+  p.setPen(QPen(QColor(0x3c, 0x4a, 0x5c), 6));
+  p.setBrush(QColor(0xc9, 0xd3, 0xdf));
+  p.drawEllipse(c, 120, 120);
+  p.setPen(QPen(QColor(0xe0, 0x7a, 0x1f), 28));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(c, 92, 92);
+  p.setPen(QPen(QColor(0x3c, 0x4a, 0x5c), 4));
+  p.setBrush(QColor(0xee, 0xf2, 0xf6));
+  p.drawEllipse(c, 40, 40);
+  p.setBrush(Qt::white);
+  p.drawEllipse(c, 14, 14);
+  return image;
+}
+
+// Writes the icon in the sizes of the hicolor theme: OUTDIR/SIZExSIZE/apps/NAME.png.
+int MakeIcons(const QString& dir, const QString& name) {
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QString folder = QString("%1/%2x%2/apps").arg(dir).arg(size);
+    if (!QDir().mkpath(folder) || !Icon(size).save(folder + "/" + name + ".png")) {
+      std::fprintf(stderr, "MakeSkin: cannot write the %dx%d icon in %s\n", size, size, qPrintable(folder));
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
+  if (argc == 4 && QString(argv[1]) == "--icons") return MakeIcons(QString::fromLocal8Bit(argv[2]), argv[3]);
   if (argc != 2) {
-    std::fprintf(stderr, "usage: MakeSkin OUTDIR\n");
+    std::fprintf(stderr, "usage: MakeSkin OUTDIR | MakeSkin --icons OUTDIR NAME\n");
     return 2;
   }
   const QString dir = QString::fromLocal8Bit(argv[1]);

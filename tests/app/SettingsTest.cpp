@@ -6,6 +6,7 @@
 #include "foundation/HelpAndVersion.h"
 #include "foundation/LangText.h"
 #include "foundation/ProfileIni.h"
+#include "foundation/ProgramDir.h"
 #include "app/ProjectFileType.h"
 #include "foundation/Skin.h"
 #include "foundation/SystemSettings.h"
@@ -134,4 +135,21 @@ TEST(ProjectFileType, RegistersOnceAndNeverOverwritesAnAssociation) {
   XdgDataFolders claimed{otherHome.path(), {system.path()}};
   EXPECT_FALSE(RegisterProjectFileType("/opt/varnex/Varnex", claimed));
   EXPECT_FALSE(std::filesystem::exists(otherHome / "applications/varnex.desktop"));
+}
+
+TEST(ProgramDir, DataBesideTheProgramElseInShareVarnexBesideItsBinFolder) {
+  ScratchFolder dir;
+  // A build tree or a portable copy: the data lies beside the program.
+  dir.Write("portable/Lang/lang.ini", "[Language]\n");
+  EXPECT_EQ(DataFolderFor(dir / "portable"), dir / "portable/");
+  // An installed program: PREFIX/bin/Varnex with PREFIX/share/varnex/.
+  dir.Mkdir("prefix/bin");
+  dir.Write("prefix/share/varnex/Lang/lang.ini", "[Language]\n");
+  EXPECT_EQ(DataFolderFor(dir / "prefix/bin"), dir / "prefix/share/varnex/");
+  // Data in both places: the copy beside the program wins.
+  dir.Write("prefix/bin/Lang/lang.ini", "[Language]\n");
+  EXPECT_EQ(DataFolderFor(dir / "prefix/bin"), dir / "prefix/bin/");
+  // No data anywhere: the program's own folder, which the messages then name.
+  dir.Mkdir("bare/bin");
+  EXPECT_EQ(DataFolderFor(dir / "bare/bin"), dir / "bare/bin/");
 }

@@ -1,0 +1,85 @@
+# Installing: `cmake --install BUILD --prefix P` lays Varnex out as Linux
+# programs are laid out. The programs find their read-only data in
+# ../share/varnex relative to themselves (foundation/ProgramDir.cpp).
+#
+#   P/bin/                      Varnex, varnex-cli
+#   P/lib/<multiarch>/          libPavane.so.N (the controls library)
+#   P/share/varnex/             Lang/, Skin/, Tamsin/, lang/ (help), sample/
+#   P/share/applications/       org.varnex.Varnex.desktop
+#   P/share/icons/hicolor/      the icon, scalable and in PNG sizes
+#   P/share/mime/packages/      the .bcd type
+#   P/share/metainfo/           the AppStream description
+#   P/share/man/man1/           Varnex.1, varnex-cli.1
+#   P/share/bash-completion/completions/varnex-cli
+#
+# VARNEX_INSTALL_RPATH (on) lets the installed Varnex find libPavane in any
+# prefix; the Debian package, installed into the system's library folder,
+# turns it off.
+option(VARNEX_INSTALL_RPATH "Installed programs find the controls library relative to themselves" ON)
+
+set(VARNEX_LIBDIR lib)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(VARNEX_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+set(VARNEX_DATADIR share/varnex)
+set(VARNEX_APP_ID org.varnex.Varnex)
+
+install(TARGETS varnex-cli RUNTIME DESTINATION bin)
+
+if(TARGET Varnex)
+  if(VARNEX_INSTALL_RPATH)
+    set_target_properties(Varnex PROPERTIES INSTALL_RPATH "$ORIGIN/../${VARNEX_LIBDIR}")
+  else()
+    set_target_properties(Varnex PROPERTIES INSTALL_RPATH "")
+  endif()
+  set_target_properties(Pavane PROPERTIES INSTALL_RPATH "")
+  install(TARGETS Varnex RUNTIME DESTINATION bin)
+  install(TARGETS Pavane LIBRARY DESTINATION ${VARNEX_LIBDIR} NAMELINK_SKIP)
+
+  # The icon in the sizes of the hicolor theme, drawn by the skin generator.
+  set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+  add_custom_command(OUTPUT ${ICON_DIR}/256x256/apps/${VARNEX_APP_ID}.png
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:MakeSkin> --icons ${ICON_DIR} ${VARNEX_APP_ID}
+    DEPENDS MakeSkin
+    COMMENT "Drawing the icon")
+  add_custom_target(varnex_icons ALL DEPENDS ${ICON_DIR}/256x256/apps/${VARNEX_APP_ID}.png)
+  install(DIRECTORY ${ICON_DIR}/ DESTINATION share/icons/hicolor)
+
+  # Manual pages from the programs' own help text.
+  set(MAN_DIR ${CMAKE_BINARY_DIR}/man)
+  add_custom_command(OUTPUT ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-man.sh ${VARNEX_BIN_DIR} ${MAN_DIR} ${PROJECT_VERSION}
+    DEPENDS varnex-cli Varnex ${CMAKE_SOURCE_DIR}/scripts/make-man.sh
+    COMMENT "Writing the manual pages")
+  add_custom_target(varnex_man ALL DEPENDS ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1)
+  install(FILES ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1 DESTINATION share/man/man1)
+endif()
+
+install(DIRECTORY ${VARNEX_BIN_DIR}/Lang ${VARNEX_BIN_DIR}/Skin ${VARNEX_BIN_DIR}/lang DESTINATION ${VARNEX_DATADIR})
+install(DIRECTORY ${VARNEX_BIN_DIR}/Tamsin DESTINATION ${VARNEX_DATADIR} OPTIONAL)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/sample DESTINATION ${VARNEX_DATADIR})
+install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${VARNEX_APP_ID}.desktop DESTINATION share/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${VARNEX_APP_ID}.svg DESTINATION share/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/varnex-project.xml DESTINATION share/mime/packages)
+install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${VARNEX_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+install(FILES ${CMAKE_SOURCE_DIR}/data/completion/varnex-cli DESTINATION share/bash-completion/completions)
+
+# The Debian package (scripts/package.sh).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varnex)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Varnex developers <varnex@varnex.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write data, audio and video discs")
+set(CPACK_PACKAGE_DESCRIPTION "Varnex assembles data and MP3 discs and writes them to CD, DVD and
+Blu-ray recorders, to image files and to virtual recorders. It appends
+sessions, burns ISO, BIN/CUE and NRG images and erases rewritable discs.
+varnex-cli does the same from the command line.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, mjpegtools, dvdauthor")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varnex.org/")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
