@@ -59,7 +59,7 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium, bool sever
   const bool letter = (spec.size() == 1 || (spec.size() == 2 && spec[1] == ':')) && std::isalpha(uint8_t(spec[0]));
   if (letter) {
     InstallRegisteredDrives();
-    const int index = std::toupper(uint8_t(spec[0])) - 'A';
+    const int index = DevDeque::IndexOfLabel(spec.substr(0, 1) + ":");
     CDevCmdRW* dev = index > 0 ? DevDeque::Instance().GetDevice(index) : nullptr;
     if (!dev) {
       CliFail(result::kNoSuchDrive, "no drive " + spec);

@@ -14,7 +14,7 @@ bool OpenCliDrive(const std::string& arg, CliDrive& out, int& exitStatus) {
   bool number = !a.empty() && std::all_of(a.begin(), a.end(), [](char c) { return std::isdigit(uint8_t(c)); });
   if (letter || number) {
     InstallRegisteredDrives();
-    int index = letter ? std::toupper(uint8_t(a[0])) - 'A' : std::atoi(a.c_str());
+    int index = letter ? DevDeque::IndexOfLabel(a.substr(0, 1) + ":") : std::atoi(a.c_str());
     out.device = DevDeque::Instance().GetDevice(index);
     if (!out.device || index == 0) {
       exitStatus = CliFail(cliresult::kNoSuchDrive, "no drive " + a);
