@@ -254,6 +254,7 @@ bool DataSource_CloneFile::GetSectorData(uint8_t* buffer, int count) {
   for (const Place& p : places_)
     if (p.number == t->number) base = p.offset;
   uint64_t at = base + uint64_t(position_ - t->pregapStart) * uint64_t(layout_.sectorSize);
+  errno = 0;
   if (!PreadAll(fd_, buffer, size_t(count) * size_t(layout_.sectorSize), at))
     return Fail(path_ + ": the copy file cannot be read (" + (errno ? safefile::ErrorText(errno) : "it ends early") + ")");
   position_ += count;

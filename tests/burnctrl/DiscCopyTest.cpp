@@ -153,6 +153,14 @@ TEST(CliCopy, RefusalsLeaveTheTargetUntouched) {
   out = Cli("copy --bcl " + (dir / "good.bcl") + " --to virtual:" + (dir / "rom.vdisc"), &st);
   EXPECT_NE(out.find("-301"), std::string::npos) << out;
   EXPECT_TRUE(openBefore == Bin(dir, "open.vdisc", "open-after"));
+  // A disc too small for the copy (a short blank disc): -158, and the tray opens for another.
+  std::string small = NewDisc(dir, "small.vdisc", "cd-r");
+  std::string state = ReadWholeFile(small);
+  ASSERT_NE(std::string::npos, state.find("capacity 359849"));
+  dir.Write("small.vdisc", state.replace(state.find("capacity 359849"), 15, "capacity 1100"));
+  out = Cli("copy --bcl " + (dir / "good.bcl") + " --to virtual:" + small, &st);
+  EXPECT_NE(out.find("-158"), std::string::npos) << out;
+  EXPECT_NE(ReadWholeFile(small).find("tray open"), std::string::npos);
   for (const char* d : {"blank.vdisc", "dvd.vdisc"}) {
     out = Cli("disc-info --drive virtual:" + (dir / d), &st);
     EXPECT_NE(out.find("blank: yes"), std::string::npos) << d << " was written: " << out;
