@@ -13,6 +13,7 @@
 #include "BurnCtrl/DiscCopy.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "MediumTable.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliCommand.h"
 
@@ -85,6 +86,15 @@ int RunCopy(const CliArgs& args) {
     const bool same = !from.empty() && DriveGivenTwice({from, to}) != "";
     target = same ? source : OpenBurnDrive(to, "", false);
     if (target < 0) return 1;
+  }
+  // The copy would erase a rewritable target that holds data; from the
+  // command line nothing is erased without being asked for.
+  if (target >= 0 && target != source) {
+    bool blank = false, writable = false;
+    int medium = 0;
+    if (GetDiscInfo(target, &blank, &writable, &medium) == result::kSuccess && !blank && medium::IsErasable(medium))
+      return CliFail(result::kTargetNotBlank, FindRecorder(target)->Name() +
+                                                  " holds data; erase it first (varnex-cli erase) or insert a blank disc");
   }
   SetBlankDiscRequest(WaitForBlank);
   int res;

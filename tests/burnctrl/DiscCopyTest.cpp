@@ -153,6 +153,14 @@ TEST(CliCopy, RefusalsLeaveTheTargetUntouched) {
   out = Cli("copy --bcl " + (dir / "good.bcl") + " --to virtual:" + (dir / "rom.vdisc"), &st);
   EXPECT_NE(out.find("-301"), std::string::npos) << out;
   EXPECT_TRUE(openBefore == Bin(dir, "open.vdisc", "open-after"));
+  // A rewritable disc that holds data is not erased by a copy from the command line.
+  std::string rw = "virtual:" + NewDisc(dir, "rw.vdisc", "cd-rw");
+  Cli("burn --drive " + rw + " " VARNEX_SOURCE_DIR "/data/sample/README.txt", &st);
+  ASSERT_EQ(0, st);
+  const std::string rwBefore = Bin(dir, "rw.vdisc", "rw-before");
+  out = Cli("copy --from " + src + " --to " + rw, &st);
+  EXPECT_NE(out.find("-44"), std::string::npos) << out;
+  EXPECT_TRUE(rwBefore == Bin(dir, "rw.vdisc", "rw-after")) << "the rewritable disc was erased";
   // A disc too small for the copy (a short blank disc): -158, and the tray opens for another.
   std::string small = NewDisc(dir, "small.vdisc", "cd-r");
   std::string state = ReadWholeFile(small);
