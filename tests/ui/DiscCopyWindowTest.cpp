@@ -9,7 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <condition_variable>
+#include <mutex>
 
 #include "BurnCtrl/DiscCopy.h"
 #include "BurnCtrl/RecorderCommands.h"
@@ -20,6 +23,7 @@
 #include "WindowTests.h"
 #include "app/CommandLayerRecorders.h"
 #include "app/ShowMessage.h"
+#include "BurnCtrl/ui/CDlgProgress1.h"
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CPlomeDlg.h"
 
@@ -65,15 +69,43 @@ bool IsBlank(const std::shared_ptr<RecorderService>& service, int drive) {
   return service->GetDiscInfoEx(uint8_t(drive), &info) == result::kSuccess && info.blank;
 }
 
+// The command layer whose copy waits at a gate until it is stopped, so that
+// the window's Cancel certainly comes while the copy runs.
+class GatedCopies : public CommandLayerRecorders {
+ public:
+  int DiscCopy(int, uint8_t, const std::string&) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    running_ = true;
+    changed_.wait(hold, [&] { return stopped_; });
+    return result::kBurnStopped;
+  }
+  void StopCopy() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+  int GetCopyProgress() override { return 42; }
+  bool Stopped() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return stopped_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool running_ = false, stopped_ = false;
+};
+
 struct CopyRig {
   QString folder = wt::NewTempFolder("copy");
-  std::shared_ptr<CommandLayerRecorders> layer = std::make_shared<CommandLayerRecorders>();
+  std::shared_ptr<CommandLayerRecorders> layer;
   int source = AddDisc(folder + "/source.vdisc", "cd-r", 320);
   int target = AddDisc(folder + "/target.vdisc", "cd-r", 0);
   std::unique_ptr<CPlomeDlg> w;
   CDlgDiscCopy* copy = nullptr;
 
-  CopyRig() {
+  explicit CopyRig(std::shared_ptr<CommandLayerRecorders> service = std::make_shared<CommandLayerRecorders>())
+      : layer(std::move(service)) {
     w = std::make_unique<CPlomeDlg>(layer);
     w->FillRecorderLists();
     w->SwitchMode(CPlomeDlg::kDiscCopy);
@@ -148,6 +180,33 @@ class DiscCopyWindowTest : public QObject {
     QVERIFY2(Sink().Saw(wt::LangText("Message", 36)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
     QVERIFY(!QFile::exists(bcl));  // deleted afterwards, as the box says
     QVERIFY(Exported(rig.folder + "/source.vdisc") == Exported(rig.folder + "/target.vdisc"));
+  }
+
+  void CancelInTheProgressWindowStopsTheCopy() {
+    auto gated = std::make_shared<GatedCopies>();
+    CopyRig rig(gated);
+    int shownProgress = -1;
+    QObject::connect(rig.w.get(), &CPlomeDlg::DialogOpened, rig.w.get(), [&](QDialog* d) {
+      auto* progress = qobject_cast<CDlgProgress1*>(d);
+      if (!progress) return;
+      // Once the window shows the copy's progress: Cancel, and Yes to "stop?".
+      auto* watch = new QTimer(progress);
+      QObject::connect(watch, &QTimer::timeout, progress, [&, progress, watch] {
+        if (progress->FirstPos() != 42) return;
+        watch->stop();
+        shownProgress = progress->FirstPos();
+        Sink().Answer({msgbox::kYes});
+        progress->CancelButton()->click();
+      });
+      watch->start(10);
+    });
+    rig.w->Burn();
+    QVERIFY(gated->Stopped());
+    QCOMPARE(shownProgress, 42);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 56)));
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 1010)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    QVERIFY(!Sink().Saw(wt::LangText("Message", 36)));
+    QVERIFY(IsBlank(rig.layer, rig.target));
   }
 
   void ADamagedCopyFileIsRefusedWithItsReason() {
