@@ -15,6 +15,7 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "app/LangText.h"
 #include "BurnMana_SAO.h"
 #include "DataSource_CloneFile.h"
 #include "DataSource_Device.h"
@@ -230,6 +231,8 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
     std::string made;
     if (int r = MakeCopyFile(sourceDev, path, &made); r != result::kSuccess) return r;
     if (sourceIndex == targetIndex) {
+      // The blank disc goes into the drive the source came out of.
+      Publish(nullptr, nullptr, LoadLangText("UIText", 1120));
       EjectDisc(targetIndex);
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       std::function<bool(int)> request;
@@ -244,7 +247,9 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
     // The kind is judged before the target may be erased.
     if (!KindFits(file.GetDiscType(), FindRecorder(targetIndex)->GetMediumType()))
       return Failed(result::kCopyWrongMedium, "");
-    if (int r = CheckTarget(targetIndex, true); r != result::kSuccess) return r;
+    // A disc put back into the one drive may be the source itself: it is
+    // never erased there.
+    if (int r = CheckTarget(targetIndex, sourceIndex != targetIndex); r != result::kSuccess) return r;
     if (int r = CheckSize(targetIndex, file); r != result::kSuccess) return r;
     return Write(targetIndex, file, file.Layout().complete);
   }

@@ -196,6 +196,22 @@ TEST(DiscCopy, OneDriveGoesThroughAFileAndEjectsForTheBlankDisc) {
     return true;
   });
   EXPECT_EQ(result::kSuccess, DiscCopy(9, 9, "")) << LastCopyError();
+  EXPECT_TRUE(want == Bin(dir, "rw.vdisc", "copy"));
+  std::filesystem::remove(CopyFilePath());
+  // The source put back instead of a blank disc is never erased.
+  SetBlankDiscRequest([&](int) {
+    EXPECT_EQ(DEV_OK, drive.Device()->Eject(false));
+    return true;
+  });
+  EXPECT_EQ(result::kTargetNotBlank, DiscCopy(9, 9, ""));
+  EXPECT_TRUE(want == Bin(dir, "rw.vdisc", "again"));
+  SetBlankDiscRequest([&](int index) {
+    EXPECT_EQ(DEV_OK, drive.Device()->Eject(false));
+    EXPECT_EQ(DEV_OK, drive.Device()->Blank(BLANK_MINIMAL));
+    (void)index;
+    return true;
+  });
+  EXPECT_EQ(result::kSuccess, DiscCopy(9, 9, "")) << LastCopyError();
   SetBlankDiscRequest(nullptr);
   SetCopyFileRoots({});
   EXPECT_TRUE(asked);
