@@ -446,6 +446,18 @@ void RemoveRecorder(int index) {
                  gDevices.end());
 }
 
+std::shared_ptr<Recorder> ShareRecorder(int index) { return FindShared(index); }
+
+bool ClaimRecorder(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  return gInUse.insert(index).second;
+}
+
+void ReleaseRecorder(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  gInUse.erase(index);
+}
+
 Recorder* FindRecorder(int index) {
   std::lock_guard<std::mutex> hold(gDeviceLock);
   for (const auto& d : gDevices)

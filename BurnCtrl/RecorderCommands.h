@@ -19,6 +19,12 @@
 void AddRecorder(std::shared_ptr<Recorder> recorder);
 void RemoveRecorder(int index);
 Recorder* FindRecorder(int index);
+// The recorder kept alive for as long as the caller holds it (nullptr when none).
+std::shared_ptr<Recorder> ShareRecorder(int index);
+// Marks a drive as used by a job that runs outside the burn list (a disc
+// copy); false when a burn or an erase already uses it.
+bool ClaimRecorder(int index);
+void ReleaseRecorder(int index);
 int FirstFreeRecorderIndex(int from);
 // "D:" for index 3, "[" for index 0: what the drive labels begin with.
 std::string DriveLabel(int index);

@@ -43,4 +43,18 @@ constexpr int kSourceUnreadable = -922;   // a source went missing while it was 
 constexpr int kSessionUnfinished = -923;  // an earlier burn left the disc's last session open
 constexpr int kRecorderInUse = -924;      // a burn or an erase is using the recorder
 
+// Disc copy.
+constexpr int kTargetNotBlank = -44;      // the target disc is not blank and may not be erased
+constexpr int kSourceBlank = -50;         // the source disc is blank
+constexpr int kCopyFileStopped = -100;    // stopped while the copy file was made
+constexpr int kCopyWrongMedium = -157;    // the copy does not fit this kind of medium (CD onto DVD, DVD onto CD)
+constexpr int kCopyTooLarge = -158;       // the copy is larger than the target disc
+constexpr int kNoRoomForCopyFile = -159;  // no folder has room for the copy file
+constexpr int kCopyFileFailed = -160;     // the copy file could not be made
+constexpr int kCopyFileMissing = -161;    // the copy file does not exist
+constexpr int kBadCopyFile = -162;        // not a valid copy file: damaged, cut off or foreign
+constexpr int kTargetNotWritable = -301;  // the target disc cannot be written
+constexpr int kNoSourceSession = -304;    // the source disc holds no session that can be read
+constexpr int kSourceEmpty = -305;        // the source disc is empty
+
 }  // namespace result

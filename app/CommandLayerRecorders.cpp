@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <memory>
 
+#include "BurnCtrl/DiscCopy.h"
 #include "BurnCtrl/ImageFileRecorder.h"
+#include "DataSource_CloneFile.h"
+#include "DataSource_Device.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
@@ -189,6 +192,44 @@ int CommandLayerRecorders::Eject(uint8_t drive, bool open) {
 int CommandLayerRecorders::Lock(uint8_t drive, bool lock) {
   Recorder* r = FindRecorder(drive);
   return r ? int(r->Lock(lock)) : result::kNoSuchDrive;
+}
+
+int CommandLayerRecorders::DiscCopy(int source, uint8_t target, const std::string& path) {
+  return ::DiscCopy(source, target, path);
+}
+int CommandLayerRecorders::GetCopyProgress() { return ::GetCopyProgress(); }
+std::string CommandLayerRecorders::GetCopyItem() { return ::GetCopyItem(); }
+void CommandLayerRecorders::StopCopy() { ::StopCopy(); }
+std::string CommandLayerRecorders::LastCopyError() { return ::LastCopyError(); }
+std::string CommandLayerRecorders::CopyFilePath() { return ::CopyFilePath(); }
+
+int CommandLayerRecorders::CopyTracks(int drive, const std::string& file, std::vector<CopyTrack>* rows,
+                                      std::string* why) {
+  rows->clear();
+  std::unique_ptr<DataSource> source;
+  if (drive < 0) {
+    auto f = std::make_unique<DataSource_CloneFile>(file.c_str());
+    // The header and track table only: the sectors are checked before a copy.
+    if (!f->GetFileInfo(false)) {
+      if (why) *why = f->GetLastError();
+      return result::kBadCopyFile;
+    }
+    source = std::move(f);
+  } else {
+    auto* k = dynamic_cast<KestrineRecorder*>(FindRecorder(drive));
+    if (!k) return result::kNoSuchDrive;
+    if (k->TestUnitReady() != 0) return result::kNotReady;
+    auto d = std::make_unique<DataSource_Device>(k->Device());
+    if (!d->IsValid()) {
+      if (why) *why = d->GetLastError();
+      return result::kNotReady;
+    }
+    if (d->GetSessionNum() == 0) return result::kSourceBlank;
+    source = std::move(d);
+  }
+  for (const CopyTrackRow& r : CopyTrackList(*source))
+    rows->push_back({r.session, r.track, r.data, r.form, r.start, r.end});
+  return result::kSuccess;
 }
 
 bool OpenVirtualRecorder(const std::string& argument, std::string* error) {

@@ -36,6 +36,13 @@ class CommandLayerRecorders : public RecorderService {
   int BlankDisc(uint8_t drive) override;
   int Eject(uint8_t drive, bool open) override;
   int Lock(uint8_t drive, bool lock) override;
+  int DiscCopy(int source, uint8_t target, const std::string& path) override;
+  int GetCopyProgress() override;
+  std::string GetCopyItem() override;
+  void StopCopy() override;
+  std::string LastCopyError() override;
+  std::string CopyFilePath() override;
+  int CopyTracks(int drive, const std::string& file, std::vector<CopyTrack>* rows, std::string* why) override;
 
  private:
   std::mutex lock_;  // the device list is filled from one thread at a time

@@ -45,6 +45,15 @@ struct BurnFigures {
   int bufferPercent = -1;   // fill of the burn buffer; -1 when there is none
 };
 
+// One row of a copy source's track list.
+struct CopyTrack {
+  int session = 0;
+  int track = 0;
+  bool data = false;
+  int form = 0;  // data tracks: 0 Mode 1, 1 to 3 Mode 2
+  long start = 0, end = 0;
+};
+
 class RecorderService {
  public:
   virtual ~RecorderService() = default;
@@ -88,6 +97,27 @@ class RecorderService {
   virtual int BlankDisc(uint8_t drive) = 0;
   virtual int Eject(uint8_t drive, bool open) = 0;
   virtual int Lock(uint8_t drive, bool lock) = 0;
+
+  // Disc copy: `source` -1 copies the copy file at `path`; otherwise the
+  // disc in that drive, on the fly when `path` is empty. Services without
+  // drives of their own refuse (-8).
+  virtual int DiscCopy(int source, uint8_t target, const std::string& path) {
+    (void)source, (void)target, (void)path;
+    return -8;
+  }
+  virtual int GetCopyProgress() { return 0; }
+  virtual std::string GetCopyItem() { return {}; }
+  virtual void StopCopy() {}
+  virtual std::string LastCopyError() { return {}; }
+  // The copy file the last copy made ("" when it made none).
+  virtual std::string CopyFilePath() { return {}; }
+  // The tracks of the disc in a drive (`file` empty) or of a copy file: 1
+  // with the rows; -15 not ready, -50 blank, -162 not a valid copy file
+  // (`why` says what is wrong with it).
+  virtual int CopyTracks(int drive, const std::string& file, std::vector<CopyTrack>* rows, std::string* why) {
+    (void)drive, (void)file, (void)rows, (void)why;
+    return -8;
+  }
 };
 
 // Drive letter of a list entry ("D: ..." -> 3), or -1 for the image entry

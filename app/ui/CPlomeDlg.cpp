@@ -40,6 +40,7 @@
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgDataCD.h"
+#include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/PowerControl.h"
@@ -257,7 +258,10 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
   connect(buttons_[kIdEject], &QAbstractButton::clicked, this, [this] { Eject(true); });
   connect(buttons_[kIdLoad], &QAbstractButton::clicked, this, [this] { Eject(false); });
-  connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] { ShowDiscStatus(); });
+  connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] {
+    ShowDiscStatus();
+    if (CDlgDiscCopy* copy = CopyWindow()) copy->FillSourceDrives();
+  });
   connect(buttons_[kIdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
   connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
   connect(buttons_[kIdHelp], &QAbstractButton::clicked, this, &CPlomeDlg::ShowHelpMenu);
@@ -289,12 +293,14 @@ void CPlomeDlg::ShowHelpMenu() {
   menu->popup(QCursor::pos());
 }
 
-bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc; }
+bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc || index == kDiscCopy; }
 
 CSkinBtn* CPlomeDlg::Button(int id) const {
   auto it = buttons_.find(id);
   return it == buttons_.end() ? nullptr : it->second;
 }
+
+CDlgDiscCopy* CPlomeDlg::CopyWindow() const { return qobject_cast<CDlgDiscCopy*>(pages_[size_t(kDiscCopy)]); }
 
 CDlgDataCD* CPlomeDlg::DataWindow(int mode) const {
   if (mode != kMp3Disc && mode != kDataDisc) return nullptr;
@@ -554,6 +560,12 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
     auto* w = new CDlgDataCD(workArea_);
     w->SetMode(mode == kMp3Disc ? CDlgDataCD::kModeMp3 : CDlgDataCD::kModeData);
     connect(w, &CDlgDataCD::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
+    return w;
+  }
+  if (mode == kDiscCopy) {
+    auto* w = new CDlgDiscCopy(service_, workArea_);
+    connect(w, &CDlgDiscCopy::DialogOpened, this, &CPlomeDlg::DialogOpened);
+    w->FillSourceDrives();
     return w;
   }
   // A mode whose window is not part of this version says so in its place.
@@ -909,7 +921,20 @@ bool CPlomeDlg::AddFromShell(int command, const QString& path) {
 
 void CPlomeDlg::Burn() {
   if (!finished_ || eraseBusy_) return;
-  if (mode_ == kDiscCopy || (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo)) return;
+  if (mode_ == kDiscCopy) {
+    // The copy runs with its own progress window; the recorder list names the target.
+    const int target = SelectedDrive();
+    if (target < 1) {
+      ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+      return;
+    }
+    finished_ = false;
+    CopyWindow()->StartCopy(target);
+    finished_ = true;
+    ShowDiscStatus();
+    return;
+  }
+  if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) {
     ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);

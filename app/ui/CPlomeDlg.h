@@ -21,6 +21,7 @@
 #include "app/RecorderService.h"
 
 class CDlgDataCD;
+class CDlgDiscCopy;
 class CDlgProgress1;
 class CSkinBtn;
 class HandOverServer;
@@ -83,6 +84,7 @@ class CPlomeDlg : public QDialog {
 
   // What the window shows, for tests and the screenshot script.
   CDlgDataCD* DataWindow(int mode) const;
+  CDlgDiscCopy* CopyWindow() const;  // nullptr until the disc copy mode was shown
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }

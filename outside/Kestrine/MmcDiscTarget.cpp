@@ -882,15 +882,28 @@ void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
     if (!cuePending_) return Fail(c, kSequenceError);
     if (lba != cueNext_) return Fail(c, kInvalidWriteAddress);
     if (int64_t(lba) + count > cueLeadOut_) return Fail(c, kLbaOutOfRange);
-    // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
-    for (uint32_t i = 0; i < count; ++i) {
-      int32_t at = lba + int32_t(i);
+    auto trackAt = [&](int32_t at) {
       const CueTrack* ct = nullptr;
       for (const CueTrack& t : cue_)
         if (at >= t.pregap) ct = &t;
+      return ct;
+    };
+    // Each sector is as long as the cue sheet's data form says; a command
+    // that does not fit is refused before anything of it is kept.
+    const uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
+    for (uint32_t i = 0; i < count; ++i) {
+      const CueTrack* ct = trackAt(lba + int32_t(i));
+      if (!ct) continue;
+      const uint8_t form = lba + int32_t(i) < ct->start ? ct->pregapForm : ct->form;
+      const uint32_t want = (form & 0x0F) == 1 || form == 0x00 ? 2352 : form == 0x10 ? 2048 : 2336;
+      if (block != want || block * count != c.dataLength) return Fail(c, kIllegalMode);
+    }
+    // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
+    for (uint32_t i = 0; i < count; ++i) {
+      int32_t at = lba + int32_t(i);
+      const CueTrack* ct = trackAt(at);
       if (at < 0 || !ct) continue;
       ScsiCommand one = c;
-      uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
       one.data = c.data + size_t(i) * block;
       one.dataLength = block;
       DiscTrack t;
@@ -1161,13 +1174,27 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
     }
     int tno = bcd(e[1]), index = bcd(e[2]);
     if (tno < 1 || tno > 99) return Fail(c, kInvalidParamField);
-    Mode mode = (e[0] & 0x40) ? ((e[3] >> 4) == 1 ? Mode::Mode1 : (e[3] >> 4) == 3 ? Mode::Mode2Formless : Mode::Mode2Form1)
-                              : Mode::Audio;
+    // The host sends every sector: audio (00), or data as user bytes (10,
+    // 20, 30) or raw (11, 21, 31); an audio track takes audio only, a data
+    // track data only. Forms the drive would make up itself are not taken.
+    const uint8_t form = e[3] & 0x3F;
+    const bool data = e[0] & 0x40;
+    const bool known = form == 0x00 || form == 0x10 || form == 0x11 || form == 0x20 || form == 0x21 ||
+                       form == 0x30 || form == 0x31;
+    if (!known || data != (form != 0x00)) return Fail(c, kInvalidParamField);
+    Mode mode = data ? ((form >> 4) == 1 ? Mode::Mode1 : (form >> 4) == 3 ? Mode::Mode2Formless : Mode::Mode2Form1)
+                     : Mode::Audio;
     if (tracks.empty() || tracks.back().number != tno) {
       if (!tracks.empty() && tno != tracks.back().number + 1) return Fail(c, kInvalidParamField);
-      tracks.push_back({tno, at, at, mode});
+      tracks.push_back({tno, at, at, mode, form, form});
     }
-    if (index == 1) tracks.back().start = at;
+    if (index == 1) {
+      tracks.back().start = at;
+      tracks.back().form = form;
+      tracks.back().mode = mode;
+    } else if (index == 0) {
+      tracks.back().pregapForm = form;
+    }
   }
   if (tracks.empty() || leadOut <= tracks.back().start) return Fail(c, kInvalidParamField);
   int32_t first = m.tracks.empty() ? -150 : NextTrackStart() - 150;

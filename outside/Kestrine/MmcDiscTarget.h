@@ -152,6 +152,8 @@ class MmcDiscTarget : public ScsiTransport {
     int32_t start;       // index 1
     int32_t pregap;      // index 0, or start when none
     cdsector::Mode mode;
+    uint8_t pregapForm;  // data form of the cue sheet for the pre-gap and
+    uint8_t form;        // for the track: what each sector the host sends holds
   };
   bool cuePending_ = false;
   std::vector<CueTrack> cue_;

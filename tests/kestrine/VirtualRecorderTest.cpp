@@ -405,3 +405,27 @@ TEST(VirtualRecorder, AReaderClosingLaterDoesNotUndoAWriter) {
   ASSERT_EQ(DEV_OK, again->GetNextWriteAdd(nwa));
   EXPECT_EQ(64, nwa) << "the reader put back the state it had read";
 }
+
+TEST(VirtualRecorder, SessionAtOnceWritesMustMatchTheCueSheetsDataForms) {
+  ScratchDir dir;
+  auto d = NewVirtual(dir, "cd-r");
+  WriteParam wp;
+  wp.WriteType = 2;
+  ASSERT_EQ(DEV_OK, d->SetWriteParam(wp));
+  // An audio track announced with a data form, and a form the drive would make up itself.
+  const uint8_t mixedUp[] = {0x01, 0x01, 0x01, 0x10, 0, 0, 2, 0, 0x01, 0xAA, 0x01, 0x00, 0, 0, 8, 0};
+  EXPECT_EQ(DEV_CHECK_CONDITION, d->SendCueSheet(mixedUp, sizeof mixedUp));
+  EXPECT_EQ("5/26/00", SenseOf(*d));
+  const uint8_t generated[] = {0x41, 0x01, 0x01, 0x14, 0, 0, 2, 0, 0x41, 0xAA, 0x01, 0x14, 0, 0, 8, 0};
+  EXPECT_EQ(DEV_CHECK_CONDITION, d->SendCueSheet(generated, sizeof generated));
+  // Raw Mode 1 sectors: 2048-byte blocks do not fit and nothing of them is kept.
+  const uint8_t raw[] = {0x41, 0x00, 0x00, 0x11, 0, 0, 0, 0, 0x41, 0x01, 0x00, 0x11, 0, 0, 0, 0,
+                         0x41, 0x01, 0x01, 0x11, 0, 0, 2, 0, 0x41, 0xAA, 0x01, 0x11, 0, 0, 4, 0};
+  ASSERT_EQ(DEV_OK, d->SendCueSheet(raw, sizeof raw)) << SenseOf(*d);
+  auto user = Pattern(2048 * 10, 1);
+  EXPECT_EQ(DEV_CHECK_CONDITION, d->Write(uint32_t(-150), user.data(), 2048 * 10, 10));
+  EXPECT_EQ("5/64/00", SenseOf(*d));
+  std::vector<uint8_t> sector(2352 * 10);
+  for (int i = 0; i < 10; ++i) cdsector::Encode(-150 + i, cdsector::Mode::Mode1, user.data(), sector.data() + i * 2352);
+  EXPECT_EQ(DEV_OK, d->Write(uint32_t(-150), sector.data(), 2352 * 10, 10)) << "the refused write left the address where it was";
+}

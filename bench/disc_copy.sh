@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Disc copy beside cp (the physical limit) in one run: a 600 MiB DVD-ROM
+# copied onto a blank DVD+R on the fly, through a copy file, and from that
+# file, against cp of the exported image. Prints wall time, peak memory and
+# the ratios. Needs: xorriso time.
+# Usage: bench/disc_copy.sh [path/to/varnex-cli]   (WORK=<folder> to choose where the data goes)
+set -euo pipefail
+cli=${1:-build/bin/varnex-cli}
+cli=$(readlink -f "$cli")
+work=${WORK:-${TMPDIR:-/var/tmp}/varnex-bench-copy}
+rm -rf "$work"; mkdir -p "$work/src"
+trap 'rm -rf "$work"' EXIT
+export VARNEX_PROGRAM_DIR="$work"
+
+echo "preparing a 600 MiB DVD-ROM in $work ..."
+for i in 1 2 3; do head -c $((200 << 20)) /dev/urandom > "$work/src/part$i.bin"; done
+xorriso -as mkisofs -quiet -o "$work/in.iso" "$work/src" 2>/dev/null
+rm -rf "$work/src"
+"$cli" virtual create --media dvd-rom --iso "$work/in.iso" "$work/src.vdisc" >/dev/null
+"$cli" virtual export --drive "virtual:$work/src.vdisc" -o "$work/src.iso" >/dev/null
+for t in fly via file; do "$cli" virtual create --media dvd+r "$work/$t.vdisc" >/dev/null; done
+
+measure() {  # label, command...; prints "label seconds peakKiB"
+  local label=$1; shift
+  sync; /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/err.txt" || { cat "$work/err.txt"; exit 1; }
+  read -r secs kib < "$work/time.txt"
+  echo "$label $secs $kib"
+}
+
+a=$(measure on-the-fly "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/fly.vdisc")
+b=$(measure via-file "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/via.vdisc" --via "$work/disc.bcl" --keep)
+c=$(measure from-file "$cli" copy --bcl "$work/disc.bcl" --to "virtual:$work/file.vdisc")
+d=$(measure cp cp "$work/src.iso" "$work/copy.iso")
+for t in fly via file; do
+  "$cli" virtual export --drive "virtual:$work/$t.vdisc" -o "$work/$t.iso" >/dev/null
+  cmp "$work/src.iso" "$work/$t.iso"
+done
+
+python3 - "$a" "$b" "$c" "$d" <<'PY'
+import sys
+rows = [a.split() for a in sys.argv[1:]]
+base = float(rows[-1][1]) or 1e-3
+print("\n== copying a 600 MiB DVD-ROM onto a DVD+R (virtual recorders)")
+print(f"{'step':<14}{'seconds':>9}{'peak MiB':>10}{'vs cp':>9}")
+for name, secs, kib in rows:
+    print(f"{name:<14}{float(secs):>9.2f}{int(kib)/1024:>10.1f}{float(secs)/base:>9.2f}")
+PY

@@ -1,0 +1,271 @@
+#include "DataSource_CloneFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ByteFields.h"
+#include "DataSource_Device.h"
+#include "SafeFile.h"
+
+namespace bcl {
+
+const uint8_t kMagic[8] = {'V', 'X', 'B', 'C', 'L', 0x1A, 0x0D, 0x0A};
+
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+}  // namespace bcl
+
+namespace {
+
+bool PreadAll(int fd, uint8_t* out, size_t size, uint64_t at) {
+  while (size > 0) {
+    ssize_t n = ::pread(fd, out, size, off_t(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    at += uint64_t(n);
+    size -= size_t(n);
+  }
+  return true;
+}
+
+constexpr int kPiece = 26;  // sectors read and written at a time
+
+}  // namespace
+
+DataSource_CloneFile::DataSource_CloneFile(const char* path) : path_(path ? path : "") {}
+
+DataSource_CloneFile::~DataSource_CloneFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool DataSource_CloneFile::Refuse(const std::string& why) {
+  valid_ = false;
+  layout_ = DiscLayout();
+  places_.clear();
+  return Fail(path_ + ": " + why);
+}
+
+bool DataSource_CloneFile::GetFileInfo(bool checkSectors) {
+  if (fd_ >= 0) ::close(fd_);
+  std::string why;
+  fd_ = safefile::OpenForReading(path_, &why);
+  if (fd_ < 0) return Refuse(why.substr(std::min(why.size(), path_.size() + 2)));
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return Refuse(safefile::ErrorText(errno));
+  uint8_t h[bcl::kHeaderSize];
+  if (uint64_t(st.st_size) < sizeof h || !PreadAll(fd_, h, sizeof h, 0))
+    return Refuse("not a disc copy file (too short for its header)");
+  if (std::memcmp(h, bcl::kMagic, sizeof bcl::kMagic) != 0) return Refuse("not a disc copy file");
+  if (bytes::LE16(h + 8) != bcl::kVersion)
+    return Refuse("a disc copy file of version " + std::to_string(bytes::LE16(h + 8)) + ", which this program cannot read");
+  const uint16_t trackCount = bytes::LE16(h + 22);
+  const uint32_t tableSize = bytes::LE32(h + 24);
+  if (bytes::LE16(h + 10) != bcl::kHeaderSize || trackCount < 1 || trackCount > 99 ||
+      tableSize != uint32_t(trackCount) * bcl::kTrackEntrySize)
+    return Refuse("the copy file's header is damaged");
+  std::vector<uint8_t> table(tableSize);
+  if (uint64_t(st.st_size) < sizeof h + tableSize || !PreadAll(fd_, table.data(), tableSize, sizeof h))
+    return Refuse("the copy file is cut off inside its track table");
+  uint32_t crc = bcl::Crc32(0, h, 60);
+  crc = bcl::Crc32(crc, table.data(), table.size());
+  if (crc != bytes::LE32(h + 60)) return Refuse("the copy file's header or track table is damaged (checksum)");
+
+  DiscLayout layout;
+  layout.discType = h[12];
+  layout.complete = h[13] != 0;
+  layout.profile = bytes::LE16(h + 14);
+  layout.sectorSize = int(bytes::LE32(h + 16));
+  std::vector<Place> places;
+  uint64_t expectOffset = sizeof h + tableSize;
+  for (uint16_t i = 0; i < trackCount; ++i) {
+    const uint8_t* e = table.data() + size_t(i) * bcl::kTrackEntrySize;
+    SourceTrack t;
+    t.number = e[0];
+    t.session = e[1];
+    t.control = e[2] & 0x0F;
+    t.form = MODE_FORM(e[3]);
+    t.pregapStart = int32_t(bytes::LE32(e + 4));
+    t.start = int32_t(bytes::LE32(e + 8));
+    t.length = int32_t(bytes::LE32(e + 12));
+    if (bytes::LE64(e + 16) != expectOffset) return Refuse("the copy file's track table is damaged");
+    if (layout.sessions.empty() || layout.sessions.back().number != t.session) {
+      SourceSession s;
+      s.number = t.session;
+      layout.sessions.push_back(s);
+    }
+    layout.sessions.back().tracks.push_back(t);
+    places.push_back({t.number, expectOffset});
+    if (t.End() > t.pregapStart) expectOffset += uint64_t(t.End() - t.pregapStart) * uint64_t(std::max(0, layout.sectorSize));
+  }
+  std::string bad = layout.Check();
+  if (!bad.empty()) return Refuse("the copy file's track table is damaged (" + bad + ")");
+  if (layout.sessions.size() != bytes::LE16(h + 20) || uint64_t(layout.SectorsToRead()) != bytes::LE64(h + 28))
+    return Refuse("the copy file's header is damaged");
+  if (uint64_t(st.st_size) < expectOffset)
+    return Refuse("the copy file is cut off: it holds " + std::to_string(st.st_size) + " of " +
+                  std::to_string(expectOffset) + " bytes");
+  if (uint64_t(st.st_size) > expectOffset) return Refuse("the copy file has bytes past its end; it is damaged");
+  if (checkSectors) {
+    std::vector<uint8_t> piece(size_t(256) * size_t(layout.sectorSize));
+    uint32_t dataCrc = 0;
+    for (uint64_t at = sizeof h + tableSize; at < expectOffset;) {
+      size_t n = size_t(std::min<uint64_t>(piece.size(), expectOffset - at));
+      if (!PreadAll(fd_, piece.data(), n, at)) return Refuse("the copy file cannot be read: " + safefile::ErrorText(errno));
+      dataCrc = bcl::Crc32(dataCrc, piece.data(), n);
+      at += n;
+    }
+    if (dataCrc != bytes::LE32(h + 36)) return Refuse("the copy file's sectors are damaged (checksum)");
+  }
+  layout_ = layout;
+  places_ = places;
+  valid_ = true;
+  error_.clear();
+  return true;
+}
+
+int DataSource_CloneFile::GetGeneProgress() const {
+  int64_t total = geneTotal_, done = geneDone_;
+  return total > 0 ? int(std::clamp<int64_t>(done * 100 / total, 0, 100)) : 0;
+}
+
+int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
+  geneDone_ = 0;
+  geneTotal_ = 0;
+  DataSource_Device disc(source);
+  if (!disc.IsValid()) {
+    error_ = disc.GetLastError();
+    return GENE_SOURCE_UNREADABLE;
+  }
+  const DiscLayout& layout = disc.Layout();
+  if (layout.sessions.empty()) {
+    error_ = "the source disc is blank";
+    return GENE_SOURCE_EMPTY;
+  }
+  if (sectorSize != layout.sectorSize) {
+    error_ = "a copy of this disc needs sectors of " + std::to_string(layout.sectorSize) + " bytes";
+    return GENE_BAD_SECTOR_SIZE;
+  }
+  if (std::string inTheWay = safefile::InTheWay(path_); !inTheWay.empty()) {
+    error_ = path_ + " " + inTheWay;
+    return GENE_FILE_IN_THE_WAY;
+  }
+  std::string partial = path_ + ".part";
+  int fd = safefile::CreateNew(partial, O_RDWR);
+  for (int n = 1; fd < 0 && errno == EEXIST && n < 100; ++n)
+    fd = safefile::CreateNew(partial = path_ + ".part" + std::to_string(n), O_RDWR);
+  if (fd < 0) {
+    error_ = "cannot create " + partial + ": " + safefile::ErrorText(errno);
+    return GENE_WRITE_FAILED;
+  }
+  geneTotal_ = layout.SectorsToRead();
+  const int trackCount = layout.TrackCount();
+  std::vector<uint8_t> head(bcl::kHeaderSize + size_t(trackCount) * bcl::kTrackEntrySize, 0);
+  uint64_t offset = head.size();
+  uint32_t dataCrc = 0;
+  std::vector<uint8_t> piece(size_t(kPiece) * size_t(sectorSize));
+  auto fail = [&](int code, const std::string& why) {
+    error_ = why;
+    safefile::Discard(fd, partial);
+    return code;
+  };
+  if (!safefile::PwriteAll(fd, head.data(), head.size(), 0))
+    return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+  int index = 0;
+  for (const SourceSession& s : layout.sessions) {
+    for (const SourceTrack& t : s.tracks) {
+      uint8_t* e = head.data() + bcl::kHeaderSize + size_t(index++) * bcl::kTrackEntrySize;
+      e[0] = uint8_t(t.number);
+      e[1] = uint8_t(t.session);
+      e[2] = t.control;
+      e[3] = uint8_t(t.form);
+      bytes::PutLE32(e + 4, uint32_t(t.pregapStart));
+      bytes::PutLE32(e + 8, uint32_t(t.start));
+      bytes::PutLE32(e + 12, uint32_t(t.length));
+      bytes::PutLE64(e + 16, offset);
+      if (!disc.OpenTrack(t.number) || !disc.SetStartAdd(t.pregapStart))
+        return fail(GENE_SOURCE_UNREADABLE, disc.GetLastError());
+      for (int32_t at = t.pregapStart; at < t.End();) {
+        if (stop_) return fail(GENE_STOPPED, "stopped");
+        int n = std::min<int32_t>(kPiece, t.End() - at);
+        size_t bytes = size_t(n) * size_t(sectorSize);
+        if (!disc.GetSectorData(piece.data(), n)) return fail(GENE_SOURCE_UNREADABLE, disc.GetLastError());
+        if (!safefile::PwriteAll(fd, piece.data(), bytes, off_t(offset)))
+          return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+        dataCrc = bcl::Crc32(dataCrc, piece.data(), bytes);
+        offset += bytes;
+        at += n;
+        geneDone_ += n;
+      }
+    }
+  }
+  uint8_t* h = head.data();
+  std::memcpy(h, bcl::kMagic, sizeof bcl::kMagic);
+  bytes::PutLE16(h + 8, bcl::kVersion);
+  bytes::PutLE16(h + 10, bcl::kHeaderSize);
+  h[12] = uint8_t(layout.discType);
+  h[13] = layout.complete ? 1 : 0;
+  bytes::PutLE16(h + 14, uint16_t(layout.profile));
+  bytes::PutLE32(h + 16, uint32_t(sectorSize));
+  bytes::PutLE16(h + 20, uint16_t(layout.sessions.size()));
+  bytes::PutLE16(h + 22, uint16_t(trackCount));
+  bytes::PutLE32(h + 24, uint32_t(trackCount * bcl::kTrackEntrySize));
+  bytes::PutLE64(h + 28, uint64_t(layout.SectorsToRead()));
+  bytes::PutLE32(h + 36, dataCrc);
+  uint32_t crc = bcl::Crc32(0, h, 60);
+  crc = bcl::Crc32(crc, h + bcl::kHeaderSize, head.size() - bcl::kHeaderSize);
+  bytes::PutLE32(h + 60, crc);
+  if (!safefile::PwriteAll(fd, head.data(), head.size(), 0))
+    return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+  if (stop_) return fail(GENE_STOPPED, "stopped");
+  if (std::string inTheWay = safefile::InTheWay(path_); !inTheWay.empty())
+    return fail(GENE_FILE_IN_THE_WAY, path_ + " " + inTheWay);
+  if (!safefile::Finish(fd, partial, path_)) {
+    error_ = "cannot write " + path_ + ": " + safefile::ErrorText(errno);
+    return GENE_WRITE_FAILED;
+  }
+  return GENE_OK;
+}
+
+bool DataSource_CloneFile::GetSectorData(uint8_t* buffer, int count) {
+  const SourceTrack* t = Open();
+  if (!valid_ || !t) return Fail("no track is open");
+  if (count < 0 || position_ + count > t->End()) return Fail("reading past the end of the track");
+  uint64_t base = 0;
+  for (const Place& p : places_)
+    if (p.number == t->number) base = p.offset;
+  uint64_t at = base + uint64_t(position_ - t->pregapStart) * uint64_t(layout_.sectorSize);
+  errno = 0;
+  if (!PreadAll(fd_, buffer, size_t(count) * size_t(layout_.sectorSize), at))
+    return Fail(path_ + ": the copy file cannot be read (" + (errno ? safefile::ErrorText(errno) : "it ends early") + ")");
+  position_ += count;
+  return true;
+}
+
+DataSource* DataSource_CloneFile::CloneSource() {
+  auto copy = std::make_unique<DataSource_CloneFile>(path_.c_str());
+  if (!copy->GetFileInfo(false)) {
+    error_ = copy->GetLastError();
+    return nullptr;
+  }
+  return copy.release();
+}

@@ -1,0 +1,167 @@
+#include "DataSource_Device.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "CdSector.h"
+
+namespace {
+
+std::string SenseText(const CDevCmdROM& d) {
+  SenseData s = d.GetLastSense();
+  char b[32];
+  std::snprintf(b, sizeof b, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
+  return b;
+}
+
+// Reads are made in pieces a drive takes in one command.
+constexpr int kReadPiece = 26;
+
+}  // namespace
+
+DataSource_Device::DataSource_Device(CDevCmdROM* device) : dev_(device) { valid_ = ReadLayout(); }
+
+DataSource* DataSource_Device::CloneSource() {
+  auto* copy = new DataSource_Device(dev_);
+  if (!copy->IsValid()) {
+    error_ = copy->GetLastError();
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}
+
+bool DataSource_Device::ReadLayout() {
+  if (!dev_ || !dev_->HasDrive()) return Fail("no drive");
+  if (dev_->TestUnitReady() != DEV_OK) return Fail("the drive is not ready (" + SenseText(*dev_) + ")");
+  layout_.discType = dev_->GetDiscType();
+  layout_.profile = dev_->GetMediumType();
+  if (layout_.discType < CD_TYPE_CD || layout_.discType > CD_TYPE_BD) return Fail("the disc is of an unknown kind");
+  layout_.sectorSize = layout_.discType == CD_TYPE_CD ? 2352 : 2048;
+  DISC_INFO di;
+  if (dev_->ReadDiscInfo(di) != DEV_OK) return LayoutFromToc();
+  layout_.complete = di.DiscStatus != 1;  // only an appendable disc is left open
+  if (di.DiscStatus == 0) return true;    // blank: nothing to copy
+  return LayoutFromTrackInfo(di.LastTrackLastSession);
+}
+
+bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
+  for (int n = 1; n <= lastTrack; ++n) {
+    TRACK_INFO ti;
+    if (dev_->ReadTrackInfo(ti, n) != DEV_OK) {
+      if (n == 1) {
+        layout_.sessions.clear();
+        return LayoutFromToc();
+      }
+      return Fail("track " + std::to_string(n) + " cannot be read (" + SenseText(*dev_) + ")");
+    }
+    if (ti.Blank || ti.TrackSize == 0) break;  // the invisible track of an open disc
+    if (ti.SessionNumber < 1 || ti.SessionNumber > 99) return Fail("a track names an impossible session");
+    if (layout_.sessions.empty() || layout_.sessions.back().number != ti.SessionNumber) {
+      SourceSession s;
+      s.number = ti.SessionNumber;
+      layout_.sessions.push_back(s);
+    }
+    SourceSession& s = layout_.sessions.back();
+    SourceTrack t;
+    t.number = ti.TrackNumber ? ti.TrackNumber : n;
+    t.session = ti.SessionNumber;
+    t.control = ti.TrackMode & 0x0F;
+    t.start = int32_t(ti.TrackStart);
+    t.length = int32_t(ti.TrackSize);
+    t.pregapStart = t.start;
+    if (layout_.discType == CD_TYPE_CD) {
+      if (s.tracks.empty()) t.pregapStart = t.start - 150;
+      else if (s.tracks.back().End() < t.start) t.pregapStart = s.tracks.back().End();
+    }
+    s.tracks.push_back(t);
+  }
+  for (SourceSession& s : layout_.sessions)
+    for (SourceTrack& t : s.tracks)
+      if (!t.IsAudio()) t.form = FormAt(t.start);
+  std::string why = layout_.Check();
+  if (!why.empty()) return Fail("the disc's layout cannot be copied: " + why);
+  return true;
+}
+
+bool DataSource_Device::LayoutFromToc() {
+  SessionInfo info;
+  if (dev_->GetSessionInfo(info) != DEV_OK)
+    return Fail("the disc's table of contents cannot be read (" + SenseText(*dev_) + ")");
+  int number = 1;
+  for (const TocData& toc : info.Sessions) {
+    SourceSession s;
+    s.number = number++;
+    for (size_t i = 0; i < toc.Data.size(); ++i) {
+      SourceTrack t;
+      t.number = toc.Data[i].TrackNo;
+      t.session = s.number;
+      t.control = toc.Data[i].AdrCtrl & 0x0F;
+      t.start = TocAddressToLba(toc.Data[i].Addr);
+      int32_t end = i + 1 < toc.Data.size() ? TocAddressToLba(toc.Data[i + 1].Addr) : TocAddressToLba(toc.LeadOut);
+      t.length = end - t.start;
+      t.pregapStart = layout_.discType == CD_TYPE_CD && i == 0 ? t.start - 150 : t.start;
+      s.tracks.push_back(t);
+    }
+    layout_.sessions.push_back(s);
+  }
+  for (SourceSession& s : layout_.sessions)
+    for (SourceTrack& t : s.tracks)
+      if (!t.IsAudio()) t.form = FormAt(t.start);
+  std::string why = layout_.Check();
+  if (!why.empty()) return Fail("the disc's layout cannot be copied: " + why);
+  return true;
+}
+
+MODE_FORM DataSource_Device::FormAt(int32_t lba) {
+  if (layout_.discType != CD_TYPE_CD) return MODE_FORM_MODE1;
+  uint8_t raw[2352];
+  if (dev_->ReadCD_All(raw, sizeof raw, 1, uint32_t(lba)) != DEV_OK) return MODE_FORM_MODE1;
+  switch (cdsector::ModeOf(raw)) {
+    case cdsector::Mode::Mode2Form1: return MODE_FORM_MODE2_FORM1;
+    case cdsector::Mode::Mode2Form2: return MODE_FORM_MODE2_FORM2;
+    case cdsector::Mode::Mode2Formless: return MODE_FORM_MODE2_FORMLESS;
+    default: return MODE_FORM_MODE1;
+  }
+}
+
+bool DataSource_Device::ReadData(int32_t lba, uint8_t* buffer, int count) {
+  const int size = layout_.sectorSize;
+  uint32_t status = layout_.discType == CD_TYPE_CD
+                        ? dev_->ReadCD_All(buffer, count * size, count, uint32_t(lba))
+                        : dev_->ReadCD_10(buffer, count * size, count, uint32_t(lba));
+  if (status != DEV_OK)
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+  return true;
+}
+
+bool DataSource_Device::GetSectorData(uint8_t* buffer, int count) {
+  const SourceTrack* t = Open();
+  if (!t) return Fail("no track is open");
+  if (count < 0 || position_ + count > t->End()) return Fail("reading past the end of the track");
+  const int size = layout_.sectorSize;
+  const bool firstOfSession = layout_.Track(t->number - 1) == nullptr ||
+                              layout_.Track(t->number - 1)->session != t->session;
+  while (count > 0) {
+    int32_t at = int32_t(position_);
+    if (at < t->start) {
+      // Pre-gap: read where the disc has it, else made empty.
+      int n = std::min<int>(count, int(t->start - at));
+      for (int i = 0; i < n; ++i) {
+        uint8_t* out = buffer + size_t(i) * size_t(size);
+        if (firstOfSession || at + i < 0 || dev_->ReadCD_All(out, size, 1, uint32_t(at + i)) != DEV_OK)
+          MakeEmptySectors(at + i, out, 1);
+      }
+      buffer += size_t(n) * size_t(size);
+      position_ += n;
+      count -= n;
+      continue;
+    }
+    int n = std::min(count, kReadPiece);
+    if (!ReadData(at, buffer, n)) return false;
+    buffer += size_t(n) * size_t(size);
+    position_ += n;
+    count -= n;
+  }
+  return true;
+}
