@@ -4,3 +4,5 @@ int RunPavaneTests(int argc, char** argv);
 int RunDataWindowTests(int argc, char** argv);
 int RunMainWindowTests(int argc, char** argv);
 int RunBurnFeedbackTests(int argc, char** argv);
+int RunScheduleWindowTests(int argc, char** argv);
+int RunShellHandOverTests(int argc, char** argv);
