@@ -134,7 +134,8 @@ CDlgTimeSet::CDlgTimeSet(const QStringList& recorders, std::function<bool(int)> 
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
   }
-  auto* ok = new CBtnColor(Tr("UIText", 63), this);
+  // The dialog stores the schedule; it burns nothing now.
+  auto* ok = new CBtnColor(Tr("UIText", 89), this);
   ok->setProperty("id", 1);
   auto* cancel = new CBtnColor(Tr("UIText", 64), this);
   cancel->setProperty("id", 2);

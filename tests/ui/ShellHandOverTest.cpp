@@ -15,6 +15,9 @@
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
 #include "app/HandOver.h"
+#include "app/CommandLayerRecorders.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CPlomeDlg.h"
 #include "app/ui/HandOverServer.h"
 
 namespace {
@@ -47,6 +50,17 @@ QByteArray Exchange(const QString& path, const std::string& bytes) {
 class ShellHandOverTest : public QObject {
   Q_OBJECT
  private slots:
+  // A path that is gone by the time it arrives is refused with a message
+  // that names it; the project stays as it was.
+  void AMissingPathIsRefusedWithAMessage() {
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    wt::Sink().Clear();
+    const QString missing = wt::NewTempFolder("gone") + "/holiday.mpg";
+    QVERIFY(!w.AddFromShell(102, missing));
+    QVERIFY2(wt::Sink().Saw(missing), wt::Sink().Texts().empty() ? "no message" : wt::Sink().Texts().back().c_str());
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->IsEmpty());
+  }
+
   void OnlyThisUsersWellFormedMessagesArrive() {
     QStringList got;
     HandOverServer server([&](int command, const QString& path) {
