@@ -1,5 +1,6 @@
 #include "app/HandOver.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,13 @@ bool MakeSocketFolder() {
   if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return false;
   if ((st.st_mode & 0077) != 0 && chmod(folder.c_str(), 0700) != 0) return false;
   return true;
+}
+
+bool PeerIsSameUser(int fd) {
+  struct ucred peer {};
+  socklen_t size = sizeof(peer);
+  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof(peer)) return false;
+  return peer.uid == getuid();
 }
 
 namespace {

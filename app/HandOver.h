@@ -29,6 +29,11 @@ bool MakeSocketFolder();
 
 std::string Encode(uint32_t command, const std::string& path);
 
+// Whether the process at the other end of the connected local socket `fd`
+// runs as this program's own user. Another user's files never reach the
+// project, even where the folder's mode would let that user in.
+bool PeerIsSameUser(int fd);
+
 // Reads one message from the front of `buffer`. Returns 1 and removes it when
 // complete, 0 when more bytes are needed, -1 when the bytes cannot be a
 // message (the connection is then dropped).

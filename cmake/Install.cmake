@@ -2,9 +2,10 @@
 # programs are laid out. The programs find their read-only data in
 # ../share/varnex relative to themselves (foundation/ProgramDir.cpp).
 #
-#   P/bin/                      Varnex, varnex-cli
+#   P/bin/                      Varnex, varnex-cli, VarnexShell
 #   P/lib/<multiarch>/          libPavane.so.N (the controls library)
-#   P/share/varnex/             Lang/, Skin/, Tamsin/, lang/ (help), sample/
+#   P/share/varnex/             Lang/, Skin/, Tamsin/, lang/ (help), sample/,
+#                               shellext/ (the context menus and their installer)
 #   P/share/applications/       org.varnex.Varnex.desktop
 #   P/share/icons/hicolor/      the icon, scalable and in PNG sizes
 #   P/share/mime/packages/      the .bcd type
@@ -25,6 +26,11 @@ set(VARNEX_DATADIR share/varnex)
 set(VARNEX_APP_ID org.varnex.Varnex)
 
 install(TARGETS varnex-cli RUNTIME DESTINATION bin)
+install(TARGETS VarnexShell RUNTIME DESTINATION bin)
+# The file managers' menus are the user's to put in place:
+# share/varnex/shellext/install-desktop-integration.sh [--remove].
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/shellext/menus DESTINATION ${VARNEX_DATADIR}/shellext)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/install-desktop-integration.sh DESTINATION ${VARNEX_DATADIR}/shellext)
 
 if(TARGET Varnex)
   if(VARNEX_INSTALL_RPATH)

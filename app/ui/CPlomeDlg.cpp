@@ -42,6 +42,7 @@
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CSkinBtn.h"
+#include "app/ui/CDlgTimeSet.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/PowerControl.h"
 #include "foundation/ui/WindowSupport.h"
@@ -132,6 +133,10 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
   infoTimer_ = new QTimer(this);
   connect(infoTimer_, &QTimer::timeout, this, &CPlomeDlg::ShowInfoItems);
+  scheduleTimer_ = new QTimer(this);
+  scheduleTimer_->setInterval(30000);
+  scheduleTimer_->setSingleShot(true);
+  connect(scheduleTimer_, &QTimer::timeout, this, &CPlomeDlg::OnScheduleTimer);
 }
 
 CPlomeDlg::~CPlomeDlg() {
@@ -229,8 +234,6 @@ void CPlomeDlg::CreateButtons() {
     b->setEnabled(false);
     b->setToolTip(Tr("Tip", kModes[mode].tip) + "\n" + Tr("UIText", 1106));
   }
-  buttons_[kIdSchedule]->setEnabled(false);
-  buttons_[kIdSchedule]->setToolTip(Tr("Tip", 25) + "\n" + Tr("UIText", 1106));
 }
 
 void CPlomeDlg::ConnectButtons() {
@@ -256,6 +259,7 @@ void CPlomeDlg::ConnectButtons() {
   });
   connect(buttons_[kIdBurn], &QAbstractButton::clicked, this, &CPlomeDlg::Burn);
   connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
+  connect(buttons_[kIdSchedule], &QAbstractButton::clicked, this, &CPlomeDlg::ShowSchedule);
   connect(buttons_[kIdEject], &QAbstractButton::clicked, this, [this] { Eject(true); });
   connect(buttons_[kIdLoad], &QAbstractButton::clicked, this, [this] { Eject(false); });
   connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] {
@@ -341,6 +345,7 @@ void CPlomeDlg::Initialise() {
                                  this);
   handOver_->Listen();
   deviceTimer_->start();
+  ArmSchedule();
   // The keyboard starts in the project, not on the first of the buttons.
   if (CDlgDataCD* w = DataWindow(mode_)) w->Tree()->setFocus();
   else recorderList_->setFocus();
@@ -1215,7 +1220,8 @@ void CPlomeDlg::StartBurn() {
     ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
     return;
   }
-  const bool imageEntry = ImageEntrySelected();
+  // A scheduled burn goes to the recorders of the schedule, never to a file.
+  const bool imageEntry = !scheduledBurn_ && ImageEntrySelected();
   burnDrive_ = uint8_t(imageEntry ? 0 : SelectedDrive());
   if (!imageEntry && !recorderListText_.isEmpty()) burnDrive_ = uint8_t(recorderListText_.split(',').first().toInt());
   const bool fromImage = mode_ == kDataDisc && w->IsImageMode();
@@ -1267,8 +1273,11 @@ void CPlomeDlg::StartBurn() {
   } else if (lastResult_ == result::kSuccess) {
     std::string text = LoadLangText("Message", 40);
     if (imageEntry) text += "\n\n" + LoadLangText("Message", 1020) + "\n" + ToStd(burnImagePath_);
+    // Nobody may be there to close the box after a scheduled burn: its
+    // action does not wait for it.
+    if (scheduledBurn_) AfterBurnAction();
     ShowMessage(text, msgbox::kInfoOk);
-    AfterBurnAction();
+    if (!scheduledBurn_) AfterBurnAction();
   } else {
     std::string detail;
     {
@@ -1291,6 +1300,89 @@ void CPlomeDlg::AfterBurnAction() {
     default: return;
   }
   if (!ok) ShowMessage(LoadLangText("Message", 1011) + "\n" + ToStd(error), msgbox::kErrorOk);
+}
+
+// ---------------------------------------------------------------------------
+// Scheduled burning
+
+void CPlomeDlg::ShowSchedule() {
+  if (!finished_ || eraseBusy_) return;
+  scheduleTimer_->stop();
+  CDlgTimeSet dialog(recorders_, [this](int type) {
+    static const int modes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
+    return ModeAvailable(modes[type]);
+  }, this);
+  emit DialogOpened(&dialog);
+  dialog.exec();
+  ArmSchedule();
+}
+
+void CPlomeDlg::ArmSchedule() {
+  if (schedule::LoadTimingSet(SettingsFilePath(), true).on) scheduleTimer_->start(30000);
+  else scheduleTimer_->stop();
+}
+
+void CPlomeDlg::OnScheduleTimer() {
+  scheduleTimer_->stop();
+  const schedule::TimingSet set = schedule::LoadTimingSet(SettingsFilePath(), true);
+  if (!set.on) return;
+  const schedule::LocalTime now = clock_();
+  // Busy with a burn, an erase or an open dialog: the check waits, as the
+  // user's own work comes first.
+  const bool busy = !finished_ || eraseBusy_ || QApplication::activeModalWidget() != nullptr;
+  // One burn per due minute: a burn that ends within its minute is not
+  // started again by the next check.
+  if (busy || schedule::MinuteStamp(now) == lastScheduledMinute_ ||
+      !schedule::ScheduleDue(set.kind, set.TimeOfKind(), now)) {
+    scheduleTimer_->start(30000);
+    return;
+  }
+  lastScheduledMinute_ = schedule::MinuteStamp(now);
+  RunScheduledBurn(set);
+  ArmSchedule();
+}
+
+void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
+  static const int modes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
+  static const int highlights[] = {0, 1, 2, 3, 4, 5};
+  if (set.discType < 0 || set.discType > 5 || !ModeAvailable(modes[set.discType])) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return;
+  }
+  afterAction_ = set.afterBurning >= 0 && set.afterBurning <= 3 ? set.afterBurning : 0;
+  closeDisc_ = set.closeDisc;
+  copies_ = 1;
+  int count = 0;
+  recorderListText_ = QString::fromStdString(schedule::DriveIndexList(set.recorders, &count));
+  recorderCount_ = std::max(1, count);
+  SwitchMode(modes[set.discType]);
+  HighlightModeButton(highlights[set.discType]);
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) return;
+  // What Burn would refuse before its settings, refused here with its
+  // message: nothing is written.
+  if (w->IsEmpty()) {
+    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    return;
+  }
+  const int drive = recorderListText_.isEmpty() ? SelectedDrive() : recorderListText_.section(',', 0, 0).toInt();
+  if (drive < 0) {
+    ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+    return;
+  }
+  DiscInfo disc;
+  if (recorderCount_ == 1) {
+    if (!CheckDiscForBurn(w, drive, &disc)) return;
+    // Nobody is there to agree to erasing a full rewritable disc.
+    if (mode_ == kDataDisc && (!disc.writable || disc.freeBytes == 0)) {
+      ShowMessage(LoadLangText("Message", 17), msgbox::kInfoOk);
+      return;
+    }
+  }
+  burnMedium_ = disc.mediumType;
+  scheduledBurn_ = true;
+  StartBurn();
+  scheduledBurn_ = false;
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include "app/BurnRate.h"
 #include "app/RecorderService.h"
+#include "app/TimingSet.h"
 
 class CDlgDataCD;
 class CDlgDiscCopy;
@@ -73,6 +74,13 @@ class CPlomeDlg : public QDialog {
   void Burn();
   void StartBurn();
   void AfterBurnAction();
+  // Scheduled burning: the schedule button, the arming of timer 4 and its
+  // check. The clock is the system's unless a test sets its own.
+  void ShowSchedule();
+  void ArmSchedule();
+  void OnScheduleTimer();
+  void SetClock(std::function<schedule::LocalTime()> clock) { clock_ = std::move(clock); }
+  QTimer* ScheduleTimer() const { return scheduleTimer_; }
   void Erase();
   void Eject(bool open);
   bool AddFromShell(int command, const QString& path);
@@ -163,6 +171,8 @@ class CPlomeDlg : public QDialog {
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
   void ShowInfoItems();
+  // Burns the current project of the stored disc type as the schedule says.
+  void RunScheduledBurn(const schedule::TimingSet& set);
 
   std::shared_ptr<RecorderService> service_;
   QString commandLineFile_;
@@ -223,4 +233,8 @@ class CPlomeDlg : public QDialog {
   QTimer* infoTimer_;
   int infoIndex_ = 0;
   HandOverServer* handOver_ = nullptr;
+  QTimer* scheduleTimer_;  // timer 4
+  std::function<schedule::LocalTime()> clock_ = schedule::Now;
+  int64_t lastScheduledMinute_ = -1;  // the minute the schedule last fired
+  bool scheduledBurn_ = false;
 };

@@ -31,6 +31,11 @@ bool HandOverServer::Listen(const QString& pathIn) {
 
 void HandOverServer::OnConnection() {
   while (QLocalSocket* socket = server_.nextPendingConnection()) {
+    if (!handover::PeerIsSameUser(int(socket->socketDescriptor()))) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
     auto buffer = std::make_shared<std::string>();
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     QPointer<QLocalSocket> guard(socket);

@@ -33,6 +33,15 @@ appstreamcli validate --no-net "$prefix/share/metainfo/org.varnex.Varnex.metainf
   fail "the metainfo does not validate"
 xmllint --noout "$prefix/share/mime/packages/varnex-project.xml" || fail "the MIME type file is not XML"
 
+# The file managers' menus, put in place from the installed copy, call the
+# installed helper.
+[ -x "$prefix/bin/VarnexShell" ] || fail "VarnexShell was not installed"
+HOME=$work/home XDG_DATA_HOME=$work/home/data XDG_CONFIG_HOME=$work/home/config \
+  "$prefix/share/varnex/shellext/install-desktop-integration.sh" >"$work/integration.log" 2>&1 ||
+  fail "the installed desktop integration: $(cat "$work/integration.log")"
+grep -q "Exec=\"$prefix/bin/VarnexShell\" 102 %F" "$work/home/data/kio/servicemenus/org.varnex.Varnex.servicemenu.desktop" ||
+  fail "the installed service menu does not call the installed VarnexShell"
+
 # The installed command line burns the installed sample onto a virtual disc.
 cli="$prefix/bin/varnex-cli"
 "$cli" --version | grep -qx "varnex-cli [0-9.]*" || fail "--version"

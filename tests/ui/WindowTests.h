@@ -5,3 +5,5 @@ int RunDataWindowTests(int argc, char** argv);
 int RunMainWindowTests(int argc, char** argv);
 int RunBurnFeedbackTests(int argc, char** argv);
 int RunDiscCopyWindowTests(int argc, char** argv);
+int RunScheduleWindowTests(int argc, char** argv);
+int RunShellHandOverTests(int argc, char** argv);

@@ -18,5 +18,7 @@ int main(int argc, char** argv) {
   failed += RunMainWindowTests(argc, argv);
   failed += RunBurnFeedbackTests(argc, argv);
   failed += RunDiscCopyWindowTests(argc, argv);
+  failed += RunScheduleWindowTests(argc, argv);
+  failed += RunShellHandOverTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

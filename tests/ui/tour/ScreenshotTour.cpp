@@ -24,6 +24,11 @@
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgLogo.h"
+#include "app/ui/CDlgTimeSet.h"
+#include "app/ui/CSkinBtn.h"
+#include <QCheckBox>
+#include <QRadioButton>
+#include <QTimeEdit>
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
@@ -171,6 +176,7 @@ int main(int argc, char** argv) {
     main.SwitchMode(CPlomeDlg::kAudioCD);
     main.HighlightModeButton(0);
     Shoot(&main, "7-audio-cd");
+    main.Button(1144)->click();  // the schedule
     main.close();
   });
   QObject::connect(&main, &CPlomeDlg::DialogOpened, &main, [&](QDialog* d) {
@@ -182,6 +188,16 @@ int main(int argc, char** argv) {
       });
     } else if (auto* progress = qobject_cast<CDlgProgress1*>(d)) {
       QTimer::singleShot(1500, progress, [progress] { Shoot(progress, "4-progress"); });
+    } else if (auto* schedule = qobject_cast<CDlgTimeSet*>(d)) {
+      QTimer::singleShot(300, schedule, [schedule] {
+        schedule->TimingBox()->setChecked(true);
+        schedule->KindButton(3)->click();
+        schedule->Weekly()->days[0]->setChecked(true);
+        schedule->Weekly()->days[4]->setChecked(true);
+        schedule->Weekly()->time->setTime(QTime(20, 30));
+        Shoot(schedule, "9-schedule");
+        schedule->reject();
+      });
     } else if (auto* erase = qobject_cast<CDlgEProgress*>(d)) {
       QTimer::singleShot(300, erase, [erase] { Shoot(erase, "5-erase"); });
     }
