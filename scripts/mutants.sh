@@ -76,7 +76,12 @@ for root, dirs, files in os.walk(new):
         if os.path.islink(a) or not os.path.isfile(b) or not filecmp.cmp(a, b, shallow=False):
             if os.path.lexists(b):
                 os.remove(b)
-            shutil.copy2(a, b, follow_symlinks=False)
+            # A new time, never the source's: an older time than the kept
+            # object's would leave the object of the last run in place.
+            if os.path.islink(a):
+                os.symlink(os.readlink(a), b)
+            else:
+                shutil.copy(a, b)
 for root, dirs, files in os.walk(old):
     if root == old and "build" in dirs:
         dirs.remove("build")
