@@ -228,6 +228,8 @@ for i in "${!names[@]}"; do
     esac
     if grep -q "^\[  FAILED  \]" "$scratch/test.log"; then
       verdict="caught by $(grep -m1 '^\[  FAILED  \]' "$scratch/test.log" | sed 's/^\[  FAILED  \] //; s/ (.*//')"
+    elif grep -q " left behind in the temporary folder" "$scratch/test.log"; then
+      verdict="caught by $(grep -m1 ' left behind in the temporary folder' "$scratch/test.log" | sed 's/ left behind.*//') (left files behind)"
     elif grep -q "^FAIL!" "$scratch/test.log"; then
       verdict="caught by $(grep -m1 '^FAIL!' "$scratch/test.log" | sed 's/^FAIL!  : //; s/ .*//')"
     fi

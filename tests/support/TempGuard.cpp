@@ -19,12 +19,14 @@ class TempGuard : public testing::EmptyTestEventListener {
  public:
   explicit TempGuard(std::string folder) : folder_(std::move(folder)) {}
 
-  void OnTestEnd(const testing::TestInfo&) override {
+  // The failure fails the run (and so the test's CTest entry, which runs
+  // it alone); it names the test, as the result is already recorded.
+  void OnTestEnd(const testing::TestInfo& test) override {
     std::string left;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folder_, ec)) left += " " + e.path().filename().string();
     if (left.empty()) return;
-    ADD_FAILURE() << "the test left behind in the temporary folder:" << left;
+    ADD_FAILURE() << test.test_suite_name() << "." << test.name() << " left behind in the temporary folder:" << left;
     for (const auto& e : fs::directory_iterator(folder_, ec)) fs::remove_all(e.path(), ec);
   }
 
@@ -45,12 +47,7 @@ class TempFolderOfTheRun : public testing::Environment {
     old_ = base ? base : "";
     hadOld_ = base != nullptr;
     setenv("TMPDIR", folder_.c_str(), 1);
-    // The guard reports through the test that ran, so it must hear of the
-    // test's end before the printer shows the result.
-    testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
-    testing::TestEventListener* printer = listeners.Release(listeners.default_result_printer());
-    listeners.Append(new TempGuard(folder_));
-    if (printer) listeners.Append(printer);
+    testing::UnitTest::GetInstance()->listeners().Append(new TempGuard(folder_));
   }
   void TearDown() override {
     if (folder_.empty()) return;
