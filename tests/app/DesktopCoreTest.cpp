@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "BurnCtrl/Results.h"
@@ -263,6 +264,9 @@ TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
   std::vector<int> speeds;
   int current = 0;
   EXPECT_TRUE(layer.ReadWriteSpeeds(drive, &speeds, &current));
+  // The virtual CD recorder lists 48x down to 4x (in kB/s, 176 per x).
+  EXPECT_EQ(speeds, (std::vector<int>{8448, 7040, 5632, 4224, 2816, 1408, 704}));
+  EXPECT_NE(std::find(speeds.begin(), speeds.end(), current), speeds.end()) << "current speed " << current;
   EXPECT_FALSE(WriteSpeedFactors(layer, drive, nullptr).empty());
 
   ASSERT_EQ(layer.WriteCd(drive, root, "LAYER", true, false), result::kSuccess);

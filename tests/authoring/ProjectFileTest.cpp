@@ -83,17 +83,25 @@ TEST(ProjectFile, SavingALoadedProjectGivesTheSameBytes) {
 }
 
 TEST(ProjectFile, HostileAndDamagedFilesLoseNothingOutsideTheProject) {
-  ScratchFolder staging, out;
+  // The staging root lies two folders deep in the test's own scratch folder,
+  // so that whatever escapes it still lands where the test can see it and
+  // is removed with it.
+  ScratchFolder box, out;
+  const std::string staging = box.Mkdir("outer/staging");
   std::string escape = Record(1, "", "\\..\\..\\escaped\\") + Record(2, "/etc/passwd", "\\..\\x.txt") +
                        Record(2, "/bin/sh", "\\ok\\sh");
-  std::string path = staging.Write("../hostile.bcd", ProjectWithRecords(escape));
+  std::string path = box.Write("outer/hostile.bcd", ProjectWithRecords(escape));
   CFileManager m;
-  m.SetStagingRoot(staging.path());
+  m.SetStagingRoot(staging);
   EXPECT_TRUE(m.LoadDataProject(nullptr, path));
-  EXPECT_FALSE(std::filesystem::exists(staging / "../../escaped"));
-  EXPECT_FALSE(std::filesystem::exists(staging / "../x.txt"));
+  EXPECT_FALSE(std::filesystem::exists(box / "escaped"));
+  EXPECT_FALSE(std::filesystem::exists(box / "outer/x.txt"));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(box.path())) {
+    const std::string p = e.path().string();
+    EXPECT_TRUE(p == box / "outer" || p == path || p.rfind(staging, 0) == 0) << "written outside the staging folder: " << p;
+  }
   std::vector<FileListEntry> ok;
-  ReadFileList(staging / "ok", &ok);
+  ReadFileList(staging + "/ok", &ok);
   ASSERT_EQ(ok.size(), 1u);
 
   std::string cut = ProjectWithRecords(Record(2, "/a", "\\a") + Record(2, "/b", "\\b"));

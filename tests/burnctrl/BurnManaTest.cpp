@@ -81,11 +81,26 @@ TEST(BurnMana, LongWriteInProgressIsWaitedOutButAStopEndsIt) {
     EXPECT_EQ(WriteCd(d.index, project.root(), "LONG", 0, false, false, false), result::kSuccess);
     ExpectFileOnImage(disc / "disc.img", "payload.bin", src.data);
   }
+  // A drive that stays busy with its long write: every block would take the
+  // burn's whole patience (minutes) before it gave up. A stop must end the
+  // wait at the next answer. The drive counts the answers it gives after the
+  // stop; should the burn keep polling, it turns to a hard write error after
+  // a few, so that even a burn that ignores the stop ends soon.
+  constexpr int kPollsAllowedAfterStop = 1, kHardErrorAfter = 8;
   ScratchFolder disc;
   ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kCdR));
   d->longWriteFrom = 4;
   d->longWriteCount = -1;  // never ends
   d->GateWrite(6);          // the third answer of "long write in progress"
+  int afterStop = 0;        // counted on the writer's thread
+  d->onWrite = [&](int n) {
+    if (n <= 6) return;
+    if (++afterStop == kHardErrorAfter) {
+      d->longWriteCount = 0;
+      d->failAt = n;
+      d->failTimes = 1 << 30;
+    }
+  };
   std::thread stopper([&] {
     if (d->WaitAtGate()) AbortWrite();
     d->OpenGate();
@@ -94,6 +109,7 @@ TEST(BurnMana, LongWriteInProgressIsWaitedOutButAStopEndsIt) {
   d->GiveUpGate();
   stopper.join();
   EXPECT_EQ(res, result::kBurnStopped);
+  EXPECT_LE(afterStop, kPollsAllowedAfterStop) << "the burn went on asking a busy drive after the stop";
   EXPECT_FALSE(d->Finalized());
 }
 

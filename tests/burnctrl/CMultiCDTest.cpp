@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "BurnTestSupport.h"
 #include "ByteFields.h"
@@ -151,5 +153,48 @@ TEST(CMultiCD, DamagedOrLoopingDirectoriesAreRefusedWithAReason) {
     Import(disc.get(), &ok, &next, &joliet, &error);
     EXPECT_FALSE(ok);
     EXPECT_NE(error.find("nested"), std::string::npos) << error;
+  }
+}
+
+TEST(CMultiCD, AFolderWhoseRecordsFillSeveralSectorsIsStagedWhole) {
+  if (!HaveTool("genisoimage")) GTEST_SKIP() << "genisoimage is not installed";
+  // Sixty long names need several directory sectors in either tree; a sector
+  // ends in padding wherever the next record would not fit.
+  ScratchFolder dir;
+  constexpr int kFiles = 60;
+  std::set<std::string> want;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[80];
+    std::snprintf(name, sizeof name, "A long name of a file in a folder of many records %02d.txt", i);
+    dir.Write(std::string("tree/Many/") + name, std::to_string(i));
+    want.insert(name);
+  }
+  dir.Write("tree/zz last.txt", "last");
+  for (bool withJoliet : {true, false}) {
+    SCOPED_TRACE(withJoliet ? "Joliet tree" : "primary tree");
+    int st = 0;
+    std::string iso = dir / (withJoliet ? "joliet.iso" : "plain.iso");
+    std::string log = RunTool(std::string("genisoimage -quiet ") + (withJoliet ? "-J " : "") + "-o " + iso + " " +
+                                  (dir / "tree"),
+                              &st);
+    ASSERT_EQ(st, 0) << log;
+    auto disc = DiscWithImage(dir, iso);
+    bool ok = false, joliet = !withJoliet;
+    uint32_t next = 0;
+    std::string error;
+    std::vector<Staged> staged = Import(disc.get(), &ok, &next, &joliet, &error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(joliet, withJoliet);
+    std::set<std::string> inMany;
+    bool sawLast = false;
+    for (const Staged& s : staged) {
+      ImportedEntry e;
+      ASSERT_TRUE(ParseImportedEntry(s.descriptor, &e)) << s.descriptor;
+      if (s.folder == "/root/Many" || s.folder == "/root/MANY") inMany.insert(e.name);
+      sawLast |= s.folder == "/root" && (e.name == "zz last.txt" || e.name == "ZZ_LAST.TXT");
+    }
+    EXPECT_EQ(inMany.size(), size_t(kFiles)) << "files of the folder were left behind";
+    if (withJoliet) EXPECT_EQ(inMany, want);
+    EXPECT_TRUE(sawLast) << "the root's entry after the big folder is missing";
   }
 }

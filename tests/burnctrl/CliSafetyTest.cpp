@@ -182,9 +182,19 @@ TEST(CliSafety, CtrlCWhileWaitingForTheNextDiscStopsAndCleansUp) {
 TEST(CliSafety, AnUnreadableFolderFailsTheCommand) {
   if (!HaveTool("setpriv")) GTEST_SKIP() << "setpriv is not installed: cannot run the CLI as an unprivileged user";
   // A tree an unprivileged user can walk, except for one folder.
+  // In the system's temporary folder, not the run's private one: the
+  // unprivileged user must be able to walk to it.
   char base[] = "/tmp/VarnexUnreadableXXXXXX";
   ASSERT_NE(::mkdtemp(base), nullptr);
   const std::string root = base;
+  struct Remove {
+    std::string root;
+    ~Remove() {
+      ::chmod((root + "/src/locked").c_str(), 0755);
+      std::error_code ec;
+      fs::remove_all(root, ec);
+    }
+  } removeAtEnd{root};
   fs::create_directories(root + "/src/locked");
   fs::create_directories(root + "/out");
   fs::create_directories(root + "/tmp");
@@ -209,8 +219,6 @@ TEST(CliSafety, AnUnreadableFolderFailsTheCommand) {
                     "/out/p.bcd " + root + "/src",
                 &st);
   EXPECT_NE(st, 0) << out;
-  ::chmod((root + "/src/locked").c_str(), 0755);
-  fs::remove_all(root);
 }
 
 TEST(CliSafety, DotNamesAreNeverWrittenHidden) {

@@ -243,9 +243,11 @@ class RemoteDrive : public ScsiTransport {
     --connected_;
   }
   std::string Path() const override { return "remote"; }
-  void WaitAtGate() {
+  // False when the command ended without reaching the drive.
+  bool WaitAtGate() {
     std::unique_lock<std::mutex> hold(lock_);
-    cv_.wait(hold, [&] { return atGate_; });
+    cv_.wait(hold, [&] { return atGate_ || open_; });
+    return atGate_;
   }
   void OpenGate() {
     std::lock_guard<std::mutex> hold(lock_);
@@ -268,8 +270,14 @@ TEST(KestrineCommands, ARemoteDriveStaysConnectedForTheWholeOfEveryCommand) {
   RemoteDrive* remote = owned.get();
   CDevCmdRW drive(std::move(owned), 26);
   // The first command is held inside the drive while others arrive.
-  std::thread first([&] { drive.TestUnitReady(); });
-  remote->WaitAtGate();
+  std::thread first([&] {
+    drive.TestUnitReady();
+    remote->OpenGate();  // ends the wait below should the command never arrive
+  });
+  if (!remote->WaitAtGate()) {
+    first.join();
+    FAIL() << "the first command never reached the drive";
+  }
   std::vector<std::thread> others;
   for (int i = 0; i < 4; ++i) others.emplace_back([&] { drive.TestUnitReady(); });
   remote->OpenGate();

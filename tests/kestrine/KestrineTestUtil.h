@@ -18,8 +18,10 @@ namespace ktest {
 class ScratchDir {
  public:
   ScratchDir() {
-    char tmpl[] = "/tmp/kestrine-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/kestrine-test-XXXXXX";
+    if (mkdtemp(tmpl.data())) path_ = tmpl;
+    EXPECT_FALSE(path_.empty()) << "cannot make a scratch folder like " << tmpl;
   }
   ~ScratchDir() {
     std::error_code ec;

@@ -11,6 +11,7 @@
 
 #include "BurnCtrl/WriteLog.h"
 #include "KestrineTestUtil.h"
+#include "support/HangGuard.h"
 
 namespace {
 
@@ -80,9 +81,17 @@ TEST_F(KestrineWriteLog, WriterGivesUpItsLinesWhenTheLockStaysTaken) {
   int fd = open((WriteLogPath() + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(0, flock(fd, LOCK_EX));
-  WriteLogEntry("blocked", "f.cpp", 1, SenseData{});
+  // The writer waits a second for the lock; one that waits for good fails
+  // the test instead of hanging it.
+  bool unblocked = false;
+  ReturnsOrFails([] { WriteLogEntry("blocked", "f.cpp", 1, SenseData{}); },
+                 [&] {
+                   close(fd);
+                   unblocked = true;
+                 },
+                 "the writer waits for the log's lock without end", std::chrono::seconds(20));
   EXPECT_FALSE(std::filesystem::exists(WriteLogPath())) << "every line was dropped";
-  close(fd);
+  if (!unblocked) close(fd);
   WriteLogEntry("free", "f.cpp", 2, SenseData{});
   EXPECT_EQ(3u, ReadWriteLog(WriteLogPath()).size());
 }

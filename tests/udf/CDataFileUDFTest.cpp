@@ -245,6 +245,21 @@ TEST(UdfImage, LaterSessionRebasesLocationsAndKeepsImportedExtents) {
   EXPECT_NE(bytes::LE64(oldEntry.data() + udf::fe::kUniqueId), bytes::LE64(newEntry.data() + udf::fe::kUniqueId));
 }
 
+TEST(UdfImage, SessionsAbove2To24SectorsCarryTagsThatAddUp) {
+  // Tag locations of 2^24 and more fill the location's highest byte, which
+  // the tag checksum covers too.
+  Layout t;
+  const uint32_t S = (1u << 24) + 4096;
+  t.dir.Write("src/a.txt", "alpha");
+  mkdir(t.staging.c_str(), 0755);
+  ASSERT_TRUE(AppendFileListEntry(t.staging, {t.dir / "src/a.txt", "a.txt"}));
+  ASSERT_TRUE(t.Build("HIGH", S)) << t.builder.LastError();
+  std::vector<uint8_t> anchor = t.Sector(S + 256);
+  EXPECT_EQ(bytes::LE32(anchor.data() + 12), S + 256);
+  EXPECT_EQ(anchor[4], IndependentTagChecksum(anchor.data()));
+  ExpectTagsVerify(t.image, S, 20);
+}
+
 namespace {
 class RecordingListener : public TrackSourceListener {
  public:

@@ -30,6 +30,35 @@ TEST(Ecma167, CrcAndTagMatchTheStandardForms) {
   EXPECT_EQ(why, "bad tag checksum");
 }
 
+TEST(Ecma167, TagChecksumCoversEveryTagByteAtAnyLocation) {
+  // The sum of tag bytes 0-3 and 5-15, taken here without the code under
+  // test; locations at and above 2^24 put a nonzero byte at offset 15.
+  auto sum = [](const uint8_t* tag) {
+    unsigned s = 0;
+    for (int i = 0; i < 16; ++i) s += i == 4 ? 0 : tag[i];
+    return uint8_t(s & 0xFF);
+  };
+  for (uint32_t location : {0u, 257u, 0x00FFFFFFu, 0x01000000u, 0x12345678u, 0xFFFFFFFFu}) {
+    uint8_t d[64] = {};
+    for (int i = 16; i < 64; ++i) d[i] = uint8_t(i * 13);
+    CECMA167::MakeTag(udf::kTagFileEntry, d, 64, location);
+    EXPECT_EQ(bytes::LE32(d + 12), location);
+    EXPECT_EQ(d[4], sum(d)) << "tag checksum at location " << location;
+    EXPECT_TRUE(CECMA167::VerifyTag(d, 64, nullptr, &location)) << location;
+
+    // A tag made by hand is accepted; one whose highest location byte is
+    // off is refused.
+    uint8_t hand[64];
+    std::memcpy(hand, d, sizeof hand);
+    hand[4] = sum(hand);
+    EXPECT_TRUE(CECMA167::VerifyTag(hand, 64)) << location;
+    hand[15] ^= 0x40;
+    std::string why;
+    EXPECT_FALSE(CECMA167::VerifyTag(hand, 64, &why)) << location;
+    EXPECT_EQ(why, "bad tag checksum");
+  }
+}
+
 TEST(Ecma167, FileIdentifierStaysInsideItsFieldsWhateverTheName) {
   uint8_t fid[CECMA167::kMaxFileIdentifierLength + 16];
   std::memset(fid, 0xEE, sizeof fid);

@@ -1,0 +1,70 @@
+// Every test of this program runs with TMPDIR pointing at a folder that
+// belongs to the run. A test that leaves anything there (a scratch folder it
+// did not remove, a file written beside its scratch folder) fails, and what
+// it left is removed so that the next test starts clean. The folder goes
+// when the run ends, so a run never leaves its files in the system's
+// temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempGuard : public testing::EmptyTestEventListener {
+ public:
+  explicit TempGuard(std::string folder) : folder_(std::move(folder)) {}
+
+  // The failure fails the run (and so the test's CTest entry, which runs
+  // it alone); it names the test, as the result is already recorded.
+  void OnTestEnd(const testing::TestInfo& test) override {
+    std::string left;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder_, ec)) left += " " + e.path().filename().string();
+    if (left.empty()) return;
+    ADD_FAILURE() << test.test_suite_name() << "." << test.name() << " left behind in the temporary folder:" << left;
+    for (const auto& e : fs::directory_iterator(folder_, ec)) fs::remove_all(e.path(), ec);
+  }
+
+ private:
+  std::string folder_;
+};
+
+class TempFolderOfTheRun : public testing::Environment {
+ public:
+  void SetUp() override {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnex-tests-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+      ADD_FAILURE() << "cannot make the run's temporary folder in " << pattern;
+      return;
+    }
+    folder_ = pattern;
+    old_ = base ? base : "";
+    hadOld_ = base != nullptr;
+    setenv("TMPDIR", folder_.c_str(), 1);
+    testing::UnitTest::GetInstance()->listeners().Append(new TempGuard(folder_));
+  }
+  void TearDown() override {
+    if (folder_.empty()) return;
+    if (hadOld_)
+      setenv("TMPDIR", old_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+
+ private:
+  std::string folder_, old_;
+  bool hadOld_ = false;
+};
+
+[[maybe_unused]] testing::Environment* const kTempFolderOfTheRun =
+    testing::AddGlobalTestEnvironment(new TempFolderOfTheRun);
+
+}  // namespace
