@@ -4,3 +4,4 @@ int RunPavaneTests(int argc, char** argv);
 int RunDataWindowTests(int argc, char** argv);
 int RunMainWindowTests(int argc, char** argv);
 int RunBurnFeedbackTests(int argc, char** argv);
+int RunAudioWindowTests(int argc, char** argv);

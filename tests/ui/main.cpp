@@ -17,5 +17,6 @@ int main(int argc, char** argv) {
   failed += RunDataWindowTests(argc, argv);
   failed += RunMainWindowTests(argc, argv);
   failed += RunBurnFeedbackTests(argc, argv);
+  failed += RunAudioWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
