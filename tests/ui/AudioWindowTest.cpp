@@ -2,10 +2,13 @@
 // saving, loading and burning onto a virtual recorder, with ffmpeg as the
 // converter (or a stand-in script where only the probe matters).
 
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
