@@ -97,6 +97,8 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4)});
   for (int c = 0; c < 4; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->SetShowSelAlways(true);
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   QFont font("Arial");
