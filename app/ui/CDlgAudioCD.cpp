@@ -10,17 +10,16 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <mutex>
 
 #include "app/LangText.h"
 #include "app/RecorderService.h"
 #include "app/ShowMessage.h"
+#include "app/ui/CDlgWait.h"
 #include "app/ui/WindowSupport.h"
 #include "controls/CListCtrlEx.h"
 
@@ -44,48 +43,6 @@ QStringList LocalPaths(const QMimeData* data) {
 std::string ToStd(const QString& s) { return s.toStdString(); }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-CDlgAudioWait::CDlgAudioWait(CAudioCDProject* project, const std::atomic<bool>* finished, int periodMs,
-                             QWidget* parent)
-    : QDialog(parent), project_(project), finished_(finished) {
-  setWindowTitle("Varnex");
-  setModal(true);
-  auto* layout = new QVBoxLayout(this);
-  auto* caption = new QLabel(Tr("UIText", 1120), this);
-  text_ = new QLabel(this);
-  text_->setMinimumWidth(360);
-  text_->setTextFormat(Qt::PlainText);
-  cancel_ = new QPushButton(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
-  layout->addWidget(caption);
-  layout->addWidget(text_);
-  layout->addWidget(cancel_, 0, Qt::AlignRight);
-  connect(cancel_, &QPushButton::clicked, this, &CDlgAudioWait::reject);
-  timer_ = new QTimer(this);
-  timer_->setInterval(periodMs);
-  connect(timer_, &QTimer::timeout, this, &CDlgAudioWait::Tick);
-  timer_->start();
-}
-
-void CDlgAudioWait::Tick() {
-  if (*finished_) {
-    timer_->stop();
-    accept();
-    return;
-  }
-  if (cancelled_) return;
-  const QString file = QString::fromStdString(project_->CurrentFile());
-  text_->setText(text_->fontMetrics().elidedText(file, Qt::ElideMiddle, text_->width()));
-}
-
-void CDlgAudioWait::reject() {
-  // The file being probed is finished; nothing after it is added. The
-  // window stays until the worker has stopped.
-  cancelled_ = true;
-  project_->CancelAdd();
-  cancel_->setEnabled(false);
-  text_->setText(Tr("UIText", 1101));
-}
 
 // ---------------------------------------------------------------------------
 CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
@@ -215,7 +172,11 @@ bool CDlgAudioCD::AddPaths(const QStringList& paths, int periodMs) {
     project_.AddPaths(list);
     finished = true;
   });
-  CDlgAudioWait wait(&project_, &finished, periodMs, this);
+  // The file being probed is finished after a cancel; nothing after it is
+  // added.
+  CDlgWait wait(CDlgWait::Work{[&finished] { return !finished; }, [this] { return project_.CurrentFile(); },
+                               [this] { project_.CancelAdd(); }},
+                Tr("UIText", 1120), periodMs, this);
   // A quick add ends before the window would show.
   QTimer::singleShot(0, &wait, [&] {
     if (finished) wait.accept();

@@ -18,30 +18,7 @@
 
 class CListCtrlEx;
 class QMenu;
-class QPushButton;
-class QTimer;
 class RecorderService;
-
-// The progress window of an add: the file being probed, and Cancel.
-class CDlgAudioWait : public QDialog {
-  Q_OBJECT
- public:
-  CDlgAudioWait(CAudioCDProject* project, const std::atomic<bool>* finished, int periodMs, QWidget* parent);
-  bool Cancelled() const { return cancelled_; }
-  QLabel* FileLabel() const { return text_; }
-
- protected:
-  void reject() override;  // Cancel, Escape and the close button
-
- private:
-  void Tick();
-  CAudioCDProject* project_;
-  const std::atomic<bool>* finished_;
-  QLabel* text_;
-  QPushButton* cancel_;
-  QTimer* timer_;
-  bool cancelled_ = false;
-};
 
 class CDlgAudioCD : public QWidget {
   Q_OBJECT
