@@ -135,12 +135,13 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   if (track_->kind == kAudio) {
     audio_.Rewind();
     audio_.SetFile(track_->audioPath);
-    uint32_t sectors = audio_.GetSectorCount();
-    if (sectors == 0) {
-      lastError_ = "cannot read the audio track " + track_->audioPath;
+    // A track is as long as its sound, to the sector: padding it would put
+    // silence between the tracks of a gapless album.
+    length_ = audio_.GetSoundSectorCount();
+    if (length_ == 0) {
+      lastError_ = "cannot read the audio track " + track_->audioPath + " (or it holds no sound)";
       return false;
     }
-    length_ = (sectors + kAudioRounding - 1) / kAudioRounding * kAudioRounding;
     return true;
   }
   builder_ = MakeDataTrackLayout(discKind_ == 1 ? DataTrackFormat::kIso9660 : DataTrackFormat::kUdf);

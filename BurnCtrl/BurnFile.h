@@ -88,9 +88,6 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   void Release() override { builder_.reset(); }
   std::string CurrentItem() const override;
 
-  // Audio tracks go out in whole blocks of this many sectors.
-  static constexpr uint32_t kAudioRounding = 32;
-
  private:
   struct Track {
     int number = 0;

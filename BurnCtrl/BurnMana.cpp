@@ -98,6 +98,7 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
   sectorSize_ = source_->SectorSize();
   trackSectorBytes_ = sectorSize_;
   trackLength_ = source_->GetTrackLength();
+  exactEnd_ = source_->GetTrackKind() == BurnFile::kAudio;
   bufferFill_ = options_.multiRecorder ? -1 : 0;
   lastTrack_ = std::max(1, source_->LastTrack());
   const int m = mediumType_;
@@ -473,10 +474,11 @@ void BurnMana::Produce() {
 }
 
 void BurnMana::WriteOut() {
-  const uint32_t blockBytes = sectorSize_ * sectorsPerWrite_;
-  std::vector<uint8_t> block(blockBytes);
+  std::vector<uint8_t> block(size_t(sectorSize_) * sectorsPerWrite_);
   uint32_t address = nextWriteAddress_;
   while (written_ < trackLength_ && !stop_) {
+    const uint32_t sectors = exactEnd_ ? std::min(sectorsPerWrite_, trackLength_ - written_) : sectorsPerWrite_;
+    const uint32_t blockBytes = sectorSize_ * sectors;
     // What the producer is ahead by, as the recorder asks for the next block.
     const uint64_t produced = buffer_.Produced(), consumed = buffer_.Consumed();
     if (buffer_.Capacity() > 0)
@@ -493,14 +495,14 @@ void BurnMana::WriteOut() {
       std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
       data = block.data();
     }
-    if (!WriteBlock(address, data, sectorsPerWrite_)) {
+    if (!WriteBlock(address, data, sectors)) {
       if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
       Fail(result::kWriteFailed);
       return;
     }
     if (inPlace) buffer_.Release(blockBytes);
-    written_ += sectorsPerWrite_;
-    address += sectorsPerWrite_;
+    written_ += sectors;
+    address += sectors;
   }
 }
 
@@ -514,8 +516,8 @@ void BurnMana::RunCachePath() {
   auto flush = [&]() {
     // The last piece goes out cut to whole writes; what it carries beyond the
     // track's end is zeros.
-    uint32_t sectors = uint32_t(fill / sectorSize_);
-    uint32_t rounded = (sectors + sectorsPerWrite_ - 1) / sectorsPerWrite_ * sectorsPerWrite_;
+    uint32_t sectors = uint32_t((fill + sectorSize_ - 1) / sectorSize_);
+    uint32_t rounded = exactEnd_ ? sectors : (sectors + sectorsPerWrite_ - 1) / sectorsPerWrite_ * sectorsPerWrite_;
     std::memset(cache.data() + fill, 0, uint64_t(rounded) * sectorSize_ - fill);
     for (uint32_t done = 0; done < rounded && !stop_;) {
       uint32_t n = std::min(kCacheChunk, rounded - done);

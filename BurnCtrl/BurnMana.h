@@ -137,6 +137,9 @@ class BurnMana {
   uint32_t sessionStart_ = 0;
   int mediumType_ = 0;
   uint32_t sectorSize_ = 2048, sectorsPerWrite_ = 16;
+  // An audio track ends where its sound ends: its last write is short
+  // instead of padded with silence to a whole block.
+  bool exactEnd_ = false;
   uint32_t nextWriteAddress_ = 0;
   uint32_t layer0_ = 0, lastTrackValue_ = 0, jumpAddress_ = 0, remapBase_ = 0;
   bool closeFailed_ = false;

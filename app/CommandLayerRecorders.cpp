@@ -156,6 +156,10 @@ int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot
   return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false);
 }
 
+int CommandLayerRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) {
+  return ::WriteAudioCd(drive, testWrite, wavTracks);
+}
+
 int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) {
   SetWriteToFile(WriteToFileTarget());
   return ::WriteImageToCD(drive, imagePath, testWrite);

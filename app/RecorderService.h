@@ -80,6 +80,9 @@ class RecorderService {
   virtual int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
                       bool multisession, bool mp3) = 0;
   virtual int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) = 0;
+  // Writes CD WAV files (44.1 kHz, 16-bit, stereo) as the tracks of one
+  // audio CD, in order, and closes the disc.
+  virtual int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) = 0;
   virtual int GetDriveProgress(uint8_t drive) = 0;      // 0 to 100
   virtual std::string GetDriveItem(uint8_t drive) = 0;  // the file being written
   // False while no burn runs on the drive.

@@ -9,6 +9,13 @@ namespace {
 // text too (scripts/make-man.sh), so the two never disagree.
 const std::map<std::string, CommandHelp>& Table() {
   static const std::map<std::string, CommandHelp> table = {
+      {"audio",
+       {"Makes an audio CD from sound files of any kind the converter reads (MP3, OGG, AAC, WMA, WAV, FLAC, "
+        "M4A, Opus): each file becomes a track, in the order given.",
+        {{"burn --drive D FILE...", "convert the files and burn them onto the blank CD in the recorder"},
+         {"--speed X", "the write speed, as a factor (16)"},
+         {"--test", "simulate: the recorder goes through the burn with its laser off"},
+         {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"}}}},
       {"burn",
        {"Writes a data or MP3 project, an image file or WAV tracks (an audio CD) to one or more recorders.",
         {{"--drive D", "the recorder: /dev/srN, virtual:FILE, image:FILE, iscsi://HOST[:PORT]/TARGET/LUN or a "

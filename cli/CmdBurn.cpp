@@ -22,78 +22,11 @@
 #include "cli/CliCommand.h"
 #include "BurnCtrl/ImageFileRecorder.h"
 #include "cli/CliBurnDrive.h"
+#include "cli/CliBurnRun.h"
 #include "cli/CliProject.h"
 #include "media/CAudioFile.h"
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-void OnInterrupt(int) { gInterrupted = true; }
-
-// Ctrl-C is caught for the whole command, so that every way out (also while
-// waiting for the next disc) goes through the same cleanup.
-class InterruptCatcher {
- public:
-  InterruptCatcher() : old_(std::signal(SIGINT, OnInterrupt)) {}
-  ~InterruptCatcher() { std::signal(SIGINT, old_); }
-
- private:
-  void (*old_)(int);
-};
-
-// Runs `job` on one worker per drive and shows the drives' progress until
-// every one has ended. An interrupt (Ctrl-C) stops the burns; the jobs then
-// report the stop. Returns the first failure, or success.
-int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)>& job) {
-  std::mutex lock;
-  std::condition_variable ended;
-  size_t finished = 0;
-  std::vector<int> results(drives.size(), result::kSuccess);
-  std::vector<std::thread> workers;
-  for (size_t i = 0; i < drives.size(); ++i)
-    workers.emplace_back([&, i] {
-      int r = job(drives[i]);
-      std::lock_guard<std::mutex> hold(lock);
-      results[i] = r;
-      ++finished;
-      ended.notify_all();
-    });
-  const bool terminal = isatty(STDERR_FILENO);
-  std::string shown;
-  bool aborted = false;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(lock);
-      if (ended.wait_for(hold, std::chrono::milliseconds(100), [&] { return finished == drives.size(); })) break;
-    }
-    if (gInterrupted && !aborted) {
-      AbortWrite();
-      aborted = true;
-    }
-    if (!terminal) continue;
-    std::string text, item;
-    for (int d : drives) {
-      char part[32];
-      std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%  " : "%.0s%3d%%  ", DriveLabel(d).c_str(),
-                    GetDriveProgress(DriveLabel(d)));
-      text += part;
-    }
-    GetDriveItem(DriveLabel(drives.front()), &item);
-    text += item;
-    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
-  }
-  for (std::thread& w : workers) w.join();
-  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
-  for (size_t i = 0; i < drives.size(); ++i)
-    if (results[i] != result::kSuccess) {
-      std::string why = LastJobError(drives[i]);
-      if (drives.size() > 1 || !why.empty())
-        CliFail(results[i], FindRecorder(drives[i])->Name() + (why.empty() ? "" : ": " + why));
-    }
-  for (int r : results)
-    if (r != result::kSuccess) return r;
-  return result::kSuccess;
-}
 
 bool ParseCount(const std::string& text, int* value) {
   char* end = nullptr;
@@ -114,24 +47,6 @@ bool WaitForBlankDisc(int index) {
     if (GetDiscInfo(index, &blank, &writable, &medium) == result::kSuccess && blank && writable) return true;
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-}
-
-// "16" or "8x": a positive, finite multiple of the medium's base speed.
-bool ParseSpeed(const std::string& speed, double* x) {
-  char* end = nullptr;
-  *x = std::strtod(speed.c_str(), &end);
-  return !speed.empty() && end != speed.c_str() && (!*end || std::string(end) == "x") && std::isfinite(*x) && *x > 0;
-}
-
-int SetSpeed(int index, const std::string& speed) {
-  if (speed.empty()) return 0;
-  double x = 0;
-  if (!ParseSpeed(speed, &x)) return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
-  Recorder* r = FindRecorder(index);
-  const int m = r->GetMediumType();
-  const double unit = ::medium::IsCd(m) ? 176 : ::medium::IsBd(m) ? 4495 : 1385;
-  r->SetWriteSpeed(uint16_t(std::min(65535.0, x > 0 ? x * unit : 65535.0)));
-  return 0;
 }
 
 int RunBurn(const CliArgs& args) {

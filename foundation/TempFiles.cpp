@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -45,13 +46,61 @@ std::string MakeTempFile(const std::string& ext) {
   return {};
 }
 
-std::string MakeTempFolder(const std::string& prefix) {
+namespace {
+
+std::string MakeFolderIn(const std::string& root, const std::string& prefix) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string path = TempFolder() + prefix + std::to_string(NextRandom());
+    std::string path = root + prefix + std::to_string(NextRandom());
     if (::mkdir(path.c_str(), 0700) == 0) return path;
     if (errno != EEXIST) return {};
   }
   return {};
+}
+
+}  // namespace
+
+std::string MakeTempFolder(const std::string& prefix) { return MakeFolderIn(TempFolder(), prefix); }
+
+std::vector<std::string> WorkFolderRoots() {
+  std::vector<std::string> roots;
+  auto add = [&roots](const char* dir) {
+    if (!dir || !*dir) return;
+    std::string d = dir;
+    if (d.back() != '/') d += '/';
+    for (const std::string& r : roots)
+      if (r == d) return;
+    roots.push_back(d);
+  };
+  add(std::getenv("TMPDIR"));
+  add("/var/tmp");
+  add("/tmp");
+  add(std::getenv("XDG_CACHE_HOME"));
+  return roots;
+}
+
+std::string WorkFolderRoot() {
+  std::string best;
+  uint64_t bestFree = 0;
+  unsigned long bestFs = 0;
+  for (const std::string& root : WorkFolderRoots()) {
+    struct statvfs vs;
+    if (::statvfs(root.c_str(), &vs) != 0 || ::access(root.c_str(), W_OK | X_OK) != 0) continue;
+    // Roots on one file system have the same free bytes, whatever was
+    // written between the two looks: the first of them stays.
+    if (!best.empty() && vs.f_fsid == bestFs) continue;
+    const uint64_t freeBytes = uint64_t(vs.f_bavail) * vs.f_frsize;
+    if (best.empty() || freeBytes > bestFree) {
+      best = root;
+      bestFree = freeBytes;
+      bestFs = vs.f_fsid;
+    }
+  }
+  return best;
+}
+
+std::string MakeWorkFolder(const std::string& prefix) {
+  const std::string root = WorkFolderRoot();
+  return root.empty() ? std::string() : MakeFolderIn(root, prefix);
 }
 
 bool RemoveTree(const std::string& path) {

@@ -15,9 +15,11 @@ void CAudioFile::SetFile(const std::string& path) {
   WavInfo info;
   if (ReadWavInfo(path, info, nullptr)) {
     position_ = uint32_t(info.dataOffset);
+    dataStart_ = info.dataOffset;
     dataEnd_ = info.dataOffset + info.dataSize;
   } else {  // read as the canonical form; IsCdAudioWav has said what is wrong
     position_ = kHeaderSize;
+    dataStart_ = kHeaderSize;
     dataEnd_ = UINT64_MAX;
   }
 }
@@ -27,6 +29,16 @@ uint32_t CAudioFile::GetSectorCount() const {
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   uint64_t sectors = (uint64_t(st.st_size) + kSectorSize - 1) / kSectorSize;
+  return sectors > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(sectors);
+}
+
+uint32_t CAudioFile::GetSoundSectorCount() const {
+  if (path_.empty()) return 0;
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  const uint64_t end = std::min<uint64_t>(dataEnd_, uint64_t(st.st_size));
+  if (end <= dataStart_) return 0;
+  const uint64_t sectors = (end - dataStart_ + kSectorSize - 1) / kSectorSize;
   return sectors > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(sectors);
 }
 

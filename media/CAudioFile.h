@@ -21,6 +21,10 @@ class CAudioFile {
   // Sectors of the whole file (header included), rounded up; 0 without a
   // readable file.
   uint32_t GetSectorCount() const;
+  // Sectors of the sound data alone, rounded up: the length of its track on
+  // the disc, so that a track is as long as its sound. 0 without a readable
+  // file.
+  uint32_t GetSoundSectorCount() const;
   // Reads up to n bytes at the position into `buffer` and advances the
   // position by n. When the file cannot be opened nothing is read and the
   // position stays. Always 0.
@@ -32,6 +36,7 @@ class CAudioFile {
  private:
   std::string path_;
   uint32_t position_ = 0;
+  uint64_t dataStart_ = kHeaderSize;  // file offset where the audio data begins
   uint64_t dataEnd_ = UINT64_MAX;  // file offset where the audio data ends
 };
 

@@ -75,46 +75,6 @@ bool IsPlainName(const QString& name) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-CDlgWait::CDlgWait(CFileManager* manager, int periodMs, QWidget* parent)
-    : QDialog(parent), manager_(manager) {
-  setWindowTitle("Varnex");
-  setModal(true);
-  auto* layout = new QVBoxLayout(this);
-  auto* caption = new QLabel(Tr("UIText", 1100), this);
-  text_ = new QLabel(this);
-  text_->setMinimumWidth(360);
-  text_->setTextFormat(Qt::PlainText);
-  cancel_ = new QPushButton(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
-  layout->addWidget(caption);
-  layout->addWidget(text_);
-  layout->addWidget(cancel_, 0, Qt::AlignRight);
-  connect(cancel_, &QPushButton::clicked, this, &CDlgWait::reject);
-  cancel_->setDefault(true);
-  timer_ = new QTimer(this);
-  timer_->setInterval(periodMs);
-  connect(timer_, &QTimer::timeout, this, &CDlgWait::Tick);
-  timer_->start();
-}
-
-void CDlgWait::Tick() {
-  if (!manager_->Busy()) {
-    timer_->stop();
-    accept();
-    return;
-  }
-  QString text = QString::fromStdString(manager_->CurrentFileText());
-  text_->setText(text_->fontMetrics().elidedText(text, Qt::ElideMiddle, text_->width()));
-}
-
-void CDlgWait::reject() {
-  // The worker may still be changing the tree: the window stays until it has
-  // stopped, so nothing is left half done behind it.
-  cancelled_ = true;
-  manager_->Stop();
-  cancel_->setEnabled(false);
-  text_->setText(Tr("UIText", 1101));
-}
-
 // ---------------------------------------------------------------------------
 CSplitterBar::CSplitterBar(QWidget* parent) : QWidget(parent) {
   setCursor(Qt::SplitHCursor);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/CDlgWait.h"
 #include "app/ui/QtProjectTree.h"
 #include "authoring/CFileManager.h"
 
@@ -22,25 +23,6 @@ class CListCtrlEx;
 class QMenu;
 class QPushButton;
 class QTimer;
-
-// The wait window shown while the manager adds files in the background.
-class CDlgWait : public QDialog {
-  Q_OBJECT
- public:
-  CDlgWait(CFileManager* manager, int periodMs, QWidget* parent);
-  bool Cancelled() const { return cancelled_; }
-
- protected:
-  void reject() override;  // Escape and the close button cancel too
-
- private:
-  void Tick();
-  CFileManager* manager_;
-  QLabel* text_;
-  QPushButton* cancel_;
-  QTimer* timer_;
-  bool cancelled_ = false;
-};
 
 // The bar between tree and list; reports where it is dragged to.
 class CSplitterBar : public QWidget {

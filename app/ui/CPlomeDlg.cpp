@@ -37,6 +37,7 @@
 #include "foundation/ShowMessage.h"
 #include "foundation/SizeText.h"
 #include "app/SpeedList.h"
+#include "app/ui/CDlgAudioCD.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgDataCD.h"
@@ -50,6 +51,7 @@
 #include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
 #include "authoring/ProjectFile.h"
+#include "media/ToolProcess.h"
 
 namespace {
 
@@ -256,6 +258,7 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdNew], &QAbstractButton::clicked, this, &CPlomeDlg::NewProject);
   connect(buttons_[kIdAdd], &QAbstractButton::clicked, this, [this] {
     if (CDlgDataCD* w = DataWindow(mode_)) w->AddFiles();
+    else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) a->AddFiles();
   });
   connect(buttons_[kIdBurn], &QAbstractButton::clicked, this, &CPlomeDlg::Burn);
   connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
@@ -297,7 +300,15 @@ void CPlomeDlg::ShowHelpMenu() {
   menu->popup(QCursor::pos());
 }
 
-bool CPlomeDlg::ModeAvailable(int index) const { return index == kMp3Disc || index == kDataDisc || index == kDiscCopy; }
+bool CPlomeDlg::ModeAvailable(int index) const {
+  return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kDiscCopy;
+}
+
+bool CPlomeDlg::HasProjectWindow(int mode) const {
+  return DataWindow(mode) != nullptr || (mode == kAudioCD && AudioWindow() != nullptr);
+}
+
+CDlgAudioCD* CPlomeDlg::AudioWindow() const { return qobject_cast<CDlgAudioCD*>(pages_[size_t(kAudioCD)]); }
 
 CSkinBtn* CPlomeDlg::Button(int id) const {
   auto it = buttons_.find(id);
@@ -348,6 +359,7 @@ void CPlomeDlg::Initialise() {
   ArmSchedule();
   // The keyboard starts in the project, not on the first of the buttons.
   if (CDlgDataCD* w = DataWindow(mode_)) w->Tree()->setFocus();
+  else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) a->setFocus();
   else recorderList_->setFocus();
 }
 
@@ -478,7 +490,7 @@ void CPlomeDlg::CreateShortcuts() {
     connect(s, &QShortcut::activated, this, slot);
     return s;
   };
-  auto projectMode = [this] { return DataWindow(mode_) != nullptr && finished_ && !eraseBusy_; };
+  auto projectMode = [this] { return HasProjectWindow(mode_) && finished_ && !eraseBusy_; };
   shortcut(QKeySequence::New, [this, projectMode] { if (projectMode()) NewProject(); });
   shortcut(QKeySequence::Open, [this, projectMode] { if (projectMode()) OpenProject(); });
   shortcut(QKeySequence::Save, [this, projectMode] { if (projectMode()) SaveProject(); });
@@ -561,6 +573,11 @@ void CPlomeDlg::HighlightModeButton(int index) {
 }
 
 QWidget* CPlomeDlg::CreatePage(int mode) {
+  if (mode == kAudioCD) {
+    auto* w = new CDlgAudioCD(workArea_);
+    connect(w, &CDlgAudioCD::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
+    return w;
+  }
   if (mode == kMp3Disc || mode == kDataDisc) {
     auto* w = new CDlgDataCD(workArea_);
     w->SetMode(mode == kMp3Disc ? CDlgDataCD::kModeMp3 : CDlgDataCD::kModeData);
@@ -749,6 +766,10 @@ void CPlomeDlg::UpdateTitle() {
                                                     : w->GetVolumeLabel();
     if (w->IsModified() && !w->IsImageMode()) name = "*" + name;
     title = "Varnex \u2013 " + name + " (" + heading + ")";
+  } else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    QString name = a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
+    if (a->IsModified()) name = "*" + name;
+    title = "Varnex \u2013 " + name + " (" + heading + ")";
   } else if (!heading.isEmpty()) {
     title = "Varnex \u2013 " + heading;
   }
@@ -840,8 +861,8 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
     return false;
   }
   SwitchMode(mode);
-  HighlightModeButton(mode == kDataDisc ? 1 : 2);
-  const bool loaded = DataWindow(mode)->LoadProject(path);
+  HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : 2);
+  const bool loaded = mode == kAudioCD ? AudioWindow()->LoadProject(path) : DataWindow(mode)->LoadProject(path);
   UpdateTitle();
   return loaded;
 }
@@ -864,6 +885,14 @@ void CPlomeDlg::OpenProject() {
 }
 
 bool CPlomeDlg::SaveProject() {
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    QString path = a->GetProjectPath();
+    if (path.isEmpty()) path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", "AudioCD.bcd", "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = a->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) return false;
   if (w->IsImageMode()) return false;
@@ -881,6 +910,15 @@ bool CPlomeDlg::SaveProject() {
 }
 
 bool CPlomeDlg::SaveProjectAs() {
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    const QString current = a->GetProjectPath();
+    const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                                           current.isEmpty() ? "AudioCD.bcd" : QFileInfo(current).fileName(), "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = a->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
   CDlgDataCD* w = DataWindow(mode_);
   if (!w || w->IsImageMode()) return false;
   const QString current = w->GetProjectPath();
@@ -891,6 +929,14 @@ bool CPlomeDlg::SaveProjectAs() {
 }
 
 void CPlomeDlg::NewProject() {
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return;
+    if (answer == msgbox::kYes && !SaveProject()) return;
+    a->Clear();
+    UpdateTitle();
+    return;
+  }
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) return;
   if (!(mode_ == kDataDisc && w->IsImageMode())) {
@@ -914,10 +960,11 @@ bool CPlomeDlg::AddFromShell(int command, const QString& path) {
   }
   if (!finished_ || eraseBusy_) return false;
   SwitchMode(it->second);
-  HighlightModeButton(it->second == kDataDisc ? 1 : 2);
+  HighlightModeButton(it->second == kAudioCD ? 0 : it->second == kDataDisc ? 1 : 2);
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
+  if (it->second == kAudioCD) return AudioWindow()->AddPathFromShell(path);
   return DataWindow(it->second)->AddPathFromShell(path);
 }
 
@@ -926,19 +973,8 @@ bool CPlomeDlg::AddFromShell(int command, const QString& path) {
 
 void CPlomeDlg::Burn() {
   if (!finished_ || eraseBusy_) return;
-  if (mode_ == kDiscCopy) {
-    // The copy runs with its own progress window; the recorder list names the target.
-    const int target = SelectedDrive();
-    if (target < 1) {
-      ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
-      return;
-    }
-    finished_ = false;
-    CopyWindow()->StartCopy(target);
-    finished_ = true;
-    ShowDiscStatus();
-    return;
-  }
+  if (mode_ == kDiscCopy) return BurnCopy();
+  if (mode_ == kAudioCD && AudioWindow()) return BurnAudio();
   if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) {
@@ -978,9 +1014,41 @@ void CPlomeDlg::Burn() {
   if (imageEntry) {
     afterAction_ = 0;
     closeDisc_ = true;
-  } else if (!AskBurnSettings(drive)) {
+  } else if (!RunBurnSettings(drive, mode_ == kDataDisc)) {
     return;
   }
+  StartBurn();
+}
+
+// The disc copy runs with its own progress window; the recorder list names
+// the target.
+void CPlomeDlg::BurnCopy() {
+  const int target = SelectedDrive();
+  if (target < 1) {
+    ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+    return;
+  }
+  finished_ = false;
+  CopyWindow()->StartCopy(target);
+  finished_ = true;
+  ShowDiscStatus();
+}
+
+// An audio CD goes onto a blank CD; its tracks are converted when the burn
+// starts.
+void CPlomeDlg::BurnAudio() {
+  const int drive = SelectedDrive();
+  if (recorderList_->count() == 0 || drive < 0) {
+    ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+    return;
+  }
+  DiscInfo disc;
+  if (!CheckAudioBurn(drive, &disc)) return;
+  burnMedium_ = disc.mediumType;
+  copies_ = 1;
+  recorderCount_ = 1;
+  recorderListText_.clear();
+  if (!RunBurnSettings(drive, false)) return;
   StartBurn();
 }
 
@@ -1034,12 +1102,13 @@ bool CPlomeDlg::AskImageFile(CDlgDataCD* w) {
 }
 
 // The burn settings dialog; its speed goes to every recorder it names.
+// `closeDiscChoice`: the user may leave the disc open for another session.
 // False when the user cancelled it.
-bool CPlomeDlg::AskBurnSettings(int drive) {
+bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   CDlgBurnSet settings(service_.get(), this);
   settings.SetMainDrive(uint8_t(drive));
   settings.SetRecorders(recorders_);
-  if (mode_ == kDataDisc) settings.SetCloseDisc(false, true);
+  if (closeDiscChoice) settings.SetCloseDisc(false, true);
   else settings.SetCloseDisc(true, false);
   emit DialogOpened(&settings);
   if (settings.exec() != QDialog::Accepted) return false;
@@ -1062,6 +1131,32 @@ bool CPlomeDlg::AskBurnSettings(int drive) {
       }
       return 0;
     });
+  }
+  return true;
+}
+
+bool CPlomeDlg::CheckAudioBurn(int drive, DiscInfo* disc) {
+  CDlgAudioCD* a = AudioWindow();
+  if (a->IsEmpty()) {
+    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    return false;
+  }
+  enum Verdict { kGood, kNotReady, kNotCd, kNotBlank };
+  const Verdict v = RunOffWindowThread([&] {
+    if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
+    if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
+    const Verdict verdict = !IsCdMedium(disc->mediumType) ? kNotCd : !disc->blank ? kNotBlank : kGood;
+    if (verdict != kGood) service_->Eject(uint8_t(drive), true);
+    return verdict;
+  });
+  if (v != kGood) {
+    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? 18 : 62), msgbox::kInfoOk);
+    ShowDiscStatus();
+    return false;
+  }
+  if (disc->freeBytes < a->ProjectBytes()) {
+    ShowMessage(LoadLangText("Message", 30), msgbox::kInfoOk);
+    return false;
   }
   return true;
 }
@@ -1149,13 +1244,26 @@ bool CPlomeDlg::AskOnWindow(int rc, const std::string& detail) {
 void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                            std::string label, bool closeDisc, int copies) {
   preparing_ = true;
-  // A data project needs no preparation; the layout is made by the write.
+  CDlgAudioCD* audio = mode == kAudioCD ? AudioWindow() : nullptr;
+  // An audio CD converts its rows first; a data project needs no
+  // preparation, its layout is made by the write.
+  if (audio) {
+    const int rc = audio->PrepareTracks(&stop_);
+    if (rc != result::kSuccess) {
+      lastResult_ = rc;
+      audio->DeleteTempTracks();
+      service_->DeleteTempFiles();
+      finished_ = true;
+      return;
+    }
+  }
   preparing_ = false;
   int last = result::kNothingDone;
   for (int copy = 1; copy <= copies && !finished_ && !stop_; ++copy) {
     copyNo_ = copy;
-    int rc = fromImage ? service_->WriteImageToCD(drive, source, false)
-                       : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc);
+    int rc = audio       ? audio->BurnTracks(service_.get(), drive)
+             : fromImage ? service_->WriteImageToCD(drive, source, false)
+                         : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc);
     const std::string detail = rc == result::kSuccess ? std::string() : service_->LastError(drive);
     service_->ResetBurn(drive);
     last = rc;
@@ -1179,6 +1287,8 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
     }
   }
   lastResult_ = stop_ && last == result::kSuccess && copyNo_ < copies ? result::kNothingDone : last;
+  // The converted tracks go on every way out.
+  if (audio) audio->DeleteTempTracks();
   service_->DeleteTempFiles();
   finished_ = true;
 }
@@ -1187,6 +1297,14 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
   if (finished_) {
     progress->StopTimer();
     progress->CloseWithOk();
+    return;
+  }
+  CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
+  if (preparing_ && audio) {
+    // Converting: the bar follows the rows converted, up to its middle.
+    progress->SetStatus(audio->PreparingText());
+    const int pos = std::min(50, audio->PreparingPercent() / 2);
+    progress->SetPos(pos, pos);
     return;
   }
   if (preparing_) {
@@ -1206,6 +1324,11 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
     progress->SetFigures(figures.bytesWritten, figures.bytesTotal, burnRate_.BytesPerSecond(), unit,
                          burnRate_.SecondsLeft(figures.bytesTotal), figures.bufferPercent);
   }
+  if (audio) {
+    // The track being written is named by its source file.
+    int value = 0;
+    audio->GetWritingTrackCaption(service_.get(), burnDrive_, &item, &value);
+  }
   progress->SetStatus(item);
   progress->SetCaption(LoadLangText("Message", 54).empty() ? Tr("UIText", 69)
                                                             : Tr("Message", 54) + QString::asprintf("   %d / %d", copyNo_.load(), copies_));
@@ -1214,7 +1337,8 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
 
 void CPlomeDlg::StartBurn() {
   CDlgDataCD* w = DataWindow(mode_);
-  if (!w || !finished_) return;
+  CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
+  if ((!w && !audio) || !finished_) return;
   if (recorderCount_ > 1) {
     // Several recorders at once come with their own window in a later version.
     ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
@@ -1224,10 +1348,10 @@ void CPlomeDlg::StartBurn() {
   const bool imageEntry = !scheduledBurn_ && ImageEntrySelected();
   burnDrive_ = uint8_t(imageEntry ? 0 : SelectedDrive());
   if (!imageEntry && !recorderListText_.isEmpty()) burnDrive_ = uint8_t(recorderListText_.split(',').first().toInt());
-  const bool fromImage = mode_ == kDataDisc && w->IsImageMode();
-  std::string source = fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
+  const bool fromImage = w && mode_ == kDataDisc && w->IsImageMode();
+  std::string source = !w ? std::string() : fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
   if (mode_ == kMp3Disc) w->RewritePlaylist();
-  std::string label = ToStd(w->GetVolumeLabel());
+  std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
 
   finished_ = false;
   stop_ = false;
@@ -1254,6 +1378,8 @@ void CPlomeDlg::StartBurn() {
   timer1.stop();
   if (cancelled) {
     stop_ = true;
+    // A converter, multiplexer or authoring tool of this burn ends at once.
+    KillAllTools();
     service_->AbortWrite(burnDrive_);
   }
   // The burn thread ends on its own after a stop; wait for it without
@@ -1265,6 +1391,8 @@ void CPlomeDlg::StartBurn() {
     service_->Lock(burnDrive_, false);
     return service_->Eject(burnDrive_, true);
   });
+  // Rows that could not be converted and were left out are gone.
+  if (audio) audio->RefreshList();
   if (closeAfterBurn_) {
     // The user chose to stop the burn and close the program.
     QTimer::singleShot(0, this, &QWidget::close);
@@ -1503,6 +1631,7 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
       return;
     closeAfterBurn_ = true;
     stop_ = true;
+    KillAllTools();
     service_->AbortWrite(burnDrive_);
     if (burnProgress_) burnProgress_->done(QDialog::Rejected);
     return;
@@ -1520,6 +1649,15 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool CPlomeDlg::ConfirmUnsavedProjects() {
+  if (CDlgAudioCD* a = AudioWindow(); a && a->IsModified() && !a->IsEmpty()) {
+    if (mode_ != kAudioCD) {
+      SwitchMode(kAudioCD);
+      HighlightModeButton(0);
+    }
+    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return false;
+    if (answer == msgbox::kYes && !SaveProject()) return false;
+  }
   for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
     CDlgDataCD* w = DataWindow(mode);
     if (!w || !w->IsModified() || w->IsImageMode() || w->IsEmpty()) continue;

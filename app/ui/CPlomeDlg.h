@@ -21,6 +21,7 @@
 #include "app/RecorderService.h"
 #include "app/TimingSet.h"
 
+class CDlgAudioCD;
 class CDlgDataCD;
 class CDlgDiscCopy;
 class CDlgProgress1;
@@ -93,6 +94,7 @@ class CPlomeDlg : public QDialog {
   // What the window shows, for tests and the screenshot script.
   CDlgDataCD* DataWindow(int mode) const;
   CDlgDiscCopy* CopyWindow() const;  // nullptr until the disc copy mode was shown
+  CDlgAudioCD* AudioWindow() const;
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -152,6 +154,17 @@ class CPlomeDlg : public QDialog {
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
+  // The audio CD mode's checks before its burn settings: a recorder with a
+  // blank CD-R or CD-RW that has room for the tracks.
+  void BurnCopy();
+  void BurnAudio();
+  bool CheckAudioBurn(int drive, DiscInfo* disc);
+  // The burn settings dialog for a drive and the speed it sets; false when
+  // the user cancels. `closeDiscChoice`: the user may leave the disc open.
+  bool RunBurnSettings(int drive, bool closeDiscChoice);
+  // The project window of the current mode has no project file path yet,
+  // or its path; "" for modes without one.
+  bool HasProjectWindow(int mode) const;
   bool AskOnWindow(int result, const std::string& detail);
   // The text of a failure, with the drive's own account of it where known.
   std::string ErrorWithDetail(int rc, int drive);
@@ -160,7 +173,6 @@ class CPlomeDlg : public QDialog {
   // disc format will shorten. False when the burn does not go on.
   bool CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc);
   bool AskImageFile(CDlgDataCD* w);
-  bool AskBurnSettings(int drive);
   bool CheckRoom(CDlgDataCD* w, int drive, DiscInfo* info);
   bool CheckNames(CDlgDataCD* w, bool udf);
   // Erases the disc of a drive behind the erase window; the result code.

@@ -109,3 +109,25 @@ TEST(CAudioFile, ChunksAroundTheDataAreSkippedNotBurnt) {
                                " " + Quoted(dir / "a.vdisc"));
   EXPECT_EQ(r.status, 0) << r.output;
 }
+
+TEST(CAudioFile, ATrackIsAsLongAsItsSoundToTheSector) {
+  ScratchFolder dir;
+  CAudioFile a;
+  // 44 + 2352 x 10 + 1 bytes: eleven sectors of file, but ten of sound (the
+  // odd byte is no whole sample).
+  a.SetFile(dir.Write("odd.wav", WavHeader(2352 * 10 + 1) + std::string(2352 * 10 + 1, 'x')));
+  EXPECT_EQ(a.GetSectorCount(), 11u);
+  EXPECT_EQ(a.GetSoundSectorCount(), 10u);
+  a.SetFile(dir.Write("more.wav", WavHeader(2352 * 10 + 4) + std::string(2352 * 10 + 4, 'x')));
+  EXPECT_EQ(a.GetSoundSectorCount(), 11u) << "one more sample takes a sector of its own";
+  // Exactly ten sectors of sound behind a header make a ten-sector track,
+  // whatever chunks stand before the sound.
+  std::string withList = WavHeader(2352 * 10);
+  withList.insert(36, std::string("LIST\x04\0\0\0INFO", 12));
+  const uint32_t riff = 36 + 12 + 2352 * 10;
+  for (int i = 0; i < 4; ++i) withList[size_t(4 + i)] = char(riff >> (8 * i));
+  a.SetFile(dir.Write("list.wav", withList + std::string(2352 * 10, 'y')));
+  EXPECT_EQ(a.GetSoundSectorCount(), 10u);
+  a.SetFile(dir.Write("empty.wav", WavHeader(0)));
+  EXPECT_EQ(a.GetSoundSectorCount(), 0u) << "a WAV without sound is no track";
+}

@@ -19,6 +19,7 @@
 #include "authoring/CDataFileUDF.h"
 #include "authoring/CFileManager.h"
 #include "foundation/TempFiles.h"
+#include "WavReader.h"
 
 namespace {
 
@@ -52,6 +53,81 @@ class ImageFileSource : public TrackSectorSource {
   uint32_t length_ = 0;
   uint32_t cursor_ = 0;
   bool failed_ = false;
+};
+
+// Serves the PCM of CD WAV files one after the other, each track filled up
+// to whole audio sectors of 2352 bytes with silence, in the stand-in's
+// sectors of 2048 bytes.
+class AudioTracksSource : public TrackSectorSource {
+ public:
+  static constexpr uint64_t kAudioSector = 2352;
+  explicit AudioTracksSource(const std::vector<std::string>& wavs) {
+    for (const std::string& w : wavs) {
+      Track t;
+      t.path = w;
+      WavInfo info;
+      if (!ReadWavInfo(w, info, &why_)) {
+        why_ = w + ": " + why_;
+        ok_ = false;
+        return;
+      }
+      t.dataOffset = info.dataOffset;
+      t.dataSize = info.dataSize;
+      t.start = total_;
+      t.sectors = uint32_t((info.dataSize + kAudioSector - 1) / kAudioSector);
+      total_ += uint64_t(t.sectors) * kAudioSector;
+      tracks_.push_back(t);
+    }
+  }
+  bool ok() const { return ok_; }
+  const std::string& why() const { return why_; }
+  std::vector<uint32_t> TrackSectors() const {
+    std::vector<uint32_t> s;
+    for (const Track& t : tracks_) s.push_back(t.sectors);
+    return s;
+  }
+  uint32_t GetTrackLength() const override { return uint32_t((total_ + kSectorSize - 1) / kSectorSize); }
+  int GetSectorData(uint8_t* buffer, uint32_t byteCount) override {
+    std::memset(buffer, 0, byteCount);
+    uint64_t at = uint64_t(cursor_++) * kSectorSize;
+    uint32_t done = 0;
+    while (done < byteCount && at < total_) {
+      const Track* t = TrackAt(at);
+      const uint64_t inTrack = at - t->start;
+      const uint64_t trackEnd = t->start + uint64_t(t->sectors) * kAudioSector;
+      const uint32_t n = uint32_t(std::min<uint64_t>(byteCount - done, trackEnd - at));
+      current_ = t->path;
+      if (inTrack < t->dataSize) {
+        const uint32_t fromFile = uint32_t(std::min<uint64_t>(n, t->dataSize - inTrack));
+        int fd = ::open(t->path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::pread(fd, buffer + done, fromFile, off_t(t->dataOffset + inTrack)) != ssize_t(fromFile))
+          failed_ = true;
+        if (fd >= 0) ::close(fd);
+      }
+      done += n;
+      at += n;
+    }
+    return 0;
+  }
+  std::string GetCurrentSourceFile() const override { return current_; }
+  bool failed() const { return failed_; }
+
+ private:
+  struct Track {
+    std::string path;
+    uint64_t dataOffset = 0, dataSize = 0, start = 0;
+    uint32_t sectors = 0;
+  };
+  const Track* TrackAt(uint64_t at) const {
+    for (const Track& t : tracks_)
+      if (at < t.start + uint64_t(t.sectors) * kAudioSector) return &t;
+    return &tracks_.back();
+  }
+  std::vector<Track> tracks_;
+  uint64_t total_ = 0;
+  uint32_t cursor_ = 0;
+  std::string current_, why_;
+  bool ok_ = true, failed_ = false;
 };
 
 int GetInt(const std::string& file, const char* key, int fallback) {
@@ -373,6 +449,35 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
   uint32_t length = layout->GetTrackLength();
   if (!d->image && uint64_t(length) * kSectorSize > info.freeBytes) return result::kDoesNotFit;
   return WriteSectors(d, layout.get(), length, !multisession);
+}
+
+int VirtualRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool) {
+  Drive* d = Find(drive);
+  if (!d) return result::kNoSuchDrive;
+  d->abort = false;
+  d->progress = 0;
+  if (d->image) return result::kAudioNeedsCd;
+  if (TestUnitReady(drive) != 0) return result::kNotReady;
+  DiscInfo info;
+  if (GetDiscInfoEx(drive, &info) != result::kSuccess) return result::kNotReady;
+  if (!IsCdMedium(info.mediumType)) return result::kAudioNeedsCd;
+  AudioTracksSource source(wavTracks);
+  if (!source.ok()) {
+    d->lastError = source.why();
+    return result::kSourceMissing;
+  }
+  if (wavTracks.empty() || !info.blank || uint64_t(source.GetTrackLength()) * kSectorSize > info.freeBytes)
+    return result::kDoesNotFit;
+  int rc = WriteSectors(d, &source, source.GetTrackLength(), true);
+  if (rc == result::kSuccess && source.failed()) rc = result::kSourceUnreadable;
+  if (rc == result::kSuccess) {
+    // The track table of the audio disc, in sectors of 2352 bytes.
+    const std::vector<uint32_t> sectors = source.TrackSectors();
+    SetInt(d->state, "AudioTracks", static_cast<long long>(sectors.size()));
+    for (size_t i = 0; i < sectors.size(); ++i)
+      ini::WriteString(d->state, kSection, "AudioTrack" + std::to_string(i + 1), std::to_string(sectors[i]));
+  }
+  return rc;
 }
 
 int VirtualRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool) {

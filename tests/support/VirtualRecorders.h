@@ -55,6 +55,7 @@ class VirtualRecorders : public RecorderService {
   int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
               bool multisession, bool mp3) override;
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
+  int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
   int GetDriveProgress(uint8_t drive) override;
   std::string GetDriveItem(uint8_t drive) override;
   bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;

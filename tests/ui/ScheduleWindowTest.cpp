@@ -145,7 +145,7 @@ class ScheduleWindowTest : public QObject {
     w.Button(1144)->click();
     QCOMPARE(Key("Timing"), std::string("1"));
     QCOMPARE(Key("FType"), std::string("2"));
-    QCOMPARE(Key("DiscType"), std::string("1"));  // the first type this version burns
+    QCOMPARE(Key("DiscType"), std::string("0"));  // the default, the audio CD, which this version burns
     QCOMPARE(Key("SelectRecoder"), std::string(1, char('A' + index)) + ",");
     QVERIFY(w.ScheduleTimer()->isActive());
     QCOMPARE(w.ScheduleTimer()->interval(), 30000);

@@ -7,3 +7,4 @@ int RunBurnFeedbackTests(int argc, char** argv);
 int RunDiscCopyWindowTests(int argc, char** argv);
 int RunScheduleWindowTests(int argc, char** argv);
 int RunShellHandOverTests(int argc, char** argv);
+int RunAudioWindowTests(int argc, char** argv);

@@ -20,5 +20,6 @@ int main(int argc, char** argv) {
   failed += RunDiscCopyWindowTests(argc, argv);
   failed += RunScheduleWindowTests(argc, argv);
   failed += RunShellHandOverTests(argc, argv);
+  failed += RunAudioWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

@@ -2,7 +2,8 @@
 // an X server (Xvfb with a window manager), taken from the server itself, not
 // the widgets' own rendering. The splash, the modes of the main window, the
 // burn settings, the progress of a burn on a virtual recorder, the message at
-// its end and the erase progress. Every picture is also checked: the window
+// its end, the erase progress, and an audio CD with its rows, its conversion
+// and its writing. Every picture is also checked: the window
 // it shows must be drawn on the screen, or the tour fails.
 //
 //   varnex_screenshot_tour OUTDIR
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QFile>
 #include <QScreen>
@@ -17,10 +19,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
 #include "foundation/ProfileIni.h"
 #include "foundation/ShowMessage.h"
 #include "support/VirtualRecorders.h"
+#include "app/ui/CDlgAudioCD.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgLogo.h"
@@ -105,6 +109,13 @@ void AnswerMessageBoxes(QObject* context) {
   });
   timer->start();
 }
+// A song of `seconds`: a tone made by ffmpeg in the format of its name.
+QString MakeSong(const QString& folder, const QString& name, int seconds, int frequency) {
+  const QString path = folder + "/" + name;
+  QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                               QString("sine=frequency=%1:duration=%2").arg(frequency).arg(seconds), "-ac", "2", path});
+  return path;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +148,15 @@ int main(int argc, char** argv) {
   QFile video(extra + "/holiday-2026.mpg");
   if (video.open(QIODevice::WriteOnly)) video.write(QByteArray(12 << 20, '\x5a'));
   video.close();
+
+  // Songs for the audio CD, and a converter that takes its time.
+  const QString music = scratch.path() + "/Music";
+  QDir().mkpath(music);
+  const QString slowConverter = scratch.path() + "/slow-ffmpeg";
+  QFile slow(slowConverter);
+  if (slow.open(QIODevice::WriteOnly)) slow.write("#!/bin/sh\nsleep 1.5\nexec ffmpeg \"$@\"\n");
+  slow.close();
+  slow.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
   CDlgLogo logo(nullptr, 60000);  // closed by the tour once photographed
   logo.show();
@@ -173,20 +193,48 @@ int main(int argc, char** argv) {
     main.ShowDiscStatus();
     Shoot(&main, "8-capacity-warning");
     main.Burn();
+    // The audio CD: three songs, converted by ffmpeg and burnt on the
+    // blank disc, the converter slowed down so its step can be seen.
     main.SwitchMode(CPlomeDlg::kAudioCD);
     main.HighlightModeButton(0);
+    CDlgAudioCD* audio = main.AudioWindow();
+    audio->AddPaths({MakeSong(music, "01 Morning Light.mp3", 24, 440), MakeSong(music, "02 Harbour.flac", 31, 523),
+                     MakeSong(music, "03 Evening Walk.ogg", 19, 659)});
+    audio->SelectRows({1});
+    ini::WriteString(state, "Disc", "Capacity", "359847");
+    main.ShowDiscStatus();
     Shoot(&main, "7-audio-cd");
+    qputenv("VARNEX_CONVERTER", slowConverter.toUtf8());
+    main.Burn();
+    qunsetenv("VARNEX_CONVERTER");
+    audio->SaveProject(scratch.path() + "/Songs.bcd");
     main.Button(1144)->click();  // the schedule
     main.close();
   });
   QObject::connect(&main, &CPlomeDlg::DialogOpened, &main, [&](QDialog* d) {
+    const bool audioBurn = main.Mode() == CPlomeDlg::kAudioCD;
     if (auto* settings = qobject_cast<CDlgBurnSet*>(d)) {
-      QTimer::singleShot(300, settings, [settings] {
-        Shoot(settings, "3-burn-settings");
+      QTimer::singleShot(300, settings, [settings, audioBurn] {
+        Shoot(settings, audioBurn ? "9-audio-burn-settings" : "3-burn-settings");
         if (settings->TryAccept()) settings->accept();
         else settings->reject();
       });
-    } else if (auto* progress = qobject_cast<CDlgProgress1*>(d)) {
+    } else if (auto* progress = qobject_cast<CDlgProgress1*>(d); progress && audioBurn) {
+      // One picture while the tracks are converted, one while they are written.
+      auto* watch = new QTimer(progress);
+      auto shots = std::make_shared<int>(0);
+      QObject::connect(watch, &QTimer::timeout, progress, [progress, shots, &main] {
+        const bool converting = main.AudioWindow()->PreparingText().contains("2 of 3");
+        const bool writing = !main.AudioWindow()->Project().PreparedTracks().empty() &&
+                             !main.AudioWindow()->PreparingText().contains(" of ");
+        if (*shots == 0 && converting) Shoot(progress, "10-audio-converting"), *shots = 1;
+        if (*shots == 1 && writing) {
+          *shots = 2;
+          QTimer::singleShot(1200, progress, [progress] { Shoot(progress, "11-audio-writing"); });
+        }
+      });
+      watch->start(100);
+    } else if (progress) {
       QTimer::singleShot(1500, progress, [progress] { Shoot(progress, "4-progress"); });
     } else if (auto* schedule = qobject_cast<CDlgTimeSet*>(d)) {
       QTimer::singleShot(300, schedule, [schedule] {

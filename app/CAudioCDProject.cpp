@@ -1,0 +1,408 @@
+#include "app/CAudioCDProject.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "foundation/LangText.h"
+#include "foundation/ShowMessage.h"
+#include "authoring/ProjectFile.h"
+#include "foundation/TempFiles.h"
+#include "media/CAVConvert.h"
+
+namespace {
+
+// Sectors per megabyte of CD audio: 1048576 / 2352.
+constexpr float kSectorsPerMB = 445.8231201171875f;
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string TrackName(int number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "Track%d.wav", number);
+  return name;
+}
+
+// Sorted, unique, within [0, count).
+std::vector<int> Normalised(std::vector<int> rows, size_t count) {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [count](int r) { return r < 0 || size_t(r) >= count; }),
+             rows.end());
+  return rows;
+}
+
+}  // namespace
+
+CAudioCDProject::~CAudioCDProject() { DeleteTempTracks(); }
+
+bool CAudioCDProject::IsSoundFileName(const std::string& path) {
+  std::string upper = FileNameOf(path);
+  for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const size_t dot = upper.rfind('.');
+  if (dot == std::string::npos || dot == 0) return false;
+  const std::string ext = upper.substr(dot);
+  // The design's five, and what music is kept as today: FLAC rips, M4A and
+  // Opus.
+  for (const char* taken : {".MP3", ".WAV", ".AAC", ".OGG", ".WMA", ".FLAC", ".M4A", ".OPUS"})
+    if (ext == taken) return true;
+  return false;
+}
+
+int CAudioCDProject::ProbeSoundFile(const std::string& path, uint64_t* bytes, uint32_t* sectors,
+                                    std::string* duration) {
+  *bytes = 0;
+  *sectors = 0;
+  duration->clear();
+  CAVConvert converter;
+  std::string text = converter.GetMediaInfo(path);
+  // A file without a sound stream (a picture or a video without sound named
+  // like a sound file) would convert to nothing.
+  if (text.empty() || !converter.LastProbeHadAudio()) return 0;
+  const size_t dot = text.find('.');
+  if (dot != std::string::npos && dot > 0) text = text.substr(0, dot);
+  const float mb = CAVConvert::EstimateSizeMB(CAVConvert::kSoundToWav, text);
+  *sectors = uint32_t(mb * kSectorsPerMB);
+  *bytes = uint64_t(*sectors) * 2352;
+  *duration = text;
+  return *sectors != 0 ? 1 : -1;
+}
+
+// ---------------------------------------------------------------- adding
+
+void CAudioCDProject::BeginAdd() {
+  cancel_ = false;
+  limitReached_ = false;
+  std::lock_guard<std::mutex> hold(lock_);
+  undecodable_.clear();
+  currentFile_.clear();
+}
+
+CAudioCDProject::AddOutcome CAudioCDProject::AddAudioFile(const std::string& path) {
+  if (cancel_) return kCancelled;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    currentFile_ = path;
+  }
+  if (!IsSoundFileName(path)) return kSkipped;
+  if (RowCount() >= kMaxTracks) {
+    limitReached_ = true;
+    cancel_ = true;  // the rest of the operation is not added
+    return kLimitReached;
+  }
+  AudioTrackRow row;
+  uint32_t sectors = 0;
+  if (ProbeSoundFile(path, &row.bytes, &sectors, &row.duration) != 1) {
+    std::lock_guard<std::mutex> hold(lock_);
+    undecodable_.push_back(path);
+    return kUndecodable;
+  }
+  row.name = FileNameOf(path);
+  row.source = path;
+  std::lock_guard<std::mutex> hold(lock_);
+  // Another add may have filled the last row while this one probed.
+  if (rows_.size() >= kMaxTracks) {
+    limitReached_ = true;
+    cancel_ = true;
+    return kLimitReached;
+  }
+  AddRowLocked(std::move(row));
+  return kAdded;
+}
+
+void CAudioCDProject::AddRowLocked(AudioTrackRow row) { rows_.push_back(std::move(row)); }
+
+void CAudioCDProject::AddAudioFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  for (const std::string& name : names) {
+    if (cancel_) return;
+    const std::string path = base + name;
+    if (IsFolder(path))
+      AddAudioFolder(path);
+    else
+      AddAudioFile(path);
+  }
+}
+
+void CAudioCDProject::AddPaths(const std::vector<std::string>& paths) {
+  // Folders first, then the files, as the file dialog hands them over.
+  for (const std::string& p : paths)
+    if (!cancel_ && IsFolder(p)) AddAudioFolder(p);
+  for (const std::string& p : paths)
+    if (!cancel_ && !IsFolder(p)) AddAudioFile(p);
+}
+
+std::vector<std::string> CAudioCDProject::Undecodable() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return undecodable_;
+}
+
+std::string CAudioCDProject::CurrentFile() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return currentFile_;
+}
+
+// ---------------------------------------------------------------- rows
+
+std::vector<AudioTrackRow> CAudioCDProject::Rows() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return rows_;
+}
+
+size_t CAudioCDProject::RowCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return rows_.size();
+}
+
+uint64_t CAudioCDProject::TotalBytes() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  uint64_t total = 0;
+  for (const AudioTrackRow& r : rows_) total += r.bytes;
+  return total;
+}
+
+double CAudioCDProject::TotalMB() const { return double(TotalBytes()) * 9.5367431640625e-7; }
+
+int CAudioCDProject::DeleteRows(std::vector<int> rows) {
+  std::lock_guard<std::mutex> hold(lock_);
+  rows = Normalised(std::move(rows), rows_.size());
+  if (rows.empty()) return rows_.empty() ? -1 : 0;
+  // From the last to the first, so that earlier indexes stay valid.
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) rows_.erase(rows_.begin() + *it);
+  if (rows_.empty()) return -1;
+  return std::min(rows.front(), int(rows_.size()) - 1);
+}
+
+void CAudioCDProject::Clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  rows_.clear();
+  projectPath_.clear();
+}
+
+std::vector<int> CAudioCDProject::MoveRowsTo(std::vector<int> rows, int before) {
+  std::lock_guard<std::mutex> hold(lock_);
+  rows = Normalised(std::move(rows), rows_.size());
+  if (rows.empty()) return rows;
+  before = std::clamp(before, 0, int(rows_.size()));
+  std::vector<AudioTrackRow> moved, kept;
+  int insertAt = 0;  // position of `before` among the rows that stay
+  for (int i = 0; i < int(rows_.size()); ++i) {
+    if (std::binary_search(rows.begin(), rows.end(), i)) {
+      moved.push_back(std::move(rows_[size_t(i)]));
+    } else {
+      if (i < before) ++insertAt;
+      kept.push_back(std::move(rows_[size_t(i)]));
+    }
+  }
+  kept.insert(kept.begin() + insertAt, std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+  rows_ = std::move(kept);
+  std::vector<int> now;
+  for (size_t i = 0; i < moved.size(); ++i) now.push_back(insertAt + int(i));
+  return now;
+}
+
+std::vector<int> CAudioCDProject::MoveUp(std::vector<int> rows) {
+  rows = Normalised(std::move(rows), RowCount());
+  if (rows.empty() || rows.front() == 0) return rows;
+  return MoveRowsTo(rows, rows.front() - 1);
+}
+
+std::vector<int> CAudioCDProject::MoveDown(std::vector<int> rows) {
+  const int count = int(RowCount());
+  rows = Normalised(std::move(rows), size_t(count));
+  if (rows.empty() || rows.back() == count - 1) return rows;
+  // After the row below the last selected one.
+  return MoveRowsTo(rows, rows.back() + 2);
+}
+
+// ---------------------------------------------------------------- project file
+
+bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* error) {
+  std::vector<std::string> sources;
+  for (const AudioTrackRow& r : Rows()) sources.push_back(r.source);
+  if (!::SaveAudioProject(path, sources, error)) return false;
+  std::lock_guard<std::mutex> hold(lock_);
+  projectPath_ = path;
+  return true;
+}
+
+bool CAudioCDProject::LoadAudioProject(const std::string& path, std::string* error,
+                                       std::vector<std::string>* missing) {
+  std::vector<std::string> sources;
+  if (!::LoadAudioProject(path, &sources, error)) return false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    rows_.clear();
+  }
+  BeginAdd();
+  for (const std::string& source : sources) {
+    if (!IsFile(source)) {
+      if (missing) missing->push_back(source);
+      continue;
+    }
+    AudioTrackRow row;
+    uint32_t sectors = 0;
+    if (ProbeSoundFile(source, &row.bytes, &sectors, &row.duration) != 1) {
+      std::lock_guard<std::mutex> hold(lock_);
+      undecodable_.push_back(source);
+      continue;
+    }
+    row.name = FileNameOf(source);
+    row.source = source;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (rows_.size() < kMaxTracks) AddRowLocked(std::move(row));
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  projectPath_ = path;
+  return true;
+}
+
+// ---------------------------------------------------------------- burning
+
+int CAudioCDProject::PrepareTracks(const KeepGoingQuestion& ask, const std::atomic<bool>* stop,
+                                   const TrackProgress& progress) {
+  const std::vector<AudioTrackRow> rows = Rows();
+  if (rows.empty()) return kEmptyProject;
+  DeleteTempTracks();
+  const std::string folder = MakeWorkFolder("varnex-audio-");
+  if (folder.empty()) return kNoWorkFolder;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    workFolder_ = folder + "/";
+  }
+  std::vector<int> failed;  // row indexes, highest first
+  std::string failures;
+  int next = 1;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (stop && *stop) break;
+    if (progress) progress(int(i), int(rows.size()), rows[i].name);
+    // A failed row uses up no number: the tracks stay contiguous.
+    const std::string target = folder + "/" + TrackName(next);
+    CAVConvert converter;
+    if (converter.Convert(rows[i].source, target, CAVConvert::kSoundToWav, 0, 1, stop)) {
+      ++next;
+    } else if (!(stop && *stop)) {
+      failed.insert(failed.begin(), int(i));
+      failures += rows[i].source + ": " + converter.LastError() + "\n";
+    }
+  }
+  if (stop && *stop) {
+    DeleteTempTracks();
+    return result::kBurnStopped;
+  }
+  if (next == 1) {
+    DeleteTempTracks();
+    return kNothingConverted;
+  }
+  if (failed.empty()) return result::kSuccess;
+  if (!ask || !ask(failures)) {
+    DeleteTempTracks();
+    return kNothingConverted;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  // Highest row first, so that earlier deletions do not shift later rows;
+  // a row is only removed while it is still the one that failed.
+  for (int row : failed)
+    if (size_t(row) < rows_.size() && rows_[size_t(row)].source == rows[size_t(row)].source)
+      rows_.erase(rows_.begin() + row);
+  return result::kSuccess;
+}
+
+std::vector<std::string> CAudioCDProject::PreparedTracks() const {
+  const std::string folder = WorkFolder();
+  std::vector<std::string> tracks;
+  if (folder.empty()) return tracks;
+  for (int k = 1; k <= int(kMaxTracks); ++k) {
+    const std::string path = folder + TrackName(k);
+    if (!IsFile(path)) break;
+    tracks.push_back(path);
+  }
+  return tracks;
+}
+
+int CAudioCDProject::BurnTracks(int drive, bool testWrite) {
+  if (RowCount() == 0) return result::kNothingDone;
+  bool blank = false, writable = false;
+  int medium = 0;
+  const int info = GetDiscInfo(drive, &blank, &writable, &medium);
+  if (info != result::kSuccess) return info;
+  if (!(medium == medium::kCdR || medium == medium::kCdRw) || !blank) {
+    ShowMessage(LoadLangText("Message", 18), msgbox::kInfoOk);
+    return result::kNothingDone;
+  }
+  const std::vector<std::string> tracks = PreparedTracks();
+  if (tracks.empty()) return kNothingConverted;
+  // A remote recorder is connected around the write by the command layer.
+  return WriteAudioCd(drive, testWrite, tracks);
+}
+
+int CAudioCDProject::DeleteTempTracks() {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    folder.swap(workFolder_);
+  }
+  if (!folder.empty()) RemoveTree(folder.substr(0, folder.size() - 1));
+  return result::kSuccess;
+}
+
+std::string CAudioCDProject::WorkFolder() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return workFolder_;
+}
+
+int CAudioCDProject::TrackRowOfItem(const std::string& item) {
+  const size_t track = item.rfind("Track");
+  if (track == std::string::npos) return -1;
+  const size_t wav = item.find(".wav", track);
+  if (wav == std::string::npos) return -1;
+  const std::string digits = item.substr(track + 5, wav - track - 5);
+  if (digits.empty() || digits.size() > 3 ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return -1;
+  const int n = std::stoi(digits);
+  return n >= 1 ? n - 1 : -1;
+}
+
+void CAudioCDProject::GetWritingTrackCaption(const std::string& driveLabel, std::string* caption, int* value) const {
+  std::string item;
+  GetDriveItem(driveLabel, &item);
+  const int row = TrackRowOfItem(item);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (row >= 0 && size_t(row) < rows_.size()) {
+      *caption = rows_[size_t(row)].source;
+      *value = GetDriveProgress(driveLabel);
+      return;
+    }
+  }
+  *caption = LoadLangText("UIText", 13);
+  *value = 0;
+}

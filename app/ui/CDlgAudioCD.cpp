@@ -1,0 +1,447 @@
+#include "app/ui/CDlgAudioCD.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QStyle>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <mutex>
+
+#include "foundation/LangText.h"
+#include "app/RecorderService.h"
+#include "foundation/ShowMessage.h"
+#include "app/ui/CDlgWait.h"
+#include "foundation/ui/WindowSupport.h"
+#include "controls/CListCtrlEx.h"
+
+namespace {
+
+constexpr const char* kRowsMime = "application/x-varnex-audio-rows";
+constexpr int kLabelsHeight = 20;  // the two total labels under the list
+
+// Menu commands of the list.
+constexpr int kMenuAdd = 32776, kMenuDelete = 32778, kMenuPaste = 32780, kMenuDeleteAll = 32785,
+              kMenuUp = 32787, kMenuDown = 32788;
+
+QStringList LocalPaths(const QMimeData* data) {
+  QStringList paths;
+  if (!data) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  return paths;
+}
+
+std::string ToStd(const QString& s) { return s.toStdString(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
+  setProperty("id", 133);
+  ApplySkinPalette(this);
+  list_ = new CListCtrlEx(this);
+  list_->setProperty("id", 1001);
+  list_->setColumnCount(4);
+  list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4)});
+  for (int c = 0; c < 4; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->SetShowSelAlways(true);
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  QFont font("Arial");
+  font.setPixelSize(15);
+  list_->setFont(font);
+  list_->setIconSize(QSize(16, 16));
+  list_->setAcceptDrops(true);
+  list_->viewport()->setAcceptDrops(true);
+  list_->installEventFilter(this);
+  list_->viewport()->installEventFilter(this);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(list_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { menu_->exec(list_->viewport()->mapToGlobal(at)); });
+  totalFiles_ = new QLabel(this);
+  totalSize_ = new QLabel(this);
+  totalFiles_->setProperty("id", 1002);
+  totalSize_->setProperty("id", 1003);
+  BuildMenu();
+  UpdateTotals();
+  LayOut();
+}
+
+CDlgAudioCD::~CDlgAudioCD() = default;
+
+void CDlgAudioCD::BuildMenu() {
+  menu_ = new QMenu(this);
+  auto add = [this](int id, auto slot) {
+    QAction* a = menu_->addAction(Tr("Menu", id));
+    a->setData(id);
+    connect(a, &QAction::triggered, this, slot);
+  };
+  add(kMenuAdd, [this] { AddFiles(); });
+  add(kMenuPaste, [this] { Paste(); });
+  menu_->addSeparator();
+  add(kMenuUp, [this] { MoveUp(); });
+  add(kMenuDown, [this] { MoveDown(); });
+  menu_->addSeparator();
+  add(kMenuDelete, [this] { DeleteSelectedTracks(); });
+  add(kMenuDeleteAll, [this] { DeleteAll(); });
+}
+
+void CDlgAudioCD::resizeEvent(QResizeEvent*) { LayOut(); }
+
+void CDlgAudioCD::LayOut() {
+  const int w = width(), h = height();
+  list_->setGeometry(0, 0, w, std::max(0, h - kLabelsHeight));
+  totalFiles_->setGeometry(4, h - kLabelsHeight, w / 2 - 4, kLabelsHeight);
+  totalSize_->setGeometry(w / 2, h - kLabelsHeight, w - w / 2 - 4, kLabelsHeight);
+}
+
+void CDlgAudioCD::UpdateTotals() {
+  const size_t count = project_.RowCount();
+  if (count == 0 && project_.ProjectPath().empty() && !modified_) {
+    totalFiles_->setText(Tr("UIText", 9));
+    totalSize_->setText(Tr("UIText", 10));
+    return;
+  }
+  totalFiles_->setText(Tr("UIText", 11) + QString::asprintf(" %d", int(count)));
+  totalSize_->setText(Tr("UIText", 12) + QString::asprintf(" %.2f M", project_.TotalMB()));
+}
+
+void CDlgAudioCD::Changed() {
+  modified_ = true;
+  UpdateTotals();
+  emit ProjectChanged();
+}
+
+void CDlgAudioCD::RefreshList(const std::vector<int>& select) {
+  const std::vector<AudioTrackRow> rows = project_.Rows();
+  list_->clear();
+  QIcon icon = style()->standardIcon(QStyle::SP_MediaVolume);
+  QList<QTreeWidgetItem*> items;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    auto* item = new QTreeWidgetItem(QStringList{QString::asprintf("%d", int(i + 1)), QString::fromStdString(rows[i].name),
+                                                 QString::fromStdString(rows[i].duration),
+                                                 QString::fromStdString(rows[i].source)});
+    item->setIcon(0, icon);
+    items << item;
+  }
+  list_->addTopLevelItems(items);
+  SelectRows(select);
+  UpdateTotals();
+}
+
+std::vector<int> CDlgAudioCD::SelectedRows() const {
+  std::vector<int> rows;
+  for (QTreeWidgetItem* item : list_->selectedItems()) rows.push_back(list_->indexOfTopLevelItem(item));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void CDlgAudioCD::SelectRows(const std::vector<int>& rows) {
+  list_->clearSelection();
+  for (int r : rows)
+    if (QTreeWidgetItem* item = list_->topLevelItem(r)) item->setSelected(true);
+  if (!rows.empty())
+    if (QTreeWidgetItem* item = list_->topLevelItem(rows.front())) {
+      list_->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+      list_->scrollToItem(item);
+    }
+}
+
+// ---------------------------------------------------------------- adding
+
+bool CDlgAudioCD::AddPaths(const QStringList& paths, int periodMs) {
+  if (adding_ || paths.isEmpty()) return false;
+  adding_ = true;
+  std::vector<std::string> list;
+  for (const QString& p : paths) list.push_back(ToStd(p));
+  const size_t before = project_.RowCount();
+  project_.BeginAdd();
+  std::atomic<bool> finished{false};
+  std::thread worker([this, list, &finished] {
+    project_.AddPaths(list);
+    finished = true;
+  });
+  // The file being probed is finished after a cancel; nothing after it is
+  // added.
+  CDlgWait wait(CDlgWait::Work{[&finished] { return !finished; }, [this] { return project_.CurrentFile(); },
+                               [this] { project_.CancelAdd(); }},
+                Tr("UIText", 1122), periodMs, this);
+  // A quick add ends before the window would show.
+  QTimer::singleShot(0, &wait, [&] {
+    if (finished) wait.accept();
+  });
+  wait.exec();
+  RunOffWindowThread([&] { worker.join(); });
+  adding_ = false;
+  RefreshList();
+  if (project_.RowCount() != before) Changed();
+  TellAddOutcome();
+  return project_.RowCount() != before;
+}
+
+void CDlgAudioCD::TellAddOutcome() {
+  if (project_.LimitReached()) ShowMessage(LoadLangText("Message", 23), msgbox::kInfoOk);
+  const std::vector<std::string> refused = project_.Undecodable();
+  if (refused.empty()) return;
+  std::string text = LoadLangText("Message", 39);
+  constexpr size_t kShown = 12;
+  for (size_t i = 0; i < refused.size() && i < kShown; ++i) text += "\n" + refused[i];
+  if (refused.size() > kShown)
+    text += "\n" + ToStd(Tr("Message", 1023).arg(int(refused.size() - kShown)));
+  ShowMessage(text, msgbox::kInfoOk);
+}
+
+void CDlgAudioCD::AddFiles() {
+  const QString filter =
+      "*.mp3; *.wav; *.aac; *.ogg; *.wma; *.flac; *.m4a; *.opus|*.mp3;*.wav;*.aac;*.ogg;*.wma;*.flac;*.m4a;*.opus|" +
+      Tr("UIText", 1104) + "(*.*)|*||";
+  const QStringList chosen = Files()->OpenFilesAndFolders(this, Tr("UIText", 1105), filter);
+  if (!chosen.isEmpty()) AddPaths(chosen);
+}
+
+void CDlgAudioCD::Paste() {
+  const QStringList paths = LocalPaths(QApplication::clipboard()->mimeData());
+  if (!paths.isEmpty()) AddPaths(paths);
+}
+
+bool CDlgAudioCD::AddPathFromShell(const QString& path) { return AddPaths({path}); }
+
+// ---------------------------------------------------------------- rows
+
+void CDlgAudioCD::DeleteSelectedTracks() {
+  const std::vector<int> rows = SelectedRows();
+  if (rows.empty() || rows.size() > CAudioCDProject::kMaxTracks) return;
+  const int select = project_.DeleteRows(rows);
+  RefreshList(select >= 0 ? std::vector<int>{select} : std::vector<int>{});
+  Changed();
+}
+
+void CDlgAudioCD::DeleteAll() {
+  if (IsEmpty()) return;
+  if (ShowMessage(LoadLangText("Message", 1013), msgbox::kQuestionYesNo) != msgbox::kYes) return;
+  std::vector<int> all(project_.RowCount());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = int(i);
+  project_.DeleteRows(all);
+  RefreshList();
+  Changed();
+}
+
+void CDlgAudioCD::MoveUp() {
+  const std::vector<int> rows = SelectedRows();
+  const std::vector<int> now = project_.MoveUp(rows);
+  if (now == rows) return;
+  RefreshList(now);
+  Changed();
+}
+
+void CDlgAudioCD::MoveDown() {
+  const std::vector<int> rows = SelectedRows();
+  const std::vector<int> now = project_.MoveDown(rows);
+  if (now == rows) return;
+  RefreshList(now);
+  Changed();
+}
+
+void CDlgAudioCD::MoveSelectionTo(int before) {
+  const std::vector<int> rows = SelectedRows();
+  if (rows.empty()) return;
+  const std::vector<int> now = project_.MoveRowsTo(rows, before);
+  RefreshList(now);
+  if (now != rows) Changed();
+}
+
+void CDlgAudioCD::Clear() {
+  project_.Clear();
+  project_.DeleteTempTracks();
+  modified_ = false;
+  RefreshList();
+  emit ProjectChanged();
+}
+
+// ---------------------------------------------------------------- project files
+
+bool CDlgAudioCD::LoadProject(const QString& path) {
+  std::string error;
+  std::vector<std::string> missing;
+  bool ok = false;
+  project_.BeginAdd();
+  RunOffWindowThread([&] { ok = project_.LoadAudioProject(ToStd(path), &error, &missing); });
+  if (!ok) {
+    ShowMessage(LoadErrorText(-901) + "\n" + error, msgbox::kErrorOk);
+    return false;
+  }
+  modified_ = false;
+  RefreshList();
+  if (!missing.empty()) {
+    std::string text = LoadLangText("Message", 1000);
+    for (const std::string& m : missing) text += "\n" + m + ": " + LoadLangText("UIText", 1103);
+    ShowMessage(text, msgbox::kInfoOk);
+  }
+  TellAddOutcome();
+  emit ProjectChanged();
+  return true;
+}
+
+bool CDlgAudioCD::SaveProject(const QString& path) {
+  std::string error;
+  if (!project_.SaveAudioProject(ToStd(path), &error)) {
+    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    return false;
+  }
+  modified_ = false;
+  UpdateTotals();
+  emit ProjectChanged();
+  return true;
+}
+
+// ---------------------------------------------------------------- burning
+
+int CDlgAudioCD::PrepareTracks(const std::atomic<bool>* stop) {
+  preparingPercent_ = 0;
+  const int rc = project_.PrepareTracks(
+      [](const std::string& failures) {
+        return ShowMessage(LoadLangText("Message", 43) + "\n\n" + failures, msgbox::kQuestionOkCancel) ==
+               msgbox::kOk;
+      },
+      stop,
+      [this](int row, int rows, const std::string& name) {
+        {
+          std::lock_guard<std::mutex> hold(preparingLock_);
+          preparingName_ = name;
+        }
+        preparingRows_ = rows;
+        preparingRow_ = row;
+        preparingPercent_ = rows > 0 ? row * 100 / rows : 0;
+      });
+  preparingRow_ = -1;
+  preparingPercent_ = 100;
+  return rc;
+}
+
+QString CDlgAudioCD::PreparingText() const {
+  const int row = preparingRow_;
+  if (row < 0) return Tr("UIText", 13);
+  std::lock_guard<std::mutex> hold(preparingLock_);
+  return Tr("UIText", 1121).arg(row + 1).arg(preparingRows_.load()).arg(QString::fromStdString(preparingName_));
+}
+
+int CDlgAudioCD::BurnTracks(RecorderService* service, uint8_t drive) {
+  if (IsEmpty()) return 0;
+  DiscInfo disc;
+  const int rc = service->GetDiscInfoEx(drive, &disc);
+  if (rc != 1) return rc;
+  if (!IsCdMedium(disc.mediumType) || !disc.blank) {
+    ShowMessage(LoadLangText("Message", 18), msgbox::kInfoOk);
+    return 0;
+  }
+  const std::vector<std::string> tracks = project_.PreparedTracks();
+  if (tracks.empty()) return CAudioCDProject::kNothingConverted;
+  return service->WriteAudioCd(drive, tracks, false);
+}
+
+void CDlgAudioCD::GetWritingTrackCaption(RecorderService* service, uint8_t drive, QString* caption,
+                                         int* value) const {
+  const int row = CAudioCDProject::TrackRowOfItem(service->GetDriveItem(drive));
+  const std::vector<AudioTrackRow> rows = project_.Rows();
+  if (row >= 0 && size_t(row) < rows.size()) {
+    *caption = QString::fromStdString(rows[size_t(row)].source);
+    *value = service->GetDriveProgress(drive);
+    return;
+  }
+  *caption = Tr("UIText", 13);
+  *value = 0;
+}
+
+// ---------------------------------------------------------------- keys, drops, drags
+
+bool CDlgAudioCD::eventFilter(QObject* watched, QEvent* event) {
+  const bool onList = watched == list_ || watched == list_->viewport();
+  if (!onList) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Delete) {
+        DeleteSelectedTracks();
+        return true;
+      }
+      if (key->matches(QKeySequence::Paste)) {
+        Paste();
+        return true;
+      }
+      if (key->matches(QKeySequence::SelectAll)) {
+        list_->selectAll();
+        return true;
+      }
+      break;
+    }
+    case QEvent::MouseButtonPress: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (watched == list_->viewport() && mouse->button() == Qt::LeftButton) dragFrom_ = mouse->position().toPoint();
+      break;
+    }
+    case QEvent::MouseMove: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (watched != list_->viewport() || !(mouse->buttons() & Qt::LeftButton) || dragFrom_.x() < 0) break;
+      if ((mouse->position().toPoint() - dragFrom_).manhattanLength() < QApplication::startDragDistance()) break;
+      dragFrom_ = QPoint(-1, -1);
+      if (SelectedRows().empty()) break;
+      auto* drag = new QDrag(list_);
+      auto* data = new QMimeData;
+      data->setData(kRowsMime, QByteArray::number(qint64(QCoreApplication::applicationPid())));
+      drag->setMimeData(data);
+      drag->exec(Qt::MoveAction);
+      return true;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (drag->mimeData()->hasFormat(kRowsMime) || !LocalPaths(drag->mimeData()).isEmpty()) {
+        if (drag->mimeData()->hasFormat(kRowsMime)) {
+          // The row under the pointer is where the rows will go.
+          QPoint at = drag->position().toPoint();
+          if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
+          list_->setCurrentItem(list_->itemAt(at), 0, QItemSelectionModel::NoUpdate);
+          drag->setDropAction(Qt::MoveAction);
+        } else {
+          drag->setDropAction(Qt::CopyAction);
+        }
+        drag->accept();
+        return true;
+      }
+      break;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (drop->mimeData()->hasFormat(kRowsMime)) {
+        QPoint at = drop->position().toPoint();
+        if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
+        QTreeWidgetItem* over = list_->itemAt(at);
+        MoveSelectionTo(over ? list_->indexOfTopLevelItem(over) : list_->topLevelItemCount());
+        drop->acceptProposedAction();
+        return true;
+      }
+      const QStringList paths = LocalPaths(drop->mimeData());
+      if (!paths.isEmpty()) {
+        drop->acceptProposedAction();
+        // The add runs after the drop, so the file manager is not held.
+        QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+        return true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}

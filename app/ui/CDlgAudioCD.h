@@ -1,0 +1,109 @@
+#pragma once
+// The project window of the audio CD mode: the tracks in a list (number,
+// file, play time, path), the totals under it, adding files and folders
+// (file dialog, drop, paste), removing and moving rows, the project file,
+// and the two steps of a burn, converting and writing. The rows live in
+// CAudioCDProject; this window shows them and forwards the commands.
+
+#include <QDialog>
+#include <QLabel>
+#include <QStringList>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "app/CAudioCDProject.h"
+
+class CListCtrlEx;
+class QMenu;
+class RecorderService;
+
+class CDlgAudioCD : public QWidget {
+  Q_OBJECT
+ public:
+  // Column widths of the list.
+  static constexpr int kColumnWidths[4] = {50, 200, 100, 280};
+
+  explicit CDlgAudioCD(QWidget* parent = nullptr);
+  ~CDlgAudioCD() override;
+
+  // ---- adding. Each runs a worker behind the wait window; at the end the
+  // limit ("Message" 23) and the files that are not sound ("Message" 39)
+  // are told once.
+  bool AddPaths(const QStringList& paths, int periodMs = 50);
+  void AddFiles();  // the file dialog that also takes folders
+  void Paste();     // the clipboard's file list
+  bool AddPathFromShell(const QString& path);
+  bool DropFiles(const QStringList& paths) { return AddPaths(paths); }
+
+  // ---- rows
+  void DeleteSelectedTracks();
+  void DeleteAll();
+  void MoveUp();
+  void MoveDown();
+  // Moves the selected rows in front of `before` (a drag inside the list).
+  void MoveSelectionTo(int before);
+  void Clear();  // a new project: no rows, no project file
+  std::vector<int> SelectedRows() const;
+  void SelectRows(const std::vector<int>& rows);
+
+  // ---- project files
+  bool LoadProject(const QString& path);
+  bool SaveProject(const QString& path);
+  QString GetProjectPath() const { return QString::fromStdString(project_.ProjectPath()); }
+  bool IsEmpty() const { return project_.RowCount() == 0; }
+  bool IsModified() const { return modified_; }
+  bool Busy() const { return adding_; }
+
+  // ---- burning (called on the burn thread)
+  // Converts the rows; "Message" 43 asks what to do when some fail. The
+  // rows removed after it are shown once the burn is over (RefreshList).
+  int PrepareTracks(const std::atomic<bool>* stop);
+  // The conversion step as the progress window shows it ("" when none runs).
+  QString PreparingText() const;
+  int PreparingPercent() const { return preparingPercent_; }
+  int BurnTracks(RecorderService* service, uint8_t drive);
+  int DeleteTempTracks() { return project_.DeleteTempTracks(); }
+  // The source file of the track being written and the drive's progress;
+  // "UIText" 13 and 0 when none is known.
+  void GetWritingTrackCaption(RecorderService* service, uint8_t drive, QString* caption, int* value) const;
+
+  uint64_t ProjectBytes() const { return project_.TotalBytes(); }
+  int64_t GetTotalMB() const { return project_.GetTotalMB(); }
+  CAudioCDProject& Project() { return project_; }
+  CListCtrlEx* List() const { return list_; }
+  QLabel* TotalFilesLabel() const { return totalFiles_; }
+  QLabel* TotalSizeLabel() const { return totalSize_; }
+  QMenu* ContextMenu() const { return menu_; }
+  // Shows the rows as the project holds them, selecting `select`.
+  void RefreshList(const std::vector<int>& select = {});
+
+ signals:
+  void ProjectChanged();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void LayOut();
+  void UpdateTotals();
+  void Changed();
+  void TellAddOutcome();
+
+  CAudioCDProject project_;
+  bool modified_ = false;
+  bool adding_ = false;
+  std::atomic<int> preparingRow_{-1}, preparingRows_{0}, preparingPercent_{0};
+  mutable std::mutex preparingLock_;
+  std::string preparingName_;
+  QPoint dragFrom_{-1, -1};
+
+  CListCtrlEx* list_;
+  QLabel* totalFiles_;
+  QLabel* totalSize_;
+  QMenu* menu_ = nullptr;
+};

@@ -1,0 +1,98 @@
+// What the burning commands share: Ctrl-C, the speed option and the
+// progress line of running burns.
+
+#include "cli/CliBurnRun.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "MediumTable.h"
+#include "BurnCtrl/Results.h"
+#include "cli/CliCommand.h"
+
+namespace {
+void OnInterrupt(int) { gInterrupted = true; }
+}  // namespace
+
+std::atomic<bool> gInterrupted{false};
+
+InterruptCatcher::InterruptCatcher() : old_(std::signal(SIGINT, OnInterrupt)) {}
+InterruptCatcher::~InterruptCatcher() { std::signal(SIGINT, old_); }
+
+int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)>& job) {
+  std::mutex lock;
+  std::condition_variable ended;
+  size_t finished = 0;
+  std::vector<int> results(drives.size(), result::kSuccess);
+  std::vector<std::thread> workers;
+  for (size_t i = 0; i < drives.size(); ++i)
+    workers.emplace_back([&, i] {
+      int r = job(drives[i]);
+      std::lock_guard<std::mutex> hold(lock);
+      results[i] = r;
+      ++finished;
+      ended.notify_all();
+    });
+  const bool terminal = isatty(STDERR_FILENO);
+  std::string shown;
+  bool aborted = false;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      if (ended.wait_for(hold, std::chrono::milliseconds(100), [&] { return finished == drives.size(); })) break;
+    }
+    if (gInterrupted && !aborted) {
+      AbortWrite();
+      aborted = true;
+    }
+    if (!terminal) continue;
+    std::string text, item;
+    for (int d : drives) {
+      char part[32];
+      std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%  " : "%.0s%3d%%  ", DriveLabel(d).c_str(),
+                    GetDriveProgress(DriveLabel(d)));
+      text += part;
+    }
+    GetDriveItem(DriveLabel(drives.front()), &item);
+    text += item;
+    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
+  }
+  for (std::thread& w : workers) w.join();
+  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  for (size_t i = 0; i < drives.size(); ++i)
+    if (results[i] != result::kSuccess) {
+      std::string why = LastJobError(drives[i]);
+      if (drives.size() > 1 || !why.empty())
+        CliFail(results[i], FindRecorder(drives[i])->Name() + (why.empty() ? "" : ": " + why));
+    }
+  for (int r : results)
+    if (r != result::kSuccess) return r;
+  return result::kSuccess;
+}
+
+bool ParseSpeed(const std::string& speed, double* x) {
+  char* end = nullptr;
+  *x = std::strtod(speed.c_str(), &end);
+  return !speed.empty() && end != speed.c_str() && (!*end || std::string(end) == "x") && std::isfinite(*x) && *x > 0;
+}
+
+int SetSpeed(int index, const std::string& speed) {
+  if (speed.empty()) return 0;
+  double x = 0;
+  if (!ParseSpeed(speed, &x)) return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
+  Recorder* r = FindRecorder(index);
+  const int m = r->GetMediumType();
+  const double unit = ::medium::IsCd(m) ? 176 : ::medium::IsBd(m) ? 4495 : 1385;
+  r->SetWriteSpeed(uint16_t(std::min(65535.0, x > 0 ? x * unit : 65535.0)));
+  return 0;
+}
+

@@ -1,0 +1,123 @@
+// varnex-cli audio as a user runs it: sound files of any kind burnt as an
+// audio CD onto a virtual CD-R and read back from the BIN of its export;
+// files that are not sound refused by name; no work folder left behind.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+#include "MediaTestSupport.h"
+#include "media/CAVConvert.h"
+
+namespace {
+
+CommandResult Cli(const std::string& args) { return RunCommand(std::string(VARNEX_CLI_PATH) + " " + args); }
+
+struct CueTrack {
+  int number;
+  int32_t lba;
+};
+
+std::vector<CueTrack> CueTracks(const std::string& cue) {
+  std::vector<CueTrack> tracks;
+  std::regex track(R"(TRACK (\d+) AUDIO)"), index(R"(INDEX 01 (\d+):(\d+):(\d+))");
+  std::smatch m;
+  std::string::const_iterator at = cue.begin();
+  while (std::regex_search(at, cue.end(), m, track)) {
+    CueTrack t{std::stoi(m[1]), -1};
+    at = m.suffix().first;
+    std::smatch i;
+    if (std::regex_search(at, cue.end(), i, index))
+      t.lba = (std::stoi(i[1]) * 60 + std::stoi(i[2])) * 75 + std::stoi(i[3]);
+    tracks.push_back(t);
+  }
+  return tracks;
+}
+
+TEST(CliAudio, SoundFilesBurnInTheirOrderAndComeBackSampleIdentical) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string vd = dir / "a.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  const std::vector<std::string> files = {MakeTone(dir, "first.flac", 4.2, 44100, 2, 330),
+                                          MakeTone(dir, "second.mp3", 4.0, 44100, 2, 550),
+                                          MakeTone(dir, "third.wav", 4.4, 48000, 1, 770)};
+  CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + files[0] + " " + files[1] + " " + files[2]);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("converting 3/3: third.wav"), std::string::npos) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+
+  r = Cli("virtual export --drive virtual:" + vd + " --cue " + dir / "disc.cue");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string cue = ReadWholeFile(dir / "disc.cue");
+  const std::string bin = ReadWholeFile(dir / "disc.bin");
+  const std::vector<CueTrack> tracks = CueTracks(cue);
+  ASSERT_EQ(tracks.size(), files.size()) << cue;
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(tracks[i].number, int(i + 1));
+    // The converter gives the same WAV for the same file every time.
+    CAVConvert c;
+    const std::string wav = dir / ("ref" + std::to_string(i) + ".wav");
+    ASSERT_TRUE(c.Convert(files[i], wav, 0, 0, 1)) << c.LastError();
+    const std::string pcm = WavPcm(wav);
+    ASSERT_GE(bin.size(), size_t(tracks[i].lba) * 2352 + pcm.size());
+    EXPECT_TRUE(std::memcmp(bin.data() + size_t(tracks[i].lba) * 2352, pcm.data(), pcm.size()) == 0)
+        << "track " << i + 1 << " differs from the converter's WAV";
+  }
+}
+
+TEST(CliAudio, AFileThatIsNotSoundIsRefusedByNameAndNothingIsWritten) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string vd = dir / "a.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  const std::string good = MakeTone(dir, "good.ogg", 1.5);
+  const std::string fake = dir.Write("fake.mp3", "A letter, renamed to look like a song.\n");
+  CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + good + " " + fake);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find(fake), std::string::npos) << r.output;
+  r = Cli("disc-info --drive virtual:" + vd);
+  EXPECT_NE(r.output.find("blank: yes"), std::string::npos) << r.output;
+  // Other names are not sound files at all.
+  r = Cli("audio burn --drive virtual:" + vd + " " + dir.Write("clip.mp4", "x"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("clip.mp4"), std::string::npos) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+}
+
+TEST(CliAudio, AFailedBurnStillRemovesTheConvertedTracks) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string vd = dir / "a.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + vd + " --write-error 2 --times 1000").status, 0);
+  CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + MakeTone(dir, "a.wav", 2));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind after a failed burn";
+  // A DVD is refused before anything is converted.
+  const std::string dvd = dir / "d.vdisc";
+  ASSERT_EQ(Cli("virtual create --media dvd+r " + dvd).status, 0);
+  r = Cli("audio burn --drive virtual:" + dvd + " " + MakeTone(dir, "b.wav", 1.5));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("-511"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("converting"), std::string::npos) << r.output;
+}
+
+TEST(CliAudio, AnAudioProjectIsSavedAndShownRowByRow) {
+  ScratchFolder dir;
+  const std::string a = MakeTone(dir, "a.flac", 1.5), b = MakeTone(dir, "b.mp3", 1.5);
+  CommandResult r = Cli("audio project save -o " + dir / "p.bcd" + " " + b + " " + a);
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("project show " + dir / "p.bcd");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("kind: audio CD (1)"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("track 1: " + b), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("track 2: " + a), std::string::npos) << r.output;
+  r = Cli("audio project save -o " + dir / "q.bcd" + " " + dir.Write("n.mp3", "words"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("n.mp3"), std::string::npos) << r.output;
+}
+
+}  // namespace
