@@ -60,7 +60,7 @@ bool CAudioCDProject::IsSoundFileName(const std::string& path) {
   const size_t dot = upper.rfind('.');
   if (dot == std::string::npos || dot == 0) return false;
   const std::string ext = upper.substr(dot);
-  // The design's five, and what music is kept as today: FLAC rips, M4A and
+  // The five long-standing sound formats, and what music is kept as today: FLAC rips, M4A and
   // Opus.
   for (const char* taken : {".MP3", ".WAV", ".AAC", ".OGG", ".WMA", ".FLAC", ".M4A", ".OPUS"})
     if (ext == taken) return true;

@@ -12,7 +12,7 @@
 
 namespace {
 
-// The argument texts as the converter driver was designed with them. SOURCE,
+// The converter driver's own argument texts. SOURCE,
 // TARGET and IMAGE stand for the paths (the quotes around them belong to the
 // template), SEEK and SIZE for numbers, %name% for the substitution values.
 constexpr const char* kConvertTemplates[] = {
@@ -25,9 +25,9 @@ constexpr const char* kProbeTemplate = "-analyzeduration 3M -threads 2 -i \"SOUR
 constexpr const char* kThumbnailTemplate =
     " -vframes 1 -sws_flags bilinear -ss SEEK -i \"SOURCE\" -s SIZE*SIZE -f image2 \"IMAGE\"";
 
-// Where Debian's ffmpeg rejects a designed argument, the nearest form it
-// accepts. Each change is applied to every template that holds the designed
-// text; everything else is passed as designed.
+// Where Debian's ffmpeg rejects one of these arguments, the nearest form it
+// accepts. Each change is applied to every template that holds the original
+// text; everything else is passed as written.
 struct ArgumentChange {
   const char* designed;
   const char* used;
