@@ -10,7 +10,8 @@
 #   P/share/icons/hicolor/      the icon, scalable and in PNG sizes
 #   P/share/mime/packages/      the .bcd type
 #   P/share/metainfo/           the AppStream description
-#   P/share/man/man1/           Varnex.1, varnex-cli.1
+#   P/share/man/man1/           Varnex.1.gz, varnex-cli.1.gz
+#   P/share/doc/varnex/         copyright, changelog.gz
 #   P/share/bash-completion/completions/varnex-cli
 #
 # VARNEX_INSTALL_RPATH (on) lets the installed Varnex find libPavane in any
@@ -53,12 +54,12 @@ if(TARGET Varnex)
 
   # Manual pages from the programs' own help text.
   set(MAN_DIR ${CMAKE_BINARY_DIR}/man)
-  add_custom_command(OUTPUT ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1
+  add_custom_command(OUTPUT ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-man.sh ${VARNEX_BIN_DIR} ${MAN_DIR} ${PROJECT_VERSION}
     DEPENDS varnex-cli Varnex ${CMAKE_SOURCE_DIR}/scripts/make-man.sh
     COMMENT "Writing the manual pages")
-  add_custom_target(varnex_man ALL DEPENDS ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1)
-  install(FILES ${MAN_DIR}/varnex-cli.1 ${MAN_DIR}/Varnex.1 DESTINATION share/man/man1)
+  add_custom_target(varnex_man ALL DEPENDS ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz)
+  install(FILES ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz DESTINATION share/man/man1)
 endif()
 
 install(DIRECTORY ${VARNEX_BIN_DIR}/Lang ${VARNEX_BIN_DIR}/Skin ${VARNEX_BIN_DIR}/lang DESTINATION ${VARNEX_DATADIR})
@@ -70,7 +71,19 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/varnex-project.xml DESTINATION sh
 install(FILES ${CMAKE_SOURCE_DIR}/data/desktop/${VARNEX_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${CMAKE_SOURCE_DIR}/data/completion/varnex-cli DESTINATION share/bash-completion/completions)
 
-# The Debian package (scripts/package.sh).
+# The package's documents: the copyright and the changelog (compressed, as
+# Debian keeps them).
+set(CHANGELOG_GZ ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${CHANGELOG_GZ}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/data/doc/changelog > ${CHANGELOG_GZ}
+  DEPENDS ${CMAKE_SOURCE_DIR}/data/doc/changelog
+  COMMENT "Compressing the changelog")
+add_custom_target(varnex_changelog ALL DEPENDS ${CHANGELOG_GZ})
+install(FILES ${CMAKE_SOURCE_DIR}/data/doc/copyright ${CHANGELOG_GZ} DESTINATION share/doc/varnex)
+
+# The Debian package (scripts/package.sh). libPavane's shlibs entry and the
+# ldconfig trigger come with it.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnex)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -84,6 +97,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The library cache is refreshed through dpkg's ldconfig trigger, not by
+# maintainer scripts of their own.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_SOURCE_DIR}/data/debian/triggers ${CMAKE_SOURCE_DIR}/data/debian/postinst ${CMAKE_SOURCE_DIR}/data/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, mjpegtools, dvdauthor")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varnex.org/")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

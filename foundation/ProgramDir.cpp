@@ -38,6 +38,12 @@ std::string DataFolderFor(const std::string& exeFolder) {
   return beside;  // no data anywhere: the messages name the program's folder
 }
 
+static std::string ExecutableFolder() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string("./") : exe.parent_path().string();
+}
+
 std::string GetProgramFile() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -53,8 +59,11 @@ std::string GetProgramDir() {
 }
 
 std::string GetWritableDir() {
+  // A portable copy keeps its files beside itself; an installed program
+  // (data under share/) never writes there, not even when run by root.
   std::string dir = GetProgramDir();
-  if (access(dir.c_str(), W_OK) == 0) return dir;
+  const bool installed = !std::getenv("VARNEX_PROGRAM_DIR") && dir != WithSlash(ExecutableFolder());
+  if (!installed && access(dir.c_str(), W_OK) == 0) return dir;
   std::string base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
     base = xdg;

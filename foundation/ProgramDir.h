@@ -16,8 +16,10 @@ std::string GetProgramFile();
 std::string DataFolderFor(const std::string& exeFolder);
 
 // The folder the program writes its own files to (SoftSet.ini, showinfo/,
-// update/, Record.log): the program folder when it is writable, otherwise
-// $XDG_CONFIG_HOME/varnex/ (created on demand). Ends in "/".
+// update/, Record.log): the program folder when the data lies beside the
+// program (a build tree or a portable copy) and that folder is writable,
+// otherwise $XDG_CONFIG_HOME/varnex/ (created on demand), so that an
+// installed program never writes under share/. Ends in "/".
 std::string GetWritableDir();
 
 // Trims blanks; false for an empty string, otherwise whether the path exists.

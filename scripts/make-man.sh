@@ -54,3 +54,6 @@ options() {
   echo ".SH SEE ALSO"
   echo ".BR varnex-cli (1)"
 } > "$out/Varnex.1"
+
+# Installed compressed, as manual pages are; the same bytes on every run.
+for page in varnex-cli.1 Varnex.1; do gzip -9nc "$out/$page" >"$out/$page.gz"; done

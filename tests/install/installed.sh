@@ -23,7 +23,7 @@ for f in bin/varnex-cli bin/Varnex share/varnex/Lang/lang.ini share/varnex/Lang/
          share/varnex/Tamsin/2007.dat share/varnex/sample/README.txt share/applications/org.varnex.Varnex.desktop \
          share/icons/hicolor/scalable/apps/org.varnex.Varnex.svg share/icons/hicolor/48x48/apps/org.varnex.Varnex.png \
          share/mime/packages/varnex-project.xml share/metainfo/org.varnex.Varnex.metainfo.xml \
-         share/man/man1/varnex-cli.1 share/man/man1/Varnex.1 share/bash-completion/completions/varnex-cli; do
+         share/man/man1/varnex-cli.1.gz share/man/man1/Varnex.1.gz share/doc/varnex/copyright share/doc/varnex/changelog.gz share/bash-completion/completions/varnex-cli; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
 ls "$prefix/lib/$arch"/libPavane.so.4 >/dev/null 2>&1 || fail "libPavane.so.4 is not in lib/$arch"
@@ -57,7 +57,7 @@ cmp <(isoinfo -J -x '/README.txt;1' -i "$work/disc.iso") "$prefix/share/varnex/s
   fail "the burnt file differs"
 
 # The man pages render; the completion completes.
-man -l "$prefix/share/man/man1/varnex-cli.1" 2>/dev/null | grep -q "virtual create" || fail "varnex-cli(1) does not render"
+man -l "$prefix/share/man/man1/varnex-cli.1.gz" 2>/dev/null | grep -q "virtual create" || fail "varnex-cli(1) does not render"
 out=$(PATH="$prefix/bin:$PATH" bash -c "source '$prefix/share/bash-completion/completions/varnex-cli'
   COMP_WORDS=(varnex-cli bu); COMP_CWORD=1; _varnex_cli; echo \"\${COMPREPLY[*]}\"
   COMP_WORDS=(varnex-cli virtual create --media ''); COMP_CWORD=4; _varnex_cli; echo \"\${COMPREPLY[*]}\"")
@@ -65,15 +65,17 @@ grep -qx "burn" <<<"$(sed -n 1p <<<"$out")" || fail "bu<TAB> gave: $out"
 grep -q "dvd+rw" <<<"$(sed -n 2p <<<"$out")" || fail "--media <TAB> gave: $out"
 
 # The installed desktop program starts from its prefix (offscreen): with no
-# drive it makes its virtual recorder in its writable folder, which for a
-# writable prefix is its data folder.
+# drive it makes its virtual recorder in its writable folder, which for an
+# installed program is the user's configuration folder, never share/, even
+# when the prefix could be written.
 "$prefix/bin/Varnex" --version | grep -qx "Varnex [0-9.]*" || fail "Varnex --version"
 QT_QPA_PLATFORM=offscreen "$prefix/bin/Varnex" --no-splash >"$work/varnex.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 600); do
-  [ -e "$prefix/share/varnex/virtual/Virtual CD-RW.vdisc" ] && break
+  [ -e "$XDG_CONFIG_HOME/varnex/virtual/Virtual CD-RW.vdisc" ] && break
   kill -0 "${pids[0]}" 2>/dev/null || { cat "$work/varnex.log"; fail "the installed Varnex ended"; }
   sleep 0.1
 done
-[ -e "$prefix/share/varnex/virtual/Virtual CD-RW.vdisc" ] || { cat "$work/varnex.log"; fail "the installed Varnex did not start"; }
+[ -e "$XDG_CONFIG_HOME/varnex/virtual/Virtual CD-RW.vdisc" ] || { cat "$work/varnex.log"; fail "the installed Varnex did not start"; }
+[ ! -e "$prefix/share/varnex/virtual" ] || fail "the installed Varnex wrote under share/varnex"
 echo "installed.sh: the installed programs run from $prefix with their data under share/varnex"
