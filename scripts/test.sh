@@ -5,7 +5,8 @@
 #   scripts/test.sh --repeat N [BUILDDIR]
 #       builds BUILDDIR (build/ by default) and runs the tests that involve
 #       threads N times over, stopping at the first failure: the burn
-#       pipeline, the command layer, the virtual recorders and the windows.
+#       pipeline, the command layer, the virtual recorders, disc copy, the
+#       converter, the hand-over and the windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +20,8 @@ if [[ ${1:-} == --repeat ]]; then
   scripts/install-deps.sh
   [[ -f $dir/CMakeCache.txt ]] || scripts/build.sh "$dir"
   cmake --build "$dir" -j"${VARNEX_BUILD_JOBS:-$(nproc)}" --target varnex_tests varnex_window_tests
-  threaded='BurnMana.*:BufManaEx.*:RecorderCommands.*:FaultResults.*:DriveInUse.*:KestrineCommands.*:VirtualBurn.*:CliBurn.*'
+  threaded='BurnMana.*:BufManaEx.*:RecorderCommands.*:FaultResults.*:DriveInUse.*:KestrineCommands.*:VirtualBurn.*:CliBurn.*'\
+':DiscCopy.*:CliCopy.*:PollardCopy.*:ConverterRun.*:ToolProcesses.*:CliAudio.*:AudioProjectBurn.*:VarnexShell.*:HandOverPeer.*'
   "$dir/bin/varnex_tests" --gtest_filter="$threaded" --gtest_repeat="$count" --gtest_break_on_failure \
     --gtest_brief=1
   for ((i = 1; i <= count; ++i)); do
