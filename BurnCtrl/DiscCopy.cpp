@@ -274,25 +274,33 @@ int CopyFromFile(int targetIndex, const std::string& path) {
   return Write(targetIndex, file, file.Layout().complete);
 }
 
+void ResetCopyState() {
+  std::lock_guard<std::mutex> hold(gCopyLock);
+  gStop = false;
+  gError.clear();
+  gItem.clear();
+  gCopyFile.clear();
+}
+
+// The source drive holds a readable disc with something on it.
+int CheckSource(int sourceIndex, std::shared_ptr<Recorder>* src) {
+  *src = ShareRecorder(sourceIndex);
+  if (!*src || !DeviceOf(src->get())) return result::kNoSuchDrive;
+  if ((*src)->TestUnitReady() != 0) return result::kNotReady;
+  bool blank = false, writable = false;
+  int m = 0;
+  if (GetDiscInfo(sourceIndex, &blank, &writable, &m) != result::kSuccess) return result::kNotReady;
+  return blank ? result::kSourceBlank : result::kSuccess;
+}
+
 }  // namespace
 
 int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
-  {
-    std::lock_guard<std::mutex> hold(gCopyLock);
-    gStop = false;
-    gError.clear();
-    gItem.clear();
-    gCopyFile.clear();
-  }
+  ResetCopyState();
   try {
     if (sourceIndex >= 0) {
-      std::shared_ptr<Recorder> src = ShareRecorder(sourceIndex);
-      if (!src || !DeviceOf(src.get())) return result::kNoSuchDrive;
-      if (src->TestUnitReady() != 0) return result::kNotReady;
-      bool blank = false, writable = false;
-      int m = 0;
-      if (GetDiscInfo(sourceIndex, &blank, &writable, &m) != result::kSuccess) return result::kNotReady;
-      if (blank) return result::kSourceBlank;
+      std::shared_ptr<Recorder> src;
+      if (int res = CheckSource(sourceIndex, &src); res != result::kSuccess) return res;
     }
     std::shared_ptr<Recorder> target = ShareRecorder(targetIndex);
     if (!target || !DeviceOf(target.get())) return result::kNoSuchDrive;
@@ -304,21 +312,10 @@ int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
 }
 
 int SaveCopyFile(int sourceIndex, const std::string& path) {
-  {
-    std::lock_guard<std::mutex> hold(gCopyLock);
-    gStop = false;
-    gError.clear();
-    gItem.clear();
-    gCopyFile.clear();
-  }
+  ResetCopyState();
   if (path.empty()) return result::kBadArguments;
-  std::shared_ptr<Recorder> src = ShareRecorder(sourceIndex);
-  if (!src || !DeviceOf(src.get())) return result::kNoSuchDrive;
-  if (src->TestUnitReady() != 0) return result::kNotReady;
-  bool blank = false, writable = false;
-  int m = 0;
-  if (GetDiscInfo(sourceIndex, &blank, &writable, &m) != result::kSuccess) return result::kNotReady;
-  if (blank) return result::kSourceBlank;
+  std::shared_ptr<Recorder> src;
+  if (int res = CheckSource(sourceIndex, &src); res != result::kSuccess) return res;
   std::string made;
   return MakeCopyFile(DeviceOf(src.get()), path, &made);
 }

@@ -76,6 +76,12 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
     }
     s.tracks.push_back(t);
   }
+  return FinishLayout();
+}
+
+// Every data track's sector form, read from its first sector, and a layout
+// a copy can reproduce.
+bool DataSource_Device::FinishLayout() {
   for (SourceSession& s : layout_.sessions)
     for (SourceTrack& t : s.tracks)
       if (!t.IsAudio()) t.form = FormAt(t.start);
@@ -105,12 +111,7 @@ bool DataSource_Device::LayoutFromToc() {
     }
     layout_.sessions.push_back(s);
   }
-  for (SourceSession& s : layout_.sessions)
-    for (SourceTrack& t : s.tracks)
-      if (!t.IsAudio()) t.form = FormAt(t.start);
-  std::string why = layout_.Check();
-  if (!why.empty()) return Fail("the disc's layout cannot be copied: " + why);
-  return true;
+  return FinishLayout();
 }
 
 MODE_FORM DataSource_Device::FormAt(int32_t lba) {

@@ -22,6 +22,7 @@ class DataSource_Device : public DataSource {
   bool ReadLayout();
   bool LayoutFromTrackInfo(int lastTrack);
   bool LayoutFromToc();
+  bool FinishLayout();
   MODE_FORM FormAt(int32_t lba);
   bool ReadData(int32_t lba, uint8_t* buffer, int count);
 
