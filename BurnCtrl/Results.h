@@ -43,6 +43,12 @@ constexpr int kSourceUnreadable = -922;   // a source went missing while it was 
 constexpr int kSessionUnfinished = -923;  // an earlier burn left the disc's last session open
 constexpr int kRecorderInUse = -924;      // a burn or an erase is using the recorder
 
+// Saving audio tracks from a disc.
+constexpr int kExtractStopped = -455;     // saving the track was stopped; no file was written
+constexpr int kSectorUnreadable = -456;   // a sector of the track cannot be read
+constexpr int kSectorUnstable = -457;     // a sector reads differently every time
+constexpr int kNoAudioTrack = -458;       // no such audio track, or a sector that is not audio
+
 // Disc copy.
 constexpr int kTargetNotBlank = -44;      // the target disc is not blank and may not be erased
 constexpr int kSourceBlank = -50;         // the source disc is blank

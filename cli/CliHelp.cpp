@@ -32,6 +32,15 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--image FILE", "burn an image file (ISO, BIN/CUE, NRG)"},
          {"--audio WAV...", "burn the WAV files as the tracks of an audio CD"},
          {"--eject", "open the tray when the burn is over"}}}},
+      {"extract",
+       {"Saves one audio track of a CD (or of a BIN/CUE image) as a WAV or MP3 file. Every sector is read twice "
+        "and compared; a sector that cannot be read reliably is named and no file is written. An MP3 file carries "
+        "the disc's CD-Text (title, performer, album) as its tags.",
+        {{"--drive D", "the drive with the disc: /dev/srN, virtual:FILE, image:FILE.cue or a drive letter"},
+         {"--track N", "the number of the audio track, as the disc counts them"},
+         {"-o FILE.wav|FILE.mp3", "the file to write; its extension chooses WAV or MP3"},
+         {"--replace", "an existing file may be replaced (only once the track is complete)"},
+         {"--bitrate K", "the MP3 bit rate in kb/s, 128 to 320 (192)"}}}},
       {"erase",
        {"Erases a rewritable disc (CD-RW, DVD-RW, DVD+RW, DVD-RAM, BD-RE); image files are never erased.",
         {{"--drive D", "the recorder"}}}},

@@ -372,6 +372,16 @@ uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint
   return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * 2352, timeouts::kTransfer);
 }
 
+uint32_t CDevCmdROM::ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
+  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[12] = {mmc::kReadCd, 1 << 2};  // expected sector type 1: CD-DA
+  PutBE32(cdb + 2, lba);
+  uint32_t n = uint32_t(count);
+  cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
+  cdb[9] = 0x10;  // user data: the whole sector of an audio track
+  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * 2352, timeouts::kTransfer);
+}
+
 // ---- tray -----------------------------------------------------------------------
 
 uint32_t CDevCmdROM::Eject(bool open) {

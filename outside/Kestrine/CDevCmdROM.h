@@ -60,6 +60,9 @@ class CDevCmdROM {
   uint32_t ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba);    // READ(10), 2048 bytes
   uint32_t ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba);  // READ CD, user data
   uint32_t ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba);   // READ CD, 2352 bytes
+  // READ CD of CD-DA sectors only (2352 bytes of PCM each); a drive refuses
+  // a data sector with ILLEGAL MODE FOR THIS TRACK.
+  uint32_t ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba);
   uint32_t LastTransferred() const { return lastTransferred_; }
 
   // ---- tray ----

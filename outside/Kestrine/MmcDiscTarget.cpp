@@ -392,6 +392,18 @@ DiscTrack* MmcDiscTarget::OpenTrack() {
   return nullptr;
 }
 
+const DiscTrack* MmcDiscTarget::PregapTrack(int32_t lba) const {
+  // Only the gap between two tracks of one session: the lead-out and
+  // lead-in between sessions cannot be read.
+  for (size_t i = 1; i < model_.tracks.size(); ++i) {
+    const DiscTrack& prev = model_.tracks[i - 1];
+    const DiscTrack& next = model_.tracks[i];
+    if (prev.session == next.session && next.closed && prev.closed && lba >= prev.End() && lba < next.start)
+      return &next;
+  }
+  return nullptr;
+}
+
 const DiscTrack* MmcDiscTarget::TrackAt(int32_t lba) const {
   for (const DiscTrack& t : model_.tracks)
     if (lba >= t.start && lba < t.start + std::max(t.size, t.recorded)) return &t;
@@ -777,11 +789,22 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
   for (uint32_t i = 0; i < count; ++i) {
     int32_t at = lba + int32_t(i);
     const DiscTrack* t = TrackAt(at);
-    if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) return Fail(c, kLbaOutOfRange);
+    const DiscTrack* pregapOf = t ? nullptr : PregapTrack(at);
+    if (!pregapOf && (!t || at >= t->start + (t->closed ? t->size : t->recorded))) return Fail(c, kLbaOutOfRange);
     if ((flags & 0xF8) == 0 && ((flags >> 1) & 3) == 0 && sub == 0) continue;  // nothing asked of the sector
     uint8_t raw[2352];
     Mode mode;
-    if (!ReadRaw(at, raw, &mode)) return Fail(c, kLbaOutOfRange);
+    if (pregapOf) {
+      // The pre-gap (index 0) of the following track: empty sectors of its
+      // mode, as a drive reads them and as the BIN export writes them.
+      mode = pregapOf->mode;
+      if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+      uint8_t user[2352] = {};
+      if (mode == Mode::Audio) std::memset(raw, 0, sizeof raw);
+      else cdsector::Encode(at, mode, user, raw);
+    } else if (!ReadRaw(at, raw, &mode)) {
+      return Fail(c, kLbaOutOfRange);
+    }
     bool typeOk = expected == 0 || (expected == 1 && mode == Mode::Audio) || (expected == 2 && mode == Mode::Mode1) ||
                   (expected == 3 && mode == Mode::Mode2Formless) || (expected == 4 && mode == Mode::Mode2Form1) ||
                   (expected == 5 && mode == Mode::Mode2Form2);

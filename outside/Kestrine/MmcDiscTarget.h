@@ -59,6 +59,9 @@ class MmcDiscTarget : public ScsiTransport {
   // User data of a data sector (2048 bytes); false for audio and form 2.
   bool ReadUser2048(int32_t lba, uint8_t* out);
   const DiscTrack* TrackAt(int32_t lba) const;
+  // The track whose pre-gap (the sectors between it and the track before it
+  // in its session) holds `lba`; null when none.
+  const DiscTrack* PregapTrack(int32_t lba) const;
 
  protected:
   // The stored form of one sector: 2352 (raw), 2048 or 2336 (user data).
