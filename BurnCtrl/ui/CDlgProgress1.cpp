@@ -170,6 +170,7 @@ int CDlgProgress1::FirstPos() const { return bar1_->value(); }
 int CDlgProgress1::SecondPos() const { return bar2_->value(); }
 
 void CDlgProgress1::reject() {
-  if (ShowMessage(LoadLangText("Message", 56), msgbox::kQuestionYesNo) != msgbox::kYes) return;
+  const std::string question = cancelQuestion_.empty() ? LoadLangText("Message", 56) : cancelQuestion_;
+  if (ShowMessage(question, msgbox::kQuestionYesNo) != msgbox::kYes) return;
   QDialog::reject();
 }

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <cstdint>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -25,6 +26,8 @@ class CDlgProgress1 : public QDialog {
   void SetStatus(const QString& text);
   void SetPos(int first, int second);
   void ShowExtraButton(const QString& text);
+  // The question Cancel asks first (a burn's, unless set).
+  void SetCancelQuestion(const std::string& text) { cancelQuestion_ = text; }
   // The burn's figures: bytes written of the total, the speed in bytes per
   // second with the medium's 1× (for the "×" figure), the seconds left (-1
   // while unknown) and the buffer fill (-1 when the recorder has none).
@@ -79,4 +82,5 @@ class CDlgProgress1 : public QDialog {
   QElapsedTimer started_;
   int fullHeight_ = 190;
   bool first_ = true, second_ = true;
+  std::string cancelQuestion_;
 };
