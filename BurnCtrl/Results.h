@@ -57,4 +57,12 @@ constexpr int kTargetNotWritable = -301;  // the target disc cannot be written
 constexpr int kNoSourceSession = -304;    // the source disc holds no session that can be read
 constexpr int kSourceEmpty = -305;        // the source disc is empty
 
+// Looking into discs.
+constexpr int kDiscUnreadable = -440;     // no disc, a blank disc, or no readable table of contents
+constexpr int kFilesNotSaved = -441;      // some files of the disc could not be saved
+constexpr int kSavingStopped = -442;      // saving files from the disc was stopped
+constexpr int kNoSuchDiscPath = -443;     // a file or folder named is not on the disc
+constexpr int kSectorUnreadable = -444;   // a sector of the disc cannot be read
+constexpr int kNoCapabilities = -445;     // the drive does not report what it can read and write
+
 }  // namespace result
