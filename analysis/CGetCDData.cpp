@@ -269,8 +269,9 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
         continue;
       }
     }
-    if (name != e.name) {
-      if (why.empty()) why = "the name was taken";
+    if (name != e.name || e.nameChanged) {
+      if (why.empty()) why = e.nameChanged && name == base ? "the disc's name holds \"/\" or NUL, or is \".\" or \"..\""
+                                                          : "the name was taken";
       report_.renamed.push_back("\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")");
     }
   }

@@ -8,13 +8,15 @@
 #include <regex>
 #include <set>
 
-#include "BurnTestSupport.h"
+#include "burnctrl/BurnTestSupport.h"
 #include "ByteFields.h"
 #include "analysis/CAnaly_ISO.h"
 #include "analysis/CGetCDData.h"
 #include "analysis/DevInfo.h"
 #include "analysis/DiscAnalysis.h"
 #include "analysis/SectorView.h"
+#include "DevDeque.h"
+#include "VirtualRecorder.h"
 
 namespace fs = std::filesystem;
 
@@ -114,6 +116,30 @@ void WriteWav(const std::string& path, const std::vector<uint8_t>& pcm) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(h), 44);
   out.write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(pcm.size()));
+}
+
+// A drive that gives no full table of contents, as some DVD drives do.
+class NoFullToc : public ScsiTransport {
+ public:
+  explicit NoFullToc(std::unique_ptr<VirtualRecorder> inner) : inner_(std::move(inner)) {}
+  bool Execute(ScsiCommand& cmd) override {
+    if (cmd.opcode() == 0x43 && (cmd.cdb[2] & 0x0F) == 2) {
+      cmd.SetSense(5, 0x24, 0);
+      return true;
+    }
+    return inner_->Execute(cmd);
+  }
+  std::string Path() const override { return inner_->Path(); }
+
+ private:
+  std::unique_ptr<VirtualRecorder> inner_;
+};
+
+std::unique_ptr<CDevCmdROM> WithoutFullToc(const std::string& state) {
+  auto recorder = std::make_unique<VirtualRecorder>();
+  std::string why;
+  if (!recorder->Open(state, &why)) return nullptr;
+  return std::make_unique<CDevCmdROM>(std::make_unique<NoFullToc>(std::move(recorder)), 3);
 }
 
 const UdfEntry* Find(const DiscFiles& files, const std::string& path) {
@@ -248,7 +274,7 @@ TEST(DiscFiles, HostileDirectoriesEndTheWalkWithTheirReason) {
       {"a folder pointing back at the root", [&](std::vector<uint8_t>& im) { bytes::PutBoth32(recordOf(im, "INNER") + 2, root); }, "loops"},
       {"a folder past the end", [&](std::vector<uint8_t>& im) { bytes::PutBoth32(recordOf(im, "SUBDIR") + 2, 0x7FFFFFF0); }, "past the end"},
       {"a huge folder", [&](std::vector<uint8_t>& im) { bytes::PutBoth32(recordOf(im, "SUBDIR") + 10, 0xFFFFF800u); }, "impossible size"},
-      {"a record longer than its sector", [&](std::vector<uint8_t>& im) { recordOf(im, "TOP.TXT;1")[0] = 250; }, "damaged"},
+      {"a record too short for its name", [&](std::vector<uint8_t>& im) { recordOf(im, "TOP.TXT;1")[0] = 20; }, "damaged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -400,6 +426,49 @@ TEST(DiscAnalysis, DvdPlusRWithUdfIsListedAndSavedThroughUdf) {
   EXPECT_EQ(ReadWholeFile(dir / "Sector.dat").size(), 2048u);
 }
 
+TEST(DiscAnalysis, WithoutAFullTocDvdSessionsComeFromTheTrackInformation) {
+  ScratchFolder dir;
+  int st = 0;
+  dir.Write("one/a.txt", "first");
+  dir.Write("two/b.txt", "second");
+  std::string out = Cli("virtual create --media dvd+r " + (dir / "dvd.vdisc") + " && " + VARNEX_CLI_PATH +
+                            " virtual create --media cd-r " + (dir / "cd.vdisc"), &st);
+  ASSERT_EQ(st, 0) << out;
+  auto drive = WithoutFullToc(dir / "dvd.vdisc");
+  ASSERT_NE(drive, nullptr);
+  DiscAnalysis disc;
+  EXPECT_FALSE(AnalyseDisc(*drive, &disc)) << "a blank disc has nothing to show";
+  EXPECT_NE(disc.error.find("blank"), std::string::npos) << disc.error;
+  for (const char* folder : {"one", "two"}) {
+    out = Cli("burn --multisession --drive virtual:" + (dir / "dvd.vdisc") + " " + (dir / folder), &st);
+    ASSERT_EQ(st, 0) << out;
+    out = Cli("burn --multisession --drive virtual:" + (dir / "cd.vdisc") + " " + (dir / folder), &st);
+    ASSERT_EQ(st, 0) << out;
+  }
+  drive = WithoutFullToc(dir / "dvd.vdisc");
+  ASSERT_TRUE(AnalyseDisc(*drive, &disc)) << disc.error;
+  EXPECT_TRUE(disc.tocFromTrackInfo);
+  ASSERT_EQ(disc.sessions.size(), 2u);
+  ASSERT_EQ(disc.sessions[1].tracks.size(), 1u);
+  const AnalyTrack& second = disc.sessions[1].tracks[0];
+  EXPECT_EQ(TrackText(second).rfind("DATA TRACK 2 (UDF", 0), 0u) << TrackText(second);
+  EXPECT_EQ(second.start, disc.sessions[0].leadOut);
+  EXPECT_EQ(LeadOutText(disc), "(Lead Out) " + std::to_string(second.start + second.length));
+  // The fallback's tree agrees with what the drive's full table gives.
+  auto full = DevDeque::OpenDrive("virtual:" + (dir / "dvd.vdisc"), 3, nullptr);
+  ASSERT_NE(full, nullptr);
+  DiscAnalysis reference;
+  ASSERT_TRUE(AnalyseDisc(*full, &reference));
+  EXPECT_FALSE(reference.tocFromTrackInfo);
+  ASSERT_EQ(reference.sessions.size(), 2u);
+  EXPECT_EQ(reference.sessions[1].tracks[0].start, second.start);
+  EXPECT_EQ(reference.sessions[1].leadOut, disc.sessions[1].leadOut);
+  // A CD always has a full table of contents: without one it is unreadable.
+  drive = WithoutFullToc(dir / "cd.vdisc");
+  EXPECT_FALSE(AnalyseDisc(*drive, &disc));
+  EXPECT_TRUE(disc.sessions.empty());
+}
+
 TEST(DiscAnalysis, AudioCdShowsItsTracksWithTheirCdTextRows) {
   ScratchFolder dir;
   std::vector<uint8_t> pcm = PatternBytes(44100 * 4 * 2, 3);
@@ -461,7 +530,7 @@ TEST(SectorView, SectorSixteenCookedAndRawAndSavedInTheSizeShown) {
     std::vector<std::string> rawLines;
     for (std::string l; std::getline(raw, l);) rawLines.push_back(l);
     ASSERT_EQ(rawLines.size(), 2u + 147u) << out;
-    EXPECT_EQ(rawLines[2].substr(0, 56), "   0|  00 FF FF FF FF FF FF FF FF FF FF 00 00 02 16 01 ") << "sync, then 00:02:16 Mode 1";
+    EXPECT_EQ(rawLines[2].substr(0, 55), "   0|  00 FF FF FF FF FF FF FF FF FF FF 00 00 02 16 01 ") << "sync, then 00:02:16 Mode 1";
     EXPECT_EQ(rawLines[3].substr(7, 17), "01 43 44 30 30 31");
     EXPECT_EQ(ReadWholeFile(dir / "raw.dat").size(), 2352u);
   }
