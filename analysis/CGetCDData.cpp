@@ -207,7 +207,13 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
   std::map<std::string, std::set<std::string>> used;  // local folder -> names given in this run
   std::set<std::string> lost;                          // disc folders that could not be made
   bool ok = true;
+  destinationError_ = 0;
+  size_t left = 0;
   for (const UdfEntry& e : tree) {
+    if (destinationError_) {
+      if (included(e)) ++left;
+      continue;
+    }
     if (stop_) break;
     if (!included(e)) continue;
     std::string parentLocal;
@@ -276,6 +282,11 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
     }
   }
   ::close(root);
+  if (left) {
+    report_.failed.push_back(std::to_string(left) + " further files and folders were not saved: " +
+                             safefile::ErrorText(destinationError_));
+    ok = false;
+  }
   return ok;
 }
 
@@ -329,6 +340,10 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
   return true;
 }
 
+void CGetCDData::NoteDestinationError(int err) {
+  if (err == ENOSPC || err == EDQUOT || err == EROFS || err == EIO) destinationError_ = err;
+}
+
 bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
   if (entry.embedded) {
     if (entry.inlineData.size() != entry.size) {
@@ -336,6 +351,7 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
       return false;
     }
     if (!safefile::WriteAll(fd, entry.inlineData.data(), entry.inlineData.size())) {
+      NoteDestinationError(errno);
       *why = safefile::ErrorText(errno);
       return false;
     }
@@ -378,6 +394,7 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
       }
       const size_t bytes = size_t(std::min<uint64_t>(left, uint64_t(n) * kBlock));
       if (!safefile::WriteAll(fd, buffer.data(), bytes)) {
+        NoteDestinationError(errno);
         *why = safefile::ErrorText(errno);
         return false;
       }

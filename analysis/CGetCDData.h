@@ -65,6 +65,7 @@ class CGetCDData {
   bool SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath);
   bool CopyData(int fd, const UdfEntry& entry, std::string* why);
   void SetCurrent(const std::string& path);
+  void NoteDestinationError(int err);
 
   UdfSectorSource* source_;
   std::thread worker_;
@@ -74,6 +75,7 @@ class CGetCDData {
   std::string current_;
   std::function<void(const CGetCDData&)> hook_;
   GetCDDataReport report_;
+  int destinationError_ = 0;  // a write failure that every further file would meet too
   bool result_ = false;
 };
 
