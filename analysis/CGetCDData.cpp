@@ -281,6 +281,8 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
       report_.renamed.push_back("\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")");
     }
   }
+  // Files saved whole keep their names even when the save was stopped.
+  if (!NameWaitingFiles(root)) ok = false;
   ::close(root);
   if (left) {
     report_.failed.push_back(std::to_string(left) + " further files and folders were not saved: " +
@@ -313,7 +315,7 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
     return false;
   }
   struct stat st;
-  if (::fsync(fd) != 0 || ::fstat(fd, &st) != 0) {
+  if (::fstat(fd, &st) != 0) {
     report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
     discard();
     return false;
@@ -329,15 +331,43 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
     ::unlinkat(dirFd, partial.c_str(), 0);
     return false;
   }
-  // The complete file takes its name only when nothing has that name.
-  if (::renameat2(dirFd, partial.c_str(), dirFd, name.c_str(), RENAME_NOREPLACE) != 0) {
-    report_.failed.push_back("\"" + entry.Path() + "\" not saved as " + localPath + ": " + safefile::ErrorText(errno));
+  int keep = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (keep < 0) {
+    report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
     ::unlinkat(dirFd, partial.c_str(), 0);
     return false;
   }
-  ++report_.files;
-  report_.bytes += entry.size;
+  waiting_.push_back({keep, partial, name, entry.Path(), localPath, entry.size});
+  waitingBytes_ += entry.size;
+  if (waiting_.size() >= kMaxWaitingFiles || waitingBytes_ >= kMaxWaitingBytes) return NameWaitingFiles(keep);
   return true;
+}
+
+bool CGetCDData::NameWaitingFiles(int anyFd) {
+  if (waiting_.empty()) return true;
+  // One flush makes every waiting file durable before any takes its name.
+  const bool synced = ::syncfs(anyFd) == 0;
+  const int err = errno;
+  bool ok = true;
+  for (const Waiting& w : waiting_) {
+    if (!synced) {
+      report_.failed.push_back("\"" + w.discPath + "\" not saved: " + safefile::ErrorText(err));
+      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
+      ok = false;
+    } else if (::renameat2(w.dirFd, w.partial.c_str(), w.dirFd, w.name.c_str(), RENAME_NOREPLACE) != 0) {
+      // The complete file takes its name only when nothing has that name.
+      report_.failed.push_back("\"" + w.discPath + "\" not saved as " + w.localPath + ": " + safefile::ErrorText(errno));
+      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
+      ok = false;
+    } else {
+      ++report_.files;
+      report_.bytes += w.size;
+    }
+    ::close(w.dirFd);
+  }
+  waiting_.clear();
+  waitingBytes_ = 0;
+  return ok;
 }
 
 void CGetCDData::NoteDestinationError(int err) {

@@ -32,6 +32,10 @@ class CGetCDData {
  public:
   static constexpr size_t kMaxNameBytes = 255;
   static constexpr uint32_t kChunkSectors = 32;
+  // Complete files wait under their temporary names until one flush of the
+  // file system has made all of them durable; then they take their names.
+  static constexpr size_t kMaxWaitingFiles = 256;
+  static constexpr uint64_t kMaxWaitingBytes = 256ull << 20;
 
   // `source` gives the disc's 2048-byte sectors by absolute address.
   explicit CGetCDData(UdfSectorSource* source) : source_(source) {}
@@ -62,7 +66,14 @@ class CGetCDData {
 
  private:
   bool Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selected, const std::string& destination);
+  struct Waiting {
+    int dirFd;  // a duplicate, closed once the file has its name
+    std::string partial, name, discPath, localPath;
+    uint64_t size;
+  };
   bool SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath);
+  // Flushes the file system and gives the waiting files their names.
+  bool NameWaitingFiles(int anyFd);
   bool CopyData(int fd, const UdfEntry& entry, std::string* why);
   void SetCurrent(const std::string& path);
   void NoteDestinationError(int err);
@@ -75,7 +86,9 @@ class CGetCDData {
   std::string current_;
   std::function<void(const CGetCDData&)> hook_;
   GetCDDataReport report_;
-  int destinationError_ = 0;  // a write failure that every further file would meet too
+  int destinationError_ = 0;
+  std::vector<Waiting> waiting_;
+  uint64_t waitingBytes_ = 0;  // a write failure that every further file would meet too
   bool result_ = false;
 };
 
