@@ -45,8 +45,8 @@ constexpr int kRecorderInUse = -924;      // a burn or an erase is using the rec
 
 // Saving audio tracks from a disc.
 constexpr int kExtractStopped = -455;     // saving the track was stopped; no file was written
-constexpr int kSectorUnreadable = -456;   // a sector of the track cannot be read
-constexpr int kSectorUnstable = -457;     // a sector reads differently every time
+constexpr int kTrackSectorUnreadable = -456;  // a sector of the track cannot be read
+constexpr int kTrackSectorUnstable = -457;// a sector reads differently every time
 constexpr int kNoAudioTrack = -458;       // no such audio track, or a sector that is not audio
 
 // Disc copy.
@@ -62,5 +62,13 @@ constexpr int kBadCopyFile = -162;        // not a valid copy file: damaged, cut
 constexpr int kTargetNotWritable = -301;  // the target disc cannot be written
 constexpr int kNoSourceSession = -304;    // the source disc holds no session that can be read
 constexpr int kSourceEmpty = -305;        // the source disc is empty
+
+// Looking into discs.
+constexpr int kDiscUnreadable = -440;     // no disc, a blank disc, or no readable table of contents
+constexpr int kFilesNotSaved = -441;      // some files of the disc could not be saved
+constexpr int kSavingStopped = -442;      // saving files from the disc was stopped
+constexpr int kNoSuchDiscPath = -443;     // a file or folder named is not on the disc
+constexpr int kSectorUnreadable = -444;   // a sector of the disc cannot be read
+constexpr int kNoCapabilities = -445;     // the drive does not report what it can read and write
 
 }  // namespace result

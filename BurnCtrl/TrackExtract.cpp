@@ -14,8 +14,8 @@ int ExtractResult(bool encoded, CAuEncode::Error error) {
   if (encoded) return result::kSuccess;
   switch (error) {
     case CAuEncode::kStopped: return result::kExtractStopped;
-    case CAuEncode::kUnreadable: return result::kSectorUnreadable;
-    case CAuEncode::kUnstable: return result::kSectorUnstable;
+    case CAuEncode::kUnreadable: return result::kTrackSectorUnreadable;
+    case CAuEncode::kUnstable: return result::kTrackSectorUnstable;
     case CAuEncode::kNotAudio:
     case CAuEncode::kBadRange: return result::kNoAudioTrack;
     default: return result::kOutputFailed;

@@ -101,6 +101,11 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
 
 int CommandLayerRecorders::Start(uint8_t drive) { return ::Start(drive); }
 
+CDevCmdROM* CommandLayerRecorders::ReadingDevice(uint8_t drive) {
+  auto* k = dynamic_cast<KestrineRecorder*>(FindRecorder(drive));
+  return k ? k->Device() : nullptr;
+}
+
 int CommandLayerRecorders::TestUnitReady(uint8_t drive) {
   Recorder* r = FindRecorder(drive);
   return r ? int(r->TestUnitReady()) : result::kNoSuchDrive;

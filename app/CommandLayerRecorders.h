@@ -9,6 +9,7 @@
 
 #include "app/RecorderService.h"
 
+class CDevCmdROM;
 class CDevCmdRW;
 
 class CommandLayerRecorders : public RecorderService {
@@ -37,6 +38,7 @@ class CommandLayerRecorders : public RecorderService {
   int BlankDisc(uint8_t drive) override;
   int Eject(uint8_t drive, bool open) override;
   int Lock(uint8_t drive, bool lock) override;
+  CDevCmdROM* ReadingDevice(uint8_t drive) override;
   int DiscCopy(int source, uint8_t target, const std::string& path) override;
   int GetCopyProgress() override;
   std::string GetCopyItem() override;

@@ -18,6 +18,8 @@
 
 #include "MediumTable.h"  // medium types: medium::kCdR, ...
 
+class CDevCmdROM;
+
 // The display name of a medium type, or "" when it has none (the caller then
 // shows its own text for an unknown medium).
 std::string MediumName(int mediumType);
@@ -100,6 +102,11 @@ class RecorderService {
   virtual int BlankDisc(uint8_t drive) = 0;
   virtual int Eject(uint8_t drive, bool open) = 0;
   virtual int Lock(uint8_t drive, bool lock) = 0;
+
+  // The drive itself, for the analysis pages, which read what the command
+  // layer does not ask for (sectors, the table of contents, the feature
+  // list). Null when the drive is not a device of the device library.
+  virtual CDevCmdROM* ReadingDevice(uint8_t drive) { (void)drive; return nullptr; }
 
   // Disc copy: `source` -1 copies the copy file at `path`; otherwise the
   // disc in that drive, on the fly when `path` is empty. Services without

@@ -706,6 +706,7 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
     e.size = e.folder ? 0 : child.size;
     e.time = child.time;
     e.embedded = child.embedded;
+    if (child.embedded && !e.folder) e.inlineData = child.inlineData;
     if (mode_ == kImport && !e.folder && !child.embedded && !DataSectors(child, &e.sectors)) {
       ok = false;
       continue;

@@ -76,6 +76,7 @@ struct UdfEntry {
   // Empty for data kept inside the entry (it has no sectors of its own).
   std::vector<std::pair<uint32_t, uint64_t>> sectors;
   bool embedded = false;
+  std::vector<uint8_t> inlineData;  // the data of an embedded file
   bool nameChanged = false;  // the name held "/" or NUL or was "." or ".."
 
   std::string Path() const { return parentPath.empty() ? name : parentPath + "/" + name; }

@@ -37,6 +37,9 @@
 #include "foundation/ShowMessage.h"
 #include "foundation/SizeText.h"
 #include "app/SpeedList.h"
+#include "analysis/ui/CDlgAnaly_CD.h"
+#include "analysis/ui/CDlgAnaly_DevInfo.h"
+#include "analysis/ui/CDlgAnaly_Sector.h"
 #include "app/ui/CDlgAudioCD.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CCapacityBar.h"
@@ -44,6 +47,8 @@
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/CDlgTimeSet.h"
+#include "app/ui/SaveAudioTracks.h"
+#include "CAuEncode.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/PowerControl.h"
 #include "foundation/ui/WindowSupport.h"
@@ -268,6 +273,11 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] {
     ShowDiscStatus();
     if (CDlgDiscCopy* copy = CopyWindow()) copy->FillSourceDrives();
+    ShowAnalysis();
+  });
+  connect(buttons_[kIdSave], &QAbstractButton::clicked, this, [this] {
+    if (mode_ == kAnalyseDisc) AnalysisWindow()->SaveSelected();
+    else if (mode_ == kAnalyseSector) SectorWindow()->SaveSector();
   });
   connect(buttons_[kIdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
   connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
@@ -301,7 +311,8 @@ void CPlomeDlg::ShowHelpMenu() {
 }
 
 bool CPlomeDlg::ModeAvailable(int index) const {
-  return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kDiscCopy;
+  return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kDiscCopy || index == kAnalyseDisc ||
+         index == kAnalyseSector || index == kDeviceInfo;
 }
 
 bool CPlomeDlg::HasProjectWindow(int mode) const {
@@ -313,6 +324,44 @@ CDlgAudioCD* CPlomeDlg::AudioWindow() const { return qobject_cast<CDlgAudioCD*>(
 CSkinBtn* CPlomeDlg::Button(int id) const {
   auto it = buttons_.find(id);
   return it == buttons_.end() ? nullptr : it->second;
+}
+
+CDlgAnaly_CD* CPlomeDlg::AnalysisWindow() const { return qobject_cast<CDlgAnaly_CD*>(pages_[size_t(kAnalyseDisc)]); }
+CDlgAnaly_Sector* CPlomeDlg::SectorWindow() const {
+  return qobject_cast<CDlgAnaly_Sector*>(pages_[size_t(kAnalyseSector)]);
+}
+CDlgAnaly_DevInfo* CPlomeDlg::DeviceInfoWindow() const {
+  return qobject_cast<CDlgAnaly_DevInfo*>(pages_[size_t(kDeviceInfo)]);
+}
+
+bool CPlomeDlg::OpenAnalysisImage(const QString& path) {
+  auto device = std::make_unique<CDevCmdROM>();
+  if (!device->SetImageFile(ToStd(path).c_str())) {
+    ShowMessage(LoadLangText("Message", 1405) + "\n" + ToStd(path) + ": " + device->GetLastOpenError(), msgbox::kErrorOk);
+    return false;
+  }
+  analysisImage_ = std::move(device);
+  return true;
+}
+
+CDevCmdROM* CPlomeDlg::AnalysisDrive(bool ask) {
+  if (ImageEntrySelected()) {
+    if (!analysisImage_ && ask) {
+      QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.nrg;*.bin)|*.iso;*.cue;*.nrg;*.bin||");
+      if (path.isEmpty() || !OpenAnalysisImage(path)) return nullptr;
+    }
+    return analysisImage_.get();
+  }
+  const int drive = SelectedDrive();
+  return drive < 0 ? nullptr : service_->ReadingDevice(uint8_t(drive));
+}
+
+void CPlomeDlg::ShowAnalysis(bool askForImage) {
+  if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) return;
+  CDevCmdROM* drive = AnalysisDrive(askForImage);
+  if (mode_ == kAnalyseDisc) AnalysisWindow()->SetDrive(drive);
+  else if (mode_ == kAnalyseSector) SectorWindow()->SetDrive(drive);
+  else DeviceInfoWindow()->ShowDeviceInfo(drive);
 }
 
 CDlgDiscCopy* CPlomeDlg::CopyWindow() const { return qobject_cast<CDlgDiscCopy*>(pages_[size_t(kDiscCopy)]); }
@@ -584,6 +633,19 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
     connect(w, &CDlgDataCD::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
     return w;
   }
+  if (mode == kAnalyseDisc) {
+    auto* w = new CDlgAnaly_CD(workArea_);
+    // An audio track chosen in the tree is saved through the save dialog of
+    // audio tracks, with the window's one encoder.
+    connect(w, &CDlgAnaly_CD::SaveAudioTrackRequested, this, [this, w](CDevCmdROM* drive, int track) {
+      if (drive == nullptr) return;
+      if (!trackEncoder_) trackEncoder_ = std::make_unique<CAuEncode>();
+      SaveAudioTracks(w, *drive, {track}, *trackEncoder_);
+    });
+    return w;
+  }
+  if (mode == kAnalyseSector) return new CDlgAnaly_Sector(workArea_);
+  if (mode == kDeviceInfo) return new CDlgAnaly_DevInfo(workArea_);
   if (mode == kDiscCopy) {
     auto* w = new CDlgDiscCopy(service_, workArea_);
     connect(w, &CDlgDiscCopy::DialogOpened, this, &CPlomeDlg::DialogOpened);
@@ -647,6 +709,7 @@ void CPlomeDlg::SwitchMode(int index) {
   speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
   ShowCapacity(discKnown_, disc_);  // the new page's capacity bar
   UpdateTitle();
+  ShowAnalysis();
   emit ModeSwitched(index);
 }
 
@@ -704,6 +767,12 @@ void CPlomeDlg::SelectRecorder() {
 void CPlomeDlg::OnRecorderChanged() {
   if (filling_) return;
   SelectRecorder();
+  if (ImageEntrySelected() && mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) {
+    // Choosing the image entry again opens another image.
+    QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.nrg;*.bin)|*.iso;*.cue;*.nrg;*.bin||");
+    if (!path.isEmpty()) OpenAnalysisImage(path);
+  }
+  ShowAnalysis(false);
   remembered_[size_t(mode_ == kAnalyseSector || mode_ == kDeviceInfo ? kAnalyseDisc : mode_)] =
       recorderList_->currentIndex();
   FillSpeedList();

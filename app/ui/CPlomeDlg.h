@@ -17,10 +17,15 @@
 #include <mutex>
 #include <thread>
 
+#include "CDevCmdROM.h"
 #include "app/BurnRate.h"
 #include "app/RecorderService.h"
 #include "app/TimingSet.h"
 
+class CAuEncode;
+class CDlgAnaly_CD;
+class CDlgAnaly_DevInfo;
+class CDlgAnaly_Sector;
 class CDlgAudioCD;
 class CDlgDataCD;
 class CDlgDiscCopy;
@@ -95,6 +100,17 @@ class CPlomeDlg : public QDialog {
   CDlgDataCD* DataWindow(int mode) const;
   CDlgDiscCopy* CopyWindow() const;  // nullptr until the disc copy mode was shown
   CDlgAudioCD* AudioWindow() const;
+  // The analysis pages; nullptr until their mode was shown.
+  CDlgAnaly_CD* AnalysisWindow() const;
+  CDlgAnaly_Sector* SectorWindow() const;
+  CDlgAnaly_DevInfo* DeviceInfoWindow() const;
+  // The drive the analysis pages read: the selected drive, or the image
+  // file of the image entry (asked for when none is open yet and `ask`).
+  CDevCmdROM* AnalysisDrive(bool ask = true);
+  // Opens an image file (ISO, BIN/CUE, NRG) for the image entry.
+  bool OpenAnalysisImage(const QString& path);
+  // Gives the shown analysis page its drive and lets it read.
+  void ShowAnalysis(bool askForImage = true);
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -191,6 +207,8 @@ class CPlomeDlg : public QDialog {
   bool initialised_ = false;
   int mode_ = -1;
   std::array<QWidget*, kModeCount> pages_{};
+  std::unique_ptr<CDevCmdROM> analysisImage_;  // the image file of the image entry
+  std::unique_ptr<CAuEncode> trackEncoder_;     // saves audio tracks from the analysis tree
   std::array<int, kModeCount> remembered_;
   QStringList allDrives_;
   QStringList recorders_;

@@ -9,3 +9,4 @@ int RunScheduleWindowTests(int argc, char** argv);
 int RunShellHandOverTests(int argc, char** argv);
 int RunAudioWindowTests(int argc, char** argv);
 int RunSaveAudioWindowTests(int argc, char** argv);
+int RunAnalysisWindowTests(int argc, char** argv);

@@ -22,5 +22,6 @@ int main(int argc, char** argv) {
   failed += RunShellHandOverTests(argc, argv);
   failed += RunAudioWindowTests(argc, argv);
   failed += RunSaveAudioWindowTests(argc, argv);
+  failed += RunAnalysisWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

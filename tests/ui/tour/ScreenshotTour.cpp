@@ -35,6 +35,10 @@
 #include <QTimeEdit>
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
+#include "analysis/ui/CDlgAnaly_CD.h"
+#include "foundation/ui/WindowSupport.h"
+#include <QComboBox>
+#include <QTreeWidget>
 #include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
 
@@ -117,6 +121,16 @@ QString MakeSong(const QString& folder, const QString& name, int seconds, int fr
   return path;
 }
 }  // namespace
+
+// The image the analysis pages open, as if the user had chosen it.
+class OneImage : public DialogFileChooser {
+ public:
+  explicit OneImage(QString path) : path_(std::move(path)) {}
+  QString OpenFile(QWidget*, const QString&, const QString&) override { return path_; }
+
+ private:
+  QString path_;
+};
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -208,6 +222,26 @@ int main(int argc, char** argv) {
     main.Burn();
     qunsetenv("VARNEX_CONVERTER");
     audio->SaveProject(scratch.path() + "/Songs.bcd");
+    // The analysis pages on an image of the sample folder, opened through
+    // the image entry.
+    const QString iso = scratch.path() + "/Sample.iso";
+    QProcess::execute("genisoimage", {"-quiet", "-J", "-R", "-V", "SAMPLE", "-o", iso, sample});
+    SetFileChooser(std::make_shared<OneImage>(iso));
+    main.SwitchMode(CPlomeDlg::kAnalyseDisc);
+    main.HighlightModeButton(7);
+    const int imageEntry = main.RecorderList()->count() - 1;
+    main.RecorderList()->setCurrentIndex(imageEntry);
+    emit main.RecorderList()->activated(imageEntry);
+    QTreeWidget* discTree = main.AnalysisWindow()->Tree();
+    if (discTree->topLevelItemCount() > 0 && discTree->topLevelItem(0)->childCount() > 0) {
+      QTreeWidgetItem* track = discTree->topLevelItem(0)->child(0);
+      discTree->setCurrentItem(track->childCount() > 0 ? track->child(0) : track);
+    }
+    Shoot(&main, "12-disc-analysis");
+    main.SwitchMode(CPlomeDlg::kAnalyseSector);
+    Shoot(&main, "13-sector-viewer");
+    main.SwitchMode(CPlomeDlg::kDeviceInfo);
+    Shoot(&main, "14-device-info");
     main.Button(1144)->click();  // the schedule
     main.close();
   });

@@ -1,0 +1,437 @@
+#include "analysis/CGetCDData.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "SafeFile.h"
+
+namespace {
+
+constexpr uint32_t kBlock = 2048;
+
+std::string Num(uint64_t n) { return std::to_string(n); }
+
+bool Below(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+}
+
+// "stem (n).ext" for the n-th try of a name that is taken.
+std::string Numbered(const std::string& name, int n) {
+  if (n <= 1) return name;
+  size_t dot = name.rfind('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  std::string suffix = " (" + std::to_string(n) + ")";
+  std::string stem = name.substr(0, dot), ext = name.substr(dot);
+  while (!stem.empty() && stem.size() + suffix.size() + ext.size() > CGetCDData::kMaxNameBytes) {
+    stem.pop_back();
+    while (!stem.empty() && (uint8_t(stem.back()) & 0xC0) == 0x80) stem.pop_back();
+  }
+  return stem + suffix + ext;
+}
+
+bool Exists(int dirFd, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+// Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
+std::string CutUtf8(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t n = limit;
+  while (n > 0 && (uint8_t(text[n]) & 0xC0) == 0x80) --n;
+  return text.substr(0, n);
+}
+
+// Opens a folder below the destination one component at a time, never
+// through a symbolic link.
+class LocalFolders {
+ public:
+  explicit LocalFolders(int root) : root_(root) {}
+  ~LocalFolders() { Forget(); }
+  int Open(const std::string& relative) {
+    if (relative.empty()) return root_;
+    if (fd_ >= 0 && path_ == relative) return fd_;
+    Forget();
+    int at = root_;
+    size_t start = 0;
+    while (start <= relative.size()) {
+      size_t slash = relative.find('/', start);
+      if (slash == std::string::npos) slash = relative.size();
+      int next = ::openat(at, relative.substr(start, slash - start).c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (at != root_) ::close(at);
+      if (next < 0) return -1;
+      at = next;
+      start = slash + 1;
+    }
+    fd_ = at;
+    path_ = relative;
+    return fd_;
+  }
+
+ private:
+  void Forget() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int root_;
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace
+
+std::string SafeLocalName(const std::string& discName, std::string* why) {
+  std::string name = discName, reason;
+  for (char& c : name) {
+    uint8_t u = uint8_t(c);
+    if (u < 0x20 || u == 0x7F || c == '/') {
+      c = '_';
+      reason = "it holds \"/\" or control characters";
+    }
+  }
+  if (name.empty() || name == "." || name == "..") {
+    name = name.empty() ? "_" : std::string(name.size(), '_');
+    reason = "\"" + discName + "\" cannot be a file name";
+  }
+  if (name.size() > CGetCDData::kMaxNameBytes) {
+    size_t dot = name.rfind('.');
+    std::string ext = (dot != std::string::npos && dot > 0 && name.size() - dot <= 16) ? name.substr(dot) : "";
+    name = CutUtf8(name.substr(0, name.size() - ext.size()), CGetCDData::kMaxNameBytes - ext.size()) + ext;
+    reason = "the name is too long";
+  }
+  if (why) *why = reason;
+  return name;
+}
+
+CGetCDData::~CGetCDData() {
+  Stop();
+  Wait();
+}
+
+std::string CGetCDData::CurrentFile() const {
+  std::lock_guard<std::mutex> lock(currentLock_);
+  return current_;
+}
+
+void CGetCDData::SetCurrent(const std::string& path) {
+  std::lock_guard<std::mutex> lock(currentLock_);
+  current_ = path;
+}
+
+bool CGetCDData::Start(std::vector<UdfEntry> tree, std::vector<std::string> selected, std::string destination) {
+  if (worker_.joinable()) return false;
+  done_ = false;
+  worker_ = std::thread([this, tree = std::move(tree), selected = std::move(selected),
+                         destination = std::move(destination)]() { Save(tree, selected, destination); });
+  return true;
+}
+
+void CGetCDData::Wait() {
+  if (worker_.joinable()) worker_.join();
+}
+
+bool CGetCDData::Save(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selected,
+                      const std::string& destination) {
+  done_ = false;
+  report_ = GetCDDataReport();
+  bytesDone_ = 0;
+  bytesTotal_ = 0;
+  result_ = Run(tree, selected, destination);
+  report_.stopped = stop_.load();
+  SetCurrent("");
+  done_ = true;
+  return result_ && report_.Complete();
+}
+
+bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selectedIn,
+                     const std::string& destination) {
+  if (destination.empty()) {
+    report_.failed.push_back("no destination folder was given");
+    return false;
+  }
+  // A selection inside another selected folder is saved with that folder.
+  std::set<std::string> selected;
+  std::set<std::string> known;
+  for (const UdfEntry& e : tree) known.insert(e.Path());
+  for (const std::string& s : selectedIn) {
+    std::string path = s;
+    while (!path.empty() && path.front() == '/') path.erase(0, 1);
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    if (path.empty()) {
+      selected.clear();
+      break;
+    }
+    if (!known.count(path)) {
+      report_.failed.push_back("\"" + s + "\": no such file or folder on the disc");
+      continue;
+    }
+    selected.insert(path);
+  }
+  if (!selectedIn.empty() && selected.empty() && !report_.failed.empty()) return false;
+  auto isRoot = [&](const UdfEntry& e) {
+    if (selected.empty()) return e.parentPath.empty();
+    return selected.count(e.Path()) && !std::any_of(selected.begin(), selected.end(), [&](const std::string& s) {
+             return Below(e.Path(), s);
+           });
+  };
+  auto included = [&](const UdfEntry& e) {
+    if (selected.empty()) return true;
+    for (const std::string& s : selected)
+      if (e.Path() == s || Below(e.Path(), s)) return true;
+    return false;
+  };
+  uint64_t total = 0;
+  for (const UdfEntry& e : tree)
+    if (!e.folder && included(e)) total += e.size;
+  bytesTotal_ = total;
+
+  std::error_code ec;
+  std::filesystem::create_directories(destination, ec);
+  int root = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) {
+    report_.failed.push_back("the folder " + destination + " cannot be created or opened: " +
+                             safefile::ErrorText(ec ? ec.value() : errno));
+    return false;
+  }
+  LocalFolders folders(root);
+  std::map<std::string, std::string> localOf;       // disc folder -> local folder (relative)
+  std::map<std::string, std::set<std::string>> used;  // local folder -> names given in this run
+  std::set<std::string> lost;                          // disc folders that could not be made
+  bool ok = true;
+  destinationError_ = 0;
+  size_t left = 0;
+  for (const UdfEntry& e : tree) {
+    if (destinationError_) {
+      if (included(e)) ++left;
+      continue;
+    }
+    if (stop_) break;
+    if (!included(e)) continue;
+    std::string parentLocal;
+    if (!isRoot(e)) {
+      auto it = localOf.find(e.parentPath);
+      if (it == localOf.end()) {
+        if (!lost.count(e.parentPath)) {
+          report_.failed.push_back("\"" + e.Path() + "\": its folder is missing on the disc");
+          ok = false;
+        }
+        if (e.folder) lost.insert(e.Path());
+        continue;
+      }
+      parentLocal = it->second;
+    }
+    int dirFd = folders.Open(parentLocal);
+    if (dirFd < 0) {
+      report_.failed.push_back("\"" + e.Path() + "\": the folder " + destination + "/" + parentLocal +
+                               " cannot be opened: " + safefile::ErrorText(errno));
+      if (e.folder) lost.insert(e.Path());
+      ok = false;
+      continue;
+    }
+    std::string why;
+    const std::string base = SafeLocalName(e.name, &why);
+    std::set<std::string>& taken = used[parentLocal];
+    std::string name;
+    bool placed = false;
+    for (int n = 1; n < 10000 && !placed; ++n) {
+      name = Numbered(base, n);
+      if (taken.count(name) || Exists(dirFd, name)) continue;
+      if (e.folder) {
+        if (::mkdirat(dirFd, name.c_str(), 0755) == 0) {
+          placed = true;
+        } else if (errno != EEXIST) {
+          break;
+        }
+      } else {
+        placed = true;  // SaveFile takes the name only if it is still free
+      }
+    }
+    const std::string localPath = parentLocal.empty() ? name : parentLocal + "/" + name;
+    if (!placed) {
+      report_.failed.push_back("\"" + e.Path() + "\" cannot be created in " + destination + ": " +
+                               safefile::ErrorText(errno));
+      if (e.folder) lost.insert(e.Path());
+      ok = false;
+      continue;
+    }
+    taken.insert(name);
+    if (e.folder) {
+      localOf[e.Path()] = localPath;
+      ++report_.folders;
+    } else {
+      SetCurrent(e.Path());
+      std::string finalName = name;
+      if (!SaveFile(dirFd, finalName, e, localPath)) {
+        ok = false;
+        continue;
+      }
+    }
+    if (name != e.name || e.nameChanged) {
+      if (why.empty()) why = e.nameChanged && name == base ? "the disc's name holds \"/\" or NUL, or is \".\" or \"..\""
+                                                          : "the name was taken";
+      report_.renamed.push_back("\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")");
+    }
+  }
+  // Files saved whole keep their names even when the save was stopped.
+  if (!NameWaitingFiles(root)) ok = false;
+  ::close(root);
+  if (left) {
+    report_.failed.push_back(std::to_string(left) + " further files and folders were not saved: " +
+                             safefile::ErrorText(destinationError_));
+    ok = false;
+  }
+  return ok;
+}
+
+bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath) {
+  std::string partial;
+  int fd = -1;
+  for (int n = 0; n < 1000 && fd < 0; ++n) {
+    partial = ".varnex-part-" + Num(uint64_t(::getpid())) + "-" + Num(uint64_t(n)) + "-" + CutUtf8(name, 180);
+    fd = ::openat(dirFd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    report_.failed.push_back("\"" + entry.Path() + "\": cannot create " + localPath + ": " + safefile::ErrorText(errno));
+    return false;
+  }
+  auto discard = [&]() {
+    ::close(fd);
+    ::unlinkat(dirFd, partial.c_str(), 0);
+  };
+  std::string why;
+  if (!CopyData(fd, entry, &why)) {
+    discard();
+    if (!stop_) report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + why);
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
+    discard();
+    return false;
+  }
+  if (uint64_t(st.st_size) != entry.size) {
+    report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + Num(uint64_t(st.st_size)) +
+                             " bytes were written of " + Num(entry.size));
+    discard();
+    return false;
+  }
+  if (::close(fd) != 0) {
+    report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
+    ::unlinkat(dirFd, partial.c_str(), 0);
+    return false;
+  }
+  int keep = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (keep < 0) {
+    report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
+    ::unlinkat(dirFd, partial.c_str(), 0);
+    return false;
+  }
+  waiting_.push_back({keep, partial, name, entry.Path(), localPath, entry.size});
+  waitingBytes_ += entry.size;
+  if (waiting_.size() >= kMaxWaitingFiles || waitingBytes_ >= kMaxWaitingBytes) return NameWaitingFiles(keep);
+  return true;
+}
+
+bool CGetCDData::NameWaitingFiles(int anyFd) {
+  if (waiting_.empty()) return true;
+  // One flush makes every waiting file durable before any takes its name.
+  const bool synced = ::syncfs(anyFd) == 0;
+  const int err = errno;
+  bool ok = true;
+  for (const Waiting& w : waiting_) {
+    if (!synced) {
+      report_.failed.push_back("\"" + w.discPath + "\" not saved: " + safefile::ErrorText(err));
+      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
+      ok = false;
+    } else if (::renameat2(w.dirFd, w.partial.c_str(), w.dirFd, w.name.c_str(), RENAME_NOREPLACE) != 0) {
+      // The complete file takes its name only when nothing has that name.
+      report_.failed.push_back("\"" + w.discPath + "\" not saved as " + w.localPath + ": " + safefile::ErrorText(errno));
+      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
+      ok = false;
+    } else {
+      ++report_.files;
+      report_.bytes += w.size;
+    }
+    ::close(w.dirFd);
+  }
+  waiting_.clear();
+  waitingBytes_ = 0;
+  return ok;
+}
+
+void CGetCDData::NoteDestinationError(int err) {
+  if (err == ENOSPC || err == EDQUOT || err == EROFS || err == EIO) destinationError_ = err;
+}
+
+bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
+  if (entry.embedded) {
+    if (entry.inlineData.size() != entry.size) {
+      *why = "its data kept inside the file entry is cut short";
+      return false;
+    }
+    if (!safefile::WriteAll(fd, entry.inlineData.data(), entry.inlineData.size())) {
+      NoteDestinationError(errno);
+      *why = safefile::ErrorText(errno);
+      return false;
+    }
+    bytesDone_ += entry.size;
+    if (hook_) hook_(*this);
+    return true;
+  }
+  uint64_t listed = 0;
+  for (const auto& run : entry.sectors) listed += run.second;
+  if (listed != entry.size) {
+    *why = "its extents hold " + Num(listed) + " bytes, not " + Num(entry.size);
+    return false;
+  }
+  const uint64_t end = source_->SectorCount();
+  std::vector<uint8_t> buffer(size_t(kChunkSectors) * kBlock);
+  for (const auto& run : entry.sectors) {
+    const uint64_t sectors = (run.second + kBlock - 1) / kBlock;
+    if (end != 0 && run.first + sectors > end) {
+      *why = "its data lies past the end of the disc (sector " + Num(run.first) + ")";
+      return false;
+    }
+    uint64_t left = run.second;
+    for (uint64_t done = 0; done < sectors; done += kChunkSectors) {
+      if (stop_) {
+        *why = "stopped";
+        return false;
+      }
+      const uint32_t n = uint32_t(std::min<uint64_t>(kChunkSectors, sectors - done));
+      const uint32_t at = uint32_t(run.first + done);
+      if (!source_->ReadSectors(at, n, buffer.data())) {
+        // Find the sector that fails, so the user learns where the disc is damaged.
+        uint32_t bad = at;
+        for (uint32_t i = 0; i < n; ++i)
+          if (!source_->ReadSectors(at + i, 1, buffer.data())) {
+            bad = at + i;
+            break;
+          }
+        *why = "sector " + Num(bad) + " cannot be read";
+        return false;
+      }
+      const size_t bytes = size_t(std::min<uint64_t>(left, uint64_t(n) * kBlock));
+      if (!safefile::WriteAll(fd, buffer.data(), bytes)) {
+        NoteDestinationError(errno);
+        *why = safefile::ErrorText(errno);
+        return false;
+      }
+      left -= bytes;
+      bytesDone_ += bytes;
+      if (hook_) hook_(*this);
+    }
+  }
+  return true;
+}

@@ -1,0 +1,197 @@
+// varnex-cli analyse, extract-files, sector and dev-info: the disc analysis,
+// saving files from a disc, the sector viewer and the device information
+// page as text, for drives, virtual recorders and image files alike.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "BurnCtrl/Results.h"
+#include "MediumTable.h"
+#include "analysis/CGetCDData.h"
+#include "analysis/DevInfo.h"
+#include "analysis/DiscAnalysis.h"
+#include "analysis/SectorView.h"
+#include "authoring/UdfDriveSource.h"
+#include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
+#include "foundation/LangText.h"
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint64_t limit, uint64_t* out) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (errno || *end || v > limit) return false;
+  *out = v;
+  return true;
+}
+
+const char* ModeText(const AnalyTrack& t) {
+  if (!t.data) return "audio";
+  return t.dataMode == 2 ? "mode 2" : "mode 1";
+}
+
+// The data track whose files are meant: the one asked for, else the first
+// data track of the last session that carries a file system (what a
+// multisession disc shows).
+const AnalyTrack* ChooseTrack(const DiscAnalysis& disc, int number) {
+  const AnalyTrack* chosen = nullptr;
+  for (const AnalySession& s : disc.sessions)
+    for (const AnalyTrack& t : s.tracks) {
+      if (number > 0 && t.number == number) return &t;
+      if (number == 0 && t.data && t.fileSystem) chosen = &t;
+    }
+  return chosen;
+}
+
+void PrintFiles(const DiscFiles& files) {
+  for (const UdfEntry& e : files.entries)
+    std::printf("      %*s%s%s\t%s\t%llu\t%u\n", 2 * e.depth, "", e.name.c_str(), e.folder ? "/" : "",
+                e.time.Format().c_str(), static_cast<unsigned long long>(e.size), StartSector(e));
+}
+
+int RunAnalyse(const CliArgs& args) {
+  CliOptions opt(args, {"--drive"}, {"--files"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  if (!opt.Has("--drive") || !opt.Operands().empty())
+    return CliFail(result::kBadArguments, "usage: analyse --drive D [--files]");
+  CliDrive drive;
+  int status = 0;
+  if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  DiscAnalysis disc;
+  if (!AnalyseDisc(*drive.device, &disc)) return CliFail(result::kDiscUnreadable, disc.error);
+  std::printf("Medium: %s%s\n", medium::Name(disc.mediumType),
+              disc.tocFromTrackInfo ? " (sessions from the track information)" : "");
+  UdfDriveSource source(drive.device);
+  int failures = 0;
+  for (const AnalySession& s : disc.sessions) {
+    std::printf("%s\n", SessionText(s).c_str());
+    for (const AnalyTrack& t : s.tracks) {
+      std::printf("  %s\t%s\tstart %u\tlength %u\n", TrackText(t).c_str(), ModeText(t), t.start, t.length);
+      if (t.fileSystem) {
+        DiscFiles files;
+        bool ok = ReadDiscFiles(&source, t.start, t.fileSystem, &files);
+        std::printf("    %s label \"%s\"%s\n", files.fileSystem == 2 ? "UDF" : "ISO 9660", files.label.c_str(),
+                    files.joliet ? " (Joliet names)" : "");
+        if (opt.Has("--files")) PrintFiles(files);
+        if (!ok) {
+          std::fprintf(stderr, "varnex-cli: track %d: %s\n", t.number, files.error.c_str());
+          ++failures;
+        }
+      }
+      if (!t.data && disc.hasCdText)
+        for (const auto& [label, text] : CdTextRows(*disc.cdText, t.number))
+          if (!text.empty()) std::printf("    %s\t%s\n", label.c_str(), text.c_str());
+    }
+  }
+  std::printf("%s\n", LeadOutText(disc).c_str());
+  return failures ? CliFail(result::kVolumeUnreadable, "a file system of the disc is damaged") : 0;
+}
+
+int RunExtractFiles(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "-o", "--track"}, {});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  if (!opt.Has("--drive") || opt.Value("-o").empty())
+    return CliFail(result::kBadArguments, "usage: extract-files --drive D -o DIR [--track N] [DISC-PATH...]");
+  uint64_t track = 0;
+  if (opt.Has("--track") && (!ParseNumber(opt.Value("--track"), 99, &track) || track == 0))
+    return CliFail(result::kBadArguments, "--track needs a track number from 1 to 99");
+  CliDrive drive;
+  int status = 0;
+  if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  DiscAnalysis disc;
+  if (!AnalyseDisc(*drive.device, &disc)) return CliFail(result::kDiscUnreadable, disc.error);
+  const AnalyTrack* t = ChooseTrack(disc, int(track));
+  if (!t) return CliFail(result::kVolumeUnreadable, track ? "no track " + std::to_string(track) : "no data track with a file system");
+  if (!t->data || !t->fileSystem)
+    return CliFail(result::kVolumeUnreadable, "track " + std::to_string(t->number) + " holds no file system");
+  UdfDriveSource source(drive.device);
+  DiscFiles files;
+  if (!ReadDiscFiles(&source, t->start, t->fileSystem, &files)) {
+    if (files.entries.empty()) return CliFail(result::kVolumeUnreadable, files.error);
+    std::fprintf(stderr, "varnex-cli: only part of the disc's folders can be read: %s\n", files.error.c_str());
+  }
+  CGetCDData saver(&source);
+  const bool terminal = ::isatty(2);
+  if (terminal)
+    saver.SetProgressHook([](const CGetCDData& s) {
+      uint64_t total = s.BytesTotal() ? s.BytesTotal() : 1;
+      std::fprintf(stderr, "\r%3d%%  %-60.60s", int(s.BytesDone() * 100 / total), s.CurrentFile().c_str());
+    });
+  bool ok = saver.Save(files.entries, opt.Operands(), opt.Value("-o"));
+  if (terminal) std::fprintf(stderr, "\r%-66s\r", "");
+  const GetCDDataReport& report = saver.Report();
+  for (const std::string& r : report.renamed) std::printf("renamed: %s\n", r.c_str());
+  for (const std::string& f : report.failed) std::fprintf(stderr, "varnex-cli: %s\n", f.c_str());
+  std::printf("%llu files, %llu folders, %llu bytes saved in %s\n", static_cast<unsigned long long>(report.files),
+              static_cast<unsigned long long>(report.folders), static_cast<unsigned long long>(report.bytes),
+              opt.Value("-o").c_str());
+  if (ok && files.complete) return 0;
+  bool missing = false;
+  for (const std::string& f : report.failed) missing = missing || f.find("no such file or folder on the disc") != std::string::npos;
+  if (missing) return CliFail(result::kNoSuchDiscPath);
+  return CliFail(result::kFilesNotSaved, std::to_string(report.failed.size()) + " not saved");
+}
+
+int RunSector(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "-o"}, {"--raw", "--replace"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  uint64_t lba = 0;
+  if (!opt.Has("--drive") || opt.Operands().size() != 1 || !ParseNumber(opt.Operands()[0], 0xFFFFFFFFu, &lba))
+    return CliFail(result::kBadArguments, "usage: sector --drive D LBA [--raw] [-o FILE [--replace]]");
+  CliDrive drive;
+  int status = 0;
+  if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  SectorView view;
+  if (opt.Has("--raw") && drive.device->TestUnitReady() == DEV_OK) {
+    ReadSectorView(*drive.device, uint32_t(lba), true, &view);
+    if (!view.rawAllowed) return CliFail(result::kBadArguments, "--raw reads CD media only");
+  }
+  if (!ReadSectorView(*drive.device, uint32_t(lba), opt.Has("--raw"), &view))
+    return CliFail(result::kSectorUnreadable, view.error);
+  for (const std::string& line : SectorDumpLines(view.buffer, view.shown)) std::printf("%s\n", line.c_str());
+  if (opt.Has("-o")) {
+    std::string why;
+    if (!SaveSectorFile(opt.Value("-o"), view, opt.Has("--replace"), &why)) return CliFail(result::kOutputFailed, why);
+  }
+  return 0;
+}
+
+int RunDevInfo(const CliArgs& args) {
+  CliOptions opt(args, {"--drive"}, {});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  if (!opt.Has("--drive") || !opt.Operands().empty()) return CliFail(result::kBadArguments, "usage: dev-info --drive D");
+  CliDrive drive;
+  int status = 0;
+  if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  INQUIRYDATA inquiry;
+  if (drive.device->Inquiry(inquiry) == DEV_OK) std::printf("Drive: %s\n", inquiry.Text().c_str());
+  std::printf("Path: %s\n", drive.device->GetDevicePath().c_str());
+  if (drive.device->TestUnitReady() == DEV_OK)
+    std::printf("Medium: %s\n", medium::Name(drive.device->GetMediumType()));
+  std::vector<DevInfoRow> rows;
+  if (!ReadDeviceInfo(*drive.device, &rows)) return CliFail(result::kNoCapabilities, drive.device->GetDevicePath());
+  const std::string yes = LoadLangText("UIText", 30), no = LoadLangText("UIText", 31);
+  for (const DevInfoRow& r : rows) {
+    std::string support = r.support == DevInfoRow::kYes ? yes : r.support == DevInfoRow::kNo ? no : "";
+    std::string name = r.nameKey ? LoadLangText("UIText", r.nameKey) : "";
+    if (support.empty() && name.empty()) {
+      std::printf("\n");
+      continue;
+    }
+    std::printf("%-4s\t%s\n", support.c_str(), name.c_str());
+  }
+  return 0;
+}
+
+CliCommand regAnalyse{"analyse", "analyse --drive D [--files]", &RunAnalyse};
+CliCommand regExtract{"extract-files", "extract-files --drive D -o DIR [--track N] [DISC-PATH...]", &RunExtractFiles};
+CliCommand regSector{"sector", "sector --drive D LBA [--raw] [-o FILE [--replace]]", &RunSector};
+CliCommand regDevInfo{"dev-info", "dev-info --drive D", &RunDevInfo};
+
+}  // namespace
