@@ -20,6 +20,11 @@
 #include "foundation/ProgramDir.h"
 #include "updater/CDlgUpdate.h"
 #include "app/ui/CAdBtn.h"
+#include "app/CommandLayerRecorders.h"
+#include "app/ui/CPlomeDlg.h"
+#include "app/ui/HandOverServer.h"
+#include <QTemporaryDir>
+#include <thread>
 #include "foundation/LangText.h"
 
 namespace {
@@ -167,6 +172,28 @@ class UpdateWindowTest : public QObject {
     button.ShowNextItem();
     QCOMPARE(button.ItemIndex(), 1);  // round again
     QFile::remove(items);
+  }
+
+  // The updater's close request reaches the main window through its
+  // hand-over socket; once the window has closed it no longer answers there.
+  void TheMainWindowClosesWhenTheUpdaterAsks() {
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    w.show();
+    w.Initialise();
+    QTemporaryDir folder;
+    const QString path = folder.path() + "/handover";
+    w.HandOver()->Stop();
+    QVERIFY(w.HandOver()->Listen(path));
+    HandOverMainProgram main(path.toStdString());
+    QVERIFY(main.Running());
+    std::atomic<bool> asked{false};
+    std::thread updater([&] {
+      main.AskToClose();
+      asked = true;
+    });
+    while (w.isVisible() || !asked) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    updater.join();
+    QVERIFY(!main.Running());
   }
 
   void TheWindowLooksAsDesigned() {
