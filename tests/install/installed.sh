@@ -62,7 +62,7 @@ printf '[Varnex]\nUpdateServer=http://127.0.0.1:9/\n' >"$work/varnex.conf"
 VARNEX_SYSTEM_CONF="$work/varnex.conf" QT_QPA_PLATFORM=offscreen "$prefix/bin/varnex-update" >"$work/update.log" 2>&1 &&
   fail "the installed updater ran"
 grep -q "package manager" "$work/update.log" || { cat "$work/update.log"; fail "the installed updater did not say why it stops"; }
-man -l "$prefix/share/man/man1/varnex-update.1.gz" 2>/dev/null | grep -q "update.pending" || fail "varnex-update(1) does not render"
+man -l "$prefix/share/man/man1/varnex-update.1.gz" 2>/dev/null | grep -q "bring a portable copy" || fail "varnex-update(1) does not render"
 
 # The man pages render; the completion completes.
 man -l "$prefix/share/man/man1/varnex-cli.1.gz" 2>/dev/null | grep -q "virtual create" || fail "varnex-cli(1) does not render"
