@@ -21,7 +21,7 @@ CDlgUpdate::CDlgUpdate(UpdateJob& job, QWidget* parent) : QDialog(parent), job_(
   setProperty("id", 102);
   setWindowTitle(Text(1, "Update"));
   // No maximise box and no close item: the update ends through Cancel.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint);
   status_ = new QLabel(this);
   status_->setProperty("id", 1004);
   status_->setTextFormat(Qt::PlainText);
