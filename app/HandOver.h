@@ -10,6 +10,9 @@
 //   bytes 8-    the path, n bytes of UTF-8, no terminating zero
 //
 //   reply       1 when the path was taken into the project, 0 otherwise
+//
+// Command 200 (kCloseCommand) asks the window to close as its own Close
+// would; the reply says whether it accepted.
 
 #include <cstdint>
 #include <string>
@@ -18,6 +21,8 @@ namespace handover {
 
 constexpr uint32_t kFirstCommand = 101;
 constexpr uint32_t kLastCommand = 106;
+// The updater asks the main window to close (the path field holds "close").
+constexpr uint32_t kCloseCommand = 200;
 constexpr uint32_t kMaxPathBytes = 65536;
 constexpr size_t kHeaderSize = 8;
 

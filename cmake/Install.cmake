@@ -2,7 +2,8 @@
 # programs are laid out. The programs find their read-only data in
 # ../share/varnex relative to themselves (foundation/ProgramDir.cpp).
 #
-#   P/bin/                      Varnex, varnex-cli, VarnexShell
+#   P/bin/                      Varnex, varnex-cli, VarnexShell, varnex-update
+#                               (the updater, "update" in a portable folder)
 #   P/lib/<multiarch>/          libPavane.so.N (the controls library)
 #   P/share/varnex/             Lang/, Skin/, Tamsin/, lang/ (help), sample/,
 #                               shellext/ (the context menus and their installer)
@@ -10,7 +11,7 @@
 #   P/share/icons/hicolor/      the icon, scalable and in PNG sizes
 #   P/share/mime/packages/      the .bcd type
 #   P/share/metainfo/           the AppStream description
-#   P/share/man/man1/           Varnex.1.gz, varnex-cli.1.gz
+#   P/share/man/man1/           Varnex.1.gz, varnex-cli.1.gz, varnex-update.1.gz
 #   P/share/doc/varnex/         copyright, changelog.gz
 #   P/share/bash-completion/completions/varnex-cli
 #
@@ -41,6 +42,13 @@ if(TARGET Varnex)
   endif()
   set_target_properties(Pavane PROPERTIES INSTALL_RPATH "")
   install(TARGETS Varnex RUNTIME DESTINATION bin)
+  # The updater keeps its design name beside the programs of a portable copy;
+  # installed among the system's programs it takes a name of its own. An
+  # installed copy is updated by its package manager: the updater then says so.
+  if(VARNEX_INSTALL_RPATH)
+    set_target_properties(update PROPERTIES BUILD_RPATH "$ORIGIN;$ORIGIN/../${VARNEX_LIBDIR}")
+  endif()
+  install(PROGRAMS $<TARGET_FILE:update> DESTINATION bin RENAME varnex-update)
   install(TARGETS Pavane LIBRARY DESTINATION ${VARNEX_LIBDIR} NAMELINK_SKIP)
 
   # The icon in the sizes of the hicolor theme, drawn by the skin generator.
@@ -54,12 +62,12 @@ if(TARGET Varnex)
 
   # Manual pages from the programs' own help text.
   set(MAN_DIR ${CMAKE_BINARY_DIR}/man)
-  add_custom_command(OUTPUT ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz
+  add_custom_command(OUTPUT ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz ${MAN_DIR}/varnex-update.1.gz
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-man.sh ${VARNEX_BIN_DIR} ${MAN_DIR} ${PROJECT_VERSION}
-    DEPENDS varnex-cli Varnex ${CMAKE_SOURCE_DIR}/scripts/make-man.sh
+    DEPENDS varnex-cli Varnex update ${CMAKE_SOURCE_DIR}/scripts/make-man.sh
     COMMENT "Writing the manual pages")
-  add_custom_target(varnex_man ALL DEPENDS ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz)
-  install(FILES ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz DESTINATION share/man/man1)
+  add_custom_target(varnex_man ALL DEPENDS ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz ${MAN_DIR}/varnex-update.1.gz)
+  install(FILES ${MAN_DIR}/varnex-cli.1.gz ${MAN_DIR}/Varnex.1.gz ${MAN_DIR}/varnex-update.1.gz DESTINATION share/man/man1)
 endif()
 
 install(DIRECTORY ${VARNEX_BIN_DIR}/Lang ${VARNEX_BIN_DIR}/Skin ${VARNEX_BIN_DIR}/lang DESTINATION ${VARNEX_DATADIR})

@@ -55,5 +55,21 @@ options() {
   echo ".BR varnex-cli (1)"
 } > "$out/Varnex.1"
 
+{
+  echo ".TH VARNEX-UPDATE 1 \"$date\" \"Varnex $version\" \"User Commands\""
+  echo ".SH NAME"
+  echo "varnex-update \\- bring a portable copy of Varnex up to date"
+  echo ".SH SYNOPSIS"
+  "$bin/update" --help | sed -n '1p' | sed 's/^usage: update/varnex-update/' | roff
+  echo ".SH DESCRIPTION"
+  "$bin/update" --help | awk '/^Options:/ { exit } NR > 2' | roff
+  echo ".SH OPTIONS"
+  "$bin/update" --help | awk '/^Options:/ { on = 1; next } /^Exit status/ { exit } on' | roff | options
+  echo ".SH EXIT STATUS"
+  "$bin/update" --help | grep '^Exit status' | roff
+  echo ".SH SEE ALSO"
+  echo ".BR Varnex (1)"
+} > "$out/varnex-update.1"
+
 # Installed compressed, as manual pages are; the same bytes on every run.
-for page in varnex-cli.1 Varnex.1; do gzip -9nc "$out/$page" >"$out/$page.gz"; done
+for page in varnex-cli.1 Varnex.1 varnex-update.1; do gzip -9nc "$out/$page" >"$out/$page.gz"; done

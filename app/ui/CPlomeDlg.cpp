@@ -50,6 +50,11 @@
 #include "app/ui/SaveAudioTracks.h"
 #include "CAuEncode.h"
 #include "app/ui/HandOverServer.h"
+#include "app/ui/CAdBtn.h"
+#include "app/ui/QtUpdateHost.h"
+#include "app/CUpdate.h"
+#include "app/UpdateNetwork.h"
+#include "app/HandOver.h"
 #include "app/ui/PowerControl.h"
 #include "foundation/ui/WindowSupport.h"
 #include "authoring/CDataFile.h"
@@ -138,8 +143,6 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   deviceTimer_ = new QTimer(this);
   deviceTimer_->setInterval(3000);
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
-  infoTimer_ = new QTimer(this);
-  connect(infoTimer_, &QTimer::timeout, this, &CPlomeDlg::ShowInfoItems);
   scheduleTimer_ = new QTimer(this);
   scheduleTimer_->setInterval(30000);
   scheduleTimer_->setSingleShot(true);
@@ -148,6 +151,8 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
 
 CPlomeDlg::~CPlomeDlg() {
   service_->SetActivityCallback(nullptr);
+  if (updateHost_) updateHost_->Closing();
+  update_.reset();  // waits for the check's threads
   stop_ = true;
   if (burnThread_.joinable()) {
     service_->AbortWrite(burnDrive_);
@@ -192,8 +197,13 @@ void CPlomeDlg::CreateLabels() {
     if (!activityQueued_.exchange(true))
       QMetaObject::invokeMethod(this, [this] { ShowActivity(); }, Qt::QueuedConnection);
   });
-  info_ = label(1147, QRect(584, kHeight - 25, 196, 22));
-  info_->setOpenExternalLinks(true);
+  info_ = new CAdBtn(this);
+  info_->setGeometry(QRect(584, kHeight - 25, 196, 22));
+  {
+    QPalette pal = info_->palette();
+    pal.setColor(QPalette::WindowText, QColor::fromRgb(kLabelColour));
+    info_->setPalette(pal);
+  }
   version_ = label(1120, QRect(784, kHeight - 25, 104, 22));
   version_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -400,7 +410,7 @@ void CPlomeDlg::Initialise() {
   InstallIcon();
   if (!commandLineFile_.isEmpty()) OpenProjectFile(commandLineFile_);
   version_->setText(QString::fromStdString(VersionLabel()));
-  ShowInfoItems();
+  StartUpdateCheck();
   handOver_ = new HandOverServer([this](int command, const QString& path) { return AddFromShell(command, path); },
                                  this);
   handOver_->Listen();
@@ -549,21 +559,17 @@ void CPlomeDlg::CreateShortcuts() {
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { Erase(); });
 }
 
-void CPlomeDlg::ShowInfoItems() {
-  const std::string file = GetWritableDir() + "showinfo/" + GetLanguageFile() + ".ini";
-  int count = std::atoi(ini::GetString(file, "Info Set", "Count", "0").c_str());
-  if (count <= 0) {
-    info_->clear();
-    infoTimer_->stop();
-    return;
+// The update check runs only with an update server and in a program folder
+// this program writes (never for a distribution package); the information
+// button fetches its items from the same server.
+void CPlomeDlg::StartUpdateCheck() {
+  const std::string server = UpdateServerAddress();
+  if (CUpdate::Enabled(server, GetProgramDir(), GetWritableDir())) {
+    updateHost_ = std::make_shared<QtUpdateHost>(this);
+    update_ = std::make_unique<CUpdate>(*updateHost_, MakeCurlNetwork(UpdateServerCaFile()), server, GetProgramDir());
+    update_->Start("varnex");
   }
-  infoIndex_ = infoIndex_ % count + 1;
-  QString text = QString::fromStdString(ini::GetString(file, "Info Set", "Info" + std::to_string(infoIndex_) + "_str", ""));
-  QString link = QString::fromStdString(ini::GetString(file, "Info Set", "Info" + std::to_string(infoIndex_) + "_link", ""));
-  info_->setText(link.isEmpty() ? text.toHtmlEscaped()
-                                : QString("<a style=\"color:#8cc8ff\" href=\"%1\">%2</a>").arg(link.toHtmlEscaped(), text.toHtmlEscaped()));
-  int period = std::atoi(ini::GetString(file, "Info Set", "Time", "3500").c_str());
-  if (!infoTimer_->isActive()) infoTimer_->start(std::max(500, period));
+  info_->StartDownload(server, server.empty() ? nullptr : MakeCurlNetwork(UpdateServerCaFile()));
 }
 
 // ---------------------------------------------------------------------------
@@ -1019,6 +1025,12 @@ void CPlomeDlg::NewProject() {
 }
 
 bool CPlomeDlg::AddFromShell(int command, const QString& path) {
+  if (command == int(handover::kCloseCommand)) {
+    // The updater asks: the window closes as its own Close would, asking
+    // about a running burn or unsaved projects first.
+    QTimer::singleShot(0, this, &QWidget::close);
+    return true;
+  }
   static const std::map<int, int> modes = {{101, kAudioCD}, {102, kDataDisc}, {103, kMp3Disc},
                                            {104, kVcd},     {105, kSvcd},     {106, kDvd}};
   auto it = modes.find(command);
@@ -1713,6 +1725,7 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
   SaveLastMode();
   SaveWindowSize();
   deviceTimer_->stop();
+  if (handOver_) handOver_->Stop();
   event->accept();
   done(QDialog::Accepted);
 }

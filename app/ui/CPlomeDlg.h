@@ -26,7 +26,10 @@ class CAuEncode;
 class CDlgAnaly_CD;
 class CDlgAnaly_DevInfo;
 class CDlgAnaly_Sector;
+class CAdBtn;
 class CDlgAudioCD;
+class CUpdate;
+class QtUpdateHost;
 class CDlgDataCD;
 class CDlgDiscCopy;
 class CDlgProgress1;
@@ -121,6 +124,9 @@ class CPlomeDlg : public QDialog {
   int HighlightedModeButton() const { return highlighted_; }
   int RememberedSelection(int mode) const { return remembered_[size_t(mode)]; }
   HandOverServer* HandOver() const { return handOver_; }
+  CAdBtn* InfoButton() const { return info_; }
+  // The update check of this start; nullptr when it is off.
+  CUpdate* UpdateCheck() const { return update_.get(); }
   // The drive of the selected entry; -1 for the image entry or none.
   int SelectedDrive() const;
   bool ImageEntrySelected() const;
@@ -198,7 +204,7 @@ class CPlomeDlg : public QDialog {
   // Asks to save each changed project before the window closes; false when
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
-  void ShowInfoItems();
+  void StartUpdateCheck();
   // Burns the current project of the stored disc type as the schedule says.
   void RunScheduledBurn(const schedule::TimingSet& set);
 
@@ -253,15 +259,15 @@ class CPlomeDlg : public QDialog {
   QLabel* activity_;
   class QSizeGrip* sizeGrip_ = nullptr;
   std::atomic<bool> activityQueued_{false};
-  QLabel* info_;
+  CAdBtn* info_;
   QComboBox* recorderList_;
   QComboBox* speedList_;
   QWidget* workArea_;
   std::map<int, CSkinBtn*> buttons_;
   QPixmap background_;
   QTimer* deviceTimer_;
-  QTimer* infoTimer_;
-  int infoIndex_ = 0;
+  std::shared_ptr<QtUpdateHost> updateHost_;
+  std::unique_ptr<CUpdate> update_;
   HandOverServer* handOver_ = nullptr;
   QTimer* scheduleTimer_;  // timer 4
   std::function<schedule::LocalTime()> clock_ = schedule::Now;

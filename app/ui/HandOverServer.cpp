@@ -53,8 +53,9 @@ void HandOverServer::OnConnection() {
           socket->abort();
           return;
         }
-        bool taken = command >= handover::kFirstCommand && command <= handover::kLastCommand &&
-                     handler_(int(command), QString::fromStdString(path));
+        bool known = (command >= handover::kFirstCommand && command <= handover::kLastCommand) ||
+                     command == handover::kCloseCommand;
+        bool taken = known && handler_(int(command), QString::fromStdString(path));
         // The handler may have run a modal window; the socket may be gone.
         if (!guard || guard->state() != QLocalSocket::ConnectedState) return;
         char reply = taken ? 1 : 0;

@@ -18,6 +18,8 @@ class HandOverServer : public QObject {
   // by a program that ended is replaced; one that answers is left alone.
   bool Listen(const QString& path = QString());
   QString ServerPath() const { return server_.fullServerName(); }
+  // Stops listening: from now on the program counts as gone for the updater.
+  void Stop() { server_.close(); }
 
  private:
   void OnConnection();

@@ -23,7 +23,7 @@ for f in bin/varnex-cli bin/Varnex share/varnex/Lang/lang.ini share/varnex/Lang/
          share/varnex/Tamsin/2007.dat share/varnex/sample/README.txt share/applications/org.varnex.Varnex.desktop \
          share/icons/hicolor/scalable/apps/org.varnex.Varnex.svg share/icons/hicolor/48x48/apps/org.varnex.Varnex.png \
          share/mime/packages/varnex-project.xml share/metainfo/org.varnex.Varnex.metainfo.xml \
-         share/man/man1/varnex-cli.1.gz share/man/man1/Varnex.1.gz share/doc/varnex/copyright share/doc/varnex/changelog.gz share/bash-completion/completions/varnex-cli; do
+         bin/varnex-update share/man/man1/varnex-update.1.gz share/man/man1/varnex-cli.1.gz share/man/man1/Varnex.1.gz share/doc/varnex/copyright share/doc/varnex/changelog.gz share/bash-completion/completions/varnex-cli; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
 ls "$prefix/lib/$arch"/libPavane.so.4 >/dev/null 2>&1 || fail "libPavane.so.4 is not in lib/$arch"
@@ -55,6 +55,14 @@ grep -q "does not exist" "$work/refused.log" || { cat "$work/refused.log"; fail 
 "$cli" virtual export --drive "virtual:$work/disc.vdisc" -o "$work/disc.iso" >/dev/null
 cmp <(isoinfo -J -x '/README.txt;1' -i "$work/disc.iso") "$prefix/share/varnex/sample/README.txt" ||
   fail "the burnt file differs"
+
+# The installed updater leaves updating to the package manager, even with a
+# server set.
+printf '[Varnex]\nUpdateServer=http://127.0.0.1:9/\n' >"$work/varnex.conf"
+VARNEX_SYSTEM_CONF="$work/varnex.conf" QT_QPA_PLATFORM=offscreen "$prefix/bin/varnex-update" >"$work/update.log" 2>&1 &&
+  fail "the installed updater ran"
+grep -q "package manager" "$work/update.log" || { cat "$work/update.log"; fail "the installed updater did not say why it stops"; }
+man -l "$prefix/share/man/man1/varnex-update.1.gz" 2>/dev/null | grep -q "bring a portable copy" || fail "varnex-update(1) does not render"
 
 # The man pages render; the completion completes.
 man -l "$prefix/share/man/man1/varnex-cli.1.gz" 2>/dev/null | grep -q "virtual create" || fail "varnex-cli(1) does not render"

@@ -10,3 +10,4 @@ int RunShellHandOverTests(int argc, char** argv);
 int RunAudioWindowTests(int argc, char** argv);
 int RunSaveAudioWindowTests(int argc, char** argv);
 int RunAnalysisWindowTests(int argc, char** argv);
+int RunUpdateWindowTests(int argc, char** argv);

@@ -23,5 +23,6 @@ int main(int argc, char** argv) {
   failed += RunAudioWindowTests(argc, argv);
   failed += RunSaveAudioWindowTests(argc, argv);
   failed += RunAnalysisWindowTests(argc, argv);
+  failed += RunUpdateWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
 
 #include "foundation/ProfileIni.h"
@@ -41,6 +43,8 @@
 #include <QTreeWidget>
 #include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
+#include "app/UpdateJob.h"
+#include "updater/CDlgUpdate.h"
 
 namespace {
 
@@ -113,6 +117,63 @@ void AnswerMessageBoxes(QObject* context) {
   });
   timer->start();
 }
+// An update server in memory that sends its files at a visible pace.
+class PacedNetwork : public UpdateNetwork {
+ public:
+  std::map<std::string, std::string> files;  // by the end of the URL
+  long Status(const std::string&) override { return 200; }
+  FetchResult Get(const std::string& url, const std::function<bool(int64_t)>& onLength,
+                  const std::function<bool(const char*, size_t)>& onBlock) override {
+    FetchResult r;
+    for (const auto& [name, body] : files) {
+      if (!url.ends_with(name)) continue;
+      r.status = 200;
+      r.length = int64_t(body.size());
+      if (!onLength(r.length)) return r;
+      for (size_t at = 0; at < body.size(); at += 16384) {
+        QThread::msleep(60);
+        if (!onBlock(body.data() + at, std::min<size_t>(16384, body.size() - at))) return r;
+      }
+      r.transferred = true;
+      return r;
+    }
+    r.status = 404;
+    return r;
+  }
+};
+
+class ClosedMainProgram : public MainProgramControl {
+ public:
+  bool Running() override { return false; }
+  void AskToClose() override {}
+  void WaitBeforeLookingAgain() override {}
+  bool Start(const std::string&, const std::string&) override { return true; }
+};
+
+// The updater's window half way through a download of a new version.
+void TourUpdater(const QString& scratch) {
+  const std::string dir = (scratch + "/portable/").toStdString();
+  QDir().mkpath(scratch + "/portable/Lang");
+  PacedNetwork net;
+  net.files["Varnex"] = std::string(900000, 'v');
+  net.files["Lang/en.ini"] = std::string(30000, 't');
+  std::string list = "[update]\ncount=2\nsoft=Varnex\nMainExe=Varnex\npath1=Varnex\nsize1=900000\nver1=4, 2, 0, 0\n"
+                     "path2=Lang\\en.ini\nsize2=30000\ntime2=2026 12 1 9 0\n";
+  QFile f(QString::fromStdString(dir + "update.ini"));
+  if (f.open(QIODevice::WriteOnly)) f.write(list.data(), qint64(list.size()));
+  f.close();
+  ClosedMainProgram main;
+  UpdateJob job(net, main, ShowMessage, "http://updates.example", dir);
+  CDlgUpdate dialog(job);
+  dialog.show();
+  dialog.Begin();
+  QTimer::singleShot(1500, &dialog, [&dialog] {
+    Shoot(&dialog, "12-update");
+    dialog.CancelButton()->click();
+  });
+  dialog.exec();
+}
+
 // A song of `seconds`: a tone made by ffmpeg in the format of its name.
 QString MakeSong(const QString& folder, const QString& name, int seconds, int frequency) {
   const QString path = folder + "/" + name;
@@ -289,5 +350,6 @@ int main(int argc, char** argv) {
     std::exit(1);
   });
   main.exec();
+  TourUpdater(scratch.path());
   return failures == 0 ? 0 : 1;
 }
