@@ -73,3 +73,27 @@ TEST(VideoDiscProject, ProjectFileRoundTripsAndDamagedOnesAreRefused) {
   EXPECT_FALSE(r.SaveVideoProject(dir / "long.bcd", &error));
   EXPECT_NE(error.find("longer"), std::string::npos) << error;
 }
+
+TEST(VideoDiscProject, PreparingRefusesWhatCannotGoOnTheDiscAndLeavesNothingBehind) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  ConverterStandIn converter(ProbeOnlyConverter(dir));
+  CVideoDiscProject p(CVideoDiscProject::kVideoCd);
+  const std::string clip = dir.Write("clip.avi", "not mpeg");
+  ASSERT_EQ(p.AddVideoFile(clip), CVideoDiscProject::kAdded);
+
+  std::atomic<bool> stop{true};
+  EXPECT_EQ(p.PrepareVideoDisc(nullptr, &stop), result::kBurnStopped);
+  // The stand-in converter converts nothing: no item, and nobody is asked.
+  bool asked = false;
+  EXPECT_EQ(p.PrepareVideoDisc([&](const std::string&) { return asked = true; }),
+            CVideoDiscProject::kNothingConverted);
+  EXPECT_FALSE(asked);
+  // Without re-encoding, a file that is not an MPEG stream of the kind is named.
+  p.SetReencode(false);
+  EXPECT_EQ(p.PrepareVideoDisc(nullptr), CVideoDiscProject::kNotMpegOfKind);
+  EXPECT_NE(p.LastError().find(clip), std::string::npos) << p.LastError();
+  EXPECT_TRUE(p.ControlImage().empty());
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder or control track stayed behind";
+  EXPECT_EQ(p.BurnVideoDisc(0), CVideoDiscProject::kEmptyProject) << "nothing prepared, nothing burnt";
+}

@@ -162,3 +162,16 @@ TEST(CliVideo, ProjectsSaveAndBurnAndBadInputIsRefusedByName) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(Cli("disc-info --drive virtual:" + blank).output.find("blank"), std::string::npos);
 }
+
+TEST(CliVideo, AFailingRecorderIsReportedAndTheConvertedFilesGo) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string vd = dir / "f.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + vd + " --write-error 5 --times 1000").status, 0);
+  CommandResult r = Cli("video --vcd --drive virtual:" + vd + " " + MakeVideo(dir, "clip.mp4", 2));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("-113"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(vd), std::string::npos) << "the recorder is named: " << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "the converted files and the control track stayed behind";
+}
