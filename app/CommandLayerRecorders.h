@@ -38,6 +38,7 @@ class CommandLayerRecorders : public RecorderService {
   int Eject(uint8_t drive, bool open) override;
   int Lock(uint8_t drive, bool lock) override;
   int DiscCopy(int source, uint8_t target, const std::string& path) override;
+  int WriteVideoDisc(uint8_t drive, CVideoDiscProject& project, const std::atomic<bool>* stop) override;
   int GetCopyProgress() override;
   std::string GetCopyItem() override;
   void StopCopy() override;

@@ -22,6 +22,7 @@
 #include "app/TimingSet.h"
 
 class CDlgAudioCD;
+class CDlgVideoDisc;
 class CDlgDataCD;
 class CDlgDiscCopy;
 class CDlgProgress1;
@@ -95,6 +96,8 @@ class CPlomeDlg : public QDialog {
   CDlgDataCD* DataWindow(int mode) const;
   CDlgDiscCopy* CopyWindow() const;  // nullptr until the disc copy mode was shown
   CDlgAudioCD* AudioWindow() const;
+  // The video disc window of the current mode (Video CD, Super Video CD), or nullptr.
+  CDlgVideoDisc* VideoWindow() const;
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -158,6 +161,8 @@ class CPlomeDlg : public QDialog {
   // blank CD-R or CD-RW that has room for the tracks.
   void BurnCopy();
   void BurnAudio();
+  void BurnVideo();
+  bool CheckVideoBurn(int drive, DiscInfo* disc);
   bool CheckAudioBurn(int drive, DiscInfo* disc);
   // The burn settings dialog for a drive and the speed it sets; false when
   // the user cancels. `closeDiscChoice`: the user may leave the disc open.
