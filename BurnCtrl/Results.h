@@ -59,6 +59,11 @@ constexpr int kNoRoomForCopyFile = -159;  // no folder has room for the copy fil
 constexpr int kCopyFileFailed = -160;     // the copy file could not be made
 constexpr int kCopyFileMissing = -161;    // the copy file does not exist
 constexpr int kBadCopyFile = -162;        // not a valid copy file: damaged, cut off or foreign
+// Video discs (Video CD, Super Video CD).
+constexpr int kVideoNotMpeg = -400;       // an item is not an MPEG stream of the disc's kind (re-encoding off)
+constexpr int kVideoNothingConverted = -401;  // no video converted, or converting was given up
+constexpr int kVideoLayoutFailed = -402;  // the video disc could not be laid out (an item cannot be read)
+constexpr int kVideoKindMissing = -403;   // this kind of video disc is not available in this build
 constexpr int kTargetNotWritable = -301;  // the target disc cannot be written
 constexpr int kNoSourceSession = -304;    // the source disc holds no session that can be read
 constexpr int kSourceEmpty = -305;        // the source disc is empty

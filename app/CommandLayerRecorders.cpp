@@ -8,6 +8,7 @@
 #include "BurnCtrl/ImageFileRecorder.h"
 #include "DataSource_CloneFile.h"
 #include "DataSource_Device.h"
+#include "app/CVideoDiscProject.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
@@ -201,6 +202,10 @@ int CommandLayerRecorders::Eject(uint8_t drive, bool open) {
 int CommandLayerRecorders::Lock(uint8_t drive, bool lock) {
   Recorder* r = FindRecorder(drive);
   return r ? int(r->Lock(lock)) : result::kNoSuchDrive;
+}
+
+int CommandLayerRecorders::WriteVideoDisc(uint8_t drive, CVideoDiscProject& project, const std::atomic<bool>* stop) {
+  return project.BurnVideoDisc(drive, stop);
 }
 
 int CommandLayerRecorders::DiscCopy(int source, uint8_t target, const std::string& path) {

@@ -40,6 +40,7 @@ class CommandLayerRecorders : public RecorderService {
   int Lock(uint8_t drive, bool lock) override;
   CDevCmdROM* ReadingDevice(uint8_t drive) override;
   int DiscCopy(int source, uint8_t target, const std::string& path) override;
+  int WriteVideoDisc(uint8_t drive, CVideoDiscProject& project, const std::atomic<bool>* stop) override;
   int GetCopyProgress() override;
   std::string GetCopyItem() override;
   void StopCopy() override;

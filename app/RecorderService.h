@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ struct CopyTrack {
   int form = 0;  // data tracks: 0 Mode 1, 1 to 3 Mode 2
   long start = 0, end = 0;
 };
+
+class CVideoDiscProject;
 
 class RecorderService {
  public:
@@ -126,6 +129,13 @@ class RecorderService {
   // (`why` says what is wrong with it).
   virtual int CopyTracks(int drive, const std::string& file, std::vector<CopyTrack>* rows, std::string* why) {
     (void)drive, (void)file, (void)rows, (void)why;
+    return -8;
+  }
+  // Writes a prepared video disc session-at-once (CVideoDiscProject::
+  // BurnVideoDisc on a recorder of the command layer). Services without
+  // drives of their own refuse (-8).
+  virtual int WriteVideoDisc(uint8_t drive, CVideoDiscProject& project, const std::atomic<bool>* stop) {
+    (void)drive, (void)project, (void)stop;
     return -8;
   }
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "BurnCtrl/Results.h"
+#include "app/CVideoDiscProject.h"
 #include "authoring/FileList.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
@@ -73,6 +74,16 @@ int Show(const CliArgs& args) {
     std::string error;
     if (!LoadAudioProject(file, &rows, &error)) return CliFail(result::kProjectUnreadable, error);
     for (size_t i = 0; i < rows.size(); ++i) std::printf("track %zu: %s\n", i + 1, rows[i].c_str());
+    return 0;
+  }
+  if (kind == project::kVideoCD || kind == project::kSuperVideoCD || kind == project::kDvdVideo) {
+    int videoKind = 0;
+    std::string label, error;
+    std::vector<std::string> items;
+    if (!CVideoDiscProject::ReadVideoProject(file, &videoKind, &label, &items, &error))
+      return CliFail(result::kProjectUnreadable, error);
+    std::printf("label: %s\n", label.c_str());
+    for (size_t i = 0; i < items.size(); ++i) std::printf("video %zu: %s\n", i + 1, items[i].c_str());
     return 0;
   }
   if (kind != project::kDataDisc && kind != project::kMp3Disc) return 0;

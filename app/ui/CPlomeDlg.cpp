@@ -45,6 +45,7 @@
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgDiscCopy.h"
+#include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/CDlgTimeSet.h"
 #include "app/ui/SaveAudioTracks.h"
@@ -274,6 +275,7 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdAdd], &QAbstractButton::clicked, this, [this] {
     if (CDlgDataCD* w = DataWindow(mode_)) w->AddFiles();
     else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) a->AddFiles();
+    else if (CDlgVideoDisc* v = VideoWindow()) v->AddFiles();
   });
   connect(buttons_[kIdBurn], &QAbstractButton::clicked, this, &CPlomeDlg::Burn);
   connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
@@ -321,12 +323,18 @@ void CPlomeDlg::ShowHelpMenu() {
 }
 
 bool CPlomeDlg::ModeAvailable(int index) const {
-  return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kDiscCopy || index == kAnalyseDisc ||
-         index == kAnalyseSector || index == kDeviceInfo;
+  return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kVcd || index == kSvcd ||
+         index == kDiscCopy || index == kAnalyseDisc || index == kAnalyseSector || index == kDeviceInfo;
 }
 
 bool CPlomeDlg::HasProjectWindow(int mode) const {
-  return DataWindow(mode) != nullptr || (mode == kAudioCD && AudioWindow() != nullptr);
+  return DataWindow(mode) != nullptr || (mode == kAudioCD && AudioWindow() != nullptr) ||
+         ((mode == kVcd || mode == kSvcd) && pages_[size_t(mode)] != nullptr);
+}
+
+CDlgVideoDisc* CPlomeDlg::VideoWindow() const {
+  if (mode_ != kVcd && mode_ != kSvcd) return nullptr;
+  return qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode_)]);
 }
 
 CDlgAudioCD* CPlomeDlg::AudioWindow() const { return qobject_cast<CDlgAudioCD*>(pages_[size_t(kAudioCD)]); }
@@ -652,6 +660,11 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   }
   if (mode == kAnalyseSector) return new CDlgAnaly_Sector(workArea_);
   if (mode == kDeviceInfo) return new CDlgAnaly_DevInfo(workArea_);
+  if (mode == kVcd || mode == kSvcd) {
+    auto* w = new CDlgVideoDisc(mode == kVcd ? CVideoDiscProject::kVideoCd : CVideoDiscProject::kSuperVideoCd, workArea_);
+    connect(w, &CDlgVideoDisc::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
+    return w;
+  }
   if (mode == kDiscCopy) {
     auto* w = new CDlgDiscCopy(service_, workArea_);
     connect(w, &CDlgDiscCopy::DialogOpened, this, &CPlomeDlg::DialogOpened);
@@ -841,6 +854,10 @@ void CPlomeDlg::UpdateTitle() {
                                                     : w->GetVolumeLabel();
     if (w->IsModified() && !w->IsImageMode()) name = "*" + name;
     title = "Varnex \u2013 " + name + " (" + heading + ")";
+  } else if (CDlgVideoDisc* v = VideoWindow()) {
+    QString name = v->ProjectPath().isEmpty() ? v->LabelEdit()->text() : QFileInfo(v->ProjectPath()).completeBaseName();
+    if (v->IsModified()) name = "*" + name;
+    title = "Varnex \u2013 " + name + " (" + heading + ")";
   } else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
     QString name = a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
     if (a->IsModified()) name = "*" + name;
@@ -936,8 +953,10 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
     return false;
   }
   SwitchMode(mode);
-  HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : 2);
-  const bool loaded = mode == kAudioCD ? AudioWindow()->LoadProject(path) : DataWindow(mode)->LoadProject(path);
+  HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
+  const bool loaded = mode == kAudioCD               ? AudioWindow()->LoadProject(path)
+                      : mode == kVcd || mode == kSvcd ? VideoWindow()->LoadProject(path)
+                                                      : DataWindow(mode)->LoadProject(path);
   UpdateTitle();
   return loaded;
 }
@@ -960,6 +979,16 @@ void CPlomeDlg::OpenProject() {
 }
 
 bool CPlomeDlg::SaveProject() {
+  if (CDlgVideoDisc* v = VideoWindow()) {
+    QString path = v->ProjectPath();
+    if (path.isEmpty())
+      path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                               mode_ == kVcd ? "VideoCD.bcd" : "SuperVideoCD.bcd", "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = v->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
   if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
     QString path = a->GetProjectPath();
     if (path.isEmpty()) path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", "AudioCD.bcd", "bcd");
@@ -1004,6 +1033,16 @@ bool CPlomeDlg::SaveProjectAs() {
 }
 
 void CPlomeDlg::NewProject() {
+  if (CDlgVideoDisc* v = VideoWindow()) {
+    if (!v->IsEmpty() && v->IsModified()) {
+      const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+      if (answer == msgbox::kCancel) return;
+      if (answer == msgbox::kYes && !SaveProject()) return;
+    }
+    v->Clear();
+    UpdateTitle();
+    return;
+  }
   if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
     const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
     if (answer == msgbox::kCancel) return;
@@ -1056,6 +1095,7 @@ void CPlomeDlg::Burn() {
   if (!finished_ || eraseBusy_) return;
   if (mode_ == kDiscCopy) return BurnCopy();
   if (mode_ == kAudioCD && AudioWindow()) return BurnAudio();
+  if (VideoWindow()) return BurnVideo();
   if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) {
@@ -1131,6 +1171,45 @@ void CPlomeDlg::BurnAudio() {
   recorderListText_.clear();
   if (!RunBurnSettings(drive, false)) return;
   StartBurn();
+}
+
+void CPlomeDlg::BurnVideo() {
+  if (VideoWindow()->IsEmpty()) {
+    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    return;
+  }
+  // A video CD is written session-at-once onto a recorder, never into an image file.
+  const int drive = SelectedDrive();
+  if (ImageEntrySelected() || recorderList_->count() == 0 || drive < 0) {
+    ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
+    return;
+  }
+  DiscInfo disc;
+  if (!CheckVideoBurn(drive, &disc)) return;
+  burnMedium_ = disc.mediumType;
+  copies_ = 1;
+  recorderCount_ = 1;
+  recorderListText_.clear();
+  if (!RunBurnSettings(drive, false)) return;
+  StartBurn();
+}
+
+// A video CD goes onto a blank CD-R or CD-RW; anything else is ejected with a message.
+bool CPlomeDlg::CheckVideoBurn(int drive, DiscInfo* disc) {
+  enum Verdict { kGood, kNotReady, kNotCd, kNotBlank };
+  const Verdict v = RunOffWindowThread([&] {
+    if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
+    if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
+    const Verdict verdict = !IsCdMedium(disc->mediumType) ? kNotCd : !disc->blank ? kNotBlank : kGood;
+    if (verdict != kGood) service_->Eject(uint8_t(drive), true);
+    return verdict;
+  });
+  if (v != kGood) {
+    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? 1300 : 62), msgbox::kInfoOk);
+    ShowDiscStatus();
+    return false;
+  }
+  return true;
 }
 
 // The disc in the drive takes this project: ready, and writable (data) or
@@ -1326,6 +1405,21 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
                            std::string label, bool closeDisc, int copies) {
   preparing_ = true;
   CDlgAudioCD* audio = mode == kAudioCD ? AudioWindow() : nullptr;
+  CDlgVideoDisc* video = mode == kVcd || mode == kSvcd ? qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode)]) : nullptr;
+  // A video disc converts its items and lays the disc out first.
+  if (video) {
+    int rc = video->PrepareVideoDisc(&stop_);
+    preparing_ = false;
+    if (rc == result::kSuccess) rc = service_->WriteVideoDisc(drive, video->Project(), &stop_);
+    if (rc != result::kSuccess) {
+      std::lock_guard<std::mutex> hold(lastErrorLock_);
+      lastError_ = video->LastError().toStdString();
+    }
+    lastResult_ = rc;
+    video->CleanUpVideoDisc();
+    finished_ = true;
+    return;
+  }
   // An audio CD converts its rows first; a data project needs no
   // preparation, its layout is made by the write.
   if (audio) {
@@ -1381,6 +1475,13 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
     return;
   }
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
+  if (CDlgVideoDisc* video = VideoWindow()) {
+    // Converting and laying out, then the disc-at-once write with the item being written.
+    const int percent = preparing_ ? 0 : video->BurnProgress();
+    progress->SetStatus(preparing_ ? Tr("UIText", 13) : video->WritingCaption());
+    progress->SetPos(percent, percent);
+    return;
+  }
   if (preparing_ && audio) {
     // Converting: the bar follows the rows converted, up to its middle.
     progress->SetStatus(audio->PreparingText());
@@ -1419,7 +1520,7 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
 void CPlomeDlg::StartBurn() {
   CDlgDataCD* w = DataWindow(mode_);
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
-  if ((!w && !audio) || !finished_) return;
+  if ((!w && !audio && !VideoWindow()) || !finished_) return;
   if (recorderCount_ > 1) {
     // Several recorders at once come with their own window in a later version.
     ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
@@ -1474,6 +1575,7 @@ void CPlomeDlg::StartBurn() {
   });
   // Rows that could not be converted and were left out are gone.
   if (audio) audio->RefreshList();
+  if (CDlgVideoDisc* v = VideoWindow()) v->RefreshList();
   if (closeAfterBurn_) {
     // The user chose to stop the burn and close the program.
     QTimer::singleShot(0, this, &QWidget::close);

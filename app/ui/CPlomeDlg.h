@@ -30,6 +30,7 @@ class CAdBtn;
 class CDlgAudioCD;
 class CUpdate;
 class QtUpdateHost;
+class CDlgVideoDisc;
 class CDlgDataCD;
 class CDlgDiscCopy;
 class CDlgProgress1;
@@ -114,6 +115,8 @@ class CPlomeDlg : public QDialog {
   bool OpenAnalysisImage(const QString& path);
   // Gives the shown analysis page its drive and lets it read.
   void ShowAnalysis(bool askForImage = true);
+  // The video disc window of the current mode (Video CD, Super Video CD), or nullptr.
+  CDlgVideoDisc* VideoWindow() const;
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -180,6 +183,8 @@ class CPlomeDlg : public QDialog {
   // blank CD-R or CD-RW that has room for the tracks.
   void BurnCopy();
   void BurnAudio();
+  void BurnVideo();
+  bool CheckVideoBurn(int drive, DiscInfo* disc);
   bool CheckAudioBurn(int drive, DiscInfo* disc);
   // The burn settings dialog for a drive and the speed it sets; false when
   // the user cancels. `closeDiscChoice`: the user may leave the disc open.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "authoring/UdfVolumeTemplate.h"
+#include "authoring/VcdControlTemplate.h"
 
 namespace {
 
@@ -38,5 +39,7 @@ int main(int argc, char** argv) {
   }
   std::string folder = argv[1];
   bool ok = WriteResource(folder, udftpl::kResourceNumber, MakeUdfVolumeTemplate());
+  for (vcdtpl::Kind kind : {vcdtpl::Kind::VideoCd, vcdtpl::Kind::SuperVideoCd})
+    ok = WriteResource(folder, vcdtpl::ResourceNumber(kind), vcdtpl::MakeVcdControlTemplate(kind)) && ok;
   return ok ? 0 : 1;
 }

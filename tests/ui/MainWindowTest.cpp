@@ -147,8 +147,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.DataWindow(CPlomeDlg::kDataDisc), data);
     QVERIFY(!data->isHidden());
     // Modes without their window say so.
-    QVERIFY(!w.Button(1020)->isEnabled());
-    QVERIFY(w.Button(1020)->toolTip().contains(wt::LangText("UIText", 1106)));
+    QVERIFY(!w.Button(1022)->isEnabled());
+    QVERIFY(w.Button(1022)->toolTip().contains(wt::LangText("UIText", 1106)));
+    QVERIFY(w.Button(1020)->isEnabled());
+    QVERIFY(w.Button(1021)->isEnabled());
     QVERIFY(w.Button(1023)->isEnabled());
     QVERIFY(w.Button(1024)->isEnabled());
   }

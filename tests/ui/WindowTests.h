@@ -11,3 +11,4 @@ int RunAudioWindowTests(int argc, char** argv);
 int RunSaveAudioWindowTests(int argc, char** argv);
 int RunAnalysisWindowTests(int argc, char** argv);
 int RunUpdateWindowTests(int argc, char** argv);
+int RunVideoWindowTests(int argc, char** argv);

@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
   failed += RunSaveAudioWindowTests(argc, argv);
   failed += RunAnalysisWindowTests(argc, argv);
   failed += RunUpdateWindowTests(argc, argv);
+  failed += RunVideoWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

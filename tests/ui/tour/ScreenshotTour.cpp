@@ -27,6 +27,7 @@
 #include "foundation/ShowMessage.h"
 #include "support/VirtualRecorders.h"
 #include "app/ui/CDlgAudioCD.h"
+#include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgLogo.h"
@@ -168,13 +169,23 @@ void TourUpdater(const QString& scratch) {
   dialog.show();
   dialog.Begin();
   QTimer::singleShot(1500, &dialog, [&dialog] {
-    Shoot(&dialog, "12-update");
+    Shoot(&dialog, "17-update");
     dialog.CancelButton()->click();
   });
   dialog.exec();
 }
 
 // A song of `seconds`: a tone made by ffmpeg in the format of its name.
+// A short clip of ffmpeg's test picture with a tone, as a user's video.
+QString MakeClip(const QString& folder, const QString& name, int seconds) {
+  const QString path = folder + "/" + name;
+  const QString s = QString::number(seconds);
+  QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                               "testsrc=duration=" + s + ":size=320x240:rate=25", "-f", "lavfi", "-i",
+                               "sine=duration=" + s, "-c:v", "mpeg4", "-c:a", "mp3", "-shortest", path});
+  return path;
+}
+
 QString MakeSong(const QString& folder, const QString& name, int seconds, int frequency) {
   const QString path = folder + "/" + name;
   QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
@@ -303,6 +314,17 @@ int main(int argc, char** argv) {
     Shoot(&main, "13-sector-viewer");
     main.SwitchMode(CPlomeDlg::kDeviceInfo);
     Shoot(&main, "14-device-info");
+    // The Video CD and Super Video CD modes with two clips each.
+    const QStringList clips{MakeClip(extra, "Harbour Walk.mp4", 12), MakeClip(extra, "Birthday.avi", 6)};
+    main.SwitchMode(CPlomeDlg::kVcd);
+    main.HighlightModeButton(3);
+    main.VideoWindow()->AddPaths(clips);
+    Shoot(&main, "15-video-cd");
+    main.SwitchMode(CPlomeDlg::kSvcd);
+    main.HighlightModeButton(4);
+    main.VideoWindow()->AddPaths(clips);
+    main.VideoWindow()->WideButton()->setChecked(true);
+    Shoot(&main, "16-super-video-cd");
     main.Button(1144)->click();  // the schedule
     main.close();
   });

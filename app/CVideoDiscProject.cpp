@@ -1,0 +1,433 @@
+#include "app/CVideoDiscProject.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnMana_SAO.h"
+#include "ByteFields.h"
+#include "DataSource_VCD.h"
+#include "SafeFile.h"
+#include "VcdTracks.h"
+#include "authoring/CSVCDFile.h"
+#include "authoring/CVCDFile.h"
+#include "foundation/LangText.h"
+#include "foundation/TempFiles.h"
+#include "media/CAVConvert.h"
+
+namespace {
+
+const CVideoDiscProject::KindInfo kKinds[] = {
+    {CVideoDiscProject::kVideoCd, "VCD", 4, CAVConvert::kVideoCd, "mpeg1video", vcdtracks::kMaxItems},
+    {CVideoDiscProject::kSuperVideoCd, "SVCD", 5, CAVConvert::kSuperVideoCd, "mpeg2video", vcdtracks::kMaxItems},
+    {CVideoDiscProject::kDvdVideo, "DVD", 6, CAVConvert::kDvdMpeg, "mpeg2video", 99},
+};
+
+// The video project file: the header's length, the kind byte, the label.
+constexpr size_t kHeaderSize = 256;
+constexpr size_t kLabelOffset = 5, kLabelSize = 32;
+constexpr size_t kPathSize = 260;
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string UpperExtension(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return "";
+  std::string ext = name.substr(dot);
+  for (char& c : ext) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// "hh:mm:ss.ff" as seconds; -1 when the text holds none.
+double SecondsOf(const std::string& duration) {
+  int h = 0, m = 0;
+  double s = 0;
+  if (std::sscanf(duration.c_str(), "%d:%d:%lf", &h, &m, &s) != 3) return -1;
+  return h * 3600.0 + m * 60.0 + s;
+}
+
+int BurnResult(int r) {
+  switch (r) {
+    case BURN_OK: return result::kSuccess;
+    case BURN_NOT_READY: return result::kNotReady;
+    case BURN_WRONG_MEDIUM: return result::kTargetNotWritable;
+    case BURN_SOURCE_FAILED: return result::kSourceUnreadable;
+    case BURN_STOPPED: return result::kBurnStopped;
+    default: return result::kWriteFailed;
+  }
+}
+
+}  // namespace
+
+const CVideoDiscProject::KindInfo* CVideoDiscProject::Info(int kind) {
+  for (const KindInfo& k : kKinds)
+    if (k.kind == kind) return &k;
+  return nullptr;
+}
+
+CVideoDiscProject::CVideoDiscProject(int kind) { SetMode(kind); }
+
+CVideoDiscProject::~CVideoDiscProject() { CleanUpVideoDisc(); }
+
+void CVideoDiscProject::SetMode(int kind) {
+  const KindInfo* info = Info(kind) ? Info(kind) : Info(kVideoCd);
+  std::lock_guard<std::mutex> hold(lock_);
+  kind_ = info->kind;
+  label_ = info->defaultLabel;
+}
+
+bool CVideoDiscProject::IsVideoFileName(const std::string& path) {
+  const std::string ext = UpperExtension(path);
+  for (const char* taken : {".AVI", ".MPG", ".MPEG", ".VOB", ".WMV", ".ASF", ".DIC", ".QT", ".MOV", ".M1V", ".FLV",
+                            ".M2V", ".TS", ".WMA", ".MP4", ".M4V", ".MKV", ".M2TS", ".WEBM", ".DAT"})
+    if (ext == taken) return true;
+  return false;
+}
+
+int CVideoDiscProject::ThumbnailSeek(int32_t seconds) { return seconds > 10 ? 5 : 0; }
+
+CVideoDiscProject::AddOutcome CVideoDiscProject::AddVideoFile(const std::string& path, std::string* why) {
+  if (!IsVideoFileName(path)) return kSkipped;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (items_.size() >= Info(kind_)->maxItems) return kLimitReached;
+  }
+  VideoItem item;
+  item.name = FileNameOf(path);
+  item.source = path;
+  std::string reason;
+  if (!safefile::IsRegularFile(path, &reason)) {
+    reason = "it is missing or not a file";
+  } else if (vcdtracks::IsDatFile(path)) {
+    // A track of an existing Video CD: its play time from its sectors.
+    const int64_t sectors = vcdtracks::ItemSectors(path);
+    if (sectors < 0) reason = "cannot read it";
+    else {
+      const int64_t s = (sectors - vcdtracks::kMargins) / 75;
+      char text[32];
+      std::snprintf(text, sizeof text, "%02d:%02d:%02d.00", int(s / 3600), int(s / 60 % 60), int(s % 60));
+      item.duration = text;
+    }
+  } else {
+    CAVConvert converter;
+    item.duration = converter.GetMediaInfo(path);
+    if (item.duration.empty()) reason = "the converter cannot read it";
+  }
+  if (!reason.empty()) {
+    if (why) *why = LoadLangText("Message", 42) + " (" + path + "): " + reason;
+    return kUnreadable;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  item.estimateMB = CAVConvert::EstimateSizeMB(kind_, item.duration);
+  items_.push_back(item);
+  return kAdded;
+}
+
+std::vector<VideoItem> CVideoDiscProject::Items() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return items_;
+}
+
+size_t CVideoDiscProject::ItemCount() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return items_.size();
+}
+
+void CVideoDiscProject::RemoveItem(size_t index) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (index < items_.size()) items_.erase(items_.begin() + long(index));
+}
+
+void CVideoDiscProject::Clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  items_.clear();
+}
+
+float CVideoDiscProject::TotalMB() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  float total = 0;
+  for (const VideoItem& i : items_) total += i.estimateMB;
+  return total;
+}
+
+void CVideoDiscProject::SetLabel(const std::string& label) {
+  std::lock_guard<std::mutex> hold(lock_);
+  label_ = label.substr(0, kLabelSize);
+}
+
+std::string CVideoDiscProject::Label() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return label_;
+}
+
+std::string CVideoDiscProject::LastError() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return error_;
+}
+
+int CVideoDiscProject::Failed(int code, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
+  error_ = why;
+  return code;
+}
+
+bool CVideoDiscProject::SaveVideoProject(const std::string& path, std::string* error) const {
+  std::vector<uint8_t> file(kHeaderSize + 4, 0);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    bytes::PutLE32(file.data(), uint32_t(kHeaderSize));
+    file[4] = uint8_t(Info(kind_)->projectKind);
+    bytes::PutText(file.data() + kLabelOffset, kLabelSize, label_.data(), label_.size());
+    bytes::PutLE32(file.data() + kHeaderSize, uint32_t(items_.size()));
+    for (const VideoItem& i : items_) {
+      if (i.source.size() >= kPathSize) {
+        if (error) *error = "the path is longer than a project file can hold: " + i.source;
+        return false;
+      }
+      size_t at = file.size();
+      file.resize(at + kPathSize, 0);
+      std::memcpy(file.data() + at, i.source.data(), i.source.size());
+    }
+  }
+  // The new file takes the place of an old one only once it is complete.
+  const std::string part = path + ".part";
+  int fd = safefile::CreateNew(part, O_WRONLY);
+  if (fd < 0 || !safefile::WriteAll(fd, file.data(), file.size())) {
+    if (error) *error = "cannot write " + part + ": " + safefile::ErrorText(errno);
+    if (fd >= 0) safefile::Discard(fd, part);
+    return false;
+  }
+  if (!safefile::Finish(fd, part, path)) {
+    if (error) *error = "cannot write " + path + ": " + safefile::ErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CVideoDiscProject::ReadVideoProject(const std::string& path, int* projectKind, std::string* label,
+                                         std::vector<std::string>* paths, std::string* error) {
+  std::string why;
+  int fd = safefile::OpenForReading(path, &why);
+  if (fd < 0) {
+    if (error) *error = why;
+    return false;
+  }
+  struct stat st;
+  std::vector<uint8_t> file;
+  if (::fstat(fd, &st) == 0 && st.st_size >= off_t(kHeaderSize + 4) && st.st_size < (1 << 20)) {
+    file.resize(size_t(st.st_size));
+    if (::pread(fd, file.data(), file.size(), 0) != ssize_t(file.size())) file.clear();
+  }
+  ::close(fd);
+  const uint32_t countAt = file.empty() ? 0 : bytes::LE32(file.data());
+  const bool kindOk = !file.empty() && file[4] >= 4 && file[4] <= 6;
+  if (file.empty() || !kindOk || countAt < 19 || size_t(countAt) + 4 > file.size()) {
+    if (error) *error = path + " is not a video project file, or it is damaged";
+    return false;
+  }
+  const uint32_t count = bytes::LE32(file.data() + countAt);
+  if (count > 99 || size_t(countAt) + 4 + size_t(count) * kPathSize > file.size()) {
+    if (error) *error = path + " is damaged: it lists " + std::to_string(count) + " items it does not hold";
+    return false;
+  }
+  *projectKind = file[4];
+  label->assign(reinterpret_cast<const char*>(file.data() + kLabelOffset), kLabelSize);
+  label->resize(strnlen(label->c_str(), kLabelSize));
+  paths->clear();
+  for (uint32_t i = 0; i < count; ++i) {
+    const char* p = reinterpret_cast<const char*>(file.data() + countAt + 4 + size_t(i) * kPathSize);
+    paths->emplace_back(p, strnlen(p, kPathSize));
+  }
+  return true;
+}
+
+bool CVideoDiscProject::LoadVideoProject(const std::string& path, std::string* error,
+                                         std::vector<std::string>* skipped) {
+  int projectKind = 0;
+  std::string label;
+  std::vector<std::string> paths;
+  if (!ReadVideoProject(path, &projectKind, &label, &paths, error)) return false;
+  Clear();
+  SetLabel(label);
+  for (const std::string& p : paths) {
+    std::string reason;
+    if (AddVideoFile(p, &reason) != kAdded && skipped) skipped->push_back(reason.empty() ? p : reason);
+  }
+  return true;
+}
+
+bool CVideoDiscProject::CheckItemForDisc(const std::string& path, std::string* why) const {
+  if (vcdtracks::IsDatFile(path)) return true;
+  CAVConvert converter;
+  const bool read = !converter.GetMediaInfo(path).empty();
+  const std::string& out = converter.LastOutput();
+  const char* codec = Info(kind_)->mpegCodec;
+  if (read && out.find("Input #0, mpeg,") != std::string::npos &&
+      out.find(std::string("Video: ") + codec) != std::string::npos)
+    return true;
+  *why = path + " is not an MPEG program stream with " + codec + " video; switch re-encoding on to convert it";
+  return false;
+}
+
+int CVideoDiscProject::PrepareVideoDisc(const KeepGoingQuestion& ask, const std::atomic<bool>* stop,
+                                        const ItemProgress& progress) {
+  const std::vector<VideoItem> items = Items();
+  if (items.empty()) return Failed(kEmptyProject, "");
+  if (kind_ == kDvdVideo) return Failed(kKindNotAvailable, "DVD-Video is not available in this build");
+  CleanUpVideoDisc();
+  const std::string folder = MakeWorkFolder("varnex-video-");
+  if (folder.empty()) return Failed(kNoWorkFolder, "");
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    workFolder_ = folder + "/";
+  }
+  std::vector<std::string> slots;
+  std::vector<double> seconds;  // of each slot
+  std::vector<size_t> failed;
+  std::string failures;
+  int next = 1;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (stop && *stop) break;
+    if (progress) progress(int(i), int(items.size()), items[i].name);
+    const std::string& source = items[i].source;
+    if (!reencode_ || vcdtracks::IsDatFile(source)) {
+      std::string why;
+      if (!CheckItemForDisc(source, &why)) {
+        CleanUpVideoDisc();
+        return Failed(kNotMpegOfKind, why);
+      }
+      slots.push_back(source);
+      seconds.push_back(SecondsOf(items[i].duration));
+      continue;
+    }
+    // A failed item uses up no number: Track1.mpg, Track2.mpg, ... stay contiguous.
+    const std::string target = folder + "/Track" + std::to_string(next) + ".mpg";
+    CAVConvert converter;
+    if (converter.Convert(source, target, Info(kind_)->converterTarget, ntsc_ ? 1 : 0, wide_ ? 1 : 2, stop)) {
+      slots.push_back(target);
+      seconds.push_back(SecondsOf(items[i].duration));
+      ++next;
+    } else if (!(stop && *stop)) {
+      failed.insert(failed.begin(), i);
+      failures += source + ": " + converter.LastError() + "\n";
+    }
+  }
+  if (stop && *stop) {
+    CleanUpVideoDisc();
+    return Failed(result::kBurnStopped, "stopped while converting");
+  }
+  if (slots.empty() || (!failed.empty() && (!ask || !ask(failures)))) {
+    CleanUpVideoDisc();
+    return Failed(kNothingConverted, failures);
+  }
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i : failed)
+      if (i < items_.size() && items_[i].source == items[i].source) items_.erase(items_.begin() + long(i));
+  }
+  std::unique_ptr<CVCDFile> layout;
+  if (kind_ == kVideoCd) layout = std::make_unique<CVCDFile>();
+  else layout = std::make_unique<CSVCDFile>();
+  layout->SetItemSeconds(seconds);
+  if (!layout->Prepare(Label(), int(slots.size()), slots)) {
+    const std::string why = layout->LastError();
+    CleanUpVideoDisc();
+    return Failed(kVideoLayoutFailed, why);
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  prepared_ = slots;
+  layout_ = std::move(layout);
+  error_.clear();
+  return result::kSuccess;
+}
+
+std::vector<std::string> CVideoDiscProject::PreparedItems() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return prepared_;
+}
+
+std::string CVideoDiscProject::ControlImage() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return layout_ ? layout_->GetControlImage() : std::string();
+}
+
+int CVideoDiscProject::CleanUpVideoDisc() {
+  std::lock_guard<std::mutex> hold(lock_);
+  layout_.reset();
+  prepared_.clear();
+  if (!workFolder_.empty()) RemoveTree(workFolder_.substr(0, workFolder_.size() - 1));
+  workFolder_.clear();
+  return result::kSuccess;
+}
+
+bool CVideoDiscProject::FitsCapacity(int64_t leadOut, uint32_t capacity) {
+  return leadOut <= int64_t(capacity) - 10240;
+}
+
+std::string CVideoDiscProject::GetWritingItemCaption() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return caption_.empty() ? LoadLangText("UIText", 13) : caption_;
+}
+
+int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
+  const std::string control = ControlImage();
+  const std::vector<std::string> items = PreparedItems();
+  if (control.empty() || items.empty()) return Failed(kEmptyProject, "the disc is not prepared");
+  DataSource_VCD source(2, control, int(items.size()), items);
+  if (!source.IsValid()) return Failed(kVideoLayoutFailed, source.GetLastError());
+  if (!ClaimRecorder(drive)) return Failed(result::kRecorderInUse, "");
+  struct Release {
+    int index;
+    ~Release() { ReleaseRecorder(index); }
+  } release{drive};
+  std::shared_ptr<Recorder> keep = ShareRecorder(drive);
+  auto* kestrine = dynamic_cast<KestrineRecorder*>(keep.get());
+  CDevCmdRW* target = kestrine ? kestrine->Device() : nullptr;
+  if (!target) return Failed(result::kNoSuchDrive, "");
+  Start(drive);
+  uint32_t capacity = 0;
+  if (target->GetBlackDiscCapacity(capacity) != 0) return Failed(result::kException, "the disc's capacity is unknown");
+  const int64_t leadOut = source.Layout().sessions.front().LeadOut();
+  if (!FitsCapacity(leadOut, capacity))
+    return Failed(result::kDoesNotFit, "the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
+                                           std::to_string(capacity));
+  progress_ = 0;
+  BurnMana_SAO mana(&source, target, 1, false, -150);
+  int r = mana.BurnBegin();
+  if (r == BURN_OK && mana.Burn()) {
+    while (!mana.IsOver()) {
+      if (stop && *stop) mana.BurnStop();
+      progress_ = mana.GetBurnProgress();
+      char text[300];
+      mana.GetCurrBurnFile(text, sizeof text);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        caption_ = text;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    r = mana.BurnEnd();
+  } else if (r == BURN_OK) {
+    r = BURN_NOT_READY;
+  }
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    caption_.clear();
+  }
+  if (r != BURN_OK) return Failed(BurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
+  progress_ = 100;
+  return result::kSuccess;
+}

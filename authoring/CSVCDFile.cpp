@@ -1,0 +1,25 @@
+#include "authoring/CSVCDFile.h"
+
+#include <algorithm>
+
+#include "ByteFields.h"
+#include "VcdTracks.h"
+
+CSVCDFile::CSVCDFile() : CVCDFile(vcdtpl::Kind::SuperVideoCd, kSuperVideoCdFirstTrack) {}
+
+void CSVCDFile::PatchOwnTables(std::vector<uint8_t>& image) {
+  // TRACKS.SVD: the track count and each track's playing time (BCD minutes,
+  // seconds, frames): as the caller gave it, else reckoned from the track's
+  // sectors at 75 a second. A player shows it; nothing seeks by it.
+  const int n = GetTrackCount();
+  image[vcdtpl::kTracksCount] = uint8_t(n);
+  auto bcd = [](int v) { return uint8_t(((v / 10) << 4) | (v % 10)); };
+  for (int k = 1; k <= n; ++k) {
+    const double seconds = ItemSeconds(k);
+    const long sectors = seconds >= 0 ? long(seconds * 75 + 0.5) : GetTrackSectors(k) - vcdtracks::kMargins;
+    uint8_t* t = image.data() + vcdtpl::kTracksTimes + size_t(k - 1) * 3;
+    t[0] = bcd(int(std::min<long>(sectors / 4500, 99)));
+    t[1] = bcd(int((sectors / 75) % 60));
+    t[2] = bcd(int(sectors % 75));
+  }
+}

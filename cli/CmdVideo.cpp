@@ -1,0 +1,157 @@
+// varnex-cli video: Video CDs and Super Video CDs from video files. Each file
+// is converted to the disc's MPEG kind (unless --no-reencode), the disc is
+// laid out and written session-at-once onto the blank CD in the recorder.
+// --dvd is parsed here so that scripts meet one command for every video disc.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "MediumTable.h"
+#include "app/CVideoDiscProject.h"
+#include "cli/CliBurnDrive.h"
+#include "cli/CliBurnRun.h"
+#include "cli/CliCommand.h"
+
+namespace {
+
+const char* kUsage =
+    "video (--vcd | --svcd | --dvd) --drive D [--ntsc] [--wide] [--label L] [--no-reencode] FILE... | "
+    "video (--vcd | --svcd) --drive D --project FILE.bcd | video (--vcd | --svcd) --save FILE.bcd FILE...";
+
+// The kind of disc the flags name: 0 when none or several are given.
+int KindOf(const CliOptions& opt) {
+  int kinds = opt.Has("--vcd") + opt.Has("--svcd") + opt.Has("--dvd");
+  if (kinds != 1) return 0;
+  return opt.Has("--vcd") ? CVideoDiscProject::kVideoCd
+         : opt.Has("--svcd") ? CVideoDiscProject::kSuperVideoCd
+                             : CVideoDiscProject::kDvdVideo;
+}
+
+// Every file named must become an item; one that cannot stops the job
+// before anything is converted or burnt. 0, or the exit status.
+int CollectItems(const CliOptions& opt, CVideoDiscProject* project) {
+  std::vector<std::string> refused;
+  if (opt.Has("--project")) {
+    std::string error;
+    if (!project->LoadVideoProject(opt.Value("--project"), &error, &refused))
+      return CliFail(result::kProjectUnreadable, error);
+  }
+  for (const std::string& path : opt.Operands()) {
+    std::string why;
+    switch (project->AddVideoFile(path, &why)) {
+      case CVideoDiscProject::kAdded: break;
+      case CVideoDiscProject::kSkipped: refused.push_back(path + ": not a video file the project takes"); break;
+      case CVideoDiscProject::kUnreadable: refused.push_back(why); break;
+      case CVideoDiscProject::kLimitReached: refused.push_back(path + ": the disc holds no more tracks"); break;
+    }
+  }
+  for (const std::string& r : refused) std::fprintf(stderr, "varnex-cli: %s\n", r.c_str());
+  if (!refused.empty()) return CliFail(result::kFilesLeftOut, "nothing was done");
+  if (project->ItemCount() == 0) return CliFail(CVideoDiscProject::kEmptyProject);
+  if (opt.Has("--label")) project->SetLabel(opt.Value("--label"));
+  project->SetReencode(!opt.Has("--no-reencode"));
+  project->SetNtsc(opt.Has("--ntsc"));
+  project->SetWide(opt.Has("--wide"));
+  return 0;
+}
+
+// A video CD goes onto a blank CD-R or CD-RW; checked before a long conversion.
+int CheckBlankCd(int drive) {
+  bool blank = false, writable = false;
+  int type = 0;
+  const int rc = GetDiscInfo(drive, &blank, &writable, &type);
+  if (rc != result::kSuccess) return CliFail(rc, FindRecorder(drive)->Name());
+  if (type != medium::kCdR && type != medium::kCdRw)
+    return CliFail(result::kTargetNotWritable, "a video CD needs a CD-R or CD-RW in " + FindRecorder(drive)->Name());
+  if (!blank) return CliFail(result::kTargetNotBlank, "the disc in " + FindRecorder(drive)->Name() + " is not blank");
+  return 0;
+}
+
+int Prepare(CVideoDiscProject* project) {
+  const bool terminal = isatty(STDERR_FILENO);
+  const bool reencode = project->Reencode();
+  int rc = project->PrepareVideoDisc(
+      [](const std::string& failures) {
+        std::fprintf(stderr, "varnex-cli: these files could not be converted:\n%s", failures.c_str());
+        return false;
+      },
+      &gInterrupted,
+      [terminal, reencode](int item, int items, const std::string& name) {
+        if (!reencode) return;
+        std::fprintf(stderr, terminal ? "\rconverting %d/%d: %s\033[K" : "converting %d/%d: %s\n", item + 1, items,
+                     name.c_str());
+      });
+  if (terminal && reencode) std::fprintf(stderr, "\n");
+  if (rc != result::kSuccess) return CliFail(rc, project->LastError());
+  return 0;
+}
+
+int Burn(CVideoDiscProject* project, int drive) {
+  std::atomic<bool> done{false};
+  int rc = result::kNothingDone;
+  std::thread worker([&] {
+    rc = project->BurnVideoDisc(drive, &gInterrupted);
+    done = true;
+  });
+  const bool terminal = isatty(STDERR_FILENO);
+  std::string shown;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!terminal) continue;
+    char line[32];
+    std::snprintf(line, sizeof line, "%3d%%  ", project->GetBurnProgress());
+    std::string text = line + project->GetWritingItemCaption();
+    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
+  }
+  worker.join();
+  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  if (rc != result::kSuccess) return CliFail(rc, project->LastError());
+  return 0;
+}
+
+int RunVideo(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "--label", "--project", "--save"},
+                 {"--vcd", "--svcd", "--dvd", "--ntsc", "--wide", "--no-reencode"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  const int kind = KindOf(opt);
+  if (kind == 0) return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
+  if (kind == CVideoDiscProject::kDvdVideo) {
+    std::fprintf(stderr, "varnex-cli: DVD-Video is not available in this build\n");
+    return CliFail(result::kVideoKindMissing);
+  }
+  const bool save = opt.Has("--save");
+  if (save == opt.Has("--drive") || opt.Values("--drive").size() > 1 || (save && opt.Has("--project")) ||
+      (opt.Operands().empty() && !opt.Has("--project")))
+    return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
+  if (opt.Value("--drive").rfind("image:", 0) == 0)
+    return CliFail(result::kBadArguments, "a video CD is burnt on a recorder, not into an image file");
+
+  InterruptCatcher catcher;
+  CVideoDiscProject project(kind);
+  if (int st = CollectItems(opt, &project)) return st;
+  if (save) {
+    std::string error;
+    if (!project.SaveVideoProject(opt.Value("--save"), &error)) return CliFail(result::kProjectNotWritten, error);
+    return 0;
+  }
+  const int drive = OpenBurnDrive(opt.Value("--drive"), "", false);
+  if (drive < 0) return 1;
+  if (int st = CheckBlankCd(drive)) return st;
+  // The work folder and the laid-out disc go with the project on every way out.
+  if (int st = Prepare(&project)) return st;
+  if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
+  if (int st = Burn(&project, drive)) return st;
+  std::fprintf(stderr, "varnex-cli: %zu video tracks burnt on %s\n", project.PreparedItems().size(),
+               FindRecorder(drive)->Name().c_str());
+  return 0;
+}
+
+CliCommand reg{"video", kUsage, &RunVideo};
+
+}  // namespace

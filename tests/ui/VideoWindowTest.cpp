@@ -1,0 +1,132 @@
+// The video disc window in the Video CD and Super Video CD modes of the main
+// window: adding with thumbnails, removing, the options, saving and opening
+// video projects, and the checks before a burn.
+
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include "WindowTestSupport.h"
+#include "WindowTests.h"
+#include "app/ui/CDlgVideoDisc.h"
+#include "app/ui/CPlomeDlg.h"
+#include "app/ui/CSkinBtn.h"
+#include "support/VirtualRecorders.h"
+
+using wt::Sink;
+
+namespace {
+
+QString Clip(const QString& folder, const QString& name, double seconds) {
+  const QString path = folder + "/" + name;
+  const QString s = QString::number(seconds);
+  QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                               "testsrc=duration=" + s + ":size=160x120:rate=25", "-f", "lavfi", "-i",
+                               "sine=duration=" + s, "-c:v", "mpeg4", "-c:a", "mp3", "-shortest", path});
+  return path;
+}
+
+QStringList Names(QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text().section('\n', 0, 0);
+  return names;
+}
+
+}  // namespace
+
+class VideoWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() { Sink().Clear(); }
+
+  void AddsClipsWithThumbnailsAndRemovesThem() {
+    const QString src = wt::NewTempFolder("clips");
+    const QString a = Clip(src, "first.mp4", 2), b = Clip(src, "second.avi", 11);
+    wt::WriteFile(src + "/notes.txt", "x");
+    CDlgVideoDisc v(CVideoDiscProject::kVideoCd);
+    QCOMPARE(v.TotalLabel()->text(), QString("0.00M"));
+    QVERIFY(v.AddPaths({src}));
+    QCOMPARE(Names(v.List()), QStringList({"first.mp4", "second.avi"}));
+    QVERIFY2(v.List()->item(1)->text().contains(wt::LangText("Column", 3) + ": 00:00:11"),
+             qPrintable(v.List()->item(1)->text()));
+    QVERIFY(v.List()->item(1)->text().contains(b));
+    for (int i = 0; i < 2; ++i) QVERIFY2(!v.List()->item(i)->icon().isNull(), "no thumbnail");
+    QCOMPARE(v.List()->currentRow(), 1);
+    QCOMPARE(v.TotalLabel()->text(), QString::asprintf("%.2f M ", double(v.Project().TotalMB())));
+    QVERIFY(v.CapacityBar()->value() > 0);
+    QCOMPARE(Sink().Count(), 0);
+    QVERIFY(v.IsModified());
+    // The Delete key removes the selected video.
+    v.List()->setCurrentRow(0);
+    QTest::keyClick(v.List(), Qt::Key_Delete);
+    QCOMPARE(Names(v.List()), QStringList({"second.avi"}));
+    // A file the converter cannot read is named.
+    wt::WriteFile(src + "/broken.mpg", "not a video");
+    QVERIFY(!v.AddPaths({src + "/broken.mpg"}));
+    QVERIFY(Sink().Saw(src + "/broken.mpg"));
+  }
+
+  void OptionsFollowTheReencodeBoxAndTheModeSetsTheLabel() {
+    CDlgVideoDisc v(CVideoDiscProject::kSuperVideoCd);
+    QCOMPARE(v.LabelEdit()->text(), QString("SVCD"));
+    QVERIFY(v.NtscButton()->isEnabled());
+    v.ReencodeBox()->setChecked(false);
+    QVERIFY(!v.NtscButton()->isEnabled());
+    QVERIFY(!v.WideButton()->isEnabled());
+    QVERIFY(!v.Project().Reencode());
+    v.SetMode(CVideoDiscProject::kVideoCd);
+    QCOMPARE(v.LabelEdit()->text(), QString("VCD"));
+    QTest::keyClicks(v.LabelEdit(), "X");
+    QCOMPARE(QString::fromStdString(v.Project().Label()), QString("VCDX"));
+  }
+
+  void SavesAndOpensVideoProjectsInBothModes() {
+    const QString src = wt::NewTempFolder("vproj");
+    const QString a = Clip(src, "a.mp4", 1.5);
+    auto service = std::make_shared<VirtualRecorders>();
+    CPlomeDlg w(service);
+    w.FillRecorderLists();
+    for (int mode : {int(CPlomeDlg::kVcd), int(CPlomeDlg::kSvcd)}) {
+      w.SwitchMode(mode);
+      CDlgVideoDisc* v = w.VideoWindow();
+      QVERIFY(v);
+      QVERIFY(w.Button(1020)->isEnabled());
+      v->AddPaths({a});
+      const QString file = src + QString("/mine%1.bcd").arg(mode);
+      wt::Chooser().next = {file};
+      QVERIFY(w.SaveProject());
+      QCOMPARE(wt::Chooser().lastDefaultName, mode == CPlomeDlg::kVcd ? QString("VideoCD.bcd") : QString("SuperVideoCD.bcd"));
+      QVERIFY(!v->IsModified());
+      w.NewProject();
+      QCOMPARE(v->List()->count(), 0);
+      w.SwitchMode(CPlomeDlg::kDataDisc);
+      QVERIFY(w.OpenProjectFile(file));
+      QCOMPARE(w.Mode(), mode);
+      QCOMPARE(w.VideoWindow(), v);
+      QCOMPARE(Names(v->List()), QStringList({"a.mp4"}));
+      QVERIFY(w.windowTitle().contains(QString("mine%1").arg(mode)));
+    }
+  }
+
+  void BurnRefusesAnEmptyProjectAndADiscThatIsNoCd() {
+    const QString folder = wt::NewTempFolder("vburn");
+    auto service = std::make_shared<VirtualRecorders>();
+    service->AddRecorder((folder + "/dvd.vdisc").toStdString(), medium::kDvdR);
+    CPlomeDlg w(service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kVcd);
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Error", -111)));
+    w.VideoWindow()->AddPaths({Clip(folder, "c.mp4", 1)});
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1300)));
+  }
+};
+
+int RunVideoWindowTests(int argc, char** argv) {
+  VideoWindowTest t;
+  return QTest::qExec(&t, argc, argv);
+}
+
+#include "VideoWindowTest.moc"
