@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/DvdVolume.h"
 #include "authoring/UdfVolumeTemplate.h"
 
 namespace {
@@ -38,5 +39,10 @@ int main(int argc, char** argv) {
   }
   std::string folder = argv[1];
   bool ok = WriteResource(folder, udftpl::kResourceNumber, MakeUdfVolumeTemplate());
+  ok = WriteResource(folder, dvdvol::kFileEntryResource, MakeDvdFileEntryTemplate()) && ok;
+  ok = WriteResource(folder, dvdvol::kEndResource, MakeDvdEndTemplate()) && ok;
+  // The DVD header is a resource of the second resource folder.
+  const std::string extra = folder + "/../TamsinEx";
+  ok = WriteResource(extra, dvdvol::kHeaderResource, MakeDvdHeaderTemplate()) && ok;
   return ok ? 0 : 1;
 }
