@@ -57,4 +57,11 @@ constexpr int kTargetNotWritable = -301;  // the target disc cannot be written
 constexpr int kNoSourceSession = -304;    // the source disc holds no session that can be read
 constexpr int kSourceEmpty = -305;        // the source disc is empty
 
+// DVD-Video: the authoring results (-100, -159, -420 to -423, -629 to -636)
+// are CDVDFile's (media/CDVDFile.h); these are the project's and its burn's.
+constexpr int kDvdTooManyInputs = -424;          // more than 260 video files
+constexpr int kDvdNeedsDvd = -425;               // the disc in the recorder is no writable DVD
+constexpr int kDvdNotPrepared = -426;            // the burn was asked for before the authoring ended
+constexpr int kDvdNoInputs = -427;               // the DVD project holds no video file
+
 }  // namespace result

@@ -16,6 +16,16 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--speed X", "the write speed, as a factor (16)"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
          {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"}}}},
+      {"video-dvd",
+       {"Makes a DVD-Video disc from video files of any kind the converter reads: each file becomes a title, "
+        "played in the order given.",
+        {{"--dvd", "a DVD-Video disc (the only kind this command makes)"},
+         {"--drive D", "the recorder with a blank DVD, or image:FILE to write the disc into an image file"},
+         {"--ntsc", "NTSC video (720x480, 29.97 frames a second); PAL (720x576, 25) without it"},
+         {"--wide", "a 16:9 picture; 4:3 without it"},
+         {"--label L", "the volume label of the disc"},
+         {"--medium M", "the medium an image:FILE target stands for (dvd-r by default)"},
+         {"--replace", "an image:FILE target may replace an existing file"}}}},
       {"burn",
        {"Writes a data or MP3 project, an image file or WAV tracks (an audio CD) to one or more recorders.",
         {{"--drive D", "the recorder: /dev/srN, virtual:FILE, image:FILE, iscsi://HOST[:PORT]/TARGET/LUN or a "
