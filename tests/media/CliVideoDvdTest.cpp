@@ -110,6 +110,31 @@ TEST(CliVideoDvd, AFailedToolOrTooManyFilesWriteNothing) {
   EXPECT_EQ(r.status, 0) << r.output;
 }
 
+TEST(CliVideoDvd, EveryWritableDvdMediumTakesTheDiscAndACdIsRefused) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string avi = MakeClip(dir, "clip.avi", 1);
+  for (const char* medium : {"dvd+r", "dvd-rw", "dvd+rw", "dvd-r-dl", "dvd+r-dl"}) {
+    SCOPED_TRACE(medium);
+    const std::string vd = dir / (std::string(medium) + ".vdisc");
+    ASSERT_EQ(Cli("virtual create --media " + std::string(medium) + " " + vd).status, 0);
+    CommandResult r = Cli(DvdCommand() + " --label " + medium + " --drive virtual:" + vd + " " + avi);
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Cli("virtual export --drive virtual:" + vd + " -o " + dir / "disc.iso");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(LsdvdLengths(dir / "disc.iso").size(), 1u);
+    EXPECT_NE(RunCommand("udfinfo " + Quoted(dir / "disc.iso")).output.find(std::string("label=") + medium),
+              std::string::npos);
+  }
+  // A CD is refused before anything is converted.
+  const std::string cd = dir / "cd.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + cd).status, 0);
+  CommandResult r = Cli(DvdCommand() + " --drive virtual:" + cd + " " + avi);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("not a writable DVD"), std::string::npos) << r.output;
+  EXPECT_TRUE(temp.Left().empty());
+}
+
 TEST(DvdVideoProject, InputsCapacityAndShapes) {
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/clip.MoV"));
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/cam.m2ts"));
