@@ -13,6 +13,7 @@
 #include "BurnMana_SAO.h"
 #include "DataSource_DVD.h"
 #include "MediumTable.h"
+#include "foundation/LangText.h"
 
 namespace {
 
@@ -39,9 +40,11 @@ int BurnResult(int r) {
 CDvdVideoProject::~CDvdVideoProject() { dvd_.CleanUp(); }
 
 bool CDvdVideoProject::IsVideoFileName(const std::string& path) {
-  static const char* const kExtensions[] = {".mp4", ".m4v", ".avi", ".mov", ".mkv", ".m2ts", ".mts", ".ts",
-                                            ".mpg", ".mpeg", ".vob", ".wmv", ".asf", ".flv", ".webm", ".3gp",
-                                            ".ogv", ".dv", ".m2v"};
+  // The video disc window's own list (less the Video CD's ".DAT" tracks and
+  // ".WMA" sound, which hold no picture for a title).
+  static const char* const kExtensions[] = {".avi", ".mpg", ".mpeg", ".vob", ".wmv", ".asf", ".dic", ".qt",
+                                            ".mov", ".m1v", ".flv", ".m2v", ".ts",  ".mp4", ".m4v", ".mkv",
+                                            ".m2ts", ".webm"};
   const size_t slash = path.find_last_of('/');
   const size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
@@ -88,7 +91,7 @@ int CDvdVideoProject::Fail(int code, const std::string& why) {
 int CDvdVideoProject::Progress() const { return burning_ ? burnProgress_.load() : dvd_.progress.load(); }
 
 std::string CDvdVideoProject::Step() const {
-  if (burning_) return "Writing the disc";
+  if (burning_) return LoadLangText("UIText", kWritingText);
   return dvd_.CurrentStep();
 }
 
@@ -162,6 +165,9 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   const int count = dvd_.GetFileTable(table.data());
   DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
   if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  // The header describes the files as they were authored.
+  if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
+    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
   if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
   struct Release {
     int index;
@@ -205,6 +211,9 @@ int CDvdVideoProject::BurnToImage(int driveIndex) {
   const int count = dvd_.GetFileTable(table.data());
   DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
   if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  // The header describes the files as they were authored.
+  if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
+    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
   if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
   struct Release {
     int index;

@@ -37,7 +37,7 @@ class CDvdVideoProject {
   CDvdVideoProject(const CDvdVideoProject&) = delete;
   CDvdVideoProject& operator=(const CDvdVideoProject&) = delete;
 
-  // Whether a file name has a video extension the converter is given
+  // Whether a file name has a video extension the video disc window takes
   // (".mp4", ".avi", ".mov", ".mkv", ".m2ts", ".mpg", ".vob", ... any case).
   static bool IsVideoFileName(const std::string& path);
   // Whether a DVD of `totalSectors` goes onto a disc with room for
@@ -75,6 +75,7 @@ class CDvdVideoProject {
   // Deletes the work folder and the header.
   void CleanUp() { dvd_.CleanUp(); }
 
+  static constexpr int kWritingText = 1186;  // [UIText] caption while the disc is written
   int Progress() const;
   std::string Step() const;
   const std::string& LastError() const { return lastError_; }

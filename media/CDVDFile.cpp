@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "SafeFile.h"
+#include "foundation/LangText.h"
 #include "foundation/ProgramDir.h"
 #include "foundation/TempFiles.h"
 #include "media/CAVConvert.h"
@@ -174,13 +175,26 @@ CDVDFile::CDVDFile() = default;
 CDVDFile::~CDVDFile() { CleanUp(); }
 
 std::string CDVDFile::CurrentStep() const {
-  std::lock_guard<std::mutex> hold(stepLock_);
-  return step_;
+  StepText text;
+  size_t title, titles;
+  {
+    std::lock_guard<std::mutex> hold(stepLock_);
+    text = step_;
+    title = stepTitle_;
+    titles = stepTitles_;
+  }
+  if (text == kStepNone) return {};
+  std::string caption = LoadLangText("UIText", text);
+  ReplaceAll(&caption, "%1", std::to_string(title));
+  ReplaceAll(&caption, "%2", std::to_string(titles));
+  return caption;
 }
 
-void CDVDFile::SetStep(const std::string& step) {
+void CDVDFile::SetStep(StepText text, size_t title, size_t titles) {
   std::lock_guard<std::mutex> hold(stepLock_);
-  step_ = step;
+  step_ = text;
+  stepTitle_ = title;
+  stepTitles_ = titles;
 }
 
 std::string CDVDFile::LastLines(const std::string& output, int lines) {
@@ -325,7 +339,7 @@ int CDVDFile::Build(const std::string& label, int reencode, int tvSystem, int as
     engine_ = 0;
     return r;
   }
-  SetStep("");
+  SetStep(kStepNone);
   progress = 100;
   return 1;
 }
@@ -339,7 +353,7 @@ int CDVDFile::FirstEngine(int reencode, int tvSystem, int aspect, const std::vec
     const std::string& source = inputs[i];
     Title t;
     CAVConvert converter;
-    SetStep("Title " + std::to_string(i + 1) + " of " + std::to_string(n) + ": converting");
+    SetStep(kStepConvert, i + 1, n);
     if (UsedDirectly(source, reencode)) {
       t.file = source;
       t.chapter = converter.GetMediaInfo(source);
@@ -372,7 +386,6 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     if (StopAsked()) return kCancelled;
     const std::string& source = inputs[i];
     const std::string base = workFolder_ + std::to_string(i);
-    const std::string title = "Title " + std::to_string(i + 1) + " of " + std::to_string(n);
     Title t;
     if (UsedDirectly(source, reencode)) {
       CAVConvert probe;
@@ -384,7 +397,7 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     }
     std::string output;
     // a. video
-    SetStep(title + ": video");
+    SetStep(kStepVideo, i + 1, n);
     if (converter.empty() ||
         !RunTool(converter, Expand(Substitute(WithChanges(kVideoTemplate), tvSystem, aspect), source, base), &output,
                  &run))
@@ -399,7 +412,7 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     probe.GetMediaInfo(source);
     const bool sound = probe.LastProbeHadAudio();
     if (sound) {
-      SetStep(title + ": sound");
+      SetStep(kStepSound, i + 1, n);
       output.clear();
       if (!RunTool(converter, Expand(WithChanges(kSoundTemplate), source, base), &output, &run))
         return Fail(kSoundNotStarted, "the converter ffmpeg could not be started");
@@ -409,7 +422,7 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     }
     progress = int(100 * i / n + 60 / n);
     // c. multiplex
-    SetStep(title + ": multiplexing");
+    SetStep(kStepMultiplex, i + 1, n);
     output.clear();
     std::vector<std::string> muxArgs = Expand(WithChanges(kMultiplexTemplate), "", base);
     if (!sound) muxArgs.pop_back();
@@ -438,7 +451,7 @@ int CDVDFile::Author(const std::vector<Title>& titles, int tvSystem, int aspect)
     const bool ok = safefile::WriteAll(fd, text.data(), text.size());
     if (::close(fd) != 0 || !ok) return Fail(kScriptNotWritten, script + ": " + safefile::ErrorText(errno));
   }
-  SetStep("Authoring the DVD");
+  SetStep(kStepAuthor);
   const std::string author = FindNamedTool("VARNEX_AUTHORING", "dvdauthor");
   std::string output;
   ToolRun run;
@@ -457,7 +470,7 @@ int CDVDFile::Author(const std::vector<Title>& titles, int tvSystem, int aspect)
 }
 
 int CDVDFile::CollectFiles() {
-  SetStep("Laying out the disc");
+  SetStep(kStepLayOut);
   const std::string folder = workFolder_ + "VIDEO_TS/";
   // The label goes into the disc's information file, as players show it.
   {

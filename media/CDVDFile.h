@@ -66,8 +66,12 @@ class CDVDFile {
   // Percent of the run, 0 to 100.
   std::atomic<int> progress{0};
 
-  // What the run is doing now ("Title 2 of 3: video"), for progress captions.
+  // What the run is doing now ("Title 2 of 3: MPEG-2 video"), for progress
+  // captions, in the user's language.
   std::string CurrentStep() const;
+  // The language texts of the steps ([UIText]).
+  enum StepText { kStepNone = 0, kStepConvert = 1180, kStepVideo = 1181, kStepSound = 1182, kStepMultiplex = 1183,
+                  kStepAuthor = 1184, kStepLayOut = 1185 };
   // Why the last Build failed, with the failing tool's last lines.
   const std::string& LastError() const { return lastError_; }
   // Which engine made the folder (1 or 2; 0 before a successful Build).
@@ -107,7 +111,7 @@ class CDVDFile {
   bool MakeWorkFolder();
   void RemoveWorkFolder();
   int Fail(int code, const std::string& why, const std::string& toolOutput = "");
-  void SetStep(const std::string& step);
+  void SetStep(StepText text, size_t title = 0, size_t titles = 0);
   bool StopAsked() const { return cancel.load(); }
 
   std::string label_;
@@ -120,5 +124,6 @@ class CDVDFile {
   std::vector<DvdFileRecord> records_;
   std::string lastError_;
   mutable std::mutex stepLock_;
-  std::string step_;
+  StepText step_ = kStepNone;
+  size_t stepTitle_ = 0, stepTitles_ = 0;
 };

@@ -150,6 +150,9 @@ TEST(CDVDFile, CancelEndsTheRunningToolAndRemovesTheWorkFolder) {
   std::thread worker([&] { result = dvd.Build("X", 0, CDVDFile::kPal, CDVDFile::kAspect4x3, clips); });
   while (!std::filesystem::exists(started)) std::this_thread::yield();
   const pid_t pid = pid_t(std::stol(ReadWholeFile(started)));
+  // The caption names the step that runs, in the user's language.
+  EXPECT_EQ(dvd.CurrentStep(), "Title 1 of 1: converting to a DVD stream");
+  EXPECT_EQ(dvd.progress.load(), 0);
   dvd.cancel = true;
   worker.join();
   EXPECT_EQ(result, dvdresult::kCancelled);

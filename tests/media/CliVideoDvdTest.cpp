@@ -140,6 +140,8 @@ TEST(DvdVideoProject, InputsCapacityAndShapes) {
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/cam.m2ts"));
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/film.mkv"));
   EXPECT_FALSE(CDvdVideoProject::IsVideoFileName("/v/song.mp3"));
+  EXPECT_FALSE(CDvdVideoProject::IsVideoFileName("/v/song.WMA")) << "sound alone makes no title";
+  EXPECT_FALSE(CDvdVideoProject::IsVideoFileName("/v/AVSEQ01.DAT")) << "Video CD tracks are not DVD titles";
   EXPECT_FALSE(CDvdVideoProject::IsVideoFileName("/v.mp4/readme"));
   // The capacity rule: 10240 sectors stay free.
   const uint64_t dvdR = 2298496;
