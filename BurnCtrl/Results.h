@@ -75,5 +75,11 @@ constexpr int kSavingStopped = -442;      // saving files from the disc was stop
 constexpr int kNoSuchDiscPath = -443;     // a file or folder named is not on the disc
 constexpr int kSectorUnreadable = -444;   // a sector of the disc cannot be read
 constexpr int kNoCapabilities = -445;     // the drive does not report what it can read and write
+// DVD-Video: the authoring results (-100, -159, -420 to -423, -629 to -636)
+// are CDVDFile's (media/CDVDFile.h); these are the project's and its burn's.
+constexpr int kDvdTooManyInputs = -424;          // more than 260 video files
+constexpr int kDvdNeedsDvd = -425;               // the disc in the recorder is no writable DVD
+constexpr int kDvdNotPrepared = -426;            // the burn was asked for before the authoring ended
+constexpr int kDvdNoInputs = -427;               // the DVD project holds no video file
 
 }  // namespace result

@@ -17,18 +17,23 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
          {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"}}}},
       {"video",
-       {"Makes a Video CD or a Super Video CD from video files: each file is converted to the disc's MPEG kind "
-        "(unless --no-reencode) and becomes one track, in the order given; the disc is written session-at-once.",
+       {"Makes a Video CD, a Super Video CD or a DVD-Video from video files. For a Video CD or Super Video CD each "
+        "file is converted to the disc's MPEG kind (unless --no-reencode) and becomes one track, in the order given, "
+        "and the disc is written session-at-once; for a DVD-Video each file becomes a title, authored and written "
+        "disc-at-once onto a blank DVD or into an image file.",
         {{"--vcd", "a Video CD (MPEG-1)"},
          {"--svcd", "a Super Video CD (MPEG-2)"},
-         {"--dvd", "a DVD-Video (not available in this build)"},
-         {"--drive D", "the recorder with a blank CD-R or CD-RW: /dev/srN, virtual:FILE or a drive letter"},
-         {"--ntsc", "convert to NTSC (PAL by default)"},
+         {"--dvd", "a DVD-Video"},
+         {"--drive D", "the recorder with a blank CD-R or CD-RW (a blank DVD for --dvd): /dev/srN, virtual:FILE or a "
+                       "drive letter; image:FILE writes a DVD-Video into an image file"},
+         {"--ntsc", "convert to NTSC (PAL by default): 720x480 at 29.97 frames a second on a DVD"},
          {"--wide", "convert to a 16:9 picture (4:3 by default)"},
          {"--label L", "the volume label (VCD or SVCD by default)"},
          {"--no-reencode", "burn the files as they are; each must already be an MPEG stream of the disc's kind"},
          {"--project FILE.bcd", "take the files and the label from a video project"},
-         {"--save FILE.bcd", "save the files as a video project instead of burning them"}}}},
+         {"--save FILE.bcd", "save the files as a video project instead of burning them"},
+         {"--medium M", "the medium an image:FILE target stands for with --dvd (dvd-r by default)"},
+         {"--replace", "an image:FILE target may replace an existing file"}}}},
       {"burn",
        {"Writes a data or MP3 project, an image file or WAV tracks (an audio CD) to one or more recorders.",
         {{"--drive D", "the recorder: /dev/srN, virtual:FILE, image:FILE, iscsi://HOST[:PORT]/TARGET/LUN or a "

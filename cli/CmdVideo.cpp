@@ -1,7 +1,8 @@
 // varnex-cli video: Video CDs and Super Video CDs from video files. Each file
 // is converted to the disc's MPEG kind (unless --no-reencode), the disc is
 // laid out and written session-at-once onto the blank CD in the recorder.
-// --dvd is parsed here so that scripts meet one command for every video disc.
+// With --dvd the job goes to the DVD-Video command (cli/CmdVideoDvd), so that
+// scripts meet one command for every video disc.
 
 #include <unistd.h>
 
@@ -17,12 +18,14 @@
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
+#include "cli/CmdVideoDvd.h"
 
 namespace {
 
 const char* kUsage =
-    "video (--vcd | --svcd | --dvd) --drive D [--ntsc] [--wide] [--label L] [--no-reencode] FILE... | "
-    "video (--vcd | --svcd) --drive D --project FILE.bcd | video (--vcd | --svcd) --save FILE.bcd FILE...";
+    "video (--vcd | --svcd) --drive D [--ntsc] [--wide] [--label L] [--no-reencode] FILE... | "
+    "video (--vcd | --svcd) --drive D --project FILE.bcd | video (--vcd | --svcd) --save FILE.bcd FILE... | "
+    "video --dvd --drive D [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
 
 // The kind of disc the flags name: 0 when none or several are given.
 int KindOf(const CliOptions& opt) {
@@ -116,15 +119,14 @@ int Burn(CVideoDiscProject* project, int drive) {
 }
 
 int RunVideo(const CliArgs& args) {
+  // A DVD-Video job has options of its own; the DVD command judges them.
+  for (const std::string& arg : args)
+    if (arg == "--dvd") return RunVideoDvd(args);
   CliOptions opt(args, {"--drive", "--label", "--project", "--save"},
-                 {"--vcd", "--svcd", "--dvd", "--ntsc", "--wide", "--no-reencode"});
+                 {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const int kind = KindOf(opt);
   if (kind == 0) return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
-  if (kind == CVideoDiscProject::kDvdVideo) {
-    std::fprintf(stderr, "varnex-cli: DVD-Video is not available in this build\n");
-    return CliFail(result::kVideoKindMissing);
-  }
   const bool save = opt.Has("--save");
   if (save == opt.Has("--drive") || opt.Values("--drive").size() > 1 || (save && opt.Has("--project")) ||
       (opt.Operands().empty() && !opt.Has("--project")))

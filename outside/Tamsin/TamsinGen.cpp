@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/DvdVolume.h"
 #include "authoring/UdfVolumeTemplate.h"
 #include "authoring/VcdControlTemplate.h"
 
@@ -41,5 +42,10 @@ int main(int argc, char** argv) {
   bool ok = WriteResource(folder, udftpl::kResourceNumber, MakeUdfVolumeTemplate());
   for (vcdtpl::Kind kind : {vcdtpl::Kind::VideoCd, vcdtpl::Kind::SuperVideoCd})
     ok = WriteResource(folder, vcdtpl::ResourceNumber(kind), vcdtpl::MakeVcdControlTemplate(kind)) && ok;
+  ok = WriteResource(folder, dvdvol::kFileEntryResource, MakeDvdFileEntryTemplate()) && ok;
+  ok = WriteResource(folder, dvdvol::kEndResource, MakeDvdEndTemplate()) && ok;
+  // The DVD header is a resource of the second resource folder.
+  const std::string extra = folder + "/../TamsinEx";
+  ok = WriteResource(extra, dvdvol::kHeaderResource, MakeDvdHeaderTemplate()) && ok;
   return ok ? 0 : 1;
 }

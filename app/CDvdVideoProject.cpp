@@ -1,0 +1,254 @@
+#include "app/CDvdVideoProject.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnMana_SAO.h"
+#include "DataSource_DVD.h"
+#include "MediumTable.h"
+#include "foundation/LangText.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+int BurnResult(int r) {
+  switch (r) {
+    case BURN_OK: return result::kSuccess;
+    case BURN_NOT_READY: return result::kNotReady;
+    case BURN_WRONG_MEDIUM: return result::kBeginTrackFailed;
+    case BURN_REFUSED: return result::kBeginFailed;
+    case BURN_SOURCE_FAILED: return result::kSourceUnreadable;
+    case BURN_STOPPED: return result::kBurnStopped;
+    default: return result::kWriteFailed;
+  }
+}
+
+}  // namespace
+
+CDvdVideoProject::~CDvdVideoProject() { dvd_.CleanUp(); }
+
+bool CDvdVideoProject::IsVideoFileName(const std::string& path) {
+  // The video disc window's own list (less the Video CD's ".DAT" tracks and
+  // ".WMA" sound, which hold no picture for a title).
+  static const char* const kExtensions[] = {".avi", ".mpg", ".mpeg", ".vob", ".wmv", ".asf", ".dic", ".qt",
+                                            ".mov", ".m1v", ".flv", ".m2v", ".ts",  ".mp4", ".m4v", ".mkv",
+                                            ".m2ts", ".webm"};
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  const std::string ext = Lower(path.substr(dot));
+  for (const char* e : kExtensions)
+    if (ext == e) return true;
+  return false;
+}
+
+bool CDvdVideoProject::Fits(uint64_t totalSectors, uint64_t capacitySectors) {
+  return capacitySectors >= kReserveSectors && totalSectors <= capacitySectors - kReserveSectors;
+}
+
+CDvdVideoProject::AddOutcome CDvdVideoProject::AddInput(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kMissing;
+  if (!IsVideoFileName(path)) return kNotVideo;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (inputs_.size() >= kMaxInputs) return kLimitReached;
+  inputs_.push_back(path);
+  return kAdded;
+}
+
+void CDvdVideoProject::RemoveInput(size_t index) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (index < inputs_.size()) inputs_.erase(inputs_.begin() + long(index));
+}
+
+void CDvdVideoProject::Clear() {
+  std::lock_guard<std::mutex> hold(lock_);
+  inputs_.clear();
+}
+
+std::vector<std::string> CDvdVideoProject::Inputs() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return inputs_;
+}
+
+int CDvdVideoProject::Fail(int code, const std::string& why) {
+  lastError_ = why;
+  return code;
+}
+
+int CDvdVideoProject::Progress() const { return burning_ ? burnProgress_.load() : dvd_.progress.load(); }
+
+std::string CDvdVideoProject::Step() const {
+  if (burning_) return LoadLangText("UIText", kWritingText);
+  return dvd_.CurrentStep();
+}
+
+void CDvdVideoProject::Cancel() {
+  stop_ = true;
+  dvd_.cancel = true;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (running_) running_->BurnStop();
+}
+
+int CDvdVideoProject::Prepare() {
+  stop_ = false;
+  dvd_.cancel = false;
+  lastError_.clear();
+  const std::vector<std::string> inputs = Inputs();
+  if (inputs.empty()) return Fail(kNoInputs, "the DVD project holds no video file");
+  if (inputs.size() > kMaxInputs) return Fail(kTooManyInputs, "a DVD takes at most 260 video files");
+  const int r = dvd_.Build(label_, 0, tvSystem_, aspect_, inputs);
+  if (r == dvdresult::kCancelled || stop_) {
+    dvd_.CleanUp();
+    return Fail(result::kBurnStopped, "stopped while the DVD was authored");
+  }
+  if (r != 1) return Fail(r == 0 ? kNoInputs : r, dvd_.LastError());
+  return result::kSuccess;
+}
+
+int CDvdVideoProject::Burn(int driveIndex) {
+  lastError_.clear();
+  if (dvd_.FileCount() == 0 || dvd_.GetHeaderFile().empty())
+    return Fail(kNotPrepared, "the DVD has not been authored");
+  if (stop_) return Fail(result::kBurnStopped, "stopped before the burn began");
+  uint64_t freeBytes = 0;
+  if (int r = CheckTarget(driveIndex, &freeBytes); r != result::kSuccess) return r;
+  Recorder* recorder = FindRecorder(driveIndex);
+  if (!Fits(dvd_.TotalSectors(), freeBytes / 2048))
+    return Fail(result::kDoesNotFit, "the DVD needs " + std::to_string(dvd_.TotalSectors()) + " sectors; " +
+                                         recorder->Name() + " has room for " + std::to_string(freeBytes / 2048) +
+                                         ", of which " + std::to_string(kReserveSectors) + " stay free");
+  burning_ = true;
+  burnProgress_ = 0;
+  const bool kestrine = dynamic_cast<KestrineRecorder*>(recorder) != nullptr;
+  const int r = kestrine ? BurnToDrive(driveIndex) : BurnToImage(driveIndex);
+  burning_ = false;
+  return r;
+}
+
+int CDvdVideoProject::CheckTarget(int driveIndex, uint64_t* freeBytes) {
+  Recorder* recorder = FindRecorder(driveIndex);
+  if (!recorder) return Fail(result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
+  bool blank = false, writable = false;
+  int profile = 0;
+  uint64_t room = 0;
+  const int info = GetDiscInfoEx(driveIndex, &blank, &writable, &profile, &room);
+  if (info != result::kSuccess) return Fail(info, recorder->Name());
+  if (recorder->GetDeviceID() == 0) {
+    // The command layer leaves the image-file target unjudged; its own
+    // disc information says whether anything was written yet.
+    rec::DiscInfo disc;
+    blank = recorder->ReadDiscInfo(disc) == 0 && (disc.discStatus & 3) == 0;
+  }
+  if (!medium::IsDvd(profile) || !writable)
+    return Fail(kNeedsDvd, recorder->Name() + " holds " + medium::Name(profile) + ", not a writable DVD");
+  if (!blank && !medium::IsOverwritable(profile))
+    return Fail(result::kTargetNotBlank, "the disc in " + recorder->Name() + " is not blank");
+  if (freeBytes) *freeBytes = room;
+  return result::kSuccess;
+}
+
+int CDvdVideoProject::BurnToDrive(int driveIndex) {
+  std::vector<char> table(size_t(dvd_.TableCount()) * CDVDFile::kPathSize);
+  const int count = dvd_.GetFileTable(table.data());
+  DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
+  if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  // The header describes the files as they were authored.
+  if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
+    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
+  if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
+  struct Release {
+    int index;
+    ~Release() { ReleaseRecorder(index); }
+  } release{driveIndex};
+  std::shared_ptr<Recorder> keep = ShareRecorder(driveIndex);
+  auto* k = dynamic_cast<KestrineRecorder*>(keep.get());
+  CDevCmdRW* target = k ? k->Device() : nullptr;
+  if (!target) return Fail(result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
+  Start(driveIndex);
+  auto mana = std::make_unique<BurnMana_SAO>(&source, target, 1, false, -150);
+  int r = mana->BurnBegin();
+  if (r == BURN_OK) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      running_ = mana.get();
+    }
+    if (stop_) mana->BurnStop();
+    if (mana->Burn()) {
+      while (!mana->IsOver()) {
+        burnProgress_ = mana->GetBurnProgress();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      r = mana->BurnEnd();
+    } else {
+      r = BURN_NOT_READY;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    running_ = nullptr;
+  }
+  if (r != BURN_OK) {
+    const std::string why = r == BURN_STOPPED ? "stopped while the disc was written" : mana->GetLastError();
+    return Fail(BurnResult(r), keep->Name() + ": " + why);
+  }
+  burnProgress_ = 100;
+  return result::kSuccess;
+}
+
+int CDvdVideoProject::BurnToImage(int driveIndex) {
+  std::vector<char> table(size_t(dvd_.TableCount()) * CDVDFile::kPathSize);
+  const int count = dvd_.GetFileTable(table.data());
+  DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
+  if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  // The header describes the files as they were authored.
+  if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
+    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
+  if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
+  struct Release {
+    int index;
+    ~Release() { ReleaseRecorder(index); }
+  } release{driveIndex};
+  std::shared_ptr<Recorder> target = ShareRecorder(driveIndex);
+  if (!target) return Fail(result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
+  const std::string name = target->Name();
+  auto refused = [&](const char* what) { return Fail(result::kWriteFailed, name + ": " + what); };
+  rec::WriteParam wp;
+  wp.trackMode = 5;
+  wp.dataBlockType = 8;
+  wp.bufE = 1;
+  wp.multiSession = 0;
+  if (target->SetWriteParam(wp) != 0) return refused("the write parameters were refused");
+  uint32_t next = 0;
+  if (target->GetNextWriteAdd(next) != 0 || next != 0) return refused("the disc is not blank");
+  const uint32_t total = uint32_t(source.TotalSectors());
+  if (medium::IsSequential(target->GetMediumType()) && target->ReserveTrack(total) != 0)
+    return refused("the track could not be reserved");
+  if (!source.OpenSession(1) || !source.OpenTrack(1)) return Fail(result::kSourceUnreadable, source.GetLastError());
+  constexpr uint32_t kBlock = 32;
+  std::vector<uint8_t> buffer(size_t(kBlock) * 2048);
+  for (uint32_t lba = 0; lba < total;) {
+    if (stop_) return Fail(result::kBurnStopped, "stopped while the image was written");
+    const uint32_t n = std::min(kBlock, total - lba);
+    if (!source.GetSectorData(buffer.data(), int(n))) return Fail(result::kSourceUnreadable, source.GetLastError());
+    if (target->Write(lba, buffer.data(), n * 2048, n) != 0) return refused("a write failed");
+    lba += n;
+    burnProgress_ = int(uint64_t(lba) * 100 / total);
+  }
+  if (target->SynCache() != 0) return refused("the data could not be flushed");
+  if (medium::IsSequential(target->GetMediumType()) && target->CloseTrack(1) != 0)
+    return refused("the track could not be closed");
+  if (target->CloseSession(2) != 0) return refused("the disc could not be closed");
+  burnProgress_ = 100;
+  return result::kSuccess;
+}

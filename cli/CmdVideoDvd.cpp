@@ -1,0 +1,105 @@
+// varnex-cli video --dvd: authors the files as a DVD-Video disc and writes
+// it disc-at-once onto the blank DVD in a recorder, or into an image file.
+
+#include "cli/CmdVideoDvd.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <cstdio>
+#include <thread>
+
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "app/CDvdVideoProject.h"
+#include "cli/CliBurnDrive.h"
+#include "cli/CliBurnRun.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: video --dvd --drive D [--ntsc] [--wide] [--label L] [--medium M] FILE...";
+
+// Runs a step of the project on a worker and shows its progress on a
+// terminal; Ctrl-C cancels it (the running tool is ended).
+int RunStep(CDvdVideoProject& project, const std::function<int()>& step) {
+  std::atomic<bool> done{false};
+  int rc = result::kNothingDone;
+  std::thread worker([&] {
+    rc = step();
+    done = true;
+  });
+  const bool terminal = isatty(STDERR_FILENO);
+  std::string shown;
+  bool cancelled = false;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (gInterrupted && !cancelled) cancelled = (project.Cancel(), true);
+    if (!terminal) continue;
+    char line[32];
+    std::snprintf(line, sizeof line, "%3d%%  ", project.Progress());
+    const std::string text = line + project.Step();
+    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
+  }
+  worker.join();
+  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  return rc;
+}
+
+}  // namespace
+
+int RunVideoDvd(const CliArgs& args) {
+  CliOptions opt(args, {"--drive", "--label", "--medium"}, {"--dvd", "--ntsc", "--wide", "--replace"});
+  if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
+  if (opt.Value("--drive").empty() || opt.Values("--drive").size() > 1 || opt.Operands().empty())
+    return CliFail(result::kBadArguments, kUsage);
+  const std::string drive = opt.Value("--drive");
+  const bool image = drive.rfind("image:", 0) == 0;
+  if (opt.Has("--medium") && !image) return CliFail(result::kBadArguments, "--medium is for an image:FILE drive");
+
+  CDvdVideoProject project;
+  project.SetTvSystem(opt.Has("--ntsc") ? CDVDFile::kNtsc : CDVDFile::kPal);
+  project.SetAspect(opt.Has("--wide") ? CDVDFile::kAspect16x9 : CDVDFile::kAspect4x3);
+  if (opt.Has("--label")) project.SetLabel(opt.Value("--label"));
+  // Every file is judged before anything is converted or opened.
+  if (opt.Operands().size() > CDvdVideoProject::kMaxInputs)
+    return CliFail(CDvdVideoProject::kTooManyInputs, std::to_string(opt.Operands().size()) + " files given");
+  int refused = 0;
+  for (const std::string& path : opt.Operands()) {
+    switch (project.AddInput(path)) {
+      case CDvdVideoProject::kAdded: break;
+      case CDvdVideoProject::kMissing:
+        std::fprintf(stderr, "varnex-cli: %s: no such file\n", path.c_str());
+        ++refused;
+        break;
+      case CDvdVideoProject::kNotVideo:
+        std::fprintf(stderr, "varnex-cli: %s: not a video file\n", path.c_str());
+        ++refused;
+        break;
+      case CDvdVideoProject::kLimitReached: ++refused; break;
+    }
+  }
+  if (refused) return CliFail(result::kFilesLeftOut, "nothing was done");
+
+  InterruptCatcher catcher;
+  const int index = OpenBurnDrive(drive, image ? opt.Value("--medium", "dvd-r") : "", false, opt.Has("--replace"));
+  if (index < 0) return 1;
+  // A disc that cannot take a DVD is refused before the long authoring.
+  if (int rc = project.CheckTarget(index); rc != result::kSuccess) return CliFail(rc, project.LastError());
+  int rc = RunStep(project, [&] { return project.Prepare(); });
+  if (rc != result::kSuccess) {
+    project.CleanUp();
+    return CliFail(rc, project.LastError());
+  }
+  rc = RunStep(project, [&] { return project.Burn(index); });
+  const uint32_t sectors = project.Dvd().TotalSectors();
+  const int titles = project.Dvd().TitleCount();
+  project.CleanUp();
+  if (rc != result::kSuccess) return CliFail(rc, project.LastError());
+  std::fprintf(stderr, "varnex-cli: a DVD-Video of %d title%s (%u sectors) written to %s\n", titles,
+               titles == 1 ? "" : "s", sectors, FindRecorder(index)->Name().c_str());
+  return 0;
+}
