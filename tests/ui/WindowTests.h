@@ -8,3 +8,4 @@ int RunDiscCopyWindowTests(int argc, char** argv);
 int RunScheduleWindowTests(int argc, char** argv);
 int RunShellHandOverTests(int argc, char** argv);
 int RunAudioWindowTests(int argc, char** argv);
+int RunProgressMultiWindowTests(int argc, char** argv);

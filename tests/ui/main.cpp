@@ -21,5 +21,6 @@ int main(int argc, char** argv) {
   failed += RunScheduleWindowTests(argc, argv);
   failed += RunShellHandOverTests(argc, argv);
   failed += RunAudioWindowTests(argc, argv);
+  failed += RunProgressMultiWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
