@@ -113,6 +113,9 @@ void BurnMultiRun::RunRow(Row& row) {
     if (hooks_.checkDisc && (res = hooks_.checkDisc(drive)) != result::kSuccess) break;
     row.state = MultiRow::kWriting;
     res = burn_(drive);
+    // Off the writing state before the copy counts as done: a display never
+    // adds the finished burn's 100 to a copy already counted.
+    row.state = MultiRow::kWaiting;
     if (res != result::kSuccess) {
       std::lock_guard<std::mutex> hold(lock_);
       row.error = hooks_.error(drive);
@@ -177,12 +180,13 @@ std::vector<MultiRow> BurnMultiRun::Rows() const {
   for (const auto& r : rows_) {
     MultiRow m;
     m.drive = r->drive;
+    const int done = r->done;  // read before the state (see RunRow)
     m.state = MultiRow::State(r->state.load());
     m.copy = r->copy;
     m.copies = copies_;
     m.result = r->result;
     const bool writing = m.state == MultiRow::kWriting;
-    int percent = RowPercent(r->done, copies_, writing ? Progress(r->drive) : 0);
+    int percent = RowPercent(done, copies_, writing ? Progress(r->drive) : 0);
     // Never backwards: a copy's burn leaves the list before the next begins.
     int shown = r->shown.load();
     while (percent > shown && !r->shown.compare_exchange_weak(shown, percent)) {
