@@ -146,6 +146,7 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   }
   builder_ = MakeDataTrackLayout(discKind_ == 1 ? DataTrackFormat::kIso9660 : DataTrackFormat::kUdf);
   builder_->SetSourceListener(this);
+  builder_->SetBuildStamp(stampTime_, stampSerial_);
   const bool built = builder_->BuildTrack(jobPath_, stagingRoot_, startAddress);
   // A file that could not be opened for the layout is missing from the disc.
   for (const std::string& path : builder_->SkippedSources()) NoteUnreadable(path);

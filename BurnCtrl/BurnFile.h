@@ -87,6 +87,12 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   void CloseTrack() override;
   void Release() override { builder_.reset(); }
   std::string CurrentItem() const override;
+  // Every data track is laid out with this recording time and volume serial
+  // (see TrackImageBuilder::SetBuildStamp).
+  void SetBuildStamp(time_t when, uint32_t serial) {
+    stampTime_ = when;
+    stampSerial_ = serial;
+  }
 
  private:
   struct Track {
@@ -109,6 +115,8 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   const Track* track_ = nullptr;
   uint32_t length_ = 0;
   std::unique_ptr<TrackImageBuilder> builder_;
+  time_t stampTime_ = 0;
+  uint32_t stampSerial_ = 0;
   CAudioFile audio_;
 };
 

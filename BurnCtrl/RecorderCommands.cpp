@@ -67,6 +67,8 @@ void NoteJobError(int index, const std::string& why) {
 std::atomic<int> gCurrent{-1};
 std::atomic<bool> gStopAll{false};
 std::atomic<bool> gMultiRecorder{false};
+std::atomic<time_t> gStampTime{0};
+std::atomic<uint32_t> gStampSerial{0};
 std::mutex gOutputFileLock;
 std::string gOutputFile;  // write-to-file mode's target, "" when off
 std::atomic<TraceHook> gTrace{nullptr};
@@ -262,6 +264,7 @@ int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<Burn
       return NoteJobError(spec.index, error), result::kProjectNotWritten;
   }
   auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
+  project->SetBuildStamp(gStampTime, gStampSerial);
   if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
   *source = std::move(project);
   return result::kSuccess;
@@ -363,12 +366,16 @@ int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, 
       }
       mana->StartBurn();
       while (!mana->IsBurnOver()) Sleep(kJobPollMs);
-      if (mana->GetStatus() != result::kSuccess) {
+      // A track that was stopped short is never closed as if it were whole,
+      // even when the global stop was cleared meanwhile by another drive's
+      // job starting (several recorders at once).
+      const bool cutShort = mana->GetWritten() < mana->GetTrackLength();
+      if (mana->GetStatus() != result::kSuccess || cutShort) {
         mana->StopBurn();
         mana->WaitForThreads();
         src->CloseTrack();
         FinishUnlocked(r);
-        return mana->GetStatus();
+        return mana->GetStatus() != result::kSuccess ? mana->GetStatus() : result::kBurnStopped;
       }
       writtenSoFar += mana->GetWritten();
       mana->BurnEnd();
@@ -683,6 +690,11 @@ int AbortWrite() {
 }
 
 void SetMultiRecorderMode(bool on) { gMultiRecorder = on; }
+
+void SetLayoutStamp(time_t when, uint32_t serial) {
+  gStampSerial = serial;
+  gStampTime = when;
+}
 
 void SetWriteToFile(const std::string& path) {
   std::lock_guard<std::mutex> hold(gOutputFileLock);

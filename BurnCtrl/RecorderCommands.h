@@ -7,6 +7,7 @@
 // several drives can write one project at once.
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,11 @@ std::string DriveProjectRoot(int index);
 // Several recorders at once: burns started while this is on take the cache
 // path of the burn manager.
 void SetMultiRecorderMode(bool on);
+
+// Burns started while a stamp is set lay their data tracks out with this
+// recording time and volume serial, so that the copies of one job on several
+// recorders are the same disc; 0 (the default) stamps each layout anew.
+void SetLayoutStamp(time_t when, uint32_t serial);
 
 // Write-to-file mode: burns started while a path is set write their tracks to
 // that file instead of the disc; "" (the default) writes to the recorders.

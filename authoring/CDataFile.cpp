@@ -269,7 +269,7 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
   }
 
   Layout layout;
-  layout.buildTime = std::time(nullptr);
+  layout.buildTime = BuildTime();
   layout.buildDate = RecordDate(layout.buildTime);
   metadataPath_ = MakeTempFile();
   dataListPath_ = MakeTempFile();

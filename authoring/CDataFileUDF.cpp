@@ -262,7 +262,7 @@ bool CDataFileUDF::BuildSteps(const std::string& jobPath, const std::string& sta
     lastError_ = "cannot open the metadata image " + metadata_.path() + ": " + ErrnoText();
     return false;
   }
-  buildTime_ = time(nullptr);
+  buildTime_ = BuildTime();
 
   // The directory pass: the hierarchy goes behind the skeleton.
   struct stat st;
@@ -571,7 +571,8 @@ void CDataFileUDF::PatchTemplate(std::vector<uint8_t>* skeleton, const std::u16s
   // The volume set identifier begins with 16 hexadecimal digits that tell
   // one disc from another: the build time and a random part.
   char serial[17];
-  std::snprintf(serial, sizeof serial, "%08X%08X", uint32_t(buildTime_), uint32_t(std::random_device{}()));
+  std::snprintf(serial, sizeof serial, "%08X%08X", uint32_t(buildTime_),
+                stampSerial_ ? stampSerial_ : uint32_t(std::random_device{}()));
   std::u16string volumeSet;
   CECMA167::ToWide(std::string(serial) + "VARNEX", &volumeSet, 63);
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,6 +73,18 @@ class TrackImageBuilder : public TrackSectorSource {
     static const std::vector<LayoutNotice> none;
     return none;
   }
+  // Copies of one job carry one recording time and one volume serial, so
+  // that every disc of the job is the same sector for sector. 0 (the
+  // default): the time of the layout and a serial of its own.
+  void SetBuildStamp(time_t when, uint32_t serial) {
+    stampTime_ = when;
+    stampSerial_ = serial;
+  }
+
+ protected:
+  time_t BuildTime() const { return stampTime_ ? stampTime_ : std::time(nullptr); }
+  time_t stampTime_ = 0;
+  uint32_t stampSerial_ = 0;
 };
 
 enum class DataTrackFormat { kIso9660, kUdf };

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BurnCtrl/BurnMultiRun.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "MediumTable.h"
 #include "BurnCtrl/Results.h"
@@ -77,6 +78,50 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
   for (int r : results)
     if (r != result::kSuccess) return r;
   return result::kSuccess;
+}
+
+int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job) {
+  BurnMultiRun::Hooks hooks;
+  // The disc comes out only to make room for the next copy.
+  hooks.eject = [copies](int d) {
+    if (copies > 1) EjectDisc(d);
+  };
+  hooks.nextDisc = [](int d, int copy, const std::atomic<bool>& cancel) {
+    std::fprintf(stderr, "varnex-cli: insert a blank disc into %s for copy %d\n", FindRecorder(d)->Name().c_str(),
+                 copy);
+    return BurnMultiRun::WaitForBlankDisc(d, cancel);
+  };
+  BurnMultiRun run(drives, copies, job, hooks);
+  if (run.Start() != result::kSuccess) return CliFail(result::kNoSuchDrive, "no drive to burn on");
+  const bool terminal = isatty(STDERR_FILENO);
+  std::string shown;
+  while (run.Running()) {
+    if (gInterrupted && !run.Cancelled()) run.Cancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(BurnMultiRun::kPollMs));
+    if (!terminal) continue;
+    std::string text;
+    for (const MultiRow& r : run.Rows()) {
+      char part[48];
+      std::snprintf(part, sizeof part, "%s %3d%% (%d/%d)  ", DriveLabel(r.drive).c_str(), r.percent, r.copy, r.copies);
+      text += part;
+    }
+    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
+  }
+  run.Wait();
+  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  for (const MultiRow& r : run.Rows())
+    if (r.result != result::kSuccess)
+      CliFail(r.result, FindRecorder(r.drive)->Name() + " (copy " + std::to_string(r.copy) + " of " +
+                            std::to_string(r.copies) + ")" + (r.error.empty() ? "" : ": " + r.error));
+  return run.Result();
+}
+
+bool ParseCopies(const std::string& text, int* copies) {
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < 1 || v > 999) return false;
+  *copies = int(v);
+  return true;
 }
 
 bool ParseSpeed(const std::string& speed, double* x) {

@@ -26,6 +26,16 @@ class InterruptCatcher {
 // report the stop. Returns the first failure, or success.
 int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)>& job);
 
+// Several drives or several copies: every drive writes `copies` copies of
+// its own (`job` writes one), asking for a blank disc between copies; a
+// drive that fails ends only its own copies. Ctrl-C stops every drive.
+// Names every drive that failed and returns the first failure, or success.
+int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job);
+
+// --copies N: a number from 1 to 999.
+bool ParseCopies(const std::string& text, int* copies);
+inline constexpr const char* kCopiesUsage = "--copies takes a number from 1 to 999";
+
 // "16" or "8x": a positive, finite multiple of the medium's base speed.
 bool ParseSpeed(const std::string& speed, double* x);
 // Sets the write speed of a drive from a --speed value ("" leaves it);

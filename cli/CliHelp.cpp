@@ -13,6 +13,8 @@ const std::map<std::string, CommandHelp>& Table() {
        {"Makes an audio CD from sound files of any kind the converter reads (MP3, OGG, AAC, WMA, WAV, FLAC, "
         "M4A, Opus): each file becomes a track, in the order given.",
         {{"burn --drive D FILE...", "convert the files and burn them onto the blank CD in the recorder"},
+         {"--drive D", "the recorder; given several times, the files are converted once and all burn at once"},
+         {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies"},
          {"--speed X", "the write speed, as a factor (16)"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
          {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"}}}},
@@ -43,7 +45,8 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--multisession", "leave the disc open so that another session can follow"},
          {"--mp3", "an MP3 disc: the files with a playlist"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
-         {"--copies N", "burn N discs, asking for the next blank disc between copies"},
+         {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies; "
+                        "a recorder that fails ends only its own copies"},
          {"--speed X", "the write speed, as a factor (16) or in kB/s (2770k)"},
          {"--medium M", "the medium of an image:FILE target (cd-r by default; dvd+r and others give UDF)"},
          {"--project FILE.bcd", "burn a saved project"},

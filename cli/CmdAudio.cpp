@@ -102,36 +102,53 @@ int Convert(CAudioCDProject* project) {
 }
 
 int Burn(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--speed"}, {"--test"});
+  CliOptions opt(args, {"--drive", "--speed", "--copies"}, {"--test"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
-  if (opt.Value("--drive").empty() || opt.Operands().empty() || opt.Values("--drive").size() > 1)
-    return CliFail(result::kBadArguments, "usage: audio burn --drive D [--speed X] [--test] FILE...");
+  const std::vector<std::string> driveSpecs = opt.Values("--drive");
+  if (driveSpecs.empty() || opt.Operands().empty())
+    return CliFail(result::kBadArguments,
+                   "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] FILE...");
+  int copies = 1;
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
   double speed = 0;
   if (opt.Has("--speed") && !ParseSpeed(opt.Value("--speed"), &speed))
     return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
-  if (opt.Value("--drive").rfind("image:", 0) == 0)
-    return CliFail(result::kAudioNeedsCd, "an audio CD is burnt on a recorder, not into an image file");
+  for (const std::string& spec : driveSpecs)
+    if (spec.rfind("image:", 0) == 0)
+      return CliFail(result::kAudioNeedsCd, "an audio CD is burnt on a recorder, not into an image file");
+  if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
 
   InterruptCatcher catcher;
   CAudioCDProject project;
   if (int st = CollectRows(opt.Operands(), &project)) return st;
-  const int drive = OpenBurnDrive(opt.Value("--drive"), "", false);
-  if (drive < 0) return 1;
-  if (int st = SetSpeed(drive, opt.Value("--speed"))) return st;
-  if (int st = CheckBlankCd(drive)) return st;
-  // The work folder goes with the project on every way out.
+  std::vector<int> drives;
+  for (const std::string& spec : driveSpecs) {
+    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1);
+    if (drive < 0) return 1;
+    if (int st = SetSpeed(drive, opt.Value("--speed"))) return st;
+    if (int st = CheckBlankCd(drive)) return st;
+    drives.push_back(drive);
+  }
+  // The tracks are converted once, whatever the number of drives and
+  // copies; the work folder goes with the project on every way out.
   if (int st = Convert(&project)) return st;
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
   const bool test = opt.Has("--test");
   SetMultiRecorderMode(false);
   SetWriteToFile(WriteToFileTarget());
-  const int rc = RunWithProgress({drive}, [&](int index) { return project.BurnTracks(index, test); });
-  ResetBurn(drive);
+  auto job = [&](int index) { return project.BurnTracks(index, test); };
+  const int rc = drives.size() == 1 && copies == 1 ? RunWithProgress(drives, job) : RunCopies(drives, copies, job);
+  for (int drive : drives) ResetBurn(drive);
   project.DeleteTempTracks();
   DeleteTempFiles();
   if (rc != result::kSuccess)
-    return LastJobError(drive).empty() ? CliFail(rc, FindRecorder(drive)->Name()) : 1;
-  std::fprintf(stderr, "varnex-cli: %zu tracks burnt on %s\n", project.RowCount(), FindRecorder(drive)->Name().c_str());
+    return drives.size() > 1 || copies > 1 || !LastJobError(drives.front()).empty()
+               ? 1
+               : CliFail(rc, FindRecorder(drives.front())->Name());
+  for (int drive : drives)
+    std::fprintf(stderr, "varnex-cli: %zu tracks burnt on %s\n", project.RowCount() , FindRecorder(drive)->Name().c_str());
   return 0;
 }
 
@@ -155,7 +172,8 @@ int RunAudio(const CliArgs& args) {
 }
 
 CliCommand reg{"audio",
-               "audio burn --drive D [--speed X] [--test] FILE... | audio project save -o FILE.bcd FILE...",
+               "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] FILE... | "
+               "audio project save -o FILE.bcd FILE...",
                &RunAudio};
 
 }  // namespace

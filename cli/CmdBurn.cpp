@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,27 +29,6 @@
 
 namespace {
 
-bool ParseCount(const std::string& text, int* value) {
-  char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end || v < 1 || v > 999) return false;
-  *value = int(v);
-  return true;
-}
-
-// Waits for the next blank disc before another copy.
-bool WaitForBlankDisc(int index) {
-  std::fprintf(stderr, "varnex-cli: insert a blank disc into %s for the next copy\n",
-               FindRecorder(index)->Name().c_str());
-  for (;;) {
-    bool blank = false, writable = false;
-    int medium = 0;
-    if (gInterrupted) return false;
-    if (GetDiscInfo(index, &blank, &writable, &medium) == result::kSuccess && blank && writable) return true;
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
-}
-
 int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
                  {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace"});
@@ -63,9 +43,10 @@ int RunBurn(const CliArgs& args) {
     return CliFail(result::kBadArguments,
                    "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)");
-  if (opt.Has("--copies") && !ParseCount(opt.Value("--copies"), &copies))
-    return CliFail(result::kBadArguments, "--copies takes a number from 1 to 999");
-  if (copies > 1 && drive.rfind("image:", 0) == 0)
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
+  if (copies > 1 && std::any_of(driveSpecs.begin(), driveSpecs.end(),
+                                [](const std::string& d) { return d.rfind("image:", 0) == 0; }))
     return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
 
   // Everything is checked before the drive is touched: an image target is
@@ -120,26 +101,20 @@ int RunBurn(const CliArgs& args) {
     if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
     drives.push_back(index);
   }
-  SetMultiRecorderMode(drives.size() > 1);
   SetWriteToFile(WriteToFileTarget());
   const bool test = opt.Has("--test");
-  int res = result::kSuccess;
-  for (int copy = 1; copy <= copies && res == result::kSuccess; ++copy) {
-    if (copy > 1) {
-      for (int index : drives)
-        if (!WaitForBlankDisc(index)) res = result::kBurnStopped;
-      if (res != result::kSuccess) break;
-    }
-    res = RunWithProgress(drives, [&](int index) {
-      if (audio) return WriteAudioCd(index, test, wavs);
-      if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
-      return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject"));
-    });
-    for (int index : drives) {
-      for (const std::string& lost : LastUnreadableSources(index))
-        std::fprintf(stderr, "varnex-cli: \"%s\" could not be read during the burn\n", lost.c_str());
-      ResetBurn(index);
-    }
+  auto job = [&](int index) {
+    if (audio) return WriteAudioCd(index, test, wavs);
+    if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
+    return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject"));
+  };
+  // One drive and one copy go straight to the drive (also the image-file
+  // target); several drives or copies each write their copies on their own.
+  int res = drives.size() == 1 && copies == 1 ? RunWithProgress(drives, job) : RunCopies(drives, copies, job);
+  for (int index : drives) {
+    for (const std::string& lost : LastUnreadableSources(index))
+      std::fprintf(stderr, "varnex-cli: \"%s\" could not be read during the burn\n", lost.c_str());
+    ResetBurn(index);
   }
   // An image file is done once its sectors are on the file system's disc.
   for (int index : drives)

@@ -29,6 +29,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
+#include "BurnCtrl/ui/CDlgProgressMulti.h"
 #include "foundation/HelpAndVersion.h"
 #include "foundation/LangText.h"
 #include "foundation/ProfileIni.h"
@@ -1517,13 +1518,94 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
   progress->SetPos(percent, ((copyNo_ - 1) * 100 + percent) / std::max(1, copies_));
 }
 
+void CPlomeDlg::StartBurnMulti() {
+  CDlgDataCD* w = DataWindow(mode_);
+  CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
+  const bool fromImage = w && mode_ == kDataDisc && w->IsImageMode();
+  const std::string source = !w ? std::string() : fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
+  if (mode_ == kMp3Disc) w->RewritePlaylist();
+  const std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
+  const bool mp3 = mode_ == kMp3Disc, multisession = !closeDisc_;
+  RecorderService* service = service_.get();
+
+  std::map<int, QString> names;
+  for (const QString& entry : recorders_) names[DriveIndexOfEntry(ToStd(entry))] = entry;
+  CDlgProgressMulti progress(this);
+  progress.SetProject(audio ? CDlgProgressMulti::kAudioCd : fromImage ? CDlgProgressMulti::kDataOrImage
+                                                                      : CDlgProgressMulti::kDataDisc,
+                      copies_);
+  progress.SetDriveSet(recorderListText_, names);
+  // Audio tracks are converted once, then written to every recorder.
+  if (audio) progress.SetPrepare([audio](const std::atomic<bool>& stop) { return audio->PrepareTracks(&stop); });
+  BurnMultiRun::Hooks hooks;
+  hooks.progress = [service](int d) { return service->GetDriveProgress(uint8_t(d)); };
+  hooks.item = [service](int d) { return service->GetDriveItem(uint8_t(d)); };
+  hooks.error = [service](int d) { return service->LastError(uint8_t(d)); };
+  hooks.stop = [service](int d) { service->AbortWrite(uint8_t(d)); };
+  hooks.reset = [service](int d) { service->ResetBurn(uint8_t(d)); };
+  hooks.eject = [service](int d) {
+    service->Lock(uint8_t(d), false);
+    service->Eject(uint8_t(d), true);
+  };
+  hooks.nextDisc = [service](int d, int, const std::atomic<bool>& cancel) {
+    // The row asks for the next blank disc; it is taken once it is in.
+    while (!cancel) {
+      DiscInfo info;
+      if (service->TestUnitReady(uint8_t(d)) == 0 && service->GetDiscInfoEx(uint8_t(d), &info) == result::kSuccess &&
+          info.blank && info.writable)
+        return true;
+      for (int i = 0; i < 10 && !cancel; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  progress.SetBurn(
+      [=](int d) {
+        if (audio) return audio->BurnTracks(service, uint8_t(d));
+        if (fromImage) return service->WriteImageToCD(uint8_t(d), source, false);
+        return service->WriteCd(uint8_t(d), source, label, multisession, mp3);
+      },
+      hooks);
+  finished_ = false;
+  stop_ = false;
+  multiProgress_ = &progress;
+  emit DialogOpened(&progress);
+  const bool done = progress.exec() == QDialog::Accepted;
+  multiProgress_ = nullptr;
+  finished_ = true;
+  lastResult_ = progress.Result();
+  if (audio) {
+    audio->DeleteTempTracks();
+    audio->RefreshList();
+  }
+  RunOffWindowThread([service] {
+    service->DeleteTempFiles();
+    return 0;
+  });
+  if (closeAfterBurn_) {
+    QTimer::singleShot(0, this, &QWidget::close);
+  } else if (!done) {
+    ShowMessage(LoadLangText("Message", 1010), msgbox::kInfoOk);
+  } else if (lastResult_ == result::kSuccess) {
+    if (scheduledBurn_) AfterBurnAction();
+    ShowMessage(LoadLangText("Message", 40), msgbox::kInfoOk);
+    if (!scheduledBurn_) AfterBurnAction();
+  } else {
+    ShowMessage(LoadLangText("Message", 1500) + "\n" + ToStd(progress.Summary()), msgbox::kErrorOk);
+  }
+  ShowDiscStatus();
+}
+
 void CPlomeDlg::StartBurn() {
   CDlgDataCD* w = DataWindow(mode_);
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
   if ((!w && !audio && !VideoWindow()) || !finished_) return;
-  if (recorderCount_ > 1) {
-    // Several recorders at once come with their own window in a later version.
-    ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
+  if (recorderCount_ > 1 && !ImageEntrySelected()) {
+    if (VideoWindow()) {
+      // Video discs are written to one recorder at a time in this version.
+      ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
+      return;
+    }
+    StartBurnMulti();
     return;
   }
   // A scheduled burn goes to the recorders of the schedule, never to a file.
@@ -1817,6 +1899,7 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
     KillAllTools();
     service_->AbortWrite(burnDrive_);
     if (burnProgress_) burnProgress_->done(QDialog::Rejected);
+    if (multiProgress_) multiProgress_->Stop();
     return;
   }
   closeAfterBurn_ = false;

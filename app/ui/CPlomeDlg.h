@@ -34,6 +34,7 @@ class CDlgVideoDisc;
 class CDlgDataCD;
 class CDlgDiscCopy;
 class CDlgProgress1;
+class CDlgProgressMulti;
 class CSkinBtn;
 class HandOverServer;
 class QComboBox;
@@ -179,6 +180,9 @@ class CPlomeDlg : public QDialog {
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
+  // The project onto every recorder of the burn settings at once, each
+  // writing the copies asked for.
+  void StartBurnMulti();
   // The audio CD mode's checks before its burn settings: a recorder with a
   // blank CD-R or CD-RW that has room for the tracks.
   void BurnCopy();
@@ -246,6 +250,7 @@ class CPlomeDlg : public QDialog {
   std::thread burnThread_;
   CDlgProgress1* burnProgress_ = nullptr;  // while a burn's progress window is open
   bool closeAfterBurn_ = false;
+  CDlgProgressMulti* multiProgress_ = nullptr;  // while several recorders burn
   std::mutex lastErrorLock_;
   std::string lastError_;  // the drive's own account of the last failure
   QPoint pressedAt_{-1, -1};  // where a drag that moves the window began

@@ -118,3 +118,36 @@ TEST(CliBurn, AFailedWriteNamesTheDriveAndSenseAndGoesIntoTheWriteLog) {
     logged = logged || line.find("WRITE at sector") != std::string::npos;
   EXPECT_TRUE(logged) << "Record.log beside the program holds the failed write";
 }
+
+TEST(CliBurn, SeveralDrivesBurnAtOnceAndOnlyTheFailingOneIsNamed) {
+  ScratchFolder dir;
+  int st = 0;
+  std::vector<std::string> discs;
+  for (int i = 0; i < 3; ++i) {
+    discs.push_back(dir / ("d" + std::to_string(i) + ".vdisc"));
+    std::string out = Cli("virtual create --media cd-r " + discs.back(), &st);
+    ASSERT_EQ(st, 0) << out;
+  }
+  std::string out = Cli("virtual fault --drive virtual:" + discs[1] + " --write-error 2 --times 1000", &st);
+  ASSERT_EQ(st, 0) << out;
+  out = Cli("burn --drive virtual:" + discs[0] + " --drive virtual:" + discs[1] + " --drive virtual:" + discs[2] +
+                " --label Sample " VARNEX_SOURCE_DIR "/data/sample",
+            &st);
+  EXPECT_NE(st, 0) << out;
+  EXPECT_NE(out.find(discs[1]), std::string::npos) << "the failing drive is named\n" << out;
+  EXPECT_NE(out.find("-113"), std::string::npos) << out;
+  EXPECT_EQ(out.find(discs[0]), std::string::npos) << "a good drive is not named as failed\n" << out;
+  std::string images[2];
+  for (int i : {0, 2}) {
+    const std::string iso = dir / ("d" + std::to_string(i) + ".iso");
+    std::string exported = Cli("virtual export --drive virtual:" + discs[i] + " -o " + iso, &st);
+    ASSERT_EQ(st, 0) << exported;
+    images[i / 2] = ReadWholeFile(iso);
+  }
+  EXPECT_TRUE(images[0] == images[1]) << "the two good discs differ";
+  out = RunTool("isoinfo -J -f -i " + (dir / "d0.iso"), &st);
+  EXPECT_NE(out.find("/sample/README.txt"), std::string::npos) << out;
+  out = Cli("burn --copies 2 --drive image:" + (dir / "x.iso") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("written once"), std::string::npos) << out;
+}

@@ -121,3 +121,30 @@ TEST(CliAudio, AnAudioProjectIsSavedAndShownRowByRow) {
 }
 
 }  // namespace
+
+TEST(CliAudio, SeveralRecordersGetTheTracksConvertedOnce) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::vector<std::string> discs = {dir / "a.vdisc", dir / "b.vdisc"};
+  for (const std::string& d : discs) ASSERT_EQ(Cli("virtual create --media cd-r " + d).status, 0);
+  const std::string song = MakeTone(dir, "song.mp3", 3.0, 44100, 2, 440);
+  CommandResult r = Cli("audio burn --drive virtual:" + discs[0] + " --drive virtual:" + discs[1] + " " + song);
+  ASSERT_EQ(r.status, 0) << r.output;
+  size_t conversions = 0;
+  for (size_t at = r.output.find("converting 1/1"); at != std::string::npos; at = r.output.find("converting 1/1", at + 1))
+    ++conversions;
+  EXPECT_EQ(conversions, 1u) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+  std::string bins[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string cue = dir / ("d" + std::to_string(i) + ".cue");
+    ASSERT_EQ(Cli("virtual export --drive virtual:" + discs[i] + " --cue " + cue).status, 0);
+    bins[i] = ReadWholeFile(dir / ("d" + std::to_string(i) + ".bin"));
+    ASSERT_EQ(CueTracks(ReadWholeFile(cue)).size(), 1u);
+  }
+  EXPECT_GT(bins[0].size(), 2352u * 200);
+  EXPECT_TRUE(bins[0] == bins[1]) << "the two discs differ";
+  r = Cli("audio burn --copies 0 --drive virtual:" + discs[0] + " " + song);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("--copies"), std::string::npos) << r.output;
+}

@@ -46,6 +46,8 @@
 #include "BurnCtrl/ui/CDlgProgress1.h"
 #include "app/UpdateJob.h"
 #include "updater/CDlgUpdate.h"
+#include "BurnCtrl/ui/CDlgProgressMulti.h"
+#include "controls/CHListBox.h"
 
 namespace {
 
@@ -229,6 +231,13 @@ int main(int argc, char** argv) {
   const std::string state = (scratch.path() + "/Virtual CD-RW.vdisc").toStdString();
   const int drive = recorders->AddRecorder(state, medium::kCdRw);
   ini::WriteString(state, "Disc", "BlockDelayMs", "25");
+  // Two more recorders for the burn on several recorders at once.
+  for (const char* name : {"/Virtual CD-R 2.vdisc", "/Virtual CD-R 3.vdisc"}) {
+    const std::string other = (scratch.path() + name).toStdString();
+    recorders->AddRecorder(other, medium::kCdR);
+    ini::WriteString(other, "Disc", "BlockDelayMs", "25");
+  }
+  bool severalRecorders = false;
   QString extra = scratch.path() + "/Videos";
   QDir().mkpath(extra);
   QFile video(extra + "/holiday-2026.mpg");
@@ -288,6 +297,15 @@ int main(int argc, char** argv) {
                      MakeSong(music, "03 Evening Walk.ogg", 19, 659)});
     audio->SelectRows({1});
     ini::WriteString(state, "Disc", "Capacity", "359847");
+    // The data project onto all three recorders at once; the CD-RW then
+    // gets a blank disc again for the audio CD.
+    main.SwitchMode(CPlomeDlg::kDataDisc);
+    severalRecorders = true;
+    main.Burn();
+    severalRecorders = false;
+    ini::WriteString(state, "Disc", "ReloadBlank", "1");
+    recorders->Eject(uint8_t(drive), false);
+    main.SwitchMode(CPlomeDlg::kAudioCD);
     main.ShowDiscStatus();
     Shoot(&main, "7-audio-cd");
     qputenv("VARNEX_CONVERTER", slowConverter.toUtf8());
@@ -331,8 +349,14 @@ int main(int argc, char** argv) {
   QObject::connect(&main, &CPlomeDlg::DialogOpened, &main, [&](QDialog* d) {
     const bool audioBurn = main.Mode() == CPlomeDlg::kAudioCD;
     if (auto* settings = qobject_cast<CDlgBurnSet*>(d)) {
-      QTimer::singleShot(300, settings, [settings, audioBurn] {
-        Shoot(settings, audioBurn ? "9-audio-burn-settings" : "3-burn-settings");
+      QTimer::singleShot(300, settings, [settings, audioBurn, &severalRecorders] {
+        if (severalRecorders) {
+          for (int i = 0; i < settings->RecorderList()->count(); ++i)
+            settings->RecorderList()->item(i)->setCheckState(Qt::Checked);
+          Shoot(settings, "18-several-recorders-settings");
+        } else {
+          Shoot(settings, audioBurn ? "9-audio-burn-settings" : "3-burn-settings");
+        }
         if (settings->TryAccept()) settings->accept();
         else settings->reject();
       });
@@ -353,6 +377,8 @@ int main(int argc, char** argv) {
       watch->start(100);
     } else if (progress) {
       QTimer::singleShot(1500, progress, [progress] { Shoot(progress, "4-progress"); });
+    } else if (auto* multi = qobject_cast<CDlgProgressMulti*>(d)) {
+      QTimer::singleShot(1500, multi, [multi] { Shoot(multi, "19-several-recorders"); });
     } else if (auto* schedule = qobject_cast<CDlgTimeSet*>(d)) {
       QTimer::singleShot(300, schedule, [schedule] {
         schedule->TimingBox()->setChecked(true);
