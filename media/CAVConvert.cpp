@@ -28,11 +28,6 @@ constexpr const char* kThumbnailTemplate =
 // Where Debian's ffmpeg rejects one of these arguments, the nearest form it
 // accepts. Each change is applied to every template that holds the original
 // text; everything else is passed as written.
-struct ArgumentChange {
-  const char* designed;
-  const char* used;
-  const char* reason;
-};
 constexpr ArgumentChange kArgumentChanges[] = {
     {"-trellis -mv0", "-trellis 1 -mpv_flags +mv0",
      "-trellis takes a level today: ffmpeg read \"-mv0\" as its value and refused it; "
@@ -52,16 +47,7 @@ constexpr ArgumentChange kArgumentChanges[] = {
     {"\"IMAGE\"", "\"file:IMAGE\"", "as for the source"},
 };
 
-void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
-  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
-    text->replace(at, from.size(), to);
-}
-
-std::string WithChanges(std::string text) {
-  for (const ArgumentChange& c : kArgumentChanges) ReplaceAll(&text, c.designed, c.used);
-  return text;
-}
+std::string WithChanges(std::string text) { return ::WithChanges(std::move(text), kArgumentChanges); }
 
 // The template of a conversion with its substitution values in place and
 // the paths still as SOURCE and TARGET.

@@ -38,11 +38,6 @@ constexpr const char* kMultiplexTemplate = "-f 8 --vbr -o \"BASE.mpg\" \"BASE.m2
 
 // Where Debian's tools reject a designed argument, the nearest accepted
 // form; everything else is passed as written.
-struct ArgumentChange {
-  const char* designed;
-  const char* used;
-  const char* reason;
-};
 constexpr ArgumentChange kArgumentChanges[] = {
     {"-vcodec %compress%", "-vcodec mpeg2video",
      "\"copy\" (the design's choice without re-encoding) would put the source's own video, H.264 or MPEG-4, "
@@ -60,16 +55,7 @@ constexpr ArgumentChange kArgumentChanges[] = {
     {"-shortest \"BASE.ac3\"", "-shortest \"file:BASE.ac3\"", "as for the source"},
 };
 
-void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
-  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
-    text->replace(at, from.size(), to);
-}
-
-std::string WithChanges(std::string text) {
-  for (const ArgumentChange& c : kArgumentChanges) ReplaceAll(&text, c.designed, c.used);
-  return text;
-}
+std::string WithChanges(std::string text) { return ::WithChanges(std::move(text), kArgumentChanges); }
 
 std::string Substitute(std::string text, int tvSystem, int aspect) {
   const bool ntsc = tvSystem == CDVDFile::kNtsc;

@@ -198,6 +198,12 @@ void KillAllTools() {
   for (const char* tool : {"ffmpeg", "mplex", "dvdauthor"}) KillToolProcess(tool);
 }
 
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size()))
+    text->replace(at, from.size(), to);
+}
+
 std::string ExtractBetween(const std::string& text, const std::string& start, const std::string& end) {
   if (text.empty() || start.empty() || end.empty()) return {};
   if (text.find(end) == std::string::npos) return {};

@@ -6,6 +6,7 @@
 // are ever stopped: another program of the same name is left alone.
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,23 @@ int KillToolProcess(const std::string& toolName);
 
 // The tools the windows stop when the user cancels a burn.
 void KillAllTools();
+
+// The argument texts of the design written for the tools of its day, and
+// the form today's tools accept: each change says why it is made, so that
+// the templates stay as designed and every departure is in one table.
+struct ArgumentChange {
+  const char* designed;
+  const char* used;
+  const char* reason;
+};
+// Every occurrence of `from` in `text` replaced by `to`.
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to);
+// `text` with every change of the table applied, in the table's order.
+template <size_t N>
+std::string WithChanges(std::string text, const ArgumentChange (&changes)[N]) {
+  for (const ArgumentChange& c : changes) ReplaceAll(&text, c.designed, c.used);
+  return text;
+}
 
 // Text helpers for what the tools print.
 // The text between the last `start` marker and the first `end` marker after
