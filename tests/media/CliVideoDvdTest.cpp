@@ -156,7 +156,7 @@ TEST(CliVideoDvd, ADvdAuthoredOnceIsWrittenOnTwoRecordersAndAFailingOneIsNamed) 
   // One of three recorders fails while writing: it alone is named, the others complete.
   const std::string d = dir / "d.vdisc", e = dir / "e.vdisc";
   for (const std::string& vd : {d, e}) ASSERT_EQ(Cli("virtual create --media dvd-r " + vd).status, 0);
-  ASSERT_EQ(Cli("virtual fault --drive virtual:" + d + " --write-error 30 --times 1000").status, 0);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + d + " --write-error 5 --times 1000").status, 0);
   r = Cli(DvdCommand() + " --label PAIR --drive virtual:" + c + " --drive virtual:" + d + " --drive virtual:" + e +
           " " + first + " " + second);
   EXPECT_NE(r.status, 0) << r.output;

@@ -242,7 +242,7 @@ TEST(CliVideo, ARecorderThatFailsIsNamedAndTheOthersComplete) {
   PrivateTemp temp;
   std::vector<std::string> discs;
   const std::string drives = MakeBlankCds(dir, 3, &discs);
-  ASSERT_EQ(Cli("virtual fault --drive virtual:" + discs[1] + " --write-error 40 --times 1000").status, 0);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + discs[1] + " --write-error 5 --times 1000").status, 0);
   CommandResult r = Cli("video --svcd" + drives + " " + MakeVideo(dir, "clip.mp4", 2));
   EXPECT_NE(r.status, 0) << r.output;
   EXPECT_NE(r.output.find(discs[1]), std::string::npos) << "the failing recorder is named\n" << r.output;
