@@ -1,7 +1,8 @@
 // The window of several recorders at once, over virtual recorders of the
 // recorder command layer: one row per recorder, the prompt for the next
 // blank disc, a failing recorder's row, Cancel for all; and the main window
-// burning one project onto two recorders chosen in the burn settings.
+// burning one project, and one Video CD, onto two recorders chosen in the
+// burn settings.
 
 #include <QEventLoop>
 #include <QPushButton>
