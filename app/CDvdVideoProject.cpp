@@ -37,7 +37,53 @@ int BurnResult(int r) {
 
 }  // namespace
 
-CDvdVideoProject::~CDvdVideoProject() { dvd_.CleanUp(); }
+CDvdVideoProject::~CDvdVideoProject() {
+  Cancel();
+  CleanUp();
+}
+
+void CDvdVideoProject::CleanUp() {
+  std::unique_lock<std::mutex> hold(lock_);
+  idle_.wait(hold, [this] { return burning_ == 0; });
+  dvd_.CleanUp();
+}
+
+CDvdVideoProject::DriveBurn& CDvdVideoProject::BurnOf(int driveIndex) {
+  std::unique_ptr<DriveBurn>& b = burns_[driveIndex];
+  if (!b) b = std::make_unique<DriveBurn>();
+  return *b;
+}
+
+int CDvdVideoProject::FailOn(int driveIndex, int code, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
+  lastError_ = why;
+  BurnOf(driveIndex).error = why;
+  return code;
+}
+
+std::string CDvdVideoProject::LastError() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return lastError_;
+}
+
+int CDvdVideoProject::Progress(int driveIndex) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = burns_.find(driveIndex);
+  return it == burns_.end() ? 0 : it->second->progress.load();
+}
+
+std::string CDvdVideoProject::LastError(int driveIndex) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = burns_.find(driveIndex);
+  return it == burns_.end() ? std::string() : it->second->error;
+}
+
+void CDvdVideoProject::StopBurn(int driveIndex) {
+  std::lock_guard<std::mutex> hold(lock_);
+  DriveBurn& b = BurnOf(driveIndex);
+  b.stop = true;
+  if (b.running) b.running->BurnStop();
+}
 
 bool CDvdVideoProject::IsVideoFileName(const std::string& path) {
   // The video disc window's own list (less the Video CD's ".DAT" tracks and
@@ -84,6 +130,7 @@ std::vector<std::string> CDvdVideoProject::Inputs() const {
 }
 
 int CDvdVideoProject::Fail(int code, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
   lastError_ = why;
   return code;
 }
@@ -99,13 +146,16 @@ void CDvdVideoProject::Cancel() {
   stop_ = true;
   dvd_.cancel = true;
   std::lock_guard<std::mutex> hold(lock_);
-  if (running_) running_->BurnStop();
+  for (auto& b : burns_) {
+    b.second->stop = true;
+    if (b.second->running) b.second->running->BurnStop();
+  }
 }
 
 int CDvdVideoProject::Prepare() {
   stop_ = false;
   dvd_.cancel = false;
-  lastError_.clear();
+  Fail(0, "");
   const std::vector<std::string> inputs = Inputs();
   if (inputs.empty()) return Fail(kNoInputs, "the DVD project holds no video file");
   if (inputs.size() > kMaxInputs) return Fail(kTooManyInputs, "a DVD takes at most 260 video files");
@@ -119,22 +169,43 @@ int CDvdVideoProject::Prepare() {
 }
 
 int CDvdVideoProject::Burn(int driveIndex) {
-  lastError_.clear();
-  if (dvd_.FileCount() == 0 || dvd_.GetHeaderFile().empty())
-    return Fail(kNotPrepared, "the DVD has not been authored");
-  if (stop_) return Fail(result::kBurnStopped, "stopped before the burn began");
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    DriveBurn& b = BurnOf(driveIndex);
+    b.progress = 0;
+    b.stop = false;
+    b.error.clear();
+    if (dvd_.FileCount() == 0 || dvd_.GetHeaderFile().empty()) {
+      lastError_ = b.error = "the DVD has not been authored";
+      return kNotPrepared;
+    }
+    // The authored files are this burn's until it returns.
+    ++burning_;
+  }
+  struct Done {
+    CDvdVideoProject* self;
+    ~Done() {
+      std::lock_guard<std::mutex> hold(self->lock_);
+      --self->burning_;
+      self->idle_.notify_all();
+    }
+  } done{this};
+  if (stop_) return FailOn(driveIndex, result::kBurnStopped, "stopped before the burn began");
   uint64_t freeBytes = 0;
-  if (int r = CheckTarget(driveIndex, &freeBytes); r != result::kSuccess) return r;
+  if (int r = CheckTarget(driveIndex, &freeBytes); r != result::kSuccess) return FailOn(driveIndex, r, LastError());
   Recorder* recorder = FindRecorder(driveIndex);
   if (!Fits(dvd_.TotalSectors(), freeBytes / 2048))
-    return Fail(result::kDoesNotFit, "the DVD needs " + std::to_string(dvd_.TotalSectors()) + " sectors; " +
-                                         recorder->Name() + " has room for " + std::to_string(freeBytes / 2048) +
-                                         ", of which " + std::to_string(kReserveSectors) + " stay free");
-  burning_ = true;
+    return FailOn(driveIndex, result::kDoesNotFit,
+                  "the DVD needs " + std::to_string(dvd_.TotalSectors()) + " sectors; " + recorder->Name() +
+                      " has room for " + std::to_string(freeBytes / 2048) + ", of which " +
+                      std::to_string(kReserveSectors) + " stay free");
   burnProgress_ = 0;
   const bool kestrine = dynamic_cast<KestrineRecorder*>(recorder) != nullptr;
   const int r = kestrine ? BurnToDrive(driveIndex) : BurnToImage(driveIndex);
-  burning_ = false;
+  if (r == result::kSuccess) {
+    std::lock_guard<std::mutex> hold(lock_);
+    BurnOf(driveIndex).progress = 100;
+  }
   return r;
 }
 
@@ -164,11 +235,11 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   std::vector<char> table(size_t(dvd_.TableCount()) * CDVDFile::kPathSize);
   const int count = dvd_.GetFileTable(table.data());
   DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
-  if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  if (!source.IsValid()) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
   // The header describes the files as they were authored.
   if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
-    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
-  if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
+    return FailOn(driveIndex, result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
+  if (!ClaimRecorder(driveIndex)) return FailOn(driveIndex, result::kRecorderInUse, FindRecorder(driveIndex)->Name());
   struct Release {
     int index;
     ~Release() { ReleaseRecorder(index); }
@@ -176,19 +247,22 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   std::shared_ptr<Recorder> keep = ShareRecorder(driveIndex);
   auto* k = dynamic_cast<KestrineRecorder*>(keep.get());
   CDevCmdRW* target = k ? k->Device() : nullptr;
-  if (!target) return Fail(result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
+  if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
   Start(driveIndex);
   auto mana = std::make_unique<BurnMana_SAO>(&source, target, 1, false, -150);
   int r = mana->BurnBegin();
   if (r == BURN_OK) {
+    DriveBurn* burn = nullptr;
     {
       std::lock_guard<std::mutex> hold(lock_);
-      running_ = mana.get();
+      burn = &BurnOf(driveIndex);
+      burn->running = mana.get();
     }
-    if (stop_) mana->BurnStop();
+    if (stop_ || burn->stop) mana->BurnStop();
     if (mana->Burn()) {
       while (!mana->IsOver()) {
         burnProgress_ = mana->GetBurnProgress();
+        burn->progress = burnProgress_.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       r = mana->BurnEnd();
@@ -196,33 +270,38 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
       r = BURN_NOT_READY;
     }
     std::lock_guard<std::mutex> hold(lock_);
-    running_ = nullptr;
+    burn->running = nullptr;
   }
   if (r != BURN_OK) {
     const std::string why = r == BURN_STOPPED ? "stopped while the disc was written" : mana->GetLastError();
-    return Fail(BurnResult(r), keep->Name() + ": " + why);
+    return FailOn(driveIndex, BurnResult(r), keep->Name() + ": " + why);
   }
   burnProgress_ = 100;
   return result::kSuccess;
 }
 
 int CDvdVideoProject::BurnToImage(int driveIndex) {
+  DriveBurn* burn = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    burn = &BurnOf(driveIndex);
+  }
   std::vector<char> table(size_t(dvd_.TableCount()) * CDVDFile::kPathSize);
   const int count = dvd_.GetFileTable(table.data());
   DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
-  if (!source.IsValid()) return Fail(result::kSourceUnreadable, source.GetLastError());
+  if (!source.IsValid()) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
   // The header describes the files as they were authored.
   if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
-    return Fail(result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
-  if (!ClaimRecorder(driveIndex)) return Fail(result::kRecorderInUse, FindRecorder(driveIndex)->Name());
+    return FailOn(driveIndex, result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
+  if (!ClaimRecorder(driveIndex)) return FailOn(driveIndex, result::kRecorderInUse, FindRecorder(driveIndex)->Name());
   struct Release {
     int index;
     ~Release() { ReleaseRecorder(index); }
   } release{driveIndex};
   std::shared_ptr<Recorder> target = ShareRecorder(driveIndex);
-  if (!target) return Fail(result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
+  if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
   const std::string name = target->Name();
-  auto refused = [&](const char* what) { return Fail(result::kWriteFailed, name + ": " + what); };
+  auto refused = [&](const char* what) { return FailOn(driveIndex, result::kWriteFailed, name + ": " + what); };
   rec::WriteParam wp;
   wp.trackMode = 5;
   wp.dataBlockType = 8;
@@ -234,16 +313,18 @@ int CDvdVideoProject::BurnToImage(int driveIndex) {
   const uint32_t total = uint32_t(source.TotalSectors());
   if (medium::IsSequential(target->GetMediumType()) && target->ReserveTrack(total) != 0)
     return refused("the track could not be reserved");
-  if (!source.OpenSession(1) || !source.OpenTrack(1)) return Fail(result::kSourceUnreadable, source.GetLastError());
+  if (!source.OpenSession(1) || !source.OpenTrack(1)) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
   constexpr uint32_t kBlock = 32;
   std::vector<uint8_t> buffer(size_t(kBlock) * 2048);
   for (uint32_t lba = 0; lba < total;) {
-    if (stop_) return Fail(result::kBurnStopped, "stopped while the image was written");
+    if (stop_ || burn->stop)
+      return FailOn(driveIndex, result::kBurnStopped, "stopped while the image was written");
     const uint32_t n = std::min(kBlock, total - lba);
-    if (!source.GetSectorData(buffer.data(), int(n))) return Fail(result::kSourceUnreadable, source.GetLastError());
+    if (!source.GetSectorData(buffer.data(), int(n))) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
     if (target->Write(lba, buffer.data(), n * 2048, n) != 0) return refused("a write failed");
     lba += n;
     burnProgress_ = int(uint64_t(lba) * 100 / total);
+    burn->progress = burnProgress_.load();
   }
   if (target->SynCache() != 0) return refused("the data could not be flushed");
   if (medium::IsSequential(target->GetMediumType()) && target->CloseTrack(1) != 0)

@@ -7,10 +7,15 @@
 // this class; it knows nothing of either.
 //
 // Prepare and Burn run on the caller's worker; Cancel, Progress and Step may
-// be called from any other thread meanwhile.
+// be called from any other thread meanwhile. Once prepared, the disc may be
+// burnt on several drives at once, each Burn on a worker of its own with a
+// data source and a burn manager of its own over the shared authored files.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -72,19 +77,34 @@ class CDvdVideoProject {
   // Ends a running authoring tool or burn; Prepare and Burn then return
   // result::kBurnStopped.
   void Cancel();
-  // Deletes the work folder and the header.
-  void CleanUp() { dvd_.CleanUp(); }
+  // Ends the burn on one drive only (result::kBurnStopped).
+  void StopBurn(int driveIndex);
+  // Deletes the work folder and the header, once every burn reading them
+  // has ended.
+  void CleanUp();
 
   static constexpr int kWritingText = 1186;  // [UIText] caption while the disc is written
   int Progress() const;
   std::string Step() const;
-  const std::string& LastError() const { return lastError_; }
+  std::string LastError() const;
+  // The burn on one drive: its progress and why it failed.
+  int Progress(int driveIndex) const;
+  std::string LastError(int driveIndex) const;
   const CDVDFile& Dvd() const { return dvd_; }
 
  private:
   int Fail(int code, const std::string& why);
+  int FailOn(int driveIndex, int code, const std::string& why);
   int BurnToDrive(int driveIndex);
   int BurnToImage(int driveIndex);
+
+  struct DriveBurn {
+    std::atomic<int> progress{0};
+    std::atomic<bool> stop{false};
+    BurnMana_SAO* running = nullptr;  // under lock_
+    std::string error;                // under lock_
+  };
+  DriveBurn& BurnOf(int driveIndex);  // with lock_ held
 
   mutable std::mutex lock_;
   std::vector<std::string> inputs_;
@@ -92,9 +112,10 @@ class CDvdVideoProject {
   int aspect_ = CDVDFile::kAspect4x3;
   std::string label_ = "DVD_VIDEO";
   CDVDFile dvd_;
-  std::string lastError_;
+  std::string lastError_;  // under lock_
   std::atomic<bool> stop_{false};
-  std::atomic<bool> burning_{false};
+  std::atomic<int> burning_{0};  // burns reading the authored files
   std::atomic<int> burnProgress_{0};
-  BurnMana_SAO* running_ = nullptr;  // under lock_
+  std::map<int, std::unique_ptr<DriveBurn>> burns_;  // under lock_
+  std::condition_variable idle_;
 };

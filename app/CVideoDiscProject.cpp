@@ -22,6 +22,7 @@
 #include "authoring/CVCDFile.h"
 #include "foundation/LangText.h"
 #include "foundation/TempFiles.h"
+#include "MediumTable.h"
 #include "media/CAVConvert.h"
 
 namespace {
@@ -80,7 +81,10 @@ const CVideoDiscProject::KindInfo* CVideoDiscProject::Info(int kind) {
 
 CVideoDiscProject::CVideoDiscProject(int kind) { SetMode(kind); }
 
-CVideoDiscProject::~CVideoDiscProject() { CleanUpVideoDisc(); }
+CVideoDiscProject::~CVideoDiscProject() {
+  StopAllBurns();
+  CleanUpVideoDisc();
+}
 
 void CVideoDiscProject::SetMode(int kind) {
   const KindInfo* info = Info(kind) ? Info(kind) : Info(kVideoCd);
@@ -365,7 +369,9 @@ std::string CVideoDiscProject::ControlImage() const {
 }
 
 int CVideoDiscProject::CleanUpVideoDisc() {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::unique_lock<std::mutex> hold(lock_);
+  // The prepared files stay until the last recorder reading them has ended.
+  idle_.wait(hold, [this] { return reading_ == 0; });
   layout_.reset();
   prepared_.clear();
   if (!workFolder_.empty()) RemoveTree(workFolder_.substr(0, workFolder_.size() - 1));
@@ -382,13 +388,92 @@ std::string CVideoDiscProject::GetWritingItemCaption() const {
   return caption_.empty() ? LoadLangText("UIText", 13) : caption_;
 }
 
+CVideoDiscProject::DriveBurn& CVideoDiscProject::BurnOf(int drive) {
+  std::unique_ptr<DriveBurn>& b = burns_[drive];
+  if (!b) b = std::make_unique<DriveBurn>();
+  return *b;
+}
+
+int CVideoDiscProject::FailedOn(int drive, int code, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
+  error_ = why;
+  BurnOf(drive).error = why;
+  return code;
+}
+
+int CVideoDiscProject::GetBurnProgress(int drive) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = burns_.find(drive);
+  return it == burns_.end() ? 0 : it->second->progress.load();
+}
+
+std::string CVideoDiscProject::GetWritingItemCaption(int drive) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = burns_.find(drive);
+  return it == burns_.end() || it->second->caption.empty() ? LoadLangText("UIText", 13) : it->second->caption;
+}
+
+std::string CVideoDiscProject::LastError(int drive) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto it = burns_.find(drive);
+  return it == burns_.end() ? std::string() : it->second->error;
+}
+
+void CVideoDiscProject::StopBurn(int drive) {
+  std::lock_guard<std::mutex> hold(lock_);
+  BurnOf(drive).stop = true;
+}
+
+void CVideoDiscProject::StopAllBurns() {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto& b : burns_) b.second->stop = true;
+}
+
+int CVideoDiscProject::CheckTarget(int drive) {
+  Recorder* recorder = FindRecorder(drive);
+  if (!recorder) return FailedOn(drive, result::kNoSuchDrive, "no drive " + std::to_string(drive));
+  bool blank = false, writable = false;
+  int type = 0;
+  const int rc = GetDiscInfo(drive, &blank, &writable, &type);
+  if (rc != result::kSuccess) return FailedOn(drive, rc, recorder->Name());
+  if (type != medium::kCdR && type != medium::kCdRw)
+    return FailedOn(drive, result::kTargetNotWritable, "a video CD needs a CD-R or CD-RW in " + recorder->Name());
+  if (!blank) return FailedOn(drive, result::kTargetNotBlank, "the disc in " + recorder->Name() + " is not blank");
+  return result::kSuccess;
+}
+
 int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
+  DriveBurn* burn = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    burn = &BurnOf(drive);
+    burn->progress = 0;
+    burn->stop = false;
+    burn->caption.clear();
+    burn->error.clear();
+    if (!layout_ || prepared_.empty()) {
+      error_ = burn->error = "the disc is not prepared";
+      return kEmptyProject;
+    }
+    // The prepared files are this burn's until it returns.
+    ++reading_;
+  }
+  struct Done {
+    CVideoDiscProject* self;
+    DriveBurn* burn;
+    ~Done() {
+      std::lock_guard<std::mutex> hold(self->lock_);
+      burn->caption.clear();
+      self->caption_.clear();
+      --self->reading_;
+      self->idle_.notify_all();
+    }
+  } done{this, burn};
   const std::string control = ControlImage();
   const std::vector<std::string> items = PreparedItems();
-  if (control.empty() || items.empty()) return Failed(kEmptyProject, "the disc is not prepared");
   DataSource_VCD source(2, control, int(items.size()), items);
-  if (!source.IsValid()) return Failed(kVideoLayoutFailed, source.GetLastError());
-  if (!ClaimRecorder(drive)) return Failed(result::kRecorderInUse, "");
+  if (!source.IsValid()) return FailedOn(drive, kVideoLayoutFailed, source.GetLastError());
+  if (!ClaimRecorder(drive)) return FailedOn(drive, result::kRecorderInUse, "");
   struct Release {
     int index;
     ~Release() { ReleaseRecorder(index); }
@@ -396,26 +481,30 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
   std::shared_ptr<Recorder> keep = ShareRecorder(drive);
   auto* kestrine = dynamic_cast<KestrineRecorder*>(keep.get());
   CDevCmdRW* target = kestrine ? kestrine->Device() : nullptr;
-  if (!target) return Failed(result::kNoSuchDrive, "");
+  if (!target) return FailedOn(drive, result::kNoSuchDrive, "");
   Start(drive);
   uint32_t capacity = 0;
-  if (target->GetBlackDiscCapacity(capacity) != 0) return Failed(result::kException, "the disc's capacity is unknown");
+  if (target->GetBlackDiscCapacity(capacity) != 0)
+    return FailedOn(drive, result::kException, keep->Name() + ": the disc's capacity is unknown");
   const int64_t leadOut = source.Layout().sessions.front().LeadOut();
   if (!FitsCapacity(leadOut, capacity))
-    return Failed(result::kDoesNotFit, "the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
-                                           std::to_string(capacity));
+    return FailedOn(drive, result::kDoesNotFit,
+                    keep->Name() + ": the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
+                        std::to_string(capacity));
   progress_ = 0;
+  auto stopped = [&] { return (stop && *stop) || burn->stop; };
   BurnMana_SAO mana(&source, target, 1, false, -150);
-  int r = mana.BurnBegin();
+  int r = stopped() ? BURN_STOPPED : mana.BurnBegin();
   if (r == BURN_OK && mana.Burn()) {
     while (!mana.IsOver()) {
-      if (stop && *stop) mana.BurnStop();
-      progress_ = mana.GetBurnProgress();
+      if (stopped()) mana.BurnStop();
+      burn->progress = mana.GetBurnProgress();
+      progress_ = burn->progress.load();
       char text[300];
       mana.GetCurrBurnFile(text, sizeof text);
       {
         std::lock_guard<std::mutex> hold(lock_);
-        caption_ = text;
+        burn->caption = caption_ = text;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -423,11 +512,9 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
   } else if (r == BURN_OK) {
     r = BURN_NOT_READY;
   }
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    caption_.clear();
-  }
-  if (r != BURN_OK) return Failed(BurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
+  if (r != BURN_OK)
+    return FailedOn(drive, BurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
+  burn->progress = 100;
   progress_ = 100;
   return result::kSuccess;
 }

@@ -10,8 +10,10 @@
 // lock, progress and the stop flag are atomic.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,12 +107,26 @@ class CVideoDiscProject {
   int PrepareVideoDisc(const KeepGoingQuestion& ask, const std::atomic<bool>* stop = nullptr,
                        const ItemProgress& progress = nullptr);
   // Writes the prepared disc on a recorder of the command layer: 1, or a
-  // negative result. `stop` asks the running burn to end (-920).
+  // negative result. `stop` asks the running burn to end (-920). Several
+  // recorders may write the same prepared disc at once, each from a data
+  // source and a burn manager of its own over the shared prepared files.
   int BurnVideoDisc(int drive, const std::atomic<bool>* stop = nullptr);
+  // The last burn started, for a single recorder.
   int GetBurnProgress() const { return progress_; }
   // The item being written: its source path, or "UIText" 13 when none.
   std::string GetWritingItemCaption() const;
-  // Removes the work folder and the laid-out disc. Always 1.
+  // The same for the burn on one drive, and why that drive's last burn failed.
+  int GetBurnProgress(int drive) const;
+  std::string GetWritingItemCaption(int drive) const;
+  std::string LastError(int drive) const;
+  // Asks the burn on one drive, or on every drive, to end (-920).
+  void StopBurn(int drive);
+  void StopAllBurns();
+  // Whether the disc in a drive takes a Video CD: a blank CD-R or CD-RW. 1,
+  // or the result that says why not (LastError(drive) names the drive).
+  int CheckTarget(int drive);
+  // Removes the work folder and the laid-out disc, once every burn that
+  // reads them has ended. Always 1.
   int CleanUpVideoDisc();
   // The items as they go onto the disc after PrepareVideoDisc.
   std::vector<std::string> PreparedItems() const;
@@ -124,7 +140,15 @@ class CVideoDiscProject {
  private:
   bool CheckItemForDisc(const std::string& path, std::string* why) const;
   int Failed(int code, const std::string& why);
+  int FailedOn(int drive, int code, const std::string& why);
 
+  // One drive's burn of the prepared disc.
+  struct DriveBurn {
+    std::atomic<int> progress{0};
+    std::atomic<bool> stop{false};
+    std::string caption, error;  // under lock_
+  };
+  DriveBurn& BurnOf(int drive);  // with lock_ held
   mutable std::mutex lock_;
   int kind_ = kVideoCd;
   std::vector<VideoItem> items_;
@@ -136,4 +160,7 @@ class CVideoDiscProject {
   std::atomic<int> progress_{0};
   std::string caption_;
   std::string error_;
+  std::map<int, std::unique_ptr<DriveBurn>> burns_;  // under lock_
+  int reading_ = 0;  // burns reading the prepared files, under lock_
+  std::condition_variable idle_;
 };

@@ -80,8 +80,8 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
   return result::kSuccess;
 }
 
-int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job) {
-  BurnMultiRun::Hooks hooks;
+int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job,
+              BurnMultiRun::Hooks hooks) {
   // The disc comes out only to make room for the next copy.
   hooks.eject = [copies](int d) {
     if (copies > 1) EjectDisc(d);

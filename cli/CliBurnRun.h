@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "BurnCtrl/BurnMultiRun.h"
+
 // Set by Ctrl-C while an InterruptCatcher lives.
 extern std::atomic<bool> gInterrupted;
 
@@ -30,7 +32,10 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
 // its own (`job` writes one), asking for a blank disc between copies; a
 // drive that fails ends only its own copies. Ctrl-C stops every drive.
 // Names every drive that failed and returns the first failure, or success.
-int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job);
+// `hooks` read and stop burns that are not on the burn list (the eject and
+// the wait for the next disc are this function's own).
+int RunCopies(const std::vector<int>& drives, int copies, const std::function<int(int)>& job,
+              BurnMultiRun::Hooks hooks = {});
 
 // --copies N: a number from 1 to 999.
 bool ParseCopies(const std::string& text, int* copies);

@@ -27,7 +27,10 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--svcd", "a Super Video CD (MPEG-2)"},
          {"--dvd", "a DVD-Video"},
          {"--drive D", "the recorder with a blank CD-R or CD-RW (a blank DVD for --dvd): /dev/srN, virtual:FILE or a "
-                       "drive letter; image:FILE writes a DVD-Video into an image file"},
+                       "drive letter; image:FILE writes a DVD-Video into an image file; given several times, the "
+                       "disc is converted or authored once and written on every recorder at once"},
+         {"--copies N", "write N discs on every recorder, asking for the next blank disc between copies; a recorder "
+                        "that fails ends only its own copies"},
          {"--ntsc", "convert to NTSC (PAL by default): 720x480 at 29.97 frames a second on a DVD"},
          {"--wide", "convert to a 16:9 picture (4:3 by default)"},
          {"--label L", "the volume label (VCD or SVCD by default)"},

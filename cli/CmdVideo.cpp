@@ -1,6 +1,8 @@
 // varnex-cli video: Video CDs and Super Video CDs from video files. Each file
 // is converted to the disc's MPEG kind (unless --no-reencode), the disc is
 // laid out and written session-at-once onto the blank CD in the recorder.
+// With several --drive options or --copies N the disc is prepared once and
+// written to every recorder, each recorder writing N copies.
 // With --dvd the job goes to the DVD-Video command (cli/CmdVideoDvd), so that
 // scripts meet one command for every video disc.
 
@@ -23,9 +25,10 @@
 namespace {
 
 const char* kUsage =
-    "video (--vcd | --svcd) --drive D [--ntsc] [--wide] [--label L] [--no-reencode] FILE... | "
-    "video (--vcd | --svcd) --drive D --project FILE.bcd | video (--vcd | --svcd) --save FILE.bcd FILE... | "
-    "video --dvd --drive D [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
+    "video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--no-reencode] "
+    "FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] --project FILE.bcd | "
+    "video (--vcd | --svcd) --save FILE.bcd FILE... | "
+    "video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
 
 // The kind of disc the flags name: 0 when none or several are given.
 int KindOf(const CliOptions& opt) {
@@ -65,15 +68,9 @@ int CollectItems(const CliOptions& opt, CVideoDiscProject* project) {
 }
 
 // A video CD goes onto a blank CD-R or CD-RW; checked before a long conversion.
-int CheckBlankCd(int drive) {
-  bool blank = false, writable = false;
-  int type = 0;
-  const int rc = GetDiscInfo(drive, &blank, &writable, &type);
-  if (rc != result::kSuccess) return CliFail(rc, FindRecorder(drive)->Name());
-  if (type != medium::kCdR && type != medium::kCdRw)
-    return CliFail(result::kTargetNotWritable, "a video CD needs a CD-R or CD-RW in " + FindRecorder(drive)->Name());
-  if (!blank) return CliFail(result::kTargetNotBlank, "the disc in " + FindRecorder(drive)->Name() + " is not blank");
-  return 0;
+int CheckBlankCd(CVideoDiscProject* project, int drive) {
+  const int rc = project->CheckTarget(drive);
+  return rc == result::kSuccess ? 0 : CliFail(rc, project->LastError(drive));
 }
 
 int Prepare(CVideoDiscProject* project) {
@@ -118,21 +115,42 @@ int Burn(CVideoDiscProject* project, int drive) {
   return 0;
 }
 
+// The prepared disc on every drive, `copies` times each; a drive that fails
+// ends only its own copies and is named. 0, or the exit status.
+int BurnCopies(CVideoDiscProject* project, const std::vector<int>& drives, int copies) {
+  BurnMultiRun::Hooks hooks;
+  hooks.progress = [project](int d) { return project->GetBurnProgress(d); };
+  hooks.item = [project](int d) { return project->GetWritingItemCaption(d); };
+  hooks.error = [project](int d) { return project->LastError(d); };
+  hooks.stop = [project](int d) { project->StopBurn(d); };
+  hooks.checkDisc = [project](int d) { return project->CheckTarget(d); };
+  hooks.reset = [](int) {};  // these burns are not on the burn list
+  const int rc = RunCopies(drives, copies, [&](int d) { return project->BurnVideoDisc(d, &gInterrupted); }, hooks);
+  return rc == result::kSuccess ? 0 : 1;
+}
+
 int RunVideo(const CliArgs& args) {
   // A DVD-Video job has options of its own; the DVD command judges them.
   for (const std::string& arg : args)
     if (arg == "--dvd") return RunVideoDvd(args);
-  CliOptions opt(args, {"--drive", "--label", "--project", "--save"},
+  CliOptions opt(args, {"--drive", "--label", "--project", "--save", "--copies"},
                  {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const int kind = KindOf(opt);
   if (kind == 0) return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
   const bool save = opt.Has("--save");
-  if (save == opt.Has("--drive") || opt.Values("--drive").size() > 1 || (save && opt.Has("--project")) ||
+  const std::vector<std::string> driveSpecs = opt.Values("--drive");
+  if (save == !driveSpecs.empty() || (save && (opt.Has("--project") || opt.Has("--copies"))) ||
       (opt.Operands().empty() && !opt.Has("--project")))
     return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
-  if (opt.Value("--drive").rfind("image:", 0) == 0)
-    return CliFail(result::kBadArguments, "a video CD is burnt on a recorder, not into an image file");
+  int copies = 1;
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
+  for (const std::string& spec : driveSpecs)
+    if (spec.rfind("image:", 0) == 0)
+      return CliFail(result::kBadArguments, "a video CD is burnt on a recorder, not into an image file");
+  if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
 
   InterruptCatcher catcher;
   CVideoDiscProject project(kind);
@@ -142,15 +160,26 @@ int RunVideo(const CliArgs& args) {
     if (!project.SaveVideoProject(opt.Value("--save"), &error)) return CliFail(result::kProjectNotWritten, error);
     return 0;
   }
-  const int drive = OpenBurnDrive(opt.Value("--drive"), "", false);
-  if (drive < 0) return 1;
-  if (int st = CheckBlankCd(drive)) return st;
-  // The work folder and the laid-out disc go with the project on every way out.
+  std::vector<int> drives;
+  for (const std::string& spec : driveSpecs) {
+    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1);
+    if (drive < 0) return 1;
+    if (int st = CheckBlankCd(&project, drive)) return st;
+    drives.push_back(drive);
+  }
+  // Converted and laid out once, whatever the number of drives and copies;
+  // the work folder goes with the project on every way out, once every
+  // recorder has ended.
   if (int st = Prepare(&project)) return st;
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
-  if (int st = Burn(&project, drive)) return st;
-  std::fprintf(stderr, "varnex-cli: %zu video tracks burnt on %s\n", project.PreparedItems().size(),
-               FindRecorder(drive)->Name().c_str());
+  if (drives.size() == 1 && copies == 1) {
+    if (int st = Burn(&project, drives.front())) return st;
+  } else if (int st = BurnCopies(&project, drives, copies)) {
+    return st;
+  }
+  for (int drive : drives)
+    std::fprintf(stderr, "varnex-cli: %zu video tracks burnt on %s\n", project.PreparedItems().size(),
+                 FindRecorder(drive)->Name().c_str());
   return 0;
 }
 

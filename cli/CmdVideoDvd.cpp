@@ -1,5 +1,7 @@
 // varnex-cli video --dvd: authors the files as a DVD-Video disc and writes
 // it disc-at-once onto the blank DVD in a recorder, or into an image file.
+// With several --drive options or --copies N the disc is authored once and
+// written on every recorder, each recorder writing N copies.
 
 #include "cli/CmdVideoDvd.h"
 
@@ -17,11 +19,12 @@
 #include "app/CDvdVideoProject.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
+#include "foundation/LangText.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: video --dvd --drive D [--ntsc] [--wide] [--label L] [--medium M] FILE...";
+    "usage: video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] FILE...";
 
 // Runs a step of the project on a worker and shows its progress on a
 // terminal; Ctrl-C cancels it (the running tool is ended).
@@ -52,12 +55,21 @@ int RunStep(CDvdVideoProject& project, const std::function<int()>& step) {
 }  // namespace
 
 int RunVideoDvd(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--label", "--medium"}, {"--dvd", "--ntsc", "--wide", "--replace"});
+  CliOptions opt(args, {"--drive", "--label", "--medium", "--copies"}, {"--dvd", "--ntsc", "--wide", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
-  if (opt.Value("--drive").empty() || opt.Values("--drive").size() > 1 || opt.Operands().empty())
-    return CliFail(result::kBadArguments, kUsage);
-  const std::string drive = opt.Value("--drive");
+  const std::vector<std::string> driveSpecs = opt.Values("--drive");
+  if (driveSpecs.empty() || opt.Operands().empty()) return CliFail(result::kBadArguments, kUsage);
+  int copies = 1;
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
+  const bool several = driveSpecs.size() > 1 || copies > 1;
+  const std::string drive = driveSpecs.front();
   const bool image = drive.rfind("image:", 0) == 0;
+  for (const std::string& spec : driveSpecs)
+    if (several && spec.rfind("image:", 0) == 0)
+      return CliFail(result::kBadArguments, "an image:FILE target takes one DVD; several copies need recorders");
+  if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
   if (opt.Has("--medium") && !image) return CliFail(result::kBadArguments, "--medium is for an image:FILE drive");
 
   CDvdVideoProject project;
@@ -85,21 +97,38 @@ int RunVideoDvd(const CliArgs& args) {
   if (refused) return CliFail(result::kFilesLeftOut, "nothing was done");
 
   InterruptCatcher catcher;
-  const int index = OpenBurnDrive(drive, image ? opt.Value("--medium", "dvd-r") : "", false, opt.Has("--replace"));
-  if (index < 0) return 1;
-  // A disc that cannot take a DVD is refused before the long authoring.
-  if (int rc = project.CheckTarget(index); rc != result::kSuccess) return CliFail(rc, project.LastError());
+  std::vector<int> drives;
+  for (const std::string& spec : driveSpecs) {
+    const int index = OpenBurnDrive(spec, image ? opt.Value("--medium", "dvd-r") : "", driveSpecs.size() > 1,
+                                    opt.Has("--replace"));
+    if (index < 0) return 1;
+    // A disc that cannot take a DVD is refused before the long authoring.
+    if (int rc = project.CheckTarget(index); rc != result::kSuccess) return CliFail(rc, project.LastError());
+    drives.push_back(index);
+  }
   int rc = RunStep(project, [&] { return project.Prepare(); });
   if (rc != result::kSuccess) {
     project.CleanUp();
     return CliFail(rc, project.LastError());
   }
-  rc = RunStep(project, [&] { return project.Burn(index); });
+  if (several) {
+    BurnMultiRun::Hooks hooks;
+    hooks.progress = [&project](int d) { return project.Progress(d); };
+    hooks.item = [](int) { return LoadLangText("UIText", CDvdVideoProject::kWritingText); };
+    hooks.error = [&project](int d) { return project.LastError(d); };
+    hooks.stop = [&project](int d) { project.StopBurn(d); };
+    hooks.checkDisc = [&project](int d) { return project.CheckTarget(d); };
+    hooks.reset = [](int) {};  // these burns are not on the burn list
+    rc = RunCopies(drives, copies, [&project](int d) { return project.Burn(d); }, hooks);
+  } else {
+    rc = RunStep(project, [&] { return project.Burn(drives.front()); });
+  }
   const uint32_t sectors = project.Dvd().TotalSectors();
   const int titles = project.Dvd().TitleCount();
   project.CleanUp();
-  if (rc != result::kSuccess) return CliFail(rc, project.LastError());
-  std::fprintf(stderr, "varnex-cli: a DVD-Video of %d title%s (%u sectors) written to %s\n", titles,
-               titles == 1 ? "" : "s", sectors, FindRecorder(index)->Name().c_str());
+  if (rc != result::kSuccess) return several ? 1 : CliFail(rc, project.LastError());
+  for (int index : drives)
+    std::fprintf(stderr, "varnex-cli: a DVD-Video of %d title%s (%u sectors) written to %s\n", titles,
+                 titles == 1 ? "" : "s", sectors, FindRecorder(index)->Name().c_str());
   return 0;
 }

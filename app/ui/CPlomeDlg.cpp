@@ -1521,6 +1521,8 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
 void CPlomeDlg::StartBurnMulti() {
   CDlgDataCD* w = DataWindow(mode_);
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
+  CDlgVideoDisc* video = VideoWindow();
+  CVideoDiscProject* videoProject = video ? &video->Project() : nullptr;
   const bool fromImage = w && mode_ == kDataDisc && w->IsImageMode();
   const std::string source = !w ? std::string() : fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
   if (mode_ == kMp3Disc) w->RewritePlaylist();
@@ -1531,12 +1533,17 @@ void CPlomeDlg::StartBurnMulti() {
   std::map<int, QString> names;
   for (const QString& entry : recorders_) names[DriveIndexOfEntry(ToStd(entry))] = entry;
   CDlgProgressMulti progress(this);
-  progress.SetProject(audio ? CDlgProgressMulti::kAudioCd : fromImage ? CDlgProgressMulti::kDataOrImage
-                                                                      : CDlgProgressMulti::kDataDisc,
+  progress.SetProject(video      ? (mode_ == kVcd ? CDlgProgressMulti::kVideoCd : CDlgProgressMulti::kSuperVideoCd)
+                      : audio    ? CDlgProgressMulti::kAudioCd
+                      : fromImage ? CDlgProgressMulti::kDataOrImage
+                                  : CDlgProgressMulti::kDataDisc,
                       copies_);
   progress.SetDriveSet(recorderListText_, names);
   // Audio tracks are converted once, then written to every recorder.
   if (audio) progress.SetPrepare([audio](const std::atomic<bool>& stop) { return audio->PrepareTracks(&stop); });
+  // A video disc is converted and laid out once; every recorder then writes
+  // it with a data source and a burn manager of its own.
+  if (video) progress.SetPrepare([video](const std::atomic<bool>& stop) { return video->PrepareVideoDisc(&stop); });
   BurnMultiRun::Hooks hooks;
   hooks.progress = [service](int d) { return service->GetDriveProgress(uint8_t(d)); };
   hooks.item = [service](int d) { return service->GetDriveItem(uint8_t(d)); };
@@ -1558,8 +1565,23 @@ void CPlomeDlg::StartBurnMulti() {
     }
     return false;
   };
+  if (videoProject) {
+    hooks.progress = [videoProject](int d) { return videoProject->GetBurnProgress(d); };
+    hooks.item = [videoProject](int d) { return videoProject->GetWritingItemCaption(d); };
+    hooks.error = [videoProject](int d) { return videoProject->LastError(d); };
+    hooks.stop = [videoProject](int d) { videoProject->StopBurn(d); };
+    // Every copy goes onto a blank CD-R or CD-RW.
+    hooks.checkDisc = [service](int d) {
+      DiscInfo info;
+      if (service->TestUnitReady(uint8_t(d)) != 0 || service->GetDiscInfoEx(uint8_t(d), &info) != result::kSuccess)
+        return result::kNotReady;
+      if (!IsCdMedium(info.mediumType) || !info.writable) return result::kTargetNotWritable;
+      return info.blank ? result::kSuccess : result::kTargetNotBlank;
+    };
+  }
   progress.SetBurn(
       [=](int d) {
+        if (videoProject) return service->WriteVideoDisc(uint8_t(d), *videoProject, nullptr);
         if (audio) return audio->BurnTracks(service, uint8_t(d));
         if (fromImage) return service->WriteImageToCD(uint8_t(d), source, false);
         return service->WriteCd(uint8_t(d), source, label, multisession, mp3);
@@ -1576,6 +1598,11 @@ void CPlomeDlg::StartBurnMulti() {
   if (audio) {
     audio->DeleteTempTracks();
     audio->RefreshList();
+  }
+  // The prepared video files go once every recorder has ended.
+  if (video) {
+    RunOffWindowThread([video] { return video->CleanUpVideoDisc(); });
+    video->RefreshList();
   }
   RunOffWindowThread([service] {
     service->DeleteTempFiles();
@@ -1600,11 +1627,6 @@ void CPlomeDlg::StartBurn() {
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
   if ((!w && !audio && !VideoWindow()) || !finished_) return;
   if (recorderCount_ > 1 && !ImageEntrySelected()) {
-    if (VideoWindow()) {
-      // Video discs are written to one recorder at a time in this version.
-      ShowMessage(LoadLangText("Message", 1009), msgbox::kInfoOk);
-      return;
-    }
     StartBurnMulti();
     return;
   }

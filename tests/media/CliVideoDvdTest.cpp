@@ -135,6 +135,43 @@ TEST(CliVideoDvd, EveryWritableDvdMediumTakesTheDiscAndACdIsRefused) {
   EXPECT_TRUE(temp.Left().empty());
 }
 
+TEST(CliVideoDvd, ADvdAuthoredOnceIsWrittenOnTwoRecordersAndAFailingOneIsNamed) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string a = dir / "a.vdisc", b = dir / "b.vdisc", c = dir / "c.vdisc";
+  for (const std::string& vd : {a, b, c}) ASSERT_EQ(Cli("virtual create --media dvd-r " + vd).status, 0);
+  const std::string first = MakeClip(dir, "one.avi", 2), second = MakeClip(dir, "two.avi", 1);
+  CommandResult r = Cli(DvdCommand() + " --label PAIR --drive virtual:" + a + " --drive virtual:" + b + " " + first +
+                        " " + second);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "the authored files stayed behind";
+  ASSERT_EQ(Cli("virtual export --drive virtual:" + a + " -o " + dir / "a.iso").status, 0);
+  ASSERT_EQ(Cli("virtual export --drive virtual:" + b + " -o " + dir / "b.iso").status, 0);
+  const std::string discA = ReadWholeFile(dir / "a.iso");
+  EXPECT_GT(discA.size(), 100u * 2048);
+  EXPECT_TRUE(discA == ReadWholeFile(dir / "b.iso")) << "the two DVDs differ";
+  std::string said;
+  EXPECT_EQ(LsdvdLengths(dir / "b.iso", &said).size(), 2u) << said;
+
+  // One of three recorders fails while writing: it alone is named, the others complete.
+  const std::string d = dir / "d.vdisc", e = dir / "e.vdisc";
+  for (const std::string& vd : {d, e}) ASSERT_EQ(Cli("virtual create --media dvd-r " + vd).status, 0);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + d + " --write-error 5 --times 1000").status, 0);
+  r = Cli(DvdCommand() + " --label PAIR --drive virtual:" + c + " --drive virtual:" + d + " --drive virtual:" + e +
+          " " + first + " " + second);
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(d), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find(c + " (copy"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find(e + " (copy"), std::string::npos) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "the authored files stayed behind";
+  ASSERT_EQ(Cli("virtual export --drive virtual:" + e + " -o " + dir / "e.iso").status, 0);
+  EXPECT_EQ(LsdvdLengths(dir / "e.iso").size(), 2u);
+  // Several copies go to recorders only, never into one image file.
+  r = Cli(DvdCommand() + " --copies 2 --drive image:" + dir / "x.iso" + " " + first);
+  EXPECT_NE(r.status, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.iso"));
+}
+
 TEST(DvdVideoProject, InputsCapacityAndShapes) {
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/clip.MoV"));
   EXPECT_TRUE(CDvdVideoProject::IsVideoFileName("/v/cam.m2ts"));

@@ -5,8 +5,12 @@
 // control track's volume.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <regex>
 
 #include "MediaTestSupport.h"
@@ -175,4 +179,126 @@ TEST(CliVideo, AFailingRecorderIsReportedAndTheConvertedFilesGo) {
   EXPECT_NE(r.output.find("-113"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find(vd), std::string::npos) << "the recorder is named: " << r.output;
   EXPECT_TRUE(temp.Left().empty()) << "the converted files and the control track stayed behind";
+}
+
+namespace {
+
+std::string MakeBlankCds(const ScratchFolder& dir, int n, std::vector<std::string>* discs) {
+  std::string drives;
+  for (int i = 0; i < n; ++i) {
+    discs->push_back(dir / ("r" + std::to_string(i) + ".vdisc"));
+    EXPECT_EQ(Cli("virtual create --media cd-r " + discs->back()).status, 0);
+    drives += " --drive virtual:" + discs->back();
+  }
+  return drives;
+}
+
+// The disc exported as BIN/CUE: the BIN's bytes, and "" when it fails.
+std::string ExportedBin(const ScratchFolder& dir, const std::string& disc, const std::string& name) {
+  CommandResult r = Cli("virtual export --drive virtual:" + disc + " --cue " + dir / (name + ".cue"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  return r.status == 0 ? ReadWholeFile(dir / (name + ".bin")) : std::string();
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(CliVideo, AVideoCdIsConvertedOnceAndWrittenOnThreeRecorders) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  std::vector<std::string> discs;
+  const std::string drives = MakeBlankCds(dir, 3, &discs);
+  const std::string clip = MakeVideo(dir, "clip.mp4", 3);
+  CommandResult r = Cli("video --vcd --label TRIO" + drives + " " + clip);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(Occurrences(r.output, "converting 1/1"), 1u) << r.output;
+  EXPECT_EQ(Occurrences(r.output, "video tracks burnt on"), 3u) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "the prepared files stayed behind";
+  std::string bins[3];
+  for (int i = 0; i < 3; ++i) bins[i] = ExportedBin(dir, discs[i], "d" + std::to_string(i));
+  ASSERT_GT(bins[0].size(), 2352u * 1100);
+  EXPECT_TRUE(bins[0] == bins[1] && bins[0] == bins[2]) << "the three discs differ";
+  CommandResult info = RunCommand("vcd-info -B -c " + Quoted(dir / "d2.cue") + " -f -E -T -p -I -P");
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_EQ(info.output.find("WARN"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("volume id: `TRIO'"), std::string::npos) << info.output;
+
+  // Bad numbers of copies, an image target and a drive given twice are refused before any work.
+  for (const std::string& bad : {" --copies 0" + drives, " --copies x" + drives, drives + " --drive image:" + dir / "i.bin",
+                                 " --drive virtual:" + discs[0] + " --drive virtual:" + discs[0]}) {
+    r = Cli("video --svcd" + bad + " " + clip);
+    EXPECT_NE(r.status, 0) << bad;
+    EXPECT_EQ(r.output.find("converting"), std::string::npos) << r.output;
+  }
+}
+
+TEST(CliVideo, ARecorderThatFailsIsNamedAndTheOthersComplete) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  std::vector<std::string> discs;
+  const std::string drives = MakeBlankCds(dir, 3, &discs);
+  ASSERT_EQ(Cli("virtual fault --drive virtual:" + discs[1] + " --write-error 5 --times 1000").status, 0);
+  CommandResult r = Cli("video --svcd" + drives + " " + MakeVideo(dir, "clip.mp4", 2));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find(discs[1]), std::string::npos) << "the failing recorder is named\n" << r.output;
+  EXPECT_NE(r.output.find("-113"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find(discs[0] + " (copy"), std::string::npos) << "a good recorder is named as failed\n" << r.output;
+  EXPECT_EQ(r.output.find(discs[2] + " (copy"), std::string::npos) << "a good recorder is named as failed\n" << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "the prepared files stayed behind";
+  const std::string a = ExportedBin(dir, discs[0], "a"), c = ExportedBin(dir, discs[2], "c");
+  ASSERT_GT(a.size(), 2352u * 200);
+  EXPECT_TRUE(a == c) << "the two good discs differ";
+  CommandResult info = RunCommand("vcd-info -B -c " + Quoted(dir / "c.cue") + " -f -E -T -p -I -P");
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_NE(info.output.find("SVCD"), std::string::npos) << info.output;
+}
+
+// Ctrl-C while the recorders wait for the second blank disc: the run ends,
+// the first discs are complete and the prepared files are gone. The test
+// acts on the prompts the command prints, never on time.
+TEST(CliVideo, ACancelledRunOfCopiesLeavesNoTemporaryFiles) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  std::vector<std::string> discs;
+  const std::string drives = MakeBlankCds(dir, 2, &discs);
+  const std::string command =
+      "exec " + std::string(VARNEX_CLI_PATH) + " video --vcd --copies 2" + drives + " " + MakeVideo(dir, "c.mp4", 2);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    close(out[0]);
+    close(out[1]);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  FILE* said = fdopen(out[0], "r");
+  std::string text;
+  char line[4096];
+  int prompts = 0;
+  bool interrupted = false;
+  while (std::fgets(line, sizeof line, said)) {
+    text += line;
+    if (std::string(line).find("insert a blank disc") != std::string::npos && ++prompts == 2 && !interrupted)
+      interrupted = kill(pid, SIGINT) == 0;
+  }
+  std::fclose(said);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(interrupted) << text;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << text;
+  EXPECT_NE(text.find("-920"), std::string::npos) << text;
+  EXPECT_TRUE(temp.Left().empty()) << "the prepared files stayed behind";
+  const std::string a = ExportedBin(dir, discs[0], "a"), b = ExportedBin(dir, discs[1], "b");
+  ASSERT_GT(a.size(), 2352u * 200);
+  EXPECT_TRUE(a == b) << "the first copies differ";
 }

@@ -1,16 +1,19 @@
 // The window of several recorders at once, over virtual recorders of the
 // recorder command layer: one row per recorder, the prompt for the next
 // blank disc, a failing recorder's row, Cancel for all; and the main window
-// burning one project onto two recorders chosen in the burn settings.
+// burning one project, and one Video CD, onto two recorders chosen in the
+// burn settings.
 
 #include <QEventLoop>
 #include <QPushButton>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
@@ -25,6 +28,7 @@
 #include "authoring/StagingFolder.h"
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
+#include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CPlomeDlg.h"
 #include "controls/CHListBox.h"
 #include "foundation/LangText.h"
@@ -95,6 +99,26 @@ int RunUntilClosed(CDlgProgressMulti& dialog) {
 template <class Pred>
 void PollUntil(Pred done) {
   while (!done()) QTest::qWait(20);
+}
+
+// Checks the recorders `drives` in the burn settings and accepts them.
+void ChooseRecorders(CPlomeDlg& w, std::set<int> drives, bool* multiShown, int rows) {
+  QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [=](QDialog* d) {
+    if (auto* settings = qobject_cast<CDlgBurnSet*>(d)) {
+      QTimer::singleShot(0, settings, [settings, drives] {
+        for (int i = 0; i < settings->RecorderList()->count(); ++i) {
+          const int drive = DriveIndexOfEntry(settings->RecorderList()->item(i)->text().toStdString());
+          if (drives.count(drive)) settings->RecorderList()->item(i)->setCheckState(Qt::Checked);
+        }
+        if (settings->TryAccept()) settings->accept();
+        else settings->reject();
+      });
+    }
+    if (auto* multi = qobject_cast<CDlgProgressMulti*>(d)) {
+      *multiShown = true;
+      QCOMPARE(multi->List()->topLevelItemCount(), rows);
+    }
+  });
 }
 
 QString Cell(CDlgProgressMulti& d, int row, int column) { return d.List()->topLevelItem(row)->text(column); }
@@ -275,6 +299,41 @@ class ProgressMultiWindowTest : public QObject {
     }
     QVERIFY(images[0].size() > 600 * 1024);
     QVERIFY2(images[0] == images[1], "the two discs differ");
+  }
+
+  // A Video CD is converted once and written on two recorders; the prepared
+  // files go once both have ended.
+  void TheMainWindowBurnsAVideoCdOnTwoRecorders() {
+    Recorders rig(2);
+    auto layer = std::make_shared<CommandLayerRecorders>();
+    CPlomeDlg w(layer);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kVcd);
+    const QString clip = rig.folder + "/clip.mp4";
+    QProcess::execute("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                 "testsrc=duration=2:size=160x120:rate=25", "-f", "lavfi", "-i", "sine=duration=2",
+                                 "-c:v", "mpeg4", "-c:a", "mp3", "-shortest", clip});
+    w.VideoWindow()->AddPaths({clip});
+    QCOMPARE(w.VideoWindow()->Project().ItemCount(), size_t(1));
+    bool multiShown = false;
+    ChooseRecorders(w, {5, 6}, &multiShown, 2);
+    Sink().Clear();
+    w.Burn();
+    QVERIFY(multiShown);
+    QVERIFY2(Sink().Saw(wt::LangText("Message", 40)), Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    QCOMPARE(w.LastBurnResult(), result::kSuccess);
+    QVERIFY(w.VideoWindow()->Project().PreparedItems().empty());
+    QByteArray bins[2];
+    for (int i = 0; i < 2; ++i) {
+      VirtualRecorder v;
+      std::string error;
+      const QString cue = rig.folder + QString("/vcd%1.cue").arg(i);
+      QVERIFY(v.Open(rig.discs[5 + i].front(), &error));
+      QVERIFY2(v.ExportBinCue(cue.toStdString(), &error), error.c_str());
+      bins[i] = wt::ReadFile(rig.folder + QString("/vcd%1.bin").arg(i));
+    }
+    QVERIFY(bins[0].size() > 2352 * 1100);
+    QVERIFY2(bins[0] == bins[1], "the two Video CDs differ");
   }
 };
 
