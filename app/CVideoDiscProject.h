@@ -1,10 +1,11 @@
 #pragma once
-// The video disc project: the ordered video items of a Video CD or Super
-// Video CD (a DVD-Video kind has its row in the kind table for the DVD
-// engine), the options of the burn, the project file, and the two steps of a
-// burn: preparing (converting the items into a work folder when asked, and
-// laying out the disc) and writing the prepared disc session-at-once. The
-// video disc window and varnex-cli both drive this class.
+// The video disc project: the ordered video items of a Video CD, Super Video
+// CD or DVD-Video, the options of the burn, the project file, and the two
+// steps of a burn: preparing (converting the items into a work folder when
+// asked, and laying out the disc) and writing the prepared disc. A DVD-Video
+// is authored and written by CDvdVideoProject, to which both steps hand the
+// items and options. The video disc window and varnex-cli both drive this
+// class.
 //
 // Every member may be called from any thread; the items are guarded by one
 // lock, progress and the stop flag are atomic.
@@ -20,6 +21,7 @@
 #include "BurnCtrl/Results.h"
 
 class CVCDFile;
+class CDvdVideoProject;
 class BurnManaBase;
 
 struct VideoItem {
@@ -88,7 +90,7 @@ class CVideoDiscProject {
   // ---- project file (the video body: 256, kind, label, count at 256, paths)
   bool SaveVideoProject(const std::string& path, std::string* error) const;
   // Reads a video project file without probing its items: the kind byte
-  // (4 to 6), the label and the item paths. False with `error` naming the
+  // (4 to 6), the label and the item paths (up to the kind's item limit). False with `error` naming the
   // file when it is not one or is damaged.
   static bool ReadVideoProject(const std::string& path, int* projectKind, std::string* label,
                                std::vector<std::string>* paths, std::string* error);
@@ -107,8 +109,10 @@ class CVideoDiscProject {
   // Writes the prepared disc on a recorder of the command layer: 1, or a
   // negative result. `stop` asks the running burn to end (-920).
   int BurnVideoDisc(int drive, const std::atomic<bool>* stop = nullptr);
-  int GetBurnProgress() const { return progress_; }
-  // The item being written: its source path, or "UIText" 13 when none.
+  // Percent of the running step (a DVD's authoring too).
+  int GetBurnProgress() const;
+  // The item being written: its source path, or "UIText" 13 when none; for
+  // a DVD-Video the tool step running or the writing of the disc.
   std::string GetWritingItemCaption() const;
   // Removes the work folder and the laid-out disc. Always 1.
   int CleanUpVideoDisc();
@@ -123,6 +127,8 @@ class CVideoDiscProject {
 
  private:
   bool CheckItemForDisc(const std::string& path, std::string* why) const;
+  int PrepareDvd(const std::vector<VideoItem>& items, const std::atomic<bool>* stop);
+  std::shared_ptr<CDvdVideoProject> Dvd() const;
   int Failed(int code, const std::string& why);
 
   mutable std::mutex lock_;
@@ -133,6 +139,7 @@ class CVideoDiscProject {
   std::string workFolder_;            // ends in "/" while it exists
   std::vector<std::string> prepared_; // items in disc order
   std::unique_ptr<CVCDFile> layout_;
+  std::shared_ptr<CDvdVideoProject> dvd_;  // while a DVD-Video is authored and written
   std::atomic<int> progress_{0};
   std::string caption_;
   std::string error_;
