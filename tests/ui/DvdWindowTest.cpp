@@ -182,6 +182,7 @@ class DvdWindowTest : public QObject {
     const QString folder = wt::NewTempFolder("dvdcancel");
     const QString state = folder + "/dvdr.vdisc";
     const int drive = AddDvdR(state);
+    ForgetRecorder forget{drive};
     // The authoring tool says it runs (its process id), then waits to be ended.
     const QString gate = folder + "/started";
     const QString tool = folder + "/author";
