@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "DataSource_VCD.h"
 #include "SafeFile.h"
 #include "VcdTracks.h"
+#include "app/CDvdVideoProject.h"
 #include "authoring/CSVCDFile.h"
 #include "authoring/CVCDFile.h"
 #include "foundation/LangText.h"
@@ -30,7 +32,7 @@ namespace {
 const CVideoDiscProject::KindInfo kKinds[] = {
     {CVideoDiscProject::kVideoCd, "VCD", 4, CAVConvert::kVideoCd, "mpeg1video", vcdtracks::kMaxItems},
     {CVideoDiscProject::kSuperVideoCd, "SVCD", 5, CAVConvert::kSuperVideoCd, "mpeg2video", vcdtracks::kMaxItems},
-    {CVideoDiscProject::kDvdVideo, "DVD", 6, CAVConvert::kDvdMpeg, "mpeg2video", 99},
+    {CVideoDiscProject::kDvdVideo, "DVD", 6, CAVConvert::kDvdMpeg, "mpeg2video", CDvdVideoProject::kMaxInputs},
 };
 
 // The video project file: the header's length, the kind byte, the label.
@@ -59,6 +61,44 @@ double SecondsOf(const std::string& duration) {
   if (std::sscanf(duration.c_str(), "%d:%d:%lf", &h, &m, &s) != 3) return -1;
   return h * 3600.0 + m * 60.0 + s;
 }
+
+// Asks a DVD-Video step to end once the caller's stop flag is set: the
+// authoring tools and the burn are cancelled from this watcher's thread.
+// With a drive, only that drive's burn is stopped (the other recorders of a
+// run go on).
+class StopWatcher {
+ public:
+  StopWatcher(const std::atomic<bool>* stop, CDvdVideoProject& dvd, int drive = -1) {
+    if (!stop) return;
+    thread_ = std::thread([this, stop, &dvd, drive] {
+      std::unique_lock<std::mutex> hold(lock_);
+      while (!done_) {
+        if (*stop) {
+          if (drive < 0)
+            dvd.Cancel();
+          else
+            dvd.StopBurn(drive);
+          return;
+        }
+        wake_.wait_for(hold, std::chrono::milliseconds(50));
+      }
+    });
+  }
+  ~StopWatcher() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;
+};
 
 int BurnResult(int r) {
   switch (r) {
@@ -107,6 +147,8 @@ CVideoDiscProject::AddOutcome CVideoDiscProject::AddVideoFile(const std::string&
   if (!IsVideoFileName(path)) return kSkipped;
   {
     std::lock_guard<std::mutex> hold(lock_);
+    // A DVD title needs a picture: Video CD tracks and sound files are not taken.
+    if (kind_ == kDvdVideo && !CDvdVideoProject::IsVideoFileName(path)) return kSkipped;
     if (items_.size() >= Info(kind_)->maxItems) return kLimitReached;
   }
   VideoItem item;
@@ -243,7 +285,16 @@ bool CVideoDiscProject::ReadVideoProject(const std::string& path, int* projectKi
     return false;
   }
   const uint32_t count = bytes::LE32(file.data() + countAt);
-  if (count > 99 || size_t(countAt) + 4 + size_t(count) * kPathSize > file.size()) {
+  const KindInfo* kind = nullptr;
+  for (const KindInfo& k : kKinds)
+    if (k.projectKind == file[4]) kind = &k;
+  if (count > kind->maxItems) {
+    if (error)
+      *error = path + " is damaged: it lists " + std::to_string(count) + " items; its kind of disc takes " +
+               std::to_string(kind->maxItems) + " at most";
+    return false;
+  }
+  if (size_t(countAt) + 4 + size_t(count) * kPathSize > file.size()) {
     if (error) *error = path + " is damaged: it lists " + std::to_string(count) + " items it does not hold";
     return false;
   }
@@ -290,7 +341,7 @@ int CVideoDiscProject::PrepareVideoDisc(const KeepGoingQuestion& ask, const std:
                                         const ItemProgress& progress) {
   const std::vector<VideoItem> items = Items();
   if (items.empty()) return Failed(kEmptyProject, "");
-  if (kind_ == kDvdVideo) return Failed(kKindNotAvailable, "DVD-Video is not available in this build");
+  if (kind_ == kDvdVideo) return PrepareDvd(items, stop);
   CleanUpVideoDisc();
   const std::string folder = MakeWorkFolder("varnex-video-");
   if (folder.empty()) return Failed(kNoWorkFolder, "");
@@ -358,6 +409,50 @@ int CVideoDiscProject::PrepareVideoDisc(const KeepGoingQuestion& ask, const std:
   return result::kSuccess;
 }
 
+int CVideoDiscProject::PrepareDvd(const std::vector<VideoItem>& items, const std::atomic<bool>* stop) {
+  CleanUpVideoDisc();
+  auto dvd = std::make_shared<CDvdVideoProject>();
+  for (const VideoItem& item : items) {
+    const CDvdVideoProject::AddOutcome added = dvd->AddInput(item.source);
+    if (added == CDvdVideoProject::kLimitReached)
+      return Failed(CDvdVideoProject::kTooManyInputs, "a DVD takes at most " +
+                                                          std::to_string(CDvdVideoProject::kMaxInputs) + " video files");
+    if (added != CDvdVideoProject::kAdded)
+      return Failed(result::kSourceUnreadable, item.source + " is missing or is no video file a DVD takes");
+  }
+  dvd->SetTvSystem(ntsc_ ? CDVDFile::kNtsc : CDVDFile::kPal);
+  dvd->SetAspect(wide_ ? CDVDFile::kAspect16x9 : CDVDFile::kAspect4x3);
+  dvd->SetLabel(Label());
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    dvd_ = dvd;
+  }
+  if (stop && *stop) dvd->Cancel();
+  int r;
+  {
+    StopWatcher watch(stop, *dvd);
+    r = dvd->Prepare();
+  }
+  if (r != result::kSuccess) {
+    const std::string why = dvd->LastError();
+    CleanUpVideoDisc();
+    return Failed(r, why);
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  error_.clear();
+  return result::kSuccess;
+}
+
+std::shared_ptr<CDvdVideoProject> CVideoDiscProject::Dvd() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return dvd_;
+}
+
+int CVideoDiscProject::GetBurnProgress() const {
+  if (std::shared_ptr<CDvdVideoProject> dvd = Dvd()) return dvd->Progress();
+  return progress_;
+}
+
 std::vector<std::string> CVideoDiscProject::PreparedItems() const {
   std::lock_guard<std::mutex> hold(lock_);
   return prepared_;
@@ -372,6 +467,8 @@ int CVideoDiscProject::CleanUpVideoDisc() {
   std::unique_lock<std::mutex> hold(lock_);
   // The prepared files stay until the last recorder reading them has ended.
   idle_.wait(hold, [this] { return reading_ == 0; });
+  if (dvd_) dvd_->CleanUp();
+  dvd_.reset();
   layout_.reset();
   prepared_.clear();
   if (!workFolder_.empty()) RemoveTree(workFolder_.substr(0, workFolder_.size() - 1));
@@ -384,6 +481,10 @@ bool CVideoDiscProject::FitsCapacity(int64_t leadOut, uint32_t capacity) {
 }
 
 std::string CVideoDiscProject::GetWritingItemCaption() const {
+  if (std::shared_ptr<CDvdVideoProject> dvd = Dvd()) {
+    const std::string step = dvd->Step();
+    if (!step.empty()) return step;
+  }
   std::lock_guard<std::mutex> hold(lock_);
   return caption_.empty() ? LoadLangText("UIText", 13) : caption_;
 }
@@ -402,12 +503,17 @@ int CVideoDiscProject::FailedOn(int drive, int code, const std::string& why) {
 }
 
 int CVideoDiscProject::GetBurnProgress(int drive) const {
+  if (std::shared_ptr<CDvdVideoProject> dvd = Dvd()) return dvd->Progress(drive);
   std::lock_guard<std::mutex> hold(lock_);
   auto it = burns_.find(drive);
   return it == burns_.end() ? 0 : it->second->progress.load();
 }
 
 std::string CVideoDiscProject::GetWritingItemCaption(int drive) const {
+  if (std::shared_ptr<CDvdVideoProject> dvd = Dvd()) {
+    const std::string step = dvd->Step();
+    if (!step.empty()) return step;
+  }
   std::lock_guard<std::mutex> hold(lock_);
   auto it = burns_.find(drive);
   return it == burns_.end() || it->second->caption.empty() ? LoadLangText("UIText", 13) : it->second->caption;
@@ -422,14 +528,23 @@ std::string CVideoDiscProject::LastError(int drive) const {
 void CVideoDiscProject::StopBurn(int drive) {
   std::lock_guard<std::mutex> hold(lock_);
   BurnOf(drive).stop = true;
+  if (dvd_) dvd_->StopBurn(drive);
 }
 
 void CVideoDiscProject::StopAllBurns() {
   std::lock_guard<std::mutex> hold(lock_);
   for (auto& b : burns_) b.second->stop = true;
+  if (dvd_)
+    for (auto& b : burns_) dvd_->StopBurn(b.first);
 }
 
 int CVideoDiscProject::CheckTarget(int drive) {
+  if (kind_ == kDvdVideo) {
+    // The DVD project's own rule: a writable DVD, blank or rewritable in place.
+    CDvdVideoProject probe;
+    const int rc = probe.CheckTarget(drive);
+    return rc == result::kSuccess ? rc : FailedOn(drive, rc, probe.LastError());
+  }
   Recorder* recorder = FindRecorder(drive);
   if (!recorder) return FailedOn(drive, result::kNoSuchDrive, "no drive " + std::to_string(drive));
   bool blank = false, writable = false;
@@ -443,6 +558,33 @@ int CVideoDiscProject::CheckTarget(int drive) {
 }
 
 int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
+  if (kind_ == kDvdVideo) {
+    std::shared_ptr<CDvdVideoProject> dvd = Dvd();
+    if (!dvd) return FailedOn(drive, kEmptyProject, "the disc is not prepared");
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      DriveBurn& burn = BurnOf(drive);
+      burn.stop = false;
+      burn.error.clear();
+      // The authored files are this burn's until it returns.
+      ++reading_;
+    }
+    struct Reading {
+      CVideoDiscProject* self;
+      ~Reading() {
+        std::lock_guard<std::mutex> hold(self->lock_);
+        --self->reading_;
+        self->idle_.notify_all();
+      }
+    } reading{this};
+    if (stop && *stop) dvd->StopBurn(drive);
+    int r;
+    {
+      StopWatcher watch(stop, *dvd, drive);
+      r = dvd->Burn(drive);
+    }
+    return r == result::kSuccess ? r : FailedOn(drive, r, dvd->LastError());
+  }
   DriveBurn* burn = nullptr;
   {
     std::lock_guard<std::mutex> hold(lock_);

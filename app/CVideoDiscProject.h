@@ -1,10 +1,11 @@
 #pragma once
-// The video disc project: the ordered video items of a Video CD or Super
-// Video CD (a DVD-Video kind has its row in the kind table for the DVD
-// engine), the options of the burn, the project file, and the two steps of a
-// burn: preparing (converting the items into a work folder when asked, and
-// laying out the disc) and writing the prepared disc session-at-once. The
-// video disc window and varnex-cli both drive this class.
+// The video disc project: the ordered video items of a Video CD, Super Video
+// CD or DVD-Video, the options of the burn, the project file, and the two
+// steps of a burn: preparing (converting the items into a work folder when
+// asked, and laying out the disc) and writing the prepared disc. A DVD-Video
+// is authored and written by CDvdVideoProject, to which both steps hand the
+// items and options. The video disc window and varnex-cli both drive this
+// class.
 //
 // Every member may be called from any thread; the items are guarded by one
 // lock, progress and the stop flag are atomic.
@@ -22,6 +23,7 @@
 #include "BurnCtrl/Results.h"
 
 class CVCDFile;
+class CDvdVideoProject;
 class BurnManaBase;
 
 struct VideoItem {
@@ -90,7 +92,7 @@ class CVideoDiscProject {
   // ---- project file (the video body: 256, kind, label, count at 256, paths)
   bool SaveVideoProject(const std::string& path, std::string* error) const;
   // Reads a video project file without probing its items: the kind byte
-  // (4 to 6), the label and the item paths. False with `error` naming the
+  // (4 to 6), the label and the item paths (up to the kind's item limit). False with `error` naming the
   // file when it is not one or is damaged.
   static bool ReadVideoProject(const std::string& path, int* projectKind, std::string* label,
                                std::vector<std::string>* paths, std::string* error);
@@ -111,9 +113,10 @@ class CVideoDiscProject {
   // recorders may write the same prepared disc at once, each from a data
   // source and a burn manager of its own over the shared prepared files.
   int BurnVideoDisc(int drive, const std::atomic<bool>* stop = nullptr);
-  // The last burn started, for a single recorder.
-  int GetBurnProgress() const { return progress_; }
-  // The item being written: its source path, or "UIText" 13 when none.
+  // Percent of the running step (a DVD's authoring too).
+  int GetBurnProgress() const;
+  // The item being written: its source path, or "UIText" 13 when none; for
+  // a DVD-Video the tool step running or the writing of the disc.
   std::string GetWritingItemCaption() const;
   // The same for the burn on one drive, and why that drive's last burn failed.
   int GetBurnProgress(int drive) const;
@@ -139,6 +142,8 @@ class CVideoDiscProject {
 
  private:
   bool CheckItemForDisc(const std::string& path, std::string* why) const;
+  int PrepareDvd(const std::vector<VideoItem>& items, const std::atomic<bool>* stop);
+  std::shared_ptr<CDvdVideoProject> Dvd() const;
   int Failed(int code, const std::string& why);
   int FailedOn(int drive, int code, const std::string& why);
 
@@ -157,6 +162,7 @@ class CVideoDiscProject {
   std::string workFolder_;            // ends in "/" while it exists
   std::vector<std::string> prepared_; // items in disc order
   std::unique_ptr<CVCDFile> layout_;
+  std::shared_ptr<CDvdVideoProject> dvd_;  // while a DVD-Video is authored and written
   std::atomic<int> progress_{0};
   std::string caption_;
   std::string error_;

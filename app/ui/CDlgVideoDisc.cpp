@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/CDvdVideoProject.h"
 #include "app/ui/CDlgWait.h"
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
@@ -23,12 +24,15 @@
 
 namespace {
 
+// A single-layer DVD's sectors less those a DVD-Video disc keeps free, in MB.
+constexpr double kDvdMB = double(2295104 - CDvdVideoProject::kReserveSectors) * 2048 / (1024 * 1024);
+
 // Banner colours of the three kinds, and the capacity each is measured
 // against (an 80-minute CD holds 700 MB of Form 2 video at most).
 const CDlgVideoDisc::KindLook kLooks[] = {
     {CVideoDiscProject::kVideoCd, QColor(147, 147, 147), 1130, 700},
     {CVideoDiscProject::kSuperVideoCd, QColor(122, 127, 150), 1131, 700},
-    {CVideoDiscProject::kDvdVideo, QColor(104, 113, 153), 1132, 4482},
+    {CVideoDiscProject::kDvdVideo, QColor(104, 113, 153), 1132, kDvdMB},
 };
 
 std::string ToStd(const QString& s) { return s.toStdString(); }
@@ -117,6 +121,9 @@ void CDlgVideoDisc::SetMode(int kind) {
   banner_->setPalette(p);
   banner_->setText(Tr("UIText", look->captionKey));
   label_->setText(QString::fromStdString(project_.Label()));
+  // A DVD-Video is always converted: its titles are made by the authoring tools.
+  reencode_->setVisible(project_.Mode() != CVideoDiscProject::kDvdVideo);
+  if (project_.Mode() == CVideoDiscProject::kDvdVideo) reencode_->setChecked(true);
   UpdateTotals();
 }
 

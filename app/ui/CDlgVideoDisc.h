@@ -1,6 +1,6 @@
 #pragma once
-// The project window of the video disc modes (Video CD, Super Video CD; the
-// DVD-Video kind has its row in the kind table): the videos with their
+// The project window of the video disc modes (Video CD, Super Video CD,
+// DVD-Video): the videos with their
 // thumbnails, play times and paths, the size estimate against the disc's
 // capacity, the conversion options and the volume label. The items live in
 // CVideoDiscProject; this window shows them and forwards the commands.

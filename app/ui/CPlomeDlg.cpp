@@ -325,16 +325,17 @@ void CPlomeDlg::ShowHelpMenu() {
 
 bool CPlomeDlg::ModeAvailable(int index) const {
   return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kVcd || index == kSvcd ||
+         index == kDvd ||
          index == kDiscCopy || index == kAnalyseDisc || index == kAnalyseSector || index == kDeviceInfo;
 }
 
 bool CPlomeDlg::HasProjectWindow(int mode) const {
   return DataWindow(mode) != nullptr || (mode == kAudioCD && AudioWindow() != nullptr) ||
-         ((mode == kVcd || mode == kSvcd) && pages_[size_t(mode)] != nullptr);
+         ((mode == kVcd || mode == kSvcd || mode == kDvd) && pages_[size_t(mode)] != nullptr);
 }
 
 CDlgVideoDisc* CPlomeDlg::VideoWindow() const {
-  if (mode_ != kVcd && mode_ != kSvcd) return nullptr;
+  if (mode_ != kVcd && mode_ != kSvcd && mode_ != kDvd) return nullptr;
   return qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode_)]);
 }
 
@@ -661,8 +662,11 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   }
   if (mode == kAnalyseSector) return new CDlgAnaly_Sector(workArea_);
   if (mode == kDeviceInfo) return new CDlgAnaly_DevInfo(workArea_);
-  if (mode == kVcd || mode == kSvcd) {
-    auto* w = new CDlgVideoDisc(mode == kVcd ? CVideoDiscProject::kVideoCd : CVideoDiscProject::kSuperVideoCd, workArea_);
+  if (mode == kVcd || mode == kSvcd || mode == kDvd) {
+    const int kind = mode == kVcd    ? CVideoDiscProject::kVideoCd
+                     : mode == kSvcd ? CVideoDiscProject::kSuperVideoCd
+                                     : CVideoDiscProject::kDvdVideo;
+    auto* w = new CDlgVideoDisc(kind, workArea_);
     connect(w, &CDlgVideoDisc::ProjectChanged, this, [this] { QTimer::singleShot(0, this, &CPlomeDlg::UpdateTitle); });
     return w;
   }
@@ -956,7 +960,7 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
   SwitchMode(mode);
   HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
   const bool loaded = mode == kAudioCD               ? AudioWindow()->LoadProject(path)
-                      : mode == kVcd || mode == kSvcd ? VideoWindow()->LoadProject(path)
+                      : VideoWindow()                 ? VideoWindow()->LoadProject(path)
                                                       : DataWindow(mode)->LoadProject(path);
   UpdateTitle();
   return loaded;
@@ -984,7 +988,10 @@ bool CPlomeDlg::SaveProject() {
     QString path = v->ProjectPath();
     if (path.isEmpty())
       path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
-                               mode_ == kVcd ? "VideoCD.bcd" : "SuperVideoCD.bcd", "bcd");
+                               mode_ == kVcd    ? "VideoCD.bcd"
+                               : mode_ == kSvcd ? "SuperVideoCD.bcd"
+                                                : "DVD-Video.bcd",
+                               "bcd");
     if (path.isEmpty()) return false;
     const bool saved = v->SaveProject(path);
     UpdateTitle();
@@ -1179,7 +1186,7 @@ void CPlomeDlg::BurnVideo() {
     ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
     return;
   }
-  // A video CD is written session-at-once onto a recorder, never into an image file.
+  // A video disc is written onto a recorder, never into an image file.
   const int drive = SelectedDrive();
   if (ImageEntrySelected() || recorderList_->count() == 0 || drive < 0) {
     ShowMessage(LoadLangText("Message", 16), msgbox::kInfoOk);
@@ -1195,18 +1202,23 @@ void CPlomeDlg::BurnVideo() {
   StartBurn();
 }
 
-// A video CD goes onto a blank CD-R or CD-RW; anything else is ejected with a message.
+// A video CD goes onto a blank CD-R or CD-RW, a DVD-Video onto a writable DVD
+// that is blank or rewritable in place; anything else is ejected with a message.
 bool CPlomeDlg::CheckVideoBurn(int drive, DiscInfo* disc) {
   enum Verdict { kGood, kNotReady, kNotCd, kNotBlank };
+  const bool dvd = mode_ == kDvd;
   const Verdict v = RunOffWindowThread([&] {
     if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
     if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
-    const Verdict verdict = !IsCdMedium(disc->mediumType) ? kNotCd : !disc->blank ? kNotBlank : kGood;
+    const int type = disc->mediumType;
+    const bool kindOk = dvd ? medium::IsDvd(type) && disc->writable : IsCdMedium(type);
+    const bool room = disc->blank || (dvd && medium::IsOverwritable(type));
+    const Verdict verdict = !kindOk ? kNotCd : !room ? kNotBlank : kGood;
     if (verdict != kGood) service_->Eject(uint8_t(drive), true);
     return verdict;
   });
   if (v != kGood) {
-    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? 1300 : 62), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? (dvd ? 1350 : 1300) : 62), msgbox::kInfoOk);
     ShowDiscStatus();
     return false;
   }
@@ -1406,7 +1418,8 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
                            std::string label, bool closeDisc, int copies) {
   preparing_ = true;
   CDlgAudioCD* audio = mode == kAudioCD ? AudioWindow() : nullptr;
-  CDlgVideoDisc* video = mode == kVcd || mode == kSvcd ? qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode)]) : nullptr;
+  CDlgVideoDisc* video =
+      mode == kVcd || mode == kSvcd || mode == kDvd ? qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode)]) : nullptr;
   // A video disc converts its items and lays the disc out first.
   if (video) {
     int rc = video->PrepareVideoDisc(&stop_);
@@ -1477,9 +1490,11 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
   }
   CDlgAudioCD* audio = mode_ == kAudioCD ? AudioWindow() : nullptr;
   if (CDlgVideoDisc* video = VideoWindow()) {
-    // Converting and laying out, then the disc-at-once write with the item being written.
-    const int percent = preparing_ ? 0 : video->BurnProgress();
-    progress->SetStatus(preparing_ ? Tr("UIText", 13) : video->WritingCaption());
+    // Converting and laying out, then the write with the item being written;
+    // a DVD-Video names each step of its authoring tools as it runs.
+    const bool steps = !preparing_ || mode_ == kDvd;
+    const int percent = steps ? video->BurnProgress() : 0;
+    progress->SetStatus(steps ? video->WritingCaption() : Tr("UIText", 13));
     progress->SetPos(percent, percent);
     return;
   }
@@ -1533,7 +1548,9 @@ void CPlomeDlg::StartBurnMulti() {
   std::map<int, QString> names;
   for (const QString& entry : recorders_) names[DriveIndexOfEntry(ToStd(entry))] = entry;
   CDlgProgressMulti progress(this);
-  progress.SetProject(video      ? (mode_ == kVcd ? CDlgProgressMulti::kVideoCd : CDlgProgressMulti::kSuperVideoCd)
+  progress.SetProject(video      ? (mode_ == kVcd    ? CDlgProgressMulti::kVideoCd
+                                   : mode_ == kSvcd ? CDlgProgressMulti::kSuperVideoCd
+                                                    : CDlgProgressMulti::kDvdVideo)
                       : audio    ? CDlgProgressMulti::kAudioCd
                       : fromImage ? CDlgProgressMulti::kDataOrImage
                                   : CDlgProgressMulti::kDataDisc,
@@ -1570,8 +1587,10 @@ void CPlomeDlg::StartBurnMulti() {
     hooks.item = [videoProject](int d) { return videoProject->GetWritingItemCaption(d); };
     hooks.error = [videoProject](int d) { return videoProject->LastError(d); };
     hooks.stop = [videoProject](int d) { videoProject->StopBurn(d); };
-    // Every copy goes onto a blank CD-R or CD-RW.
-    hooks.checkDisc = [service](int d) {
+    // Every copy goes onto a blank CD-R or CD-RW; a DVD-Video onto a
+    // writable DVD, as the project judges it.
+    hooks.checkDisc = [service, videoProject](int d) {
+      if (videoProject->Mode() == CVideoDiscProject::kDvdVideo) return videoProject->CheckTarget(d);
       DiscInfo info;
       if (service->TestUnitReady(uint8_t(d)) != 0 || service->GetDiscInfoEx(uint8_t(d), &info) != result::kSuccess)
         return result::kNotReady;

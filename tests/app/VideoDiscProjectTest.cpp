@@ -97,3 +97,43 @@ TEST(VideoDiscProject, PreparingRefusesWhatCannotGoOnTheDiscAndLeavesNothingBehi
   EXPECT_TRUE(temp.Left().empty()) << "a work folder or control track stayed behind";
   EXPECT_EQ(p.BurnVideoDisc(0), CVideoDiscProject::kEmptyProject) << "nothing prepared, nothing burnt";
 }
+
+TEST(VideoDiscProject, DvdKindTakesItsOwnInputsAndProjectsOfUpTo260Titles) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  ConverterStandIn converter(ProbeOnlyConverter(dir));
+  CVideoDiscProject p(CVideoDiscProject::kDvdVideo);
+  EXPECT_EQ(p.Label(), "DVD");
+  // A Video CD track or a sound file makes no title.
+  EXPECT_EQ(p.AddVideoFile(dir.Write("AVSEQ01.DAT", "x")), CVideoDiscProject::kSkipped);
+  EXPECT_EQ(p.AddVideoFile(dir.Write("song.wma", "x")), CVideoDiscProject::kSkipped);
+  const std::string clip = dir.Write("clip.MoV", "x");
+  for (int i = 0; i < 260; ++i) ASSERT_EQ(p.AddVideoFile(clip), CVideoDiscProject::kAdded) << i;
+  EXPECT_EQ(p.AddVideoFile(clip), CVideoDiscProject::kLimitReached);
+
+  // A DVD project keeps all 260 titles through its file; a Video CD's holds 99 at most.
+  std::string error;
+  const std::string file = dir / "dvd.bcd";
+  ASSERT_TRUE(p.SaveVideoProject(file, &error)) << error;
+  int kind = 0;
+  std::string label;
+  std::vector<std::string> paths;
+  ASSERT_TRUE(CVideoDiscProject::ReadVideoProject(file, &kind, &label, &paths, &error)) << error;
+  EXPECT_EQ(kind, 6);
+  EXPECT_EQ(label, "DVD");
+  EXPECT_EQ(paths.size(), 260u);
+  std::string body = ReadWholeFile(file);
+  body[4] = 4;
+  EXPECT_FALSE(CVideoDiscProject::ReadVideoProject(dir.Write("vcd.bcd", body), &kind, &label, &paths, &error));
+  EXPECT_NE(error.find("260"), std::string::npos) << error;
+
+  // A title whose file has gone is named before any tool runs; nothing stays behind.
+  CVideoDiscProject q(CVideoDiscProject::kDvdVideo);
+  const std::string gone = dir.Write("gone.mp4", "x");
+  ASSERT_EQ(q.AddVideoFile(gone), CVideoDiscProject::kAdded);
+  ::unlink(gone.c_str());
+  EXPECT_EQ(q.PrepareVideoDisc(nullptr), result::kSourceUnreadable);
+  EXPECT_NE(q.LastError().find(gone), std::string::npos) << q.LastError();
+  EXPECT_EQ(q.BurnVideoDisc(0), CVideoDiscProject::kEmptyProject) << "nothing prepared, nothing burnt";
+  EXPECT_TRUE(temp.Left().empty());
+}

@@ -146,9 +146,9 @@ class MainWindowTest : public QObject {
     w.SwitchMode(CPlomeDlg::kDataDisc);
     QCOMPARE(w.DataWindow(CPlomeDlg::kDataDisc), data);
     QVERIFY(!data->isHidden());
-    // Modes without their window say so.
-    QVERIFY(!w.Button(1022)->isEnabled());
-    QVERIFY(w.Button(1022)->toolTip().contains(wt::LangText("UIText", 1106)));
+    // Every mode has its window now.
+    QVERIFY(w.Button(1022)->isEnabled());
+    QVERIFY(!w.Button(1022)->toolTip().contains(wt::LangText("UIText", 1106)));
     QVERIFY(w.Button(1020)->isEnabled());
     QVERIFY(w.Button(1021)->isEnabled());
     QVERIFY(w.Button(1023)->isEnabled());

@@ -1,13 +1,21 @@
 // The video disc window in the Video CD and Super Video CD modes of the main
 // window: adding with thumbnails, removing, the options, saving and opening
-// video projects, and the checks before a burn.
+// video projects, the checks before a burn, and a Video CD burnt onto a
+// virtual CD-R of the command layer and read back by vcd-info.
 
+#include <QComboBox>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
+#include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/Results.h"
+#include "VirtualRecorder.h"
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
+#include "app/CommandLayerRecorders.h"
+#include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/CSkinBtn.h"
@@ -121,6 +129,48 @@ class VideoWindowTest : public QObject {
     Sink().Clear();
     w.Burn();
     QVERIFY(Sink().Saw(wt::LangText("Message", 1300)));
+  }
+
+  // The recorders of the test service (VirtualRecorders) keep their own disc
+  // format and take no video disc; a Video CD is written through the
+  // command layer, as the program does, onto its virtual recorder.
+  void BurnsAVideoCdThatVcdInfoReads() {
+    const QString folder = wt::NewTempFolder("vcdburn");
+    const QString state = folder + "/cdr.vdisc";
+    std::string error;
+    const int drive = FirstFreeRecorderIndex(3);
+    QVERIFY2(OpenVirtualRecorder("virtual:" + state.toStdString() + ":cd-r", &error), error.c_str());
+    struct Forget {
+      int index;
+      ~Forget() { RemoveRecorder(index); }
+    } forget{drive};
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kVcd);
+    QVERIFY(w.VideoWindow()->AddPaths({Clip(folder, "one.mp4", 2), Clip(folder, "two.avi", 2)}));
+    for (int i = 0; i < w.RecorderList()->count(); ++i)
+      if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == drive) w.RecorderList()->setCurrentIndex(i);
+    w.OnRecorderChanged();
+    QCOMPARE(w.SelectedDrive(), drive);
+    connect(&w, &CPlomeDlg::DialogOpened, &w, [](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings] {
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    w.Burn();
+    QVERIFY2(w.LastBurnResult() == result::kSuccess, Sink().Texts().empty() ? "" : Sink().Texts().back().c_str());
+    VirtualRecorder disc;
+    const QString cue = folder + "/disc.cue";
+    QVERIFY2(disc.Open(state.toStdString(), &error) && disc.ExportBinCue(cue.toStdString(), &error), error.c_str());
+    QProcess info;
+    info.start("vcd-info", {"-B", "-c", cue, "-f", "-E", "-T", "-p", "-I", "-P"});
+    QVERIFY(info.waitForFinished(-1));
+    const QString out = QString::fromUtf8(info.readAllStandardOutput() + info.readAllStandardError());
+    QCOMPARE(info.exitCode(), 0);
+    QVERIFY2(out.contains("VCD 2.0 detected") && out.contains("volume id: `VCD'"), qPrintable(out.left(400)));
+    QVERIFY2(!out.contains("WARN"), "vcd-info finds fault with the disc");
   }
 };
 

@@ -34,6 +34,7 @@ QString MakeProgramFolder() {
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Lang", folder + "/Lang");
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Skin", folder + "/Skin");
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Tamsin", folder + "/Tamsin");
+  CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/TamsinEx", folder + "/TamsinEx");
   qputenv("VARNEX_PROGRAM_DIR", (folder + "/").toUtf8());
   qputenv("XDG_DATA_HOME", (Scratch().path() + "/data").toUtf8());
   qputenv("XDG_RUNTIME_DIR", (Scratch().path() + "/runtime").toUtf8());

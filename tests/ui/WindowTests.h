@@ -12,4 +12,5 @@ int RunSaveAudioWindowTests(int argc, char** argv);
 int RunAnalysisWindowTests(int argc, char** argv);
 int RunUpdateWindowTests(int argc, char** argv);
 int RunVideoWindowTests(int argc, char** argv);
+int RunDvdWindowTests(int argc, char** argv);
 int RunProgressMultiWindowTests(int argc, char** argv);

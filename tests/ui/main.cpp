@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   failed += RunAnalysisWindowTests(argc, argv);
   failed += RunUpdateWindowTests(argc, argv);
   failed += RunVideoWindowTests(argc, argv);
+  failed += RunDvdWindowTests(argc, argv);
   failed += RunProgressMultiWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

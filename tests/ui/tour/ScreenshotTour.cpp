@@ -332,7 +332,7 @@ int main(int argc, char** argv) {
     Shoot(&main, "13-sector-viewer");
     main.SwitchMode(CPlomeDlg::kDeviceInfo);
     Shoot(&main, "14-device-info");
-    // The Video CD and Super Video CD modes with two clips each.
+    // The Video CD, Super Video CD and DVD-Video modes with two clips each.
     const QStringList clips{MakeClip(extra, "Harbour Walk.mp4", 12), MakeClip(extra, "Birthday.avi", 6)};
     main.SwitchMode(CPlomeDlg::kVcd);
     main.HighlightModeButton(3);
@@ -343,6 +343,10 @@ int main(int argc, char** argv) {
     main.VideoWindow()->AddPaths(clips);
     main.VideoWindow()->WideButton()->setChecked(true);
     Shoot(&main, "16-super-video-cd");
+    main.SwitchMode(CPlomeDlg::kDvd);
+    main.HighlightModeButton(5);
+    main.VideoWindow()->AddPaths(clips);
+    Shoot(&main, "20-dvd-video");
     main.Button(1144)->click();  // the schedule
     main.close();
   });
