@@ -14,6 +14,7 @@
 
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/SaoResults.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "foundation/LangText.h"
 #include "BurnMana_SAO.h"
@@ -171,17 +172,6 @@ int MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) 
   return result::kSuccess;
 }
 
-int BurnResult(int r) {
-  switch (r) {
-    case BURN_OK: return result::kSuccess;
-    case BURN_NOT_READY: return result::kNotReady;
-    case BURN_WRONG_MEDIUM: return result::kBeginTrackFailed;
-    case BURN_REFUSED: return result::kBeginFailed;
-    case BURN_SOURCE_FAILED: return result::kSourceUnreadable;
-    case BURN_STOPPED: return result::kBurnStopped;
-    default: return result::kWriteFailed;
-  }
-}
 
 // Writes every session of the source, the last one closed when `close`.
 int Write(int targetIndex, DataSource& source, bool close) {
@@ -211,7 +201,7 @@ int Write(int targetIndex, DataSource& source, bool close) {
     if (r != BURN_OK) {
       std::string why = mana->GetLastError();
       if (r == BURN_STOPPED) why.clear();
-      return Failed(BurnResult(r), FindRecorder(targetIndex)->Name() + ": " + why);
+      return Failed(SaoBurnResult(r), FindRecorder(targetIndex)->Name() + ": " + why);
     }
   }
   return result::kSuccess;

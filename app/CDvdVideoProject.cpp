@@ -9,6 +9,7 @@
 
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/SaoResults.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnMana_SAO.h"
 #include "DataSource_DVD.h"
@@ -23,17 +24,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-int BurnResult(int r) {
-  switch (r) {
-    case BURN_OK: return result::kSuccess;
-    case BURN_NOT_READY: return result::kNotReady;
-    case BURN_WRONG_MEDIUM: return result::kBeginTrackFailed;
-    case BURN_REFUSED: return result::kBeginFailed;
-    case BURN_SOURCE_FAILED: return result::kSourceUnreadable;
-    case BURN_STOPPED: return result::kBurnStopped;
-    default: return result::kWriteFailed;
-  }
-}
 
 }  // namespace
 
@@ -274,7 +264,7 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   }
   if (r != BURN_OK) {
     const std::string why = r == BURN_STOPPED ? "stopped while the disc was written" : mana->GetLastError();
-    return FailOn(driveIndex, BurnResult(r), keep->Name() + ": " + why);
+    return FailOn(driveIndex, SaoBurnResult(r), keep->Name() + ": " + why);
   }
   burnProgress_ = 100;
   return result::kSuccess;

@@ -13,6 +13,7 @@
 
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/SaoResults.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnMana_SAO.h"
 #include "ByteFields.h"
@@ -100,16 +101,6 @@ class StopWatcher {
   std::thread thread_;
 };
 
-int BurnResult(int r) {
-  switch (r) {
-    case BURN_OK: return result::kSuccess;
-    case BURN_NOT_READY: return result::kNotReady;
-    case BURN_WRONG_MEDIUM: return result::kTargetNotWritable;
-    case BURN_SOURCE_FAILED: return result::kSourceUnreadable;
-    case BURN_STOPPED: return result::kBurnStopped;
-    default: return result::kWriteFailed;
-  }
-}
 
 }  // namespace
 
@@ -655,7 +646,7 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
     r = BURN_NOT_READY;
   }
   if (r != BURN_OK)
-    return FailedOn(drive, BurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
+    return FailedOn(drive, SaoBurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
   burn->progress = 100;
   progress_ = 100;
   return result::kSuccess;

@@ -1202,27 +1202,31 @@ void CPlomeDlg::BurnVideo() {
   StartBurn();
 }
 
-// A video CD goes onto a blank CD-R or CD-RW, a DVD-Video onto a writable DVD
-// that is blank or rewritable in place; anything else is ejected with a message.
-bool CPlomeDlg::CheckVideoBurn(int drive, DiscInfo* disc) {
-  enum Verdict { kGood, kNotReady, kNotCd, kNotBlank };
-  const bool dvd = mode_ == kDvd;
+// The disc in the drive is of the kind the project needs: a blank CD-R or
+// CD-RW, or for a DVD-Video a writable DVD that is blank or rewritable in
+// place. Anything else is ejected, and `wrongKind` (a "Message" key) says why.
+bool CPlomeDlg::CheckBlankDisc(int drive, DiscInfo* disc, bool dvd, int wrongKind) {
+  enum Verdict { kGood, kNotReady, kWrongKind, kNotBlank };
   const Verdict v = RunOffWindowThread([&] {
     if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
     if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
     const int type = disc->mediumType;
     const bool kindOk = dvd ? medium::IsDvd(type) && disc->writable : IsCdMedium(type);
     const bool room = disc->blank || (dvd && medium::IsOverwritable(type));
-    const Verdict verdict = !kindOk ? kNotCd : !room ? kNotBlank : kGood;
+    const Verdict verdict = !kindOk ? kWrongKind : !room ? kNotBlank : kGood;
     if (verdict != kGood) service_->Eject(uint8_t(drive), true);
     return verdict;
   });
   if (v != kGood) {
-    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? (dvd ? 1350 : 1300) : 62), msgbox::kInfoOk);
+    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kWrongKind ? wrongKind : 62), msgbox::kInfoOk);
     ShowDiscStatus();
     return false;
   }
   return true;
+}
+
+bool CPlomeDlg::CheckVideoBurn(int drive, DiscInfo* disc) {
+  return CheckBlankDisc(drive, disc, mode_ == kDvd, mode_ == kDvd ? 1350 : 1300);
 }
 
 // The disc in the drive takes this project: ready, and writable (data) or
@@ -1314,19 +1318,7 @@ bool CPlomeDlg::CheckAudioBurn(int drive, DiscInfo* disc) {
     ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
     return false;
   }
-  enum Verdict { kGood, kNotReady, kNotCd, kNotBlank };
-  const Verdict v = RunOffWindowThread([&] {
-    if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
-    if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
-    const Verdict verdict = !IsCdMedium(disc->mediumType) ? kNotCd : !disc->blank ? kNotBlank : kGood;
-    if (verdict != kGood) service_->Eject(uint8_t(drive), true);
-    return verdict;
-  });
-  if (v != kGood) {
-    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kNotCd ? 18 : 62), msgbox::kInfoOk);
-    ShowDiscStatus();
-    return false;
-  }
+  if (!CheckBlankDisc(drive, disc, false, 18)) return false;
   if (disc->freeBytes < a->ProjectBytes()) {
     ShowMessage(LoadLangText("Message", 30), msgbox::kInfoOk);
     return false;

@@ -188,6 +188,7 @@ class CPlomeDlg : public QDialog {
   void BurnCopy();
   void BurnAudio();
   void BurnVideo();
+  bool CheckBlankDisc(int drive, DiscInfo* disc, bool dvd, int wrongKind);
   bool CheckVideoBurn(int drive, DiscInfo* disc);
   bool CheckAudioBurn(int drive, DiscInfo* disc);
   // The burn settings dialog for a drive and the speed it sets; false when
