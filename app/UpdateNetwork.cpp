@@ -97,7 +97,7 @@ class CurlNetwork : public UpdateNetwork {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-    // The design's forced reload: nothing comes from a cache on the way.
+    // A forced reload: nothing comes from a cache on the way.
     static curl_slist* noCache = curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, noCache);
     if (!caFile_.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile_.c_str());

@@ -40,7 +40,7 @@ constexpr const char* kMultiplexTemplate = "-f 8 --vbr -o \"BASE.mpg\" \"BASE.m2
 // form; everything else is passed as written.
 constexpr ArgumentChange kArgumentChanges[] = {
     {"-vcodec %compress%", "-vcodec mpeg2video",
-     "\"copy\" (the design's choice without re-encoding) would put the source's own video, H.264 or MPEG-4, "
+     "\"copy\" (the old choice without re-encoding) would put the source's own video, H.264 or MPEG-4, "
      "into an MPEG-2 stream file; MPEG inputs that need no encoding are used directly and never come here"},
     {"-padleft 24 -padright 24", "-vf scale=672:%height%,pad=720:%height%:24:0",
      "the padding options are gone; the picture is scaled to 672 pixels and padded with 24 on each side, "

@@ -44,7 +44,7 @@ int KillToolProcess(const std::string& toolName);
 // The tools the windows stop when the user cancels a burn.
 void KillAllTools();
 
-// The argument texts of the design written for the tools of its day, and
+// The argument texts our templates were first written with, and
 // the form today's tools accept: each change says why it is made, so that
 // the templates stay as designed and every departure is in one table.
 struct ArgumentChange {
