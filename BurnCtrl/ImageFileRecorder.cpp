@@ -41,32 +41,29 @@ ImageFileRecorder::ImageFileRecorder(std::string path, int medium, uint32_t capa
 }
 
 ImageFileRecorder::~ImageFileRecorder() {
-  if (fd_ >= 0 && !published_) safefile::Discard(fd_, partial_);
-  else if (fd_ >= 0) ::close(fd_);
+  // An unpublished partial file goes with the recorder (OutputFile).
+  if (published_ && fd_ >= 0) ::close(fd_);
 }
 
 // A fresh partial file for a blank disc; an unpublished one before it goes.
 bool ImageFileRecorder::StartPartial(std::string* why) {
-  if (fd_ >= 0 && !published_) safefile::Discard(fd_, partial_);
-  else if (fd_ >= 0) ::close(fd_);
+  if (published_ && fd_ >= 0) ::close(fd_);
+  out_.Discard();
+  fd_ = -1;
   published_ = false;
-  partial_ = path_ + ".part";
-  fd_ = safefile::CreateNew(partial_);
-  if (fd_ < 0) {
-    if (why) *why = "cannot create " + partial_ + ": " + safefile::ErrorText(errno);
+  if (!out_.Open(path_, existing_)) {
+    if (why) *why = "cannot create " + out_.Error();
     return false;
   }
+  fd_ = out_.fd();
   return true;
 }
 
 bool ImageFileRecorder::CreateBlank(bool replace, std::string* why) {
   std::lock_guard<std::mutex> hold(lock_);
-  const std::string inTheWay = safefile::InTheWay(path_);
-  struct stat st;
-  const bool special = ::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
-  if (special || (!inTheWay.empty() && !replace)) {
-    if (why)
-      *why = path_ + " " + inTheWay + (special ? "" : "; give --replace to write over it");
+  existing_ = replace ? Existing::kReplace : Existing::kKeep;
+  if (std::string inTheWay = OutputInTheWay(path_, existing_); !inTheWay.empty()) {
+    if (why) *why = path_ + " " + inTheWay + (inTheWay == "already exists" ? "; give --replace to write over it" : "");
     return false;
   }
   if (!StartPartial(why)) return false;
@@ -315,7 +312,7 @@ bool ImageFileRecorder::Close() {
   if (fd_ < 0) return true;
   if (!published_) {
     // A disc that never got as far as its image's place is not kept.
-    safefile::Discard(fd_, partial_);
+    out_.Discard();
     fd_ = -1;
     return true;
   }
@@ -340,14 +337,14 @@ uint32_t ImageFileRecorder::CloseSession(int function, int track) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kCloseSession)) return st;
-  if (!Sequential()) return Publish();
+  if (!Sequential()) return Ok();
   if (finalized_) return Refuse(5, 0x2C, 0);
   for (Track& t : tracks_) t.closed = true;
   if (!tracks_.empty() && tracks_.back().session > closedSessions_) {
     ++closedSessions_;
     if (!param_.multiSession) finalized_ = true;
   }
-  return Publish();
+  return Ok();
 }
 
 uint32_t ImageFileRecorder::Blank(int blankType) {
@@ -392,18 +389,35 @@ uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer,
   return Ok();
 }
 
-// Flushes the partial file and renames it over the image's place.
+// Flushes the partial file and renames it into the image's place (without
+// replacing anything unless asked); the image stays open for later sessions.
 uint32_t ImageFileRecorder::Publish() {
   if (published_ || !Written() || param_.testWrite) return Ok();
-  if (::fsync(fd_) != 0 || std::rename(partial_.c_str(), path_.c_str()) != 0)
+  if (!out_.Commit()) {
+    fd_ = -1;
     return Refuse(3, 0x0C, 0);
+  }
   published_ = true;
+  existing_ = Existing::kReplace;  // the image is ours from now on: an erase may start it over
+  fd_ = ::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   return Ok();
+}
+
+uint32_t ImageFileRecorder::JobEnded(bool complete) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (fd_ < 0 || published_) return 0;
+  if (complete) return Publish();
+  // A job that did not end complete never puts its image in place.
+  if (Written()) {
+    out_.Discard();
+    fd_ = -1;
+  }
+  return 0;
 }
 
 std::string ImageFileRecorder::WritingPath() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return published_ ? path_ : partial_;
+  return published_ ? path_ : out_.partial();
 }
 
 bool ImageFileRecorder::Published() const {
@@ -411,12 +425,9 @@ bool ImageFileRecorder::Published() const {
   return published_;
 }
 
-// The disc leaving the drive after a write is complete.
-uint32_t ImageFileRecorder::Eject(bool) {
-  std::lock_guard<std::mutex> hold(lock_);
-  if (fd_ < 0) return 0;
-  return Publish();
-}
+// The image is put in place when its job ends complete, not when the disc
+// leaves the drive: a stopped or failed burn ejects too.
+uint32_t ImageFileRecorder::Eject(bool) { return 0; }
 uint32_t ImageFileRecorder::Lock(bool) { return 0; }
 uint32_t ImageFileRecorder::LockVolumn(bool) { return 0; }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BurnCtrl/interfaces/Recorder.h"
+#include "OutputFile.h"
 
 class ImageFileRecorder : public Recorder {
  public:
@@ -27,16 +28,19 @@ class ImageFileRecorder : public Recorder {
   ~ImageFileRecorder() override;
 
   // Starts from a blank disc. The disc is written into "<path>.part" (made
-  // exclusively, never through a link) and renamed over `path` once a session
-  // is closed or the disc is ejected after a write; until then `path` is left
-  // as it was, and a burn that never got there removes its partial file.
-  // An existing non-empty file, a link or another kind of entry at `path` is
-  // refused unless `replace` is given. False with `why` set when refused or
-  // when the file cannot be created.
+  // exclusively, never through a link) and put in place only when the job
+  // that wrote it ends complete (JobEnded); until then `path` is left as it
+  // was, and a job that fails or is stopped removes its partial file. Any
+  // existing entry at `path` is refused, and with `replace` a regular file is
+  // replaced (a link or a folder never is). False with `why` set when refused
+  // or when the file cannot be created.
   bool CreateBlank(bool replace = false, std::string* why = nullptr);
   const std::string& Path() const { return path_; }
   // True once the disc has been renamed into place.
   bool Published() const;
+  // A complete job puts the image in place; an incomplete one leaves the
+  // place as it was and the recorder without a disc.
+  uint32_t JobEnded(bool complete) override;
   // The file the disc is written into: "<path>.part" until it is published.
   std::string WritingPath() const;
   // Flushes and closes the file; false when either failed (the image is
@@ -111,8 +115,9 @@ class ImageFileRecorder : public Recorder {
   int index_;
   uint32_t slotSize_;
   int devType_ = 9;
-  int fd_ = -1;
-  std::string partial_;
+  int fd_ = -1;  // the partial file's until published, then the image's own
+  OutputFile out_;
+  Existing existing_ = Existing::kKeep;
   bool published_ = false;
   std::vector<Track> tracks_;
   int closedSessions_ = 0;

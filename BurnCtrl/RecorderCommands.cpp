@@ -255,12 +255,12 @@ int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<Burn
   if (!job.ok()) return result::kProjectNotWritten;
   std::string error;
   if (spec.kind == JobSpec::kAudio) {
-    if (!SaveAudioProject(job.path(), spec.audioTracks, &error))
+    if (!SaveAudioProject(job.path(), spec.audioTracks, &error, Existing::kReplace))
       return NoteJobError(spec.index, error), result::kProjectNotWritten;
   } else {
     CFileManager writer;
     writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
-    if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error))
+    if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error, Existing::kReplace))
       return NoteJobError(spec.index, error), result::kProjectNotWritten;
   }
   auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
@@ -414,7 +414,10 @@ int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
   } catch (...) {
     res = result::kException;
   }
-  if (!entry) return res;
+  if (!entry) {
+    r->JobEnded(false);  // nothing was written that could be kept
+    return res;
+  }
   // Whatever way the job ended, its threads are over and the layout's
   // temporary files go now, not when the entry is reset.
   entry->mana->StopBurn();
@@ -428,6 +431,10 @@ int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
   if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
   // The user is told which command of which drive failed, and how.
   std::string& why = gJobErrors[spec.index];
+  if (r->JobEnded(res == result::kSuccess) != 0 && res == result::kSuccess) {
+    res = result::kOutputFailed;
+    why = r->Name() + ": the written disc could not be kept (" + r->LastSense().Text() + ")";
+  }
   if (res != result::kSuccess && why.empty()) why = entry->mana->GetFailure();
   return res;
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "MediumTable.h"
-#include "SafeFile.h"
+#include "OutputFile.h"
 
 bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view) {
   std::memset(view->buffer, 0, sizeof view->buffer);
@@ -80,42 +80,6 @@ bool SaveSectorFile(const std::string& path, const SectorView& view, bool mayRep
     *why = "no sector has been read";
     return false;
   }
-  if (!mayReplace) {
-    std::string inWay = safefile::InTheWay(path);
-    if (!inWay.empty()) {
-      *why = path + " " + inWay;
-      return false;
-    }
-  }
-  std::string partial;
-  int fd = -1;
-  for (int n = 0; n < 100 && fd < 0; ++n) {
-    partial = path + ".part" + std::to_string(n);
-    fd = safefile::CreateNew(partial, O_WRONLY);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    *why = path + ": " + safefile::ErrorText(errno);
-    return false;
-  }
-  if (!safefile::WriteAll(fd, view.buffer, size_t(view.shown))) {
-    *why = path + ": " + safefile::ErrorText(errno);
-    safefile::Discard(fd, partial);
-    return false;
-  }
-  if (!mayReplace) {
-    // Nothing may have taken the name meanwhile: link refuses to replace.
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::link(partial.c_str(), path.c_str()) != 0) {
-      *why = path + ": " + safefile::ErrorText(errno);
-      ::unlink(partial.c_str());
-      return false;
-    }
-    ::unlink(partial.c_str());
-    return true;
-  }
-  if (!safefile::Finish(fd, partial, path)) {
-    *why = path + ": " + safefile::ErrorText(errno);
-    return false;
-  }
-  return true;
+  const std::string_view bytes(reinterpret_cast<const char*>(view.buffer), size_t(view.shown));
+  return WriteWholeFile(path, bytes, mayReplace ? Existing::kReplace : Existing::kKeep, why);
 }

@@ -26,7 +26,7 @@ bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view)
 // offset, the bytes in hexadecimal and as characters.
 std::vector<std::string> SectorDumpLines(const uint8_t* data, int size);
 
-// Writes the bytes shown to `path` (created beside its place and renamed
-// over it once complete, so an existing file the user chose to replace is
-// only replaced by a whole one). False with `why` set on failure.
+// Writes the bytes shown to `path` through the output primitive: an existing
+// file is replaced only with `mayReplace`, and then only by a whole one.
+// False with `why` set on failure.
 bool SaveSectorFile(const std::string& path, const SectorView& view, bool mayReplace, std::string* why);

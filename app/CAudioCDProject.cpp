@@ -244,10 +244,10 @@ std::vector<int> CAudioCDProject::MoveDown(std::vector<int> rows) {
 
 // ---------------------------------------------------------------- project file
 
-bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* error) {
+bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* error, Existing existing) {
   std::vector<std::string> sources;
   for (const AudioTrackRow& r : Rows()) sources.push_back(r.source);
-  if (!::SaveAudioProject(path, sources, error)) return false;
+  if (!::SaveAudioProject(path, sources, error, existing)) return false;
   std::lock_guard<std::mutex> hold(lock_);
   projectPath_ = path;
   return true;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
+
 struct AudioTrackRow {
   std::string name;      // file name with extension
   std::string duration;  // "hh:mm:ss" as probed, the fraction cut off
@@ -84,7 +86,7 @@ class CAudioCDProject {
   std::vector<int> MoveRowsTo(std::vector<int> rows, int before);
 
   // ---- project file
-  bool SaveAudioProject(const std::string& path, std::string* error);
+  bool SaveAudioProject(const std::string& path, std::string* error, Existing existing = Existing::kKeep);
   // Replaces the rows with the project's; rows whose file is gone are left
   // out (and named in `missing`), undecodable ones noted as during an add.
   bool LoadAudioProject(const std::string& path, std::string* error, std::vector<std::string>* missing = nullptr);

@@ -292,6 +292,15 @@ int CDvdVideoProject::BurnToImage(int driveIndex) {
   if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
   const std::string name = target->Name();
   auto refused = [&](const char* what) { return FailOn(driveIndex, result::kWriteFailed, name + ": " + what); };
+  // However the burn ends, the target hears whether it ended complete: an
+  // image file is only put in place after a complete one.
+  struct Ending {
+    Recorder* target;
+    bool complete = false;
+    ~Ending() {
+      if (!complete) (void)target->JobEnded(false);
+    }
+  } ending{target.get()};
   rec::WriteParam wp;
   wp.trackMode = 5;
   wp.dataBlockType = 8;
@@ -320,6 +329,8 @@ int CDvdVideoProject::BurnToImage(int driveIndex) {
   if (medium::IsSequential(target->GetMediumType()) && target->CloseTrack(1) != 0)
     return refused("the track could not be closed");
   if (target->CloseSession(2) != 0) return refused("the disc could not be closed");
+  ending.complete = true;
+  if (target->JobEnded(true) != 0) return refused("the image could not be put in place");
   burnProgress_ = 100;
   return result::kSuccess;
 }

@@ -221,7 +221,7 @@ int CVideoDiscProject::Failed(int code, const std::string& why) {
   return code;
 }
 
-bool CVideoDiscProject::SaveVideoProject(const std::string& path, std::string* error) const {
+bool CVideoDiscProject::SaveVideoProject(const std::string& path, std::string* error, Existing existing) const {
   std::vector<uint8_t> file(kHeaderSize + 4, 0);
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -240,15 +240,9 @@ bool CVideoDiscProject::SaveVideoProject(const std::string& path, std::string* e
     }
   }
   // The new file takes the place of an old one only once it is complete.
-  const std::string part = path + ".part";
-  int fd = safefile::CreateNew(part, O_WRONLY);
-  if (fd < 0 || !safefile::WriteAll(fd, file.data(), file.size())) {
-    if (error) *error = "cannot write " + part + ": " + safefile::ErrorText(errno);
-    if (fd >= 0) safefile::Discard(fd, part);
-    return false;
-  }
-  if (!safefile::Finish(fd, part, path)) {
-    if (error) *error = "cannot write " + path + ": " + safefile::ErrorText(errno);
+  std::string why;
+  if (!WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()), existing, &why)) {
+    if (error) *error = "cannot write " + why;
     return false;
   }
   return true;

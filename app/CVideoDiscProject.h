@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
+
 #include "BurnCtrl/Results.h"
 
 class CVCDFile;
@@ -90,7 +92,7 @@ class CVideoDiscProject {
   bool Reencode() const { return reencode_; }
 
   // ---- project file (the video body: 256, kind, label, count at 256, paths)
-  bool SaveVideoProject(const std::string& path, std::string* error) const;
+  bool SaveVideoProject(const std::string& path, std::string* error, Existing existing = Existing::kKeep) const;
   // Reads a video project file without probing its items: the kind byte
   // (4 to 6), the label and the item paths (up to the kind's item limit). False with `error` naming the
   // file when it is not one or is damaged.

@@ -1,8 +1,9 @@
 #pragma once
 // The hand-over from the file manager's context menu to a running main
 // window: a per-user local socket in $XDG_RUNTIME_DIR/varnex/ (folder mode
-// 0700). The sender writes one message per path and waits for the one-byte
-// reply before the next:
+// 0700). The sender writes one message per path; each is answered by a
+// one-byte reply, in order. A sender may write several messages before it
+// reads their replies, and the window then adds those paths together:
 //
 //   bytes 0-3   command, little-endian: 101 audio CD, 102 data disc,
 //               103 MP3 disc, 104 VCD, 105 SVCD, 106 DVD

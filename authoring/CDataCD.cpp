@@ -91,5 +91,5 @@ bool CDataCD::AddPath(const std::string& sourcePath, const std::string& discFold
 
 bool CDataCD::MakePlaylist(const std::string& projectFile, const std::string& label) {
   if (mp3_ && !WritePlaylist(root_)) return false;
-  return manager_.SaveDataProject(root_, projectFile, label);
+  return manager_.SaveDataProject(root_, projectFile, label, nullptr, Existing::kReplace);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "authoring/ProjectTree.h"
+#include "OutputFile.h"
 
 // Why a file or folder was not added. Each value is the key of its text in
 // the "Message" section of the language file, which the windows and the
@@ -102,8 +103,10 @@ class CFileManager {
   // data (or, in MP3 mode, MP3) project; loading rebuilds it below the
   // manager's staging root and, with a tree, the tree items below its root,
   // whose text becomes the label. `error` names what failed.
+  // Nothing at `projectPath` is replaced unless `existing` allows it.
   bool SaveDataProject(const std::string& stagingRoot, const std::string& projectPath,
-                       const std::string& label, std::string* error = nullptr);
+                       const std::string& label, std::string* error = nullptr,
+                       Existing existing = Existing::kKeep);
   bool LoadDataProject(ProjectTree* tree, const std::string& projectPath,
                        std::string* label = nullptr, std::string* error = nullptr);
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <cstdlib>
+#include "OutputFile.h"
 #include "SafeFile.h"
 
 namespace {
@@ -125,26 +126,19 @@ bool AppendFileListEntry(const std::string& folder, const FileListEntry& entry,
 bool WriteFileList(const std::string& folder, const std::vector<FileListEntry>& entries,
                    std::string* error) {
   std::string path = ListPathForWriting(folder);
-  std::string tmp = path + ".new";
-  ::unlink(tmp.c_str());  // a leftover of an earlier run is never written through
-  int fd = safefile::CreateNew(tmp, O_WRONLY);
-  FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
-  if (!f) {
-    if (fd >= 0) safefile::Discard(fd, tmp);
-    if (error) *error = "cannot create " + tmp;
-    return false;
-  }
-  bool ok = true;
+  std::string all;
   for (const FileListEntry& e : entries) {
     std::string units = EncodeFileListEntry(e);
-    if (units.empty() || std::fwrite(units.data(), 1, units.size(), f) != units.size()) ok = false;
+    if (units.empty()) {
+      if (error) *error = "cannot rewrite " + path;
+      return false;
+    }
+    all += units;
   }
-  ok = ok && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
-  ok = (std::fclose(f) == 0) && ok;
-  if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    std::remove(tmp.c_str());
-    if (error) *error = "cannot rewrite " + path;
+  std::string why;
+  if (!WriteWholeFile(path, all, Existing::kReplace, &why)) {
+    if (error) *error = "cannot rewrite " + why;
+    return false;
   }
-  return ok;
+  return true;
 }

@@ -15,6 +15,7 @@
 #include "foundation/TempFiles.h"
 #include "ByteFields.h"
 #include "SafeFile.h"
+#include "OutputFile.h"
 
 namespace fs = std::filesystem;
 
@@ -81,18 +82,6 @@ bool WriteTreeRecords(const std::string& folder, const std::string& discPath, FI
   return true;
 }
 
-// A project file is written beside its place ("P.bcd.part", made afresh and
-// never through a link) and renamed over it once it is on disk, so that a
-// failed save leaves the old file as it was.
-File CreatePartial(const std::string& partial) {
-  ::unlink(partial.c_str());  // a leftover of an earlier save, or a planted link
-  int fd = safefile::CreateNew(partial, O_WRONLY);
-  if (fd < 0) return File(nullptr);
-  FILE* f = ::fdopen(fd, "wb");
-  if (!f) safefile::Discard(fd, partial);
-  return File(f);
-}
-
 // A file to read: refused at once unless it is a regular file.
 File OpenToRead(const std::string& path) {
   int fd = safefile::OpenForReading(path, nullptr);
@@ -102,16 +91,13 @@ File OpenToRead(const std::string& path) {
   return File(f);
 }
 
-bool FinishProjectFile(File out, bool ok, const std::string& partial, const std::string& projectPath,
-                       std::string* error) {
-  ok = ok && std::fflush(out.get()) == 0 && ::fsync(fileno(out.get())) == 0;
-  ok = (std::fclose(out.release()) == 0) && ok;
-  if (ok) ok = std::rename(partial.c_str(), projectPath.c_str()) == 0;
-  if (!ok) {
-    std::remove(partial.c_str());
-    SetError(error, "cannot write the project file " + projectPath);
-  }
-  return ok;
+// A project file is written through the output primitive, so that a failed
+// save leaves the old file as it was.
+bool FinishProjectFile(OutputFile& out, bool ok, const std::string& projectPath, std::string* error) {
+  if (ok && out.Commit()) return true;
+  SetError(error, "cannot write the project file " + projectPath + (out.Error().empty() ? "" : " (" + out.Error() + ")"));
+  out.Discard();
+  return false;
 }
 
 bool ReadExact(FILE* f, void* buffer, size_t n) { return std::fread(buffer, 1, n, f) == n; }
@@ -185,7 +171,7 @@ int ReadProjectKind(const std::string& projectPath) {
 }
 
 bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::string& projectPath,
-                                   const std::string& label, std::string* error) {
+                                   const std::string& label, std::string* error, Existing existing) {
   if (stagingRoot.empty() || projectPath.empty() || FolderExists(stagingRoot) != 2) {
     SetError(error, "the project folder " + stagingRoot + " does not exist");
     return false;
@@ -209,22 +195,20 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
     return false;
   }
 
-  std::string partial = projectPath + ".part";
-  File out(CreatePartial(partial));
-  if (!out) {
-    SetError(error, "cannot create the project file " + projectPath);
+  OutputFile out;
+  if (!out.Open(projectPath, existing)) {
+    SetError(error, "cannot create the project file " + out.Error());
     return false;
   }
   project::Kind kind = mode_ == kModeMp3 ? project::kMp3Disc : project::kDataDisc;
-  bool ok = WriteAll(out.get(), project::MakeHeader(kind, label, 1)) &&
-            WriteAll(out.get(), project::MakeTrackHeader(1, 2)) &&
-            WriteAll(out.get(), Le32(uint32_t(treeLength)));
+  bool ok = out.Write(project::MakeHeader(kind, label, 1)) && out.Write(project::MakeTrackHeader(1, 2)) &&
+            out.Write(Le32(uint32_t(treeLength)));
   File in(std::fopen(tree.path().c_str(), "rb"));
-  char chunk[2048];
+  char chunk[8192];
   size_t got;
-  while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0)
-    ok = std::fwrite(chunk, 1, got, out.get()) == got;
-  return FinishProjectFile(std::move(out), ok && in, partial, projectPath, error);
+  while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) ok = out.Write(chunk, got);
+  ok = ok && in && !std::ferror(in.get());
+  return FinishProjectFile(out, ok, projectPath, error);
 }
 
 bool CFileManager::StartLoadProject(ProjectTree* tree, const std::string& projectPath, Done done) {
@@ -232,8 +216,8 @@ bool CFileManager::StartLoadProject(ProjectTree* tree, const std::string& projec
                      std::move(done));
 }
 
-bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows,
-                      std::string* error) {
+bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows, std::string* error,
+                      Existing existing) {
   std::vector<std::string> tracks;
   for (const std::string& row : rows) {
     if (tracks.size() == project::kMaxAudioRows) break;
@@ -242,19 +226,17 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
     if (path.empty() || stat(path.c_str(), &st) != 0) break;
     tracks.push_back(path);
   }
-  std::string partial = projectPath + ".part";
-  File out(CreatePartial(partial));
-  if (!out) {
-    SetError(error, "cannot create the project file " + projectPath);
+  OutputFile out;
+  if (!out.Open(projectPath, existing)) {
+    SetError(error, "cannot create the project file " + out.Error());
     return false;
   }
-  bool ok = WriteAll(out.get(), project::MakeHeader(project::kAudioCD, "", uint8_t(tracks.size())));
+  bool ok = out.Write(project::MakeHeader(project::kAudioCD, "", uint8_t(tracks.size())));
   for (size_t i = 0; ok && i < tracks.size(); ++i) {
-    ok = WriteAll(out.get(), project::MakeTrackHeader(uint8_t(i + 1), 1)) &&
-         WriteAll(out.get(), Le32(uint32_t(tracks[i].size()))) && WriteAll(out.get(), tracks[i]) &&
-         WriteAll(out.get(), std::string(64, '\0'));
+    ok = out.Write(project::MakeTrackHeader(uint8_t(i + 1), 1)) && out.Write(Le32(uint32_t(tracks[i].size()))) &&
+         out.Write(tracks[i]) && out.Write(std::string(64, '\0'));
   }
-  return FinishProjectFile(std::move(out), ok, partial, projectPath, error);
+  return FinishProjectFile(out, ok, projectPath, error);
 }
 
 bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
+
 namespace project {
 
 constexpr uint32_t kHeaderMark = 256;          // byte 0; the first track's length is at this + 192
@@ -45,8 +47,9 @@ int ReadProjectKind(const std::string& projectPath);
 
 // Counts the rows from the first up to the first whose path, trimmed, is empty
 // or names no existing file, and writes that many audio tracks.
+// Nothing at `projectPath` is replaced unless `existing` allows it.
 bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows,
-                      std::string* error = nullptr);
+                      std::string* error = nullptr, Existing existing = Existing::kKeep);
 // The track sources of an audio project, in order.
 bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
                       std::string* error = nullptr);

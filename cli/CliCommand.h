@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "OutputFile.h"
+
 using CliArgs = std::vector<std::string>;
 using CliHandler = int (*)(const CliArgs& args);
 
@@ -19,6 +21,16 @@ struct CliCommand {
 // Prints the language text of a result code, and the code, to standard error.
 // Returns the exit status a failure gives.
 int CliFail(int code, const std::string& detail = "");
+
+class CliOptions;
+
+// Every file a command writes for the user follows one rule: nothing at its
+// place is replaced unless --replace was given. CliExisting() reads the
+// option; CliOutputRefused() checks the place before any work is done and
+// returns the failure status (after saying why), or 0 when it may be written.
+// The place is checked again when the file is put there.
+Existing CliExisting(const CliOptions& opt);
+int CliOutputRefused(const std::string& path, Existing existing);
 
 // Option helpers: "--name VALUE" pairs and bare flags; the rest are operands.
 class CliOptions {

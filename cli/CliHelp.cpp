@@ -17,7 +17,8 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies"},
          {"--speed X", "the write speed, as a factor (16)"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
-         {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"}}}},
+         {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"},
+         {"--replace", "project save may replace an existing project file (only once the new one is complete)"}}}},
       {"video",
        {"Makes a Video CD, a Super Video CD or a DVD-Video from video files. For a Video CD or Super Video CD each "
         "file is converted to the disc's MPEG kind (unless --no-reencode) and becomes one track, in the order given, "
@@ -38,7 +39,7 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--project FILE.bcd", "take the files and the label from a video project"},
          {"--save FILE.bcd", "save the files as a video project instead of burning them"},
          {"--medium M", "the medium an image:FILE target stands for with --dvd (dvd-r by default)"},
-         {"--replace", "an image:FILE target may replace an existing file"}}}},
+         {"--replace", "an image:FILE target or the --save file may replace an existing file"}}}},
       {"burn",
        {"Writes a data or MP3 project, an image file or WAV tracks (an audio CD) to one or more recorders.",
         {{"--drive D", "the recorder: /dev/srN, virtual:FILE, image:FILE, iscsi://HOST[:PORT]/TARGET/LUN or a "
@@ -105,7 +106,8 @@ const std::map<std::string, CommandHelp>& Table() {
       {"load", {"Closes the tray of a drive.", {{"--drive D", "the drive"}}}},
       {"image",
        {"Lays a project out as a disc image file without a recorder.",
-        {{"-o OUT", "the image file to write (never replaced)"},
+        {{"-o OUT", "the image file to write"},
+         {"--replace", "an existing file at OUT may be replaced (only once the new image is complete)"},
          {"--udf", "a UDF volume (DVD and BD media) instead of ISO 9660 with Joliet names"},
          {"--label LABEL", "the volume label"},
          {"--session-start S", "lay the volume out for a session starting at sector S"},
@@ -113,6 +115,7 @@ const std::map<std::string, CommandHelp>& Table() {
       {"project",
        {"Saves the given files and folders as a project file, or shows what a project file holds.",
         {{"save -o FILE.bcd", "write a new project file"},
+         {"--replace", "save may replace an existing project file (only once the new one is complete)"},
          {"--mp3", "an MP3 project"},
          {"--label LABEL", "the volume label"},
          {"show FILE.bcd", "print the kind, label and entries of a project file"}}}},
@@ -127,7 +130,9 @@ const std::map<std::string, CommandHelp>& Table() {
          {"create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE", "an audio CD, with CD-Text"},
          {"--register", "list the new recorder among the devices"},
          {"--replace", "replace an existing state file"},
-         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)", "copy the disc out as an image"},
+         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)",
+          "copy the disc out as an image (--cue writes OUT.bin beside the sheet); existing files are kept unless "
+          "--replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
                                             "--not-ready N, --long-write N, --no-erase, --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},

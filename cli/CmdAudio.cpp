@@ -153,14 +153,15 @@ int Burn(const CliArgs& args) {
 }
 
 int SaveProject(const CliArgs& args) {
-  CliOptions opt(args, {"-o"}, {});
+  CliOptions opt(args, {"-o"}, {"--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   if (opt.Value("-o").empty() || opt.Operands().empty())
-    return CliFail(result::kBadArguments, "usage: audio project save -o FILE.bcd FILE...");
+    return CliFail(result::kBadArguments, "usage: audio project save -o FILE.bcd [--replace] FILE...");
+  if (int st = CliOutputRefused(opt.Value("-o"), CliExisting(opt))) return st;
   CAudioCDProject project;
   if (int st = CollectRows(opt.Operands(), &project)) return st;
   std::string error;
-  if (!project.SaveAudioProject(opt.Value("-o"), &error)) return CliFail(result::kProjectNotWritten, error);
+  if (!project.SaveAudioProject(opt.Value("-o"), &error, CliExisting(opt))) return CliFail(result::kProjectNotWritten, error);
   return 0;
 }
 
@@ -173,7 +174,7 @@ int RunAudio(const CliArgs& args) {
 
 CliCommand reg{"audio",
                "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] FILE... | "
-               "audio project save -o FILE.bcd FILE...",
+               "audio project save -o FILE.bcd [--replace] FILE...",
                &RunAudio};
 
 }  // namespace

@@ -33,9 +33,7 @@ int RunExtract(const CliArgs& args) {
       (std::sscanf(opt.Value("--bitrate").c_str(), "%d", &bitrate) != 1 || bitrate < 128 || bitrate > 320))
     return CliFail(result::kBadArguments, "--bitrate takes kb/s from 128 to 320");
   const std::string target = opt.Value("-o");
-  const std::string inTheWay = safefile::InTheWay(target);
-  if (!inTheWay.empty() && !opt.Has("--replace"))
-    return CliFail(result::kOutputFailed, target + " " + inTheWay + " (--replace puts the track in its place)");
+  if (int st = CliOutputRefused(target, CliExisting(opt))) return st;
   std::string why;
   if (!TargetCanBeCreated(target, &why)) return CliFail(result::kOutputFailed, why);
 
@@ -51,6 +49,7 @@ int RunExtract(const CliArgs& args) {
 
   CAuEncode encoder;
   encoder.SetMp3Bitrate(bitrate);
+  encoder.SetExisting(CliExisting(opt));
   std::atomic<bool> done{false};
   bool ok = false;
   std::thread worker([&] {

@@ -18,7 +18,7 @@
 #include "authoring/TrackImageBuilder.h"
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
-#include "SafeFile.h"
+#include "OutputFile.h"
 
 namespace {
 
@@ -40,13 +40,12 @@ bool ParseSessionStart(const std::string& text, uint32_t* value) {
 }
 
 // Serves every sector of the track into `out` (written beside it and renamed
-// over it once on disk, so that a failure leaves no half image behind).
-// False with `why` set on failure.
-bool WriteTrack(TrackImageBuilder* track, const std::string& out, std::string* why) {
-  std::string partial = out + ".part";
-  int fd = safefile::CreateNew(partial, O_WRONLY);
-  if (fd < 0) {
-    *why = partial + ": " + safefile::ErrorText(errno);
+// into place once on disk, so that a failure leaves no half image behind and
+// the place as it was). False with `why` set on failure.
+bool WriteTrack(TrackImageBuilder* track, const std::string& out, Existing existing, std::string* why) {
+  OutputFile file;
+  if (!file.Open(out, existing)) {
+    *why = file.Error();
     return false;
   }
   const uint32_t total = track->GetTrackLength();
@@ -58,7 +57,7 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out, std::string* w
   for (uint32_t done = 0; ok && done < total;) {
     uint32_t n = std::min(kBatch, total - done);
     track->GetSectors(batch.data(), n);
-    ok = safefile::WriteAll(fd, batch.data(), size_t(n) * kSectorSize);
+    ok = file.Write(batch.data(), size_t(n) * kSectorSize);
     done += n;
     int percent = int(uint64_t(done) * 100 / total);
     if (terminal && percent != shown) {
@@ -67,20 +66,21 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out, std::string* w
     }
   }
   if (terminal) std::fprintf(stderr, "\n");
-  if (!ok) safefile::Discard(fd, partial);
-  ok = ok && safefile::Finish(fd, partial, out);
-  if (!ok) *why = out + ": " + safefile::ErrorText(errno);
+  ok = ok && file.Commit();
+  if (!ok) *why = file.Error();
   return ok;
 }
 
 int RunImage(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf"});
+  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   std::string project = opt.Value("--project");
   if (out.empty() || (project.empty() == opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+                   "usage: image -o OUT [--replace] [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+  const Existing existing = CliExisting(opt);
+  if (int st = CliOutputRefused(out, existing)) return st;
   uint32_t sessionStart = 0;
   if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
     return CliFail(result::kBadArguments, "--session-start needs a sector number");
@@ -121,7 +121,7 @@ int RunImage(const CliArgs& args) {
 
   TempFile job("bcd");
   std::string error;
-  if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error))
+  if (!job.ok() || !manager.SaveDataProject(root.path(), job.path(), label, &error, Existing::kReplace))
     return CliFail(result::kProjectNotWritten, error);
 
   UnreadableCounter unreadable;
@@ -136,14 +136,14 @@ int RunImage(const CliArgs& args) {
     std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", s.c_str());
   track->SetSourceListener(&unreadable);
   std::string why;
-  if (!WriteTrack(track.get(), out, &why)) return CliFail(result::kOutputFailed, why);
+  if (!WriteTrack(track.get(), out, existing, &why)) return CliFail(result::kOutputFailed, why);
   if (!skipped.empty() || unreadable.count)
     return CliFail(result::kFilesLeftOut, "the image was written without them");
   return 0;
 }
 
 CliCommand reg{"image",
-               "image -o OUT [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
+               "image -o OUT [--replace] [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
                &RunImage};
 
 }  // namespace

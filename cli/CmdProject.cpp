@@ -43,11 +43,12 @@ void PrintTree(const std::string& folder, const std::string& discPath) {
 }
 
 int Save(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label"}, {"--mp3"});
+  CliOptions opt(args, {"-o", "--label"}, {"--mp3", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   if (out.empty() || opt.Operands().empty())
-    return CliFail(result::kBadArguments, "usage: project save -o FILE.bcd [--mp3] [--label LABEL] PATH...");
+    return CliFail(result::kBadArguments, "usage: project save -o FILE.bcd [--replace] [--mp3] [--label LABEL] PATH...");
+  if (int st = CliOutputRefused(out, CliExisting(opt))) return st;
   StagingRoot root;
   CFileManager manager;
   PrintingListener listener;
@@ -58,7 +59,7 @@ int Save(const CliArgs& args) {
   std::string label = opt.Value("--label", "DataCD"), notice;
   if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
   if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
-  if (!manager.SaveDataProject(root.path(), out, label, &error))
+  if (!manager.SaveDataProject(root.path(), out, label, &error, CliExisting(opt)))
     return CliFail(result::kProjectNotWritten, error);
   return listener.refused ? CliFail(result::kFilesLeftOut, "the project was saved without them") : 0;
 }
@@ -107,7 +108,7 @@ int RunProject(const CliArgs& args) {
   return CliFail(result::kBadArguments, "usage: project (save|show) ...");
 }
 
-CliCommand reg{"project", "project save -o FILE.bcd [--mp3] [--label LABEL] PATH... | project show FILE.bcd",
+CliCommand reg{"project", "project save -o FILE.bcd [--replace] [--mp3] [--label LABEL] PATH... | project show FILE.bcd",
                &RunProject};
 
 }  // namespace

@@ -27,7 +27,7 @@ namespace {
 const char* kUsage =
     "video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--no-reencode] "
     "FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] --project FILE.bcd | "
-    "video (--vcd | --svcd) --save FILE.bcd FILE... | "
+    "video (--vcd | --svcd) --save FILE.bcd [--replace] FILE... | "
     "video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
 
 // The kind of disc the flags name: 0 when none or several are given.
@@ -134,7 +134,7 @@ int RunVideo(const CliArgs& args) {
   for (const std::string& arg : args)
     if (arg == "--dvd") return RunVideoDvd(args);
   CliOptions opt(args, {"--drive", "--label", "--project", "--save", "--copies"},
-                 {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode"});
+                 {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const int kind = KindOf(opt);
   if (kind == 0) return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
@@ -152,12 +152,14 @@ int RunVideo(const CliArgs& args) {
   if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
     return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
 
+  if (save)
+    if (int st = CliOutputRefused(opt.Value("--save"), CliExisting(opt))) return st;
   InterruptCatcher catcher;
   CVideoDiscProject project(kind);
   if (int st = CollectItems(opt, &project)) return st;
   if (save) {
     std::string error;
-    if (!project.SaveVideoProject(opt.Value("--save"), &error)) return CliFail(result::kProjectNotWritten, error);
+    if (!project.SaveVideoProject(opt.Value("--save"), &error, CliExisting(opt))) return CliFail(result::kProjectNotWritten, error);
     return 0;
   }
   std::vector<int> drives;

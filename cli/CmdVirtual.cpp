@@ -3,7 +3,7 @@
 //   virtual create --media MEDIA [--register] [--replace] FILE
 //   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
-//   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)
+//   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
 //                 [--not-ready N] [--long-write N] [--no-erase] [--clear]
 //   virtual register|unregister FILE
@@ -23,7 +23,7 @@ namespace {
 const char* kUsage =
     "virtual create --media MEDIA FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
     "virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE | "
-    "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) | virtual fault --drive virtual:FILE ... | "
+    "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace] | virtual fault --drive virtual:FILE ... | "
     "virtual register|unregister FILE | virtual list";
 
 std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
@@ -85,7 +85,7 @@ bool OpenVirtual(const CliOptions& opt, VirtualRecorder& r, int& status) {
 }
 
 int Export(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "-o", "--cue"}, {});
+  CliOptions opt(args, {"--drive", "-o", "--cue"}, {"--replace"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   if (!opt.Has("--drive") || opt.Has("-o") == opt.Has("--cue"))
     return CliFail(cliresult::kBadArguments, "virtual export needs --drive virtual:FILE and either -o OUT.iso or --cue OUT.cue");
@@ -93,7 +93,11 @@ int Export(const CliArgs& args) {
   int status = 0;
   if (!OpenVirtual(opt, r, status)) return status;
   std::string error;
-  bool ok = opt.Has("-o") ? r.ExportIso(opt.Value("-o"), &error) : r.ExportBinCue(opt.Value("--cue"), &error);
+  const Existing existing = opt.Has("--replace") ? Existing::kReplace : Existing::kKeep;
+  bool ok = opt.Has("-o") ? r.ExportIso(opt.Value("-o"), &error, existing)
+                          : r.ExportBinCue(opt.Value("--cue"), &error, existing);
+  if (!ok && existing == Existing::kKeep && error.find("already exists") != std::string::npos)
+    error += " (--replace replaces it)";
   return ok ? 0 : CliFail(cliresult::kOutputFailed, error);
 }
 

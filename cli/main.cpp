@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
 #include "cli/CliHelp.h"
 #include "foundation/LangText.h"
@@ -61,7 +62,17 @@ int CliFail(int code, const std::string& detail) {
     std::fprintf(stderr, "varnex-cli: %s\n", text.c_str());
   else
     std::fprintf(stderr, "varnex-cli: %s (code %d)\n", text.c_str(), code);
-  return 1;
+  // A command line that is not understood is a usage error, as --help says.
+  return code == result::kBadArguments ? 2 : 1;
+}
+
+Existing CliExisting(const CliOptions& opt) { return opt.Has("--replace") ? Existing::kReplace : Existing::kKeep; }
+
+int CliOutputRefused(const std::string& path, Existing existing) {
+  const std::string inTheWay = OutputInTheWay(path, existing);
+  if (inTheWay.empty()) return 0;
+  const bool replaceable = existing == Existing::kKeep && inTheWay == "already exists";
+  return CliFail(result::kOutputFailed, path + ": " + inTheWay + (replaceable ? " (--replace replaces it)" : ""));
 }
 
 CliOptions::CliOptions(const CliArgs& args, const std::vector<std::string>& valueOptions,

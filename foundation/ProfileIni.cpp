@@ -1,5 +1,7 @@
 #include "foundation/ProfileIni.h"
 
+#include "OutputFile.h"
+
 #include <strings.h>
 
 #include <cstdlib>
@@ -119,14 +121,11 @@ bool WriteString(const std::string& path, const std::string& section, const std:
     lines.push_back(entry);
   }
 
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const std::string& l : lines) out << l << "\n";
-    if (!out.flush()) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  // The settings file is the program's own: it is replaced, but only whole,
+  // and never through a link.
+  return WriteWholeFile(path, text, Existing::kReplace, nullptr);
 }
 
 }  // namespace ini

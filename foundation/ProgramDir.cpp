@@ -38,12 +38,6 @@ std::string DataFolderFor(const std::string& exeFolder) {
   return beside;  // no data anywhere: the messages name the program's folder
 }
 
-static std::string ExecutableFolder() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string("./") : exe.parent_path().string();
-}
-
 std::string GetProgramFile() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
@@ -59,18 +53,19 @@ std::string GetProgramDir() {
 }
 
 std::string GetWritableDir() {
-  // A portable copy keeps its files beside itself; an installed program
-  // (data under share/) never writes there, not even when run by root.
-  std::string dir = GetProgramDir();
-  const bool installed = !std::getenv("VARNEX_PROGRAM_DIR") && dir != WithSlash(ExecutableFolder());
-  if (!installed && access(dir.c_str(), W_OK) == 0) return dir;
+  // A portable copy (marked by a file "portable" in its program folder)
+  // keeps its files beside itself; every other run, a build tree's included,
+  // writes to the user's configuration folder.
+  const std::string dir = GetProgramDir();
+  struct stat st;
+  if (stat((dir + "portable").c_str(), &st) == 0 && access(dir.c_str(), W_OK) == 0) return dir;
   std::string base;
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
     base = xdg;
   } else if (const char* home = std::getenv("HOME"); home && *home) {
     base = std::string(home) + "/.config";
   } else {
-    base = "/tmp";
+    base = "/tmp/varnex-" + std::to_string(getuid());
   }
   std::string own = WithSlash(base) + "varnex/";
   std::error_code ec;

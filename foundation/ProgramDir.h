@@ -16,10 +16,10 @@ std::string GetProgramFile();
 std::string DataFolderFor(const std::string& exeFolder);
 
 // The folder the program writes its own files to (SoftSet.ini, showinfo/,
-// update/, Record.log): the program folder when the data lies beside the
-// program (a build tree or a portable copy) and that folder is writable,
-// otherwise $XDG_CONFIG_HOME/varnex/ (created on demand), so that an
-// installed program never writes under share/. Ends in "/".
+// update/, Record.log, registered virtual recorders): $XDG_CONFIG_HOME/varnex/
+// (~/.config/varnex/ by default, created on demand), also for a build tree;
+// only a portable copy, marked by a file "portable" in its program folder,
+// keeps them there. Ends in "/".
 std::string GetWritableDir();
 
 // Trims blanks; false for an empty string, otherwise whether the path exists.

@@ -1,7 +1,8 @@
 // VarnexShell: the file managers' context-menu commands call this program
 // with a command code and the selected paths; it hands every path to the
 // running main window over the per-user hand-over socket, one message per
-// path, and waits for each reply before it sends the next. When nobody
+// path, sent in windows of up to 256 before their replies are read (so that
+// the window adds them together). When nobody
 // listens it starts the main program and looks again.
 //
 //   VarnexShell COMMAND PATH...
@@ -173,7 +174,27 @@ int main(int argc, char** argv) {
   }
   int fd = ConnectOrStart(socketPath);
   if (fd < 0) return 1;
+  // The paths go out in windows of kWindow messages before their replies are
+  // read, so that the window adds what arrived together at once; the window
+  // keeps the socket's buffers small whatever the number of paths.
+  constexpr int kWindow = 256;
   int refused = 0;
+  std::vector<std::string> sent;
+  auto collect = [&]() {
+    for (const std::string& path : sent) {
+      int got = Reply(fd);
+      if (got < 0) {
+        std::fprintf(stderr, "VarnexShell: Varnex closed the connection at %s\n", path.c_str());
+        return false;
+      }
+      if (got == 0) {
+        std::fprintf(stderr, "VarnexShell: Varnex did not add %s\n", path.c_str());
+        ++refused;
+      }
+    }
+    sent.clear();
+    return true;
+  };
   for (int i = 2; i < argc; ++i) {
     const std::string path = Absolute(argv[i]);
     if (path.size() > handover::kMaxPathBytes) {
@@ -181,16 +202,20 @@ int main(int argc, char** argv) {
       ++refused;
       continue;
     }
-    int got = SendAll(fd, handover::Encode(command, path)) ? Reply(fd) : -1;
-    if (got < 0) {
+    if (!SendAll(fd, handover::Encode(command, path))) {
       std::fprintf(stderr, "VarnexShell: Varnex closed the connection at %s\n", path.c_str());
       close(fd);
       return 1;
     }
-    if (got == 0) {
-      std::fprintf(stderr, "VarnexShell: Varnex did not add %s\n", path.c_str());
-      ++refused;
+    sent.push_back(path);
+    if (int(sent.size()) == kWindow && !collect()) {
+      close(fd);
+      return 1;
     }
+  }
+  if (!collect()) {
+    close(fd);
+    return 1;
   }
   close(fd);
   return refused == 0 ? 0 : 1;

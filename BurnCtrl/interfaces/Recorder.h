@@ -121,6 +121,10 @@ class Recorder {
   virtual uint32_t SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) = 0;
 
   virtual uint32_t Eject(bool open) = 0;
+  // The job that wrote the disc is over; `complete` when it wrote all it
+  // meant to. A drive has nothing more to do; a file standing for a disc is
+  // put in place only after a complete job. Nonzero when it could not be.
+  virtual uint32_t JobEnded(bool complete) { (void)complete; return 0; }
   virtual uint32_t Lock(bool lock) = 0;
   virtual uint32_t LockVolumn(bool lock) = 0;
 };

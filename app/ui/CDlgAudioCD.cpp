@@ -216,6 +216,7 @@ void CDlgAudioCD::Paste() {
 }
 
 bool CDlgAudioCD::AddPathFromShell(const QString& path) { return AddPaths({path}); }
+bool CDlgAudioCD::AddPathsFromShell(const QStringList& paths) { return AddPaths(paths); }
 
 // ---------------------------------------------------------------- rows
 
@@ -295,7 +296,7 @@ bool CDlgAudioCD::LoadProject(const QString& path) {
 
 bool CDlgAudioCD::SaveProject(const QString& path) {
   std::string error;
-  if (!project_.SaveAudioProject(ToStd(path), &error)) {
+  if (!project_.SaveAudioProject(ToStd(path), &error, Existing::kReplace)) {
     ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
     return false;
   }

@@ -36,6 +36,7 @@ class CDlgAudioCD : public QWidget {
   void AddFiles();  // the file dialog that also takes folders
   void Paste();     // the clipboard's file list
   bool AddPathFromShell(const QString& path);
+  bool AddPathsFromShell(const QStringList& paths);
   bool DropFiles(const QStringList& paths) { return AddPaths(paths); }
 
   // ---- rows

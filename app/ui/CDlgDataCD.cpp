@@ -471,8 +471,10 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   return ok && added;
 }
 
-bool CDlgDataCD::AddPathFromShell(const QString& path) {
-  bool ok = AddPaths({path});
+bool CDlgDataCD::AddPathFromShell(const QString& path) { return AddPathsFromShell({path}); }
+
+bool CDlgDataCD::AddPathsFromShell(const QStringList& paths) {
+  bool ok = AddPaths(paths);
   RefreshList();
   return ok;
 }
@@ -877,7 +879,7 @@ bool CDlgDataCD::SaveProject(const QString& path) {
   }
   std::string error;
   manager_.SetMode(mode_);
-  if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error)) {
+  if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error, Existing::kReplace)) {
     ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
     return false;
   }

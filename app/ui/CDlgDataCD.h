@@ -63,6 +63,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   // target is the given tree item, or the selected one.
   bool AddPaths(const QStringList& paths, QTreeWidgetItem* target = nullptr, int periodMs = 50);
   bool AddPathFromShell(const QString& path);
+  bool AddPathsFromShell(const QStringList& paths);
   // Files dropped from the file manager at a point of the tree's viewport
   // (or of the list, with `onTree` false).
   bool DropFiles(const QStringList& paths, bool onTree, const QPoint& at);

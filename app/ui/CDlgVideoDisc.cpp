@@ -300,7 +300,7 @@ bool CDlgVideoDisc::LoadProject(const QString& path) {
 
 bool CDlgVideoDisc::SaveProject(const QString& path) {
   std::string error;
-  if (!project_.SaveVideoProject(ToStd(path), &error)) {
+  if (!project_.SaveVideoProject(ToStd(path), &error, Existing::kReplace)) {
     ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
     return false;
   }

@@ -423,6 +423,7 @@ void CPlomeDlg::Initialise() {
   StartUpdateCheck();
   handOver_ = new HandOverServer([this](int command, const QString& path) { return AddFromShell(command, path); },
                                  this);
+  handOver_->SetBatchHandler([this](int command, const QStringList& paths) { return AddFromShell(command, paths); });
   handOver_->Listen();
   deviceTimer_->start();
   ArmSchedule();
@@ -1072,6 +1073,10 @@ void CPlomeDlg::NewProject() {
 }
 
 bool CPlomeDlg::AddFromShell(int command, const QString& path) {
+  return AddFromShell(command, QStringList{path});
+}
+
+bool CPlomeDlg::AddFromShell(int command, const QStringList& paths) {
   if (command == int(handover::kCloseCommand)) {
     // The updater asks: the window closes as its own Close would, asking
     // about a running burn or unsaved projects first.
@@ -1092,8 +1097,8 @@ bool CPlomeDlg::AddFromShell(int command, const QString& path) {
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
-  if (it->second == kAudioCD) return AudioWindow()->AddPathFromShell(path);
-  return DataWindow(it->second)->AddPathFromShell(path);
+  if (it->second == kAudioCD) return AudioWindow()->AddPathsFromShell(paths);
+  return DataWindow(it->second)->AddPathsFromShell(paths);
 }
 
 // ---------------------------------------------------------------------------

@@ -95,6 +95,8 @@ class CPlomeDlg : public QDialog {
   void Erase();
   void Eject(bool open);
   bool AddFromShell(int command, const QString& path);
+  // Paths handed over together are added as one addition.
+  bool AddFromShell(int command, const QStringList& paths);
   void ShowHelp();
   // How Help opens its file; tests put their own in.
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }

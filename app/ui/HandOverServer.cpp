@@ -1,5 +1,7 @@
 #include "app/ui/HandOverServer.h"
 
+#include <vector>
+
 #include <QLocalSocket>
 #include <QPointer>
 #include <memory>
@@ -29,6 +31,46 @@ bool HandOverServer::Listen(const QString& pathIn) {
   return server_.listen(path);
 }
 
+// Handles every whole message in `buffer`: paths of one command in a row go
+// to the window together. False when nothing was taken (no whole message, or
+// the connection is gone or was broken off).
+bool HandOverServer::TakeMessages(QLocalSocket* socket, std::string* buffer) {
+  QPointer<QLocalSocket> guard(socket);
+  std::vector<std::pair<uint32_t, QStringList>> runs;
+  bool broken = false;
+  for (;;) {
+    uint32_t command = 0;
+    std::string path;
+    int got = handover::Decode(buffer, &command, &path);
+    if (got == 0) break;
+    if (got < 0) {
+      broken = true;
+      break;
+    }
+    if (runs.empty() || runs.back().first != command || command == handover::kCloseCommand || !batch_)
+      runs.push_back({command, {}});
+    runs.back().second.push_back(QString::fromStdString(path));
+  }
+  for (const auto& [command, paths] : runs) {
+    const bool known = (command >= handover::kFirstCommand && command <= handover::kLastCommand) ||
+                       command == handover::kCloseCommand;
+    bool taken = false;
+    if (known)
+      taken = batch_ && command != handover::kCloseCommand ? batch_(int(command), paths)
+                                                            : handler_(int(command), paths.front());
+    // The handler may have run a modal window; the socket may be gone.
+    if (!guard || guard->state() != QLocalSocket::ConnectedState) return false;
+    const QByteArray replies(int(paths.size()), taken ? char(1) : char(0));
+    socket->write(replies);
+    socket->flush();
+  }
+  if (broken) {
+    socket->abort();
+    return false;
+  }
+  return !runs.empty();
+}
+
 void HandOverServer::OnConnection() {
   while (QLocalSocket* socket = server_.nextPendingConnection()) {
     if (!handover::PeerIsSameUser(int(socket->socketDescriptor()))) {
@@ -37,31 +79,23 @@ void HandOverServer::OnConnection() {
       continue;
     }
     auto buffer = std::make_shared<std::string>();
+    auto busy = std::make_shared<bool>(false);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     QPointer<QLocalSocket> guard(socket);
-    connect(socket, &QLocalSocket::readyRead, this, [this, guard, buffer] {
+    connect(socket, &QLocalSocket::readyRead, this, [this, guard, buffer, busy] {
       if (!guard) return;
-      QLocalSocket* socket = guard;
-      QByteArray bytes = socket->readAll();
-      buffer->append(bytes.constData(), size_t(bytes.size()));
-      for (;;) {
-        uint32_t command = 0;
-        std::string path;
-        int got = handover::Decode(buffer.get(), &command, &path);
-        if (got == 0) return;
-        if (got < 0) {
-          socket->abort();
-          return;
-        }
-        bool known = (command >= handover::kFirstCommand && command <= handover::kLastCommand) ||
-                     command == handover::kCloseCommand;
-        bool taken = known && handler_(int(command), QString::fromStdString(path));
-        // The handler may have run a modal window; the socket may be gone.
-        if (!guard || guard->state() != QLocalSocket::ConnectedState) return;
-        char reply = taken ? 1 : 0;
-        socket->write(&reply, 1);
-        socket->flush();
+      // Held here: the connection may go while a handler runs.
+      std::shared_ptr<std::string> pending = buffer;
+      std::shared_ptr<bool> running = busy;
+      QByteArray bytes = guard->readAll();
+      pending->append(bytes.constData(), size_t(bytes.size()));
+      // An addition may wait in an event loop of its own, where more paths
+      // arrive: the running call takes them after its own, in order.
+      if (*running) return;
+      *running = true;
+      while (guard && TakeMessages(guard, pending.get())) {
       }
+      *running = false;
     });
   }
 }

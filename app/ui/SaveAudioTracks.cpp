@@ -73,7 +73,7 @@ bool ChooseTargets(QWidget* parent, std::vector<Job>& jobs) {
   std::string inTheWay;
   for (size_t i = 1; i < jobs.size(); ++i) {
     jobs[i].path = (first.absolutePath() + "/").toStdString() + TrackFileName(jobs[i].range.track, jobs[i].title, extension);
-    if (!safefile::InTheWay(jobs[i].path).empty()) inTheWay += "\n" + jobs[i].path;
+    if (!OutputInTheWay(jobs[i].path, Existing::kKeep).empty()) inTheWay += "\n" + jobs[i].path;
   }
   // The dialog asked about the first file; the others are asked about here.
   if (!inTheWay.empty() &&
@@ -132,6 +132,7 @@ int SaveOne(QWidget* parent, CDevCmdROM& drive, CAuEncode& encoder, const Job& j
 
 bool SaveAudioTracks(QWidget* parent, CDevCmdROM& drive, const std::vector<int>& tracks) {
   CAuEncode encoder;
+  encoder.SetExisting(Existing::kReplace);  // the user was asked about every file in the way
   return SaveAudioTracks(parent, drive, tracks, encoder);
 }
 

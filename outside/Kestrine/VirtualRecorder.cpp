@@ -581,14 +581,14 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
 
 // ---- export -----------------------------------------------------------------------
 
-// Exports are written beside their place and renamed over it when complete.
-bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) {
-  const std::string part = isoPath + ".part";
-  int fd = safefile::CreateNew(part, O_WRONLY);
-  if (fd < 0) {
-    if (error) *error = "cannot create " + part + ": " + safefile::ErrorText(errno);
+// Exports are written beside their place and renamed into place when complete.
+bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error, Existing existing) {
+  OutputFile out;
+  if (!out.Open(isoPath, existing)) {
+    if (error) *error = out.Error();
     return false;
   }
+  const int fd = out.fd();
   int64_t end = 0;
   std::vector<uint8_t> user(2048);
   bool overwrite = medium::IsOverwritable(model_.profile);
@@ -608,19 +608,22 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error) 
         if (!ok) continue;  // a form 2 sector has no 2048-byte form
       }
       if (std::all_of(user.begin(), user.end(), [](uint8_t b) { return b == 0; })) continue;
-      if (!safefile::PwriteAll(fd, user.data(), 2048, off_t(lba) * 2048)) {
-        if (error) *error = "cannot write " + isoPath + ": " + safefile::ErrorText(errno);
-        safefile::Discard(fd, part);
+      if (!out.WriteAt(user.data(), 2048, off_t(lba) * 2048)) {
+        if (error) *error = out.Error();
         return false;
       }
     }
     end = std::max<int64_t>(end, int64_t(t.start) + count);
   }
-  bool ok = ftruncate(fd, off_t(end) * 2048) == 0;
-  if (!ok) safefile::Discard(fd, part);
-  ok = ok && safefile::Finish(fd, part, isoPath);
-  if (!ok && error) *error = "cannot write " + isoPath + ": " + safefile::ErrorText(errno);
-  return ok;
+  if (::ftruncate(fd, off_t(end) * 2048) != 0) {
+    if (error) *error = out.partial() + ": " + OutputErrorText(errno);
+    return false;
+  }
+  if (!out.Commit()) {
+    if (error) *error = out.Error();
+    return false;
+  }
+  return true;
 }
 
 namespace {
@@ -674,25 +677,18 @@ void AppendCueTrack(std::ostringstream& cue, const DiscTrack& t, Mode mode, int3
   cue << "    INDEX 01 " << CueMsf(t.start) << "\n";
 }
 
-bool WriteCueFile(const std::string& cuePath, const std::string& sheet, std::string* error) {
-  const std::string cuePart = cuePath + ".part";
-  int cueFd = safefile::CreateNew(cuePart, O_WRONLY);
-  if (cueFd < 0 || !safefile::WriteAll(cueFd, sheet.data(), sheet.size())) {
-    if (error) *error = "cannot write " + cuePart + ": " + safefile::ErrorText(errno);
-    if (cueFd >= 0) safefile::Discard(cueFd, cuePart);
-    return false;
-  }
-  if (!safefile::Finish(cueFd, cuePart, cuePath)) {
-    if (error) *error = "cannot write " + cuePath + ": " + safefile::ErrorText(errno);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error) {
+bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error, Existing existing) {
   const std::string binPath = BinPathFor(cuePath);
+  // The BIN file is named after the cue sheet, not by the user: it is held
+  // to the same rule before anything is written.
+  for (const std::string& place : {cuePath, binPath}) {
+    if (std::string inTheWay = OutputInTheWay(place, existing); !inTheWay.empty()) {
+      if (error) *error = place + ": " + inTheWay;
+      return false;
+    }
+  }
   std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
   std::vector<const DiscTrack*> tracks;
   for (const DiscTrack& t : model_.tracks)
@@ -701,12 +697,12 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = "the disc is blank: nothing to export";
     return false;
   }
-  const std::string binPart = binPath + ".part";
-  int fd = safefile::CreateNew(binPart, O_WRONLY);
-  if (fd < 0) {
-    if (error) *error = "cannot create " + binPart + ": " + safefile::ErrorText(errno);
+  OutputFile bin, cueFile;
+  if (!bin.Open(binPath, existing) || !cueFile.Open(cuePath, existing)) {
+    if (error) *error = bin.is_open() ? cueFile.Error() : bin.Error();
     return false;
   }
+  const int fd = bin.fd();
   bool cd = medium::IsCd(model_.profile);
   FS_CDTEXT_INFO* text = nullptr;
   FS_CDTEXT_INFO cdText;
@@ -730,12 +726,21 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     ok = ok && WriteBinTrackData(fd, *t, count, cd);
     written = t->start + count;
   }
-  if (!ok) safefile::Discard(fd, binPart);
-  if (!ok || !safefile::Finish(fd, binPart, binPath)) {
-    if (error) *error = "cannot write " + binPath + ": " + safefile::ErrorText(errno);
+  if (!ok) {
+    if (error) *error = bin.partial() + ": " + OutputErrorText(errno);
     return false;
   }
-  return WriteCueFile(cuePath, cue.str(), error);
+  if (!cueFile.Write(cue.str()) || !bin.Commit()) {
+    if (error) *error = bin.Error().empty() ? cueFile.Error() : bin.Error();
+    return false;
+  }
+  if (!cueFile.Commit()) {
+    if (error) *error = cueFile.Error();
+    // A sheet that cannot be put in place leaves no BIN file of ours behind it.
+    if (existing == Existing::kKeep) ::unlink(binPath.c_str());
+    return false;
+  }
+  return true;
 }
 
 // The recorded sectors of a track, raw: CD sectors as stored, DVD and BD

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MmcDiscTarget.h"
+#include "OutputFile.h"
 
 struct VirtualFaults {
   // A write that fails: the Nth WRITE command counted from arming fails with
@@ -45,10 +46,11 @@ class VirtualRecorder : public MmcDiscTarget {
                                  std::string* error);
 
   // The user data of every recorded data sector, LBA n at byte n * 2048.
-  bool ExportIso(const std::string& isoPath, std::string* error);
+  // Nothing at the place is replaced unless `existing` allows it.
+  bool ExportIso(const std::string& isoPath, std::string* error, Existing existing = Existing::kKeep);
   // The whole disc as raw 2352-byte sectors with a CUE sheet; the BIN file is
   // the CUE's path with the extension ".bin".
-  bool ExportBinCue(const std::string& cuePath, std::string* error);
+  bool ExportBinCue(const std::string& cuePath, std::string* error, Existing existing = Existing::kKeep);
 
   bool SetFaults(const VirtualFaults& faults, std::string* error);
   const VirtualFaults& Faults() const { return faults_; }

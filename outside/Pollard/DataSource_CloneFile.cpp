@@ -11,6 +11,7 @@
 
 #include "ByteFields.h"
 #include "DataSource_Device.h"
+#include "OutputFile.h"
 #include "SafeFile.h"
 
 namespace bcl {
@@ -165,16 +166,14 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
     error_ = "a copy of this disc needs sectors of " + std::to_string(layout.sectorSize) + " bytes";
     return GENE_BAD_SECTOR_SIZE;
   }
-  if (std::string inTheWay = safefile::InTheWay(path_); !inTheWay.empty()) {
+  // A copy file never replaces anything at its place.
+  if (std::string inTheWay = OutputInTheWay(path_, Existing::kKeep); !inTheWay.empty()) {
     error_ = path_ + " " + inTheWay;
     return GENE_FILE_IN_THE_WAY;
   }
-  std::string partial = path_ + ".part";
-  int fd = safefile::CreateNew(partial, O_RDWR);
-  for (int n = 1; fd < 0 && errno == EEXIST && n < 100; ++n)
-    fd = safefile::CreateNew(partial = path_ + ".part" + std::to_string(n), O_RDWR);
-  if (fd < 0) {
-    error_ = "cannot create " + partial + ": " + safefile::ErrorText(errno);
+  OutputFile out;
+  if (!out.Open(path_, Existing::kKeep)) {
+    error_ = "cannot create " + out.Error();
     return GENE_WRITE_FAILED;
   }
   geneTotal_ = layout.SectorsToRead();
@@ -185,11 +184,10 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
   std::vector<uint8_t> piece(size_t(kPiece) * size_t(sectorSize));
   auto fail = [&](int code, const std::string& why) {
     error_ = why;
-    safefile::Discard(fd, partial);
+    out.Discard();
     return code;
   };
-  if (!safefile::PwriteAll(fd, head.data(), head.size(), 0))
-    return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+  if (!out.WriteAt(head.data(), head.size(), 0)) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
   int index = 0;
   for (const SourceSession& s : layout.sessions) {
     for (const SourceTrack& t : s.tracks) {
@@ -209,8 +207,7 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
         int n = std::min<int32_t>(kPiece, t.End() - at);
         size_t bytes = size_t(n) * size_t(sectorSize);
         if (!disc.GetSectorData(piece.data(), n)) return fail(GENE_SOURCE_UNREADABLE, disc.GetLastError());
-        if (!safefile::PwriteAll(fd, piece.data(), bytes, off_t(offset)))
-          return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+        if (!out.WriteAt(piece.data(), bytes, off_t(offset))) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
         dataCrc = bcl::Crc32(dataCrc, piece.data(), bytes);
         offset += bytes;
         at += n;
@@ -234,14 +231,11 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
   uint32_t crc = bcl::Crc32(0, h, 60);
   crc = bcl::Crc32(crc, h + bcl::kHeaderSize, head.size() - bcl::kHeaderSize);
   bytes::PutLE32(h + 60, crc);
-  if (!safefile::PwriteAll(fd, head.data(), head.size(), 0))
-    return fail(GENE_WRITE_FAILED, "cannot write " + partial + ": " + safefile::ErrorText(errno));
+  if (!out.WriteAt(head.data(), head.size(), 0)) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
   if (stop_) return fail(GENE_STOPPED, "stopped");
-  if (std::string inTheWay = safefile::InTheWay(path_); !inTheWay.empty())
-    return fail(GENE_FILE_IN_THE_WAY, path_ + " " + inTheWay);
-  if (!safefile::Finish(fd, partial, path_)) {
-    error_ = "cannot write " + path_ + ": " + safefile::ErrorText(errno);
-    return GENE_WRITE_FAILED;
+  if (!out.Commit()) {
+    error_ = out.Error();
+    return errno == EEXIST ? GENE_FILE_IN_THE_WAY : GENE_WRITE_FAILED;
   }
   return GENE_OK;
 }

@@ -13,6 +13,7 @@
 #include "AudioTrackRange.h"
 #include "CDevCmdROM.h"
 #include "CdDaReader.h"
+#include "OutputFile.h"
 #include "SafeFile.h"
 
 namespace {
@@ -22,21 +23,6 @@ bool EndsWithWav(const std::string& path) {
   std::string ext = path.substr(path.size() - 4);
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
   return ext == ".wav";
-}
-
-// A new file beside `path`, hidden and named as unfinished, made
-// exclusively; -1 when none can be made.
-int CreatePartial(const std::string& path, std::string& partial) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    partial = dir + "." + base + "." + std::to_string(rd() % 1000000) + ".part";
-    int fd = safefile::CreateNew(partial, O_WRONLY, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
 }
 
 std::string SectorText(uint32_t lba) {
@@ -131,13 +117,11 @@ bool CAuEncode::Encode(CDevCmdROM* recorder, uint32_t start, uint32_t end, const
     sink = MakeMp3Sink(Mp3Settings{bitrate_}, tags);
   }
 
-  std::string partial;
-  int fd = CreatePartial(target, partial);
-  if (fd < 0) return Fail(kCannotCreate, target + ": the file cannot be made here (" + safefile::ErrorText(errno) + ")");
-  if (!sink->Begin(fd, pcmBytes)) {
-    safefile::Discard(fd, partial);
-    return Fail(kWriteFailed, target + ": " + sink->Error());
-  }
+  OutputFile out;
+  if (!out.Open(target, existing_))
+    return Fail(kCannotCreate, "the file cannot be made here: " + out.Error());
+  const int fd = out.fd();
+  if (!sink->Begin(fd, pcmBytes)) return Fail(kWriteFailed, target + ": " + sink->Error());
 
   CdDaReader reader(*recorder);
   std::vector<uint8_t> block;
@@ -146,7 +130,7 @@ bool CAuEncode::Encode(CDevCmdROM* recorder, uint32_t start, uint32_t end, const
     const uint32_t lba = start + uint32_t(done);
     CdDaReader::Outcome o = reader.ReadBlock(lba, count, block, stop_);
     if (o != CdDaReader::kOk) {
-      safefile::Discard(fd, partial);
+      out.Discard();
       const uint32_t bad = reader.BadSector();
       switch (o) {
         case CdDaReader::kStopped: return Fail(kStopped, "stopped; " + target + " was not written");
@@ -163,22 +147,13 @@ bool CAuEncode::Encode(CDevCmdROM* recorder, uint32_t start, uint32_t end, const
                       bad);
       }
     }
-    if (!sink->Write(block.data(), block.size())) {
-      safefile::Discard(fd, partial);
-      return Fail(kWriteFailed, target + ": " + sink->Error());
-    }
+    if (!sink->Write(block.data(), block.size())) return Fail(kWriteFailed, target + ": " + sink->Error());
     done += uint64_t(count);
     progress_.store(int(done * kProgressScale / sectors));
   }
-  if (!sink->End()) {
-    safefile::Discard(fd, partial);
-    return Fail(kWriteFailed, target + ": " + sink->Error());
-  }
-  if (stop_.load()) {
-    safefile::Discard(fd, partial);
-    return Fail(kStopped, "stopped; " + target + " was not written");
-  }
-  if (!safefile::Finish(fd, partial, target)) return Fail(kWriteFailed, target + ": " + safefile::ErrorText(errno));
+  if (!sink->End()) return Fail(kWriteFailed, target + ": " + sink->Error());
+  if (stop_.load()) return Fail(kStopped, "stopped; " + target + " was not written");
+  if (!out.Commit()) return Fail(kWriteFailed, out.Error());
   progress_.store(kProgressScale);
   return true;
 }

@@ -17,6 +17,7 @@
 
 #include "AudioSinks.h"
 #include "Id3Tag.h"
+#include "OutputFile.h"
 
 class CDevCmdROM;
 
@@ -41,6 +42,9 @@ class CAuEncode {
   // Reads sectors `start` to `end` (both included) of the recorder's disc
   // into `path`. True when the complete file is in place.
   bool Encode(CDevCmdROM* recorder, uint32_t start, uint32_t end, const char* path);
+  // Whether Encode may replace a file at its path (only once the track is
+  // complete); by default nothing there is replaced.
+  void SetExisting(Existing existing) { existing_ = existing; }
   // Per mille of the sectors read so far.
   int GetEncodeProgress() const { return progress_.load(); }
   // Asks a running Encode to stop; it removes its partial file and returns.
@@ -64,6 +68,8 @@ class CAuEncode {
  private:
   bool Fail(Error e, const std::string& text, uint32_t sector = 0);
   AudioTags TagsFromDisc(CDevCmdROM& drive, uint32_t start);
+
+  Existing existing_ = Existing::kKeep;
 
   std::atomic<bool> stop_{false};
   std::atomic<int> progress_{0};

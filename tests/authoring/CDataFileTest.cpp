@@ -30,7 +30,7 @@ class Unreadable : public TrackSourceListener {
 struct Laid {
   explicit Laid(const std::string& staging, uint32_t start = 0, const std::string& label = "TEST") {
     CFileManager m;
-    EXPECT_TRUE(m.SaveDataProject(staging, job.path(), label));
+    EXPECT_TRUE(m.SaveDataProject(staging, job.path(), label, nullptr, Existing::kReplace));
     track.SetSourceListener(&unreadable);
     built = track.Build(job.path(), false, false, staging, start);
   }

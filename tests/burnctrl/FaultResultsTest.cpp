@@ -225,3 +225,53 @@ TEST(DriveInUse, ARemoteDrivesBurnShowsItsProgressByItsLabel) {
   EXPECT_GT(seen, 0);
   EXPECT_EQ(GetDriveProgress(label), 100);
 }
+
+// An image file is the user's file: a burn into it that fails or is stopped
+// leaves what was at its place (or nothing, for a new name) and no partial
+// file, on media closed by a session and on media that are never closed.
+TEST(ImageTarget, AFailedOrStoppedBurnNeverPutsAnIncompleteImageInPlace) {
+  ScratchFolder src;
+  StagedProject project({src.Write("a.txt", std::string(600000, 'a'))});
+  for (int medium : {rec::kCdR, rec::kDvdPlusRw, rec::kDvdRam, rec::kBdRe}) {
+    for (bool existing : {true, false}) {
+      SCOPED_TRACE(std::to_string(medium) + (existing ? " over an old image" : " under a new name"));
+      ScratchFolder disc;
+      if (existing) disc.Write("disc.img", "the old image");
+      auto r = std::make_shared<FaultyRecorder>(disc / "disc.img", medium, 0, kIndex);
+      ASSERT_TRUE(r->CreateBlank(existing));
+      ListedDrive<FaultyRecorder> d(r);
+      d->failAt = 3;
+      d->failTimes = 1000;  // no retry gets through
+      EXPECT_NE(WriteCd(d.index, project.root(), "FAILED", 0, false, false, false), result::kSuccess);
+      if (existing)
+        EXPECT_TRUE(ReadWholeFile(disc / "disc.img") == "the old image") << "the old image was replaced";
+      else
+        EXPECT_FALSE(std::filesystem::exists(disc / "disc.img")) << "an incomplete image was put in place";
+      EXPECT_FALSE(std::filesystem::exists(disc / "disc.img.part")) << "the partial image stayed";
+    }
+  }
+  // Stopped while writing.
+  ScratchFolder disc;
+  disc.Write("disc.img", "the old image");
+  auto r = std::make_shared<FaultyRecorder>(disc / "disc.img", rec::kCdR, 0, kIndex);
+  ASSERT_TRUE(r->CreateBlank(true));
+  ListedDrive<FaultyRecorder> d(r);
+  d->GateWrite(2);
+  int res = result::kSuccess;
+  std::thread burn([&] { res = WriteCd(d.index, project.root(), "STOPPED", 0, false, false, false); });
+  ASSERT_TRUE(d->WaitAtGate());
+  AbortWrite();
+  d->OpenGate();
+  burn.join();
+  EXPECT_NE(res, result::kSuccess);
+  EXPECT_TRUE(ReadWholeFile(disc / "disc.img") == "the old image") << "a stopped burn replaced the old image";
+
+  // And a complete burn does replace it.
+  ScratchFolder good;
+  good.Write("disc.img", "the old image");
+  auto g = std::make_shared<FaultyRecorder>(good / "disc.img", rec::kCdR, 0, kIndex + 1);
+  ASSERT_TRUE(g->CreateBlank(true));
+  ListedDrive<FaultyRecorder> gd(g);
+  EXPECT_EQ(WriteCd(gd.index, project.root(), "GOOD", 0, false, false, false), result::kSuccess) << LastJobError(gd.index);
+  EXPECT_GT(ReadWholeFile(good / "disc.img").size(), 600000u);
+}

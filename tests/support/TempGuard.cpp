@@ -43,10 +43,17 @@ class TempFolderOfTheRun : public testing::Environment {
       ADD_FAILURE() << "cannot make the run's temporary folder in " << pattern;
       return;
     }
-    folder_ = pattern;
+    run_ = pattern;
+    folder_ = run_ + "/tmp";
     old_ = base ? base : "";
     hadOld_ = base != nullptr;
+    std::error_code made;
+    fs::create_directories(folder_, made);
     setenv("TMPDIR", folder_.c_str(), 1);
+    // The program's settings, registered recorders and work folders stay
+    // within the run too, never in the user's own folders.
+    setenv("XDG_CONFIG_HOME", (run_ + "/config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (run_ + "/cache").c_str(), 1);
     testing::UnitTest::GetInstance()->listeners().Append(new TempGuard(folder_));
   }
   void TearDown() override {
@@ -56,11 +63,11 @@ class TempFolderOfTheRun : public testing::Environment {
     else
       unsetenv("TMPDIR");
     std::error_code ec;
-    fs::remove_all(folder_, ec);
+    fs::remove_all(run_, ec);
   }
 
  private:
-  std::string folder_, old_;
+  std::string run_, folder_, old_;
   bool hadOld_ = false;
 };
 

@@ -438,7 +438,7 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
   if (!job.ok()) return result::kProjectNotWritten;
   CFileManager saver;
   saver.SetMode(mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
-  if (!saver.SaveDataProject(stagingRoot, job.path(), label)) return result::kProjectNotWritten;
+  if (!saver.SaveDataProject(stagingRoot, job.path(), label, nullptr, Existing::kReplace)) return result::kProjectNotWritten;
 
   uint32_t start = d->image ? 0 : uint32_t(GetInt(d->state, "Used", 0));
   // CD media take ISO 9660 with Joliet names; DVD and BD media take UDF.

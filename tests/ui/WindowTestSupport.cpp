@@ -36,6 +36,10 @@ QString MakeProgramFolder() {
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/Tamsin", folder + "/Tamsin");
   CopyTree(QStringLiteral(VARNEX_BIN_DIR) + "/TamsinEx", folder + "/TamsinEx");
   qputenv("VARNEX_PROGRAM_DIR", (folder + "/").toUtf8());
+  // The tests' program folder is a portable copy: its own files stay in it.
+  WriteFile(folder + "/portable", "");
+  qputenv("XDG_CONFIG_HOME", (Scratch().path() + "/config").toUtf8());
+  qputenv("XDG_CACHE_HOME", (Scratch().path() + "/cache").toUtf8());
   qputenv("XDG_DATA_HOME", (Scratch().path() + "/data").toUtf8());
   qputenv("XDG_RUNTIME_DIR", (Scratch().path() + "/runtime").toUtf8());
   QDir().mkpath(Scratch().path() + "/runtime");

@@ -2,7 +2,7 @@
 // a failure leaves no partial file, and partial files of a run that died are
 // cleared while anybody else's are kept.
 
-#include "foundation/OutputFile.h"
+#include "OutputFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -60,7 +60,7 @@ TEST(OutputFile, NothingAtThePlaceIsTouchedUnlessReplacing) {
   } cases[] = {
       {file, Existing::kKeep, false},         {dir / "link.iso", Existing::kKeep, false},
       {dir / "folder.iso", Existing::kKeep, false}, {empty, Existing::kKeep, false},
-      {dir / "link.iso", Existing::kReplace, false}, {dir / "folder.iso", Existing::kReplace, false},
+      {dir / "link.iso", Existing::kReplace, true}, {dir / "folder.iso", Existing::kReplace, false},
       {file, Existing::kReplace, true},
   };
   for (const Case& c : cases) {
@@ -78,6 +78,10 @@ TEST(OutputFile, NothingAtThePlaceIsTouchedUnlessReplacing) {
   std::string why;
   ASSERT_TRUE(WriteWholeFile(file, "new content", Existing::kReplace, &why)) << why;
   EXPECT_EQ(ReadWholeFile(file), "new content");
+  // Replacing a link replaces the link itself, never what it points at.
+  ASSERT_TRUE(WriteWholeFile(dir / "link.iso", "new content", Existing::kReplace, &why)) << why;
+  EXPECT_FALSE(fs::is_symlink(dir / "link.iso"));
+  EXPECT_EQ(ReadWholeFile(target), "link target");
 }
 
 TEST(OutputFile, AFileThatAppearsMeanwhileIsNeverReplaced) {
@@ -91,13 +95,13 @@ TEST(OutputFile, AFileThatAppearsMeanwhileIsNeverReplaced) {
   EXPECT_EQ(ReadWholeFile(dir / "race.txt"), "the user's");
   EXPECT_EQ(Names(dir.path()), "race.txt ");
 
-  // When replacing, a link that appeared is not replaced either.
+  // When replacing, a folder that appeared is not replaced either.
   OutputFile again;
   ASSERT_TRUE(again.Open(dir / "race.txt", Existing::kReplace));
   fs::remove(dir / "race.txt");
-  fs::create_symlink(dir / "elsewhere", dir / "race.txt");
+  dir.Write("race.txt/inside", "kept");
   EXPECT_FALSE(again.Commit());
-  EXPECT_TRUE(fs::is_symlink(dir / "race.txt"));
+  EXPECT_EQ(ReadWholeFile(dir / "race.txt/inside"), "kept");
 }
 
 TEST(OutputFile, AFailedOrAbandonedWriteLeavesTheOldFile) {

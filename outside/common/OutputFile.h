@@ -1,29 +1,114 @@
-#include "foundation/OutputFile.h"
+#pragma once
+// How every file the programs write for a user comes into being: images,
+// exports, project files, copy files, saved sectors, ripped tracks, extracted
+// files, settings and downloads alike.
+//
+// The file is written as "NAME.part", created exclusively and never through a
+// link, with every write checked; Commit() flushes it to disk and only then
+// renames it to NAME, without replacing anything that appeared there unless
+// the caller was asked to replace. On any failure, and when the object goes
+// away uncommitted, the partial file is removed and NAME is left as it was.
+//
+// A partial file is recognised as ours by a marker beside it, made before the
+// partial file: "NAME.part.owner", a symbolic link whose text names this
+// program, the writer's process id and its start time (a link, because it
+// comes into being whole, with no write that could fail half way). A later
+// run removes a partial file whose writer is gone; a file of that name that
+// carries no such marker belongs to somebody else and is never touched.
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <string>
+#include <string_view>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <utility>
 
-namespace {
+// What may stand at the place of a new file.
+enum class Existing {
+  kKeep,     // anything at the place refuses the write
+  kReplace,  // a regular file there is replaced whole once the new one is on disk
+};
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+
+  // Checks the place and creates the partial file. False with Error() set
+  // when something is in the way or the partial file cannot be made.
+  bool Open(const std::string& path, Existing existing = Existing::kKeep, mode_t mode = 0644);
+
+  bool Write(const void* data, size_t size);
+  bool WriteAt(const void* data, size_t size, off_t at);
+  bool Write(std::string_view text) { return Write(text.data(), text.size()); }
+
+  // Flushes, closes and renames the partial file into place. False with
+  // Error() set; the partial file is gone and the place is as it was.
+  bool Commit();
+  // Gives the partial file up (nothing happens once committed).
+  void Discard();
+
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  const std::string& partial() const { return partial_; }
+  // "PATH: reason", for the user.
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& name, int err);
+
+  int fd_ = -1;
+  Existing existing_ = Existing::kKeep;
+  std::string path_, partial_, error_;
+};
+
+// Why `existing` forbids writing at `path`: "" when it may be written,
+// otherwise a description ("already exists", "is a symbolic link", ...).
+// Replacing takes the place of a regular file or of a symbolic link itself
+// (a write never lands where a link points); a folder or a device is never
+// replaced.
+std::string OutputInTheWay(const std::string& path, Existing existing);
+
+// The partial file name of `path`, and removal of a partial file that an
+// earlier run of ours left behind when its writer is gone. False (with
+// `why`) when a partial file is in the way that is not ours to remove.
+std::string PartialPath(const std::string& path);
+bool ClearStalePartial(const std::string& path, std::string* why);
+
+// Writes `bytes` whole to `path` through an OutputFile.
+bool WriteWholeFile(const std::string& path, std::string_view bytes, Existing existing, std::string* why,
+                    mode_t mode = 0644);
+
+// The reason of a failed system call as the user reads it.
+std::string OutputErrorText(int err);
+
+// ---- how it is done -------------------------------------------------------
+
+namespace outputfile_detail {
 
 constexpr const char* kMarkerSuffix = ".owner";
 constexpr const char* kMarkerTag = "varnex-partial";
 
-std::string MarkerPath(const std::string& partial) { return partial + kMarkerSuffix; }
+inline std::string MarkerPath(const std::string& partial) { return partial + kMarkerSuffix; }
 
 // The start time of process `pid` since boot (clock ticks), "" when there is
 // no such process. With the process id it names one run of a program, so a
 // recycled process id is not taken for the writer of an old partial file.
-std::string ProcessStart(pid_t pid) {
+inline std::string ProcessStart(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (!std::getline(stat, line)) return {};
@@ -38,14 +123,14 @@ std::string ProcessStart(pid_t pid) {
   return {};
 }
 
-std::string FolderOf(const std::string& path) {
+inline std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A rename is only durable once the folder holding the name is on disk.
-void SyncFolder(const std::string& path) {
+inline void SyncFolder(const std::string& path) {
   int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return;
   (void)::fsync(dir);  // some file systems cannot sync a folder; the data itself is on disk
@@ -53,7 +138,7 @@ void SyncFolder(const std::string& path) {
 }
 
 // Renames `from` to `to` unless something has come to stand at `to`.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
+inline bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // File systems without the no-replace rename: a hard link fails as well
@@ -75,97 +160,92 @@ struct Marker {
   bool valid = false;
   pid_t pid = 0;
   std::string start;
-  ino_t inode = 0;
 };
 
-Marker ReadMarker(const std::string& path) {
+inline Marker ReadMarker(const std::string& path) {
   Marker m;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return m;
-  char buf[256] = {};
-  ssize_t n = ::read(fd, buf, sizeof buf - 1);
-  ::close(fd);
+  char buf[256];
+  ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
   if (n <= 0) return m;
   std::istringstream in(std::string(buf, size_t(n)));
   std::string tag;
   long long pid = 0;
-  unsigned long long inode = 0;
   if (!(in >> tag >> pid >> m.start) || tag != kMarkerTag || pid <= 0) return m;
-  if (in >> inode) m.inode = ino_t(inode);
   m.pid = pid_t(pid);
   m.valid = true;
   return m;
 }
 
-bool WriterAlive(const Marker& m) {
+inline bool WriterAlive(const Marker& m) {
   if (::kill(m.pid, 0) != 0 && errno == ESRCH) return false;
   const std::string start = ProcessStart(m.pid);
   return start.empty() ? ::kill(m.pid, 0) == 0 : start == m.start;
 }
 
-bool WriteMarker(int fd, ino_t inode) {
-  std::string text = std::string(kMarkerTag) + " " + std::to_string(::getpid()) + " " + ProcessStart(::getpid());
-  if (inode != 0) text += " " + std::to_string(static_cast<unsigned long long>(inode));
-  text += "\n";
-  return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, text.data(), text.size(), 0) == ssize_t(text.size());
+// Makes the marker; false (errno set) when anything has its name.
+inline bool MakeMarker(const std::string& path) {
+  const std::string text = std::string(kMarkerTag) + " " + std::to_string(::getpid()) + " " + ProcessStart(::getpid());
+  return ::symlink(text.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace
+}  // namespace outputfile_detail
 
-std::string OutputErrorText(int err) {
+
+inline std::string OutputErrorText(int err) {
   if (err == ENOSPC || err == EDQUOT) return "the disk is full";
   if (err == EEXIST) return "a file of that name is in the way";
   if (err == ELOOP) return "the name is a symbolic link";
   return std::strerror(err);
 }
 
-std::string OutputInTheWay(const std::string& path, Existing existing) {
+inline std::string OutputInTheWay(const std::string& path, Existing existing) {
   struct stat st;
   if (path.empty()) return "no file name was given";
   if (path.back() == '/') return "names a folder, not a file";
   if (::lstat(path.c_str(), &st) != 0) return "";
-  if (S_ISLNK(st.st_mode)) return "is a symbolic link (name the file it points to)";
+  // A link is replaced itself when asked to; what it points at never is.
+  if (S_ISLNK(st.st_mode)) return existing == Existing::kKeep ? "is a symbolic link" : "";
   if (S_ISDIR(st.st_mode)) return "is a folder";
   if (!S_ISREG(st.st_mode)) return "is not a regular file";
   if (existing == Existing::kKeep) return "already exists";
   return "";
 }
 
-std::string PartialPath(const std::string& path) { return path + ".part"; }
+inline std::string PartialPath(const std::string& path) { return path + ".part"; }
 
-bool ClearStalePartial(const std::string& path, std::string* why) {
-  const std::string partial = PartialPath(path), marker = MarkerPath(partial);
-  const Marker owner = ReadMarker(marker);
+inline bool ClearStalePartial(const std::string& path, std::string* why) {
+  const std::string partial = PartialPath(path), marker = outputfile_detail::MarkerPath(partial);
+  const outputfile_detail::Marker owner = outputfile_detail::ReadMarker(marker);
   struct stat st;
   const bool partialThere = ::lstat(partial.c_str(), &st) == 0;
   auto refuse = [&](const std::string& reason) {
     if (why) *why = partial + ": " + reason;
     return false;
   };
-  if (owner.valid && WriterAlive(owner)) return refuse("is being written by process " + std::to_string(owner.pid));
+  if (owner.valid && outputfile_detail::WriterAlive(owner)) return refuse("is being written by process " + std::to_string(owner.pid));
   if (!partialThere) {
     if (owner.valid) ::unlink(marker.c_str());
     return true;
   }
   if (!owner.valid)
     return refuse("a file of that name is in the way that this program did not leave (remove it or choose another name)");
-  if (!S_ISREG(st.st_mode) || (owner.inode != 0 && owner.inode != st.st_ino))
+  if (!S_ISREG(st.st_mode))
     return refuse("a file of that name is in the way that this program did not leave (remove it or choose another name)");
   if (::unlink(partial.c_str()) != 0 && errno != ENOENT) return refuse(OutputErrorText(errno));
   ::unlink(marker.c_str());
   return true;
 }
 
-OutputFile::~OutputFile() { Discard(); }
+inline OutputFile::~OutputFile() { Discard(); }
 
-OutputFile::OutputFile(OutputFile&& other) noexcept
+inline OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       existing_(other.existing_),
       path_(std::move(other.path_)),
       partial_(std::move(other.partial_)),
       error_(std::move(other.error_)) {}
 
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+inline OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     Discard();
     fd_ = std::exchange(other.fd_, -1);
@@ -177,14 +257,14 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   return *this;
 }
 
-bool OutputFile::Fail(const std::string& name, int err) {
+inline bool OutputFile::Fail(const std::string& name, int err) {
   error_ = name + ": " + OutputErrorText(err);
   Discard();
   errno = err;
   return false;
 }
 
-bool OutputFile::Open(const std::string& path, Existing existing, mode_t mode) {
+inline bool OutputFile::Open(const std::string& path, Existing existing, mode_t mode) {
   Discard();
   path_ = path;
   partial_ = PartialPath(path);
@@ -202,11 +282,10 @@ bool OutputFile::Open(const std::string& path, Existing existing, mode_t mode) {
     return false;
   }
   // The marker comes first, so that a partial file of ours always has one.
-  const std::string marker = MarkerPath(partial_);
-  int mfd = ::open(marker.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (mfd < 0) {
+  const std::string marker = outputfile_detail::MarkerPath(partial_);
+  if (!outputfile_detail::MakeMarker(marker)) {
     int err = errno;
-    error_ = marker + ": " + OutputErrorText(err);
+    error_ = err == ENOENT || err == ENOTDIR ? path + ": its folder does not exist" : marker + ": " + OutputErrorText(err);
     partial_.clear();
     errno = err;
     return false;
@@ -214,21 +293,16 @@ bool OutputFile::Open(const std::string& path, Existing existing, mode_t mode) {
   fd_ = ::open(partial_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd_ < 0) {
     int err = errno;
-    ::close(mfd);
     ::unlink(marker.c_str());
     error_ = partial_ + ": " + OutputErrorText(err);
     partial_.clear();
     errno = err;
     return false;
   }
-  struct stat st;
-  const bool marked = ::fstat(fd_, &st) == 0 && WriteMarker(mfd, st.st_ino);
-  const int err = errno;
-  if (::close(mfd) != 0 || !marked) return Fail(marker, marked ? errno : err);
   return true;
 }
 
-bool OutputFile::Write(const void* data, size_t size) {
+inline bool OutputFile::Write(const void* data, size_t size) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::write(fd_, p, size);
@@ -240,7 +314,7 @@ bool OutputFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool OutputFile::WriteAt(const void* data, size_t size, off_t at) {
+inline bool OutputFile::WriteAt(const void* data, size_t size, off_t at) {
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::pwrite(fd_, p, size, at);
@@ -253,7 +327,7 @@ bool OutputFile::WriteAt(const void* data, size_t size, off_t at) {
   return true;
 }
 
-bool OutputFile::Commit() {
+inline bool OutputFile::Commit() {
   if (fd_ < 0) {
     if (error_.empty()) error_ = path_ + ": the file was not written";
     return false;
@@ -264,14 +338,14 @@ bool OutputFile::Commit() {
     const int err = errno;
     fd_ = -1;
     ::unlink(partial_.c_str());
-    ::unlink(MarkerPath(partial_).c_str());
+    ::unlink(outputfile_detail::MarkerPath(partial_).c_str());
     error_ = partial_ + ": " + OutputErrorText(err);
     errno = err;
     return false;
   }
   bool renamed;
   if (existing_ == Existing::kReplace) {
-    // A link or a folder that appeared at the place meanwhile is not replaced.
+    // A folder or a device that appeared at the place meanwhile is not replaced.
     std::string inTheWay = OutputInTheWay(path_, Existing::kReplace);
     if (!inTheWay.empty()) {
       error_ = path_ + ": " + inTheWay;
@@ -281,35 +355,35 @@ bool OutputFile::Commit() {
       renamed = std::rename(partial_.c_str(), path_.c_str()) == 0;
     }
   } else {
-    renamed = RenameNoReplace(partial_, path_);
+    renamed = outputfile_detail::RenameNoReplace(partial_, path_);
   }
   const int err = errno;
   if (!renamed) {
     if (error_.empty()) error_ = path_ + ": " + OutputErrorText(err);
     ::unlink(partial_.c_str());
-    ::unlink(MarkerPath(partial_).c_str());
+    ::unlink(outputfile_detail::MarkerPath(partial_).c_str());
     errno = err;
     return false;
   }
-  ::unlink(MarkerPath(partial_).c_str());
-  SyncFolder(path_);
+  ::unlink(outputfile_detail::MarkerPath(partial_).c_str());
+  outputfile_detail::SyncFolder(path_);
   partial_.clear();
   return true;
 }
 
-void OutputFile::Discard() {
+inline void OutputFile::Discard() {
   const int saved = errno;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!partial_.empty()) {
     ::unlink(partial_.c_str());
-    ::unlink(MarkerPath(partial_).c_str());
+    ::unlink(outputfile_detail::MarkerPath(partial_).c_str());
     partial_.clear();
   }
   errno = saved;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view bytes, Existing existing, std::string* why,
+inline bool WriteWholeFile(const std::string& path, std::string_view bytes, Existing existing, std::string* why,
                     mode_t mode) {
   OutputFile out;
   bool ok = out.Open(path, existing, mode) && out.Write(bytes) && out.Commit();
