@@ -243,6 +243,7 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
     error_ = "cannot write " + path_ + ": " + safefile::ErrorText(errno);
     return GENE_WRITE_FAILED;
   }
+  rebuilt_ = disc.RebuiltRawSectors();
   return GENE_OK;
 }
 
