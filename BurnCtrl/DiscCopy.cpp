@@ -34,6 +34,7 @@ BurnMana_SAO* gRunning = nullptr;
 std::string gItem;
 std::string gCopyFile;
 std::string gError;
+std::string gNotice;
 std::vector<std::string> gRoots;
 std::function<bool(int)> gBlankDiscRequest;
 
@@ -51,6 +52,14 @@ int Failed(int code, const std::string& why) {
   std::lock_guard<std::mutex> hold(gCopyLock);
   gError = why;
   return code;
+}
+
+// The source drive refused READ CD: its Mode 1 sectors were read with
+// READ (10) and rebuilt whole, which the user is told.
+void NoteRebuilt(CDevCmdROM* source) {
+  std::lock_guard<std::mutex> hold(gCopyLock);
+  gNotice = source->GetDevicePath() +
+            " refuses READ CD; its Mode 1 sectors were read with READ (10) and rebuilt (sync, header, EDC and ECC)";
 }
 
 CDevCmdRW* DeviceOf(Recorder* r) {
@@ -162,6 +171,7 @@ int MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) 
   Publish(file.get(), nullptr, "Making the copy file " + target);
   int g = file->GeneFile(source, disc.GetSectorSize());
   Publish(nullptr, nullptr, "");
+  if (file->RebuiltRawSectors()) NoteRebuilt(source);
   if (g == GENE_STOPPED) return Failed(result::kCopyFileStopped, "");
   if (g != GENE_OK) return Failed(result::kCopyFileFailed, file->GetLastError());
   {
@@ -249,7 +259,9 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
   if (disc.Layout().sessions.back().LeadOut() <= 0) return result::kSourceEmpty;
   if (int r = CheckTarget(targetIndex, true); r != result::kSuccess) return r;
   if (int r = CheckSize(targetIndex, disc); r != result::kSuccess) return r;
-  return Write(targetIndex, disc, close);
+  const int written = Write(targetIndex, disc, close);
+  if (disc.RebuiltRawSectors()) NoteRebuilt(sourceDev);
+  return written;
 }
 
 int CopyFromFile(int targetIndex, const std::string& path) {
@@ -268,6 +280,7 @@ void ResetCopyState() {
   std::lock_guard<std::mutex> hold(gCopyLock);
   gStop = false;
   gError.clear();
+  gNotice.clear();
   gItem.clear();
   gCopyFile.clear();
 }
@@ -343,6 +356,11 @@ std::string CopyFilePath() {
 std::string LastCopyError() {
   std::lock_guard<std::mutex> hold(gCopyLock);
   return gError;
+}
+
+std::string LastCopyNotice() {
+  std::lock_guard<std::mutex> hold(gCopyLock);
+  return gNotice;
 }
 
 void SetCopyFileRoots(const std::vector<std::string>& roots) {

@@ -26,6 +26,9 @@ int StopCopy();
 std::string CopyFilePath();
 // Why the last copy failed, in words ("" when it did not or the result says it all).
 std::string LastCopyError();
+// What the user should know of how the last copy was read ("" when nothing),
+// such as sectors rebuilt because the source drive refused READ CD.
+std::string LastCopyNotice();
 
 // Where copy files go when the caller names none: the first of these
 // folders with the most free space (PLATFORM: $TMPDIR, /var/tmp, /tmp,

@@ -31,6 +31,7 @@ constexpr int kSourceMissing = -906;      // a source file or folder does not ex
 constexpr int kProjectNotWritten = -907;  // a project file cannot be written
 constexpr int kBadArguments = -908;       // the command line is not understood
 constexpr int kFilesLeftOut = -909;       // some files could not be added or read
+constexpr int kSourceNotUsable = -911;    // a source is missing, not a plain file or unreadable
 
 // Drives.
 constexpr int kVirtualFailed = -1201;     // a virtual recorder cannot be made, changed or exported

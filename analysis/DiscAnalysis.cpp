@@ -199,6 +199,7 @@ bool ReadDiscFiles(UdfSectorSource* source, uint32_t trackStart, int fileSystem,
     out->label = udf.VolumeLabel();
     out->complete = udf.Walk(&collect);
     if (!out->complete) out->error = udf.LastError();
+    out->skipped = udf.SkippedEntries();
     return out->complete;
   }
   out->fileSystem = 1;

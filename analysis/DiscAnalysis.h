@@ -62,6 +62,9 @@ struct DiscFiles {
   std::vector<UdfEntry> entries;
   bool complete = false;  // false: `error` says which part could not be read
   std::string error;
+  // Entries the volume names but whose file entry or data cannot be found:
+  // disc path and why (UDF).
+  std::vector<std::pair<std::string, std::string>> skipped;
 };
 
 // Lists the file system of the data track at `trackStart`: `fileSystem` as

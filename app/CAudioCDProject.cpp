@@ -12,6 +12,7 @@
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
 #include "authoring/ProjectFile.h"
+#include "authoring/SourceCheck.h"
 #include "foundation/TempFiles.h"
 #include "media/CAVConvert.h"
 
@@ -305,6 +306,13 @@ int CAudioCDProject::PrepareTracks(const KeepGoingQuestion& ask, const std::atom
     if (progress) progress(int(i), int(rows.size()), rows[i].name);
     // A failed row uses up no number: the tracks stay contiguous.
     const std::string target = folder + "/" + TrackName(next);
+    // A source gone or turned into a pipe or a device since it was added is
+    // named here; the converter would wait on a pipe for ever.
+    if (const std::string why = SourceFileProblem(rows[i].source); !why.empty()) {
+      failed.insert(failed.begin(), int(i));
+      failures += rows[i].source + ": " + why + "\n";
+      continue;
+    }
     CAVConvert converter;
     if (converter.Convert(rows[i].source, target, CAVConvert::kSoundToWav, 0, 1, stop)) {
       ++next;

@@ -22,6 +22,7 @@
 #include "VcdTracks.h"
 #include "app/CDvdVideoProject.h"
 #include "authoring/CSVCDFile.h"
+#include "authoring/ProjectFile.h"
 #include "authoring/CVCDFile.h"
 #include "foundation/LangText.h"
 #include "foundation/TempFiles.h"
@@ -162,6 +163,8 @@ CVideoDiscProject::AddOutcome CVideoDiscProject::AddVideoFile(const std::string&
     CAVConvert converter;
     item.duration = converter.GetMediaInfo(path);
     if (item.duration.empty()) reason = "the converter cannot read it";
+    // A sound file under a video name would become a track without a picture.
+    else if (!converter.LastProbeHadVideo()) reason = "it holds sound only, no picture";
   }
   if (!reason.empty()) {
     if (why) *why = LoadLangText("Message", 42) + " (" + path + "): " + reason;
@@ -289,7 +292,7 @@ bool CVideoDiscProject::ReadVideoProject(const std::string& path, int* projectKi
   paths->clear();
   for (uint32_t i = 0; i < count; ++i) {
     const char* p = reinterpret_cast<const char*>(file.data() + countAt + 4 + size_t(i) * kPathSize);
-    paths->emplace_back(p, strnlen(p, kPathSize));
+    paths->push_back(ResolveProjectSource(path, std::string(p, strnlen(p, kPathSize))));
   }
   return true;
 }

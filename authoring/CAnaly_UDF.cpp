@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "ByteFields.h"
 #include "authoring/CECMA167.h"
@@ -80,6 +81,18 @@ std::string UdfTime::Format() const {
   char text[64];
   std::snprintf(text, sizeof text, "%d-%d-%d %d:%d:%d", year, month, day, hour, minute, second);
   return text;
+}
+
+std::string UdfTime::FormatIso8601() const {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, hour, minute, second);
+  std::string out = text;
+  if (offsetMinutes != 0) {
+    const int m = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    std::snprintf(text, sizeof text, "%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', m / 60, m % 60);
+    out += text;
+  }
+  return out;
 }
 
 bool UdfEntry::ToImportedEntry(ImportedEntry* out) const {
@@ -633,6 +646,7 @@ bool CAnaly_UDF::DataSectors(const Node& node, std::vector<std::pair<uint32_t, u
 bool CAnaly_UDF::Walk(UdfWalkListener* listener) {
   if (!mounted_) return Fail("no UDF volume is mounted");
   error_.clear();
+  skipped_.clear();
   visited_.clear();
   entries_ = 0;
   blocksMapped_ = 0;
@@ -697,9 +711,17 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
     e.hidden = (characteristics & udf::kCharHidden) != 0;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
 
-    Node child;
-    if (!ReadNode(childPartition, childBlock, &child)) {
+    // An entry that cannot be reported is named, so that whoever saves or
+    // lists the disc can say which file is missing, not only that one is.
+    auto skip = [&](const std::string& earlier) {
+      skipped_.emplace_back(e.Path(), error_);
+      error_ = earlier.empty() ? "\"" + e.Path() + "\": " + error_ : earlier;
       ok = false;
+    };
+    Node child;
+    std::string earlier = std::exchange(error_, std::string());
+    if (!ReadNode(childPartition, childBlock, &child)) {
+      skip(earlier);
       continue;
     }
     e.folder = (characteristics & udf::kCharDirectory) != 0 || child.fileType == udf::kFileTypeDirectory;
@@ -708,9 +730,10 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
     e.embedded = child.embedded;
     if (child.embedded && !e.folder) e.inlineData = child.inlineData;
     if (mode_ == kImport && !e.folder && !child.embedded && !DataSectors(child, &e.sectors)) {
-      ok = false;
+      skip(earlier);
       continue;
     }
+    if (error_.empty()) error_ = earlier;
     if (!listener->Entry(e)) {
       stopped_ = true;
       break;

@@ -60,6 +60,9 @@ struct UdfTime {
   int offsetMinutes = 0;  // from UTC; 0 when the disc gives none
   // "%d-%d-%d %d:%d:%d", as the disc analysis shows times.
   std::string Format() const;
+  // ISO 8601, zero-padded: "2024-03-05T07:08:09", with "+01:00" when the
+  // disc gives an offset from UTC.
+  std::string FormatIso8601() const;
 };
 
 // One file or folder of the volume, as the walk meets it (a folder before
@@ -109,6 +112,9 @@ class CAnaly_UDF {
   bool Walk(UdfWalkListener* listener);
 
   const std::string& LastError() const { return error_; }
+  // Entries the last walk met but could not report (their file entry or
+  // the place of their data is damaged): disc path and why.
+  const std::vector<std::pair<std::string, std::string>>& SkippedEntries() const { return skipped_; }
   bool Mounted() const { return mounted_; }
   Mode GetMode() const { return mode_; }
   int GetPartitionKind() const { return partitionKind_; }
@@ -198,5 +204,6 @@ class CAnaly_UDF {
   uint64_t reads_ = 0, readBudget_ = ~0ull;
   std::set<std::pair<uint16_t, uint32_t>> visited_;
   std::string error_;
+  std::vector<std::pair<std::string, std::string>> skipped_;
   bool stopped_ = false;
 };

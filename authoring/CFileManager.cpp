@@ -138,6 +138,26 @@ std::string TrimName(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+bool HasControlCharacter(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+std::string ControlCharactersReplaced(std::string name) {
+  for (char& c : name)
+    if ((unsigned char)c < 0x20 || c == 0x7F) c = '_';
+  return name;
+}
+
+// "name~N.ext" (files) or "name~N" (folders), as the layouts number names.
+std::string Numbered(const std::string& name, bool isFolder, int n) {
+  const std::string suffix = "~" + std::to_string(n);
+  const size_t dot = isFolder ? std::string::npos : name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return name + suffix;
+  return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
 std::string RealPath(const std::string& p) {
   std::error_code ec;
   fs::path r = fs::weakly_canonical(p, ec);
@@ -220,6 +240,46 @@ bool CFileManager::ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::
   return true;
 }
 
+CFileManager::TakenNames CFileManager::NamesIn(const std::string& stagingFolder) {
+  TakenNames taken;
+  std::vector<FileListEntry> listed;
+  ReadFileList(stagingFolder, &listed);
+  for (const FileListEntry& e : listed) {
+    taken.files.insert(e.discName);
+    taken.sources.insert(e.sourcePath);
+  }
+  for (const StagingEntry& e : EnumerateStagingFolder(stagingFolder))
+    if (e.kind == StagingEntry::kFolder) taken.folders.insert(e.name);
+  return taken;
+}
+
+std::string CFileManager::WithoutControlCharacters(const std::string& name, const std::string& source) {
+  if (!HasControlCharacter(name)) return name;
+  const std::string discName = ControlCharactersReplaced(name);
+  if (listener_) listener_->Renamed(source, discName, AddRenaming::kControlCharacter);
+  return discName;
+}
+
+std::string CFileManager::DiscNameFor(const std::string& source, const std::string& name, bool isFolder,
+                                      TakenNames* taken) {
+  std::string discName = WithoutControlCharacters(name, source);
+  if (keepEveryPath_) {
+    if (!isFolder && taken->sources.count(source)) return "";
+    auto used = [&](const std::string& n) { return taken->files.count(n) || taken->folders.count(n); };
+    const bool merges = isFolder && taken->folders.count(discName);
+    if (!merges && used(discName)) {
+      std::string numbered;
+      for (int n = 1; used(numbered = Numbered(discName, isFolder, n)); ++n) {
+      }
+      discName = numbered;
+      if (listener_) listener_->Renamed(source, discName, AddRenaming::kNameTaken);
+    }
+  }
+  (isFolder ? taken->folders : taken->files).insert(discName);
+  if (!isFolder) taken->sources.insert(source);
+  return discName;
+}
+
 bool CFileManager::AddPath(ProjectTree* tree, TreeItem parent, const std::string& sourcePath,
                            const std::string& stagingFolder, const std::string& discName) {
   if (stop_) return false;
@@ -236,18 +296,21 @@ bool CFileManager::AddPath(ProjectTree* tree, TreeItem parent, const std::string
     Refuse(sourcePath, AddRefusal::kBackslash);
     return false;
   }
+  TakenNames taken = NamesIn(stagingFolder);
   if (S_ISDIR(st.st_mode)) {
-    std::string target = stagingFolder + "/" + name;
+    std::string target = stagingFolder + "/" + DiscNameFor(source, name, true, &taken);
     bool saved = suppressSizes_;
-    if (ReplaceFolder(tree, parent, target)) suppressSizes_ = true;
+    if (!keepEveryPath_ && ReplaceFolder(tree, parent, target)) suppressSizes_ = true;
     bool ok = AddFolderTree(tree, parent, source, target);
     suppressSizes_ = saved;
     if (tree && parent) tree->Expand(parent);
     return ok;
   }
-  if (FileNameExists(stagingFolder, name) == 2) return true;
+  if (!keepEveryPath_ && FileNameExists(stagingFolder, name) == 2) return true;
   if (mode_ == kModeMp3 && !IsMp3Name(name)) return true;
-  return AddFile(source, stagingFolder, discName);
+  if (!discName.empty()) return AddFile(source, stagingFolder, discName);
+  const std::string chosen = DiscNameFor(source, name, false, &taken);
+  return chosen.empty() || AddFile(source, stagingFolder, chosen);
 }
 
 bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::string& sourceFolder,
@@ -273,8 +336,11 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
     Refuse(source, AddRefusal::kProjectFolder);
     return false;
   }
-  ReplaceFolder(tree, parent, targetFolder);
+  if (!keepEveryPath_) ReplaceFolder(tree, parent, targetFolder);
   if (!AddFolderFiles(source, targetFolder)) return false;
+  // Names in the folder once its files are listed: a subfolder meeting a
+  // file of its name is numbered, one meeting a folder merges with it.
+  TakenNames taken = NamesIn(targetFolder);
   TreeItem item = tree && parent ? tree->Insert(parent, NamePart(targetFolder)) : nullptr;
 
   // Folders already on the way down: followed links may lead back up.
@@ -296,7 +362,8 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
       Refuse(subSource, AddRefusal::kBackslash);
       continue;
     }
-    ok = AddFolderWalk(tree, item, subSource, targetFolder + "/" + sub, stagingReal, onPath) && ok;
+    const std::string subName = DiscNameFor(subSource, sub, true, &taken);
+    ok = AddFolderWalk(tree, item, subSource, targetFolder + "/" + subName, stagingReal, onPath) && ok;
   }
   onPath->erase(real);
   return ok;
@@ -331,14 +398,18 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
     return false;
   }
   bool ok = true;
-  for (const auto& [name, size] : content.files) {
+  TakenNames taken = NamesIn(targetFolder);
+  // A subfolder of the source stands in the staging folder once the walk
+  // reaches it; a file does not take its name.
+  for (const std::string& sub : content.folders) taken.folders.insert(sub);
+  for (const auto& [sourceName, size] : content.files) {
     if (stop_) {
       ok = false;
       break;
     }
-    if (mode_ == kModeMp3 && !IsMp3Name(name)) continue;
-    std::string source = sourceFolder + "/" + name;
-    if (name.find('\\') != std::string::npos) {
+    if (mode_ == kModeMp3 && !IsMp3Name(sourceName)) continue;
+    std::string source = sourceFolder + "/" + sourceName;
+    if (sourceName.find('\\') != std::string::npos) {
       Refuse(source, AddRefusal::kBackslash);
       continue;
     }
@@ -346,6 +417,8 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
       Refuse(source, AddRefusal::kTooLargeForCd);
       continue;
     }
+    const std::string name = DiscNameFor(source, sourceName, false, &taken);
+    if (name.empty()) continue;  // listed there already
     std::string units = EncodeFileListEntry({source, name});
     if (units.empty() || std::fwrite(units.data(), 1, units.size(), list) != units.size()) {
       Refuse(source, AddRefusal::kNotWritable);
@@ -499,11 +572,12 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
         continue;
       }
       std::string dir = root;
-      for (const std::string& p : parts) dir += "/" + p;
+      for (const std::string& p : parts) dir += "/" + WithoutControlCharacters(p, b);
       fs::create_directories(dir, ec);
       SetCurrentFileText(b);
       continue;
     }
+    a = ResolveProjectSource(projectPath, a);
     size_t cut = b.rfind('\\');
     std::string discName = cut == std::string::npos ? std::string() : b.substr(cut + 1);
     if (kind != project::kFileRecord || discName.empty() || discName == "." || discName == ".." ||
@@ -512,8 +586,10 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
       continue;
     }
     std::string dir = root;
-    for (const std::string& p : parts) dir += "/" + p;
+    // The folder's own record told of its new name.
+    for (const std::string& p : parts) dir += "/" + ControlCharactersReplaced(p);
     fs::create_directories(dir, ec);
+    discName = WithoutControlCharacters(discName, a);
     std::string appendError;
     if (!AppendFileListEntry(dir, {a, discName}, &appendError)) {
       SetError(error, appendError);

@@ -32,6 +32,13 @@ enum class AddRefusal {
   kNameTooLong = 914,     // a disc name longer than a file list entry holds
 };
 
+// Why a file or folder goes onto the disc under another name than its own.
+// Each value is the key of its text in the "Message" section.
+enum class AddRenaming {
+  kControlCharacter = 915,  // control characters became "_"
+  kNameTaken = 916,         // the name was taken in its folder: "name~N.ext"
+};
+
 // Stands for the project window's notifications.
 class FileManagerListener {
  public:
@@ -44,6 +51,10 @@ class FileManagerListener {
   virtual void SizePiece(uint32_t wParam, uint32_t lParam) { (void)wParam, (void)lParam; }
   // A file or folder that was not added, and why.
   virtual void Refused(const std::string& path, AddRefusal reason) { (void)path, (void)reason; }
+  // A file or folder that goes onto the disc as `discName`, and why.
+  virtual void Renamed(const std::string& path, const std::string& discName, AddRenaming reason) {
+    (void)path, (void)discName, (void)reason;
+  }
 };
 
 // Sums the size pieces into a 64-bit total, as the project window does.
@@ -77,6 +88,13 @@ class CFileManager {
   int Mode() const { return mode_; }
   // Files larger than this are refused (Refused is told). 0: no limit.
   void SetMaxFileSize(uint64_t bytes) { maxFileSize_ = bytes; }
+  // Paths named one by one (the command line): every path given is kept. A
+  // folder meeting a folder of its name merges with it; a file (or a folder
+  // meeting a file) whose name is taken is numbered "name~N.ext", and
+  // Renamed is told. One source given twice stays one entry. Otherwise, as
+  // the project window has it, a folder added again replaces the one there
+  // and a file whose name is taken is not added again.
+  void SetKeepEveryPath(bool keep) { keepEveryPath_ = keep; }
 
   // Staging path of a tree item: the root followed by the item texts below it.
   std::string GetItemPath(ProjectTree* tree, TreeItem item);
@@ -131,6 +149,20 @@ class CFileManager {
   bool StartWorker(std::function<bool()> work, Done done);
   void Refuse(const std::string& path, AddRefusal reason);
   bool ReplaceFolder(ProjectTree* tree, TreeItem parent, const std::string& target);
+  // `name` with each control character made "_" (Renamed is told, with
+  // `source`): it would reach every terminal and file manager that lists
+  // the disc.
+  std::string WithoutControlCharacters(const std::string& name, const std::string& source);
+  // The names taken in a staging folder, and the sources listed there.
+  struct TakenNames {
+    std::set<std::string> files, folders, sources;
+  };
+  TakenNames NamesIn(const std::string& stagingFolder);
+  // The disc name a source called `name` gets beside `taken`: control
+  // characters replaced and, when every path is kept, a taken name
+  // numbered; Renamed is told of a change. "" for a file whose source is
+  // listed there already. `taken` then holds the name.
+  std::string DiscNameFor(const std::string& source, const std::string& name, bool isFolder, TakenNames* taken);
   bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
                      const std::string& targetFolder, const std::string& stagingReal,
                      std::set<std::string>* onPath);
@@ -143,6 +175,7 @@ class CFileManager {
   int mode_ = kModeData;
   bool suppressSizes_ = false;
   uint64_t maxFileSize_ = 0;
+  bool keepEveryPath_ = false;
   std::string stagingRoot_;
 
   std::thread worker_;

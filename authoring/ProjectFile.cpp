@@ -163,6 +163,14 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
 
 }  // namespace project
 
+std::string ResolveProjectSource(const std::string& projectPath, const std::string& source) {
+  if (source.empty() || source[0] == '/' || source[0] == '<') return source;
+  std::error_code ec;
+  fs::path folder = fs::absolute(projectPath, ec).parent_path();
+  if (ec) return source;
+  return (folder / source).lexically_normal().string();
+}
+
 int ReadProjectKind(const std::string& projectPath) {
   File f(OpenToRead(projectPath));
   uint8_t head[5];
@@ -262,7 +270,7 @@ bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* 
       SetError(error, projectPath + " is damaged at track " + std::to_string(i + 1));
       return false;
     }
-    rows->push_back(path);
+    rows->push_back(ResolveProjectSource(projectPath, path));
   }
   return true;
 }

@@ -41,6 +41,12 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
 
 }  // namespace project
 
+// A source path as a project file names it: a relative path is taken from
+// the project file's folder, so that a project and its files can be moved
+// together and opened from anywhere. Absolute paths, empty paths and
+// entries imported from a disc ("<...") stay as they are.
+std::string ResolveProjectSource(const std::string& projectPath, const std::string& source);
+
 // The kind byte (1-6) of a project file, or 0 when it cannot be read or holds
 // another value.
 int ReadProjectKind(const std::string& projectPath);

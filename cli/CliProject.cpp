@@ -5,6 +5,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "foundation/ProgramDir.h"
+#include "authoring/SourceCheck.h"
 #include "authoring/StagingFolder.h"
 #include "foundation/TempFiles.h"
 #include "cli/CliCommand.h"
@@ -30,22 +31,45 @@ bool CheckVolumeLabel(std::string* label, std::string* notice) {
 StagingRoot::StagingRoot() : path_(MakeStagingRoot()) {}
 StagingRoot::~StagingRoot() { RemoveTree(path_); }
 
+namespace {
+
+// Every source is checked before a disc, an image or a project is begun: a
+// burn would otherwise spend a write-once disc without the file.
+int CheckSources(const std::string& root) {
+  const std::vector<SourceProblem> problems = CheckStagedSources(root);
+  for (const SourceProblem& p : problems)
+    std::fprintf(stderr, "varnex-cli: \"%s\" %s\n", ShownText(p.path).c_str(), p.reason.c_str());
+  if (problems.empty()) return result::kSuccess;
+  CliFail(result::kSourceNotUsable, std::to_string(problems.size()) + (problems.size() == 1 ? " file" : " files"));
+  return result::kSourceNotUsable;
+}
+
+}  // namespace
+
 int StageProject(CFileManager* manager, const std::string& root, const std::string& projectFile,
                  const std::vector<std::string>& paths, std::string* label) {
   manager->SetStagingRoot(root);
   if (!projectFile.empty()) {
     std::string error, projectLabel;
     if (!manager->LoadDataProject(nullptr, projectFile, &projectLabel, &error))
-      return CliFail(result::kProjectUnreadable, error), result::kProjectUnreadable;
-    if (label && label->empty()) *label = projectLabel;
-    return result::kSuccess;
+      return CliFail(result::kProjectUnreadable, ShownText(error)), result::kProjectUnreadable;
+    if (label && label->empty()) {
+      // A project's label gets the command line's check.
+      std::string notice;
+      if (!CheckVolumeLabel(&projectLabel, &notice))
+        return CliFail(result::kBadArguments, projectFile + ": " + notice), result::kBadArguments;
+      if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", ShownText(notice).c_str());
+      *label = projectLabel;
+    }
+    return CheckSources(root);
   }
+  manager->SetKeepEveryPath(true);
   for (const std::string& p : paths) {
-    if (!FileExists(p)) return CliFail(result::kSourceMissing, p), result::kSourceMissing;
+    if (!FileExists(p)) return CliFail(result::kSourceMissing, ShownText(p)), result::kSourceMissing;
     // Projects keep where their files are, whatever folder they are opened from.
     std::string full = std::filesystem::absolute(p).lexically_normal().string();
     while (full.size() > 1 && full.back() == '/') full.pop_back();
     manager->AddPath(nullptr, nullptr, full, root);
   }
-  return result::kSuccess;
+  return CheckSources(root);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "authoring/CFileManager.h"
+#include "cli/CliText.h"
 #include "foundation/LangText.h"
 
 // Checks a volume label given on the command line: control characters are
@@ -30,15 +31,20 @@ class StagingRoot {
 class PrintingListener : public FileManagerListener {
  public:
   void Refused(const std::string& path, AddRefusal reason) override {
-    std::fprintf(stderr, "varnex-cli: left out \"%s\": %s\n", path.c_str(),
+    std::fprintf(stderr, "varnex-cli: left out \"%s\": %s\n", ShownText(path).c_str(),
                  LoadLangText("Message", static_cast<int>(reason)).c_str());
     ++refused;
+  }
+  void Renamed(const std::string& path, const std::string& discName, AddRenaming reason) override {
+    std::fprintf(stderr, "varnex-cli: \"%s\" goes onto the disc as \"%s\": %s\n", ShownText(path).c_str(),
+                 ShownText(discName).c_str(), LoadLangText("Message", static_cast<int>(reason)).c_str());
   }
   int refused = 0;
 };
 
-// Stages the paths at the root of the project as the data disc window adds
-// them (or loads the project file). Returns 1, or a failure code after
-// printing what failed.
+// Stages the paths at the root of the project (every path kept: folders of
+// one name merged, files of one name numbered) or loads the project file,
+// then checks every source and a label taken from the project. Returns 1,
+// or a failure code after printing what failed.
 int StageProject(CFileManager* manager, const std::string& root, const std::string& projectFile,
                  const std::vector<std::string>& paths, std::string* label);

@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "BurnCtrl/Results.h"
 #include "MediumTable.h"
@@ -17,6 +19,7 @@
 #include "authoring/UdfDriveSource.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "cli/CliText.h"
 #include "foundation/LangText.h"
 
 namespace {
@@ -49,10 +52,33 @@ const AnalyTrack* ChooseTrack(const DiscAnalysis& disc, int number) {
   return chosen;
 }
 
+// Depth first, each folder's content right below it in the order of the
+// disc (a walk may report a folder's content after its later siblings).
+void PrintFolder(const std::map<std::string, std::vector<const UdfEntry*>>& content, const std::string& folder) {
+  auto it = content.find(folder);
+  if (it == content.end()) return;
+  for (const UdfEntry* e : it->second) {
+    std::printf("      %*s%s%s\t%s\t%llu\t%u\n", 2 * e->depth, "", ShownText(e->name).c_str(), e->folder ? "/" : "",
+                e->time.FormatIso8601().c_str(), static_cast<unsigned long long>(e->size), StartSector(*e));
+    if (e->folder) PrintFolder(content, e->Path());
+  }
+}
+
 void PrintFiles(const DiscFiles& files) {
-  for (const UdfEntry& e : files.entries)
-    std::printf("      %*s%s%s\t%s\t%llu\t%u\n", 2 * e.depth, "", e.name.c_str(), e.folder ? "/" : "",
-                e.time.Format().c_str(), static_cast<unsigned long long>(e.size), StartSector(e));
+  std::map<std::string, std::vector<const UdfEntry*>> content;
+  for (const UdfEntry& e : files.entries) content[e.parentPath].push_back(&e);
+  PrintFolder(content, "");
+}
+
+// Whether a disc path lies in what was asked for ("" or "/": everything).
+bool Selected(const std::string& path, const std::vector<std::string>& selection) {
+  if (selection.empty()) return true;
+  for (std::string s : selection) {
+    while (!s.empty() && s.front() == '/') s.erase(0, 1);
+    while (!s.empty() && s.back() == '/') s.pop_back();
+    if (s.empty() || path == s || path.rfind(s + "/", 0) == 0) return true;
+  }
+  return false;
 }
 
 int RunAnalyse(const CliArgs& args) {
@@ -76,17 +102,20 @@ int RunAnalyse(const CliArgs& args) {
       if (t.fileSystem) {
         DiscFiles files;
         bool ok = ReadDiscFiles(&source, t.start, t.fileSystem, &files);
-        std::printf("    %s label \"%s\"%s\n", files.fileSystem == 2 ? "UDF" : "ISO 9660", files.label.c_str(),
+        std::printf("    %s label \"%s\"%s\n", files.fileSystem == 2 ? "UDF" : "ISO 9660", ShownText(files.label).c_str(),
                     files.joliet ? " (Joliet names)" : "");
         if (opt.Has("--files")) PrintFiles(files);
+        for (const auto& [path, why] : files.skipped)
+          std::fprintf(stderr, "varnex-cli: track %d: \"%s\" cannot be listed: %s\n", t.number, ShownText(path).c_str(),
+                       why.c_str());
         if (!ok) {
-          std::fprintf(stderr, "varnex-cli: track %d: %s\n", t.number, files.error.c_str());
+          std::fprintf(stderr, "varnex-cli: track %d: %s\n", t.number, ShownText(files.error).c_str());
           ++failures;
         }
       }
       if (!t.data && disc.hasCdText)
         for (const auto& [label, text] : CdTextRows(*disc.cdText, t.number))
-          if (!text.empty()) std::printf("    %s\t%s\n", label.c_str(), text.c_str());
+          if (!text.empty()) std::printf("    %s\t%s\n", label.c_str(), ShownText(text).c_str());
     }
   }
   std::printf("%s\n", LeadOutText(disc).c_str());
@@ -113,29 +142,37 @@ int RunExtractFiles(const CliArgs& args) {
   UdfDriveSource source(drive.device);
   DiscFiles files;
   if (!ReadDiscFiles(&source, t->start, t->fileSystem, &files)) {
-    if (files.entries.empty()) return CliFail(result::kVolumeUnreadable, files.error);
-    std::fprintf(stderr, "varnex-cli: only part of the disc's folders can be read: %s\n", files.error.c_str());
+    if (files.entries.empty()) return CliFail(result::kVolumeUnreadable, ShownText(files.error));
+    std::fprintf(stderr, "varnex-cli: only part of the disc's folders can be read: %s\n", ShownText(files.error).c_str());
   }
   CGetCDData saver(&source);
   const bool terminal = ::isatty(2);
   if (terminal)
     saver.SetProgressHook([](const CGetCDData& s) {
       uint64_t total = s.BytesTotal() ? s.BytesTotal() : 1;
-      std::fprintf(stderr, "\r%3d%%  %-60.60s", int(s.BytesDone() * 100 / total), s.CurrentFile().c_str());
+      std::fprintf(stderr, "\r%3d%%  %-60.60s", int(s.BytesDone() * 100 / total), ShownText(s.CurrentFile()).c_str());
     });
   bool ok = saver.Save(files.entries, opt.Operands(), opt.Value("-o"));
   if (terminal) std::fprintf(stderr, "\r%-66s\r", "");
   const GetCDDataReport& report = saver.Report();
-  for (const std::string& r : report.renamed) std::printf("renamed: %s\n", r.c_str());
-  for (const std::string& f : report.failed) std::fprintf(stderr, "varnex-cli: %s\n", f.c_str());
+  for (const std::string& r : report.renamed) std::printf("renamed: %s\n", ShownText(r).c_str());
+  for (const std::string& f : report.failed) std::fprintf(stderr, "varnex-cli: %s\n", ShownText(f).c_str());
+  // Entries the volume names but whose entry or data cannot be found were
+  // never handed to the saver; they are named with the others.
+  size_t skipped = 0;
+  for (const auto& [path, why] : files.skipped)
+    if (Selected(path, opt.Operands())) {
+      std::fprintf(stderr, "varnex-cli: \"%s\" not saved: %s\n", ShownText(path).c_str(), ShownText(why).c_str());
+      ++skipped;
+    }
   std::printf("%llu files, %llu folders, %llu bytes saved in %s\n", static_cast<unsigned long long>(report.files),
               static_cast<unsigned long long>(report.folders), static_cast<unsigned long long>(report.bytes),
-              opt.Value("-o").c_str());
+              ShownText(opt.Value("-o")).c_str());
   if (ok && files.complete) return 0;
   bool missing = false;
   for (const std::string& f : report.failed) missing = missing || f.find("no such file or folder on the disc") != std::string::npos;
   if (missing) return CliFail(result::kNoSuchDiscPath);
-  return CliFail(result::kFilesNotSaved, std::to_string(report.failed.size()) + " not saved");
+  return CliFail(result::kFilesNotSaved, std::to_string(report.failed.size() + skipped) + " not saved");
 }
 
 int RunSector(const CliArgs& args) {

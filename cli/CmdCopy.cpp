@@ -102,6 +102,8 @@ int RunCopy(const CliArgs& args) {
   else if (fromFile) res = RunWithProgress([&] { return DiscCopy(-1, target, opt.Value("--bcl")); });
   else res = RunWithProgress([&] { return DiscCopy(source, target, via); });
   // A copy file the command made for itself goes; one the user named stays with --keep.
+  if (const std::string notice = LastCopyNotice(); !notice.empty())
+    std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
   const std::string made = CopyFilePath();
   if (!save && !made.empty() && (via.empty() || !opt.Has("--keep"))) std::remove(made.c_str());
   if (res != result::kSuccess) {

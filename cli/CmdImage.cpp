@@ -25,7 +25,7 @@ namespace {
 class UnreadableCounter : public TrackSourceListener {
  public:
   void SourceUnreadable(const std::string& path) override {
-    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", path.c_str(), LoadLangText("Message", 909).c_str());
+    std::fprintf(stderr, "\nvarnex-cli: \"%s\": %s\n", ShownText(path).c_str(), LoadLangText("Message", 909).c_str());
     ++count;
   }
   int count = 0;
@@ -106,14 +106,14 @@ int RunImage(const CliArgs& args) {
     switch (n.kind) {
       case LayoutNotice::kJolietShortened:
       case LayoutNotice::kUdfNameChanged:
-        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", n.discPath.c_str(), n.detail.c_str(),
+        std::fprintf(stderr, "varnex-cli: \"%s\" -> \"%s\": %s\n", ShownText(n.discPath).c_str(), ShownText(n.detail).c_str(),
                      LoadLangText("Message", n.kind == LayoutNotice::kJolietShortened ? 907 : 913).c_str());
         break;
       case LayoutNotice::kNameRefused:
-        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.discPath.c_str(), LoadLangText("Message", 908).c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", ShownText(n.discPath).c_str(), LoadLangText("Message", 908).c_str());
         break;
       case LayoutNotice::kTooLarge:
-        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", n.detail.c_str(), LoadLangText("Message", 906).c_str());
+        std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", ShownText(n.detail).c_str(), LoadLangText("Message", 906).c_str());
         break;
     }
   }
@@ -133,7 +133,7 @@ int RunImage(const CliArgs& args) {
   // Files that vanished before the layout are reported here; from now on
   // only read failures while serving count.
   for (const std::string& s : skipped)
-    std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", s.c_str());
+    std::fprintf(stderr, "varnex-cli: left out \"%s\": it cannot be read\n", ShownText(s).c_str());
   track->SetSourceListener(&unreadable);
   std::string why;
   if (!WriteTrack(track.get(), out, existing, &why)) return CliFail(result::kOutputFailed, why);

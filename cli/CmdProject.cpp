@@ -11,6 +11,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliProject.h"
 
+
 namespace {
 
 const char* KindName(int kind) {
@@ -31,14 +32,15 @@ void PrintTree(const std::string& folder, const std::string& discPath) {
   for (const StagingEntry& entry : EnumerateStagingFolder(folder)) {
     std::string path = folder + "/" + entry.name;
     if (entry.kind == StagingEntry::kFolder) {
-      std::printf("%s%s\\\n", discPath.c_str(), entry.name.c_str());
+      std::printf("%s%s\\\n", ShownText(discPath).c_str(), ShownText(entry.name).c_str());
       PrintTree(path, discPath + entry.name + "\\");
       continue;
     }
     FileListReader reader(path);
     FileListEntry e;
     while (reader.Next(&e))
-      std::printf("%s%s  <-  %s\n", discPath.c_str(), e.discName.c_str(), e.sourcePath.c_str());
+      std::printf("%s%s  <-  %s\n", ShownText(discPath).c_str(), ShownText(e.discName).c_str(),
+                  ShownText(e.sourcePath).c_str());
   }
 }
 
@@ -74,7 +76,7 @@ int Show(const CliArgs& args) {
     std::vector<std::string> rows;
     std::string error;
     if (!LoadAudioProject(file, &rows, &error)) return CliFail(result::kProjectUnreadable, error);
-    for (size_t i = 0; i < rows.size(); ++i) std::printf("track %zu: %s\n", i + 1, rows[i].c_str());
+    for (size_t i = 0; i < rows.size(); ++i) std::printf("track %zu: %s\n", i + 1, ShownText(rows[i]).c_str());
     return 0;
   }
   if (kind == project::kVideoCD || kind == project::kSuperVideoCD || kind == project::kDvdVideo) {
@@ -83,8 +85,8 @@ int Show(const CliArgs& args) {
     std::vector<std::string> items;
     if (!CVideoDiscProject::ReadVideoProject(file, &videoKind, &label, &items, &error))
       return CliFail(result::kProjectUnreadable, error);
-    std::printf("label: %s\n", label.c_str());
-    for (size_t i = 0; i < items.size(); ++i) std::printf("video %zu: %s\n", i + 1, items[i].c_str());
+    std::printf("label: %s\n", ShownText(label).c_str());
+    for (size_t i = 0; i < items.size(); ++i) std::printf("video %zu: %s\n", i + 1, ShownText(items[i]).c_str());
     return 0;
   }
   if (kind != project::kDataDisc && kind != project::kMp3Disc) return 0;
@@ -95,7 +97,7 @@ int Show(const CliArgs& args) {
   manager.SetStagingRoot(root.path());
   std::string label, error;
   bool loaded = manager.LoadDataProject(nullptr, file, &label, &error);
-  std::printf("label: %s\n", label.c_str());
+  std::printf("label: %s\n", ShownText(label).c_str());
   std::printf("\\\n");
   PrintTree(root.path(), "\\");
   if (!loaded) return CliFail(result::kProjectUnreadable, error);

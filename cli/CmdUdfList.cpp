@@ -11,13 +11,14 @@
 #include "authoring/UdfDriveSource.h"
 #include "cli/CliDrive.h"
 #include "cli/CliCommand.h"
+#include "cli/CliText.h"
 
 namespace {
 
 class Printer : public UdfWalkListener {
  public:
   bool Entry(const UdfEntry& e) override {
-    std::printf("%*s%s\t%s\t%s\t%llu\n", 2 * e.depth, "", e.name.c_str(), e.time.Format().c_str(),
+    std::printf("%*s%s\t%s\t%s\t%llu\n", 2 * e.depth, "", ShownText(e.name).c_str(), e.time.Format().c_str(),
                 e.folder ? "Folder" : "File", static_cast<unsigned long long>(e.size));
     return true;
   }

@@ -5,7 +5,7 @@
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
-//                 [--not-ready N] [--long-write N] [--no-erase] [--clear]
+//                 [--not-ready N] [--long-write N] [--no-erase] [--refuse-read-cd] [--clear]
 //   virtual register|unregister FILE
 //   virtual list
 #include <cstdio>
@@ -116,7 +116,7 @@ bool Count(const CliOptions& opt, const char* name, int& out, int& status) {
 
 int Fault(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write"},
-                 {"--no-erase", "--clear"});
+                 {"--no-erase", "--refuse-read-cd", "--clear"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   VirtualRecorder r;
   int status = 0;
@@ -136,6 +136,7 @@ int Fault(const CliArgs& args) {
   }
   if (!Count(opt, "--not-ready", f.notReadyPolls, status) || !Count(opt, "--long-write", f.longWritePolls, status)) return status;
   if (opt.Has("--no-erase")) f.cannotErase = true;
+  if (opt.Has("--refuse-read-cd")) f.refuseReadCd = true;
   std::string error;
   return r.SetFaults(f, &error) ? 0 : CliFail(cliresult::kVirtualFailed, error);
 }

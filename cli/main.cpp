@@ -5,6 +5,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
+#include "cli/CliText.h"
 #include "cli/CliHelp.h"
 #include "foundation/LangText.h"
 
@@ -56,7 +57,7 @@ CliCommand::CliCommand(const char* name, const char* usage, CliHandler handler) 
 
 int CliFail(int code, const std::string& detail) {
   std::string text = LoadErrorText(code);
-  if (!detail.empty()) text += (text.empty() ? "" : ": ") + detail;
+  if (!detail.empty()) text += (text.empty() ? "" : ": ") + ShownText(detail);
   // Code 0 is no result code at all: a failure of the program's own.
   if (code == 0)
     std::fprintf(stderr, "varnex-cli: %s\n", text.c_str());

@@ -169,6 +169,16 @@ std::string CAVConvert::GetMediaInfo(const std::string& source) {
 
 bool CAVConvert::LastProbeHadAudio() const { return !ExtractBetween(output_, "Audio: ", ",").empty(); }
 
+bool CAVConvert::LastProbeHadVideo() const {
+  for (size_t at = output_.find("Video: "); at != std::string::npos; at = output_.find("Video: ", at + 1)) {
+    const size_t end = output_.find('\n', at);
+    if (output_.substr(at, end == std::string::npos ? std::string::npos : end - at).find("attached pic") ==
+        std::string::npos)
+      return true;
+  }
+  return false;
+}
+
 bool CAVConvert::MakeThumbnail(int size, int seekSeconds, const std::string& source, const std::string& imageFile) {
   int status = -1;
   const bool ok = Run(ThumbnailTemplate(size, seekSeconds), source, imageFile, nullptr, &status) && status == 0 &&

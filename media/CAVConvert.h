@@ -55,6 +55,9 @@ class CAVConvert {
   std::string LastError() const;
   // Whether the last probe found a sound stream ("Audio: ").
   bool LastProbeHadAudio() const;
+  // Whether the last probe found a picture stream ("Video: "); the cover
+  // picture of a sound file ("attached pic") is none.
+  bool LastProbeHadVideo() const;
 
  private:
   // Runs the converter on a template whose SOURCE, TARGET and IMAGE stand

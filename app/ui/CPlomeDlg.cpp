@@ -60,6 +60,7 @@
 #include "app/ui/PowerControl.h"
 #include "foundation/ui/WindowSupport.h"
 #include "authoring/CDataFile.h"
+#include "authoring/SourceCheck.h"
 #include "authoring/CECMA167.h"
 #include "authoring/DiscNames.h"
 #include "authoring/ProjectFile.h"
@@ -1367,6 +1368,19 @@ bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
 bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
   std::vector<LayoutNotice> notices;
   const std::string root = w->GetStagingRoot();
+  // Every source first, as the command line checks them: a burn that meets
+  // a file gone, turned into a folder or a pipe, or unreadable would spend
+  // a write-once disc without it.
+  const std::vector<SourceProblem> problems = RunOffWindowThread([&] { return CheckStagedSources(root); });
+  if (!problems.empty()) {
+    QStringList lines;
+    for (const SourceProblem& p : problems) lines << QString::fromStdString(p.path + ": " + p.reason);
+    QString text = lines.mid(0, 12).join("\n");
+    if (lines.size() > 12) text += "\n" + Tr("Message", 1023).arg(lines.size() - 12);
+    ShowMessage(ToStd(QString::fromStdString(LoadErrorText(result::kSourceNotUsable)) + "\n\n" + text),
+                msgbox::kErrorOk);
+    return false;
+  }
   const bool fits = RunOffWindowThread([&] { return CDataFile::ReviewProject(root, &notices, udf); });
   constexpr size_t kShown = 12;
   QStringList shortened, refused;

@@ -166,6 +166,7 @@ bool VirtualRecorder::Load(std::string* error) {
     } else if (key == "fault-notready") ok = bool(s >> f.notReadyPolls);
     else if (key == "fault-longwrite") ok = bool(s >> f.longWritePolls);
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
+    else if (key == "fault-noreadcd") ok = bool(s >> v), f.refuseReadCd = v;
     if (!ok) return fail("damaged line " + std::to_string(lineNo));
   }
   if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
@@ -200,6 +201,7 @@ bool VirtualRecorder::Save() {
   if (f.notReadyPolls > 0) o << "fault-notready " << f.notReadyPolls << "\n";
   if (f.longWritePolls > 0) o << "fault-longwrite " << f.longWritePolls << "\n";
   if (f.cannotErase) o << "fault-noerase 1\n";
+  if (f.refuseReadCd) o << "fault-noreadcd 1\n";
   // A whole new file replaces the old one, so a reader never sees half a
   // state. A leftover of an earlier run (or a planted link) is removed, never
   // written through.
@@ -333,6 +335,10 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
       return true;
     }
     Save();
+  }
+  if (op == 0xBE && f.refuseReadCd) {
+    c.SetSense(5, 0x20, 0x00);
+    return true;
   }
   if ((op == 0xA1 || op == 0x04) && f.cannotErase) {
     c.SetSense(5, 0x20, 0x00);

@@ -20,6 +20,9 @@ struct VirtualFaults {
   int notReadyPolls = 0;   // TEST UNIT READY answers 2/04/01 this many times
   int longWritePolls = 0;  // answers 2/04/08 this many times
   bool cannotErase = false;
+  // READ CD answers 5/20/00 (invalid command), as some emulated and USB
+  // drives do; READ (10) still reads the user data.
+  bool refuseReadCd = false;
 };
 
 class VirtualRecorder : public MmcDiscTarget {

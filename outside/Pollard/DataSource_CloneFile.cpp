@@ -237,6 +237,7 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
     error_ = out.Error();
     return errno == EEXIST ? GENE_FILE_IN_THE_WAY : GENE_WRITE_FAILED;
   }
+  rebuilt_ = disc.RebuiltRawSectors();
   return GENE_OK;
 }
 

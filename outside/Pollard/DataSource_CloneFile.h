@@ -71,6 +71,9 @@ class DataSource_CloneFile : public DataSource {
   void GeneFile_SetStop(bool stop) { stop_ = stop; }
   // Percent of GeneFile done (0 to 100).
   int GetGeneProgress() const;
+  // Whether GeneFile rebuilt raw sectors from READ (10) data (the drive
+  // refused READ CD).
+  bool RebuiltRawSectors() const { return rebuilt_; }
 
   bool GetSectorData(uint8_t* buffer, int count) override;
   DataSource* CloneSource() override;
@@ -85,5 +88,6 @@ class DataSource_CloneFile : public DataSource {
   struct Place { int number; uint64_t offset; };
   std::vector<Place> places_;
   std::atomic<bool> stop_{false};
+  bool rebuilt_ = false;
   std::atomic<int64_t> geneDone_{0}, geneTotal_{0};
 };

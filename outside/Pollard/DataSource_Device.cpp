@@ -17,12 +17,19 @@ std::string SenseText(const CDevCmdROM& d) {
 // Reads are made in pieces a drive takes in one command.
 constexpr int kReadPiece = 26;
 
+// "Invalid command operation code": the drive does not know READ CD.
+bool RefusedAsUnknown(const CDevCmdROM& d) {
+  SenseData s = d.GetLastSense();
+  return s.SenseKey == 5 && s.ASC == 0x20 && s.ASCQ == 0;
+}
+
 }  // namespace
 
 DataSource_Device::DataSource_Device(CDevCmdROM* device) : dev_(device) { valid_ = ReadLayout(); }
 
 DataSource* DataSource_Device::CloneSource() {
   auto* copy = new DataSource_Device(dev_);
+  copy->readCdRefused_ = readCdRefused_;
   if (!copy->IsValid()) {
     error_ = copy->GetLastError();
     delete copy;
@@ -65,6 +72,7 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
     SourceSession& s = layout_.sessions.back();
     SourceTrack t;
     t.number = ti.TrackNumber ? ti.TrackNumber : n;
+    dataModes_[t.number] = ti.DataMode;
     t.session = ti.SessionNumber;
     t.control = ti.TrackMode & 0x0F;
     t.start = int32_t(ti.TrackStart);
@@ -84,7 +92,14 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
 bool DataSource_Device::FinishLayout() {
   for (SourceSession& s : layout_.sessions)
     for (SourceTrack& t : s.tracks)
-      if (!t.IsAudio()) t.form = FormAt(t.start);
+      if (!t.IsAudio()) {
+        t.form = FormAt(t.start);
+        // A drive without READ CD cannot show the sector's header; the
+        // track information says whether it is Mode 2, which READ (10)
+        // cannot copy whole.
+        if (*readCdRefused_ && dataModes_.count(t.number) && dataModes_[t.number] == 2)
+          t.form = MODE_FORM_MODE2_FORM1;
+      }
   std::string why = layout_.Check();
   if (!why.empty()) return Fail("the disc's layout cannot be copied: " + why);
   return true;
@@ -117,7 +132,10 @@ bool DataSource_Device::LayoutFromToc() {
 MODE_FORM DataSource_Device::FormAt(int32_t lba) {
   if (layout_.discType != CD_TYPE_CD) return MODE_FORM_MODE1;
   uint8_t raw[2352];
-  if (dev_->ReadCD_All(raw, sizeof raw, 1, uint32_t(lba)) != DEV_OK) return MODE_FORM_MODE1;
+  if (dev_->ReadCD_All(raw, sizeof raw, 1, uint32_t(lba)) != DEV_OK) {
+    if (RefusedAsUnknown(*dev_)) *readCdRefused_ = true;
+    return MODE_FORM_MODE1;
+  }
   switch (cdsector::ModeOf(raw)) {
     case cdsector::Mode::Mode2Form1: return MODE_FORM_MODE2_FORM1;
     case cdsector::Mode::Mode2Form2: return MODE_FORM_MODE2_FORM2;
@@ -126,13 +144,36 @@ MODE_FORM DataSource_Device::FormAt(int32_t lba) {
   }
 }
 
-bool DataSource_Device::ReadData(int32_t lba, uint8_t* buffer, int count) {
+bool DataSource_Device::ReadData(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count) {
   const int size = layout_.sectorSize;
-  uint32_t status = layout_.discType == CD_TYPE_CD
-                        ? dev_->ReadCD_All(buffer, count * size, count, uint32_t(lba))
-                        : dev_->ReadCD_10(buffer, count * size, count, uint32_t(lba));
-  if (status != DEV_OK)
+  if (layout_.discType != CD_TYPE_CD) {
+    if (dev_->ReadCD_10(buffer, count * size, count, uint32_t(lba)) != DEV_OK)
+      return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+    return true;
+  }
+  if (*readCdRefused_) return ReadRebuilt(track, lba, buffer, count);
+  if (dev_->ReadCD_All(buffer, count * size, count, uint32_t(lba)) == DEV_OK) return true;
+  if (!RefusedAsUnknown(*dev_))
     return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+  *readCdRefused_ = true;
+  return ReadRebuilt(track, lba, buffer, count);
+}
+
+// What other copiers do with a drive that has no READ CD: Mode 1 user data
+// through READ (10), each sector rebuilt whole. Its sync, header, EDC and
+// ECC follow from the data and the address, so the copy is the same; Mode 2
+// sub-headers and audio cannot be had that way.
+bool DataSource_Device::ReadRebuilt(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count) {
+  if (track.IsAudio() || track.form != MODE_FORM_MODE1)
+    return Fail("the drive refuses READ CD (sense 5/20/00), and track " + std::to_string(track.number) + " is " +
+                (track.IsAudio() ? "audio" : "Mode 2") + ", which READ (10) cannot read whole");
+  std::vector<uint8_t> user(size_t(count) * 2048);
+  if (dev_->ReadCD_10(user.data(), int(user.size()), count, uint32_t(lba)) != DEV_OK)
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" + SenseText(*dev_) +
+                ")");
+  for (int i = 0; i < count; ++i)
+    cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * 2048,
+                     buffer + size_t(i) * cdsector::kRawSize);
   return true;
 }
 
@@ -159,7 +200,7 @@ bool DataSource_Device::GetSectorData(uint8_t* buffer, int count) {
       continue;
     }
     int n = std::min(count, kReadPiece);
-    if (!ReadData(at, buffer, n)) return false;
+    if (!ReadData(*t, at, buffer, n)) return false;
     buffer += size_t(n) * size_t(size);
     position_ += n;
     count -= n;

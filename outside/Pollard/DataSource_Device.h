@@ -3,6 +3,10 @@
 // INFORMATION (the table of contents when a drive does not answer those),
 // its sectors read raw on CD and as user data on DVD and BD.
 
+#include <atomic>
+#include <map>
+#include <memory>
+
 #include "CDevCmdROM.h"
 #include "DataSource.h"
 
@@ -18,14 +22,22 @@ class DataSource_Device : public DataSource {
   bool GetSectorData(uint8_t* buffer, int count) override;
   DataSource* CloneSource() override;
 
+  // True once the drive refused READ CD and Mode 1 sectors were read with
+  // READ (10) and rebuilt (sync, header, EDC and ECC), as a recorder lays
+  // them down; shared with the source's clones.
+  bool RebuiltRawSectors() const { return *readCdRefused_; }
+
  private:
   bool ReadLayout();
   bool LayoutFromTrackInfo(int lastTrack);
   bool LayoutFromToc();
   bool FinishLayout();
   MODE_FORM FormAt(int32_t lba);
-  bool ReadData(int32_t lba, uint8_t* buffer, int count);
+  bool ReadData(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count);
+  bool ReadRebuilt(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count);
 
   CDevCmdROM* dev_;
   bool valid_ = false;
+  std::map<int, uint8_t> dataModes_;  // track number -> Data Mode of its track information
+  std::shared_ptr<std::atomic<bool>> readCdRefused_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -62,11 +62,13 @@ class ConverterStandIn {
   ~ConverterStandIn() { unsetenv("VARNEX_CONVERTER"); }
 };
 
-// A stand-in converter that answers every probe with a five-second sound
-// stream and converts nothing: rows can be added quickly by the hundred.
+// A stand-in converter that answers every probe with a five-second clip of
+// sound and picture (sound rows take the sound, video rows need the picture)
+// and converts nothing: rows can be added quickly by the hundred.
 inline std::string ProbeOnlyConverter(const ScratchFolder& dir) {
   return WriteScript(dir, "probe-only",
                      "echo \"  Duration: 00:00:05.00, start: 0.000000, bitrate: 128 kb/s\" >&2\n"
                      "echo \"  Stream #0:0: Audio: mp3, 44100 Hz, stereo, fltp, 128 kb/s\" >&2\n"
+                     "echo \"  Stream #0:1: Video: mpeg4 (Simple Profile), yuv420p, 320x240, 25 fps\" >&2\n"
                      "exit 1\n");
 }
