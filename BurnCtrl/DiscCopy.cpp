@@ -307,6 +307,14 @@ int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
     }
     std::shared_ptr<Recorder> target = ShareRecorder(targetIndex);
     if (!target || !DeviceOf(target.get())) return result::kNoSuchDrive;
+    // The target is ours from the first look to the last session, the erase
+    // and the wait for a blank disc included.
+    if (!ClaimRecorder(targetIndex))
+      return Failed(result::kRecorderInUse, target->Name());
+    struct Release {
+      int index;
+      ~Release() { ReleaseRecorder(index); }
+    } release{targetIndex};
     return sourceIndex >= 0 ? CopyFromDrive(sourceIndex, targetIndex, path) : CopyFromFile(targetIndex, path);
   } catch (const std::exception& e) {
     Publish(nullptr, nullptr, "");

@@ -54,7 +54,16 @@ std::vector<std::shared_ptr<Recorder>> gDevices;
 // The burn-list lock guards the list of running burns and the project slots.
 std::mutex gBurnListLock;
 std::vector<std::shared_ptr<BurnMultiInfo>> gBurns;
-std::set<int> gInUse;  // drives a burn or an erase is using
+// Drives a job (a burn, an erase, a copy, a video disc) is using. A job
+// holds its drive from start to end, also against our other programs; the
+// steps inside it (an erase before a copy, the eject for the blank disc) run
+// on its thread and are part of it.
+struct DriveJob {
+  std::thread::id owner;
+  int depth = 0;
+  std::shared_ptr<Recorder> held;
+};
+std::map<int, DriveJob> gInUse;
 ProjectSlot gSlots[kSlots + 1];
 std::map<int, std::vector<std::string>> gUnreadable;
 std::map<int, std::string> gJobErrors;  // why the last job of a drive failed, for the user
@@ -89,18 +98,37 @@ std::shared_ptr<Recorder> FindShared(int index) {
   return nullptr;
 }
 
+bool TakeDrive(int index) {
+  std::shared_ptr<Recorder> r = FindShared(index);
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  auto it = gInUse.find(index);
+  if (it != gInUse.end()) {
+    if (it->second.owner != std::this_thread::get_id()) return false;
+    ++it->second.depth;
+    return true;
+  }
+  // Another program of ours with a job on the drive: "in use", before any
+  // command of ours could meet its burn halfway.
+  if (r && !r->HoldForJob(true)) return false;
+  gInUse[index] = DriveJob{std::this_thread::get_id(), 1, r};
+  return true;
+}
+
+void GiveDriveBack(int index) {
+  std::lock_guard<std::mutex> hold(gBurnListLock);
+  auto it = gInUse.find(index);
+  if (it == gInUse.end() || --it->second.depth > 0) return;
+  if (it->second.held) it->second.held->HoldForJob(false);
+  gInUse.erase(it);
+}
+
 // A burn or an erase has a drive to itself; anything else that would change
 // the disc or the tray meanwhile is refused.
 class DriveClaim {
  public:
-  explicit DriveClaim(int index) : index_(index) {
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    claimed_ = gInUse.insert(index).second;
-  }
+  explicit DriveClaim(int index) : index_(index), claimed_(TakeDrive(index)) {}
   ~DriveClaim() {
-    if (!claimed_) return;
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    gInUse.erase(index_);
+    if (claimed_) GiveDriveBack(index_);
   }
   bool ok() const { return claimed_; }
 
@@ -109,9 +137,11 @@ class DriveClaim {
   bool claimed_ = false;
 };
 
+// Whether a job other than the caller's has the drive.
 bool InUse(int index) {
   std::lock_guard<std::mutex> hold(gBurnListLock);
-  return gInUse.count(index) != 0;
+  auto it = gInUse.find(index);
+  return it != gInUse.end() && it->second.owner != std::this_thread::get_id();
 }
 
 // Connects a remote drive for the length of one operation, and keeps the
@@ -462,15 +492,9 @@ void RemoveRecorder(int index) {
 
 std::shared_ptr<Recorder> ShareRecorder(int index) { return FindShared(index); }
 
-bool ClaimRecorder(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  return gInUse.insert(index).second;
-}
+bool ClaimRecorder(int index) { return TakeDrive(index); }
 
-void ReleaseRecorder(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  gInUse.erase(index);
-}
+void ReleaseRecorder(int index) { GiveDriveBack(index); }
 
 Recorder* FindRecorder(int index) {
   std::lock_guard<std::mutex> hold(gDeviceLock);

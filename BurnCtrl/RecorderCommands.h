@@ -23,7 +23,9 @@ Recorder* FindRecorder(int index);
 // The recorder kept alive for as long as the caller holds it (nullptr when none).
 std::shared_ptr<Recorder> ShareRecorder(int index);
 // Marks a drive as used by a job that runs outside the burn list (a disc
-// copy); false when a burn or an erase already uses it.
+// copy, a video disc) until it is released; false when another job, of this
+// program or another of ours, already uses it. Burns and erases on the
+// claiming thread run inside the claim.
 bool ClaimRecorder(int index);
 void ReleaseRecorder(int index);
 int FirstFreeRecorderIndex(int from);

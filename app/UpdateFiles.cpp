@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "SafeFile.h"
+#include "OutputFile.h"
 #include "foundation/ProfileIni.h"
 
 namespace fs = std::filesystem;
@@ -48,21 +49,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// A name of its own beside `path` for the file that is still arriving.
-int CreatePartial(const std::string& path, mode_t mode, std::string* partial) {
-  static thread_local std::mt19937 random{std::random_device{}()};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *partial = path + ".part" + std::to_string(random() % 1000000000u);
-    int fd = safefile::CreateNew(*partial, O_WRONLY, mode);
-    if (fd >= 0) {
-      fchmod(fd, mode);
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
 }  // namespace
 
 const char* DownloadResultText(DownloadResult result) {
@@ -81,8 +67,7 @@ const char* DownloadResultText(DownloadResult result) {
 
 DownloadResult Download(UpdateNetwork& net, const std::string& url, const std::string& localPath,
                         const DownloadCheck& check, const DownloadHooks& hooks) {
-  std::string partial;
-  int fd = -1;
+  OutputFile out;
   int64_t announced = -1, received = 0;
   bool cancelled = false, writeFailed = false, wrongSize = false, noLength = false;
   Digest sha = NewSha256();
@@ -105,9 +90,12 @@ DownloadResult Download(UpdateNetwork& net, const std::string& url, const std::s
           cancelled = true;
           return false;
         }
-        fd = CreatePartial(localPath, check.mode, &partial);
-        if (fd < 0) writeFailed = true;
-        return fd >= 0;
+        // The file replaces what stands at its place only once it is whole.
+        if (!out.Open(localPath, Existing::kReplace, check.mode) || ::fchmod(out.fd(), check.mode) != 0) {
+          writeFailed = true;
+          return false;
+        }
+        return true;
       },
       [&](const char* data, size_t size) {
         if (stopped()) {
@@ -118,7 +106,7 @@ DownloadResult Download(UpdateNetwork& net, const std::string& url, const std::s
           wrongSize = true;  // more than announced: not the file the list means
           return false;
         }
-        if (!safefile::WriteAll(fd, data, size)) {
+        if (!out.Write(data, size)) {
           writeFailed = true;
           return false;
         }
@@ -133,22 +121,20 @@ DownloadResult Download(UpdateNetwork& net, const std::string& url, const std::s
         return true;
       });
 
-  auto give_up = [&](DownloadResult why) {
-    if (fd >= 0) safefile::Discard(fd, partial);
-    return why;
-  };
-  if (cancelled) return give_up(DownloadResult::Cancelled);
-  if (writeFailed) return give_up(DownloadResult::NotWritten);
-  if (r.status == 404) return give_up(DownloadResult::NotFound);
-  if (r.status < 200 || r.status >= 300) return give_up(DownloadResult::Failed);
-  if (wrongSize) return give_up(DownloadResult::WrongSize);
-  if (noLength) return give_up(DownloadResult::Failed);
-  if (fd < 0) return give_up(DownloadResult::Failed);
-  if (received != announced) return give_up(DownloadResult::Short);
-  if (!r.transferred) return give_up(DownloadResult::Failed);
-  if (check.size >= 0 && received != check.size) return give_up(DownloadResult::WrongSize);
-  if (!check.sha256.empty() && HexOf(sha.get()) != Lower(check.sha256)) return give_up(DownloadResult::WrongDigest);
-  if (!safefile::Finish(fd, partial, localPath)) return DownloadResult::NotWritten;
+  // Whatever ends the transfer short discards the partial file (the
+  // OutputFile does so when it goes uncommitted).
+  if (cancelled) return DownloadResult::Cancelled;
+  if (writeFailed) return DownloadResult::NotWritten;
+  if (r.status == 404) return DownloadResult::NotFound;
+  if (r.status < 200 || r.status >= 300) return DownloadResult::Failed;
+  if (wrongSize) return DownloadResult::WrongSize;
+  if (noLength) return DownloadResult::Failed;
+  if (!out.is_open()) return DownloadResult::Failed;
+  if (received != announced) return DownloadResult::Short;
+  if (!r.transferred) return DownloadResult::Failed;
+  if (check.size >= 0 && received != check.size) return DownloadResult::WrongSize;
+  if (!check.sha256.empty() && HexOf(sha.get()) != Lower(check.sha256)) return DownloadResult::WrongDigest;
+  if (!out.Commit()) return DownloadResult::NotWritten;
   return DownloadResult::Ok;
 }
 

@@ -36,10 +36,11 @@ struct DownloadHooks {
   std::function<void(int64_t received)> onBlock;  // tests stop the transfer here
 };
 
-// Fetches `url` into `localPath`. The body goes into a file of its own beside
-// `localPath` (created exclusively, never through a link) and is renamed over
-// `localPath` only when it is complete: as long as the server announced, of
-// the size and digest `check` asks for, and flushed to disk. Anything less
+// Fetches `url` into `localPath` through an OutputFile: the body goes into
+// the partial file beside `localPath` (created exclusively, never through a
+// link) and replaces a regular file at `localPath` only when it is complete:
+// as long as the server announced, of the size and digest `check` asks for,
+// and flushed to disk. Anything less, or a link or folder at `localPath`,
 // leaves whatever `localPath` held before untouched.
 DownloadResult Download(UpdateNetwork& net, const std::string& url, const std::string& localPath,
                         const DownloadCheck& check = {}, const DownloadHooks& hooks = {});

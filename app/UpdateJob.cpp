@@ -109,6 +109,18 @@ UpdateJob::Outcome UpdateJob::DownloadPhase() {
     if (!e.path.empty() && NeedsDownload(dir_ + e.path, e)) needed.push_back(&e);
   }
   if (needed.empty()) return Outcome::NothingToDo;
+  // Without encryption only a digest from the list vouches for a file: an
+  // entry without one would be taken from whoever answers.
+  if (PlainHttp()) {
+    std::string unvouched;
+    for (const UpdateEntry* e : needed)
+      if (e->sha256.empty()) unvouched += "\n" + e->listPath;
+    if (!unvouched.empty()) {
+      ask_(LoadLangText("Update", 8) + unvouched, msgbox::kErrorOk);
+      Discard();
+      return Outcome::Failed;
+    }
+  }
   total_ = int(needed.size());
   for (size_t i = 0; i < needed.size(); ++i) {
     current_ = int(i) + 1;
@@ -164,6 +176,129 @@ std::string UpdateJob::MainProgramFile(const std::string& soft) const {
   return dir_ + soft;
 }
 
+bool UpdateJob::PlainHttp() const { return strncasecmp(server_.c_str(), "http://", 7) == 0; }
+
+namespace {
+
+// What stands in the way of a file put at `target` below `dir`: a folder on
+// the way that is a file or a link, a folder or a device at the place, a
+// folder we may not write. "" when nothing does.
+std::string TargetProblem(const std::string& dir, const std::string& relative) {
+  std::string at = dir;
+  size_t from = 0;
+  for (;;) {
+    const size_t slash = relative.find('/', from);
+    const bool last = slash == std::string::npos;
+    const std::string part = relative.substr(from, last ? std::string::npos : slash - from);
+    struct stat st;
+    if (::lstat((at + part).c_str(), &st) != 0) {
+      if (errno != ENOENT) return at + part + ": " + std::strerror(errno);
+      // Folders to be made and the file itself go into the last folder there is.
+      if (::access(at.c_str(), W_OK) != 0) return at + " cannot be written: " + std::strerror(errno);
+      return "";
+    }
+    if (last) {
+      if (S_ISDIR(st.st_mode)) return "a folder of that name is in the way";
+      if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return "something that is not a file is in the way";
+      if (::access(at.c_str(), W_OK) != 0) return at + " cannot be written: " + std::strerror(errno);
+      return "";
+    }
+    if (!S_ISDIR(st.st_mode))
+      return part + (S_ISLNK(st.st_mode) ? " is a symbolic link, not a folder" : " is a file, not a folder");
+    at += part + "/";
+    from = slash + 1;
+  }
+}
+
+}  // namespace
+
+std::string UpdateJob::CheckInstall(const UpdateList& list) const {
+  std::string problems;
+  auto note = [&](const UpdateEntry& e, const std::string& why) { problems += "\n" + e.listPath + ": " + why; };
+  for (const UpdateEntry& e : list.entries) {
+    if (e.path.empty()) continue;  // never fetched: it would reach outside the program folder
+    const std::string source = PendingFolder() + "/" + e.path;
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) {
+      // Not fetched because the installed file is already the listed one.
+      if (NeedsDownload(dir_ + e.path, e)) note(e, "it was not downloaded");
+      continue;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      note(e, "the downloaded file is not a regular file");
+      continue;
+    }
+    // Only a file that is exactly what the list names goes in.
+    if (int64_t(st.st_size) != e.size || (!e.sha256.empty() && FileSha256(source) != e.sha256)) {
+      note(e, "the downloaded file differs from the update list");
+      continue;
+    }
+    if (PlainHttp() && e.sha256.empty()) {
+      note(e, "the update list gives no SHA-256 and the server is reached without encryption");
+      continue;
+    }
+    if (std::string why = TargetProblem(dir_, e.path); !why.empty()) note(e, why);
+  }
+  return problems;
+}
+
+bool UpdateJob::ReplaceAll(const UpdateList& list, std::string* why) {
+  struct Replaced {
+    std::string target, kept;  // `kept`: the old file, "" when there was none
+  };
+  std::vector<Replaced> done;
+  auto undo = [&](const std::string& what) {
+    *why = what;
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+      if (it->kept.empty()) ::unlink(it->target.c_str());
+      else std::rename(it->kept.c_str(), it->target.c_str());
+    }
+    return false;
+  };
+  for (size_t i = 0; i < list.entries.size(); ++i) {
+    const UpdateEntry& e = list.entries[i];
+    current_ = int(i) + 1;
+    SetCurrentPath(e.listPath);
+    if (e.path.empty()) continue;
+    const std::string source = PendingFolder() + "/" + e.path;
+    const std::string target = dir_ + e.path;
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) continue;  // already current (checked before)
+    std::error_code ec;
+    fs::create_directories(fs::path(target).parent_path(), ec);
+    if (ec) return undo(e.listPath + ": " + ec.message());
+    struct stat old;
+    const bool hadOld = ::lstat(target.c_str(), &old) == 0;
+    // Checked before, but a folder may have come since: it is never moved.
+    if (hadOld && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode))
+      return undo(e.listPath + ": a folder or something else that is not a file is in the way");
+    if (hadOld && S_ISREG(old.st_mode)) ::chmod(source.c_str(), old.st_mode & 07777);
+    // The installed file carries the listed time, so the next update sees it
+    // as current and does not fetch it again.
+    if (!e.time.empty()) SetFileTimeText(source, e.time);
+    // The old file steps aside under a name of its own until the whole
+    // update is in place, so that a later failure can put it back.
+    std::string kept;
+    if (hadOld) {
+      for (int n = 0; kept.empty() && n < 1000; ++n) {
+        std::string name = target + ".before-update" + (n ? std::to_string(n) : "");
+        if (::lstat(name.c_str(), &st) != 0 && errno == ENOENT) kept = name;
+      }
+      if (kept.empty() || std::rename(target.c_str(), kept.c_str()) != 0)
+        return undo(e.listPath + ": " + std::strerror(errno));
+    }
+    if (std::rename(source.c_str(), target.c_str()) != 0) {
+      const int err = errno;
+      if (hadOld) std::rename(kept.c_str(), target.c_str());
+      return undo(e.listPath + ": " + std::strerror(err));
+    }
+    done.push_back({target, kept});
+  }
+  for (const Replaced& r : done)
+    if (!r.kept.empty()) ::unlink(r.kept.c_str());
+  return true;
+}
+
 UpdateJob::Outcome UpdateJob::InstallPhase() {
   const UpdateList list = ReadUpdateList(ListFile());
   if (list.count <= 0) {
@@ -171,6 +306,15 @@ UpdateJob::Outcome UpdateJob::InstallPhase() {
     RemoveTree(PendingFolder());
     return Outcome::NothingToDo;
   }
+  // An update goes in whole or not at all: every entry is checked before
+  // the main program is closed and any file replaced.
+  auto fail = [&](const std::string& problems) {
+    percent_ = 100;
+    Discard();  // offered again at the next start
+    ask_(LoadLangText("Update", 7) + problems, msgbox::kErrorOk);
+    return Outcome::Failed;
+  };
+  if (std::string problems = CheckInstall(list); !problems.empty()) return fail(problems);
   while (main_.Running()) {
     if (ask_(LoadLangText("Update", 4), msgbox::kInfoOkCancel) != msgbox::kOk) return Outcome::CloseRefused;
     main_.AskToClose();
@@ -180,27 +324,8 @@ UpdateJob::Outcome UpdateJob::InstallPhase() {
   // way would leave an installation of two versions, so Cancel waits.
   installing_ = true;
   total_ = list.count;
-  for (int i = 0; i < list.count; ++i) {
-    const UpdateEntry& e = list.entries[size_t(i)];
-    current_ = i + 1;
-    SetCurrentPath(e.listPath);
-    if (e.path.empty()) continue;
-    const std::string source = PendingFolder() + "/" + e.path;
-    const std::string target = dir_ + e.path;
-    struct stat st;
-    if (::lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    // Only a file that is exactly what the list names goes in.
-    if (int64_t(st.st_size) != e.size || (!e.sha256.empty() && FileSha256(source) != e.sha256)) continue;
-    std::error_code ec;
-    fs::create_directories(fs::path(target).parent_path(), ec);
-    struct stat old;
-    if (::stat(target.c_str(), &old) == 0) ::chmod(source.c_str(), old.st_mode & 07777);
-    // The installed file carries the listed time, so the next update sees it
-    // as current and does not fetch it again.
-    if (!e.time.empty()) SetFileTimeText(source, e.time);
-    // A rename: the installed file is replaced whole, never written over.
-    if (std::rename(source.c_str(), target.c_str()) != 0) continue;
-  }
+  std::string why;
+  if (!ReplaceAll(list, &why)) return fail("\n" + why);
   RemoveTree(PendingFolder());
   percent_ = 100;
   return main_.Start(MainProgramFile(list.soft), dir_) ? Outcome::Installed : Outcome::NotRestarted;

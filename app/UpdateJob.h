@@ -46,6 +46,8 @@ class UpdateJob {
     CloseRefused, // the main program is still running; the files wait
     Installed,    // the files are in place and the main program started
     NotRestarted, // installed, but the main program could not be started
+    Failed,       // an entry cannot be fetched safely or put in place: nothing
+                  // was installed, the user was told which and why
   };
 
   // Asks the user; returns the button (msgbox::kOk, kCancel, ...).
@@ -79,6 +81,13 @@ class UpdateJob {
 
  private:
   bool FetchOne(const UpdateList& list, const UpdateEntry& entry);
+  // Why each entry of the list cannot be installed from the pending folder
+  // ("" when all can); nothing is changed.
+  std::string CheckInstall(const UpdateList& list) const;
+  // Puts every pending file in place, or (when one cannot be) puts back
+  // every file it replaced; false with `why`.
+  bool ReplaceAll(const UpdateList& list, std::string* why);
+  bool PlainHttp() const;
   void SetCurrentPath(const std::string& path);
   std::string MainProgramFile(const std::string& soft) const;
 

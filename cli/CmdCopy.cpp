@@ -87,20 +87,38 @@ int RunCopy(const CliArgs& args) {
     target = same ? source : OpenBurnDrive(to, "", false);
     if (target < 0) return 1;
   }
-  // The copy would erase a rewritable target that holds data; from the
-  // command line nothing is erased without being asked for.
-  if (target >= 0 && target != source) {
-    bool blank = false, writable = false;
-    int medium = 0;
-    if (GetDiscInfo(target, &blank, &writable, &medium) == result::kSuccess && !blank && medium::IsErasable(medium))
-      return CliFail(result::kTargetNotBlank, FindRecorder(target)->Name() +
-                                                  " holds data; erase it first (varnex-cli erase) or insert a blank disc");
-  }
   SetBlankDiscRequest(WaitForBlank);
+  // The target is held from the first look at its disc to the end of the
+  // copy (on the copy's own thread, where the copy takes it again): a disc
+  // another job is writing is "in use", never judged half written.
+  std::string refusal;
+  auto onTarget = [&](const std::function<int()>& copy) {
+    return [&, copy] {
+      if (target < 0) return copy();
+      if (!ClaimRecorder(target)) return int(result::kRecorderInUse);
+      struct Release {
+        int index;
+        ~Release() { ReleaseRecorder(index); }
+      } release{target};
+      // The copy would erase a rewritable target that holds data; from the
+      // command line nothing is erased without being asked for.
+      if (target != source) {
+        bool blank = false, writable = false;
+        int medium = 0;
+        if (GetDiscInfo(target, &blank, &writable, &medium) == result::kSuccess && !blank && medium::IsErasable(medium)) {
+          refusal = FindRecorder(target)->Name() + " holds data; erase it first (varnex-cli erase) or insert a blank disc";
+          return int(result::kTargetNotBlank);
+        }
+      }
+      return copy();
+    };
+  };
   int res;
   if (save) res = RunWithProgress([&] { return SaveCopyFile(source, opt.Value("--save")); });
-  else if (fromFile) res = RunWithProgress([&] { return DiscCopy(-1, target, opt.Value("--bcl")); });
-  else res = RunWithProgress([&] { return DiscCopy(source, target, via); });
+  else if (fromFile) res = RunWithProgress(onTarget([&] { return DiscCopy(-1, target, opt.Value("--bcl")); }));
+  else res = RunWithProgress(onTarget([&] { return DiscCopy(source, target, via); }));
+  if (!refusal.empty()) return CliFail(res, refusal);
+  if (res == result::kRecorderInUse && LastCopyError().empty()) return CliFail(res, FindRecorder(target)->Name());
   // A copy file the command made for itself goes; one the user named stays with --keep.
   if (const std::string notice = LastCopyNotice(); !notice.empty())
     std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());

@@ -8,6 +8,7 @@
 #include "cli/CliText.h"
 #include "cli/CliHelp.h"
 #include "foundation/LangText.h"
+#include "foundation/TempFiles.h"
 
 namespace {
 
@@ -151,5 +152,7 @@ int main(int argc, char** argv) {
   CliArgs args(argv + 2, argv + argc);
   // "varnex-cli COMMAND --help" as well as "varnex-cli help COMMAND".
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp(first);
+  // What a killed run of ours left in the temporary folders goes now.
+  RemoveAbandonedTempFiles();
   return it->second.handler(args);
 }

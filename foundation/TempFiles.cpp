@@ -1,15 +1,20 @@
 #include "foundation/TempFiles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -24,7 +29,62 @@ uint32_t NextRandom() {
   return gen() % 100000000u;
 }
 
+// "_p<pid>_<start>" of this process; made anew after a fork.
+std::string OwnerStamp() {
+  const pid_t pid = ::getpid();
+  std::string start = ProcessStartTime(pid);
+  return "_p" + std::to_string(pid) + "_" + (start.empty() ? "0" : start);
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The owner a name of ours carries: "<prefix><random>_p<pid>_<start>" with an
+// optional ".<ext>". False for any other name.
+bool OwnerOf(const std::string& name, pid_t* pid, std::string* start) {
+  const size_t at = name.rfind("_p");
+  if (at == std::string::npos || at == 0 || !std::isdigit(static_cast<unsigned char>(name[at - 1]))) return false;
+  std::string rest = name.substr(at + 2);
+  const size_t dot = rest.find('.');
+  if (dot != std::string::npos) {
+    const std::string ext = rest.substr(dot + 1);
+    if (ext.empty() || ext.find_first_of("./_") != std::string::npos) return false;
+    rest.erase(dot);
+  }
+  const size_t sep = rest.find('_');
+  if (sep == std::string::npos) return false;
+  const std::string pidText = rest.substr(0, sep);
+  *start = rest.substr(sep + 1);
+  if (!AllDigits(pidText) || !AllDigits(*start) || pidText.size() > 9) return false;
+  *pid = pid_t(std::stol(pidText));
+  return *pid > 0;
+}
+
+// Whether the run that made a name still runs. When it cannot be told, it
+// does: nothing is removed on a guess.
+bool OwnerRuns(pid_t pid, const std::string& start) {
+  const std::string now = ProcessStartTime(pid);
+  if (!now.empty()) return start == "0" || now == start;
+  return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 }  // namespace
+
+std::string ProcessStartTime(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return {};
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return {};
+  std::istringstream fields(line.substr(close + 1));
+  std::string field;
+  // Fields after the command name start with the state (field 3); the start
+  // time is field 22.
+  for (int i = 3; i <= 22 && (fields >> field); ++i)
+    if (i == 22) return field;
+  return {};
+}
 
 std::string TempFolder() {
   const char* t = std::getenv("TMPDIR");
@@ -35,7 +95,7 @@ std::string TempFolder() {
 
 std::string MakeTempFile(const std::string& ext) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string path = TempFolder() + "Temp" + std::to_string(NextRandom()) + "." + ext;
+    std::string path = TempFolder() + "Temp" + std::to_string(NextRandom()) + OwnerStamp() + "." + ext;
     int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
@@ -50,7 +110,7 @@ namespace {
 
 std::string MakeFolderIn(const std::string& root, const std::string& prefix) {
   for (int attempt = 0; attempt < 10000; ++attempt) {
-    std::string path = root + prefix + std::to_string(NextRandom());
+    std::string path = root + prefix + std::to_string(NextRandom()) + OwnerStamp();
     if (::mkdir(path.c_str(), 0700) == 0) return path;
     if (errno != EEXIST) return {};
   }
@@ -101,6 +161,29 @@ std::string WorkFolderRoot() {
 std::string MakeWorkFolder(const std::string& prefix) {
   const std::string root = WorkFolderRoot();
   return root.empty() ? std::string() : MakeFolderIn(root, prefix);
+}
+
+int RemoveAbandonedTempFiles() {
+  std::vector<std::string> roots = WorkFolderRoots();
+  if (std::find(roots.begin(), roots.end(), TempFolder()) == roots.end()) roots.push_back(TempFolder());
+  const uid_t me = ::geteuid();
+  int removed = 0;
+  for (const std::string& root : roots) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+      const std::string name = entry.path().filename().string();
+      pid_t pid = 0;
+      std::string start;
+      if (!OwnerOf(name, &pid, &start)) continue;
+      struct stat st;
+      const std::string path = entry.path().string();
+      if (::lstat(path.c_str(), &st) != 0 || st.st_uid != me) continue;
+      if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;  // links and the like are never ours
+      if (OwnerRuns(pid, start)) continue;
+      if (RemoveTree(path)) ++removed;
+    }
+  }
+  return removed;
 }
 
 bool RemoveTree(const std::string& path) {

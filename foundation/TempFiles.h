@@ -5,13 +5,17 @@
 // The system temporary folder: $TMPDIR, else /tmp. Ends in "/".
 std::string TempFolder();
 
-// Creates a fresh empty file "Temp<random>.<ext>" in the temporary folder
-// (O_EXCL, retried until a name is free) and returns its path, or "" when
-// none can be created.
+// Every temporary file and folder carries its owner in its name, after the
+// random number: "_p<process id>_<process start time>". A later run removes
+// what a run that is gone (killed, crashed) left behind, and nothing else.
+
+// Creates a fresh empty file "Temp<random>_p<pid>_<start>.<ext>" in the
+// temporary folder (O_EXCL, retried until a name is free) and returns its
+// path, or "" when none can be created.
 std::string MakeTempFile(const std::string& ext = "tmp");
 
-// Creates a fresh folder "<prefix><number>" in the temporary folder and
-// returns its path without a trailing "/", or "" on failure.
+// Creates a fresh folder "<prefix><number>_p<pid>_<start>" in the temporary
+// folder and returns its path without a trailing "/", or "" on failure.
 std::string MakeTempFolder(const std::string& prefix);
 
 // The work folders of the audio and video projects: among the candidate
@@ -19,9 +23,22 @@ std::string MakeTempFolder(const std::string& prefix);
 // free bytes (the first of equal ones). Each ends in "/".
 std::vector<std::string> WorkFolderRoots();
 std::string WorkFolderRoot();
-// Creates a fresh folder "<prefix><number>" in WorkFolderRoot() and returns
-// its path without a trailing "/", or "" when none can be created.
+// Creates a fresh folder "<prefix><number>_p<pid>_<start>" in
+// WorkFolderRoot() and returns its path without a trailing "/", or "" when
+// none can be created.
 std::string MakeWorkFolder(const std::string& prefix);
+
+// Removes from the temporary folder and the work folder roots the files and
+// folders whose names carry an owner that no longer runs (the same process
+// id with another start time is another process). Entries of a running
+// owner, of another user, links, and names without an owner are never
+// touched. Called when a program starts; returns how many were removed.
+int RemoveAbandonedTempFiles();
+
+// The start time of process `pid` since boot, in clock ticks ("" when there
+// is no such process or it cannot be read): with the process id it names
+// one run of a program, so that a recycled process id is not taken for it.
+std::string ProcessStartTime(int pid);
 
 // Removes a file or a folder with everything in it; false when something stays.
 bool RemoveTree(const std::string& path);

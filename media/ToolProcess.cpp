@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,42 +40,75 @@ bool IsExecutableFile(const std::string& path) {
 
 // Starts the tool in a process group of its own, reading nothing (its
 // standard input is /dev/null, so a tool that asks a question gets no
-// answer instead of waiting) and writing to `outFd`.
+// answer instead of waiting) and writing to `outFd`. The tool dies with
+// us: killed outright, we leave no converter running on for nobody.
 pid_t Spawn(const std::string& exePath, const std::vector<std::string>& arguments, int outFd) {
+  // Everything the child needs is made before fork: after it only
+  // async-signal-safe calls are allowed.
   std::vector<std::string> args;
   args.push_back(exePath);
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 2);
-  // Signals the caller ignores or blocks (SIGPIPE, SIGINT of a terminal
-  // front) are the tool's own again.
-  sigset_t none, defaults;
+  sigset_t none;
   sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&defaults, s);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = -1;
-  int rc;
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  sigemptyset(&byDefault.sa_mask);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return -1;
+  const pid_t parent = ::getpid();
+
+  pid_t pid;
   {
     std::lock_guard<std::mutex> hold(gToolsLock);
-    rc = posix_spawn(&pid, exePath.c_str(), &actions, &attr, argv.data(), environ);
-    if (rc == 0) gTools[pid] = BaseName(exePath);
+    pid = ::fork();
+    if (pid == 0) {
+      // The death signal follows the thread that forked; RunTool waits on
+      // that thread until the tool has ended, so it is the right one.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) _exit(127);  // we died before the signal was armed
+      ::setpgid(0, 0);
+      int in = ::open("/dev/null", O_RDONLY);
+      if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(outFd, 2) < 0) {
+        int err = errno;
+        (void)!::write(report[1], &err, sizeof err);
+        _exit(127);
+      }
+      // Signals the caller ignores or blocks (SIGPIPE, SIGINT of a terminal
+      // front) are the tool's own again.
+      for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(sig, &byDefault, nullptr);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      ::execve(exePath.c_str(), argv.data(), environ);
+      int err = errno;
+      (void)!::write(report[1], &err, sizeof err);
+      _exit(127);
+    }
+    if (pid > 0) {
+      // Also here, so that a stop right after the start finds the group.
+      ::setpgid(pid, pid);
+      gTools[pid] = BaseName(exePath);
+    }
   }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  return rc == 0 ? pid : -1;
+  ::close(report[1]);
+  if (pid < 0) {
+    ::close(report[0]);
+    return -1;
+  }
+  // The pipe closes on exec; a number in it is why the tool did not start.
+  int err = 0;
+  ssize_t n;
+  while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+  ::close(report[0]);
+  if (n == 0) return pid;
+  std::lock_guard<std::mutex> hold(gToolsLock);
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  gTools.erase(pid);
+  errno = err;
+  return -1;
 }
 
 void KillGroupLocked(pid_t pid) { ::kill(-pid, SIGKILL); }

@@ -28,8 +28,10 @@ const char kHelp[] =
     "update.pending/, asks the running main program to close, puts every\n"
     "file in place whole and starts the main program again. A file is taken\n"
     "only when its size (and SHA-256, when the list gives one) matches the\n"
-    "list; Cancel or a failed transfer leaves the installed files as they\n"
-    "were.\n"
+    "list; over plain http:// every file needs a SHA-256 in the list. Cancel\n"
+    "or a failed transfer leaves the installed files as they were. The update\n"
+    "goes in whole or not at all: when one of its files cannot be put in\n"
+    "place, none is, the reason is shown and the main program is not started.\n"
     "\n"
     "The server is the UpdateServer key of [Varnex] in /etc/varnex/varnex.conf\n"
     "(VARNEX_SYSTEM_CONF names another file). An installed copy whose program\n"
@@ -41,7 +43,8 @@ const char kHelp[] =
     "  --version\n"
     "      Shows the version.\n"
     "\n"
-    "Exit status is 0 when the update was installed or nothing was to do.\n";
+    "Exit status is 0 when the update was installed or nothing was to do,\n"
+    "1 otherwise.\n";
 
 }  // namespace
 

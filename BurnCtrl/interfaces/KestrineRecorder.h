@@ -55,6 +55,7 @@ class KestrineRecorder : public Recorder {
   uint32_t Eject(bool open) override { return dev_->Eject(open); }
   uint32_t Lock(bool lock) override { return dev_->Lock(lock); }
   uint32_t LockVolumn(bool lock) override { return dev_->LockVolumn(lock); }
+  bool HoldForJob(bool hold) override { return dev_->HoldForJob(hold); }
 
  private:
   std::unique_ptr<CDevCmdRW> owned_;

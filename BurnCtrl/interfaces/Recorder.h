@@ -127,4 +127,7 @@ class Recorder {
   virtual uint32_t JobEnded(bool complete) { (void)complete; return 0; }
   virtual uint32_t Lock(bool lock) = 0;
   virtual uint32_t LockVolumn(bool lock) = 0;
+  // Keeps other programs of ours from the drive for a whole job; false when
+  // one of them holds it.
+  virtual bool HoldForJob(bool hold) { (void)hold; return true; }
 };

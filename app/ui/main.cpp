@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/ui/CPlomeApp.h"
+#include "foundation/TempFiles.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // What a killed run of ours left in the temporary folders goes now.
+  RemoveAbandonedTempFiles();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Varnex");
   QApplication::setDesktopFileName("varnex");

@@ -69,6 +69,7 @@ class CDevCmdROM {
   uint32_t Eject(bool open);       // START STOP UNIT: open (true) or close the tray
   uint32_t Lock(bool lock);        // PREVENT ALLOW MEDIUM REMOVAL
   uint32_t LockVolumn(bool lock);  // this program alone may use the drive
+  bool HoldForJob(bool hold) { return !transport_ || transport_->HoldForJob(hold); }
 
   // ---- remote drives ----
   bool ConnectServerDevice();

@@ -55,6 +55,10 @@ class ScsiTransport {
   virtual std::string Path() const = 0;
   // Exclusive use of the drive for one program (a burn or an erase).
   virtual bool LockExclusive(bool lock) { (void)lock; return true; }
+  // The drive kept from other programs of ours for a whole job (a burn, an
+  // erase, a copy), across the short exclusive uses inside it; false when
+  // another program already holds it.
+  virtual bool HoldForJob(bool hold) { (void)hold; return true; }
   // Remote drives log in and out around every operation; others do nothing.
   virtual bool Connect() { return true; }
   virtual void Disconnect() {}

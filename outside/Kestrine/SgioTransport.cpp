@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -13,6 +14,24 @@
 
 SgioTransport::~SgioTransport() {
   if (fd_ >= 0) ::close(fd_);
+  if (jobFd_ >= 0) ::close(jobFd_);
+}
+
+bool SgioTransport::HoldForJob(bool hold) {
+  if (!hold) {
+    if (jobFd_ >= 0) ::close(jobFd_);
+    jobFd_ = -1;
+    return true;
+  }
+  if (jobFd_ >= 0) return true;
+  int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // nothing to lock with: the exclusive open still guards the writing
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  jobFd_ = fd;
+  return true;
 }
 
 bool SgioTransport::Reopen(bool exclusive) {

@@ -16,6 +16,9 @@ class SgioTransport : public ScsiTransport {
   // Reopens the drive exclusively; refused while another program has it open
   // exclusively (a burn) or mounted.
   bool LockExclusive(bool lock) override;
+  // An advisory lock on the device node that our programs honour: the
+  // exclusive open above only lasts while a session is written.
+  bool HoldForJob(bool hold) override;
 
   // The optical drives of this machine, in device order ("/dev/sr0", ...).
   static std::vector<std::string> Enumerate();
@@ -25,4 +28,5 @@ class SgioTransport : public ScsiTransport {
   std::string path_;
   int fd_ = -1;
   bool exclusive_ = false;
+  int jobFd_ = -1;
 };

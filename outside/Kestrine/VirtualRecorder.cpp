@@ -61,6 +61,27 @@ bool Unhex(const std::string& s, std::vector<uint8_t>& out) {
   return true;
 }
 
+// The sector and lock files of a recorder are opened only as regular files
+// of their own: a link planted in their place is refused, never followed, so
+// a burn or an erase cannot write or truncate whatever it points to.
+int OpenOwnFile(const std::string& path, std::string* why) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (why) *why = path + (errno == ELOOP ? " is a symbolic link" : ": " + safefile::ErrorText(errno));
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (why) *why = path + " is not a regular file";
+    errno = EINVAL;
+    return -1;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
 bool Stamp(const std::string& path, long long out[3]) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
@@ -105,17 +126,43 @@ bool VirtualRecorder::Open(const std::string& statePath, std::string* error) {
     return false;
   }
   if (!Load(error)) return false;
-  if (!OpenSectors()) {
-    if (error) *error = "cannot open the sector file " + SectorPath(statePath) + ": " + std::strerror(errno);
+  if (!OpenSectors(&why)) {
+    if (error) *error = "cannot open the sector file: " + why;
+    return false;
+  }
+  // The lock file is checked now (and opened without following a link
+  // whenever it is used), so that a planted link is named at once rather
+  // than making the drive look busy later.
+  struct stat st;
+  if (::lstat(LockPath(statePath_).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (error)
+      *error = "cannot use the lock file: " + LockPath(statePath_) +
+               (S_ISLNK(st.st_mode) ? " is a symbolic link" : " is not a regular file");
     return false;
   }
   return true;
 }
 
-bool VirtualRecorder::OpenSectors() {
+bool VirtualRecorder::OpenSectors(std::string* error) {
   if (sectorFd_ >= 0) return true;
-  sectorFd_ = ::open(SectorPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  sectorFd_ = OpenOwnFile(SectorPath(statePath_), error);
   return sectorFd_ >= 0;
+}
+
+// A disc replaced by another program (a new disc made in the recorder's
+// place) comes with a sector file of its own: the one we hold is the old,
+// removed disc, and writing on there would be writing nowhere.
+void VirtualRecorder::ReopenIfReplaced() {
+  if (sectorFd_ < 0) return;
+  struct stat held, named;
+  if (::fstat(sectorFd_, &held) != 0) return;
+  if (::lstat(SectorPath(statePath_).c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+      named.st_ino == held.st_ino)
+    return;
+  ::close(sectorFd_);
+  sectorFd_ = -1;
+  std::string ignored;
+  OpenSectors(&ignored);  // without it every read and write fails, as on a drive gone bad
 }
 
 bool VirtualRecorder::Load(std::string* error) {
@@ -226,7 +273,7 @@ void VirtualRecorder::ReloadIfChanged() {
   if (!Stamp(statePath_, now)) return;
   if (now[0] == stamp_[0] && now[1] == stamp_[1] && now[2] == stamp_[2]) return;
   std::string ignored;
-  Load(&ignored);
+  if (Load(&ignored)) ReopenIfReplaced();
 }
 
 void VirtualRecorder::ModelChanged() { Save(); }
@@ -279,20 +326,32 @@ void VirtualRecorder::StoreErased() {
 
 // ---- locks and faults ---------------------------------------------------------
 
-bool VirtualRecorder::LockExclusive(bool lock) {
-  if (!lock) {
-    if (lockFd_ >= 0) ::close(lockFd_);
-    lockFd_ = -1;
+bool VirtualRecorder::LockExclusive(bool lock) { return SetLock(&volumeLock_, lock); }
+
+bool VirtualRecorder::HoldForJob(bool hold) { return SetLock(&jobLock_, hold); }
+
+// One lock file, one descriptor: a burn's own exclusive use inside a job we
+// hold must not find the drive busy, nor its end let the job's hold go.
+bool VirtualRecorder::SetLock(bool* which, bool on) {
+  std::lock_guard<std::mutex> guard(lockMutex_);
+  if (!on) {
+    *which = false;
+    if (!volumeLock_ && !jobLock_ && lockFd_ >= 0) {
+      ::close(lockFd_);
+      lockFd_ = -1;
+    }
     return true;
   }
-  if (lockFd_ >= 0) return true;
-  int fd = ::open(LockPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
+  if (lockFd_ < 0) {
+    int fd = OpenOwnFile(LockPath(statePath_), nullptr);
+    if (fd < 0) return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return false;
+    }
+    lockFd_ = fd;
   }
-  lockFd_ = fd;
+  *which = true;
   return true;
 }
 
@@ -301,16 +360,20 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
   uint8_t op = c.opcode();
   bool changes = op == 0x2A || op == 0xAA || op == 0x5B || op == 0x53 || op == 0xA1 || op == 0x04 ||
                  op == 0x5D || op == 0xBF;
-  if (changes && lockFd_ < 0) {
+  bool held;
+  {
+    std::lock_guard<std::mutex> guard(lockMutex_);
+    held = lockFd_ >= 0;
+  }
+  if (changes && !held) {
     // Another program holding the drive for a burn keeps us from changing it.
-    int fd = ::open(LockPath(statePath_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0;
-      ::close(fd);
-      if (busy) {
-        c.SetSense(2, 0x04, 0x00);
-        return true;
-      }
+    // A lock file that cannot be opened (a planted link) refuses as well.
+    int fd = OpenOwnFile(LockPath(statePath_), nullptr);
+    bool busy = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0) ::close(fd);
+    if (busy) {
+      c.SetSense(2, 0x04, 0x00);
+      return true;
     }
   }
   VirtualFaults& f = faults_;

@@ -4,6 +4,7 @@
 // survives across runs; several programs may look at it, one at a time may
 // change it.
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,7 @@ class VirtualRecorder : public MmcDiscTarget {
 
   std::string Path() const override { return "virtual:" + statePath_; }
   bool LockExclusive(bool lock) override;
+  bool HoldForJob(bool hold) override;
   static const std::vector<std::string>& MediaNames();
 
  protected:
@@ -77,7 +79,9 @@ class VirtualRecorder : public MmcDiscTarget {
   bool Save();
   void ReloadIfChanged();
   int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
-  bool OpenSectors();
+  bool OpenSectors(std::string* error);
+  void ReopenIfReplaced();
+  bool SetLock(bool* which, bool on);
   bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
 
   std::string statePath_;
@@ -85,7 +89,11 @@ class VirtualRecorder : public MmcDiscTarget {
   VirtualFaults faults_;
   int sectorFd_ = -1;
   bool dirty_ = false;  // sectors written since the state was last saved
+  // The lock file is held while a burn or an erase has the drive
+  // (`volumeLock_`) or while a whole job of ours does (`jobLock_`).
+  std::mutex lockMutex_;
   int lockFd_ = -1;
+  bool volumeLock_ = false, jobLock_ = false;
   // What the state file looked like when we last read or wrote it.
   long long stamp_[3] = {0, 0, 0};
 };

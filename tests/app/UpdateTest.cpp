@@ -12,7 +12,9 @@
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "support/RunCommand.h"
 #include "support/TestFolders.h"
@@ -469,6 +471,108 @@ TEST(UpdateJob, MainProgramThatStaysOpenKeepsTheOldFiles) {
   EXPECT_EQ(main.closeRequests, 2);
   s.ExpectVersionOne();
   EXPECT_TRUE(job.HasPending()) << "the files wait for the next start";
+}
+
+namespace {
+
+// Looks at the program folder when the updater asks whether the main program
+// still runs, which it does once every entry was checked and before any
+// file is replaced.
+class MainThatWatches : public FakeMain {
+ public:
+  bool Running() override {
+    if (onFirstLook) std::exchange(onFirstLook, nullptr)();
+    return FakeMain::Running();
+  }
+  std::function<void()> onFirstLook;
+};
+
+bool LeftoverBeside(const std::string& folder) {
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+    if (e.path().filename().string().find("before-update") != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+// An entry whose place is taken by a folder: nothing of the update goes in,
+// the user is told which entry and why, the program is not started as if
+// the update had been installed, and it is offered again.
+TEST(UpdateJob, AnEntryThatCannotBePutInPlaceInstallsNothing) {
+  UpdateSetup s;
+  TestUpdateServer server(s.server.path());
+  ASSERT_TRUE(server.Running()) << server.Error();
+  s.program.Write("ok.txt", "old ok");
+  s.program.Write("lang/de.ini", "a folder's file");
+  s.ServerFile("ok.txt", "new ok, longer");
+  s.ServerFile("lang", "a file where a folder is");
+  s.program.Write("update.ini", ListText({{"ok.txt", "new ok, longer", "2026 1 2 3 4"},
+                                         {"lang", "a file where a folder is", "2026 1 2 3 5"}}));
+  auto net = MakeCurlNetwork();
+  FakeMain main;
+  Answers answers;
+  UpdateJob job(*net, main, answers.Ask(), server.Url(), s.dir());
+  ASSERT_EQ(job.DownloadPhase(), UpdateJob::Outcome::Downloaded);
+  const UpdateJob::Outcome outcome = job.InstallPhase();
+  EXPECT_NE(outcome, UpdateJob::Outcome::Installed);
+  EXPECT_NE(outcome, UpdateJob::Outcome::NothingToDo);
+  EXPECT_NE(outcome, UpdateJob::Outcome::NotRestarted);
+  EXPECT_EQ(ReadWholeFile(s.program / "ok.txt"), "old ok") << "half an update was installed";
+  EXPECT_EQ(ReadWholeFile(s.program / "lang/de.ini"), "a folder's file");
+  EXPECT_TRUE(main.started.empty()) << "the program was started as if the update had gone in";
+  ASSERT_EQ(answers.texts.size(), 1u);
+  EXPECT_NE(answers.texts[0].find("lang: a folder of that name is in the way"), std::string::npos) << answers.texts[0];
+  EXPECT_FALSE(FileExists(s.program / "update.ini")) << "the update is offered again at the next start";
+  EXPECT_FALSE(LeftoverBeside(s.program.path()));
+
+  // A place taken after the check (here: between the check and the
+  // renames, while the main program closes): the files already replaced
+  // are put back.
+  TwoVersions v;
+  TestUpdateServer second(v.server.path());
+  ASSERT_TRUE(second.Running()) << second.Error();
+  MainThatWatches watcher;
+  watcher.onFirstLook = [&] {
+    std::filesystem::remove(v.program / "Lang/en.ini");
+    std::filesystem::create_directory(v.program / "Lang/en.ini");
+  };
+  Answers more;
+  UpdateJob late(*net, watcher, more.Ask(), second.Url(), v.dir());
+  ASSERT_EQ(late.DownloadPhase(), UpdateJob::Outcome::Downloaded);
+  EXPECT_NE(late.InstallPhase(), UpdateJob::Outcome::Installed);
+  EXPECT_EQ(ReadWholeFile(v.program / "Varnex"), v.mainV1) << "a file replaced before the failure stayed replaced";
+  EXPECT_TRUE(std::filesystem::is_directory(v.program / "Lang/en.ini"));
+  EXPECT_TRUE(watcher.started.empty());
+  EXPECT_EQ(more.texts.size(), 1u);
+  EXPECT_FALSE(LeftoverBeside(v.program.path()));
+}
+
+// Without encryption only the list's digest vouches for a file: an entry
+// without one is refused before anything is fetched. Over https the server
+// vouches (see the updater program test).
+TEST(UpdateJob, OverPlainHttpAnEntryWithoutADigestIsRefused) {
+  TwoVersions s;
+  s.program.Write("update.ini", ListText({{"Varnex", s.mainV2, "2026 1 2 3 4"},
+                                         {"Lang\\en.ini", s.textV2, "2026 1 2 3 5"}},
+                                        false));
+  TestUpdateServer server(s.server.path());
+  ASSERT_TRUE(server.Running()) << server.Error();
+  auto net = std::make_unique<CountingNetwork>(MakeCurlNetwork());
+  FakeMain main;
+  Answers answers;
+  answers.next = {msgbox::kOk, msgbox::kOk};
+  UpdateJob job(*net, main, answers.Ask(), server.Url(), s.dir());
+  EXPECT_NE(job.DownloadPhase(), UpdateJob::Outcome::Downloaded);
+  EXPECT_EQ(net->requests.load(), 0) << "a file without a digest was fetched over http";
+  EXPECT_FALSE(job.HasPending());
+  ASSERT_FALSE(answers.texts.empty());
+  EXPECT_NE(answers.texts[0].find("Lang\\en.ini"), std::string::npos) << answers.texts[0];
+  // Files that wait from before are not installed either.
+  s.program.Write("update.pending/Lang/en.ini", s.textV2);
+  s.program.Write("update.ini", ListText({{"Lang\\en.ini", s.textV2, "2026 1 2 3 5"}}, false));
+  EXPECT_NE(job.InstallPhase(), UpdateJob::Outcome::Installed);
+  s.ExpectVersionOne();
+  EXPECT_TRUE(main.started.empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -221,6 +221,34 @@ TEST(DiscCopy, OneDriveGoesThroughAFileAndEjectsForTheBlankDisc) {
   EXPECT_TRUE(want == Bin(dir, "rw.vdisc", "copy"));
 }
 
+// The blank disc for a copy on one virtual recorder is a new disc made in
+// its place (as "virtual create --replace" makes it): the copy goes onto that
+// disc, not into the sector file of the disc it replaced.
+TEST(DiscCopy, OneVirtualRecorderWhoseDiscIsReplacedGetsTheWholeCopy) {
+  ScratchFolder dir;
+  std::string disc = NewDisc(dir, "one.vdisc", "cd-r");
+  int st = 0;
+  std::string out = Cli("burn --drive virtual:" + disc + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(0, st) << out;
+  const std::string want = Bin(dir, "one.vdisc", "want");
+  {
+    CopyDrive drive(9, disc);
+    SetCopyFileRoots({dir.path()});
+    SetBlankDiscRequest([&](int) {
+      std::string error;
+      EXPECT_TRUE(VirtualRecorder::Create(disc, "cd-r", &error)) << error;
+      return true;
+    });
+    EXPECT_EQ(result::kSuccess, DiscCopy(9, 9, "")) << LastCopyError();
+    SetBlankDiscRequest(nullptr);
+    SetCopyFileRoots({});
+    std::filesystem::remove(CopyFilePath());
+  }
+  const std::string got = Bin(dir, "one.vdisc", "copy");
+  EXPECT_EQ(want.size(), got.size());
+  EXPECT_TRUE(want == got) << "the copy did not reach the disc in the recorder";
+}
+
 TEST(DiscCopy, StoppingWhileTheFileIsMadeOrTheDiscWrittenIsSafeAndReported) {
   ScratchFolder dir;
   std::string src = NewDisc(dir, "src.vdisc", "cd-r");

@@ -53,7 +53,8 @@ struct Release {
     folder.Write("update.ini", "[update]\ncount=2\nsoft=varnex\nMainExe=Varnex\n"
                                "path1=Varnex\nsize1=" + std::to_string(program.size()) + "\nver1=4, 2, 0, 0\n"
                                "sha1=" + FileSha256(server / "update/varnex/Varnex") + "\n"
-                               "path2=Lang\\en.ini\nsize2=" + std::to_string(texts.size()) + "\ntime2=2026 1 1 1 1\n");
+                               "path2=Lang\\en.ini\nsize2=" + std::to_string(texts.size()) + "\ntime2=2026 1 1 1 1\n"
+                               "sha2=" + FileSha256(server / "update/varnex/Lang/en.ini") + "\n");
   }
   std::string dir() const { return folder.path() + "/"; }
 };

@@ -166,7 +166,7 @@ void TourUpdater(const QString& scratch) {
   if (f.open(QIODevice::WriteOnly)) f.write(list.data(), qint64(list.size()));
   f.close();
   ClosedMainProgram main;
-  UpdateJob job(net, main, ShowMessage, "http://updates.example", dir);
+  UpdateJob job(net, main, ShowMessage, "https://updates.example", dir);
   CDlgUpdate dialog(job);
   dialog.show();
   dialog.Begin();
