@@ -129,7 +129,8 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--replace", "replace an existing state file"},
          {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)", "copy the disc out as an image"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
-                                            "--not-ready N, --long-write N, --no-erase, --clear"},
+                                            "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
+                                            "until FILE.held is removed), --no-erase, --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},
          {"list", "print the registered recorders"}}}},
   };

@@ -4,6 +4,7 @@
 // survives across runs; several programs may look at it, one at a time may
 // change it.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ struct VirtualFaults {
   int notReadyPolls = 0;   // TEST UNIT READY answers 2/04/01 this many times
   int longWritePolls = 0;  // answers 2/04/08 this many times
   bool cannotErase = false;
+  // The Nth WRITE counted from arming waits before it is carried out: the
+  // recorder makes the file "STATE.held" and goes on once it is removed, so
+  // that another program can act while a burn is certainly under way.
+  int holdAt = 0;
+  int holdSeen = 0;
 };
 
 class VirtualRecorder : public MmcDiscTarget {
@@ -56,6 +62,8 @@ class VirtualRecorder : public MmcDiscTarget {
   std::string Path() const override { return "virtual:" + statePath_; }
   bool LockExclusive(bool lock) override;
   static const std::vector<std::string>& MediaNames();
+  // The file a held write waits on (see VirtualFaults::holdAt).
+  static std::string HeldPath(const std::string& statePath) { return statePath + ".held"; }
 
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
@@ -74,6 +82,10 @@ class VirtualRecorder : public MmcDiscTarget {
   int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
   bool OpenSectors();
   bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
+  void HoldUntilReleased();
+  // Hands every 2048-byte sector of [start, start + count) that the sector
+  // file holds to `put`; false as soon as `put` fails.
+  bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);
 
   std::string statePath_;
   std::string medium_;
