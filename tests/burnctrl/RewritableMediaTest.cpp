@@ -145,7 +145,7 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
     ASSERT_EQ(st, 0) << out;
   }
 
-  std::string Drive() const { return "virtual:" + disc_; }
+  std::string Drive(const std::string& disc = "") const { return "virtual:" + (disc.empty() ? disc_ : disc); }
   std::string Held() const { return disc_ + ".held"; }
 
   // Writes `files` into a source folder of their own and returns their paths.
@@ -161,10 +161,19 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
     return st;
   }
 
-  void Fault(const std::string& what) {
+  void Fault(const std::string& what, const std::string& disc = "") {
     int st = 0;
-    std::string out = Cli("virtual fault --drive " + Drive() + " " + what, &st);
+    std::string out = Cli("virtual fault --drive " + Drive(disc) + " " + what, &st);
     ASSERT_EQ(st, 0) << out;
+  }
+
+  // An ISO 9660 image of `files`.
+  std::string Image(const std::string& name, const Files& files) {
+    int st = 0;
+    const std::string image = dir_ / name;
+    std::string out = Cli("image -o " + image + " --label IMAGE" + Sources(name + ".src", files), &st);
+    EXPECT_EQ(st, 0) << out;
+    return image;
   }
 
   // How many writes a burn of `files` sends, counted by the recorder: a
@@ -191,7 +200,12 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
     std::vector<std::string> args{"burn", "--drive", Drive(), "--label", "STOPPED"};
     if (!options.empty()) args.push_back(options);
     const std::string folder = "stopped" + std::to_string(++stops_);
-    for (const auto& [name, content] : files) args.push_back(dir_.Write(folder + "/" + name, content));
+    if (options == "--image") {
+      args.push_back(Image(folder + ".iso", files));
+      args.erase(args.begin() + 3, args.begin() + 5);  // an image brings its own label
+    } else {
+      for (const auto& [name, content] : files) args.push_back(dir_.Write(folder + "/" + name, content));
+    }
     CliChild burn(args, dir_ / "tmp");
     ASSERT_TRUE(burn.WaitForFile(Held())) << burn.output();
     burn.Signal(sig);
@@ -203,10 +217,10 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
 
   // The disc holds exactly `files` under `label`: by our udf-list and
   // extract-files, and in its exported image by udfinfo and 7zz.
-  void ExpectDiscHolds(const Files& files, const std::string& label) {
-    SCOPED_TRACE("reading back " + GetParam());
+  void ExpectDiscHolds(const Files& files, const std::string& label, const std::string& disc = "") {
+    SCOPED_TRACE("reading back " + GetParam() + " " + disc);
     int st = 0;
-    std::string listing = Cli("udf-list --drive " + Drive(), &st);
+    std::string listing = Cli("udf-list --drive " + Drive(disc), &st);
     ASSERT_EQ(st, 0) << listing;
     EXPECT_EQ(listing.rfind(label + "\t", 0), 0u) << listing;
     std::set<std::string> listed;
@@ -220,13 +234,13 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
     EXPECT_EQ(listed, expected) << listing;
 
     const std::string ours = dir_.Mkdir("read" + std::to_string(++reads_));
-    std::string out = Cli("extract-files --drive " + Drive() + " -o " + ours + "/x", &st);
+    std::string out = Cli("extract-files --drive " + Drive(disc) + " -o " + ours + "/x", &st);
     EXPECT_EQ(st, 0) << out;
     Files got = FilesIn(ours + "/x");
     EXPECT_TRUE(got == files) << "extract-files saved " << Names(got) << "; the disc should hold " << Names(files);
 
     const std::string image = ours + "/disc.iso";
-    out = Cli("virtual export --drive " + Drive() + " -o " + image, &st);
+    out = Cli("virtual export --drive " + Drive(disc) + " -o " + image, &st);
     ASSERT_EQ(st, 0) << out;
     std::string info = RunTool("udfinfo " + image, &st);
     EXPECT_EQ(st, 0) << info;
@@ -240,20 +254,24 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
 
   // Nothing on the disc reads as a volume: neither our reader nor the
   // independent ones find one to list.
-  void ExpectNoVolume() {
-    SCOPED_TRACE("no volume on " + GetParam());
+  void ExpectNoVolume(const std::string& disc = "") {
+    SCOPED_TRACE("no volume on " + GetParam() + " " + disc);
     int st = 0;
-    std::string listing = Cli("udf-list --drive " + Drive(), &st);
+    std::string listing = Cli("udf-list --drive " + Drive(disc), &st);
     EXPECT_NE(st, 0) << "a volume is still found:\n" << listing;
     const std::string folder = dir_.Mkdir("read" + std::to_string(++reads_));
-    std::string out = Cli("extract-files --drive " + Drive() + " -o " + folder + "/x", &st);
+    std::string out = Cli("extract-files --drive " + Drive(disc) + " -o " + folder + "/x", &st);
     EXPECT_NE(st, 0) << out;
     EXPECT_TRUE(FilesIn(folder + "/x").empty()) << out;
     const std::string image = folder + "/disc.iso";
-    out = Cli("virtual export --drive " + Drive() + " -o " + image, &st);
+    out = Cli("virtual export --drive " + Drive(disc) + " -o " + image, &st);
     ASSERT_EQ(st, 0) << out;
     std::string info = RunTool("udfinfo " + image, &st);
     EXPECT_NE(st, 0) << info;
+    if (HaveTool("isoinfo")) {
+      info = RunTool("isoinfo -d -i " + image, &st);
+      EXPECT_NE(info.find("NOT in ISO 9660 format"), std::string::npos) << info;
+    }
     out = RunTool("7zz x -y -o" + folder + "/7z " + image, &st);
     EXPECT_TRUE(FilesIn(folder + "/7z").empty()) << out;
     fs::remove(image);
@@ -368,6 +386,51 @@ TEST_P(RewritableMedia, AnInterruptedAppendLeavesTheOldVolumeWhole) {
   both.insert(after_.begin(), after_.end());
   ASSERT_EQ(Burn("AFTER", after_, &out, "--multisession"), 0) << out;
   ExpectDiscHolds(both, "AFTER");
+}
+
+TEST_P(RewritableMedia, AnImageBurntOverAVolumeReplacesItAndAStoppedOneLeavesNone) {
+  if (!HaveTool("isoinfo")) GTEST_SKIP() << "isoinfo is not installed (scripts/install-deps.sh installs it)";
+  std::string out;
+  int st = 0;
+  ASSERT_EQ(Burn("OLD", old_, &out), 0) << out;
+  out = Cli("burn --drive " + Drive() + " --image " + Image("after.iso", after_), &st);
+  ASSERT_EQ(st, 0) << out;
+  const std::string exported = dir_ / "export.iso";
+  out = Cli("virtual export --drive " + Drive() + " -o " + exported, &st);
+  ASSERT_EQ(st, 0) << out;
+  for (const auto& [name, content] : after_) {
+    std::string got = RunTool("isoinfo -J -x '/" + name + ";1' -i " + exported, &st);
+    EXPECT_TRUE(st == 0 && got == content) << name << " read back by isoinfo: " << got.size() << " bytes";
+  }
+  fs::remove(exported);
+  out = Cli("udf-list --drive " + Drive(), &st);
+  EXPECT_NE(st, 0) << "the old UDF volume is still found:\n" << out;
+
+  StopBurnAt(30, SIGKILL, big_, "--image");
+  ExpectNoVolume();
+}
+
+// Several recorders at once write from caches of their own: each disc is
+// replaced whole, and one whose burn fails is left without a volume.
+TEST_P(RewritableMedia, SeveralRecordersAtOnceReplaceEachDisc) {
+  const std::string second = dir_ / "e.vdisc";
+  int st = 0;
+  std::string out = Cli("virtual create --media " + GetParam() + " " + second, &st);
+  ASSERT_EQ(st, 0) << out;
+  const std::string both = " --drive " + Drive() + " --drive " + Drive(second);
+  out = Cli("burn" + both + " --label OLD" + Sources("old", old_), &st);
+  ASSERT_EQ(st, 0) << out;
+  ExpectDiscHolds(old_, "OLD", second);
+  Fault("--write-error 30 --times 1000", second);
+  out = Cli("burn" + both + " --label NEW" + Sources("new", big_), &st);
+  EXPECT_NE(st, 0) << out;
+  ExpectDiscHolds(big_, "NEW");
+  ExpectNoVolume(second);
+  Fault("--clear", second);
+  out = Cli("burn" + both + " --label AFTER" + Sources("after", after_), &st);
+  ASSERT_EQ(st, 0) << out;
+  ExpectDiscHolds(after_, "AFTER");
+  ExpectDiscHolds(after_, "AFTER", second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Burn, RewritableMedia, ::testing::Values("dvd+rw", "bd-re", "dvd-ram"),
