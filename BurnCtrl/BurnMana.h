@@ -51,9 +51,10 @@ class BurnMana {
   // many of its first sectors back until the rest is on the disc: they hold
   // what makes a volume recognisable (the recognition sequence or primary
   // descriptor at 16, the descriptor sequences, the anchor at 256 and the
-  // file set behind it). A burn cut short leaves no volume instead of one
-  // that lists files it never wrote.
-  static constexpr uint32_t kHeadSectors = 288;
+  // file set behind it) and the sectors 16, 256 and 512 by which such a disc
+  // is judged blank. A burn cut short leaves a disc that reads as blank
+  // instead of one that lists files it never wrote.
+  static constexpr uint32_t kHeadSectors = 544;
 
   // Neither the recorder nor the source is owned; both outlive the manager.
   BurnMana(Recorder* recorder, BurnFile* source, const BurnOptions& options);

@@ -253,12 +253,15 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
   }
 
   // Nothing on the disc reads as a volume: neither our reader nor the
-  // independent ones find one to list.
-  void ExpectNoVolume(const std::string& disc = "") {
+  // independent ones find one to list; cut short in its data, a burn also
+  // leaves a disc that our disc-info calls blank.
+  void ExpectNoVolume(const std::string& disc = "", bool looksBlank = true) {
     SCOPED_TRACE("no volume on " + GetParam() + " " + disc);
     int st = 0;
     std::string listing = Cli("udf-list --drive " + Drive(disc), &st);
     EXPECT_NE(st, 0) << "a volume is still found:\n" << listing;
+    std::string info = Cli("disc-info --drive " + Drive(disc), &st);
+    if (looksBlank) EXPECT_NE(info.find("blank: yes"), std::string::npos) << info;
     const std::string folder = dir_.Mkdir("read" + std::to_string(++reads_));
     std::string out = Cli("extract-files --drive " + Drive(disc) + " -o " + folder + "/x", &st);
     EXPECT_NE(st, 0) << out;
@@ -266,7 +269,7 @@ class RewritableMedia : public ::testing::TestWithParam<std::string> {
     const std::string image = folder + "/disc.iso";
     out = Cli("virtual export --drive " + Drive(disc) + " -o " + image, &st);
     ASSERT_EQ(st, 0) << out;
-    std::string info = RunTool("udfinfo " + image, &st);
+    info = RunTool("udfinfo " + image, &st);
     EXPECT_NE(st, 0) << info;
     if (HaveTool("isoinfo")) {
       info = RunTool("isoinfo -d -i " + image, &st);
@@ -366,7 +369,7 @@ TEST_P(RewritableMedia, AKilledBurnLeavesNoVolumeAndTheNextBurnSucceeds) {
   for (int at : {30, writes - 1}) {
     ASSERT_EQ(Burn("OLD", old_, &out), 0) << out;
     StopBurnAt(at, SIGKILL, big_);
-    ExpectNoVolume();
+    ExpectNoVolume("", at == 30);
   }
 
   ASSERT_EQ(Burn("AFTER", after_, &out), 0) << out;
