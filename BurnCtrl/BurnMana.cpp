@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "BurnCtrl/Results.h"
-#include "MediumTable.h"
 #include "BurnCtrl/WriteLog.h"
 #include "ByteFields.h"
+#include "MediumTable.h"
 #include "authoring/CECMA167.h"
 
 using namespace rec;
@@ -239,7 +239,8 @@ int BurnMana::ClearOldVolume() {
   struct Run { uint32_t from, count; };
   std::vector<Run> runs{{start + kAnchorAt / kBlock * kBlock, kBlock}};
   std::vector<uint8_t> block(size_t(kBlock) * 2048);
-  if (recorder_->ReadCD_Data(kAnchorAt, block.data(), 1) == 0 && bytes::LE16(block.data()) == udf::kTagAnchor) {
+  if (recorder_->ReadCD_Data(start + kAnchorAt, block.data(), 1) == 0 &&
+      bytes::LE16(block.data()) == udf::kTagAnchor) {
     for (uint32_t at : {16u, 24u}) {  // main and reserve sequence: length, location
       const uint32_t length = std::min(bytes::LE32(block.data() + at) / 2048, kMostDescriptors);
       const uint32_t where = bytes::LE32(block.data() + at + 4);
