@@ -14,6 +14,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/WriteLog.h"
 #include "ByteFields.h"
+#include "MediumTable.h"
 #include "authoring/CECMA167.h"
 
 using namespace rec;
@@ -111,6 +112,13 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
   else
     sectorsPerWrite_ = 32;
   if (!buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_)) return false;
+  // A volume that begins at the start of an overwritable disc replaces what
+  // is there: its head goes out last (kHeadSectors). An appended session
+  // becomes visible through the anchor rewritten at its end instead.
+  headSectors_ = headHeld_ = 0;
+  head_.clear();
+  if (::medium::IsOverwritable(m) && outputFile_.empty() && sessionStart == 0 && track == source_->FirstTrack())
+    headSectors_ = std::min(trackLength_.load(), kHeadSectors);
   stop_ = false;
   written_ = 0;
   return true;
@@ -212,7 +220,50 @@ int BurnMana::BurnBegin() {
       return result::kBeginTrackFailed;
   }
   if (r != 0) return r;
+  if (int cleared = ClearOldVolume()) return cleared;
   recorder_->LockVolumn(true);
+  return 0;
+}
+
+// Before a new volume is written over an old one, the old one stops being a
+// volume: its anchor first (without it no reader finds the rest), then the
+// descriptor sequences it names, then the rest of the disc's head. Whatever
+// happens to the burn afterwards, no reader takes the old tree for the disc's
+// content while the new data is written over its files. Blocks that already
+// read as zeros are left alone, so a blank disc is not written twice.
+int BurnMana::ClearOldVolume() {
+  if (headSectors_ == 0) return 0;
+  constexpr uint32_t kBlock = 32, kAnchorAt = 256, kMostDescriptors = 32;
+  const uint32_t start = nextWriteAddress_;
+  const uint32_t headEnd = start + (kHeadSectors + kBlock - 1) / kBlock * kBlock;
+  struct Run { uint32_t from, count; };
+  std::vector<Run> runs{{start + kAnchorAt / kBlock * kBlock, kBlock}};
+  std::vector<uint8_t> block(size_t(kBlock) * 2048);
+  if (recorder_->ReadCD_Data(start + kAnchorAt, block.data(), 1) == 0 &&
+      bytes::LE16(block.data()) == udf::kTagAnchor) {
+    for (uint32_t at : {16u, 24u}) {  // main and reserve sequence: length, location
+      const uint32_t length = std::min(bytes::LE32(block.data() + at) / 2048, kMostDescriptors);
+      const uint32_t where = bytes::LE32(block.data() + at + 4);
+      if (length > 0 && (where < start || where >= headEnd)) runs.push_back({where, length});
+    }
+  }
+  for (uint32_t at = start; at < headEnd; at += kBlock)
+    if (at != runs.front().from) runs.push_back({at, kBlock});
+  std::vector<uint8_t> zeros(block.size(), 0);
+  bool wrote = false;
+  for (const Run& run : runs) {
+    const bool read = recorder_->ReadCD_Data(run.from, block.data(), run.count) == 0;
+    if (read && std::all_of(block.begin(), block.begin() + size_t(run.count) * 2048, [](uint8_t b) { return b == 0; }))
+      continue;
+    // A block that cannot be read may hold anything: it is cleared as well.
+    if (!WriteBlock(run.from, zeros.data(), run.count)) {
+      VARNEX_LOG_STEP("BurnBegin()-ClearOldVolume", recorder_);
+      NoteFailure("WRITE at sector " + std::to_string(run.from) + " (clearing the disc's old volume)");
+      return result::kBeginLayerFailed;
+    }
+    wrote = true;
+  }
+  if (wrote && recorder_->SynCache() != 0) return StepFailed("BurnBegin()-ClearOldVolume", "SYNCHRONIZE CACHE");
   return 0;
 }
 
@@ -400,9 +451,10 @@ int BurnMana::BeginDvdPlus() {
   p.bufE = 1;
   p.dataBlockType = 8;
   if (int r = SetParam(p, plusRw ? "BurnBegin_DVDPlusRW()" : "BurnBegin_DVDPlusR()")) return r;
-  nextWriteAddress_ = 0;
-  // A DVD+R burnt closed still starts where the drive says (an appendable
-  // disc that is now being closed).
+  // A DVD+RW is written where its volume was laid out; a DVD+R burnt closed
+  // still starts where the drive says (an appendable disc that is now being
+  // closed).
+  nextWriteAddress_ = plusRw ? sessionStart_ : 0;
   if (!plusRw) recorder_->GetNextWriteAdd(nextWriteAddress_);
   return 0;
 }
@@ -475,9 +527,12 @@ void BurnMana::Produce() {
 
 void BurnMana::WriteOut() {
   std::vector<uint8_t> block(size_t(sectorSize_) * sectorsPerWrite_);
-  uint32_t address = nextWriteAddress_;
-  while (written_ < trackLength_ && !stop_) {
-    const uint32_t sectors = exactEnd_ ? std::min(sectorsPerWrite_, trackLength_ - written_) : sectorsPerWrite_;
+  uint32_t address = trackStart_ = nextWriteAddress_;
+  // Sectors taken from the buffer; the held-back head counts as written
+  // only once it is on the disc.
+  uint32_t taken = 0;
+  while (taken < trackLength_ && !stop_) {
+    const uint32_t sectors = exactEnd_ ? std::min(sectorsPerWrite_, trackLength_ - taken) : sectorsPerWrite_;
     const uint32_t blockBytes = sectorSize_ * sectors;
     // What the producer is ahead by, as the recorder asks for the next block.
     const uint64_t produced = buffer_.Produced(), consumed = buffer_.Consumed();
@@ -495,15 +550,56 @@ void BurnMana::WriteOut() {
       std::memset(block.data() + got, 0, blockBytes - got);  // a short last block goes out padded
       data = block.data();
     }
-    if (!WriteBlock(address, data, sectors)) {
-      if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
-      Fail(result::kWriteFailed);
-      return;
-    }
+    if (!SendOrHold(address, data, sectors)) return;
     if (inPlace) buffer_.Release(blockBytes);
-    written_ += sectors;
+    taken += sectors;
     address += sectors;
   }
+  if (taken >= trackLength_) WriteHead();
+}
+
+// A block of the held-back head is kept; any other goes to the disc.
+bool BurnMana::SendOrHold(uint32_t address, const uint8_t* data, uint32_t count) {
+  const uint32_t offset = address - trackStart_;
+  if (offset < headSectors_) {
+    const size_t end = size_t(offset + count) * sectorSize_;
+    if (head_.size() < end) head_.resize(end, 0);
+    std::memcpy(head_.data() + size_t(offset) * sectorSize_, data, size_t(count) * sectorSize_);
+    headHeld_ = std::max(headHeld_, offset + count);
+    return true;
+  }
+  if (!WriteBlock(address, data, count)) {
+    if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
+    Fail(result::kWriteFailed);
+    return false;
+  }
+  written_ += count;
+  return true;
+}
+
+// The head goes out once the rest of the track is on the disc, and within it
+// what makes the volume recognisable comes last: the block of the anchor at
+// 256 after the descriptor sequences it points to, and the block of the
+// recognition sequence (or ISO 9660 primary descriptor) at 16 after all.
+bool BurnMana::WriteHead() {
+  if (headHeld_ == 0) return true;
+  const uint32_t block = sectorsPerWrite_;
+  std::vector<uint32_t> order;
+  for (uint32_t at = 0; at < headHeld_; at += block)
+    if (at / block != 256 / block && at / block != 16 / block) order.push_back(at);
+  for (uint32_t last : {256u / block * block, 16u / block * block})
+    if (last < headHeld_) order.push_back(last);
+  for (uint32_t at : order) {
+    if (stop_) return false;
+    const uint32_t count = std::min(block, headHeld_ - at);
+    if (!WriteBlock(trackStart_ + at, head_.data() + size_t(at) * sectorSize_, count)) {
+      if (!stop_) NoteFailure("WRITE at sector " + std::to_string(trackStart_ + at));
+      Fail(result::kWriteFailed);
+      return false;
+    }
+    written_ += count;
+  }
+  return true;
 }
 
 // Several recorders: the source is read in turns under the source lock, and
@@ -511,7 +607,7 @@ void BurnMana::WriteOut() {
 void BurnMana::RunCachePath() {
   const uint64_t capacity = kCacheBytes / sectorSize_ * sectorSize_;
   std::vector<uint8_t> cache(capacity);
-  uint32_t address = nextWriteAddress_;
+  uint32_t address = trackStart_ = nextWriteAddress_;
   uint64_t fill = 0;
   auto flush = [&]() {
     // The last piece goes out cut to whole writes; what it carries beyond the
@@ -521,14 +617,9 @@ void BurnMana::RunCachePath() {
     std::memset(cache.data() + fill, 0, uint64_t(rounded) * sectorSize_ - fill);
     for (uint32_t done = 0; done < rounded && !stop_;) {
       uint32_t n = std::min(kCacheChunk, rounded - done);
-      if (!WriteBlock(address, cache.data() + uint64_t(done) * sectorSize_, n)) {
-        if (!stop_) NoteFailure("WRITE at sector " + std::to_string(address));
-        Fail(result::kWriteFailed);
-        return false;
-      }
+      if (!SendOrHold(address, cache.data() + uint64_t(done) * sectorSize_, n)) return false;
       done += n;
       address += n;
-      written_ += n;
     }
     fill = 0;
     return !stop_;
@@ -550,7 +641,8 @@ void BurnMana::RunCachePath() {
     }
   }
   hold.unlock();
-  if (fill > 0 && !stop_) flush();
+  if (fill > 0 && !stop_ && !flush()) return;
+  if (!stop_) WriteHead();
 }
 
 bool BurnMana::WriteBlock(uint32_t address, const uint8_t* data, uint32_t count) {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "BurnCtrl/BufManaEx.h"
 #include "BurnCtrl/BurnFile.h"
@@ -46,6 +47,14 @@ class BurnMana {
   static constexpr int kWriteErrorRetries = 10;
   // Bound of every wait for the drive to become ready (in polls).
   static constexpr int kReadyPolls = 1800;
+  // On overwritable media a track written from the disc's start keeps this
+  // many of its first sectors back until the rest is on the disc: they hold
+  // what makes a volume recognisable (the recognition sequence or primary
+  // descriptor at 16, the descriptor sequences, the anchor at 256 and the
+  // file set behind it) and the sectors 16, 256 and 512 by which such a disc
+  // is judged blank. A burn cut short leaves a disc that reads as blank
+  // instead of one that lists files it never wrote.
+  static constexpr uint32_t kHeadSectors = 544;
 
   // Neither the recorder nor the source is owned; both outlive the manager.
   BurnMana(Recorder* recorder, BurnFile* source, const BurnOptions& options);
@@ -114,6 +123,9 @@ class BurnMana {
   bool WaitReady(int periodMs, int polls = kReadyPolls);
   void WaitWhileBusy(int periodMs);
   void RewriteUdfAnchor();
+  int ClearOldVolume();
+  bool SendOrHold(uint32_t address, const uint8_t* data, uint32_t count);
+  bool WriteHead();
 
   void Produce();
   void WriteOut();
@@ -143,6 +155,10 @@ class BurnMana {
   uint32_t nextWriteAddress_ = 0;
   uint32_t layer0_ = 0, lastTrackValue_ = 0, jumpAddress_ = 0, remapBase_ = 0;
   bool closeFailed_ = false;
+  // The held-back start of the track (kHeadSectors): how many sectors, where
+  // the track starts, and what of it the writer has handed over so far.
+  uint32_t headSectors_ = 0, trackStart_ = 0, headHeld_ = 0;
+  std::vector<uint8_t> head_;
 
   BufManaEx buffer_;
   std::atomic<bool> stop_{false};

@@ -781,11 +781,15 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   std::string root = DriveProjectRoot(index);
 
   // 3. An appendable disc: its last session becomes part of the project.
+  // An overwritable disc is only appended to when asked; otherwise the new
+  // volume replaces whatever it holds, as on a blank disc, and its free
+  // space is the whole disc.
   uint32_t sessionStart = 0;
   if (index >= 1) {
     uint32_t last = 0;
     DiscInfo info;
-    bool appendable = ::medium::IsOverwritable(medium) || (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
+    const bool overwritable = ::medium::IsOverwritable(medium);
+    bool appendable = overwritable ? multiSession : (r->ReadDiscInfo(info) == 0 && info.discStatus == 1);
     if (appendable && LastSessionStart(r.get(), &last)) {
       RecorderSectors disc(r.get());
       CMultiCD import(&disc, root, [&](const std::string& descriptor, const std::string& folder) {

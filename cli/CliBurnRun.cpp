@@ -54,6 +54,10 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
     if (gInterrupted && !aborted) {
       AbortWrite();
       aborted = true;
+      // Said once the drives were told, so that whoever pressed Ctrl-C knows
+      // the burn is ending and not hanging.
+      std::fprintf(stderr, "%svarnex-cli: stopping the burn (interrupted)\n", terminal && !shown.empty() ? "\n" : "");
+      shown.clear();
     }
     if (!terminal) continue;
     std::string text, item;
@@ -96,7 +100,11 @@ int RunCopies(const std::vector<int>& drives, int copies, const std::function<in
   const bool terminal = isatty(STDERR_FILENO);
   std::string shown;
   while (run.Running()) {
-    if (gInterrupted && !run.Cancelled()) run.Cancel();
+    if (gInterrupted && !run.Cancelled()) {
+      run.Cancel();
+      std::fprintf(stderr, "%svarnex-cli: stopping the burn (interrupted)\n", terminal && !shown.empty() ? "\n" : "");
+      shown.clear();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(BurnMultiRun::kPollMs));
     if (!terminal) continue;
     std::string text;

@@ -134,7 +134,8 @@ const std::map<std::string, CommandHelp>& Table() {
           "copy the disc out as an image (--cue writes OUT.bin beside the sheet); existing files are kept unless "
           "--replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
-                                            "--not-ready N, --long-write N, --no-erase, --clear"},
+                                            "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
+                                            "until FILE.held is removed), --no-erase, --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},
          {"list", "print the registered recorders"}}}},
   };

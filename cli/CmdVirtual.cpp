@@ -5,7 +5,7 @@
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
-//                 [--not-ready N] [--long-write N] [--no-erase] [--refuse-read-cd] [--clear]
+//                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd] [--clear]
 //   virtual register|unregister FILE
 //   virtual list
 #include <cstdio>
@@ -115,7 +115,8 @@ bool Count(const CliOptions& opt, const char* name, int& out, int& status) {
 }
 
 int Fault(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write"},
+  CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write",
+                                "--hold-write"},
                  {"--no-erase", "--refuse-read-cd", "--clear"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   VirtualRecorder r;
@@ -135,6 +136,11 @@ int Fault(const CliArgs& args) {
     }
   }
   if (!Count(opt, "--not-ready", f.notReadyPolls, status) || !Count(opt, "--long-write", f.longWritePolls, status)) return status;
+  if (opt.Has("--hold-write")) {
+    f.holdSeen = 0;
+    if (!Count(opt, "--hold-write", f.holdAt, status)) return status;
+    if (f.holdAt < 1) return CliFail(cliresult::kBadArguments, "--hold-write counts from 1");
+  }
   if (opt.Has("--no-erase")) f.cannotErase = true;
   if (opt.Has("--refuse-read-cd")) f.refuseReadCd = true;
   std::string error;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "ByteFields.h"
@@ -214,6 +215,7 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "fault-longwrite") ok = bool(s >> f.longWritePolls);
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
     else if (key == "fault-noreadcd") ok = bool(s >> v), f.refuseReadCd = v;
+    else if (key == "fault-hold") ok = bool(s >> f.holdAt >> f.holdSeen) && f.holdAt >= 0 && f.holdSeen >= 0;
     if (!ok) return fail("damaged line " + std::to_string(lineNo));
   }
   if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
@@ -249,6 +251,7 @@ bool VirtualRecorder::Save() {
   if (f.longWritePolls > 0) o << "fault-longwrite " << f.longWritePolls << "\n";
   if (f.cannotErase) o << "fault-noerase 1\n";
   if (f.refuseReadCd) o << "fault-noreadcd 1\n";
+  if (f.holdAt > 0) o << "fault-hold " << f.holdAt << ' ' << f.holdSeen << "\n";
   // A whole new file replaces the old one, so a reader never sees half a
   // state. A leftover of an earlier run (or a planted link) is removed, never
   // written through.
@@ -403,11 +406,34 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
     c.SetSense(5, 0x20, 0x00);
     return true;
   }
+  if ((op == 0x2A || op == 0xAA) && f.holdAt > 0) {
+    // Counted and disarmed on disc first: a program killed while it waits
+    // leaves a recorder that does not hold again.
+    const bool hold = ++f.holdSeen >= f.holdAt;
+    if (hold) f.holdAt = f.holdSeen = 0;
+    Save();
+    if (hold) HoldUntilReleased();
+  }
   if ((op == 0xA1 || op == 0x04) && f.cannotErase) {
     c.SetSense(5, 0x20, 0x00);
     return true;
   }
   return false;
+}
+
+void VirtualRecorder::HoldUntilReleased() {
+  const std::string held = HeldPath(statePath_);
+  ::unlink(held.c_str());  // left by a program killed while it waited
+  int fd = safefile::CreateNew(held, O_WRONLY);
+  if (fd < 0) return;  // nobody could release it: the write goes on
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  const bool written = safefile::WriteAll(fd, pid.data(), pid.size());
+  if (::close(fd) != 0 || !written) {
+    ::unlink(held.c_str());
+    return;
+  }
+  struct stat st;
+  while (::lstat(held.c_str(), &st) == 0) ::usleep(10000);
 }
 
 // ---- creation -------------------------------------------------------------------
@@ -661,25 +687,23 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error, 
   int64_t end = 0;
   std::vector<uint8_t> user(2048);
   bool overwrite = medium::IsOverwritable(model_.profile);
+  auto put = [&](int32_t lba, const uint8_t* sector) {
+    if (std::all_of(sector, sector + 2048, [](uint8_t b) { return b == 0; })) return true;
+    if (out.WriteAt(sector, 2048, off_t(lba) * 2048)) return true;
+    if (error) *error = out.Error();
+    return false;
+  };
   for (const DiscTrack& t : model_.tracks) {
     if (t.IsAudio()) continue;
     int32_t count = overwrite ? t.size : t.closed ? t.size : t.recorded;
-    for (int32_t i = 0; i < count; ++i) {
-      int32_t lba = t.start + i;
-      bool ok;
-      if (overwrite) {
-        uint8_t buf[2352];
-        ok = ReadStored(lba, buf) == 2048;
-        if (!ok) continue;  // never written: a hole of zeros
-        std::memcpy(user.data(), buf, 2048);
-      } else {
-        ok = ReadUser2048(lba, user.data());
-        if (!ok) continue;  // a form 2 sector has no 2048-byte form
-      }
-      if (std::all_of(user.begin(), user.end(), [](uint8_t b) { return b == 0; })) continue;
-      if (!out.WriteAt(user.data(), 2048, off_t(lba) * 2048)) {
-        if (error) *error = out.Error();
-        return false;
+    if (overwrite) {
+      // A whole formatted disc is mostly never written: only the parts of
+      // the sector file that hold data are read, in runs.
+      if (!ExportStoredRuns(t.start, count, put)) return false;
+    } else {
+      for (int32_t i = 0; i < count; ++i) {
+        if (!ReadUser2048(t.start + i, user.data())) continue;  // a form 2 sector has no 2048-byte form
+        if (!put(t.start + i, user.data())) return false;
       }
     }
     end = std::max<int64_t>(end, int64_t(t.start) + count);
@@ -691,6 +715,36 @@ bool VirtualRecorder::ExportIso(const std::string& isoPath, std::string* error, 
   if (!out.Commit()) {
     if (error) *error = out.Error();
     return false;
+  }
+  return true;
+}
+
+bool VirtualRecorder::ExportStoredRuns(int32_t start, int32_t count,
+                                       const std::function<bool(int32_t, const uint8_t*)>& put) {
+  constexpr int32_t kRun = 256;
+  std::vector<uint8_t> run(size_t(kRun) * 2048);
+  const off_t last = off_t(start + count) * 2048;
+  for (off_t at = off_t(start) * 2048; at < last;) {
+    off_t data = lseek(sectorFd_, at, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // nothing written beyond
+      data = at;                  // a file system that cannot tell: read it all
+    }
+    if (data >= last) break;
+    off_t hole = lseek(sectorFd_, data, SEEK_HOLE);
+    if (hole < 0 || hole <= data) hole = last;
+    int32_t lba = int32_t(data / 2048);
+    const int32_t stop = int32_t(std::min<off_t>(last, (hole + 2047) / 2048 * 2048) / 2048);
+    while (lba < stop) {
+      const int32_t n = std::min(kRun, stop - lba);
+      ssize_t got = pread(sectorFd_, run.data(), size_t(n) * 2048, off_t(lba) * 2048);
+      if (got < 0) got = 0;
+      std::memset(run.data() + got, 0, size_t(n) * 2048 - size_t(got));
+      for (int32_t i = 0; i < n; ++i)
+        if (!put(lba + i, run.data() + size_t(i) * 2048)) return false;
+      lba += n;
+    }
+    at = off_t(stop) * 2048;
   }
   return true;
 }

@@ -5,6 +5,7 @@
 // change it.
 
 #include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ struct VirtualFaults {
   // READ CD answers 5/20/00 (invalid command), as some emulated and USB
   // drives do; READ (10) still reads the user data.
   bool refuseReadCd = false;
+  // The Nth WRITE counted from arming waits before it is carried out: the
+  // recorder makes the file "STATE.held" and goes on once it is removed, so
+  // that another program can act while a burn is certainly under way.
+  int holdAt = 0;
+  int holdSeen = 0;
 };
 
 class VirtualRecorder : public MmcDiscTarget {
@@ -63,6 +69,8 @@ class VirtualRecorder : public MmcDiscTarget {
   bool LockExclusive(bool lock) override;
   bool HoldForJob(bool hold) override;
   static const std::vector<std::string>& MediaNames();
+  // The file a held write waits on (see VirtualFaults::holdAt).
+  static std::string HeldPath(const std::string& statePath) { return statePath + ".held"; }
 
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
@@ -83,6 +91,10 @@ class VirtualRecorder : public MmcDiscTarget {
   void ReopenIfReplaced();
   bool SetLock(bool* which, bool on);
   bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
+  void HoldUntilReleased();
+  // Hands every 2048-byte sector of [start, start + count) that the sector
+  // file holds to `put`; false as soon as `put` fails.
+  bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);
 
   std::string statePath_;
   std::string medium_;
