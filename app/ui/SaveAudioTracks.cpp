@@ -132,7 +132,6 @@ int SaveOne(QWidget* parent, CDevCmdROM& drive, CAuEncode& encoder, const Job& j
 
 bool SaveAudioTracks(QWidget* parent, CDevCmdROM& drive, const std::vector<int>& tracks) {
   CAuEncode encoder;
-  encoder.SetExisting(Existing::kReplace);  // the user was asked about every file in the way
   return SaveAudioTracks(parent, drive, tracks, encoder);
 }
 
@@ -140,6 +139,7 @@ bool SaveAudioTracks(QWidget* parent, CDevCmdROM& drive, const std::vector<int>&
   if (tracks.empty()) return false;
   std::vector<Job> jobs;
   if (!PlanTracks(drive, tracks, jobs) || !ChooseTargets(parent, jobs)) return false;
+  encoder.SetExisting(Existing::kReplace);  // the user was asked about every file in the way
   std::string saved;
   for (size_t i = 0; i < jobs.size(); ++i) {
     std::string why;

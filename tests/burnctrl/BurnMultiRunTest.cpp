@@ -72,7 +72,7 @@ std::string ExportIso(const std::string& state, const std::string& out) {
   VirtualRecorder v;
   std::string error;
   EXPECT_TRUE(v.Open(state, &error)) << error;
-  EXPECT_TRUE(v.ExportIso(out, &error)) << state << ": " << error;
+  EXPECT_TRUE(v.ExportIso(out, &error, Existing::kReplace)) << state << ": " << error;
   return ReadWholeFile(out);
 }
 
@@ -80,7 +80,7 @@ std::string ExportBin(const std::string& state, const std::string& cue) {
   VirtualRecorder v;
   std::string error;
   EXPECT_TRUE(v.Open(state, &error)) << error;
-  EXPECT_TRUE(v.ExportBinCue(cue, &error)) << state << ": " << error;
+  EXPECT_TRUE(v.ExportBinCue(cue, &error, Existing::kReplace)) << state << ": " << error;
   return ReadWholeFile(cue.substr(0, cue.size() - 4) + ".bin");
 }
 

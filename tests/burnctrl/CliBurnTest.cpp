@@ -104,9 +104,9 @@ TEST(CliBurn, AFailedWriteNamesTheDriveAndSenseAndGoesIntoTheWriteLog) {
   ASSERT_EQ(st, 0) << out;
   out = Cli("virtual fault --drive virtual:" + disc + " --write-error 2 --sense 3/0C/02 --times 1000", &st);
   ASSERT_EQ(st, 0) << out;
-  // A writable program folder of its own: the log goes there.
-  std::string program = dir.Mkdir("program");
-  out = RunTool("VARNEX_WRITE_LOG=1 VARNEX_PROGRAM_DIR=" + program + " " + VARNEX_CLI_PATH + " burn --drive virtual:" +
+  // The log goes to the program's own folder under the user's configuration.
+  std::string program = dir.Mkdir("config") + "/varnex";
+  out = RunTool("VARNEX_WRITE_LOG=1 XDG_CONFIG_HOME=" + dir / "config" + " " + VARNEX_CLI_PATH + " burn --drive virtual:" +
                     disc + " " VARNEX_SOURCE_DIR "/data/sample/README.txt",
                 &st);
   EXPECT_NE(st, 0) << out;
@@ -116,7 +116,7 @@ TEST(CliBurn, AFailedWriteNamesTheDriveAndSenseAndGoesIntoTheWriteLog) {
   bool logged = false;
   for (const std::string& line : ReadWriteLog(program + "/Record.log"))
     logged = logged || line.find("WRITE at sector") != std::string::npos;
-  EXPECT_TRUE(logged) << "Record.log beside the program holds the failed write";
+  EXPECT_TRUE(logged) << "Record.log in the configuration folder holds the failed write";
 }
 
 TEST(CliBurn, SeveralDrivesBurnAtOnceAndOnlyTheFailingOneIsNamed) {

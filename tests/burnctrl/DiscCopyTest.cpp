@@ -25,7 +25,7 @@ std::string Cli(const std::string& args, int* status) { return RunTool(std::stri
 
 std::string Bin(const ScratchFolder& dir, const std::string& disc, const std::string& name) {
   int st = 0;
-  std::string out = Cli("virtual export --drive virtual:" + (dir / disc) + " --cue " + (dir / (name + ".cue")), &st);
+  std::string out = Cli("virtual export --drive virtual:" + (dir / disc) + " --cue " + (dir / (name + ".cue")) + " --replace", &st);
   EXPECT_EQ(0, st) << out;
   return ReadWholeFile(dir / (name + ".bin"));
 }

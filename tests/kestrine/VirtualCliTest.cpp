@@ -82,7 +82,7 @@ TEST_F(VirtualCli, BadArgumentsAreRefusedWithTheReason) {
   EXPECT_NE(std::string::npos, out.find("bd-re")) << "the known media are named\n" << out;
   EXPECT_EQ(1, RunCli("disc-info --drive virtual:" + (dir_ / "none.vdisc"), &out));
   EXPECT_NE(std::string::npos, out.find("(code -8)")) << out;
-  EXPECT_EQ(1, RunCli("virtual export --drive virtual:" + (dir_ / "none.vdisc"), &out));
+  EXPECT_EQ(2, RunCli("virtual export --drive virtual:" + (dir_ / "none.vdisc"), &out)) << "a usage error";
   EXPECT_NE(std::string::npos, out.find("-o OUT.iso or --cue OUT.cue")) << out;
   EXPECT_EQ(1, RunCli("virtual fault --drive /dev/sr0 --no-erase", &out));
   EXPECT_EQ(1, RunCli("disc-info --drive Q:", &out));

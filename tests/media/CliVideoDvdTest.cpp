@@ -120,7 +120,7 @@ TEST(CliVideoDvd, EveryWritableDvdMediumTakesTheDiscAndACdIsRefused) {
     ASSERT_EQ(Cli("virtual create --media " + std::string(medium) + " " + vd).status, 0);
     CommandResult r = Cli(DvdCommand() + " --label " + medium + " --drive virtual:" + vd + " " + avi);
     ASSERT_EQ(r.status, 0) << r.output;
-    r = Cli("virtual export --drive virtual:" + vd + " -o " + dir / "disc.iso");
+    r = Cli("virtual export --replace --drive virtual:" + vd + " -o " + dir / "disc.iso");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(LsdvdLengths(dir / "disc.iso").size(), 1u);
     EXPECT_NE(RunCommand("udfinfo " + Quoted(dir / "disc.iso")).output.find(std::string("label=") + medium),

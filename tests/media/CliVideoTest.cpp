@@ -134,8 +134,12 @@ TEST(CliVideo, ProjectsSaveAndBurnAndBadInputIsRefusedByName) {
   EXPECT_EQ(body[4], 5) << "a Super Video CD project";
   EXPECT_EQ(body.substr(5, 4), "TRIP");
   EXPECT_EQ(body.substr(260, clip.size()), clip);
-  // Saving again replaces the project only with a complete one.
+  // Saving again is refused unless asked, and then replaces the project
+  // only with a complete one.
   r = Cli("video --svcd --save " + project + " " + clip + " " + clip);
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_EQ(ReadWholeFile(project).size(), 256u + 4 + 260);
+  r = Cli("video --svcd --replace --save " + project + " " + clip + " " + clip);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(ReadWholeFile(project).size(), 256u + 4 + 2 * 260);
   r = Cli("project show " + project);
