@@ -1,5 +1,7 @@
 #include "foundation/TempFiles.h"
 
+#include "ProcessStart.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -70,21 +72,6 @@ bool OwnerRuns(pid_t pid, const std::string& start) {
 }
 
 }  // namespace
-
-std::string ProcessStartTime(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return {};
-  size_t close = line.rfind(')');
-  if (close == std::string::npos) return {};
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  // Fields after the command name start with the state (field 3); the start
-  // time is field 22.
-  for (int i = 3; i <= 22 && (fields >> field); ++i)
-    if (i == 22) return field;
-  return {};
-}
 
 std::string TempFolder() {
   const char* t = std::getenv("TMPDIR");

@@ -35,11 +35,6 @@ std::string MakeWorkFolder(const std::string& prefix);
 // touched. Called when a program starts; returns how many were removed.
 int RemoveAbandonedTempFiles();
 
-// The start time of process `pid` since boot, in clock ticks ("" when there
-// is no such process or it cannot be read): with the process id it names
-// one run of a program, so that a recycled process id is not taken for it.
-std::string ProcessStartTime(int pid);
-
 // Removes a file or a folder with everything in it; false when something stays.
 bool RemoveTree(const std::string& path);
 

@@ -32,6 +32,8 @@
 #include <sstream>
 #include <utility>
 
+#include "ProcessStart.h"
+
 // What may stand at the place of a new file.
 enum class Existing {
   kKeep,     // anything at the place refuses the write
@@ -105,24 +107,6 @@ constexpr const char* kMarkerTag = "varnex-partial";
 
 inline std::string MarkerPath(const std::string& partial) { return partial + kMarkerSuffix; }
 
-// The start time of process `pid` since boot (clock ticks), "" when there is
-// no such process. With the process id it names one run of a program, so a
-// recycled process id is not taken for the writer of an old partial file.
-inline std::string ProcessStart(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return {};
-  size_t close = line.rfind(')');
-  if (close == std::string::npos) return {};
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  // Fields after the command name start with the state (field 3); the start
-  // time is field 22.
-  for (int i = 3; i <= 22 && (fields >> field); ++i)
-    if (i == 22) return field;
-  return {};
-}
-
 inline std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -178,13 +162,13 @@ inline Marker ReadMarker(const std::string& path) {
 
 inline bool WriterAlive(const Marker& m) {
   if (::kill(m.pid, 0) != 0 && errno == ESRCH) return false;
-  const std::string start = ProcessStart(m.pid);
+  const std::string start = ProcessStartTime(m.pid);
   return start.empty() ? ::kill(m.pid, 0) == 0 : start == m.start;
 }
 
 // Makes the marker; false (errno set) when anything has its name.
 inline bool MakeMarker(const std::string& path) {
-  const std::string text = std::string(kMarkerTag) + " " + std::to_string(::getpid()) + " " + ProcessStart(::getpid());
+  const std::string text = std::string(kMarkerTag) + " " + std::to_string(::getpid()) + " " + ProcessStartTime(::getpid());
   return ::symlink(text.c_str(), path.c_str()) == 0;
 }
 

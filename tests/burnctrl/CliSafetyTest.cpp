@@ -29,16 +29,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Names in `folder` (no recursion), sorted, for "nothing was left behind".
-std::string Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  std::string all;
-  for (const auto& n : names) all += n + " ";
-  return all;
-}
-
 bool IsIsoImage(const std::string& path) {
   std::string data = ReadWholeFile(path);
   return data.size() > 16 * 2048 + 6 && data.compare(16 * 2048 + 1, 5, "CD001") == 0;
@@ -59,7 +49,7 @@ TEST(CliSafety, AnImageFileIsNeverEmptiedByEraseOrARefusedBurn) {
   Cli("burn --replace --drive image:" + image + " " + (dir / "missing"), &st);
   EXPECT_NE(st, 0);
   EXPECT_EQ(ReadWholeFile(image), "an earlier image");
-  EXPECT_EQ(Listing(dir.path()), "earlier.iso ");
+  EXPECT_EQ(FolderListing(dir.path()), "earlier.iso ");
 
   // The recorder itself: an erase of a written image starts over beside it.
   auto r = std::make_shared<ImageFileRecorder>(image, rec::kCdRw, 0, 11);
@@ -67,7 +57,7 @@ TEST(CliSafety, AnImageFileIsNeverEmptiedByEraseOrARefusedBurn) {
   EXPECT_EQ(r->Blank(0), 0u);
   r.reset();
   EXPECT_EQ(ReadWholeFile(image), "an earlier image") << "a recorder that never closed a session replaced the file";
-  EXPECT_EQ(Listing(dir.path()), "earlier.iso ");
+  EXPECT_EQ(FolderListing(dir.path()), "earlier.iso ");
 }
 
 TEST(CliSafety, AnExistingImageIsOnlyReplacedWhenAskedAndNeverThroughALink) {
@@ -177,7 +167,7 @@ TEST(CliSafety, CtrlCWhileWaitingForTheNextDiscStopsAndCleansUp) {
   EXPECT_TRUE(Has(log, "insert a blank disc")) << log;
   EXPECT_FALSE(Has(out, "rc=0")) << out << log;
   EXPECT_TRUE(Has(out, "rc=1")) << out << log;  // ended by the program, not killed by the signal
-  EXPECT_EQ(Listing(dir / "tmp"), "") << "temporary files were left behind";
+  EXPECT_EQ(FolderListing(dir / "tmp"), "") << "temporary files were left behind";
 }
 
 TEST(CliSafety, AnUnreadableFolderFailsTheCommand) {

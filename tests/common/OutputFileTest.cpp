@@ -22,15 +22,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  std::string all;
-  for (const auto& n : names) all += n + " ";
-  return all;
-}
-
 }  // namespace
 
 TEST(OutputFile, WritesANewFileAndLeavesNothingBeside) {
@@ -42,7 +33,7 @@ TEST(OutputFile, WritesANewFileAndLeavesNothingBeside) {
   ASSERT_TRUE(out.Write("complete"));
   ASSERT_TRUE(out.Commit()) << out.Error();
   EXPECT_EQ(ReadWholeFile(dir / "new.iso"), "complete");
-  EXPECT_EQ(Names(dir.path()), "new.iso ");
+  EXPECT_EQ(FolderListing(dir.path()), "new.iso ");
 }
 
 TEST(OutputFile, NothingAtThePlaceIsTouchedUnlessReplacing) {
@@ -73,7 +64,7 @@ TEST(OutputFile, NothingAtThePlaceIsTouchedUnlessReplacing) {
   EXPECT_EQ(ReadWholeFile(target), "link target");
   EXPECT_TRUE(fs::is_symlink(dir / "link.iso"));
   EXPECT_TRUE(fs::is_directory(dir / "folder.iso"));
-  EXPECT_EQ(Names(dir.path()), "empty.iso folder.iso link.iso old.iso target.txt ");
+  EXPECT_EQ(FolderListing(dir.path()), "empty.iso folder.iso link.iso old.iso target.txt ");
 
   std::string why;
   ASSERT_TRUE(WriteWholeFile(file, "new content", Existing::kReplace, &why)) << why;
@@ -93,7 +84,7 @@ TEST(OutputFile, AFileThatAppearsMeanwhileIsNeverReplaced) {
   EXPECT_FALSE(out.Commit());
   EXPECT_NE(out.Error().find("race.txt"), std::string::npos) << out.Error();
   EXPECT_EQ(ReadWholeFile(dir / "race.txt"), "the user's");
-  EXPECT_EQ(Names(dir.path()), "race.txt ");
+  EXPECT_EQ(FolderListing(dir.path()), "race.txt ");
 
   // When replacing, a folder that appeared is not replaced either.
   OutputFile again;
@@ -113,7 +104,7 @@ TEST(OutputFile, AFailedOrAbandonedWriteLeavesTheOldFile) {
     ASSERT_TRUE(out.Write("half of version 2"));
   }  // gone without Commit
   EXPECT_EQ(ReadWholeFile(file), "version 1");
-  EXPECT_EQ(Names(dir.path()), "old.bcd ");
+  EXPECT_EQ(FolderListing(dir.path()), "old.bcd ");
 
   // A write that fails (the descriptor is taken away) is reported and cleaned up.
   OutputFile out;
@@ -122,7 +113,7 @@ TEST(OutputFile, AFailedOrAbandonedWriteLeavesTheOldFile) {
   EXPECT_FALSE(out.Write("x"));
   EXPECT_FALSE(out.Commit());
   EXPECT_EQ(ReadWholeFile(file), "version 1");
-  EXPECT_EQ(Names(dir.path()), "old.bcd ");
+  EXPECT_EQ(FolderListing(dir.path()), "old.bcd ");
 }
 
 TEST(OutputFile, APartialFileOfADeadRunIsClearedAForeignOneIsKept) {
@@ -144,7 +135,7 @@ TEST(OutputFile, APartialFileOfADeadRunIsClearedAForeignOneIsKept) {
   ASSERT_TRUE(next.Write("whole"));
   ASSERT_TRUE(next.Commit()) << next.Error();
   EXPECT_EQ(ReadWholeFile(dir / "killed.iso"), "whole");
-  EXPECT_EQ(Names(dir.path()), "killed.iso ");
+  EXPECT_EQ(FolderListing(dir.path()), "killed.iso ");
 
   // A file of the partial name that we did not leave stays, and is named.
   dir.Write("mine.iso.part", "the user's own file");

@@ -1,6 +1,7 @@
 #pragma once
 // Scratch folders and files for tests, removed when the test ends.
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,17 @@ class PrivateTemp {
   std::string old_;
   std::string path_;
 };
+
+// The names in `folder` (no recursion), sorted, each followed by a blank:
+// "" for an empty folder, so that "nothing was left behind" reads plainly.
+inline std::string FolderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string all;
+  for (const auto& n : names) all += n + " ";
+  return all;
+}
 
 // Empties every file in `folder`, as a full or failing disc might leave a
 // temporary file that is read back later.
