@@ -27,7 +27,7 @@ for _ in $(seq 100); do [[ -S $work/runtime/varnex/handover ]] && break; sleep 0
 [[ -S $work/runtime/varnex/handover ]] || { cat "$work/varnex.log"; echo "the window did not listen" >&2; exit 1; }
 cd "$work/files"
 start=$(date +%s.%N)
-"$build/bin/VarnexShell" data file*.txt
+timeout 600 "$build/bin/VarnexShell" data file*.txt || { echo "VarnexShell failed (status $?)" >&2; tail -5 "$work/varnex.log" >&2; exit 1; }
 end=$(date +%s.%N)
 fstart=$(date +%s.%N)
 find "$work/files" -type f >/dev/null
