@@ -149,6 +149,8 @@ void CDlgProgressMulti::Poll() {
     run_ = std::make_unique<BurnMultiRun>(drives_, copies_, burn_, hooks_);
     run_->Start();
   }
+  // Asked before the rows are read: once no row runs, this reading is final.
+  const bool running = run_->Running();
   const std::vector<MultiRow> rows = run_->Rows();
   for (size_t i = 0; i < rows.size() && int(i) < list_->topLevelItemCount(); ++i) {
     const MultiRow& r = rows[i];
@@ -168,8 +170,8 @@ void CDlgProgressMulti::Poll() {
     row->setText(kCopy, QString::asprintf("%d / %d", std::max(1, r.copy), r.copies));
     row->setText(kItem, r.state == MultiRow::kNextDisc ? Tr("UIText", 1347) : Q(r.item));
   }
-  if (cancelled_ && run_->Running()) run_->Cancel();  // a burn that began as the stop went out
-  if (!run_->Running()) Finish();
+  if (cancelled_ && running) run_->Cancel();  // a burn that began as the stop went out
+  if (!running) Finish();
 }
 
 void CDlgProgressMulti::Finish() {

@@ -208,9 +208,7 @@ class ProgressMultiWindowTest : public QObject {
 
     // The good recorder waits for its next disc until the user cancels.
     BurnMultiRun::Hooks hooks;
-    std::atomic<bool> prompted{false};
     hooks.nextDisc = [&](int, int, const std::atomic<bool>& cancel) {
-      prompted = true;
       while (!cancel) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       return false;
     };
@@ -222,7 +220,9 @@ class ProgressMultiWindowTest : public QObject {
     QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
     dialog.open();
     const QString failed = QString::fromStdString(LoadErrorText(result::kWriteFailed));
-    PollUntil([&] { return prompted && Cell(dialog, 1, 1).startsWith(failed); });
+    // The good row's cells change in the same refresh that shows its prompt.
+    const QString prompt = wt::LangText("UIText", 1342).arg(2);
+    PollUntil([&] { return Cell(dialog, 0, 1) == prompt && Cell(dialog, 1, 1).startsWith(failed); });
     QVERIFY2(Cell(dialog, 1, 1).contains("WRITE"), qPrintable(Cell(dialog, 1, 1)));
     QCOMPARE(Cell(dialog, 1, 2), QString());
     QCOMPARE(Cell(dialog, 1, 3), QString());

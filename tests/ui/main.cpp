@@ -2,10 +2,41 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
 
+namespace {
+
+// The run's temporary files and work folders stay in a folder of its own,
+// so two runs side by side never see each other's files.
+class RunFolder {
+ public:
+  RunFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/varnex-windows-XXXXXX";
+    if (!::mkdtemp(pattern.data())) return;
+    run_ = pattern;
+    std::error_code ec;
+    std::filesystem::create_directories(run_ + "/tmp", ec);
+    setenv("TMPDIR", (run_ + "/tmp").c_str(), 1);
+  }
+  ~RunFolder() {
+    std::error_code ec;
+    if (!run_.empty()) std::filesystem::remove_all(run_, ec);
+  }
+
+ private:
+  std::string run_;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  RunFolder runFolder;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   wt::MakeProgramFolder();
