@@ -15,6 +15,7 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
+#include "BurnCtrl/SessionAtOnce.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "foundation/LangText.h"
 #include "BurnMana_SAO.h"
@@ -196,25 +197,18 @@ int Write(int targetIndex, DataSource& source, bool close) {
   Start(targetIndex);
   uint16_t curRead = 0, curWrite = 0, maxRead = 0, maxWrite = 0;
   GetCdSpeeds(targetIndex, &curRead, &curWrite, &maxRead, &maxWrite);
-  const int sessions = source.GetSessionNum();
-  for (int s = 1; s <= sessions; ++s) {
-    if (gStop) return result::kBurnStopped;
-    target->SetWriteSpeed(maxWrite ? maxWrite : 0xFFFF);
-    auto mana = std::make_unique<BurnMana_SAO>(&source, target, s, !(close && s == sessions), -150);
-    int r = mana->BurnBegin();
-    if (r == BURN_OK) {
-      Publish(nullptr, mana.get(), "Session " + std::to_string(s) + " of " + std::to_string(sessions));
-      if (mana->Burn()) r = mana->BurnEnd();
-      else r = BURN_NOT_READY;
-      Publish(nullptr, nullptr, "");
-    }
-    if (r != BURN_OK) {
-      std::string why = mana->GetLastError();
-      if (r == BURN_STOPPED) why.clear();
-      return Failed(SaoBurnResult(r), FindRecorder(targetIndex)->Name() + ": " + why);
-    }
-  }
-  return result::kSuccess;
+  AtOnceJob job;
+  job.closeLast = close;
+  job.speed = maxWrite ? maxWrite : 0xFFFF;
+  job.stopped = [] { return gStop.load(); };
+  job.watch = [](BurnMana_SAO* running, int s, int sessions) {
+    Publish(nullptr, running, running ? "Session " + std::to_string(s) + " of " + std::to_string(sessions) : "");
+  };
+  std::string why;
+  const int r = WriteAtOnce(target, source, job, &why);
+  if (r != result::kSuccess && r != result::kBurnStopped)
+    return Failed(r, FindRecorder(targetIndex)->Name() + ": " + why);
+  return r;
 }
 
 int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {

@@ -11,8 +11,13 @@
 #include <thread>
 
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/SessionAtOnce.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnMana_SAO.h"
 #include "ByteFields.h"
+#include "DataSource_Image.h"
 #include "DevDeque.h"
+#include "ImageLayout.h"
 #include "authoring/CFileManager.h"
 #include "authoring/CMultiCD.h"
 #include "BurnCtrl/interfaces/RecorderSectors.h"
@@ -54,6 +59,7 @@ std::vector<std::shared_ptr<Recorder>> gDevices;
 // The burn-list lock guards the list of running burns and the project slots.
 std::mutex gBurnListLock;
 std::vector<std::shared_ptr<BurnMultiInfo>> gBurns;
+std::map<int, BurnMana_SAO*> gAtOnce;  // images written a session at once, by drive; under gBurnListLock
 // Drives a job (a burn, an erase, a copy, a video disc) is using. A job
 // holds its drive from start to end, also against our other programs; the
 // steps inside it (an erase before a copy, the eject for the blank disc) run
@@ -716,6 +722,7 @@ int AbortWrite() {
   gStopAll = true;
   std::lock_guard<std::mutex> hold(gBurnListLock);
   for (auto& b : gBurns) b->mana->StopBurn();
+  for (auto& [index, running] : gAtOnce) running->BurnStop();
   Trace("<----AbortWrite end---->");
   return result::kSuccess;
 }
@@ -733,11 +740,76 @@ void SetWriteToFile(const std::string& path) {
 }
 void SetTraceHook(TraceHook hook) { gTrace = hook; }
 
+namespace {
+
+// An image made for CD (a sheet or NRG chunks say what each track is) is
+// written a session at once, exactly as it describes the disc. Everything
+// it names is checked before the recorder is asked anything.
+int WriteImageAtOnce(int index, const std::shared_ptr<Recorder>& r, const std::string& imagePath, ImageLayout layout,
+                     bool testWrite) {
+  gStopAll = false;
+  NoteJobError(index, "");
+  auto* drive = dynamic_cast<KestrineRecorder*>(r.get());
+  DataSource_Image source(std::move(layout));
+  if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
+  if (!drive) {
+    r->JobEnded(false);
+    return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + imagePath +
+                                   " holds audio or Mode 2 tracks, which a disc keeps"),
+           result::kNothingDone;
+  }
+  if (!WaitForDrive(r.get())) return NoteJobError(index, NotReadyText(r.get())), result::kNotReady;
+  if (!::medium::IsCd(r->GetMediumType()))
+    return NoteJobError(index, imagePath + " describes a CD; the disc in " + r->Name() + " is no CD"),
+           result::kTargetNotWritable;
+  // The image's first track begins at the start of the disc.
+  DiscInfo disc;
+  if (r->ReadDiscInfo(disc) == 0 && disc.discStatus != 0)
+    return NoteJobError(index, imagePath + " is written a session at once onto a blank CD"), result::kTargetNotBlank;
+  uint32_t capacity = 0;
+  const int32_t needed = source.Layout().sessions.back().LeadOut();
+  if (r->GetBlackDiscCapacity(capacity) == 0 && capacity > 0 && int64_t(needed) > int64_t(capacity)) {
+    NoteJobError(index, imagePath + " needs " + std::to_string(needed) + " sectors; the disc holds " +
+                            std::to_string(capacity));
+    return result::kDoesNotFit;
+  }
+  AtOnceJob job;
+  job.testWrite = testWrite;
+  job.stopped = [] { return gStopAll.load(); };
+  job.watch = [index](BurnMana_SAO* running, int, int) {
+    std::lock_guard<std::mutex> hold(gBurnListLock);
+    if (running) gAtOnce[index] = running;
+    else gAtOnce.erase(index);
+    // A stop that came before the writer was known still reaches it.
+    if (running && gStopAll) running->BurnStop();
+  };
+  std::string why;
+  const int res = WriteAtOnce(drive->Device(), source, job, &why);
+  if (res != result::kSuccess && !why.empty()) NoteJobError(index, r->Name() + ": " + why);
+  r->Lock(false);
+  r->JobEnded(res == result::kSuccess);
+  return res;
+}
+
+bool AllMode1Data(const ImageLayout& layout) {
+  return std::all_of(layout.tracks.begin(), layout.tracks.end(),
+                     [](const DiscTrack& t) { return t.mode == cdsector::Mode::Mode1; });
+}
+
+}  // namespace
+
 int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DriveClaim claim(index);
   if (!claim.ok()) return result::kRecorderInUse;
+  ImageLayout layout;
+  std::string unread;
+  // An image file target keeps Mode 1 data, which the track writer gives it.
+  const bool fileTarget = dynamic_cast<KestrineRecorder*>(r.get()) == nullptr;
+  if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd &&
+      !(fileTarget && AllMode1Data(layout)))
+    return WriteImageAtOnce(index, r.shared(), imagePath, std::move(layout), testWrite);
   JobSpec spec;
   spec.kind = JobSpec::kImage;
   spec.index = index;
@@ -846,6 +918,7 @@ int GetDriveProgress(const std::string& label) {
   int index = LabelIndex(label);
   if (index < 0) return 0;
   std::lock_guard<std::mutex> hold(gBurnListLock);
+  if (auto a = gAtOnce.find(index); a != gAtOnce.end()) return a->second->GetBurnProgress();
   for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
     if ((*it)->recorder->GetDeviceID() == index) return (*it)->mana->GetProgress();
   return 0;
@@ -856,6 +929,12 @@ int GetDriveItem(const std::string& label, std::string* text) {
   int index = LabelIndex(label);
   if (index < 0) return result::kNothingDone;
   std::lock_guard<std::mutex> hold(gBurnListLock);
+  if (auto a = gAtOnce.find(index); a != gAtOnce.end()) {
+    char item[256];
+    a->second->GetCurrBurnFile(item, sizeof item);
+    *text = item;
+    return result::kSuccess;
+  }
   for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
     if ((*it)->recorder->GetDeviceID() == index) {
       *text = (*it)->mana->GetCurrentItem();

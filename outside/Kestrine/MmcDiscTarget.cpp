@@ -495,7 +495,7 @@ std::vector<uint8_t> MmcDiscTarget::TrackInfo(const DiscTrack* t, bool invisible
   a[2] = uint8_t(t->number), a[32] = uint8_t(t->number >> 8);
   a[3] = uint8_t(t->session), a[33] = uint8_t(t->session >> 8);
   bool overwrite = medium::IsOverwritable(m.profile);
-  a[5] = t->IsAudio() ? 0x00 : (overwrite || (canAppend && !t->closed) ? 0x05 : 0x04);
+  a[5] = t->IsAudio() ? t->Control() : uint8_t((overwrite || (canAppend && !t->closed) ? 0x05 : 0x04) | (t->Control() & 0x02));
   uint8_t dataMode = t->IsAudio() ? 0x00 : IsMode2(t->mode) ? 0x02 : 0x01;
   bool writable = overwrite ? !m.pressed : (canAppend && !t->closed);
   a[6] = uint8_t(((t->recorded == 0 && !t->closed && !overwrite) ? 0x40 : 0) | (t->reserved && !t->closed ? 0x80 : 0) |
@@ -583,11 +583,11 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
     if (number > tracks.back()->number && number != 0xAA) return Fail(c, kInvalidField);
     for (const DiscTrack* t : tracks) {
       if (t->number < number || number == 0xAA) continue;
-      uint8_t e[8] = {0, uint8_t(0x10 | (t->IsAudio() ? 0 : 4)), uint8_t(t->number), 0};
+      uint8_t e[8] = {0, uint8_t(0x10 | t->Control()), uint8_t(t->number), 0};
       putAddr(e + 4, t->start);
       a.insert(a.end(), e, e + 8);
     }
-    uint8_t e[8] = {0, uint8_t(0x10 | (tracks.back()->IsAudio() ? 0 : 4)), 0xAA, 0};
+    uint8_t e[8] = {0, uint8_t(0x10 | tracks.back()->Control()), 0xAA, 0};
     putAddr(e + 4, LeadOutOfSession(tracks.back()->session));
     a.insert(a.end(), e, e + 8);
   } else if (format == 1) {
@@ -597,7 +597,7 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
     for (const DiscTrack* t : tracks)
       if (t->session == lastSession) { first = t; break; }
     if (!first) first = tracks.front();
-    uint8_t e[8] = {0, uint8_t(0x10 | (first->IsAudio() ? 0 : 4)), uint8_t(first->number), 0};
+    uint8_t e[8] = {0, uint8_t(0x10 | first->Control()), uint8_t(first->number), 0};
     putAddr(e + 4, first->start);
     a.insert(a.end(), e, e + 8);
   } else if (format == 2) {
@@ -616,14 +616,14 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
       for (const DiscTrack* t : tracks)
         if (t->session == s) { if (!first) first = t; last = t; }
       if (!first) continue;
-      uint8_t ctlFirst = uint8_t(0x10 | (first->IsAudio() ? 0 : 4));
-      uint8_t ctlLast = uint8_t(0x10 | (last->IsAudio() ? 0 : 4));
+      uint8_t ctlFirst = uint8_t(0x10 | first->Control());
+      uint8_t ctlLast = uint8_t(0x10 | last->Control());
       uint8_t discType = medium::IsCd(m.profile) ? m.sessionFormat : 0;
       entry(s, ctlFirst, 0xA0, 0, uint8_t(first->number), discType, 0, false);
       entry(s, ctlLast, 0xA1, 0, uint8_t(last->number), 0, 0, false);
       entry(s, ctlLast, 0xA2, LeadOutOfSession(s), 0, 0, 0, true);
       for (const DiscTrack* t : tracks)
-        if (t->session == s) entry(s, uint8_t(0x10 | (t->IsAudio() ? 0 : 4)), uint8_t(t->number), t->start, 0, 0, 0, true);
+        if (t->session == s) entry(s, uint8_t(0x10 | t->Control()), uint8_t(t->number), t->start, 0, 0, 0, true);
       bool more = s < lastSession || (!m.finalized && medium::IsSequential(m.profile));
       if (more && medium::IsCd(m.profile)) {
         // B0: where the next session's program area starts, and the last possible lead-out.
@@ -795,13 +795,18 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
     uint8_t raw[2352];
     Mode mode;
     if (pregapOf) {
-      // The pre-gap (index 0) of the following track: empty sectors of its
-      // mode, as a drive reads them and as the BIN export writes them.
+      // The pre-gap (index 0) of the following track: what was written
+      // there, or empty sectors of its mode, as the BIN export writes them.
       mode = pregapOf->mode;
       if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
       uint8_t user[2352] = {};
-      if (mode == Mode::Audio) std::memset(raw, 0, sizeof raw);
-      else cdsector::Encode(at, mode, user, raw);
+      if (ReadStored(at, raw) == 2352) {
+        if (mode != Mode::Audio) mode = cdsector::ModeOf(raw);
+      } else if (mode == Mode::Audio) {
+        std::memset(raw, 0, sizeof raw);
+      } else {
+        cdsector::Encode(at, mode, user, raw);
+      }
     } else if (!ReadRaw(at, raw, &mode)) {
       return Fail(c, kLbaOutOfRange);
     }
@@ -1215,6 +1220,7 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
       tracks.back().start = at;
       tracks.back().form = form;
       tracks.back().mode = mode;
+      tracks.back().control = uint8_t(e[0] >> 4);
     } else if (index == 0) {
       tracks.back().pregapForm = form;
     }
@@ -1243,6 +1249,7 @@ void MmcDiscTarget::CommitCueSheet() {
     int32_t end = i + 1 < cue_.size() ? cue_[i + 1].pregap : cueLeadOut_;
     t.size = t.recorded = end - t.start;
     t.mode = cue_[i].mode;
+    t.flags = uint8_t(cue_[i].control & 0x0B);
     t.closed = true;
     m.tracks.push_back(t);
   }

@@ -21,8 +21,11 @@ struct DiscTrack {
   cdsector::Mode mode = cdsector::Mode::Mode1;  // Audio, Mode1 or a Mode 2 form (any form: a Mode 2 track)
   bool closed = false;
   bool reserved = false;
+  uint8_t flags = 0;     // control bits a cue sheet gave: 0x1 pre-emphasis, 0x2 copy permitted, 0x8 four channels
   int32_t End() const { return start + ((closed || reserved) ? size : recorded); }
   bool IsAudio() const { return mode == cdsector::Mode::Audio; }
+  // The control nibble of the table of contents.
+  uint8_t Control() const { return uint8_t((IsAudio() ? 0 : 4) | (flags & (IsAudio() ? 0x0B : 0x02))); }
 };
 
 struct DiscModel {
@@ -157,6 +160,7 @@ class MmcDiscTarget : public ScsiTransport {
     cdsector::Mode mode;
     uint8_t pregapForm;  // data form of the cue sheet for the pre-gap and
     uint8_t form;        // for the track: what each sector the host sends holds
+    uint8_t control = 0; // the track's control nibble
   };
   bool cuePending_ = false;
   std::vector<CueTrack> cue_;

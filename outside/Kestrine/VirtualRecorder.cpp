@@ -206,6 +206,8 @@ bool VirtualRecorder::Load(std::string* error) {
       t.mode = Mode(mode);
       t.closed = closed;
       t.reserved = reserved;
+      int flags = 0;
+      if (s >> flags) t.flags = uint8_t(flags & 0x0B);  // older state files have none
       m.tracks.push_back(t);
     } else if (key == "fault-write") {
       int k, a, q;
@@ -241,7 +243,7 @@ bool VirtualRecorder::Save() {
     << "sessionformat " << int(m.sessionFormat) << "\nlayer0 " << m.layer0 << "\n";
   for (const DiscTrack& t : m.tracks)
     o << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' ' << t.recorded << ' '
-      << int(t.mode) << ' ' << int(t.closed) << ' ' << int(t.reserved) << "\n";
+      << int(t.mode) << ' ' << int(t.closed) << ' ' << int(t.reserved) << ' ' << int(t.flags) << "\n";
   if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
   const VirtualFaults& f = faults_;
   if (f.writeFailCount > 0)
@@ -772,12 +774,15 @@ std::string CueMsf(int32_t lba) {
   return std::string(b);
 }
 
-// Empty sectors of `mode` for the gap [from, to).
-bool WriteGapSectors(int fd, int32_t from, int32_t to, Mode mode) {
+// The gap [from, to): the sectors written there (a pre-gap written a session
+// at once), or empty sectors of `mode` where nothing was.
+bool WriteGapSectors(int fd, int32_t from, int32_t to, Mode mode, const std::function<bool(int32_t, uint8_t*)>& stored) {
   uint8_t raw[2352], user[2352];
   for (int32_t lba = from; lba < to; ++lba) {
-    std::memset(user, 0, sizeof user);
-    cdsector::Encode(lba, mode, user, raw);
+    if (!stored(lba, raw)) {
+      std::memset(user, 0, sizeof user);
+      cdsector::Encode(lba, mode, user, raw);
+    }
     if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
   }
   return true;
@@ -843,7 +848,8 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     Mode mode = cd ? t->mode : Mode::Mode1;
     if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
     const int32_t gapStart = written;
-    ok = ok && WriteGapSectors(fd, written, t->start, mode);
+    ok = ok && WriteGapSectors(fd, written, t->start, mode,
+                               [&](int32_t lba, uint8_t* raw) { return cd && ReadStored(lba, raw) == 2352; });
     AppendCueTrack(cue, *t, mode, gapStart, text, &lastSession);
     int32_t count = t->closed || t->reserved || medium::IsOverwritable(model_.profile) ? t->size : t->recorded;
     ok = ok && WriteBinTrackData(fd, *t, count, cd);

@@ -148,6 +148,7 @@ int BurnMana_SAO::BeginCd() {
   wp.TrackMode = uint8_t(first.control & 0x0F);
   wp.DataBlockType = mode2 ? 10 : 8;  // a Mode 2 session is a CD-ROM XA session
   wp.BufE = 1;
+  wp.TestWrite = testWrite_ ? 1 : 0;
   wp.MultiSession = keepOpen_ ? 1 : 0;
   if (target_->SetWriteParam(wp) != DEV_OK) return Refused("the write parameters");
   std::vector<uint8_t> cue = CueSheet();
@@ -175,6 +176,7 @@ int BurnMana_SAO::BeginDvd() {
   wp.TrackMode = 5;
   wp.DataBlockType = 8;
   wp.BufE = 1;
+  wp.TestWrite = testWrite_ ? 1 : 0;
   wp.MultiSession = keepOpen_ ? 1 : 0;
   if (target_->SetWriteParam(wp) != DEV_OK) return Refused("the write parameters");
   return BURN_OK;

@@ -64,6 +64,9 @@ class BurnMana_SAO : public BurnManaBase {
   BurnMana_SAO(DataSource* source, CDevCmdRW* target, int session, bool keepOpen, long startAddress);
   ~BurnMana_SAO() override;
 
+  // The recorder goes through the writing without writing (set before BurnBegin).
+  void SetTestWrite(bool on) { testWrite_ = on; }
+
   int BurnBegin() override;
   bool Burn();
   int BurnEnd() override;
@@ -83,6 +86,7 @@ class BurnMana_SAO : public BurnManaBase {
   CDevCmdRW* target_;
   int session_;
   bool keepOpen_;
+  bool testWrite_ = false;
   long startAddress_;
   const SourceSession* layout_ = nullptr;
   bool begun_ = false;
