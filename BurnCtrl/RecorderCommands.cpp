@@ -807,7 +807,8 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   std::string unread;
   // An image file target keeps Mode 1 data, which the track writer gives it.
   const bool fileTarget = dynamic_cast<KestrineRecorder*>(r.get()) == nullptr;
-  if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd &&
+  // Images of several sessions are written track by track, a session each.
+  if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd && layout.sessions == 1 &&
       !(fileTarget && AllMode1Data(layout)))
     return WriteImageAtOnce(index, r.shared(), imagePath, std::move(layout), testWrite);
   JobSpec spec;

@@ -54,7 +54,7 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--speed X", "the write speed, as a factor (16) or in kB/s (2770k)"},
          {"--medium M", "the medium of an image:FILE target (cd-r by default; dvd+r and others give UDF)"},
          {"--project FILE.bcd", "burn a saved project"},
-         {"--image FILE", "burn an image file (ISO, BIN/CUE, NRG)"},
+         {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc"},
          {"--audio WAV...", "burn the WAV files as the tracks of an audio CD"},
          {"--eject", "open the tray when the burn is over"}}}},
       {"extract",

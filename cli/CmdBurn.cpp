@@ -22,6 +22,7 @@
 #include "foundation/SystemSettings.h"
 #include "cli/CliCommand.h"
 #include "BurnCtrl/ImageFileRecorder.h"
+#include "ImageLayout.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliProject.h"
@@ -68,6 +69,11 @@ int RunBurn(const CliArgs& args) {
     // A damaged or cut-off image is refused before any drive is opened.
     BurnFileImage probe(opt.Value("--image"));
     if (!probe.Load()) return CliFail(result::kSourceMissing, probe.LastError());
+    // A file the sheet names in another case is taken; the user is told which.
+    ImageLayout layout;
+    std::string unread;
+    if (ReadImageLayout(opt.Value("--image"), layout, &unread))
+      for (const std::string& n : layout.notices) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
   }
 
   InterruptCatcher catcher;

@@ -368,7 +368,7 @@ bool CPlomeDlg::OpenAnalysisImage(const QString& path) {
 CDevCmdROM* CPlomeDlg::AnalysisDrive(bool ask) {
   if (ImageEntrySelected()) {
     if (!analysisImage_ && ask) {
-      QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.nrg;*.bin)|*.iso;*.cue;*.nrg;*.bin||");
+      QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.toc;*.nrg;*.bin)|*.iso;*.cue;*.toc;*.nrg;*.bin||");
       if (path.isEmpty() || !OpenAnalysisImage(path)) return nullptr;
     }
     return analysisImage_.get();
@@ -795,7 +795,7 @@ void CPlomeDlg::OnRecorderChanged() {
   SelectRecorder();
   if (ImageEntrySelected() && mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) {
     // Choosing the image entry again opens another image.
-    QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.nrg;*.bin)|*.iso;*.cue;*.nrg;*.bin||");
+    QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.toc;*.nrg;*.bin)|*.iso;*.cue;*.toc;*.nrg;*.bin||");
     if (!path.isEmpty()) OpenAnalysisImage(path);
   }
   ShowAnalysis(false);
