@@ -15,6 +15,11 @@ int WriteAtOnce(CDevCmdRW* target, DataSource& source, const AtOnceJob& job, std
     target->SetWriteSpeed(job.speed);
     auto mana = std::make_unique<BurnMana_SAO>(&source, target, s, !(job.closeLast && s == sessions), -150);
     mana->SetTestWrite(job.testWrite);
+    BurnMana_SAO* writer = mana.get();
+    mana->SetProgressHook([&job, writer](int percent, const std::string& item) {
+      if (job.progress) job.progress(percent, item);
+      if (job.stopped && job.stopped()) writer->BurnStop();
+    });
     int r = mana->BurnBegin();
     if (r == BURN_OK) {
       if (job.watch) job.watch(mana.get(), s, sessions);

@@ -19,8 +19,12 @@ struct AtOnceJob {
   // Told of the writer while it exists (nullptr once it is over), so that a
   // stop or a progress query can reach it.
   std::function<void(BurnMana_SAO* running, int session, int sessions)> watch;
-  // Asked before each session.
+  // Asked before each session and whenever the writing moves on; a stop is
+  // passed to the writer.
   std::function<bool()> stopped;
+  // The percent done of the session being written and what is written,
+  // told on the writing thread as they change.
+  std::function<void(int percent, const std::string& item)> progress;
 };
 
 // result::kSuccess, or the result that ended the writing with `why` saying

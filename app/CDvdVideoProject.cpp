@@ -11,6 +11,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "BurnCtrl/SessionAtOnce.h"
 #include "BurnMana_SAO.h"
 #include "DataSource_DVD.h"
 #include "MediumTable.h"
@@ -239,33 +240,25 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   CDevCmdRW* target = k ? k->Device() : nullptr;
   if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
   Start(driveIndex);
-  auto mana = std::make_unique<BurnMana_SAO>(&source, target, 1, false, -150);
-  int r = mana->BurnBegin();
-  if (r == BURN_OK) {
-    DriveBurn* burn = nullptr;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      burn = &BurnOf(driveIndex);
-      burn->running = mana.get();
-    }
-    if (stop_ || burn->stop) mana->BurnStop();
-    if (mana->Burn()) {
-      while (!mana->IsOver()) {
-        burnProgress_ = mana->GetBurnProgress();
-        burn->progress = burnProgress_.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-      r = mana->BurnEnd();
-    } else {
-      r = BURN_NOT_READY;
-    }
+  DriveBurn* burn = nullptr;
+  {
     std::lock_guard<std::mutex> hold(lock_);
-    burn->running = nullptr;
+    burn = &BurnOf(driveIndex);
   }
-  if (r != BURN_OK) {
-    const std::string why = r == BURN_STOPPED ? "stopped while the disc was written" : mana->GetLastError();
-    return FailOn(driveIndex, SaoBurnResult(r), keep->Name() + ": " + why);
-  }
+  AtOnceJob job;
+  job.stopped = [this, burn] { return stop_ || burn->stop; };
+  job.watch = [this, burn](BurnMana_SAO* running, int, int) {
+    std::lock_guard<std::mutex> hold(lock_);
+    burn->running = running;
+  };
+  job.progress = [this, burn](int percent, const std::string&) {
+    burnProgress_ = percent;
+    burn->progress = percent;
+  };
+  std::string why;
+  const int r = WriteAtOnce(target, source, job, &why);
+  if (r != result::kSuccess)
+    return FailOn(driveIndex, r, keep->Name() + ": " + (r == result::kBurnStopped ? "stopped while the disc was written" : why));
   burnProgress_ = 100;
   return result::kSuccess;
 }

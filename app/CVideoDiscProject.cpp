@@ -15,7 +15,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
-#include "BurnMana_SAO.h"
+#include "BurnCtrl/SessionAtOnce.h"
 #include "ByteFields.h"
 #include "DataSource_VCD.h"
 #include "SafeFile.h"
@@ -622,28 +622,17 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
                     keep->Name() + ": the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
                         std::to_string(capacity));
   progress_ = 0;
-  auto stopped = [&] { return (stop && *stop) || burn->stop; };
-  BurnMana_SAO mana(&source, target, 1, false, -150);
-  int r = stopped() ? BURN_STOPPED : mana.BurnBegin();
-  if (r == BURN_OK && mana.Burn()) {
-    while (!mana.IsOver()) {
-      if (stopped()) mana.BurnStop();
-      burn->progress = mana.GetBurnProgress();
-      progress_ = burn->progress.load();
-      char text[300];
-      mana.GetCurrBurnFile(text, sizeof text);
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        burn->caption = caption_ = text;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    r = mana.BurnEnd();
-  } else if (r == BURN_OK) {
-    r = BURN_NOT_READY;
-  }
-  if (r != BURN_OK)
-    return FailedOn(drive, SaoBurnResult(r), r == BURN_STOPPED ? "" : keep->Name() + ": " + mana.GetLastError());
+  AtOnceJob job;
+  job.stopped = [&] { return (stop && *stop) || burn->stop; };
+  job.progress = [&](int percent, const std::string& item) {
+    burn->progress = percent;
+    progress_ = percent;
+    std::lock_guard<std::mutex> hold(lock_);
+    burn->caption = caption_ = item;
+  };
+  std::string why;
+  const int r = WriteAtOnce(target, source, job, &why);
+  if (r != result::kSuccess) return FailedOn(drive, r, r == result::kBurnStopped ? "" : keep->Name() + ": " + why);
   burn->progress = 100;
   progress_ = 100;
   return result::kSuccess;

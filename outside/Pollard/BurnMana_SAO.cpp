@@ -55,8 +55,24 @@ std::string BurnManaBase::GetLastError() const {
 }
 
 void BurnManaBase::SetItem(const std::string& text) {
-  std::lock_guard<std::mutex> hold(textLock_);
-  item_ = text;
+  {
+    std::lock_guard<std::mutex> hold(textLock_);
+    item_ = text;
+  }
+  Report(true);
+}
+
+void BurnManaBase::Report(bool force) {
+  if (!hook_) return;
+  const int percent = GetBurnProgress();
+  if (!force && percent == reported_) return;
+  reported_ = percent;
+  std::string item;
+  {
+    std::lock_guard<std::mutex> hold(textLock_);
+    item = item_;
+  }
+  hook_(percent, item);
 }
 
 bool BurnManaBase::Fail(const std::string& why) {
@@ -233,6 +249,7 @@ int BurnMana_SAO::WriteTrack(const SourceTrack& t, bool cd) {
     }
     at += n;
     done_ += n;
+    Report();
   }
   if (!cd && !overwritable_) {
     if (target_->SynCache() != DEV_OK) return (Refused("to flush its cache"), BURN_WRITE_FAILED);

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,6 +27,11 @@ class BurnManaBase {
   virtual int BurnEnd() = 0;
   virtual int BurnBegin() = 0;
 
+  // Called on the writing thread whenever the percent done or the item
+  // being written changes, so that nobody needs to poll (set before Burn).
+  using ProgressHook = std::function<void(int percent, const std::string& item)>;
+  void SetProgressHook(ProgressHook hook) { hook_ = std::move(hook); }
+
   bool IsOver() const { return over_; }
   void BurnStop() { stop_ = true; }
   bool WasStopped() const { return stop_; }
@@ -37,12 +43,16 @@ class BurnManaBase {
  protected:
   void SetItem(const std::string& text);
   bool Fail(const std::string& why);
+  // Tells the hook when the percent done has moved (or `force`).
+  void Report(bool force = false);
 
   std::atomic<bool> over_{false};
   std::atomic<bool> stop_{false};
   std::atomic<int64_t> done_{0}, total_{0};
   mutable std::mutex textLock_;
   std::string item_, error_;
+  ProgressHook hook_;
+  int reported_ = -1;  // the writing thread's own
 };
 
 // What BurnBegin and BurnEnd return besides 0.
