@@ -15,43 +15,6 @@ using cdsector::Mode;
 
 namespace {
 
-// A data track given as raw 2352-byte sectors starts with the sync pattern of
-// a data sector; one that does not is audio or a damaged image, and burning it
-// as data would write rubbish that no reader accepts.
-bool RawDataTracksHaveSync(const ImageLayout& layout, std::string* why) {
-  static const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-  for (const ImageExtent& e : layout.extents) {
-    if (e.sectorSize != 2352 || e.file < 0 || e.count <= 0) continue;
-    const DiscTrack* track = nullptr;
-    for (const DiscTrack& t : layout.tracks)
-      if (e.lba >= t.start && e.lba < t.start + t.size) track = &t;
-    if (!track || track->mode == Mode::Audio) continue;
-    const std::string& file = layout.files[size_t(e.file)];
-    uint8_t head[12] = {};
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    const bool read = fd >= 0 && pread(fd, head, sizeof head, off_t(e.offset)) == ssize_t(sizeof head);
-    if (fd >= 0) ::close(fd);
-    if (!read || std::memcmp(head, kSync, sizeof kSync) != 0) {
-      *why = "track " + std::to_string(track->number) + " (" + file +
-             ") is described as raw data sectors, but its first sector has no data sync pattern";
-      return false;
-    }
-  }
-  return true;
-}
-
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(uint8_t(c)));
-  return s;
-}
-
-std::string Extension(const std::string& path) {
-  size_t dot = path.find_last_of('.'), slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return Lower(path.substr(dot + 1));
-}
-
 int64_t SizeOf(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -77,55 +40,7 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
   int64_t size = SizeOf(path);
   if (size <= 0) return OpenForWriting(error);
   std::string why;
-  std::string ext = Extension(path);
-  bool ok = false;
-  if (ext == "cue") {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (size > (1 << 20)) return fail(path + ": too large for a CUE sheet");
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    ok = ParseCueSheet(text.str(), folder, SizeOf, layout_, &why);
-  } else {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(path + ": " + std::strerror(errno));
-    uint8_t last[12] = {};
-    bool nrg = false;
-    if (size >= 12 && pread(fd, last, 12, size - 12) == 12) {
-      // A file that ends in an NRG footer is read as one or refused, never
-      // taken for plain sectors.
-      uint64_t chunks = NrgChunkOffset(last, uint64_t(size));
-      if (chunks > 0) {
-        nrg = true;
-        if (chunks < uint64_t(size) && uint64_t(size) - chunks <= (16u << 20)) {
-          std::vector<uint8_t> tail(size_t(uint64_t(size) - chunks));
-          if (pread(fd, tail.data(), tail.size(), off_t(chunks)) == ssize_t(tail.size()))
-            ok = ParseNrg(tail.data(), tail.size(), uint64_t(size), path, layout_, &why);
-          else
-            why = std::string("cannot read its NRG chunks: ") + std::strerror(errno);
-        } else {
-          why = "its NRG footer points outside the file";
-        }
-        if (!ok) why = "not a readable NRG image: " + why;
-      }
-    }
-    if (!nrg) {
-      uint8_t head[16] = {};
-      static const uint8_t sync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-      bool raw = pread(fd, head, 16, 0) == 16 && std::memcmp(head, sync, 12) == 0 && size % 2352 == 0;
-      if (!raw && size % 2048 != 0 && size % 2352 == 0 && (ext == "bin" || ext == "img")) {
-        // Raw sectors without a data sync: an audio disc.
-        ok = LayoutPlainImage(path, uint64_t(size), true, Mode::Audio, layout_, &why);
-      } else {
-        Mode m = raw ? (head[15] == 2 ? Mode::Mode2Form1 : Mode::Mode1) : Mode::Mode1;
-        ok = LayoutPlainImage(path, uint64_t(size), raw, m, layout_, &why);
-      }
-    }
-    ::close(fd);
-  }
-  if (!ok) return fail(path + ": " + why);
-  if (!RawDataTracksHaveSync(layout_, &why)) return fail(path + ": " + why);
+  if (!ReadImageLayout(path, layout_, &why)) return fail(why);
   for (const std::string& f : layout_.files) {
     int fd = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fail(f + ": " + std::strerror(errno));
@@ -180,7 +95,10 @@ int ImageFileDevice::ReadStored(int32_t lba, uint8_t* buf) {
     if (e.file < 0) return 0;
     off_t at = off_t(e.offset + uint64_t(lba - e.lba) * uint64_t(e.sectorSize));
     ssize_t n = pread(fds_[size_t(e.file)], buf, size_t(e.sectorSize), at);
-    return n == e.sectorSize ? e.sectorSize : 0;
+    if (n != e.sectorSize) return 0;
+    if (e.swapBytes)
+      for (int i = 0; i + 1 < e.sectorSize; i += 2) std::swap(buf[i], buf[i + 1]);
+    return e.sectorSize;
   }
   return 0;
 }

@@ -1,8 +1,15 @@
 #include "ImageLayout.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "ByteFields.h"
@@ -13,6 +20,38 @@ int32_t ImageLayout::EndLba() const {
   int32_t end = 0;
   for (const ImageExtent& e : extents) end = std::max(end, e.lba + e.count);
   return end;
+}
+
+ImageTrackNotes ImageLayout::NotesOf(size_t i) const {
+  if (i < notes.size()) return notes[i];
+  ImageTrackNotes n;
+  n.index0 = i < tracks.size() ? tracks[i].start : 0;
+  return n;
+}
+
+SheetFiles LocalSheetFiles() {
+  SheetFiles f;
+  f.sizeOf = [](const std::string& path) -> int64_t {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+  };
+  f.list = [](const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return names;
+    while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+    ::closedir(d);
+    return names;
+  };
+  f.read = [](const std::string& path, uint64_t offset, void* out, size_t size) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::pread(fd, out, size, off_t(offset)) == ssize_t(size);
+    ::close(fd);
+    return ok;
+  };
+  return f;
 }
 
 namespace {
@@ -32,6 +71,8 @@ struct CueTrack {
   int file = 0;
   int64_t index0 = -1, index1 = -1;  // frames in the file
   int32_t pregap = 0, postgap = 0;   // sectors not in the file
+  uint8_t flags = 0;                 // FLAGS as control bits
+  std::string isrc;
   std::string title, performer, songwriter;
 };
 
@@ -71,18 +112,89 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// A sheet names files as the system it was written on spells them: a
+// backslash separates folders on Windows.
+std::string SheetName(std::string name) {
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
 }  // namespace
+
+bool FindSheetFile(const std::string& name, const std::string& folder, const SheetFiles& files, std::string* path,
+                   std::string* notice, std::string* why) {
+  const std::string clean = SheetName(name);
+  if (clean.empty()) return Fail(why, "a file without a name");
+  const bool absolute = clean[0] == '/';
+  std::string full = absolute ? clean : folder + clean;
+  if (files.sizeOf(full) >= 0 || !files.list) {
+    *path = full;
+    return files.sizeOf(full) >= 0 || Fail(why, "the file " + full + " is missing");
+  }
+  // Only the last part is matched without regard to case, in the folder the
+  // name says.
+  const size_t slash = full.find_last_of('/');
+  const std::string where = slash == std::string::npos ? "" : full.substr(0, slash + 1);
+  const std::string last = full.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::vector<std::string> matches;
+  for (const std::string& n : files.list(where))
+    if (n.size() == last.size() && Upper(n) == Upper(last) && files.sizeOf(where + n) >= 0) matches.push_back(n);
+  if (matches.empty()) return Fail(why, "the file " + full + " is missing");
+  if (matches.size() > 1) {
+    std::sort(matches.begin(), matches.end());
+    return Fail(why, "the file " + full + " is missing, and " + matches[0] + " and " + matches[1] +
+                         " both match it without regard to case");
+  }
+  *path = where + matches[0];
+  if (notice) *notice = "the sheet names " + clean + "; " + *path + " was taken for it";
+  return true;
+}
 
 namespace {
 
 struct CueSheet {
   std::vector<CueTrack> tracks;
-  std::vector<int64_t> fileSizes;
+  std::vector<int64_t> fileSizes;   // bytes of sector data in each file
+  std::vector<uint64_t> fileStart;  // where that data begins (after a WAVE header)
+  std::vector<bool> fileSwap;       // big-endian samples
   std::string title, performer, songwriter;  // of the disc
+  std::string catalog;
 };
 
+// The sample data of a WAVE file: 16-bit stereo PCM at 44.1 kHz, as a CD
+// holds it. False (why) for anything else.
+bool WaveData(const std::string& path, const SheetFiles& files, int64_t fileSize, uint64_t* start, int64_t* size,
+              std::string* why) {
+  uint8_t head[12];
+  if (!files.read || !files.read(path, 0, head, sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "WAVE", 4) != 0)
+    return Fail(why, path + " is no WAVE file");
+  bool format = false;
+  for (uint64_t at = 12; at + 8 <= uint64_t(fileSize);) {
+    uint8_t chunk[24];
+    if (!files.read(path, at, chunk, 8)) break;
+    const uint32_t len = uint32_t(chunk[4]) | uint32_t(chunk[5]) << 8 | uint32_t(chunk[6]) << 16 | uint32_t(chunk[7]) << 24;
+    if (std::memcmp(chunk, "fmt ", 4) == 0) {
+      if (len < 16 || !files.read(path, at + 8, chunk + 8, 16)) break;
+      const uint8_t* f = chunk + 8;
+      const unsigned tag = f[0] | f[1] << 8, channels = f[2] | f[3] << 8, bits = f[14] | f[15] << 8;
+      const uint32_t rate = uint32_t(f[4]) | uint32_t(f[5]) << 8 | uint32_t(f[6]) << 16 | uint32_t(f[7]) << 24;
+      if (tag != 1 || channels != 2 || bits != 16 || rate != 44100)
+        return Fail(why, path + " is not 16-bit stereo PCM at 44.1 kHz, as a CD needs");
+      format = true;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!format) break;
+      *start = at + 8;
+      *size = std::min<int64_t>(len, fileSize - int64_t(at + 8));
+      return true;
+    }
+    at += 8 + uint64_t(len) + (len & 1);
+  }
+  return Fail(why, path + " is a damaged WAVE file");
+}
+
 // The sheet's lines: files, tracks, indexes, gaps, sessions and texts.
-bool ReadCueLines(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf, ImageLayout& out,
+bool ReadCueLines(const std::string& text, const std::string& folder, const SheetFiles& files, ImageLayout& out,
                   CueSheet* sheet, std::string* why) {
   std::vector<CueTrack>& tracks = sheet->tracks;
   int session = 1;
@@ -101,12 +213,18 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const File
     if (key == "FILE") {
       if (w.size() < 3) return Fail(why, where + "FILE needs a name and a type");
       std::string type = Upper(w[2]);
-      if (type != "BINARY" && type != "MOTOROLA") return Fail(why, where + "only BINARY files are read, not " + w[2]);
-      std::string path = (!w[1].empty() && w[1][0] == '/') ? w[1] : folder + w[1];
-      int64_t size = sizeOf(path);
-      if (size < 0) return Fail(why, where + "the file " + path + " is missing");
+      if (type != "BINARY" && type != "MOTOROLA" && type != "WAVE")
+        return Fail(why, where + "only BINARY, MOTOROLA and WAVE files are read, not " + w[2]);
+      std::string path, notice, missing;
+      if (!FindSheetFile(w[1], folder, files, &path, &notice, &missing)) return Fail(why, where + missing);
+      if (!notice.empty()) out.notices.push_back(notice);
+      int64_t size = files.sizeOf(path);
+      uint64_t start = 0;
+      if (type == "WAVE" && !WaveData(path, files, size, &start, &size, &missing)) return Fail(why, where + missing);
       out.files.push_back(path);
       sheet->fileSizes.push_back(size);
+      sheet->fileStart.push_back(start);
+      sheet->fileSwap.push_back(type == "MOTOROLA");
     } else if (key == "TRACK") {
       if (out.files.empty()) return Fail(why, where + "TRACK before FILE");
       if (w.size() < 3) return Fail(why, where + "TRACK needs a number and a mode");
@@ -116,12 +234,17 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const File
       if (t.number < 1 || t.number > 99 || t.number != expected)
         return Fail(why, where + "track numbers must run from 1 to 99 without gaps");
       std::string mode = Upper(w[2]);
+      // Mode 2 tracks are CD-ROM XA: each sector says its form in its sub-header.
       if (mode == "AUDIO") t.mode = Mode::Audio, t.sectorSize = 2352;
       else if (mode == "MODE1/2048") t.mode = Mode::Mode1, t.sectorSize = 2048;
       else if (mode == "MODE1/2352") t.mode = Mode::Mode1, t.sectorSize = 2352;
-      else if (mode == "MODE2/2352") t.mode = Mode::Mode2Form1, t.sectorSize = 2352;
-      else if (mode == "MODE2/2336") t.mode = Mode::Mode2Formless, t.sectorSize = 2336;
+      else if (mode == "MODE2/2352" || mode == "CDI/2352") t.mode = Mode::Mode2Form1, t.sectorSize = 2352;
+      else if (mode == "MODE2/2336" || mode == "CDI/2336") t.mode = Mode::Mode2Formless, t.sectorSize = 2336;
+      else if (mode == "MODE2/2048") t.mode = Mode::Mode2Form1, t.sectorSize = 2048;
+      else if (mode == "MODE2/2324") t.mode = Mode::Mode2Form2, t.sectorSize = 2324;
       else return Fail(why, where + "the track mode " + w[2] + " is not supported");
+      if (t.mode == Mode::Audio && sheet->fileStart.back() > 0 && t.sectorSize != 2352)
+        return Fail(why, where + "a WAVE file holds audio tracks only");
       t.file = int(out.files.size()) - 1;
       t.session = session;
       tracks.push_back(t);
@@ -155,8 +278,28 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const File
                            : key == "PERFORMER" ? (tracks.empty() ? sheet->performer : tracks.back().performer)
                                                 : (tracks.empty() ? sheet->songwriter : tracks.back().songwriter);
       field = value;
+    } else if (key == "CATALOG") {
+      const std::string digits = w.size() > 1 ? w[1] : "";
+      if (digits.size() != 13 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return Fail(why, where + "CATALOG needs 13 digits");
+      sheet->catalog = digits;
+    } else if (key == "ISRC") {
+      if (tracks.empty()) return Fail(why, where + "ISRC outside a track");
+      const std::string code = Upper(w.size() > 1 ? w[1] : "");
+      if (code.size() != 12 || !std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
+        return Fail(why, where + "ISRC needs 12 letters and digits");
+      tracks.back().isrc = code;
+    } else if (key == "FLAGS") {
+      if (tracks.empty()) return Fail(why, where + "FLAGS outside a track");
+      for (size_t i = 1; i < w.size(); ++i) {
+        const std::string f = Upper(w[i]);
+        if (f == "DCP") tracks.back().flags |= 0x2;
+        else if (f == "PRE") tracks.back().flags |= 0x1;
+        else if (f == "4CH") tracks.back().flags |= 0x8;
+        else if (f != "SCMS") return Fail(why, where + "unknown flag " + w[i]);
+      }
     }
-    // CATALOG, ISRC, FLAGS, CDTEXTFILE and others carry nothing we need.
+    // CDTEXTFILE and others carry nothing we need.
   }
   return true;
 }
@@ -213,11 +356,19 @@ bool PlaceCueTracks(const CueSheet& sheet, ImageLayout& out, std::string* why) {
       if (dataEnd <= t.index1) return Fail(why, "track " + std::to_string(t.number) + " has no data in its file");
     }
     if (fileBase + dataEnd + shift + t.pregap > 4500000) return Fail(why, "the image is too long for a disc");
+    ImageTrackNotes notes;
+    notes.index0 = int32_t(fileBase + dataStart + shift);
+    notes.flags = t.flags;
+    notes.isrc = t.isrc;
+    out.notes.push_back(notes);
     if (t.pregap > 0) {
       out.extents.push_back({int32_t(fileBase + dataStart + shift), t.pregap, -1, 0, t.sectorSize});
       shift += t.pregap;
     }
-    out.extents.push_back({int32_t(fileBase + dataStart + shift), int32_t(dataEnd - dataStart), t.file, byteAt, t.sectorSize});
+    ImageExtent data{int32_t(fileBase + dataStart + shift), int32_t(dataEnd - dataStart), t.file,
+                     sheet.fileStart[size_t(t.file)] + byteAt, t.sectorSize};
+    data.swapBytes = sheet.fileSwap[size_t(t.file)];
+    out.extents.push_back(data);
     DiscTrack d;
     d.number = t.number;
     d.session = t.session;
@@ -229,6 +380,8 @@ bool PlaceCueTracks(const CueSheet& sheet, ImageLayout& out, std::string* why) {
     if (t.postgap > 0) out.extents.push_back({int32_t(fileBase + dataEnd + shift), t.postgap, -1, 0, t.sectorSize});
   }
   out.sessions = tracks.back().session;
+  out.catalog = sheet.catalog;
+  out.fromSheet = true;
   return true;
 }
 
@@ -247,13 +400,20 @@ void AddCueText(const CueSheet& sheet, ImageLayout& out) {
 
 }  // namespace
 
-bool ParseCueSheet(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf,
-                   ImageLayout& out, std::string* why) {
+bool ParseCueSheet(const std::string& text, const std::string& folder, const SheetFiles& files, ImageLayout& out,
+                   std::string* why) {
   out = ImageLayout();
   CueSheet sheet;
-  if (!ReadCueLines(text, folder, sizeOf, out, &sheet, why) || !PlaceCueTracks(sheet, out, why)) return false;
+  if (!ReadCueLines(text, folder, files, out, &sheet, why) || !PlaceCueTracks(sheet, out, why)) return false;
   AddCueText(sheet, out);
   return true;
+}
+
+bool ParseCueSheet(const std::string& text, const std::string& folder, const FileSizeOf& sizeOf,
+                   ImageLayout& out, std::string* why) {
+  SheetFiles files;
+  files.sizeOf = sizeOf;
+  return ParseCueSheet(text, folder, files, out, why);
 }
 
 // ---- NRG ------------------------------------------------------------------
@@ -296,6 +456,7 @@ struct NrgChunks {
   std::vector<NrgTrack> tracks;
   std::vector<int> sessionSizes;
   std::vector<std::pair<int, int32_t>> cueIndex1;  // track, LBA
+  std::vector<std::pair<int, int32_t>> cueIndex0;
 };
 
 // A disc-at-once chunk (DAOX with 64-bit offsets, DAOI with 32-bit ones).
@@ -337,14 +498,41 @@ bool ReadNrgTaoChunk(const uint8_t* body, uint32_t len, bool v2, NrgChunks* nrg,
   return true;
 }
 
-// A cue chunk: only the extended form (CUEX) carries addresses we use.
+// A cue chunk: a cue point per index of each track, from the lead-in to the
+// lead-out. The extended form (CUEX) gives each point as a signed LBA; the
+// first form (CUES) as minutes, seconds and frames from the lead-in's end.
+// Those are read as BCD, as the chunk's track and index numbers are, unless
+// only binary makes a time of them that never goes backwards.
 bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks* nrg, std::string* why) {
   if (len % 8 != 0) return Fail(why, "damaged NRG cue chunk");
+  auto fromBcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
+  auto bcdOk = [](uint8_t v) { return (v >> 4) <= 9 && (v & 15) <= 9; };
+  bool bcd = !extended, binary = !extended;
+  int32_t lastBcd = INT32_MIN, lastBinary = INT32_MIN;
+  for (size_t p = 0; p + 8 <= len && !extended; p += 8) {
+    const uint8_t* e = body + p;
+    if (bcd) {
+      const int32_t at = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
+      bcd = bcdOk(e[5]) && bcdOk(e[6]) && bcdOk(e[7]) && fromBcd(e[6]) < 60 && fromBcd(e[7]) < 75 && at >= lastBcd;
+      lastBcd = at;
+    }
+    if (binary) {
+      const int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+      binary = e[6] < 60 && e[7] < 75 && at >= lastBinary;
+      lastBinary = at;
+    }
+  }
+  if (!extended && !bcd && !binary) return Fail(why, "damaged NRG cue chunk (its times go backwards)");
   for (size_t p = 0; p + 8 <= len; p += 8) {
     const uint8_t* e = body + p;
-    int track = (e[1] >> 4) * 10 + (e[1] & 15);
-    int index = (e[2] >> 4) * 10 + (e[2] & 15);
-    if (e[1] != 0 && e[1] != 0xAA && index == 1 && extended) nrg->cueIndex1.push_back({track, int32_t(bytes::BE32(e + 4))});
+    if (e[1] == 0 || e[1] == 0xAA) continue;  // lead-in and lead-out
+    const int track = fromBcd(e[1]), index = fromBcd(e[2]);
+    int32_t lba;
+    if (extended) lba = int32_t(bytes::BE32(e + 4));
+    else if (bcd) lba = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
+    else lba = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    if (index == 1) nrg->cueIndex1.push_back({track, lba});
+    if (index == 0) nrg->cueIndex0.push_back({track, lba});
   }
   return true;
 }
@@ -391,34 +579,51 @@ bool AssignNrgSessions(const NrgChunks& nrg, std::vector<int>* sessionOf, std::s
   return true;
 }
 
+int32_t CuePoint(const std::vector<std::pair<int, int32_t>>& points, int track, int32_t otherwise) {
+  for (const auto& [t, lba] : points)
+    if (t == track) return lba;
+  return otherwise;
+}
+
+// Each track where the cue chunk puts it. A pre-gap longer than the file
+// holds (an image that leaves out the gaps' empty sectors) is made up of
+// empty sectors before the ones the file has.
 bool PlaceNrgTracks(const NrgChunks& nrg, const std::vector<int>& sessionOf, ImageLayout& out, std::string* why) {
   int32_t cursor = 0;
   for (size_t i = 0; i < nrg.tracks.size(); ++i) {
     const NrgTrack& t = nrg.tracks[i];
+    const int number = int(i) + 1;
     uint64_t ss = uint64_t(t.sectorSize);
     if (t.index0 > t.index1 || t.index1 >= t.end || t.end > nrg.chunks || (t.index1 - t.index0) % ss || (t.end - t.index1) % ss)
-      return Fail(why, "NRG track " + std::to_string(i + 1) + " lies outside the image data");
-    int32_t pregap = int32_t((t.index1 - t.index0) / ss);
+      return Fail(why, "NRG track " + std::to_string(number) + " lies outside the image data");
+    const int32_t filePregap = int32_t((t.index1 - t.index0) / ss);
     uint64_t length = (t.end - t.index1) / ss;
     if (length > 4500000) return Fail(why, "NRG track too long");
-    int32_t start = t.lba != INT32_MIN ? t.lba : (i == 0 ? 0 : cursor + pregap);
-    for (const auto& [track, lba] : nrg.cueIndex1)
-      if (track == int(i) + 1) start = lba;
+    int32_t start = t.lba != INT32_MIN ? t.lba : (i == 0 ? 0 : cursor + filePregap);
+    start = CuePoint(nrg.cueIndex1, number, start);
     if (start < 0 || start < cursor || int64_t(start) + int64_t(length) > 4500000)
-      return Fail(why, "NRG track " + std::to_string(i + 1) + " has an impossible address");
-    if (pregap > 0 && start - pregap >= cursor)
-      out.extents.push_back({start - pregap, pregap, 0, t.index0, t.sectorSize});
+      return Fail(why, "NRG track " + std::to_string(number) + " has an impossible address");
+    // The first track's pre-gap lies before sector 0, in the lead-in's time.
+    int32_t gapStart = i == 0 ? start : std::max(cursor, CuePoint(nrg.cueIndex0, number, start - filePregap));
+    if (gapStart > start) return Fail(why, "NRG track " + std::to_string(number) + " has its pre-gap after its start");
+    const int32_t fromFile = std::min(filePregap, start - gapStart);
+    if (start - fromFile > gapStart) out.extents.push_back({gapStart, start - fromFile - gapStart, -1, 0, t.sectorSize});
+    if (fromFile > 0) out.extents.push_back({start - fromFile, fromFile, 0, t.index1 - uint64_t(fromFile) * ss, t.sectorSize});
     out.extents.push_back({start, int32_t(length), 0, t.index1, t.sectorSize});
     DiscTrack d;
-    d.number = int(i) + 1;
+    d.number = number;
     d.session = sessionOf[i];
     d.start = start;
     d.size = d.recorded = int32_t(length);
     d.mode = t.mode;
     d.closed = true;
     out.tracks.push_back(d);
+    ImageTrackNotes notes;
+    notes.index0 = gapStart;
+    out.notes.push_back(notes);
     cursor = start + int32_t(length);
   }
+  out.fromSheet = true;
   return true;
 }
 
@@ -463,5 +668,110 @@ bool LayoutPlainImage(const std::string& path, uint64_t fileSize, bool raw, Mode
   t.closed = true;
   out.tracks.push_back(t);
   out.cd = raw || sectors <= 405000;
+  return true;
+}
+
+// ---- any image ----------------------------------------------------------------
+
+namespace {
+
+// A data track given as raw 2352-byte sectors starts with the sync pattern of
+// a data sector; one that does not is audio or a damaged image, and burning it
+// as data would write rubbish that no reader accepts.
+bool RawDataTracksHaveSync(const ImageLayout& layout, std::string* why) {
+  static const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  for (const ImageExtent& e : layout.extents) {
+    if (e.sectorSize != 2352 || e.file < 0 || e.count <= 0) continue;
+    const DiscTrack* track = nullptr;
+    for (const DiscTrack& t : layout.tracks)
+      if (e.lba >= t.start && e.lba < t.start + t.size) track = &t;
+    if (!track || track->mode == Mode::Audio) continue;
+    const std::string& file = layout.files[size_t(e.file)];
+    uint8_t head[12] = {};
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const bool read = fd >= 0 && pread(fd, head, sizeof head, off_t(e.offset)) == ssize_t(sizeof head);
+    if (fd >= 0) ::close(fd);
+    if (!read || std::memcmp(head, kSync, sizeof kSync) != 0)
+      return Fail(why, "track " + std::to_string(track->number) + " (" + file +
+                           ") is described as raw data sectors, but its first sector has no data sync pattern");
+  }
+  return true;
+}
+
+std::string Extension(const std::string& path) {
+  size_t dot = path.find_last_of('.'), slash = path.find_last_of('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(uint8_t(c)));
+  return ext;
+}
+
+// A sheet's text; sheets are small.
+bool ReadSheetText(const std::string& path, int64_t size, std::string* text, std::string* why) {
+  if (size > (1 << 20)) return Fail(why, "too large for a sheet");
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  if (!in.good() && !in.eof()) return Fail(why, std::string("cannot be read: ") + std::strerror(errno));
+  *text = all.str();
+  return true;
+}
+
+// An NRG image, a raw BIN or an ISO image, told apart by their content.
+bool ReadBinaryImage(const std::string& path, int64_t size, ImageLayout& out, std::string* why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail(why, std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  uint8_t last[12] = {};
+  if (size >= 12 && pread(fd, last, 12, size - 12) == 12) {
+    // A file that ends in an NRG footer is read as one or refused, never
+    // taken for plain sectors.
+    const uint64_t chunks = NrgChunkOffset(last, uint64_t(size));
+    if (chunks > 0) {
+      if (chunks >= uint64_t(size) || uint64_t(size) - chunks > (16u << 20))
+        return Fail(why, "not a readable NRG image: its NRG footer points outside the file");
+      std::vector<uint8_t> tail(size_t(uint64_t(size) - chunks));
+      if (pread(fd, tail.data(), tail.size(), off_t(chunks)) != ssize_t(tail.size()))
+        return Fail(why, std::string("not a readable NRG image: cannot read its NRG chunks: ") + std::strerror(errno));
+      std::string nrgWhy;
+      if (!ParseNrg(tail.data(), tail.size(), uint64_t(size), path, out, &nrgWhy))
+        return Fail(why, "not a readable NRG image: " + nrgWhy);
+      return true;
+    }
+  }
+  uint8_t head[16] = {};
+  static const uint8_t sync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  const bool raw = pread(fd, head, 16, 0) == 16 && std::memcmp(head, sync, 12) == 0 && size % 2352 == 0;
+  const std::string ext = Extension(path);
+  if (!raw && size % 2048 != 0 && size % 2352 == 0 && (ext == "bin" || ext == "img"))
+    return LayoutPlainImage(path, uint64_t(size), true, Mode::Audio, out, why);  // raw sectors without a sync: audio
+  const Mode m = raw ? (head[15] == 2 ? Mode::Mode2Form1 : Mode::Mode1) : Mode::Mode1;
+  return LayoutPlainImage(path, uint64_t(size), raw, m, out, why);
+}
+
+}  // namespace
+
+bool ReadImageLayout(const std::string& path, ImageLayout& out, std::string* why) {
+  out = ImageLayout();
+  const SheetFiles files = LocalSheetFiles();
+  const int64_t size = files.sizeOf(path);
+  auto fail = [&](const std::string& text) { return Fail(why, path + ": " + text); };
+  if (size < 0) return fail(errno == ENOENT ? "no such file" : "not a regular file");
+  if (size == 0) return fail("the file is empty");
+  std::string reason, text;
+  const std::string ext = Extension(path);
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  bool ok;
+  if (ext == "cue")
+    ok = ReadSheetText(path, size, &text, &reason) && ParseCueSheet(text, folder, files, out, &reason);
+  else if (ext == "toc")
+    ok = ReadSheetText(path, size, &text, &reason) && ParseTocFile(text, folder, files, out, &reason);
+  else
+    ok = ReadBinaryImage(path, size, out, &reason);
+  if (!ok || !RawDataTracksHaveSync(out, &reason)) return fail(reason);
   return true;
 }
