@@ -211,7 +211,8 @@ bool TocReader::Read(std::string* why) {
       track.line = w.line;
       const Token& mode = Next();
       const TrackMode* m = FindMode(mode.text);
-      if (mode.kind != Token::Word || !m) return Error(w.line, "the track mode " + mode.text + " is not supported");
+      if (mode.kind != Token::Word || mode.text.empty()) return Error(w.line, "TRACK needs a mode (AUDIO, MODE1, ...)");
+      if (!m) return Error(w.line, "the track mode " + mode.text + " is not supported");
       track.mode = m->mode, track.sectorSize = m->size;
       if (PeekWord("RW") || PeekWord("RW_RAW"))
         return Error(w.line, "sub-channel data in the image (" + Next().text + ") is not read");
