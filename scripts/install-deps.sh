@@ -8,7 +8,8 @@ BUILD=(cmake g++ make pkg-config qt6-base-dev libcurl4-openssl-dev libssl-dev li
 RUN=(ffmpeg mjpegtools dvdauthor)
 CHECK=(xorriso genisoimage 7zip libcdio-utils udftools vcdimager lsdvd tgt
        libiscsi-bin xvfb openbox x11-utils xdotool imagemagick hyperfine time clang libclang-rt-14-dev afl++ python3
-       desktop-file-utils libxml2-utils openssl appstream lintian man-db dpkg-dev fakeroot file bash-completion)
+       desktop-file-utils libxml2-utils openssl appstream lintian man-db dpkg-dev fakeroot file bash-completion
+       cdrdao)
 
 missing=()
 for p in "${BUILD[@]}" "${RUN[@]}" "${CHECK[@]}"; do

@@ -161,8 +161,8 @@ struct CueSheet {
   std::string catalog;
 };
 
-// The sample data of a WAVE file: 16-bit stereo PCM at 44.1 kHz, as a CD
-// holds it. False (why) for anything else.
+}  // namespace
+
 bool WaveData(const std::string& path, const SheetFiles& files, int64_t fileSize, uint64_t* start, int64_t* size,
               std::string* why) {
   uint8_t head[12];
@@ -192,6 +192,8 @@ bool WaveData(const std::string& path, const SheetFiles& files, int64_t fileSize
   }
   return Fail(why, path + " is a damaged WAVE file");
 }
+
+namespace {
 
 // The sheet's lines: files, tracks, indexes, gaps, sessions and texts.
 bool ReadCueLines(const std::string& text, const std::string& folder, const SheetFiles& files, ImageLayout& out,

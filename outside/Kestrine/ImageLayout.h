@@ -63,6 +63,11 @@ using FileSizeOf = std::function<int64_t(const std::string& path)>;
 bool FindSheetFile(const std::string& name, const std::string& folder, const SheetFiles& files, std::string* path,
                    std::string* notice, std::string* why);
 
+// Where the sample data of a WAVE file lies (`start`, `size` in bytes): 16-bit
+// stereo PCM at 44.1 kHz, as a CD holds it. False (why) for anything else.
+bool WaveData(const std::string& path, const SheetFiles& files, int64_t fileSize, uint64_t* start, int64_t* size,
+              std::string* why);
+
 // A CUE sheet's text; FILE names are taken relative to `folder`.
 bool ParseCueSheet(const std::string& text, const std::string& folder, const SheetFiles& files, ImageLayout& out,
                    std::string* why);
