@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -163,6 +164,26 @@ TEST(ImageBurn, AVideoCdImageIsWrittenAsItStandsAndReadsAsAVideoCd) {
   EXPECT_NE(info.find("ENTRY[01]: track#  2"), std::string::npos) << info;
   const std::string rip = RunTool("cd " + dir.path() + " && vcdxrip -c " + exported + " -p 2>&1", &st);
   EXPECT_EQ(st, 0) << rip;
+
+  // The same disc described by a TOC file comes out the same.
+  auto msf = [](int32_t n) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%02d:%02d:%02d", n / 4500, (n / 75) % 60, n % 75);
+    return std::string(b);
+  };
+  std::string toc = "CD_ROM_XA\n";
+  const int32_t total = int32_t(ReadWholeFile(dir / "vi.bin").size() / 2352);
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const int32_t end = i + 1 < indexes.size() ? indexes[i + 1].first : total;
+    toc += "TRACK MODE2_RAW\nCOPY\nDATAFILE \"vi.bin\" #" + std::to_string(int64_t(indexes[i].first) * 2352) + " " +
+           msf(end - indexes[i].first) + "\n";
+    if (indexes[i].second > indexes[i].first) toc += "START " + msf(indexes[i].second - indexes[i].first) + "\n";
+  }
+  ScratchFolder again;
+  BlankCd second(again);
+  ASSERT_EQ(WriteImageToCD(kIndex, dir.Write("vi.toc", toc), false), result::kSuccess) << LastJobError(kIndex) << toc;
+  second.ExportCue(again);
+  EXPECT_TRUE(ReadWholeFile(again / "export.bin") == ReadWholeFile(dir / "vi.bin")) << toc;
 }
 
 // An NRG image of a Super Video CD that leaves out its pre-gaps is written
