@@ -475,11 +475,23 @@ void BurnMana::StartBurn() {
 
 bool BurnMana::IsBurnOver() const { return stop_ || written_ >= trackLength_; }
 
+void BurnMana::WaitUntilBurnOver() {
+  std::unique_lock<std::mutex> hold(overLock_);
+  overCv_.wait(hold, [this] { return IsBurnOver(); });
+}
+
+// Taking the lock orders the change before a waiter's next look.
+void BurnMana::NoteMoved() {
+  std::lock_guard<std::mutex> hold(overLock_);
+  overCv_.notify_all();
+}
+
 void BurnMana::StopBurn() {
   bool wasRunning = !stop_.exchange(true);
   buffer_.SetStop(true);
   int expected = 1;
   if (wasRunning && written_ < trackLength_) status_.compare_exchange_strong(expected, result::kBurnStopped);
+  NoteMoved();
 }
 
 void BurnMana::Fail(int result) {
@@ -487,6 +499,7 @@ void BurnMana::Fail(int result) {
   status_.compare_exchange_strong(expected, result);
   stop_ = true;
   buffer_.SetStop(true);
+  NoteMoved();
 }
 
 void BurnMana::SetItem(const std::string& text) {
@@ -574,6 +587,7 @@ bool BurnMana::SendOrHold(uint32_t address, const uint8_t* data, uint32_t count)
     return false;
   }
   written_ += count;
+  NoteMoved();
   return true;
 }
 
@@ -598,6 +612,7 @@ bool BurnMana::WriteHead() {
       return false;
     }
     written_ += count;
+    NoteMoved();
   }
   return true;
 }

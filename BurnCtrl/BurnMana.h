@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -76,6 +77,8 @@ class BurnMana {
   int BurnBegin();
   void StartBurn();
   bool IsBurnOver() const;
+  // Returns once the track is written or the burn stopped or failed.
+  void WaitUntilBurnOver();
   void StopBurn();
   // Waits until the producer and writer threads have ended (after a stop or
   // a failure, before the source is closed).
@@ -162,6 +165,10 @@ class BurnMana {
 
   BufManaEx buffer_;
   std::atomic<bool> stop_{false};
+  // Told whenever the writing moves on or ends (see WaitUntilBurnOver).
+  std::mutex overLock_;
+  std::condition_variable overCv_;
+  void NoteMoved();
   std::atomic<uint32_t> written_{0};
   std::atomic<uint32_t> trackSectorBytes_{2048};  // sectorSize_, for progress displays
   std::atomic<int> bufferFill_{0};

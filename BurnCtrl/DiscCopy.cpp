@@ -228,7 +228,6 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
       // The blank disc goes into the drive the source came out of.
       Publish(nullptr, nullptr, LoadLangText("UIText", 1120));
       EjectDisc(targetIndex);
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
       std::function<bool(int)> request;
       {
         std::lock_guard<std::mutex> hold(gCopyLock);

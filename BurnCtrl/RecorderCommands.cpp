@@ -31,7 +31,6 @@ using namespace rec;
 namespace {
 
 constexpr int kSlots = 32;
-constexpr int kJobPollMs = 10;  // a short poll: a burn must not wait on its own bookkeeping
 constexpr int kRemoteFrom = DevDeque::kFirstRemoteIndex;
 
 // An entry of the burn list. The list and the job that runs the burn share
@@ -401,7 +400,7 @@ int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, 
         return writtenSoFar ? result::kWriteFailed : begin;
       }
       mana->StartBurn();
-      while (!mana->IsBurnOver()) Sleep(kJobPollMs);
+      mana->WaitUntilBurnOver();
       // A track that was stopped short is never closed as if it were whole,
       // even when the global stop was cleared meanwhile by another drive's
       // job starting (several recorders at once).
