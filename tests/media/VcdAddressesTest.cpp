@@ -89,7 +89,8 @@ BurntDisc Burn(const ScratchFolder& dir, const std::string& kind) {
 
 // A file of the control track, as isoinfo extracts it.
 std::string IsoFile(const BurntDisc& disc, const std::string& path) {
-  CommandResult r = RunCommand("isoinfo -i " + Quoted(disc.controlIso) + " -x " + Quoted(path));
+  // Its messages must not mix into the file's bytes.
+  CommandResult r = RunCommand("{ isoinfo -i " + Quoted(disc.controlIso) + " -x " + Quoted(path) + " 2>/dev/null; }");
   EXPECT_EQ(r.status, 0) << path << ": " << r.output;
   return r.output;
 }
@@ -132,10 +133,10 @@ void CheckAddresses(const ScratchFolder& dir, const std::string& kind) {
     SCOPED_TRACE("entry " + std::to_string(i + 1));
     EXPECT_EQ(entries[i].track, track);
     const long first = disc.FirstPack(track);
-    ASSERT_GT(first, disc.starts.at(track)) << "track " << track << " holds no MPEG pack";
+    // The track opens with its empty front margin, so a sector early is no pack either.
+    ASSERT_GT(first, disc.starts.at(track)) << "track " << track << " holds no MPEG pack after a margin";
     EXPECT_EQ(entries[i].sector, first) << "the entry is " << entries[i].sector - first
                                         << " sectors off the track's first pack";
-    EXPECT_FALSE(disc.PackStart(first - 1)) << "the front margin of track " << track << " is empty";
   }
 
   // vcd-info reads the same table from the image.
@@ -189,7 +190,8 @@ void CheckAddresses(const ScratchFolder& dir, const std::string& kind) {
     const std::string search = IsoFile(disc, "/SVCD/SEARCH.DAT;1");
     ASSERT_GE(search.size(), 13u);
     EXPECT_EQ(search.substr(0, 8), "SEARCHSV");
-    EXPECT_EQ(search[10] << 8 | search[11], 0);
+    EXPECT_EQ(search[10], 0);
+    EXPECT_EQ(search[11], 0) << "scan points listed";
     EXPECT_NE(info.output.find("scanpoints: 0"), std::string::npos) << info.output;
   }
 }
