@@ -264,21 +264,20 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
       continue;
     }
     taken.insert(name);
-    if (e.folder) {
-      localOf[e.Path()] = localPath;
-      ++report_.folders;
-    } else {
-      SetCurrent(e.Path());
-      std::string finalName = name;
-      if (!SaveFile(dirFd, finalName, e, localPath)) {
-        ok = false;
-        continue;
-      }
-    }
+    std::string renamed;
     if (name != e.name || e.nameChanged) {
       if (why.empty()) why = e.nameChanged && name == base ? "the disc's name holds \"/\" or NUL, or is \".\" or \"..\""
                                                           : "the name was taken";
-      report_.renamed.push_back("\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")");
+      renamed = "\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")";
+    }
+    if (e.folder) {
+      localOf[e.Path()] = localPath;
+      ++report_.folders;
+      if (!renamed.empty()) report_.renamed.push_back(renamed);
+    } else {
+      SetCurrent(e.Path());
+      // The file's new name is reported once it has that name.
+      if (!SaveFile(dirFd, name, e, localPath, renamed)) ok = false;
     }
   }
   // Files saved whole keep their names even when the save was stopped.
@@ -292,7 +291,8 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
   return ok;
 }
 
-bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath) {
+bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath,
+                          const std::string& renamed) {
   std::string partial;
   int fd = -1;
   for (int n = 0; n < 1000 && fd < 0; ++n) {
@@ -337,7 +337,7 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
     ::unlinkat(dirFd, partial.c_str(), 0);
     return false;
   }
-  waiting_.push_back({keep, partial, name, entry.Path(), localPath, entry.size});
+  waiting_.push_back({keep, partial, name, entry.Path(), localPath, renamed, entry.size});
   waitingBytes_ += entry.size;
   if (waiting_.size() >= kMaxWaitingFiles || waitingBytes_ >= kMaxWaitingBytes) return NameWaitingFiles(keep);
   return true;
@@ -350,6 +350,7 @@ bool CGetCDData::NameWaitingFiles(int anyFd) {
   const int err = errno;
   bool ok = true;
   for (const Waiting& w : waiting_) {
+    if (synced && namingHook_) namingHook_(w.localPath);
     if (!synced) {
       report_.failed.push_back("\"" + w.discPath + "\" not saved: " + safefile::ErrorText(err));
       ::unlinkat(w.dirFd, w.partial.c_str(), 0);
@@ -362,6 +363,7 @@ bool CGetCDData::NameWaitingFiles(int anyFd) {
     } else {
       ++report_.files;
       report_.bytes += w.size;
+      if (!w.renamed.empty()) report_.renamed.push_back(w.renamed);
     }
     ::close(w.dirFd);
   }

@@ -61,6 +61,10 @@ class CGetCDData {
   std::string CurrentFile() const;
   // Called on the saving thread after every piece written (tests, progress lines).
   void SetProgressHook(std::function<void(const CGetCDData&)> hook) { hook_ = std::move(hook); }
+  // Called on the saving thread just before a complete file takes its name,
+  // with that name's path below the destination (tests: another program's
+  // file appearing there between the choice of the name and the renaming).
+  void SetNamingHook(std::function<void(const std::string& localPath)> hook) { namingHook_ = std::move(hook); }
   // Valid once the save has ended.
   const GetCDDataReport& Report() const { return report_; }
 
@@ -69,9 +73,11 @@ class CGetCDData {
   struct Waiting {
     int dirFd;  // a duplicate, closed once the file has its name
     std::string partial, name, discPath, localPath;
+    std::string renamed;  // the report of its changed name, given once it has that name
     uint64_t size;
   };
-  bool SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath);
+  bool SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath,
+                const std::string& renamed);
   // Flushes the file system and gives the waiting files their names.
   bool NameWaitingFiles(int anyFd);
   bool CopyData(int fd, const UdfEntry& entry, std::string* why);
@@ -85,6 +91,7 @@ class CGetCDData {
   mutable std::mutex currentLock_;
   std::string current_;
   std::function<void(const CGetCDData&)> hook_;
+  std::function<void(const std::string&)> namingHook_;
   GetCDDataReport report_;
   int destinationError_ = 0;
   std::vector<Waiting> waiting_;

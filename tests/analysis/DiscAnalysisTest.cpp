@@ -341,6 +341,52 @@ TEST(DiscFiles, AnUnreadableSectorIsNamedAndStoppingKeepsNoPartialFile) {
   }
 }
 
+TEST(DiscFiles, AFileThatAppearsUnderTheChosenNameBeforeTheRenamingIsKept) {
+  if (!HaveTool("genisoimage")) GTEST_SKIP() << "genisoimage is not installed";
+  ScratchFolder dir;
+  dir.Write("src/clash.txt", "clash from the disc");
+  dir.Write("src/taken.txt", "taken from the disc");
+  dir.Write("src/calm.txt", "calm from the disc");
+  int st = 0;
+  std::string out = RunTool("genisoimage -quiet -J -o " + (dir / "a.iso") + " " + (dir / "src"), &st);
+  ASSERT_EQ(st, 0) << out;
+  const std::vector<uint8_t> image = Bytes(ReadWholeFile(dir / "a.iso"));
+  DiscFiles files;
+  ASSERT_TRUE(ListImage(image, &files)) << files.error;
+  const std::string target = dir / "out";
+  // "taken.txt" is the user's already, so the disc's goes to "taken (2).txt";
+  // another program then writes both chosen names while the files wait.
+  dir.Write("out/taken.txt", "the user's first");
+  UdfMemorySource source(image.data(), image.size());
+  CGetCDData saver(&source);
+  std::vector<std::string> named;
+  saver.SetNamingHook([&](const std::string& localPath) {
+    named.push_back(localPath);
+    if (localPath == "clash.txt" || localPath == "taken (2).txt")
+      std::ofstream(target + "/" + localPath) << "the user's, made meanwhile";
+  });
+  ASSERT_TRUE(saver.Start(files.entries, {}, target));
+  saver.Wait();
+  const GetCDDataReport& report = saver.Report();
+  EXPECT_EQ(named.size(), 3u) << ::testing::PrintToString(named);
+
+  // The user's files are as they were; the disc's two are named as not saved.
+  EXPECT_EQ(ReadWholeFile(target + "/clash.txt"), "the user's, made meanwhile");
+  EXPECT_EQ(ReadWholeFile(target + "/taken (2).txt"), "the user's, made meanwhile");
+  EXPECT_EQ(ReadWholeFile(target + "/taken.txt"), "the user's first");
+  EXPECT_EQ(ReadWholeFile(target + "/calm.txt"), "calm from the disc");
+  EXPECT_FALSE(report.Complete());
+  EXPECT_EQ(report.files, 1u);
+  ASSERT_EQ(report.failed.size(), 2u) << ::testing::PrintToString(report.failed);
+  for (const char* path : {"\"clash.txt\" not saved", "\"taken.txt\" not saved"})
+    EXPECT_TRUE(std::any_of(report.failed.begin(), report.failed.end(),
+                            [&](const std::string& f) { return f.find(path) != std::string::npos; }))
+        << path << " missing in " << ::testing::PrintToString(report.failed);
+  // No report claims that the disc's file went under a name it did not get.
+  for (const std::string& r : report.renamed) EXPECT_EQ(r.find("taken (2).txt"), std::string::npos) << r;
+  EXPECT_EQ(FilesBelow(target), (std::set<std::string>{"calm.txt", "clash.txt", "taken.txt", "taken (2).txt"}));
+}
+
 TEST(DiscFiles, SafeLocalNamesAreSingleComponentsOfBoundedLength) {
   std::string why;
   EXPECT_EQ(SafeLocalName("plain.txt", &why), "plain.txt");
