@@ -135,7 +135,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string* outp
 // Starts a program that is not our child: it runs in a session of its own
 // (the program it replaces, or that starts it, may end at once) and is
 // reaped by the system. The streams and the working folder of `options` are
-// used; its group and session settings are not. True once the program
+// used; its group, session and ending settings are not. True once the program
 // itself runs; false with *error when it could not be started.
 bool StartDetachedProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {},
                           std::string* error = nullptr);
