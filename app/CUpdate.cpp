@@ -10,6 +10,7 @@
 
 #include "app/UpdateFiles.h"
 #include "foundation/LangText.h"
+#include "foundation/Process.h"
 #include "foundation/ProfileIni.h"
 #include "foundation/ShowMessage.h"
 #include "foundation/TempFiles.h"
@@ -131,37 +132,7 @@ void CUpdate::SecondThread() {
 }
 
 bool StartDetached(const std::string& program, const std::string& folder) {
-  if (access(program.c_str(), X_OK) != 0) return false;
-  // Everything the child needs is made before fork: after it only
-  // async-signal-safe calls are allowed.
-  std::string path = program, dir = folder;
-  char* argv[] = {path.data(), nullptr};
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
-  pid_t child = fork();
-  if (child < 0) {
-    close(report[0]);
-    close(report[1]);
-    return false;
-  }
-  if (child == 0) {
-    setsid();
-    pid_t grandchild = fork();
-    if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
-    if (chdir(dir.c_str()) == 0) execv(path.c_str(), argv);
-    char failed = 1;
-    if (write(report[1], &failed, 1) < 0) _exit(127);
-    _exit(127);
-  }
-  close(report[1]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  // The pipe closes on exec; a byte means the program did not start.
-  char failed = 0;
-  ssize_t n;
-  while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {
-  }
-  close(report[0]);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+  ProcessOptions options;
+  options.workingFolder = folder;
+  return StartDetachedProcess({program}, options);
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "foundation/Process.h"
 #include "foundation/ProgramDir.h"
 
 namespace fs = std::filesystem;
@@ -98,14 +99,12 @@ bool RegisterProjectFileType(const std::string& programPath, const XdgDataFolder
   if (!WriteText(home / "mime/packages/varnex-project.xml", package)) return false;
   if (!WriteText(home / "applications/varnex.desktop", desktop)) return false;
   // Refresh the caches when the tools are there; without them the files still
-  // take effect at the desktop's next scan.
-  std::string mimeDir = (home / "mime").string();
-  std::string appDir = (home / "applications").string();
-  std::string cmd = "command -v update-mime-database >/dev/null 2>&1 && update-mime-database '" +
-                    mimeDir + "' >/dev/null 2>&1; command -v update-desktop-database >/dev/null 2>&1 && "
-                    "update-desktop-database '" + appDir + "' >/dev/null 2>&1; true";
-  if (mimeDir.find('\'') == std::string::npos && appDir.find('\'') == std::string::npos)
-    (void)std::system(cmd.c_str());
+  // take effect at the desktop's next scan. What they print is not ours to show.
+  const std::pair<const char*, std::string> refreshers[] = {
+      {"update-mime-database", (home / "mime").string()},
+      {"update-desktop-database", (home / "applications").string()}};
+  for (const auto& [tool, folder] : refreshers)
+    if (!FindInPath(tool).empty()) (void)RunProcess({tool, folder});
   return true;
 }
 

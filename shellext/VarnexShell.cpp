@@ -9,11 +9,8 @@
 //
 // COMMAND is 101-106 or its name: audio-cd, data, mp3, vcd, svcd, dvd.
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,9 +23,8 @@
 #include <vector>
 
 #include "app/HandOver.h"
+#include "foundation/Process.h"
 #include "foundation/SystemSettings.h"
-
-extern char** environ;
 
 namespace {
 
@@ -88,25 +84,17 @@ std::string MainProgram() {
   return folder + "Varnex";
 }
 
-// Starts the main program in its own session, with nothing of this one's
-// input or output; 0 when it could not be started.
-pid_t StartMain(const std::string& program) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  std::string folder = program.substr(0, program.rfind('/') + 1);
-  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  return rc == 0 ? pid : 0;
+// Starts the main program in its own session and its own folder, with
+// nothing of this one's input or output; not Started() when it could not be
+// started.
+Process StartMain(const std::string& program) {
+  ProcessOptions options;
+  options.input = ProcessStream::Null();
+  options.output = ProcessStream::Null();
+  options.error = ProcessStream::Null();
+  options.ownSession = true;
+  options.workingFolder = program.substr(0, program.rfind('/') + 1);
+  return Process::Start({program}, options);
 }
 
 // A connection to the main window, starting the main program when nobody
@@ -115,8 +103,8 @@ int ConnectOrStart(const std::string& socketPath) {
   int fd = Connect(socketPath);
   if (fd >= 0) return fd;
   const std::string program = MainProgram();
-  pid_t pid = program.empty() ? 0 : StartMain(program);
-  if (pid == 0) {
+  Process main = program.empty() ? Process() : StartMain(program);
+  if (!main.Started()) {
     std::fprintf(stderr, "VarnexShell: Varnex is not running and %s could not be started\n",
                  program.empty() ? "the program" : program.c_str());
     return -1;
@@ -128,7 +116,7 @@ int ConnectOrStart(const std::string& socketPath) {
     if (fd >= 0) return fd;
     // A program that ended will not listen any more; one that still loads
     // (a slow machine, a large project) gets its time.
-    if (running && waitpid(pid, nullptr, WNOHANG) == pid) running = false;
+    if (running && main.TryWait()) running = false;
     if (wait + 1 >= kStartWaits && !running) break;
   }
   std::fprintf(stderr, "VarnexShell: %s did not open its window\n", program.c_str());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -135,6 +136,24 @@ TEST(ProjectFileType, RegistersOnceAndNeverOverwritesAnAssociation) {
   XdgDataFolders claimed{otherHome.path(), {system.path()}};
   EXPECT_FALSE(RegisterProjectFileType("/opt/varnex/Varnex", claimed));
   EXPECT_FALSE(std::filesystem::exists(otherHome / "applications/varnex.desktop"));
+}
+
+// The desktop's cache refreshers get the folders as they are, however they
+// are named: no shell reads the names, so blanks and quotes reach the tools.
+TEST(ProjectFileType, RefreshesTheCachesOfAFolderWithBlanksAndQuotes) {
+  ScratchFolder root, tools;
+  const std::string home = root.Mkdir("it's a \"home\" $HOME; x");
+  for (const char* tool : {"update-mime-database", "update-desktop-database"}) {
+    const std::string path = tools.Write(tool, std::string("#!/bin/sh\nprintf '%s' \"$1\" > \"$1/seen-by-") + tool + "\"\n");
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+  }
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", tools.path().c_str(), 1);
+  const bool registered = RegisterProjectFileType("/opt/varnex/Varnex", XdgDataFolders{home, {}});
+  setenv("PATH", oldPath.c_str(), 1);
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(ReadWholeFile(home + "/mime/seen-by-update-mime-database"), home + "/mime");
+  EXPECT_EQ(ReadWholeFile(home + "/applications/seen-by-update-desktop-database"), home + "/applications");
 }
 
 TEST(ProgramDir, DataBesideTheProgramElseInShareVarnexBesideItsBinFolder) {
