@@ -212,7 +212,10 @@ int BurnMana::BurnBegin() {
       p.bufE = 1;
       p.multiSession = options_.multiSession;
       p.dataBlockType = 8;
-      recorder_->SetWriteParam(p);
+      // A drive without the page closes as it always does; only a disc that
+      // must stay open cannot do without it.
+      if (recorder_->SetWriteParam(p) != 0 && options_.multiSession)
+        return StepFailed("BurnBegin_BDR()-SetWriteParam", "MODE SELECT (write parameters)");
       r = int(recorder_->GetNextWriteAdd(nextWriteAddress_));
       break;
     }
@@ -221,7 +224,8 @@ int BurnMana::BurnBegin() {
   }
   if (r != 0) return r;
   if (int cleared = ClearOldVolume()) return cleared;
-  recorder_->LockVolumn(true);
+  // Another program writing the same drive meanwhile would spoil both discs.
+  if (recorder_->LockVolumn(true) != 0) return StepFailed("BurnBegin()-LockVolumn", "taking the drive for this burn");
   return 0;
 }
 
@@ -317,7 +321,8 @@ int BurnMana::BeginDvdMinus() {
     nextWriteAddress_ = sessionStart_;
     // A sequential disc is written where the drive says; the session start
     // is only right on restricted overwrite.
-    if (m != kDvdRwRo) recorder_->GetNextWriteAdd(nextWriteAddress_);
+    if (m != kDvdRwRo && recorder_->GetNextWriteAdd(nextWriteAddress_) != 0)
+      return StepFailed("BurnBegin_DVDMinusRW()-GetNextWriteAdd", "READ TRACK INFORMATION");
     return 0;
   }
   rec::WriteParam p;
@@ -334,11 +339,12 @@ int BurnMana::BeginDvdMinus() {
   // The reserved track starts at 0 only on a blank disc; a disc with earlier
   // sessions is closed with a track behind them.
   uint32_t trackStart = 0;
-  recorder_->GetNextWriteAdd(trackStart);
+  if (recorder_->GetNextWriteAdd(trackStart) != 0)
+    return StepFailed("BurnBegin_DVDMinusRW()-GetNextWriteAdd", "READ TRACK INFORMATION");
   // A restricted-overwrite disc has no tracks to reserve: its drive refuses.
   if (recorder_->ReserveTrack(Round32(trackLength_)) != 0 && m != kDvdRwRo)
     return StepFailed("BurnBegin_DVDMinusRW()-ReserveTrack", "RESERVE TRACK");
-  recorder_->SynCache();
+  if (recorder_->SynCache() != 0) return StepFailed("BurnBegin_DVDMinusRW()-SynCache", "SYNCHRONIZE CACHE");
   if (!WaitReady(500, 40)) {
     VARNEX_LOG_STEP("BurnBegin_DVDMinusRW()-TestUnitReady", recorder_);
     return result::kBeginLayerFailed;
@@ -348,7 +354,8 @@ int BurnMana::BeginDvdMinus() {
 }
 
 int BurnMana::BeginDvdMinusRDl() {
-  recorder_->GetNextWriteAdd(nextWriteAddress_);
+  if (recorder_->GetNextWriteAdd(nextWriteAddress_) != 0)
+    return StepFailed("BurnBegin_DVDMinusRDL()-GetNextWriteAdd", "READ TRACK INFORMATION");
   if (!options_.multiSession) {
     rec::WriteParam p;
     p.writeType = 2;
@@ -359,7 +366,7 @@ int BurnMana::BeginDvdMinusRDl() {
     if (int r = SetParam(p, "BurnBegin_DVDMinusRDL()")) return r;
     if (recorder_->ReserveTrack(trackLength_.load()) != 0)
       return StepFailed("BurnBegin_DVDMinusRDL()-ReserveTrack", "RESERVE TRACK");
-    recorder_->SynCache();
+    if (recorder_->SynCache() != 0) return StepFailed("BurnBegin_DVDMinusRDL()-SynCache", "SYNCHRONIZE CACHE");
     WaitReady(500);
     return 0;
   }
@@ -409,7 +416,8 @@ int BurnMana::BeginDvdPlusRDl() {
     nextWriteAddress_ = 0;
     return 0;
   }
-  recorder_->GetNextWriteAdd(nextWriteAddress_);
+  if (recorder_->GetNextWriteAdd(nextWriteAddress_) != 0)
+    return StepFailed("BurnBegin_DVDPlusR()-GetNextWriteAdd", "READ TRACK INFORMATION");
   rec::WriteParam p;
   p.writeType = 2;
   p.trackMode = 7;
@@ -455,7 +463,8 @@ int BurnMana::BeginDvdPlus() {
   // still starts where the drive says (an appendable disc that is now being
   // closed).
   nextWriteAddress_ = plusRw ? sessionStart_ : 0;
-  if (!plusRw) recorder_->GetNextWriteAdd(nextWriteAddress_);
+  if (!plusRw && recorder_->GetNextWriteAdd(nextWriteAddress_) != 0)
+    return StepFailed("BurnBegin_DVDPlusR()-GetNextWriteAdd", "READ TRACK INFORMATION");
   return 0;
 }
 
@@ -785,9 +794,11 @@ int BurnMana::BurnEnd() {
       }
     }
     WaitWhileBusy(600);
-    recorder_->Lock(false);
-    recorder_->LockVolumn(false);
-    recorder_->Eject(options_.eject);
+    // The disc is written and closed: a drive that stays locked or does
+    // not eject changes nothing about it.
+    (void)recorder_->Lock(false);
+    (void)recorder_->LockVolumn(false);
+    (void)recorder_->Eject(options_.eject);
   }
   SetItem("");
   if (closeFailed_) {

@@ -274,9 +274,11 @@ bool WaitForDrive(Recorder* r) {
 
 std::string NotReadyText(Recorder* r) { return r->Name() + ": not ready (" + r->LastSense().Text() + ")"; }
 
+// After a job that ended early: the job's own result is what the user is
+// told; a drive that stays locked is not a second failure.
 void FinishUnlocked(Recorder* r) {
-  r->Lock(false);
-  r->LockVolumn(false);
+  (void)r->Lock(false);
+  (void)r->LockVolumn(false);
 }
 
 // 1. The burn job (the project saved to a temporary file) and its source.
@@ -364,7 +366,8 @@ int CheckJobFits(const JobSpec& spec, Recorder* r, const BurnMana& mana, int med
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
     for (int t = src->FirstTrack(); t <= src->LastTrack(); ++t) {
       uint32_t at = spec.sessionStart;
-      if (!::medium::IsOverwritable(medium)) r->GetNextWriteAdd(at);
+      if (!::medium::IsOverwritable(medium) && r->GetNextWriteAdd(at) != 0)
+        return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
       if (!src->OpenTrack(t, at)) return NoteJobError(spec.index, src->LastError()), result::kLayoutFailed;
       total += src->GetTrackLength();
       src->CloseTrack();
@@ -450,7 +453,7 @@ int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
     res = result::kException;
   }
   if (!entry) {
-    r->JobEnded(false);  // nothing was written that could be kept
+    (void)r->JobEnded(false);  // nothing was written that could be kept
     return res;
   }
   // Whatever way the job ended, its threads are over and the layout's
@@ -637,9 +640,8 @@ int EjectDisc(int index) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (InUse(index)) return result::kRecorderInUse;
-  r->Lock(false);
-  r->Eject(true);
-  return result::kSuccess;
+  (void)r->Lock(false);  // a drive that keeps its lock refuses the eject, which is told
+  return r->Eject(true) == 0 ? result::kSuccess : result::kNothingDone;
 }
 
 // ------------------------------------------------------------ erase
@@ -651,7 +653,10 @@ namespace {
 // through: a start that is still readable is a disc that was not erased.
 // `failed` names the command that did not.
 bool ClearDiscStart(Recorder* r, bool closeAfter, std::string* failed) {
-  r->LockVolumn(true);
+  if (r->LockVolumn(true) != 0) {
+    *failed = "another program is using the drive (" + r->LastSense().Text() + ")";
+    return false;
+  }
   std::vector<uint8_t> zeros(32 * 2048, 0);
   int failures = 0;
   for (uint32_t lba = 0; lba <= 1600; lba += 32) {
@@ -668,7 +673,7 @@ bool ClearDiscStart(Recorder* r, bool closeAfter, std::string* failed) {
       *failed = "CLOSE SESSION failed (" + r->LastSense().Text() + ")";
     for (int i = 0; i < 3000 && r->TestUnitReady() != 0; ++i) Sleep(200);
   }
-  r->LockVolumn(false);
+  (void)r->LockVolumn(false);  // the erase itself is judged above
   return failed->empty();
 }
 
@@ -752,7 +757,7 @@ int WriteImageAtOnce(int index, const std::shared_ptr<Recorder>& r, const std::s
   DataSource_Image source(std::move(layout));
   if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
   if (!drive) {
-    r->JobEnded(false);
+    (void)r->JobEnded(false);  // nothing was written
     return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + imagePath +
                                    " holds audio or Mode 2 tracks, which a disc keeps"),
            result::kNothingDone;
@@ -785,8 +790,7 @@ int WriteImageAtOnce(int index, const std::shared_ptr<Recorder>& r, const std::s
   std::string why;
   const int res = WriteAtOnce(drive->Device(), source, job, &why);
   if (res != result::kSuccess && !why.empty()) NoteJobError(index, r->Name() + ": " + why);
-  r->Lock(false);
-  r->JobEnded(res == result::kSuccess);
+  (void)r->JobEnded(res == result::kSuccess);  // a drive keeps what it wrote; only files are put in place
   return res;
 }
 

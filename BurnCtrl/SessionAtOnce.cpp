@@ -12,7 +12,8 @@ int WriteAtOnce(CDevCmdRW* target, DataSource& source, const AtOnceJob& job, std
   const int sessions = source.GetSessionNum();
   for (int s = 1; s <= sessions; ++s) {
     if (job.stopped && job.stopped()) return result::kBurnStopped;
-    target->SetWriteSpeed(job.speed);
+    // A speed is a wish: a recorder that refuses it writes at one of its own.
+    (void)target->SetWriteSpeed(job.speed);
     auto mana = std::make_unique<BurnMana_SAO>(&source, target, s, !(job.closeLast && s == sessions), -150);
     mana->SetTestWrite(job.testWrite);
     BurnMana_SAO* writer = mana.get();

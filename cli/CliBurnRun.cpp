@@ -145,7 +145,8 @@ int SetSpeed(int index, const std::string& speed) {
   Recorder* r = FindRecorder(index);
   const int m = r->GetMediumType();
   const double unit = ::medium::IsCd(m) ? 176 : ::medium::IsBd(m) ? 4495 : 1385;
-  r->SetWriteSpeed(uint16_t(std::min(65535.0, x > 0 ? x * unit : 65535.0)));
+  // A speed is a wish: a recorder that refuses it writes at one of its own.
+  (void)r->SetWriteSpeed(uint16_t(std::min(65535.0, x > 0 ? x * unit : 65535.0)));
   return 0;
 }
 

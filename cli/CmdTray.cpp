@@ -12,7 +12,8 @@ int Tray(const CliArgs& args, bool open) {
   CliDrive drive;
   int status = 0;
   if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
-  if (open) drive.device->Lock(false);
+  // A drive that keeps its lock refuses the eject below, which is reported.
+  if (open) (void)drive.device->Lock(false);
   if (drive.device->Eject(open) != DEV_OK) {
     SenseData s = drive.device->GetLastSense();
     char text[64];

@@ -91,42 +91,42 @@ class Recorder {
   virtual bool ConnectServerDevice() { return true; }
   virtual void CloseServerDevice() {}
 
-  virtual uint32_t TestUnitReady() = 0;
-  virtual uint32_t ReadDiscInfo(rec::DiscInfo& info) = 0;
-  virtual uint32_t ReadTrackInfo(int track, rec::TrackInfo& info) = 0;
-  virtual uint32_t GetBlackDiscCapacity(uint32_t& sectors) = 0;
+  [[nodiscard]] virtual uint32_t TestUnitReady() = 0;
+  [[nodiscard]] virtual uint32_t ReadDiscInfo(rec::DiscInfo& info) = 0;
+  [[nodiscard]] virtual uint32_t ReadTrackInfo(int track, rec::TrackInfo& info) = 0;
+  [[nodiscard]] virtual uint32_t GetBlackDiscCapacity(uint32_t& sectors) = 0;
   virtual bool JudgeIsFormated(uint32_t& capacity) = 0;
   // 0 none, 1 ISO 9660, 2 or more UDF.
   virtual int JudgeFileSystem(uint32_t lba) = 0;
-  virtual uint32_t ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t sectors) = 0;
+  [[nodiscard]] virtual uint32_t ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t sectors) = 0;
   // Raw 2352-byte sectors (audio PCM as it stands on the disc).
-  virtual uint32_t ReadCD_All(uint8_t* buffer, uint32_t bufferSize, uint32_t sectors, uint32_t lba) = 0;
-  virtual uint32_t ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) = 0;
+  [[nodiscard]] virtual uint32_t ReadCD_All(uint8_t* buffer, uint32_t bufferSize, uint32_t sectors, uint32_t lba) = 0;
+  [[nodiscard]] virtual uint32_t ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) = 0;
 
-  virtual uint32_t SetWriteParam(const rec::WriteParam& param) = 0;
+  [[nodiscard]] virtual uint32_t SetWriteParam(const rec::WriteParam& param) = 0;
   // Kilobytes per second; 0xFFFF: the fastest the drive and disc allow.
-  virtual uint32_t SetWriteSpeed(uint16_t kbPerSecond) { (void)kbPerSecond; return 0; }
-  virtual uint32_t GetNextWriteAdd(uint32_t& lba) = 0;
-  virtual uint32_t ReserveTrack(uint32_t sectors) = 0;
-  virtual uint32_t Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors) = 0;
-  virtual uint32_t SynCache() = 0;
-  virtual uint32_t SynCacheEx(bool immediate) { (void)immediate; return SynCache(); }
-  virtual uint32_t CloseTrack(int track) = 0;
+  [[nodiscard]] virtual uint32_t SetWriteSpeed(uint16_t kbPerSecond) { (void)kbPerSecond; return 0; }
+  [[nodiscard]] virtual uint32_t GetNextWriteAdd(uint32_t& lba) = 0;
+  [[nodiscard]] virtual uint32_t ReserveTrack(uint32_t sectors) = 0;
+  [[nodiscard]] virtual uint32_t Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors) = 0;
+  [[nodiscard]] virtual uint32_t SynCache() = 0;
+  [[nodiscard]] virtual uint32_t SynCacheEx(bool immediate) { (void)immediate; return SynCache(); }
+  [[nodiscard]] virtual uint32_t CloseTrack(int track) = 0;
   // Close function 2 closes the session; 1 a track; 3 the DVD+RW variant.
-  virtual uint32_t CloseSession(int function = 2, int track = 0) = 0;
-  virtual uint32_t Blank(int blankType) = 0;
-  virtual uint32_t FormatUnit(uint32_t blocks, int formatType, uint32_t parameter) = 0;
+  [[nodiscard]] virtual uint32_t CloseSession(int function = 2, int track = 0) = 0;
+  [[nodiscard]] virtual uint32_t Blank(int blankType) = 0;
+  [[nodiscard]] virtual uint32_t FormatUnit(uint32_t blocks, int formatType, uint32_t parameter) = 0;
   // DVD structures without the 4-byte header of the answer / parameter list.
-  virtual uint32_t ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) = 0;
-  virtual uint32_t SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) = 0;
+  [[nodiscard]] virtual uint32_t ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) = 0;
+  [[nodiscard]] virtual uint32_t SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) = 0;
 
-  virtual uint32_t Eject(bool open) = 0;
+  [[nodiscard]] virtual uint32_t Eject(bool open) = 0;
   // The job that wrote the disc is over; `complete` when it wrote all it
   // meant to. A drive has nothing more to do; a file standing for a disc is
   // put in place only after a complete job. Nonzero when it could not be.
-  virtual uint32_t JobEnded(bool complete) { (void)complete; return 0; }
-  virtual uint32_t Lock(bool lock) = 0;
-  virtual uint32_t LockVolumn(bool lock) = 0;
+  [[nodiscard]] virtual uint32_t JobEnded(bool complete) { (void)complete; return 0; }
+  [[nodiscard]] virtual uint32_t Lock(bool lock) = 0;
+  [[nodiscard]] virtual uint32_t LockVolumn(bool lock) = 0;
   // Keeps other programs of ours from the drive for a whole job; false when
   // one of them holds it.
   virtual bool HoldForJob(bool hold) { (void)hold; return true; }

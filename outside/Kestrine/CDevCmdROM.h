@@ -31,44 +31,44 @@ class CDevCmdROM {
   std::string GetLastOpenError() const { return openError_; }
 
   // ---- status ----
-  uint32_t TestUnitReady();                        // TEST UNIT READY
+  [[nodiscard]] uint32_t TestUnitReady();                        // TEST UNIT READY
   int GetMediumType();                             // GET CONFIGURATION: current profile
   int GetDiscType();                               // 1 CD, 2 DVD, 3 BD, 0 none
   int GetDevType();                                // CD_DEV_TYPE from the features
   int GetDeviceID() const { return deviceId_; }    // drive index; 0: the image device
-  uint32_t Inquiry(uint8_t* buffer, int size);     // INQUIRY
-  uint32_t Inquiry(INQUIRYDATA& data);
-  uint32_t ReadDiscInfo(DISC_INFO& info);          // READ DISC INFORMATION
-  uint32_t ReadTrackInfo(TRACK_INFO& info, int track);  // READ TRACK INFORMATION by number
-  uint32_t ReadTrackInfoEx(TRACK_INFO& info, int type, uint32_t address);
-  uint32_t ReadToc(uint8_t* buffer, int size, int format, int track);  // READ TOC/PMA/ATIP
-  uint32_t GetTocData(TocData& toc);               // format 0, parsed
-  uint32_t GetSessionInfo(SessionInfo& info);      // format 2, parsed
-  uint32_t GetCDText(FS_CDTEXT_INFO& text);        // format 5, parsed
+  [[nodiscard]] uint32_t Inquiry(uint8_t* buffer, int size);     // INQUIRY
+  [[nodiscard]] uint32_t Inquiry(INQUIRYDATA& data);
+  [[nodiscard]] uint32_t ReadDiscInfo(DISC_INFO& info);          // READ DISC INFORMATION
+  [[nodiscard]] uint32_t ReadTrackInfo(TRACK_INFO& info, int track);  // READ TRACK INFORMATION by number
+  [[nodiscard]] uint32_t ReadTrackInfoEx(TRACK_INFO& info, int type, uint32_t address);
+  [[nodiscard]] uint32_t ReadToc(uint8_t* buffer, int size, int format, int track);  // READ TOC/PMA/ATIP
+  [[nodiscard]] uint32_t GetTocData(TocData& toc);               // format 0, parsed
+  [[nodiscard]] uint32_t GetSessionInfo(SessionInfo& info);      // format 2, parsed
+  [[nodiscard]] uint32_t GetCDText(FS_CDTEXT_INFO& text);        // format 5, parsed
   int JudgeFileSystem(uint32_t lba);               // 0 none, 1 ISO 9660, 2 UDF, 3 both
   // MODE SENSE(10): the page from its code byte on (header and block
   // descriptors removed), at most `size` bytes.
-  uint32_t ModeSense(uint8_t* page, int size, int pageCode);
+  [[nodiscard]] uint32_t ModeSense(uint8_t* page, int size, int pageCode);
   // The same; `sense` (when given) receives key, ASC, ASCQ and SRB status.
-  uint32_t GetParamPage(uint8_t* page, int size, int deviceId, uint8_t* sense, int pageCode);
-  uint32_t GetConfig(uint8_t* buffer, int size);   // GET CONFIGURATION, all features
+  [[nodiscard]] uint32_t GetParamPage(uint8_t* page, int size, int deviceId, uint8_t* sense, int pageCode);
+  [[nodiscard]] uint32_t GetConfig(uint8_t* buffer, int size);   // GET CONFIGURATION, all features
   // READ DVD STRUCTURE: the structure without its 4-byte header.
-  uint32_t ReadDVDStruct(uint8_t* buffer, int size, int format, int layer = 0, uint32_t address = 0);
-  uint32_t ReadCapacity(uint32_t& lastLba);        // READ CAPACITY
+  [[nodiscard]] uint32_t ReadDVDStruct(uint8_t* buffer, int size, int format, int layer = 0, uint32_t address = 0);
+  [[nodiscard]] uint32_t ReadCapacity(uint32_t& lastLba);        // READ CAPACITY
 
   // ---- reading ----
-  uint32_t ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba);    // READ(10), 2048 bytes
-  uint32_t ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba);  // READ CD, user data
-  uint32_t ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba);   // READ CD, 2352 bytes
+  [[nodiscard]] uint32_t ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba);    // READ(10), 2048 bytes
+  [[nodiscard]] uint32_t ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba);  // READ CD, user data
+  [[nodiscard]] uint32_t ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba);   // READ CD, 2352 bytes
   // READ CD of CD-DA sectors only (2352 bytes of PCM each); a drive refuses
   // a data sector with ILLEGAL MODE FOR THIS TRACK.
-  uint32_t ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba);
+  [[nodiscard]] uint32_t ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba);
   uint32_t LastTransferred() const { return lastTransferred_; }
 
   // ---- tray ----
-  uint32_t Eject(bool open);       // START STOP UNIT: open (true) or close the tray
-  uint32_t Lock(bool lock);        // PREVENT ALLOW MEDIUM REMOVAL
-  uint32_t LockVolumn(bool lock);  // this program alone may use the drive
+  [[nodiscard]] uint32_t Eject(bool open);       // START STOP UNIT: open (true) or close the tray
+  [[nodiscard]] uint32_t Lock(bool lock);        // PREVENT ALLOW MEDIUM REMOVAL
+  [[nodiscard]] uint32_t LockVolumn(bool lock);  // this program alone may use the drive
   bool HoldForJob(bool hold) { return !transport_ || transport_->HoldForJob(hold); }
 
   // ---- remote drives ----
@@ -86,17 +86,17 @@ class CDevCmdROM {
 
   // Polls TEST UNIT READY every `pollMs` until it answers 0, at most `maxMs`:
   // 0 when ready, else the last status (the sense says why).
-  uint32_t WaitUntilReady(int pollMs, int maxMs);
+  [[nodiscard]] uint32_t WaitUntilReady(int pollMs, int maxMs);
 
   std::string GetDevicePath() const;
   bool HasDrive() const { return transport_ != nullptr; }
 
  protected:
   // Executes one command and keeps its sense when it fails.
-  uint32_t Run(ScsiCommand& cmd);
-  uint32_t Run(const uint8_t* cdb, int cdbLength, ScsiCommand::Direction dir, uint8_t* data, uint32_t length,
+  [[nodiscard]] uint32_t Run(ScsiCommand& cmd);
+  [[nodiscard]] uint32_t Run(const uint8_t* cdb, int cdbLength, ScsiCommand::Direction dir, uint8_t* data, uint32_t length,
                int timeoutMs, uint32_t* transferred = nullptr);
-  uint32_t Refuse(uint32_t status, uint8_t srb);  // a failure found by the library itself
+  [[nodiscard]] uint32_t Refuse(uint32_t status, uint8_t srb);  // a failure found by the library itself
 
   std::unique_ptr<ScsiTransport> transport_;
   int deviceId_ = 0;

@@ -8,25 +8,25 @@ class CDevCmdRW : public virtual CDevCmdROM {
   CDevCmdRW();
   CDevCmdRW(std::unique_ptr<ScsiTransport> transport, int deviceId);
 
-  uint32_t SetWriteParam(const WriteParam& param);   // MODE SELECT page 05
-  uint32_t SetWriteSpeed(int kBytesPerSecond);       // SET CD SPEED, else SET STREAMING
-  uint32_t GetNextWriteAdd(long& lba);               // READ TRACK INFORMATION of the last track
-  uint32_t ReserveTrack(uint32_t sectors);           // RESERVE TRACK
-  uint32_t Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors);  // WRITE(10)
-  uint32_t SynCache();                               // SYNCHRONIZE CACHE
-  uint32_t SynCacheEx(bool immediate);
-  uint32_t CloseTrack(int track);                    // CLOSE TRACK/SESSION, function 1
-  uint32_t CloseSession();                           // function 2
-  uint32_t CloseSession(int function);
-  uint32_t CloseSession(int function, int track);
-  uint32_t Blank(int blankType);                     // BLANK (BLANK_TYPE)
-  uint32_t FormatUnit(uint32_t blocks, int formatType, uint32_t parameter);  // FORMAT UNIT
+  [[nodiscard]] uint32_t SetWriteParam(const WriteParam& param);   // MODE SELECT page 05
+  [[nodiscard]] uint32_t SetWriteSpeed(int kBytesPerSecond);       // SET CD SPEED, else SET STREAMING
+  [[nodiscard]] uint32_t GetNextWriteAdd(long& lba);               // READ TRACK INFORMATION of the last track
+  [[nodiscard]] uint32_t ReserveTrack(uint32_t sectors);           // RESERVE TRACK
+  [[nodiscard]] uint32_t Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors);  // WRITE(10)
+  [[nodiscard]] uint32_t SynCache();                               // SYNCHRONIZE CACHE
+  [[nodiscard]] uint32_t SynCacheEx(bool immediate);
+  [[nodiscard]] uint32_t CloseTrack(int track);                    // CLOSE TRACK/SESSION, function 1
+  [[nodiscard]] uint32_t CloseSession();                           // function 2
+  [[nodiscard]] uint32_t CloseSession(int function);
+  [[nodiscard]] uint32_t CloseSession(int function, int track);
+  [[nodiscard]] uint32_t Blank(int blankType);                     // BLANK (BLANK_TYPE)
+  [[nodiscard]] uint32_t FormatUnit(uint32_t blocks, int formatType, uint32_t parameter);  // FORMAT UNIT
   // READ FORMAT CAPACITIES: whether the disc is formatted; `capacity` gets the
   // current (or largest formattable) number of blocks.
   bool JudgeIsFormated(uint32_t& capacity);
   // Sectors still free for writing: the free blocks of the track being
   // written, or the formatted size of an overwritable disc.
-  uint32_t GetBlackDiscCapacity(uint32_t& sectors);
-  uint32_t SendDVDStruct(const uint8_t* buffer, int size, int format);  // SEND DVD STRUCTURE
-  uint32_t SendCueSheet(const uint8_t* sheet, int size);               // SEND CUE SHEET
+  [[nodiscard]] uint32_t GetBlackDiscCapacity(uint32_t& sectors);
+  [[nodiscard]] uint32_t SendDVDStruct(const uint8_t* buffer, int size, int format);  // SEND DVD STRUCTURE
+  [[nodiscard]] uint32_t SendCueSheet(const uint8_t* sheet, int size);               // SEND CUE SHEET
 };
