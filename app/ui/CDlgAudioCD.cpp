@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 #include "app/RecorderService.h"
 #include "foundation/ShowMessage.h"
 #include "app/ui/CDlgWait.h"
@@ -279,7 +280,7 @@ bool CDlgAudioCD::LoadProject(const QString& path) {
   project_.BeginAdd();
   RunOffWindowThread([&] { ok = project_.LoadAudioProject(ToStd(path), &error, &missing); });
   if (!ok) {
-    ShowMessage(LoadErrorText(-901) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   modified_ = false;
@@ -297,7 +298,7 @@ bool CDlgAudioCD::LoadProject(const QString& path) {
 bool CDlgAudioCD::SaveProject(const QString& path) {
   std::string error;
   if (!project_.SaveAudioProject(ToStd(path), &error, Existing::kReplace)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectNotWritten) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   modified_ = false;

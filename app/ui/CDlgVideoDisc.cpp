@@ -17,6 +17,7 @@
 #include "app/CDvdVideoProject.h"
 #include "app/ui/CDlgWait.h"
 #include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 #include "foundation/ShowMessage.h"
 #include "foundation/TempFiles.h"
 #include "foundation/ui/WindowSupport.h"
@@ -286,7 +287,7 @@ bool CDlgVideoDisc::LoadProject(const QString& path) {
     if (ok) MakeThumbnails(nullptr);
   });
   if (!ok) {
-    ShowMessage(LoadErrorText(-901) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   label_->setText(QString::fromStdString(project_.Label()));
@@ -301,7 +302,7 @@ bool CDlgVideoDisc::LoadProject(const QString& path) {
 bool CDlgVideoDisc::SaveProject(const QString& path) {
   std::string error;
   if (!project_.SaveVideoProject(ToStd(path), &error, Existing::kReplace)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectNotWritten) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   projectPath_ = path;

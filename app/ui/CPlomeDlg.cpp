@@ -1133,7 +1133,7 @@ void CPlomeDlg::Burn() {
   DiscInfo disc;
   if (!imageEntry ? !CheckDiscForBurn(w, drive, &disc) : !AskImageFile(w)) return;
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   burnMedium_ = imageEntry ? medium::kCdR : disc.mediumType;
@@ -1189,7 +1189,7 @@ void CPlomeDlg::BurnAudio() {
 
 void CPlomeDlg::BurnVideo() {
   if (VideoWindow()->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   // A video disc is written onto a recorder, never into an image file.
@@ -1268,7 +1268,7 @@ bool CPlomeDlg::CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc) {
 bool CPlomeDlg::AskImageFile(CDlgDataCD* w) {
   // An empty project is refused before a file is named: nothing is done to it.
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return false;
   }
   QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
@@ -1321,7 +1321,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
 bool CPlomeDlg::CheckAudioBurn(int drive, DiscInfo* disc) {
   CDlgAudioCD* a = AudioWindow();
   if (a->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return false;
   }
   if (!CheckBlankDisc(drive, disc, false, 18)) return false;
@@ -1807,7 +1807,7 @@ void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
   // What Burn would refuse before its settings, refused here with its
   // message: nothing is written.
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   const int drive = recorderListText_.isEmpty() ? SelectedDrive() : recorderListText_.section(',', 0, 0).toInt();
