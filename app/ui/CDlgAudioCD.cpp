@@ -343,7 +343,7 @@ int CDlgAudioCD::BurnTracks(RecorderService* service, uint8_t drive) {
   DiscInfo disc;
   const int rc = service->GetDiscInfoEx(drive, &disc);
   if (rc != 1) return rc;
-  if (!IsCdMedium(disc.mediumType) || !disc.blank) {
+  if (!(medium::IsCd(disc.mediumType) && medium::IsWritable(disc.mediumType)) || !disc.blank) {
     ShowMessage(LoadLangText("Message", 18), msgbox::kInfoOk);
     return 0;
   }

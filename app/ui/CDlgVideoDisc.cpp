@@ -22,11 +22,13 @@
 #include "foundation/TempFiles.h"
 #include "foundation/ui/WindowSupport.h"
 #include "media/CAVConvert.h"
+#include "MediumTable.h"
 
 namespace {
 
 // A single-layer DVD's sectors less those a DVD-Video disc keeps free, in MB.
-constexpr double kDvdMB = double(2295104 - CDvdVideoProject::kReserveSectors) * 2048 / (1024 * 1024);
+const double kDvdMB =
+    double(medium::Capacity(medium::kDvdPlusR) - CDvdVideoProject::kReserveSectors) * 2048 / (1024 * 1024);
 
 // Banner colours of the three kinds, and the capacity each is measured
 // against (an 80-minute CD holds 700 MB of Form 2 video at most).

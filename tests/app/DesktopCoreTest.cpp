@@ -67,8 +67,8 @@ TEST(DriveEntries, LetterGivesTheIndexAndMediaHaveTheirNames) {
   EXPECT_EQ(MediumName(4884), "DVD-RW");
   EXPECT_EQ(MediumName(66), "BD-R");
   EXPECT_EQ(MediumName(12345), "");
-  EXPECT_TRUE(IsErasableMedium(medium::kBdRe));
-  EXPECT_FALSE(IsErasableMedium(medium::kDvdPlusR));
+  EXPECT_TRUE(medium::IsErasable(medium::kBdRe));
+  EXPECT_FALSE(medium::IsErasable(medium::kDvdPlusR));
 }
 
 TEST(VirtualRecorders, AppendsSessionsUntilTheDiscIsClosed) {
