@@ -16,8 +16,6 @@ using namespace rec;
 
 namespace {
 
-bool IsDualLayer(int m) { return m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl; }
-
 bool PreadAll(int fd, uint8_t* out, size_t n, off_t at) {
   size_t done = 0;
   while (done < n) {
@@ -375,7 +373,7 @@ uint32_t ImageFileRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t
 
 uint32_t ImageFileRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (format != 0x20 || !IsDualLayer(medium_) || size < 8) return Refuse(5, 0x24, 0);
+  if (format != 0x20 || !medium::IsDualLayer(medium_) || size < 8) return Refuse(5, 0x24, 0);
   std::memset(buffer, 0, size);
   bytes::PutBE32(buffer + 4, capacity_ / 2);
   return Ok();
@@ -385,7 +383,7 @@ uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer,
   (void)buffer, (void)size;
   std::lock_guard<std::mutex> hold(lock_);
   if (uint32_t st = BeforeCommand(Command::kSendDvdStruct)) return st;
-  if (!IsDualLayer(medium_) || (format != 0x20 && format != 0x23)) return Refuse(5, 0x24, 0);
+  if (!medium::IsDualLayer(medium_) || (format != 0x20 && format != 0x23)) return Refuse(5, 0x24, 0);
   return Ok();
 }
 

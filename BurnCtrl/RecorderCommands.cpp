@@ -544,7 +544,7 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   if (r->TestUnitReady() != 0) return result::kNotReady;
   const int m = r->GetMediumType();
   *medium = m;
-  *writable = !(m == kNone || m == kCdRom || m == kDvdRom || m == 32 || m == 33 || m == 34 || m == kBdRom);
+  *writable = medium::IsWritable(m);
   if (r->GetDeviceID() == 0) {
     *blank = false;  // the image-file target holds no disc to judge
   } else if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {

@@ -9,8 +9,6 @@
 
 namespace {
 
-bool IsCdMedium(int type) { return type == medium::kCdRom || type == medium::kCdR || type == medium::kCdRw; }
-
 uint32_t Lba(const TocAddress& a) {
   int32_t lba = TocAddressToLba(a);
   return lba < 0 ? 0 : uint32_t(lba);
@@ -102,7 +100,7 @@ bool AnalyseDisc(CDevCmdROM& drive, DiscAnalysis* out) {
   bool ok = false;
   if (haveToc) {
     ok = FromFullToc(drive, toc, out);
-  } else if (out->mediumType != medium::kNone && !IsCdMedium(out->mediumType)) {
+  } else if (out->mediumType != medium::kNone && !medium::IsCd(out->mediumType)) {
     out->tocFromTrackInfo = true;
     ok = FromTrackInfo(drive, info, out);
   }

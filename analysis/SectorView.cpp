@@ -18,7 +18,7 @@ bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view)
     return false;
   }
   const int type = drive.GetMediumType();
-  view->rawAllowed = type == medium::kNone || type == medium::kCdRom || type == medium::kCdR || type == medium::kCdRw;
+  view->rawAllowed = type == medium::kNone || medium::IsCd(type);
   uint32_t status;
   if (view->rawAllowed && raw) {
     status = drive.ReadCD_All(view->buffer, 2352, 1, lba);

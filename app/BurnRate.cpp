@@ -5,14 +5,9 @@
 #include "app/RecorderService.h"
 
 double UnitSpeed(int type) {
-  switch (type) {
-    case medium::kCdRom: case medium::kCdR: case medium::kCdRw:
-      return 150.0 * 1024;
-    case medium::kBdRom: case medium::kBdR: case 66: case medium::kBdRe:
-      return 4.5e6;
-    default:
-      return 1385.0 * 1000;
-  }
+  if (medium::IsCd(type)) return 150.0 * 1024;
+  if (medium::IsBd(type)) return 4.5e6;
+  return 1385.0 * 1000;
 }
 
 void BurnRate::Add(int64_t ms, uint64_t bytesWritten) {

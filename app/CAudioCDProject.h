@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "OutputFile.h"
+#include "foundation/ResultCodes.h"
 
 struct AudioTrackRow {
   std::string name;      // file name with extension
@@ -29,9 +30,9 @@ class CAudioCDProject {
  public:
   static constexpr size_t kMaxTracks = 99;  // the audio CD track limit
   // Results beyond the recorder command layer's.
-  static constexpr int kNothingConverted = -510;  // no row converted, or the user gave up after a failure
-  static constexpr int kNoWorkFolder = -159;      // the work folder cannot be created
-  static constexpr int kEmptyProject = -111;
+  static constexpr int kNothingConverted = result::kAudioNothingConverted;  // or the user gave up after a failure
+  static constexpr int kNoWorkFolder = result::kNoWorkFolder;
+  static constexpr int kEmptyProject = result::kEmptyProject;
 
   CAudioCDProject() = default;
   ~CAudioCDProject();

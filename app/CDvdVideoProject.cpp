@@ -151,7 +151,7 @@ int CDvdVideoProject::Prepare() {
   if (inputs.empty()) return Fail(kNoInputs, "the DVD project holds no video file");
   if (inputs.size() > kMaxInputs) return Fail(kTooManyInputs, "a DVD takes at most 260 video files");
   const int r = dvd_.Build(label_, 0, tvSystem_, aspect_, inputs);
-  if (r == dvdresult::kCancelled || stop_) {
+  if (r == result::kDvdStopped || stop_) {
     dvd_.CleanUp();
     return Fail(result::kBurnStopped, "stopped while the DVD was authored");
   }

@@ -50,8 +50,8 @@ class CVideoDiscProject {
   static const KindInfo* Info(int kind);
 
   // Results of this project beyond the recorder command layer's.
-  static constexpr int kEmptyProject = -111;
-  static constexpr int kNoWorkFolder = -159;
+  static constexpr int kEmptyProject = result::kEmptyProject;
+  static constexpr int kNoWorkFolder = result::kNoWorkFolder;
   static constexpr int kNotMpegOfKind = result::kVideoNotMpeg;
   static constexpr int kNothingConverted = result::kVideoNothingConverted;
   static constexpr int kVideoLayoutFailed = result::kVideoLayoutFailed;

@@ -7,10 +7,6 @@ std::string MediumName(int type) {
   return name ? name : "";
 }
 
-bool IsCdMedium(int type) { return medium::IsCd(type) && type != medium::kCdRom; }
-
-bool IsErasableMedium(int type) { return medium::IsErasable(type); }
-
 int DriveIndexOfEntry(const std::string& text) {
   // An entry begins with its drive's label: "D:" or, for a remote drive, "#26:".
   const size_t colon = text.find(':');

@@ -24,8 +24,6 @@ class CDevCmdROM;
 // The display name of a medium type, or "" when it has none (the caller then
 // shows its own text for an unknown medium).
 std::string MediumName(int mediumType);
-bool IsCdMedium(int mediumType);          // CD-R or CD-RW
-bool IsErasableMedium(int mediumType);    // blanked or formatted anew: CD-RW, DVD±RW, DVD-RAM, BD-RE
 
 struct DriveEntry {
   uint8_t index = 0;     // 3 upwards for local drives, 26+ for remote ones

@@ -9,7 +9,7 @@ int UnitSpeedOf(RecorderService& service, uint8_t drive) {
   if (service.TestUnitReady(drive) != 0) return kCdUnitSpeed;
   DiscInfo info;
   if (service.GetDiscInfoEx(drive, &info) != result::kSuccess) return kCdUnitSpeed;
-  return IsCdMedium(info.mediumType) ? kCdUnitSpeed : kDvdUnitSpeed;
+  return medium::IsCd(info.mediumType) ? kCdUnitSpeed : kDvdUnitSpeed;
 }
 
 std::vector<int> WriteSpeedFactors(RecorderService& service, uint8_t drive, int* unitOut) {

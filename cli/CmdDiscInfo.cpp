@@ -73,8 +73,6 @@ uint32_t UdfUsedBlocks(CDevCmdRW& d, uint32_t sessionStart) {
   return highest >= sessionStart ? highest - sessionStart + 1 : 0;
 }
 
-bool IsWritable(int m) { return !(m == 0 || m == 8 || m == 16 || m == 32 || m == 33 || m == 34); }
-
 uint32_t FreeSectors(CDevCmdRW& d, int medium) {
   uint32_t blank = 0;
   if (d.GetBlackDiscCapacity(blank) != DEV_OK) return 0;
@@ -142,7 +140,7 @@ int RunDiscInfo(const CliArgs& args) {
   }
   int medium = d.GetMediumType();
   bool blank = IsBlank(d, medium);
-  bool writable = IsWritable(medium);
+  bool writable = ::medium::IsWritable(medium);
   uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * 2048 : 0;
   const char* name = ::medium::Name(medium);
   std::string line = (name ? std::string(name) : Text(3, "Unknown")) + " " +

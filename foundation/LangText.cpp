@@ -45,5 +45,5 @@ std::string LoadLangText(const std::string& section, int id) {
 std::string LoadErrorText(int code) {
   std::string text = LoadLangText("Error", code);
   if (!text.empty()) return text;
-  return LoadLangText("Error", -10000) + std::to_string(code);
+  return LoadLangText("Error", kErrorPrefixKey) + std::to_string(code);
 }

@@ -10,4 +10,7 @@ std::string GetLanguageFile();
 std::string GetLanguageFont();
 std::string GetLanguageSubdir();  // "<language>/" or empty
 std::string LoadLangText(const std::string& section, int id);
+// The "Error" key whose text leads the number of a code that has no text of
+// its own; it names no result.
+constexpr int kErrorPrefixKey = -10000;
 std::string LoadErrorText(int code);

@@ -15,7 +15,7 @@ class MemoryDisc : public MmcDiscTarget {
  public:
   explicit MemoryDisc(uint16_t profile) {
     model_.profile = profile;
-    model_.capacity = media::NominalCapacity(profile) ? media::NominalCapacity(profile) : 1000;
+    model_.capacity = medium::Capacity(profile) ? medium::Capacity(profile) : 1000;
     model_.formatted = profile == 18;
     if (profile == 18) model_.tracks = {DiscTrack{1, 1, 0, model_.capacity, model_.capacity, cdsector::Mode::Mode1, true, false}};
   }

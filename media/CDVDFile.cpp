@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace dvdresult;
+using namespace result;
 
 // The second engine's argument texts as designed. SOURCE and BASE stand for
 // the input and for the title's files in the work folder; %name% for the
@@ -301,15 +301,15 @@ int CDVDFile::Build(const std::string& label, int reencode, int tvSystem, int as
   titleCount_ = int(inputs.size());
   for (const std::string& in : inputs) {
     std::string why;
-    if (!safefile::IsRegularFile(in, &why)) return Fail(kInputMissing, why);
+    if (!safefile::IsRegularFile(in, &why)) return Fail(kDvdInputMissing, why);
   }
 
   int r = FirstEngine(reencode, tvSystem, aspect, inputs);
-  if (r == kCancelled || StopAsked()) return (CleanUp(), Fail(kCancelled, "cancelled"));
+  if (r == kDvdStopped || StopAsked()) return (CleanUp(), Fail(kDvdStopped, "cancelled"));
   if (r != 1) {
     const std::string first = lastError_;
     r = SecondEngine(reencode, tvSystem, aspect, inputs);
-    if (r == kCancelled || StopAsked()) return (CleanUp(), Fail(kCancelled, "cancelled"));
+    if (r == kDvdStopped || StopAsked()) return (CleanUp(), Fail(kDvdStopped, "cancelled"));
     if (r != 1) {
       lastError_ = "first way: " + first + "\nsecond way: " + lastError_;
       CleanUp();
@@ -335,7 +335,7 @@ int CDVDFile::FirstEngine(int reencode, int tvSystem, int aspect, const std::vec
   const size_t n = inputs.size();
   std::vector<Title> titles;
   for (size_t i = 0; i < n; ++i) {
-    if (StopAsked()) return kCancelled;
+    if (StopAsked()) return kDvdStopped;
     const std::string& source = inputs[i];
     Title t;
     CAVConvert converter;
@@ -348,8 +348,8 @@ int CDVDFile::FirstEngine(int reencode, int tvSystem, int aspect, const std::vec
       t.converted = true;
       if (!converter.Convert(source, t.file, CAVConvert::kDvdMpeg, tvSystem == kNtsc ? 1 : 0,
                              aspect == kAspect16x9 ? 1 : 0, &cancel)) {
-        if (StopAsked()) return kCancelled;
-        return Fail(kTitleNotConverted, "the converter could not make a DVD stream of " + source,
+        if (StopAsked()) return kDvdStopped;
+        return Fail(kDvdTitleNotConverted, "the converter could not make a DVD stream of " + source,
                     converter.LastOutput().empty() ? converter.LastError() : converter.LastOutput());
       }
       t.chapter = ExtractBetween(converter.LastOutput(), "time=", " ");
@@ -369,7 +369,7 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
   ToolRun run;
   run.stop = &cancel;
   for (size_t i = 0; i < n; ++i) {
-    if (StopAsked()) return kCancelled;
+    if (StopAsked()) return kDvdStopped;
     const std::string& source = inputs[i];
     const std::string base = workFolder_ + std::to_string(i);
     Title t;
@@ -387,10 +387,10 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     if (converter.empty() ||
         !RunTool(converter, Expand(Substitute(WithChanges(kVideoTemplate), tvSystem, aspect), source, base), &output,
                  &run))
-      return Fail(kVideoNotStarted, "the converter ffmpeg could not be started");
-    if (StopAsked()) return kCancelled;
+      return Fail(kDvdVideoNotStarted, "the converter ffmpeg could not be started");
+    if (StopAsked()) return kDvdStopped;
     if (run.exitStatus != 0 || FileSize(base + ".m2v") == 0)
-      return Fail(kNoVideo, "the converter made no MPEG-2 video of " + source, output);
+      return Fail(kDvdNoVideo, "the converter made no MPEG-2 video of " + source, output);
     t.chapter = ExtractBetween(output, "time=", " ");
     progress = int(100 * i / n + 30 / n);
     // b. sound; a source without sound gets none
@@ -401,10 +401,10 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
       SetStep(kStepSound, i + 1, n);
       output.clear();
       if (!RunTool(converter, Expand(WithChanges(kSoundTemplate), source, base), &output, &run))
-        return Fail(kSoundNotStarted, "the converter ffmpeg could not be started");
-      if (StopAsked()) return kCancelled;
+        return Fail(kDvdSoundNotStarted, "the converter ffmpeg could not be started");
+      if (StopAsked()) return kDvdStopped;
       if (run.exitStatus != 0 || FileSize(base + ".ac3") == 0)
-        return Fail(kNoSound, "the converter made no AC-3 sound of " + source, output);
+        return Fail(kDvdNoSound, "the converter made no AC-3 sound of " + source, output);
     }
     progress = int(100 * i / n + 60 / n);
     // c. multiplex
@@ -413,10 +413,10 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     std::vector<std::string> muxArgs = Expand(WithChanges(kMultiplexTemplate), "", base);
     if (!sound) muxArgs.pop_back();
     if (multiplexer.empty() || !RunTool(multiplexer, muxArgs, &output, &run))
-      return Fail(kMultiplexerNotStarted, "the multiplexer mplex could not be started (Debian package mjpegtools)");
-    if (StopAsked()) return kCancelled;
+      return Fail(kDvdMultiplexerNotStarted, "the multiplexer mplex could not be started (Debian package mjpegtools)");
+    if (StopAsked()) return kDvdStopped;
     if (run.exitStatus != 0 || FileSize(base + ".mpg") == 0)
-      return Fail(kNoProgramStream, "the multiplexer made no program stream of " + source, output);
+      return Fail(kDvdNoProgramStream, "the multiplexer made no program stream of " + source, output);
     ::unlink((base + ".m2v").c_str());
     ::unlink((base + ".ac3").c_str());
     t.file = base + ".mpg";
@@ -428,14 +428,14 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
 }
 
 int CDVDFile::Author(const std::vector<Title>& titles, int tvSystem, int aspect) {
-  if (StopAsked()) return kCancelled;
+  if (StopAsked()) return kDvdStopped;
   const std::string script = workFolder_ + "1.XML";
   {
     const std::string text = AuthoringScript(workFolder_, titles, tvSystem, aspect);
     const int fd = safefile::CreateNew(script, O_WRONLY);
-    if (fd < 0) return Fail(kScriptNotWritten, script + ": " + safefile::ErrorText(errno));
+    if (fd < 0) return Fail(kDvdScriptNotWritten, script + ": " + safefile::ErrorText(errno));
     const bool ok = safefile::WriteAll(fd, text.data(), text.size());
-    if (::close(fd) != 0 || !ok) return Fail(kScriptNotWritten, script + ": " + safefile::ErrorText(errno));
+    if (::close(fd) != 0 || !ok) return Fail(kDvdScriptNotWritten, script + ": " + safefile::ErrorText(errno));
   }
   SetStep(kStepAuthor);
   const std::string author = FindNamedTool("VARNEX_AUTHORING", "dvdauthor");
@@ -443,11 +443,11 @@ int CDVDFile::Author(const std::vector<Title>& titles, int tvSystem, int aspect)
   ToolRun run;
   run.stop = &cancel;
   if (author.empty() || !RunTool(author, std::vector<std::string>{"-x", script}, &output, &run))
-    return Fail(kAuthoringNotStarted, "the authoring tool dvdauthor could not be started");
-  if (StopAsked()) return kCancelled;
+    return Fail(kDvdAuthoringNotStarted, "the authoring tool dvdauthor could not be started");
+  if (StopAsked()) return kDvdStopped;
   if (run.exitStatus != 0 || FileSize(workFolder_ + "VIDEO_TS/VIDEO_TS.IFO") == 0 ||
       FileSize(workFolder_ + "VIDEO_TS/VTS_01_1.VOB") == 0)
-    return Fail(kAuthoringFailed, "the authoring tool dvdauthor made no DVD-Video folder", output);
+    return Fail(kDvdAuthoringFailed, "the authoring tool dvdauthor made no DVD-Video folder", output);
   progress = 100;
   for (const Title& t : titles)
     if (t.converted) ::unlink(t.file.c_str());
@@ -462,11 +462,11 @@ int CDVDFile::CollectFiles() {
   {
     const std::string ifo = folder + "VIDEO_TS.IFO";
     const int fd = ::open(ifo.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return Fail(kHeaderFailed, ifo + ": " + safefile::ErrorText(errno));
+    if (fd < 0) return Fail(kDvdHeaderFailed, ifo + ": " + safefile::ErrorText(errno));
     uint8_t field[16] = {};
     std::memcpy(field, label_.data(), std::min<size_t>(16, label_.size()));
     const bool ok = safefile::PwriteAll(fd, field, sizeof field, 64) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok) return Fail(kHeaderFailed, ifo + ": " + safefile::ErrorText(errno));
+    if (::close(fd) != 0 || !ok) return Fail(kDvdHeaderFailed, ifo + ": " + safefile::ErrorText(errno));
   }
   records_.clear();
   auto add = [&](const std::string& name) {
@@ -494,33 +494,33 @@ int CDVDFile::CollectFiles() {
     add(name);
   }
   for (const DvdFileRecord& r : records_)
-    if (r.byteSize == 0 && !Exists(r.sourcePath)) return Fail(kHeaderFailed, r.sourcePath + " is missing");
+    if (r.byteSize == 0 && !Exists(r.sourcePath)) return Fail(kDvdHeaderFailed, r.sourcePath + " is missing");
   PackDvdRecords(&records_);
 
   std::vector<uint8_t> headerTemplate, entryTemplate, endTemplate;
   const std::string dir = GetProgramDir();
   if (!ReadWhole(dir + "TamsinEx/1002.dat", &headerTemplate) || !ReadWhole(dir + "Tamsin/2004.dat", &entryTemplate) ||
       !ReadWhole(dir + "Tamsin/2006.dat", &endTemplate))
-    return Fail(kHeaderFailed, "the disc header templates are missing from " + dir + "Tamsin/ and " + dir +
+    return Fail(kDvdHeaderFailed, "the disc header templates are missing from " + dir + "Tamsin/ and " + dir +
                                    "TamsinEx/");
   std::vector<uint8_t> header;
   std::string why;
   if (!LayOutDvdHeader(headerTemplate, entryTemplate, endTemplate, label_, records_, std::time(nullptr), &header,
                        &totalSectors_, &why))
-    return Fail(kHeaderFailed, why);
+    return Fail(kDvdHeaderFailed, why);
   const std::string path = MakeTempFile("tmp");
-  if (path.empty()) return Fail(kHeaderFailed, "no temporary file could be made in " + TempFolder());
+  if (path.empty()) return Fail(kDvdHeaderFailed, "no temporary file could be made in " + TempFolder());
   headerFile_ = path;
   const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return Fail(kHeaderFailed, path + ": " + safefile::ErrorText(errno));
+  if (fd < 0) return Fail(kDvdHeaderFailed, path + ": " + safefile::ErrorText(errno));
   bool ok = safefile::WriteAll(fd, header.data(), header.size()) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok) return Fail(kHeaderFailed, path + ": " + safefile::ErrorText(errno));
+  if (::close(fd) != 0 || !ok) return Fail(kDvdHeaderFailed, path + ": " + safefile::ErrorText(errno));
   closingFile_ = workFolder_ + "closing.anchor";
   const std::vector<uint8_t> anchor = DvdClosingAnchor(header, totalSectors_);
   const int afd = safefile::CreateNew(closingFile_, O_WRONLY);
-  if (afd < 0) return Fail(kHeaderFailed, closingFile_ + ": " + safefile::ErrorText(errno));
+  if (afd < 0) return Fail(kDvdHeaderFailed, closingFile_ + ": " + safefile::ErrorText(errno));
   ok = safefile::WriteAll(afd, anchor.data(), anchor.size()) && ::fsync(afd) == 0;
-  if (::close(afd) != 0 || !ok) return Fail(kHeaderFailed, closingFile_ + ": " + safefile::ErrorText(errno));
+  if (::close(afd) != 0 || !ok) return Fail(kDvdHeaderFailed, closingFile_ + ": " + safefile::ErrorText(errno));
   return 1;
 }
 

@@ -17,22 +17,8 @@
 #include <vector>
 
 #include "authoring/DvdVolume.h"
+#include "foundation/ResultCodes.h"
 
-// Results of Build besides 1 (success) and 0 (bad arguments). The numbered
-// steps of the tool chain keep their numbers; -100 is shared with the
-// stopped copy file.
-namespace dvdresult {
-constexpr int kCancelled = -100;
-constexpr int kNoWorkFolder = -159;
-constexpr int kVideoNotStarted = -629, kNoVideo = -630;
-constexpr int kSoundNotStarted = -631, kNoSound = -632;
-constexpr int kMultiplexerNotStarted = -633, kNoProgramStream = -634;
-constexpr int kScriptNotWritten = -635, kAuthoringNotStarted = -636;
-constexpr int kAuthoringFailed = -420;   // the authoring tool ran but made no VIDEO_TS folder
-constexpr int kTitleNotConverted = -421; // the one-pass conversion of a title failed
-constexpr int kHeaderFailed = -422;      // the file-system header could not be made
-constexpr int kInputMissing = -423;      // an input file cannot be read
-}  // namespace dvdresult
 
 class CDVDFile {
  public:

@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 #include "app/RecorderService.h"
 #include "foundation/ShowMessage.h"
 #include "app/ui/CDlgWait.h"
@@ -279,7 +280,7 @@ bool CDlgAudioCD::LoadProject(const QString& path) {
   project_.BeginAdd();
   RunOffWindowThread([&] { ok = project_.LoadAudioProject(ToStd(path), &error, &missing); });
   if (!ok) {
-    ShowMessage(LoadErrorText(-901) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   modified_ = false;
@@ -297,7 +298,7 @@ bool CDlgAudioCD::LoadProject(const QString& path) {
 bool CDlgAudioCD::SaveProject(const QString& path) {
   std::string error;
   if (!project_.SaveAudioProject(ToStd(path), &error, Existing::kReplace)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectNotWritten) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   modified_ = false;
@@ -342,7 +343,7 @@ int CDlgAudioCD::BurnTracks(RecorderService* service, uint8_t drive) {
   DiscInfo disc;
   const int rc = service->GetDiscInfoEx(drive, &disc);
   if (rc != 1) return rc;
-  if (!IsCdMedium(disc.mediumType) || !disc.blank) {
+  if (!(medium::IsCd(disc.mediumType) && medium::IsWritable(disc.mediumType)) || !disc.blank) {
     ShowMessage(LoadLangText("Message", 18), msgbox::kInfoOk);
     return 0;
   }

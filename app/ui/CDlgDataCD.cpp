@@ -25,6 +25,7 @@
 
 #include "app/ImageTracks.h"
 #include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 #include "foundation/ShowMessage.h"
 #include "foundation/SizeText.h"
 #include "app/ui/CCapacityBar.h"
@@ -834,7 +835,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   }
   int kind = ReadProjectKind(ToStd(path));
   if (kind != project::kDataDisc && kind != project::kMp3Disc) {
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kErrorOk);
     return false;
   }
   // The current project goes only once the file is known to be a project.
@@ -852,7 +853,7 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   manager_.SetMode(mode_);
   if (ok && !whole) {
     // The records before a damaged part stay loaded; the user is told.
-    ShowMessage(LoadErrorText(-901) + "\n" + ToStd(path), msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kErrorOk);
     ok = false;
   }
   projectPath_ = path;
@@ -880,7 +881,7 @@ bool CDlgDataCD::SaveProject(const QString& path) {
   std::string error;
   manager_.SetMode(mode_);
   if (!manager_.SaveDataProject(stagingRoot_, ToStd(path), ToStd(GetVolumeLabel()), &error, Existing::kReplace)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectNotWritten) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   projectPath_ = path;

@@ -17,15 +17,18 @@
 #include "app/CDvdVideoProject.h"
 #include "app/ui/CDlgWait.h"
 #include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 #include "foundation/ShowMessage.h"
 #include "foundation/TempFiles.h"
 #include "foundation/ui/WindowSupport.h"
 #include "media/CAVConvert.h"
+#include "MediumTable.h"
 
 namespace {
 
 // A single-layer DVD's sectors less those a DVD-Video disc keeps free, in MB.
-constexpr double kDvdMB = double(2295104 - CDvdVideoProject::kReserveSectors) * 2048 / (1024 * 1024);
+const double kDvdMB =
+    double(medium::Capacity(medium::kDvdPlusR) - CDvdVideoProject::kReserveSectors) * 2048 / (1024 * 1024);
 
 // Banner colours of the three kinds, and the capacity each is measured
 // against (an 80-minute CD holds 700 MB of Form 2 video at most).
@@ -286,7 +289,7 @@ bool CDlgVideoDisc::LoadProject(const QString& path) {
     if (ok) MakeThumbnails(nullptr);
   });
   if (!ok) {
-    ShowMessage(LoadErrorText(-901) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   label_->setText(QString::fromStdString(project_.Label()));
@@ -301,7 +304,7 @@ bool CDlgVideoDisc::LoadProject(const QString& path) {
 bool CDlgVideoDisc::SaveProject(const QString& path) {
   std::string error;
   if (!project_.SaveVideoProject(ToStd(path), &error, Existing::kReplace)) {
-    ShowMessage(LoadErrorText(-907) + "\n" + error, msgbox::kErrorOk);
+    ShowMessage(LoadErrorText(result::kProjectNotWritten) + "\n" + error, msgbox::kErrorOk);
     return false;
   }
   projectPath_ = path;

@@ -846,9 +846,7 @@ void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
     // An image file is laid out as a CD; a disc names itself by its kind.
     if (!known && !ImageEntrySelected()) continue;
     const int type = known ? info.mediumType : medium::kCdR;
-    w->SetDefaultLabel(type >= medium::kBdRom && type <= medium::kBdRe ? "DataBD"
-                       : type >= medium::kDvdRom && type <= 43      ? "DataDVD"
-                                                                    : "DataCD");
+    w->SetDefaultLabel(medium::IsBd(type) ? "DataBD" : medium::IsDvd(type) ? "DataDVD" : "DataCD");
   }
 }
 
@@ -1133,7 +1131,7 @@ void CPlomeDlg::Burn() {
   DiscInfo disc;
   if (!imageEntry ? !CheckDiscForBurn(w, drive, &disc) : !AskImageFile(w)) return;
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   burnMedium_ = imageEntry ? medium::kCdR : disc.mediumType;
@@ -1141,7 +1139,7 @@ void CPlomeDlg::Burn() {
     if (!imageEntry && !CheckRoom(w, drive, &disc)) return;
     // CD media and image files take ISO 9660 with Joliet names, DVD and BD
     // media take UDF.
-    if (!CheckNames(w, !imageEntry && !IsCdMedium(disc.mediumType))) return;
+    if (!CheckNames(w, !imageEntry && !medium::IsCd(disc.mediumType))) return;
   }
   copies_ = 1;
   recorderCount_ = 1;
@@ -1189,7 +1187,7 @@ void CPlomeDlg::BurnAudio() {
 
 void CPlomeDlg::BurnVideo() {
   if (VideoWindow()->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   // A video disc is written onto a recorder, never into an image file.
@@ -1217,7 +1215,7 @@ bool CPlomeDlg::CheckBlankDisc(int drive, DiscInfo* disc, bool dvd, int wrongKin
     if (service_->TestUnitReady(uint8_t(drive)) != 0) return kNotReady;
     if (service_->GetDiscInfoEx(uint8_t(drive), disc) != result::kSuccess) return kNotReady;
     const int type = disc->mediumType;
-    const bool kindOk = dvd ? medium::IsDvd(type) && disc->writable : IsCdMedium(type);
+    const bool kindOk = dvd ? medium::IsDvd(type) && disc->writable : medium::IsCd(type) && medium::IsWritable(type);
     const bool room = disc->blank || (dvd && medium::IsOverwritable(type));
     const Verdict verdict = !kindOk ? kWrongKind : !room ? kNotBlank : kGood;
     if (verdict != kGood) service_->Eject(uint8_t(drive), true);
@@ -1248,7 +1246,7 @@ bool CPlomeDlg::CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc) {
     if (dataMode && (!disc->writable || disc->freeBytes == 0)) verdict = kNotWritable;
     if (!dataMode && !disc->blank) verdict = kNotBlank;
     // A full or closed rewritable disc is offered for erasing (CheckRoom).
-    if (verdict == kNotWritable && IsErasableMedium(disc->mediumType) && !w->IsImageMode()) return kErasable;
+    if (verdict == kNotWritable && medium::IsErasable(disc->mediumType) && !w->IsImageMode()) return kErasable;
     if (verdict != kGood) service_->Eject(uint8_t(drive), true);
     return verdict;
   });
@@ -1268,7 +1266,7 @@ bool CPlomeDlg::CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc) {
 bool CPlomeDlg::AskImageFile(CDlgDataCD* w) {
   // An empty project is refused before a file is named: nothing is done to it.
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return false;
   }
   QString path = Files()->SaveFile(this, Tr("UIText", 91), "ISO files(*.iso)|*.iso||", "DataCD.iso", "iso");
@@ -1308,7 +1306,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
       for (const QString& d : drives) {
         uint8_t index = uint8_t(d.toInt());
         DiscInfo info;
-        int unit = service_->GetDiscInfoEx(index, &info) == result::kSuccess && !IsCdMedium(info.mediumType)
+        int unit = service_->GetDiscInfoEx(index, &info) == result::kSuccess && !medium::IsCd(info.mediumType)
                        ? kDvdUnitSpeed : kCdUnitSpeed;
         service_->SetWriteSpeed(index, factor * unit);
       }
@@ -1321,7 +1319,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
 bool CPlomeDlg::CheckAudioBurn(int drive, DiscInfo* disc) {
   CDlgAudioCD* a = AudioWindow();
   if (a->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return false;
   }
   if (!CheckBlankDisc(drive, disc, false, 18)) return false;
@@ -1340,7 +1338,7 @@ bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
   if (!full) return true;
   const QString needText = QString::fromStdString(FormatSize(need));
   const bool room = disc->freeBytes + disc->usedBytes >= need || !disc->writable;
-  if (IsErasableMedium(disc->mediumType) && mode_ == kDataDisc && room && !disc->blank) {
+  if (medium::IsErasable(disc->mediumType) && mode_ == kDataDisc && room && !disc->blank) {
     const QString text = Tr("Message", 1017).arg(QString::fromStdString(FormatSize(disc->usedBytes)), needText,
                                                   QString::fromStdString(FormatSize(disc->freeBytes)));
     if (ShowMessage(ToStd(text), msgbox::kQuestionYesNo) != msgbox::kYes) {
@@ -1605,7 +1603,7 @@ void CPlomeDlg::StartBurnMulti() {
       DiscInfo info;
       if (service->TestUnitReady(uint8_t(d)) != 0 || service->GetDiscInfoEx(uint8_t(d), &info) != result::kSuccess)
         return result::kNotReady;
-      if (!IsCdMedium(info.mediumType) || !info.writable) return result::kTargetNotWritable;
+      if (!medium::IsCd(info.mediumType) || !info.writable) return result::kTargetNotWritable;
       return info.blank ? result::kSuccess : result::kTargetNotBlank;
     };
   }
@@ -1807,7 +1805,7 @@ void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
   // What Burn would refuse before its settings, refused here with its
   // message: nothing is written.
   if (w->IsEmpty()) {
-    ShowMessage(LoadErrorText(-111), msgbox::kInfoOk);
+    ShowMessage(LoadErrorText(result::kEmptyProject), msgbox::kInfoOk);
     return;
   }
   const int drive = recorderListText_.isEmpty() ? SelectedDrive() : recorderListText_.section(',', 0, 0).toInt();
@@ -1847,7 +1845,7 @@ void CPlomeDlg::Erase() {
     return;
   }
   if (ShowMessage(LoadLangText("Message", 22), msgbox::kInfoOkCancel) != msgbox::kOk) return;
-  if (!IsErasableMedium(info.mediumType)) {
+  if (!medium::IsErasable(info.mediumType)) {
     ShowMessage(LoadLangText("Message", 15), msgbox::kInfoOk);
     return;
   }

@@ -5,38 +5,40 @@ namespace {
 
 constexpr Family CD = Family::kCd, DVD = Family::kDvd, BD = Family::kBd, OTHER = Family::kOther;
 
-// profile, name, key, family, write-once, sequential, overwritable, blankable
+// profile, name, key, family, write-once, sequential, overwritable, blankable,
+// nominal capacity of a blank disc (sectors of 2048 bytes; 0 when none is
+// written here), layers
 constexpr Facts kTable[] = {
-    {kCdRom, "CD-ROM", "", CD, false, false, false, false},
-    {kCdR, "CD-R", "cd-r", CD, true, true, false, false},
-    {kCdRw, "CD-RW", "cd-rw", CD, false, true, false, true},
-    {kDvdRom, "DVD-ROM", "", DVD, false, false, false, false},
-    {kDvdR, "DVD-R", "dvd-r", DVD, true, true, false, false},
-    {kDvdRam, "DVD-RAM", "dvd-ram", DVD, false, false, true, false},
-    {kDvdRwRo, "DVD-RW", "dvd-rw-ro", DVD, false, false, true, true},
-    {kDvdRwSeq, "DVD-RW", "dvd-rw", DVD, false, true, false, true},
-    {kDvdRDl, "DVD-R DL", "dvd-r-dl", DVD, true, true, false, false},
-    {kDvdRDlJump, "DVD-R DL", "", DVD, true, true, false, false},
-    {kDvdRwDl, "DVD-RW DL", "", DVD, false, true, false, true},
-    {kDvdPlusRw, "DVD+RW", "dvd+rw", DVD, false, false, true, false},
-    {kDvdPlusR, "DVD+R", "dvd+r", DVD, true, true, false, false},
-    {kDdcdRom, "DDCD-ROM", "", CD, false, false, false, false},
-    {kDdcdR, "DDCD-R", "", CD, true, true, false, false},
-    {kDdcdRw, "DDCD-RW", "", CD, false, true, false, true},
-    {kDvdPlusRwDl, "DVD+RW DL", "", DVD, false, false, true, false},
-    {kDvdPlusRDl, "DVD+R DL", "dvd+r-dl", DVD, true, true, false, false},
-    {kBdRom, "BD-ROM", "", BD, false, false, false, false},
-    {kBdRSrm, "BD-R", "bd-r", BD, true, true, false, false},
-    {kBdRRrm, "BD-R", "", BD, true, true, false, false},  // random recording: at its next writable addresses
-    {kBdRe, "BD-RE", "bd-re", BD, false, false, true, false},
-    {kHdRom, "HD-ROM", "", OTHER, false, false, false, false},
-    {kHdR, "HD-R", "", OTHER, true, true, false, false},
-    {kHdRam, "HD-RAM", "", OTHER, false, false, true, false},
-    {kHdRw, "HD-RW", "", OTHER, false, true, false, true},
-    {kHdRDl, "HD-R DL", "", OTHER, true, true, false, false},
-    {kHdRwDl, "HD-RW DL", "", OTHER, false, true, false, true},
+    {kCdRom, "CD-ROM", "", CD, false, false, false, false, 0, 1},
+    {kCdR, "CD-R", "cd-r", CD, true, true, false, false, 359849, 1},
+    {kCdRw, "CD-RW", "cd-rw", CD, false, true, false, true, 359849, 1},
+    {kDvdRom, "DVD-ROM", "", DVD, false, false, false, false, 0, 1},
+    {kDvdR, "DVD-R", "dvd-r", DVD, true, true, false, false, 2298496, 1},
+    {kDvdRam, "DVD-RAM", "dvd-ram", DVD, false, false, true, false, 2236704, 1},
+    {kDvdRwRo, "DVD-RW", "dvd-rw-ro", DVD, false, false, true, true, 2298496, 1},
+    {kDvdRwSeq, "DVD-RW", "dvd-rw", DVD, false, true, false, true, 2298496, 1},
+    {kDvdRDl, "DVD-R DL", "dvd-r-dl", DVD, true, true, false, false, 4171712, 2},
+    {kDvdRDlJump, "DVD-R DL", "", DVD, true, true, false, false, 4171712, 2},
+    {kDvdRwDl, "DVD-RW DL", "", DVD, false, true, false, true, 0, 2},
+    {kDvdPlusRw, "DVD+RW", "dvd+rw", DVD, false, false, true, false, 2295104, 1},
+    {kDvdPlusR, "DVD+R", "dvd+r", DVD, true, true, false, false, 2295104, 1},
+    {kDdcdRom, "DDCD-ROM", "", CD, false, false, false, false, 0, 1},
+    {kDdcdR, "DDCD-R", "", CD, true, true, false, false, 0, 1},
+    {kDdcdRw, "DDCD-RW", "", CD, false, true, false, true, 0, 1},
+    {kDvdPlusRwDl, "DVD+RW DL", "", DVD, false, false, true, false, 0, 2},
+    {kDvdPlusRDl, "DVD+R DL", "dvd+r-dl", DVD, true, true, false, false, 4173824, 2},
+    {kBdRom, "BD-ROM", "", BD, false, false, false, false, 0, 1},
+    {kBdRSrm, "BD-R", "bd-r", BD, true, true, false, false, 12219392, 1},
+    {kBdRRrm, "BD-R", "", BD, true, true, false, false, 12219392, 1},  // random recording: at its next writable addresses
+    {kBdRe, "BD-RE", "bd-re", BD, false, false, true, false, 11826176, 1},
+    {kHdRom, "HD-ROM", "", OTHER, false, false, false, false, 0, 1},
+    {kHdR, "HD-R", "", OTHER, true, true, false, false, 0, 1},
+    {kHdRam, "HD-RAM", "", OTHER, false, false, true, false, 0, 1},
+    {kHdRw, "HD-RW", "", OTHER, false, true, false, true, 0, 1},
+    {kHdRDl, "HD-R DL", "", OTHER, true, true, false, false, 0, 2},
+    {kHdRwDl, "HD-RW DL", "", OTHER, false, true, false, true, 0, 2},
     // The drive did not say whether restricted overwrite or sequential.
-    {kDvdRwUnknown, "DVD-RW", "", DVD, false, false, false, true},
+    {kDvdRwUnknown, "DVD-RW", "", DVD, false, false, false, true, 2298496, 1},
 };
 
 }  // namespace
@@ -88,5 +90,18 @@ bool IsBlankable(int profile) {
   return f && f->blankable;
 }
 bool IsErasable(int profile) { return IsBlankable(profile) || IsOverwritable(profile); }
+bool IsWritable(int profile) {
+  const Facts* f = Find(profile);
+  return f && (f->writeOnce || f->sequential || f->overwritable || f->blankable);
+}
+int32_t Capacity(int profile) {
+  const Facts* f = Find(profile);
+  return f ? f->capacity : 0;
+}
+int Layers(int profile) {
+  const Facts* f = Find(profile);
+  return f ? f->layers : 0;
+}
+bool IsDualLayer(int profile) { return Layers(profile) == 2; }
 
 }  // namespace medium

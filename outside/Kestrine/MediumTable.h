@@ -1,9 +1,11 @@
 #pragma once
 // The media a drive can report, once for every layer: the MMC profile number,
-// the name shown, the family (CD, DVD, BD) and how the medium is written.
+// the name shown, the family (CD, DVD, BD), how the medium is written, its
+// nominal capacity and its layers.
 // The device library, the virtual recorder, the burn engine and the windows
 // all ask here.
 
+#include <cstdint>
 #include <string>
 
 namespace medium {
@@ -37,6 +39,8 @@ struct Facts {
   bool sequential;    // written track after track at the next writable address
   bool overwritable;  // written at any address once formatted
   bool blankable;     // BLANK empties it (CD-RW and DVD-RW in every mode)
+  int32_t capacity;   // sectors of a blank disc as a drive reports it; 0 when not kept here
+  int layers;         // recording layers: 2 for the double-layer media
 };
 
 // The facts of a profile; nullptr for a profile not in the table.
@@ -55,5 +59,13 @@ bool IsOverwritable(int profile);
 bool IsBlankable(int profile);
 // What a user can erase: blanked, or formatted anew when overwritable.
 bool IsErasable(int profile);
+// Anything but a pressed (read-only) disc or an unknown profile.
+bool IsWritable(int profile);
+// The nominal capacity of a blank disc in sectors; 0 when unknown.
+int32_t Capacity(int profile);
+// 1 or 2; 0 for a profile not in the table.
+int Layers(int profile);
+// Two recording layers: the layer boundary can be read and set.
+bool IsDualLayer(int profile);
 
 }  // namespace medium

@@ -13,22 +13,6 @@ using bytes::PutBE16;
 using bytes::PutBE32;
 using cdsector::Mode;
 
-namespace media {
-int32_t NominalCapacity(int p) {
-  switch (p) {
-    case 9: case 10: return 359849;  // 80 minutes
-    case 17: case 19: case 20: return 2298496;
-    case 18: return 2236704;
-    case 21: case 22: return 4171712;
-    case 26: case 27: return 2295104;
-    case 43: return 4173824;
-    case 65: case 66: return 12219392;
-    case 67: return 11826176;
-    default: return 0;
-  }
-}
-}  // namespace media
-
 namespace {
 
 // Sense triples the target gives.
@@ -673,7 +657,7 @@ void MmcDiscTarget::ReadFormatCapacities(ScsiCommand& c) {
     e[5] = uint8_t(param >> 16), e[6] = uint8_t(param >> 8), e[7] = uint8_t(param);
     a.insert(a.end(), e, e + 8);
   };
-  uint32_t nominal = uint32_t(media::NominalCapacity(p));
+  uint32_t nominal = uint32_t(medium::Capacity(p));
   if (p == 26) {
     desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
     desc(nominal, 0x26 << 2, 0);
@@ -688,8 +672,8 @@ void MmcDiscTarget::ReadFormatCapacities(ScsiCommand& c) {
     desc(nominal, 0x00, 2048);
   } else if (p == 67) {
     desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
-    desc(11826176, 0x00, 0x3000);
-    desc(12219392, 0x31 << 2, 0);
+    desc(uint32_t(medium::Capacity(medium::kBdRe)), 0x00, 0x3000);
+    desc(uint32_t(medium::Capacity(medium::kBdR)), 0x31 << 2, 0);
   } else {
     desc(uint32_t(m.capacity), 3, 2048);
   }
@@ -1081,7 +1065,7 @@ void MmcDiscTarget::Blank(ScsiCommand& c) {
   m.formatted = false;
   m.sessionFormat = 0;
   if (m.profile == 19) m.profile = 20;  // a blanked DVD-RW is sequential again
-  m.capacity = media::NominalCapacity(m.profile);
+  m.capacity = medium::Capacity(m.profile);
   simulating_ = false;
   cuePending_ = false;
   StoreErased();
@@ -1097,7 +1081,7 @@ void MmcDiscTarget::FormatUnit(ScsiCommand& c) {
   uint32_t blocks = BE32(d + 4);
   uint8_t type = d[8] >> 2;
   int p = m.profile;
-  int32_t nominal = media::NominalCapacity(p);
+  int32_t nominal = medium::Capacity(p);
   if (m.pressed) return Fail(c, kCannotFormat);
   if (p == 26 && type == 0x26) {
     m.capacity = nominal;
@@ -1108,8 +1092,9 @@ void MmcDiscTarget::FormatUnit(ScsiCommand& c) {
   } else if (p == 18 && type == 0x00) {
     m.capacity = nominal;
   } else if (p == 67 && (type == 0x00 || type == 0x01 || type == 0x30 || type == 0x31)) {
-    int32_t cap = type == 0x31 ? 12219392 : 11826176;
-    if (blocks != 0 && blocks != 0xFFFFFFFF && int32_t(blocks) <= 12219392) cap = int32_t(blocks);
+    const int32_t full = medium::Capacity(medium::kBdR);  // formatted without spare areas
+    int32_t cap = type == 0x31 ? full : nominal;
+    if (blocks != 0 && blocks != 0xFFFFFFFF && int32_t(blocks) <= full) cap = int32_t(blocks);
     m.capacity = cap;
   } else {
     return Fail(c, kCannotFormat);
@@ -1128,7 +1113,7 @@ void MmcDiscTarget::ReadDvdStructure(ScsiCommand& c) {
   const DiscModel& m = model_;
   uint8_t format = c.cdb[7];
   if (!medium::IsDvd(m.profile)) return Fail(c, kIncompatibleMedium);
-  bool dl = m.profile == 21 || m.profile == 22 || m.profile == 43;
+  const bool dl = medium::IsDualLayer(m.profile);
   std::vector<uint8_t> a(4, 0);
   if (format == 0x00) {
     std::vector<uint8_t> d(2048, 0);
@@ -1165,7 +1150,7 @@ void MmcDiscTarget::SendDvdStructure(ScsiCommand& c) {
   if (!CanWrite(c)) return;
   DiscModel& m = Active();
   uint8_t format = c.cdb[7];
-  bool dl = m.profile == 21 || m.profile == 22 || m.profile == 43;
+  const bool dl = medium::IsDualLayer(m.profile);
   if (!dl || !c.data || c.dataLength < 12) return Fail(c, kInvalidField);
   if (format == 0x20) {
     if (!m.tracks.empty()) return Fail(c, kSequenceError);

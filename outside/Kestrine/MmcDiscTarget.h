@@ -42,11 +42,6 @@ struct DiscModel {
   std::vector<uint8_t> cdText;    // CD-Text packs, 18 bytes each
 };
 
-// The nominal capacity of a blank medium of a profile (sectors).
-namespace media {
-int32_t NominalCapacity(int profile);
-}  // namespace media
-
 class MmcDiscTarget : public ScsiTransport {
  public:
   bool Execute(ScsiCommand& cmd) override;

@@ -20,20 +20,21 @@ using cdsector::Mode;
 
 namespace {
 
+// The blank media a virtual recorder can be made with, by the key the medium
+// table gives them; DVD-RAM comes formatted from the factory.
 struct MediumKind {
-  const char* name;
-  uint16_t profile;
+  int profile;
   bool formatted;
 };
 
 const MediumKind kMedia[] = {
-    {"cd-r", medium::kCdR, false},         {"cd-rw", medium::kCdRw, false},
-    {"dvd-r", medium::kDvdR, false},       {"dvd-rw", medium::kDvdRwSeq, false},
-    {"dvd+r", medium::kDvdPlusR, false},   {"dvd+rw", medium::kDvdPlusRw, false},
-    {"dvd-ram", medium::kDvdRam, true},    {"dvd-r-dl", medium::kDvdRDl, false},
-    {"dvd+r-dl", medium::kDvdPlusRDl, false}, {"bd-r", medium::kBdRSrm, false},
-    {"bd-re", medium::kBdRe, false},
+    {medium::kCdR, false},       {medium::kCdRw, false},      {medium::kDvdR, false},
+    {medium::kDvdRwSeq, false},  {medium::kDvdPlusR, false},  {medium::kDvdPlusRw, false},
+    {medium::kDvdRam, true},     {medium::kDvdRDl, false},    {medium::kDvdPlusRDl, false},
+    {medium::kBdRSrm, false},    {medium::kBdRe, false},
 };
+
+const char* KeyOf(const MediumKind& k) { return medium::Find(k.profile)->key; }
 
 std::string SectorPath(const std::string& state) { return state + ".sectors"; }
 std::string LockPath(const std::string& state) { return state + ".lock"; }
@@ -97,7 +98,7 @@ bool Stamp(const std::string& path, long long out[3]) {
 const std::vector<std::string>& VirtualRecorder::MediaNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> v;
-    for (const auto& k : kMedia) v.push_back(k.name);
+    for (const auto& k : kMedia) v.push_back(KeyOf(k));
     return v;
   }();
   return names;
@@ -511,16 +512,16 @@ class NewDisc {
 bool VirtualRecorder::Create(const std::string& statePath, const std::string& medium, std::string* error) {
   const MediumKind* kind = nullptr;
   for (const auto& k : kMedia)
-    if (medium == k.name) kind = &k;
+    if (medium == KeyOf(k)) kind = &k;
   if (!kind) {
     if (error) *error = "unknown medium \"" + medium + "\"";
     return false;
   }
   DiscModel m;
   m.profile = kind->profile;
-  m.capacity = media::NominalCapacity(kind->profile);
+  m.capacity = medium::Capacity(kind->profile);
   m.formatted = kind->formatted;
-  if (m.profile == 21 || m.profile == 43) m.layer0 = m.capacity / 2 / 16 * 16;
+  if (medium::IsDualLayer(m.profile)) m.layer0 = m.capacity / 2 / 16 * 16;
   if (kind->formatted) {
     m.closedSessions = 1;
     m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
@@ -550,7 +551,7 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
   struct stat st;
   fstat(in, &st);
   int64_t sectors = (int64_t(st.st_size) + 2047) / 2048;
-  int32_t limit = cd ? 405000 : 4173824;  // 90 minutes; a dual-layer DVD
+  int32_t limit = cd ? 405000 : medium::Capacity(medium::kDvdPlusRDl);  // 90 minutes; a dual-layer DVD
   if (sectors <= 0 || sectors > limit) {
     ::close(in);
     if (error) *error = isoPath + (sectors <= 0 ? " is empty" : " does not fit on a " + medium);

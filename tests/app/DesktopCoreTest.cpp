@@ -67,8 +67,8 @@ TEST(DriveEntries, LetterGivesTheIndexAndMediaHaveTheirNames) {
   EXPECT_EQ(MediumName(4884), "DVD-RW");
   EXPECT_EQ(MediumName(66), "BD-R");
   EXPECT_EQ(MediumName(12345), "");
-  EXPECT_TRUE(IsErasableMedium(medium::kBdRe));
-  EXPECT_FALSE(IsErasableMedium(medium::kDvdPlusR));
+  EXPECT_TRUE(medium::IsErasable(medium::kBdRe));
+  EXPECT_FALSE(medium::IsErasable(medium::kDvdPlusR));
 }
 
 TEST(VirtualRecorders, AppendsSessionsUntilTheDiscIsClosed) {
@@ -184,6 +184,11 @@ TEST(SpeedList, FactorsFollowTheDriveOrTheFallbacks) {
   Set(dvd, "Speeds", "none");
   EXPECT_EQ(WriteSpeedFactors(recorders, 4, &unit), (std::vector<int>{1}));
   EXPECT_TRUE(WriteSpeedFactors(recorders, 0, &unit).empty());  // the image device
+  // A pressed CD is still a CD: its speeds count in CD units.
+  const std::string pressed = dir / "pressed.vdisc";
+  const int pressedDrive = recorders.AddRecorder(pressed, medium::kCdRom);
+  WriteSpeedFactors(recorders, uint8_t(pressedDrive), &unit);
+  EXPECT_EQ(unit, kCdUnitSpeed);
 }
 
 TEST(ImageView, ReadsTracksAndFoldersAndSurvivesDamage) {
@@ -377,4 +382,8 @@ TEST(BurnRate, OneTimesIsTheMediumsOwnSpeed) {
   EXPECT_DOUBLE_EQ(UnitSpeed(medium::kCdR), 153600.0);
   EXPECT_DOUBLE_EQ(UnitSpeed(medium::kDvdPlusR), 1385000.0);
   EXPECT_DOUBLE_EQ(UnitSpeed(medium::kBdRe), 4500000.0);
+  // The family decides, whatever the recording mode or density.
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kDdcdR), 153600.0);
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kBdRRrm), 4500000.0);
+  EXPECT_DOUBLE_EQ(UnitSpeed(medium::kDvdRwUnknown), 1385000.0);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -64,4 +65,63 @@ TEST(MediumTable, FamiliesNamesAndKeys) {
   EXPECT_EQ(FromKey("dvd-rw"), kDvdRwSeq);
   EXPECT_EQ(FromKey("cd-rom"), -1) << "nothing is burnt onto a pressed disc";
   EXPECT_EQ(FromKey(""), -1);
+}
+
+// Every profile the table knows, with what the rest of the system takes from
+// it: the name shown, the blank capacity a drive reports (sectors), the
+// recording layers, the family and whether anything can be written.
+TEST(MediumTable, EveryProfileHasItsCapacityLayersAndFamily) {
+  struct Row {
+    int profile;
+    const char* name;
+    int32_t capacity;
+    int layers;
+    Family family;
+    bool writable;
+  };
+  const Family CD = Family::kCd, DVD = Family::kDvd, BD = Family::kBd, HD = Family::kOther;
+  const Row rows[] = {
+      {kCdRom, "CD-ROM", 0, 1, CD, false},          {kCdR, "CD-R", 359849, 1, CD, true},
+      {kCdRw, "CD-RW", 359849, 1, CD, true},         {kDvdRom, "DVD-ROM", 0, 1, DVD, false},
+      {kDvdR, "DVD-R", 2298496, 1, DVD, true},       {kDvdRam, "DVD-RAM", 2236704, 1, DVD, true},
+      {kDvdRwRo, "DVD-RW", 2298496, 1, DVD, true},   {kDvdRwSeq, "DVD-RW", 2298496, 1, DVD, true},
+      {kDvdRDl, "DVD-R DL", 4171712, 2, DVD, true},  {kDvdRDlJump, "DVD-R DL", 4171712, 2, DVD, true},
+      {kDvdRwDl, "DVD-RW DL", 0, 2, DVD, true},      {kDvdPlusRw, "DVD+RW", 2295104, 1, DVD, true},
+      {kDvdPlusR, "DVD+R", 2295104, 1, DVD, true},   {kDdcdRom, "DDCD-ROM", 0, 1, CD, false},
+      {kDdcdR, "DDCD-R", 0, 1, CD, true},            {kDdcdRw, "DDCD-RW", 0, 1, CD, true},
+      {kDvdPlusRwDl, "DVD+RW DL", 0, 2, DVD, true},  {kDvdPlusRDl, "DVD+R DL", 4173824, 2, DVD, true},
+      {kBdRom, "BD-ROM", 0, 1, BD, false},           {kBdRSrm, "BD-R", 12219392, 1, BD, true},
+      {kBdRRrm, "BD-R", 12219392, 1, BD, true},      {kBdRe, "BD-RE", 11826176, 1, BD, true},
+      {kHdRom, "HD-ROM", 0, 1, HD, false},           {kHdR, "HD-R", 0, 1, HD, true},
+      {kHdRam, "HD-RAM", 0, 1, HD, true},            {kHdRw, "HD-RW", 0, 1, HD, true},
+      {kHdRDl, "HD-R DL", 0, 2, HD, true},           {kHdRwDl, "HD-RW DL", 0, 2, HD, true},
+      {kDvdRwUnknown, "DVD-RW", 2298496, 1, DVD, true},
+  };
+  int known = 0;
+  for (int p = 0; p <= kDvdRwUnknown; ++p) known += Find(p) != nullptr;
+  EXPECT_EQ(known, int(std::size(rows))) << "a profile of the table is missing here";
+
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_NE(Find(r.profile), nullptr) << r.profile;
+    EXPECT_STREQ(Name(r.profile), r.name);
+    EXPECT_EQ(Capacity(r.profile), r.capacity);
+    EXPECT_EQ(Layers(r.profile), r.layers);
+    EXPECT_EQ(IsDualLayer(r.profile), r.layers == 2);
+    EXPECT_EQ(IsCd(r.profile), r.family == CD);
+    EXPECT_EQ(IsDvd(r.profile), r.family == DVD);
+    EXPECT_EQ(IsBd(r.profile), r.family == BD);
+    EXPECT_EQ(IsWritable(r.profile), r.writable);
+    // A medium that is written once, in sequence, anew or blanked is writable.
+    EXPECT_EQ(IsWritable(r.profile), IsWriteOnce(r.profile) || IsSequential(r.profile) || IsErasable(r.profile));
+    // A key on the command line is offered only for a medium with a capacity
+    // to make a blank disc of.
+    if (*Find(r.profile)->key) EXPECT_GT(Capacity(r.profile), 0);
+  }
+  for (int p : {int(kNone), 12345, -1}) {
+    EXPECT_EQ(Capacity(p), 0) << p;
+    EXPECT_EQ(Layers(p), 0) << p;
+    EXPECT_FALSE(IsDualLayer(p)) << p;
+    EXPECT_FALSE(IsWritable(p)) << p;
+  }
 }

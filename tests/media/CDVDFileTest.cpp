@@ -64,7 +64,7 @@ TEST(CDVDFile, InputsUsedAsTheyAreAndCountsRefused) {
   EXPECT_EQ(dvd.Build("X", 0, 2, 1, 1, nullptr), 0);
   EXPECT_EQ(dvd.GetFileTable(table.data()), 0);
   std::strcpy(table.data(), "/no/such/clip.mp4");
-  EXPECT_EQ(dvd.Build("X", 0, 2, 1, 1, table.data()), dvdresult::kInputMissing);
+  EXPECT_EQ(dvd.Build("X", 0, 2, 1, 1, table.data()), result::kDvdInputMissing);
   EXPECT_NE(dvd.LastError().find("/no/such/clip.mp4"), std::string::npos);
 }
 
@@ -129,7 +129,7 @@ TEST(CDVDFile, AFailedToolGivesNoDiscAndShowsTheToolsLastLines) {
   EnvSetting author("VARNEX_AUTHORING", WriteScript(dir, "author", "echo 'ERR:  no space left on the work disk' >&2\n"
                                                                    "exit 1\n"));
   CDVDFile dvd;
-  EXPECT_EQ(dvd.Build("TRIP", 0, CDVDFile::kPal, CDVDFile::kAspect4x3, clips), dvdresult::kAuthoringFailed);
+  EXPECT_EQ(dvd.Build("TRIP", 0, CDVDFile::kPal, CDVDFile::kAspect4x3, clips), result::kDvdAuthoringFailed);
   EXPECT_NE(dvd.LastError().find("ERR:  no space left on the work disk"), std::string::npos) << dvd.LastError();
   EXPECT_EQ(dvd.FileCount(), 0);
   EXPECT_TRUE(dvd.GetHeaderFile().empty());
@@ -155,7 +155,7 @@ TEST(CDVDFile, CancelEndsTheRunningToolAndRemovesTheWorkFolder) {
   EXPECT_EQ(dvd.progress.load(), 0);
   dvd.cancel = true;
   worker.join();
-  EXPECT_EQ(result, dvdresult::kCancelled);
+  EXPECT_EQ(result, result::kDvdStopped);
   EXPECT_NE(::kill(pid, 0), 0) << "the converter still runs";
   EXPECT_TRUE(temp.Left().empty()) << "the cancelled run left its work folder";
 }

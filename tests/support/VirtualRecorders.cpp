@@ -314,7 +314,7 @@ bool VirtualRecorders::ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, 
   speeds->clear();
   if (list.empty()) {
     int type = GetInt(d->state, "Medium", 0);
-    if (IsCdMedium(type) || type == medium::kCdRom)
+    if (medium::IsCd(type))
       *speeds = {176 * 48, 176 * 32, 176 * 24, 176 * 16};
     else
       *speeds = {1385 * 16, 1385 * 8, 1385 * 4};
@@ -442,7 +442,7 @@ int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, con
 
   uint32_t start = d->image ? 0 : uint32_t(GetInt(d->state, "Used", 0));
   // CD media take ISO 9660 with Joliet names; DVD and BD media take UDF.
-  const bool udf = !d->image && !IsCdMedium(info.mediumType);
+  const bool udf = !d->image && !medium::IsCd(info.mediumType);
   std::unique_ptr<TrackImageBuilder> layout =
       MakeDataTrackLayout(udf ? DataTrackFormat::kUdf : DataTrackFormat::kIso9660);
   if (!layout->BuildTrack(job.path(), stagingRoot, start)) return result::kLayoutFailed;
@@ -460,7 +460,7 @@ int VirtualRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>
   if (TestUnitReady(drive) != 0) return result::kNotReady;
   DiscInfo info;
   if (GetDiscInfoEx(drive, &info) != result::kSuccess) return result::kNotReady;
-  if (!IsCdMedium(info.mediumType)) return result::kAudioNeedsCd;
+  if (!medium::IsCd(info.mediumType) || !medium::IsWritable(info.mediumType)) return result::kAudioNeedsCd;
   AudioTracksSource source(wavTracks);
   if (!source.ok()) {
     d->lastError = source.why();
@@ -539,7 +539,7 @@ int VirtualRecorders::BlankDisc(uint8_t drive) {
   if (d->image) return result::kCannotErase;
   if (TestUnitReady(drive) != 0) return result::kNotReady;
   int type = GetInt(d->state, "Medium", 0);
-  if (!IsErasableMedium(type)) return result::kCannotErase;
+  if (!medium::IsErasable(type)) return result::kCannotErase;
   if (GetInt(d->state, "FailErase", 0)) {
     d->lastError = "virtual:" + d->state + ": BLANK failed (sense 3/0C/00)";
     return result::kEraseFailed;

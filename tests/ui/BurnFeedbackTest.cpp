@@ -208,7 +208,7 @@ class BurnFeedbackTest : public QObject {
     b.window->OnRecorderChanged();
     wt::Chooser().next = {iso};
     b.window->Burn();
-    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-111))));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kEmptyProject))));
     QCOMPARE(wt::ReadFile(iso), QByteArray("an image the user made earlier"));
     wt::Chooser().next.clear();
   }

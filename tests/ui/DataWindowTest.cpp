@@ -20,6 +20,7 @@
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
 #include "controls/CListCtrlEx.h"
+#include "foundation/ResultCodes.h"
 
 using wt::Sink;
 
@@ -363,7 +364,7 @@ class DataWindowTest : public QObject {
     wt::WriteFile(damaged, bytes.left(bytes.size() - 7));
     Sink().Clear();
     QVERIFY(!w.LoadProject(damaged));
-    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-901))));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kProjectUnreadable))));
     QCOMPARE(wt::ReadFile(damaged), bytes.left(bytes.size() - 7));
     // Not a project at all: the current project stays.
     QString notProject = wt::NewTempFolder("projects") + "/text.bcd";

@@ -330,7 +330,7 @@ class MainWindowTest : public QObject {
     // An empty project.
     w.SwitchMode(CPlomeDlg::kDataDisc);
     w.Burn();
-    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(-111))));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kEmptyProject))));
     // An MP3 disc needs a blank disc; the tray opens.
     w.SwitchMode(CPlomeDlg::kMp3Disc);
     QString music = wt::NewTempFolder("mp3");

@@ -124,7 +124,7 @@ class VideoWindowTest : public QObject {
     w.FillRecorderLists();
     w.SwitchMode(CPlomeDlg::kVcd);
     w.Burn();
-    QVERIFY(Sink().Saw(wt::LangText("Error", -111)));
+    QVERIFY(Sink().Saw(wt::LangText("Error", result::kEmptyProject)));
     w.VideoWindow()->AddPaths({Clip(folder, "c.mp4", 1)});
     Sink().Clear();
     w.Burn();
