@@ -1965,22 +1965,27 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
   done(QDialog::Accepted);
 }
 
-bool CPlomeDlg::ConfirmUnsavedProjects() {
-  if (CDlgAudioCD* a = AudioWindow(); a && a->IsModified() && !a->IsEmpty()) {
-    if (mode_ != kAudioCD) {
-      SwitchMode(kAudioCD);
-      HighlightModeButton(0);
-    }
-    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
-    if (answer == msgbox::kCancel) return false;
-    if (answer == msgbox::kYes && !SaveProject()) return false;
+// Whether the project of `mode` holds changes that were not saved. Every
+// mode with a project window is answered here, so that closing asks for
+// each of them.
+bool CPlomeDlg::HasUnsavedProject(int mode) const {
+  if (!HasProjectWindow(mode)) return false;
+  if (mode == kAudioCD) {
+    const CDlgAudioCD* a = AudioWindow();
+    return a && a->IsModified() && !a->IsEmpty();
   }
-  for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
-    CDlgDataCD* w = DataWindow(mode);
-    if (!w || !w->IsModified() || w->IsImageMode() || w->IsEmpty()) continue;
+  if (const CDlgDataCD* w = DataWindow(mode)) return w->IsModified() && !w->IsImageMode() && !w->IsEmpty();
+  if (const auto* v = qobject_cast<const CDlgVideoDisc*>(pages_[size_t(mode)])) return v->IsModified() && !v->IsEmpty();
+  return true;  // a project window of a kind not known here: better asked than lost
+}
+
+bool CPlomeDlg::ConfirmUnsavedProjects() {
+  static const int kProjectModes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
+  for (int mode : kProjectModes) {
+    if (!HasUnsavedProject(mode)) continue;
     if (mode_ != mode) {
       SwitchMode(mode);
-      HighlightModeButton(mode == kDataDisc ? 1 : 2);
+      HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
     }
     const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
     if (answer == msgbox::kCancel) return false;

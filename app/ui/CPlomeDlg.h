@@ -216,6 +216,7 @@ class CPlomeDlg : public QDialog {
   // Asks to save each changed project before the window closes; false when
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
+  bool HasUnsavedProject(int mode) const;
   void StartUpdateCheck();
   // Burns the current project of the stored disc type as the schedule says.
   void RunScheduledBurn(const schedule::TimingSet& set);

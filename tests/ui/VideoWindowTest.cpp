@@ -116,6 +116,32 @@ class VideoWindowTest : public QObject {
     }
   }
 
+  // Closing asks for every video project with changes, wherever the user
+  // is; Cancel keeps the window and the project, No lets them go.
+  void ClosingAsksForUnsavedVideoProjects() {
+    const QString src = wt::NewTempFolder("vclose");
+    const QString a = Clip(src, "a.mp4", 1);
+    auto service = std::make_shared<VirtualRecorders>();
+    CPlomeDlg w(service);
+    w.show();
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kSvcd);
+    QVERIFY(w.VideoWindow()->AddPaths({a}));
+    w.SwitchMode(CPlomeDlg::kDvd);
+    QVERIFY(w.VideoWindow()->AddPaths({a}));
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    Sink().Answer({msgbox::kCancel});
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kSvcd));
+    // No for both lets the window close; Ctrl+Q goes the same way.
+    Sink().Clear();
+    Sink().Answer({msgbox::kNo, msgbox::kNo});
+    QVERIFY(w.close());
+    QCOMPARE(Sink().Count(), 2);
+  }
+
   void BurnRefusesAnEmptyProjectAndADiscThatIsNoCd() {
     const QString folder = wt::NewTempFolder("vburn");
     auto service = std::make_shared<VirtualRecorders>();
