@@ -223,6 +223,17 @@ bool Prepare(const std::vector<std::string>& argv, const ProcessOptions& options
   return true;
 }
 
+// What the child runs, from what was prepared; `report` takes its failure.
+ChildPlan PlanFor(const Prepared& p, const ProcessOptions& options, int report) {
+  ChildPlan plan;
+  plan.program = p.program.c_str();
+  plan.argv = p.argv.data();
+  plan.folder = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
+  plan.streams = &p.streams;
+  plan.report = report;
+  return plan;
+}
+
 }  // namespace
 
 std::string FindInPath(const std::string& name) {
@@ -279,16 +290,11 @@ Process Process::Start(const std::vector<std::string>& argv, const ProcessOption
     errno = err;
     return started;
   }
-  ChildPlan plan;
-  plan.program = p.program.c_str();
-  plan.argv = p.argv.data();
-  plan.folder = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
-  plan.streams = &p.streams;
+  ChildPlan plan = PlanFor(p, options, report[1]);
   plan.group = options.ownProcessGroup;
   plan.session = options.ownSession;
   plan.endsWithStarter = options.endsWithStarter;
   plan.starter = ::getpid();
-  plan.report = report[1];
 
   const pid_t pid = ::fork();
   if (pid == 0) RunChild(plan);
@@ -419,12 +425,7 @@ bool StartDetachedProcess(const std::vector<std::string>& argv, const ProcessOpt
     if (error) *error = Reason(argv[0], errno);
     return false;
   }
-  ChildPlan plan;
-  plan.program = p.program.c_str();
-  plan.argv = p.argv.data();
-  plan.folder = options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
-  plan.streams = &p.streams;
-  plan.report = report[1];
+  ChildPlan plan = PlanFor(p, options, report[1]);
 
   // The child starts a session and leaves at once; the grandchild, orphaned,
   // is the system's to reap and can never take a terminal of ours.

@@ -13,16 +13,6 @@
 
 using cdsector::Mode;
 
-namespace {
-
-int64_t SizeOf(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return st.st_size;
-}
-
-}  // namespace
-
 ImageFileDevice::~ImageFileDevice() {
   for (int fd : fds_)
     if (fd >= 0) ::close(fd);
@@ -37,7 +27,7 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
   // Only a regular file is an image; a FIFO or a device would block or lie.
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail(path + ": not a regular file");
-  int64_t size = SizeOf(path);
+  const int64_t size = LocalSheetFiles().sizeOf(path);
   if (size <= 0) return OpenForWriting(error);
   std::string why;
   if (!ReadImageLayout(path, layout_, &why)) return fail(why);

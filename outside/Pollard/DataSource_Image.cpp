@@ -107,9 +107,14 @@ bool DataSource_Image::Load() {
 bool DataSource_Image::RawSector(int32_t lba, uint8_t* raw) {
   const SourceTrack* t = Open();
   const int32_t at = lba + shift_;  // the image's address
-  const ImageExtent* e = nullptr;
-  for (const ImageExtent& x : image_.extents)
-    if (at >= x.lba && at < x.lba + x.count) e = &x;
+  // Sectors are asked for in order: the extent of the last one usually holds the next.
+  const auto holds = [at](const ImageExtent& x) { return at >= x.lba && at < x.lba + x.count; };
+  if (lastExtent_ >= image_.extents.size() || !holds(image_.extents[lastExtent_])) {
+    lastExtent_ = image_.extents.size();
+    for (size_t i = 0; i < image_.extents.size(); ++i)
+      if (holds(image_.extents[i])) lastExtent_ = i;
+  }
+  const ImageExtent* e = lastExtent_ < image_.extents.size() ? &image_.extents[lastExtent_] : nullptr;
   if (!e || e->file < 0) {
     MakeEmptySectors(lba, raw, 1);
     return true;

@@ -37,4 +37,5 @@ class DataSource_Image : public DataSource {
   ImageLayout image_;
   int32_t shift_ = 0;  // subtracted from the image's addresses
   std::vector<int> fds_;
+  size_t lastExtent_ = 0;  // where the last sector was found
 };
