@@ -77,7 +77,7 @@ BurnMultiRun::BurnMultiRun(const std::vector<int>& drives, int copies, BurnOne b
       return text;
     };
   if (!hooks_.error) hooks_.error = [](int d) { return LastJobError(d); };
-  if (!hooks_.stop) hooks_.stop = [](int) { AbortWrite(); };
+  if (!hooks_.stop) hooks_.stop = [](int drive) { AbortWrite(drive); };
   if (!hooks_.reset) hooks_.reset = [](int d) { ResetBurn(d); };
   if (!hooks_.eject) hooks_.eject = [](int d) { EjectDisc(d); };
   if (!hooks_.nextDisc)

@@ -49,8 +49,8 @@ class BurnMultiRun {
     std::function<std::string(int drive)> item;
     // Why the last copy failed ("" when the result says it all).
     std::function<std::string(int drive)> error;
-    // Stops whatever the drive is writing; by default every burn of the
-    // burn list (all of them are this run's).
+    // Stops whatever the drive is writing; by default the drive's job in
+    // the command layer.
     std::function<void(int drive)> stop;
     // Before each copy: 1 when the disc in the drive suits the project, else
     // the result that ends the row. None by default.

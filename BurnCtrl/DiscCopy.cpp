@@ -15,63 +15,46 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
-#include "BurnCtrl/SessionAtOnce.h"
-#include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "foundation/LangText.h"
 #include "BurnMana_SAO.h"
 #include "DataSource_CloneFile.h"
 #include "DataSource_Device.h"
 #include "MediumTable.h"
 
-namespace {
-
-// Shared with the window thread: the stop flag and the two objects a stop or
-// a progress query reaches, each published under the lock for exactly as
-// long as it exists.
-std::mutex gCopyLock;
-std::atomic<bool> gStop{false};
-DataSource_CloneFile* gMaking = nullptr;
-BurnMana_SAO* gRunning = nullptr;
-std::string gItem;
-std::string gCopyFile;
-std::string gError;
-std::string gNotice;
-std::vector<std::string> gRoots;
-std::function<bool(int)> gBlankDiscRequest;
-
-void Publish(DataSource_CloneFile* making, BurnMana_SAO* running, const std::string& item) {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gMaking = making;
-  gRunning = running;
-  gItem = item;
+void DiscCopyJob::Publish(DataSource_CloneFile* making, BurnMana_SAO* running, const std::string& item) {
+  std::lock_guard<std::mutex> hold(lock_);
+  making_ = making;
+  running_ = running;
+  item_ = item;
   // A stop that came before the object was published still reaches it.
-  if (gStop && making) making->GeneFile_SetStop(true);
-  if (gStop && running) running->BurnStop();
+  if (stop_ && making) making->GeneFile_SetStop(true);
+  if (stop_ && running) running->BurnStop();
 }
 
-int Failed(int code, const std::string& why) {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gError = why;
+int DiscCopyJob::Failed(int code, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
+  error_ = why;
   return code;
 }
 
 // The source drive refused READ CD: its Mode 1 sectors were read with
 // READ (10) and rebuilt whole, which the user is told.
-void NoteRebuilt(CDevCmdROM* source) {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gNotice = source->GetDevicePath() +
+void DiscCopyJob::NoteRebuilt(CDevCmdROM* source) {
+  std::lock_guard<std::mutex> hold(lock_);
+  notice_ = source->GetDevicePath() +
             " refuses READ CD; its Mode 1 sectors were read with READ (10) and rebuilt (sync, header, EDC and ECC)";
 }
 
-CDevCmdRW* DeviceOf(Recorder* r) {
-  auto* k = dynamic_cast<KestrineRecorder*>(r);
-  return k ? k->Device() : nullptr;
-}
+namespace {
 
-std::vector<std::string> Roots() {
+CDevCmdRW* DeviceOf(Recorder* r) { return r ? r->Device() : nullptr; }
+
+}  // namespace
+
+std::vector<std::string> DiscCopyJob::Roots() const {
   {
-    std::lock_guard<std::mutex> hold(gCopyLock);
-    if (!gRoots.empty()) return gRoots;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!roots_.empty()) return roots_;
   }
   std::vector<std::string> roots;
   if (const char* t = std::getenv("TMPDIR"); t && *t) roots.push_back(t);
@@ -80,6 +63,8 @@ std::vector<std::string> Roots() {
   if (const char* c = std::getenv("XDG_CACHE_HOME"); c && *c) roots.push_back(c);
   return roots;
 }
+
+namespace {
 
 uint64_t FreeBytes(const std::string& folder) {
   struct statvfs st;
@@ -95,12 +80,14 @@ bool KindFits(int discType, int targetMedium) {
   return targetMedium == medium::kNone || (discType == CD_TYPE_CD) == medium::IsCd(targetMedium);
 }
 
+}  // namespace
+
 // The target ready, blank, erased when allowed. 1, or the failure.
-int CheckTarget(int index, bool eraseAllowed) {
+int DiscCopyJob::CheckTarget(int index, bool eraseAllowed) {
   Recorder* r = FindRecorder(index);
   if (!r) return result::kNoSuchDrive;
   bool ready = r->TestUnitReady() == 0;
-  for (int poll = 0; !ready && poll < 120 && !gStop; ++poll) {
+  for (int poll = 0; !ready && poll < 120 && !stop_; ++poll) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     ready = r->TestUnitReady() == 0;
   }
@@ -111,15 +98,13 @@ int CheckTarget(int index, bool eraseAllowed) {
   if (blank && writable) return result::kSuccess;
   if (medium::IsErasable(m)) {
     if (!eraseAllowed) return result::kTargetNotBlank;
-    Start(index);
-    int e = BlankDisc();
-    return e == result::kSuccess ? result::kSuccess : e;
+    return BlankDisc(index);
   }
   return writable ? result::kTargetNotBlank : result::kTargetNotWritable;
 }
 
 // The source's last lead-out must fit the target's blank capacity less 1024.
-int CheckSize(int index, DataSource& source) {
+int DiscCopyJob::CheckSize(int index, DataSource& source) {
   Recorder* r = FindRecorder(index);
   if (!KindFits(source.GetDiscType(), r->GetMediumType())) return Failed(result::kCopyWrongMedium, "");
   const auto& sessions = source.Layout().sessions;
@@ -134,6 +119,8 @@ int CheckSize(int index, DataSource& source) {
   return result::kSuccess;
 }
 
+namespace {
+
 std::string NewCopyFileName(const std::string& root) {
   std::random_device rd;
   for (int i = 0; i < 100; ++i) {
@@ -143,8 +130,10 @@ std::string NewCopyFileName(const std::string& root) {
   return "";
 }
 
+}  // namespace
+
 // Makes the copy file of the source disc; 1 with `made` set, or the failure.
-int MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) {
+int DiscCopyJob::MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) {
   DataSource_Device disc(source);
   if (!disc.IsValid() || disc.GetSessionNum() == 0)
     return Failed(result::kNoSourceSession, disc.GetLastError());
@@ -176,8 +165,8 @@ int MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) 
   if (g == GENE_STOPPED) return Failed(result::kCopyFileStopped, "");
   if (g != GENE_OK) return Failed(result::kCopyFileFailed, file->GetLastError());
   {
-    std::lock_guard<std::mutex> hold(gCopyLock);
-    gCopyFile = target;
+    std::lock_guard<std::mutex> hold(lock_);
+    copyFile_ = target;
   }
   *made = target;
   return result::kSuccess;
@@ -185,33 +174,24 @@ int MakeCopyFile(CDevCmdRW* source, const std::string& path, std::string* made) 
 
 
 // Writes every session of the source, the last one closed when `close`.
-int Write(int targetIndex, DataSource& source, bool close) {
-  if (!ClaimRecorder(targetIndex)) return result::kRecorderInUse;
-  struct Release {
-    int index;
-    ~Release() { ReleaseRecorder(index); }
-  } release{targetIndex};
-  std::shared_ptr<Recorder> keep = ShareRecorder(targetIndex);
-  CDevCmdRW* target = DeviceOf(keep.get());
-  if (!target) return result::kNoSuchDrive;
-  Start(targetIndex);
+int DiscCopyJob::Write(int targetIndex, DataSource& source, bool close) {
   uint16_t curRead = 0, curWrite = 0, maxRead = 0, maxWrite = 0;
-  GetCdSpeeds(targetIndex, &curRead, &curWrite, &maxRead, &maxWrite);
-  AtOnceJob job;
-  job.closeLast = close;
-  job.speed = maxWrite ? maxWrite : 0xFFFF;
-  job.stopped = [] { return gStop.load(); };
-  job.watch = [](BurnMana_SAO* running, int s, int sessions) {
+  // Without the drive's speeds the copy is written as fast as the drive goes.
+  (void)GetCdSpeeds(targetIndex, &curRead, &curWrite, &maxRead, &maxWrite);
+  AtOnceOptions options;
+  options.closeLast = close;
+  options.speed = maxWrite ? maxWrite : 0xFFFF;
+  options.what = "the copy";
+  options.stopped = [this] { return stop_.load(); };
+  options.watch = [this](BurnMana_SAO* running, int s, int sessions) {
     Publish(nullptr, running, running ? "Session " + std::to_string(s) + " of " + std::to_string(sessions) : "");
   };
-  std::string why;
-  const int r = WriteAtOnce(target, source, job, &why);
-  if (r != result::kSuccess && r != result::kBurnStopped)
-    return Failed(r, FindRecorder(targetIndex)->Name() + ": " + why);
+  const int r = BurnSessionAtOnce(targetIndex, source, options);
+  if (r != result::kSuccess && r != result::kBurnStopped) return Failed(r, LastJobError(targetIndex));
   return r;
 }
 
-int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
+int DiscCopyJob::CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
   Recorder* src = FindRecorder(sourceIndex);
   CDevCmdRW* sourceDev = DeviceOf(src);
   const bool onTheFly = sourceIndex != targetIndex && path.empty();
@@ -230,8 +210,8 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
       EjectDisc(targetIndex);
       std::function<bool(int)> request;
       {
-        std::lock_guard<std::mutex> hold(gCopyLock);
-        request = gBlankDiscRequest;
+        std::lock_guard<std::mutex> hold(lock_);
+        request = blankDiscRequest_;
       }
       if (request && !request(targetIndex)) return Failed(result::kBurnStopped, "no blank disc was inserted");
     }
@@ -257,7 +237,7 @@ int CopyFromDrive(int sourceIndex, int targetIndex, const std::string& path) {
   return written;
 }
 
-int CopyFromFile(int targetIndex, const std::string& path) {
+int DiscCopyJob::CopyFromFile(int targetIndex, const std::string& path) {
   if (path.empty() || !std::filesystem::exists(path)) return Failed(result::kCopyFileMissing, path);
   DataSource_CloneFile file(path.c_str());
   // The whole file is checked before the target is touched.
@@ -269,14 +249,16 @@ int CopyFromFile(int targetIndex, const std::string& path) {
   return Write(targetIndex, file, file.Layout().complete);
 }
 
-void ResetCopyState() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gStop = false;
-  gError.clear();
-  gNotice.clear();
-  gItem.clear();
-  gCopyFile.clear();
+void DiscCopyJob::Reset() {
+  std::lock_guard<std::mutex> hold(lock_);
+  stop_ = false;
+  error_.clear();
+  notice_.clear();
+  item_.clear();
+  copyFile_.clear();
 }
+
+namespace {
 
 // The source drive holds a readable disc with something on it.
 int CheckSource(int sourceIndex, std::shared_ptr<Recorder>* src) {
@@ -291,8 +273,8 @@ int CheckSource(int sourceIndex, std::shared_ptr<Recorder>* src) {
 
 }  // namespace
 
-int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
-  ResetCopyState();
+int DiscCopyJob::Run(int sourceIndex, int targetIndex, const std::string& path) {
+  Reset();
   try {
     if (sourceIndex >= 0) {
       std::shared_ptr<Recorder> src;
@@ -315,8 +297,8 @@ int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
   }
 }
 
-int SaveCopyFile(int sourceIndex, const std::string& path) {
-  ResetCopyState();
+int DiscCopyJob::SaveCopyFile(int sourceIndex, const std::string& path) {
+  Reset();
   if (path.empty()) return result::kBadArguments;
   std::shared_ptr<Recorder> src;
   if (int res = CheckSource(sourceIndex, &src); res != result::kSuccess) return res;
@@ -324,55 +306,79 @@ int SaveCopyFile(int sourceIndex, const std::string& path) {
   return MakeCopyFile(DeviceOf(src.get()), path, &made);
 }
 
-int GetCopyProgress() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  if (gRunning) return gRunning->GetBurnProgress();
-  if (gMaking) return gMaking->GetGeneProgress();
+int DiscCopyJob::Progress() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (running_) return running_->GetBurnProgress();
+  if (making_) return making_->GetGeneProgress();
   return 0;
 }
 
-std::string GetCopyItem() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  if (gRunning) {
+std::string DiscCopyJob::Item() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (running_) {
     char text[128];
-    gRunning->GetCurrBurnFile(text, sizeof text);
-    return gItem + (text[0] ? ": " + std::string(text) : "");
+    running_->GetCurrBurnFile(text, sizeof text);
+    return item_ + (text[0] ? ": " + std::string(text) : "");
   }
-  return gItem;
+  return item_;
 }
 
+void DiscCopyJob::Stop() {
+  std::lock_guard<std::mutex> hold(lock_);
+  stop_ = true;
+  if (making_) making_->GeneFile_SetStop(true);
+  if (running_) running_->BurnStop();
+}
+
+std::string DiscCopyJob::CopyFilePath() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return copyFile_;
+}
+
+std::string DiscCopyJob::Error() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return error_;
+}
+
+std::string DiscCopyJob::Notice() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return notice_;
+}
+
+void DiscCopyJob::SetCopyFileRoots(const std::vector<std::string>& roots) {
+  std::lock_guard<std::mutex> hold(lock_);
+  roots_ = roots;
+}
+
+void DiscCopyJob::SetBlankDiscRequest(std::function<bool(int index)> request) {
+  std::lock_guard<std::mutex> hold(lock_);
+  blankDiscRequest_ = std::move(request);
+}
+
+namespace {
+
+DiscCopyJob& TheCopy() {
+  static DiscCopyJob job;
+  return job;
+}
+
+}  // namespace
+
+int DiscCopy(int sourceIndex, int targetIndex, const std::string& path) {
+  return TheCopy().Run(sourceIndex, targetIndex, path);
+}
+int SaveCopyFile(int sourceIndex, const std::string& path) { return TheCopy().SaveCopyFile(sourceIndex, path); }
+int GetCopyProgress() { return TheCopy().Progress(); }
+std::string GetCopyItem() { return TheCopy().Item(); }
 int StopCopy() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gStop = true;
-  if (gMaking) gMaking->GeneFile_SetStop(true);
-  if (gRunning) gRunning->BurnStop();
+  TheCopy().Stop();
   return 0;
 }
-
-std::string CopyFilePath() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  return gCopyFile;
-}
-
-std::string LastCopyError() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  return gError;
-}
-
-std::string LastCopyNotice() {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  return gNotice;
-}
-
-void SetCopyFileRoots(const std::vector<std::string>& roots) {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gRoots = roots;
-}
-
-void SetBlankDiscRequest(std::function<bool(int index)> request) {
-  std::lock_guard<std::mutex> hold(gCopyLock);
-  gBlankDiscRequest = std::move(request);
-}
+std::string CopyFilePath() { return TheCopy().CopyFilePath(); }
+std::string LastCopyError() { return TheCopy().Error(); }
+std::string LastCopyNotice() { return TheCopy().Notice(); }
+void SetCopyFileRoots(const std::vector<std::string>& roots) { TheCopy().SetCopyFileRoots(roots); }
+void SetBlankDiscRequest(std::function<bool(int index)> request) { TheCopy().SetBlankDiscRequest(std::move(request)); }
 
 std::vector<CopyTrackRow> CopyTrackList(DataSource& source) {
   std::vector<CopyTrackRow> rows;

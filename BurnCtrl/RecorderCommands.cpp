@@ -12,7 +12,6 @@
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SessionAtOnce.h"
-#include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnMana_SAO.h"
 #include "ByteFields.h"
 #include "DataSource_Image.h"
@@ -33,9 +32,10 @@ namespace {
 constexpr int kSlots = 32;
 constexpr int kRemoteFrom = DevDeque::kFirstRemoteIndex;
 
-// An entry of the burn list. The list and the job that runs the burn share
-// it, and it shares its recorder with the device list: a reset of the list
-// or a removal of the drive while the burn runs frees nothing the burn uses.
+// An entry of a drive's burn list. The list and the job that runs the burn
+// share it, and it shares its recorder with the device list: a reset of the
+// list or a removal of the drive while the burn runs frees nothing the burn
+// uses.
 struct BurnMultiInfo {
   std::unique_ptr<BurnFile> source;  // outlives its manager (declared first)
   std::unique_ptr<BurnMana> mana;
@@ -52,34 +52,59 @@ struct ProjectSlot {
   }
 };
 
-std::mutex gDeviceLock;
-std::vector<std::shared_ptr<Recorder>> gDevices;
-
-// The burn-list lock guards the list of running burns and the project slots.
-std::mutex gBurnListLock;
-std::vector<std::shared_ptr<BurnMultiInfo>> gBurns;
-std::map<int, BurnMana_SAO*> gAtOnce;  // images written a session at once, by drive; under gBurnListLock
-// Drives a job (a burn, an erase, a copy, a video disc) is using. A job
-// holds its drive from start to end, also against our other programs; the
-// steps inside it (an erase before a copy, the eject for the blank disc) run
-// on its thread and are part of it.
-struct DriveJob {
+// The handle of one drive: its recorder and everything the command layer
+// keeps of it between and during its jobs. A handle outlives its recorder's
+// place in the device list, so that what the last job left stays readable.
+struct DriveHandle {
+  std::shared_ptr<Recorder> recorder;  // null while the drive is not listed
+  // The job that has the drive (a burn, an erase, a copy, a video disc), from
+  // its start to its end, also against our other programs. The steps inside
+  // it (an erase before a copy, the eject for the blank disc) run on its
+  // thread and nest.
   std::thread::id owner;
   int depth = 0;
   std::shared_ptr<Recorder> held;
+  ProjectSlot slot;
+  std::vector<std::shared_ptr<BurnMultiInfo>> burns;  // newest last
+  BurnMana_SAO* atOnce = nullptr;  // a session-at-once writer while it runs
+  std::vector<std::string> unreadable;  // sources the last job could not read
+  std::string jobError;                 // why the last job failed, for the user
+  bool stop = false;                    // the running job is asked to stop
 };
-std::map<int, DriveJob> gInUse;
-ProjectSlot gSlots[kSlots + 1];
-std::map<int, std::vector<std::string>> gUnreadable;
-std::map<int, std::string> gJobErrors;  // why the last job of a drive failed, for the user
+
+// Every drive by index. One lock guards all handles; commands reach the
+// drives outside it, except the quick hold of a job.
+class DriveRegistry {
+ public:
+  std::mutex lock;
+  DriveHandle& At(int index) { return drives_[index]; }  // under `lock`
+  DriveHandle* Find(int index) {                          // under `lock`
+    auto it = drives_.find(index);
+    return it == drives_.end() ? nullptr : &it->second;
+  }
+  template <class F>
+  void ForEach(F f) {  // under `lock`
+    for (auto& [index, d] : drives_) f(index, d);
+  }
+
+ private:
+  std::map<int, DriveHandle> drives_;
+};
+
+DriveRegistry gDrives;
 
 void NoteJobError(int index, const std::string& why) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  gJobErrors[index] = why;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  gDrives.At(index).jobError = why;
 }
 
-std::atomic<int> gCurrent{-1};
-std::atomic<bool> gStopAll{false};
+bool StopAsked(int index) {
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  return d && d->stop;
+}
+
+// Settings the burns of this process are started with.
 std::atomic<bool> gMultiRecorder{false};
 std::atomic<time_t> gStampTime{0};
 std::atomic<uint32_t> gStampSerial{0};
@@ -95,36 +120,36 @@ void Trace(const char* text) {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-
 std::shared_ptr<Recorder> FindShared(int index) {
-  std::lock_guard<std::mutex> hold(gDeviceLock);
-  for (const auto& d : gDevices)
-    if (d->GetDeviceID() == index) return d;
-  return nullptr;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  return d ? d->recorder : nullptr;
 }
 
 bool TakeDrive(int index) {
-  std::shared_ptr<Recorder> r = FindShared(index);
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  auto it = gInUse.find(index);
-  if (it != gInUse.end()) {
-    if (it->second.owner != std::this_thread::get_id()) return false;
-    ++it->second.depth;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  DriveHandle& d = gDrives.At(index);
+  if (d.depth > 0) {
+    if (d.owner != std::this_thread::get_id()) return false;
+    ++d.depth;
     return true;
   }
   // Another program of ours with a job on the drive: "in use", before any
   // command of ours could meet its burn halfway.
-  if (r && !r->HoldForJob(true)) return false;
-  gInUse[index] = DriveJob{std::this_thread::get_id(), 1, r};
+  if (d.recorder && !d.recorder->HoldForJob(true)) return false;
+  d.owner = std::this_thread::get_id();
+  d.depth = 1;
+  d.held = d.recorder;
   return true;
 }
 
 void GiveDriveBack(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  auto it = gInUse.find(index);
-  if (it == gInUse.end() || --it->second.depth > 0) return;
-  if (it->second.held) it->second.held->HoldForJob(false);
-  gInUse.erase(it);
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  DriveHandle* d = gDrives.Find(index);
+  if (!d || d->depth == 0 || --d->depth > 0) return;
+  if (d->held) d->held->HoldForJob(false);
+  d->held.reset();
+  d->owner = {};
 }
 
 // A burn or an erase has a drive to itself; anything else that would change
@@ -144,9 +169,9 @@ class DriveClaim {
 
 // Whether a job other than the caller's has the drive.
 bool InUse(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  auto it = gInUse.find(index);
-  return it != gInUse.end() && it->second.owner != std::this_thread::get_id();
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  return d && d->depth > 0 && d->owner != std::this_thread::get_id();
 }
 
 // Connects a remote drive for the length of one operation, and keeps the
@@ -262,8 +287,8 @@ struct JobSpec {
 // A drive that is becoming ready, or still busy with a long write or a
 // format, answers "not ready" for a while: it is waited for within the
 // bound every other wait on a drive has. False when it never became ready.
-bool WaitForDrive(Recorder* r) {
-  for (int i = 0; i < BurnMana::kReadyPolls && !gStopAll; ++i) {
+bool WaitForDrive(int index, Recorder* r) {
+  for (int i = 0; i < BurnMana::kReadyPolls && !StopAsked(index); ++i) {
     if (r->TestUnitReady() == 0) return true;
     const Sense s = r->LastSense();
     if (!(s.key == 2 && s.asc == 4 && (s.ascq == 1 || s.ascq == 7 || s.ascq == 8))) return false;
@@ -324,8 +349,8 @@ BurnMana* RegisterBurn(const JobSpec& spec, const std::shared_ptr<Recorder>& rec
   info->recorder = recorder;
   BurnMana* mana = info->mana.get();
   *entry = info;
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  gBurns.push_back(std::move(info));
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  gDrives.At(spec.index).burns.push_back(std::move(info));
   return mana;
 }
 
@@ -388,9 +413,9 @@ int CheckJobFits(const JobSpec& spec, Recorder* r, const BurnMana& mana, int med
 int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, uint32_t layer0,
                uint32_t lastTrackValue) {
   uint32_t writtenSoFar = 0;
-  for (int s = src->FirstSession(); s <= src->LastSession() && !gStopAll; ++s) {
+  for (int s = src->FirstSession(); s <= src->LastSession() && !StopAsked(spec.index); ++s) {
     if (!src->OpenSession(s)) return result::kProjectUnreadable;
-    for (int t = src->FirstTrack(); t <= src->LastTrack() && !gStopAll; ++t) {
+    for (int t = src->FirstTrack(); t <= src->LastTrack() && !StopAsked(spec.index); ++t) {
       const bool prepared = spec.kind == JobSpec::kImage
                                 ? mana->PrepareImageTrack(s, t)
                                 : mana->PrepareProjectTrack(s, t, spec.discKind, spec.sessionStart, layer0,
@@ -404,9 +429,7 @@ int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, 
       }
       mana->StartBurn();
       mana->WaitUntilBurnOver();
-      // A track that was stopped short is never closed as if it were whole,
-      // even when the global stop was cleared meanwhile by another drive's
-      // job starting (several recorders at once).
+      // A track that was stopped short is never closed as if it were whole.
       const bool cutShort = mana->GetWritten() < mana->GetTrackLength();
       if (mana->GetStatus() != result::kSuccess || cutShort) {
         mana->StopBurn();
@@ -420,7 +443,7 @@ int BurnTracks(const JobSpec& spec, Recorder* r, BurnMana* mana, BurnFile* src, 
       if (mana->GetStatus() != result::kSuccess) return mana->GetStatus();
     }
   }
-  if (gStopAll) return result::kBurnStopped;
+  if (StopAsked(spec.index)) return result::kBurnStopped;
   return mana->GetStatus();
 }
 
@@ -433,7 +456,7 @@ int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
   BurnFile* src = source.get();
   BurnMana* mana = RegisterBurn(spec, shared, std::move(source), entry);
   // A drive that is not ready yet is waited for.
-  if (!WaitForDrive(r)) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
+  if (!WaitForDrive(spec.index, r)) return NoteJobError(spec.index, NotReadyText(r)), result::kNotReady;
   const int medium = r->GetMediumType();
   if (int res = CheckDiscTakesSession(r, *mana, medium); res != result::kSuccess) return res;
   uint32_t layer0 = 0, lastTrackValue = 0;
@@ -442,9 +465,16 @@ int RunJobSteps(const JobSpec& spec, const std::shared_ptr<Recorder>& shared,
   return BurnTracks(spec, r, mana, src, layer0, lastTrackValue);
 }
 
+// A stop asked before the job began belonged to the drive's last job.
+void BeginJob(int index) {
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  DriveHandle& d = gDrives.At(index);
+  d.stop = false;
+  d.jobError.clear();
+}
+
 int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
-  gStopAll = false;
-  NoteJobError(spec.index, "");
+  BeginJob(spec.index);
   std::shared_ptr<BurnMultiInfo> entry;
   int res;
   try {
@@ -464,11 +494,12 @@ int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
   // A source that went missing while it was burnt makes a bad disc, however
   // well the drive wrote.
   std::vector<std::string> lost = entry->source->UnreadableSources();
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  gUnreadable[spec.index] = lost;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  DriveHandle& drive = gDrives.At(spec.index);
+  drive.unreadable = lost;
   if (res == result::kSuccess && !lost.empty()) res = result::kSourceUnreadable;
   // The user is told which command of which drive failed, and how.
-  std::string& why = gJobErrors[spec.index];
+  std::string& why = drive.jobError;
   if (r->JobEnded(res == result::kSuccess) != 0 && res == result::kSuccess) {
     res = result::kOutputFailed;
     why = r->Name() + ": the written disc could not be kept (" + r->LastSense().Text() + ")";
@@ -482,20 +513,15 @@ int RunJob(const JobSpec& spec, const std::shared_ptr<Recorder>& r) {
 // ------------------------------------------------------------ device list
 
 void AddRecorder(std::shared_ptr<Recorder> recorder) {
-  std::lock_guard<std::mutex> hold(gDeviceLock);
-  int index = recorder->GetDeviceID();
-  gDevices.erase(std::remove_if(gDevices.begin(), gDevices.end(),
-                                [&](const auto& d) { return d->GetDeviceID() == index; }),
-                 gDevices.end());
-  gDevices.push_back(std::move(recorder));
+  const int index = recorder->GetDeviceID();
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  gDrives.At(index).recorder = std::move(recorder);
 }
 
 void RemoveRecorder(int index) {
   ResetBurn(index);
-  std::lock_guard<std::mutex> hold(gDeviceLock);
-  gDevices.erase(std::remove_if(gDevices.begin(), gDevices.end(),
-                                [&](const auto& d) { return d->GetDeviceID() == index; }),
-                 gDevices.end());
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  if (DriveHandle* d = gDrives.Find(index)) d->recorder.reset();
 }
 
 std::shared_ptr<Recorder> ShareRecorder(int index) { return FindShared(index); }
@@ -504,12 +530,7 @@ bool ClaimRecorder(int index) { return TakeDrive(index); }
 
 void ReleaseRecorder(int index) { GiveDriveBack(index); }
 
-Recorder* FindRecorder(int index) {
-  std::lock_guard<std::mutex> hold(gDeviceLock);
-  for (const auto& d : gDevices)
-    if (d->GetDeviceID() == index) return d.get();
-  return nullptr;
-}
+Recorder* FindRecorder(int index) { return FindShared(index).get(); }
 
 int FirstFreeRecorderIndex(int from) {
   for (int i = from; i < kRemoteFrom; ++i)
@@ -519,23 +540,7 @@ int FirstFreeRecorderIndex(int from) {
 
 std::string DriveLabel(int index) { return DevDeque::DriveLetter(index); }
 
-// ------------------------------------------------------------ selection
-
-int Start(int index) {
-  Trace("<-----------Start(DeviceId:%d)--------->");
-  if (!FindRecorder(index)) return result::kNoSuchDrive;
-  gCurrent = index;
-  Trace("<-----------Start end sucess--------->");
-  return result::kSuccess;
-}
-
-int StartByName(const std::string& label) {
-  int index = LabelIndex(label);
-  if (index < 0) return result::kNothingDone;
-  return Start(index);
-}
-
-int CurrentDrive() { return gCurrent; }
+// ------------------------------------------------------------ questions
 
 int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   Trace("<----GetDiscInfo---->");
@@ -559,8 +564,6 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   Trace("<----GetDiscInfo end---->");
   return result::kSuccess;
 }
-
-int GetDiscInfo(bool* blank, bool* writable, int* medium) { return GetDiscInfo(gCurrent, blank, writable, medium); }
 
 namespace {
 
@@ -679,9 +682,8 @@ bool ClearDiscStart(Recorder* r, bool closeAfter, std::string* failed) {
 
 }  // namespace
 
-int BlankDisc() {
+int BlankDisc(int index) {
   Trace("<----BlankDisc---->");
-  const int index = gCurrent;
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DriveClaim claim(index);
@@ -721,12 +723,27 @@ int BlankDisc() {
 
 // ------------------------------------------------------------ burning
 
+namespace {
+
+// Under the registry's lock.
+void StopHandle(DriveHandle& d) {
+  d.stop = true;
+  for (auto& b : d.burns) b->mana->StopBurn();
+  if (d.atOnce) d.atOnce->BurnStop();
+}
+
+}  // namespace
+
+int AbortWrite(int index) {
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  if (DriveHandle* d = gDrives.Find(index)) StopHandle(*d);
+  return result::kSuccess;
+}
+
 int AbortWrite() {
   Trace("<----AbortWrite---->");
-  gStopAll = true;
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (auto& b : gBurns) b->mana->StopBurn();
-  for (auto& [index, running] : gAtOnce) running->BurnStop();
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  gDrives.ForEach([](int, DriveHandle& d) { StopHandle(d); });
   Trace("<----AbortWrite end---->");
   return result::kSuccess;
 }
@@ -744,54 +761,80 @@ void SetWriteToFile(const std::string& path) {
 }
 void SetTraceHook(TraceHook hook) { gTrace = hook; }
 
+int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options) {
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
+  BeginJob(index);
+  CDevCmdRW* device = r->Device();
+  if (!device) {
+    (void)r->JobEnded(false);  // nothing was written
+    return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + options.what +
+                                   " is written a session at once onto a disc"),
+           result::kNothingDone;
+  }
+  if (!WaitForDrive(index, r.get())) return NoteJobError(index, NotReadyText(r.get())), result::kNotReady;
+  if (options.needed > 0) {
+    uint32_t capacity = 0;
+    if (r->GetBlackDiscCapacity(capacity) != 0)
+      return NoteJobError(index, r->Name() + ": the disc's capacity is unknown (" + r->LastSense().Text() + ")"),
+             result::kNotReady;
+    if (capacity > 0 && options.needed > int64_t(capacity))
+      return NoteJobError(index, options.what + " needs " + std::to_string(options.needed) +
+                                     " sectors; the disc holds " + std::to_string(capacity)),
+             result::kDoesNotFit;
+  }
+  AtOnceJob job;
+  job.testWrite = options.testWrite;
+  job.closeLast = options.closeLast;
+  job.speed = options.speed;
+  job.progress = options.progress;
+  job.stopped = [&] { return StopAsked(index) || (options.stopped && options.stopped()); };
+  job.watch = [&](BurnMana_SAO* running, int session, int sessions) {
+    {
+      std::lock_guard<std::mutex> hold(gDrives.lock);
+      DriveHandle& d = gDrives.At(index);
+      d.atOnce = running;
+      // A stop that came before the writer was known still reaches it.
+      if (running && d.stop) running->BurnStop();
+    }
+    if (running && options.stopped && options.stopped()) running->BurnStop();
+    if (options.watch) options.watch(running, session, sessions);
+  };
+  std::string why;
+  const int res = WriteAtOnce(device, source, job, &why);
+  if (res != result::kSuccess && !why.empty()) NoteJobError(index, r->Name() + ": " + why);
+  // A drive keeps what it wrote; a file standing for a disc is put in place
+  // only after a complete job.
+  if (r->JobEnded(res == result::kSuccess) != 0 && res == result::kSuccess)
+    return NoteJobError(index, r->Name() + ": the written disc could not be kept (" + r->LastSense().Text() + ")"),
+           result::kOutputFailed;
+  return res;
+}
+
 namespace {
 
 // An image made for CD (a sheet or NRG chunks say what each track is) is
 // written a session at once, exactly as it describes the disc. Everything
 // it names is checked before the recorder is asked anything.
-int WriteImageAtOnce(int index, const std::shared_ptr<Recorder>& r, const std::string& imagePath, ImageLayout layout,
-                     bool testWrite) {
-  gStopAll = false;
+int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, ImageLayout layout, bool testWrite) {
   NoteJobError(index, "");
-  auto* drive = dynamic_cast<KestrineRecorder*>(r.get());
   DataSource_Image source(std::move(layout));
   if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
-  if (!drive) {
-    (void)r->JobEnded(false);  // nothing was written
-    return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + imagePath +
-                                   " holds audio or Mode 2 tracks, which a disc keeps"),
-           result::kNothingDone;
-  }
-  if (!WaitForDrive(r.get())) return NoteJobError(index, NotReadyText(r.get())), result::kNotReady;
-  if (!::medium::IsCd(r->GetMediumType()))
+  if (r->Device() && !WaitForDrive(index, r)) return NoteJobError(index, NotReadyText(r)), result::kNotReady;
+  if (r->Device() && !::medium::IsCd(r->GetMediumType()))
     return NoteJobError(index, imagePath + " describes a CD; the disc in " + r->Name() + " is no CD"),
            result::kTargetNotWritable;
   // The image's first track begins at the start of the disc.
   DiscInfo disc;
-  if (r->ReadDiscInfo(disc) == 0 && disc.discStatus != 0)
+  if (r->Device() && r->ReadDiscInfo(disc) == 0 && disc.discStatus != 0)
     return NoteJobError(index, imagePath + " is written a session at once onto a blank CD"), result::kTargetNotBlank;
-  uint32_t capacity = 0;
-  const int32_t needed = source.Layout().sessions.back().LeadOut();
-  if (r->GetBlackDiscCapacity(capacity) == 0 && capacity > 0 && int64_t(needed) > int64_t(capacity)) {
-    NoteJobError(index, imagePath + " needs " + std::to_string(needed) + " sectors; the disc holds " +
-                            std::to_string(capacity));
-    return result::kDoesNotFit;
-  }
-  AtOnceJob job;
-  job.testWrite = testWrite;
-  job.stopped = [] { return gStopAll.load(); };
-  job.watch = [index](BurnMana_SAO* running, int, int) {
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    if (running) gAtOnce[index] = running;
-    else gAtOnce.erase(index);
-    // A stop that came before the writer was known still reaches it.
-    if (running && gStopAll) running->BurnStop();
-  };
-  std::string why;
-  const int res = WriteAtOnce(drive->Device(), source, job, &why);
-  if (res != result::kSuccess && !why.empty()) NoteJobError(index, r->Name() + ": " + why);
-  (void)r->JobEnded(res == result::kSuccess);  // a drive keeps what it wrote; only files are put in place
-  return res;
+  AtOnceOptions options;
+  options.testWrite = testWrite;
+  options.needed = source.Layout().sessions.back().LeadOut();
+  options.what = imagePath;
+  return BurnSessionAtOnce(index, source, options);
 }
 
 bool AllMode1Data(const ImageLayout& layout) {
@@ -809,11 +852,11 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   ImageLayout layout;
   std::string unread;
   // An image file target keeps Mode 1 data, which the track writer gives it.
-  const bool fileTarget = dynamic_cast<KestrineRecorder*>(r.get()) == nullptr;
+  const bool fileTarget = r->Device() == nullptr;
   // Images of several sessions are written track by track, a session each.
   if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd && layout.sessions == 1 &&
       !(fileTarget && AllMode1Data(layout)))
-    return WriteImageAtOnce(index, r.shared(), imagePath, std::move(layout), testWrite);
+    return WriteImageAtOnce(index, r.get(), imagePath, std::move(layout), testWrite);
   JobSpec spec;
   spec.kind = JobSpec::kImage;
   spec.index = index;
@@ -835,8 +878,8 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   const int medium = r->GetMediumType();
   // 2. The drive's own copy of the project, removed again on every way out.
   {
-    std::lock_guard<std::mutex> hold(gBurnListLock);
-    ProjectSlot& slot = gSlots[index];
+    std::lock_guard<std::mutex> hold(gDrives.lock);
+    ProjectSlot& slot = gDrives.At(index).slot;
     slot.Empty();
     slot.root = MakeStagingRoot();
     if (slot.root.empty()) return result::kLayoutFailed;
@@ -850,8 +893,8 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   struct SlotCleanup {
     int index;
     ~SlotCleanup() {
-      std::lock_guard<std::mutex> hold(gBurnListLock);
-      gSlots[index].Empty();
+      std::lock_guard<std::mutex> hold(gDrives.lock);
+      gDrives.At(index).slot.Empty();
     }
   } cleanup{index};
   std::string root = DriveProjectRoot(index);
@@ -882,7 +925,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
         return result::kDiscClosed;
       }
     }
-  } else if (multiSession && gCurrent == 0) {
+  } else if (multiSession && index == 0) {
     return result::kNoSuchDrive;
   }
 
@@ -921,29 +964,27 @@ int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavT
 int GetDriveProgress(const std::string& label) {
   int index = LabelIndex(label);
   if (index < 0) return 0;
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  if (auto a = gAtOnce.find(index); a != gAtOnce.end()) return a->second->GetBurnProgress();
-  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
-    if ((*it)->recorder->GetDeviceID() == index) return (*it)->mana->GetProgress();
-  return 0;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  if (!d) return 0;
+  if (d->atOnce) return d->atOnce->GetBurnProgress();
+  return d->burns.empty() ? 0 : d->burns.back()->mana->GetProgress();
 }
 
 int GetDriveItem(const std::string& label, std::string* text) {
   text->clear();
   int index = LabelIndex(label);
   if (index < 0) return result::kNothingDone;
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  if (auto a = gAtOnce.find(index); a != gAtOnce.end()) {
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  if (!d) return result::kSuccess;
+  if (d->atOnce) {
     char item[256];
-    a->second->GetCurrBurnFile(item, sizeof item);
+    d->atOnce->GetCurrBurnFile(item, sizeof item);
     *text = item;
-    return result::kSuccess;
+  } else if (!d->burns.empty()) {
+    *text = d->burns.back()->mana->GetCurrentItem();
   }
-  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
-    if ((*it)->recorder->GetDeviceID() == index) {
-      *text = (*it)->mana->GetCurrentItem();
-      break;
-    }
   return result::kSuccess;
 }
 
@@ -952,32 +993,32 @@ int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total
   *bufferFill = -1;
   int index = LabelIndex(label);
   if (index < 0) return result::kNothingDone;
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (auto it = gBurns.rbegin(); it != gBurns.rend(); ++it)
-    if ((*it)->recorder->GetDeviceID() == index) {
-      *written = (*it)->mana->GetBytesWritten();
-      *total = (*it)->mana->GetBytesTotal();
-      *bufferFill = (*it)->mana->GetBufferFill();
-      return result::kSuccess;
-    }
-  return result::kNothingDone;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  if (!d || d->burns.empty()) return result::kNothingDone;
+  const BurnMana& mana = *d->burns.back()->mana;
+  *written = mana.GetBytesWritten();
+  *total = mana.GetBytesTotal();
+  *bufferFill = mana.GetBufferFill();
+  return result::kSuccess;
 }
 
 int ResetBurns() {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  for (int i = 0; i <= kSlots; ++i)
-    if (!gInUse.count(i)) gSlots[i].Empty();
-  gBurns.clear();
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  gDrives.ForEach([](int index, DriveHandle& d) {
+    // A running job's project copy is its own; the job removes it at its end.
+    if (index <= kSlots && d.depth == 0) d.slot.Empty();
+    d.burns.clear();
+  });
   return result::kSuccess;
 }
 
 int ResetBurn(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  // A running job's project copy is its own; the job removes it at its end.
-  if (index >= 0 && index <= kSlots && !gInUse.count(index)) gSlots[index].Empty();
-  gBurns.erase(std::remove_if(gBurns.begin(), gBurns.end(),
-                              [&](const auto& b) { return b->recorder->GetDeviceID() == index; }),
-               gBurns.end());
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  DriveHandle* d = gDrives.Find(index);
+  if (!d) return result::kSuccess;
+  if (index >= 0 && index <= kSlots && d->depth == 0) d->slot.Empty();
+  d->burns.clear();
   return result::kSuccess;
 }
 
@@ -999,28 +1040,28 @@ void DeleteTempFiles() {
 
 int AddDriveProjectPath(int index, const std::string& sourcePath, const std::string& discFolder, int mp3,
                         const std::string& discName) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
+  std::lock_guard<std::mutex> hold(gDrives.lock);
   if (index < 0 || index > kSlots) return result::kNoSuchDrive;
-  ProjectSlot& slot = gSlots[index];
+  ProjectSlot& slot = gDrives.At(index).slot;
   slot.manager.SetMode(mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
   return slot.manager.AddPath(nullptr, TreeItem(), sourcePath, discFolder, discName) ? result::kSuccess
                                                                                       : result::kNothingDone;
 }
 
 std::string DriveProjectRoot(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
+  std::lock_guard<std::mutex> hold(gDrives.lock);
   if (index < 0 || index > kSlots) return "";
-  return gSlots[index].root;
+  return gDrives.At(index).slot.root;
 }
 
 std::vector<std::string> LastUnreadableSources(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  auto it = gUnreadable.find(index);
-  return it == gUnreadable.end() ? std::vector<std::string>{} : it->second;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  return d ? d->unreadable : std::vector<std::string>{};
 }
 
 std::string LastJobError(int index) {
-  std::lock_guard<std::mutex> hold(gBurnListLock);
-  auto it = gJobErrors.find(index);
-  return it == gJobErrors.end() ? std::string() : it->second;
+  std::lock_guard<std::mutex> hold(gDrives.lock);
+  const DriveHandle* d = gDrives.Find(index);
+  return d ? d->jobError : std::string();
 }

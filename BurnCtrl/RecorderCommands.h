@@ -8,12 +8,16 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BurnCtrl/BurnMana.h"
 #include "BurnCtrl/interfaces/Recorder.h"
+
+class BurnMana_SAO;
+class DataSource;
 
 // ---- the device list: every drive the program can use, by drive index.
 // Index 0 is the image-file target; remote drives are 26 and above.
@@ -32,13 +36,11 @@ int FirstFreeRecorderIndex(int from);
 // "D:" for index 3, "[" for index 0: what the drive labels begin with.
 std::string DriveLabel(int index);
 
-// ---- selection and questions
-int Start(int index);
-int StartByName(const std::string& label);
-int CurrentDrive();
-int BlankDisc();
+// ---- questions; every operation names its drive
+// Erases a rewritable disc (quickly: the table of contents, or the start of
+// an overwritable disc where readers look for a file system).
+int BlankDisc(int index);
 int GetDiscInfo(int index, bool* blank, bool* writable, int* medium);
-int GetDiscInfo(bool* blank, bool* writable, int* medium);
 // With `usedBytes`, also the bytes a disc that is not blank already holds: the
 // next writable address of a sequential disc, the start of the next session
 // of an overwritable one, the end of the last track of a closed one.
@@ -50,6 +52,8 @@ int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxR
 int EjectDisc(int index);
 
 // ---- burning
+// Stops the job running on one drive, or on every drive.
+int AbortWrite(int index);
 int AbortWrite();
 int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
 // `projectFolder` is a staging root; its files are copied into the drive's
@@ -57,6 +61,26 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
             bool multiSession, bool eject);
 int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks);
+
+// A whole source written a session at once: how the engine writes a disc
+// that must come out exactly as its source describes it (a copy, an image
+// made for CD, a video CD, a DVD-Video). The caller has judged that the disc
+// suits the source; the drive is held for the job, waited for, its room
+// checked, and its progress and stop reach the job through the drive
+// (GetDriveProgress, AbortWrite).
+struct AtOnceOptions {
+  bool testWrite = false;
+  bool closeLast = true;    // the last session closes the disc
+  uint16_t speed = 0xFFFF;  // kB/s; 0xFFFF: as fast as the recorder goes
+  int64_t needed = 0;       // sectors the source takes (its last lead-out); 0: not checked here
+  std::string what;         // the source as the user knows it, for the refusals
+  std::function<bool()> stopped;  // asked besides the drive's own stop
+  std::function<void(int percent, const std::string& item)> progress;
+  // Told of each session's writer while it exists (nullptr once it is over).
+  std::function<void(BurnMana_SAO* running, int session, int sessions)> watch;
+};
+// result::kSuccess or the failure; LastJobError(index) says why.
+int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options);
 int GetDriveProgress(const std::string& label);
 int GetDriveItem(const std::string& label, std::string* text);
 // The running burn of a drive in bytes: written and total of the current

@@ -10,8 +10,6 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
-#include "BurnCtrl/interfaces/KestrineRecorder.h"
-#include "BurnCtrl/SessionAtOnce.h"
 #include "BurnMana_SAO.h"
 #include "DataSource_DVD.h"
 #include "MediumTable.h"
@@ -191,8 +189,7 @@ int CDvdVideoProject::Burn(int driveIndex) {
                       " has room for " + std::to_string(freeBytes / 2048) + ", of which " +
                       std::to_string(kReserveSectors) + " stay free");
   burnProgress_ = 0;
-  const bool kestrine = dynamic_cast<KestrineRecorder*>(recorder) != nullptr;
-  const int r = kestrine ? BurnToDrive(driveIndex) : BurnToImage(driveIndex);
+  const int r = recorder->Device() ? BurnToDrive(driveIndex) : BurnToImage(driveIndex);
   if (r == result::kSuccess) {
     std::lock_guard<std::mutex> hold(lock_);
     BurnOf(driveIndex).progress = 100;
@@ -230,35 +227,25 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   // The header describes the files as they were authored.
   if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
     return FailOn(driveIndex, result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
-  if (!ClaimRecorder(driveIndex)) return FailOn(driveIndex, result::kRecorderInUse, FindRecorder(driveIndex)->Name());
-  struct Release {
-    int index;
-    ~Release() { ReleaseRecorder(index); }
-  } release{driveIndex};
-  std::shared_ptr<Recorder> keep = ShareRecorder(driveIndex);
-  auto* k = dynamic_cast<KestrineRecorder*>(keep.get());
-  CDevCmdRW* target = k ? k->Device() : nullptr;
-  if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
-  Start(driveIndex);
   DriveBurn* burn = nullptr;
   {
     std::lock_guard<std::mutex> hold(lock_);
     burn = &BurnOf(driveIndex);
   }
-  AtOnceJob job;
-  job.stopped = [this, burn] { return stop_ || burn->stop; };
-  job.watch = [this, burn](BurnMana_SAO* running, int, int) {
+  AtOnceOptions options;
+  options.what = "the DVD";
+  options.stopped = [this, burn] { return stop_ || burn->stop; };
+  options.watch = [this, burn](BurnMana_SAO* running, int, int) {
     std::lock_guard<std::mutex> hold(lock_);
     burn->running = running;
   };
-  job.progress = [this, burn](int percent, const std::string&) {
+  options.progress = [this, burn](int percent, const std::string&) {
     burnProgress_ = percent;
     burn->progress = percent;
   };
-  std::string why;
-  const int r = WriteAtOnce(target, source, job, &why);
+  const int r = BurnSessionAtOnce(driveIndex, source, options);
   if (r != result::kSuccess)
-    return FailOn(driveIndex, r, keep->Name() + ": " + (r == result::kBurnStopped ? "stopped while the disc was written" : why));
+    return FailOn(driveIndex, r, r == result::kBurnStopped ? "stopped while the disc was written" : LastJobError(driveIndex));
   burnProgress_ = 100;
   return result::kSuccess;
 }

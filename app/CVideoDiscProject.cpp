@@ -14,8 +14,6 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SaoResults.h"
-#include "BurnCtrl/interfaces/KestrineRecorder.h"
-#include "BurnCtrl/SessionAtOnce.h"
 #include "ByteFields.h"
 #include "DataSource_VCD.h"
 #include "SafeFile.h"
@@ -609,12 +607,9 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
     ~Release() { ReleaseRecorder(index); }
   } release{drive};
   std::shared_ptr<Recorder> keep = ShareRecorder(drive);
-  auto* kestrine = dynamic_cast<KestrineRecorder*>(keep.get());
-  CDevCmdRW* target = kestrine ? kestrine->Device() : nullptr;
-  if (!target) return FailedOn(drive, result::kNoSuchDrive, "");
-  Start(drive);
+  if (!keep) return FailedOn(drive, result::kNoSuchDrive, "");
   uint32_t capacity = 0;
-  if (target->GetBlackDiscCapacity(capacity) != 0)
+  if (keep->GetBlackDiscCapacity(capacity) != 0)
     return FailedOn(drive, result::kException, keep->Name() + ": the disc's capacity is unknown");
   const int64_t leadOut = source.Layout().sessions.front().LeadOut();
   if (!FitsCapacity(leadOut, capacity))
@@ -622,17 +617,17 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
                     keep->Name() + ": the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
                         std::to_string(capacity));
   progress_ = 0;
-  AtOnceJob job;
-  job.stopped = [&] { return (stop && *stop) || burn->stop; };
-  job.progress = [&](int percent, const std::string& item) {
+  AtOnceOptions options;
+  options.what = "the video CD";
+  options.stopped = [&] { return (stop && *stop) || burn->stop; };
+  options.progress = [&](int percent, const std::string& item) {
     burn->progress = percent;
     progress_ = percent;
     std::lock_guard<std::mutex> hold(lock_);
     burn->caption = caption_ = item;
   };
-  std::string why;
-  const int r = WriteAtOnce(target, source, job, &why);
-  if (r != result::kSuccess) return FailedOn(drive, r, r == result::kBurnStopped ? "" : keep->Name() + ": " + why);
+  const int r = BurnSessionAtOnce(drive, source, options);
+  if (r != result::kSuccess) return FailedOn(drive, r, r == result::kBurnStopped ? "" : LastJobError(drive));
   burn->progress = 100;
   progress_ = 100;
   return result::kSuccess;

@@ -84,10 +84,10 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
     DriveEntry e;
     e.index = uint8_t(index);
     std::string product;
-    if (auto* k = dynamic_cast<KestrineRecorder*>(r)) {
-      k->Device()->SetMainHWnd(activity_.get());  // the window's activity light
+    if (CDevCmdRW* device = r->Device()) {
+      device->SetMainHWnd(activity_.get());  // the window's activity light
       uint8_t inquiry[96] = {};
-      if (k->Device()->Inquiry(inquiry, sizeof inquiry) == 0)
+      if (device->Inquiry(inquiry, sizeof inquiry) == 0)
         product.assign(reinterpret_cast<const char*>(inquiry + 8),
                        strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
     }
@@ -100,11 +100,11 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
   return out;
 }
 
-int CommandLayerRecorders::Start(uint8_t drive) { return ::Start(drive); }
+int CommandLayerRecorders::Start(uint8_t drive) { return FindRecorder(drive) ? result::kSuccess : result::kNoSuchDrive; }
 
 CDevCmdROM* CommandLayerRecorders::ReadingDevice(uint8_t drive) {
-  auto* k = dynamic_cast<KestrineRecorder*>(FindRecorder(drive));
-  return k ? k->Device() : nullptr;
+  Recorder* r = FindRecorder(drive);
+  return r ? r->Device() : nullptr;
 }
 
 int CommandLayerRecorders::TestUnitReady(uint8_t drive) {
@@ -184,14 +184,13 @@ bool CommandLayerRecorders::GetBurnFigures(uint8_t drive, BurnFigures* figures) 
                            &figures->bufferPercent) == result::kSuccess;
 }
 
-void CommandLayerRecorders::AbortWrite(uint8_t) { ::AbortWrite(); }
+void CommandLayerRecorders::AbortWrite(uint8_t drive) { ::AbortWrite(drive); }
 void CommandLayerRecorders::ResetBurn(uint8_t drive) { ::ResetBurn(drive); }
 std::string CommandLayerRecorders::LastError(uint8_t drive) { return LastJobError(drive); }
 void CommandLayerRecorders::DeleteTempFiles() { ::DeleteTempFiles(); }
 
 int CommandLayerRecorders::BlankDisc(uint8_t drive) {
-  int rc = ::Start(drive);
-  return rc == result::kSuccess ? ::BlankDisc() : rc;
+  return ::BlankDisc(drive);
 }
 
 int CommandLayerRecorders::Eject(uint8_t drive, bool open) {
@@ -230,10 +229,10 @@ int CommandLayerRecorders::CopyTracks(int drive, const std::string& file, std::v
     }
     source = std::move(f);
   } else {
-    auto* k = dynamic_cast<KestrineRecorder*>(FindRecorder(drive));
-    if (!k) return result::kNoSuchDrive;
-    if (k->TestUnitReady() != 0) return result::kNotReady;
-    auto d = std::make_unique<DataSource_Device>(k->Device());
+    Recorder* r = FindRecorder(drive);
+    if (!r || !r->Device()) return result::kNoSuchDrive;
+    if (r->TestUnitReady() != 0) return result::kNotReady;
+    auto d = std::make_unique<DataSource_Device>(r->Device());
     if (!d->IsValid()) {
       if (why) *why = d->GetLastError();
       return result::kNotReady;

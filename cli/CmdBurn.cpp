@@ -143,8 +143,7 @@ int RunErase(const CliArgs& args) {
     return CliFail(result::kBadArguments, "an image file is not a disc that can be erased; burn it again with --replace");
   const int index = OpenBurnDrive(opt.Value("--drive"), opt.Value("--medium"), false);
   if (index < 0) return 1;
-  int res = Start(index);
-  if (res == result::kSuccess) res = BlankDisc();
+  const int res = BlankDisc(index);
   if (res != result::kSuccess) {
     const std::string why = LastJobError(index);
     return CliFail(res, why.empty() ? FindRecorder(index)->Name() : why);

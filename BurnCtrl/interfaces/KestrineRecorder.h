@@ -11,7 +11,7 @@ class KestrineRecorder : public Recorder {
   explicit KestrineRecorder(std::unique_ptr<CDevCmdRW> device) : owned_(std::move(device)), dev_(owned_.get()) {}
   // A drive of the device list, which keeps it.
   explicit KestrineRecorder(CDevCmdRW* device) : dev_(device) {}
-  CDevCmdRW* Device() const { return dev_; }
+  CDevCmdRW* Device() const override { return dev_; }
 
   std::string Name() const override { return dev_->GetDevicePath(); }
   int GetDeviceID() const override { return dev_->GetDeviceID(); }

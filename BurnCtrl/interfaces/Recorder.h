@@ -75,9 +75,16 @@ constexpr uint32_t kNotAvailable = 0x103;
 
 }  // namespace rec
 
+class CDevCmdRW;
+
 class Recorder {
  public:
   virtual ~Recorder() = default;
+
+  // The device-library drive behind the recorder, for the writers that speak
+  // to it directly (session at once, disc copy, analysis); nullptr for a
+  // target that is no drive.
+  virtual CDevCmdRW* Device() const { return nullptr; }
 
   // What the user sees: "virtual:/x.vdisc", "image:/out.iso", "/dev/sr0".
   virtual std::string Name() const = 0;

@@ -89,8 +89,7 @@ TEST(FaultResults, AnEraseIsOnlyDoneWhenTheDriveDidIt) {
       d->failAt = 1;
       d->failTimes = 1 << 20;
     }
-    ASSERT_EQ(Start(d.index), result::kSuccess);
-    EXPECT_EQ(BlankDisc(), result::kEraseFailed);
+    EXPECT_EQ(BlankDisc(d.index), result::kEraseFailed);
     const std::string why = LastJobError(d.index);
     EXPECT_NE(why.find(c.text), std::string::npos) << why;
     EXPECT_NE(why.find(d->Name()), std::string::npos) << why;
@@ -98,8 +97,7 @@ TEST(FaultResults, AnEraseIsOnlyDoneWhenTheDriveDidIt) {
   // A drive that does what it is told still erases.
   ScratchFolder disc;
   ListedDrive<FaultyRecorder> d(NewDisc(disc, rec::kDvdPlusRw));
-  ASSERT_EQ(Start(d.index), result::kSuccess);
-  EXPECT_EQ(BlankDisc(), result::kSuccess);
+  EXPECT_EQ(BlankDisc(d.index), result::kSuccess);
   EXPECT_EQ(LastJobError(d.index), "");
 }
 
@@ -138,8 +136,7 @@ TEST(DriveInUse, ABurningRecorderRefusesEjectEraseAndASecondBurn) {
   std::thread meddler([&] {
     if (d->WaitAtGate()) {
       eject = EjectDisc(d.index);
-      Start(d.index);
-      erase = BlankDisc();
+      erase = BlankDisc(d.index);
       second = WriteCd(d.index, project.root(), "TWICE", 0, false, false, false);
     }
     d->OpenGate();
