@@ -16,6 +16,7 @@
 #include "ByteFields.h"
 #include "DataSource_Image.h"
 #include "DevDeque.h"
+#include "ImageFileDisc.h"
 #include "ImageLayout.h"
 #include "authoring/CFileManager.h"
 #include "authoring/CMultiCD.h"
@@ -550,9 +551,7 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   const int m = r->GetMediumType();
   *medium = m;
   *writable = medium::IsWritable(m);
-  if (r->GetDeviceID() == 0) {
-    *blank = false;  // the image-file target holds no disc to judge
-  } else if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
+  if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
     uint8_t s[2048];
     *blank = true;
     for (uint32_t lba : {16u, 256u, 512u})
@@ -837,6 +836,11 @@ int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, Image
   return BurnSessionAtOnce(index, source, options);
 }
 
+bool PlainImageTarget(Recorder* r) {
+  const std::string name = r->Name();
+  return !r->Device() || (name.rfind("image:", 0) == 0 && !ImageFileDisc::KeepsWholeSectors(name.substr(6)));
+}
+
 bool AllMode1Data(const ImageLayout& layout) {
   return std::all_of(layout.tracks.begin(), layout.tracks.end(),
                      [](const DiscTrack& t) { return t.mode == cdsector::Mode::Mode1; });
@@ -851,12 +855,19 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   if (!claim.ok()) return result::kRecorderInUse;
   ImageLayout layout;
   std::string unread;
-  // An image file target keeps Mode 1 data, which the track writer gives it.
-  const bool fileTarget = r->Device() == nullptr;
+  // A plain image file keeps the user data of Mode 1 sectors, which the
+  // track writer gives it; audio and Mode 2 need a target that keeps whole
+  // sectors (a disc, or an image named .cue).
+  const bool plainFile = PlainImageTarget(r.get());
   // Images of several sessions are written track by track, a session each.
   if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd && layout.sessions == 1 &&
-      !(fileTarget && AllMode1Data(layout)))
+      !(plainFile && AllMode1Data(layout))) {
+    if (plainFile)
+      return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + imagePath +
+                                     " holds audio or Mode 2 tracks: name a .cue file to keep them"),
+             result::kNothingDone;
     return WriteImageAtOnce(index, r.get(), imagePath, std::move(layout), testWrite);
+  }
   JobSpec spec;
   spec.kind = JobSpec::kImage;
   spec.index = index;

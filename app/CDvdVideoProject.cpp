@@ -189,7 +189,7 @@ int CDvdVideoProject::Burn(int driveIndex) {
                       " has room for " + std::to_string(freeBytes / 2048) + ", of which " +
                       std::to_string(kReserveSectors) + " stay free");
   burnProgress_ = 0;
-  const int r = recorder->Device() ? BurnToDrive(driveIndex) : BurnToImage(driveIndex);
+  const int r = BurnToDrive(driveIndex);
   if (r == result::kSuccess) {
     std::lock_guard<std::mutex> hold(lock_);
     BurnOf(driveIndex).progress = 100;
@@ -205,12 +205,6 @@ int CDvdVideoProject::CheckTarget(int driveIndex, uint64_t* freeBytes) {
   uint64_t room = 0;
   const int info = GetDiscInfoEx(driveIndex, &blank, &writable, &profile, &room);
   if (info != result::kSuccess) return Fail(info, recorder->Name());
-  if (recorder->GetDeviceID() == 0) {
-    // The command layer leaves the image-file target unjudged; its own
-    // disc information says whether anything was written yet.
-    rec::DiscInfo disc;
-    blank = recorder->ReadDiscInfo(disc) == 0 && (disc.discStatus & 3) == 0;
-  }
   if (!medium::IsDvd(profile) || !writable)
     return Fail(kNeedsDvd, recorder->Name() + " holds " + medium::Name(profile) + ", not a writable DVD");
   if (!blank && !medium::IsOverwritable(profile))
@@ -246,71 +240,6 @@ int CDvdVideoProject::BurnToDrive(int driveIndex) {
   const int r = BurnSessionAtOnce(driveIndex, source, options);
   if (r != result::kSuccess)
     return FailOn(driveIndex, r, r == result::kBurnStopped ? "stopped while the disc was written" : LastJobError(driveIndex));
-  burnProgress_ = 100;
-  return result::kSuccess;
-}
-
-int CDvdVideoProject::BurnToImage(int driveIndex) {
-  DriveBurn* burn = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    burn = &BurnOf(driveIndex);
-  }
-  std::vector<char> table(size_t(dvd_.TableCount()) * CDVDFile::kPathSize);
-  const int count = dvd_.GetFileTable(table.data());
-  DataSource_DVD source(dvd_.GetHeaderFile(), count, reinterpret_cast<const unsigned char*>(table.data()));
-  if (!source.IsValid()) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
-  // The header describes the files as they were authored.
-  if (uint64_t(source.TotalSectors()) != dvd_.TotalSectors())
-    return FailOn(driveIndex, result::kSourceUnreadable, "the files of the work folder changed after the DVD was laid out");
-  if (!ClaimRecorder(driveIndex)) return FailOn(driveIndex, result::kRecorderInUse, FindRecorder(driveIndex)->Name());
-  struct Release {
-    int index;
-    ~Release() { ReleaseRecorder(index); }
-  } release{driveIndex};
-  std::shared_ptr<Recorder> target = ShareRecorder(driveIndex);
-  if (!target) return FailOn(driveIndex, result::kNoSuchDrive, "no drive " + std::to_string(driveIndex));
-  const std::string name = target->Name();
-  auto refused = [&](const char* what) { return FailOn(driveIndex, result::kWriteFailed, name + ": " + what); };
-  // However the burn ends, the target hears whether it ended complete: an
-  // image file is only put in place after a complete one.
-  struct Ending {
-    Recorder* target;
-    bool complete = false;
-    ~Ending() {
-      if (!complete) (void)target->JobEnded(false);
-    }
-  } ending{target.get()};
-  rec::WriteParam wp;
-  wp.trackMode = 5;
-  wp.dataBlockType = 8;
-  wp.bufE = 1;
-  wp.multiSession = 0;
-  if (target->SetWriteParam(wp) != 0) return refused("the write parameters were refused");
-  uint32_t next = 0;
-  if (target->GetNextWriteAdd(next) != 0 || next != 0) return refused("the disc is not blank");
-  const uint32_t total = uint32_t(source.TotalSectors());
-  if (medium::IsSequential(target->GetMediumType()) && target->ReserveTrack(total) != 0)
-    return refused("the track could not be reserved");
-  if (!source.OpenSession(1) || !source.OpenTrack(1)) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
-  constexpr uint32_t kBlock = 32;
-  std::vector<uint8_t> buffer(size_t(kBlock) * 2048);
-  for (uint32_t lba = 0; lba < total;) {
-    if (stop_ || burn->stop)
-      return FailOn(driveIndex, result::kBurnStopped, "stopped while the image was written");
-    const uint32_t n = std::min(kBlock, total - lba);
-    if (!source.GetSectorData(buffer.data(), int(n))) return FailOn(driveIndex, result::kSourceUnreadable, source.GetLastError());
-    if (target->Write(lba, buffer.data(), n * 2048, n) != 0) return refused("a write failed");
-    lba += n;
-    burnProgress_ = int(uint64_t(lba) * 100 / total);
-    burn->progress = burnProgress_.load();
-  }
-  if (target->SynCache() != 0) return refused("the data could not be flushed");
-  if (medium::IsSequential(target->GetMediumType()) && target->CloseTrack(1) != 0)
-    return refused("the track could not be closed");
-  if (target->CloseSession(2) != 0) return refused("the disc could not be closed");
-  ending.complete = true;
-  if (target->JobEnded(true) != 0) return refused("the image could not be put in place");
   burnProgress_ = 100;
   return result::kSuccess;
 }

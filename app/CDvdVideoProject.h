@@ -96,7 +96,6 @@ class CDvdVideoProject {
   int Fail(int code, const std::string& why);
   int FailOn(int driveIndex, int code, const std::string& why);
   int BurnToDrive(int driveIndex);
-  int BurnToImage(int driveIndex);
 
   struct DriveBurn {
     std::atomic<int> progress{0};

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "BurnCtrl/DiscCopy.h"
-#include "BurnCtrl/ImageFileRecorder.h"
+#include "ImageFileDisc.h"
 #include "DataSource_CloneFile.h"
 #include "DataSource_Device.h"
 #include "app/CVideoDiscProject.h"
@@ -148,11 +148,11 @@ int CommandLayerRecorders::SetWriteSpeed(uint8_t drive, int kBps) {
 int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) {
   if (drive != 0) return result::kNoSuchDrive;
   std::lock_guard<std::mutex> l(lock_);
-  auto image = std::make_shared<ImageFileRecorder>(path, rec::kCdR, 0, 0);
+  auto disc = std::make_unique<ImageFileDisc>(path, uint16_t(rec::kCdR));
   // The window asked before naming an existing file.
-  if (!image->CreateBlank(true)) return result::kOutputFailed;
+  if (!disc->CreateBlank(true, nullptr)) return result::kOutputFailed;
   RemoveRecorder(0);
-  AddRecorder(image);
+  AddRecorder(std::make_shared<KestrineRecorder>(std::make_unique<CDevCmdRW>(std::move(disc), 0)));
   return result::kSuccess;
 }
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <set>
 
-#include "BurnCtrl/ImageFileRecorder.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "ImageFileDisc.h"
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "DevDeque.h"
 
@@ -46,13 +46,13 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium, bool sever
       return -1;
     }
     const int index = several ? FirstFreeRecorderIndex(1) : 0;
-    auto drive = std::make_shared<ImageFileRecorder>(path, m, 0, index);
+    auto disc = std::make_unique<ImageFileDisc>(path, uint16_t(m));
     std::string why;
-    if (index < 0 || !drive->CreateBlank(replace, &why)) {
+    if (index < 0 || !disc->CreateBlank(replace, &why)) {
       CliFail(result::kOutputFailed, why.empty() ? path : why);
       return -1;
     }
-    AddRecorder(drive);
+    AddRecorder(std::make_shared<KestrineRecorder>(std::make_unique<CDevCmdRW>(std::move(disc), index)));
     return index;
   }
   // A drive letter or index of the device list.

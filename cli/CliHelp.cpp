@@ -13,7 +13,9 @@ const std::map<std::string, CommandHelp>& Table() {
        {"Makes an audio CD from sound files of any kind the converter reads (MP3, OGG, AAC, WMA, WAV, FLAC, "
         "M4A, Opus): each file becomes a track, in the order given.",
         {{"burn --drive D FILE...", "convert the files and burn them onto the blank CD in the recorder"},
-         {"--drive D", "the recorder; given several times, the files are converted once and all burn at once"},
+         {"--drive D", "the recorder, or image:FILE.cue (the CD as a CUE sheet and its BIN file); given several "
+                       "times, the files are converted once and all burn at once"},
+         {"--replace", "an image:FILE.cue and its BIN file may replace existing files"},
          {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies"},
          {"--speed X", "the write speed, as a factor (16)"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
@@ -28,7 +30,8 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--svcd", "a Super Video CD (MPEG-2)"},
          {"--dvd", "a DVD-Video"},
          {"--drive D", "the recorder with a blank CD-R or CD-RW (a blank DVD for --dvd): /dev/srN, virtual:FILE or a "
-                       "drive letter; image:FILE writes a DVD-Video into an image file; given several times, the "
+                       "drive letter; image:FILE writes the disc into an image file (FILE.cue and its BIN file for a Video CD or "
+                       "Super Video CD); given several times, the "
                        "disc is converted or authored once and written on every recorder at once"},
          {"--copies N", "write N discs on every recorder, asking for the next blank disc between copies; a recorder "
                         "that fails ends only its own copies"},
@@ -72,7 +75,9 @@ const std::map<std::string, CommandHelp>& Table() {
       {"copy",
        {"Copies a disc: from drive to drive, through a copy file, or into and out of a copy file (.bcl).",
         {{"--from D", "the source drive"},
-         {"--to D", "the recorder with the blank disc"},
+         {"--to D", "the recorder with the blank disc, or image:FILE (FILE.cue keeps audio and Mode 2 tracks whole)"},
+         {"--medium M", "the medium an image:FILE target stands for (cd-r by default; dvd-r for a DVD)"},
+         {"--replace", "an image:FILE target may replace an existing file"},
          {"--via FILE.bcl", "copy through this file instead of on the fly"},
          {"--keep", "keep the copy file afterwards"},
          {"--save FILE.bcl", "only save the source disc as a copy file (never replaces a file)"},

@@ -12,6 +12,7 @@
 #include "foundation/SystemSettings.h"
 #include "MediumTable.h"
 #include "foundation/LangText.h"
+#include "ImageFileDisc.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
@@ -102,7 +103,7 @@ int Convert(CAudioCDProject* project) {
 }
 
 int Burn(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--speed", "--copies"}, {"--test"});
+  CliOptions opt(args, {"--drive", "--speed", "--copies"}, {"--test", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   if (driveSpecs.empty() || opt.Operands().empty())
@@ -115,8 +116,9 @@ int Burn(const CliArgs& args) {
   if (opt.Has("--speed") && !ParseSpeed(opt.Value("--speed"), &speed))
     return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
   for (const std::string& spec : driveSpecs)
-    if (spec.rfind("image:", 0) == 0)
-      return CliFail(result::kAudioNeedsCd, "an audio CD is burnt on a recorder, not into an image file");
+    if (spec.rfind("image:", 0) == 0 && !ImageFileDisc::KeepsWholeSectors(spec.substr(6)))
+      return CliFail(result::kAudioNeedsCd, "an image file keeps an audio CD as a CUE sheet and its BIN file: name it " +
+                                                spec + ".cue or another name ending in .cue");
   if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
     return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
 
@@ -125,7 +127,7 @@ int Burn(const CliArgs& args) {
   if (int st = CollectRows(opt.Operands(), &project)) return st;
   std::vector<int> drives;
   for (const std::string& spec : driveSpecs) {
-    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1);
+    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1, opt.Has("--replace"));
     if (drive < 0) return 1;
     if (int st = SetSpeed(drive, opt.Value("--speed"))) return st;
     if (int st = CheckBlankCd(drive)) return st;

@@ -21,7 +21,6 @@
 #include "foundation/ProgramDir.h"
 #include "foundation/SystemSettings.h"
 #include "cli/CliCommand.h"
-#include "BurnCtrl/ImageFileRecorder.h"
 #include "ImageLayout.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
@@ -122,12 +121,6 @@ int RunBurn(const CliArgs& args) {
       std::fprintf(stderr, "varnex-cli: \"%s\" could not be read during the burn\n", lost.c_str());
     ResetBurn(index);
   }
-  // An image file is done once its sectors are on the file system's disc.
-  for (int index : drives)
-    if (auto* image = dynamic_cast<ImageFileRecorder*>(FindRecorder(index)); image && !image->Close()) {
-      std::fprintf(stderr, "varnex-cli: %s could not be flushed to its disc\n", image->Path().c_str());
-      if (res == result::kSuccess) res = result::kOutputFailed;
-    }
   DeleteTempFiles();
   if (res != result::kSuccess)
     return drives.size() > 1 || !LastJobError(drives.front()).empty() ? 1

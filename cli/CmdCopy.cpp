@@ -63,7 +63,7 @@ bool WaitForBlank(int index) {
 }
 
 int RunCopy(const CliArgs& args) {
-  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl"}, {"--keep"});
+  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium"}, {"--keep", "--replace"});
   const char* usage =
       "usage: copy --from D1 --to D2 [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | copy --bcl FILE.bcl --to D";
   if (!opt.ok() || !opt.Operands().empty()) return CliFail(result::kBadArguments, opt.ok() ? usage : opt.error());
@@ -73,8 +73,10 @@ int RunCopy(const CliArgs& args) {
                     : fromFile ? (from.empty() && !to.empty() && via.empty() && !opt.Has("--keep"))
                                : (!from.empty() && !to.empty() && (via.empty() ? !opt.Has("--keep") : true));
   if (!fits) return CliFail(result::kBadArguments, usage);
-  for (const std::string& d : {from, to})
-    if (d.rfind("image:", 0) == 0) return CliFail(result::kBadArguments, "copy works between drives; " + d + " is an image file");
+  if (from.rfind("image:", 0) == 0)
+    return CliFail(result::kBadArguments, "copy reads a disc in a drive; burn an image with burn --image " + from.substr(6));
+  if (opt.Has("--medium") && to.rfind("image:", 0) != 0)
+    return CliFail(result::kBadArguments, "--medium is for an image:FILE target");
 
   // The copy file is checked before any drive is opened.
   if (fromFile && access(opt.Value("--bcl").c_str(), F_OK) != 0)
@@ -84,7 +86,7 @@ int RunCopy(const CliArgs& args) {
   if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
   if (!to.empty()) {
     const bool same = !from.empty() && DriveGivenTwice({from, to}) != "";
-    target = same ? source : OpenBurnDrive(to, "", false);
+    target = same ? source : OpenBurnDrive(to, opt.Value("--medium"), false, opt.Has("--replace"));
     if (target < 0) return 1;
   }
   SetBlankDiscRequest(WaitForBlank);

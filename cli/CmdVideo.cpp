@@ -17,6 +17,7 @@
 #include "BurnCtrl/Results.h"
 #include "MediumTable.h"
 #include "app/CVideoDiscProject.h"
+#include "ImageFileDisc.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
@@ -147,8 +148,9 @@ int RunVideo(const CliArgs& args) {
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
   for (const std::string& spec : driveSpecs)
-    if (spec.rfind("image:", 0) == 0)
-      return CliFail(result::kBadArguments, "a video CD is burnt on a recorder, not into an image file");
+    if (spec.rfind("image:", 0) == 0 && !ImageFileDisc::KeepsWholeSectors(spec.substr(6)))
+      return CliFail(result::kBadArguments, "an image file keeps a video CD as a CUE sheet and its BIN file: name it " +
+                                                spec + ".cue or another name ending in .cue");
   if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
     return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
 
@@ -164,7 +166,7 @@ int RunVideo(const CliArgs& args) {
   }
   std::vector<int> drives;
   for (const std::string& spec : driveSpecs) {
-    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1);
+    const int drive = OpenBurnDrive(spec, "", driveSpecs.size() > 1, opt.Has("--replace"));
     if (drive < 0) return 1;
     if (int st = CheckBlankCd(&project, drive)) return st;
     drives.push_back(drive);

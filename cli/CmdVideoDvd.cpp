@@ -5,6 +5,7 @@
 
 #include "cli/CmdVideoDvd.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,14 +64,13 @@ int RunVideoDvd(const CliArgs& args) {
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
   const bool several = driveSpecs.size() > 1 || copies > 1;
-  const std::string drive = driveSpecs.front();
-  const bool image = drive.rfind("image:", 0) == 0;
   for (const std::string& spec : driveSpecs)
-    if (several && spec.rfind("image:", 0) == 0)
+    if (copies > 1 && spec.rfind("image:", 0) == 0)
       return CliFail(result::kBadArguments, "an image:FILE target takes one DVD; several copies need recorders");
   if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
     return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
-  if (opt.Has("--medium") && !image) return CliFail(result::kBadArguments, "--medium is for an image:FILE drive");
+  if (opt.Has("--medium") && !std::any_of(driveSpecs.begin(), driveSpecs.end(), [](const std::string& d) { return d.rfind("image:", 0) == 0; }))
+    return CliFail(result::kBadArguments, "--medium is for an image:FILE drive");
 
   CDvdVideoProject project;
   project.SetTvSystem(opt.Has("--ntsc") ? CDVDFile::kNtsc : CDVDFile::kPal);
@@ -99,7 +99,8 @@ int RunVideoDvd(const CliArgs& args) {
   InterruptCatcher catcher;
   std::vector<int> drives;
   for (const std::string& spec : driveSpecs) {
-    const int index = OpenBurnDrive(spec, image ? opt.Value("--medium", "dvd-r") : "", driveSpecs.size() > 1,
+    const bool imageTarget = spec.rfind("image:", 0) == 0;
+    const int index = OpenBurnDrive(spec, imageTarget ? opt.Value("--medium", "dvd-r") : "", driveSpecs.size() > 1,
                                     opt.Has("--replace"));
     if (index < 0) return 1;
     // A disc that cannot take a DVD is refused before the long authoring.

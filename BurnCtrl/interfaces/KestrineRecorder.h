@@ -56,6 +56,7 @@ class KestrineRecorder : public Recorder {
   uint32_t Lock(bool lock) override { return dev_->Lock(lock); }
   uint32_t LockVolumn(bool lock) override { return dev_->LockVolumn(lock); }
   bool HoldForJob(bool hold) override { return dev_->HoldForJob(hold); }
+  uint32_t JobEnded(bool complete) override { return dev_->JobEnded(complete) ? 0 : rec::kCheckCondition; }
 
  private:
   std::unique_ptr<CDevCmdRW> owned_;

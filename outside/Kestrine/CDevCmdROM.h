@@ -70,6 +70,10 @@ class CDevCmdROM {
   [[nodiscard]] uint32_t Lock(bool lock);        // PREVENT ALLOW MEDIUM REMOVAL
   [[nodiscard]] uint32_t LockVolumn(bool lock);  // this program alone may use the drive
   bool HoldForJob(bool hold) { return !transport_ || transport_->HoldForJob(hold); }
+  bool JobEnded(bool complete) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !transport_ || transport_->JobEnded(complete);
+  }
 
   // ---- remote drives ----
   bool ConnectServerDevice();

@@ -61,6 +61,19 @@ bool IsMode2(Mode m) { return m == Mode::Mode2Form1 || m == Mode::Mode2Form2 || 
 
 }  // namespace
 
+DiscModel MmcDiscTarget::BlankModel(uint16_t profile, int32_t capacity) {
+  DiscModel m;
+  m.profile = profile;
+  m.capacity = capacity;
+  m.formatted = profile == medium::kDvdRam;
+  if (medium::IsDualLayer(m.profile)) m.layer0 = m.capacity / 2 / 16 * 16;
+  if (m.formatted) {
+    m.closedSessions = 1;
+    m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
+  }
+  return m;
+}
+
 bool MmcDiscTarget::Execute(ScsiCommand& c) {
   c.status = 0;
   c.senseLength = 0;

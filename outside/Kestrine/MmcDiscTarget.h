@@ -47,6 +47,8 @@ class MmcDiscTarget : public ScsiTransport {
   bool Execute(ScsiCommand& cmd) override;
 
   const DiscModel& Model() const { return model_; }
+  // A new blank disc of a medium (a DVD-RAM comes formatted).
+  static DiscModel BlankModel(uint16_t profile, int32_t capacity);
 
   // Lead-out start of the last closed session (0 when none).
   int32_t LeadOutOfSession(int session) const;

@@ -59,6 +59,10 @@ class ScsiTransport {
   // erase, a copy), across the short exclusive uses inside it; false when
   // another program already holds it.
   virtual bool HoldForJob(bool hold) { (void)hold; return true; }
+  // The job that wrote the disc is over; `complete` when it wrote all it
+  // meant to. A drive has nothing to do; a file standing for a disc is put in
+  // place only after a complete job. False when it could not be.
+  virtual bool JobEnded(bool complete) { (void)complete; return true; }
   // Remote drives log in and out around every operation; others do nothing.
   virtual bool Connect() { return true; }
   virtual void Disconnect() {}

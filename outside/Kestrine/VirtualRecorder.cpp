@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 
+#include "BinCue.h"
 #include "ByteFields.h"
 #include "SafeFile.h"
 #include "WavReader.h"
@@ -21,17 +22,15 @@ using cdsector::Mode;
 namespace {
 
 // The blank media a virtual recorder can be made with, by the key the medium
-// table gives them; DVD-RAM comes formatted from the factory.
+// table gives them.
 struct MediumKind {
   int profile;
-  bool formatted;
 };
 
 const MediumKind kMedia[] = {
-    {medium::kCdR, false},       {medium::kCdRw, false},      {medium::kDvdR, false},
-    {medium::kDvdRwSeq, false},  {medium::kDvdPlusR, false},  {medium::kDvdPlusRw, false},
-    {medium::kDvdRam, true},     {medium::kDvdRDl, false},    {medium::kDvdPlusRDl, false},
-    {medium::kBdRSrm, false},    {medium::kBdRe, false},
+    {medium::kCdR},      {medium::kCdRw},   {medium::kDvdR},      {medium::kDvdRwSeq},
+    {medium::kDvdPlusR}, {medium::kDvdPlusRw}, {medium::kDvdRam}, {medium::kDvdRDl},
+    {medium::kDvdPlusRDl}, {medium::kBdRSrm}, {medium::kBdRe},
 };
 
 const char* KeyOf(const MediumKind& k) { return medium::Find(k.profile)->key; }
@@ -517,15 +516,7 @@ bool VirtualRecorder::Create(const std::string& statePath, const std::string& me
     if (error) *error = "unknown medium \"" + medium + "\"";
     return false;
   }
-  DiscModel m;
-  m.profile = kind->profile;
-  m.capacity = medium::Capacity(kind->profile);
-  m.formatted = kind->formatted;
-  if (medium::IsDualLayer(m.profile)) m.layer0 = m.capacity / 2 / 16 * 16;
-  if (kind->formatted) {
-    m.closedSessions = 1;
-    m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
-  }
+  DiscModel m = BlankModel(uint16_t(kind->profile), medium::Capacity(kind->profile));
   NewDisc disc(statePath);
   if (!disc.Start(m, medium, error)) return false;
   VirtualRecorder r;
@@ -752,64 +743,8 @@ bool VirtualRecorder::ExportStoredRuns(int32_t start, int32_t count,
   return true;
 }
 
-namespace {
-
-// OUT.cue is written beside OUT.bin.
-std::string BinPathFor(const std::string& cuePath) {
-  std::string binPath = cuePath;
-  size_t dot = binPath.find_last_of('.');
-  size_t slash = binPath.find_last_of('/');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) binPath.erase(dot);
-  return binPath + ".bin";
-}
-
-std::string CueQuoted(const char* s) {
-  std::string q;
-  for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
-  return "\"" + q + "\"";
-}
-
-std::string CueMsf(int32_t lba) {
-  char b[16];
-  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
-  return std::string(b);
-}
-
-// The gap [from, to): the sectors written there (a pre-gap written a session
-// at once), or empty sectors of `mode` where nothing was.
-bool WriteGapSectors(int fd, int32_t from, int32_t to, Mode mode, const std::function<bool(int32_t, uint8_t*)>& stored) {
-  uint8_t raw[2352], user[2352];
-  for (int32_t lba = from; lba < to; ++lba) {
-    if (!stored(lba, raw)) {
-      std::memset(user, 0, sizeof user);
-      cdsector::Encode(lba, mode, user, raw);
-    }
-    if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
-  }
-  return true;
-}
-
-void AppendCueTrack(std::ostringstream& cue, const DiscTrack& t, Mode mode, int32_t gapStart,
-                    const FS_CDTEXT_INFO* text, int* lastSession) {
-  if (t.session != *lastSession) {
-    cue << "REM SESSION " << (t.session < 10 ? "0" : "") << t.session << "\n";
-    *lastSession = t.session;
-  }
-  cue << "  TRACK " << (t.number < 10 ? "0" : "") << t.number << ' '
-      << (t.IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
-  if (text && t.number < 100) {
-    const auto& tt = text->Tracks[t.number];
-    if (tt.szTitle[0]) cue << "    TITLE " << CueQuoted(tt.szTitle) << "\n";
-    if (tt.szArtist[0]) cue << "    PERFORMER " << CueQuoted(tt.szArtist) << "\n";
-  }
-  if (gapStart < t.start) cue << "    INDEX 00 " << CueMsf(gapStart) << "\n";
-  cue << "    INDEX 01 " << CueMsf(t.start) << "\n";
-}
-
-}  // namespace
-
 bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error, Existing existing) {
-  const std::string binPath = BinPathFor(cuePath);
+  const std::string binPath = bincue::BinPathFor(cuePath);
   // The BIN file is named after the cue sheet, not by the user: it is held
   // to the same rule before anything is written.
   for (const std::string& place : {cuePath, binPath}) {
@@ -819,9 +754,7 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     }
   }
   std::string binName = binPath.substr(binPath.find_last_of('/') == std::string::npos ? 0 : binPath.find_last_of('/') + 1);
-  std::vector<const DiscTrack*> tracks;
-  for (const DiscTrack& t : model_.tracks)
-    if (t.closed || t.recorded > 0 || medium::IsOverwritable(model_.profile)) tracks.push_back(&t);
+  const std::vector<const DiscTrack*> tracks = bincue::RecordedTracks(model_);
   if (tracks.empty()) {
     if (error) *error = "the disc is blank: nothing to export";
     return false;
@@ -832,35 +765,17 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     return false;
   }
   const int fd = bin.fd();
-  bool cd = medium::IsCd(model_.profile);
-  FS_CDTEXT_INFO* text = nullptr;
-  FS_CDTEXT_INFO cdText;
-  if (!model_.cdText.empty() && ParseCdTextPacks(model_.cdText.data(), model_.cdText.size(), cdText)) text = &cdText;
-  std::ostringstream cue;
-  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << CueQuoted(text->Tracks[0].szTitle) << "\n";
-  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << CueQuoted(text->Tracks[0].szArtist) << "\n";
-  cue << "FILE " << CueQuoted(binName.c_str()) << " BINARY\n";
+  const bool cd = medium::IsCd(model_.profile);
   // The file is the disc from LBA 0: sector n at byte n * 2352, gaps between
   // tracks and sessions filled with empty sectors of the following track.
-  int32_t written = 0;
-  int lastSession = 1;
-  bool ok = true;
-  for (const DiscTrack* t : tracks) {
-    Mode mode = cd ? t->mode : Mode::Mode1;
-    if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
-    const int32_t gapStart = written;
-    ok = ok && WriteGapSectors(fd, written, t->start, mode,
-                               [&](int32_t lba, uint8_t* raw) { return cd && ReadStored(lba, raw) == 2352; });
-    AppendCueTrack(cue, *t, mode, gapStart, text, &lastSession);
-    int32_t count = t->closed || t->reserved || medium::IsOverwritable(model_.profile) ? t->size : t->recorded;
-    ok = ok && WriteBinTrackData(fd, *t, count, cd);
-    written = t->start + count;
-  }
+  bool ok = bincue::WriteGaps(fd, model_, tracks,
+                              [&](int32_t lba, uint8_t* raw) { return cd && ReadStored(lba, raw) == 2352; });
+  for (const DiscTrack* t : tracks) ok = ok && WriteBinTrackData(fd, *t, t->End() - t->start, cd);
   if (!ok) {
     if (error) *error = bin.partial() + ": " + OutputErrorText(errno);
     return false;
   }
-  if (!cueFile.Write(cue.str()) || !bin.Commit()) {
+  if (!cueFile.Write(bincue::SheetText(model_, tracks, binName)) || !bin.Commit()) {
     if (error) *error = bin.Error().empty() ? cueFile.Error() : bin.Error();
     return false;
   }

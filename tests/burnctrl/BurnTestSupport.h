@@ -16,16 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "BurnCtrl/ImageFileRecorder.h"
+#include "support/FileDiscRecorder.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "authoring/CFileManager.h"
 #include "authoring/StagingFolder.h"
 #include "support/TestFolders.h"
 
 // A disc in a file whose drive misbehaves on request.
-class FaultyRecorder : public ImageFileRecorder {
+class FaultyRecorder : public FileDiscRecorder {
  public:
-  using ImageFileRecorder::ImageFileRecorder;
+  using FileDiscRecorder::FileDiscRecorder;
   // The Nth write (counted from 1) and the `failTimes` after it fail with
   // `sense`; `failBigOnly` limits the failures to writes of more than 16
   // sectors.

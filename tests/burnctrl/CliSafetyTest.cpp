@@ -12,6 +12,8 @@
 #include <regex>
 
 #include "BurnTestSupport.h"
+#include "CDevCmdRW.h"
+#include "ImageFileDisc.h"
 #include "support/RunCommand.h"
 
 namespace fs = std::filesystem;
@@ -52,10 +54,12 @@ TEST(CliSafety, AnImageFileIsNeverEmptiedByEraseOrARefusedBurn) {
   EXPECT_EQ(FolderListing(dir.path()), "earlier.iso ");
 
   // The recorder itself: an erase of a written image starts over beside it.
-  auto r = std::make_shared<ImageFileRecorder>(image, rec::kCdRw, 0, 11);
-  ASSERT_TRUE(r->CreateBlank(true));
-  EXPECT_EQ(r->Blank(0), 0u);
-  r.reset();
+  auto disc = std::make_unique<ImageFileDisc>(image, medium::kCdRw);
+  ASSERT_TRUE(disc->CreateBlank(true, nullptr));
+  {
+    CDevCmdRW drive(std::move(disc), 11);
+    EXPECT_EQ(drive.Blank(1), 0u);
+  }
   EXPECT_EQ(ReadWholeFile(image), "an earlier image") << "a recorder that never closed a session replaced the file";
   EXPECT_EQ(FolderListing(dir.path()), "earlier.iso ");
 }

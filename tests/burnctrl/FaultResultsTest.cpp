@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kIndex = 13;  // "N:"
-using Command = ImageFileRecorder::Command;
+using Command = FileDiscRecorder::Command;
 
 std::shared_ptr<FaultyRecorder> NewDisc(const ScratchFolder& dir, int medium) {
   auto r = std::make_shared<FaultyRecorder>(dir / "disc.img", medium, 0, kIndex);

@@ -131,6 +131,8 @@ const std::map<std::string, Case>& Cases() {
                      "--replace", 0}},
       {"extract -o", {[](const Inputs& in) { return "extract --drive virtual:" + Quoted(in.audio()) + " --track 1 -o OUT"; },
                       "--replace", 50}},
+      {"copy image:",
+       {[](const Inputs& in) { return "copy --from virtual:" + Quoted(in.data()) + " --to image:OUT"; }, "--replace", 100}},
       {"copy --save", {[](const Inputs& in) { return "copy --from virtual:" + Quoted(in.data()) + " --save OUT"; }, "", 0}},
       {"copy --via",
        {[](const Inputs& in) {

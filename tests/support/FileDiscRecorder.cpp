@@ -1,4 +1,4 @@
-#include "BurnCtrl/ImageFileRecorder.h"
+#include "support/FileDiscRecorder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,19 +32,19 @@ bool PwriteAll(int fd, const uint8_t* data, size_t n, off_t at) { return safefil
 
 }  // namespace
 
-ImageFileRecorder::ImageFileRecorder(std::string path, int medium, uint32_t capacity, int index,
+FileDiscRecorder::FileDiscRecorder(std::string path, int medium, uint32_t capacity, int index,
                                      uint32_t slotSize)
     : path_(std::move(path)), medium_(medium), capacity_(capacity), index_(index), slotSize_(slotSize) {
   formatted_ = medium == kDvdRam;
 }
 
-ImageFileRecorder::~ImageFileRecorder() {
+FileDiscRecorder::~FileDiscRecorder() {
   // An unpublished partial file goes with the recorder (OutputFile).
   if (published_ && fd_ >= 0) ::close(fd_);
 }
 
 // A fresh partial file for a blank disc; an unpublished one before it goes.
-bool ImageFileRecorder::StartPartial(std::string* why) {
+bool FileDiscRecorder::StartPartial(std::string* why) {
   if (published_ && fd_ >= 0) ::close(fd_);
   out_.Discard();
   fd_ = -1;
@@ -57,7 +57,7 @@ bool ImageFileRecorder::StartPartial(std::string* why) {
   return true;
 }
 
-bool ImageFileRecorder::CreateBlank(bool replace, std::string* why) {
+bool FileDiscRecorder::CreateBlank(bool replace, std::string* why) {
   std::lock_guard<std::mutex> hold(lock_);
   existing_ = replace ? Existing::kReplace : Existing::kKeep;
   if (std::string inTheWay = OutputInTheWay(path_, existing_); !inTheWay.empty()) {
@@ -77,31 +77,31 @@ bool ImageFileRecorder::CreateBlank(bool replace, std::string* why) {
   return true;
 }
 
-uint32_t ImageFileRecorder::Refuse(uint8_t key, uint8_t asc, uint8_t ascq) {
+uint32_t FileDiscRecorder::Refuse(uint8_t key, uint8_t asc, uint8_t ascq) {
   sense_ = Sense{key, asc, ascq, 4};
   return kCheckCondition;
 }
 
-uint32_t ImageFileRecorder::Ok() {
+uint32_t FileDiscRecorder::Ok() {
   sense_ = Sense{};
   return 0;
 }
 
-Sense ImageFileRecorder::LastSense() const {
+Sense FileDiscRecorder::LastSense() const {
   std::lock_guard<std::mutex> hold(lock_);
   return sense_;
 }
 
-int ImageFileRecorder::GetMediumType() { return fd_ >= 0 ? medium_ : kNone; }
+int FileDiscRecorder::GetMediumType() { return fd_ >= 0 ? medium_ : kNone; }
 
-bool ImageFileRecorder::Sequential() const { return !medium::IsOverwritable(medium_); }
+bool FileDiscRecorder::Sequential() const { return !medium::IsOverwritable(medium_); }
 
-ImageFileRecorder::Track* ImageFileRecorder::OpenTrack() {
+FileDiscRecorder::Track* FileDiscRecorder::OpenTrack() {
   if (!tracks_.empty() && !tracks_.back().closed) return &tracks_.back();
   return nullptr;
 }
 
-uint32_t ImageFileRecorder::NextWritable() const {
+uint32_t FileDiscRecorder::NextWritable() const {
   if (!Sequential()) return highestWritten_;
   if (tracks_.empty()) return 0;
   const Track& last = tracks_.back();
@@ -112,14 +112,14 @@ uint32_t ImageFileRecorder::NextWritable() const {
   return (end + 15) / 16 * 16;
 }
 
-uint32_t ImageFileRecorder::TestUnitReady() {
+uint32_t FileDiscRecorder::TestUnitReady() {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeReady()) return st;
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ReadDiscInfo(DiscInfo& info) {
+uint32_t FileDiscRecorder::ReadDiscInfo(DiscInfo& info) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kReadDiscInfo)) return st;
@@ -150,7 +150,7 @@ uint32_t ImageFileRecorder::ReadDiscInfo(DiscInfo& info) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ReadTrackInfo(int track, TrackInfo& info) {
+uint32_t FileDiscRecorder::ReadTrackInfo(int track, TrackInfo& info) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   info = TrackInfo{};
@@ -179,7 +179,7 @@ uint32_t ImageFileRecorder::ReadTrackInfo(int track, TrackInfo& info) {
   return Refuse(5, 0x24, 0);
 }
 
-uint32_t ImageFileRecorder::GetBlackDiscCapacity(uint32_t& sectors) {
+uint32_t FileDiscRecorder::GetBlackDiscCapacity(uint32_t& sectors) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kCapacity)) return st;
@@ -192,17 +192,17 @@ uint32_t ImageFileRecorder::GetBlackDiscCapacity(uint32_t& sectors) {
   return Ok();
 }
 
-bool ImageFileRecorder::JudgeIsFormated(uint32_t& capacity) {
+bool FileDiscRecorder::JudgeIsFormated(uint32_t& capacity) {
   std::lock_guard<std::mutex> hold(lock_);
   capacity = capacity_;
   return !Sequential() && formatted_;
 }
 
-int ImageFileRecorder::JudgeFileSystem(uint32_t lba) {
+int FileDiscRecorder::JudgeFileSystem(uint32_t lba) {
   return fscheck::Judge([&](uint32_t sector, uint8_t* out) { return ReadCD_Data(lba + sector, out, 1) == 0; });
 }
 
-uint32_t ImageFileRecorder::ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t sectors) {
+uint32_t FileDiscRecorder::ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t sectors) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint64_t(lba) + sectors > capacity_) return Refuse(5, 0x21, 0);
@@ -211,7 +211,7 @@ uint32_t ImageFileRecorder::ReadCD_Data(uint32_t lba, uint8_t* buffer, uint32_t 
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ReadCD_All(uint8_t* buffer, uint32_t bufferSize, uint32_t sectors, uint32_t lba) {
+uint32_t FileDiscRecorder::ReadCD_All(uint8_t* buffer, uint32_t bufferSize, uint32_t sectors, uint32_t lba) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (slotSize_ != 2352) return Refuse(5, 0x64, 0);  // data sectors are not kept raw
@@ -221,7 +221,7 @@ uint32_t ImageFileRecorder::ReadCD_All(uint8_t* buffer, uint32_t bufferSize, uin
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) {
+uint32_t FileDiscRecorder::ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) {
   std::lock_guard<std::mutex> hold(lock_);
   if (page != 0x2A || size < 8 + 36) return Refuse(5, 0x24, 0);
   const uint16_t unit = IsCd(medium_) ? 176 : 1385;
@@ -238,13 +238,13 @@ uint32_t ImageFileRecorder::ModeSense(uint8_t page, uint8_t* buffer, uint32_t si
   return Ok();
 }
 
-uint32_t ImageFileRecorder::SetWriteParam(const WriteParam& param) {
+uint32_t FileDiscRecorder::SetWriteParam(const WriteParam& param) {
   std::lock_guard<std::mutex> hold(lock_);
   param_ = param;
   return Ok();
 }
 
-uint32_t ImageFileRecorder::GetNextWriteAdd(uint32_t& lba) {
+uint32_t FileDiscRecorder::GetNextWriteAdd(uint32_t& lba) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (finalized_) return Refuse(5, 0x21, 2);
@@ -252,7 +252,7 @@ uint32_t ImageFileRecorder::GetNextWriteAdd(uint32_t& lba) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ReserveTrack(uint32_t sectors) {
+uint32_t FileDiscRecorder::ReserveTrack(uint32_t sectors) {
   std::lock_guard<std::mutex> hold(lock_);
   if (uint32_t st = BeforeCommand(Command::kReserveTrack)) return st;
   if (!Sequential() || finalized_ || OpenTrack()) return Refuse(5, 0x2C, 0);
@@ -261,7 +261,7 @@ uint32_t ImageFileRecorder::ReserveTrack(uint32_t sectors) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors) {
+uint32_t FileDiscRecorder::Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, uint32_t sectors) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (sectors == 0 || bytes % sectors != 0) return Refuse(5, 0x24, 0);
@@ -297,7 +297,7 @@ uint32_t ImageFileRecorder::Write(uint32_t lba, const uint8_t* buffer, uint32_t 
 
 // The drive's cache is the page cache: what is not on the file system's
 // disc when the flush fails is not on this disc either.
-uint32_t ImageFileRecorder::SynCache() {
+uint32_t FileDiscRecorder::SynCache() {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kSynCache)) return st;
@@ -305,7 +305,7 @@ uint32_t ImageFileRecorder::SynCache() {
   return Ok();
 }
 
-bool ImageFileRecorder::Close() {
+bool FileDiscRecorder::Close() {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return true;
   if (!published_) {
@@ -320,7 +320,7 @@ bool ImageFileRecorder::Close() {
   return ok;
 }
 
-uint32_t ImageFileRecorder::CloseTrack(int track) {
+uint32_t FileDiscRecorder::CloseTrack(int track) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
   if (uint32_t st = BeforeCommand(Command::kCloseTrack)) return st;
@@ -330,7 +330,7 @@ uint32_t ImageFileRecorder::CloseTrack(int track) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::CloseSession(int function, int track) {
+uint32_t FileDiscRecorder::CloseSession(int function, int track) {
   if (function == 1) return CloseTrack(track);
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
@@ -345,7 +345,7 @@ uint32_t ImageFileRecorder::CloseSession(int function, int track) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::Blank(int blankType) {
+uint32_t FileDiscRecorder::Blank(int blankType) {
   (void)blankType;
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
@@ -361,7 +361,7 @@ uint32_t ImageFileRecorder::Blank(int blankType) {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t parameter) {
+uint32_t FileDiscRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t parameter) {
   (void)blocks, (void)formatType, (void)parameter;
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0) return Refuse(2, 0x3A, 0);
@@ -371,7 +371,7 @@ uint32_t ImageFileRecorder::FormatUnit(uint32_t blocks, int formatType, uint32_t
   return Ok();
 }
 
-uint32_t ImageFileRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) {
+uint32_t FileDiscRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint32_t size) {
   std::lock_guard<std::mutex> hold(lock_);
   if (format != 0x20 || !medium::IsDualLayer(medium_) || size < 8) return Refuse(5, 0x24, 0);
   std::memset(buffer, 0, size);
@@ -379,7 +379,7 @@ uint32_t ImageFileRecorder::ReadDVDStruct(uint8_t format, uint8_t* buffer, uint3
   return Ok();
 }
 
-uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) {
+uint32_t FileDiscRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer, uint32_t size) {
   (void)buffer, (void)size;
   std::lock_guard<std::mutex> hold(lock_);
   if (uint32_t st = BeforeCommand(Command::kSendDvdStruct)) return st;
@@ -389,7 +389,7 @@ uint32_t ImageFileRecorder::SendDVDStruct(uint8_t format, const uint8_t* buffer,
 
 // Flushes the partial file and renames it into the image's place (without
 // replacing anything unless asked); the image stays open for later sessions.
-uint32_t ImageFileRecorder::Publish() {
+uint32_t FileDiscRecorder::Publish() {
   if (published_ || !Written() || param_.testWrite) return Ok();
   if (!out_.Commit()) {
     fd_ = -1;
@@ -401,7 +401,7 @@ uint32_t ImageFileRecorder::Publish() {
   return Ok();
 }
 
-uint32_t ImageFileRecorder::JobEnded(bool complete) {
+uint32_t FileDiscRecorder::JobEnded(bool complete) {
   std::lock_guard<std::mutex> hold(lock_);
   if (fd_ < 0 || published_) return 0;
   if (complete) return Publish();
@@ -413,33 +413,33 @@ uint32_t ImageFileRecorder::JobEnded(bool complete) {
   return 0;
 }
 
-std::string ImageFileRecorder::WritingPath() const {
+std::string FileDiscRecorder::WritingPath() const {
   std::lock_guard<std::mutex> hold(lock_);
   return published_ ? path_ : out_.partial();
 }
 
-bool ImageFileRecorder::Published() const {
+bool FileDiscRecorder::Published() const {
   std::lock_guard<std::mutex> hold(lock_);
   return published_;
 }
 
 // The image is put in place when its job ends complete, not when the disc
 // leaves the drive: a stopped or failed burn ejects too.
-uint32_t ImageFileRecorder::Eject(bool) { return 0; }
-uint32_t ImageFileRecorder::Lock(bool) { return 0; }
-uint32_t ImageFileRecorder::LockVolumn(bool) { return 0; }
+uint32_t FileDiscRecorder::Eject(bool) { return 0; }
+uint32_t FileDiscRecorder::Lock(bool) { return 0; }
+uint32_t FileDiscRecorder::LockVolumn(bool) { return 0; }
 
-std::vector<ImageFileRecorder::Track> ImageFileRecorder::Tracks() const {
+std::vector<FileDiscRecorder::Track> FileDiscRecorder::Tracks() const {
   std::lock_guard<std::mutex> hold(lock_);
   return tracks_;
 }
 
-bool ImageFileRecorder::Finalized() const {
+bool FileDiscRecorder::Finalized() const {
   std::lock_guard<std::mutex> hold(lock_);
   return finalized_;
 }
 
-int ImageFileRecorder::ClosedSessions() const {
+int FileDiscRecorder::ClosedSessions() const {
   std::lock_guard<std::mutex> hold(lock_);
   return closedSessions_;
 }

@@ -1,11 +1,10 @@
 #pragma once
-// A recorder whose disc is a file: sector N of the disc is stored at N times
-// the slot size. It keeps the rules of the medium it stands for (sequential
-// media are written at the next writable address only, a closed disc takes
-// nothing more, a disc is never written past its capacity), so that a burn
-// into an image file goes through the same begin, write and end steps as a
-// burn onto a disc. Drive index 0 is the image-file target of the windows;
-// tests give it other indexes and make it fail on purpose.
+// A test recorder whose disc is a file: sector N of the disc is stored at N
+// times the slot size. It keeps the rules of the medium it stands for
+// (sequential media are written at the next writable address only, a closed
+// disc takes nothing more, a disc is never written past its capacity) and
+// answers the engine's commands directly, so that tests can make any of them
+// fail on purpose (see the fault hooks).
 
 #include <cstdint>
 #include <mutex>
@@ -15,7 +14,7 @@
 #include "BurnCtrl/interfaces/Recorder.h"
 #include "OutputFile.h"
 
-class ImageFileRecorder : public Recorder {
+class FileDiscRecorder : public Recorder {
  public:
   enum class Command { kSynCache, kReserveTrack, kFormatUnit, kSendDvdStruct, kReadDiscInfo, kCloseTrack,
                        kCloseSession, kBlank, kCapacity };
@@ -23,9 +22,9 @@ class ImageFileRecorder : public Recorder {
   // `slotSize` 2048 makes the file a plain image of 2048-byte sectors; 2352
   // keeps audio sectors whole (data sectors then take the slot's start).
   // `capacity` 0: the free space of the file system holding `path`.
-  ImageFileRecorder(std::string path, int medium, uint32_t capacity = 0, int index = 0,
+  FileDiscRecorder(std::string path, int medium, uint32_t capacity = 0, int index = 0,
                     uint32_t slotSize = 2048);
-  ~ImageFileRecorder() override;
+  ~FileDiscRecorder() override;
 
   // Starts from a blank disc. The disc is written into "<path>.part" (made
   // exclusively, never through a link) and put in place only when the job

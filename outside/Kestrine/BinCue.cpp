@@ -1,0 +1,99 @@
+#include "BinCue.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "MediumTable.h"
+#include "SafeFile.h"
+
+using cdsector::Mode;
+
+namespace bincue {
+
+namespace {
+
+std::string Quoted(const char* s) {
+  std::string q;
+  for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
+  return "\"" + q + "\"";
+}
+
+std::string Msf(int32_t lba) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
+  return std::string(b);
+}
+
+}  // namespace
+
+std::string BinPathFor(const std::string& cuePath) {
+  std::string binPath = cuePath;
+  size_t dot = binPath.find_last_of('.');
+  size_t slash = binPath.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) binPath.erase(dot);
+  return binPath + ".bin";
+}
+
+Mode SheetMode(const DiscModel& disc, const DiscTrack& track) {
+  Mode mode = medium::IsCd(disc.profile) ? track.mode : Mode::Mode1;
+  if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
+  return mode;
+}
+
+std::vector<const DiscTrack*> RecordedTracks(const DiscModel& disc) {
+  std::vector<const DiscTrack*> tracks;
+  for (const DiscTrack& t : disc.tracks)
+    if (t.closed || t.recorded > 0 || medium::IsOverwritable(disc.profile)) tracks.push_back(&t);
+  return tracks;
+}
+
+bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*>& tracks,
+               const std::function<bool(int32_t, uint8_t*)>& stored) {
+  uint8_t raw[2352], user[2352];
+  int32_t from = 0;
+  for (const DiscTrack* t : tracks) {
+    const Mode mode = SheetMode(disc, *t);
+    for (int32_t lba = from; lba < t->start; ++lba) {
+      if (!stored(lba, raw)) {
+        std::memset(user, 0, sizeof user);
+        cdsector::Encode(lba, mode, user, raw);
+      }
+      if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
+    }
+    from = t->End();
+  }
+  return true;
+}
+
+std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>& tracks, const std::string& binName) {
+  FS_CDTEXT_INFO cdText;
+  const FS_CDTEXT_INFO* text = nullptr;
+  if (!disc.cdText.empty() && ParseCdTextPacks(disc.cdText.data(), disc.cdText.size(), cdText)) text = &cdText;
+  std::ostringstream cue;
+  if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << Quoted(text->Tracks[0].szTitle) << "\n";
+  if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << Quoted(text->Tracks[0].szArtist) << "\n";
+  cue << "FILE " << Quoted(binName.c_str()) << " BINARY\n";
+  int32_t gapStart = 0;
+  int lastSession = 1;
+  for (const DiscTrack* t : tracks) {
+    const Mode mode = SheetMode(disc, *t);
+    if (t->session != lastSession) {
+      cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
+      lastSession = t->session;
+    }
+    cue << "  TRACK " << (t->number < 10 ? "0" : "") << t->number << ' '
+        << (t->IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";
+    if (text && t->number < 100) {
+      const auto& tt = text->Tracks[t->number];
+      if (tt.szTitle[0]) cue << "    TITLE " << Quoted(tt.szTitle) << "\n";
+      if (tt.szArtist[0]) cue << "    PERFORMER " << Quoted(tt.szArtist) << "\n";
+    }
+    if (gapStart < t->start) cue << "    INDEX 00 " << Msf(gapStart) << "\n";
+    cue << "    INDEX 01 " << Msf(t->start) << "\n";
+    gapStart = t->End();
+  }
+  return cue.str();
+}
+
+}  // namespace bincue
