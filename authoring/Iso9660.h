@@ -131,6 +131,8 @@ std::string JolietText(const std::string& utf8, size_t maxChars);
 // A Joliet file or folder name: cut as the data disc cuts it (the extension
 // kept) when longer than the Joliet limit.
 std::string JolietName(const std::string& utf8, bool isFolder);
+// The version ";1" of a Joliet file name, in 16-bit characters.
+inline std::string JolietVersion() { return std::string("\0;\0" "1", 4); }
 // Text of a descriptor field, trailing blanks and NULs cut.
 std::string ReadText(const uint8_t* p, size_t n, bool joliet);
 
