@@ -46,8 +46,8 @@ size_t RecordSize(size_t identBytes, size_t systemUseBytes) {
 }
 
 size_t PutRecord(uint8_t* out, const Record& r) {
-  const size_t room = kMaxRecord - 33 - (r.systemUse.size() + 1) / 2 * 2;
-  const size_t identBytes = std::min(r.ident.size(), room);
+  size_t identBytes = r.ident.size();
+  while (identBytes > 0 && RecordSize(identBytes, r.systemUse.size()) > kMaxRecord) --identBytes;
   const size_t length = RecordSize(identBytes, r.systemUse.size());
   std::memset(out, 0, length);
   out[kRecordLength] = uint8_t(length);

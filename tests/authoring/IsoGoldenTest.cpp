@@ -4,17 +4,11 @@
 // digests were taken from images that isoinfo, 7zz and xorriso read.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
-#include <ctime>
-
-#include "authoring/CDataFile.h"
-#include "authoring/CFileManager.h"
 #include "authoring/DvdVolume.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
+#include "authoring/IsoTestSupport.h"
 #include "support/TestFolders.h"
 
 namespace {
@@ -25,30 +19,6 @@ uint64_t Fnv1a(const uint8_t* p, size_t n) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
   return h;
-}
-
-// Sets TZ while it lives.
-class FixedZone {
- public:
-  explicit FixedZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old, had_ = true;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~FixedZone() {
-    if (had_) setenv("TZ", saved_.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::string saved_;
-  bool had_ = false;
-};
-
-void Stamp(const std::string& path, time_t when) {
-  const timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 // A tree with every kind of name the layout treats apart: ISO collisions,
@@ -74,15 +44,7 @@ std::string DataImage(const ScratchFolder& src, const ScratchFolder& staging, ui
   ImportedEntry old{ImportedEntry::kFile, "old.txt", {120, 5, 6, 7, 8, 9, 4}, 5, 24};
   EXPECT_TRUE(AppendFileListEntry(staging.path(), {FormatImportedEntry(old), "old.txt"}));
 
-  TempFile job{"bcd"};
-  CFileManager m;
-  EXPECT_TRUE(m.SaveDataProject(staging.path(), job.path(), "Golden Disc", nullptr, Existing::kReplace));
-  CDataFile track;
-  track.SetBuildStamp(kStamp, 7);
-  EXPECT_TRUE(track.Build(job.path(), false, false, staging.path(), start)) << track.LastError();
-  std::string image(size_t(track.GetTrackLength()) * kSectorSize, '\0');
-  track.GetSectors(reinterpret_cast<uint8_t*>(&image[0]), track.GetTrackLength());
-  return image;
+  return ServeDataTrack(staging.path(), start, kStamp);
 }
 
 }  // namespace
