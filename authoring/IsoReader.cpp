@@ -100,6 +100,32 @@ bool IsoReader::ReadDirectory(uint32_t extent, uint32_t length, const std::strin
   return true;
 }
 
+bool IsoReader::Flush(Pending* p, const Visit& visit, std::vector<Folder>* folders, bool* ok) {
+  if (!p->have) return true;
+  p->have = false;
+  if (p->continues)
+    *ok = Fail("\"" + p->entry.Path() + "\" is kept in several extents and ends in the middle of them");
+  const Next next = visit(p->entry);
+  if (next == kStop) return !(stopped_ = true);
+  if (p->entry.folder && next == kGoOn)
+    folders->push_back({p->entry.Path(), p->entry.sectors[0].first, uint32_t(p->entry.sectors[0].second)});
+  return true;
+}
+
+bool IsoReader::Continues(Pending* p, const iso9660::ReadRecord& r, const UdfEntry& entry, bool* ok) {
+  // Further extents of a file kept in several pieces follow under its name.
+  if (!p->have || !p->continues || entry.folder || entry.name != p->entry.name) return false;
+  if (p->entry.sectors.size() >= kMaxExtentsPerFile) {
+    *ok = Fail("\"" + p->entry.Path() + "\" has too many extents");
+    p->continues = false;
+    return true;
+  }
+  p->entry.sectors.push_back({r.extent, r.size});
+  p->entry.size += r.size;
+  p->continues = (r.flags & iso9660::kMultiExtent) != 0;
+  return true;
+}
+
 bool IsoReader::WalkDirectory(uint32_t extent, uint32_t length, const std::string& path, int depth,
                               const Visit& visit) {
   const std::string where = path.empty() ? "the root folder" : "\"" + path + "\"";
@@ -109,19 +135,7 @@ bool IsoReader::WalkDirectory(uint32_t extent, uint32_t length, const std::strin
 
   bool ok = true;
   std::vector<Folder> folders;
-  UdfEntry pending;
-  bool havePending = false, pendingContinues = false;
-  auto flush = [&]() {
-    if (!havePending) return true;
-    havePending = false;
-    if (pendingContinues) ok = Fail("\"" + pending.Path() + "\" is kept in several extents and ends in the middle of them");
-    const Next next = visit(pending);
-    if (next == kStop) return !(stopped_ = true);
-    if (pending.folder && next == kGoOn)
-      folders.push_back({pending.Path(), pending.sectors[0].first, uint32_t(pending.sectors[0].second)});
-    return true;
-  };
-
+  Pending pending;
   for (uint32_t pos = 0; pos < length && !stopped_;) {
     if (dir[pos] == 0) {  // records never cross a sector: go to the next one
       pos = (pos / kBlock + 1) * kBlock;
@@ -136,27 +150,15 @@ bool IsoReader::WalkDirectory(uint32_t extent, uint32_t length, const std::strin
     if (r.IsSelfOrParent()) continue;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
     UdfEntry entry = EntryOf(r, joliet_, path, depth);
-    // Further extents of a file kept in several pieces follow under its name.
-    if (havePending && pendingContinues && !entry.folder && entry.name == pending.name) {
-      if (pending.sectors.size() >= kMaxExtentsPerFile) {
-        ok = Fail("\"" + pending.Path() + "\" has too many extents");
-        pendingContinues = false;
-        continue;
-      }
-      pending.sectors.push_back({r.extent, r.size});
-      pending.size += r.size;
-      pendingContinues = (r.flags & iso9660::kMultiExtent) != 0;
-      continue;
-    }
-    if (!flush()) break;
+    if (Continues(&pending, r, entry, &ok)) continue;
+    if (!Flush(&pending, visit, &folders, &ok)) break;
     // A folder has one extent only: the flag is damage, whatever lies there.
     if (entry.folder && (r.flags & iso9660::kMultiExtent))
       ok = Fail("\"" + entry.Path() + "\" is a folder marked as kept in several extents; the record is damaged");
-    pending = std::move(entry);
-    havePending = true;
-    pendingContinues = !pending.folder && (r.flags & iso9660::kMultiExtent) != 0;
+    const bool continues = !entry.folder && (r.flags & iso9660::kMultiExtent) != 0;
+    pending = {std::move(entry), true, continues};
   }
-  if (!stopped_) flush();
+  if (!stopped_) Flush(&pending, visit, &folders, &ok);
   for (const Folder& f : folders) {
     if (stopped_) break;
     if (!WalkDirectory(f.extent, f.length, f.path, depth + 1, visit)) ok = false;

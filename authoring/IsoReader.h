@@ -10,8 +10,10 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "authoring/CAnaly_UDF.h"  // UdfSectorSource, UdfEntry
+#include "authoring/Iso9660.h"
 
 class IsoReader {
  public:
@@ -44,8 +46,17 @@ class IsoReader {
 
  private:
   struct Folder;
+  // An entry waiting for the records that may continue it.
+  struct Pending {
+    UdfEntry entry;
+    bool have = false, continues = false;
+  };
   bool Fail(const std::string& text);
   bool WalkDirectory(uint32_t extent, uint32_t length, const std::string& path, int depth, const Visit& visit);
+  // Hands the pending entry to `visit`; false when the walk is to stop.
+  bool Flush(Pending* pending, const Visit& visit, std::vector<Folder>* folders, bool* ok);
+  // True when the record continues the pending file and was added to it.
+  bool Continues(Pending* pending, const iso9660::ReadRecord& r, const UdfEntry& entry, bool* ok);
   bool ReadDirectory(uint32_t extent, uint32_t length, const std::string& where, std::vector<uint8_t>* dir);
 
   UdfSectorSource* source_ = nullptr;
