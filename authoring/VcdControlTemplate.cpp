@@ -37,9 +37,9 @@ void PutFolder(std::vector<uint8_t>& image, const Folder& self, const Folder& pa
                const std::vector<Folder>& subfolders) {
   uint8_t* p = SectorAt(image, self.sector);
   size_t at = 0;
-  at += PutDirRecord(p + at, std::string(1, '\0'), self.sector, self.sectors * kSector, true, kXaDirectory, 0,
+  at += PutDirRecord(p + at, iso9660::SelfIdent(), self.sector, self.sectors * kSector, true, kXaDirectory, 0,
                      kTemplateTime);
-  at += PutDirRecord(p + at, std::string(1, '\1'), parent.sector, parent.sectors * kSector, true, kXaDirectory, 0,
+  at += PutDirRecord(p + at, iso9660::ParentIdent(), parent.sector, parent.sectors * kSector, true, kXaDirectory, 0,
                      kTemplateTime);
   // Folders and files of one folder are listed in name order; callers give them so.
   for (const Folder& f : subfolders)
@@ -70,13 +70,11 @@ void PutPrimary(std::vector<uint8_t>& image, Kind kind, uint32_t sectors, uint32
                                iso9660::MakeRecord({root.sector, root.sectors * uint32_t(kSector),
                                                     iso9660::MakeRecordDate(kTemplateTime), iso9660::kDirectory,
                                                     iso9660::SelfIdent(), {}})});
-  PutPadded(p + 190, 128, kind == Kind::VideoCd ? "VIDEOCD" : "SUPERVCD");
-  PutPadded(p + 318, 128, "");
-  PutPadded(p + 446, 128, "VARNEX");
-  PutPadded(p + 574, 128, "CDI/CDI_VCD.APP;1");
-  PutPadded(p + 702, 37, "");
-  PutPadded(p + 739, 37, "");
-  PutPadded(p + 776, 37, "");
+  PutPadded(p + iso9660::kVolumeSetId, 128, kind == Kind::VideoCd ? "VIDEOCD" : "SUPERVCD");
+  PutPadded(p + iso9660::kPublisherId, 128, "");
+  PutPadded(p + iso9660::kPreparerId, 128, "VARNEX");
+  PutPadded(p + iso9660::kApplicationId, 128, "CDI/CDI_VCD.APP;1");
+  iso9660::FillBlanks(p + iso9660::kCopyrightFile, 3 * 37, false);  // copyright, abstract, bibliography
   iso9660::PutVolumeDates(p, kTemplateTime);
   std::memcpy(p + 1024, "CD-XA001", 8);  // the CD-ROM XA mark in the application use
   iso9660::PutTerminator(SectorAt(image, kTerminator));
