@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 #include "SafeFile.h"
 #include "ByteFields.h"
@@ -15,6 +14,7 @@
 #include "authoring/DiscNames.h"
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
+#include "authoring/Iso9660.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
 #include "foundation/TempFiles.h"
@@ -33,61 +33,13 @@ static_assert(sizeof(kApplicationId) - 1 == 33);
 
 uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
 
-// Time-zone byte: the offset of the local time in 15-minute steps.
-uint8_t ZoneByte(const std::tm& tm) { return uint8_t(int8_t(tm.tm_gmtoff / 900)); }
-
-std::tm LocalTime(time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
-}
-
-// The 7-byte recording date of a directory record.
-std::array<uint8_t, 7> RecordDate(time_t t) {
-  std::tm tm = LocalTime(t);
-  return {uint8_t(std::clamp(tm.tm_year, 0, 255)), uint8_t(tm.tm_mon + 1), uint8_t(tm.tm_mday),
-          uint8_t(tm.tm_hour), uint8_t(tm.tm_min), uint8_t(tm.tm_sec), ZoneByte(tm)};
-}
-
-// The 17-byte date and time of a volume descriptor.
-void PutLongDate(uint8_t* p, time_t t) {
-  std::tm tm = LocalTime(t);
-  char digits[64];
-  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d00", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  std::memcpy(p, digits, 16);
-  p[16] = ZoneByte(tm);
-}
-
-std::string DirectoryRecord(const std::string& ident, uint32_t location, uint32_t length,
-                            const std::array<uint8_t, 7>& date, uint8_t flags) {
-  size_t size = 33 + ident.size();
-  if (size % 2) ++size;
-  size = std::min<size_t>(size, 255) & ~size_t(1);
-  std::string r(size, '\0');
-  auto* p = reinterpret_cast<uint8_t*>(&r[0]);
-  p[0] = uint8_t(size);
-  bytes::PutBoth32(p + 2, location);
-  bytes::PutBoth32(p + 10, length);
-  std::memcpy(p + 18, date.data(), 7);
-  p[25] = flags;
-  bytes::PutBoth16(p + 28, 1);
-  p[32] = uint8_t(ident.size());
-  std::memcpy(p + 33, ident.data(), std::min<size_t>(ident.size(), size - 33));
-  return r;
-}
-
-// Appends a record to an extent; a record never crosses a sector boundary.
-void AppendRecord(std::string* extent, const std::string& record) {
-  size_t used = extent->size() % kSectorSize;
-  if (used && kSectorSize - used < record.size()) extent->append(kSectorSize - used, '\0');
-  extent->append(record);
+std::string Record(const std::string& ident, uint32_t extent, uint32_t bytes, const iso9660::RecordDate& date,
+                   uint8_t flags) {
+  return iso9660::MakeRecord({extent, bytes, date, flags, ident, {}});
 }
 
 void PatchRecord(std::string* extent, size_t at, uint32_t location, uint32_t length) {
-  auto* p = reinterpret_cast<uint8_t*>(&(*extent)[at]);
-  bytes::PutBoth32(p + 2, location);
-  bytes::PutBoth32(p + 10, length);
+  iso9660::PatchRecordExtent(reinterpret_cast<uint8_t*>(&(*extent)[at]), location, length);
 }
 
 bool WritePadded(FILE* f, const std::string& data) {
@@ -98,21 +50,6 @@ bool WritePadded(FILE* f, const std::string& data) {
 
 bool PatchAt(FILE* f, uint64_t offset, const uint8_t* data, size_t n) {
   return std::fseek(f, long(offset), SEEK_SET) == 0 && std::fwrite(data, 1, n, f) == n;
-}
-
-std::string PathTableRecord(const std::string& ident, uint32_t location, uint16_t parent, bool bigEndian) {
-  std::string r(8 + ident.size() + (ident.size() % 2), '\0');
-  auto* p = reinterpret_cast<uint8_t*>(&r[0]);
-  p[0] = uint8_t(ident.size());
-  if (bigEndian) {
-    bytes::PutBE32(p + 2, location);
-    bytes::PutBE16(p + 6, parent);
-  } else {
-    bytes::PutLE32(p + 2, location);
-    bytes::PutLE16(p + 6, parent);
-  }
-  std::memcpy(p + 8, ident.data(), ident.size());
-  return r;
 }
 
 }  // namespace
@@ -136,7 +73,7 @@ struct CDataFile::Layout {
   std::string isoL, isoM, jolietL, jolietM;  // path tables
   uint32_t jolietBase = 0;
   time_t buildTime = 0;
-  std::array<uint8_t, 7> buildDate{};
+  iso9660::RecordDate buildDate{};
 
   ~Layout() {
     for (FILE* f : {isoExtents, jolietExtents})
@@ -270,7 +207,7 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
 
   Layout layout;
   layout.buildTime = BuildTime();
-  layout.buildDate = RecordDate(layout.buildTime);
+  layout.buildDate = iso9660::MakeRecordDate(layout.buildTime);
   metadataPath_ = MakeTempFile();
   dataListPath_ = MakeTempFile();
   if (!layout.isoExtentsFile.ok() || !layout.jolietExtentsFile.ok() || metadataPath_.empty() ||
@@ -336,7 +273,7 @@ struct CDataFile::Child {
   int folder = -1;
   uint32_t location = 0;
   uint64_t size = 0;
-  std::array<uint8_t, 7> date{};
+  iso9660::RecordDate date{};
   uint8_t flags = 0;
 };
 
@@ -412,7 +349,7 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
         return false;
       }
       nextFileExtent_ += uint32_t(sectors);
-      c.date = RecordDate(st.st_mtime);
+      c.date = iso9660::MakeRecordDate(st.st_mtime);
       uint8_t head[12];
       bytes::PutLE64(head, c.size);
       bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
@@ -465,17 +402,17 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
 
   std::string isoExtent, jolietExtent;
   for (std::string* extent : {&isoExtent, &jolietExtent}) {
-    AppendRecord(extent, DirectoryRecord(std::string(1, '\0'), 0, 0, layout.buildDate, 2));
-    AppendRecord(extent, DirectoryRecord(std::string(1, '\1'), 0, 0, layout.buildDate, 2));
+    iso9660::AppendRecord(extent, Record(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
+    iso9660::AppendRecord(extent, Record(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
   }
   for (size_t i : isoOrder) {
     const Child& c = children[i];
     if (c.isFolder) {
       const Folder& f = layout.folders[c.folder];
-      AppendRecord(&isoExtent, DirectoryRecord(names[i].iso, f.isoLocation,
+      iso9660::AppendRecord(&isoExtent, Record(names[i].iso, f.isoLocation,
                                                SectorsFor(f.isoBytes) * kSectorSize, c.date, c.flags));
     } else {
-      AppendRecord(&isoExtent, DirectoryRecord(names[i].iso, c.location, uint32_t(c.size), c.date, c.flags));
+      iso9660::AppendRecord(&isoExtent, Record(names[i].iso, c.location, uint32_t(c.size), c.date, c.flags));
     }
   }
   for (size_t i : jolietOrder) {
@@ -483,11 +420,11 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
     std::string ident = Utf16ToBigEndianBytes(names[i].joliet);
     if (c.isFolder) {
       const Folder& f = layout.folders[c.folder];
-      AppendRecord(&jolietExtent, DirectoryRecord(ident, f.jolietLocation,
+      iso9660::AppendRecord(&jolietExtent, Record(ident, f.jolietLocation,
                                                   SectorsFor(f.jolietBytes) * kSectorSize, c.date, c.flags));
     } else {
-      ident += std::string("\0;\0" "1", 4);
-      AppendRecord(&jolietExtent, DirectoryRecord(ident, c.location, uint32_t(c.size), c.date, c.flags));
+      ident += iso9660::JolietVersion();
+      iso9660::AppendRecord(&jolietExtent, Record(ident, c.location, uint32_t(c.size), c.date, c.flags));
     }
   }
 
@@ -554,11 +491,12 @@ bool CDataFile::RebaseExtents(Layout& layout) {
           continue;
         }
         uint8_t* rec = p + pos;
-        uint32_t location = bytes::LE32(rec + 2);
-        if (rec[25] & 2) {
-          if (joliet) bytes::PutBoth32(rec + 2, location + layout.jolietBase);
+        uint8_t* where = rec + iso9660::kRecordExtent;
+        const uint32_t location = bytes::LE32(where);
+        if (rec[iso9660::kRecordFlags] & iso9660::kDirectory) {
+          if (joliet) bytes::PutBoth32(where, location + layout.jolietBase);
         } else if (location >= sessionStart_) {
-          bytes::PutBoth32(rec + 2, location + fileShift);  // entries of earlier sessions stay
+          bytes::PutBoth32(where, location + fileShift);  // entries of earlier sessions stay
         }
         pos += size;
       }
@@ -578,10 +516,10 @@ bool CDataFile::WritePathTables(Layout& layout) {
   const Folder& root = layout.folders[0];
   number[0] = next++;
   std::string rootIdent(1, '\0');
-  layout.isoL = PathTableRecord(rootIdent, root.isoLocation, 1, false);
-  layout.isoM = PathTableRecord(rootIdent, root.isoLocation, 1, true);
-  layout.jolietL = PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, false);
-  layout.jolietM = PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, true);
+  layout.isoL = iso9660::PathTableRecord(rootIdent, root.isoLocation, 1, false);
+  layout.isoM = iso9660::PathTableRecord(rootIdent, root.isoLocation, 1, true);
+  layout.jolietL = iso9660::PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, false);
+  layout.jolietM = iso9660::PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, true);
   while (!level.empty()) {
     std::vector<int> below;
     for (int parent : level) {
@@ -589,10 +527,10 @@ bool CDataFile::WritePathTables(Layout& layout) {
         const Folder& f = layout.folders[child];
         uint16_t up = number[parent];
         uint32_t jolietLocation = f.jolietLocation + layout.jolietBase;
-        layout.isoL += PathTableRecord(f.iso, f.isoLocation, up, false);
-        layout.isoM += PathTableRecord(f.iso, f.isoLocation, up, true);
-        layout.jolietL += PathTableRecord(f.joliet, jolietLocation, up, false);
-        layout.jolietM += PathTableRecord(f.joliet, jolietLocation, up, true);
+        layout.isoL += iso9660::PathTableRecord(f.iso, f.isoLocation, up, false);
+        layout.isoM += iso9660::PathTableRecord(f.iso, f.isoLocation, up, true);
+        layout.jolietL += iso9660::PathTableRecord(f.joliet, jolietLocation, up, false);
+        layout.jolietM += iso9660::PathTableRecord(f.joliet, jolietLocation, up, true);
         number[child] = next++;
         below.push_back(child);
       }
@@ -613,58 +551,33 @@ bool CDataFile::WriteMetadataImage(Layout& layout) {
   // sector up to the end of this session, earlier sessions included.
   const uint32_t volumeEnd = sessionStart_ + volumeSpaceSize_;
 
-  auto rootRecord = [&](uint32_t location, uint32_t bytes) {
-    return DirectoryRecord(std::string(1, '\0'), location, SectorsFor(bytes) * kSectorSize, layout.buildDate, 2);
-  };
-  auto common = [&](uint8_t* d, uint8_t type) {
-    d[0] = type;
-    std::memcpy(d + 1, "CD001", 5);
-    d[6] = 1;
-    bytes::PutBoth32(d + 80, volumeEnd);
-    bytes::PutBoth16(d + 120, 1);
-    bytes::PutBoth16(d + 124, 1);
-    bytes::PutBoth16(d + 128, kSectorSize);
+  auto volume = [&](uint8_t* d, uint8_t type, uint32_t pathTableSize, uint32_t pathL, uint32_t pathM,
+                    uint32_t rootLocation, uint32_t rootBytes) {
+    iso9660::PutDescriptorHead(d, type);
+    iso9660::PutVolumeFields(d, {volumeEnd, pathTableSize, pathL, pathM,
+                                 Record(iso9660::SelfIdent(), rootLocation, SectorsFor(rootBytes) * kSectorSize,
+                                        layout.buildDate, iso9660::kDirectory)});
   };
 
   std::string head(11 * kSectorSize, '\0');  // sectors 16-26
   uint8_t* pvd = reinterpret_cast<uint8_t*>(&head[0]);
-  common(pvd, 1);
-  std::memset(pvd + 8, ' ', 32);
-  bytes::PutText(pvd + 40, 32, label_.data(), label_.size());
-  bytes::PutBoth32(pvd + 132, uint32_t(layout.isoL.size()));
-  bytes::PutLE32(pvd + 140, isoL);
-  bytes::PutBE32(pvd + 148, isoM);
-  std::string rec = rootRecord(root.isoLocation, root.isoBytes);
-  std::memcpy(pvd + 156, rec.data(), 34);
-  std::memset(pvd + 190, ' ', 384);
-  std::memcpy(pvd + 574, kApplicationId, 33);
-  std::memset(pvd + 702, ' ', 111);
-  PutLongDate(pvd + 813, layout.buildTime);
-  PutLongDate(pvd + 830, layout.buildTime);
-  std::memset(pvd + 847, '0', 16);
-  std::memset(pvd + 864, '0', 16);
-  pvd[881] = 1;
+  volume(pvd, iso9660::kPrimaryType, uint32_t(layout.isoL.size()), isoL, isoM, root.isoLocation, root.isoBytes);
+  iso9660::FillBlanks(pvd + iso9660::kSystemId, 32, false);
+  bytes::PutText(pvd + iso9660::kVolumeId, 32, label_.data(), label_.size());
+  iso9660::FillBlanks(pvd + iso9660::kVolumeSetId, 384, false);  // volume set, publisher, preparer
+  std::memcpy(pvd + iso9660::kApplicationId, kApplicationId, 33);
+  iso9660::FillBlanks(pvd + iso9660::kCopyrightFile, 111, false);  // copyright, abstract, bibliography
+  iso9660::PutVolumeDates(pvd, layout.buildTime);
 
+  // The Joliet descriptor leaves the dates and texts beyond the label empty.
   uint8_t* svd = pvd + kSectorSize;
-  common(svd, 2);
-  for (int i = 0; i < 16; ++i) bytes::PutBE16(svd + 8 + 2 * i, ' ');
-  std::u16string wideLabel;
-  if (!Utf8ToUtf16(label_, &wideLabel)) wideLabel.assign(label_.begin(), label_.end());
-  std::string jolietLabel = Utf16ToBigEndianBytes(wideLabel.substr(0, 16));
-  std::memcpy(svd + 40, jolietLabel.data(), jolietLabel.size());
-  svd[88] = 0x25;
-  svd[89] = 0x2F;
-  svd[90] = 0x45;
-  bytes::PutBoth32(svd + 132, uint32_t(layout.jolietL.size()));
-  bytes::PutLE32(svd + 140, jolietL);
-  bytes::PutBE32(svd + 148, jolietM);
-  rec = rootRecord(root.jolietLocation + layout.jolietBase, root.jolietBytes);
-  std::memcpy(svd + 156, rec.data(), 34);
-
-  uint8_t* end = svd + kSectorSize;
-  end[0] = 255;
-  std::memcpy(end + 1, "CD001", 5);
-  end[6] = 1;
+  volume(svd, iso9660::kSupplementaryType, uint32_t(layout.jolietL.size()), jolietL, jolietM,
+         root.jolietLocation + layout.jolietBase, root.jolietBytes);
+  iso9660::FillBlanks(svd + iso9660::kSystemId, 32, true);
+  const std::string jolietLabel = iso9660::JolietText(label_, 16);
+  std::memcpy(svd + iso9660::kVolumeId, jolietLabel.data(), jolietLabel.size());
+  iso9660::PutJolietEscapes(svd);
+  iso9660::PutTerminator(svd + kSectorSize);
 
   FILE* out = std::fopen(metadataPath_.c_str(), "wb");
   if (!out) {

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "authoring/CAnaly_UDF.h"  // UdfSectorSource
@@ -16,9 +15,6 @@ class CMultiCD {
  public:
   // Stages one descriptor below a staging folder; false when it was refused.
   using AddEntry = std::function<bool(const std::string& descriptor, const std::string& stagingFolder)>;
-
-  static constexpr int kDescriptorScan = 10;
-  static constexpr int kMaxDepth = 64;
 
   // `disc` serves the disc's sectors by their address on the disc.
   CMultiCD(UdfSectorSource* disc, std::string stagingRoot, AddEntry add)
@@ -36,7 +32,6 @@ class CMultiCD {
  private:
   bool ImportIso(uint32_t sessionStart, uint32_t* nextStart);
   bool ImportUdf(uint32_t sessionStart, uint32_t* nextStart);
-  bool WalkDirectory(uint32_t extent, uint32_t length, const std::string& stagingFolder, int depth);
   bool Read(uint32_t lba, uint8_t* buffer, uint32_t sectors);
 
   UdfSectorSource* disc_;
@@ -44,7 +39,5 @@ class CMultiCD {
   AddEntry add_;
   bool joliet_ = false;
   int added_ = 0;
-  uint32_t volumeEnd_ = 0;
-  std::set<uint32_t> walked_;
   std::string error_;
 };

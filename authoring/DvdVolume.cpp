@@ -1,11 +1,11 @@
 #include "authoring/DvdVolume.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "ByteFields.h"
 #include "authoring/CECMA167.h"
+#include "authoring/Iso9660.h"
 #include "authoring/UdfVolumeTemplate.h"
 
 namespace {
@@ -23,120 +23,43 @@ uint32_t SectorsOf(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) /
 
 // ---- ISO 9660 and Joliet
 
-// The seven-byte date of a directory record, local time with its zone.
-void IsoDate(uint8_t* out, time_t t) {
-  struct tm local {};
-  localtime_r(&t, &local);
-  out[0] = uint8_t(local.tm_year);
-  out[1] = uint8_t(local.tm_mon + 1);
-  out[2] = uint8_t(local.tm_mday);
-  out[3] = uint8_t(local.tm_hour);
-  out[4] = uint8_t(local.tm_min);
-  out[5] = uint8_t(local.tm_sec);
-  out[6] = uint8_t(int8_t(local.tm_gmtoff / (15 * 60)));
-}
-
-// The 17-byte date of a volume descriptor.
-void IsoVolumeDate(uint8_t* out, time_t t) {
-  struct tm local {};
-  localtime_r(&t, &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d00", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  std::memcpy(out, text, 16);
-  out[16] = uint8_t(int8_t(local.tm_gmtoff / (15 * 60)));
-}
-
-// A directory record; returns its length (even).
-size_t DirRecord(uint8_t* out, uint32_t extent, uint32_t size, bool folder, const std::string& name,
-                 const uint8_t* date) {
-  const size_t length = 33 + name.size() + (name.size() % 2 == 0 ? 1 : 0);
-  std::memset(out, 0, length);
-  out[0] = uint8_t(length);
-  bytes::PutBoth32(out + 2, extent);
-  bytes::PutBoth32(out + 10, size);
-  std::memcpy(out + 18, date, 7);
-  out[25] = folder ? 2 : 0;
-  bytes::PutBoth16(out + 28, 1);
-  out[32] = uint8_t(name.size());
-  std::memcpy(out + 33, name.data(), name.size());
-  return length;
-}
-
-// A name as 16-bit big-endian characters (Joliet).
-std::string Joliet(const std::string& name, size_t maxChars = 64) {
-  std::u16string wide;
-  CECMA167::ToWide(name, &wide, maxChars);
-  std::string out;
-  for (char16_t c : wide) {
-    out.push_back(char(c >> 8));
-    out.push_back(char(c & 0xFF));
-  }
-  return out;
-}
-
-// The volume identifier of the primary descriptor: d-characters only.
-std::string IsoLabel(const std::string& label) {
-  std::string out;
-  for (char c : label.substr(0, 32)) {
-    char u = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-    out.push_back(((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_') ? u : '_');
-  }
-  return out;
-}
-
 struct Entry {
   std::string name;
   uint32_t extent, size;
 };
 
-// Writes a folder's records from `sector` on; no record crosses a sector
-// boundary. Returns the folder's size in whole sectors.
-uint32_t FolderSectors(const std::vector<Entry>& entries) {
-  uint32_t sectors = 1, used = 68;  // "." and ".." take 34 bytes each
-  for (const Entry& e : entries) {
-    const uint32_t length = uint32_t(33 + e.name.size() + (e.name.size() % 2 == 0 ? 1 : 0));
-    if (used + length > kSectorSize) ++sectors, used = 0;
-    used += length;
-  }
-  return sectors;
+// A folder's extent: "." and "..", then its entries' records.
+std::string FolderExtent(uint32_t self, uint32_t selfSize, uint32_t parent, uint32_t parentSize,
+                         const std::vector<Entry>& entries, bool folders, const iso9660::RecordDate& date) {
+  using iso9660::kDirectory;
+  std::string extent;
+  iso9660::AppendRecord(&extent, iso9660::MakeRecord({self, selfSize, date, kDirectory, iso9660::SelfIdent(), {}}));
+  iso9660::AppendRecord(&extent,
+                        iso9660::MakeRecord({parent, parentSize, date, kDirectory, iso9660::ParentIdent(), {}}));
+  for (const Entry& e : entries)
+    iso9660::AppendRecord(&extent, iso9660::MakeRecord({e.extent, e.size, date, folders ? kDirectory : uint8_t(0),
+                                                        e.name, {}}));
+  return extent;
 }
 
-void WriteFolder(std::vector<uint8_t>& image, uint32_t sector, uint32_t size, uint32_t parent,
-                 uint32_t parentSize, const std::vector<Entry>& entries, bool folders, const uint8_t* date) {
-  uint8_t* p = At(image, sector);
-  std::memset(p, 0, size);
-  size_t used = DirRecord(p, sector, size, true, std::string(1, '\0'), date);
-  used += DirRecord(p + used, parent, parentSize, true, std::string(1, '\1'), date);
-  for (const Entry& e : entries) {
-    const size_t length = 33 + e.name.size() + (e.name.size() % 2 == 0 ? 1 : 0);
-    if (used % kSectorSize + length > kSectorSize) used += kSectorSize - used % kSectorSize;
-    used += DirRecord(p + used, e.extent, e.size, folders, e.name, date);
-  }
+// Writes bytes over `sectors` whole sectors from `sector`, the rest zero.
+void PutSectors(std::vector<uint8_t>& image, uint32_t sector, uint32_t sectors, const std::string& bytes) {
+  std::memset(At(image, sector), 0, size_t(sectors) * kSectorSize);
+  std::memcpy(At(image, sector), bytes.data(), std::min<size_t>(bytes.size(), size_t(sectors) * kSectorSize));
 }
 
-void WritePathTables(std::vector<uint8_t>& image, uint32_t lSector, uint32_t mSector, uint32_t root,
-                     uint32_t audioTs, uint32_t videoTs, const std::string& audioName,
-                     const std::string& videoName, uint32_t* size) {
-  uint8_t* l = At(image, lSector);
-  uint8_t* m = At(image, mSector);
-  std::memset(l, 0, kSectorSize);
-  std::memset(m, 0, kSectorSize);
-  size_t at = 0;
-  auto put = [&](const std::string& name, uint32_t extent) {
-    l[at] = m[at] = uint8_t(name.size());
-    bytes::PutLE32(l + at + 2, extent);
-    bytes::PutBE32(m + at + 2, extent);
-    bytes::PutLE16(l + at + 6, 1);
-    bytes::PutBE16(m + at + 6, 1);
-    std::memcpy(l + at + 8, name.data(), name.size());
-    std::memcpy(m + at + 8, name.data(), name.size());
-    at += 8 + name.size() + name.size() % 2;
-  };
-  put(std::string(1, '\0'), root);
-  put(audioName, audioTs);  // path tables list a level in name order
-  put(videoName, videoTs);
-  *size = uint32_t(at);
+// The root and its two folders; path tables list a level in name order.
+uint32_t WritePathTables(std::vector<uint8_t>& image, uint32_t lSector, uint32_t mSector, uint32_t root,
+                         uint32_t audioTs, uint32_t videoTs, const std::string& audioName,
+                         const std::string& videoName) {
+  std::string tables[2];
+  for (bool big : {false, true})
+    tables[big] = iso9660::PathTableRecord(iso9660::SelfIdent(), root, 1, big) +
+                  iso9660::PathTableRecord(audioName, audioTs, 1, big) +
+                  iso9660::PathTableRecord(videoName, videoTs, 1, big);
+  PutSectors(image, lSector, 1, tables[0]);
+  PutSectors(image, mSector, 1, tables[1]);
+  return uint32_t(tables[0].size());
 }
 
 void WriteVolumeDescriptor(std::vector<uint8_t>& image, uint32_t sector, bool joliet, const std::string& label,
@@ -144,48 +67,24 @@ void WriteVolumeDescriptor(std::vector<uint8_t>& image, uint32_t sector, bool jo
                            uint32_t root, time_t now) {
   uint8_t* d = At(image, sector);
   std::memset(d, 0, kSectorSize);
-  d[0] = joliet ? 2 : 1;
-  std::memcpy(d + 1, "CD001", 5);
-  d[6] = 1;
-  const std::string volumeId = joliet ? Joliet(label, 16) : IsoLabel(label);
-  bytes::PutText(d + 8, 32, "", 0, joliet ? 0 : ' ');
-  if (joliet)
-    for (size_t i = 0; i < 32; i += 2) d[8 + i] = 0, d[9 + i] = ' ';
-  std::memset(d + 40, joliet ? 0 : ' ', 32);
-  if (joliet)
-    for (size_t i = 0; i < 32; i += 2) d[40 + i] = 0, d[41 + i] = ' ';
-  std::memcpy(d + 40, volumeId.data(), std::min<size_t>(32, volumeId.size()));
-  bytes::PutBoth32(d + 80, totalSectors);
-  if (joliet) std::memcpy(d + 88, "%/E", 3);  // UCS-2 level 3
-  bytes::PutBoth16(d + 120, 1);
-  bytes::PutBoth16(d + 124, 1);
-  bytes::PutBoth16(d + 128, uint16_t(kSectorSize));
-  bytes::PutBoth32(d + 132, pathSize);
-  bytes::PutLE32(d + 140, pathL);
-  bytes::PutBE32(d + 148, pathM);
-  uint8_t date[7];
-  IsoDate(date, now);
-  DirRecord(d + 156, root, kSectorSize, true, std::string(1, '\0'), date);
-  for (size_t field : {size_t(190), size_t(318), size_t(446), size_t(574)}) {
-    std::memset(d + field, joliet ? 0 : ' ', 128);
-    if (joliet)
-      for (size_t i = 0; i < 128; i += 2) d[field + i] = 0, d[field + i + 1] = ' ';
-  }
-  std::memset(d + 702, joliet ? 0 : ' ', 111);
-  if (joliet)
-    for (size_t i = 0; i + 1 < 111; i += 2) d[702 + i] = 0, d[703 + i] = ' ';
-  IsoVolumeDate(d + 813, now);
-  IsoVolumeDate(d + 830, now);
-  std::memset(d + 847, '0', 16);
-  std::memset(d + 864, '0', 16);
-  d[881] = 1;
+  iso9660::PutDescriptorHead(d, joliet ? iso9660::kSupplementaryType : iso9660::kPrimaryType);
+  iso9660::FillBlanks(d + iso9660::kSystemId, 32, joliet);
+  iso9660::FillBlanks(d + iso9660::kVolumeId, 32, joliet);
+  const std::string volumeId = joliet ? iso9660::JolietText(label, 16) : iso9660::IsoLabel(label);
+  std::memcpy(d + iso9660::kVolumeId, volumeId.data(), std::min<size_t>(32, volumeId.size()));
+  if (joliet) iso9660::PutJolietEscapes(d);
+  iso9660::PutVolumeFields(d, {totalSectors, pathSize, pathL, pathM,
+                               iso9660::MakeRecord({root, kSectorSize, iso9660::MakeRecordDate(now),
+                                                    iso9660::kDirectory, iso9660::SelfIdent(), {}})});
+  iso9660::FillBlanks(d + iso9660::kVolumeSetId, 4 * 128, joliet);  // volume set to application
+  iso9660::FillBlanks(d + iso9660::kCopyrightFile, 111, joliet);    // copyright, abstract, bibliography
+  iso9660::PutVolumeDates(d, now);
 }
 
 // Both ISO 9660 trees: descriptors, path tables, root, AUDIO_TS and VIDEO_TS.
 bool WriteIsoTrees(std::vector<uint8_t>& image, const std::string& label, const std::vector<DvdFileRecord>& records,
                    uint32_t firstFileSector, uint32_t totalSectors, time_t now, std::string* why) {
-  uint8_t date[7];
-  IsoDate(date, now);
+  const iso9660::RecordDate date = iso9660::MakeRecordDate(now);
   std::vector<Entry> iso, joliet;
   // The files lie in player order; a folder's records are sorted by name.
   std::vector<const DvdFileRecord*> byName;
@@ -194,9 +93,11 @@ bool WriteIsoTrees(std::vector<uint8_t>& image, const std::string& label, const 
             [](const DvdFileRecord* a, const DvdFileRecord* b) { return a->discName < b->discName; });
   for (const DvdFileRecord* r : byName) {
     iso.push_back({r->discName + ";1", firstFileSector + r->startSector, r->byteSize});
-    joliet.push_back({Joliet(r->discName + ";1"), firstFileSector + r->startSector, r->byteSize});
+    joliet.push_back({iso9660::JolietName(r->discName, false) + iso9660::JolietVersion(),
+                      firstFileSector + r->startSector, r->byteSize});
   }
-  const uint32_t isoSectors = FolderSectors(iso), jolietSectors = FolderSectors(joliet);
+  const uint32_t isoSectors = SectorsOf(FolderExtent(0, 0, 0, 0, iso, false, date).size());
+  const uint32_t jolietSectors = SectorsOf(FolderExtent(0, 0, 0, 0, joliet, false, date).size());
   const uint32_t jolietVideoTs = kIsoVideoTs + isoSectors;
   if (jolietVideoTs + jolietSectors > kIsoTreesEnd) {
     if (why) *why = "the VIDEO_TS folder holds too many files for the disc header";
@@ -207,24 +108,21 @@ bool WriteIsoTrees(std::vector<uint8_t>& image, const std::string& label, const 
     const bool j = joli == 1;
     const uint32_t root = j ? kJolietRoot : kIsoRoot, audio = j ? kJolietAudioTs : kIsoAudioTs;
     const uint32_t video = j ? jolietVideoTs : kIsoVideoTs;
-    const uint32_t videoSize = (j ? jolietSectors : isoSectors) * kSectorSize;
-    const std::string audioName = j ? Joliet("AUDIO_TS") : "AUDIO_TS";
-    const std::string videoName = j ? Joliet("VIDEO_TS") : "VIDEO_TS";
-    WriteFolder(image, root, kSectorSize, root, kSectorSize,
-                {{audioName, audio, kSectorSize}, {videoName, video, videoSize}}, true, date);
-    WriteFolder(image, audio, kSectorSize, root, kSectorSize, {}, true, date);
-    WriteFolder(image, video, videoSize, root, kSectorSize, j ? joliet : iso, false, date);
-    uint32_t pathSize = 0;
+    const uint32_t videoSectors = j ? jolietSectors : isoSectors, videoSize = videoSectors * kSectorSize;
+    const std::string audioName = j ? iso9660::JolietName("AUDIO_TS", true) : "AUDIO_TS";
+    const std::string videoName = j ? iso9660::JolietName("VIDEO_TS", true) : "VIDEO_TS";
+    PutSectors(image, root, 1,
+               FolderExtent(root, kSectorSize, root, kSectorSize,
+                            {{audioName, audio, kSectorSize}, {videoName, video, videoSize}}, true, date));
+    PutSectors(image, audio, 1, FolderExtent(audio, kSectorSize, root, kSectorSize, {}, true, date));
+    PutSectors(image, video, videoSectors,
+               FolderExtent(video, videoSize, root, kSectorSize, j ? joliet : iso, false, date));
     const uint32_t pathL = j ? kJolietPathL : kIsoPathL, pathM = j ? kJolietPathM : kIsoPathM;
-    WritePathTables(image, pathL, pathM, root, audio, video, audioName, videoName, &pathSize);
+    const uint32_t pathSize = WritePathTables(image, pathL, pathM, root, audio, video, audioName, videoName);
     WriteVolumeDescriptor(image, j ? kIsoJoliet : kIsoPrimary, j, label, totalSectors, pathSize, pathL, pathM,
                           root, now);
   }
-  uint8_t* end = At(image, kIsoTerminator);
-  std::memset(end, 0, kSectorSize);
-  end[0] = 255;
-  std::memcpy(end + 1, "CD001", 5);
-  end[6] = 1;
+  iso9660::PutTerminator(At(image, kIsoTerminator));
   return true;
 }
 

@@ -1,15 +1,18 @@
 #include "authoring/VcdControlTemplate.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "ByteFields.h"
+#include "authoring/Iso9660.h"
 
 namespace vcdtpl {
 namespace {
 
+constexpr size_t kXaSize = 14;  // the CD-ROM XA system use of every record
+
 // The templates carry one fixed recording time, so that every build makes
-// the same bytes; the layout stamps its own time on the tracks it adds.
+// the same instant (written, as every date, in the local time of the build
+// with its offset); the layout stamps its own time on the tracks it adds.
 constexpr std::time_t kTemplateTime = 1767225600;  // 2026-01-01 00:00:00 UTC
 
 struct Folder {
@@ -28,38 +31,15 @@ void PutPadded(uint8_t* p, size_t size, const std::string& text) {
   bytes::PutText(p, size, text.data(), text.size(), ' ');
 }
 
-// ISO 9660 "dec-datetime" (17 bytes) of a time.
-void PutVolumeTime(uint8_t* p, std::time_t when) {
-  std::tm tm{};
-  gmtime_r(&when, &tm);
-  char text[17];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d00", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  std::memcpy(p, text, 16);
-  p[16] = 0;
-}
-
-void PutRecordTime(uint8_t* p, std::time_t when) {
-  std::tm tm{};
-  gmtime_r(&when, &tm);
-  p[0] = uint8_t(tm.tm_year);
-  p[1] = uint8_t(tm.tm_mon + 1);
-  p[2] = uint8_t(tm.tm_mday);
-  p[3] = uint8_t(tm.tm_hour);
-  p[4] = uint8_t(tm.tm_min);
-  p[5] = uint8_t(tm.tm_sec);
-  p[6] = 0;
-}
-
 uint8_t* SectorAt(std::vector<uint8_t>& image, uint32_t sector) { return image.data() + size_t(sector) * kSector; }
 
 void PutFolder(std::vector<uint8_t>& image, const Folder& self, const Folder& parent, const std::vector<File>& files,
                const std::vector<Folder>& subfolders) {
   uint8_t* p = SectorAt(image, self.sector);
   size_t at = 0;
-  at += PutDirRecord(p + at, std::string(1, '\0'), self.sector, self.sectors * kSector, true, kXaDirectory, 0,
+  at += PutDirRecord(p + at, iso9660::SelfIdent(), self.sector, self.sectors * kSector, true, kXaDirectory, 0,
                      kTemplateTime);
-  at += PutDirRecord(p + at, std::string(1, '\1'), parent.sector, parent.sectors * kSector, true, kXaDirectory, 0,
+  at += PutDirRecord(p + at, iso9660::ParentIdent(), parent.sector, parent.sectors * kSector, true, kXaDirectory, 0,
                      kTemplateTime);
   // Folders and files of one folder are listed in name order; callers give them so.
   for (const Folder& f : subfolders)
@@ -70,60 +50,34 @@ void PutFolder(std::vector<uint8_t>& image, const Folder& self, const Folder& pa
 
 // Both path tables: the root, then its folders in name order.
 size_t PutPathTables(std::vector<uint8_t>& image, const Folder& root, const std::vector<Folder>& folders) {
-  uint8_t* l = SectorAt(image, kPathL);
-  uint8_t* m = SectorAt(image, kPathM);
-  size_t at = 0;
-  auto put = [&](const char* name, size_t len, uint32_t extent) {
-    l[at] = m[at] = uint8_t(len);
-    bytes::PutLE32(l + at + 2, extent);
-    bytes::PutBE32(m + at + 2, extent);
-    bytes::PutLE16(l + at + 6, 1);
-    bytes::PutBE16(m + at + 6, 1);
-    std::memcpy(l + at + 8, name, len);
-    std::memcpy(m + at + 8, name, len);
-    at += 8 + len + (len & 1);
-  };
-  put("\0", 1, root.sector);
-  for (const Folder& f : folders) put(f.name, std::strlen(f.name), f.sector);
-  return at;
+  std::string tables[2];
+  for (bool big : {false, true}) {
+    tables[big] = iso9660::PathTableRecord(iso9660::SelfIdent(), root.sector, 1, big);
+    for (const Folder& f : folders) tables[big] += iso9660::PathTableRecord(f.name, f.sector, 1, big);
+  }
+  std::memcpy(SectorAt(image, kPathL), tables[0].data(), tables[0].size());
+  std::memcpy(SectorAt(image, kPathM), tables[1].data(), tables[1].size());
+  return tables[0].size();
 }
 
 void PutPrimary(std::vector<uint8_t>& image, Kind kind, uint32_t sectors, uint32_t pathTableSize, const Folder& root) {
   uint8_t* p = SectorAt(image, kPrimary);
-  p[0] = 1;
-  std::memcpy(p + 1, "CD001", 5);
-  p[6] = 1;
-  PutPadded(p + 8, 32, "CD-RTOS CD-BRIDGE");
-  PutPadded(p + 40, 32, kind == Kind::VideoCd ? "VCD" : "SVCD");
-  bytes::PutBoth32(p + 80, sectors);
-  bytes::PutBoth16(p + 120, 1);
-  bytes::PutBoth16(p + 124, 1);
-  bytes::PutBoth16(p + 128, kSector);
-  bytes::PutBoth32(p + 132, pathTableSize);
-  bytes::PutLE32(p + 140, kPathL);
-  bytes::PutBE32(p + 148, kPathM);
+  iso9660::PutDescriptorHead(p, iso9660::kPrimaryType);
+  PutPadded(p + iso9660::kSystemId, 32, "CD-RTOS CD-BRIDGE");
+  PutPadded(p + iso9660::kVolumeId, 32, kind == Kind::VideoCd ? "VCD" : "SVCD");
   // The root's record has no system use in the descriptor.
-  uint8_t rec[64] = {};
-  PutDirRecord(rec, std::string(1, '\0'), root.sector, root.sectors * kSector, true, kXaDirectory, 0, kTemplateTime);
-  std::memcpy(p + 156, rec, 34);
-  p[156] = 34;
-  PutPadded(p + 190, 128, kind == Kind::VideoCd ? "VIDEOCD" : "SUPERVCD");
-  PutPadded(p + 318, 128, "");
-  PutPadded(p + 446, 128, "VARNEX");
-  PutPadded(p + 574, 128, "CDI/CDI_VCD.APP;1");
-  PutPadded(p + 702, 37, "");
-  PutPadded(p + 739, 37, "");
-  PutPadded(p + 776, 37, "");
-  PutVolumeTime(p + 813, kTemplateTime);
-  PutVolumeTime(p + 830, kTemplateTime);
-  std::memcpy(p + 847, "0000000000000000", 16);
-  std::memcpy(p + 864, "0000000000000000", 16);
-  p[881] = 1;
+  iso9660::PutVolumeFields(p, {sectors, pathTableSize, kPathL, kPathM,
+                               iso9660::MakeRecord({root.sector, root.sectors * uint32_t(kSector),
+                                                    iso9660::MakeRecordDate(kTemplateTime), iso9660::kDirectory,
+                                                    iso9660::SelfIdent(), {}})});
+  PutPadded(p + iso9660::kVolumeSetId, 128, kind == Kind::VideoCd ? "VIDEOCD" : "SUPERVCD");
+  PutPadded(p + iso9660::kPublisherId, 128, "");
+  PutPadded(p + iso9660::kPreparerId, 128, "VARNEX");
+  PutPadded(p + iso9660::kApplicationId, 128, "CDI/CDI_VCD.APP;1");
+  iso9660::FillBlanks(p + iso9660::kCopyrightFile, 3 * 37, false);  // copyright, abstract, bibliography
+  iso9660::PutVolumeDates(p, kTemplateTime);
   std::memcpy(p + 1024, "CD-XA001", 8);  // the CD-ROM XA mark in the application use
-  uint8_t* t = SectorAt(image, kTerminator);
-  t[0] = 255;
-  std::memcpy(t + 1, "CD001", 5);
-  t[6] = 1;
+  iso9660::PutTerminator(SectorAt(image, kTerminator));
 }
 
 // INFO.VCD / INFO.SVD: the disc's identity; the layout fills in the play
@@ -162,29 +116,18 @@ uint32_t TemplateSectors(Kind kind) { return kind == Kind::VideoCd ? kSectorsVid
 const char* MpegFolder(Kind kind) { return kind == Kind::VideoCd ? "MPEGAV" : "MPEG2"; }
 const char* TrackExtension(Kind kind) { return kind == Kind::VideoCd ? ".DAT" : ".MPG"; }
 
-size_t DirRecordSize(const std::string& name) {
-  size_t n = name.size();
-  return 33 + n + ((n & 1) ? 0 : 1) + 14;
-}
+size_t DirRecordSize(const std::string& name) { return iso9660::RecordSize(name.size(), kXaSize); }
 
 size_t PutDirRecord(uint8_t* at, const std::string& name, uint32_t extent, uint32_t size, bool directory,
                     uint16_t xaAttributes, uint8_t fileNumber, std::time_t when) {
-  const size_t len = DirRecordSize(name);
-  std::memset(at, 0, len);
-  at[0] = uint8_t(len);
-  bytes::PutBoth32(at + 2, extent);
-  bytes::PutBoth32(at + 10, size);
-  PutRecordTime(at + 18, when);
-  at[25] = directory ? 2 : 0;
-  bytes::PutBoth16(at + 28, 1);
-  at[32] = uint8_t(name.size());
-  std::memcpy(at + 33, name.data(), name.size());
-  uint8_t* xa = at + len - 14;
-  bytes::PutBE16(xa + 4, xaAttributes);
-  xa[6] = 'X';
-  xa[7] = 'A';
-  xa[8] = fileNumber;
-  return len;
+  std::string xa(kXaSize, '\0');
+  auto* x = reinterpret_cast<uint8_t*>(&xa[0]);
+  bytes::PutBE16(x + 4, xaAttributes);
+  x[6] = 'X';
+  x[7] = 'A';
+  x[8] = fileNumber;
+  return iso9660::PutRecord(at, {extent, size, iso9660::MakeRecordDate(when),
+                                 directory ? iso9660::kDirectory : uint8_t(0), name, xa});
 }
 
 std::vector<uint8_t> MakeVcdControlTemplate(Kind kind) {
