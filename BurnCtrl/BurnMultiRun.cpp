@@ -69,13 +69,8 @@ BurnMultiRun::BurnMultiRun(const std::vector<int>& drives, int copies, BurnOne b
     row->drive = d;
     rows_.push_back(std::move(row));
   }
-  if (!hooks_.progress) hooks_.progress = [](int d) { return GetDriveProgress(DriveLabel(d)); };
-  if (!hooks_.item)
-    hooks_.item = [](int d) {
-      std::string text;
-      GetDriveItem(DriveLabel(d), &text);
-      return text;
-    };
+  if (!hooks_.progress) hooks_.progress = [](int d) { return GetDriveStatus(d).percent; };
+  if (!hooks_.item) hooks_.item = [](int d) { return GetDriveStatus(d).item; };
   if (!hooks_.error) hooks_.error = [](int d) { return LastJobError(d); };
   if (!hooks_.stop) hooks_.stop = [](int drive) { AbortWrite(drive); };
   if (!hooks_.reset) hooks_.reset = [](int d) { ResetBurn(d); };

@@ -972,47 +972,30 @@ int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavT
   return RunJob(spec, r.shared());
 }
 
-int GetDriveProgress(const std::string& label) {
-  int index = LabelIndex(label);
-  if (index < 0) return 0;
+DriveStatus GetDriveStatus(int index) {
+  DriveStatus status;
   std::lock_guard<std::mutex> hold(gDrives.lock);
   const DriveHandle* d = gDrives.Find(index);
-  if (!d) return 0;
-  if (d->atOnce) return d->atOnce->GetBurnProgress();
-  return d->burns.empty() ? 0 : d->burns.back()->mana->GetProgress();
-}
-
-int GetDriveItem(const std::string& label, std::string* text) {
-  text->clear();
-  int index = LabelIndex(label);
-  if (index < 0) return result::kNothingDone;
-  std::lock_guard<std::mutex> hold(gDrives.lock);
-  const DriveHandle* d = gDrives.Find(index);
-  if (!d) return result::kSuccess;
+  if (!d) return status;
+  status.running = d->depth > 0;
   if (d->atOnce) {
     char item[256];
     d->atOnce->GetCurrBurnFile(item, sizeof item);
-    *text = item;
+    status.item = item;
+    status.percent = d->atOnce->GetBurnProgress();
   } else if (!d->burns.empty()) {
-    *text = d->burns.back()->mana->GetCurrentItem();
+    const BurnMana& mana = *d->burns.back()->mana;
+    status.percent = mana.GetProgress();
+    status.item = mana.GetCurrentItem();
+    status.hasFigures = true;
+    status.written = mana.GetBytesWritten();
+    status.total = mana.GetBytesTotal();
+    status.bufferFill = mana.GetBufferFill();
   }
-  return result::kSuccess;
+  return status;
 }
 
-int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total, int* bufferFill) {
-  *written = *total = 0;
-  *bufferFill = -1;
-  int index = LabelIndex(label);
-  if (index < 0) return result::kNothingDone;
-  std::lock_guard<std::mutex> hold(gDrives.lock);
-  const DriveHandle* d = gDrives.Find(index);
-  if (!d || d->burns.empty()) return result::kNothingDone;
-  const BurnMana& mana = *d->burns.back()->mana;
-  *written = mana.GetBytesWritten();
-  *total = mana.GetBytesTotal();
-  *bufferFill = mana.GetBufferFill();
-  return result::kSuccess;
-}
+int DriveOfLabel(const std::string& label) { return LabelIndex(label); }
 
 int ResetBurns() {
   std::lock_guard<std::mutex> hold(gDrives.lock);

@@ -81,12 +81,22 @@ struct AtOnceOptions {
 };
 // result::kSuccess or the failure; LastJobError(index) says why.
 int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options);
-int GetDriveProgress(const std::string& label);
-int GetDriveItem(const std::string& label, std::string* text);
-// The running burn of a drive in bytes: written and total of the current
-// track, and the fill of its buffer (0 to 100, -1 when it has none).
-// kNothingDone when no burn runs on that drive.
-int GetDriveFigures(const std::string& label, uint64_t* written, uint64_t* total, int* bufferFill);
+// What a drive's job is doing, whichever writer runs it: the percent of the
+// current track or session and what is being written; for a burn of the burn
+// list also the bytes written and to write of the current track and the fill
+// of its buffer. Once the job is over the figures of its last burn stay until
+// the drive's burns are reset.
+struct DriveStatus {
+  bool running = false;   // a job holds the drive
+  int percent = 0;        // 0 to 100
+  std::string item;       // the file or session being written
+  bool hasFigures = false;  // a burn of the burn list is known (running or kept)
+  uint64_t written = 0, total = 0;
+  int bufferFill = -1;    // 0 to 100, -1 when the writer has no buffer
+};
+DriveStatus GetDriveStatus(int index);
+// "D:" → 3: the drive of a label DriveLabel gave (-1 when none).
+int DriveOfLabel(const std::string& label);
 int ResetBurns();
 int ResetBurn(int index);
 void DeleteTempFiles();

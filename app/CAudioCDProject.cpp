@@ -400,14 +400,13 @@ int CAudioCDProject::TrackRowOfItem(const std::string& item) {
 }
 
 void CAudioCDProject::GetWritingTrackCaption(const std::string& driveLabel, std::string* caption, int* value) const {
-  std::string item;
-  GetDriveItem(driveLabel, &item);
-  const int row = TrackRowOfItem(item);
+  const DriveStatus status = GetDriveStatus(DriveOfLabel(driveLabel));
+  const int row = TrackRowOfItem(status.item);
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (row >= 0 && size_t(row) < rows_.size()) {
       *caption = rows_[size_t(row)].source;
-      *value = GetDriveProgress(driveLabel);
+      *value = status.percent;
       return;
     }
   }

@@ -171,17 +171,16 @@ int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imag
   return ::WriteImageToCD(drive, imagePath, testWrite);
 }
 
-int CommandLayerRecorders::GetDriveProgress(uint8_t drive) { return ::GetDriveProgress(DriveLabel(drive)); }
+int CommandLayerRecorders::GetDriveProgress(uint8_t drive) { return GetDriveStatus(drive).percent; }
 
-std::string CommandLayerRecorders::GetDriveItem(uint8_t drive) {
-  std::string text;
-  ::GetDriveItem(DriveLabel(drive), &text);
-  return text;
-}
+std::string CommandLayerRecorders::GetDriveItem(uint8_t drive) { return GetDriveStatus(drive).item; }
 
 bool CommandLayerRecorders::GetBurnFigures(uint8_t drive, BurnFigures* figures) {
-  return ::GetDriveFigures(DriveLabel(drive), &figures->bytesWritten, &figures->bytesTotal,
-                           &figures->bufferPercent) == result::kSuccess;
+  const DriveStatus status = GetDriveStatus(drive);
+  figures->bytesWritten = status.written;
+  figures->bytesTotal = status.total;
+  figures->bufferPercent = status.bufferFill;
+  return status.hasFigures;
 }
 
 void CommandLayerRecorders::AbortWrite(uint8_t drive) { ::AbortWrite(drive); }

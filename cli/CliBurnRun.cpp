@@ -29,6 +29,49 @@ std::atomic<bool> gInterrupted{false};
 InterruptCatcher::InterruptCatcher() : old_(std::signal(SIGINT, OnInterrupt)) {}
 InterruptCatcher::~InterruptCatcher() { std::signal(SIGINT, old_); }
 
+int RunStep(const std::function<int()>& step, const std::function<std::string()>& progress,
+            const std::function<void()>& stop) {
+  InterruptCatcher catcher;
+  std::mutex lock;
+  std::condition_variable ended;
+  bool done = false;
+  int rc = result::kNothingDone;
+  std::thread worker([&] {
+    const int r = step();
+    std::lock_guard<std::mutex> hold(lock);
+    rc = r;
+    done = true;
+    ended.notify_all();
+  });
+  const bool terminal = isatty(STDERR_FILENO);
+  std::string shown;
+  bool stopped = false;
+  for (;;) {
+    {
+      // Woken at the end; in between, the progress line is looked at ten
+      // times a second.
+      std::unique_lock<std::mutex> hold(lock);
+      if (ended.wait_for(hold, std::chrono::milliseconds(100), [&] { return done; })) break;
+    }
+    if (gInterrupted && !stopped) {
+      stopped = true;
+      stop();
+    }
+    if (!terminal) continue;
+    const std::string text = progress();
+    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
+  }
+  worker.join();
+  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  return rc;
+}
+
+std::string PercentLine(int percent, const std::string& what) {
+  char line[16];
+  std::snprintf(line, sizeof line, "%3d%%  ", percent);
+  return line + what;
+}
+
 int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)>& job) {
   std::mutex lock;
   std::condition_variable ended;
@@ -64,11 +107,10 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
     for (int d : drives) {
       char part[32];
       std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%  " : "%.0s%3d%%  ", DriveLabel(d).c_str(),
-                    GetDriveProgress(DriveLabel(d)));
+                    GetDriveStatus(d).percent);
       text += part;
     }
-    GetDriveItem(DriveLabel(drives.front()), &item);
-    text += item;
+    text += GetDriveStatus(drives.front()).item;
     if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
   }
   for (std::thread& w : workers) w.join();

@@ -23,6 +23,14 @@ class InterruptCatcher {
   void (*old_)(int);
 };
 
+// Runs one step of a command (a burn, a copy, an authoring, an extraction)
+// on a worker until it ends, showing `progress()` on a terminal whenever it
+// changes; Ctrl-C calls `stop` once. Returns the step's result.
+int RunStep(const std::function<int()>& step, const std::function<std::string()>& progress,
+            const std::function<void()>& stop);
+// "  42%  WHAT": the progress line of a step.
+std::string PercentLine(int percent, const std::string& what);
+
 // Runs `job` on one worker per drive and shows the drives' progress until
 // every one has ended. An interrupt (Ctrl-C) stops the burns; the jobs then
 // report the stop. Returns the first failure, or success.

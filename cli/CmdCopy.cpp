@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <cstdio>
 #include <thread>
@@ -14,39 +13,15 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "MediumTable.h"
+#include "cli/CliBurnRun.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliCommand.h"
 
 namespace {
 
-std::atomic<bool> gInterrupted{false};
-void OnInterrupt(int) { gInterrupted = true; }
-
 // Runs the copy on a worker and shows its progress on a terminal; Ctrl-C stops it.
 int RunWithProgress(const std::function<int()>& job) {
-  std::atomic<bool> done{false};
-  int res = result::kNothingDone;
-  std::thread worker([&] {
-    res = job();
-    done = true;
-  });
-  auto old = std::signal(SIGINT, OnInterrupt);
-  const bool terminal = isatty(STDERR_FILENO);
-  std::string shown;
-  bool stopped = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (gInterrupted && !stopped) stopped = (StopCopy(), true);
-    if (!terminal) continue;
-    char line[64];
-    std::snprintf(line, sizeof line, "%3d%%  ", GetCopyProgress());
-    std::string text = line + GetCopyItem();
-    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
-  }
-  worker.join();
-  std::signal(SIGINT, old);
-  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
-  return res;
+  return RunStep(job, [] { return PercentLine(GetCopyProgress(), GetCopyItem()); }, [] { StopCopy(); });
 }
 
 // One drive as source and target: asks for the blank disc and waits for it.

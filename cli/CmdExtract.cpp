@@ -6,20 +6,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
 #include "AudioTrackRange.h"
 #include "SafeFile.h"
+#include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
 #include "BurnCtrl/TrackExtract.h"
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-void OnInterrupt(int) { gInterrupted = true; }
 
 int RunExtract(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--track", "-o", "--bitrate"}, {"--replace"});
@@ -50,24 +47,9 @@ int RunExtract(const CliArgs& args) {
   CAuEncode encoder;
   encoder.SetMp3Bitrate(bitrate);
   encoder.SetExisting(CliExisting(opt));
-  std::atomic<bool> done{false};
-  bool ok = false;
-  std::thread worker([&] {
-    ok = encoder.Encode(&d, range.start, range.end, target.c_str());
-    done = true;
-  });
-  auto old = std::signal(SIGINT, OnInterrupt);
-  const bool terminal = isatty(STDERR_FILENO);
-  int shown = -1;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (gInterrupted) encoder.EncodeStop();
-    int p = encoder.GetEncodeProgress() / 10;
-    if (terminal && p != shown) std::fprintf(stderr, "\r%3d%%  track %d\033[K", shown = p, track);
-  }
-  worker.join();
-  std::signal(SIGINT, old);
-  if (terminal && shown >= 0) std::fprintf(stderr, "\n");
+  const bool ok = RunStep([&] { return encoder.Encode(&d, range.start, range.end, target.c_str()) ? 1 : 0; },
+                          [&] { return PercentLine(encoder.GetEncodeProgress() / 10, "track " + std::to_string(track)); },
+                          [&] { encoder.EncodeStop(); }) == 1;
   if (!ok) return CliFail(ExtractResult(false, encoder.LastError()), encoder.LastErrorText());
   std::printf("track %d: sectors %u-%u (%.2f s) saved as %s\n", track, range.start, range.end,
               range.Sectors() / 75.0, target.c_str());

@@ -94,24 +94,9 @@ int Prepare(CVideoDiscProject* project) {
 }
 
 int Burn(CVideoDiscProject* project, int drive) {
-  std::atomic<bool> done{false};
-  int rc = result::kNothingDone;
-  std::thread worker([&] {
-    rc = project->BurnVideoDisc(drive, &gInterrupted);
-    done = true;
-  });
-  const bool terminal = isatty(STDERR_FILENO);
-  std::string shown;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (!terminal) continue;
-    char line[32];
-    std::snprintf(line, sizeof line, "%3d%%  ", project->GetBurnProgress());
-    std::string text = line + project->GetWritingItemCaption();
-    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
-  }
-  worker.join();
-  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  const int rc = RunStep([&] { return project->BurnVideoDisc(drive, &gInterrupted); },
+                         [&] { return PercentLine(project->GetBurnProgress(), project->GetWritingItemCaption()); },
+                         [] {});  // the burn watches the interrupt itself
   if (rc != result::kSuccess) return CliFail(rc, project->LastError());
   return 0;
 }

@@ -30,27 +30,7 @@ constexpr const char* kUsage =
 // Runs a step of the project on a worker and shows its progress on a
 // terminal; Ctrl-C cancels it (the running tool is ended).
 int RunStep(CDvdVideoProject& project, const std::function<int()>& step) {
-  std::atomic<bool> done{false};
-  int rc = result::kNothingDone;
-  std::thread worker([&] {
-    rc = step();
-    done = true;
-  });
-  const bool terminal = isatty(STDERR_FILENO);
-  std::string shown;
-  bool cancelled = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (gInterrupted && !cancelled) cancelled = (project.Cancel(), true);
-    if (!terminal) continue;
-    char line[32];
-    std::snprintf(line, sizeof line, "%3d%%  ", project.Progress());
-    const std::string text = line + project.Step();
-    if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
-  }
-  worker.join();
-  if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
-  return rc;
+  return ::RunStep(step, [&] { return PercentLine(project.Progress(), project.Step()); }, [&] { project.Cancel(); });
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST(BurnMana, AStoppedBurnFailsAndLeavesNoTemporaryFiles) {
   d->GiveUpGate();
   stopper.join();
   EXPECT_EQ(res, result::kBurnStopped);
-  EXPECT_LT(GetDriveProgress(DriveLabel(kIndex)), 100);
+  EXPECT_LT(GetDriveStatus(kIndex).percent, 100);
   // Nothing stays behind once the burn has returned, even while its entry
   // still answers the progress display.
   EXPECT_TRUE(temp.Left().empty()) << "left behind: " << temp.Left().front();

@@ -282,10 +282,7 @@ TEST(BurnMultiRun, ACancelledRunLeavesNoRecorderWritingAndNoTemporaryFiles) {
   EXPECT_EQ(run.Result(), result::kBurnStopped);
   for (const MultiRow& r : run.Rows()) {
     EXPECT_EQ(r.state, MultiRow::kStopped) << "drive " << r.drive;
-    uint64_t written = 0, total = 0;
-    int fill = 0;
-    EXPECT_EQ(GetDriveFigures(DriveLabel(r.drive), &written, &total, &fill), result::kNothingDone)
-        << "drive " << r.drive << " still has a burn";
+    EXPECT_FALSE(GetDriveStatus(r.drive).hasFigures) << "drive " << r.drive << " still has a burn";
     EXPECT_EQ(DriveProjectRoot(r.drive), "");
   }
   const int writesAfter = gated->writes;

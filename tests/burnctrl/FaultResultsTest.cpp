@@ -177,7 +177,7 @@ TEST(DriveInUse, ARecorderRemovedDuringItsBurnLivesUntilTheBurnEnds) {
     if (atGate) {
       RemoveRecorder(kIndex);  // also resets the burn list entry
       aliveAfterRemoval = !watch.expired();
-      progressAfterRemoval = GetDriveProgress(DriveLabel(kIndex));
+      progressAfterRemoval = GetDriveStatus(kIndex).percent;
     }
     open = true;
     cv.notify_all();
@@ -211,8 +211,9 @@ TEST(DriveInUse, ARemoteDrivesBurnShowsItsProgressByItsLabel) {
   std::string item;
   std::thread watcher([&] {
     if (d->WaitAtGate()) {
-      seen = GetDriveProgress(label);
-      GetDriveItem(label, &item);
+      const DriveStatus status = GetDriveStatus(DriveOfLabel(label));
+      seen = status.percent;
+      item = status.item;
     }
     d->OpenGate();
   });
@@ -220,7 +221,8 @@ TEST(DriveInUse, ARemoteDrivesBurnShowsItsProgressByItsLabel) {
   d->GiveUpGate();
   watcher.join();
   EXPECT_GT(seen, 0);
-  EXPECT_EQ(GetDriveProgress(label), 100);
+  EXPECT_EQ(DriveOfLabel(label), 27);
+  EXPECT_EQ(GetDriveStatus(27).percent, 100);
 }
 
 // An image file is the user's file: a burn into it that fails or is stopped

@@ -45,9 +45,11 @@ TEST(RecorderCommands, DrivesAreFoundByIndexAndLabel) {
   SetTraceHook(nullptr);
   ASSERT_GE(gTrace.size(), 1u);
   EXPECT_STREQ(gTrace[0].c_str(), "<----GetDiscInfo---->");
-  EXPECT_EQ(GetDriveProgress("H:"), 0) << "no burn yet";
-  std::string item = "x";
-  EXPECT_EQ(GetDriveItem("", &item), result::kNothingDone);
+  EXPECT_EQ(DriveOfLabel("  H: Virtual Recorder"), kIndex);
+  EXPECT_EQ(DriveOfLabel(""), -1);
+  EXPECT_EQ(GetDriveStatus(kIndex).percent, 0) << "no burn yet";
+  EXPECT_FALSE(GetDriveStatus(kIndex).running);
+  EXPECT_EQ(GetDriveStatus(-1).item, "");
 }
 
 TEST(RecorderCommands, DiscInfoTellsBlankWritableAndFreeSpace) {
@@ -115,10 +117,10 @@ TEST(RecorderCommands, ProgressAndItemFollowTheBurn) {
   std::vector<int> seen;
   std::string item;
   d->onWrite = [&](int) {
-    seen.push_back(GetDriveProgress("H:"));
-    std::string now;
-    GetDriveItem("H:", &now);
-    if (now == big) item = now;
+    const DriveStatus now = GetDriveStatus(kIndex);
+    EXPECT_TRUE(now.running);
+    seen.push_back(now.percent);
+    if (now.item == big) item = now.item;
   };
   int res = WriteCd(kIndex, project.root(), "PROG", 0, false, false, false);
   d->onWrite = nullptr;
@@ -126,7 +128,8 @@ TEST(RecorderCommands, ProgressAndItemFollowTheBurn) {
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "progress went backwards";
   EXPECT_GT(seen.size(), 100u);
   EXPECT_LT(seen.front(), 5);
-  EXPECT_EQ(GetDriveProgress("H:"), 100);
+  EXPECT_EQ(GetDriveStatus(kIndex).percent, 100);
+  EXPECT_FALSE(GetDriveStatus(kIndex).running);
   EXPECT_EQ(item, big) << "the file being burnt should have been shown";
 }
 
@@ -137,14 +140,13 @@ TEST(RecorderCommands, FiguresFollowTheBurnInBytes) {
   ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));
   uint64_t written = 0, total = 0;
   int fill = 0;
-  EXPECT_EQ(GetDriveFigures("H:", &written, &total, &fill), result::kNothingDone) << "no burn yet";
+  EXPECT_FALSE(GetDriveStatus(kIndex).hasFigures) << "no burn yet";
   struct Seen { uint64_t written, total; int fill; };
   std::vector<Seen> seen;
   std::atomic<bool> done{false};
   std::thread watcher([&] {
     while (!done) {
-      Seen s{};
-      if (GetDriveFigures("H:", &s.written, &s.total, &s.fill) == result::kSuccess) seen.push_back(s);
+      if (const DriveStatus now = GetDriveStatus(kIndex); now.hasFigures) seen.push_back({now.written, now.total, now.bufferFill});
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
@@ -152,7 +154,9 @@ TEST(RecorderCommands, FiguresFollowTheBurnInBytes) {
   done = true;
   watcher.join();
   ASSERT_EQ(res, result::kSuccess);
-  ASSERT_EQ(GetDriveFigures("H:", &written, &total, &fill), result::kSuccess);
+  const DriveStatus after = GetDriveStatus(kIndex);
+  ASSERT_TRUE(after.hasFigures);
+  written = after.written, total = after.total, fill = after.bufferFill;
   EXPECT_GE(total, uint64_t(8) << 20) << "the track holds the file";
   EXPECT_EQ(written, total);
   EXPECT_GE(fill, 0);

@@ -124,7 +124,7 @@ TEST_P(EveryMedium, ADataProjectComesBackWholeAndTheDiscInfoFollows) {
   EXPECT_GT(freeBefore, 100000000u);
 
   ASSERT_EQ(WriteCd(kIndex, project.root(), "MEDIA", 0, false, false, false), result::kSuccess);
-  EXPECT_EQ(GetDriveProgress(DriveLabel(kIndex)), 100);
+  EXPECT_EQ(GetDriveStatus(kIndex).percent, 100);
   ASSERT_EQ(GetDiscInfoEx(kIndex, &blank, &writable, &type, &freeAfter), result::kSuccess);
   EXPECT_FALSE(blank);
   if (!IsOverwritableMedium(medium)) {
