@@ -149,6 +149,11 @@ bool BurnMultiRun::Running() const {
   return std::any_of(rows_.begin(), rows_.end(), [](const auto& r) { return r->running.load(); });
 }
 
+bool BurnMultiRun::WaitFor(int ms) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return ended_.wait_for(hold, std::chrono::milliseconds(ms), [&] { return !Running(); });
+}
+
 void BurnMultiRun::Wait() {
   std::unique_lock<std::mutex> hold(lock_);
   while (Running()) {

@@ -91,6 +91,9 @@ class BurnMultiRun {
   // Waits until every row has ended. A cancelled run keeps stopping burns
   // that rows started while the cancel went out.
   void Wait();
+  // Waits until every row has ended (true) or `ms` have passed (false):
+  // how a display wakes to refresh and still learns of the end at once.
+  bool WaitFor(int ms);
 
   std::vector<MultiRow> Rows() const;
   // 1 when every row wrote all its copies; the first failure otherwise

@@ -299,7 +299,6 @@ int DiscCopyJob::Run(int sourceIndex, int targetIndex, const std::string& path) 
 
 int DiscCopyJob::SaveCopyFile(int sourceIndex, const std::string& path) {
   Reset();
-  if (path.empty()) return result::kBadArguments;
   std::shared_ptr<Recorder> src;
   if (int res = CheckSource(sourceIndex, &src); res != result::kSuccess) return res;
   std::string made;

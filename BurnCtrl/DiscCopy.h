@@ -25,7 +25,9 @@ class DiscCopyJob {
   // source and target are one drive: then through a copy file of our own),
   // else through a copy file made at `path` first.
   int Run(int sourceIndex, int targetIndex, const std::string& path);
-  // Only makes the copy file of the disc in a drive (it never replaces a file).
+  // Only makes the copy file of the disc in a drive (it never replaces a
+  // file); with an empty `path` a copy file of our own in the copy-file
+  // roots (CopyFilePath names it).
   int SaveCopyFile(int sourceIndex, const std::string& path);
   // Percent of the running step: making the copy file, or writing a session.
   int Progress() const;

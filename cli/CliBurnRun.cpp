@@ -141,13 +141,12 @@ int RunCopies(const std::vector<int>& drives, int copies, const std::function<in
   if (run.Start() != result::kSuccess) return CliFail(result::kNoSuchDrive, "no drive to burn on");
   const bool terminal = isatty(STDERR_FILENO);
   std::string shown;
-  while (run.Running()) {
+  while (!run.WaitFor(BurnMultiRun::kPollMs)) {
     if (gInterrupted && !run.Cancelled()) {
       run.Cancel();
       std::fprintf(stderr, "%svarnex-cli: stopping the burn (interrupted)\n", terminal && !shown.empty() ? "\n" : "");
       shown.clear();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(BurnMultiRun::kPollMs));
     if (!terminal) continue;
     std::string text;
     for (const MultiRow& r : run.Rows()) {

@@ -75,7 +75,9 @@ const std::map<std::string, CommandHelp>& Table() {
       {"copy",
        {"Copies a disc: from drive to drive, through a copy file, or into and out of a copy file (.bcl).",
         {{"--from D", "the source drive"},
-         {"--to D", "the recorder with the blank disc, or image:FILE (FILE.cue keeps audio and Mode 2 tracks whole)"},
+         {"--to D", "the recorder with the blank disc, or image:FILE (FILE.cue keeps audio and Mode 2 tracks whole); "
+                    "given several times, the source is read once into a copy file and written on every target at once"},
+         {"--copies N", "write N discs on every recorder, asking for the next blank disc between copies"},
          {"--medium M", "the medium an image:FILE target stands for (cd-r by default; dvd-r for a DVD)"},
          {"--replace", "an image:FILE target may replace an existing file"},
          {"--via FILE.bcl", "copy through this file instead of on the fly"},

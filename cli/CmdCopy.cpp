@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <map>
 #include <cstdio>
 #include <thread>
 
@@ -37,10 +39,45 @@ bool WaitForBlank(int index) {
   }
 }
 
+// The source read once into a copy file, then written onto every target at
+// once, `copies` discs each; a target that fails ends only its own copies.
+int CopyToSeveral(int source, const std::string& bcl, const std::vector<int>& targets, int copies,
+                  const std::string& via, bool keep) {
+  std::string file = bcl;
+  if (file.empty()) {
+    DiscCopyJob read;
+    const int made = RunStep([&] { return read.SaveCopyFile(source, via); },
+                             [&] { return PercentLine(read.Progress(), read.Item()); }, [&] { read.Stop(); });
+    if (made != result::kSuccess) return CliFail(made, read.Error());
+    file = read.CopyFilePath();
+  }
+  std::map<int, std::unique_ptr<DiscCopyJob>> jobs;
+  for (int t : targets) jobs[t] = std::make_unique<DiscCopyJob>();
+  BurnMultiRun::Hooks hooks;
+  hooks.progress = [&](int d) { return jobs.at(d)->Progress(); };
+  hooks.item = [&](int d) { return jobs.at(d)->Item(); };
+  hooks.error = [&](int d) { return jobs.at(d)->Error(); };
+  hooks.stop = [&](int d) { jobs.at(d)->Stop(); };
+  hooks.reset = [](int) {};  // the copies are not on the burn list
+  hooks.checkDisc = [](int d) {
+    // From the command line nothing is erased without being asked for.
+    bool blank = false, writable = false;
+    int medium = 0;
+    if (GetDiscInfo(d, &blank, &writable, &medium) == result::kSuccess && !blank && medium::IsErasable(medium))
+      return int(result::kTargetNotBlank);
+    return int(result::kSuccess);
+  };
+  const int res = RunCopies(targets, copies, [&](int d) { return jobs.at(d)->Run(-1, d, file); }, hooks);
+  // A copy file the command made for itself goes; one the user named stays with --keep.
+  if (bcl.empty() && (via.empty() || !keep)) std::remove(file.c_str());
+  return res == result::kSuccess ? 0 : 1;
+}
+
 int RunCopy(const CliArgs& args) {
-  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium"}, {"--keep", "--replace"});
+  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium", "--copies"}, {"--keep", "--replace"});
   const char* usage =
-      "usage: copy --from D1 --to D2 [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | copy --bcl FILE.bcl --to D";
+      "usage: copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
+      "copy --bcl FILE.bcl --to D [--to D2 ...]";
   if (!opt.ok() || !opt.Operands().empty()) return CliFail(result::kBadArguments, opt.ok() ? usage : opt.error());
   const bool save = opt.Has("--save"), fromFile = opt.Has("--bcl");
   const std::string from = opt.Value("--from"), to = opt.Value("--to"), via = opt.Value("--via");
@@ -56,6 +93,29 @@ int RunCopy(const CliArgs& args) {
   // The copy file is checked before any drive is opened.
   if (fromFile && access(opt.Value("--bcl").c_str(), F_OK) != 0)
     return CliFail(result::kCopyFileMissing, opt.Value("--bcl"));
+  const std::vector<std::string> targets = opt.Values("--to");
+  int copies = 1;
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
+  if (targets.size() > 1 || copies > 1) {
+    std::vector<std::string> drives = targets;
+    if (!from.empty()) drives.push_back(from);
+    if (const std::string twice = DriveGivenTwice(drives); !twice.empty())
+      return CliFail(result::kBadArguments, "the drive " + twice + " is given twice: several copies need other recorders");
+    for (const std::string& t : targets)
+      if (copies > 1 && t.rfind("image:", 0) == 0)
+        return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
+    InterruptCatcher catcher;
+    int source = -1;
+    if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
+    std::vector<int> indexes;
+    for (const std::string& t : targets) {
+      const int index = OpenBurnDrive(t, opt.Value("--medium"), true, opt.Has("--replace"));
+      if (index < 0) return 1;
+      indexes.push_back(index);
+    }
+    return CopyToSeveral(source, fromFile ? opt.Value("--bcl") : "", indexes, copies, via, opt.Has("--keep"));
+  }
 
   int source = -1, target = -1;
   if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
@@ -109,7 +169,8 @@ int RunCopy(const CliArgs& args) {
 }
 
 CliCommand regCopy{"copy",
-                   "copy --from D1 --to D2 [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | copy --bcl FILE.bcl --to D",
+                   "copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
+                   "copy --bcl FILE.bcl --to D [--to D2 ...]",
                    &RunCopy};
 
 }  // namespace

@@ -111,6 +111,17 @@ TEST(ImageTargetKinds, ACopyIntoAnImageEqualsTheCopyOntoARecorder) {
   r = Cli("copy --from virtual:" + source + " --to virtual:" + target);
   ASSERT_EQ(r.status, 0) << r.output;
   ExpectSameDisc(dir / "copy.iso", Exported(dir, target, "target.iso"));
+  // Several targets at once, a recorder and an image among them: the source
+  // is read once and every target gets the same disc.
+  const std::string other = dir / "other.vdisc", third = dir / "third.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + other).status, 0);
+  ASSERT_EQ(Cli("virtual create --media cd-r " + third).status, 0);
+  r = Cli("copy --from virtual:" + source + " --to virtual:" + other + " --to virtual:" + third + " --to image:" +
+          Quoted(dir / "several.iso"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  ExpectSameDisc(dir / "several.iso", dir / "copy.iso");
+  ExpectSameDisc(Exported(dir, other, "other.iso"), dir / "copy.iso");
+  ExpectSameDisc(Exported(dir, third, "third.iso"), dir / "copy.iso");
   // Whole sectors too: the copy as a CUE sheet equals the recorder's.
   r = Cli("copy --from virtual:" + source + " --to image:" + Quoted(dir / "copy.cue"));
   ASSERT_EQ(r.status, 0) << r.output;
