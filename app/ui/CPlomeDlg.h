@@ -185,6 +185,10 @@ class CPlomeDlg : public QDialog {
   // The project onto every recorder of the burn settings at once, each
   // writing the copies asked for.
   void StartBurnMulti();
+  void SetUpMultiBurn(CDlgProgressMulti* progress);
+  // The progress window of a burn on one recorder; true when it was stopped.
+  bool FollowBurn();
+  void ReportBurnEnd(bool cancelled, const std::string& doneText, const std::string& failedText);
   // The audio CD mode's checks before its burn settings: a recorder with a
   // blank CD-R or CD-RW that has room for the tracks.
   void BurnCopy();

@@ -1,0 +1,210 @@
+// Projects: opening, saving, starting anew, files handed over from the
+// desktop, and the questions about unsaved changes.
+
+#include "app/ui/CPlomeDlg.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include "BurnCtrl/Results.h"
+#include "app/HandOver.h"
+#include "app/ui/CDlgAudioCD.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CDlgVideoDisc.h"
+#include "app/ui/CPlomeDlgIds.h"
+#include "authoring/ProjectFile.h"
+#include "foundation/LangText.h"
+#include "foundation/ShowMessage.h"
+#include "foundation/ui/WindowSupport.h"
+
+using namespace plome;
+
+bool CPlomeDlg::OpenProjectFile(const QString& path) {
+  int kind = ReadProjectKind(ToStd(path));
+  int mode = -1;
+  switch (kind) {
+    case project::kAudioCD: mode = kAudioCD; break;
+    case project::kDataDisc: mode = kDataDisc; break;
+    case project::kMp3Disc: mode = kMp3Disc; break;
+    case project::kVideoCD: mode = kVcd; break;
+    case project::kSuperVideoCD: mode = kSvcd; break;
+    case project::kDvdVideo: mode = kDvd; break;
+    default:
+      ShowMessage(LoadErrorText(result::kProjectUnreadable) + "\n" + ToStd(path), msgbox::kErrorOk);
+      return false;
+  }
+  if (!ModeAvailable(mode)) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return false;
+  }
+  SwitchMode(mode);
+  HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
+  const bool loaded = mode == kAudioCD               ? AudioWindow()->LoadProject(path)
+                      : VideoWindow()                 ? VideoWindow()->LoadProject(path)
+                                                      : DataWindow(mode)->LoadProject(path);
+  UpdateTitle();
+  return loaded;
+}
+
+void CPlomeDlg::OpenProject() {
+  const QString projects = Tr("UIText", 100);
+  QString filter = projects + "(*.bcd)|*.bcd||";
+  if (mode_ == kDataDisc)
+    filter = Tr("UIText", 101) + "(*.iso; *.img; *.nrg; *.vcd)|*.bcd; *.iso; *.img; *.nrg; *.vcd|" + projects +
+             "(*.bcd)|*.bcd||";
+  QString path = Files()->OpenFile(this, projects, filter);
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().toUpper() != "BCD") {
+    CDlgDataCD* w = DataWindow(kDataDisc);
+    if (mode_ != kDataDisc || !w || !w->ImportImage(path)) ShowMessage(LoadLangText("Message", 5), msgbox::kErrorOk);
+    UpdateTitle();
+    return;
+  }
+  OpenProjectFile(path);
+}
+
+bool CPlomeDlg::SaveProject() {
+  if (CDlgVideoDisc* v = VideoWindow()) {
+    QString path = v->ProjectPath();
+    if (path.isEmpty())
+      path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                               mode_ == kVcd    ? "VideoCD.bcd"
+                               : mode_ == kSvcd ? "SuperVideoCD.bcd"
+                                                : "DVD-Video.bcd",
+                               "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = v->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    QString path = a->GetProjectPath();
+    if (path.isEmpty()) path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", "AudioCD.bcd", "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = a->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) return false;
+  if (w->IsImageMode()) return false;
+  QString path = w->GetProjectPath();
+  if (path.isEmpty()) {
+    path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                             mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd", "bcd");
+    if (path.isEmpty()) return false;
+  }
+  // The project is written beside the old file and renamed over it, so a
+  // failed save leaves the old file as it was.
+  const bool saved = w->SaveProject(path);
+  UpdateTitle();
+  return saved;
+}
+
+bool CPlomeDlg::SaveProjectAs() {
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    const QString current = a->GetProjectPath();
+    const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
+                                           current.isEmpty() ? "AudioCD.bcd" : QFileInfo(current).fileName(), "bcd");
+    if (path.isEmpty()) return false;
+    const bool saved = a->SaveProject(path);
+    UpdateTitle();
+    return saved;
+  }
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w || w->IsImageMode()) return false;
+  const QString current = w->GetProjectPath();
+  const QString name = current.isEmpty() ? (mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd") : QFileInfo(current).fileName();
+  const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", name, "bcd");
+  if (path.isEmpty()) return false;
+  return w->SaveProject(path);
+}
+
+void CPlomeDlg::NewProject() {
+  if (CDlgVideoDisc* v = VideoWindow()) {
+    if (!v->IsEmpty() && v->IsModified()) {
+      const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+      if (answer == msgbox::kCancel) return;
+      if (answer == msgbox::kYes && !SaveProject()) return;
+    }
+    v->Clear();
+    UpdateTitle();
+    return;
+  }
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
+    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return;
+    if (answer == msgbox::kYes && !SaveProject()) return;
+    a->Clear();
+    UpdateTitle();
+    return;
+  }
+  CDlgDataCD* w = DataWindow(mode_);
+  if (!w) return;
+  if (!(mode_ == kDataDisc && w->IsImageMode())) {
+    int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return;
+    // A project that could not be saved is kept.
+    if (answer == msgbox::kYes && !SaveProject()) return;
+  }
+  w->Clear();
+  UpdateTitle();
+}
+
+bool CPlomeDlg::AddFromShell(int command, const QString& path) {
+  return AddFromShell(command, QStringList{path});
+}
+
+bool CPlomeDlg::AddFromShell(int command, const QStringList& paths) {
+  if (command == int(handover::kCloseCommand)) {
+    // The updater asks: the window closes as its own Close would, asking
+    // about a running burn or unsaved projects first.
+    QTimer::singleShot(0, this, &QWidget::close);
+    return true;
+  }
+  static const std::map<int, int> modes = {{101, kAudioCD}, {102, kDataDisc}, {103, kMp3Disc},
+                                           {104, kVcd},     {105, kSvcd},     {106, kDvd}};
+  auto it = modes.find(command);
+  if (it == modes.end()) return false;
+  if (!ModeAvailable(it->second)) {
+    ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
+    return false;
+  }
+  if (!finished_ || eraseBusy_) return false;
+  SwitchMode(it->second);
+  HighlightModeButton(it->second == kAudioCD ? 0 : it->second == kDataDisc ? 1 : 2);
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  if (it->second == kAudioCD) return AudioWindow()->AddPathsFromShell(paths);
+  return DataWindow(it->second)->AddPathsFromShell(paths);
+}
+
+// Whether the project of `mode` holds changes that were not saved. Every
+// mode with a project window is answered here, so that closing asks for
+// each of them.
+bool CPlomeDlg::HasUnsavedProject(int mode) const {
+  if (!HasProjectWindow(mode)) return false;
+  if (mode == kAudioCD) {
+    const CDlgAudioCD* a = AudioWindow();
+    return a && a->IsModified() && !a->IsEmpty();
+  }
+  if (const CDlgDataCD* w = DataWindow(mode)) return w->IsModified() && !w->IsImageMode() && !w->IsEmpty();
+  if (const auto* v = qobject_cast<const CDlgVideoDisc*>(pages_[size_t(mode)])) return v->IsModified() && !v->IsEmpty();
+  return true;  // a project window of a kind not known here: better asked than lost
+}
+
+bool CPlomeDlg::ConfirmUnsavedProjects() {
+  static const int kProjectModes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
+  for (int mode : kProjectModes) {
+    if (!HasUnsavedProject(mode)) continue;
+    if (mode_ != mode) {
+      SwitchMode(mode);
+      HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
+    }
+    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
+    if (answer == msgbox::kCancel) return false;
+    if (answer == msgbox::kYes && !SaveProject()) return false;  // a project that could not be saved stays open
+  }
+  return true;
+}
