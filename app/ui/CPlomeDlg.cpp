@@ -190,16 +190,14 @@ void CPlomeDlg::CreateButtons() {
 }
 
 void CPlomeDlg::ConnectButtons() {
-  connect(buttons_[kIdAudio], &QAbstractButton::clicked, this, [this] { SwitchMode(kAudioCD); HighlightModeButton(0); });
-  connect(buttons_[kIdData], &QAbstractButton::clicked, this, [this] { SwitchMode(kDataDisc); HighlightModeButton(1); });
-  connect(buttons_[kIdMp3], &QAbstractButton::clicked, this, [this] { SwitchMode(kMp3Disc); HighlightModeButton(2); });
-  connect(buttons_[kIdVcd], &QAbstractButton::clicked, this, [this] { SwitchMode(kVcd); HighlightModeButton(3); });
-  connect(buttons_[kIdSvcd], &QAbstractButton::clicked, this, [this] { SwitchMode(kSvcd); HighlightModeButton(4); });
-  connect(buttons_[kIdDvd], &QAbstractButton::clicked, this, [this] { SwitchMode(kDvd); HighlightModeButton(5); });
-  connect(buttons_[kIdCopy], &QAbstractButton::clicked, this, [this] { SwitchMode(kDiscCopy); HighlightModeButton(6); });
+  for (int mode : {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd, kDiscCopy})
+    connect(buttons_[kModes[mode].button], &QAbstractButton::clicked, this, [this, mode] {
+      SwitchMode(mode);
+      HighlightModeButton(ModeButtonIndex(mode));
+    });
   connect(buttons_[kIdAnalysis], &QAbstractButton::clicked, this, [this] {
     if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) SwitchMode(kAnalyseDisc);
-    HighlightModeButton(7);
+    HighlightModeButton(ModeButtonIndex(kAnalyseDisc));
   });
   connect(buttons_[kIdAnalyCD], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseDisc); });
   connect(buttons_[kIdAnalySector], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseSector); });

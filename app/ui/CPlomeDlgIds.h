@@ -56,6 +56,9 @@ constexpr int ModeButtonIndex(int mode) {
     if (kModeButtons[i] == kModes[mode].button) return i;
   return -1;
 }
+static_assert(ModeButtonIndex(CPlomeDlg::kAudioCD) == 0 && ModeButtonIndex(CPlomeDlg::kDataDisc) == 1 &&
+              ModeButtonIndex(CPlomeDlg::kMp3Disc) == 2 && ModeButtonIndex(CPlomeDlg::kDvd) == 5 &&
+              ModeButtonIndex(CPlomeDlg::kDiscCopy) == 6 && ModeButtonIndex(CPlomeDlg::kDeviceInfo) == 7);
 
 inline const std::map<int, int> kTips = {
     {1023, 1},  {1024, 2},  {1017, 3},  {1031, 4},  {1048, 5},  {1049, 6},  {1053, 7},  {1054, 8},

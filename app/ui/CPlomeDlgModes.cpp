@@ -56,18 +56,16 @@ void CPlomeDlg::RestoreLastMode() {
   static const std::map<std::string, int> modes = {{"0", kAudioCD}, {"1", kMp3Disc}, {"2", kDataDisc},
                                                    {"3", kVcd},     {"4", kSvcd},     {"5", kDvd},
                                                    {"6", kAnalyseDisc}, {"7", kAnalyseDisc}, {"8", kAnalyseDisc}};
-  static const std::map<int, int> highlight = {{kAudioCD, 0}, {kDataDisc, 1}, {kMp3Disc, 2}, {kVcd, 3},
-                                               {kSvcd, 4},    {kDvd, 5},      {kAnalyseDisc, 7}};
   if (index == "9") {
     SwitchMode(kAudioCD);
     SwitchMode(kDiscCopy);
-    HighlightModeButton(6);
+    HighlightModeButton(ModeButtonIndex(kDiscCopy));
     return;
   }
   auto it = modes.find(index);
   int mode = it == modes.end() ? kAudioCD : it->second;
   SwitchMode(mode);
-  HighlightModeButton(highlight.at(mode));
+  HighlightModeButton(ModeButtonIndex(mode));
 }
 
 void CPlomeDlg::SaveLastMode() {

@@ -38,7 +38,7 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
     return false;
   }
   SwitchMode(mode);
-  HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
+  HighlightModeButton(ModeButtonIndex(mode));
   const bool loaded = mode == kAudioCD               ? AudioWindow()->LoadProject(path)
                       : VideoWindow()                 ? VideoWindow()->LoadProject(path)
                                                       : DataWindow(mode)->LoadProject(path);
@@ -172,11 +172,12 @@ bool CPlomeDlg::AddFromShell(int command, const QStringList& paths) {
   }
   if (!finished_ || eraseBusy_) return false;
   SwitchMode(it->second);
-  HighlightModeButton(it->second == kAudioCD ? 0 : it->second == kDataDisc ? 1 : 2);
+  HighlightModeButton(ModeButtonIndex(it->second));
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
   if (it->second == kAudioCD) return AudioWindow()->AddPathsFromShell(paths);
+  if (CDlgVideoDisc* v = VideoWindow()) return v->AddPaths(paths);
   return DataWindow(it->second)->AddPathsFromShell(paths);
 }
 
@@ -200,7 +201,7 @@ bool CPlomeDlg::ConfirmUnsavedProjects() {
     if (!HasUnsavedProject(mode)) continue;
     if (mode_ != mode) {
       SwitchMode(mode);
-      HighlightModeButton(mode == kAudioCD ? 0 : mode == kDataDisc ? 1 : mode == kMp3Disc ? 2 : mode);
+      HighlightModeButton(ModeButtonIndex(mode));
     }
     const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
     if (answer == msgbox::kCancel) return false;

@@ -18,10 +18,8 @@ using namespace plome;
 void CPlomeDlg::ShowSchedule() {
   if (!finished_ || eraseBusy_) return;
   scheduleTimer_->stop();
-  CDlgTimeSet dialog(recorders_, [this](int type) {
-    static const int modes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
-    return ModeAvailable(modes[type]);
-  }, this);
+  // The schedule's disc types are the project modes in their order.
+  CDlgTimeSet dialog(recorders_, [this](int type) { return ModeAvailable(kProjectModes[type]); }, this);
   emit DialogOpened(&dialog);
   dialog.exec();
   ArmSchedule();
@@ -53,9 +51,7 @@ void CPlomeDlg::OnScheduleTimer() {
 }
 
 void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
-  static const int modes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
-  static const int highlights[] = {0, 1, 2, 3, 4, 5};
-  if (set.discType < 0 || set.discType > 5 || !ModeAvailable(modes[set.discType])) {
+  if (set.discType < 0 || set.discType > 5 || !ModeAvailable(kProjectModes[set.discType])) {
     ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
     return;
   }
@@ -65,8 +61,8 @@ void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
   int count = 0;
   recorderListText_ = QString::fromStdString(schedule::DriveIndexList(set.recorders, &count));
   recorderCount_ = std::max(1, count);
-  SwitchMode(modes[set.discType]);
-  HighlightModeButton(highlights[set.discType]);
+  SwitchMode(kProjectModes[set.discType]);
+  HighlightModeButton(ModeButtonIndex(kProjectModes[set.discType]));
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) return;
   // What Burn would refuse before its settings, refused here with its
