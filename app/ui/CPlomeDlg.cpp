@@ -66,7 +66,7 @@ QPixmap ActivityLight(bool lit) {
 }  // namespace
 
 CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
-    : QDialog(parent), service_(std::move(service)) {
+    : QWidget(parent), service_(std::move(service)) {
   remembered_.fill(-1);
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   setProperty("id", 102);
@@ -80,7 +80,7 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   deviceTimer_->setInterval(3000);
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
   scheduleTimer_ = new QTimer(this);
-  scheduleTimer_->setInterval(30000);
+  scheduleTimer_->setInterval(schedulePeriod_);
   scheduleTimer_->setSingleShot(true);
   connect(scheduleTimer_, &QTimer::timeout, this, &CPlomeDlg::OnScheduleTimer);
 }
@@ -265,7 +265,7 @@ int CPlomeDlg::DeviceRefreshPeriod() const { return deviceTimer_->interval(); }
 void CPlomeDlg::SetDeviceRefreshPeriod(int ms) { deviceTimer_->setInterval(ms); }
 
 void CPlomeDlg::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  QWidget::showEvent(event);
   Initialise();
 }
 
@@ -307,7 +307,7 @@ void CPlomeDlg::mouseDoubleClickEvent(QMouseEvent* event) {
     else showMaximized();
     return;
   }
-  QDialog::mouseDoubleClickEvent(event);
+  QWidget::mouseDoubleClickEvent(event);
 }
 
 void CPlomeDlg::CreateShortcuts() {
@@ -367,13 +367,13 @@ void CPlomeDlg::keyPressEvent(QKeyEvent* event) {
       ShowHelp();
       return;
     default:
-      QDialog::keyPressEvent(event);
+      QWidget::keyPressEvent(event);
   }
 }
 
 void CPlomeDlg::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) pressedAt_ = event->position().toPoint();
-  QDialog::mousePressEvent(event);
+  QWidget::mousePressEvent(event);
 }
 
 void CPlomeDlg::mouseMoveEvent(QMouseEvent* event) {
@@ -385,7 +385,7 @@ void CPlomeDlg::mouseMoveEvent(QMouseEvent* event) {
     windowHandle()->startSystemMove();
     return;
   }
-  QDialog::mouseMoveEvent(event);
+  QWidget::mouseMoveEvent(event);
 }
 
 void CPlomeDlg::closeEvent(QCloseEvent* event) {
@@ -417,5 +417,4 @@ void CPlomeDlg::closeEvent(QCloseEvent* event) {
   deviceTimer_->stop();
   if (handOver_) handOver_->Stop();
   event->accept();
-  done(QDialog::Accepted);
 }

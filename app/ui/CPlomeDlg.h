@@ -4,7 +4,8 @@
 // lists and the status line about the disc in the selected recorder. It owns
 // the settings of the current burn, starts burns, erases and tray commands,
 // follows them in modal progress windows and carries out the action chosen
-// for after burning.
+// for after burning. It is the program's top-level window: shown, never run
+// as a modal dialog, so that only the dialogs it opens are modal.
 
 #include <QDialog>
 #include <QImage>
@@ -42,7 +43,7 @@ class QLabel;
 class QTimer;
 class QUrl;
 
-class CPlomeDlg : public QDialog {
+class CPlomeDlg : public QWidget {
   Q_OBJECT
  public:
   // Mode index of each window.
@@ -92,6 +93,8 @@ class CPlomeDlg : public QDialog {
   void OnScheduleTimer();
   void SetClock(std::function<schedule::LocalTime()> clock) { clock_ = std::move(clock); }
   QTimer* ScheduleTimer() const { return scheduleTimer_; }
+  // How often the schedule is checked while it is on.
+  void SetSchedulePeriod(int ms) { schedulePeriod_ = ms; }
   void Erase();
   void Eject(bool open);
   bool AddFromShell(int command, const QString& path);
@@ -160,7 +163,6 @@ class CPlomeDlg : public QDialog {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
-  void reject() override {}  // Escape never closes the window
 
  private:
   void CreateControls();
@@ -289,6 +291,7 @@ class CPlomeDlg : public QDialog {
   HandOverServer* handOver_ = nullptr;
   QTimer* scheduleTimer_;  // timer 4
   std::function<schedule::LocalTime()> clock_ = schedule::Now;
+  int schedulePeriod_ = 30000;
   int64_t lastScheduledMinute_ = -1;  // the minute the schedule last fired
   bool scheduledBurn_ = false;
 };

@@ -26,7 +26,7 @@ void CPlomeDlg::ShowSchedule() {
 }
 
 void CPlomeDlg::ArmSchedule() {
-  if (schedule::LoadTimingSet(SettingsFilePath(), true).on) scheduleTimer_->start(30000);
+  if (schedule::LoadTimingSet(SettingsFilePath(), true).on) scheduleTimer_->start(schedulePeriod_);
   else scheduleTimer_->stop();
 }
 
@@ -42,7 +42,7 @@ void CPlomeDlg::OnScheduleTimer() {
   // started again by the next check.
   if (busy || schedule::MinuteStamp(now) == lastScheduledMinute_ ||
       !schedule::ScheduleDue(set.kind, set.TimeOfKind(), now)) {
-    scheduleTimer_->start(30000);
+    scheduleTimer_->start(schedulePeriod_);
     return;
   }
   lastScheduledMinute_ = schedule::MinuteStamp(now);

@@ -104,13 +104,13 @@ void CPlomeDlg::paintEvent(QPaintEvent*) {
 }
 
 void CPlomeDlg::resizeEvent(QResizeEvent* event) {
-  QDialog::resizeEvent(event);
+  QWidget::resizeEvent(event);
   LayOutForSize();
   if (initialised_) ShapeWindow();
 }
 
 void CPlomeDlg::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
+  QWidget::changeEvent(event);
   if (event->type() == QEvent::WindowStateChange && initialised_) ShapeWindow();
 }
 
@@ -154,5 +154,7 @@ void CPlomeDlg::RestoreWindowSize() {
   }
   setMinimumSize(smallest);
   resize(wanted.expandedTo(smallest));
+  // A new window opens in the middle of its screen.
+  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
   if (ini::GetInt(SettingsFile(), "Windows", "Maximized", 0) == 1) setWindowState(windowState() | Qt::WindowMaximized);
 }

@@ -36,6 +36,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QTimeEdit>
+#include "app/ui/CPlomeApp.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
@@ -401,7 +402,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "screenshots: the tour did not finish\n");
     std::exit(1);
   });
-  main.exec();
+  CPlomeApp::RunMainWindow(main);
   TourUpdater(scratch.path());
   return failures == 0 ? 0 : 1;
 }
