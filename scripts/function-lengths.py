@@ -15,6 +15,7 @@ and the exit status is 1 when there are any, so that a check can use it.
 
 import os
 import re
+import signal
 import sys
 
 TRANSPARENT = re.compile(r'^(?:template\s*<.*>\s*)?(?:namespace\b|class\b|struct\b|union\b|extern\s*"C")')
@@ -164,4 +165,5 @@ def main(argv):
 
 
 if __name__ == '__main__':
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quietly ends when piped into head
     sys.exit(main(sys.argv))

@@ -123,6 +123,7 @@ class CPlomeDlg : public QWidget {
   void ShowAnalysis(bool askForImage = true);
   // The video disc window of the current mode (Video CD, Super Video CD), or nullptr.
   CDlgVideoDisc* VideoWindow() const;
+  CDlgVideoDisc* VideoWindowOf(int mode) const;  // whether shown or not
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -223,6 +224,9 @@ class CPlomeDlg : public QWidget {
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
   bool HasUnsavedProject(int mode) const;
+  bool AskToSaveProject(int mode);
+  bool SaveProjectOf(int mode);
+  QString ProjectName(int mode) const;
   void StartUpdateCheck();
   // Burns the current project of the stored disc type as the schedule says.
   void RunScheduledBurn(const schedule::TimingSet& set);

@@ -37,9 +37,11 @@ bool CPlomeDlg::HasProjectWindow(int mode) const {
          ((mode == kVcd || mode == kSvcd || mode == kDvd) && pages_[size_t(mode)] != nullptr);
 }
 
-CDlgVideoDisc* CPlomeDlg::VideoWindow() const {
-  if (mode_ != kVcd && mode_ != kSvcd && mode_ != kDvd) return nullptr;
-  return qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode_)]);
+CDlgVideoDisc* CPlomeDlg::VideoWindow() const { return VideoWindowOf(mode_); }
+
+CDlgVideoDisc* CPlomeDlg::VideoWindowOf(int mode) const {
+  if (mode != kVcd && mode != kSvcd && mode != kDvd) return nullptr;
+  return qobject_cast<CDlgVideoDisc*>(pages_[size_t(mode)]);
 }
 
 CDlgAudioCD* CPlomeDlg::AudioWindow() const { return qobject_cast<CDlgAudioCD*>(pages_[size_t(kAudioCD)]); }
@@ -200,23 +202,28 @@ void CPlomeDlg::LayOutToolbar(int group) {
   for (int id : {kIdOpen, kIdNew, kIdSaveProject, kIdAdd}) buttons_[id]->setEnabled(ModeAvailable(mode_) || id == kIdOpen);
 }
 
+// The project's name as the title and the questions about it give it: its
+// file's name, else the disc's label; "" for a mode without a project.
+QString CPlomeDlg::ProjectName(int mode) const {
+  if (CDlgDataCD* w = DataWindow(mode)) {
+    if (w->IsImageMode()) return QFileInfo(w->GetImagePath()).fileName();
+    return w->GetProjectPath().isEmpty() ? w->GetVolumeLabel() : QFileInfo(w->GetProjectPath()).completeBaseName();
+  }
+  if (CDlgVideoDisc* v = VideoWindowOf(mode))
+    return v->ProjectPath().isEmpty() ? v->LabelEdit()->text() : QFileInfo(v->ProjectPath()).completeBaseName();
+  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD)
+    return a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
+  return {};
+}
+
 void CPlomeDlg::UpdateTitle() {
   QString title = "Varnex";
   QString heading = mode_ >= 0 ? Tr("Tip", kModes[mode_].tip) : QString();
-  if (CDlgDataCD* w = DataWindow(mode_)) {
-    QString name = w->IsImageMode() ? QFileInfo(w->GetImagePath()).fileName()
-                   : !w->GetProjectPath().isEmpty() ? QFileInfo(w->GetProjectPath()).completeBaseName()
-                                                    : w->GetVolumeLabel();
-    if (w->IsModified() && !w->IsImageMode()) name = "*" + name;
-    title = "Varnex \u2013 " + name + " (" + heading + ")";
-  } else if (CDlgVideoDisc* v = VideoWindow()) {
-    QString name = v->ProjectPath().isEmpty() ? v->LabelEdit()->text() : QFileInfo(v->ProjectPath()).completeBaseName();
-    if (v->IsModified()) name = "*" + name;
-    title = "Varnex \u2013 " + name + " (" + heading + ")";
-  } else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
-    QString name = a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
-    if (a->IsModified()) name = "*" + name;
-    title = "Varnex \u2013 " + name + " (" + heading + ")";
+  if (HasProjectWindow(mode_)) {
+    CDlgDataCD* w = DataWindow(mode_);
+    CDlgVideoDisc* v = VideoWindow();
+    const bool modified = w ? w->IsModified() && !w->IsImageMode() : v ? v->IsModified() : AudioWindow()->IsModified();
+    title = "Varnex \u2013 " + QString(modified ? "*" : "") + ProjectName(mode_) + " (" + heading + ")";
   } else if (!heading.isEmpty()) {
     title = "Varnex \u2013 " + heading;
   }

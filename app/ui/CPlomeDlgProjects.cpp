@@ -37,6 +37,8 @@ bool CPlomeDlg::OpenProjectFile(const QString& path) {
     ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);
     return false;
   }
+  // Asked before the window shows the mode: the question names the project.
+  if (!AskToSaveProject(mode)) return false;
   SwitchMode(mode);
   HighlightModeButton(ModeButtonIndex(mode));
   const bool loaded = mode == kAudioCD               ? AudioWindow()->LoadProject(path)
@@ -56,6 +58,8 @@ void CPlomeDlg::OpenProject() {
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().toUpper() != "BCD") {
     CDlgDataCD* w = DataWindow(kDataDisc);
+    // An opened image takes the data project's place.
+    if (mode_ == kDataDisc && w && !AskToSaveProject(kDataDisc)) return;
     if (mode_ != kDataDisc || !w || !w->ImportImage(path)) ShowMessage(LoadLangText("Message", 5), msgbox::kErrorOk);
     UpdateTitle();
     return;
@@ -63,42 +67,27 @@ void CPlomeDlg::OpenProject() {
   OpenProjectFile(path);
 }
 
-bool CPlomeDlg::SaveProject() {
-  if (CDlgVideoDisc* v = VideoWindow()) {
-    QString path = v->ProjectPath();
-    if (path.isEmpty())
-      path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
-                               mode_ == kVcd    ? "VideoCD.bcd"
-                               : mode_ == kSvcd ? "SuperVideoCD.bcd"
-                                                : "DVD-Video.bcd",
-                               "bcd");
+bool CPlomeDlg::SaveProject() { return SaveProjectOf(mode_); }
+
+// Saves the project of `mode` to its file, asking for one when it has none.
+bool CPlomeDlg::SaveProjectOf(int mode) {
+  const QString projects = Tr("UIText", 100);
+  auto save = [&](auto* window, QString path, const QString& defaultName) {
+    if (path.isEmpty()) path = Files()->SaveFile(this, projects, projects + "(*.bcd)|*.bcd||", defaultName, "bcd");
     if (path.isEmpty()) return false;
-    const bool saved = v->SaveProject(path);
+    // The project is written beside the old file and renamed over it, so a
+    // failed save leaves the old file as it was.
+    const bool saved = window->SaveProject(path);
     UpdateTitle();
     return saved;
-  }
-  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
-    QString path = a->GetProjectPath();
-    if (path.isEmpty()) path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", "AudioCD.bcd", "bcd");
-    if (path.isEmpty()) return false;
-    const bool saved = a->SaveProject(path);
-    UpdateTitle();
-    return saved;
-  }
-  CDlgDataCD* w = DataWindow(mode_);
-  if (!w) return false;
-  if (w->IsImageMode()) return false;
-  QString path = w->GetProjectPath();
-  if (path.isEmpty()) {
-    path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
-                             mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd", "bcd");
-    if (path.isEmpty()) return false;
-  }
-  // The project is written beside the old file and renamed over it, so a
-  // failed save leaves the old file as it was.
-  const bool saved = w->SaveProject(path);
-  UpdateTitle();
-  return saved;
+  };
+  if (CDlgVideoDisc* v = VideoWindowOf(mode))
+    return save(v, v->ProjectPath(),
+                mode == kVcd ? "VideoCD.bcd" : mode == kSvcd ? "SuperVideoCD.bcd" : "DVD-Video.bcd");
+  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD) return save(a, a->GetProjectPath(), "AudioCD.bcd");
+  CDlgDataCD* w = DataWindow(mode);
+  if (!w || w->IsImageMode()) return false;
+  return save(w, w->GetProjectPath(), mode == kMp3Disc ? "Plome.bcd" : "DataCD.bcd");
 }
 
 bool CPlomeDlg::SaveProjectAs() {
@@ -121,33 +110,10 @@ bool CPlomeDlg::SaveProjectAs() {
 }
 
 void CPlomeDlg::NewProject() {
-  if (CDlgVideoDisc* v = VideoWindow()) {
-    if (!v->IsEmpty() && v->IsModified()) {
-      const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
-      if (answer == msgbox::kCancel) return;
-      if (answer == msgbox::kYes && !SaveProject()) return;
-    }
-    v->Clear();
-    UpdateTitle();
-    return;
-  }
-  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
-    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
-    if (answer == msgbox::kCancel) return;
-    if (answer == msgbox::kYes && !SaveProject()) return;
-    a->Clear();
-    UpdateTitle();
-    return;
-  }
-  CDlgDataCD* w = DataWindow(mode_);
-  if (!w) return;
-  if (!(mode_ == kDataDisc && w->IsImageMode())) {
-    int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
-    if (answer == msgbox::kCancel) return;
-    // A project that could not be saved is kept.
-    if (answer == msgbox::kYes && !SaveProject()) return;
-  }
-  w->Clear();
+  if (!HasProjectWindow(mode_) || !AskToSaveProject(mode_)) return;
+  if (CDlgVideoDisc* v = VideoWindow()) v->Clear();
+  else if (mode_ == kAudioCD) AudioWindow()->Clear();
+  else DataWindow(mode_)->Clear();
   UpdateTitle();
 }
 
@@ -191,21 +157,24 @@ bool CPlomeDlg::HasUnsavedProject(int mode) const {
     return a && a->IsModified() && !a->IsEmpty();
   }
   if (const CDlgDataCD* w = DataWindow(mode)) return w->IsModified() && !w->IsImageMode() && !w->IsEmpty();
-  if (const auto* v = qobject_cast<const CDlgVideoDisc*>(pages_[size_t(mode)])) return v->IsModified() && !v->IsEmpty();
+  if (const CDlgVideoDisc* v = VideoWindowOf(mode)) return v->IsModified() && !v->IsEmpty();
   return true;  // a project window of a kind not known here: better asked than lost
 }
 
+// Before the project of `mode` is replaced, or the window closes: a project
+// with unsaved changes is offered for saving, by its name and its mode's,
+// while the window goes on showing what it showed. False when the user
+// chose to stay, or the project could not be saved (it stays as it is).
+bool CPlomeDlg::AskToSaveProject(int mode) {
+  if (!HasUnsavedProject(mode)) return true;
+  const QString project = "\u201c" + ProjectName(mode) + "\u201d (" + Tr("Tip", kModes[mode].tip) + ")";
+  const int answer = ShowMessage(ToStd(Tr("Message", 1026).arg(project)), msgbox::kQuestionYesNoCancel);
+  if (answer == msgbox::kCancel) return false;
+  return answer != msgbox::kYes || SaveProjectOf(mode);
+}
+
 bool CPlomeDlg::ConfirmUnsavedProjects() {
-  static const int kProjectModes[] = {kAudioCD, kDataDisc, kMp3Disc, kVcd, kSvcd, kDvd};
-  for (int mode : kProjectModes) {
-    if (!HasUnsavedProject(mode)) continue;
-    if (mode_ != mode) {
-      SwitchMode(mode);
-      HighlightModeButton(ModeButtonIndex(mode));
-    }
-    const int answer = ShowMessage(LoadLangText("Message", 24), msgbox::kQuestionYesNoCancel);
-    if (answer == msgbox::kCancel) return false;
-    if (answer == msgbox::kYes && !SaveProject()) return false;  // a project that could not be saved stays open
-  }
+  for (int mode : kProjectModes)
+    if (!AskToSaveProject(mode)) return false;
   return true;
 }
