@@ -225,7 +225,7 @@ class CPlomeDlg : public QWidget {
   bool ConfirmUnsavedProjects();
   bool HasUnsavedProject(int mode) const;
   bool AskToSaveProject(int mode);
-  bool SaveProjectOf(int mode);
+  bool SaveProjectOf(int mode, bool askForFile);
   QString ProjectName(int mode) const;
   void StartUpdateCheck();
   // Burns the current project of the stored disc type as the schedule says.

@@ -67,13 +67,18 @@ void CPlomeDlg::OpenProject() {
   OpenProjectFile(path);
 }
 
-bool CPlomeDlg::SaveProject() { return SaveProjectOf(mode_); }
+bool CPlomeDlg::SaveProject() { return SaveProjectOf(mode_, false); }
 
-// Saves the project of `mode` to its file, asking for one when it has none.
-bool CPlomeDlg::SaveProjectOf(int mode) {
+bool CPlomeDlg::SaveProjectAs() { return SaveProjectOf(mode_, true); }
+
+// Saves the project of `mode` to its file; asks for the file when it has
+// none, or always with `askForFile`, offering its own name or the mode's.
+bool CPlomeDlg::SaveProjectOf(int mode, bool askForFile) {
   const QString projects = Tr("UIText", 100);
   auto save = [&](auto* window, QString path, const QString& defaultName) {
-    if (path.isEmpty()) path = Files()->SaveFile(this, projects, projects + "(*.bcd)|*.bcd||", defaultName, "bcd");
+    if (askForFile || path.isEmpty())
+      path = Files()->SaveFile(this, projects, projects + "(*.bcd)|*.bcd||",
+                               path.isEmpty() ? defaultName : QFileInfo(path).fileName(), "bcd");
     if (path.isEmpty()) return false;
     // The project is written beside the old file and renamed over it, so a
     // failed save leaves the old file as it was.
@@ -88,25 +93,6 @@ bool CPlomeDlg::SaveProjectOf(int mode) {
   CDlgDataCD* w = DataWindow(mode);
   if (!w || w->IsImageMode()) return false;
   return save(w, w->GetProjectPath(), mode == kMp3Disc ? "Plome.bcd" : "DataCD.bcd");
-}
-
-bool CPlomeDlg::SaveProjectAs() {
-  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) {
-    const QString current = a->GetProjectPath();
-    const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||",
-                                           current.isEmpty() ? "AudioCD.bcd" : QFileInfo(current).fileName(), "bcd");
-    if (path.isEmpty()) return false;
-    const bool saved = a->SaveProject(path);
-    UpdateTitle();
-    return saved;
-  }
-  CDlgDataCD* w = DataWindow(mode_);
-  if (!w || w->IsImageMode()) return false;
-  const QString current = w->GetProjectPath();
-  const QString name = current.isEmpty() ? (mode_ == kMp3Disc ? "Plome.bcd" : "DataCD.bcd") : QFileInfo(current).fileName();
-  const QString path = Files()->SaveFile(this, Tr("UIText", 100), Tr("UIText", 100) + "(*.bcd)|*.bcd||", name, "bcd");
-  if (path.isEmpty()) return false;
-  return w->SaveProject(path);
 }
 
 void CPlomeDlg::NewProject() {
@@ -170,7 +156,7 @@ bool CPlomeDlg::AskToSaveProject(int mode) {
   const QString project = "\u201c" + ProjectName(mode) + "\u201d (" + Tr("Tip", kModes[mode].tip) + ")";
   const int answer = ShowMessage(ToStd(Tr("Message", 1026).arg(project)), msgbox::kQuestionYesNoCancel);
   if (answer == msgbox::kCancel) return false;
-  return answer != msgbox::kYes || SaveProjectOf(mode);
+  return answer != msgbox::kYes || SaveProjectOf(mode, false);
 }
 
 bool CPlomeDlg::ConfirmUnsavedProjects() {

@@ -104,6 +104,28 @@ class UnsavedProjectTest : public QObject {
     QVERIFY(data->IsImageMode());
   }
 
+  // Save As takes every project mode, the video discs' too, and the title
+  // names the new file.
+  void SaveAsWritesEveryProjectUnderItsNewName() {
+    CPlomeDlg w(std::make_shared<VirtualRecorders>());
+    const QString folder = wt::NewTempFolder("saveas");
+    const struct { int mode; const char* defaultName; } cases[] = {
+        {CPlomeDlg::kDvd, "DVD-Video.bcd"}, {CPlomeDlg::kVcd, "VideoCD.bcd"}, {CPlomeDlg::kDataDisc, "DataCD.bcd"}};
+    for (const auto& c : cases) {
+      w.SwitchMode(c.mode);
+      const QString file = folder + QString("/Trip%1.bcd").arg(c.mode);
+      wt::Chooser().next = {file};
+      QVERIFY(w.SaveProjectAs());
+      QVERIFY(QFile::exists(file));
+      QCOMPARE(wt::Chooser().lastDefaultName, QString(c.defaultName));
+      QVERIFY2(w.windowTitle().contains(QString("Trip%1").arg(c.mode)), qPrintable(w.windowTitle()));
+      // Again: the file's own name is offered, and a cancelled dialog saves nothing.
+      wt::Chooser().next.clear();
+      QVERIFY(!w.SaveProjectAs());
+      QCOMPARE(wt::Chooser().lastDefaultName, QString("Trip%1.bcd").arg(c.mode));
+    }
+  }
+
   // A project without changes is replaced without a question, in every
   // project mode with a window.
   void NewAsksNothingWithoutChanges() {
