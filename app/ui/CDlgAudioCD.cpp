@@ -371,22 +371,9 @@ bool CDlgAudioCD::eventFilter(QObject* watched, QEvent* event) {
   const bool onList = watched == list_ || watched == list_->viewport();
   if (!onList) return QWidget::eventFilter(watched, event);
   switch (event->type()) {
-    case QEvent::KeyPress: {
-      auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_Delete) {
-        DeleteSelectedTracks();
-        return true;
-      }
-      if (key->matches(QKeySequence::Paste)) {
-        Paste();
-        return true;
-      }
-      if (key->matches(QKeySequence::SelectAll)) {
-        list_->selectAll();
-        return true;
-      }
+    case QEvent::KeyPress:
+      if (OnListKey(static_cast<QKeyEvent*>(event))) return true;
       break;
-    }
     case QEvent::MouseButtonPress: {
       auto* mouse = static_cast<QMouseEvent*>(event);
       if (watched == list_->viewport() && mouse->button() == Qt::LeftButton) dragFrom_ = mouse->position().toPoint();
@@ -406,44 +393,62 @@ bool CDlgAudioCD::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
     case QEvent::DragEnter:
-    case QEvent::DragMove: {
-      auto* drag = static_cast<QDropEvent*>(event);
-      if (drag->mimeData()->hasFormat(kRowsMime) || !LocalPaths(drag->mimeData()).isEmpty()) {
-        if (drag->mimeData()->hasFormat(kRowsMime)) {
-          // The row under the pointer is where the rows will go.
-          QPoint at = drag->position().toPoint();
-          if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
-          list_->setCurrentItem(list_->itemAt(at), 0, QItemSelectionModel::NoUpdate);
-          drag->setDropAction(Qt::MoveAction);
-        } else {
-          drag->setDropAction(Qt::CopyAction);
-        }
-        drag->accept();
-        return true;
-      }
+    case QEvent::DragMove:
+      if (OnListDragOver(watched, static_cast<QDropEvent*>(event))) return true;
       break;
-    }
-    case QEvent::Drop: {
-      auto* drop = static_cast<QDropEvent*>(event);
-      if (drop->mimeData()->hasFormat(kRowsMime)) {
-        QPoint at = drop->position().toPoint();
-        if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
-        QTreeWidgetItem* over = list_->itemAt(at);
-        MoveSelectionTo(over ? list_->indexOfTopLevelItem(over) : list_->topLevelItemCount());
-        drop->acceptProposedAction();
-        return true;
-      }
-      const QStringList paths = LocalPaths(drop->mimeData());
-      if (!paths.isEmpty()) {
-        drop->acceptProposedAction();
-        // The add runs after the drop, so the file manager is not held.
-        QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
-        return true;
-      }
+    case QEvent::Drop:
+      if (OnListDrop(watched, static_cast<QDropEvent*>(event))) return true;
       break;
-    }
     default:
       break;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool CDlgAudioCD::OnListKey(QKeyEvent* key) {
+  if (key->key() == Qt::Key_Delete) {
+    DeleteSelectedTracks();
+    return true;
+  }
+  if (key->matches(QKeySequence::Paste)) {
+    Paste();
+    return true;
+  }
+  if (key->matches(QKeySequence::SelectAll)) {
+    list_->selectAll();
+    return true;
+  }
+  return false;
+}
+
+bool CDlgAudioCD::OnListDragOver(QObject* watched, QDropEvent* drag) {
+  if (!drag->mimeData()->hasFormat(kRowsMime) && LocalPaths(drag->mimeData()).isEmpty()) return false;
+  if (drag->mimeData()->hasFormat(kRowsMime)) {
+    // The row under the pointer is where the rows will go.
+    QPoint at = drag->position().toPoint();
+    if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
+    list_->setCurrentItem(list_->itemAt(at), 0, QItemSelectionModel::NoUpdate);
+    drag->setDropAction(Qt::MoveAction);
+  } else {
+    drag->setDropAction(Qt::CopyAction);
+  }
+  drag->accept();
+  return true;
+}
+
+bool CDlgAudioCD::OnListDrop(QObject* watched, QDropEvent* drop) {
+  if (drop->mimeData()->hasFormat(kRowsMime)) {
+    QPoint at = drop->position().toPoint();
+    if (watched == list_) at = list_->viewport()->mapFrom(list_, at);
+    QTreeWidgetItem* over = list_->itemAt(at);
+    MoveSelectionTo(over ? list_->indexOfTopLevelItem(over) : list_->topLevelItemCount());
+    drop->acceptProposedAction();
+    return true;
+  }
+  const QStringList paths = LocalPaths(drop->mimeData());
+  if (paths.isEmpty()) return false;
+  drop->acceptProposedAction();
+  // The add runs after the drop, so the file manager is not held.
+  QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+  return true;
 }

@@ -17,6 +17,8 @@
 #include "app/CAudioCDProject.h"
 
 class CListCtrlEx;
+class QDropEvent;
+class QKeyEvent;
 class QMenu;
 class RecorderService;
 
@@ -89,6 +91,10 @@ class CDlgAudioCD : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The list's keys and what is dragged onto it; true when handled.
+  bool OnListKey(QKeyEvent* key);
+  bool OnListDragOver(QObject* watched, QDropEvent* drag);
+  bool OnListDrop(QObject* watched, QDropEvent* drop);
   void BuildMenu();
   void LayOut();
   void UpdateTotals();

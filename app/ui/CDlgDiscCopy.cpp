@@ -193,39 +193,31 @@ bool CDlgDiscCopy::CheckTarget(int target) {
   return true;
 }
 
-int CDlgDiscCopy::StartCopy(int target) {
-  const bool fileMode = fileMode_->isChecked();
-  const int source = fileMode ? -1 : SelectedSource();
-  const bool onTheFly = onTheFly_->isChecked();
-  std::string path = fileMode ? ToStd(filePath_->text()) : onTheFly ? "" : ToStd(tempPath_->text());
-  if (!fileMode) {
-    DiscInfo disc;
-    const int r = source < 0 ? result::kNoSuchDrive : RunOffWindowThread([&] {
-      if (service_->TestUnitReady(uint8_t(source)) != 0) return result::kNotReady;
-      return service_->GetDiscInfoEx(uint8_t(source), &disc);
-    });
-    if (r != result::kSuccess) {
-      ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
-      return 0;
-    }
-    if (disc.blank) {
-      ShowMessage(LoadLangText("Message", 35), msgbox::kInfoOk);
-      return 0;
-    }
-  } else if (path.empty()) {
+// A readable, not blank disc in the source drive, or a copy file named.
+bool CDlgDiscCopy::CheckSource(bool fileMode, int source, const std::string& path) {
+  if (fileMode) {
+    if (!path.empty()) return true;
     ShowMessage(LoadLangText("Message", 50), msgbox::kInfoOk);
-    return 0;
+    return false;
   }
-  if (!(source == target && onTheFly) && !CheckTarget(target)) return 0;
-  // A file already at the copy file's place goes only when the user says so.
-  if (!fileMode && !path.empty() && Exists(path)) {
-    if (ShowMessage(LoadLangText("Message", 1200) + "\n" + path + "\n" + LoadLangText("Message", 1201),
-                    msgbox::kQuestionYesNo) != msgbox::kYes)
-      return 0;
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+  DiscInfo disc;
+  const int r = source < 0 ? result::kNoSuchDrive : RunOffWindowThread([&] {
+    if (service_->TestUnitReady(uint8_t(source)) != 0) return result::kNotReady;
+    return service_->GetDiscInfoEx(uint8_t(source), &disc);
+  });
+  if (r != result::kSuccess) {
+    ShowMessage(LoadLangText("Message", 1), msgbox::kInfoOk);
+    return false;
   }
+  if (disc.blank) {
+    ShowMessage(LoadLangText("Message", 35), msgbox::kInfoOk);
+    return false;
+  }
+  return true;
+}
 
+// The copy on a worker thread behind its progress window; its result.
+int CDlgDiscCopy::RunCopy(int source, int target, const std::string& path) {
   std::atomic<bool> done{false};
   int result = result::kNothingDone;
   std::thread worker([&] {
@@ -249,11 +241,14 @@ int CDlgDiscCopy::StartCopy(int target) {
   if (cancelled) service_->StopCopy();
   RunOffWindowThread([&] { worker.join(); });
   RunOffWindowThread([&] { return service_->Eject(uint8_t(target), true); });
+  return result;
+}
 
-  // The copy file of a drive-to-drive copy: the one asked for, or one the
-  // copy made for itself (one drive as source and target). Kept for further
-  // copies unless the box says otherwise; a file the user chose as the
-  // source goes only after a good copy.
+// The copy file of a drive-to-drive copy: the one asked for, or one the
+// copy made for itself (one drive as source and target). Kept for further
+// copies unless the box says otherwise; a file the user chose as the
+// source goes only after a good copy.
+void CDlgDiscCopy::TidyCopyFile(bool fileMode, const std::string& path, int result) {
   if (!fileMode) {
     const std::string made = path.empty() ? service_->CopyFilePath() : path;
     if (!made.empty() && Exists(made)) {
@@ -270,6 +265,25 @@ int CDlgDiscCopy::StartCopy(int target) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
   }
+}
+
+int CDlgDiscCopy::StartCopy(int target) {
+  const bool fileMode = fileMode_->isChecked();
+  const int source = fileMode ? -1 : SelectedSource();
+  const bool onTheFly = onTheFly_->isChecked();
+  std::string path = fileMode ? ToStd(filePath_->text()) : onTheFly ? "" : ToStd(tempPath_->text());
+  if (!CheckSource(fileMode, source, path)) return 0;
+  if (!(source == target && onTheFly) && !CheckTarget(target)) return 0;
+  // A file already at the copy file's place goes only when the user says so.
+  if (!fileMode && !path.empty() && Exists(path)) {
+    if (ShowMessage(LoadLangText("Message", 1200) + "\n" + path + "\n" + LoadLangText("Message", 1201),
+                    msgbox::kQuestionYesNo) != msgbox::kYes)
+      return 0;
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+  const int result = RunCopy(source, target, path);
+  TidyCopyFile(fileMode, path, result);
   if (result == result::kSuccess) {
     ShowMessage(LoadLangText("Message", 36), msgbox::kInfoOk);
   } else if (result == result::kBurnStopped || result == result::kCopyFileStopped) {

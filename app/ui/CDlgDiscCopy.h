@@ -51,6 +51,9 @@ class CDlgDiscCopy : public QWidget {
  private:
   void UpdateEnabled();
   bool CheckTarget(int target);
+  bool CheckSource(bool fileMode, int source, const std::string& path);
+  int RunCopy(int source, int target, const std::string& path);
+  void TidyCopyFile(bool fileMode, const std::string& path, int result);
   void OneRow(const QString& text);
 
   std::shared_ptr<RecorderService> service_;

@@ -144,6 +144,20 @@ CDlgTimeSet::CDlgTimeSet(const QStringList& recorders, std::function<bool(int)> 
     b->SetCurSor(Qt::PointingHandCursor);
   }
 
+  LayOut(ok, cancel);
+
+  connect(kindGroup_, &QButtonGroup::idClicked, this, &CDlgTimeSet::ShowKind);
+  connect(timing_, &QCheckBox::toggled, this, &CDlgTimeSet::EnableControls);
+  connect(ok, &QPushButton::clicked, this, [this] {
+    if (TryAccept()) accept();
+  });
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  ok->setDefault(true);
+  Load();
+}
+
+// The schedule above the recorders it burns on, the buttons at the bottom.
+void CDlgTimeSet::LayOut(QWidget* ok, QWidget* cancel) {
   auto* typeLabel = new QLabel(Tr("UIText", 72), this);
   auto* kindLabel = new QLabel(Tr("UIText", 73), this);
   auto* afterLabel = new QLabel(Tr("UIText", 61), this);
@@ -173,15 +187,6 @@ CDlgTimeSet::CDlgTimeSet(const QStringList& recorders, std::function<bool(int)> 
   layout->addLayout(buttons);
   scheduleControls_ = {discType_, kinds_[0], kinds_[1], kinds_[2], kinds_[3], pages_, closeDisc_, after_, list_,
                        typeLabel, kindLabel, afterLabel, listLabel};
-
-  connect(kindGroup_, &QButtonGroup::idClicked, this, &CDlgTimeSet::ShowKind);
-  connect(timing_, &QCheckBox::toggled, this, &CDlgTimeSet::EnableControls);
-  connect(ok, &QPushButton::clicked, this, [this] {
-    if (TryAccept()) accept();
-  });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  ok->setDefault(true);
-  Load();
 }
 
 int CDlgTimeSet::Kind() const { return kindGroup_->checkedId() < 1 ? schedule::kOnce : kindGroup_->checkedId(); }

@@ -77,6 +77,7 @@ class CDlgTimeSet : public QDialog {
   int Kind() const;
 
  private:
+  void LayOut(QWidget* ok, QWidget* cancel);
   void Load();
   void ShowKind(int kind);
   void EnableControls();

@@ -1,5 +1,6 @@
 #include "app/ui/CPlomeApp.h"
 
+#include <QApplication>
 #include <QDir>
 
 #include "foundation/LangText.h"
@@ -54,6 +55,13 @@ int CPlomeApp::InitInstance(const QStringList& arguments) {
   }
   CPlomeDlg main(recorders);
   main.SetCommandLineFile(options.projectFile);
-  main.exec();
-  return 0;
+  return RunMainWindow(main);
+}
+
+// The main window is the program's own top-level window, never a modal
+// dialog: a modal window would count as busy to the schedule's check
+// and would keep the window system from treating it as the main window.
+int CPlomeApp::RunMainWindow(CPlomeDlg& window) {
+  window.show();
+  return QApplication::exec();
 }

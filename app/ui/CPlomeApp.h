@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+class CPlomeDlg;
 class VirtualRecorders;
 
 class CPlomeApp {
@@ -18,4 +19,6 @@ class CPlomeApp {
 
   // Runs the program; returns the exit status.
   int InitInstance(const QStringList& arguments);
+  // Shows the main window and runs the program's events until it closes.
+  static int RunMainWindow(CPlomeDlg& window);
 };

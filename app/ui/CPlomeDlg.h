@@ -4,7 +4,8 @@
 // lists and the status line about the disc in the selected recorder. It owns
 // the settings of the current burn, starts burns, erases and tray commands,
 // follows them in modal progress windows and carries out the action chosen
-// for after burning.
+// for after burning. It is the program's top-level window: shown, never run
+// as a modal dialog, so that only the dialogs it opens are modal.
 
 #include <QDialog>
 #include <QImage>
@@ -42,7 +43,7 @@ class QLabel;
 class QTimer;
 class QUrl;
 
-class CPlomeDlg : public QDialog {
+class CPlomeDlg : public QWidget {
   Q_OBJECT
  public:
   // Mode index of each window.
@@ -92,6 +93,8 @@ class CPlomeDlg : public QDialog {
   void OnScheduleTimer();
   void SetClock(std::function<schedule::LocalTime()> clock) { clock_ = std::move(clock); }
   QTimer* ScheduleTimer() const { return scheduleTimer_; }
+  // How often the schedule is checked while it is on.
+  void SetSchedulePeriod(int ms) { schedulePeriod_ = ms; }
   void Erase();
   void Eject(bool open);
   bool AddFromShell(int command, const QString& path);
@@ -120,6 +123,7 @@ class CPlomeDlg : public QDialog {
   void ShowAnalysis(bool askForImage = true);
   // The video disc window of the current mode (Video CD, Super Video CD), or nullptr.
   CDlgVideoDisc* VideoWindow() const;
+  CDlgVideoDisc* VideoWindowOf(int mode) const;  // whether shown or not
   QWidget* Page(int mode) const { return pages_[size_t(mode)]; }
   QComboBox* RecorderList() const { return recorderList_; }
   QComboBox* SpeedList() const { return speedList_; }
@@ -160,7 +164,6 @@ class CPlomeDlg : public QDialog {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void changeEvent(QEvent* event) override;
-  void reject() override {}  // Escape never closes the window
 
  private:
   void CreateControls();
@@ -185,6 +188,10 @@ class CPlomeDlg : public QDialog {
   // The project onto every recorder of the burn settings at once, each
   // writing the copies asked for.
   void StartBurnMulti();
+  void SetUpMultiBurn(CDlgProgressMulti* progress);
+  // The progress window of a burn on one recorder; true when it was stopped.
+  bool FollowBurn();
+  void ReportBurnEnd(bool cancelled, const std::string& doneText, const std::string& failedText);
   // The audio CD mode's checks before its burn settings: a recorder with a
   // blank CD-R or CD-RW that has room for the tracks.
   void BurnCopy();
@@ -217,6 +224,9 @@ class CPlomeDlg : public QDialog {
   // the user chose to stay.
   bool ConfirmUnsavedProjects();
   bool HasUnsavedProject(int mode) const;
+  bool AskToSaveProject(int mode);
+  bool SaveProjectOf(int mode, bool askForFile);
+  QString ProjectName(int mode) const;
   void StartUpdateCheck();
   // Burns the current project of the stored disc type as the schedule says.
   void RunScheduledBurn(const schedule::TimingSet& set);
@@ -285,6 +295,7 @@ class CPlomeDlg : public QDialog {
   HandOverServer* handOver_ = nullptr;
   QTimer* scheduleTimer_;  // timer 4
   std::function<schedule::LocalTime()> clock_ = schedule::Now;
+  int schedulePeriod_ = 30000;
   int64_t lastScheduledMinute_ = -1;  // the minute the schedule last fired
   bool scheduledBurn_ = false;
 };

@@ -177,8 +177,9 @@ class AudioWindowTest : public QObject {
     QVERIFY(w.SaveProject());
     QCOMPARE(wt::Chooser().lastDefaultName, QString("AudioCD.bcd"));
     QVERIFY(!a->IsModified());
-    Sink().Answer({msgbox::kNo});
-    w.NewProject();
+    Sink().Clear();
+    w.NewProject();  // just saved: nothing to ask
+    QCOMPARE(Sink().Count(), 0);
     QCOMPARE(a->List()->topLevelItemCount(), 0);
     w.SwitchMode(CPlomeDlg::kDataDisc);
     QVERIFY(w.OpenProjectFile(file));

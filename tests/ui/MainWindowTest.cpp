@@ -449,8 +449,9 @@ class MainWindowTest : public QObject {
     Sink().Answer({msgbox::kCancel});
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
-    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
-    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));  // the question is asked where the project is
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1026).section("%1", 0, 0)));
+    QVERIFY(Sink().Saw(wt::LangText("Tip", 2)));  // the question names the project's mode
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kMp3Disc));  // and leaves the window as it was
     QVERIFY(!data->IsEmpty());
     // Yes saves it (through the file dialog) and closes.
     const QString file = wt::NewTempFolder("close") + "/Kept.bcd";
@@ -550,9 +551,10 @@ class MainWindowTest : public QObject {
     QVERIFY(QFile::exists(folder + "/Second.bcd"));
     QCOMPARE(wt::Chooser().lastDefaultName, QString("First.bcd"));
     QCOMPARE(data->GetProjectPath(), folder + "/Second.bcd");
-    Sink().Answer({msgbox::kNo});
+    // Just saved: a new project needs no question.
+    Sink().Clear();
     QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
-    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    QCOMPARE(Sink().Count(), 0);
     QVERIFY(data->IsEmpty());
     wt::Chooser().next = {folder + "/First.bcd"};
     QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
@@ -703,14 +705,18 @@ class MainWindowTest : public QObject {
     QVERIFY(data->AddPaths({src + "/Photos"}));
     QVERIFY(w.SaveProject());
     QCOMPARE(wt::Chooser().lastDefaultName, QString());
-    // New project: Cancel keeps everything, No empties it without saving.
+    // New project over changes: Cancel keeps everything, No empties it
+    // without saving.
+    const QString extra = wt::NewTempFolder("unsaved") + "/extra.txt";
+    wt::WriteFile(extra, "not saved");
+    QVERIFY(data->AddPaths({extra}));
     Sink().Answer({msgbox::kCancel});
     w.NewProject();
     QVERIFY(!data->IsEmpty());
     Sink().Answer({msgbox::kNo});
     w.NewProject();
     QVERIFY(data->IsEmpty());
-    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1026).section("%1", 0, 0)));
     // Opening the saved file from the MP3 mode switches to the data disc.
     w.SwitchMode(CPlomeDlg::kMp3Disc);
     wt::Chooser().next = {file};

@@ -2,6 +2,7 @@
 // arming of the check at start-up, and a due burn onto a virtual recorder
 // through the recorder command layer, on a clock the test sets.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/ui/CDlgProgress1.h"
 #include "BurnCtrl/Results.h"
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
@@ -20,6 +22,7 @@
 #include "app/TimingSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgTimeSet.h"
+#include "app/ui/CPlomeApp.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/CSkinBtn.h"
 #include "controls/CHListBox.h"
@@ -156,6 +159,58 @@ class ScheduleWindowTest : public QObject {
     QVERIFY(started.ScheduleTimer()->isActive());
     QCOMPARE(started.ScheduleTimer()->interval(), 30000);
     RemoveRecorder(index);
+  }
+
+  // The program's own run of the main window: nothing but the schedule is
+  // open, so a due schedule burns. The test's clock says when it is, and the
+  // run ends after the third check.
+  void TheRunningProgramBurnsWhenTheScheduleIsDue() {
+    const QString folder = wt::NewTempFolder("running");
+    std::string error;
+    const int index = FirstFreeRecorderIndex(3);
+    QVERIFY2(OpenVirtualRecorder("virtual:" + (folder + "/disc.vdisc").toStdString() + ":cd-r", &error), error.c_str());
+    struct Removed {
+      int index;
+      ~Removed() { RemoveRecorder(index); }
+    } removed{index};
+    auto layer = std::make_shared<CommandLayerRecorders>();
+    CPlomeDlg w(layer);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    const QString src = wt::NewTempFolder("runningsrc");
+    wt::WriteFile(src + "/today.txt", QByteArray(40000, 't'));
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({src + "/today.txt"}));
+    SetKey("Timing", "1");
+    SetKey("DiscType", "1");
+    SetKey("FType", "1");
+    SetKey("Time1", "2026.12.9 14:12:0");
+    SetKey("CloseDisc", "1");
+    SetKey("AfterBurning", "0");
+    SetKey("SelectRecoder", std::string(1, char('A' + index)) + ",");
+    int checks = 0;
+    bool modalAtFirstCheck = true;
+    w.SetClock([&] {
+      if (++checks == 1) modalAtFirstCheck = QApplication::activeModalWidget() != nullptr;
+      if (checks == 3) QCoreApplication::exit(0);
+      return At(9, 14, 12, 5, 3);
+    });
+    w.SetSchedulePeriod(0);
+    int burns = 0;
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [&](QDialog* d) {
+      if (qobject_cast<CDlgProgress1*>(d)) ++burns;
+    });
+    Sink().Clear();
+    CPlomeApp::RunMainWindow(w);
+    QVERIFY(!modalAtFirstCheck);
+    QCOMPARE(checks, 3);
+    QCOMPARE(burns, 1);
+    QCOMPARE(w.LastBurnResult(), result::kSuccess);
+    QVERIFY(Sink().Saw(wt::LangText("Message", 40)));
+    DiscInfo info;
+    layer->Eject(uint8_t(index), false);
+    QCOMPARE(layer->GetDiscInfoEx(uint8_t(index), &info), result::kSuccess);
+    QVERIFY(!info.blank);
+    w.hide();
   }
 
   void ADueScheduleBurnsOncePerMinuteAndActsAfterwards() {

@@ -17,6 +17,7 @@
 #include "app/HandOver.h"
 #include "app/CommandLayerRecorders.h"
 #include "app/ui/CDlgDataCD.h"
+#include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/HandOverServer.h"
 
@@ -59,6 +60,22 @@ class ShellHandOverTest : public QObject {
     QVERIFY(!w.AddFromShell(102, missing));
     QVERIFY2(wt::Sink().Saw(missing), wt::Sink().Texts().empty() ? "no message" : wt::Sink().Texts().back().c_str());
     QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->IsEmpty());
+  }
+
+  // The video disc commands reach the video disc windows, with their own
+  // mode button lit, never a data window that is not there.
+  void VideoDiscCommandsGoToTheVideoWindows() {
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    const QString missing = wt::NewTempFolder("video") + "/holiday.mpg";
+    const int commands[] = {104, 105, 106};
+    const int modes[] = {CPlomeDlg::kVcd, CPlomeDlg::kSvcd, CPlomeDlg::kDvd};
+    for (int i = 0; i < 3; ++i) {
+      wt::Sink().Clear();
+      QVERIFY(!w.AddFromShell(commands[i], missing));
+      QCOMPARE(w.Mode(), modes[i]);
+      QCOMPARE(w.HighlightedModeButton(), 3 + i);
+      QVERIFY(w.VideoWindow()->IsEmpty());
+    }
   }
 
   void OnlyThisUsersWellFormedMessagesArrive() {

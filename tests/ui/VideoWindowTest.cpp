@@ -133,8 +133,9 @@ class VideoWindowTest : public QObject {
     Sink().Answer({msgbox::kCancel});
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
-    QVERIFY(Sink().Saw(wt::LangText("Message", 24)));
-    QCOMPARE(w.Mode(), int(CPlomeDlg::kSvcd));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1026).section("%1", 0, 0)));
+    QVERIFY(Sink().Saw(wt::LangText("Tip", 23)));  // the Super Video CD is named
+    QCOMPARE(w.Mode(), int(CPlomeDlg::kDataDisc));  // where the user is
     // No for both lets the window close; Ctrl+Q goes the same way.
     Sink().Clear();
     Sink().Answer({msgbox::kNo, msgbox::kNo});

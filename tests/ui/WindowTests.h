@@ -14,3 +14,4 @@ int RunUpdateWindowTests(int argc, char** argv);
 int RunVideoWindowTests(int argc, char** argv);
 int RunDvdWindowTests(int argc, char** argv);
 int RunProgressMultiWindowTests(int argc, char** argv);
+int RunUnsavedProjectTests(int argc, char** argv);

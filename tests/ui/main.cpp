@@ -58,5 +58,6 @@ int main(int argc, char** argv) {
   failed += RunVideoWindowTests(argc, argv);
   failed += RunDvdWindowTests(argc, argv);
   failed += RunProgressMultiWindowTests(argc, argv);
+  failed += RunUnsavedProjectTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

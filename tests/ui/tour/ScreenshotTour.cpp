@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include <QThread>
 #include <QTemporaryDir>
@@ -36,6 +37,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QTimeEdit>
+#include "app/ui/CPlomeApp.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
@@ -196,11 +198,16 @@ QString MakeSong(const QString& folder, const QString& name, int seconds, int fr
 }
 }  // namespace
 
-// The image the analysis pages open, as if the user had chosen it.
+// The image the analysis pages open, as if the user had chosen it; projects
+// saved when the tour closes the window go beside it under their default
+// names, so that no file dialog waits for a user.
 class OneImage : public DialogFileChooser {
  public:
   explicit OneImage(QString path) : path_(std::move(path)) {}
   QString OpenFile(QWidget*, const QString&, const QString&) override { return path_; }
+  QString SaveFile(QWidget*, const QString&, const QString&, const QString& defaultName, const QString&) override {
+    return QFileInfo(path_).dir().filePath(defaultName);
+  }
 
  private:
   QString path_;
@@ -401,7 +408,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "screenshots: the tour did not finish\n");
     std::exit(1);
   });
-  main.exec();
+  CPlomeApp::RunMainWindow(main);
   TourUpdater(scratch.path());
   return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,155 @@
+// The recorder and speed lists and the status line about the disc in the
+// selected recorder.
+
+#include "app/ui/CPlomeDlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+
+#include "BurnCtrl/Results.h"
+#include "app/SpeedList.h"
+#include "app/ui/CCapacityBar.h"
+#include "app/ui/CDlgDataCD.h"
+#include "app/ui/CPlomeDlgIds.h"
+#include "foundation/SizeText.h"
+#include "foundation/ui/WindowSupport.h"
+
+using namespace plome;
+
+void CPlomeDlg::FillRecorderLists() {
+  std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  allDrives_.clear();
+  recorders_.clear();
+  for (const DriveEntry& d : drives) {
+    if (d.index == 0) continue;
+    if (d.index >= 26) break;
+    allDrives_ << QString::fromStdString(d.text);
+    if (d.recorder) recorders_ << QString::fromStdString(d.text);
+  }
+}
+
+bool CPlomeDlg::ImageEntrySelected() const { return recorderList_->currentText().startsWith('['); }
+
+int CPlomeDlg::SelectedDrive() const {
+  if (recorderList_->count() == 0 || ImageEntrySelected()) return -1;
+  return DriveIndexOfEntry(ToStd(recorderList_->currentText()));
+}
+
+void CPlomeDlg::SelectRecorder() {
+  int drive = SelectedDrive();
+  if (ImageEntrySelected()) drive = 0;
+  if (drive >= 0) RunOffWindowThread([&] { return service_->Start(uint8_t(drive)); });
+  ShowDiscStatus();
+}
+
+void CPlomeDlg::OnRecorderChanged() {
+  if (filling_) return;
+  SelectRecorder();
+  if (ImageEntrySelected() && mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) {
+    // Choosing the image entry again opens another image.
+    QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.toc;*.nrg;*.bin)|*.iso;*.cue;*.toc;*.nrg;*.bin||");
+    if (!path.isEmpty()) OpenAnalysisImage(path);
+  }
+  ShowAnalysis(false);
+  remembered_[size_t(mode_ == kAnalyseSector || mode_ == kDeviceInfo ? kAnalyseDisc : mode_)] =
+      recorderList_->currentIndex();
+  FillSpeedList();
+}
+
+void CPlomeDlg::ShowDiscStatus() {
+  int drive = SelectedDrive();
+  DiscInfo info;
+  if (drive < 0) {
+    status_->clear();
+    ShowCapacity(false, info);
+    return;
+  }
+  int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), &info); });
+  if (rc != result::kSuccess) {
+    status_->setText(Tr("UIText", 2));
+    ShowCapacity(false, info);
+    return;
+  }
+  QString name = QString::fromStdString(MediumName(info.mediumType));
+  if (name.isEmpty()) name = Tr("UIText", 3);
+  QString text = name + " " + Tr("UIText", info.blank ? 4 : 5) + " " + Tr("UIText", info.writable ? 6 : 7) + " " +
+                 Tr("UIText", 8) + " " + QString::fromStdString(FormatSize(info.freeBytes));
+  status_->setText(text);
+  ShowCapacity(true, info);
+}
+
+void CPlomeDlg::FollowDisc() {
+  // A disc put in or taken out shows in the status line. Only the drive's
+  // readiness is asked each time; the disc is read again when it changed.
+  const int drive = SelectedDrive();
+  if (drive < 0) return;
+  const bool ready = RunOffWindowThread([&] { return service_->TestUnitReady(uint8_t(drive)); }) == 0;
+  if (ready != discKnown_) ShowDiscStatus();
+}
+
+void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
+  discKnown_ = known;
+  disc_ = info;
+  for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
+    CDlgDataCD* w = DataWindow(mode);
+    if (!w) continue;
+    if (known) w->CapacityBar()->SetDisc(info.usedBytes, info.freeBytes);
+    else w->CapacityBar()->SetNoDisc();
+    // An image file is laid out as a CD; a disc names itself by its kind.
+    if (!known && !ImageEntrySelected()) continue;
+    const int type = known ? info.mediumType : medium::kCdR;
+    w->SetDefaultLabel(medium::IsBd(type) ? "DataBD" : medium::IsDvd(type) ? "DataDVD" : "DataCD");
+  }
+}
+
+void CPlomeDlg::FillSpeedList() {
+  if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
+  speedList_->clear();
+  int drive = SelectedDrive();
+  if (drive < 0) {
+    speedList_->setEnabled(false);
+    return;
+  }
+  speedList_->setEnabled(true);
+  std::vector<int> factors = RunOffWindowThread([&] { return WriteSpeedFactors(*service_, uint8_t(drive), nullptr); });
+  speedList_->addItem(Tr("UIText", 1));
+  for (int f : factors) speedList_->addItem(QString::asprintf("%dX", f));
+  speedList_->setCurrentIndex(0);
+}
+
+void CPlomeDlg::OnDeviceChange() {
+  if (!initialised_ || mode_ == kDiscCopy || !finished_ || eraseBusy_) return;
+  if (!isActiveWindow()) {
+    FollowDisc();
+    return;
+  }
+  std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  QStringList all;
+  for (const DriveEntry& d : drives)
+    if (d.index > 0 && d.index < 26) all << QString::fromStdString(d.text);
+  if (all == allDrives_) {
+    FollowDisc();
+    return;
+  }
+  // Drives came or went: rebuild the lists, keeping the selection when its
+  // drive is still there.
+  const QString selected = recorderList_->currentText();
+  FillRecorderLists();
+  int mode = mode_;
+  mode_ = -1;
+  SwitchMode(mode);
+  int keep = recorderList_->findText(selected);
+  if (keep >= 0) recorderList_->setCurrentIndex(keep);
+  SelectRecorder();
+  FillSpeedList();
+}
+
+void CPlomeDlg::Eject(bool open) {
+  int drive = SelectedDrive();
+  if (drive < 0) return;
+  RunOffWindowThread([&] {
+    if (open) service_->Lock(uint8_t(drive), false);
+    return service_->Eject(uint8_t(drive), open);
+  });
+  ShowDiscStatus();
+}
