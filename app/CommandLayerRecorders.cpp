@@ -8,7 +8,7 @@
 #include "ImageFileDisc.h"
 #include "DataSource_CloneFile.h"
 #include "DataSource_Device.h"
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"

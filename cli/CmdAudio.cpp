@@ -16,7 +16,7 @@
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
-#include "app/CAudioCDProject.h"
+#include "jobs/CAudioCDProject.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ int Burn(const CliArgs& args) {
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   if (driveSpecs.empty() || opt.Operands().empty())
     return CliFail(result::kBadArguments,
-                   "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] FILE...");
+                   "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] FILE...");
   int copies = 1;
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
@@ -175,7 +175,7 @@ int RunAudio(const CliArgs& args) {
 }
 
 CliCommand reg{"audio",
-               "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] FILE... | "
+               "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] FILE... | "
                "audio project save -o FILE.bcd [--replace] FILE...",
                &RunAudio};
 

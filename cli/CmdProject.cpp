@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "BurnCtrl/Results.h"
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 #include "authoring/FileList.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"

@@ -16,7 +16,7 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "MediumTable.h"
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 #include "ImageFileDisc.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
@@ -27,7 +27,7 @@ namespace {
 
 const char* kUsage =
     "video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--no-reencode] "
-    "FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] --project FILE.bcd | "
+    "[--replace] FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--replace] --project FILE.bcd | "
     "video (--vcd | --svcd) --save FILE.bcd [--replace] FILE... | "
     "video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
 

@@ -17,7 +17,7 @@
 
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
-#include "app/CDvdVideoProject.h"
+#include "jobs/CDvdVideoProject.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "foundation/LangText.h"

@@ -35,6 +35,22 @@ void PrintUsage(FILE* to) {
                    "Exit status: 0 on success, 1 when the command failed, 2 for a usage error.\n");
 }
 
+// Every form of every command, one a line: the command list of the README
+// is this output, so that it cannot fall behind the program.
+void PrintSynopsis() {
+  for (const auto& [name, entry] : Commands()) {
+    const std::string& usage = entry.usage;
+    size_t from = 0;
+    for (size_t at = usage.find(" | "); at != std::string::npos; at = usage.find(" | ", at + 3)) {
+      // A new form begins where the alternative starts with the command again.
+      if (usage.compare(at + 3, name.size() + 1, name + " ") != 0) continue;
+      std::printf("varnex-cli %s\n", usage.substr(from, at - from).c_str());
+      from = at + 3;
+    }
+    std::printf("varnex-cli %s\n", usage.substr(from).c_str());
+  }
+}
+
 int PrintCommandHelp(const std::string& name) {
   auto it = Commands().find(name);
   if (it == Commands().end()) {
@@ -140,6 +156,10 @@ int main(int argc, char** argv) {
   }
   if (first == "--help" || first == "-h" || (first == "help" && argc == 2)) {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (first == "help" && std::string(argv[2]) == "--synopsis") {
+    PrintSynopsis();
     return 0;
   }
   if (first == "help") return PrintCommandHelp(argv[2]);

@@ -27,6 +27,9 @@ LAYERS = [
     ("device library", ["outside/Kestrine"]),
     ("project", ["authoring"]),
     ("engine", ["BurnCtrl", "media", "outside/Pollard", "outside/Sondrel"]),
+    # The projects both fronts burn (audio CD, Video CD, DVD-Video): jobs
+    # made of the engine's steps.
+    ("jobs", ["jobs"]),
     ("services", ["app", "analysis"]),
     # controls/ is the library of Qt widgets the windows are drawn with.
     ("windows", ["controls", "foundation/ui", "authoring/ui", "BurnCtrl/ui", "media/ui", "analysis/ui", "app/ui"]),

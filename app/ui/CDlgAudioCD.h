@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "app/CAudioCDProject.h"
+#include "jobs/CAudioCDProject.h"
 
 class CListCtrlEx;
 class QDropEvent;

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/CDvdVideoProject.h"
+#include "jobs/CDvdVideoProject.h"
 #include "app/ui/CDlgWait.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 
 class RecorderService;
 

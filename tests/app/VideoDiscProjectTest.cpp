@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 #include "media/MediaTestSupport.h"
 
 TEST(VideoDiscProject, TakesVideoFileNamesInAnyCaseAndNothingElse) {

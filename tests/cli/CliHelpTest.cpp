@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "support/RunCommand.h"
+#include "support/TestFolders.h"
 
 namespace {
 
@@ -55,4 +56,23 @@ TEST(CliHelp, VersionHelpAndEveryCommandsHelpAnswerWithStatusZero) {
   EXPECT_EQ(status, 2);
   Cli("", &status);
   EXPECT_EQ(status, 2) << "no command at all is a usage error";
+}
+
+// The README lists the commands as the program gives them: a command or a
+// form added to the program and not to the README (or the other way round)
+// fails here.
+TEST(CliHelp, TheReadmesCommandListIsTheProgramsSynopsis) {
+  const std::string readme = ReadWholeFile(VARNEX_SOURCE_DIR "/README.md");
+  const std::string head = "## varnex-cli\n\n```\n";
+  const size_t from = readme.find(head);
+  ASSERT_NE(from, std::string::npos);
+  const size_t start = from + head.size();
+  const size_t end = readme.find("```", start);
+  ASSERT_NE(end, std::string::npos);
+  int status = 0;
+  const std::string synopsis = Cli("help --synopsis", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readme.substr(start, end - start), synopsis)
+      << "regenerate the list with: build/bin/varnex-cli help --synopsis";
+  EXPECT_NE(synopsis.find("varnex-cli copy --bcl"), std::string::npos);
 }

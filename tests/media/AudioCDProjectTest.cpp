@@ -16,7 +16,7 @@
 #include "VirtualRecorder.h"
 #include "foundation/TempFiles.h"
 #include "media/CAVConvert.h"
-#include "app/CAudioCDProject.h"
+#include "jobs/CAudioCDProject.h"
 
 namespace {
 

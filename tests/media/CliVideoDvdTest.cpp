@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "app/CDvdVideoProject.h"
+#include "jobs/CDvdVideoProject.h"
 #include "media/DvdTestSupport.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "burnctrl/BurnTestSupport.h"
 #include "DevDeque.h"
 #include "VirtualRecorder.h"
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 #include "media/DvdTestSupport.h"
 
 namespace {

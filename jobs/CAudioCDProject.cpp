@@ -1,4 +1,4 @@
-#include "app/CAudioCDProject.h"
+#include "jobs/CAudioCDProject.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/CDvdVideoProject.h"
+#include "jobs/CDvdVideoProject.h"
 
 #include <sys/stat.h>
 

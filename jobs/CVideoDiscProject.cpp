@@ -1,4 +1,4 @@
-#include "app/CVideoDiscProject.h"
+#include "jobs/CVideoDiscProject.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@
 #include "DataSource_VCD.h"
 #include "SafeFile.h"
 #include "VcdTracks.h"
-#include "app/CDvdVideoProject.h"
+#include "jobs/CDvdVideoProject.h"
 #include "authoring/CSVCDFile.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/CVCDFile.h"
