@@ -544,33 +544,38 @@ int CVideoDiscProject::CheckTarget(int drive) {
 }
 
 int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
-  if (kind_ == kDvdVideo) {
-    std::shared_ptr<CDvdVideoProject> dvd = Dvd();
-    if (!dvd) return FailedOn(drive, kEmptyProject, "the disc is not prepared");
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      DriveBurn& burn = BurnOf(drive);
-      burn.stop = false;
-      burn.error.clear();
-      // The authored files are this burn's until it returns.
-      ++reading_;
-    }
-    struct Reading {
-      CVideoDiscProject* self;
-      ~Reading() {
-        std::lock_guard<std::mutex> hold(self->lock_);
-        --self->reading_;
-        self->idle_.notify_all();
-      }
-    } reading{this};
-    if (stop && *stop) dvd->StopBurn(drive);
-    int r;
-    {
-      StopWatcher watch(stop, *dvd, drive);
-      r = dvd->Burn(drive);
-    }
-    return r == result::kSuccess ? r : FailedOn(drive, r, dvd->LastError());
+  return kind_ == kDvdVideo ? BurnDvd(drive, stop) : BurnVideoCd(drive, stop);
+}
+
+int CVideoDiscProject::BurnDvd(int drive, const std::atomic<bool>* stop) {
+  std::shared_ptr<CDvdVideoProject> dvd = Dvd();
+  if (!dvd) return FailedOn(drive, kEmptyProject, "the disc is not prepared");
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    DriveBurn& burn = BurnOf(drive);
+    burn.stop = false;
+    burn.error.clear();
+    // The authored files are this burn's until it returns.
+    ++reading_;
   }
+  struct Reading {
+    CVideoDiscProject* self;
+    ~Reading() {
+      std::lock_guard<std::mutex> hold(self->lock_);
+      --self->reading_;
+      self->idle_.notify_all();
+    }
+  } reading{this};
+  if (stop && *stop) dvd->StopBurn(drive);
+  int r;
+  {
+    StopWatcher watch(stop, *dvd, drive);
+    r = dvd->Burn(drive);
+  }
+  return r == result::kSuccess ? r : FailedOn(drive, r, dvd->LastError());
+}
+
+int CVideoDiscProject::BurnVideoCd(int drive, const std::atomic<bool>* stop) {
   DriveBurn* burn = nullptr;
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -606,16 +611,7 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
     int index;
     ~Release() { ReleaseRecorder(index); }
   } release{drive};
-  std::shared_ptr<Recorder> keep = ShareRecorder(drive);
-  if (!keep) return FailedOn(drive, result::kNoSuchDrive, "");
-  uint32_t capacity = 0;
-  if (keep->GetBlackDiscCapacity(capacity) != 0)
-    return FailedOn(drive, result::kException, keep->Name() + ": the disc's capacity is unknown");
-  const int64_t leadOut = source.Layout().sessions.front().LeadOut();
-  if (!FitsCapacity(leadOut, capacity))
-    return FailedOn(drive, result::kDoesNotFit,
-                    keep->Name() + ": the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
-                        std::to_string(capacity));
+  if (int r = CheckRoom(drive, source.Layout().sessions.front().LeadOut()); r != result::kSuccess) return r;
   progress_ = 0;
   AtOnceOptions options;
   options.what = "the video CD";
@@ -630,5 +626,19 @@ int CVideoDiscProject::BurnVideoDisc(int drive, const std::atomic<bool>* stop) {
   if (r != result::kSuccess) return FailedOn(drive, r, r == result::kBurnStopped ? "" : LastJobError(drive));
   burn->progress = 100;
   progress_ = 100;
+  return result::kSuccess;
+}
+
+// The blank disc in the drive takes the disc up to `leadOut` and the reserve.
+int CVideoDiscProject::CheckRoom(int drive, int64_t leadOut) {
+  std::shared_ptr<Recorder> keep = ShareRecorder(drive);
+  if (!keep) return FailedOn(drive, result::kNoSuchDrive, "");
+  uint32_t capacity = 0;
+  if (keep->GetBlackDiscCapacity(capacity) != 0)
+    return FailedOn(drive, result::kException, keep->Name() + ": the disc's capacity is unknown");
+  if (!FitsCapacity(leadOut, capacity))
+    return FailedOn(drive, result::kDoesNotFit,
+                    keep->Name() + ": the disc needs " + std::to_string(leadOut) + " sectors; the blank disc has " +
+                        std::to_string(capacity));
   return result::kSuccess;
 }

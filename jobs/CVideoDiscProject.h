@@ -145,6 +145,9 @@ class CVideoDiscProject {
  private:
   bool CheckItemForDisc(const std::string& path, std::string* why) const;
   int PrepareDvd(const std::vector<VideoItem>& items, const std::atomic<bool>* stop);
+  int BurnDvd(int drive, const std::atomic<bool>* stop);
+  int BurnVideoCd(int drive, const std::atomic<bool>* stop);
+  int CheckRoom(int drive, int64_t leadOut);
   std::shared_ptr<CDvdVideoProject> Dvd() const;
   int Failed(int code, const std::string& why);
   int FailedOn(int drive, int code, const std::string& why);
