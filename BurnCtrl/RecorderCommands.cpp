@@ -611,24 +611,17 @@ int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxR
   const int m = r->GetMediumType();
   const uint16_t unit = (m == kCdR || m == kCdRw) ? 176 : 1385;
   std::vector<uint8_t> page(1024);
-  if (r->ModeSense(0x2A, page.data(), uint32_t(page.size())) != 0 || (page[8] & 0x3F) != 0x2A)
+  CAPABILITIES_PAGE caps;
+  if (r->ModeSense(mmc::kPageCapabilities, page.data(), uint32_t(page.size())) != 0 ||
+      !caps.Parse(page.data() + 8, page.size() - 8))
     return result::kNothingDone;
-  const uint8_t* p = &page[8];
-  *curRead = bytes::BE16(p + 14);
-  *curWrite = bytes::BE16(p + 28);
-  *maxRead = bytes::BE16(p + 8);
-  std::vector<uint16_t> speeds;
-  const unsigned count = bytes::BE16(p + 30);
-  for (unsigned i = 0; i < count && speeds.size() < 10 && 32 + 4 * i + 4 <= page.size() - 8; ++i) {
-    uint32_t v = bytes::BE32(p + 32 + 4 * i);
-    if (v == 0) break;
-    speeds.push_back(uint16_t(std::min<uint32_t>(v, 0xFFFF)));
-  }
-  if (std::find(speeds.begin(), speeds.end(), unit) == speeds.end()) speeds.push_back(unit);
-  std::sort(speeds.rbegin(), speeds.rend());
-  *maxWrite = speeds.front();
-  *lowWrite = speeds.back();
-  *secondWrite = speeds.size() > 1 ? speeds[1] : speeds[0];
+  *curRead = caps.CurrentReadSpeed;
+  *curWrite = caps.CurrentWriteSpeed;
+  *maxRead = caps.MaxReadSpeed;
+  const CAPABILITIES_PAGE::SpeedChoice choice = caps.WriteSpeedChoice(unit);
+  *maxWrite = choice.Max;
+  *lowWrite = choice.Low;
+  *secondWrite = choice.Second;
   Trace("<----GetCdSpeeds end---->");
   return result::kSuccess;
 }

@@ -33,9 +33,7 @@ bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view)
   }
   if (status != DEV_OK) {
     std::memset(view->buffer, 0, sizeof view->buffer);
-    char sense[64];
-    std::snprintf(sense, sizeof sense, " (sense %X/%02X/%02X)", drive.GetSenseKey(), drive.GetASC(), drive.GetASCQ());
-    view->error = "sector " + std::to_string(lba) + " cannot be read" + sense;
+    view->error = "sector " + std::to_string(lba) + " cannot be read (" + SenseText(drive.GetLastSense()) + ")";
     return false;
   }
   return true;

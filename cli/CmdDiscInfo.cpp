@@ -104,23 +104,17 @@ struct Speeds {
 bool ReadSpeeds(CDevCmdRW& d, int medium, Speeds& s) {
   int unit = (medium == ::medium::kCdR || medium == ::medium::kCdRw) ? 176 : 1385;
   std::vector<uint8_t> page(1024);
-  if (d.ModeSense(page.data(), int(page.size()), 0x2A) != DEV_OK || (page[0] & 0x3F) != 0x2A) return false;
-  s.curRead = bytes::BE16(&page[14]);
-  s.curWrite = bytes::BE16(&page[28]);
-  s.maxRead = bytes::BE16(&page[8]);
-  int count = bytes::BE16(&page[30]);
-  std::vector<int> list;
-  for (int i = 0; i < count && list.size() < 10 && 32 + 4 * i + 4 <= int(page.size()); ++i) {
-    int v = int(bytes::BE32(&page[size_t(32 + 4 * i)]));
-    if (v == 0) break;
-    list.push_back(v);
-  }
-  if (!list.empty() && std::find(list.begin(), list.end(), unit) == list.end()) list.push_back(unit);
-  if (list.empty()) list.push_back(unit);
-  std::sort(list.rbegin(), list.rend());
-  s.maxWrite = list.front();
-  s.lowWrite = list.back();
-  s.secondWrite = list.size() > 1 ? list[1] : list[0];
+  CAPABILITIES_PAGE caps;
+  if (d.ModeSense(page.data(), int(page.size()), mmc::kPageCapabilities) != DEV_OK ||
+      !caps.Parse(page.data(), page.size()))
+    return false;
+  s.curRead = caps.CurrentReadSpeed;
+  s.curWrite = caps.CurrentWriteSpeed;
+  s.maxRead = caps.MaxReadSpeed;
+  const CAPABILITIES_PAGE::SpeedChoice choice = caps.WriteSpeedChoice(uint16_t(unit));
+  s.maxWrite = choice.Max;
+  s.lowWrite = choice.Low;
+  s.secondWrite = choice.Second;
   return true;
 }
 
@@ -132,10 +126,8 @@ int RunDiscInfo(const CliArgs& args) {
   if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
   CDevCmdRW& d = *drive.device;
   if (d.TestUnitReady() != DEV_OK) {
-    SenseData s = d.GetLastSense();
+    const std::string sense = SenseText(d.GetLastSense());
     std::printf("%s\n", Text(2, "No disc information").c_str());
-    char sense[48];
-    std::snprintf(sense, sizeof sense, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
     return CliFail(cliresult::kNotReady, d.GetDevicePath() + ", " + sense);
   }
   int medium = d.GetMediumType();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "DevTypes.h"
 #include "MediumTable.h"
 #include "SafeFile.h"
 
@@ -17,12 +18,6 @@ std::string Quoted(const char* s) {
   std::string q;
   for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
   return "\"" + q + "\"";
-}
-
-std::string Msf(int32_t lba) {
-  char b[16];
-  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
-  return std::string(b);
 }
 
 }  // namespace
@@ -89,8 +84,8 @@ std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>
       if (tt.szTitle[0]) cue << "    TITLE " << Quoted(tt.szTitle) << "\n";
       if (tt.szArtist[0]) cue << "    PERFORMER " << Quoted(tt.szArtist) << "\n";
     }
-    if (gapStart < t->start) cue << "    INDEX 00 " << Msf(gapStart) << "\n";
-    cue << "    INDEX 01 " << Msf(t->start) << "\n";
+    if (gapStart < t->start) cue << "    INDEX 00 " << MsfText(gapStart) << "\n";
+    cue << "    INDEX 01 " << MsfText(t->start) << "\n";
     gapStart = t->End();
   }
   return cue.str();

@@ -208,12 +208,14 @@ int CDevCmdROM::GetDevType() {
     return DEV_CDROM;
   }
   // Older drives: the capabilities page.
-  uint8_t page[32];
-  if (ModeSense(page, sizeof page, 0x2A) != DEV_OK) return DEV_CDROM;
-  if (page[3] & 0x10) return DEV_DVDMINUS;
-  if (page[3] & 0x20) return DEV_DVDRAM;
-  if (page[3] & 0x03) return DEV_CDRW;
-  if (page[2] & 0x08) return DEV_DVDROM;
+  uint8_t page[32] = {};
+  CAPABILITIES_PAGE caps;
+  if (ModeSense(page, sizeof page, mmc::kPageCapabilities) != DEV_OK || !caps.Parse(page, sizeof page))
+    return DEV_CDROM;
+  if (caps.WriteBits & 0x10) return DEV_DVDMINUS;
+  if (caps.WriteBits & 0x20) return DEV_DVDRAM;
+  if (caps.WriteBits & 0x03) return DEV_CDRW;
+  if (caps.ReadBits & 0x08) return DEV_DVDROM;
   return DEV_CDROM;
 }
 

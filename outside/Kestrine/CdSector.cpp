@@ -56,15 +56,14 @@ void PutHeader(int32_t lba, uint8_t mode, uint8_t* raw) {
   std::memcpy(raw, sync, 12);
   int32_t v = lba + 150;
   if (v < 0) v += 450000;  // addresses before 00:00:00 wrap to the top of the scale
-  raw[12] = ToBcd(v / 4500);
-  raw[13] = ToBcd((v / 75) % 60);
-  raw[14] = ToBcd(v % 75);
+  const Msf m = FramesToMsf(v);
+  raw[12] = ToBcd(m.M);
+  raw[13] = ToBcd(m.S);
+  raw[14] = ToBcd(m.F);
   raw[15] = mode;
 }
 
 }  // namespace
-
-uint8_t ToBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
 
 int UserSize(Mode m) {
   switch (m) {

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CdTime.h"
+#include "SectorSizes.h"
+
 namespace cdsector {
 
 constexpr int kRawSize = 2352;
@@ -42,6 +45,6 @@ Mode ModeOf(const uint8_t* raw);
 // Offset of the user data in a raw sector of that mode.
 int UserOffset(Mode mode);
 
-uint8_t ToBcd(int v);
+using ::ToBcd;
 
 }  // namespace cdsector

@@ -103,7 +103,7 @@ bool ParseMsf(const std::string& s, int64_t& frames) {
   std::istringstream in(s);
   if (!(in >> m >> c1 >> sec >> c2 >> f) || c1 != ':' || c2 != ':') return false;
   if (m < 0 || m > 999 || sec < 0 || sec > 59 || f < 0 || f > 74) return false;
-  frames = (int64_t(m) * 60 + sec) * 75 + f;
+  frames = MsfToFrames(m, sec, f);
   return true;
 }
 
@@ -507,19 +507,17 @@ bool ReadNrgTaoChunk(const uint8_t* body, uint32_t len, bool v2, NrgChunks* nrg,
 // only binary makes a time of them that never goes backwards.
 bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks* nrg, std::string* why) {
   if (len % 8 != 0) return Fail(why, "damaged NRG cue chunk");
-  auto fromBcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
-  auto bcdOk = [](uint8_t v) { return (v >> 4) <= 9 && (v & 15) <= 9; };
   bool bcd = !extended, binary = !extended;
   int32_t lastBcd = INT32_MIN, lastBinary = INT32_MIN;
   for (size_t p = 0; p + 8 <= len && !extended; p += 8) {
     const uint8_t* e = body + p;
     if (bcd) {
-      const int32_t at = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
-      bcd = bcdOk(e[5]) && bcdOk(e[6]) && bcdOk(e[7]) && fromBcd(e[6]) < 60 && fromBcd(e[7]) < 75 && at >= lastBcd;
+      const int32_t at = int32_t(MsfToFrames(FromBcd(e[5]), FromBcd(e[6]), FromBcd(e[7]))) - kMsfOfLbaZero;
+      bcd = IsBcd(e[5]) && IsBcd(e[6]) && IsBcd(e[7]) && FromBcd(e[6]) < 60 && FromBcd(e[7]) < 75 && at >= lastBcd;
       lastBcd = at;
     }
     if (binary) {
-      const int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+      const int32_t at = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
       binary = e[6] < 60 && e[7] < 75 && at >= lastBinary;
       lastBinary = at;
     }
@@ -528,11 +526,11 @@ bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks
   for (size_t p = 0; p + 8 <= len; p += 8) {
     const uint8_t* e = body + p;
     if (e[1] == 0 || e[1] == 0xAA) continue;  // lead-in and lead-out
-    const int track = fromBcd(e[1]), index = fromBcd(e[2]);
+    const int track = FromBcd(e[1]), index = FromBcd(e[2]);
     int32_t lba;
     if (extended) lba = int32_t(bytes::BE32(e + 4));
-    else if (bcd) lba = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
-    else lba = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    else if (bcd) lba = int32_t(MsfToFrames(FromBcd(e[5]), FromBcd(e[6]), FromBcd(e[7]))) - kMsfOfLbaZero;
+    else lba = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
     if (index == 1) nrg->cueIndex1.push_back({track, lba});
     if (index == 0) nrg->cueIndex0.push_back({track, lba});
   }

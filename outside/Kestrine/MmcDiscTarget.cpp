@@ -1186,19 +1186,18 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
   n = std::min(n, c.dataLength);
   if (!c.data || n < 16 || n % 8) return Fail(c, kInvalidParamField);
   // Entries: CTL/ADR, TNO, INDEX (both BCD), data form, SCMS, MIN, SEC, FRAME.
-  auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
   std::vector<CueTrack> tracks;
   int32_t leadOut = -1;
   for (uint32_t off = 0; off < n; off += 8) {
     const uint8_t* e = c.data + off;
     if (e[5] > 99 || e[6] > 59 || e[7] > 74) return Fail(c, kInvalidParamField);
-    int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    int32_t at = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
     if (e[1] == 0x00) continue;  // lead-in
     if (e[1] == 0xAA) {
       leadOut = at;
       break;
     }
-    int tno = bcd(e[1]), index = bcd(e[2]);
+    int tno = FromBcd(e[1]), index = FromBcd(e[2]);
     if (tno < 1 || tno > 99) return Fail(c, kInvalidParamField);
     // The host sends every sector: audio (00), or data as user bytes (10,
     // 20, 30) or raw (11, 21, 31); an audio track takes audio only, a data

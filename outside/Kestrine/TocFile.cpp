@@ -100,7 +100,7 @@ bool ParseMsf(const std::string& s, int64_t* frames) {
     at = end + 1;
   }
   if (part[1] > 59 || part[2] > 74) return false;
-  *frames = (part[0] * 60 + part[1]) * 75 + part[2];
+  *frames = MsfToFrames(part[0], part[1], part[2]);
   return true;
 }
 

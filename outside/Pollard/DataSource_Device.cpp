@@ -1,18 +1,10 @@
 #include "DataSource_Device.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "CdSector.h"
 
 namespace {
-
-std::string SenseText(const CDevCmdROM& d) {
-  SenseData s = d.GetLastSense();
-  char b[32];
-  std::snprintf(b, sizeof b, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
-  return b;
-}
 
 // Reads are made in pieces a drive takes in one command.
 constexpr int kReadPiece = 26;
@@ -40,7 +32,7 @@ DataSource* DataSource_Device::CloneSource() {
 
 bool DataSource_Device::ReadLayout() {
   if (!dev_ || !dev_->HasDrive()) return Fail("no drive");
-  if (dev_->TestUnitReady() != DEV_OK) return Fail("the drive is not ready (" + SenseText(*dev_) + ")");
+  if (dev_->TestUnitReady() != DEV_OK) return Fail("the drive is not ready (" + SenseText(dev_->GetLastSense()) + ")");
   layout_.discType = dev_->GetDiscType();
   layout_.profile = dev_->GetMediumType();
   if (layout_.discType < CD_TYPE_CD || layout_.discType > CD_TYPE_BD) return Fail("the disc is of an unknown kind");
@@ -60,7 +52,7 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
         layout_.sessions.clear();
         return LayoutFromToc();
       }
-      return Fail("track " + std::to_string(n) + " cannot be read (" + SenseText(*dev_) + ")");
+      return Fail("track " + std::to_string(n) + " cannot be read (" + SenseText(dev_->GetLastSense()) + ")");
     }
     if (ti.Blank || ti.TrackSize == 0) break;  // the invisible track of an open disc
     if (ti.SessionNumber < 1 || ti.SessionNumber > 99) return Fail("a track names an impossible session");
@@ -108,7 +100,7 @@ bool DataSource_Device::FinishLayout() {
 bool DataSource_Device::LayoutFromToc() {
   SessionInfo info;
   if (dev_->GetSessionInfo(info) != DEV_OK)
-    return Fail("the disc's table of contents cannot be read (" + SenseText(*dev_) + ")");
+    return Fail("the disc's table of contents cannot be read (" + SenseText(dev_->GetLastSense()) + ")");
   int number = 1;
   for (const TocData& toc : info.Sessions) {
     SourceSession s;
@@ -148,13 +140,15 @@ bool DataSource_Device::ReadData(const SourceTrack& track, int32_t lba, uint8_t*
   const int size = layout_.sectorSize;
   if (layout_.discType != CD_TYPE_CD) {
     if (dev_->ReadCD_10(buffer, count * size, count, uint32_t(lba)) != DEV_OK)
-      return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+      return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" +
+                  SenseText(dev_->GetLastSense()) + ")");
     return true;
   }
   if (*readCdRefused_) return ReadRebuilt(track, lba, buffer, count);
   if (dev_->ReadCD_All(buffer, count * size, count, uint32_t(lba)) == DEV_OK) return true;
   if (!RefusedAsUnknown(*dev_))
-    return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" +
+                SenseText(dev_->GetLastSense()) + ")");
   *readCdRefused_ = true;
   return ReadRebuilt(track, lba, buffer, count);
 }
@@ -169,8 +163,8 @@ bool DataSource_Device::ReadRebuilt(const SourceTrack& track, int32_t lba, uint8
                 (track.IsAudio() ? "audio" : "Mode 2") + ", which READ (10) cannot read whole");
   std::vector<uint8_t> user(size_t(count) * 2048);
   if (dev_->ReadCD_10(user.data(), int(user.size()), count, uint32_t(lba)) != DEV_OK)
-    return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" + SenseText(*dev_) +
-                ")");
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" +
+                SenseText(dev_->GetLastSense()) + ")");
   for (int i = 0; i < count; ++i)
     cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * 2048,
                      buffer + size_t(i) * cdsector::kRawSize);
