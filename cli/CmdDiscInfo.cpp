@@ -9,6 +9,8 @@
 #include "authoring/CAnaly_UDF.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "MmcCommands.h"
+#include "SectorSizes.h"
 
 namespace {
 
@@ -22,11 +24,11 @@ bool IsBlank(CDevCmdRW& d, int medium) {
   if (::medium::IsOverwritable(medium)) {
     // Overwritable discs have no blank state: look for anything at the places
     // file systems start. READ(10), which DVD and BD drives answer.
-    uint8_t sector[2048];
+    uint8_t sector[kDataSectorSize];
     for (uint32_t lba : {16u, 256u, 512u}) {
-      std::fill(sector, sector + 2048, 0);
-      if (d.ReadCD_10(sector, 2048, 1, lba) != DEV_OK) continue;  // unreadable: never written
-      if (std::any_of(sector, sector + 2048, [](uint8_t b) { return b != 0; })) return false;
+      std::fill(sector, sector + kDataSectorSize, 0);
+      if (d.ReadCD_10(sector, kDataSectorSize, 1, lba) != DEV_OK) continue;  // unreadable: never written
+      if (std::any_of(sector, sector + kDataSectorSize, [](uint8_t b) { return b != 0; })) return false;
     }
     return true;
   }
@@ -40,7 +42,7 @@ class DriveSectors : public UdfSectorSource {
   explicit DriveSectors(CDevCmdRW& d) : d_(d) {}
   bool ReadSectors(uint32_t sector, uint32_t count, uint8_t* out) override {
     for (uint32_t i = 0; i < count; ++i)
-      if (d_.ReadCD_10(out + size_t(i) * 2048, 2048, 1, sector + i) != DEV_OK) return false;
+      if (d_.ReadCD_10(out + size_t(i) * kDataSectorSize, kDataSectorSize, 1, sector + i) != DEV_OK) return false;
     return true;
   }
   uint64_t SectorCount() const override {
@@ -57,7 +59,8 @@ struct LastDataSector : UdfWalkListener {
   uint32_t last = 0;
   bool Entry(const UdfEntry& e) override {
     for (const auto& [sector, bytes] : e.sectors)
-      if (bytes > 0) last = std::max<uint32_t>(last, sector + uint32_t((bytes + 2047) / 2048) - 1);
+      if (bytes > 0)
+        last = std::max<uint32_t>(last, sector + uint32_t((bytes + kDataSectorSize - 1) / kDataSectorSize) - 1);
     return true;
   }
 };
@@ -133,7 +136,7 @@ int RunDiscInfo(const CliArgs& args) {
   int medium = d.GetMediumType();
   bool blank = IsBlank(d, medium);
   bool writable = ::medium::IsWritable(medium);
-  uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * 2048 : 0;
+  uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * kDataSectorSize : 0;
   const char* name = ::medium::Name(medium);
   std::string line = (name ? std::string(name) : Text(3, "Unknown")) + " " +
                      (blank ? Text(4, "Blank") : Text(5, "Not blank")) + " " +

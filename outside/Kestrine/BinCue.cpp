@@ -7,6 +7,7 @@
 #include "DevTypes.h"
 #include "MediumTable.h"
 #include "SafeFile.h"
+#include "SectorSizes.h"
 
 using cdsector::Mode;
 
@@ -45,7 +46,7 @@ std::vector<const DiscTrack*> RecordedTracks(const DiscModel& disc) {
 
 bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*>& tracks,
                const std::function<bool(int32_t, uint8_t*)>& stored) {
-  uint8_t raw[2352], user[2352];
+  uint8_t raw[kRawSectorSize], user[kRawSectorSize];
   int32_t from = 0;
   for (const DiscTrack* t : tracks) {
     const Mode mode = SheetMode(disc, *t);
@@ -54,7 +55,7 @@ bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*
         std::memset(user, 0, sizeof user);
         cdsector::Encode(lba, mode, user, raw);
       }
-      if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
+      if (!safefile::PwriteAll(fd, raw, kRawSectorSize, off_t(lba) * kRawSectorSize)) return false;
     }
     from = t->End();
   }

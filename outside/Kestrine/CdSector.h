@@ -10,7 +10,7 @@
 
 namespace cdsector {
 
-constexpr int kRawSize = 2352;
+constexpr int kRawSize = kRawSectorSize;
 
 enum class Mode : uint8_t {
   Audio,          // 2352 bytes of PCM

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CdSector.h"
+#include "SectorSizes.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool DataSource_Device::ReadLayout() {
   layout_.discType = dev_->GetDiscType();
   layout_.profile = dev_->GetMediumType();
   if (layout_.discType < CD_TYPE_CD || layout_.discType > CD_TYPE_BD) return Fail("the disc is of an unknown kind");
-  layout_.sectorSize = layout_.discType == CD_TYPE_CD ? 2352 : 2048;
+  layout_.sectorSize = layout_.discType == CD_TYPE_CD ? kRawSectorSize : kDataSectorSize;
   DISC_INFO di;
   if (dev_->ReadDiscInfo(di) != DEV_OK) return LayoutFromToc();
   layout_.complete = di.DiscStatus != 1;  // only an appendable disc is left open
@@ -123,7 +124,7 @@ bool DataSource_Device::LayoutFromToc() {
 
 MODE_FORM DataSource_Device::FormAt(int32_t lba) {
   if (layout_.discType != CD_TYPE_CD) return MODE_FORM_MODE1;
-  uint8_t raw[2352];
+  uint8_t raw[kRawSectorSize];
   if (dev_->ReadCD_All(raw, sizeof raw, 1, uint32_t(lba)) != DEV_OK) {
     if (RefusedAsUnknown(*dev_)) *readCdRefused_ = true;
     return MODE_FORM_MODE1;
@@ -161,12 +162,12 @@ bool DataSource_Device::ReadRebuilt(const SourceTrack& track, int32_t lba, uint8
   if (track.IsAudio() || track.form != MODE_FORM_MODE1)
     return Fail("the drive refuses READ CD (sense 5/20/00), and track " + std::to_string(track.number) + " is " +
                 (track.IsAudio() ? "audio" : "Mode 2") + ", which READ (10) cannot read whole");
-  std::vector<uint8_t> user(size_t(count) * 2048);
+  std::vector<uint8_t> user(size_t(count) * kDataSectorSize);
   if (dev_->ReadCD_10(user.data(), int(user.size()), count, uint32_t(lba)) != DEV_OK)
     return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" +
                 SenseText(dev_->GetLastSense()) + ")");
   for (int i = 0; i < count; ++i)
-    cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * 2048,
+    cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * kDataSectorSize,
                      buffer + size_t(i) * cdsector::kRawSize);
   return true;
 }
