@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "BurnCtrl/BurnMultiRun.h"
 #include "BurnCtrl/DiscCopy.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
@@ -53,13 +54,7 @@ int RunWithProgress(const std::function<int()>& job) {
 bool WaitForBlank(int index) {
   std::fprintf(stderr, "varnex-cli: the copy file is made; insert a blank disc into %s\n",
                FindRecorder(index)->Name().c_str());
-  for (;;) {
-    if (gInterrupted) return false;
-    bool blank = false, writable = false;
-    int medium = 0;
-    if (GetDiscInfo(index, &blank, &writable, &medium) == result::kSuccess && blank && writable) return true;
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
+  return BurnMultiRun::WaitForBlankDisc(index, gInterrupted);
 }
 
 int RunCopy(const CliArgs& args) {
