@@ -8,20 +8,7 @@
 #include <vector>
 
 #include "BurnCtrl/BurnMultiRun.h"
-
-// Set by Ctrl-C while an InterruptCatcher lives.
-extern std::atomic<bool> gInterrupted;
-
-// Ctrl-C is caught for the whole command, so that every way out (also while
-// waiting for the next disc) goes through the same cleanup.
-class InterruptCatcher {
- public:
-  InterruptCatcher();
-  ~InterruptCatcher();
-
- private:
-  void (*old_)(int);
-};
+#include "cli/CliInterrupt.h"
 
 // Runs `job` on one worker per drive and shows the drives' progress until
 // every one has ended. An interrupt (Ctrl-C) stops the burns; the jobs then

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <functional>
 #include <cstdio>
 #include <thread>
@@ -17,11 +16,9 @@
 #include "MediumTable.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInterrupt.h"
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-void OnInterrupt(int) { gInterrupted = true; }
 
 // Runs the copy on a worker and shows its progress on a terminal; Ctrl-C stops it.
 int RunWithProgress(const std::function<int()>& job) {
@@ -31,7 +28,7 @@ int RunWithProgress(const std::function<int()>& job) {
     res = job();
     done = true;
   });
-  auto old = std::signal(SIGINT, OnInterrupt);
+  InterruptCatcher catcher;
   const bool terminal = isatty(STDERR_FILENO);
   std::string shown;
   bool stopped = false;
@@ -45,7 +42,6 @@ int RunWithProgress(const std::function<int()>& job) {
     if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
   }
   worker.join();
-  std::signal(SIGINT, old);
   if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
   return res;
 }

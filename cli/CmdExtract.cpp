@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -14,12 +13,10 @@
 #include "SafeFile.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "cli/CliInterrupt.h"
 #include "BurnCtrl/TrackExtract.h"
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-void OnInterrupt(int) { gInterrupted = true; }
 
 int RunExtract(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--track", "-o", "--bitrate"}, {"--replace"});
@@ -56,7 +53,7 @@ int RunExtract(const CliArgs& args) {
     ok = encoder.Encode(&d, range.start, range.end, target.c_str());
     done = true;
   });
-  auto old = std::signal(SIGINT, OnInterrupt);
+  InterruptCatcher catcher;
   const bool terminal = isatty(STDERR_FILENO);
   int shown = -1;
   while (!done) {
@@ -66,7 +63,6 @@ int RunExtract(const CliArgs& args) {
     if (terminal && p != shown) std::fprintf(stderr, "\r%3d%%  track %d\033[K", shown = p, track);
   }
   worker.join();
-  std::signal(SIGINT, old);
   if (terminal && shown >= 0) std::fprintf(stderr, "\n");
   if (!ok) return CliFail(ExtractResult(false, encoder.LastError()), encoder.LastErrorText());
   std::printf("track %d: sectors %u-%u (%.2f s) saved as %s\n", track, range.start, range.end,
