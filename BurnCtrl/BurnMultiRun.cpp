@@ -18,11 +18,15 @@ void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 // The user takes the written disc out and puts a blank one in. A disc that
 // is ready but not blank (the written one pushed back in) is not the next
 // copy's disc.
-bool BurnMultiRun::WaitForBlankDisc(int drive, const std::atomic<bool>& cancel) {
+bool BurnMultiRun::WaitForBlankDisc(int drive, const std::atomic<bool>& cancel, const std::function<void()>& pause) {
   while (!cancel) {
     bool blank = false, writable = false;
     int medium = 0;
     if (GetDiscInfo(drive, &blank, &writable, &medium) == result::kSuccess && blank && writable) return true;
+    if (pause) {
+      pause();
+      continue;
+    }
     for (int waited = 0; waited < BurnMultiRun::kDiscPollMs && !cancel; waited += BurnMultiRun::kPollMs)
       Sleep(BurnMultiRun::kPollMs);
   }

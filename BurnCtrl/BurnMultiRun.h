@@ -66,9 +66,12 @@ class BurnMultiRun {
     std::function<bool(int drive, int copy, const std::atomic<bool>& cancel)> nextDisc;
   };
 
-  // Polls the drive every second until it holds a blank writable disc (true)
-  // or `cancel` is set (false): the wait between copies.
-  static bool WaitForBlankDisc(int drive, const std::atomic<bool>& cancel);
+  // Looks at the drive until it holds a blank writable disc (true) or
+  // `cancel` is set (false): the wait for the next disc wherever one is
+  // asked for. Between looks `pause` runs; by default it waits a second,
+  // ended early by `cancel`.
+  static bool WaitForBlankDisc(int drive, const std::atomic<bool>& cancel,
+                               const std::function<void()>& pause = nullptr);
   // ",3,4," → {3, 4}: the drives of a drive-set text, in the order given,
   // each once, only those from 1 to 25.
   static std::vector<int> ParseDriveSet(const std::string& text);

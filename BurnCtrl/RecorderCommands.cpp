@@ -24,6 +24,8 @@
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
 #include "foundation/TempFiles.h"
+#include "MmcCommands.h"
+#include "SectorSizes.h"
 
 namespace fs = std::filesystem;
 using namespace rec;
@@ -210,7 +212,7 @@ bool LastSessionStart(Recorder* r, uint32_t* start) {
   const int m = r->GetMediumType();
   if (::medium::IsOverwritable(m)) {
     // The anchor at 256 names the newest session's descriptor sequence.
-    uint8_t s[2048];
+    uint8_t s[kDataSectorSize];
     if (r->ReadCD_Data(256, s, 1) == 0 && bytes::LE16(s) == 2) {
       uint32_t main = bytes::LE32(s + 20);
       *start = main >= 32 ? main - 32 : 0;
@@ -552,7 +554,7 @@ int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
   *medium = m;
   *writable = medium::IsWritable(m);
   if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
-    uint8_t s[2048];
+    uint8_t s[kDataSectorSize];
     *blank = true;
     for (uint32_t lba : {16u, 256u, 512u})
       if (r->ReadCD_Data(lba, s, 1) == 0 && !AllZero(s, sizeof s)) *blank = false;
@@ -570,13 +572,13 @@ namespace {
 // volume on overwritable media, up to the next writable address on an open
 // disc, to the end of the last track on a closed one.
 uint64_t UsedBytes(Recorder* r, bool overwritable, bool writable, uint32_t overwritableEnd) {
-  if (overwritable) return uint64_t(overwritableEnd) * 2048;
+  if (overwritable) return uint64_t(overwritableEnd) * kDataSectorSize;
   uint32_t next = 0;
-  if (writable && r->GetNextWriteAdd(next) == 0) return uint64_t(next) * 2048;
+  if (writable && r->GetNextWriteAdd(next) == 0) return uint64_t(next) * kDataSectorSize;
   DiscInfo info;
   TrackInfo last;
   if (r->ReadDiscInfo(info) == 0 && r->ReadTrackInfo(info.lastTrackLastSession, last) == 0)
-    return (uint64_t(last.trackStart) + last.trackSize) * 2048;
+    return (uint64_t(last.trackStart) + last.trackSize) * kDataSectorSize;
   return 0;
 }
 
@@ -598,7 +600,7 @@ int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t*
   if (!*writable) return res;
   DiscInfo info;
   if (!overwritable && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;
-  *freeBytes = uint64_t(FreeSectors(r.get(), start)) * 2048;
+  *freeBytes = uint64_t(FreeSectors(r.get(), start)) * kDataSectorSize;
   return res;
 }
 
@@ -611,24 +613,17 @@ int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxR
   const int m = r->GetMediumType();
   const uint16_t unit = (m == kCdR || m == kCdRw) ? 176 : 1385;
   std::vector<uint8_t> page(1024);
-  if (r->ModeSense(0x2A, page.data(), uint32_t(page.size())) != 0 || (page[8] & 0x3F) != 0x2A)
+  CAPABILITIES_PAGE caps;
+  if (r->ModeSense(mmc::kPageCapabilities, page.data(), uint32_t(page.size())) != 0 ||
+      !caps.Parse(page.data() + 8, page.size() - 8))
     return result::kNothingDone;
-  const uint8_t* p = &page[8];
-  *curRead = bytes::BE16(p + 14);
-  *curWrite = bytes::BE16(p + 28);
-  *maxRead = bytes::BE16(p + 8);
-  std::vector<uint16_t> speeds;
-  const unsigned count = bytes::BE16(p + 30);
-  for (unsigned i = 0; i < count && speeds.size() < 10 && 32 + 4 * i + 4 <= page.size() - 8; ++i) {
-    uint32_t v = bytes::BE32(p + 32 + 4 * i);
-    if (v == 0) break;
-    speeds.push_back(uint16_t(std::min<uint32_t>(v, 0xFFFF)));
-  }
-  if (std::find(speeds.begin(), speeds.end(), unit) == speeds.end()) speeds.push_back(unit);
-  std::sort(speeds.rbegin(), speeds.rend());
-  *maxWrite = speeds.front();
-  *lowWrite = speeds.back();
-  *secondWrite = speeds.size() > 1 ? speeds[1] : speeds[0];
+  *curRead = caps.CurrentReadSpeed;
+  *curWrite = caps.CurrentWriteSpeed;
+  *maxRead = caps.MaxReadSpeed;
+  const CAPABILITIES_PAGE::SpeedChoice choice = caps.WriteSpeedChoice(unit);
+  *maxWrite = choice.Max;
+  *lowWrite = choice.Low;
+  *secondWrite = choice.Second;
   Trace("<----GetCdSpeeds end---->");
   return result::kSuccess;
 }
@@ -659,7 +654,7 @@ bool ClearDiscStart(Recorder* r, bool closeAfter, std::string* failed) {
     *failed = "another program is using the drive (" + r->LastSense().Text() + ")";
     return false;
   }
-  std::vector<uint8_t> zeros(32 * 2048, 0);
+  std::vector<uint8_t> zeros(32 * kDataSectorSize, 0);
   int failures = 0;
   for (uint32_t lba = 0; lba <= 1600; lba += 32) {
     if (r->Write(lba, zeros.data(), uint32_t(zeros.size()), 32) != 0) {
@@ -710,7 +705,7 @@ int BlankDisc(int index) {
   } else if (m == kBdRe) {
     uint32_t capacity = 0;
     r->JudgeIsFormated(capacity);
-    if (r->FormatUnit(capacity, 0, 2048) != 0) return commandFailed("FORMAT UNIT");
+    if (r->FormatUnit(capacity, 0, kDataSectorSize) != 0) return commandFailed("FORMAT UNIT");
     if (!ClearDiscStart(r.get(), false, &failed)) return failedWith(failed);
   } else {
     return result::kCannotErase;

@@ -12,10 +12,11 @@
 #include <set>
 
 #include "SafeFile.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr uint32_t kBlock = 2048;
+constexpr uint32_t kBlock = kDataSectorSize;
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 

@@ -6,6 +6,7 @@
 
 #include "MediumTable.h"
 #include "OutputFile.h"
+#include "SectorSizes.h"
 
 bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view) {
   std::memset(view->buffer, 0, sizeof view->buffer);
@@ -21,21 +22,19 @@ bool ReadSectorView(CDevCmdROM& drive, uint32_t lba, bool raw, SectorView* view)
   view->rawAllowed = type == medium::kNone || medium::IsCd(type);
   uint32_t status;
   if (view->rawAllowed && raw) {
-    status = drive.ReadCD_All(view->buffer, 2352, 1, lba);
-    if (status == DEV_OK) view->shown = 2352;
+    status = drive.ReadCD_All(view->buffer, kRawSectorSize, 1, lba);
+    if (status == DEV_OK) view->shown = kRawSectorSize;
   } else if (view->rawAllowed) {
-    status = drive.ReadCD_Data(view->buffer, 2352, 1, lba);
-    if (status != DEV_OK) status = drive.ReadCD_10(view->buffer, 2048, 1, lba);
-    if (status == DEV_OK) view->shown = 2048;
+    status = drive.ReadCD_Data(view->buffer, kRawSectorSize, 1, lba);
+    if (status != DEV_OK) status = drive.ReadCD_10(view->buffer, kDataSectorSize, 1, lba);
+    if (status == DEV_OK) view->shown = kDataSectorSize;
   } else {
-    status = drive.ReadCD_10(view->buffer, 2048, 1, lba);
-    if (status == DEV_OK) view->shown = 2048;
+    status = drive.ReadCD_10(view->buffer, kDataSectorSize, 1, lba);
+    if (status == DEV_OK) view->shown = kDataSectorSize;
   }
   if (status != DEV_OK) {
     std::memset(view->buffer, 0, sizeof view->buffer);
-    char sense[64];
-    std::snprintf(sense, sizeof sense, " (sense %X/%02X/%02X)", drive.GetSenseKey(), drive.GetASC(), drive.GetASCQ());
-    view->error = "sector " + std::to_string(lba) + " cannot be read" + sense;
+    view->error = "sector " + std::to_string(lba) + " cannot be read (" + SenseText(drive.GetLastSense()) + ")";
     return false;
   }
   return true;

@@ -15,6 +15,7 @@
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "foundation/SystemSettings.h"
 #include "DevDeque.h"
+#include "MmcCommands.h"
 #include "VirtualRecorder.h"
 
 namespace {
@@ -22,13 +23,11 @@ namespace {
 constexpr uint32_t kPageBuffer = 1024;
 constexpr size_t kHeader = 8;  // the mode parameter header before the page
 
-uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-
-// The capabilities page of a drive, behind its header; false when unreadable.
-bool CapabilitiesPage(Recorder* r, std::vector<uint8_t>* page) {
-  page->assign(kPageBuffer, 0);
-  if (r->ModeSense(0x2A, page->data(), kPageBuffer) != 0) return false;
-  return ((*page)[kHeader] & 0x3F) == 0x2A;
+// The capabilities page of a drive; false when unreadable.
+bool CapabilitiesPage(Recorder* r, CAPABILITIES_PAGE* caps) {
+  std::vector<uint8_t> page(kPageBuffer, 0);
+  if (r->ModeSense(mmc::kPageCapabilities, page.data(), kPageBuffer) != 0) return false;
+  return caps->Parse(page.data() + kHeader, kPageBuffer - kHeader);
 }
 
 }  // namespace
@@ -92,9 +91,8 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
                        strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
     }
     e.text = DevDeque::DriveLetter(index) + " " + product + "  (" + r->Name() + ")";
-    std::vector<uint8_t> page;
-    // CD-R, CD-RW, DVD-R or DVD-RAM writing makes a recorder.
-    e.recorder = CapabilitiesPage(r, &page) && (page[kHeader + 3] & 0x33) != 0;
+    CAPABILITIES_PAGE caps;
+    e.recorder = CapabilitiesPage(r, &caps) && caps.Writes();
     out.push_back(e);
   }
   return out;
@@ -128,15 +126,10 @@ int CommandLayerRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
 
 bool CommandLayerRecorders::ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) {
   Recorder* r = FindRecorder(drive);
-  std::vector<uint8_t> page;
-  if (!r || drive == 0 || !CapabilitiesPage(r, &page)) return false;
-  const uint8_t* p = page.data() + kHeader;
-  const size_t length = size_t(p[1]) + 2;
-  speeds->clear();
-  *current = length >= 30 ? Be16(p + 28) : 0;
-  const int count = length >= 32 ? Be16(p + 30) : 0;
-  for (int i = 0; i < count && 32 + size_t(i) * 4 + 4 <= std::min(length, size_t(kPageBuffer - kHeader)); ++i)
-    speeds->push_back(Be16(p + 32 + i * 4 + 2));
+  CAPABILITIES_PAGE caps;
+  if (!r || drive == 0 || !CapabilitiesPage(r, &caps)) return false;
+  speeds->assign(caps.WriteSpeeds.begin(), caps.WriteSpeeds.end());
+  *current = caps.CurrentWriteSpeed;
   return true;
 }
 

@@ -8,10 +8,11 @@
 #include <cstring>
 
 #include "FileSystemCheck.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr uint32_t kSector = 2048;
+constexpr uint32_t kSector = kDataSectorSize;
 constexpr uint32_t kMaxFolderBytes = 16u << 20;  // a folder larger than this is damaged
 
 class Image {

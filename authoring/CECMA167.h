@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "SectorSizes.h"
+
 namespace udf {
 
-constexpr uint32_t kBlockSize = 2048;
+constexpr uint32_t kBlockSize = kDataSectorSize;
 
 // Tag identifiers.
 enum TagId : uint16_t {

@@ -7,10 +7,11 @@
 #include "authoring/CAnaly_UDF.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/IsoReader.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr uint32_t kBlock = 2048;
+constexpr uint32_t kBlock = kDataSectorSize;
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ByteFields.h"
+#include "DevTypes.h"
 #include "VcdTracks.h"
 
 CSVCDFile::CSVCDFile() : CVCDFile(vcdtpl::Kind::SuperVideoCd, kSuperVideoCdFirstTrack) {}
@@ -13,13 +14,14 @@ void CSVCDFile::PatchOwnTables(std::vector<uint8_t>& image) {
   // sectors at 75 a second. A player shows it; nothing seeks by it.
   const int n = GetTrackCount();
   image[vcdtpl::kTracksCount] = uint8_t(n);
-  auto bcd = [](int v) { return uint8_t(((v / 10) << 4) | (v % 10)); };
   for (int k = 1; k <= n; ++k) {
     const double seconds = ItemSeconds(k);
-    const long sectors = seconds >= 0 ? long(seconds * 75 + 0.5) : GetTrackSectors(k) - vcdtracks::kMargins;
+    const long sectors =
+        seconds >= 0 ? long(seconds * kFramesPerSecond + 0.5) : GetTrackSectors(k) - vcdtracks::kMargins;
     uint8_t* t = image.data() + vcdtpl::kTracksTimes + size_t(k - 1) * 3;
-    t[0] = bcd(int(std::min<long>(sectors / 4500, 99)));
-    t[1] = bcd(int((sectors / 75) % 60));
-    t[2] = bcd(int(sectors % 75));
+    const Msf m = FramesToMsf(sectors);
+    t[0] = ToBcd(std::min(m.M, 99));
+    t[1] = ToBcd(m.S);
+    t[2] = ToBcd(m.F);
   }
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "DevTypes.h"
 #include "SafeFile.h"
 #include "VcdTracks.h"
 #include "foundation/ProgramDir.h"
@@ -15,14 +16,12 @@ namespace {
 
 using vcdtpl::kSector;
 
-uint8_t Bcd(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
-
 // A disc address as BCD minutes, seconds and frames.
 void PutMsf(uint8_t* p, long lba) {
-  long a = lba + 150;
-  p[0] = Bcd(int(a / 4500));
-  p[1] = Bcd(int((a / 75) % 60));
-  p[2] = Bcd(int(a % 75));
+  const Msf m = FramesToMsf(lba + kMsfOfLbaZero);
+  p[0] = ToBcd(m.M);
+  p[1] = ToBcd(m.S);
+  p[2] = ToBcd(m.F);
 }
 
 // Offsets of the play sequence are counted in 8-byte units; each play list
@@ -135,7 +134,7 @@ void CVCDFile::PatchEntries(std::vector<uint8_t>& image) const {
   bytes::PutBE16(image.data() + vcdtpl::kEntryCount, uint16_t(starts_.size()));
   uint8_t* e = image.data() + vcdtpl::kEntryTable;
   for (size_t k = 0; k < starts_.size(); ++k, e += 4) {
-    e[0] = Bcd(int(k) + 2);  // MPEG item k+1 is disc track k+2
+    e[0] = ToBcd(int(k) + 2);  // MPEG item k+1 is disc track k+2
     PutMsf(e + 1, starts_[k] + vcdtracks::kFrontMargin);  // where its MPEG data begins
   }
 }

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "SectorSizes.h"
+
 namespace dvdvol {
-constexpr uint32_t kSectorSize = 2048;
+constexpr uint32_t kSectorSize = kDataSectorSize;
 constexpr uint32_t kHeaderResource = 1002, kFileEntryResource = 2004, kEndResource = 2006;
 
 // ISO 9660 side.

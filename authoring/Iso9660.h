@@ -10,9 +10,11 @@
 #include <ctime>
 #include <string>
 
+#include "SectorSizes.h"
+
 namespace iso9660 {
 
-constexpr uint32_t kBlock = 2048;
+constexpr uint32_t kBlock = kDataSectorSize;
 
 // Flags of a directory record.
 constexpr uint8_t kHidden = 0x01, kDirectory = 0x02, kMultiExtent = 0x80;

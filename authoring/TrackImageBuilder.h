@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-constexpr uint32_t kSectorSize = 2048;
+#include "SectorSizes.h"
+
+constexpr uint32_t kSectorSize = kDataSectorSize;
 
 // Told when a source file cannot be read while its sectors are served: the
 // sectors stay zero and serving goes on. (Stands for the burn window's

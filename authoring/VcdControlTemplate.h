@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "SectorSizes.h"
+
 namespace vcdtpl {
 
 enum class Kind { VideoCd, SuperVideoCd };
@@ -18,7 +20,7 @@ enum class Kind { VideoCd, SuperVideoCd };
 constexpr uint32_t kResourceVideoCd = 2000;
 constexpr uint32_t kResourceSuperVideoCd = 2012;
 
-constexpr size_t kSector = 2048;
+constexpr size_t kSector = kDataSectorSize;
 
 // Sectors of the control track.
 constexpr uint32_t kPrimary = 16, kTerminator = 17, kPathL = 18, kPathM = 19;

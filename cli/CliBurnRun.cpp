@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -19,15 +18,6 @@
 #include "MediumTable.h"
 #include "BurnCtrl/Results.h"
 #include "cli/CliCommand.h"
-
-namespace {
-void OnInterrupt(int) { gInterrupted = true; }
-}  // namespace
-
-std::atomic<bool> gInterrupted{false};
-
-InterruptCatcher::InterruptCatcher() : old_(std::signal(SIGINT, OnInterrupt)) {}
-InterruptCatcher::~InterruptCatcher() { std::signal(SIGINT, old_); }
 
 int RunStep(const std::function<int()>& step, const std::function<std::string()>& progress,
             const std::function<void()>& stop) {

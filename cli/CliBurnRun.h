@@ -8,20 +8,7 @@
 #include <vector>
 
 #include "BurnCtrl/BurnMultiRun.h"
-
-// Set by Ctrl-C while an InterruptCatcher lives.
-extern std::atomic<bool> gInterrupted;
-
-// Ctrl-C is caught for the whole command, so that every way out (also while
-// waiting for the next disc) goes through the same cleanup.
-class InterruptCatcher {
- public:
-  InterruptCatcher();
-  ~InterruptCatcher();
-
- private:
-  void (*old_)(int);
-};
+#include "cli/CliInterrupt.h"
 
 // Runs one step of a command (a burn, a copy, an authoring, an extraction)
 // on a worker until it ends, showing `progress()` on a terminal whenever it

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "BurnCtrl/BurnMultiRun.h"
 #include "BurnCtrl/DiscCopy.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
@@ -18,6 +19,7 @@
 #include "cli/CliBurnRun.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliCommand.h"
+#include "cli/CliInterrupt.h"
 
 namespace {
 
@@ -30,13 +32,7 @@ int RunWithProgress(const std::function<int()>& job) {
 bool WaitForBlank(int index) {
   std::fprintf(stderr, "varnex-cli: the copy file is made; insert a blank disc into %s\n",
                FindRecorder(index)->Name().c_str());
-  for (;;) {
-    if (gInterrupted) return false;
-    bool blank = false, writable = false;
-    int medium = 0;
-    if (GetDiscInfo(index, &blank, &writable, &medium) == result::kSuccess && blank && writable) return true;
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
+  return BurnMultiRun::WaitForBlankDisc(index, gInterrupted);
 }
 
 // The source read once into a copy file, then written onto every target at

@@ -3,6 +3,7 @@
 
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "DevDeque.h"
+#include "MmcCommands.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
 
@@ -28,7 +29,9 @@ int RunDevices(const CliArgs& args) {
     std::string label = d->Inquiry(inq) == DEV_OK ? inq.Text() : "(no answer)";
     // A recorder writes CD-R, CD-RW, DVD-R or DVD-RAM, or DVD+ or BD media.
     uint8_t page[32] = {};
-    bool recorder = d->ModeSense(page, sizeof page, 0x2A) == DEV_OK && (page[3] & 0x33);
+    CAPABILITIES_PAGE caps;
+    bool recorder = d->ModeSense(page, sizeof page, mmc::kPageCapabilities) == DEV_OK &&
+                    caps.Parse(page, sizeof page) && caps.Writes();
     int kind = d->GetDevType();
     recorder = recorder || kind == DEV_DVDPLUS || kind == DEV_BD;
     if (remote) d->CloseServerDevice();

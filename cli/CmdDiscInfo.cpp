@@ -9,6 +9,8 @@
 #include "authoring/CAnaly_UDF.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "MmcCommands.h"
+#include "SectorSizes.h"
 
 namespace {
 
@@ -22,11 +24,11 @@ bool IsBlank(CDevCmdRW& d, int medium) {
   if (::medium::IsOverwritable(medium)) {
     // Overwritable discs have no blank state: look for anything at the places
     // file systems start. READ(10), which DVD and BD drives answer.
-    uint8_t sector[2048];
+    uint8_t sector[kDataSectorSize];
     for (uint32_t lba : {16u, 256u, 512u}) {
-      std::fill(sector, sector + 2048, 0);
-      if (d.ReadCD_10(sector, 2048, 1, lba) != DEV_OK) continue;  // unreadable: never written
-      if (std::any_of(sector, sector + 2048, [](uint8_t b) { return b != 0; })) return false;
+      std::fill(sector, sector + kDataSectorSize, 0);
+      if (d.ReadCD_10(sector, kDataSectorSize, 1, lba) != DEV_OK) continue;  // unreadable: never written
+      if (std::any_of(sector, sector + kDataSectorSize, [](uint8_t b) { return b != 0; })) return false;
     }
     return true;
   }
@@ -40,7 +42,7 @@ class DriveSectors : public UdfSectorSource {
   explicit DriveSectors(CDevCmdRW& d) : d_(d) {}
   bool ReadSectors(uint32_t sector, uint32_t count, uint8_t* out) override {
     for (uint32_t i = 0; i < count; ++i)
-      if (d_.ReadCD_10(out + size_t(i) * 2048, 2048, 1, sector + i) != DEV_OK) return false;
+      if (d_.ReadCD_10(out + size_t(i) * kDataSectorSize, kDataSectorSize, 1, sector + i) != DEV_OK) return false;
     return true;
   }
   uint64_t SectorCount() const override {
@@ -57,7 +59,8 @@ struct LastDataSector : UdfWalkListener {
   uint32_t last = 0;
   bool Entry(const UdfEntry& e) override {
     for (const auto& [sector, bytes] : e.sectors)
-      if (bytes > 0) last = std::max<uint32_t>(last, sector + uint32_t((bytes + 2047) / 2048) - 1);
+      if (bytes > 0)
+        last = std::max<uint32_t>(last, sector + uint32_t((bytes + kDataSectorSize - 1) / kDataSectorSize) - 1);
     return true;
   }
 };
@@ -104,23 +107,17 @@ struct Speeds {
 bool ReadSpeeds(CDevCmdRW& d, int medium, Speeds& s) {
   int unit = (medium == ::medium::kCdR || medium == ::medium::kCdRw) ? 176 : 1385;
   std::vector<uint8_t> page(1024);
-  if (d.ModeSense(page.data(), int(page.size()), 0x2A) != DEV_OK || (page[0] & 0x3F) != 0x2A) return false;
-  s.curRead = bytes::BE16(&page[14]);
-  s.curWrite = bytes::BE16(&page[28]);
-  s.maxRead = bytes::BE16(&page[8]);
-  int count = bytes::BE16(&page[30]);
-  std::vector<int> list;
-  for (int i = 0; i < count && list.size() < 10 && 32 + 4 * i + 4 <= int(page.size()); ++i) {
-    int v = int(bytes::BE32(&page[size_t(32 + 4 * i)]));
-    if (v == 0) break;
-    list.push_back(v);
-  }
-  if (!list.empty() && std::find(list.begin(), list.end(), unit) == list.end()) list.push_back(unit);
-  if (list.empty()) list.push_back(unit);
-  std::sort(list.rbegin(), list.rend());
-  s.maxWrite = list.front();
-  s.lowWrite = list.back();
-  s.secondWrite = list.size() > 1 ? list[1] : list[0];
+  CAPABILITIES_PAGE caps;
+  if (d.ModeSense(page.data(), int(page.size()), mmc::kPageCapabilities) != DEV_OK ||
+      !caps.Parse(page.data(), page.size()))
+    return false;
+  s.curRead = caps.CurrentReadSpeed;
+  s.curWrite = caps.CurrentWriteSpeed;
+  s.maxRead = caps.MaxReadSpeed;
+  const CAPABILITIES_PAGE::SpeedChoice choice = caps.WriteSpeedChoice(uint16_t(unit));
+  s.maxWrite = choice.Max;
+  s.lowWrite = choice.Low;
+  s.secondWrite = choice.Second;
   return true;
 }
 
@@ -132,16 +129,14 @@ int RunDiscInfo(const CliArgs& args) {
   if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
   CDevCmdRW& d = *drive.device;
   if (d.TestUnitReady() != DEV_OK) {
-    SenseData s = d.GetLastSense();
+    const std::string sense = SenseText(d.GetLastSense());
     std::printf("%s\n", Text(2, "No disc information").c_str());
-    char sense[48];
-    std::snprintf(sense, sizeof sense, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
     return CliFail(cliresult::kNotReady, d.GetDevicePath() + ", " + sense);
   }
   int medium = d.GetMediumType();
   bool blank = IsBlank(d, medium);
   bool writable = ::medium::IsWritable(medium);
-  uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * 2048 : 0;
+  uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * kDataSectorSize : 0;
   const char* name = ::medium::Name(medium);
   std::string line = (name ? std::string(name) : Text(3, "Unknown")) + " " +
                      (blank ? Text(4, "Blank") : Text(5, "Not blank")) + " " +

@@ -14,6 +14,7 @@
 #include "cli/CliBurnRun.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "cli/CliInterrupt.h"
 #include "BurnCtrl/TrackExtract.h"
 
 namespace {

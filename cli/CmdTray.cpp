@@ -15,10 +15,8 @@ int Tray(const CliArgs& args, bool open) {
   // A drive that keeps its lock refuses the eject below, which is reported.
   if (open) (void)drive.device->Lock(false);
   if (drive.device->Eject(open) != DEV_OK) {
-    SenseData s = drive.device->GetLastSense();
-    char text[64];
-    std::snprintf(text, sizeof text, ": the drive refused (sense %X/%02X/%02X)", s.SenseKey, s.ASC, s.ASCQ);
-    return CliFail(0, drive.device->GetDevicePath() + text);
+    return CliFail(0, drive.device->GetDevicePath() + ": the drive refused (" +
+                          SenseText(drive.device->GetLastSense()) + ")");
   }
   return 0;
 }

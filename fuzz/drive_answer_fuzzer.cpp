@@ -73,7 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   d.GetCDText(*text);
   d.JudgeFileSystem(0);
   std::vector<uint8_t> page(1024);
-  d.ModeSense(page.data(), int(page.size()), 0x2A);
+  if (d.ModeSense(page.data(), int(page.size()), 0x2A) == DEV_OK) {
+    CAPABILITIES_PAGE caps;
+    if (caps.Parse(page.data(), page.size())) (void)caps.WriteSpeedChoice(176);
+  }
   uint8_t small[26];
   d.GetParamPage(small, sizeof small, 3, nullptr, 0x2A);
   uint8_t dvd[8];

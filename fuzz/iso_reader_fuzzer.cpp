@@ -15,10 +15,11 @@
 
 #include "analysis/CAnaly_ISO.h"
 #include "analysis/CGetCDData.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr uint32_t kSector = 2048;
+constexpr uint32_t kSector = kDataSectorSize;
 constexpr uint32_t kFirst = 16;
 
 class TailSource : public UdfSectorSource {

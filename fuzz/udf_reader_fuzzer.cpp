@@ -13,10 +13,11 @@
 
 #include "authoring/CAnaly_UDF.h"
 #include "authoring/CECMA167.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr uint32_t kSector = 2048;
+constexpr uint32_t kSector = kDataSectorSize;
 
 // Sector of each page before the pages that follow sector 256 one to one.
 std::vector<uint32_t> FixedPlaces() {

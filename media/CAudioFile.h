@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "SectorSizes.h"
+
 class CAudioFile {
  public:
-  static constexpr uint32_t kSectorSize = 2352;
+  static constexpr uint32_t kSectorSize = kRawSectorSize;
   static constexpr uint32_t kHeaderSize = 44;  // the canonical WAV header
 
   CAudioFile() = default;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "MediumTable.h"
+#include "SenseText.h"
 
 namespace rec {
 
@@ -21,14 +22,7 @@ inline bool IsDvdRw(int m) { return m == kDvdRwRo || m == kDvdRwSeq || m == kDvd
 struct Sense {
   uint8_t key = 0, asc = 0, ascq = 0, srb = 1;
   bool Is(uint8_t k, uint8_t a, uint8_t q) const { return key == k && asc == a && ascq == q; }
-  // "sense 3/0C/00": how failures name the drive's answer to the user.
-  std::string Text() const {
-    static const char* hex = "0123456789ABCDEF";
-    std::string t = "sense ";
-    t += hex[key & 0x0F];
-    for (uint8_t b : {asc, ascq}) t += std::string("/") + hex[b >> 4] + hex[b & 0x0F];
-    return t;
-  }
+  std::string Text() const { return SenseText(key, asc, ascq); }
 };
 
 // Mode page 05 as the burn manager fills it: write type (0 incremental,

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <sstream>
 
+#include "DevTypes.h"
 #include "MediumTable.h"
 #include "SafeFile.h"
+#include "SectorSizes.h"
 
 using cdsector::Mode;
 
@@ -17,12 +19,6 @@ std::string Quoted(const char* s) {
   std::string q;
   for (const char* p = s; *p; ++p) q += (*p == '"') ? '\'' : *p;
   return "\"" + q + "\"";
-}
-
-std::string Msf(int32_t lba) {
-  char b[16];
-  std::snprintf(b, sizeof b, "%02d:%02d:%02d", lba / 4500, (lba / 75) % 60, lba % 75);
-  return std::string(b);
 }
 
 }  // namespace
@@ -50,7 +46,7 @@ std::vector<const DiscTrack*> RecordedTracks(const DiscModel& disc) {
 
 bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*>& tracks,
                const std::function<bool(int32_t, uint8_t*)>& stored) {
-  uint8_t raw[2352], user[2352];
+  uint8_t raw[kRawSectorSize], user[kRawSectorSize];
   int32_t from = 0;
   for (const DiscTrack* t : tracks) {
     const Mode mode = SheetMode(disc, *t);
@@ -59,7 +55,7 @@ bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*
         std::memset(user, 0, sizeof user);
         cdsector::Encode(lba, mode, user, raw);
       }
-      if (!safefile::PwriteAll(fd, raw, 2352, off_t(lba) * 2352)) return false;
+      if (!safefile::PwriteAll(fd, raw, kRawSectorSize, off_t(lba) * kRawSectorSize)) return false;
     }
     from = t->End();
   }
@@ -89,8 +85,8 @@ std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>
       if (tt.szTitle[0]) cue << "    TITLE " << Quoted(tt.szTitle) << "\n";
       if (tt.szArtist[0]) cue << "    PERFORMER " << Quoted(tt.szArtist) << "\n";
     }
-    if (gapStart < t->start) cue << "    INDEX 00 " << Msf(gapStart) << "\n";
-    cue << "    INDEX 01 " << Msf(t->start) << "\n";
+    if (gapStart < t->start) cue << "    INDEX 00 " << MsfText(gapStart) << "\n";
+    cue << "    INDEX 01 " << MsfText(t->start) << "\n";
     gapStart = t->End();
   }
   return cue.str();

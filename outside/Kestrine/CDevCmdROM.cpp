@@ -10,6 +10,7 @@
 #include "ByteFields.h"
 #include "MmcCommands.h"
 #include "ImageFileDevice.h"
+#include "SectorSizes.h"
 
 using bytes::BE16;
 using bytes::BE32;
@@ -208,12 +209,14 @@ int CDevCmdROM::GetDevType() {
     return DEV_CDROM;
   }
   // Older drives: the capabilities page.
-  uint8_t page[32];
-  if (ModeSense(page, sizeof page, 0x2A) != DEV_OK) return DEV_CDROM;
-  if (page[3] & 0x10) return DEV_DVDMINUS;
-  if (page[3] & 0x20) return DEV_DVDRAM;
-  if (page[3] & 0x03) return DEV_CDRW;
-  if (page[2] & 0x08) return DEV_DVDROM;
+  uint8_t page[32] = {};
+  CAPABILITIES_PAGE caps;
+  if (ModeSense(page, sizeof page, mmc::kPageCapabilities) != DEV_OK || !caps.Parse(page, sizeof page))
+    return DEV_CDROM;
+  if (caps.WriteBits & 0x10) return DEV_DVDMINUS;
+  if (caps.WriteBits & 0x20) return DEV_DVDRAM;
+  if (caps.WriteBits & 0x03) return DEV_CDRW;
+  if (caps.ReadBits & 0x08) return DEV_DVDROM;
   return DEV_CDROM;
 }
 
@@ -280,7 +283,8 @@ uint32_t CDevCmdROM::GetCDText(FS_CDTEXT_INFO& text) {
 }
 
 int CDevCmdROM::JudgeFileSystem(uint32_t lba) {
-  return fscheck::Judge([&](uint32_t sector, uint8_t* out) { return ReadCD_10(out, 2048, 1, lba + sector) == DEV_OK; });
+  return fscheck::Judge(
+      [&](uint32_t sector, uint8_t* out) { return ReadCD_10(out, kDataSectorSize, 1, lba + sector) == DEV_OK; });
 }
 
 uint32_t CDevCmdROM::ModeSense(uint8_t* page, int size, int pageCode) {
@@ -343,16 +347,17 @@ uint32_t CDevCmdROM::ReadCapacity(uint32_t& lastLba) {
 // ---- reading ------------------------------------------------------------------
 
 uint32_t CDevCmdROM::ReadCD_10(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
-  if (!buffer || count <= 0 || count > 0xFFFF || int64_t(count) * 2048 > bufferSize)
+  if (!buffer || count <= 0 || count > 0xFFFF || int64_t(count) * kDataSectorSize > bufferSize)
     return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   uint8_t cdb[10] = {mmc::kRead10};
   PutBE32(cdb + 2, lba);
   PutBE16(cdb + 7, uint16_t(count));
-  return Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(count) * 2048, timeouts::kTransfer);
+  return Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(count) * kDataSectorSize, timeouts::kTransfer);
 }
 
 uint32_t CDevCmdROM::ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
-  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  if (!buffer || count <= 0 || int64_t(count) * kRawSectorSize > bufferSize)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   uint8_t cdb[12] = {mmc::kReadCd, 0};
   PutBE32(cdb + 2, lba);
   uint32_t n = uint32_t(count);
@@ -363,23 +368,25 @@ uint32_t CDevCmdROM::ReadCD_Data(uint8_t* buffer, int bufferSize, int count, uin
 }
 
 uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
-  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  if (!buffer || count <= 0 || int64_t(count) * kRawSectorSize > bufferSize)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   uint8_t cdb[12] = {mmc::kReadCd, 0};
   PutBE32(cdb + 2, lba);
   uint32_t n = uint32_t(count);
   cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
   cdb[9] = 0xF8;  // sync, all headers, user data, EDC and ECC
-  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * 2352, timeouts::kTransfer);
+  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * kRawSectorSize, timeouts::kTransfer);
 }
 
 uint32_t CDevCmdROM::ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
-  if (!buffer || count <= 0 || int64_t(count) * 2352 > bufferSize) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  if (!buffer || count <= 0 || int64_t(count) * kRawSectorSize > bufferSize)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
   uint8_t cdb[12] = {mmc::kReadCd, 1 << 2};  // expected sector type 1: CD-DA
   PutBE32(cdb + 2, lba);
   uint32_t n = uint32_t(count);
   cdb[6] = uint8_t(n >> 16), cdb[7] = uint8_t(n >> 8), cdb[8] = uint8_t(n);
   cdb[9] = 0x10;  // user data: the whole sector of an audio track
-  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * 2352, timeouts::kTransfer);
+  return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * kRawSectorSize, timeouts::kTransfer);
 }
 
 // ---- tray -----------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ByteFields.h"
+#include "SectorSizes.h"
 
 namespace cdsector {
 namespace {
@@ -56,25 +57,24 @@ void PutHeader(int32_t lba, uint8_t mode, uint8_t* raw) {
   std::memcpy(raw, sync, 12);
   int32_t v = lba + 150;
   if (v < 0) v += 450000;  // addresses before 00:00:00 wrap to the top of the scale
-  raw[12] = ToBcd(v / 4500);
-  raw[13] = ToBcd((v / 75) % 60);
-  raw[14] = ToBcd(v % 75);
+  const Msf m = FramesToMsf(v);
+  raw[12] = ToBcd(m.M);
+  raw[13] = ToBcd(m.S);
+  raw[14] = ToBcd(m.F);
   raw[15] = mode;
 }
 
 }  // namespace
 
-uint8_t ToBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
-
 int UserSize(Mode m) {
   switch (m) {
-    case Mode::Audio: return 2352;
-    case Mode::Mode1: return 2048;
-    case Mode::Mode2Form1: return 2048;
-    case Mode::Mode2Form2: return 2324;
-    case Mode::Mode2Formless: return 2336;
+    case Mode::Audio: return kRawSectorSize;
+    case Mode::Mode1: return kDataSectorSize;
+    case Mode::Mode2Form1: return kDataSectorSize;
+    case Mode::Mode2Form2: return kForm2Size;
+    case Mode::Mode2Formless: return kMode2Size;
   }
-  return 2048;
+  return kDataSectorSize;
 }
 
 int UserOffset(Mode m) {
@@ -110,14 +110,14 @@ void Encode(int32_t lba, Mode mode, const uint8_t* user, uint8_t* raw, const uin
   std::memset(raw, 0, kRawSize);
   if (mode == Mode::Mode1) {
     PutHeader(lba, 1, raw);
-    std::memcpy(raw + 16, user, 2048);
+    std::memcpy(raw + 16, user, kDataSectorSize);
     bytes::PutLE32(raw + 2064, Edc(raw, 2064));
     FillEcc(raw, false);
     return;
   }
   PutHeader(lba, 2, raw);
   if (mode == Mode::Mode2Formless) {
-    std::memcpy(raw + 16, user, 2336);
+    std::memcpy(raw + 16, user, kMode2Size);
     return;
   }
   uint8_t sh[4] = {0, 0, uint8_t(mode == Mode::Mode2Form2 ? 0x20 : 0x08), 0};
@@ -126,11 +126,11 @@ void Encode(int32_t lba, Mode mode, const uint8_t* user, uint8_t* raw, const uin
   std::memcpy(raw + 16, sh, 4);
   std::memcpy(raw + 20, sh, 4);
   if (mode == Mode::Mode2Form1) {
-    std::memcpy(raw + 24, user, 2048);
+    std::memcpy(raw + 24, user, kDataSectorSize);
     bytes::PutLE32(raw + 2072, Edc(raw + 16, 2056));
     FillEcc(raw, true);
   } else {
-    std::memcpy(raw + 24, user, 2324);
+    std::memcpy(raw + 24, user, kForm2Size);
     bytes::PutLE32(raw + 2348, Edc(raw + 16, 2332));
   }
 }

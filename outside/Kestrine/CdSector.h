@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "CdTime.h"
+#include "SectorSizes.h"
+
 namespace cdsector {
 
-constexpr int kRawSize = 2352;
+constexpr int kRawSize = kRawSectorSize;
 
 enum class Mode : uint8_t {
   Audio,          // 2352 bytes of PCM
@@ -42,6 +45,6 @@ Mode ModeOf(const uint8_t* raw);
 // Offset of the user data in a raw sector of that mode.
 int UserOffset(Mode mode);
 
-uint8_t ToBcd(int v);
+using ::ToBcd;
 
 }  // namespace cdsector

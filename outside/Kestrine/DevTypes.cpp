@@ -1,6 +1,7 @@
 #include "DevTypes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "ByteFields.h"
@@ -8,6 +9,14 @@
 
 using bytes::BE16;
 using bytes::BE32;
+
+std::string SenseCodes(uint8_t key, uint8_t asc, uint8_t ascq) {
+  static const char* hex = "0123456789ABCDEF";
+  // The key is four bits; the rest of its byte belongs to other fields.
+  std::string t(1, hex[key & 0x0F]);
+  for (uint8_t b : {asc, ascq}) t += {'/', hex[b >> 4], hex[b & 0x0F]};
+  return t;
+}
 
 bool DISC_INFO::Parse(const uint8_t* d, size_t size) {
   if (size < 12) return false;
@@ -97,6 +106,56 @@ std::string INQUIRYDATA::Text() const {
     out += t;
   }
   return out;
+}
+
+bool CAPABILITIES_PAGE::Parse(const uint8_t* p, size_t size) {
+  *this = {};
+  if (size < 4 || (p[0] & 0x3F) != 0x2A) return false;
+  // Past its own length the buffer holds whatever the caller zeroed.
+  const size_t length = std::min(size, size_t(p[1]) + 2);
+  ReadBits = p[2];
+  WriteBits = p[3];
+  if (length >= 10) MaxReadSpeed = BE16(p + 8);
+  if (length >= 16) CurrentReadSpeed = BE16(p + 14);
+  if (length >= 30) CurrentWriteSpeed = BE16(p + 28);
+  const size_t count = length >= 32 ? BE16(p + 30) : 0;
+  // A descriptor is reserved, rotation control, then the speed: the
+  // rotation byte is no part of the speed.
+  for (size_t i = 0; i < count && 32 + 4 * i + 4 <= length; ++i) {
+    const uint16_t v = BE16(p + 32 + 4 * i + 2);
+    if (v == 0) break;
+    WriteSpeeds.push_back(v);
+  }
+  return true;
+}
+
+CAPABILITIES_PAGE::SpeedChoice CAPABILITIES_PAGE::WriteSpeedChoice(uint16_t unit) const {
+  std::vector<uint16_t> v(WriteSpeeds.begin(), WriteSpeeds.begin() + std::min<size_t>(WriteSpeeds.size(), 10));
+  if (std::find(v.begin(), v.end(), unit) == v.end()) v.push_back(unit);
+  std::sort(v.rbegin(), v.rend());
+  return {v.front(), v.back(), v.size() > 1 ? v[1] : v[0]};
+}
+
+uint8_t ToBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
+int FromBcd(uint8_t b) { return (b >> 4) * 10 + (b & 15); }
+bool IsBcd(uint8_t b) { return (b >> 4) <= 9 && (b & 15) <= 9; }
+
+Msf FramesToMsf(int64_t frames) {
+  frames = std::max<int64_t>(frames, 0);
+  Msf m;
+  m.M = int32_t(frames / (60 * kFramesPerSecond));
+  m.S = int32_t(frames / kFramesPerSecond % 60);
+  m.F = int32_t(frames % kFramesPerSecond);
+  return m;
+}
+
+int64_t MsfToFrames(int64_t m, int64_t s, int64_t f) { return (m * 60 + s) * kFramesPerSecond + f; }
+
+std::string MsfText(int64_t frames) {
+  const Msf m = FramesToMsf(frames);
+  char b[32];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", int(m.M), int(m.S), int(m.F));
+  return b;
 }
 
 int32_t TocAddressToLba(const TocAddress& a) {

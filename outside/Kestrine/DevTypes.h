@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "CdTime.h"
 #include "MediumTable.h"
+#include "SenseText.h"
 
 // What kind of drive this is, judged from its features.
 // 0 and 2 cannot erase; 5, 8 and 9 write DVD-R in track mode 5.
@@ -60,6 +62,9 @@ struct SenseData {
   uint8_t SRBStatus = SRB_SUCCESS;
 };
 
+inline std::string SenseCodes(const SenseData& s) { return SenseCodes(s.SenseKey, s.ASC, s.ASCQ); }
+inline std::string SenseText(const SenseData& s) { return SenseText(s.SenseKey, s.ASC, s.ASCQ); }
+
 // READ DISC INFORMATION (standard disc information, 34 bytes).
 struct DISC_INFO {
   uint16_t DataLength = 0;
@@ -108,6 +113,26 @@ struct INQUIRYDATA {
   bool Parse(const uint8_t* data, size_t size);
   // "VENDOR PRODUCT REV" with the blanks of each field trimmed.
   std::string Text() const;
+};
+
+// Mode page 2A, the drive's capabilities, read from its page code on.
+struct CAPABILITIES_PAGE {
+  uint8_t ReadBits = 0;   // 0x01 CD-R, 0x02 CD-RW, 0x08 DVD-ROM, 0x10 DVD-R, 0x20 DVD-RAM
+  uint8_t WriteBits = 0;  // 0x01 CD-R, 0x02 CD-RW, 0x04 test write, 0x10 DVD-R, 0x20 DVD-RAM
+  uint16_t MaxReadSpeed = 0;  // kB/s, as are all speeds here
+  uint16_t CurrentReadSpeed = 0;
+  uint16_t CurrentWriteSpeed = 0;
+  std::vector<uint16_t> WriteSpeeds;  // the descriptors, in the drive's order, up to the first 0
+  // False when the answer is not page 2A; fields the page is too short for stay 0.
+  bool Parse(const uint8_t* page, size_t size);
+  // Writes CD-R, CD-RW, DVD-R or DVD-RAM: what makes a recorder of an older drive.
+  bool Writes() const { return (WriteBits & 0x33) != 0; }
+  // The fastest, the slowest and the second fastest of the first ten listed
+  // speeds, with `unit` (1x of the medium) among them even if not listed.
+  struct SpeedChoice {
+    uint16_t Max = 0, Low = 0, Second = 0;
+  };
+  SpeedChoice WriteSpeedChoice(uint16_t unit) const;
 };
 
 // An address of the table of contents: extension byte, minute, second, frame.

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "ByteFields.h"
+#include "SectorSizes.h"
 
 using cdsector::Mode;
 
@@ -67,7 +68,7 @@ struct CueTrack {
   int number = 0;
   int session = 1;
   Mode mode = Mode::Mode1;
-  int sectorSize = 2352;
+  int sectorSize = kRawSectorSize;
   int file = 0;
   int64_t index0 = -1, index1 = -1;  // frames in the file
   int32_t pregap = 0, postgap = 0;   // sectors not in the file
@@ -103,7 +104,7 @@ bool ParseMsf(const std::string& s, int64_t& frames) {
   std::istringstream in(s);
   if (!(in >> m >> c1 >> sec >> c2 >> f) || c1 != ':' || c2 != ':') return false;
   if (m < 0 || m > 999 || sec < 0 || sec > 59 || f < 0 || f > 74) return false;
-  frames = (int64_t(m) * 60 + sec) * 75 + f;
+  frames = MsfToFrames(m, sec, f);
   return true;
 }
 
@@ -237,15 +238,15 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const Shee
         return Fail(why, where + "track numbers must run from 1 to 99 without gaps");
       std::string mode = Upper(w[2]);
       // Mode 2 tracks are CD-ROM XA: each sector says its form in its sub-header.
-      if (mode == "AUDIO") t.mode = Mode::Audio, t.sectorSize = 2352;
-      else if (mode == "MODE1/2048") t.mode = Mode::Mode1, t.sectorSize = 2048;
-      else if (mode == "MODE1/2352") t.mode = Mode::Mode1, t.sectorSize = 2352;
-      else if (mode == "MODE2/2352" || mode == "CDI/2352") t.mode = Mode::Mode2Form1, t.sectorSize = 2352;
-      else if (mode == "MODE2/2336" || mode == "CDI/2336") t.mode = Mode::Mode2Formless, t.sectorSize = 2336;
-      else if (mode == "MODE2/2048") t.mode = Mode::Mode2Form1, t.sectorSize = 2048;
-      else if (mode == "MODE2/2324") t.mode = Mode::Mode2Form2, t.sectorSize = 2324;
+      if (mode == "AUDIO") t.mode = Mode::Audio, t.sectorSize = kRawSectorSize;
+      else if (mode == "MODE1/2048") t.mode = Mode::Mode1, t.sectorSize = kDataSectorSize;
+      else if (mode == "MODE1/2352") t.mode = Mode::Mode1, t.sectorSize = kRawSectorSize;
+      else if (mode == "MODE2/2352" || mode == "CDI/2352") t.mode = Mode::Mode2Form1, t.sectorSize = kRawSectorSize;
+      else if (mode == "MODE2/2336" || mode == "CDI/2336") t.mode = Mode::Mode2Formless, t.sectorSize = kMode2Size;
+      else if (mode == "MODE2/2048") t.mode = Mode::Mode2Form1, t.sectorSize = kDataSectorSize;
+      else if (mode == "MODE2/2324") t.mode = Mode::Mode2Form2, t.sectorSize = kForm2Size;
       else return Fail(why, where + "the track mode " + w[2] + " is not supported");
-      if (t.mode == Mode::Audio && sheet->fileStart.back() > 0 && t.sectorSize != 2352)
+      if (t.mode == Mode::Audio && sheet->fileStart.back() > 0 && t.sectorSize != kRawSectorSize)
         return Fail(why, where + "a WAVE file holds audio tracks only");
       t.file = int(out.files.size()) - 1;
       t.session = session;
@@ -438,12 +439,12 @@ struct NrgTrack {
 // Sector size and mode of an NRG mode code.
 bool NrgMode(uint32_t code, int& size, Mode& mode) {
   switch (code) {
-    case 0x00: size = 2048, mode = Mode::Mode1; return true;
-    case 0x02: size = 2048, mode = Mode::Mode2Form1; return true;
-    case 0x03: size = 2336, mode = Mode::Mode2Formless; return true;
-    case 0x05: size = 2352, mode = Mode::Mode1; return true;
-    case 0x06: size = 2352, mode = Mode::Mode2Form1; return true;
-    case 0x07: size = 2352, mode = Mode::Audio; return true;
+    case 0x00: size = kDataSectorSize, mode = Mode::Mode1; return true;
+    case 0x02: size = kDataSectorSize, mode = Mode::Mode2Form1; return true;
+    case 0x03: size = kMode2Size, mode = Mode::Mode2Formless; return true;
+    case 0x05: size = kRawSectorSize, mode = Mode::Mode1; return true;
+    case 0x06: size = kRawSectorSize, mode = Mode::Mode2Form1; return true;
+    case 0x07: size = kRawSectorSize, mode = Mode::Audio; return true;
     default: return false;
   }
 }
@@ -507,19 +508,17 @@ bool ReadNrgTaoChunk(const uint8_t* body, uint32_t len, bool v2, NrgChunks* nrg,
 // only binary makes a time of them that never goes backwards.
 bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks* nrg, std::string* why) {
   if (len % 8 != 0) return Fail(why, "damaged NRG cue chunk");
-  auto fromBcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
-  auto bcdOk = [](uint8_t v) { return (v >> 4) <= 9 && (v & 15) <= 9; };
   bool bcd = !extended, binary = !extended;
   int32_t lastBcd = INT32_MIN, lastBinary = INT32_MIN;
   for (size_t p = 0; p + 8 <= len && !extended; p += 8) {
     const uint8_t* e = body + p;
     if (bcd) {
-      const int32_t at = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
-      bcd = bcdOk(e[5]) && bcdOk(e[6]) && bcdOk(e[7]) && fromBcd(e[6]) < 60 && fromBcd(e[7]) < 75 && at >= lastBcd;
+      const int32_t at = int32_t(MsfToFrames(FromBcd(e[5]), FromBcd(e[6]), FromBcd(e[7]))) - kMsfOfLbaZero;
+      bcd = IsBcd(e[5]) && IsBcd(e[6]) && IsBcd(e[7]) && FromBcd(e[6]) < 60 && FromBcd(e[7]) < 75 && at >= lastBcd;
       lastBcd = at;
     }
     if (binary) {
-      const int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+      const int32_t at = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
       binary = e[6] < 60 && e[7] < 75 && at >= lastBinary;
       lastBinary = at;
     }
@@ -528,11 +527,11 @@ bool ReadNrgCueChunk(const uint8_t* body, uint32_t len, bool extended, NrgChunks
   for (size_t p = 0; p + 8 <= len; p += 8) {
     const uint8_t* e = body + p;
     if (e[1] == 0 || e[1] == 0xAA) continue;  // lead-in and lead-out
-    const int track = fromBcd(e[1]), index = fromBcd(e[2]);
+    const int track = FromBcd(e[1]), index = FromBcd(e[2]);
     int32_t lba;
     if (extended) lba = int32_t(bytes::BE32(e + 4));
-    else if (bcd) lba = (fromBcd(e[5]) * 60 + fromBcd(e[6])) * 75 + fromBcd(e[7]) - 150;
-    else lba = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    else if (bcd) lba = int32_t(MsfToFrames(FromBcd(e[5]), FromBcd(e[6]), FromBcd(e[7]))) - kMsfOfLbaZero;
+    else lba = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
     if (index == 1) nrg->cueIndex1.push_back({track, lba});
     if (index == 0) nrg->cueIndex0.push_back({track, lba});
   }
@@ -650,7 +649,7 @@ bool ParseNrg(const uint8_t* tail, size_t tailSize, uint64_t fileSize, const std
 bool LayoutPlainImage(const std::string& path, uint64_t fileSize, bool raw, Mode rawMode, ImageLayout& out,
                       std::string* why) {
   out = ImageLayout();
-  int size = raw ? 2352 : 2048;
+  int size = raw ? kRawSectorSize : kDataSectorSize;
   uint64_t sectors = fileSize / uint64_t(size);
   if (sectors == 0) return Fail(why, path + " holds no whole sector");
   // A cut-off last sector means a damaged or misnamed image: burning it
@@ -683,7 +682,7 @@ namespace {
 bool RawDataTracksHaveSync(const ImageLayout& layout, std::string* why) {
   static const uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
   for (const ImageExtent& e : layout.extents) {
-    if (e.sectorSize != 2352 || e.file < 0 || e.count <= 0) continue;
+    if (e.sectorSize != kRawSectorSize || e.file < 0 || e.count <= 0) continue;
     const DiscTrack* track = nullptr;
     for (const DiscTrack& t : layout.tracks)
       if (e.lba >= t.start && e.lba < t.start + t.size) track = &t;
@@ -746,9 +745,9 @@ bool ReadBinaryImage(const std::string& path, int64_t size, ImageLayout& out, st
   }
   uint8_t head[16] = {};
   static const uint8_t sync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-  const bool raw = pread(fd, head, 16, 0) == 16 && std::memcmp(head, sync, 12) == 0 && size % 2352 == 0;
+  const bool raw = pread(fd, head, 16, 0) == 16 && std::memcmp(head, sync, 12) == 0 && size % kRawSectorSize == 0;
   const std::string ext = Extension(path);
-  if (!raw && size % 2048 != 0 && size % 2352 == 0 && (ext == "bin" || ext == "img"))
+  if (!raw && size % kDataSectorSize != 0 && size % kRawSectorSize == 0 && (ext == "bin" || ext == "img"))
     return LayoutPlainImage(path, uint64_t(size), true, Mode::Audio, out, why);  // raw sectors without a sync: audio
   const Mode m = raw ? (head[15] == 2 ? Mode::Mode2Form1 : Mode::Mode1) : Mode::Mode1;
   return LayoutPlainImage(path, uint64_t(size), raw, m, out, why);

@@ -6,6 +6,7 @@
 #include "ByteFields.h"
 #include "MediumTable.h"
 #include "MmcCommands.h"
+#include "SectorSizes.h"
 
 using bytes::BE16;
 using bytes::BE32;
@@ -654,7 +655,7 @@ void MmcDiscTarget::ReadCapacity(ScsiCommand& c) {
   }
   std::vector<uint8_t> a(8, 0);
   PutBE32(&a[0], uint32_t(last));
-  PutBE32(&a[4], 2048);
+  PutBE32(&a[4], kDataSectorSize);
   Reply(c, a);
 }
 
@@ -672,23 +673,23 @@ void MmcDiscTarget::ReadFormatCapacities(ScsiCommand& c) {
   };
   uint32_t nominal = uint32_t(medium::Capacity(p));
   if (p == 26) {
-    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
+    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, kDataSectorSize);
     desc(nominal, 0x26 << 2, 0);
   } else if (p == 19 || p == 20) {
-    desc(uint32_t(m.capacity), p == 19 && m.formatted ? 2 : 1, 2048);
+    desc(uint32_t(m.capacity), p == 19 && m.formatted ? 2 : 1, kDataSectorSize);
     desc(nominal, 0x00 << 2, 16);
     desc(nominal, 0x10 << 2, 16);
     desc(nominal, 0x15 << 2, 16);
     if (p == 19) desc(nominal, 0x13 << 2, 16);
   } else if (p == 18) {
-    desc(uint32_t(m.capacity), 2, 2048);
-    desc(nominal, 0x00, 2048);
+    desc(uint32_t(m.capacity), 2, kDataSectorSize);
+    desc(nominal, 0x00, kDataSectorSize);
   } else if (p == 67) {
-    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, 2048);
+    desc(uint32_t(m.capacity), m.formatted ? 2 : 1, kDataSectorSize);
     desc(uint32_t(medium::Capacity(medium::kBdRe)), 0x00, 0x3000);
     desc(uint32_t(medium::Capacity(medium::kBdR)), 0x31 << 2, 0);
   } else {
-    desc(uint32_t(m.capacity), 3, 2048);
+    desc(uint32_t(m.capacity), 3, kDataSectorSize);
   }
   a[3] = uint8_t(a.size() - 4);
   Reply(c, a);
@@ -699,18 +700,18 @@ void MmcDiscTarget::ReadFormatCapacities(ScsiCommand& c) {
 bool MmcDiscTarget::ReadRaw(int32_t lba, uint8_t* raw, Mode* modeOut) {
   const DiscTrack* t = TrackAt(lba);
   if (!t) return false;
-  uint8_t buf[2352];
+  uint8_t buf[kRawSectorSize];
   int n = ReadStored(lba, buf);
   Mode mode = t->mode;
-  if (n == 2352) {
-    std::memcpy(raw, buf, 2352);
+  if (n == kRawSectorSize) {
+    std::memcpy(raw, buf, kRawSectorSize);
     if (!t->IsAudio()) mode = cdsector::ModeOf(raw);
   } else {
     if (n == 0) std::memset(buf, 0, sizeof buf);
     if (t->IsAudio()) {
-      std::memset(raw, 0, 2352);
-      std::memcpy(raw, buf, std::min(n, 2352));
-    } else if (n == 2336) {
+      std::memset(raw, 0, kRawSectorSize);
+      std::memcpy(raw, buf, std::min(n, kRawSectorSize));
+    } else if (n == kMode2Size) {
       mode = Mode::Mode2Formless;
       cdsector::Encode(lba, mode, buf, raw);
     } else {
@@ -725,52 +726,52 @@ bool MmcDiscTarget::ReadRaw(int32_t lba, uint8_t* raw, Mode* modeOut) {
 bool MmcDiscTarget::ReadUser2048(int32_t lba, uint8_t* out) {
   const DiscTrack* t = TrackAt(lba);
   if (!t || t->IsAudio()) return false;
-  uint8_t buf[2352];
+  uint8_t buf[kRawSectorSize];
   int n = ReadStored(lba, buf);
   if (n == 0) {
-    std::memset(out, 0, 2048);
+    std::memset(out, 0, kDataSectorSize);
     return true;
   }
-  if (n == 2048) {
-    std::memcpy(out, buf, 2048);
+  if (n == kDataSectorSize) {
+    std::memcpy(out, buf, kDataSectorSize);
     return true;
   }
-  if (n != 2352) return false;
+  if (n != kRawSectorSize) return false;
   Mode mode = cdsector::ModeOf(buf);
   if (mode != Mode::Mode1 && mode != Mode::Mode2Form1) return false;
-  std::memcpy(out, buf + cdsector::UserOffset(mode), 2048);
+  std::memcpy(out, buf + cdsector::UserOffset(mode), kDataSectorSize);
   return true;
 }
 
 void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
   if (!NeedMedium(c)) return;
   if (count == 0) return;
-  if (!c.data || c.dataLength < uint64_t(count) * 2048) return Fail(c, kInvalidField);
+  if (!c.data || c.dataLength < uint64_t(count) * kDataSectorSize) return Fail(c, kInvalidField);
   const DiscModel& m = model_;
   bool overwrite = medium::IsOverwritable(m.profile);
   if (lba < 0 || int64_t(lba) + count > (overwrite ? m.capacity : INT32_MAX)) return Fail(c, kLbaOutOfRange);
   if (overwrite && !m.formatted) return Fail(c, kLbaOutOfRange);
   for (uint32_t i = 0; i < count; ++i) {
-    uint8_t* out = c.data + size_t(i) * 2048;
+    uint8_t* out = c.data + size_t(i) * kDataSectorSize;
     int32_t at = lba + int32_t(i);
     if (overwrite) {
-      uint8_t buf[2352];
+      uint8_t buf[kRawSectorSize];
       int n = ReadStored(at, buf);
-      if (n == 2048) std::memcpy(out, buf, 2048);
-      else std::memset(out, 0, 2048);
+      if (n == kDataSectorSize) std::memcpy(out, buf, kDataSectorSize);
+      else std::memset(out, 0, kDataSectorSize);
       continue;
     }
     const DiscTrack* t = TrackAt(at);
     if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) {
-      c.transferred = i * 2048;
+      c.transferred = i * kDataSectorSize;
       return Fail(c, kLbaOutOfRange);
     }
     if (!ReadUser2048(at, out)) {
-      c.transferred = i * 2048;
+      c.transferred = i * kDataSectorSize;
       return Fail(c, kIllegalMode);
     }
   }
-  c.transferred = count * 2048;
+  c.transferred = count * kDataSectorSize;
 }
 
 void MmcDiscTarget::ReadCd(ScsiCommand& c) {
@@ -789,15 +790,15 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
     const DiscTrack* pregapOf = t ? nullptr : PregapTrack(at);
     if (!pregapOf && (!t || at >= t->start + (t->closed ? t->size : t->recorded))) return Fail(c, kLbaOutOfRange);
     if ((flags & 0xF8) == 0 && ((flags >> 1) & 3) == 0 && sub == 0) continue;  // nothing asked of the sector
-    uint8_t raw[2352];
+    uint8_t raw[kRawSectorSize];
     Mode mode;
     if (pregapOf) {
       // The pre-gap (index 0) of the following track: what was written
       // there, or empty sectors of its mode, as the BIN export writes them.
       mode = pregapOf->mode;
       if (mode == Mode::Mode2Form2 || mode == Mode::Mode2Formless) mode = Mode::Mode2Form1;
-      uint8_t user[2352] = {};
-      if (ReadStored(at, raw) == 2352) {
+      uint8_t user[kRawSectorSize] = {};
+      if (ReadStored(at, raw) == kRawSectorSize) {
         if (mode != Mode::Audio) mode = cdsector::ModeOf(raw);
       } else if (mode == Mode::Audio) {
         std::memset(raw, 0, sizeof raw);
@@ -813,7 +814,7 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
     if (!typeOk) return Fail(c, kIllegalMode);
     std::vector<uint8_t> out;
     if (mode == Mode::Audio) {
-      if (flags & 0xF8) out.assign(raw, raw + 2352);
+      if (flags & 0xF8) out.assign(raw, raw + kRawSectorSize);
     } else {
       // Regions of the sector: sync, header, sub-header, user data, EDC/ECC.
       int userOff = cdsector::UserOffset(mode), userLen = cdsector::UserSize(mode);
@@ -823,7 +824,7 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
       if (hdr & 1) out.insert(out.end(), raw + 12, raw + 16);
       if ((hdr & 2) && m2 && mode != Mode::Mode2Formless) out.insert(out.end(), raw + 16, raw + 24);
       if (flags & 0x10) out.insert(out.end(), raw + userOff, raw + userOff + userLen);
-      if (flags & 0x08) out.insert(out.end(), raw + userOff + userLen, raw + 2352);
+      if (flags & 0x08) out.insert(out.end(), raw + userOff + userLen, raw + kRawSectorSize);
     }
     uint8_t c2 = (flags >> 1) & 3;
     if (c2 == 1) out.insert(out.end(), 294, 0);
@@ -847,14 +848,15 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     return false;
   }
   bool cd = medium::IsCd(Active().profile);
-  if (!cd && block != 2048) {
+  if (!cd && block != kDataSectorSize) {
     Fail(c, kIllegalMode);
     return false;
   }
   if (cd) {
-    bool ok = (t.IsAudio() && block == 2352) ||
-              (t.mode == Mode::Mode1 && (block == 2048 || block == 2352)) ||
-              (IsMode2(t.mode) && (block == 2048 || block == 2324 || block == 2332 || block == 2336 || block == 2352));
+    bool ok = (t.IsAudio() && block == kRawSectorSize) ||
+              (t.mode == Mode::Mode1 && (block == kDataSectorSize || block == kRawSectorSize)) ||
+              (IsMode2(t.mode) && (block == kDataSectorSize || block == kForm2Size || block == 2332 ||
+                                   block == kMode2Size || block == kRawSectorSize));
     if (!ok) {
       Fail(c, kIllegalMode);
       return false;
@@ -866,18 +868,18 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     Fail(c, {3, 0x0C, 0});  // write error
     return false;
   }
-  uint8_t raw[2352];
+  uint8_t raw[kRawSectorSize];
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* in = c.data + size_t(i) * block;
     int32_t at = lba + int32_t(i);
     bool ok;
     {
-      if (block == 2352) std::memcpy(raw, in, 2352);
+      if (block == kRawSectorSize) std::memcpy(raw, in, kRawSectorSize);
       else if (block == 2332) cdsector::EncodeMode2Mixed(at, in, raw);
-      else if (block == 2336) cdsector::Encode(at, Mode::Mode2Formless, in, raw);
-      else if (block == 2324) cdsector::Encode(at, Mode::Mode2Form2, in, raw);
+      else if (block == kMode2Size) cdsector::Encode(at, Mode::Mode2Formless, in, raw);
+      else if (block == kForm2Size) cdsector::Encode(at, Mode::Mode2Form2, in, raw);
       else cdsector::Encode(at, t.mode == Mode::Mode1 ? Mode::Mode1 : Mode::Mode2Form1, in, raw);
-      ok = WriteStored(at, raw, 2352);
+      ok = WriteStored(at, raw, kRawSectorSize);
     }
     if (!ok) {
       Fail(c, {3, 0x0C, 0});  // write error
@@ -920,7 +922,8 @@ void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
       const CueTrack* ct = trackAt(lba + int32_t(i));
       if (!ct) continue;
       const uint8_t form = lba + int32_t(i) < ct->start ? ct->pregapForm : ct->form;
-      const uint32_t want = (form & 0x0F) == 1 || form == 0x00 ? 2352 : form == 0x10 ? 2048 : 2336;
+      const uint32_t want =
+          (form & 0x0F) == 1 || form == 0x00 ? kRawSectorSize : form == 0x10 ? kDataSectorSize : kMode2Size;
       if (block != want || block * count != c.dataLength) return Fail(c, kIllegalMode);
     }
     // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
@@ -1186,19 +1189,18 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
   n = std::min(n, c.dataLength);
   if (!c.data || n < 16 || n % 8) return Fail(c, kInvalidParamField);
   // Entries: CTL/ADR, TNO, INDEX (both BCD), data form, SCMS, MIN, SEC, FRAME.
-  auto bcd = [](uint8_t v) { return (v >> 4) * 10 + (v & 15); };
   std::vector<CueTrack> tracks;
   int32_t leadOut = -1;
   for (uint32_t off = 0; off < n; off += 8) {
     const uint8_t* e = c.data + off;
     if (e[5] > 99 || e[6] > 59 || e[7] > 74) return Fail(c, kInvalidParamField);
-    int32_t at = (e[5] * 60 + e[6]) * 75 + e[7] - 150;
+    int32_t at = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
     if (e[1] == 0x00) continue;  // lead-in
     if (e[1] == 0xAA) {
       leadOut = at;
       break;
     }
-    int tno = bcd(e[1]), index = bcd(e[2]);
+    int tno = FromBcd(e[1]), index = FromBcd(e[2]);
     if (tno < 1 || tno > 99) return Fail(c, kInvalidParamField);
     // The host sends every sector: audio (00), or data as user bytes (10,
     // 20, 30) or raw (11, 21, 31); an audio track takes audio only, a data

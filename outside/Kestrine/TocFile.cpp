@@ -8,6 +8,7 @@
 #include <map>
 
 #include "ImageLayout.h"
+#include "SectorSizes.h"
 
 using cdsector::Mode;
 
@@ -100,7 +101,7 @@ bool ParseMsf(const std::string& s, int64_t* frames) {
     at = end + 1;
   }
   if (part[1] > 59 || part[2] > 74) return false;
-  *frames = (part[0] * 60 + part[1]) * 75 + part[2];
+  *frames = MsfToFrames(part[0], part[1], part[2]);
   return true;
 }
 
@@ -119,7 +120,7 @@ using Texts = std::array<std::string, 3>;  // title, performer, songwriter
 struct TocTrack {
   int line = 0;
   Mode mode = Mode::Audio;
-  int sectorSize = 2352;
+  int sectorSize = kRawSectorSize;
   uint8_t flags = 0;
   std::string isrc;
   std::map<int, Texts> texts;  // by language
@@ -140,10 +141,10 @@ struct TrackMode {
 // Bytes of each sector in the file. A mixed-form Mode 2 track is stored like
 // a formless one: each sector's sub-header leads its 2336 bytes.
 constexpr TrackMode kModes[] = {
-    {"AUDIO", Mode::Audio, 2352},         {"MODE1", Mode::Mode1, 2048},
-    {"MODE1_RAW", Mode::Mode1, 2352},     {"MODE2", Mode::Mode2Formless, 2336},
-    {"MODE2_FORM1", Mode::Mode2Form1, 2048}, {"MODE2_FORM2", Mode::Mode2Form2, 2324},
-    {"MODE2_FORM_MIX", Mode::Mode2Formless, 2336}, {"MODE2_RAW", Mode::Mode2Form1, 2352},
+    {"AUDIO", Mode::Audio, kRawSectorSize},         {"MODE1", Mode::Mode1, kDataSectorSize},
+    {"MODE1_RAW", Mode::Mode1, kRawSectorSize},     {"MODE2", Mode::Mode2Formless, kMode2Size},
+    {"MODE2_FORM1", Mode::Mode2Form1, kDataSectorSize}, {"MODE2_FORM2", Mode::Mode2Form2, kForm2Size},
+    {"MODE2_FORM_MIX", Mode::Mode2Formless, kMode2Size}, {"MODE2_RAW", Mode::Mode2Form1, kRawSectorSize},
 };
 
 const TrackMode* FindMode(const std::string& word) {
@@ -380,7 +381,7 @@ bool TocReader::Length(const TocTrack& track, bool samples, int64_t* bytes) {
     *bytes = n * track.sectorSize;
     return true;
   }
-  if (w.kind != Token::Word || !ParseCount(w.text, &n) || n > kMaxSectors * 2352)
+  if (w.kind != Token::Word || !ParseCount(w.text, &n) || n > kMaxSectors * kRawSectorSize)
     return Error(w.line, "bad length \"" + w.text + "\"");
   *bytes = samples ? n * 4 : n;
   return true;

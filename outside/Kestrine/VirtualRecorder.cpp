@@ -14,6 +14,7 @@
 
 #include "BinCue.h"
 #include "ByteFields.h"
+#include "OutputFile.h"
 #include "SafeFile.h"
 #include "WavReader.h"
 
@@ -232,7 +233,7 @@ bool VirtualRecorder::Load(std::string* error) {
   return true;
 }
 
-bool VirtualRecorder::Save() {
+bool VirtualRecorder::Save(std::string* why) {
   std::ostringstream o;
   const DiscModel& m = model_;
   o << "varnex-virtual-recorder 1\n"
@@ -255,18 +256,8 @@ bool VirtualRecorder::Save() {
   if (f.refuseReadCd) o << "fault-noreadcd 1\n";
   if (f.holdAt > 0) o << "fault-hold " << f.holdAt << ' ' << f.holdSeen << "\n";
   // A whole new file replaces the old one, so a reader never sees half a
-  // state. A leftover of an earlier run (or a planted link) is removed, never
-  // written through.
-  std::string tmp = statePath_ + ".new";
-  ::unlink(tmp.c_str());
-  const std::string text = o.str();
-  int fd = safefile::CreateNew(tmp, O_WRONLY);
-  if (fd < 0) return false;
-  if (!safefile::WriteAll(fd, text.data(), text.size())) {
-    safefile::Discard(fd, tmp);
-    return false;
-  }
-  if (!safefile::Finish(fd, tmp, statePath_)) return false;
+  // state.
+  if (!WriteWholeFile(statePath_, o.str(), Existing::kReplace, why)) return false;
   Stamp(statePath_, stamp_);
   dirty_ = false;
   return true;
@@ -285,8 +276,9 @@ void VirtualRecorder::ModelChanged() { Save(); }
 
 bool VirtualRecorder::SetFaults(const VirtualFaults& faults, std::string* error) {
   faults_ = faults;
-  if (!Save()) {
-    if (error) *error = "cannot write " + statePath_ + ": " + std::strerror(errno);
+  std::string why;
+  if (!Save(&why)) {
+    if (error) *error = "cannot write " + why;
     return false;
   }
   return true;
@@ -453,7 +445,6 @@ class NewDisc {
     if (done_) return;
     ::unlink(part_.c_str());
     ::unlink(SectorPath(part_).c_str());
-    ::unlink((part_ + ".new").c_str());
   }
   const std::string& part() const { return part_; }
 

@@ -84,7 +84,7 @@ class VirtualRecorder : public MmcDiscTarget {
 
  private:
   bool Load(std::string* error);
-  bool Save();
+  bool Save(std::string* why = nullptr);
   void ReloadIfChanged();
   int SlotSize() const { return medium::IsCd(model_.profile) ? 2352 : 2048; }
   bool OpenSectors(std::string* error);

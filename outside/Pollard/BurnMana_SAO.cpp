@@ -8,13 +8,6 @@
 
 namespace {
 
-std::string SenseText(const CDevCmdROM& d) {
-  SenseData s = d.GetLastSense();
-  char b[32];
-  std::snprintf(b, sizeof b, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
-  return b;
-}
-
 constexpr int kCdPiece = 26;   // 26 raw sectors: under 64 KiB a command
 constexpr int kDvdPiece = 32;
 
@@ -26,12 +19,10 @@ uint8_t DataForm(const SourceTrack& t) {
   return 0x21;                                        // CD-ROM XA, raw 2352
 }
 
-uint8_t Bcd(int v) { return uint8_t(((v / 10) << 4) | (v % 10)); }
-
 void PutEntry(std::vector<uint8_t>& cue, const SourceTrack& t, uint8_t tno, uint8_t index, int32_t lba) {
-  int32_t a = lba + 150;
-  cue.insert(cue.end(), {uint8_t((t.control << 4) | 0x01), tno, index, DataForm(t), 0, uint8_t(a / 4500),
-                         uint8_t((a / 75) % 60), uint8_t(a % 75)});
+  const Msf a = FramesToMsf(int64_t(lba) + kMsfOfLbaZero);
+  cue.insert(cue.end(), {uint8_t((t.control << 4) | 0x01), tno, index, DataForm(t), 0, uint8_t(a.M), uint8_t(a.S),
+                         uint8_t(a.F)});
 }
 
 }  // namespace
@@ -92,7 +83,7 @@ BurnMana_SAO::~BurnMana_SAO() {
 }
 
 int BurnMana_SAO::Refused(const char* what) {
-  Fail(std::string("the recorder refused ") + what + " (" + SenseText(*target_) + ")");
+  Fail(std::string("the recorder refused ") + what + " (" + SenseText(target_->GetLastSense()) + ")");
   return BURN_REFUSED;
 }
 
@@ -102,8 +93,8 @@ std::vector<uint8_t> BurnMana_SAO::CueSheet() const {
   const SourceTrack& first = layout_->tracks.front();
   PutEntry(cue, first, 0x00, 0x00, -150);  // lead-in
   for (const SourceTrack& t : layout_->tracks) {
-    if (t.pregapStart < t.start) PutEntry(cue, t, Bcd(t.number), 0x00, t.pregapStart);
-    PutEntry(cue, t, Bcd(t.number), 0x01, t.start);
+    if (t.pregapStart < t.start) PutEntry(cue, t, ToBcd(t.number), 0x00, t.pregapStart);
+    PutEntry(cue, t, ToBcd(t.number), 0x01, t.start);
   }
   PutEntry(cue, layout_->tracks.back(), 0xAA, 0x01, layout_->LeadOut());
   return cue;
@@ -121,7 +112,7 @@ int BurnMana_SAO::BurnBegin() {
   }
   layout_ = &disc.sessions[size_t(session_) - 1];
   if (target_->TestUnitReady() != DEV_OK) {
-    Fail("the recorder is not ready (" + SenseText(*target_) + ")");
+    Fail("the recorder is not ready (" + SenseText(target_->GetLastSense()) + ")");
     return BURN_NOT_READY;
   }
   const int profile = target_->GetMediumType();
@@ -149,7 +140,7 @@ int BurnMana_SAO::BeginCd() {
   }
   long nwa = -1;
   if (target_->GetNextWriteAdd(nwa) != DEV_OK) {
-    Fail("the disc in the recorder takes nothing more (" + SenseText(*target_) + ")");
+    Fail("the disc in the recorder takes nothing more (" + SenseText(target_->GetLastSense()) + ")");
     return BURN_WRONG_MEDIUM;
   }
   if (nwa != first.start || (session_ == 1 && first.pregapStart != startAddress_)) {
@@ -178,7 +169,7 @@ int BurnMana_SAO::BeginDvd() {
   if (overwritable_) return BURN_OK;  // written in place: nothing to open
   long nwa = -1;
   if (target_->GetNextWriteAdd(nwa) != DEV_OK) {
-    Fail("the disc in the recorder takes nothing more (" + SenseText(*target_) + ")");
+    Fail("the disc in the recorder takes nothing more (" + SenseText(target_->GetLastSense()) + ")");
     return BURN_WRONG_MEDIUM;
   }
   if (nwa != layout_->tracks.front().start) {
@@ -244,7 +235,7 @@ int BurnMana_SAO::WriteTrack(const SourceTrack& t, bool cd) {
     int n = std::min<int32_t>(piece, t.End() - at);
     if (!source_->GetSectorData(buffer.data(), n)) return (Fail(source_->GetLastError()), BURN_SOURCE_FAILED);
     if (target_->Write(uint32_t(at), buffer.data(), uint32_t(n * size), uint32_t(n)) != DEV_OK) {
-      Fail("writing sector " + std::to_string(at) + " failed (" + SenseText(*target_) + ")");
+      Fail("writing sector " + std::to_string(at) + " failed (" + SenseText(target_->GetLastSense()) + ")");
       return BURN_WRITE_FAILED;
     }
     at += n;

@@ -10,16 +10,17 @@
 #include <cstring>
 
 #include "SafeFile.h"
+#include "SectorSizes.h"
 
 namespace {
-constexpr long kSector = 2048;
+constexpr long kSector = kDataSectorSize;
 using safefile::ErrorText;
 }
 
 DataSource_DVD::DataSource_DVD(const std::string& headerPath, int count, const unsigned char* table)
     : headerPath_(headerPath) {
   layout_.discType = CD_TYPE_DVD;
-  layout_.sectorSize = 2048;
+  layout_.sectorSize = kDataSectorSize;
   if (count < 0 || count > kMaxFiles || (count > 0 && !table)) {
     Fail("the file table of the DVD is not usable");
     return;

@@ -1,18 +1,11 @@
 #include "DataSource_Device.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "CdSector.h"
+#include "SectorSizes.h"
 
 namespace {
-
-std::string SenseText(const CDevCmdROM& d) {
-  SenseData s = d.GetLastSense();
-  char b[32];
-  std::snprintf(b, sizeof b, "sense %X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
-  return b;
-}
 
 // Reads are made in pieces a drive takes in one command.
 constexpr int kReadPiece = 26;
@@ -40,11 +33,11 @@ DataSource* DataSource_Device::CloneSource() {
 
 bool DataSource_Device::ReadLayout() {
   if (!dev_ || !dev_->HasDrive()) return Fail("no drive");
-  if (dev_->TestUnitReady() != DEV_OK) return Fail("the drive is not ready (" + SenseText(*dev_) + ")");
+  if (dev_->TestUnitReady() != DEV_OK) return Fail("the drive is not ready (" + SenseText(dev_->GetLastSense()) + ")");
   layout_.discType = dev_->GetDiscType();
   layout_.profile = dev_->GetMediumType();
   if (layout_.discType < CD_TYPE_CD || layout_.discType > CD_TYPE_BD) return Fail("the disc is of an unknown kind");
-  layout_.sectorSize = layout_.discType == CD_TYPE_CD ? 2352 : 2048;
+  layout_.sectorSize = layout_.discType == CD_TYPE_CD ? kRawSectorSize : kDataSectorSize;
   DISC_INFO di;
   if (dev_->ReadDiscInfo(di) != DEV_OK) return LayoutFromToc();
   layout_.complete = di.DiscStatus != 1;  // only an appendable disc is left open
@@ -60,7 +53,7 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
         layout_.sessions.clear();
         return LayoutFromToc();
       }
-      return Fail("track " + std::to_string(n) + " cannot be read (" + SenseText(*dev_) + ")");
+      return Fail("track " + std::to_string(n) + " cannot be read (" + SenseText(dev_->GetLastSense()) + ")");
     }
     if (ti.Blank || ti.TrackSize == 0) break;  // the invisible track of an open disc
     if (ti.SessionNumber < 1 || ti.SessionNumber > 99) return Fail("a track names an impossible session");
@@ -108,7 +101,7 @@ bool DataSource_Device::FinishLayout() {
 bool DataSource_Device::LayoutFromToc() {
   SessionInfo info;
   if (dev_->GetSessionInfo(info) != DEV_OK)
-    return Fail("the disc's table of contents cannot be read (" + SenseText(*dev_) + ")");
+    return Fail("the disc's table of contents cannot be read (" + SenseText(dev_->GetLastSense()) + ")");
   int number = 1;
   for (const TocData& toc : info.Sessions) {
     SourceSession s;
@@ -131,7 +124,7 @@ bool DataSource_Device::LayoutFromToc() {
 
 MODE_FORM DataSource_Device::FormAt(int32_t lba) {
   if (layout_.discType != CD_TYPE_CD) return MODE_FORM_MODE1;
-  uint8_t raw[2352];
+  uint8_t raw[kRawSectorSize];
   if (dev_->ReadCD_All(raw, sizeof raw, 1, uint32_t(lba)) != DEV_OK) {
     if (RefusedAsUnknown(*dev_)) *readCdRefused_ = true;
     return MODE_FORM_MODE1;
@@ -148,13 +141,15 @@ bool DataSource_Device::ReadData(const SourceTrack& track, int32_t lba, uint8_t*
   const int size = layout_.sectorSize;
   if (layout_.discType != CD_TYPE_CD) {
     if (dev_->ReadCD_10(buffer, count * size, count, uint32_t(lba)) != DEV_OK)
-      return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+      return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" +
+                  SenseText(dev_->GetLastSense()) + ")");
     return true;
   }
   if (*readCdRefused_) return ReadRebuilt(track, lba, buffer, count);
   if (dev_->ReadCD_All(buffer, count * size, count, uint32_t(lba)) == DEV_OK) return true;
   if (!RefusedAsUnknown(*dev_))
-    return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" + SenseText(*dev_) + ")");
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read (" +
+                SenseText(dev_->GetLastSense()) + ")");
   *readCdRefused_ = true;
   return ReadRebuilt(track, lba, buffer, count);
 }
@@ -167,12 +162,12 @@ bool DataSource_Device::ReadRebuilt(const SourceTrack& track, int32_t lba, uint8
   if (track.IsAudio() || track.form != MODE_FORM_MODE1)
     return Fail("the drive refuses READ CD (sense 5/20/00), and track " + std::to_string(track.number) + " is " +
                 (track.IsAudio() ? "audio" : "Mode 2") + ", which READ (10) cannot read whole");
-  std::vector<uint8_t> user(size_t(count) * 2048);
+  std::vector<uint8_t> user(size_t(count) * kDataSectorSize);
   if (dev_->ReadCD_10(user.data(), int(user.size()), count, uint32_t(lba)) != DEV_OK)
-    return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" + SenseText(*dev_) +
-                ")");
+    return Fail("sector " + std::to_string(lba) + " of the source cannot be read with READ (10) (" +
+                SenseText(dev_->GetLastSense()) + ")");
   for (int i = 0; i < count; ++i)
-    cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * 2048,
+    cdsector::Encode(lba + i, cdsector::Mode::Mode1, user.data() + size_t(i) * kDataSectorSize,
                      buffer + size_t(i) * cdsector::kRawSize);
   return true;
 }

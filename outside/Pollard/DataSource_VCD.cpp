@@ -11,10 +11,11 @@
 #include "CdSector.h"
 #include "SafeFile.h"
 #include "VcdTracks.h"
+#include "SectorSizes.h"
 
 namespace {
 
-constexpr int kControlSector = 2048;
+constexpr int kControlSector = kDataSectorSize;
 
 // Sub-headers of the Form 2 sectors (file, channel, sub-mode, coding).
 constexpr uint8_t kVideo[4] = {1, 1, 0x62, 0x0F};  // Form 2, real time, video
@@ -151,7 +152,7 @@ bool DataSource_VCD::ReadControlSector(int32_t lba, uint8_t* raw) {
 }
 
 bool DataSource_VCD::ReadItemSector(const SourceTrack& t, int32_t lba, uint8_t* raw) {
-  static const uint8_t zeros[2336] = {};
+  static const uint8_t zeros[kMode2Size] = {};
   const int64_t data = dataSectors_[size_t(t.number) - 2];
   const int64_t j = int64_t(lba) - t.start - vcdtracks::kFrontMargin;
   if (lba < t.start || j < 0 || j >= data) {

@@ -27,10 +27,7 @@ bool EndsWithWav(const std::string& path) {
 
 std::string SectorText(uint32_t lba) {
   // The address as a player shows it, too: minutes, seconds and frames.
-  uint32_t v = lba + 150;
-  char msf[32];
-  std::snprintf(msf, sizeof msf, "%02u:%02u:%02u", v / 4500, (v / 75) % 60, v % 75);
-  return "sector " + std::to_string(lba) + " (" + msf + ")";
+  return "sector " + std::to_string(lba) + " (" + MsfText(int64_t(lba) + kMsfOfLbaZero) + ")";
 }
 
 }  // namespace

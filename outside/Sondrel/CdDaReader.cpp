@@ -1,6 +1,5 @@
 #include "CdDaReader.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "CDevCmdROM.h"
@@ -19,9 +18,7 @@ bool CdDaReader::Read(uint32_t lba, int count, uint8_t* out, const std::atomic<b
     }
     if (drive_.ReadCD_Audio(out, bytes, count, lba) == DEV_OK && drive_.LastTransferred() == uint32_t(bytes)) return true;
     SenseData s = drive_.GetLastSense();
-    char text[16];
-    std::snprintf(text, sizeof text, "%X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
-    badSense_ = text;
+    badSense_ = SenseCodes(s);
     if (IsNotAudio(s.SenseKey, s.ASC)) {
       why = kNotAudio;
       return false;

@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "SectorSizes.h"
+
 class CDevCmdROM;
 
 class CdDaReader {
  public:
   enum Outcome { kOk, kUnreadable, kUnstable, kNotAudio, kStopped };
 
-  static constexpr int kSectorBytes = 2352;
+  static constexpr int kSectorBytes = kRawSectorSize;
   static constexpr int kBlockSectors = 24;
   static constexpr int kReadAttempts = 4;     // a failed command, tried again
   static constexpr int kCompareAttempts = 8;  // reads of a sector whose copies differ

@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "OutputFile.h"
 
 #include "authoring/DvdVolume.h"
 #include "authoring/UdfVolumeTemplate.h"
@@ -13,19 +16,13 @@
 
 namespace {
 
+// Each build makes the resources anew: the ones of an earlier build are replaced.
 bool WriteResource(const std::string& folder, uint32_t number, const std::vector<uint8_t>& data) {
-  std::string path = folder + "/" + std::to_string(number) + ".dat";
-  std::string part = path + ".part";
-  FILE* f = std::fopen(part.c_str(), "wb");
-  if (!f) {
-    std::perror(part.c_str());
-    return false;
-  }
-  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(part.c_str(), path.c_str()) != 0) {
-    std::fprintf(stderr, "TamsinGen: cannot write %s\n", path.c_str());
-    std::remove(part.c_str());
+  const std::string path = folder + "/" + std::to_string(number) + ".dat";
+  std::string why;
+  const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  if (!WriteWholeFile(path, bytes, Existing::kReplace, &why)) {
+    std::fprintf(stderr, "TamsinGen: cannot write %s\n", why.c_str());
     return false;
   }
   return true;

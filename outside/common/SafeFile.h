@@ -1,11 +1,8 @@
 #pragma once
-// How every file the programs write comes into being, and how every file they
-// read is opened. A file is made under a name of its own beside its place
-// (created exclusively, never through a link), written with every result
-// checked, flushed to disk and only then renamed over its place; a failure
-// removes it and leaves what was there before. A file to be read is opened
-// without blocking and refused unless it is a regular file, so a FIFO or a
-// device never stalls a command in open().
+// The checked system calls beneath the files the programs write (which come
+// into being through OutputFile.h), and how every file they read is opened.
+// A file to be read is opened without blocking and refused unless it is a
+// regular file, so a FIFO or a device never stalls a command in open().
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,32 +56,6 @@ inline bool PwriteAll(int fd, const void* data, size_t size, off_t at) {
     p += n;
     at += n;
     size -= size_t(n);
-  }
-  return true;
-}
-
-// Gives up a partial file: closes it (when open) and removes it, keeping errno.
-inline void Discard(int fd, const std::string& partial) {
-  int saved = errno;
-  if (fd >= 0) ::close(fd);
-  ::unlink(partial.c_str());
-  errno = saved;
-}
-
-// Flushes the partial file to disk, closes it and renames it over `path`.
-// On any failure the partial file is removed and `path` is left as it was.
-inline bool Finish(int fd, const std::string& partial, const std::string& path) {
-  if (::fsync(fd) != 0) {
-    Discard(fd, partial);
-    return false;
-  }
-  if (::close(fd) != 0) {
-    Discard(-1, partial);
-    return false;
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    Discard(-1, partial);
-    return false;
   }
   return true;
 }

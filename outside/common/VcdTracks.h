@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <string>
 
+#include "SectorSizes.h"
+
 namespace vcdtracks {
 
-constexpr int kForm2Payload = 2324;
-constexpr int kRawSector = 2352;
+constexpr int kForm2Payload = kForm2Size;
+constexpr int kRawSector = kRawSectorSize;
 constexpr int kDatHeader = 44;
 constexpr int kFrontMargin = 30;
 constexpr int kRearMargin = 60;

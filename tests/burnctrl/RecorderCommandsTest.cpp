@@ -73,6 +73,30 @@ TEST(RecorderCommands, DiscInfoTellsBlankWritableAndFreeSpace) {
   EXPECT_GE(second, low);
 }
 
+// A drive that writes its listed speeds at constant angular velocity: the
+// rotation byte of each descriptor is set.
+class CavRecorder : public FaultyRecorder {
+ public:
+  using FaultyRecorder::FaultyRecorder;
+  uint32_t ModeSense(uint8_t page, uint8_t* buffer, uint32_t size) override {
+    const uint32_t status = FaultyRecorder::ModeSense(page, buffer, size);
+    if (status == 0) buffer[8 + 32 + 1] = buffer[8 + 36 + 1] = 1;
+    return status;
+  }
+};
+
+TEST(RecorderCommands, WriteSpeedsOfACavDriveAreItsSpeeds) {
+  ScratchFolder dir;
+  auto cav = std::make_shared<CavRecorder>(dir / "d.img", rec::kCdR, 0, kIndex);
+  ASSERT_TRUE(cav->CreateBlank());
+  ListedDrive<CavRecorder> d(cav);
+  uint16_t curRead, curWrite, maxRead, maxWrite, low, second;
+  ASSERT_EQ(GetCdSpeeds(kIndex, &curRead, &curWrite, &maxRead, &maxWrite, &low, &second), result::kSuccess);
+  EXPECT_EQ(maxWrite, 176 * 4);
+  EXPECT_EQ(second, 176 * 2);
+  EXPECT_EQ(low, 176);
+}
+
 TEST(RecorderCommands, AnImageFileIsBurntAsItStands) {
   ScratchFolder dir;
   std::vector<uint8_t> image = PatternBytes(2048 * 777, 41);

@@ -50,10 +50,7 @@ inline std::unique_ptr<CDevCmdRW> NewVirtual(const ScratchDir& dir, const std::s
 
 // "5/21/02" for the last failed command of a device.
 inline std::string SenseOf(const CDevCmdROM& d) {
-  SenseData s = d.GetLastSense();
-  char b[16];
-  std::snprintf(b, sizeof b, "%X/%02X/%02X", s.SenseKey, s.ASC, s.ASCQ);
-  return b;
+  return SenseCodes(d.GetLastSense());
 }
 
 inline std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {

@@ -228,7 +228,7 @@ uint32_t FileDiscRecorder::ModeSense(uint8_t page, uint8_t* buffer, uint32_t siz
   std::memset(buffer, 0, size);
   uint8_t* p = buffer + 8;
   p[0] = 0x2A;
-  p[1] = 34;
+  p[1] = 38;  // two descriptors after the 32 bytes
   bytes::PutBE16(p + 8, uint16_t(unit * 8));
   bytes::PutBE16(p + 14, uint16_t(unit * 8));
   bytes::PutBE16(p + 28, uint16_t(unit * 4));
