@@ -29,6 +29,49 @@
 
 namespace {
 
+// Everything is checked before the drive is touched: an image target is
+// emptied when it is opened. 0, or the exit status after a message.
+int CheckSources(const CliOptions& opt, std::vector<std::string>* wavs) {
+  if (opt.Has("--audio")) {
+    for (const std::string& w : opt.Operands()) {
+      std::string why;
+      if (!IsCdAudioWav(w, &why)) return CliFail(result::kSourceMissing, why);
+      wavs->push_back(w);
+    }
+  }
+  if (opt.Has("--image") && !FileExists(opt.Value("--image")))
+    return CliFail(result::kSourceMissing, opt.Value("--image"));
+  double speed = 0;
+  if (opt.Has("--speed") && !ParseSpeed(opt.Value("--speed"), &speed))
+    return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
+  if (opt.Has("--image")) {
+    // A damaged or cut-off image is refused before any drive is opened.
+    BurnFileImage probe(opt.Value("--image"));
+    if (!probe.Load()) return CliFail(result::kSourceMissing, probe.LastError());
+    // A file the sheet names in another case is taken; the user is told which.
+    ImageLayout layout;
+    std::string unread;
+    if (ReadImageLayout(opt.Value("--image"), layout, &unread))
+      for (const std::string& n : layout.notices) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
+  }
+  return 0;
+}
+
+// Several drives burn at once, each from a cache of its own. 0, or the exit
+// status after a message.
+int OpenDrives(const CliOptions& opt, const std::vector<std::string>& specs, std::vector<int>* drives) {
+  // One drive given twice would have two burns write one disc.
+  if (const std::string twice = DriveGivenTwice(specs); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
+  for (const std::string& spec : specs) {
+    const int index = OpenBurnDrive(spec, opt.Value("--medium"), specs.size() > 1, opt.Has("--replace"));
+    if (index < 0) return 1;
+    if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
+    drives->push_back(index);
+  }
+  return 0;
+}
+
 int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
                  {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace"});
@@ -49,31 +92,8 @@ int RunBurn(const CliArgs& args) {
                                 [](const std::string& d) { return d.rfind("image:", 0) == 0; }))
     return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
 
-  // Everything is checked before the drive is touched: an image target is
-  // emptied when it is opened.
   std::vector<std::string> wavs;
-  if (audio) {
-    for (const std::string& w : opt.Operands()) {
-      std::string why;
-      if (!IsCdAudioWav(w, &why)) return CliFail(result::kSourceMissing, why);
-      wavs.push_back(w);
-    }
-  }
-  if (opt.Has("--image") && !FileExists(opt.Value("--image")))
-    return CliFail(result::kSourceMissing, opt.Value("--image"));
-  double speed = 0;
-  if (opt.Has("--speed") && !ParseSpeed(opt.Value("--speed"), &speed))
-    return CliFail(result::kBadArguments, "--speed takes a number such as 16 or 8x");
-  if (opt.Has("--image")) {
-    // A damaged or cut-off image is refused before any drive is opened.
-    BurnFileImage probe(opt.Value("--image"));
-    if (!probe.Load()) return CliFail(result::kSourceMissing, probe.LastError());
-    // A file the sheet names in another case is taken; the user is told which.
-    ImageLayout layout;
-    std::string unread;
-    if (ReadImageLayout(opt.Value("--image"), layout, &unread))
-      for (const std::string& n : layout.notices) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
-  }
+  if (int st = CheckSources(opt, &wavs)) return st;
 
   InterruptCatcher catcher;
   StagingRoot root;
@@ -94,18 +114,8 @@ int RunBurn(const CliArgs& args) {
   }
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
 
-  // One drive given twice would have two burns write one disc.
-  if (const std::string twice = DriveGivenTwice(driveSpecs); !twice.empty())
-    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice");
-
-  // Several drives burn at once, each from a cache of its own.
   std::vector<int> drives;
-  for (const std::string& spec : driveSpecs) {
-    const int index = OpenBurnDrive(spec, opt.Value("--medium"), driveSpecs.size() > 1, opt.Has("--replace"));
-    if (index < 0) return 1;
-    if (int st = SetSpeed(index, opt.Value("--speed"))) return st;
-    drives.push_back(index);
-  }
+  if (int st = OpenDrives(opt, driveSpecs, &drives)) return st;
   SetWriteToFile(WriteToFileTarget());
   const bool test = opt.Has("--test");
   auto job = [&](int index) {

@@ -69,50 +69,34 @@ int CopyToSeveral(int source, const std::string& bcl, const std::vector<int>& ta
   return res == result::kSuccess ? 0 : 1;
 }
 
-int RunCopy(const CliArgs& args) {
-  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium", "--copies"}, {"--keep", "--replace"});
-  const char* usage =
-      "usage: copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
-      "copy --bcl FILE.bcl --to D [--to D2 ...]";
-  if (!opt.ok() || !opt.Operands().empty()) return CliFail(result::kBadArguments, opt.ok() ? usage : opt.error());
-  const bool save = opt.Has("--save"), fromFile = opt.Has("--bcl");
-  const std::string from = opt.Value("--from"), to = opt.Value("--to"), via = opt.Value("--via");
-  const bool fits = save ? (!from.empty() && to.empty() && via.empty() && !fromFile && !opt.Has("--keep"))
-                    : fromFile ? (from.empty() && !to.empty() && via.empty() && !opt.Has("--keep"))
-                               : (!from.empty() && !to.empty() && (via.empty() ? !opt.Has("--keep") : true));
-  if (!fits) return CliFail(result::kBadArguments, usage);
-  if (from.rfind("image:", 0) == 0)
-    return CliFail(result::kBadArguments, "copy reads a disc in a drive; burn an image with burn --image " + from.substr(6));
-  if (opt.Has("--medium") && to.rfind("image:", 0) != 0)
-    return CliFail(result::kBadArguments, "--medium is for an image:FILE target");
-
-  // The copy file is checked before any drive is opened.
-  if (fromFile && access(opt.Value("--bcl").c_str(), F_OK) != 0)
-    return CliFail(result::kCopyFileMissing, opt.Value("--bcl"));
-  const std::vector<std::string> targets = opt.Values("--to");
-  int copies = 1;
-  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
-    return CliFail(result::kBadArguments, kCopiesUsage);
-  if (targets.size() > 1 || copies > 1) {
-    std::vector<std::string> drives = targets;
-    if (!from.empty()) drives.push_back(from);
-    if (const std::string twice = DriveGivenTwice(drives); !twice.empty())
-      return CliFail(result::kBadArguments, "the drive " + twice + " is given twice: several copies need other recorders");
-    for (const std::string& t : targets)
-      if (copies > 1 && t.rfind("image:", 0) == 0)
-        return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
-    InterruptCatcher catcher;
-    int source = -1;
-    if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
-    std::vector<int> indexes;
-    for (const std::string& t : targets) {
-      const int index = OpenBurnDrive(t, opt.Value("--medium"), true, opt.Has("--replace"));
-      if (index < 0) return 1;
-      indexes.push_back(index);
-    }
-    return CopyToSeveral(source, fromFile ? opt.Value("--bcl") : "", indexes, copies, via, opt.Has("--keep"));
+// Several targets or copies: the drives are opened, then the copy goes
+// through one copy file onto all of them.
+int CopySeveral(const CliOptions& opt, const std::string& from, const std::vector<std::string>& targets, int copies) {
+  const bool fromFile = opt.Has("--bcl");
+  const std::string via = opt.Value("--via");
+  std::vector<std::string> drives = targets;
+  if (!from.empty()) drives.push_back(from);
+  if (const std::string twice = DriveGivenTwice(drives); !twice.empty())
+    return CliFail(result::kBadArguments, "the drive " + twice + " is given twice: several copies need other recorders");
+  for (const std::string& t : targets)
+    if (copies > 1 && t.rfind("image:", 0) == 0)
+      return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
+  InterruptCatcher catcher;
+  int source = -1;
+  if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
+  std::vector<int> indexes;
+  for (const std::string& t : targets) {
+    const int index = OpenBurnDrive(t, opt.Value("--medium"), true, opt.Has("--replace"));
+    if (index < 0) return 1;
+    indexes.push_back(index);
   }
+  return CopyToSeveral(source, fromFile ? opt.Value("--bcl") : "", indexes, copies, via, opt.Has("--keep"));
+}
 
+// One target: on the fly, through a copy file, from one, or only making one.
+int CopyOne(const CliOptions& opt, const std::string& from, const std::string& to) {
+  const bool save = opt.Has("--save"), fromFile = opt.Has("--bcl");
+  const std::string via = opt.Value("--via");
   int source = -1, target = -1;
   if (!from.empty() && (source = OpenBurnDrive(from, "", false)) < 0) return 1;
   if (!to.empty()) {
@@ -162,6 +146,34 @@ int RunCopy(const CliArgs& args) {
     return CliFail(res, why);
   }
   return 0;
+}
+
+int RunCopy(const CliArgs& args) {
+  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium", "--copies"}, {"--keep", "--replace"});
+  const char* usage =
+      "usage: copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
+      "copy --bcl FILE.bcl --to D [--to D2 ...]";
+  if (!opt.ok() || !opt.Operands().empty()) return CliFail(result::kBadArguments, opt.ok() ? usage : opt.error());
+  const bool save = opt.Has("--save"), fromFile = opt.Has("--bcl");
+  const std::string from = opt.Value("--from"), to = opt.Value("--to"), via = opt.Value("--via");
+  const bool fits = save ? (!from.empty() && to.empty() && via.empty() && !fromFile && !opt.Has("--keep"))
+                    : fromFile ? (from.empty() && !to.empty() && via.empty() && !opt.Has("--keep"))
+                               : (!from.empty() && !to.empty() && (via.empty() ? !opt.Has("--keep") : true));
+  if (!fits) return CliFail(result::kBadArguments, usage);
+  if (from.rfind("image:", 0) == 0)
+    return CliFail(result::kBadArguments, "copy reads a disc in a drive; burn an image with burn --image " + from.substr(6));
+  if (opt.Has("--medium") && to.rfind("image:", 0) != 0)
+    return CliFail(result::kBadArguments, "--medium is for an image:FILE target");
+
+  // The copy file is checked before any drive is opened.
+  if (fromFile && access(opt.Value("--bcl").c_str(), F_OK) != 0)
+    return CliFail(result::kCopyFileMissing, opt.Value("--bcl"));
+  const std::vector<std::string> targets = opt.Values("--to");
+  int copies = 1;
+  if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
+    return CliFail(result::kBadArguments, kCopiesUsage);
+  if (targets.size() > 1 || copies > 1) return CopySeveral(opt, from, targets, copies);
+  return CopyOne(opt, from, to);
 }
 
 CliCommand regCopy{"copy",
