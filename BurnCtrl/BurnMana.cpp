@@ -722,90 +722,97 @@ bool BurnMana::WriteWithRetry(uint32_t address, const uint8_t* data, uint32_t co
 int BurnMana::BurnEnd() {
   JoinThreads();
   source_->CloseTrack();
-  const int m = mediumType_;
-  const bool multi = options_.multiSession;
-  if (outputFile_.empty()) {
-    // What the drive still holds in its cache is only on the disc once the
-    // flush succeeded.
-    const uint32_t flushed = (m == kDvdR || IsDvdRw(m) || m == kBdRe) ? recorder_->SynCacheEx(true)
-                                                                       : recorder_->SynCache();
-    if (flushed != 0) {
-      NoteFailure("SYNCHRONIZE CACHE");
-      closeFailed_ = true;
-    }
-    WaitReady(1000);
-    RewriteUdfAnchor();
-    if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) {
-      NoteFailure("CLOSE TRACK");
-      closeFailed_ = true;
-    }
-  }
+  if (outputFile_.empty()) FlushTrack();
   if (track_ < lastTrack_) {
     SetItem("");
     return 0;
   }
   source_->CloseSession();
-  if (outputFile_.empty()) {
-    DiscInfo info;
-    // A session whose data the drive did not confirm is not closed over it;
-    // and without the disc's own numbers the closing commands would name
-    // tracks that do not exist. Either way the session is left as it is and
-    // the burn fails.
-    bool known = false;
-    if (!closeFailed_) {
-      known = recorder_->ReadDiscInfo(info) == 0;
-      if (!known) {
-        NoteFailure("READ DISC INFORMATION");
-        closeFailed_ = true;
-      }
-    }
-    const int lastInSession = info.lastTrackLastSession;
-    auto check = [&](uint32_t status) {
-      if (status != 0) {
-        NoteFailure("closing the track or session");
-        closeFailed_ = true;
-      }
-    };
-    if (known) {
-      if (m == kDvdPlusR)
-        check(recorder_->CloseTrack(multi ? lastInSession : 255));
-      else if (m == kDvdPlusRDl && !multi)
-        check(recorder_->CloseTrack(1));
-      else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
-        check(recorder_->CloseTrack(lastInSession));
-      WaitReady(500);
-      if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
-        check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
-      } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
-                 m == kBdRRrm) {
-        check(recorder_->CloseSession());
-      } else if (m == kDvdR) {
-        if (multi) {
-          check(recorder_->CloseSession(1, lastInSession - 1));
-          check(recorder_->CloseSession(2, lastInSession + 1));
-        } else {
-          check(recorder_->CloseTrack(1));
-          check(recorder_->CloseSession());
-        }
-      } else if (m == kDvdPlusRw && multi) {
-        check(recorder_->CloseSession(3));
-      } else if (m != kDvdRam && m != kBdRe) {
-        check(recorder_->CloseSession());
-      }
-    }
-    WaitWhileBusy(600);
-    // The disc is written and closed: a drive that stays locked or does
-    // not eject changes nothing about it.
-    (void)recorder_->Lock(false);
-    (void)recorder_->LockVolumn(false);
-    (void)recorder_->Eject(options_.eject);
-  }
+  if (outputFile_.empty()) CloseSessionOnDisc();
   SetItem("");
   if (closeFailed_) {
     int expected = 1;
     status_.compare_exchange_strong(expected, result::kWriteFailed);
   }
   return 0;
+}
+
+void BurnMana::FlushTrack() {
+  const int m = mediumType_;
+  // What the drive still holds in its cache is only on the disc once the
+  // flush succeeded.
+  const uint32_t flushed = (m == kDvdR || IsDvdRw(m) || m == kBdRe) ? recorder_->SynCacheEx(true)
+                                                                     : recorder_->SynCache();
+  if (flushed != 0) {
+    NoteFailure("SYNCHRONIZE CACHE");
+    closeFailed_ = true;
+  }
+  WaitReady(1000);
+  RewriteUdfAnchor();
+  if (IsCd(m) && recorder_->CloseTrack(discTrack_) != 0) {
+    NoteFailure("CLOSE TRACK");
+    closeFailed_ = true;
+  }
+}
+
+void BurnMana::CloseSessionOnDisc() {
+  DiscInfo info;
+  // A session whose data the drive did not confirm is not closed over it;
+  // and without the disc's own numbers the closing commands would name
+  // tracks that do not exist. Either way the session is left as it is and
+  // the burn fails.
+  bool known = false;
+  if (!closeFailed_) {
+    known = recorder_->ReadDiscInfo(info) == 0;
+    if (!known) {
+      NoteFailure("READ DISC INFORMATION");
+      closeFailed_ = true;
+    }
+  }
+  if (known) SendClosingCommands(info.lastTrackLastSession);
+  WaitWhileBusy(600);
+  // The disc is written and closed: a drive that stays locked or does
+  // not eject changes nothing about it.
+  (void)recorder_->Lock(false);
+  (void)recorder_->LockVolumn(false);
+  (void)recorder_->Eject(options_.eject);
+}
+
+// Each kind of medium closes its track and session with commands of its own.
+void BurnMana::SendClosingCommands(int lastInSession) {
+  const int m = mediumType_;
+  const bool multi = options_.multiSession;
+  auto check = [&](uint32_t status) {
+    if (status != 0) {
+      NoteFailure("closing the track or session");
+      closeFailed_ = true;
+    }
+  };
+  if (m == kDvdPlusR)
+    check(recorder_->CloseTrack(multi ? lastInSession : 255));
+  else if (m == kDvdPlusRDl && !multi)
+    check(recorder_->CloseTrack(1));
+  else if (multi && (m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm || m == kBdRRrm))
+    check(recorder_->CloseTrack(lastInSession));
+  WaitReady(500);
+  if ((m == kBdRSrm || m == kBdRRrm) && !multi) {
+    check(recorder_->CloseSession(kFinalize));  // a BD-R burnt closed is finalized
+  } else if ((IsDvdRw(m) && multi) || m == kDvdRDl || m == kDvdRDlJump || m == kDvdPlusRDl || m == kBdRSrm ||
+             m == kBdRRrm) {
+    check(recorder_->CloseSession());
+  } else if (m == kDvdR) {
+    if (multi) {
+      check(recorder_->CloseSession(1, lastInSession - 1));
+      check(recorder_->CloseSession(2, lastInSession + 1));
+    } else {
+      check(recorder_->CloseTrack(1));
+      check(recorder_->CloseSession());
+    }
+  } else if (m == kDvdPlusRw && multi) {
+    check(recorder_->CloseSession(3));
+  } else if (m != kDvdRam && m != kBdRe) {
+    check(recorder_->CloseSession());
+  }
 }
 
 // On overwritable media a new session's UDF volume is only found through the

@@ -126,6 +126,10 @@ class BurnMana {
   bool WaitReady(int periodMs, int polls = kReadyPolls);
   void WaitWhileBusy(int periodMs);
   void RewriteUdfAnchor();
+  // The steps of BurnEnd: the track's data onto the disc, then the session closed.
+  void FlushTrack();
+  void CloseSessionOnDisc();
+  void SendClosingCommands(int lastInSession);
   int ClearOldVolume();
   bool SendOrHold(uint32_t address, const uint8_t* data, uint32_t count);
   bool WriteHead();

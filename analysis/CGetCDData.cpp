@@ -153,13 +153,32 @@ bool CGetCDData::Save(const std::vector<UdfEntry>& tree, const std::vector<std::
   return result_ && report_.Complete();
 }
 
-bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selectedIn,
-                     const std::string& destination) {
-  if (destination.empty()) {
-    report_.failed.push_back("no destination folder was given");
+namespace {
+
+// The disc paths chosen for saving; none chosen means the whole disc.
+struct Selection {
+  std::set<std::string> paths;
+
+  // An entry saved straight into the destination folder.
+  bool IsRoot(const UdfEntry& e) const {
+    if (paths.empty()) return e.parentPath.empty();
+    return paths.count(e.Path()) && !std::any_of(paths.begin(), paths.end(), [&](const std::string& s) {
+             return Below(e.Path(), s);
+           });
+  }
+  bool Includes(const UdfEntry& e) const {
+    if (paths.empty()) return true;
+    for (const std::string& s : paths)
+      if (e.Path() == s || Below(e.Path(), s)) return true;
     return false;
   }
-  // A selection inside another selected folder is saved with that folder.
+};
+
+// Turns the caller's paths into disc paths, reporting the ones the disc does
+// not have. A selection inside another selected folder is saved with that
+// folder.
+std::set<std::string> ResolveSelection(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selectedIn,
+                                       std::vector<std::string>& failed) {
   std::set<std::string> selected;
   std::set<std::string> known;
   for (const UdfEntry& e : tree) known.insert(e.Path());
@@ -172,28 +191,67 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
       break;
     }
     if (!known.count(path)) {
-      report_.failed.push_back("\"" + s + "\": no such file or folder on the disc");
+      failed.push_back("\"" + s + "\": no such file or folder on the disc");
       continue;
     }
     selected.insert(path);
   }
-  if (!selectedIn.empty() && selected.empty() && !report_.failed.empty()) return false;
-  auto isRoot = [&](const UdfEntry& e) {
-    if (selected.empty()) return e.parentPath.empty();
-    return selected.count(e.Path()) && !std::any_of(selected.begin(), selected.end(), [&](const std::string& s) {
-             return Below(e.Path(), s);
-           });
-  };
-  auto included = [&](const UdfEntry& e) {
-    if (selected.empty()) return true;
-    for (const std::string& s : selected)
-      if (e.Path() == s || Below(e.Path(), s)) return true;
-    return false;
-  };
+  return selected;
+}
+
+uint64_t BytesSelected(const std::vector<UdfEntry>& tree, const Selection& pick) {
   uint64_t total = 0;
   for (const UdfEntry& e : tree)
-    if (!e.folder && included(e)) total += e.size;
-  bytesTotal_ = total;
+    if (!e.folder && pick.Includes(e)) total += e.size;
+  return total;
+}
+
+// Finds the first free numbered form of `base` in the folder; a folder is
+// made there at once, a file's name is only chosen. On failure errno tells why.
+bool PlaceName(int dirFd, const std::string& base, bool folder, const std::set<std::string>& taken,
+               std::string* name) {
+  for (int n = 1; n < 10000; ++n) {
+    *name = Numbered(base, n);
+    if (taken.count(*name) || Exists(dirFd, *name)) continue;
+    if (!folder) return true;  // SaveFile takes the name only if it is still free
+    if (::mkdirat(dirFd, name->c_str(), 0755) == 0) return true;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+// The report line of an entry saved under another name, empty when it kept its own.
+std::string RenameNote(const UdfEntry& e, const std::string& name, const std::string& base, std::string why,
+                       const std::string& localPath) {
+  if (name == e.name && !e.nameChanged) return {};
+  if (why.empty()) why = e.nameChanged && name == base ? "the disc's name holds \"/\" or NUL, or is \".\" or \"..\""
+                                                      : "the name was taken";
+  return "\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")";
+}
+
+}  // namespace
+
+// Where the entries of one save went.
+struct CGetCDData::Walk {
+  Walk(int root, const std::string& destination, const Selection& pick)
+      : folders(root), destination(destination), pick(pick) {}
+  LocalFolders folders;
+  const std::string& destination;
+  const Selection& pick;
+  std::map<std::string, std::string> localOf;       // disc folder -> local folder (relative)
+  std::map<std::string, std::set<std::string>> used;  // local folder -> names given in this run
+  std::set<std::string> lost;                          // disc folders that could not be made
+};
+
+bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selectedIn,
+                     const std::string& destination) {
+  if (destination.empty()) {
+    report_.failed.push_back("no destination folder was given");
+    return false;
+  }
+  const Selection pick{ResolveSelection(tree, selectedIn, report_.failed)};
+  if (!selectedIn.empty() && pick.paths.empty() && !report_.failed.empty()) return false;
+  bytesTotal_ = BytesSelected(tree, pick);
 
   std::error_code ec;
   std::filesystem::create_directories(destination, ec);
@@ -203,83 +261,18 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
                              safefile::ErrorText(ec ? ec.value() : errno));
     return false;
   }
-  LocalFolders folders(root);
-  std::map<std::string, std::string> localOf;       // disc folder -> local folder (relative)
-  std::map<std::string, std::set<std::string>> used;  // local folder -> names given in this run
-  std::set<std::string> lost;                          // disc folders that could not be made
+  Walk walk(root, destination, pick);
   bool ok = true;
   destinationError_ = 0;
   size_t left = 0;
   for (const UdfEntry& e : tree) {
     if (destinationError_) {
-      if (included(e)) ++left;
+      if (pick.Includes(e)) ++left;
       continue;
     }
     if (stop_) break;
-    if (!included(e)) continue;
-    std::string parentLocal;
-    if (!isRoot(e)) {
-      auto it = localOf.find(e.parentPath);
-      if (it == localOf.end()) {
-        if (!lost.count(e.parentPath)) {
-          report_.failed.push_back("\"" + e.Path() + "\": its folder is missing on the disc");
-          ok = false;
-        }
-        if (e.folder) lost.insert(e.Path());
-        continue;
-      }
-      parentLocal = it->second;
-    }
-    int dirFd = folders.Open(parentLocal);
-    if (dirFd < 0) {
-      report_.failed.push_back("\"" + e.Path() + "\": the folder " + destination + "/" + parentLocal +
-                               " cannot be opened: " + safefile::ErrorText(errno));
-      if (e.folder) lost.insert(e.Path());
-      ok = false;
-      continue;
-    }
-    std::string why;
-    const std::string base = SafeLocalName(e.name, &why);
-    std::set<std::string>& taken = used[parentLocal];
-    std::string name;
-    bool placed = false;
-    for (int n = 1; n < 10000 && !placed; ++n) {
-      name = Numbered(base, n);
-      if (taken.count(name) || Exists(dirFd, name)) continue;
-      if (e.folder) {
-        if (::mkdirat(dirFd, name.c_str(), 0755) == 0) {
-          placed = true;
-        } else if (errno != EEXIST) {
-          break;
-        }
-      } else {
-        placed = true;  // SaveFile takes the name only if it is still free
-      }
-    }
-    const std::string localPath = parentLocal.empty() ? name : parentLocal + "/" + name;
-    if (!placed) {
-      report_.failed.push_back("\"" + e.Path() + "\" cannot be created in " + destination + ": " +
-                               safefile::ErrorText(errno));
-      if (e.folder) lost.insert(e.Path());
-      ok = false;
-      continue;
-    }
-    taken.insert(name);
-    std::string renamed;
-    if (name != e.name || e.nameChanged) {
-      if (why.empty()) why = e.nameChanged && name == base ? "the disc's name holds \"/\" or NUL, or is \".\" or \"..\""
-                                                          : "the name was taken";
-      renamed = "\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")";
-    }
-    if (e.folder) {
-      localOf[e.Path()] = localPath;
-      ++report_.folders;
-      if (!renamed.empty()) report_.renamed.push_back(renamed);
-    } else {
-      SetCurrent(e.Path());
-      // The file's new name is reported once it has that name.
-      if (!SaveFile(dirFd, name, e, localPath, renamed)) ok = false;
-    }
+    if (!pick.Includes(e)) continue;
+    if (!SaveEntry(walk, e)) ok = false;
   }
   // Files saved whole keep their names even when the save was stopped.
   if (!NameWaitingFiles(root)) ok = false;
@@ -290,6 +283,51 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
     ok = false;
   }
   return ok;
+}
+
+bool CGetCDData::SaveEntry(Walk& walk, const UdfEntry& e) {
+  std::string parentLocal;
+  if (!walk.pick.IsRoot(e)) {
+    auto it = walk.localOf.find(e.parentPath);
+    if (it == walk.localOf.end()) {
+      // Its folder's own failure has been reported already.
+      const bool reported = walk.lost.count(e.parentPath);
+      if (!reported) report_.failed.push_back("\"" + e.Path() + "\": its folder is missing on the disc");
+      if (e.folder) walk.lost.insert(e.Path());
+      return reported;
+    }
+    parentLocal = it->second;
+  }
+  int dirFd = walk.folders.Open(parentLocal);
+  if (dirFd < 0) {
+    report_.failed.push_back("\"" + e.Path() + "\": the folder " + walk.destination + "/" + parentLocal +
+                             " cannot be opened: " + safefile::ErrorText(errno));
+    if (e.folder) walk.lost.insert(e.Path());
+    return false;
+  }
+  std::string why;
+  const std::string base = SafeLocalName(e.name, &why);
+  std::set<std::string>& taken = walk.used[parentLocal];
+  std::string name;
+  const bool placed = PlaceName(dirFd, base, e.folder, taken, &name);
+  const std::string localPath = parentLocal.empty() ? name : parentLocal + "/" + name;
+  if (!placed) {
+    report_.failed.push_back("\"" + e.Path() + "\" cannot be created in " + walk.destination + ": " +
+                             safefile::ErrorText(errno));
+    if (e.folder) walk.lost.insert(e.Path());
+    return false;
+  }
+  taken.insert(name);
+  const std::string renamed = RenameNote(e, name, base, why, localPath);
+  if (e.folder) {
+    walk.localOf[e.Path()] = localPath;
+    ++report_.folders;
+    if (!renamed.empty()) report_.renamed.push_back(renamed);
+    return true;
+  }
+  SetCurrent(e.Path());
+  // The file's new name is reported once it has that name.
+  return SaveFile(dirFd, name, e, localPath, renamed);
 }
 
 bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath,

@@ -70,6 +70,9 @@ class CGetCDData {
 
  private:
   bool Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selected, const std::string& destination);
+  struct Walk;
+  // Saves one chosen entry; false when it failed (and the report says why).
+  bool SaveEntry(Walk& walk, const UdfEntry& e);
   struct Waiting {
     int dirFd;  // a duplicate, closed once the file has its name
     std::string partial, name, discPath, localPath;

@@ -657,6 +657,79 @@ bool CAnaly_UDF::Walk(UdfWalkListener* listener) {
   return error_.empty();
 }
 
+namespace {
+
+// A disc name that cannot be one component of a path is shown with
+// underscores, and marked as changed.
+void MakeNameSafe(UdfEntry& e) {
+  for (char& c : e.name)
+    if (c == '/' || c == '\0') {
+      c = '_';
+      e.nameChanged = true;
+    }
+  if (e.name.empty() || e.name == "." || e.name == "..") {
+    e.name = e.name.empty() ? "_" : std::string(e.name.size(), '_');
+    e.nameChanged = true;
+  }
+}
+
+}  // namespace
+
+// What one file identifier of a folder says about an entry.
+struct CAnaly_UDF::FileId {
+  size_t used = 0;  // bytes before padding; 0 at the zero padding that ends the folder
+  uint8_t characteristics = 0;
+  uint32_t block = 0;
+  uint16_t partition = 0;
+  const uint8_t* name = nullptr;
+  size_t nameLength = 0;
+};
+
+bool CAnaly_UDF::ReadFileId(const std::vector<uint8_t>& stream, size_t at, const std::string& path, FileId* id) {
+  const uint8_t* f = stream.data() + at;
+  if (bytes::LE16(f) != udf::kTagFileIdentifier) {
+    bool rest = true;
+    for (size_t i = at; i < stream.size() && rest; ++i) rest = stream[i] == 0;
+    if (rest) return true;
+    return Fail("damaged file identifier in \"" + path + "\" at byte " + Num(at));
+  }
+  std::string why;
+  if (!CECMA167::VerifyTag(f, stream.size() - at, &why))
+    return Fail("file identifier in \"" + path + "\" at byte " + Num(at) + ": " + why);
+  size_t idLength = f[19];
+  size_t iuLength = bytes::LE16(f + 36);
+  size_t used = 38 + iuLength + idLength;
+  if (at + used > stream.size()) return Fail("file identifier in \"" + path + "\" runs past its folder");
+  id->used = used;
+  id->characteristics = f[18];
+  id->block = bytes::LE32(f + 24);
+  id->partition = bytes::LE16(f + 28);
+  id->name = f + 38 + iuLength;
+  id->nameLength = idLength;
+  return true;
+}
+
+bool CAnaly_UDF::DescribeEntry(const FileId& id, UdfEntry& e) {
+  // An entry that cannot be reported is named, so that whoever saves or
+  // lists the disc can say which file is missing, not only that one is.
+  auto skip = [&](const std::string& earlier) {
+    skipped_.emplace_back(e.Path(), error_);
+    error_ = earlier.empty() ? "\"" + e.Path() + "\": " + error_ : earlier;
+    return false;
+  };
+  Node child;
+  std::string earlier = std::exchange(error_, std::string());
+  if (!ReadNode(id.partition, id.block, &child)) return skip(earlier);
+  e.folder = (id.characteristics & udf::kCharDirectory) != 0 || child.fileType == udf::kFileTypeDirectory;
+  e.size = e.folder ? 0 : child.size;
+  e.time = child.time;
+  e.embedded = child.embedded;
+  if (child.embedded && !e.folder) e.inlineData = child.inlineData;
+  if (mode_ == kImport && !e.folder && !child.embedded && !DataSectors(child, &e.sectors)) return skip(earlier);
+  if (error_.empty()) error_ = earlier;
+  return true;
+}
+
 bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::string& path, int depth,
                             UdfWalkListener* listener) {
   if (depth > int(kMaxDepth)) return Fail("folders are nested deeper than " + Num(kMaxDepth) + " levels");
@@ -672,73 +745,31 @@ bool CAnaly_UDF::WalkFolder(uint16_t partition, uint32_t block, const std::strin
   bool ok = true;
   size_t at = 0;
   while (at + 38 <= stream.size() && !stopped_) {
-    const uint8_t* f = stream.data() + at;
-    if (bytes::LE16(f) != udf::kTagFileIdentifier) {
-      bool rest = true;
-      for (size_t i = at; i < stream.size() && rest; ++i) rest = stream[i] == 0;
-      if (rest) break;  // zero padding at the end
-      return Fail("damaged file identifier in \"" + path + "\" at byte " + Num(at));
-    }
-    std::string why;
-    if (!CECMA167::VerifyTag(f, stream.size() - at, &why))
-      return Fail("file identifier in \"" + path + "\" at byte " + Num(at) + ": " + why);
-    size_t idLength = f[19];
-    size_t iuLength = bytes::LE16(f + 36);
-    size_t used = 38 + iuLength + idLength;
-    if (at + used > stream.size()) return Fail("file identifier in \"" + path + "\" runs past its folder");
-    uint8_t characteristics = f[18];
-    uint32_t childBlock = bytes::LE32(f + 24);
-    uint16_t childPartition = bytes::LE16(f + 28);
-    at += (used + 3) & ~size_t(3);
-    if (characteristics & (udf::kCharDeleted | udf::kCharParent)) continue;
+    FileId id;
+    if (!ReadFileId(stream, at, path, &id)) return false;
+    if (id.used == 0) break;  // zero padding at the end
+    at += (id.used + 3) & ~size_t(3);
+    if (id.characteristics & (udf::kCharDeleted | udf::kCharParent)) continue;
 
     UdfEntry e;
-    if (!CECMA167::DecodeCS0(f + 38 + iuLength, idLength, &e.name)) {
+    if (!CECMA167::DecodeCS0(id.name, id.nameLength, &e.name)) {
       ok = Fail("a name in \"" + path + "\" has an unknown character set");
       continue;
     }
-    for (char& c : e.name)
-      if (c == '/' || c == '\0') {
-        c = '_';
-        e.nameChanged = true;
-      }
-    if (e.name.empty() || e.name == "." || e.name == "..") {
-      e.name = e.name.empty() ? "_" : std::string(e.name.size(), '_');
-      e.nameChanged = true;
-    }
+    MakeNameSafe(e);
     e.parentPath = path;
     e.depth = depth;
-    e.hidden = (characteristics & udf::kCharHidden) != 0;
+    e.hidden = (id.characteristics & udf::kCharHidden) != 0;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
-
-    // An entry that cannot be reported is named, so that whoever saves or
-    // lists the disc can say which file is missing, not only that one is.
-    auto skip = [&](const std::string& earlier) {
-      skipped_.emplace_back(e.Path(), error_);
-      error_ = earlier.empty() ? "\"" + e.Path() + "\": " + error_ : earlier;
+    if (!DescribeEntry(id, e)) {
       ok = false;
-    };
-    Node child;
-    std::string earlier = std::exchange(error_, std::string());
-    if (!ReadNode(childPartition, childBlock, &child)) {
-      skip(earlier);
       continue;
     }
-    e.folder = (characteristics & udf::kCharDirectory) != 0 || child.fileType == udf::kFileTypeDirectory;
-    e.size = e.folder ? 0 : child.size;
-    e.time = child.time;
-    e.embedded = child.embedded;
-    if (child.embedded && !e.folder) e.inlineData = child.inlineData;
-    if (mode_ == kImport && !e.folder && !child.embedded && !DataSectors(child, &e.sectors)) {
-      skip(earlier);
-      continue;
-    }
-    if (error_.empty()) error_ = earlier;
     if (!listener->Entry(e)) {
       stopped_ = true;
       break;
     }
-    if (e.folder && !WalkFolder(childPartition, childBlock, e.Path(), depth + 1, listener)) ok = false;
+    if (e.folder && !WalkFolder(id.partition, id.block, e.Path(), depth + 1, listener)) ok = false;
   }
   return ok;
 }

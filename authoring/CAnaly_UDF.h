@@ -181,6 +181,11 @@ class CAnaly_UDF {
                 std::vector<Ad>* ads, int hops);
   bool ReadData(const Node& node, uint64_t limit, std::vector<uint8_t>* data);
   bool DataSectors(const Node& node, std::vector<std::pair<uint32_t, uint64_t>>* runs);
+  struct FileId;
+  // One file identifier at `at` of a folder's data; false when it is damaged.
+  bool ReadFileId(const std::vector<uint8_t>& stream, size_t at, const std::string& path, FileId* id);
+  // The entry's kind, size and sectors from its file entry; false when it is skipped.
+  bool DescribeEntry(const FileId& id, UdfEntry& e);
   bool WalkFolder(uint16_t partition, uint32_t block, const std::string& path, int depth,
                   UdfWalkListener* listener);
   void See(uint32_t sector) {

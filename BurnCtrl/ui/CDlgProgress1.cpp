@@ -22,6 +22,35 @@ QString Clock(int64_t seconds) {
                            (long long)(seconds % 60));
 }
 
+// Dark text on the empty part, white on the filled part: the percentage
+// stays readable wherever the bar has got to.
+void StyleBar(QProgressBar* bar) {
+  bar->setRange(0, 100);
+  bar->setValue(0);
+  bar->setTextVisible(true);
+  bar->setFormat("%p %");
+  bar->setAlignment(Qt::AlignCenter);
+  bar->setMinimumHeight(22);
+  QPalette pal = bar->palette();
+  pal.setColor(QPalette::Base, QColor(236, 240, 246));
+  pal.setColor(QPalette::Window, QColor(236, 240, 246));
+  pal.setColor(QPalette::Text, QColor(20, 30, 50));
+  pal.setColor(QPalette::WindowText, QColor(20, 30, 50));
+  pal.setColor(QPalette::Highlight, QColor(20, 102, 178));
+  pal.setColor(QPalette::HighlightedText, Qt::white);
+  bar->setPalette(pal);
+}
+
+// A named figure in the grid; its value shows a dash until known.
+QLabel* AddFigure(QGridLayout* grid, QWidget* parent, int key, int row, int column) {
+  auto* name = new QLabel(Tr("UIText", key), parent);
+  auto* value = new QLabel(QStringLiteral("\u2013"), parent);
+  value->setTextFormat(Qt::PlainText);
+  grid->addWidget(name, row, column * 2);
+  grid->addWidget(value, row, column * 2 + 1);
+  return value;
+}
+
 }  // namespace
 
 CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
@@ -40,58 +69,9 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   status_->setMinimumWidth(420);
   bar1_ = new QProgressBar(this);
   bar2_ = new QProgressBar(this);
-  for (QProgressBar* bar : {bar1_, bar2_}) {
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    bar->setTextVisible(true);
-    bar->setFormat("%p %");
-    bar->setAlignment(Qt::AlignCenter);
-    bar->setMinimumHeight(22);
-    // Dark text on the empty part, white on the filled part: the percentage
-    // stays readable wherever the bar has got to.
-    QPalette pal = bar->palette();
-    pal.setColor(QPalette::Base, QColor(236, 240, 246));
-    pal.setColor(QPalette::Window, QColor(236, 240, 246));
-    pal.setColor(QPalette::Text, QColor(20, 30, 50));
-    pal.setColor(QPalette::WindowText, QColor(20, 30, 50));
-    pal.setColor(QPalette::Highlight, QColor(20, 102, 178));
-    pal.setColor(QPalette::HighlightedText, Qt::white);
-    bar->setPalette(pal);
-  }
-  figures_ = new QWidget(this);
-  auto* grid = new QGridLayout(figures_);
-  grid->setContentsMargins(0, 0, 0, 0);
-  grid->setHorizontalSpacing(10);
-  grid->setVerticalSpacing(2);
-  auto figure = [&](int key, int row, int column) {
-    auto* name = new QLabel(Tr("UIText", key), figures_);
-    auto* value = new QLabel(QStringLiteral("\u2013"), figures_);  // a dash until known
-    value->setTextFormat(Qt::PlainText);
-    grid->addWidget(name, row, column * 2);
-    grid->addWidget(value, row, column * 2 + 1);
-    return value;
-  };
-  written_ = figure(1107, 0, 0);
-  speed_ = figure(1109, 0, 1);
-  timeLeft_ = figure(1110, 1, 0);
-  buffer_ = figure(1111, 1, 1);
-  grid->setColumnStretch(1, 1);
-  grid->setColumnStretch(3, 1);
-  extra_ = new QPushButton(this);
-  extra_->hide();
-  check_ = new QCheckBox(this);
-  check_->hide();
-  auto* cancel = new CColorBtn(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
-  cancel->SetBKColor(0x00B26614);      // the skin's accent blue
-  cancel->SetMyTextColor(0x00FFFFFF);
-  cancel->setMinimumSize(96, 28);
-  cancel->setCursor(Qt::PointingHandCursor);
-  cancel_ = cancel;
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(check_);
-  buttons->addStretch();
-  buttons->addWidget(extra_);
-  buttons->addWidget(cancel_);
+  for (QProgressBar* bar : {bar1_, bar2_}) StyleBar(bar);
+  BuildFigures();
+  QHBoxLayout* buttons = BuildButtons();
   layout->addWidget(caption_);
   layout->addWidget(status_);
   layout->addWidget(bar1_);
@@ -109,6 +89,39 @@ CDlgProgress1::CDlgProgress1(QWidget* parent) : QDialog(parent) {
   connect(timer_, &QTimer::timeout, this, &CDlgProgress1::Tick);
   timer_->start();
   Tick();
+}
+
+void CDlgProgress1::BuildFigures() {
+  figures_ = new QWidget(this);
+  auto* grid = new QGridLayout(figures_);
+  grid->setContentsMargins(0, 0, 0, 0);
+  grid->setHorizontalSpacing(10);
+  grid->setVerticalSpacing(2);
+  written_ = AddFigure(grid, figures_, 1107, 0, 0);
+  speed_ = AddFigure(grid, figures_, 1109, 0, 1);
+  timeLeft_ = AddFigure(grid, figures_, 1110, 1, 0);
+  buffer_ = AddFigure(grid, figures_, 1111, 1, 1);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+}
+
+QHBoxLayout* CDlgProgress1::BuildButtons() {
+  extra_ = new QPushButton(this);
+  extra_->hide();
+  check_ = new QCheckBox(this);
+  check_->hide();
+  auto* cancel = new CColorBtn(Tr("UIText", 64).isEmpty() ? "Cancel" : Tr("UIText", 64), this);
+  cancel->SetBKColor(0x00B26614);      // the skin's accent blue
+  cancel->SetMyTextColor(0x00FFFFFF);
+  cancel->setMinimumSize(96, 28);
+  cancel->setCursor(Qt::PointingHandCursor);
+  cancel_ = cancel;
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(check_);
+  buttons->addStretch();
+  buttons->addWidget(extra_);
+  buttons->addWidget(cancel_);
+  return buttons;
 }
 
 void CDlgProgress1::Tick() {

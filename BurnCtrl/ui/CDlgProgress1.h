@@ -9,6 +9,7 @@
 #include <string>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -62,6 +63,9 @@ class CDlgProgress1 : public QDialog {
 
  private:
   void Tick();
+  // The constructor's parts: the grid of figures, and the row of buttons.
+  void BuildFigures();
+  QHBoxLayout* BuildButtons();
 
   QLabel* caption_;
   QLabel* status_;

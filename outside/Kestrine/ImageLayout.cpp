@@ -196,6 +196,135 @@ bool WaveData(const std::string& path, const SheetFiles& files, int64_t fileSize
 
 namespace {
 
+// FILE name type: the file the following tracks are read from.
+bool CueFile(const std::vector<std::string>& w, const std::string& where, const std::string& folder,
+             const SheetFiles& files, ImageLayout& out, CueSheet* sheet, std::string* why) {
+  if (w.size() < 3) return Fail(why, where + "FILE needs a name and a type");
+  std::string type = Upper(w[2]);
+  if (type != "BINARY" && type != "MOTOROLA" && type != "WAVE")
+    return Fail(why, where + "only BINARY, MOTOROLA and WAVE files are read, not " + w[2]);
+  std::string path, notice, missing;
+  if (!FindSheetFile(w[1], folder, files, &path, &notice, &missing)) return Fail(why, where + missing);
+  if (!notice.empty()) out.notices.push_back(notice);
+  int64_t size = files.sizeOf(path);
+  uint64_t start = 0;
+  if (type == "WAVE" && !WaveData(path, files, size, &start, &size, &missing)) return Fail(why, where + missing);
+  out.files.push_back(path);
+  sheet->fileSizes.push_back(size);
+  sheet->fileStart.push_back(start);
+  sheet->fileSwap.push_back(type == "MOTOROLA");
+  return true;
+}
+
+// TRACK number mode: a new track in the current file and session.
+bool CueTrackLine(const std::vector<std::string>& w, const std::string& where, int session, const ImageLayout& out,
+                  CueSheet* sheet, std::string* why) {
+  std::vector<CueTrack>& tracks = sheet->tracks;
+  if (out.files.empty()) return Fail(why, where + "TRACK before FILE");
+  if (w.size() < 3) return Fail(why, where + "TRACK needs a number and a mode");
+  CueTrack t;
+  t.number = std::atoi(w[1].c_str());
+  int expected = tracks.empty() ? t.number : tracks.back().number + 1;
+  if (t.number < 1 || t.number > 99 || t.number != expected)
+    return Fail(why, where + "track numbers must run from 1 to 99 without gaps");
+  std::string mode = Upper(w[2]);
+  // Mode 2 tracks are CD-ROM XA: each sector says its form in its sub-header.
+  if (mode == "AUDIO") t.mode = Mode::Audio, t.sectorSize = kRawSectorSize;
+  else if (mode == "MODE1/2048") t.mode = Mode::Mode1, t.sectorSize = kDataSectorSize;
+  else if (mode == "MODE1/2352") t.mode = Mode::Mode1, t.sectorSize = kRawSectorSize;
+  else if (mode == "MODE2/2352" || mode == "CDI/2352") t.mode = Mode::Mode2Form1, t.sectorSize = kRawSectorSize;
+  else if (mode == "MODE2/2336" || mode == "CDI/2336") t.mode = Mode::Mode2Formless, t.sectorSize = kMode2Size;
+  else if (mode == "MODE2/2048") t.mode = Mode::Mode2Form1, t.sectorSize = kDataSectorSize;
+  else if (mode == "MODE2/2324") t.mode = Mode::Mode2Form2, t.sectorSize = kForm2Size;
+  else return Fail(why, where + "the track mode " + w[2] + " is not supported");
+  if (t.mode == Mode::Audio && sheet->fileStart.back() > 0 && t.sectorSize != kRawSectorSize)
+    return Fail(why, where + "a WAVE file holds audio tracks only");
+  t.file = int(out.files.size()) - 1;
+  t.session = session;
+  tracks.push_back(t);
+  return true;
+}
+
+// INDEX number time: where the current track's pause (00) or data (01) begins.
+bool CueIndex(const std::vector<std::string>& w, const std::string& where, const ImageLayout& out,
+              std::vector<CueTrack>& tracks, std::string* why) {
+  if (tracks.empty() || w.size() < 3) return Fail(why, where + "INDEX outside a track");
+  int number = std::atoi(w[1].c_str());
+  int64_t frames;
+  if (!ParseMsf(w[2], frames)) return Fail(why, where + "bad time " + w[2]);
+  CueTrack& t = tracks.back();
+  if (t.file != int(out.files.size()) - 1) return Fail(why, where + "a track spread over two files");
+  if (number == 0) t.index0 = frames;
+  else if (number == 1) t.index1 = frames;
+  else if (number < 0 || number > 99) return Fail(why, where + "bad index number");
+  if (t.index0 >= 0 && t.index1 >= 0 && t.index0 > t.index1) return Fail(why, where + "INDEX 00 after INDEX 01");
+  return true;
+}
+
+// PREGAP or POSTGAP time: silence written around the current track.
+bool CueGap(const std::vector<std::string>& w, const std::string& key, const std::string& where,
+            std::vector<CueTrack>& tracks, std::string* why) {
+  if (tracks.empty() || w.size() < 2) return Fail(why, where + key + " outside a track");
+  int64_t frames;
+  if (!ParseMsf(w[1], frames) || frames > 450000) return Fail(why, where + "bad time");
+  (key == "PREGAP" ? tracks.back().pregap : tracks.back().postgap) = int32_t(frames);
+  return true;
+}
+
+// REM SESSION n: the session the following tracks belong to.
+bool CueSession(const std::vector<std::string>& w, const std::string& where, const std::vector<CueTrack>& tracks,
+                int* session, std::string* why) {
+  if (w.size() >= 3 && Upper(w[1]) == "SESSION") {
+    int s = std::atoi(w[2].c_str());
+    if (s != *session && s != *session + 1) return Fail(why, where + "sessions must follow each other");
+    if (s == *session + 1 && tracks.empty()) return Fail(why, where + "an empty session");
+    *session = s;
+  }
+  return true;
+}
+
+// TITLE, PERFORMER or SONGWRITER: of the disc before the first track, else of the current track.
+void CueText(const std::vector<std::string>& w, const std::string& key, CueSheet* sheet) {
+  std::vector<CueTrack>& tracks = sheet->tracks;
+  std::string value = w.size() > 1 ? w[1] : "";
+  if (value.size() > 159) value.resize(159);
+  std::string& field = key == "TITLE" ? (tracks.empty() ? sheet->title : tracks.back().title)
+                       : key == "PERFORMER" ? (tracks.empty() ? sheet->performer : tracks.back().performer)
+                                            : (tracks.empty() ? sheet->songwriter : tracks.back().songwriter);
+  field = value;
+}
+
+bool CueCatalog(const std::vector<std::string>& w, const std::string& where, CueSheet* sheet, std::string* why) {
+  const std::string digits = w.size() > 1 ? w[1] : "";
+  if (digits.size() != 13 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return Fail(why, where + "CATALOG needs 13 digits");
+  sheet->catalog = digits;
+  return true;
+}
+
+bool CueIsrc(const std::vector<std::string>& w, const std::string& where, std::vector<CueTrack>& tracks,
+             std::string* why) {
+  if (tracks.empty()) return Fail(why, where + "ISRC outside a track");
+  const std::string code = Upper(w.size() > 1 ? w[1] : "");
+  if (code.size() != 12 || !std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
+    return Fail(why, where + "ISRC needs 12 letters and digits");
+  tracks.back().isrc = code;
+  return true;
+}
+
+bool CueFlags(const std::vector<std::string>& w, const std::string& where, std::vector<CueTrack>& tracks,
+              std::string* why) {
+  if (tracks.empty()) return Fail(why, where + "FLAGS outside a track");
+  for (size_t i = 1; i < w.size(); ++i) {
+    const std::string f = Upper(w[i]);
+    if (f == "DCP") tracks.back().flags |= 0x2;
+    else if (f == "PRE") tracks.back().flags |= 0x1;
+    else if (f == "4CH") tracks.back().flags |= 0x8;
+    else if (f != "SCMS") return Fail(why, where + "unknown flag " + w[i]);
+  }
+  return true;
+}
+
 // The sheet's lines: files, tracks, indexes, gaps, sessions and texts.
 bool ReadCueLines(const std::string& text, const std::string& folder, const SheetFiles& files, ImageLayout& out,
                   CueSheet* sheet, std::string* why) {
@@ -213,96 +342,18 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const Shee
     if (w.empty()) continue;
     std::string key = Upper(w[0]);
     std::string where = "CUE line " + std::to_string(lineNo) + ": ";
-    if (key == "FILE") {
-      if (w.size() < 3) return Fail(why, where + "FILE needs a name and a type");
-      std::string type = Upper(w[2]);
-      if (type != "BINARY" && type != "MOTOROLA" && type != "WAVE")
-        return Fail(why, where + "only BINARY, MOTOROLA and WAVE files are read, not " + w[2]);
-      std::string path, notice, missing;
-      if (!FindSheetFile(w[1], folder, files, &path, &notice, &missing)) return Fail(why, where + missing);
-      if (!notice.empty()) out.notices.push_back(notice);
-      int64_t size = files.sizeOf(path);
-      uint64_t start = 0;
-      if (type == "WAVE" && !WaveData(path, files, size, &start, &size, &missing)) return Fail(why, where + missing);
-      out.files.push_back(path);
-      sheet->fileSizes.push_back(size);
-      sheet->fileStart.push_back(start);
-      sheet->fileSwap.push_back(type == "MOTOROLA");
-    } else if (key == "TRACK") {
-      if (out.files.empty()) return Fail(why, where + "TRACK before FILE");
-      if (w.size() < 3) return Fail(why, where + "TRACK needs a number and a mode");
-      CueTrack t;
-      t.number = std::atoi(w[1].c_str());
-      int expected = tracks.empty() ? t.number : tracks.back().number + 1;
-      if (t.number < 1 || t.number > 99 || t.number != expected)
-        return Fail(why, where + "track numbers must run from 1 to 99 without gaps");
-      std::string mode = Upper(w[2]);
-      // Mode 2 tracks are CD-ROM XA: each sector says its form in its sub-header.
-      if (mode == "AUDIO") t.mode = Mode::Audio, t.sectorSize = kRawSectorSize;
-      else if (mode == "MODE1/2048") t.mode = Mode::Mode1, t.sectorSize = kDataSectorSize;
-      else if (mode == "MODE1/2352") t.mode = Mode::Mode1, t.sectorSize = kRawSectorSize;
-      else if (mode == "MODE2/2352" || mode == "CDI/2352") t.mode = Mode::Mode2Form1, t.sectorSize = kRawSectorSize;
-      else if (mode == "MODE2/2336" || mode == "CDI/2336") t.mode = Mode::Mode2Formless, t.sectorSize = kMode2Size;
-      else if (mode == "MODE2/2048") t.mode = Mode::Mode2Form1, t.sectorSize = kDataSectorSize;
-      else if (mode == "MODE2/2324") t.mode = Mode::Mode2Form2, t.sectorSize = kForm2Size;
-      else return Fail(why, where + "the track mode " + w[2] + " is not supported");
-      if (t.mode == Mode::Audio && sheet->fileStart.back() > 0 && t.sectorSize != kRawSectorSize)
-        return Fail(why, where + "a WAVE file holds audio tracks only");
-      t.file = int(out.files.size()) - 1;
-      t.session = session;
-      tracks.push_back(t);
-    } else if (key == "INDEX") {
-      if (tracks.empty() || w.size() < 3) return Fail(why, where + "INDEX outside a track");
-      int number = std::atoi(w[1].c_str());
-      int64_t frames;
-      if (!ParseMsf(w[2], frames)) return Fail(why, where + "bad time " + w[2]);
-      CueTrack& t = tracks.back();
-      if (t.file != int(out.files.size()) - 1) return Fail(why, where + "a track spread over two files");
-      if (number == 0) t.index0 = frames;
-      else if (number == 1) t.index1 = frames;
-      else if (number < 0 || number > 99) return Fail(why, where + "bad index number");
-      if (t.index0 >= 0 && t.index1 >= 0 && t.index0 > t.index1) return Fail(why, where + "INDEX 00 after INDEX 01");
-    } else if (key == "PREGAP" || key == "POSTGAP") {
-      if (tracks.empty() || w.size() < 2) return Fail(why, where + key + " outside a track");
-      int64_t frames;
-      if (!ParseMsf(w[1], frames) || frames > 450000) return Fail(why, where + "bad time");
-      (key == "PREGAP" ? tracks.back().pregap : tracks.back().postgap) = int32_t(frames);
-    } else if (key == "REM") {
-      if (w.size() >= 3 && Upper(w[1]) == "SESSION") {
-        int s = std::atoi(w[2].c_str());
-        if (s != session && s != session + 1) return Fail(why, where + "sessions must follow each other");
-        if (s == session + 1 && tracks.empty()) return Fail(why, where + "an empty session");
-        session = s;
-      }
-    } else if (key == "TITLE" || key == "PERFORMER" || key == "SONGWRITER") {
-      std::string value = w.size() > 1 ? w[1] : "";
-      if (value.size() > 159) value.resize(159);
-      std::string& field = key == "TITLE" ? (tracks.empty() ? sheet->title : tracks.back().title)
-                           : key == "PERFORMER" ? (tracks.empty() ? sheet->performer : tracks.back().performer)
-                                                : (tracks.empty() ? sheet->songwriter : tracks.back().songwriter);
-      field = value;
-    } else if (key == "CATALOG") {
-      const std::string digits = w.size() > 1 ? w[1] : "";
-      if (digits.size() != 13 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return Fail(why, where + "CATALOG needs 13 digits");
-      sheet->catalog = digits;
-    } else if (key == "ISRC") {
-      if (tracks.empty()) return Fail(why, where + "ISRC outside a track");
-      const std::string code = Upper(w.size() > 1 ? w[1] : "");
-      if (code.size() != 12 || !std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
-        return Fail(why, where + "ISRC needs 12 letters and digits");
-      tracks.back().isrc = code;
-    } else if (key == "FLAGS") {
-      if (tracks.empty()) return Fail(why, where + "FLAGS outside a track");
-      for (size_t i = 1; i < w.size(); ++i) {
-        const std::string f = Upper(w[i]);
-        if (f == "DCP") tracks.back().flags |= 0x2;
-        else if (f == "PRE") tracks.back().flags |= 0x1;
-        else if (f == "4CH") tracks.back().flags |= 0x8;
-        else if (f != "SCMS") return Fail(why, where + "unknown flag " + w[i]);
-      }
-    }
+    bool good = true;
+    if (key == "FILE") good = CueFile(w, where, folder, files, out, sheet, why);
+    else if (key == "TRACK") good = CueTrackLine(w, where, session, out, sheet, why);
+    else if (key == "INDEX") good = CueIndex(w, where, out, tracks, why);
+    else if (key == "PREGAP" || key == "POSTGAP") good = CueGap(w, key, where, tracks, why);
+    else if (key == "REM") good = CueSession(w, where, tracks, &session, why);
+    else if (key == "TITLE" || key == "PERFORMER" || key == "SONGWRITER") CueText(w, key, sheet);
+    else if (key == "CATALOG") good = CueCatalog(w, where, sheet, why);
+    else if (key == "ISRC") good = CueIsrc(w, where, tracks, why);
+    else if (key == "FLAGS") good = CueFlags(w, where, tracks, why);
     // CDTEXTFILE and others carry nothing we need.
+    if (!good) return false;
   }
   return true;
 }

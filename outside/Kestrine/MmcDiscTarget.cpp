@@ -556,6 +556,88 @@ void MmcDiscTarget::ReadTrackInformation(ScsiCommand& c) {
   Reply(c, TrackInfo(found, invisible));
 }
 
+namespace {
+
+void PutTocAddress(uint8_t* p, int32_t lba, bool msf) {
+  if (msf) PutMsf(p, lba);
+  else PutBE32(p, uint32_t(lba));
+}
+
+// One 11-byte entry of the full table of contents; `at` is given only where
+// `usePoint` says the entry points at an address.
+void PutFullTocEntry(std::vector<uint8_t>& a, int session, uint8_t adrCtl, uint8_t point, int32_t at, uint8_t pm,
+                     uint8_t ps, uint8_t pf, bool usePoint) {
+  uint8_t e[11] = {uint8_t(session), adrCtl, 0, point, 0, 0, 0, 0, pm, ps, pf};
+  if (usePoint) {
+    TocAddress t = LbaToTocAddress(at);
+    e[7] = t.X, e[8] = t.M, e[9] = t.S, e[10] = t.F;
+  }
+  a.insert(a.end(), e, e + 11);
+}
+
+}  // namespace
+
+std::vector<const DiscTrack*> MmcDiscTarget::TocTracks(int* lastSession) const {
+  const DiscModel& m = model_;
+  // Only closed sessions have a table of contents.
+  std::vector<const DiscTrack*> tracks;
+  *lastSession = medium::IsOverwritable(m.profile) || m.pressed ? std::max(1, m.closedSessions) : m.closedSessions;
+  for (const DiscTrack& t : m.tracks)
+    if (t.session <= *lastSession && (t.closed || medium::IsOverwritable(m.profile) || m.pressed)) tracks.push_back(&t);
+  if (medium::IsOverwritable(m.profile) && !m.formatted) tracks.clear();
+  return tracks;
+}
+
+bool MmcDiscTarget::FormattedToc(std::vector<uint8_t>& a, const std::vector<const DiscTrack*>& tracks,
+                                 uint8_t number, bool msf) const {
+  a[2] = uint8_t(tracks.front()->number);
+  a[3] = uint8_t(tracks.back()->number);
+  if (number > tracks.back()->number && number != 0xAA) return false;
+  for (const DiscTrack* t : tracks) {
+    if (t->number < number || number == 0xAA) continue;
+    uint8_t e[8] = {0, uint8_t(0x10 | t->Control()), uint8_t(t->number), 0};
+    PutTocAddress(e + 4, t->start, msf);
+    a.insert(a.end(), e, e + 8);
+  }
+  uint8_t e[8] = {0, uint8_t(0x10 | tracks.back()->Control()), 0xAA, 0};
+  PutTocAddress(e + 4, LeadOutOfSession(tracks.back()->session), msf);
+  a.insert(a.end(), e, e + 8);
+  return true;
+}
+
+void MmcDiscTarget::FullToc(std::vector<uint8_t>& a, const std::vector<const DiscTrack*>& tracks,
+                            int lastSession) const {
+  const DiscModel& m = model_;
+  a[2] = 1;
+  a[3] = uint8_t(lastSession);
+  for (int s = 1; s <= lastSession; ++s) {
+    const DiscTrack *first = nullptr, *last = nullptr;
+    for (const DiscTrack* t : tracks)
+      if (t->session == s) { if (!first) first = t; last = t; }
+    if (!first) continue;
+    uint8_t ctlFirst = uint8_t(0x10 | first->Control());
+    uint8_t ctlLast = uint8_t(0x10 | last->Control());
+    uint8_t discType = medium::IsCd(m.profile) ? m.sessionFormat : 0;
+    PutFullTocEntry(a, s, ctlFirst, 0xA0, 0, uint8_t(first->number), discType, 0, false);
+    PutFullTocEntry(a, s, ctlLast, 0xA1, 0, uint8_t(last->number), 0, 0, false);
+    PutFullTocEntry(a, s, ctlLast, 0xA2, LeadOutOfSession(s), 0, 0, 0, true);
+    for (const DiscTrack* t : tracks)
+      if (t->session == s)
+        PutFullTocEntry(a, s, uint8_t(0x10 | t->Control()), uint8_t(t->number), t->start, 0, 0, 0, true);
+    bool more = s < lastSession || (!m.finalized && medium::IsSequential(m.profile));
+    if (more && medium::IsCd(m.profile)) {
+      // B0: where the next session's program area starts, and the last possible lead-out.
+      uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
+      int32_t nextStart = NextTrackStart();
+      for (const DiscTrack* t : tracks)
+        if (t->session == s + 1) { nextStart = t->start; break; }
+      TocAddress n = LbaToTocAddress(nextStart), l = LbaToTocAddress(m.capacity);
+      e[4] = n.M, e[5] = n.S, e[6] = n.F, e[7] = 1, e[8] = l.M, e[9] = l.S, e[10] = l.F;
+      a.insert(a.end(), e, e + 11);
+    }
+  }
+}
+
 void MmcDiscTarget::ReadToc(ScsiCommand& c) {
   if (!NeedMedium(c)) return;
   const DiscModel& m = model_;
@@ -563,31 +645,12 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
   uint8_t format = c.cdb[2] & 0x0F;
   if (format == 0 && (c.cdb[9] >> 6)) format = c.cdb[9] >> 6;  // old-style format field
   uint8_t number = c.cdb[6];
-  // Only closed sessions have a table of contents.
-  std::vector<const DiscTrack*> tracks;
-  int lastSession = medium::IsOverwritable(m.profile) || m.pressed ? std::max(1, m.closedSessions) : m.closedSessions;
-  for (const DiscTrack& t : m.tracks)
-    if (t.session <= lastSession && (t.closed || medium::IsOverwritable(m.profile) || m.pressed)) tracks.push_back(&t);
-  if (medium::IsOverwritable(m.profile) && !m.formatted) tracks.clear();
+  int lastSession = 0;
+  const std::vector<const DiscTrack*> tracks = TocTracks(&lastSession);
   if (tracks.empty() && format != 5) return Fail(c, kInvalidField);
-  auto putAddr = [&](uint8_t* p, int32_t lba) {
-    if (msf) PutMsf(p, lba);
-    else PutBE32(p, uint32_t(lba));
-  };
   std::vector<uint8_t> a(4, 0);
   if (format == 0) {
-    a[2] = uint8_t(tracks.front()->number);
-    a[3] = uint8_t(tracks.back()->number);
-    if (number > tracks.back()->number && number != 0xAA) return Fail(c, kInvalidField);
-    for (const DiscTrack* t : tracks) {
-      if (t->number < number || number == 0xAA) continue;
-      uint8_t e[8] = {0, uint8_t(0x10 | t->Control()), uint8_t(t->number), 0};
-      putAddr(e + 4, t->start);
-      a.insert(a.end(), e, e + 8);
-    }
-    uint8_t e[8] = {0, uint8_t(0x10 | tracks.back()->Control()), 0xAA, 0};
-    putAddr(e + 4, LeadOutOfSession(tracks.back()->session));
-    a.insert(a.end(), e, e + 8);
+    if (!FormattedToc(a, tracks, number, msf)) return Fail(c, kInvalidField);
   } else if (format == 1) {
     a[2] = 1;
     a[3] = uint8_t(lastSession);
@@ -596,44 +659,10 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
       if (t->session == lastSession) { first = t; break; }
     if (!first) first = tracks.front();
     uint8_t e[8] = {0, uint8_t(0x10 | first->Control()), uint8_t(first->number), 0};
-    putAddr(e + 4, first->start);
+    PutTocAddress(e + 4, first->start, msf);
     a.insert(a.end(), e, e + 8);
   } else if (format == 2) {
-    a[2] = 1;
-    a[3] = uint8_t(lastSession);
-    auto entry = [&](int session, uint8_t adrCtl, uint8_t point, int32_t at, uint8_t pm, uint8_t ps, uint8_t pf, bool usePoint) {
-      uint8_t e[11] = {uint8_t(session), adrCtl, 0, point, 0, 0, 0, 0, pm, ps, pf};
-      if (usePoint) {
-        TocAddress t = LbaToTocAddress(at);
-        e[7] = t.X, e[8] = t.M, e[9] = t.S, e[10] = t.F;
-      }
-      a.insert(a.end(), e, e + 11);
-    };
-    for (int s = 1; s <= lastSession; ++s) {
-      const DiscTrack *first = nullptr, *last = nullptr;
-      for (const DiscTrack* t : tracks)
-        if (t->session == s) { if (!first) first = t; last = t; }
-      if (!first) continue;
-      uint8_t ctlFirst = uint8_t(0x10 | first->Control());
-      uint8_t ctlLast = uint8_t(0x10 | last->Control());
-      uint8_t discType = medium::IsCd(m.profile) ? m.sessionFormat : 0;
-      entry(s, ctlFirst, 0xA0, 0, uint8_t(first->number), discType, 0, false);
-      entry(s, ctlLast, 0xA1, 0, uint8_t(last->number), 0, 0, false);
-      entry(s, ctlLast, 0xA2, LeadOutOfSession(s), 0, 0, 0, true);
-      for (const DiscTrack* t : tracks)
-        if (t->session == s) entry(s, uint8_t(0x10 | t->Control()), uint8_t(t->number), t->start, 0, 0, 0, true);
-      bool more = s < lastSession || (!m.finalized && medium::IsSequential(m.profile));
-      if (more && medium::IsCd(m.profile)) {
-        // B0: where the next session's program area starts, and the last possible lead-out.
-        uint8_t e[11] = {uint8_t(s), 0x50, 0, 0xB0, 0, 0, 0, 0, 0, 0, 0};
-        int32_t nextStart = NextTrackStart();
-        for (const DiscTrack* t : tracks)
-          if (t->session == s + 1) { nextStart = t->start; break; }
-        TocAddress n = LbaToTocAddress(nextStart), l = LbaToTocAddress(m.capacity);
-        e[4] = n.M, e[5] = n.S, e[6] = n.F, e[7] = 1, e[8] = l.M, e[9] = l.S, e[10] = l.F;
-        a.insert(a.end(), e, e + 11);
-      }
-    }
+    FullToc(a, tracks, lastSession);
   } else if (format == 5) {
     if (m.cdText.empty()) return Fail(c, kInvalidField);
     a.insert(a.end(), m.cdText.begin(), m.cdText.end());
@@ -892,90 +921,93 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
 void MmcDiscTarget::Write10(ScsiCommand& c, int32_t lba, uint32_t count) {
   if (!CanWrite(c)) return;
   DiscModel& m = Active();
-  if (medium::IsOverwritable(m.profile)) {
-    if (lba < 0 || int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
-    DiscTrack t;
-    t.mode = Mode::Mode1;
-    if (!StoreSectors(c, t, lba, count)) return;
-    if (!m.formatted) {  // the first write formats a new disc in the background
-      m.formatted = true;
-      m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
-      m.closedSessions = 1;
-      ModelChanged();
-    }
-    return;
-  }
-  if (medium::IsCd(m.profile) && writeType_ == 2) {
-    if (!cuePending_) return Fail(c, kSequenceError);
-    if (lba != cueNext_) return Fail(c, kInvalidWriteAddress);
-    if (int64_t(lba) + count > cueLeadOut_) return Fail(c, kLbaOutOfRange);
-    auto trackAt = [&](int32_t at) {
-      const CueTrack* ct = nullptr;
-      for (const CueTrack& t : cue_)
-        if (at >= t.pregap) ct = &t;
-      return ct;
-    };
-    // Each sector is as long as the cue sheet's data form says; a command
-    // that does not fit is refused before anything of it is kept.
-    const uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
-    for (uint32_t i = 0; i < count; ++i) {
-      const CueTrack* ct = trackAt(lba + int32_t(i));
-      if (!ct) continue;
-      const uint8_t form = lba + int32_t(i) < ct->start ? ct->pregapForm : ct->form;
-      const uint32_t want =
-          (form & 0x0F) == 1 || form == 0x00 ? kRawSectorSize : form == 0x10 ? kDataSectorSize : kMode2Size;
-      if (block != want || block * count != c.dataLength) return Fail(c, kIllegalMode);
-    }
-    // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
-    for (uint32_t i = 0; i < count; ++i) {
-      int32_t at = lba + int32_t(i);
-      const CueTrack* ct = trackAt(at);
-      if (at < 0 || !ct) continue;
-      ScsiCommand one = c;
-      one.data = c.data + size_t(i) * block;
-      one.dataLength = block;
-      DiscTrack t;
-      t.mode = ct->mode;
-      if (!StoreSectors(one, t, at, 1)) {
-        c.status = one.status;
-        std::memcpy(c.sense, one.sense, sizeof c.sense);
-        c.senseLength = one.senseLength;
-        c.srbStatus = one.srbStatus;
-        return;
-      }
-    }
-    cueNext_ += int32_t(count);
-    if (cueNext_ >= cueLeadOut_) CommitCueSheet();
-    return;
-  }
+  if (medium::IsOverwritable(m.profile)) return WriteOverwritable(c, m, lba, count);
+  if (medium::IsCd(m.profile) && writeType_ == 2) return WriteCueSectors(c, lba, count);
   if (m.finalized) return Fail(c, kInvalidWriteAddress);
   // The track whose next writable address this is: the incomplete track, a
   // reserved track, or the invisible track where a new one begins.
   DiscTrack* target = nullptr;
   for (DiscTrack& t : m.tracks)
     if (!t.closed && t.start + t.recorded == lba) target = &t;
-  if (!target) {
-    bool hasOpen = false;
-    for (DiscTrack& t : m.tracks)
-      if (!t.closed && !t.reserved) hasOpen = true;
-    if (hasOpen || lba != NextTrackStart()) return Fail(c, kInvalidWriteAddress);
-    if (int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
-    DiscTrack t;
-    t.number = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
-    t.session = m.closedSessions + 1;
-    t.start = lba;
-    t.mode = medium::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
-    if (!StoreSectors(c, t, lba, count)) return;
-    t.recorded = int32_t(count);
-    if (medium::IsCd(m.profile) && !t.IsAudio() && m.tracks.empty()) m.sessionFormat = sessionFormat_;
-    m.tracks.push_back(t);
-    ModelChanged();
-    return;
-  }
+  if (!target) return WriteNewTrack(c, m, lba, count);
   int32_t limit = target->reserved ? target->start + target->size : m.capacity;
   if (int64_t(lba) + count > limit) return Fail(c, kLbaOutOfRange);
   if (!StoreSectors(c, *target, lba, count)) return;
   target->recorded += int32_t(count);
+}
+
+void MmcDiscTarget::WriteOverwritable(ScsiCommand& c, DiscModel& m, int32_t lba, uint32_t count) {
+  if (lba < 0 || int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
+  DiscTrack t;
+  t.mode = Mode::Mode1;
+  if (!StoreSectors(c, t, lba, count)) return;
+  if (!m.formatted) {  // the first write formats a new disc in the background
+    m.formatted = true;
+    m.tracks = {DiscTrack{1, 1, 0, m.capacity, m.capacity, Mode::Mode1, true, false}};
+    m.closedSessions = 1;
+    ModelChanged();
+  }
+}
+
+const MmcDiscTarget::CueTrack* MmcDiscTarget::CueTrackAt(int32_t at) const {
+  const CueTrack* ct = nullptr;
+  for (const CueTrack& t : cue_)
+    if (at >= t.pregap) ct = &t;
+  return ct;
+}
+
+void MmcDiscTarget::WriteCueSectors(ScsiCommand& c, int32_t lba, uint32_t count) {
+  if (!cuePending_) return Fail(c, kSequenceError);
+  if (lba != cueNext_) return Fail(c, kInvalidWriteAddress);
+  if (int64_t(lba) + count > cueLeadOut_) return Fail(c, kLbaOutOfRange);
+  // Each sector is as long as the cue sheet's data form says; a command
+  // that does not fit is refused before anything of it is kept.
+  const uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
+  for (uint32_t i = 0; i < count; ++i) {
+    const CueTrack* ct = CueTrackAt(lba + int32_t(i));
+    if (!ct) continue;
+    const uint8_t form = lba + int32_t(i) < ct->start ? ct->pregapForm : ct->form;
+    const uint32_t want = (form & 0x0F) == 1 || form == 0x00 ? kRawSectorSize : form == 0x10 ? kDataSectorSize : kMode2Size;
+    if (block != want || block * count != c.dataLength) return Fail(c, kIllegalMode);
+  }
+  // Pre-gap sectors before the first track go to the lead-in area: kept nowhere.
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t at = lba + int32_t(i);
+    const CueTrack* ct = CueTrackAt(at);
+    if (at < 0 || !ct) continue;
+    ScsiCommand one = c;
+    one.data = c.data + size_t(i) * block;
+    one.dataLength = block;
+    DiscTrack t;
+    t.mode = ct->mode;
+    if (!StoreSectors(one, t, at, 1)) {
+      c.status = one.status;
+      std::memcpy(c.sense, one.sense, sizeof c.sense);
+      c.senseLength = one.senseLength;
+      c.srbStatus = one.srbStatus;
+      return;
+    }
+  }
+  cueNext_ += int32_t(count);
+  if (cueNext_ >= cueLeadOut_) CommitCueSheet();
+}
+
+void MmcDiscTarget::WriteNewTrack(ScsiCommand& c, DiscModel& m, int32_t lba, uint32_t count) {
+  bool hasOpen = false;
+  for (DiscTrack& t : m.tracks)
+    if (!t.closed && !t.reserved) hasOpen = true;
+  if (hasOpen || lba != NextTrackStart()) return Fail(c, kInvalidWriteAddress);
+  if (int64_t(lba) + count > m.capacity) return Fail(c, kLbaOutOfRange);
+  DiscTrack t;
+  t.number = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
+  t.session = m.closedSessions + 1;
+  t.start = lba;
+  t.mode = medium::IsCd(m.profile) ? ModeFromBlockType(trackMode_, dataBlockType_) : Mode::Mode1;
+  if (!StoreSectors(c, t, lba, count)) return;
+  t.recorded = int32_t(count);
+  if (medium::IsCd(m.profile) && !t.IsAudio() && m.tracks.empty()) m.sessionFormat = sessionFormat_;
+  m.tracks.push_back(t);
+  ModelChanged();
 }
 
 void MmcDiscTarget::ReserveTrack(ScsiCommand& c) {

@@ -97,11 +97,22 @@ class MmcDiscTarget : public ScsiTransport {
   void ReadDiscInformation(ScsiCommand& c);
   void ReadTrackInformation(ScsiCommand& c);
   void ReadToc(ScsiCommand& c);
+  // The tracks the table of contents lists, and the last session it covers.
+  std::vector<const DiscTrack*> TocTracks(int* lastSession) const;
+  // Format 0 (false: no such track) and format 2 of READ TOC.
+  bool FormattedToc(std::vector<uint8_t>& a, const std::vector<const DiscTrack*>& tracks, uint8_t number,
+                    bool msf) const;
+  void FullToc(std::vector<uint8_t>& a, const std::vector<const DiscTrack*>& tracks, int lastSession) const;
   void ReadCapacity(ScsiCommand& c);
   void ReadFormatCapacities(ScsiCommand& c);
   void Read10(ScsiCommand& c, int32_t lba, uint32_t count);
   void ReadCd(ScsiCommand& c);
   void Write10(ScsiCommand& c, int32_t lba, uint32_t count);
+  // Write10 on an overwritable disc, on a CD written session at once, and
+  // at the start of a new track.
+  void WriteOverwritable(ScsiCommand& c, DiscModel& m, int32_t lba, uint32_t count);
+  void WriteCueSectors(ScsiCommand& c, int32_t lba, uint32_t count);
+  void WriteNewTrack(ScsiCommand& c, DiscModel& m, int32_t lba, uint32_t count);
   void ReserveTrack(ScsiCommand& c);
   void CloseTrackSession(ScsiCommand& c);
   void SyncCache(ScsiCommand& c);
@@ -162,4 +173,6 @@ class MmcDiscTarget : public ScsiTransport {
   bool cuePending_ = false;
   std::vector<CueTrack> cue_;
   int32_t cueNext_ = 0, cueLeadOut_ = 0;
+  // The cue sheet's track a sector belongs to; none before its first pre-gap.
+  const CueTrack* CueTrackAt(int32_t at) const;
 };

@@ -149,23 +149,99 @@ int DataSource_CloneFile::GetGeneProgress() const {
   return total > 0 ? int(std::clamp<int64_t>(done * 100 / total, 0, 100)) : 0;
 }
 
-int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
-  geneDone_ = 0;
-  geneTotal_ = 0;
-  DataSource_Device disc(source);
+namespace {
+
+// Why the disc in `disc` cannot be copied with sectors of `sectorSize` bytes
+// (GENE_OK when it can).
+int SourceProblem(DataSource_Device& disc, int sectorSize, std::string* why) {
   if (!disc.IsValid()) {
-    error_ = disc.GetLastError();
+    *why = disc.GetLastError();
     return GENE_SOURCE_UNREADABLE;
   }
   const DiscLayout& layout = disc.Layout();
   if (layout.sessions.empty()) {
-    error_ = "the source disc is blank";
+    *why = "the source disc is blank";
     return GENE_SOURCE_EMPTY;
   }
   if (sectorSize != layout.sectorSize) {
-    error_ = "a copy of this disc needs sectors of " + std::to_string(layout.sectorSize) + " bytes";
+    *why = "a copy of this disc needs sectors of " + std::to_string(layout.sectorSize) + " bytes";
     return GENE_BAD_SECTOR_SIZE;
   }
+  return GENE_OK;
+}
+
+// One entry of the track table, for a track whose sectors begin at `offset`.
+void PutTrackEntry(uint8_t* e, const SourceTrack& t, uint64_t offset) {
+  e[0] = uint8_t(t.number);
+  e[1] = uint8_t(t.session);
+  e[2] = t.control;
+  e[3] = uint8_t(t.form);
+  bytes::PutLE32(e + 4, uint32_t(t.pregapStart));
+  bytes::PutLE32(e + 8, uint32_t(t.start));
+  bytes::PutLE32(e + 12, uint32_t(t.length));
+  bytes::PutLE64(e + 16, offset);
+}
+
+// The header in front of the track table `head` already holds, with the
+// checksums of both and of the sectors.
+void PutHeader(std::vector<uint8_t>& head, const DiscLayout& layout, int sectorSize, int trackCount,
+               uint32_t dataCrc) {
+  uint8_t* h = head.data();
+  std::memcpy(h, bcl::kMagic, sizeof bcl::kMagic);
+  bytes::PutLE16(h + 8, bcl::kVersion);
+  bytes::PutLE16(h + 10, bcl::kHeaderSize);
+  h[12] = uint8_t(layout.discType);
+  h[13] = layout.complete ? 1 : 0;
+  bytes::PutLE16(h + 14, uint16_t(layout.profile));
+  bytes::PutLE32(h + 16, uint32_t(sectorSize));
+  bytes::PutLE16(h + 20, uint16_t(layout.sessions.size()));
+  bytes::PutLE16(h + 22, uint16_t(trackCount));
+  bytes::PutLE32(h + 24, uint32_t(trackCount * bcl::kTrackEntrySize));
+  bytes::PutLE64(h + 28, uint64_t(layout.SectorsToRead()));
+  bytes::PutLE32(h + 36, dataCrc);
+  uint32_t crc = bcl::Crc32(0, h, 60);
+  crc = bcl::Crc32(crc, h + bcl::kHeaderSize, head.size() - bcl::kHeaderSize);
+  bytes::PutLE32(h + 60, crc);
+}
+
+}  // namespace
+
+int DataSource_CloneFile::CopyTrack(DataSource_Device& disc, const SourceTrack& t, OutputFile& out,
+                                    std::vector<uint8_t>& piece, int sectorSize, uint64_t* offset,
+                                    uint32_t* dataCrc) {
+  if (!disc.OpenTrack(t.number) || !disc.SetStartAdd(t.pregapStart)) {
+    error_ = disc.GetLastError();
+    return GENE_SOURCE_UNREADABLE;
+  }
+  for (int32_t at = t.pregapStart; at < t.End();) {
+    if (stop_) {
+      error_ = "stopped";
+      return GENE_STOPPED;
+    }
+    int n = std::min<int32_t>(kPiece, t.End() - at);
+    size_t bytes = size_t(n) * size_t(sectorSize);
+    if (!disc.GetSectorData(piece.data(), n)) {
+      error_ = disc.GetLastError();
+      return GENE_SOURCE_UNREADABLE;
+    }
+    if (!out.WriteAt(piece.data(), bytes, off_t(*offset))) {
+      error_ = "cannot write " + out.Error();
+      return GENE_WRITE_FAILED;
+    }
+    *dataCrc = bcl::Crc32(*dataCrc, piece.data(), bytes);
+    *offset += bytes;
+    at += n;
+    geneDone_ += n;
+  }
+  return GENE_OK;
+}
+
+int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
+  geneDone_ = 0;
+  geneTotal_ = 0;
+  DataSource_Device disc(source);
+  if (int problem = SourceProblem(disc, sectorSize, &error_); problem != GENE_OK) return problem;
+  const DiscLayout& layout = disc.Layout();
   // A copy file never replaces anything at its place.
   if (std::string inTheWay = OutputInTheWay(path_, Existing::kKeep); !inTheWay.empty()) {
     error_ = path_ + " " + inTheWay;
@@ -191,46 +267,14 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
   int index = 0;
   for (const SourceSession& s : layout.sessions) {
     for (const SourceTrack& t : s.tracks) {
-      uint8_t* e = head.data() + bcl::kHeaderSize + size_t(index++) * bcl::kTrackEntrySize;
-      e[0] = uint8_t(t.number);
-      e[1] = uint8_t(t.session);
-      e[2] = t.control;
-      e[3] = uint8_t(t.form);
-      bytes::PutLE32(e + 4, uint32_t(t.pregapStart));
-      bytes::PutLE32(e + 8, uint32_t(t.start));
-      bytes::PutLE32(e + 12, uint32_t(t.length));
-      bytes::PutLE64(e + 16, offset);
-      if (!disc.OpenTrack(t.number) || !disc.SetStartAdd(t.pregapStart))
-        return fail(GENE_SOURCE_UNREADABLE, disc.GetLastError());
-      for (int32_t at = t.pregapStart; at < t.End();) {
-        if (stop_) return fail(GENE_STOPPED, "stopped");
-        int n = std::min<int32_t>(kPiece, t.End() - at);
-        size_t bytes = size_t(n) * size_t(sectorSize);
-        if (!disc.GetSectorData(piece.data(), n)) return fail(GENE_SOURCE_UNREADABLE, disc.GetLastError());
-        if (!out.WriteAt(piece.data(), bytes, off_t(offset))) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
-        dataCrc = bcl::Crc32(dataCrc, piece.data(), bytes);
-        offset += bytes;
-        at += n;
-        geneDone_ += n;
+      PutTrackEntry(head.data() + bcl::kHeaderSize + size_t(index++) * bcl::kTrackEntrySize, t, offset);
+      if (int code = CopyTrack(disc, t, out, piece, sectorSize, &offset, &dataCrc); code != GENE_OK) {
+        out.Discard();
+        return code;
       }
     }
   }
-  uint8_t* h = head.data();
-  std::memcpy(h, bcl::kMagic, sizeof bcl::kMagic);
-  bytes::PutLE16(h + 8, bcl::kVersion);
-  bytes::PutLE16(h + 10, bcl::kHeaderSize);
-  h[12] = uint8_t(layout.discType);
-  h[13] = layout.complete ? 1 : 0;
-  bytes::PutLE16(h + 14, uint16_t(layout.profile));
-  bytes::PutLE32(h + 16, uint32_t(sectorSize));
-  bytes::PutLE16(h + 20, uint16_t(layout.sessions.size()));
-  bytes::PutLE16(h + 22, uint16_t(trackCount));
-  bytes::PutLE32(h + 24, uint32_t(trackCount * bcl::kTrackEntrySize));
-  bytes::PutLE64(h + 28, uint64_t(layout.SectorsToRead()));
-  bytes::PutLE32(h + 36, dataCrc);
-  uint32_t crc = bcl::Crc32(0, h, 60);
-  crc = bcl::Crc32(crc, h + bcl::kHeaderSize, head.size() - bcl::kHeaderSize);
-  bytes::PutLE32(h + 60, crc);
+  PutHeader(head, layout, sectorSize, trackCount, dataCrc);
   if (!out.WriteAt(head.data(), head.size(), 0)) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
   if (stop_) return fail(GENE_STOPPED, "stopped");
   if (!out.Commit()) {

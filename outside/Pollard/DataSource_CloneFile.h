@@ -34,6 +34,9 @@
 #include "CDevCmdROM.h"
 #include "DataSource.h"
 
+class DataSource_Device;
+class OutputFile;
+
 namespace bcl {
 constexpr int kHeaderSize = 64;
 constexpr int kTrackEntrySize = 32;
@@ -81,6 +84,10 @@ class DataSource_CloneFile : public DataSource {
 
  private:
   bool Refuse(const std::string& why);
+  // Reads a track's sectors from the disc into the copy file at *offset;
+  // GENE_OK, or the failure with error_ saying why.
+  int CopyTrack(DataSource_Device& disc, const SourceTrack& t, OutputFile& out, std::vector<uint8_t>& piece,
+                int sectorSize, uint64_t* offset, uint32_t* dataCrc);
 
   std::string path_;
   int fd_ = -1;
