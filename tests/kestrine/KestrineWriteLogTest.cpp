@@ -17,15 +17,23 @@ namespace {
 
 class KestrineWriteLog : public ::testing::Test {
  protected:
+  // The log lives in the configuration folder: each test has its own, so
+  // that no test reads what an earlier one of the same run wrote.
   void SetUp() override {
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) oldConfig_ = old, hadConfig_ = true;
     setenv("VARNEX_PROGRAM_DIR", dir_.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
     SetWriteLogSwitch(true);
   }
   void TearDown() override {
     SetWriteLogSwitch(false);
     unsetenv("VARNEX_PROGRAM_DIR");
+    if (hadConfig_) setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
   }
   ktest::ScratchDir dir_;
+  std::string oldConfig_;
+  bool hadConfig_ = false;
 };
 
 }  // namespace
