@@ -816,13 +816,13 @@ int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, Image
   NoteJobError(index, "");
   DataSource_Image source(std::move(layout));
   if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
-  if (r->Device() && !WaitForDrive(index, r)) return NoteJobError(index, NotReadyText(r)), result::kNotReady;
-  if (r->Device() && !::medium::IsCd(r->GetMediumType()))
+  if (!WaitForDrive(index, r)) return NoteJobError(index, NotReadyText(r)), result::kNotReady;
+  if (!::medium::IsCd(r->GetMediumType()))
     return NoteJobError(index, imagePath + " describes a CD; the disc in " + r->Name() + " is no CD"),
            result::kTargetNotWritable;
   // The image's first track begins at the start of the disc.
   DiscInfo disc;
-  if (r->Device() && r->ReadDiscInfo(disc) == 0 && disc.discStatus != 0)
+  if (r->ReadDiscInfo(disc) == 0 && disc.discStatus != 0)
     return NoteJobError(index, imagePath + " is written a session at once onto a blank CD"), result::kTargetNotBlank;
   AtOnceOptions options;
   options.testWrite = testWrite;

@@ -197,6 +197,7 @@ class CPlomeDlg : public QWidget {
   void BurnCopy();
   void BurnAudio();
   void BurnVideo();
+  void BurnOnOneRecorder(int drive, const DiscInfo& disc);
   bool CheckBlankDisc(int drive, DiscInfo* disc, bool dvd, int wrongKind);
   bool CheckVideoBurn(int drive, DiscInfo* disc);
   bool CheckAudioBurn(int drive, DiscInfo* disc);

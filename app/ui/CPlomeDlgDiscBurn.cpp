@@ -39,7 +39,12 @@ void CPlomeDlg::BurnAudio() {
     return;
   }
   DiscInfo disc;
-  if (!CheckAudioBurn(drive, &disc)) return;
+  if (CheckAudioBurn(drive, &disc)) BurnOnOneRecorder(drive, disc);
+}
+
+// A disc that passed its checks goes to the one recorder after the burn
+// settings.
+void CPlomeDlg::BurnOnOneRecorder(int drive, const DiscInfo& disc) {
   burnMedium_ = disc.mediumType;
   copies_ = 1;
   recorderCount_ = 1;
@@ -60,13 +65,7 @@ void CPlomeDlg::BurnVideo() {
     return;
   }
   DiscInfo disc;
-  if (!CheckVideoBurn(drive, &disc)) return;
-  burnMedium_ = disc.mediumType;
-  copies_ = 1;
-  recorderCount_ = 1;
-  recorderListText_.clear();
-  if (!RunBurnSettings(drive, false)) return;
-  StartBurn();
+  if (CheckVideoBurn(drive, &disc)) BurnOnOneRecorder(drive, disc);
 }
 
 // The disc in the drive is of the kind the project needs: a blank CD-R or

@@ -136,7 +136,7 @@ bool ImageFileDisc::Publish() {
   } else {
     // The image ends where the disc's last recorded sector does.
     int32_t end = 0;
-    for (const DiscTrack* t : tracks) end = std::max(end, t->start + (t->closed ? t->size : t->recorded));
+    for (const DiscTrack* t : tracks) end = std::max(end, t->End());
     if (medium::IsOverwritable(model_.profile)) {
       off_t size = ::lseek(data_.fd(), 0, SEEK_END);
       end = int32_t(size < 0 ? 0 : size / 2048);
