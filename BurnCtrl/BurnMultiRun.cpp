@@ -122,7 +122,7 @@ void BurnMultiRun::RunRow(Row& row) {
     if (res == result::kSuccess) ++row.done;
     hooks_.reset(drive);
     if (res != result::kSuccess) break;
-    hooks_.eject(drive);
+    (copy < copies_ || !hooks_.ejectLast ? hooks_.eject : hooks_.ejectLast)(drive);
     if (copy == copies_) break;
     if (cancel_) {
       res = result::kBurnStopped;

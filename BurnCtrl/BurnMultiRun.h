@@ -60,6 +60,9 @@ class BurnMultiRun {
     std::function<void(int drive)> reset;
     // After a good copy: opens the tray. By default EjectDisc.
     std::function<void(int drive)> eject;
+    // After the last copy; unset: `eject`. Between copies the disc always
+    // comes out for the next one.
+    std::function<void(int drive)> ejectLast;
     // Between copies: returns when a blank disc for copy `copy` is in the
     // drive (true) or when the row is to give up (false). By default polls
     // the drive every second for a blank writable disc, until cancelled.

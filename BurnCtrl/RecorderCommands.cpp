@@ -545,23 +545,26 @@ std::string DriveLabel(int index) { return DevDeque::DriveLetter(index); }
 
 // ------------------------------------------------------------ questions
 
-int GetDiscInfo(int index, bool* blank, bool* writable, int* medium) {
+int GetDiscInfo(int index, bool* blank, bool* writable, int* medium, medium::DiscState* state) {
   Trace("<----GetDiscInfo---->");
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (r->TestUnitReady() != 0) return result::kNotReady;
   const int m = r->GetMediumType();
   *medium = m;
-  *writable = medium::IsWritable(m);
-  if (m == kDvdPlusRw || m == kDvdRam || m == kBdRe) {
+  DiscInfo info;
+  const bool known = r->ReadDiscInfo(info) == 0;
+  if (::medium::IsOverwritable(m)) {
     uint8_t s[kDataSectorSize];
     *blank = true;
     for (uint32_t lba : {16u, 256u, 512u})
       if (r->ReadCD_Data(lba, s, 1) == 0 && !AllZero(s, sizeof s)) *blank = false;
   } else {
-    DiscInfo info;
-    *blank = r->ReadDiscInfo(info) == 0 && (info.discStatus & 3) == 0;
+    *blank = known && (info.discStatus & 3) == 0;
   }
+  const ::medium::DiscState st = ::medium::StateOf(m, *blank, known ? info.discStatus : 0, known ? info.lastSessionState : 0);
+  *writable = ::medium::TakesData(st);
+  if (state) *state = st;
   Trace("<----GetDiscInfo end---->");
   return result::kSuccess;
 }
@@ -584,10 +587,11 @@ uint64_t UsedBytes(Recorder* r, bool overwritable, bool writable, uint32_t overw
 
 }  // namespace
 
-int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes, uint64_t* usedBytes) {
+int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes, uint64_t* usedBytes,
+                  medium::DiscState* state) {
   *freeBytes = 0;
   if (usedBytes) *usedBytes = 0;
-  int res = GetDiscInfo(index, blank, writable, medium);
+  int res = GetDiscInfo(index, blank, writable, medium, state);
   const bool wantUsed = usedBytes && !*blank;
   if (res != result::kSuccess || (!*writable && !wantUsed)) return res;
   DriveUse r(index);

@@ -40,12 +40,14 @@ std::string DriveLabel(int index);
 // Erases a rewritable disc (quickly: the table of contents, or the start of
 // an overwritable disc where readers look for a file system).
 int BlankDisc(int index);
-int GetDiscInfo(int index, bool* blank, bool* writable, int* medium);
+// `writable`: a burn can add to the disc as it is (blank or appendable; not
+// pressed, closed or left unfinished). `state` says which.
+int GetDiscInfo(int index, bool* blank, bool* writable, int* medium, medium::DiscState* state = nullptr);
 // With `usedBytes`, also the bytes a disc that is not blank already holds: the
 // next writable address of a sequential disc, the start of the next session
 // of an overwritable one, the end of the last track of a closed one.
 int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t* freeBytes,
-                  uint64_t* usedBytes = nullptr);
+                  uint64_t* usedBytes = nullptr, medium::DiscState* state = nullptr);
 int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite,
                 uint16_t* lowWrite, uint16_t* secondWrite);
 int GetCdSpeeds(int index, uint16_t* curRead, uint16_t* curWrite, uint16_t* maxRead, uint16_t* maxWrite);

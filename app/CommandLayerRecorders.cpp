@@ -110,13 +110,22 @@ int CommandLayerRecorders::TestUnitReady(uint8_t drive) {
   return r ? int(r->TestUnitReady()) : result::kNoSuchDrive;
 }
 
+bool CommandLayerRecorders::TrayOpen(uint8_t drive) {
+  Recorder* r = FindRecorder(drive);
+  if (!r || drive == 0 || r->TestUnitReady() == 0) return false;
+  const rec::Sense s = r->LastSense();
+  return s.asc == 0x3A && s.ascq == 0x02;  // MEDIUM NOT PRESENT - TRAY OPEN
+}
+
 int CommandLayerRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
   bool blank = false, writable = false;
   int type = 0;
   uint64_t freeBytes = 0;
   uint64_t usedBytes = 0;
-  int rc = ::GetDiscInfoEx(drive, &blank, &writable, &type, &freeBytes, &usedBytes);
+  medium::DiscState state = medium::DiscState::kClosed;
+  int rc = ::GetDiscInfoEx(drive, &blank, &writable, &type, &freeBytes, &usedBytes, &state);
   info->blank = blank;
+  info->state = state;
   info->writable = writable;
   info->mediumType = type;
   info->freeBytes = freeBytes;

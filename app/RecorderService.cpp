@@ -1,6 +1,8 @@
 #include "app/RecorderService.h"
 
 #include "DevDeque.h"
+#include "foundation/LangText.h"
+#include "foundation/ResultCodes.h"
 
 std::string MediumName(int type) {
   const char* name = medium::Name(type);
@@ -14,4 +16,21 @@ int DriveIndexOfEntry(const std::string& text) {
   const std::string label = text.substr(0, colon + 1);
   if (label.size() != 2 && label[0] != '#') return -1;
   return DevDeque::IndexOfLabel(label);
+}
+
+std::string DiscStateText(medium::DiscState state) {
+  switch (state) {
+    case medium::DiscState::kBlank: return LoadLangText("UIText", 4);
+    case medium::DiscState::kAppendable: return LoadLangText("UIText", 1401);
+    case medium::DiscState::kUnfinished: return LoadLangText("UIText", 1402);
+    case medium::DiscState::kClosed: return LoadLangText("UIText", 1403);
+  }
+  return {};
+}
+
+std::string DiscRefusal(const DiscInfo& disc) {
+  if (disc.state == medium::DiscState::kUnfinished) return LoadErrorText(result::kSessionUnfinished);
+  if (disc.state == medium::DiscState::kClosed && medium::IsWritable(disc.mediumType))
+    return LoadErrorText(result::kDiscClosed);
+  return {};
 }

@@ -35,9 +35,16 @@ struct DiscInfo {
   int mediumType = 0;
   bool blank = false;
   bool writable = false;   // blank or appendable
+  medium::DiscState state = medium::DiscState::kClosed;
   uint64_t freeBytes = 0;
   uint64_t usedBytes = 0;  // already on the disc (0 for a blank one)
 };
+
+// The disc's state in a word ("Blank", "Appendable", "Unfinished", "Closed").
+std::string DiscStateText(medium::DiscState state);
+// Why a burn cannot add to this disc as it is (left unfinished, or closed),
+// with what to do; empty when the disc's state is no obstacle.
+std::string DiscRefusal(const DiscInfo& disc);
 
 // What a running burn has done so far, as the recording engine counts it.
 struct BurnFigures {
@@ -102,6 +109,8 @@ class RecorderService {
 
   virtual int BlankDisc(uint8_t drive) = 0;
   virtual int Eject(uint8_t drive, bool open) = 0;
+  // The drive says its tray is open (not merely that no disc is in).
+  virtual bool TrayOpen(uint8_t drive) { (void)drive; return false; }
   virtual int Lock(uint8_t drive, bool lock) = 0;
 
   // The drive itself, for the analysis pages, which read what the command

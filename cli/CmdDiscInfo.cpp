@@ -1,5 +1,5 @@
 // varnex-cli disc-info --drive D: the disc status line of the main window and
-// what lies behind it: medium, blank, writable, free bytes and speeds.
+// what lies behind it: medium, state, blank, writable, free bytes and speeds.
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -135,7 +135,13 @@ int RunDiscInfo(const CliArgs& args) {
   }
   int medium = d.GetMediumType();
   bool blank = IsBlank(d, medium);
-  bool writable = ::medium::IsWritable(medium);
+  // Writable means a burn can add to the disc as it is: not pressed, closed
+  // or left unfinished by a stopped burn.
+  DISC_INFO di;
+  const bool known = d.ReadDiscInfo(di) == DEV_OK;
+  const ::medium::DiscState state =
+      ::medium::StateOf(medium, blank, known ? di.DiscStatus : 0, known ? di.LastSessionState : 0);
+  bool writable = ::medium::TakesData(state);
   uint64_t freeBytes = writable ? uint64_t(FreeSectors(d, medium)) * kDataSectorSize : 0;
   const char* name = ::medium::Name(medium);
   std::string line = (name ? std::string(name) : Text(3, "Unknown")) + " " +
@@ -144,6 +150,7 @@ int RunDiscInfo(const CliArgs& args) {
                      std::to_string(freeBytes / 1024 / 1024) + "M";
   std::printf("%s\n", line.c_str());
   std::printf("medium: %d (%s)\n", medium, name ? name : "unknown");
+  std::printf("state: %s\n", ::medium::StateKey(state));
   std::printf("blank: %s\nwritable: %s\nfree bytes: %llu\n", blank ? "yes" : "no", writable ? "yes" : "no",
               (unsigned long long)freeBytes);
   Speeds s;

@@ -22,15 +22,17 @@ CCapacityBar::CCapacityBar(QWidget* parent) : QWidget(parent) {
   Changed();
 }
 
-void CCapacityBar::SetDisc(uint64_t usedBytes, uint64_t freeBytes) {
+void CCapacityBar::SetDisc(uint64_t usedBytes, uint64_t freeBytes, const QString& takesNothing) {
   hasDisc_ = true;
   used_ = usedBytes;
-  free_ = freeBytes;
+  state_ = takesNothing;
+  free_ = takesNothing.isEmpty() ? freeBytes : 0;
   Changed();
 }
 
 void CCapacityBar::SetNoDisc() {
   hasDisc_ = false;
+  state_.clear();
   used_ = free_ = 0;
   Changed();
 }
@@ -44,6 +46,8 @@ QString CCapacityBar::Text() const {
   QString text = Tr("UIText", 1113) + " " + Size(project_);
   if (!hasDisc_) return text + "  \u00b7  " + Tr("UIText", 1116);
   text = Tr("UIText", 1112) + " " + Size(used_) + "  \u00b7  " + text;
+  // A disc that takes nothing says so first: no room to count.
+  if (!state_.isEmpty()) return state_ + ", " + Tr("UIText", 1406) + "  \u00b7  " + text;
   if (!Fits()) return text + " " + Tr("UIText", 1115) + "  \u00b7  " + Tr("UIText", 1114) + " " + Size(free_);
   return text + "  \u00b7  " + Tr("UIText", 1114) + " " + Size(free_ - project_);
 }

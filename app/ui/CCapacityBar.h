@@ -13,8 +13,10 @@ class CCapacityBar : public QWidget {
   explicit CCapacityBar(QWidget* parent = nullptr);
 
   // The disc: bytes already on it and bytes free. Without a disc (no
-  // recorder, an open tray, an image file) only the project is shown.
-  void SetDisc(uint64_t usedBytes, uint64_t freeBytes);
+  // recorder, an open tray, an image file) only the project is shown. A
+  // disc that takes nothing more (left unfinished, closed) names its state
+  // in `takesNothing`, and no project fits on it.
+  void SetDisc(uint64_t usedBytes, uint64_t freeBytes, const QString& takesNothing = {});
   void SetNoDisc();
   void SetProject(uint64_t bytes);
 
@@ -23,7 +25,7 @@ class CCapacityBar : public QWidget {
   uint64_t FreeBytes() const { return free_; }
   uint64_t ProjectBytes() const { return project_; }
   // False only when a disc is known and the project is larger than its room.
-  bool Fits() const { return !hasDisc_ || project_ <= free_; }
+  bool Fits() const { return !hasDisc_ || (state_.isEmpty() && project_ <= free_); }
   // What the bar says in words (also its tooltip).
   QString Text() const;
 
@@ -36,5 +38,6 @@ class CCapacityBar : public QWidget {
   void Changed();
 
   bool hasDisc_ = false;
+  QString state_;  // set when the disc takes nothing more
   uint64_t used_ = 0, free_ = 0, project_ = 0;
 };

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "app/ui/AddReport.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"
 #include "app/RecorderService.h"
@@ -200,7 +201,7 @@ void CDlgAudioCD::TellAddOutcome() {
   for (size_t i = 0; i < refused.size() && i < kShown; ++i) text += "\n" + refused[i];
   if (refused.size() > kShown)
     text += "\n" + ToStd(Tr("Message", 1023).arg(int(refused.size() - kShown)));
-  ShowMessage(text, msgbox::kInfoOk);
+  ReportNotAdded(text);
 }
 
 void CDlgAudioCD::AddFiles() {

@@ -11,6 +11,8 @@
 
 #include "BurnCtrl/Results.h"
 #include "app/RecorderService.h"
+#include "foundation/LangText.h"
+#include "foundation/ProfileIni.h"
 #include "foundation/ShowMessage.h"
 #include "foundation/ui/WindowSupport.h"
 #include "controls/CBtnColor.h"
@@ -27,6 +29,10 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   closeBox_->setProperty("id", 1101);
   closeBox_->SetMyTextColor(0xEEE1DC);
   closeBox_->setFixedHeight(18);
+  ejectBox_ = new CTransBtn(Tr("UIText", 1408), this);
+  ejectBox_->SetMyTextColor(0xEEE1DC);
+  ejectBox_->setFixedHeight(18);
+  ejectBox_->SetSelect(RememberedEjectWhenDone());
   copiesEdit_ = new QLineEdit("1", this);
   copiesEdit_->setProperty("id", 1102);
   copiesEdit_->setFixedWidth(60);
@@ -62,6 +68,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   grid->addWidget(new QLabel(Tr("UIText", 61), this), 1, 0);
   grid->addWidget(afterCombo_, 1, 1);
   grid->addWidget(closeBox_, 2, 0, 1, 2);
+  grid->addWidget(ejectBox_, 3, 0, 1, 2);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok_);
@@ -120,9 +127,10 @@ bool CDlgBurnSet::TryAccept() {
     if (drive < 0) continue;
     // The disc checks talk to the drives: off the window thread.
     enum Verdict { kGood, kNotReady, kNotWritable };
+    DiscInfo refused;
     Verdict verdict = RunOffWindowThread([&] {
       service_->Start(uint8_t(drive));
-      DiscInfo info;
+      DiscInfo& info = refused;
       Verdict v = kGood;
       if (service_->GetDiscInfoEx(uint8_t(drive), &info) != result::kSuccess) v = kNotReady;
       else if (!info.writable || info.freeBytes == 0) v = kNotWritable;
@@ -137,7 +145,8 @@ bool CDlgBurnSet::TryAccept() {
       return false;
     }
     if (verdict == kNotWritable) {
-      ShowMessage(LoadLangText("Message", 17), msgbox::kInfoOk);
+      const std::string why = DiscRefusal(refused);
+      ShowMessage(why.empty() ? LoadLangText("Message", 17) : why, msgbox::kInfoOk);
       return false;
     }
     listText += QString::asprintf("%d,", drive);
@@ -154,5 +163,10 @@ bool CDlgBurnSet::TryAccept() {
   long copies = std::atol(copiesEdit_->text().toUtf8());
   copies_ = copies < 1 ? 1 : int(std::min(copies, 999L));
   afterAction_ = afterCombo_->currentIndex();
+  ejectWhenDone_ = ejectBox_->GetSelect();
+  if (ejectWhenDone_ != RememberedEjectWhenDone())
+    ini::WriteString(SettingsFilePath(), "Burn Set", "EjectWhenDone", ejectWhenDone_ ? "1" : "0");
   return true;
 }
+
+bool CDlgBurnSet::RememberedEjectWhenDone() { return ini::GetInt(SettingsFilePath(), "Burn Set", "EjectWhenDone", 1) != 0; }

@@ -30,12 +30,17 @@ class CDlgBurnSet : public QDialog {
   bool CloseDisc() const { return closeDisc_; }
   int Copies() const { return copies_; }
   int RecorderCount() const { return recorderCount_; }
+  // Whether the disc comes out after the burn; remembered for the next
+  // burn, the erase and the copy, which ask nothing.
+  bool EjectWhenDone() const { return ejectWhenDone_; }
+  static bool RememberedEjectWhenDone();
   QString RecorderListText() const { return recorderList_; }
 
   // The controls, for the window tests.
   CHListBox* RecorderList() const { return list_; }
   QLineEdit* CopiesEdit() const { return copiesEdit_; }
   CTransBtn* CloseDiscBox() const { return closeBox_; }
+  CTransBtn* EjectBox() const { return ejectBox_; }
   QComboBox* AfterBurnCombo() const { return afterCombo_; }
   void SpinUp();
   void SpinDown();
@@ -47,11 +52,13 @@ class CDlgBurnSet : public QDialog {
   uint8_t mainDrive_ = 255;
   int afterAction_ = 0;
   bool closeDisc_ = false;
+  bool ejectWhenDone_ = true;
   int copies_ = 1;
   int recorderCount_ = 0;
   QString recorderList_;
 
   CTransBtn* closeBox_;
+  CTransBtn* ejectBox_;
   QLineEdit* copiesEdit_;
   QToolButton* up_;
   QToolButton* down_;

@@ -24,6 +24,7 @@
 #include <filesystem>
 
 #include "app/ImageTracks.h"
+#include "app/ui/AddReport.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"
 #include "foundation/ShowMessage.h"
@@ -312,7 +313,7 @@ void CDlgDataCD::ShowRefusals() {
   const size_t shown = std::min<size_t>(refused.size(), 12);
   for (size_t i = 0; i < shown; ++i) text += "\n\n" + refused[i].first + "\n" + refused[i].second;
   if (refused.size() > shown) text += "\n\n" + LoadLangText("Message", 1001) + " " + std::to_string(refused.size() - shown);
-  ShowMessage(text, msgbox::kErrorOk);
+  ReportNotAdded(text, msgbox::kErrorOk);
 }
 
 // ---------------------------------------------------------------------------

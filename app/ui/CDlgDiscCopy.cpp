@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "BurnCtrl/Results.h"
+#include "app/ui/CDlgBurnSet.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
 #include "foundation/ProgramDir.h"
 #include "foundation/ShowMessage.h"
@@ -240,7 +241,7 @@ int CDlgDiscCopy::RunCopy(int source, int target, const std::string& path) {
   timer.stop();
   if (cancelled) service_->StopCopy();
   RunOffWindowThread([&] { worker.join(); });
-  RunOffWindowThread([&] { return service_->Eject(uint8_t(target), true); });
+  if (CDlgBurnSet::RememberedEjectWhenDone()) RunOffWindowThread([&] { return service_->Eject(uint8_t(target), true); });
   return result;
 }
 

@@ -16,6 +16,7 @@
 
 #include "jobs/CDvdVideoProject.h"
 #include "app/ui/CDlgWait.h"
+#include "app/ui/AddReport.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"
 #include "foundation/ShowMessage.h"
@@ -237,7 +238,10 @@ bool CDlgVideoDisc::AddPaths(const QStringList& paths, int periodMs) {
   adding_ = false;
   RefreshList();
   if (project_.ItemCount() != before) Changed();
-  for (const std::string& r : refused) ShowMessage(r, msgbox::kInfoOk);
+  // One box for all that was left out.
+  std::string text;
+  for (const std::string& r : refused) text += (text.empty() ? "" : "\n") + r;
+  if (!text.empty()) ReportNotAdded(text);
   return project_.ItemCount() != before;
 }
 

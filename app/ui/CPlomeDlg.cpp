@@ -76,6 +76,11 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   resize(kWidth, kHeight);
   CreateControls();
   CreateShortcuts();
+  // A file manager hands paths over one message at a time: the summary of
+  // what was not added waits for a pause in them.
+  handOverReportTimer_.setSingleShot(true);
+  handOverReportTimer_.setInterval(400);
+  connect(&handOverReportTimer_, &QTimer::timeout, this, &CPlomeDlg::ShowHandOverReport);
   deviceTimer_ = new QTimer(this);
   deviceTimer_->setInterval(3000);
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
@@ -213,7 +218,7 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdBurn], &QAbstractButton::clicked, this, &CPlomeDlg::Burn);
   connect(buttons_[kIdErase], &QAbstractButton::clicked, this, &CPlomeDlg::Erase);
   connect(buttons_[kIdSchedule], &QAbstractButton::clicked, this, &CPlomeDlg::ShowSchedule);
-  connect(buttons_[kIdEject], &QAbstractButton::clicked, this, [this] { Eject(true); });
+  connect(buttons_[kIdEject], &QAbstractButton::clicked, this, [this] { ToggleTray(); });
   connect(buttons_[kIdLoad], &QAbstractButton::clicked, this, [this] { Eject(false); });
   connect(buttons_[kIdRefresh], &QAbstractButton::clicked, this, [this] {
     ShowDiscStatus();

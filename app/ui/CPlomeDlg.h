@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QStringList>
+#include <QTimer>
 #include <array>
 #include <atomic>
 #include <functional>
@@ -97,9 +98,14 @@ class CPlomeDlg : public QWidget {
   void SetSchedulePeriod(int ms) { schedulePeriod_ = ms; }
   void Erase();
   void Eject(bool open);
+  // Eject, or close the tray when it is open.
+  void ToggleTray();
   bool AddFromShell(int command, const QString& path);
   // Paths handed over together are added as one addition.
   bool AddFromShell(int command, const QStringList& paths);
+  // The one box for the paths of a hand-over that were not added; shown
+  // shortly after the last path came in (or at once, by tests).
+  void ShowHandOverReport();
   void ShowHelp();
   // How Help opens its file; tests put their own in.
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
@@ -207,7 +213,10 @@ class CPlomeDlg : public QWidget {
   // The project window of the current mode has no project file path yet,
   // or its path; "" for modes without one.
   bool HasProjectWindow(int mode) const;
-  bool AskOnWindow(int result, const std::string& detail);
+  // After a failed copy: whether to write it again (`drive` -1 for the image
+  // file). Waits for another disc when this one can take nothing more.
+  bool AskOnWindow(int result, const std::string& detail, int drive);
+  void WaitForDisc(uint8_t drive);
   // The text of a failure, with the drive's own account of it where known.
   std::string ErrorWithDetail(int rc, int drive);
   // Before the burn settings: the project against the room on the disc
@@ -216,7 +225,15 @@ class CPlomeDlg : public QWidget {
   bool CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc);
   bool AskImageFile(CDlgDataCD* w);
   bool CheckRoom(CDlgDataCD* w, int drive, DiscInfo* info);
+  bool CheckSources(CDlgDataCD* w);
   bool CheckNames(CDlgDataCD* w, bool udf);
+  // The name rules of the discs a burn writes: Joliet for CDs, UDF for DVDs
+  // and BDs, over the recorders ticked in the burn settings.
+  struct NameFormats {
+    bool joliet = false;
+    bool udf = false;
+  };
+  NameFormats FormatsOfBurnDrives(int mainDrive);
   // Erases the disc of a drive behind the erase window; the result code.
   int EraseDisc(int drive);
   void ShowCapacity(bool known, const DiscInfo& info);
@@ -249,6 +266,7 @@ class CPlomeDlg : public QWidget {
 
   // The current burn.
   int afterAction_ = 0;
+  bool ejectWhenDone_ = true;
   bool closeDisc_ = false;
   int copies_ = 1;
   int recorderCount_ = 1;
@@ -295,6 +313,9 @@ class CPlomeDlg : public QWidget {
   std::unique_ptr<CUpdate> update_;
   HandOverServer* handOver_ = nullptr;
   QTimer* scheduleTimer_;  // timer 4
+  QTimer handOverReportTimer_;
+  std::vector<std::string> handOverReport_;
+  int handOverDepth_ = 0;
   std::function<schedule::LocalTime()> clock_ = schedule::Now;
   int schedulePeriod_ = 30000;
   int64_t lastScheduledMinute_ = -1;  // the minute the schedule last fired

@@ -38,6 +38,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   emit DialogOpened(&settings);
   if (settings.exec() != QDialog::Accepted) return false;
   afterAction_ = settings.AfterBurnAction();
+  ejectWhenDone_ = settings.EjectWhenDone();
   closeDisc_ = settings.CloseDisc();
   copies_ = settings.Copies();
   recorderCount_ = settings.RecorderCount();
@@ -60,14 +61,31 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   return true;
 }
 
-bool CPlomeDlg::AskOnWindow(int rc, const std::string& detail) {
+bool CPlomeDlg::AskOnWindow(int rc, const std::string& detail, int drive) {
   std::string text = LoadErrorText(rc);
   if (!detail.empty()) text += "\n" + detail;
   // Writing the same project onto the same disc again cannot make it fit;
   // the end of the burn says why it did not complete.
   if (rc == result::kDoesNotFit) return false;
+  // A failed burn usually leaves a write-once disc unfinished: the same copy
+  // again needs another disc, so the question asks for one and the disc
+  // comes out.
+  DiscInfo disc;
+  if (drive >= 0 && service_->GetDiscInfoEx(uint8_t(drive), &disc) == result::kSuccess &&
+      !medium::TakesData(disc.state)) {
+    service_->Eject(uint8_t(drive), true);
+    text += "\n\n" + ToStd(Tr("Message", 1028).arg(QString::fromStdString(DiscRefusal(disc))));
+    if (ShowMessage(text, msgbox::kErrorOkCancel) != msgbox::kOk) return false;
+    WaitForDisc(uint8_t(drive));
+    return !stop_;
+  }
   text += "\n\n" + LoadLangText("Message", 59);
   return ShowMessage(text, msgbox::kErrorOkCancel) == msgbox::kOk;
+}
+
+void CPlomeDlg::WaitForDisc(uint8_t drive) {
+  while (!stop_ && service_->TestUnitReady(drive) != 0)
+    for (int i = 0; i < 10 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
@@ -118,17 +136,17 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
         lastError_ = detail;
       }
       if (stop_) break;
-      if (!AskOnWindow(rc, detail)) break;
+      if (!AskOnWindow(rc, detail, imageDevice ? -1 : drive)) break;
       --copy;  // the same copy again
       continue;
     }
     if (imageDevice) continue;
-    service_->Lock(drive, false);
-    service_->Eject(drive, true);
     if (copy < copies) {
+      // The next copy needs the next disc.
+      service_->Lock(drive, false);
+      service_->Eject(drive, true);
       ShowMessage(LoadLangText("Message", 55), msgbox::kInfoOk);
-      while (!stop_ && service_->TestUnitReady(drive) != 0)
-        for (int i = 0; i < 10 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      WaitForDisc(drive);
     }
   }
   lastResult_ = stop_ && last == result::kSuccess && copyNo_ < copies ? result::kNothingDone : last;
@@ -217,7 +235,7 @@ void CPlomeDlg::StartBurn() {
   burnThread_ = std::thread(&CPlomeDlg::BurnThread, this, mode_, burnDrive_, imageEntry, fromImage, source, label,
                             closeDisc_, copies_);
   const bool cancelled = FollowBurn();
-  if (!imageEntry) RunOffWindowThread([this] {
+  if (!imageEntry && ejectWhenDone_) RunOffWindowThread([this] {
     service_->Lock(burnDrive_, false);
     return service_->Eject(burnDrive_, true);
   });

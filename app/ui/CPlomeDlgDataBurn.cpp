@@ -53,9 +53,7 @@ void CPlomeDlg::Burn() {
   burnMedium_ = imageEntry ? medium::kCdR : disc.mediumType;
   if (!w->IsImageMode()) {
     if (!imageEntry && !CheckRoom(w, drive, &disc)) return;
-    // CD media and image files take ISO 9660 with Joliet names, DVD and BD
-    // media take UDF.
-    if (!CheckNames(w, !imageEntry && !medium::IsCd(disc.mediumType))) return;
+    if (!CheckSources(w)) return;
   }
   copies_ = 1;
   recorderCount_ = 1;
@@ -66,7 +64,33 @@ void CPlomeDlg::Burn() {
   } else if (!RunBurnSettings(drive, mode_ == kDataDisc)) {
     return;
   }
+  // The names are checked for the discs actually written: CD media and image
+  // files take ISO 9660 with Joliet names, DVD and BD media take UDF, and
+  // the ticked recorders may hold both.
+  if (!w->IsImageMode()) {
+    const NameFormats formats = imageEntry ? NameFormats{true, false} : FormatsOfBurnDrives(drive);
+    if (formats.joliet && !CheckNames(w, false)) return;
+    if (formats.udf && !CheckNames(w, true)) return;
+  }
   StartBurn();
+}
+
+CPlomeDlg::NameFormats CPlomeDlg::FormatsOfBurnDrives(int mainDrive) {
+  QStringList drives = recorderListText_.split(',', Qt::SkipEmptyParts);
+  if (drives.isEmpty()) drives << QString::number(mainDrive);
+  NameFormats formats;
+  RunOffWindowThread([&] {
+    for (const QString& d : drives) {
+      DiscInfo info;
+      // A recorder whose disc cannot be read yet gets the burn's own check;
+      // its names are those of the main recorder's medium.
+      const int type = service_->GetDiscInfoEx(uint8_t(d.toInt()), &info) == result::kSuccess ? info.mediumType
+                                                                                              : burnMedium_;
+      (medium::IsCd(type) ? formats.joliet : formats.udf) = true;
+    }
+    return 0;
+  });
+  return formats;
 }
 
 // The disc in the drive takes this project: ready, and writable (data) or
@@ -91,7 +115,10 @@ bool CPlomeDlg::CheckDiscForBurn(CDlgDataCD* w, int drive, DiscInfo* disc) {
     return false;
   }
   if (v == kNotWritable || v == kNotBlank) {
-    ShowMessage(LoadLangText("Message", v == kNotWritable ? 17 : 62), msgbox::kInfoOk);
+    // The disc's state says why; an MP3 disc explains why it wants a blank one.
+    std::string why = DiscRefusal(*disc);
+    if (why.empty() && v == kNotBlank && mode_ == kMp3Disc) why = LoadLangText("Message", 1029);
+    ShowMessage(!why.empty() ? why : LoadLangText("Message", v == kNotWritable ? 17 : 62), msgbox::kInfoOk);
     ShowDiscStatus();
     return false;
   }
@@ -127,8 +154,12 @@ bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
   const QString needText = QString::fromStdString(FormatSize(need));
   const bool room = disc->freeBytes + disc->usedBytes >= need || !disc->writable;
   if (medium::IsErasable(disc->mediumType) && mode_ == kDataDisc && room && !disc->blank) {
-    const QString text = Tr("Message", 1017).arg(QString::fromStdString(FormatSize(disc->usedBytes)), needText,
-                                                  QString::fromStdString(FormatSize(disc->freeBytes)));
+    // An unfinished disc is not short of room: it takes nothing until erased.
+    const QString text =
+        disc->state == medium::DiscState::kUnfinished
+            ? Tr("Message", 1027)
+            : Tr("Message", 1017).arg(QString::fromStdString(FormatSize(disc->usedBytes)), needText,
+                                      QString::fromStdString(FormatSize(disc->freeBytes)));
     if (ShowMessage(ToStd(text), msgbox::kQuestionYesNo) != msgbox::kYes) {
       if (!disc->writable) {
         // Nothing goes onto this disc as it is: the user may change it.
@@ -151,22 +182,25 @@ bool CPlomeDlg::CheckRoom(CDlgDataCD* w, int drive, DiscInfo* disc) {
   return false;
 }
 
+bool CPlomeDlg::CheckSources(CDlgDataCD* w) {
+  // Every source, as the command line checks them: a burn that meets a file
+  // gone, turned into a folder or a pipe, or unreadable would spend a
+  // write-once disc without it.
+  const std::string root = w->GetStagingRoot();
+  const std::vector<SourceProblem> problems = RunOffWindowThread([&] { return CheckStagedSources(root); });
+  if (problems.empty()) return true;
+  QStringList lines;
+  for (const SourceProblem& p : problems) lines << QString::fromStdString(p.path + ": " + p.reason);
+  QString text = lines.mid(0, 12).join("\n");
+  if (lines.size() > 12) text += "\n" + Tr("Message", 1023).arg(lines.size() - 12);
+  ShowMessage(ToStd(QString::fromStdString(LoadErrorText(result::kSourceNotUsable)) + "\n\n" + text),
+              msgbox::kErrorOk);
+  return false;
+}
+
 bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
   std::vector<LayoutNotice> notices;
   const std::string root = w->GetStagingRoot();
-  // Every source first, as the command line checks them: a burn that meets
-  // a file gone, turned into a folder or a pipe, or unreadable would spend
-  // a write-once disc without it.
-  const std::vector<SourceProblem> problems = RunOffWindowThread([&] { return CheckStagedSources(root); });
-  if (!problems.empty()) {
-    QStringList lines;
-    for (const SourceProblem& p : problems) lines << QString::fromStdString(p.path + ": " + p.reason);
-    QString text = lines.mid(0, 12).join("\n");
-    if (lines.size() > 12) text += "\n" + Tr("Message", 1023).arg(lines.size() - 12);
-    ShowMessage(ToStd(QString::fromStdString(LoadErrorText(result::kSourceNotUsable)) + "\n\n" + text),
-                msgbox::kErrorOk);
-    return false;
-  }
   const bool fits = RunOffWindowThread([&] { return CDataFile::ReviewProject(root, &notices, udf); });
   constexpr size_t kShown = 12;
   QStringList shortened, refused;

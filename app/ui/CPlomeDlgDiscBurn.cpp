@@ -84,7 +84,12 @@ bool CPlomeDlg::CheckBlankDisc(int drive, DiscInfo* disc, bool dvd, int wrongKin
     return verdict;
   });
   if (v != kGood) {
-    ShowMessage(LoadLangText("Message", v == kNotReady ? 1 : v == kWrongKind ? wrongKind : 62), msgbox::kInfoOk);
+    // A disc of the right family that a stopped burn left unfinished, or
+    // that is closed, says so rather than "wrong kind".
+    const std::string why = v == kNotReady ? std::string() : DiscRefusal(*disc);
+    const bool family = dvd ? medium::IsDvd(disc->mediumType) : medium::IsCd(disc->mediumType);
+    ShowMessage(!why.empty() && family ? why : LoadLangText("Message", v == kNotReady ? 1 : v == kWrongKind ? wrongKind : 62),
+                msgbox::kInfoOk);
     ShowDiscStatus();
     return false;
   }

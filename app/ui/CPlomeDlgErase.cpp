@@ -8,6 +8,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
+#include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CPlomeDlgIds.h"
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
@@ -36,10 +37,11 @@ void CPlomeDlg::Erase() {
   const int rc = EraseDisc(drive);
   if (rc == result::kSuccess) ShowMessage(LoadLangText("Message", 1022), msgbox::kInfoOk);
   else ShowMessage(ErrorWithDetail(rc, drive), msgbox::kErrorOk);
-  RunOffWindowThread([&] {
-    service_->Lock(uint8_t(drive), false);
-    return service_->Eject(uint8_t(drive), true);
-  });
+  if (CDlgBurnSet::RememberedEjectWhenDone())
+    RunOffWindowThread([&] {
+      service_->Lock(uint8_t(drive), false);
+      return service_->Eject(uint8_t(drive), true);
+    });
   ShowDiscStatus();
 }
 

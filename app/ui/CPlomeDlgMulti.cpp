@@ -96,6 +96,7 @@ void CPlomeDlg::SetUpMultiBurn(CDlgProgressMulti* progress) {
   // it with a data source and a burn manager of its own.
   if (video) progress->SetPrepare([video](const std::atomic<bool>& stop) { return video->PrepareVideoDisc(&stop); });
   BurnMultiRun::Hooks hooks = ServiceHooks(service);
+  if (!ejectWhenDone_) hooks.ejectLast = [](int) {};
   if (videoProject) AddVideoHooks(&hooks, service, videoProject);
   progress->SetBurn(
       [=](int d) {

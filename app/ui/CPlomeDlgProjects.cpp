@@ -8,6 +8,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "app/HandOver.h"
+#include "app/ui/AddReport.h"
 #include "app/ui/CDlgAudioCD.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgVideoDisc.h"
@@ -110,9 +111,9 @@ bool CPlomeDlg::AddFromShell(int command, const QString& path) {
 bool CPlomeDlg::AddFromShell(int command, const QStringList& paths) {
   if (command == int(handover::kCloseCommand)) {
     // The updater asks: the window closes as its own Close would, asking
-    // about a running burn or unsaved projects first.
-    QTimer::singleShot(0, this, &QWidget::close);
-    return true;
+    // about a running burn or unsaved projects first, and the answer says
+    // whether it did; a user who chose to stay keeps the window.
+    return close();
   }
   static const std::map<int, int> modes = {{101, kAudioCD}, {102, kDataDisc}, {103, kMp3Disc},
                                            {104, kVcd},     {105, kSvcd},     {106, kDvd}};
@@ -128,9 +129,28 @@ bool CPlomeDlg::AddFromShell(int command, const QStringList& paths) {
   if (isMinimized()) showNormal();
   raise();
   activateWindow();
-  if (it->second == kAudioCD) return AudioWindow()->AddPathsFromShell(paths);
-  if (CDlgVideoDisc* v = VideoWindow()) return v->AddPaths(paths);
-  return DataWindow(it->second)->AddPathsFromShell(paths);
+  // What cannot be added is told once the hand-over is over, in one box:
+  // the sender waits for no box.
+  bool added = false;
+  {
+    HeldAddReports held;
+    ++handOverDepth_;
+    if (it->second == kAudioCD) added = AudioWindow()->AddPathsFromShell(paths);
+    else if (CDlgVideoDisc* v = VideoWindow()) added = v->AddPaths(paths);
+    else added = DataWindow(it->second)->AddPathsFromShell(paths);
+    --handOverDepth_;
+    for (std::string& text : held.Take()) handOverReport_.push_back(std::move(text));
+  }
+  if (!handOverReport_.empty()) handOverReportTimer_.start();
+  return added;
+}
+
+void CPlomeDlg::ShowHandOverReport() {
+  // Paths still arriving: the summary waits for the last of them.
+  if (handOverDepth_ > 0 || handOverReport_.empty()) return;
+  std::string text;
+  for (const std::string& part : std::exchange(handOverReport_, {})) text += (text.empty() ? "" : "\n\n") + part;
+  ShowMessage(text, msgbox::kErrorOk);
 }
 
 // Whether the project of `mode` holds changes that were not saved. Every

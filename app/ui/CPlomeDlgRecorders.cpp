@@ -56,6 +56,7 @@ void CPlomeDlg::OnRecorderChanged() {
   FillSpeedList();
 }
 
+
 void CPlomeDlg::ShowDiscStatus() {
   int drive = SelectedDrive();
   DiscInfo info;
@@ -66,14 +67,20 @@ void CPlomeDlg::ShowDiscStatus() {
   }
   int rc = RunOffWindowThread([&] { return service_->GetDiscInfoEx(uint8_t(drive), &info); });
   if (rc != result::kSuccess) {
-    status_->setText(Tr("UIText", 2));
+    const bool open = RunOffWindowThread([&] { return service_->TrayOpen(uint8_t(drive)); });
+    status_->setText(Tr("UIText", open ? 1407 : 2));
     ShowCapacity(false, info);
     return;
   }
   QString name = QString::fromStdString(MediumName(info.mediumType));
   if (name.isEmpty()) name = Tr("UIText", 3);
-  QString text = name + " " + Tr("UIText", info.blank ? 4 : 5) + " " + Tr("UIText", info.writable ? 6 : 7) + " " +
-                 Tr("UIText", 8) + " " + QString::fromStdString(FormatSize(info.freeBytes));
+  // The state first: an unfinished or closed disc says so and what to do,
+  // never a free size it cannot take.
+  QString text = name + " " + QString::fromStdString(DiscStateText(info.state));
+  if (medium::TakesData(info.state))
+    text += " " + Tr("UIText", 8) + " " + QString::fromStdString(FormatSize(info.freeBytes));
+  else if (medium::IsWritable(info.mediumType))
+    text += " \u2013 " + Tr("UIText", medium::IsErasable(info.mediumType) ? 1404 : 1405);
   status_->setText(text);
   ShowCapacity(true, info);
 }
@@ -93,7 +100,7 @@ void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
   for (int mode : {int(kDataDisc), int(kMp3Disc)}) {
     CDlgDataCD* w = DataWindow(mode);
     if (!w) continue;
-    if (known) w->CapacityBar()->SetDisc(info.usedBytes, info.freeBytes);
+    if (known) w->CapacityBar()->SetDisc(info.usedBytes, info.freeBytes, medium::TakesData(info.state) ? QString() : QString::fromStdString(DiscStateText(info.state)));
     else w->CapacityBar()->SetNoDisc();
     // An image file is laid out as a CD; a disc names itself by its kind.
     if (!known && !ImageEntrySelected()) continue;
@@ -152,4 +159,11 @@ void CPlomeDlg::Eject(bool open) {
     return service_->Eject(uint8_t(drive), open);
   });
   ShowDiscStatus();
+}
+
+void CPlomeDlg::ToggleTray() {
+  const int drive = SelectedDrive();
+  if (drive < 0) return;
+  // Eject on an open tray closes it, as the drive's own button does.
+  Eject(!RunOffWindowThread([&] { return service_->TrayOpen(uint8_t(drive)); }));
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "BurnCtrl/Results.h"
+#include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgTimeSet.h"
 #include "app/ui/CPlomeDlgIds.h"
@@ -57,6 +58,7 @@ void CPlomeDlg::RunScheduledBurn(const schedule::TimingSet& set) {
   }
   afterAction_ = set.afterBurning >= 0 && set.afterBurning <= 3 ? set.afterBurning : 0;
   closeDisc_ = set.closeDisc;
+  ejectWhenDone_ = CDlgBurnSet::RememberedEjectWhenDone();
   copies_ = 1;
   int count = 0;
   recorderListText_ = QString::fromStdString(schedule::DriveIndexList(set.recorders, &count));

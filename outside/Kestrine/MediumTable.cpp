@@ -104,4 +104,25 @@ int Layers(int profile) {
 }
 bool IsDualLayer(int profile) { return Layers(profile) == 2; }
 
+DiscState StateOf(int profile, bool blank, int discStatus, int lastSessionState) {
+  if (!IsWritable(profile)) return DiscState::kClosed;
+  if (blank) return DiscState::kBlank;
+  if (IsOverwritable(profile)) return DiscState::kAppendable;
+  if (discStatus == 2) return DiscState::kClosed;
+  if (discStatus == 1 && (lastSessionState == 1 || lastSessionState == 2)) return DiscState::kUnfinished;
+  return DiscState::kAppendable;
+}
+
+bool TakesData(DiscState state) { return state == DiscState::kBlank || state == DiscState::kAppendable; }
+
+const char* StateKey(DiscState state) {
+  switch (state) {
+    case DiscState::kBlank: return "blank";
+    case DiscState::kAppendable: return "appendable";
+    case DiscState::kUnfinished: return "unfinished";
+    case DiscState::kClosed: return "closed";
+  }
+  return "closed";
+}
+
 }  // namespace medium

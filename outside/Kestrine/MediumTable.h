@@ -68,4 +68,19 @@ int Layers(int profile);
 // Two recording layers: the layer boundary can be read and set.
 bool IsDualLayer(int profile);
 
+// What the disc in a drive can still take. A stopped or failed burn leaves
+// its session open ("unfinished"): nothing can follow it until the disc is
+// erased, so such a disc is no more writable than a closed one.
+enum class DiscState { kBlank, kAppendable, kUnfinished, kClosed };
+
+// The state from READ DISC INFORMATION's disc status (0 empty, 1 incomplete,
+// 2 complete, 3 other) and last session state (0 empty, 1 incomplete,
+// 2 damaged, 3 complete). An overwritable disc has no session state of its
+// own: blank or not is judged from its contents by the caller.
+DiscState StateOf(int profile, bool blank, int discStatus, int lastSessionState);
+// Blank or appendable: a burn can add to it.
+bool TakesData(DiscState state);
+// "blank", "appendable", "unfinished", "closed".
+const char* StateKey(DiscState state);
+
 }  // namespace medium

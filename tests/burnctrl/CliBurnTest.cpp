@@ -35,6 +35,35 @@ TEST(CliBurn, TheSampleFolderGoesOntoAVirtualRecorderAndComesBack) {
   EXPECT_NE(out.find("-921"), std::string::npos) << out;
 }
 
+// What a disc can still take is its state, not its kind: a closed CD-R and a
+// BD-R that a failed burn left unfinished are no longer writable, and an
+// open disc is appendable.
+TEST(CliBurn, DiscInfoTellsTheDiscsStateAfterClosedOpenAndFailedBurns) {
+  ScratchFolder dir;
+  int st = 0;
+  auto info = [&](const std::string& disc) { return Cli("disc-info --drive virtual:" + (dir / disc), &st); };
+  for (const char* d : {"closed.vdisc", "open.vdisc"}) {
+    Cli("virtual create --media cd-r " + (dir / d), &st);
+    ASSERT_EQ(st, 0);
+  }
+  Cli("burn --drive virtual:" + (dir / "closed.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(st, 0);
+  std::string out = info("closed.vdisc");
+  EXPECT_NE(out.find("state: closed\nblank: no\nwritable: no\nfree bytes: 0\n"), std::string::npos) << out;
+  Cli("burn --multisession --drive virtual:" + (dir / "open.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_EQ(st, 0);
+  out = info("open.vdisc");
+  EXPECT_NE(out.find("state: appendable\nblank: no\nwritable: yes\n"), std::string::npos) << out;
+  Cli("virtual create --media bd-r " + (dir / "bd.vdisc"), &st);
+  Cli("virtual fault --drive virtual:" + (dir / "bd.vdisc") + " --write-error 3 --times 1000", &st);
+  ASSERT_EQ(st, 0);
+  Cli("burn --drive virtual:" + (dir / "bd.vdisc") + " " VARNEX_SOURCE_DIR "/data/sample", &st);
+  ASSERT_NE(st, 0);
+  out = info("bd.vdisc");
+  EXPECT_NE(out.find("state: unfinished\nblank: no\nwritable: no\nfree bytes: 0\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Not writable"), std::string::npos) << out;
+}
+
 TEST(CliBurn, BadInputIsRefusedBeforeAnythingIsWritten) {
   ScratchFolder dir;
   int st = 0;

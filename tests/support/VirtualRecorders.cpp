@@ -263,6 +263,11 @@ int VirtualRecorders::Start(uint8_t drive) {
   return result::kSuccess;
 }
 
+bool VirtualRecorders::TrayOpen(uint8_t drive) {
+  Drive* d = Find(drive);
+  return d && !d->image && GetInt(d->state, "Tray", 0) != 0;
+}
+
 int VirtualRecorders::TestUnitReady(uint8_t drive) {
   Drive* d = Find(drive);
   if (!d) return result::kNoSuchDrive;
@@ -289,6 +294,7 @@ int VirtualRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
     info->mediumType = 0;
     info->blank = true;
     info->writable = true;
+    info->state = medium::DiscState::kBlank;
     info->freeBytes = uint64_t(CapacityOf(medium::kDvdR)) * kSectorSize;
     return result::kSuccess;
   }
@@ -300,8 +306,9 @@ int VirtualRecorders::GetDiscInfoEx(uint8_t drive, DiscInfo* info) {
   bool closed = GetInt(f, "Closed", 0) != 0;
   bool pressed = type == medium::kCdRom || type == medium::kDvdRom || type == medium::kBdRom;
   info->mediumType = type;
-  info->blank = used == 0 && !pressed;
-  info->writable = !closed && !pressed && used < capacity;
+  info->blank = used == 0 && !pressed && !GetInt(f, "Unfinished", 0);
+  info->state = medium::StateOf(type, info->blank, closed ? 2 : info->blank ? 0 : 1, GetInt(f, "Unfinished", 0) ? 1 : 3);
+  info->writable = medium::TakesData(info->state) && used < capacity;
   info->freeBytes = info->writable ? (capacity - used) * kSectorSize : 0;
   info->usedBytes = used * kSectorSize;
   return result::kSuccess;
@@ -375,8 +382,17 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackSectorSource* source, uint32_t
   d->bytesTotal = uint64_t(length) * kSectorSize;
   d->bufferFill = 0;
   d->burning = true;
+  // "FailAfterBlocks": the write breaks off once, after that many blocks,
+  // as a disc with a bad spot does.
+  const int failAfter = d->image ? 0 : GetInt(d->state, "FailAfterBlocks", 0);
   while (written < length) {
     if (d->abort) {
+      rc = result::kWriteFailed;
+      break;
+    }
+    if (failAfter > 0 && written >= uint32_t(failAfter) * kBlock) {
+      SetInt(d->state, "FailAfterBlocks", 0);
+      d->lastError = "virtual:" + d->state + ": WRITE(10) failed (sense 3/0C/00)";
       rc = result::kWriteFailed;
       break;
     }
@@ -406,9 +422,9 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackSectorSource* source, uint32_t
     SetInt(d->state, "Used", static_cast<long long>(start + written));
     if (close) SetInt(d->state, "Closed", 1);
   } else if (!d->image && written > 0) {
-    // A session that broke off leaves a disc that takes nothing more.
+    // A session that broke off stays open: the disc takes nothing more.
     SetInt(d->state, "Used", static_cast<long long>(start + written));
-    SetInt(d->state, "Closed", 1);
+    SetInt(d->state, "Unfinished", 1);
   }
   return rc;
 }
@@ -546,6 +562,7 @@ int VirtualRecorders::BlankDisc(uint8_t drive) {
   }
   SetInt(d->state, "Used", 0);
   SetInt(d->state, "Closed", 0);
+  SetInt(d->state, "Unfinished", 0);
   ::truncate((d->state + ".data").c_str(), 0);
   return result::kSuccess;
 }
@@ -560,6 +577,7 @@ int VirtualRecorders::Eject(uint8_t drive, bool open) {
   if (wasOpen && !open && GetInt(f, "ReloadBlank", 0)) {
     SetInt(f, "Used", 0);
     SetInt(f, "Closed", 0);
+    SetInt(f, "Unfinished", 0);
     ::truncate((f + ".data").c_str(), 0);
   }
   return 0;

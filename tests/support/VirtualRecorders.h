@@ -48,6 +48,7 @@ class VirtualRecorders : public RecorderService {
   std::vector<DriveEntry> Drives() override;
   int Start(uint8_t drive) override;
   int TestUnitReady(uint8_t drive) override;
+  bool TrayOpen(uint8_t drive) override;
   int GetDiscInfoEx(uint8_t drive, DiscInfo* info) override;
   bool ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) override;
   int SetWriteSpeed(uint8_t drive, int kBps) override;

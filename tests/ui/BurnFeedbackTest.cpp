@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
@@ -21,6 +22,9 @@
 #include "app/ui/CDlgBurnSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CPlomeDlg.h"
+#include "authoring/DiscNames.h"
+#include "controls/CHListBox.h"
+#include "controls/CTransBtn.h"
 #include "foundation/ui/WindowSupport.h"
 
 using wt::Sink;
@@ -199,6 +203,40 @@ class BurnFeedbackTest : public QObject {
     QCOMPARE(StateInt(dvd.state, "Used"), 0);
   }
 
+  // The names are checked for the recorders ticked in the burn settings, not
+  // for the one chosen in the main window: a BD-R there and a CD-R ticked
+  // beside it gets the Joliet warning the CD-R needs.
+  void TheNameWarningFollowsTheTickedRecorders() {
+    Bench b(medium::kBdR);
+    const std::string cdState = (b.folder + "/cd.vdisc").toStdString();
+    const int cd = b.service->AddRecorder(cdState, medium::kCdR);
+    b.window->FillRecorderLists();
+    b.window->SwitchMode(CPlomeDlg::kDataDisc);
+    b.window->RecorderList()->setCurrentIndex(0);
+    b.window->OnRecorderChanged();
+    QCOMPARE(b.window->SelectedDrive(), b.drive);
+    const QString longName = QString(110, 'n') + ".txt";  // UDF keeps it, Joliet does not
+    b.AddFile(longName, 1000);
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [cd](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings, cd] {
+          for (int i = 0; i < settings->RecorderList()->count(); ++i)
+            if (DriveIndexOfEntry(settings->RecorderList()->item(i)->text().toStdString()) == cd)
+              settings->RecorderList()->item(i)->setCheckState(Qt::Checked);
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    Sink().Answer({msgbox::kNo});
+    b.window->Burn();
+    const QString lead = Text("Message", 1018).section('%', 0, 0);
+    QVERIFY2(Sink().Saw(lead + QString::number(discnames::kJolietMaxChars)),
+             Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+    QVERIFY(Sink().Saw("/" + longName));
+    QCOMPARE(StateInt(cdState, "Used"), 0);
+    QCOMPARE(StateInt(b.state, "Used"), 0);
+  }
+
   // The image entry with an empty project leaves an existing file alone.
   void AnEmptyProjectLeavesTheImageFileAlone() {
     Bench b(medium::kCdR);
@@ -319,6 +357,111 @@ class BurnFeedbackTest : public QObject {
     QVERIFY(std::any_of(samples.begin(), samples.end(), [](const Sample& s) { return s.buffer >= 0; }));
   }
 
+  // A disc that a stopped burn left unfinished says so in the status line
+  // and the capacity bar, and a burn is refused before it starts with what
+  // to do; a rewritable one is offered for erasing as what it is.
+  void AnUnfinishedDiscIsShownAndRefusedBeforeTheBurn() {
+    Bench b(medium::kBdR, {{"Used", "4000"}, {"Unfinished", "1"}});
+    const QString status = b.window->StatusLine()->text();
+    QVERIFY2(status.startsWith("BD-R " + Text("UIText", 1402)), qPrintable(status));
+    QVERIFY2(status.contains(Text("UIText", 1405)), qPrintable(status));
+    QVERIFY2(!status.contains(Text("UIText", 8)), qPrintable(status));  // no free size it cannot take
+    CCapacityBar* bar = b.Data()->CapacityBar();
+    b.AddFile("a.txt", 5000);
+    QVERIFY(!bar->Fits());
+    QVERIFY2(bar->Text().startsWith(Text("UIText", 1402)), qPrintable(bar->Text()));
+    bool dialogShown = false;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&](QDialog*) { dialogShown = true; });
+    b.window->Burn();
+    QVERIFY2(Sink().Saw(QString::fromStdString(LoadErrorText(result::kSessionUnfinished))),
+             Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+    QVERIFY(!dialogShown);
+    QCOMPARE(StateInt(b.state, "Used"), 4000);
+    // Closed and appendable discs name their state too.
+    Bench closed(medium::kCdR, {{"Used", "300"}, {"Closed", "1"}});
+    QVERIFY2(closed.window->StatusLine()->text().startsWith("CD-R " + Text("UIText", 1403)),
+             qPrintable(closed.window->StatusLine()->text()));
+    Bench open(medium::kCdR, {{"Used", "300"}});
+    QVERIFY2(open.window->StatusLine()->text().startsWith("CD-R " + Text("UIText", 1401) + " " + Text("UIText", 8)),
+             qPrintable(open.window->StatusLine()->text()));
+    // A rewritable disc left unfinished: erasing is offered for that reason.
+    Sink().Clear();
+    Bench rw(medium::kCdRw, {{"Used", "300"}, {"Unfinished", "1"}});
+    QVERIFY(rw.window->StatusLine()->text().contains(Text("UIText", 1404)));
+    rw.AddFile("a.txt", 5000);
+    Sink().Answer({msgbox::kNo});
+    rw.window->Burn();
+    QVERIFY2(Sink().Saw(Text("Message", 1027)), Sink().Texts().empty() ? "no message" : Sink().Texts().front().c_str());
+    QCOMPARE(StateInt(rw.state, "Used"), 300);
+  }
+
+  // A burn that breaks off leaves a write-once disc unfinished: the window
+  // never offers to write the same copy onto it again. It asks for another
+  // disc, ejects this one, and writes the copy onto the disc put in.
+  void AFailedBurnAsksForAnotherDiscNotTheSameOneAgain() {
+    Bench b(medium::kCdR, {{"FailAfterBlocks", "1"}, {"ReloadBlank", "1"}});
+    b.AddFile("a.bin", 400 * 1024);
+    b.AcceptSettings();
+    const QString another = Text("Message", 1028).section('%', 0, 0);
+    std::atomic<bool> ejected{false};
+    Sink().onShow = [&](const std::string& text) {
+      // The user takes the spoilt disc out and puts a blank one in.
+      if (QString::fromStdString(text).contains(another)) {
+        ejected = StateInt(b.state, "Tray") == 1;
+        b.service->Eject(uint8_t(b.drive), false);
+      }
+    };
+    b.window->Burn();
+    for (const std::string& t : Sink().Texts())
+      QVERIFY2(t.find(LoadLangText("Message", 59)) == std::string::npos, t.c_str());
+    QVERIFY2(Sink().Saw(another), Sink().Texts().empty() ? "no message" : Sink().Texts().front().c_str());
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kSessionUnfinished))));
+    QVERIFY(ejected);
+    QCOMPARE(b.window->LastBurnResult(), result::kSuccess);
+    QCOMPARE(StateInt(b.state, "Unfinished"), 0);
+    QVERIFY(StateInt(b.state, "Used") > 0);
+  }
+
+  // Eject on an open tray closes it again, and the status line follows the
+  // tray. A burn with "eject when done" switched off leaves the disc in, and
+  // the choice is remembered for the next burn and for the erase.
+  void EjectTogglesAndEjectingAfterABurnIsASetting() {
+    Bench b(medium::kCdRw);
+    b.window->ToggleTray();
+    QCOMPARE(StateInt(b.state, "Tray"), 1);
+    QCOMPARE(b.window->StatusLine()->text(), Text("UIText", 1407));
+    b.window->ToggleTray();
+    QCOMPARE(StateInt(b.state, "Tray"), 0);
+    QVERIFY2(b.window->StatusLine()->text().startsWith("CD-RW " + Text("UIText", 4)),
+             qPrintable(b.window->StatusLine()->text()));
+    b.AddFile("a.txt", 5000);
+    bool boxWasOn = false;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&boxWasOn](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings, &boxWasOn] {
+          boxWasOn = settings->EjectBox()->GetSelect();
+          settings->EjectBox()->SetSelect(false);
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QVERIFY(boxWasOn);  // ejecting is what a burn did so far
+    QCOMPARE(StateInt(b.state, "Tray"), 0);
+    QVERIFY2(b.window->StatusLine()->text().startsWith("CD-RW " + Text("UIText", 1401)),
+             qPrintable(b.window->StatusLine()->text()));
+    QVERIFY(!CDlgBurnSet::RememberedEjectWhenDone());
+    Sink().Clear();
+    Sink().Answer({msgbox::kOk});
+    b.window->Erase();
+    QVERIFY(Sink().Saw(Text("Message", 1022)));
+    QCOMPARE(StateInt(b.state, "Tray"), 0);
+    CDlgBurnSet settings(b.service.get());
+    QVERIFY(!settings.EjectBox()->GetSelect());
+    ini::WriteString(SettingsFilePath(), "Burn Set", "EjectWhenDone", "1");  // as the other tests expect
+  }
+
   // After a burn the tray is open and the status line says so; with the
   // disc back it shows the written disc.
   void TheStatusLineFollowsTheDiscAfterABurn() {
@@ -329,10 +472,10 @@ class BurnFeedbackTest : public QObject {
     b.AcceptSettings();
     b.window->Burn();
     QVERIFY(Sink().Saw(Text("Message", 40)));
-    QCOMPARE(b.window->StatusLine()->text(), Text("UIText", 2));
+    QCOMPARE(b.window->StatusLine()->text(), Text("UIText", 1407));
     b.service->Eject(uint8_t(b.drive), false);
     b.window->OnDeviceChange();
-    QVERIFY2(b.window->StatusLine()->text().startsWith("CD-RW " + Text("UIText", 5)),
+    QVERIFY2(b.window->StatusLine()->text().startsWith("CD-RW " + Text("UIText", 1401)),
              qPrintable(b.window->StatusLine()->text()));
     QVERIFY(b.Data()->CapacityBar()->UsedBytes() > 0);
     b.window->hide();

@@ -176,8 +176,8 @@ class MainWindowTest : public QObject {
     };
     const QString first = wt::LangText("UIText", 1);
     QCOMPARE(speeds(cd), (QStringList{first, "4X", "8X", "12X"}));
-    QCOMPARE(w.StatusLine()->text(), QString("CD-RW ") + wt::LangText("UIText", 4) + " " + wt::LangText("UIText", 6) +
-                                         " " + wt::LangText("UIText", 8) + " 703 MB");
+    QCOMPARE(w.StatusLine()->text(),
+             QString("CD-RW ") + wt::LangText("UIText", 4) + " " + wt::LangText("UIText", 8) + " 703 MB");
     QCOMPARE(speeds(dvd), (QStringList{first, "2X", "4X"}));
     QCOMPARE(speeds(odd), (QStringList{first, "6X", "8X"}));
     // The image entry has no speeds and no status.
@@ -185,10 +185,10 @@ class MainWindowTest : public QObject {
     w.OnRecorderChanged();
     QVERIFY(!w.SpeedList()->isEnabled());
     QCOMPARE(w.StatusLine()->text(), QString());
-    // An open tray reads as no disc.
+    // An open tray says so.
     rig.service->Eject(uint8_t(cd), true);
     speeds(cd);
-    QCOMPARE(w.StatusLine()->text(), wt::LangText("UIText", 2));
+    QCOMPARE(w.StatusLine()->text(), wt::LangText("UIText", 1407));
   }
 
   void BurnsADataProjectToAVirtualRecorder() {
@@ -331,14 +331,14 @@ class MainWindowTest : public QObject {
     w.SwitchMode(CPlomeDlg::kDataDisc);
     w.Burn();
     QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kEmptyProject))));
-    // An MP3 disc needs a blank disc; the tray opens.
+    // An MP3 disc needs a blank disc, and says why; the tray opens.
     w.SwitchMode(CPlomeDlg::kMp3Disc);
     QString music = wt::NewTempFolder("mp3");
     wt::WriteFile(music + "/song.mp3", "ID3");
     QVERIFY(w.DataWindow(CPlomeDlg::kMp3Disc)->AddPaths({music + "/song.mp3"}));
     Sink().Clear();
     w.Burn();
-    QVERIFY(Sink().Saw(wt::LangText("Message", 62)));
+    QVERIFY(Sink().Saw(wt::LangText("Message", 1029)));
     QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
     // The same disc takes a data project: it is writable with space left.
     rig.service->Eject(uint8_t(cdrw), false);
@@ -359,12 +359,13 @@ class MainWindowTest : public QObject {
     QVERIFY(Sink().Saw(wt::LangText("Message", 1017).section('%', 0, 0)));
     QCOMPARE(StateInt(rig.states[0], "Used"), usedBefore);
     QCOMPARE(StateInt(rig.states[0], "Tray"), 1);
-    // A closed disc that cannot be erased is refused with the tray opened.
+    // A closed disc that cannot be erased is refused, saying so, with the
+    // tray opened.
     SetState(rig.states[0], "Medium", "9");
     rig.service->Eject(uint8_t(cdrw), false);
     Sink().Clear();
     w.Burn();
-    QVERIFY(Sink().Saw(wt::LangText("Message", 17)));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kDiscClosed))));
     // No disc at all.
     Sink().Clear();
     w.Burn();
@@ -603,7 +604,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialog.RecorderList()->item(1)->checkState(), Qt::Unchecked);
     dialog.RecorderList()->item(1)->setCheckState(Qt::Checked);
     QVERIFY(!dialog.TryAccept());
-    QVERIFY(Sink().Saw(wt::LangText("Message", 17)));
+    QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kDiscClosed))));
     QCOMPARE(StateInt(rig.states[1], "Tray"), 1);
     QCOMPARE(StateInt(rig.states[0], "Tray"), 0);
     // Nothing checked.

@@ -51,15 +51,42 @@ QByteArray Exchange(const QString& path, const std::string& bytes) {
 class ShellHandOverTest : public QObject {
   Q_OBJECT
  private slots:
-  // A path that is gone by the time it arrives is refused with a message
-  // that names it; the project stays as it was.
-  void AMissingPathIsRefusedWithAMessage() {
+  // Paths that are gone by the time they arrive are refused at once, so the
+  // sender is never held by a box; one summary then names them all. The
+  // project stays as it was.
+  void MissingPathsAreRefusedWithOneSummary() {
     CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
     wt::Sink().Clear();
-    const QString missing = wt::NewTempFolder("gone") + "/holiday.mpg";
-    QVERIFY(!w.AddFromShell(102, missing));
-    QVERIFY2(wt::Sink().Saw(missing), wt::Sink().Texts().empty() ? "no message" : wt::Sink().Texts().back().c_str());
+    const QString folder = wt::NewTempFolder("gone");
+    const QStringList missing = {folder + "/holiday.mpg", folder + "/notes.txt", folder + "/photos"};
+    for (const QString& path : missing) QVERIFY(!w.AddFromShell(102, path));
+    QCOMPARE(wt::Sink().Count(), 0);
+    w.ShowHandOverReport();
+    QCOMPARE(wt::Sink().Count(), 1);
+    for (const QString& path : missing)
+      QVERIFY2(wt::Sink().Saw(path), wt::Sink().Texts().empty() ? "no message" : wt::Sink().Texts().back().c_str());
     QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->IsEmpty());
+    w.ShowHandOverReport();  // told once
+    QCOMPARE(wt::Sink().Count(), 1);
+  }
+
+  // The close request of the updater is answered with what the user chose:
+  // a user who keeps the window (Cancel on the save question) is answered
+  // "not closing", after answering.
+  void TheCloseRequestAnswersWithTheUsersChoice() {
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    w.show();
+    const QString file = wt::NewTempFolder("close") + "/kept.txt";
+    wt::WriteFile(file, "kept\n");
+    QVERIFY(w.AddFromShell(102, file));
+    wt::Sink().Clear();
+    wt::Sink().Answer({msgbox::kCancel});
+    QVERIFY(!w.AddFromShell(int(handover::kCloseCommand), QString()));
+    QCOMPARE(wt::Sink().Count(), 1);  // the question came before the answer
+    QVERIFY(w.isVisible());
+    wt::Sink().Answer({msgbox::kNo});
+    QVERIFY(w.AddFromShell(int(handover::kCloseCommand), QString()));
+    QVERIFY(!w.isVisible());
   }
 
   // The video disc commands reach the video disc windows, with their own

@@ -68,6 +68,7 @@ QByteArray ReadFile(const QString& path) {
 QString LangText(const char* section, int key) { return QString::fromStdString(LoadLangText(section, key)); }
 
 int RecordingSink::Show(const std::string& text, unsigned flags) {
+  if (onShow) onShow(text);
   std::lock_guard<std::mutex> l(lock_);
   shown_.emplace_back(text, flags);
   // A question asked over and over means a loop: end it rather than hang.
@@ -120,6 +121,7 @@ void RecordingSink::Clear() {
   std::lock_guard<std::mutex> l(lock_);
   shown_.clear();
   answers_.clear();
+  onShow = nullptr;
 }
 
 QStringList ScriptedFiles::OpenFilesAndFolders(QWidget*, const QString&, const QString&) {

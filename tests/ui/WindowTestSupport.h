@@ -28,6 +28,9 @@ QString LangText(const char* section, int key);
 class RecordingSink : public MessageSink {
  public:
   int Show(const std::string& text, unsigned flags) override;
+  // Called with each box's text before it is answered (on the thread that
+  // shows it), as a user acts before pressing a button.
+  std::function<void(const std::string&)> onShow;
   // Answers for the next boxes, in order; afterwards the first button.
   void Answer(std::vector<int> answers);
   std::vector<std::string> Texts();
