@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <iterator>
 
 #include "BurnCtrl/ui/CDlgProgress1.h"
 #include "BurnCtrl/ui/CDlgProgressMulti.h"
@@ -349,9 +350,17 @@ void CPlomeDlg::ShowActivity() {
   });
 }
 
+// The manual's page of each mode, in the order of Mode: a new mode without
+// a page does not compile.
+constexpr const char* kHelpPages[] = {"audio-cd",      "mp3-disc",      "data-disc",   "video-cd",  "super-video-cd",
+                                      "dvd-video",     "disc-analysis", "sector-viewer", "device-info", "disc-copy"};
+static_assert(std::size(kHelpPages) == CPlomeDlg::kDiscCopy + 1);
+
 void CPlomeDlg::ShowHelp() {
   const QString file = QString::fromStdString(ChooseHelpFile());
-  if (openUrl_(QUrl::fromLocalFile(file))) return;
+  QUrl page = QUrl::fromLocalFile(file);
+  page.setFragment(mode_ >= 0 && mode_ < int(std::size(kHelpPages)) ? kHelpPages[mode_] : "main-window");
+  if (openUrl_(page)) return;
   // Without a browser the user can still open the file by hand.
   ShowMessage(LoadLangText("Message", 1021) + "\n" + ToStd(file), msgbox::kInfoOk);
 }
