@@ -101,6 +101,7 @@ class CPlomeDlg : public QWidget {
   // Paths handed over together are added as one addition.
   bool AddFromShell(int command, const QStringList& paths);
   void ShowHelp();
+  void ShowHelpAt(const QString& anchor);  // the manual at one of its pages
   // How Help opens its file; tests put their own in.
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
   // The window title: the project's name, the mode and the program.

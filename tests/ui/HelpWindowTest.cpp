@@ -1,7 +1,7 @@
 // The manual as the main window opens it: F1 and the "?" button's Help item
-// open the shipped manual at the page of the mode the window is in; the
-// manual is well-formed HTML and every page it links to and every picture it
-// shows is there.
+// open the shipped manual at the page of the mode the window is in, F1 in a
+// dialog at the dialog's page; the manual is well-formed HTML and every page
+// it links to and every picture it shows is there.
 
 #include <QApplication>
 #include <QDir>
@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include "WindowTestSupport.h"
@@ -89,6 +90,28 @@ class HelpWindowTest : public QObject {
       QCOMPARE(asked.size(), 1);
       QCOMPARE(asked[0].fragment(), QString(page));
     }
+  }
+
+  void F1InADialogOpensTheDialogsPage() {
+    InstallManual();
+    CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
+    QList<QUrl> asked;
+    w.SetUrlOpener([&asked](const QUrl& url) {
+      asked << url;
+      return true;
+    });
+    QString shown;
+    connect(&w, &CPlomeDlg::DialogOpened, &w, [&shown](QDialog* dialog) {
+      QTimer::singleShot(0, dialog, [dialog, &shown] {
+        shown = dialog->metaObject()->className();
+        QTest::keyClick(dialog, Qt::Key_F1);
+        dialog->reject();
+      });
+    });
+    w.Button(plome::kIdSchedule)->click();
+    QCOMPARE(shown, QString("CDlgTimeSet"));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(asked[0].fragment(), QString("schedule"));
   }
 
   void TheManualIsWellFormedAndEveryLinkAndPictureIsThere() {
