@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,40 @@ void PutMsf(uint8_t* p, long lba) {
 // of one item is 16 bytes.
 constexpr size_t kPlayListSize = 16;
 constexpr uint16_t kListUnits = kPlayListSize / 8;
+
+enum class TvSystem { Unknown, Pal, Ntsc };
+
+// The system the first MPEG sequence header of an item names by its frame
+// rate (25 and 50 a second are PAL). A ".DAT" item holds its stream in raw
+// sectors, so the header is found there too; an item without one in its
+// first bytes is Unknown.
+TvSystem TvSystemOf(const std::string& path) {
+  std::string why;
+  const int fd = safefile::OpenForReading(path, &why);
+  if (fd < 0) return TvSystem::Unknown;
+  std::vector<uint8_t> head(256 * 1024);
+  const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+  ::close(fd);
+  for (ssize_t i = 0; i + 8 <= got; ++i) {
+    if (head[size_t(i)] != 0 || head[size_t(i) + 1] != 0 || head[size_t(i) + 2] != 1 || head[size_t(i) + 3] != 0xB3)
+      continue;
+    switch (head[size_t(i) + 7] & 0x0F) {
+      case 3:
+      case 6:
+        return TvSystem::Pal;
+      case 1:
+      case 2:
+      case 4:
+      case 5:
+      case 7:
+      case 8:
+        return TvSystem::Ntsc;
+      default:
+        return TvSystem::Unknown;
+    }
+  }
+  return TvSystem::Unknown;
+}
 
 }  // namespace
 
@@ -64,6 +99,7 @@ bool CVCDFile::Prepare(const std::string& label, int count, const std::vector<st
   PatchMpegFolder(image);
   PatchEntries(image);
   PatchPlayLists(image);
+  PatchPalFlags(image);
   PatchOwnTables(image);
   image.resize(size_t(GetControlSectors()) * kSector, 0);
   return WriteImage(image);
@@ -73,6 +109,7 @@ bool CVCDFile::MeasureItems(int count, const std::vector<std::string>& paths) {
   if (count < 1 || count > vcdtracks::kMaxItems || size_t(count) > paths.size())
     return Fail("a video disc takes 1 to " + std::to_string(vcdtracks::kMaxItems) + " MPEG items, not " +
                 std::to_string(count));
+  paths_.assign(paths.begin(), paths.begin() + count);
   long start = firstTrack_;
   for (int k = 0; k < count; ++k) {
     const int64_t sectors = vcdtracks::ItemSectors(paths[size_t(k)]);
@@ -101,9 +138,9 @@ bool CVCDFile::LoadTemplate(std::vector<uint8_t>* image) {
                                         " sectors): " + path);
   if (std::memcmp(image->data() + vcdtpl::kPrimary * kSector + 1, "CD001", 5) != 0)
     return Fail("resource damaged (no volume descriptor): " + path);
-  if (GetControlSectors() < long(vcdtpl::TemplateSectors(kind_)))
-    return Fail("the first MPEG track cannot start before sector " +
-                std::to_string(vcdtpl::TemplateSectors(kind_) + vcdtracks::kTrackGap));
+  const long shortest = std::max(long(vcdtpl::TemplateSectors(kind_)), kMinTrackSectors);
+  if (GetControlSectors() < shortest)
+    return Fail("the first MPEG track cannot start before sector " + std::to_string(shortest + vcdtracks::kTrackGap));
   return true;
 }
 
@@ -162,8 +199,9 @@ void CVCDFile::PatchPlayLists(std::vector<uint8_t>& image) const {
 
   std::vector<uint8_t> lot(size_t(vcdtpl::kLotSectors) * kSector, 0xFF);
   lot[0] = lot[1] = 0;
-  bytes::PutBE16(lot.data() + 2, 0);
-  for (uint16_t k = 1; k <= n; ++k) bytes::PutBE16(lot.data() + 2 + 2 * size_t(k), uint16_t(k * kListUnits));
+  // Entry k is where list k starts; the end list has no id and no entry
+  // (an entry for it would name a list beyond the highest id).
+  for (uint16_t k = 1; k <= n; ++k) bytes::PutBE16(lot.data() + 2 * size_t(k), uint16_t((k - 1) * kListUnits));
 
   const bool copies = kind_ == vcdtpl::Kind::VideoCd;
   for (uint32_t sector : {vcdtpl::kPsd, copies ? vcdtpl::kPsdCopy : 0u})
@@ -174,6 +212,15 @@ void CVCDFile::PatchPlayLists(std::vector<uint8_t>& image) const {
   if (copies) bytes::PutBoth32(image.data() + vcdtpl::kPsdCopySizeField, psdSize);
   bytes::PutBE32(image.data() + vcdtpl::kInfoPsdSize, psdSize);
   bytes::PutBE16(image.data() + vcdtpl::kInfoLotEntries, n);
+}
+
+void CVCDFile::PatchPalFlags(std::vector<uint8_t>& image) const {
+  uint8_t* flags = image.data() + vcdtpl::kInfoPalFlags;
+  std::memset(flags, 0, 13);
+  for (size_t k = 0; k < paths_.size(); ++k) {
+    const TvSystem own = TvSystemOf(paths_[k]);
+    if (own == TvSystem::Pal || (own == TvSystem::Unknown && pal_)) flags[k / 8] |= uint8_t(1u << (k % 8));
+  }
 }
 
 void CVCDFile::PatchOwnTables(std::vector<uint8_t>&) {}

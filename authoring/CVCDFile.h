@@ -16,6 +16,9 @@
 class CVCDFile {
  public:
   static constexpr long kVideoCdFirstTrack = 1251;
+  // No track of a disc may be shorter than four seconds, the control track
+  // included: recorders refuse such a layout and readers stumble over it.
+  static constexpr long kMinTrackSectors = 300;
 
   CVCDFile();
   virtual ~CVCDFile() = default;
@@ -51,6 +54,11 @@ class CVCDFile {
   // The items' playing times in seconds, where the caller knows them (a
   // Super Video CD lists them; without them they are reckoned from sizes).
   void SetItemSeconds(const std::vector<double>& seconds) { seconds_ = seconds; }
+  // The television system chosen for the disc (NTSC by default). A player
+  // switches its output by the PAL flags of the disc's information file; an
+  // item whose MPEG stream names its own system is flagged by that instead,
+  // since an item burnt as it is may differ from the choice.
+  void SetPal(bool pal) { pal_ = pal; }
 
  protected:
   CVCDFile(vcdtpl::Kind kind, long firstTrack);
@@ -67,6 +75,7 @@ class CVCDFile {
   void PatchMpegFolder(std::vector<uint8_t>& image) const;
   void PatchEntries(std::vector<uint8_t>& image) const;
   void PatchPlayLists(std::vector<uint8_t>& image) const;
+  void PatchPalFlags(std::vector<uint8_t>& image) const;
   bool WriteImage(const std::vector<uint8_t>& image);
   bool Fail(const std::string& why);
 
@@ -76,6 +85,8 @@ class CVCDFile {
   std::time_t buildTime_ = 0;
   TempFile image_;
   std::vector<double> seconds_;
+  std::vector<std::string> paths_;
+  bool pal_ = false;
   std::vector<long> starts_;
   std::vector<long> sectors_;
   long discEnd_ = 0;

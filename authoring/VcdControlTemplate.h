@@ -41,6 +41,7 @@ constexpr size_t kMpegRecords = kMpegDir * kSector + 96;       // 0x32060: after
 constexpr size_t kMpegRecordSize = 60;
 constexpr size_t kEntryCount = kEntries * kSector + 10;        // big-endian 16 (low byte at 11)
 constexpr size_t kEntryTable = kEntries * kSector + 12;        // 4 bytes an entry
+constexpr size_t kInfoPalFlags = kInfo * kSector + 30;         // 13 bytes, bit k-1 (low bit first): item k is PAL
 constexpr size_t kInfoPsdSize = kInfo * kSector + 44;          // big-endian 32
 constexpr size_t kInfoLotEntries = kInfo * kSector + 52;       // big-endian 16: highest list id
 constexpr size_t kTracksCount = kTracks * kSector + 10;        // TRACKS.SVD: track count, then times

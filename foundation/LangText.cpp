@@ -1,5 +1,9 @@
 #include "foundation/LangText.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "OutputFile.h"
 #include "foundation/ProfileIni.h"
 #include "foundation/ProgramDir.h"
 
@@ -12,14 +16,29 @@ std::string LanguageKey(const std::string& prefix) {
   return prefix + sel;
 }
 
+// Copies `from` to `to` through the output file, so that a run that stops
+// half way leaves no settings file at all; when another run seeded it first,
+// its copy stays.
+void SeedSettings(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) return;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return;
+  OutputFile out;
+  if (out.Open(to, Existing::kKeep, 0600) && out.Write(text.str())) out.Commit();
+}
+
 }  // namespace
 
 std::string SettingsFilePath() {
-  // A portable install keeps its settings beside the program; otherwise the
-  // user's own copy, seeded from the one shipped beside the program.
-  std::string own = GetWritableDir() + "SoftSet.ini";
-  if (!FileExists(own) && FileExists(GetProgramDir() + "SoftSet.ini"))
-    return GetProgramDir() + "SoftSet.ini";
+  // Settings are read and written in the writable folder only. A settings
+  // file beside the program (shipped defaults, or one an earlier version
+  // wrote into a build tree, with its registered recorders) seeds the user's
+  // own copy once; the program folder itself is never written.
+  const std::string own = GetWritableDir() + "SoftSet.ini";
+  const std::string beside = GetProgramDir() + "SoftSet.ini";
+  if (own != beside && !FileExists(own) && FileExists(beside)) SeedSettings(beside, own);
   return own;
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-std::string SettingsFilePath();  // SoftSet.ini in the writable program folder
+std::string SettingsFilePath();  // SoftSet.ini in GetWritableDir()
 std::string GetLanguageFile();
 std::string GetLanguageFont();
 std::string GetLanguageSubdir();  // "<language>/" or empty

@@ -1,5 +1,7 @@
 #include "foundation/ProgramDir.h"
 
+#include "foundation/TempFiles.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +73,11 @@ std::string GetWritableDir() {
   std::error_code ec;
   fs::create_directories(own, ec);
   return own;
+}
+
+std::string DefaultCopyFile() {
+  const std::string root = WorkFolderRoot();
+  return (root.empty() ? TempFolder() : root) + "Temp.bcl";
 }
 
 bool FileExists(const std::string& path) {

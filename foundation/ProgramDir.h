@@ -22,6 +22,13 @@ std::string DataFolderFor(const std::string& exeFolder);
 // keeps them there. Ends in "/".
 std::string GetWritableDir();
 
+// Where a disc copy keeps its copy file unless the user names another:
+// "Temp.bcl" in the work folder root (TempFiles.h: the candidate root with
+// the most free bytes, the user's cache folder among them), or in the
+// temporary folder when no root can be written. Never the program folder,
+// which an installed program cannot write.
+std::string DefaultCopyFile();
+
 // Trims blanks; false for an empty string, otherwise whether the path exists.
 bool FileExists(const std::string& path);
 

@@ -383,6 +383,7 @@ int CVideoDiscProject::PrepareVideoDisc(const KeepGoingQuestion& ask, const std:
   if (kind_ == kVideoCd) layout = std::make_unique<CVCDFile>();
   else layout = std::make_unique<CSVCDFile>();
   layout->SetItemSeconds(seconds);
+  layout->SetPal(!ntsc_);
   if (!layout->Prepare(Label(), int(slots.size()), slots)) {
     const std::string why = layout->LastError();
     CleanUpVideoDisc();

@@ -262,8 +262,9 @@ std::string CDVDFile::AuthoringScript(const std::string& workFolder, const std::
   s += "<menus lang=\"en\"><video aspect=\"" + ratio + "\" format=\"" + format + "\" /></menus></vmgm>";
   for (size_t k = 1; k <= titles.size(); ++k) {
     const Title& t = titles[k - 1];
-    // Without a length there is only the chapter at the start.
-    const std::string chapters = t.chapter.empty() ? "0:00" : "0:00, " + XmlValue(t.chapter);
+    // One chapter a title, at its start: a mark at the title's length (all
+    // the tools report) would open a stub chapter of the last picture group.
+    const std::string chapters = "0:00";
     std::string post;
     if (k < titles.size()) {
       std::snprintf(rule, sizeof rule, "g0 = %zu; call vmgm fpc;", k + 1);
@@ -342,7 +343,6 @@ int CDVDFile::FirstEngine(int reencode, int tvSystem, int aspect, const std::vec
     SetStep(kStepConvert, i + 1, n);
     if (UsedDirectly(source, reencode)) {
       t.file = source;
-      t.chapter = converter.GetMediaInfo(source);
     } else {
       t.file = workFolder_ + std::to_string(i) + ".mpg";
       t.converted = true;
@@ -352,7 +352,6 @@ int CDVDFile::FirstEngine(int reencode, int tvSystem, int aspect, const std::vec
         return Fail(kDvdTitleNotConverted, "the converter could not make a DVD stream of " + source,
                     converter.LastOutput().empty() ? converter.LastError() : converter.LastOutput());
       }
-      t.chapter = ExtractBetween(converter.LastOutput(), "time=", " ");
     }
     titles.push_back(t);
     progress = int(100 * i / n + 90 / n);
@@ -374,9 +373,7 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     const std::string base = workFolder_ + std::to_string(i);
     Title t;
     if (UsedDirectly(source, reencode)) {
-      CAVConvert probe;
       t.file = source;
-      t.chapter = probe.GetMediaInfo(source);
       titles.push_back(t);
       progress = int(100 * i / n + 100 / n);
       continue;
@@ -391,7 +388,6 @@ int CDVDFile::SecondEngine(int reencode, int tvSystem, int aspect, const std::ve
     if (StopAsked()) return kDvdStopped;
     if (run.exitStatus != 0 || FileSize(base + ".m2v") == 0)
       return Fail(kDvdNoVideo, "the converter made no MPEG-2 video of " + source, output);
-    t.chapter = ExtractBetween(output, "time=", " ");
     progress = int(100 * i / n + 30 / n);
     // b. sound; a source without sound gets none
     CAVConvert probe;

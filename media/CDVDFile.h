@@ -71,10 +71,9 @@ class CDVDFile {
   int TitleCount() const { return titleCount_; }
   uint32_t TotalSectors() const { return totalSectors_; }
 
-  // The authoring script for titles (file and chapter text each).
+  // The authoring script for titles, one chapter each.
   struct Title {
     std::string file;
-    std::string chapter;
     bool converted = false;
   };
   static std::string AuthoringScript(const std::string& workFolder, const std::vector<Title>& titles, int tvSystem,

@@ -45,7 +45,7 @@ CDlgDiscCopy::CDlgDiscCopy(std::shared_ptr<RecorderService> service, QWidget* pa
   driveMode_->setChecked(true);
   sources_ = new QComboBox(this);
   sources_->setProperty("id", 1300);
-  tempPath_ = new QLineEdit(QString::fromStdString(GetProgramDir() + "Temp.bcl"), this);
+  tempPath_ = new QLineEdit(QString::fromStdString(DefaultCopyFile()), this);
   tempPath_->setProperty("id", 1301);
   browseTemp_ = new QPushButton("...", this);
   onTheFly_ = new QCheckBox(Tr("UIText", 22), this);

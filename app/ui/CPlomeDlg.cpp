@@ -18,8 +18,10 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <iterator>
 
 #include "BurnCtrl/ui/CDlgProgress1.h"
+#include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgressMulti.h"
 #include "CAuEncode.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
@@ -29,6 +31,7 @@
 #include "app/UpdateNetwork.h"
 #include "app/ui/CAdBtn.h"
 #include "app/ui/CDlgAudioCD.h"
+#include "app/ui/CDlgTimeSet.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CDlgVideoDisc.h"
@@ -63,6 +66,25 @@ QPixmap ActivityLight(bool lit) {
   return pm;
 }
 
+// Opens the manual when F1 reaches a dialog: a key its widgets do not take
+// travels up to the dialog, whichever of them has the focus.
+class HelpKey : public QObject {
+ public:
+  HelpKey(QDialog* dialog, std::function<void()> open) : QObject(dialog), open_(std::move(open)) {
+    dialog->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+      open_();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> open_;
+};
+
 }  // namespace
 
 CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
@@ -81,6 +103,13 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
   handOverReportTimer_.setSingleShot(true);
   handOverReportTimer_.setInterval(400);
   connect(&handOverReportTimer_, &QTimer::timeout, this, &CPlomeDlg::ShowHandOverReport);
+  // F1 in a dialog of the window opens the manual at the dialog's own page.
+  connect(this, &CPlomeDlg::DialogOpened, this, [this](QDialog* dialog) {
+    QString page = "burn-settings";  // the burn's progress is described with its settings
+    if (qobject_cast<CDlgTimeSet*>(dialog)) page = "schedule";
+    else if (qobject_cast<CDlgEProgress*>(dialog)) page = "erase";
+    new HelpKey(dialog, [this, page] { ShowHelpAt(page); });
+  });
   deviceTimer_ = new QTimer(this);
   deviceTimer_->setInterval(3000);
   connect(deviceTimer_, &QTimer::timeout, this, &CPlomeDlg::OnDeviceChange);
@@ -354,9 +383,21 @@ void CPlomeDlg::ShowActivity() {
   });
 }
 
+// The manual's page of each mode, in the order of Mode: a new mode without
+// a page does not compile.
+constexpr const char* kHelpPages[] = {"audio-cd",      "mp3-disc",      "data-disc",   "video-cd",  "super-video-cd",
+                                      "dvd-video",     "disc-analysis", "sector-viewer", "device-info", "disc-copy"};
+static_assert(std::size(kHelpPages) == CPlomeDlg::kDiscCopy + 1);
+
 void CPlomeDlg::ShowHelp() {
+  ShowHelpAt(mode_ >= 0 && mode_ < int(std::size(kHelpPages)) ? kHelpPages[mode_] : "main-window");
+}
+
+void CPlomeDlg::ShowHelpAt(const QString& anchor) {
   const QString file = QString::fromStdString(ChooseHelpFile());
-  if (openUrl_(QUrl::fromLocalFile(file))) return;
+  QUrl page = QUrl::fromLocalFile(file);
+  page.setFragment(anchor);
+  if (openUrl_(page)) return;
   // Without a browser the user can still open the file by hand.
   ShowMessage(LoadLangText("Message", 1021) + "\n" + ToStd(file), msgbox::kInfoOk);
 }

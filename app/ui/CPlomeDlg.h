@@ -107,6 +107,7 @@ class CPlomeDlg : public QWidget {
   // shortly after the last path came in (or at once, by tests).
   void ShowHandOverReport();
   void ShowHelp();
+  void ShowHelpAt(const QString& anchor);  // the manual at one of its pages
   // How Help opens its file; tests put their own in.
   void SetUrlOpener(std::function<bool(const QUrl&)> opener) { openUrl_ = std::move(opener); }
   // The window title: the project's name, the mode and the program.

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "foundation/HelpAndVersion.h"
 #include "foundation/LangText.h"
@@ -11,6 +12,7 @@
 #include "app/ProjectFileType.h"
 #include "foundation/Skin.h"
 #include "foundation/SystemSettings.h"
+#include "foundation/TempFiles.h"
 #include "support/TestFolders.h"
 
 namespace {
@@ -33,6 +35,24 @@ class ProgramFolder {
  private:
   std::string saved_;
   bool hadOld_ = false;
+};
+
+// Sets an environment variable for the test's lifetime.
+class EnvFor {
+ public:
+  EnvFor(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old, had_ = true;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvFor() {
+    if (had_) setenv(name_, saved_.c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string saved_;
+  bool had_ = false;
 };
 
 }  // namespace
@@ -64,6 +84,8 @@ TEST(ProfileIni, WritingAKeyKeepsEveryOtherLine) {
 
 TEST(LanguageTexts, FollowTheSelectedLanguageAndFallBack) {
   ProgramFolder pf;
+  ScratchFolder config;
+  EnvFor ownConfig("XDG_CONFIG_HOME", config.path());
   pf.dir.Write("Lang/lang.ini", "[Language]\nLanFile1=en\nFont1=Sans\nLanFile2=zh\n");
   pf.dir.Write("Lang/en.ini", "[Error]\n-10000=Error code:\n-8=No drive.\n[UIText]\n102=Version\n");
   pf.dir.Write("Lang/zh.ini", "[Error]\n-8=zh text\n");
@@ -74,10 +96,10 @@ TEST(LanguageTexts, FollowTheSelectedLanguageAndFallBack) {
   EXPECT_EQ(LoadErrorText(-5), "Error code:-5");
   EXPECT_EQ(LoadLangText("Message", 1), "");
 
-  pf.dir.Write("SoftSet.ini", "[Language Set]\nlangsel=2\n");
+  ASSERT_TRUE(ini::WriteString(SettingsFilePath(), "Language Set", "langsel", "2"));
   EXPECT_EQ(LoadErrorText(-8), "zh text");  // nothing is cached
   EXPECT_EQ(GetLanguageFont(), "");
-  pf.dir.Write("SoftSet.ini", "[Language Set]\nlangsel=9\n");
+  ASSERT_TRUE(ini::WriteString(SettingsFilePath(), "Language Set", "langsel", "9"));
   EXPECT_EQ(GetLanguageSubdir(), "");
   EXPECT_EQ(LoadLangText("Error", -8), "");
 }
@@ -171,4 +193,51 @@ TEST(ProgramDir, DataBesideTheProgramElseInShareVarnexBesideItsBinFolder) {
   // No data anywhere: the program's own folder, which the messages then name.
   dir.Mkdir("bare/bin");
   EXPECT_EQ(DataFolderFor(dir / "bare/bin"), dir / "bare/bin/");
+}
+
+namespace {
+
+// Every file below `root` with its bytes, to see that nothing was written there.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    files[e.path().string()] = e.is_regular_file() ? ReadWholeFile(e.path().string()) : "<folder>";
+  return files;
+}
+
+}  // namespace
+
+TEST(FilesInTheirFolders, SettingsGoOnlyToTheConfigurationFolderAndTheCopyFileToTheCache) {
+  ProgramFolder pf;
+  ScratchFolder home;
+  EnvFor config("XDG_CONFIG_HOME", home / "config");
+  EnvFor cache("XDG_CACHE_HOME", home / "cache");
+  std::filesystem::create_directories(home / "cache");
+  pf.dir.Write("Lang/lang.ini", "[Language]\nLanFile1=en\nLanFile2=de\n");
+  pf.dir.Write("Lang/de.ini", "[UIText]\n102=Fassung\n");
+  // What an earlier run left beside the program: the language and a registered recorder.
+  pf.dir.Write("SoftSet.ini", "[Language Set]\nlangsel=2\n[Recorders]\nCount=1\n");
+  const auto before = Snapshot(pf.dir.path());
+  ::chmod(pf.dir.path().c_str(), 0555);  // an installed program's folder
+
+  const std::string own = home / "config/varnex/SoftSet.ini";
+  EXPECT_EQ(SettingsFilePath(), own);
+  EXPECT_EQ(LoadLangText("UIText", 102), "Fassung") << "the old settings are carried over";
+  EXPECT_EQ(ini::GetString(SettingsFilePath(), "Recorders", "Count", ""), "1");
+  ASSERT_TRUE(ini::WriteString(SettingsFilePath(), "Windows", "Index", "4"));
+  ASSERT_TRUE(ini::WriteString(SettingsFilePath(), "Language Set", "langsel", "1"));
+  EXPECT_EQ(ini::GetString(own, "Windows", "Index", ""), "4");
+  EXPECT_EQ(LoadLangText("UIText", 102), "") << "the user's own choice counts, not the old file's";
+
+  // The disc copy's default copy file lies in a work folder root, never beside the program.
+  const std::string copyFile = DefaultCopyFile();
+  EXPECT_EQ(copyFile.rfind(pf.dir.path(), 0), std::string::npos) << copyFile;
+  EXPECT_EQ(copyFile, WorkFolderRoot() + "Temp.bcl");
+
+  ::chmod(pf.dir.path().c_str(), 0755);
+  EXPECT_EQ(Snapshot(pf.dir.path()), before) << "the program folder was written";
+
+  // A portable copy (marked beside the program) keeps its settings there.
+  pf.dir.Write("portable", "");
+  EXPECT_EQ(SettingsFilePath(), pf.dir.path() + "/SoftSet.ini");
 }

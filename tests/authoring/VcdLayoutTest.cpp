@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "ByteFields.h"
 #include "authoring/CSVCDFile.h"
 #include "authoring/CVCDFile.h"
@@ -91,6 +93,10 @@ TEST(VcdLayout, PlayListsLinkEachItemToItsNeighbours) {
     EXPECT_EQ(bytes::BE16(At(image, 152 * kSector + 2 + 2 * size_t(k))), 2 * k);
   }
   EXPECT_EQ(uint8_t(image[psd + 48]), 0x1F);
+  // The end list has no id: the LOT lists the three lists and no fourth,
+  // and the information file names 3 as the highest id.
+  EXPECT_EQ(bytes::BE16(At(image, 152 * kSector + 8)), 0xFFFFu);
+  EXPECT_EQ(bytes::BE16(At(image, 150 * kSector + 52)), 3u);
 }
 
 TEST(VcdLayout, DatItemsCountRawSectorsAndUnreadableItemsAreRefusedByName) {
@@ -129,16 +135,23 @@ TEST(VcdLayout, ManyTracksKeepEveryDirectoryRecordInsideOneSector) {
   EXPECT_NE(r.output.find("/MPEGAV/AVSEQ40.DAT;1"), std::string::npos) << r.output;
 }
 
-TEST(VcdLayout, SuperVideoCdStartsAt364AndListsItsTracks) {
+TEST(VcdLayout, SuperVideoCdControlTrackIsPaddedToTheShortestTrackAndListsItsTracks) {
   ScratchFolder dir;
   const std::vector<std::string> items{dir.Write("a.mpg", Bytes(2324 * 750)), dir.Write("b.mpg", Bytes(2324 * 75))};
   CSVCDFile svcd;
   ASSERT_TRUE(svcd.Prepare("SVCD", 2, items)) << svcd.LastError();
-  EXPECT_EQ(svcd.GetTrackStart(1), 364);
-  EXPECT_EQ(svcd.GetControlSectors(), 213);
-  EXPECT_EQ(svcd.GetDiscEnd(), 364 + 840 + 151 + 165);
+  // The control track is four seconds (300 sectors), then the gap of 151.
+  EXPECT_EQ(svcd.GetControlSectors(), 300);
+  EXPECT_EQ(svcd.GetTrackStart(1), 451);
+  EXPECT_EQ(svcd.GetDiscEnd(), 451 + 840 + 151 + 165);
   const std::string image = ReadWholeFile(svcd.GetControlImage());
-  ASSERT_EQ(image.size(), 213u * kSector);
+  ASSERT_EQ(image.size(), 300u * kSector);
+  EXPECT_EQ(image.substr(187 * kSector), std::string(113 * kSector, '\0')) << "the padding is empty";
+  // A first track that would shorten the control track again is refused.
+  CSVCDFile early;
+  early.SetFirstTrackStart(364);
+  EXPECT_FALSE(early.Prepare("SVCD", 2, items));
+  EXPECT_NE(early.LastError().find("before sector 451"), std::string::npos) << early.LastError();
   EXPECT_EQ(image.substr(150 * kSector, 8), "SUPERVCD");
   EXPECT_EQ(image.substr(151 * kSector, 8), "ENTRYVCD");
   EXPECT_EQ(image[151 * kSector + 8], 1) << "Super Video CD 1.0";
@@ -167,4 +180,37 @@ TEST(VcdLayout, AMissingOrShortTemplateIsReported) {
   dir.Write("2000.dat", Bytes(100 * kSector, 0));
   EXPECT_FALSE(vcd.Prepare("VCD", 1, {item}));
   EXPECT_NE(vcd.LastError().find("damaged"), std::string::npos) << vcd.LastError();
+}
+
+namespace {
+
+// An MPEG stream that starts with a sequence header of the given frame rate
+// code (3: 25 a second, PAL; 4: 29.97 a second, NTSC) after some padding.
+std::string StreamAt(int rateCode) {
+  std::string s(5000, '\xFF');
+  const char header[] = {0, 0, 1, char(0xB3), 0x16, 0x01, 0x20, char(0x30 | rateCode)};
+  s.replace(1000, sizeof header, header, sizeof header);
+  return s;
+}
+
+}  // namespace
+
+TEST(VcdLayout, PalFlagsFollowEachItemsStreamAndTheChosenSystemForTheRest) {
+  ScratchFolder dir;
+  std::vector<std::string> items{dir.Write("pal.mpg", StreamAt(3)), dir.Write("ntsc.mpg", StreamAt(4))};
+  for (int i = 0; i < 8; ++i) items.push_back(dir.Write("plain" + std::to_string(i) + ".mpg", Bytes(5000)));
+  const size_t flags = 150 * kSector + 30;
+  for (bool svcd : {false, true}) {
+    SCOPED_TRACE(svcd ? "Super Video CD" : "Video CD");
+    for (bool pal : {true, false}) {
+      std::unique_ptr<CVCDFile> layout = svcd ? std::make_unique<CSVCDFile>() : std::make_unique<CVCDFile>();
+      layout->SetPal(pal);
+      ASSERT_TRUE(layout->Prepare("V", int(items.size()), items)) << layout->LastError();
+      const std::string image = ReadWholeFile(layout->GetControlImage());
+      // Item 1 says PAL, item 2 NTSC; items 3 to 10 say nothing and go by the choice.
+      EXPECT_EQ(uint8_t(image[flags]), pal ? 0xFD : 0x01);
+      EXPECT_EQ(uint8_t(image[flags + 1]), pal ? 0x03 : 0x00);
+      EXPECT_EQ(image.substr(flags + 2, 11), std::string(11, '\0')) << "no flags beyond the tenth track";
+    }
+  }
 }

@@ -33,6 +33,14 @@ appstreamcli validate --no-net "$prefix/share/metainfo/org.varnex.Varnex.metainf
   fail "the metainfo does not validate"
 xmllint --noout "$prefix/share/mime/packages/varnex-project.xml" || fail "the MIME type file is not XML"
 
+# The manual beside the data, with every picture it shows.
+manual="$prefix/share/varnex/lang/Varnex-en.html"
+[ -f "$manual" ] || fail "the manual was not installed"
+xmllint --html --noout "$manual" || fail "the installed manual is not well-formed"
+for picture in $(grep -o 'src="[^"]*"' "$manual" | sed 's/^src="//; s/"$//'); do
+  [ -s "$prefix/share/varnex/lang/$picture" ] || fail "the manual's picture $picture was not installed"
+done
+
 # The file managers' menus, put in place from the installed copy, call the
 # installed helper.
 [ -x "$prefix/bin/VarnexShell" ] || fail "VarnexShell was not installed"

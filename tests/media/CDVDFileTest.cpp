@@ -25,17 +25,17 @@ class EnvSetting {
 };
 
 TEST(CDVDFile, TheAuthoringScriptOfOneTitleIsTheDesignedText) {
-  const std::string s = CDVDFile::AuthoringScript("/w/", {{"/w/0.mpg", "00:00:04.00", true}}, CDVDFile::kPal,
+  const std::string s = CDVDFile::AuthoringScript("/w/", {{"/w/0.mpg", true}}, CDVDFile::kPal,
                                                   CDVDFile::kAspect4x3);
   EXPECT_EQ(s,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dvdauthor dest=\"/w/\">\n"
             "<vmgm><fpc>if (g0 == 1) { jump title 1; } jump title 1;</fpc><menus lang=\"en\"><video aspect=\"4:3\" "
             "format=\"pal\" /></menus></vmgm><titleset><titles><audio lang=\"EN\" format=\"ac3\" channels=\"2\" />"
-            "<video format=\"pal\" aspect=\"4:3\" /><pgc><pre></pre><vob file=\"/w/0.mpg\" chapters=\"0:00, "
-            "00:00:04.00\"  /><post></post></pgc></titles></titleset></dvdauthor>");
+            "<video format=\"pal\" aspect=\"4:3\" /><pgc><pre></pre><vob file=\"/w/0.mpg\" chapters=\"0:00\" "
+            " /><post></post></pgc></titles></titleset></dvdauthor>");
   // Two titles: the first hands over to the second; a name cannot change the script.
   const std::string two = CDVDFile::AuthoringScript(
-      "/w/", {{"/w/a&b\"<c>.vob", "", false}, {"/w/1.mpg", "1:00", true}}, CDVDFile::kNtsc, CDVDFile::kAspect16x9);
+      "/w/", {{"/w/a&b\"<c>.vob", false}, {"/w/1.mpg", true}}, CDVDFile::kNtsc, CDVDFile::kAspect16x9);
   EXPECT_NE(two.find("if (g0 == 1) { jump title 1; }if (g0 == 2) { jump title 2; } jump title 1;"), std::string::npos);
   EXPECT_NE(two.find("<post>g0 = 2; call vmgm fpc;</post>"), std::string::npos) << two;
   EXPECT_NE(two.find("file=\"/w/a&amp;b&quot;&lt;c&gt;.vob\" chapters=\"0:00\""), std::string::npos) << two;

@@ -22,6 +22,12 @@ void ExpectDvdImage(const ScratchFolder& dir, const std::string& image, const st
   const std::vector<double> lengths = LsdvdLengths(image, &said);
   ASSERT_EQ(lengths.size(), seconds.size()) << said;
   for (size_t i = 0; i < seconds.size(); ++i) EXPECT_LE(std::fabs(lengths[i] - seconds[i]), 1.0) << said;
+  // Each title is one chapter: no stub chapter of its last moment.
+  const std::regex chapters(R"(Title: \d+, Length: \S+ Chapters: (\d+))");
+  int titles = 0;
+  for (std::sregex_iterator it(said.begin(), said.end(), chapters), end; it != end; ++it, ++titles)
+    EXPECT_EQ(std::stoi((*it)[1]), 1) << said;
+  EXPECT_EQ(titles, int(seconds.size())) << said;
   CommandResult r = RunCommand("udfinfo " + Quoted(image));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("label=" + label), std::string::npos) << r.output;

@@ -56,6 +56,20 @@ std::string BurnAndJudge(const ScratchFolder& dir, const Clips& clips, const std
   CommandResult info = RunCommand("vcd-info -B -c " + Quoted(dir / (kind + ".cue")) + " -f -E -T -p -I -P");
   EXPECT_EQ(info.status, 0) << info.output;
   EXPECT_EQ(info.output.find("WARN"), std::string::npos) << "vcd-info finds fault with the disc:\n" << info.output;
+  // Every section, the list offset table included, read without a warning;
+  // the two tracks are flagged PAL, the system chosen (and converted to).
+  CommandResult all = RunCommand("vcd-info -B -c " + Quoted(dir / (kind + ".cue")));
+  EXPECT_EQ(all.status, 0) << all.output;
+  EXPECT_FALSE(std::regex_search(all.output, std::regex("warn", std::regex::icase))) << all.output;
+  EXPECT_NE(all.output.find("pal flags: 11000000 00000000"), std::string::npos) << all.output;
+  // No track is shorter than four seconds (300 sectors), the control track
+  // included: the first MPEG track starts after it and its gap of 151.
+  CommandResult toc = RunCommand("cd-info --no-header --no-device-info --no-disc-mode -c " +
+                                 Quoted(dir / (kind + ".cue")));
+  std::smatch second;
+  const std::regex trackTwo(R"(\n\s+2: \S+\s+(\d+))");
+  EXPECT_TRUE(std::regex_search(toc.output, second, trackTwo)) << toc.output;
+  if (!second.empty()) EXPECT_GE(std::stoi(second[1]) - 151, 300) << toc.output;
 
   // The tracks as vcdxrip gives them back, timed like the clips.
   r = RunCommand("cd " + Quoted(dir.path()) + " && vcdxrip -q -c " + Quoted(kind + ".cue") + " -o " +
@@ -69,7 +83,7 @@ std::string BurnAndJudge(const ScratchFolder& dir, const Clips& clips, const std
   }
 
   const std::string bin = ReadWholeFile(dir / (kind + ".bin"));
-  const int control = kind == "vcd" ? 1100 : 213;
+  const int control = kind == "vcd" ? 1100 : 300;
   const std::string iso = Quoted(ControlTrackImage(dir, bin, control));
   r = RunCommand("isoinfo -i " + iso + " -d && isoinfo -i " + iso + " -f");
   EXPECT_EQ(r.status, 0) << r.output;

@@ -59,5 +59,6 @@ int main(int argc, char** argv) {
   failed += RunDvdWindowTests(argc, argv);
   failed += RunProgressMultiWindowTests(argc, argv);
   failed += RunUnsavedProjectTests(argc, argv);
+  failed += RunHelpWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

@@ -354,6 +354,9 @@ int main(int argc, char** argv) {
     main.HighlightModeButton(5);
     main.VideoWindow()->AddPaths(clips);
     Shoot(&main, "20-dvd-video");
+    main.SwitchMode(CPlomeDlg::kDiscCopy);
+    main.HighlightModeButton(6);
+    Shoot(&main, "21-disc-copy");
     main.Button(1144)->click();  // the schedule
     main.close();
   });
