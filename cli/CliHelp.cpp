@@ -142,7 +142,11 @@ const std::map<std::string, CommandHelp>& Table() {
           "--replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
                                             "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
-                                            "until FILE.held is removed), --no-erase, --clear"},
+                                            "until FILE.held is removed), --no-erase, --refuse-read-cd, "
+                                            "--corrupt-write N (the Nth sector written is stored with one byte "
+                                            "changed and no error), --unreadable FIRST[-LAST] (reads there fail "
+                                            "with a medium error, 3/11/00; may be given several times), "
+                                            "--slow-read FIRST-LAST (reads there are slow), --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},
          {"list", "print the registered recorders"}}}},
   };
