@@ -12,6 +12,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SessionAtOnce.h"
+#include "BurnCtrl/Verify.h"
 #include "BurnMana_SAO.h"
 #include "ByteFields.h"
 #include "DataSource_Image.h"
@@ -731,6 +732,7 @@ void StopHandle(DriveHandle& d) {
 int AbortWrite(int index) {
   std::lock_guard<std::mutex> hold(gDrives.lock);
   if (DriveHandle* d = gDrives.Find(index)) StopHandle(*d);
+  StopVerify(index);
   return result::kSuccess;
 }
 
@@ -738,6 +740,7 @@ int AbortWrite() {
   Trace("<----AbortWrite---->");
   std::lock_guard<std::mutex> hold(gDrives.lock);
   gDrives.ForEach([](int, DriveHandle& d) { StopHandle(d); });
+  StopVerify(-1);
   Trace("<----AbortWrite end---->");
   return result::kSuccess;
 }
@@ -755,7 +758,24 @@ void SetWriteToFile(const std::string& path) {
 }
 void SetTraceHook(TraceHook hook) { gTrace = hook; }
 
+namespace {
+int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options);
+}  // namespace
+
 int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options) {
+  // A test write leaves nothing on the disc to read back.
+  if (!options.verify || options.testWrite) return WriteSessionAtOnce(index, source, options);
+  VerifyOptions verify;
+  verify.stopped = options.stopped;
+  VerifyOutcome outcome;
+  const int r = BurnAndVerify(index, [&] { return WriteSessionAtOnce(index, source, options); }, verify, &outcome);
+  if (outcome.Failed() || outcome.state == VerifyOutcome::kStopped) NoteJobError(index, VerifyText(outcome));
+  if (options.verified) options.verified(outcome);
+  return r;
+}
+
+namespace {
+int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DriveClaim claim(index);
@@ -806,8 +826,6 @@ int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& option
            result::kOutputFailed;
   return res;
 }
-
-namespace {
 
 // An image made for CD (a sheet or NRG chunks say what each track is) is
 // written a session at once, exactly as it describes the disc. Everything
