@@ -97,7 +97,19 @@ const std::map<std::string, CommandHelp>& Table() {
        {"Shows the structure of the disc in a drive or an image: sessions, tracks with mode, start and length, "
         "the file system and label of data tracks, and the CD-Text of audio tracks.",
         {{"--drive D", "the drive: /dev/srN, virtual:FILE, image:FILE (ISO, BIN/CUE, NRG) or a drive letter"},
-         {"--files", "list the files and folders of each file system too"}}}},
+         {"--files", "list the files and folders of each file system too"},
+         {"--md5 OUT.md5", "instead, write an \"md5sum -c\" list of every file of the disc's file system, each read "
+                           "from the disc (files that cannot be read are named and left out)"},
+         {"--replace", "--md5 may replace an existing list (only once the new one is complete)"}}}},
+      {"check",
+       {"Checks a disc: reads every sector of every track (data and audio), a failing block again sector by "
+        "sector, and reports the unreadable ranges (sectors and MSF time) with the files they belong to, the read "
+        "speed over the disc and the time it took. Fails when a sector cannot be read.",
+        {{"--drive D", "the drive with the disc"},
+         {"--plot OUT.png|OUT.svg", "draw the read speed against the position, the unreadable ranges in red: a PNG image for a name "
+                                    "ending in .png, else an SVG document"},
+         {"--report OUT.txt", "save the report"},
+         {"--replace", "the plot and report may replace existing files (only once they are complete)"}}}},
       {"verify",
        {"Compares a disc already written with its source: the files of paths or a project by content (missing, "
         "extra and differing files are named), or an ISO image sector by sector (the first differing or unreadable "
