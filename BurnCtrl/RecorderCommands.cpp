@@ -831,7 +831,9 @@ int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& optio
 // written a session at once, exactly as it describes the disc. Everything
 // it names is checked before the recorder is asked anything.
 int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, ImageLayout layout, bool testWrite) {
-  NoteJobError(index, "");
+  // The job begins here, before the wait for the drive: a stop left from
+  // the drive's last job must not end this one as "not ready".
+  BeginJob(index);
   DataSource_Image source(std::move(layout));
   if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
   if (!WaitForDrive(index, r)) return NoteJobError(index, NotReadyText(r)), result::kNotReady;
