@@ -12,6 +12,8 @@
 #include "BurnCtrl/Verify.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "CDevCmdRW.h"
+#include "DataSource_Image.h"
+#include "ImageLayout.h"
 #include "VirtualRecorder.h"
 #include "burnctrl/BurnTestSupport.h"
 
@@ -224,4 +226,40 @@ TEST(Verify, SeveralRecordersVerifyAtOnceEachItsOwnDisc) {
   EXPECT_EQ(VerifyOutcome::kVerified, oa.state);
   EXPECT_EQ(result::kVerifyFailed, rb);
   EXPECT_EQ(76, ob.firstBad);
+}
+
+// The burn setting of the session-at-once writer: the disc is read back and
+// a spoiled sector fails the job, its outcome told to the caller.
+TEST(Verify, TheSessionAtOnceSettingReadsTheDiscBackAndFailsASpoiledOne) {
+  ScratchFolder dir;
+  WriteBytes(dir, "data.iso", PatternBytes(400 * 2048, 6));
+  const std::string cue = dir.Write("data.cue", "FILE \"data.iso\" BINARY\r\n  TRACK 01 MODE1/2048\r\n    INDEX 01 00:00:00\r\n");
+  for (const bool spoil : {false, true}) {
+    SCOPED_TRACE(spoil);
+    VirtualFaults f;
+    if (spoil) f.corruptAt = 123;
+    ScratchFolder discs;
+    Drive d(68, discs, "sao.vdisc", "cd-r", f);
+    ImageLayout layout;
+    std::string why;
+    ASSERT_TRUE(ReadImageLayout(cue, layout, &why)) << why;
+    DataSource_Image source(std::move(layout));
+    ASSERT_TRUE(source.Load()) << source.GetLastError();
+    AtOnceOptions options;
+    options.what = cue;
+    options.verify = true;
+    std::vector<VerifyOutcome> told;
+    options.verified = [&](const VerifyOutcome& o) { told.push_back(o); };
+    const int r = BurnSessionAtOnce(d.index, source, options);
+    ASSERT_EQ(1u, told.size());
+    if (!spoil) {
+      EXPECT_EQ(result::kSuccess, r) << LastJobError(d.index);
+      EXPECT_EQ(VerifyOutcome::kVerified, told[0].state) << VerifyText(told[0]);
+      EXPECT_EQ(400u, told[0].sectors);
+      continue;
+    }
+    EXPECT_EQ(result::kVerifyFailed, r);
+    EXPECT_EQ(VerifyOutcome::kMismatch, told[0].state);
+    EXPECT_TRUE(Has(LastJobError(d.index), "differs from what was written")) << LastJobError(d.index);
+  }
 }
