@@ -12,6 +12,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SessionAtOnce.h"
+#include "BurnCtrl/Verify.h"
 #include "BurnMana_SAO.h"
 #include "ByteFields.h"
 #include "DataSource_Image.h"
@@ -735,6 +736,7 @@ void StopHandle(DriveHandle& d) {
 int AbortWrite(int index) {
   std::lock_guard<std::mutex> hold(gDrives.lock);
   if (DriveHandle* d = gDrives.Find(index)) StopHandle(*d);
+  StopVerify(index);
   return result::kSuccess;
 }
 
@@ -742,6 +744,7 @@ int AbortWrite() {
   Trace("<----AbortWrite---->");
   std::lock_guard<std::mutex> hold(gDrives.lock);
   gDrives.ForEach([](int, DriveHandle& d) { StopHandle(d); });
+  StopVerify(-1);
   Trace("<----AbortWrite end---->");
   return result::kSuccess;
 }
@@ -759,7 +762,24 @@ void SetWriteToFile(const std::string& path) {
 }
 void SetTraceHook(TraceHook hook) { gTrace = hook; }
 
+namespace {
+int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options);
+}  // namespace
+
 int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options) {
+  // A test write leaves nothing on the disc to read back.
+  if (!options.verify || options.testWrite) return WriteSessionAtOnce(index, source, options);
+  VerifyOptions verify;
+  verify.stopped = options.stopped;
+  VerifyOutcome outcome;
+  const int r = BurnAndVerify(index, [&] { return WriteSessionAtOnce(index, source, options); }, verify, &outcome);
+  if (outcome.Failed() || outcome.state == VerifyOutcome::kStopped) NoteJobError(index, VerifyText(outcome));
+  if (options.verified) options.verified(outcome);
+  return r;
+}
+
+namespace {
+int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DriveClaim claim(index);
@@ -811,13 +831,13 @@ int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& option
   return res;
 }
 
-namespace {
-
 // An image made for CD (a sheet or NRG chunks say what each track is) is
 // written a session at once, exactly as it describes the disc. Everything
 // it names is checked before the recorder is asked anything.
 int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, ImageLayout layout, bool testWrite) {
-  NoteJobError(index, "");
+  // The job begins here, before the wait for the drive: a stop left from
+  // the drive's last job must not end this one as "not ready".
+  BeginJob(index);
   DataSource_Image source(std::move(layout));
   if (!source.Load()) return NoteJobError(index, imagePath + ": " + source.GetLastError()), result::kNothingDone;
   if (!WaitForDrive(index, r)) return NoteJobError(index, NotReadyText(r)), result::kNotReady;

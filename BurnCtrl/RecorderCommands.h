@@ -18,6 +18,7 @@
 
 class BurnMana_SAO;
 class DataSource;
+struct VerifyOutcome;
 
 // ---- the device list: every drive the program can use, by drive index.
 // Index 0 is the image-file target; remote drives are 26 and above.
@@ -80,6 +81,12 @@ struct AtOnceOptions {
   std::function<void(int percent, const std::string& item)> progress;
   // Told of each session's writer while it exists (nullptr once it is over).
   std::function<void(BurnMana_SAO* running, int session, int sessions)> watch;
+  // "Verify the written data": once the disc is written it is read back and
+  // compared with what was sent (BurnCtrl/Verify.h); a disc that differs
+  // fails the job with result::kVerifyFailed, one that cannot be read back
+  // leaves it a success that `verified` learns was not verified.
+  bool verify = false;
+  std::function<void(const VerifyOutcome& outcome)> verified;
 };
 // result::kSuccess or the failure; LastJobError(index) says why.
 int BurnSessionAtOnce(int index, DataSource& source, const AtOnceOptions& options);

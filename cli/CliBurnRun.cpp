@@ -17,6 +17,7 @@
 #include "BurnCtrl/RecorderCommands.h"
 #include "MediumTable.h"
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/Verify.h"
 #include "cli/CliCommand.h"
 
 int RunStep(const std::function<int()>& step, const std::function<std::string()>& progress,
@@ -95,12 +96,22 @@ int RunWithProgress(const std::vector<int>& drives, const std::function<int(int)
     if (!terminal) continue;
     std::string text, item;
     for (int d : drives) {
-      char part[32];
-      std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%  " : "%.0s%3d%%  ", DriveLabel(d).c_str(),
-                    GetDriveStatus(d).percent);
+      // Once written, a drive that reads its disc back shows that instead.
+      const VerifyStatus v = GetVerifyStatus(d);
+      char part[48];
+      std::snprintf(part, sizeof part, drives.size() > 1 ? "%s %3d%%%s  " : "%.0s%3d%%%s  ", DriveLabel(d).c_str(),
+                    v.running ? v.progress.Percent() : GetDriveStatus(d).percent, v.running ? " verify" : "");
       text += part;
     }
-    text += GetDriveStatus(drives.front()).item;
+    const VerifyStatus first = GetVerifyStatus(drives.front());
+    if (first.running) {
+      char line[64];
+      std::snprintf(line, sizeof line, "verifying, %.1f MB/s, %.0f s left", first.progress.bytesPerSecond / 1e6,
+                    first.progress.secondsLeft);
+      text += line;
+    } else {
+      text += GetDriveStatus(drives.front()).item;
+    }
     if (text != shown) std::fprintf(stderr, "\r%s\033[K", (shown = text).c_str());
   }
   for (std::thread& w : workers) w.join();

@@ -19,6 +19,9 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies"},
          {"--speed X", "the write speed, as a factor (16)"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
+         {"--verify", "read the CD back once it is written and compare each track's PCM with what was sent (a drive "
+                      "that reads a few sectors early or late is lined up; a track that lines up nowhere is \"not "
+                      "comparable\"); a track that differs fails the command"},
          {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"},
          {"--replace", "project save may replace an existing project file (only once the new one is complete)"}}}},
       {"video",
@@ -42,7 +45,9 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--project FILE.bcd", "take the files and the label from a video project"},
          {"--save FILE.bcd", "save the files as a video project instead of burning them"},
          {"--medium M", "the medium an image:FILE target stands for with --dvd (dvd-r by default)"},
-         {"--replace", "an image:FILE target or the --save file may replace an existing file"}}}},
+         {"--replace", "an image:FILE target or the --save file may replace an existing file"},
+         {"--verify", "read the disc back once it is written and compare the sectors that were sent; a sector that "
+                      "differs or cannot be read fails the command"}}}},
       {"burn",
        {"Writes a data or MP3 project, an image file or WAV tracks (an audio CD) to one or more recorders.",
         {{"--drive D", "the recorder: /dev/srN, virtual:FILE, image:FILE, iscsi://HOST[:PORT]/TARGET/LUN or a "
@@ -59,7 +64,10 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--project FILE.bcd", "burn a saved project"},
          {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc"},
          {"--audio WAV...", "burn the WAV files as the tracks of an audio CD"},
-         {"--eject", "open the tray when the burn is over"}}}},
+         {"--eject", "open the tray when the burn is over (after the read-back with --verify)"},
+         {"--verify", "read the disc back once it is written and compare every sector with what was sent, each "
+                      "recorder its own disc; a sector that differs or cannot be read is named with its file and fails "
+                      "the command; a disc that cannot be read back is reported \"not verified\""}}}},
       {"extract",
        {"Saves one audio track of a CD (or of a BIN/CUE image) as a WAV or MP3 file. Every sector is read twice "
         "and compared; a sector that cannot be read reliably is named and no file is written. An MP3 file carries "
@@ -83,12 +91,33 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--via FILE.bcl", "copy through this file instead of on the fly"},
          {"--keep", "keep the copy file afterwards"},
          {"--save FILE.bcl", "only save the source disc as a copy file (never replaces a file)"},
-         {"--bcl FILE.bcl", "write a copy file onto the disc in --to"}}}},
+         {"--bcl FILE.bcl", "write a copy file onto the disc in --to"},
+         {"--verify", "read every copy back once it is written and compare it with what was sent"}}}},
       {"analyse",
        {"Shows the structure of the disc in a drive or an image: sessions, tracks with mode, start and length, "
         "the file system and label of data tracks, and the CD-Text of audio tracks.",
         {{"--drive D", "the drive: /dev/srN, virtual:FILE, image:FILE (ISO, BIN/CUE, NRG) or a drive letter"},
-         {"--files", "list the files and folders of each file system too"}}}},
+         {"--files", "list the files and folders of each file system too"},
+         {"--md5 OUT.md5", "instead, write an \"md5sum -c\" list of every file of the disc's file system, each read "
+                           "from the disc (files that cannot be read are named and left out)"},
+         {"--replace", "--md5 may replace an existing list (only once the new one is complete)"}}}},
+      {"check",
+       {"Checks a disc: reads every sector of every track (data and audio), a failing block again sector by "
+        "sector, and reports the unreadable ranges (sectors and MSF time) with the files they belong to, the read "
+        "speed over the disc and the time it took. Fails when a sector cannot be read.",
+        {{"--drive D", "the drive with the disc"},
+         {"--plot OUT.png|OUT.svg", "draw the read speed against the position, the unreadable ranges in red: a PNG image for a name "
+                                    "ending in .png, else an SVG document"},
+         {"--report OUT.txt", "save the report"},
+         {"--replace", "the plot and report may replace existing files (only once they are complete)"}}}},
+      {"verify",
+       {"Compares a disc already written with its source: the files of paths or a project by content (missing, "
+        "extra and differing files are named), or an ISO image sector by sector (the first differing or unreadable "
+        "sector is named with its file). Fails when the disc differs.",
+        {{"--drive D", "the drive with the disc"},
+         {"PATH...", "the files and folders that were burnt, as burn takes them"},
+         {"--project FILE.bcd", "the project that was burnt"},
+         {"--image FILE", "the ISO image that was burnt"}}}},
       {"extract-files",
        {"Saves files and folders of a disc's file system (ISO 9660, Joliet or UDF) into a folder; everything "
         "when no disc path is given. Names from the disc never leave the folder or replace a file: they are "
@@ -142,7 +171,11 @@ const std::map<std::string, CommandHelp>& Table() {
           "--replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
                                             "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
-                                            "until FILE.held is removed), --no-erase, --clear"},
+                                            "until FILE.held is removed), --no-erase, --refuse-read-cd, "
+                                            "--corrupt-write N (the Nth sector written is stored with one byte "
+                                            "changed and no error), --unreadable FIRST[-LAST] (reads there fail "
+                                            "with a medium error, 3/11/00; may be given several times), "
+                                            "--slow-read FIRST-LAST (reads there are slow), --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},
          {"list", "print the registered recorders"}}}},
   };

@@ -18,6 +18,7 @@
 #include "analysis/SectorView.h"
 #include "authoring/UdfDriveSource.h"
 #include "cli/CliCommand.h"
+#include "cli/CmdCheck.h"
 #include "cli/CliDrive.h"
 #include "cli/CliText.h"
 #include "foundation/LangText.h"
@@ -82,13 +83,14 @@ bool Selected(const std::string& path, const std::vector<std::string>& selection
 }
 
 int RunAnalyse(const CliArgs& args) {
-  CliOptions opt(args, {"--drive"}, {"--files"});
+  CliOptions opt(args, {"--drive", "--md5"}, {"--files", "--replace"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   if (!opt.Has("--drive") || !opt.Operands().empty())
-    return CliFail(result::kBadArguments, "usage: analyse --drive D [--files]");
+    return CliFail(result::kBadArguments, "usage: analyse --drive D [--files] [--md5 OUT.md5 [--replace]]");
   CliDrive drive;
   int status = 0;
   if (!OpenCliDrive(opt.Value("--drive"), drive, status)) return status;
+  if (opt.Has("--md5")) return WriteMd5List(*drive.device, opt.Value("--md5"), CliExisting(opt));
   DiscAnalysis disc;
   if (!AnalyseDisc(*drive.device, &disc)) return CliFail(result::kDiscUnreadable, disc.error);
   std::printf("Medium: %s%s\n", medium::Name(disc.mediumType),
@@ -226,7 +228,7 @@ int RunDevInfo(const CliArgs& args) {
   return 0;
 }
 
-CliCommand regAnalyse{"analyse", "analyse --drive D [--files]", &RunAnalyse};
+CliCommand regAnalyse{"analyse", "analyse --drive D [--files] [--md5 OUT.md5 [--replace]]", &RunAnalyse};
 CliCommand regExtract{"extract-files", "extract-files --drive D -o DIR [--track N] [DISC-PATH...]", &RunExtractFiles};
 CliCommand regSector{"sector", "sector --drive D LBA [--raw] [-o FILE [--replace]]", &RunSector};
 CliCommand regDevInfo{"dev-info", "dev-info --drive D", &RunDevInfo};

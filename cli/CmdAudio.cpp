@@ -15,6 +15,7 @@
 #include "ImageFileDisc.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
+#include "cli/CliVerify.h"
 #include "cli/CliCommand.h"
 #include "jobs/CAudioCDProject.h"
 
@@ -103,12 +104,12 @@ int Convert(CAudioCDProject* project) {
 }
 
 int Burn(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--speed", "--copies"}, {"--test", "--replace"});
+  CliOptions opt(args, {"--drive", "--speed", "--copies"}, {"--test", "--replace", "--verify"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   if (driveSpecs.empty() || opt.Operands().empty())
     return CliFail(result::kBadArguments,
-                   "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] FILE...");
+                   "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] [--verify] FILE...");
   int copies = 1;
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
@@ -140,7 +141,8 @@ int Burn(const CliArgs& args) {
   const bool test = opt.Has("--test");
   SetMultiRecorderMode(false);
   SetWriteToFile(WriteToFileTarget());
-  auto job = [&](int index) { return project.BurnTracks(index, test); };
+  if (opt.Has("--verify") && test) std::fprintf(stderr, "varnex-cli: a test write is not verified\n");
+  auto job = WithVerify(opt.Has("--verify") && !test, false, [&](int index) { return project.BurnTracks(index, test); });
   const int rc = drives.size() == 1 && copies == 1 ? RunWithProgress(drives, job) : RunCopies(drives, copies, job);
   for (int drive : drives) ResetBurn(drive);
   project.DeleteTempTracks();
@@ -175,7 +177,7 @@ int RunAudio(const CliArgs& args) {
 }
 
 CliCommand reg{"audio",
-               "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] FILE... | "
+               "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] [--verify] FILE... | "
                "audio project save -o FILE.bcd [--replace] FILE...",
                &RunAudio};
 

@@ -25,6 +25,7 @@
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
 #include "cli/CliProject.h"
+#include "cli/CliVerify.h"
 #include "media/CAudioFile.h"
 
 namespace {
@@ -74,7 +75,7 @@ int OpenDrives(const CliOptions& opt, const std::vector<std::string>& specs, std
 
 int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
-                 {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace"});
+                 {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace", "--verify"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   const std::string drive = driveSpecs.empty() ? "" : driveSpecs.front();
@@ -84,7 +85,7 @@ int RunBurn(const CliArgs& args) {
   int copies = 1;
   if (drive.empty() || sources != 1 || (audio && opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] "
+                   "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] [--verify] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)");
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
@@ -118,11 +119,15 @@ int RunBurn(const CliArgs& args) {
   if (int st = OpenDrives(opt, driveSpecs, &drives)) return st;
   SetWriteToFile(WriteToFileTarget());
   const bool test = opt.Has("--test");
-  auto job = [&](int index) {
+  // A test write leaves nothing to read back; a disc that is read back
+  // comes out only afterwards.
+  const bool verify = opt.Has("--verify") && !test;
+  if (opt.Has("--verify") && test) std::fprintf(stderr, "varnex-cli: a test write is not verified\n");
+  auto job = WithVerify(verify, opt.Has("--eject"), [&](int index) {
     if (audio) return WriteAudioCd(index, test, wavs);
     if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
-    return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject"));
-  };
+    return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject") && !verify);
+  });
   // One drive and one copy go straight to the drive (also the image-file
   // target); several drives or copies each write their copies on their own.
   int res = drives.size() == 1 && copies == 1 ? RunWithProgress(drives, job) : RunCopies(drives, copies, job);
@@ -156,7 +161,7 @@ int RunErase(const CliArgs& args) {
 
 CliCommand regBurn{"burn",
                    "burn --drive D [--drive D2 ...] [--replace] [--medium M] [--label L] [--multisession] [--mp3] [--test] "
-                   "[--copies N] [--speed X] [--eject] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
+                   "[--copies N] [--speed X] [--eject] [--verify] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};
 

@@ -20,6 +20,7 @@
 #include "cli/CliBurnDrive.h"
 #include "cli/CliCommand.h"
 #include "cli/CliInterrupt.h"
+#include "cli/CliVerify.h"
 
 namespace {
 
@@ -38,7 +39,7 @@ bool WaitForBlank(int index) {
 // The source read once into a copy file, then written onto every target at
 // once, `copies` discs each; a target that fails ends only its own copies.
 int CopyToSeveral(int source, const std::string& bcl, const std::vector<int>& targets, int copies,
-                  const std::string& via, bool keep) {
+                  const std::string& via, bool keep, bool verify) {
   std::string file = bcl;
   if (file.empty()) {
     DiscCopyJob read;
@@ -63,7 +64,8 @@ int CopyToSeveral(int source, const std::string& bcl, const std::vector<int>& ta
       return int(result::kTargetNotBlank);
     return int(result::kSuccess);
   };
-  const int res = RunCopies(targets, copies, [&](int d) { return jobs.at(d)->Run(-1, d, file); }, hooks);
+  const int res =
+      RunCopies(targets, copies, WithVerify(verify, false, [&](int d) { return jobs.at(d)->Run(-1, d, file); }), hooks);
   // A copy file the command made for itself goes; one the user named stays with --keep.
   if (bcl.empty() && (via.empty() || !keep)) std::remove(file.c_str());
   return res == result::kSuccess ? 0 : 1;
@@ -90,7 +92,8 @@ int CopySeveral(const CliOptions& opt, const std::string& from, const std::vecto
     if (index < 0) return 1;
     indexes.push_back(index);
   }
-  return CopyToSeveral(source, fromFile ? opt.Value("--bcl") : "", indexes, copies, via, opt.Has("--keep"));
+  return CopyToSeveral(source, fromFile ? opt.Value("--bcl") : "", indexes, copies, via, opt.Has("--keep"),
+                       opt.Has("--verify"));
 }
 
 // One target: on the fly, through a copy file, from one, or only making one.
@@ -132,8 +135,14 @@ int CopyOne(const CliOptions& opt, const std::string& from, const std::string& t
   };
   int res;
   if (save) res = RunWithProgress([&] { return SaveCopyFile(source, opt.Value("--save")); });
-  else if (fromFile) res = RunWithProgress(onTarget([&] { return DiscCopy(-1, target, opt.Value("--bcl")); }));
-  else res = RunWithProgress(onTarget([&] { return DiscCopy(source, target, via); }));
+  else if (fromFile)
+    res = RunWithProgress(onTarget([&] {
+      return WithVerify(opt.Has("--verify"), false, [&](int d) { return DiscCopy(-1, d, opt.Value("--bcl")); })(target);
+    }));
+  else
+    res = RunWithProgress(onTarget([&] {
+      return WithVerify(opt.Has("--verify"), false, [&](int d) { return DiscCopy(source, d, via); })(target);
+    }));
   if (!refusal.empty()) return CliFail(res, refusal);
   if (res == result::kRecorderInUse && LastCopyError().empty()) return CliFail(res, FindRecorder(target)->Name());
   // A copy file the command made for itself goes; one the user named stays with --keep.
@@ -149,17 +158,17 @@ int CopyOne(const CliOptions& opt, const std::string& from, const std::string& t
 }
 
 int RunCopy(const CliArgs& args) {
-  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium", "--copies"}, {"--keep", "--replace"});
+  CliOptions opt(args, {"--from", "--to", "--via", "--save", "--bcl", "--medium", "--copies"}, {"--keep", "--replace", "--verify"});
   const char* usage =
-      "usage: copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
-      "copy --bcl FILE.bcl --to D [--to D2 ...]";
+      "usage: copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] [--verify] | copy --from D --save FILE.bcl | "
+      "copy --bcl FILE.bcl --to D [--to D2 ...] [--verify]";
   if (!opt.ok() || !opt.Operands().empty()) return CliFail(result::kBadArguments, opt.ok() ? usage : opt.error());
   const bool save = opt.Has("--save"), fromFile = opt.Has("--bcl");
   const std::string from = opt.Value("--from"), to = opt.Value("--to"), via = opt.Value("--via");
   const bool fits = save ? (!from.empty() && to.empty() && via.empty() && !fromFile && !opt.Has("--keep"))
                     : fromFile ? (from.empty() && !to.empty() && via.empty() && !opt.Has("--keep"))
                                : (!from.empty() && !to.empty() && (via.empty() ? !opt.Has("--keep") : true));
-  if (!fits) return CliFail(result::kBadArguments, usage);
+  if (!fits || (save && opt.Has("--verify"))) return CliFail(result::kBadArguments, usage);
   if (from.rfind("image:", 0) == 0)
     return CliFail(result::kBadArguments, "copy reads a disc in a drive; burn an image with burn --image " + from.substr(6));
   if (opt.Has("--medium") && to.rfind("image:", 0) != 0)
@@ -177,8 +186,8 @@ int RunCopy(const CliArgs& args) {
 }
 
 CliCommand regCopy{"copy",
-                   "copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] | copy --from D --save FILE.bcl | "
-                   "copy --bcl FILE.bcl --to D [--to D2 ...]",
+                   "copy --from D1 --to D2 [--to D3 ...] [--copies N] [--via FILE.bcl [--keep]] [--verify] | copy --from D --save FILE.bcl | "
+                   "copy --bcl FILE.bcl --to D [--to D2 ...] [--verify]",
                    &RunCopy};
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "ImageFileDisc.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
+#include "cli/CliVerify.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdVideoDvd.h"
 
@@ -27,9 +28,9 @@ namespace {
 
 const char* kUsage =
     "video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--no-reencode] "
-    "[--replace] FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--replace] --project FILE.bcd | "
+    "[--replace] [--verify] FILE... | video (--vcd | --svcd) --drive D [--drive D2 ...] [--copies N] [--replace] [--verify] --project FILE.bcd | "
     "video (--vcd | --svcd) --save FILE.bcd [--replace] FILE... | "
-    "video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--replace] FILE...";
+    "video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--replace] [--verify] FILE...";
 
 // The kind of disc the flags name: 0 when none or several are given.
 int KindOf(const CliOptions& opt) {
@@ -93,8 +94,9 @@ int Prepare(CVideoDiscProject* project) {
   return 0;
 }
 
-int Burn(CVideoDiscProject* project, int drive) {
-  const int rc = RunStep([&] { return project->BurnVideoDisc(drive, &gInterrupted); },
+int Burn(CVideoDiscProject* project, int drive, bool verify) {
+  auto job = WithVerify(verify, false, [&](int d) { return project->BurnVideoDisc(d, &gInterrupted); });
+  const int rc = RunStep([&] { return job(drive); },
                          [&] { return PercentLine(project->GetBurnProgress(), project->GetWritingItemCaption()); },
                          [] {});  // the burn watches the interrupt itself
   if (rc != result::kSuccess) return CliFail(rc, project->LastError());
@@ -103,7 +105,7 @@ int Burn(CVideoDiscProject* project, int drive) {
 
 // The prepared disc on every drive, `copies` times each; a drive that fails
 // ends only its own copies and is named. 0, or the exit status.
-int BurnCopies(CVideoDiscProject* project, const std::vector<int>& drives, int copies) {
+int BurnCopies(CVideoDiscProject* project, const std::vector<int>& drives, int copies, bool verify) {
   BurnMultiRun::Hooks hooks;
   hooks.progress = [project](int d) { return project->GetBurnProgress(d); };
   hooks.item = [project](int d) { return project->GetWritingItemCaption(d); };
@@ -111,7 +113,8 @@ int BurnCopies(CVideoDiscProject* project, const std::vector<int>& drives, int c
   hooks.stop = [project](int d) { project->StopBurn(d); };
   hooks.checkDisc = [project](int d) { return project->CheckTarget(d); };
   hooks.reset = [](int) {};  // these burns are not on the burn list
-  const int rc = RunCopies(drives, copies, [&](int d) { return project->BurnVideoDisc(d, &gInterrupted); }, hooks);
+  const int rc = RunCopies(
+      drives, copies, WithVerify(verify, false, [&](int d) { return project->BurnVideoDisc(d, &gInterrupted); }), hooks);
   return rc == result::kSuccess ? 0 : 1;
 }
 
@@ -120,7 +123,7 @@ int RunVideo(const CliArgs& args) {
   for (const std::string& arg : args)
     if (arg == "--dvd") return RunVideoDvd(args);
   CliOptions opt(args, {"--drive", "--label", "--project", "--save", "--copies"},
-                 {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode", "--replace"});
+                 {"--vcd", "--svcd", "--ntsc", "--wide", "--no-reencode", "--replace", "--verify"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const int kind = KindOf(opt);
   if (kind == 0) return CliFail(result::kBadArguments, std::string("usage: ") + kUsage);
@@ -162,8 +165,8 @@ int RunVideo(const CliArgs& args) {
   if (int st = Prepare(&project)) return st;
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");
   if (drives.size() == 1 && copies == 1) {
-    if (int st = Burn(&project, drives.front())) return st;
-  } else if (int st = BurnCopies(&project, drives, copies)) {
+    if (int st = Burn(&project, drives.front(), opt.Has("--verify"))) return st;
+  } else if (int st = BurnCopies(&project, drives, copies, opt.Has("--verify"))) {
     return st;
   }
   for (int drive : drives)

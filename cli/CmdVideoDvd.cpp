@@ -20,12 +20,13 @@
 #include "jobs/CDvdVideoProject.h"
 #include "cli/CliBurnDrive.h"
 #include "cli/CliBurnRun.h"
+#include "cli/CliVerify.h"
 #include "foundation/LangText.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] FILE...";
+    "usage: video --dvd --drive D [--drive D2 ...] [--copies N] [--ntsc] [--wide] [--label L] [--medium M] [--verify] FILE...";
 
 // Runs a step of the project on a worker and shows its progress on a
 // terminal; Ctrl-C cancels it (the running tool is ended).
@@ -36,7 +37,7 @@ int RunStep(CDvdVideoProject& project, const std::function<int()>& step) {
 }  // namespace
 
 int RunVideoDvd(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--label", "--medium", "--copies"}, {"--dvd", "--ntsc", "--wide", "--replace"});
+  CliOptions opt(args, {"--drive", "--label", "--medium", "--copies"}, {"--dvd", "--ntsc", "--wide", "--replace", "--verify"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   if (driveSpecs.empty() || opt.Operands().empty()) return CliFail(result::kBadArguments, kUsage);
@@ -100,9 +101,11 @@ int RunVideoDvd(const CliArgs& args) {
     hooks.stop = [&project](int d) { project.StopBurn(d); };
     hooks.checkDisc = [&project](int d) { return project.CheckTarget(d); };
     hooks.reset = [](int) {};  // these burns are not on the burn list
-    rc = RunCopies(drives, copies, [&project](int d) { return project.Burn(d); }, hooks);
+    rc = RunCopies(drives, copies, WithVerify(opt.Has("--verify"), false, [&project](int d) { return project.Burn(d); }),
+                   hooks);
   } else {
-    rc = RunStep(project, [&] { return project.Burn(drives.front()); });
+    auto job = WithVerify(opt.Has("--verify"), false, [&project](int d) { return project.Burn(d); });
+    rc = RunStep(project, [&] { return job(drives.front()); });
   }
   const uint32_t sectors = project.Dvd().TotalSectors();
   const int titles = project.Dvd().TitleCount();

@@ -5,7 +5,8 @@
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
-//                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd] [--clear]
+//                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd]
+//                 [--corrupt-write N] [--unreadable FIRST[-LAST]]... [--slow-read FIRST-LAST]... [--clear]
 //   virtual register|unregister FILE
 //   virtual list
 #include <cstdio>
@@ -114,9 +115,26 @@ bool Count(const CliOptions& opt, const char* name, int& out, int& status) {
   return true;
 }
 
+// "FIRST-LAST" (or "FIRST" when `single` allows it): a range of LBAs.
+bool Range(const std::string& text, bool single, std::pair<int32_t, int32_t>* out) {
+  const size_t dash = text.find('-');
+  if (dash == std::string::npos && !single) return false;
+  auto number = [](const std::string& t, int32_t* v) {
+    char* end = nullptr;
+    long long n = std::strtoll(t.c_str(), &end, 10);
+    if (t.empty() || t[0] == '-' || t[0] == '+' || *end || n < 0 || n > 0x7FFFFFFF) return false;
+    *v = int32_t(n);
+    return true;
+  };
+  if (!number(text.substr(0, dash), &out->first)) return false;
+  if (dash == std::string::npos) out->second = out->first;
+  else if (!number(text.substr(dash + 1), &out->second)) return false;
+  return out->second >= out->first;
+}
+
 int Fault(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write",
-                                "--hold-write"},
+                                "--hold-write", "--corrupt-write", "--unreadable", "--slow-read"},
                  {"--no-erase", "--refuse-read-cd", "--clear"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   VirtualRecorder r;
@@ -140,6 +158,23 @@ int Fault(const CliArgs& args) {
     f.holdSeen = 0;
     if (!Count(opt, "--hold-write", f.holdAt, status)) return status;
     if (f.holdAt < 1) return CliFail(cliresult::kBadArguments, "--hold-write counts from 1");
+  }
+  if (opt.Has("--corrupt-write")) {
+    int at = 0;
+    if (!Count(opt, "--corrupt-write", at, status)) return status;
+    if (at < 1) return CliFail(cliresult::kBadArguments, "--corrupt-write counts from 1");
+    f.corruptAt = at;
+    f.corruptSeen = 0;
+  }
+  for (const std::string& r : opt.Values("--unreadable")) {
+    std::pair<int32_t, int32_t> range;
+    if (!Range(r, true, &range)) return CliFail(cliresult::kBadArguments, "--unreadable takes FIRST or FIRST-LAST, as 300-319");
+    f.unreadable.push_back(range);
+  }
+  for (const std::string& r : opt.Values("--slow-read")) {
+    std::pair<int32_t, int32_t> range;
+    if (!Range(r, false, &range)) return CliFail(cliresult::kBadArguments, "--slow-read takes FIRST-LAST, as 1000-1999");
+    f.slowRead.push_back(range);
   }
   if (opt.Has("--no-erase")) f.cannotErase = true;
   if (opt.Has("--refuse-read-cd")) f.refuseReadCd = true;

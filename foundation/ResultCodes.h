@@ -88,6 +88,8 @@ constexpr int kSavingStopped = -442;      // saving files from the disc was stop
 constexpr int kNoSuchDiscPath = -443;     // a file or folder named is not on the disc
 constexpr int kSectorUnreadable = -444;   // a sector of the disc cannot be read
 constexpr int kNoCapabilities = -445;     // the drive does not report what it can read and write
+constexpr int kVerifyFailed = -446;       // the disc read back differs from what was written or from its source
+constexpr int kVerifyStopped = -447;      // reading the disc back was stopped
 // DVD-Video: the authoring (CDVDFile) and the project's burn. The steps of
 // the tool chain keep the numbers they always had.
 constexpr int kDvdAuthoringFailed = -420;        // the authoring tool ran but made no VIDEO_TS folder
@@ -123,6 +125,7 @@ inline constexpr int kAll[] = {
     kVideoNotMpeg, kVideoNothingConverted, kVideoLayoutFailed, kVideoKindMissing,
     kTargetNotWritable, kNoSourceSession, kSourceEmpty,
     kDiscUnreadable, kFilesNotSaved, kSavingStopped, kNoSuchDiscPath, kSectorUnreadable, kNoCapabilities,
+    kVerifyFailed, kVerifyStopped,
     kDvdAuthoringFailed, kDvdTitleNotConverted, kDvdHeaderFailed, kDvdInputMissing, kDvdTooManyInputs,
     kDvdNeedsDvd, kDvdNotPrepared, kDvdNoInputs, kDvdStopped,
     kDvdVideoNotStarted, kDvdNoVideo, kDvdSoundNotStarted, kDvdNoSound, kDvdMultiplexerNotStarted,

@@ -86,7 +86,19 @@ uint32_t CDevCmdRW::Write(uint32_t lba, const uint8_t* buffer, uint32_t bytes, u
   uint8_t cdb[10] = {mmc::kWrite10};
   PutBE32(cdb + 2, lba);
   PutBE16(cdb + 7, uint16_t(sectors));
-  return Run(cdb, 10, ScsiCommand::kOut, const_cast<uint8_t*>(buffer), bytes, timeouts::kTransfer);
+  const uint32_t status = Run(cdb, 10, ScsiCommand::kOut, const_cast<uint8_t*>(buffer), bytes, timeouts::kTransfer);
+  std::shared_ptr<const WriteWatcher> watcher;
+  {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    watcher = watcher_;
+  }
+  if (status == DEV_OK && watcher) (*watcher)(lba, buffer, bytes, sectors);
+  return status;
+}
+
+void CDevCmdRW::SetWriteWatcher(WriteWatcher watcher) {
+  std::lock_guard<std::mutex> lock(watchMutex_);
+  watcher_ = watcher ? std::make_shared<const WriteWatcher>(std::move(watcher)) : nullptr;
 }
 
 uint32_t CDevCmdRW::SynCache() { return SynCacheEx(false); }

@@ -1,6 +1,10 @@
 #pragma once
 // A recorder: the writing commands on top of the reading ones.
 
+#include <functional>
+#include <memory>
+#include <mutex>
+
 #include "CDevCmdROM.h"
 
 class CDevCmdRW : public virtual CDevCmdROM {
@@ -29,4 +33,14 @@ class CDevCmdRW : public virtual CDevCmdROM {
   [[nodiscard]] uint32_t GetBlackDiscCapacity(uint32_t& sectors);
   [[nodiscard]] uint32_t SendDVDStruct(const uint8_t* buffer, int size, int format);  // SEND DVD STRUCTURE
   [[nodiscard]] uint32_t SendCueSheet(const uint8_t* sheet, int size);               // SEND CUE SHEET
+
+  // Told of every WRITE the drive took without an error, with what it
+  // carried: what a read-back compares the disc with, seen where every
+  // writer's data passes. One watcher at a time; nullptr for none.
+  using WriteWatcher = std::function<void(uint32_t lba, const uint8_t* data, uint32_t bytes, uint32_t sectors)>;
+  void SetWriteWatcher(WriteWatcher watcher);
+
+ private:
+  std::mutex watchMutex_;
+  std::shared_ptr<const WriteWatcher> watcher_;
 };

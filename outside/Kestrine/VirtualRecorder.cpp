@@ -219,6 +219,12 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
     else if (key == "fault-noreadcd") ok = bool(s >> v), f.refuseReadCd = v;
     else if (key == "fault-hold") ok = bool(s >> f.holdAt >> f.holdSeen) && f.holdAt >= 0 && f.holdSeen >= 0;
+    else if (key == "fault-corrupt") ok = bool(s >> f.corruptAt >> f.corruptSeen) && f.corruptAt >= 0 && f.corruptSeen >= 0;
+    else if (key == "fault-unreadable" || key == "fault-slowread") {
+      int32_t first = -1, last = -1;
+      ok = bool(s >> first >> last) && first >= 0 && last >= first;
+      (key == "fault-unreadable" ? f.unreadable : f.slowRead).emplace_back(first, last);
+    }
     if (!ok) return fail("damaged line " + std::to_string(lineNo));
   }
   if (m.profile == 0 || m.capacity <= 0 || m.capacity > 0x7FFFFFFF / 2) return fail("no medium described");
@@ -255,6 +261,9 @@ bool VirtualRecorder::Save(std::string* why) {
   if (f.cannotErase) o << "fault-noerase 1\n";
   if (f.refuseReadCd) o << "fault-noreadcd 1\n";
   if (f.holdAt > 0) o << "fault-hold " << f.holdAt << ' ' << f.holdSeen << "\n";
+  if (f.corruptAt > 0) o << "fault-corrupt " << f.corruptAt << ' ' << f.corruptSeen << "\n";
+  for (const auto& [first, last] : f.unreadable) o << "fault-unreadable " << first << ' ' << last << "\n";
+  for (const auto& [first, last] : f.slowRead) o << "fault-slowread " << first << ' ' << last << "\n";
   // A whole new file replaces the old one, so a reader never sees half a
   // state.
   if (!WriteWholeFile(statePath_, o.str(), Existing::kReplace, why)) return false;
@@ -299,15 +308,42 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
   return slot;
 }
 
+namespace {
+// Where a spoiled sector differs: inside the user data of every sector form
+// (raw Mode 1 and Mode 2 begin theirs at 16 and 24, PCM everywhere).
+constexpr size_t kSpoiledByte = 200;
+}  // namespace
+
+bool VirtualRecorder::SpoilsNextSector() {
+  VirtualFaults& f = faults_;
+  if (f.corruptAt <= 0) return false;
+  if (++f.corruptSeen < f.corruptAt) return false;
+  // Disarmed at once and on disc: the fault spoils one sector, not every
+  // later one, nor one of the next program's (a write to an overwritable
+  // disc changes no state that would be saved).
+  f.corruptAt = f.corruptSeen = 0;
+  Save();
+  return true;
+}
+
 bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   if (lba < 0 || sectorFd_ < 0 || size != SlotSize()) return false;
   dirty_ = true;
+  if (SpoilsNextSector()) {
+    std::vector<uint8_t> spoiled(buf, buf + size);
+    spoiled[kSpoiledByte] ^= 0xFF;
+    return safefile::PwriteAll(sectorFd_, spoiled.data(), size_t(size), off_t(lba) * size);
+  }
   return safefile::PwriteAll(sectorFd_, buf, size_t(size), off_t(lba) * size);
 }
 
 bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
   if (SlotSize() != 2048) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
   if (lba < 0 || sectorFd_ < 0) return false;
+  const VirtualFaults& f = faults_;
+  if (f.corruptAt > 0 && f.corruptAt - f.corruptSeen <= int64_t(count))
+    return MmcDiscTarget::WriteStoredRun(lba, buf, count);  // sector by sector, one of them spoiled
+  if (f.corruptAt > 0) faults_.corruptSeen += count;
   dirty_ = true;
   size_t bytes = size_t(count) * 2048;
   return safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048);
@@ -400,6 +436,7 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
     c.SetSense(5, 0x20, 0x00);
     return true;
   }
+  if ((op == 0x28 || op == 0xA8 || op == 0xBE) && ReadFault(c)) return true;
   if ((op == 0x2A || op == 0xAA) && f.holdAt > 0) {
     // Counted and disarmed on disc first: a program killed while it waits
     // leaves a recorder that does not hold again.
@@ -413,6 +450,44 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
     return true;
   }
   return false;
+}
+
+bool VirtualRecorder::ReadFault(ScsiCommand& c) {
+  const uint8_t op = c.opcode();
+  const int32_t lba = int32_t(uint32_t(c.cdb[2]) << 24 | uint32_t(c.cdb[3]) << 16 | uint32_t(c.cdb[4]) << 8 | c.cdb[5]);
+  const uint32_t count = op == 0x28   ? uint32_t(c.cdb[7]) << 8 | c.cdb[8]
+                         : op == 0xA8 ? uint32_t(c.cdb[6]) << 24 | uint32_t(c.cdb[7]) << 16 | uint32_t(c.cdb[8]) << 8 | c.cdb[9]
+                                      : uint32_t(c.cdb[6]) << 16 | uint32_t(c.cdb[7]) << 8 | c.cdb[8];
+  auto touches = [&](const std::vector<std::pair<int32_t, int32_t>>& ranges) {
+    const int64_t last = int64_t(lba) + count - 1;
+    for (const auto& [first, end] : ranges)
+      if (count > 0 && lba <= end && last >= first) return true;
+    return false;
+  };
+  PaceRead(lba, count, touches(faults_.slowRead));
+  if (!touches(faults_.unreadable)) return false;
+  c.SetSense(3, 0x11, 0x00);
+  return true;
+}
+
+namespace {
+std::mutex gPaceMutex;
+VirtualRecorder::ReadPace gPace;
+}  // namespace
+
+void VirtualRecorder::SetReadPace(ReadPace pace) {
+  std::lock_guard<std::mutex> guard(gPaceMutex);
+  gPace = std::move(pace);
+}
+
+void VirtualRecorder::PaceRead(int32_t lba, uint32_t count, bool slow) {
+  ReadPace pace;
+  {
+    std::lock_guard<std::mutex> guard(gPaceMutex);
+    pace = gPace;
+  }
+  if (pace) return pace(lba, count, slow);
+  if (slow) ::usleep(useconds_t(count) * kSlowSectorMs * 1000);
 }
 
 void VirtualRecorder::HoldUntilReleased() {

@@ -30,6 +30,15 @@ struct VirtualFaults {
   // that another program can act while a burn is certainly under way.
   int holdAt = 0;
   int holdSeen = 0;
+  // The Nth sector stored counted from arming is stored with one byte
+  // changed and no error, as a marginal disc takes it.
+  int64_t corruptAt = 0;
+  int64_t corruptSeen = 0;
+  // Reads that touch one of these ranges (first and last LBA) fail with a
+  // medium error, 3/11/00.
+  std::vector<std::pair<int32_t, int32_t>> unreadable;
+  // Reads that touch one of these ranges are slow (see SetReadPace).
+  std::vector<std::pair<int32_t, int32_t>> slowRead;
 };
 
 class VirtualRecorder : public MmcDiscTarget {
@@ -63,6 +72,13 @@ class VirtualRecorder : public MmcDiscTarget {
   bool ExportBinCue(const std::string& cuePath, std::string* error, Existing existing = Existing::kKeep);
 
   bool SetFaults(const VirtualFaults& faults, std::string* error);
+  // How a read of the slow ranges takes its time: called with the sectors
+  // of every read command, `slow` when it touches a slow range. By default a
+  // slow read takes kSlowSectorMs per sector; tests put a clock of their own
+  // here instead of waiting. Empty restores the default.
+  using ReadPace = std::function<void(int32_t lba, uint32_t count, bool slow)>;
+  static void SetReadPace(ReadPace pace);
+  static constexpr int kSlowSectorMs = 2;
   const VirtualFaults& Faults() const { return faults_; }
 
   std::string Path() const override { return "virtual:" + statePath_; }
@@ -92,6 +108,13 @@ class VirtualRecorder : public MmcDiscTarget {
   bool SetLock(bool* which, bool on);
   bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
   void HoldUntilReleased();
+  // Counts a stored sector against the corrupt-write fault; true when this
+  // is the one to spoil.
+  bool SpoilsNextSector();
+  static void PaceRead(int32_t lba, uint32_t count, bool slow);
+  // Paces a read and fails it when it touches an unreadable range (true:
+  // answered).
+  bool ReadFault(ScsiCommand& c);
   // Hands every 2048-byte sector of [start, start + count) that the sector
   // file holds to `put`; false as soon as `put` fails.
   bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);

@@ -139,6 +139,19 @@ std::string BuildNrgWithoutPregaps(const std::string& bin, const std::vector<std
 // A Video CD image of the usual authoring tool (MODE2/2352, FLAGS DCP, INDEX
 // 00 pre-gaps) comes back off the disc byte for byte, and its reader lists
 // the entries where the image has them.
+// A stop asked while nothing ran belonged to the drive's last job: the next
+// image written a session at once goes ahead instead of calling the drive
+// "not ready".
+TEST(ImageBurn, AStopLeftFromTheLastJobDoesNotRefuseTheNextImage) {
+  ScratchFolder dir;
+  const std::string cue = MakeVideoCdImage(dir, "vcd");
+  BlankCd cd(dir);
+  ASSERT_EQ(AbortWrite(kIndex), result::kSuccess);
+  AbortWrite();
+  EXPECT_EQ(WriteImageToCD(kIndex, cue, false), result::kSuccess) << LastJobError(kIndex);
+  EXPECT_FALSE(cd.Blank());
+}
+
 TEST(ImageBurn, AVideoCdImageIsWrittenAsItStandsAndReadsAsAVideoCd) {
   ScratchFolder dir;
   const std::string cue = MakeVideoCdImage(dir, "vcd");

