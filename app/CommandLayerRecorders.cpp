@@ -11,6 +11,8 @@
 #include "jobs/CVideoDiscProject.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "BurnCtrl/Verify.h"
+#include "analysis/SectorOwners.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnCtrl/interfaces/RegisteredDrives.h"
 #include "foundation/SystemSettings.h"
@@ -161,16 +163,50 @@ int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) 
 int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
                                    bool multisession, bool mp3) {
   SetWriteToFile(WriteToFileTarget());
-  return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false);
+  return Verified(drive, [&] { return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false); });
 }
 
 int CommandLayerRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) {
-  return ::WriteAudioCd(drive, testWrite, wavTracks);
+  return Verified(drive, [&] { return ::WriteAudioCd(drive, testWrite, wavTracks); });
 }
 
 int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) {
   SetWriteToFile(WriteToFileTarget());
-  return ::WriteImageToCD(drive, imagePath, testWrite);
+  return Verified(drive, [&] { return ::WriteImageToCD(drive, imagePath, testWrite); });
+}
+
+int CommandLayerRecorders::Verified(uint8_t drive, const std::function<int()>& burn) {
+  {
+    std::lock_guard<std::mutex> hold(verdictLock_);
+    verdicts_.erase(drive);
+  }
+  // The image file is compared by nobody: it is no disc that can go bad.
+  if (!verify_ || drive == 0) return burn();
+  VerifyOptions options;
+  options.ownerOf = [drive](uint32_t lba) {
+    std::shared_ptr<Recorder> r = ShareRecorder(drive);
+    SectorOwners owners;
+    return r && r->Device() && owners.Load(*r->Device()) ? owners.Owner(lba) : std::string();
+  };
+  VerifyOutcome outcome;
+  const int rc = BurnAndVerify(drive, burn, options, &outcome);
+  // A burn that failed says so itself; the verdict is for written discs.
+  if (rc == result::kSuccess || outcome.Failed() || outcome.state == VerifyOutcome::kStopped) {
+    std::lock_guard<std::mutex> hold(verdictLock_);
+    verdicts_[drive] = VerifyText(outcome);
+  }
+  return rc;
+}
+
+int CommandLayerRecorders::VerifyPercent(uint8_t drive) {
+  const VerifyStatus status = GetVerifyStatus(drive);
+  return status.running ? status.progress.Percent() : -1;
+}
+
+std::string CommandLayerRecorders::VerifyResult(uint8_t drive) {
+  std::lock_guard<std::mutex> hold(verdictLock_);
+  auto it = verdicts_.find(drive);
+  return it == verdicts_.end() ? std::string() : it->second;
 }
 
 int CommandLayerRecorders::GetDriveProgress(uint8_t drive) { return GetDriveStatus(drive).percent; }
@@ -205,7 +241,7 @@ int CommandLayerRecorders::Lock(uint8_t drive, bool lock) {
 }
 
 int CommandLayerRecorders::WriteVideoDisc(uint8_t drive, CVideoDiscProject& project, const std::atomic<bool>* stop) {
-  return project.BurnVideoDisc(drive, stop);
+  return Verified(drive, [&] { return project.BurnVideoDisc(drive, stop); });
 }
 
 int CommandLayerRecorders::DiscCopy(int source, uint8_t target, const std::string& path) {

@@ -3,6 +3,8 @@
 // device list of the device library (local drives, registered virtual
 // recorders and remote drives) and the image-file target at index 0.
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,6 +22,9 @@ class CommandLayerRecorders : public RecorderService {
   int Start(uint8_t drive) override;
   int TestUnitReady(uint8_t drive) override;
   bool TrayOpen(uint8_t drive) override;
+  void SetVerifyAfterBurn(bool on) override { verify_ = on; }
+  int VerifyPercent(uint8_t drive) override;
+  std::string VerifyResult(uint8_t drive) override;
   int GetDiscInfoEx(uint8_t drive, DiscInfo* info) override;
   bool ReadWriteSpeeds(uint8_t drive, std::vector<int>* speeds, int* current) override;
   int SetWriteSpeed(uint8_t drive, int kBps) override;
@@ -57,6 +62,12 @@ class CommandLayerRecorders : public RecorderService {
   // Hands the drives' activity on to the window's callback.
   class Activity;
   std::shared_ptr<Activity> activity_;
+  // Verifying: the setting, and each drive's last verdict.
+  std::atomic<bool> verify_{false};
+  std::mutex verdictLock_;
+  std::map<int, std::string> verdicts_;
+  // `burn` on `drive`, then the read-back when verifying is on.
+  int Verified(uint8_t drive, const std::function<int()>& burn);
 };
 
 // Adds a virtual recorder of the device library for "virtual:PATH[:MEDIUM]"

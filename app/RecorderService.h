@@ -109,6 +109,13 @@ class RecorderService {
 
   virtual int BlankDisc(uint8_t drive) = 0;
   virtual int Eject(uint8_t drive, bool open) = 0;
+  // Reading every burnt disc back and comparing it with what was sent; off
+  // unless asked. While a drive reads back, VerifyPercent is 0-100 (-1
+  // otherwise); VerifyResult is the last verdict of the drive in words, ""
+  // when nothing was verified.
+  virtual void SetVerifyAfterBurn(bool on) { (void)on; }
+  virtual int VerifyPercent(uint8_t drive) { (void)drive; return -1; }
+  virtual std::string VerifyResult(uint8_t drive) { (void)drive; return {}; }
   // The drive says its tray is open (not merely that no disc is in).
   virtual bool TrayOpen(uint8_t drive) { (void)drive; return false; }
   virtual int Lock(uint8_t drive, bool lock) = 0;

@@ -33,6 +33,10 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   ejectBox_->SetMyTextColor(0xEEE1DC);
   ejectBox_->setFixedHeight(18);
   ejectBox_->SetSelect(RememberedEjectWhenDone());
+  verifyBox_ = new CTransBtn(Tr("UIText", 1409), this);
+  verifyBox_->SetMyTextColor(0xEEE1DC);
+  verifyBox_->setFixedHeight(18);
+  verifyBox_->SetSelect(ini::GetInt(SettingsFilePath(), "Burn Set", "Verify", 0) != 0);
   copiesEdit_ = new QLineEdit("1", this);
   copiesEdit_->setProperty("id", 1102);
   copiesEdit_->setFixedWidth(60);
@@ -69,6 +73,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   grid->addWidget(afterCombo_, 1, 1);
   grid->addWidget(closeBox_, 2, 0, 1, 2);
   grid->addWidget(ejectBox_, 3, 0, 1, 2);
+  grid->addWidget(verifyBox_, 4, 0, 1, 2);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok_);
@@ -164,6 +169,9 @@ bool CDlgBurnSet::TryAccept() {
   copies_ = copies < 1 ? 1 : int(std::min(copies, 999L));
   afterAction_ = afterCombo_->currentIndex();
   ejectWhenDone_ = ejectBox_->GetSelect();
+  verify_ = verifyBox_->GetSelect();
+  if (verify_ != (ini::GetInt(SettingsFilePath(), "Burn Set", "Verify", 0) != 0))
+    ini::WriteString(SettingsFilePath(), "Burn Set", "Verify", verify_ ? "1" : "0");
   if (ejectWhenDone_ != RememberedEjectWhenDone())
     ini::WriteString(SettingsFilePath(), "Burn Set", "EjectWhenDone", ejectWhenDone_ ? "1" : "0");
   return true;

@@ -34,6 +34,8 @@ class CDlgBurnSet : public QDialog {
   // burn, the erase and the copy, which ask nothing.
   bool EjectWhenDone() const { return ejectWhenDone_; }
   static bool RememberedEjectWhenDone();
+  // Whether every disc is read back and compared after the burn; remembered.
+  bool VerifyAfterBurn() const { return verify_; }
   QString RecorderListText() const { return recorderList_; }
 
   // The controls, for the window tests.
@@ -41,6 +43,7 @@ class CDlgBurnSet : public QDialog {
   QLineEdit* CopiesEdit() const { return copiesEdit_; }
   CTransBtn* CloseDiscBox() const { return closeBox_; }
   CTransBtn* EjectBox() const { return ejectBox_; }
+  CTransBtn* VerifyBox() const { return verifyBox_; }
   QComboBox* AfterBurnCombo() const { return afterCombo_; }
   void SpinUp();
   void SpinDown();
@@ -53,12 +56,14 @@ class CDlgBurnSet : public QDialog {
   int afterAction_ = 0;
   bool closeDisc_ = false;
   bool ejectWhenDone_ = true;
+  bool verify_ = false;
   int copies_ = 1;
   int recorderCount_ = 0;
   QString recorderList_;
 
   CTransBtn* closeBox_;
   CTransBtn* ejectBox_;
+  CTransBtn* verifyBox_;
   QLineEdit* copiesEdit_;
   QToolButton* up_;
   QToolButton* down_;

@@ -39,6 +39,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   if (settings.exec() != QDialog::Accepted) return false;
   afterAction_ = settings.AfterBurnAction();
   ejectWhenDone_ = settings.EjectWhenDone();
+  service_->SetVerifyAfterBurn(settings.VerifyAfterBurn());
   closeDisc_ = settings.CloseDisc();
   copies_ = settings.Copies();
   recorderCount_ = settings.RecorderCount();
@@ -186,6 +187,12 @@ void CPlomeDlg::OnBurnTimer(CDlgProgress1* progress) {
     progress->SetPos(pos, pos);
     return;
   }
+  // The read-back after the write: a phase of its own, with its own bar.
+  if (const int verified = service_->VerifyPercent(burnDrive_); verified >= 0) {
+    progress->SetStatus(Tr("UIText", 1410) + QString::asprintf("  %d%%", verified));
+    progress->SetPos(verified, ((copyNo_ - 1) * 100 + verified) / std::max(1, copies_));
+    return;
+  }
   int percent = service_->GetDriveProgress(burnDrive_);
   QString item = QString::fromStdString(service_->GetDriveItem(burnDrive_));
   BurnFigures figures;
@@ -248,6 +255,12 @@ void CPlomeDlg::StartBurn() {
   {
     std::lock_guard<std::mutex> hold(lastErrorLock_);
     detail = lastError_;
+  }
+  // What the read-back found: "verified", or the first bad sector and its file.
+  const std::string verdict = imageEntry ? std::string() : service_->VerifyResult(burnDrive_);
+  if (!verdict.empty()) {
+    done += "\n\n" + verdict;
+    if (detail.find(verdict) == std::string::npos) detail += (detail.empty() ? "" : "\n") + verdict;
   }
   ReportBurnEnd(cancelled, done,
                 LoadLangText("Message", 1007) + "\n" + LoadErrorText(lastResult_) + (detail.empty() ? "" : "\n" + detail));

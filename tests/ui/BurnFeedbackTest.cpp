@@ -10,8 +10,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <fstream>
 
+#include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
+#include "app/CommandLayerRecorders.h"
+#include "foundation/LangText.h"
 #include "BurnCtrl/ui/CDlgEProgress.h"
 #include "BurnCtrl/ui/CDlgProgress1.h"
 #include "WindowTestSupport.h"
@@ -420,6 +424,64 @@ class BurnFeedbackTest : public QObject {
     QCOMPARE(b.window->LastBurnResult(), result::kSuccess);
     QCOMPARE(StateInt(b.state, "Unfinished"), 0);
     QVERIFY(StateInt(b.state, "Used") > 0);
+  }
+
+  // "Verify the written data" reads the disc back through the recorder
+  // command layer: a sector the disc took wrongly fails the burn and the
+  // message names the file it belongs to; a good disc says it was verified.
+  void VerifyingAfterTheBurnNamesTheSpoiltFile() {
+    const QString folder = wt::NewTempFolder("verify");
+    std::string error;
+    auto open = [&](const std::string& disc, const char* fault) {
+      const int index = FirstFreeRecorderIndex(3);
+      if (!OpenVirtualRecorder("virtual:" + disc + ":cd-r", &error)) return -1;
+      if (!fault) return index;
+      RemoveRecorder(index);
+      std::ofstream(disc, std::ios::app) << fault;
+      return OpenVirtualRecorder("virtual:" + disc, &error) ? index : -1;
+    };
+    const int spoilt = open((folder + "/spoilt.vdisc").toStdString(), "fault-corrupt 80 0\n");
+    QVERIFY2(spoilt >= 0, error.c_str());
+    const int good = open((folder + "/good.vdisc").toStdString(), nullptr);
+    QVERIFY2(good >= 0, error.c_str());
+    struct Removed {
+      int a, b;
+      ~Removed() {
+        RemoveRecorder(a);
+        RemoveRecorder(b);
+        ini::WriteString(SettingsFilePath(), "Burn Set", "Verify", "0");
+      }
+    } removed{spoilt, good};
+    auto layer = std::make_shared<CommandLayerRecorders>();
+    CPlomeDlg w(layer);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    wt::WriteFile(folder + "/src/photo.bin", QByteArray(1 << 20, 'p'));
+    QVERIFY(w.DataWindow(CPlomeDlg::kDataDisc)->AddPaths({folder + "/src/photo.bin"}));
+    QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings] {
+          settings->VerifyBox()->SetSelect(true);
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    for (const int drive : {spoilt, good}) {
+      for (int i = 0; i < w.RecorderList()->count(); ++i)
+        if (DriveIndexOfEntry(w.RecorderList()->itemText(i).toStdString()) == drive) w.RecorderList()->setCurrentIndex(i);
+      w.OnRecorderChanged();
+      QCOMPARE(w.SelectedDrive(), drive);
+      Sink().Clear();
+      Sink().Answer({msgbox::kCancel, msgbox::kOk});  // no second copy onto another disc
+      w.Burn();
+      if (drive == spoilt) {
+        QCOMPARE(w.LastBurnResult(), result::kVerifyFailed);
+        QVERIFY2(Sink().Saw("photo.bin"), Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+      } else {
+        QCOMPARE(w.LastBurnResult(), result::kSuccess);
+        QVERIFY2(Sink().Saw("verified"), Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+      }
+    }
   }
 
   // Eject on an open tray closes it again, and the status line follows the
