@@ -414,3 +414,38 @@ TEST(RockRidgeSessions, AnAppendedSessionWritesTheEarlierSessionsEntriesAgain) {
     EXPECT_LT(seen["tool"].sectors[0].first, next);
   }
 }
+
+TEST(RockRidgeSessions, ImportedDescriptorsKeepThePosixViewWhateverTheNameAndTarget) {
+  ImportedEntry e;
+  e.name = "odd {name}, with > and <.txt";
+  e.date = {126, 1, 2, 3, 4, 5, 0};
+  e.size = 0;
+  e.location = 77;
+  e.extents = {{90, 2}};
+  e.posix = true;
+  e.mode = S_IFLNK | 0777;
+  e.uid = 1234, e.gid = 5678;
+  e.modified = -315619200, e.accessed = 1, e.changed = 4102444800;
+  e.link = true;
+  e.linkTarget = "../a,b}{c/\x01\xff";
+  ImportedEntry back;
+  ASSERT_TRUE(ParseImportedEntry(FormatImportedEntry(e), &back)) << FormatImportedEntry(e);
+  EXPECT_EQ(back.name, e.name);
+  EXPECT_EQ(back.location, 77u);
+  EXPECT_EQ(back.extents, e.extents);
+  EXPECT_TRUE(back.posix);
+  EXPECT_EQ(back.mode, e.mode);
+  EXPECT_EQ(back.uid, 1234u);
+  EXPECT_EQ(back.modified, e.modified);
+  EXPECT_EQ(back.changed, e.changed);
+  EXPECT_TRUE(back.link);
+  EXPECT_EQ(back.linkTarget, e.linkTarget);
+  // Descriptors written before the POSIX view still load, without it.
+  e.posix = e.link = false;
+  ASSERT_TRUE(ParseImportedEntry(FormatImportedEntry(e), &back));
+  EXPECT_FALSE(back.posix);
+  EXPECT_EQ(back.name, e.name);
+  // A damaged POSIX part is refused, not half read.
+  EXPECT_FALSE(ParseImportedEntry("<1><n><7E010203040500><0><77>{1,2}", &back));
+  EXPECT_FALSE(ParseImportedEntry("<1><n><7E010203040500><0><77>{1,2,3,4,5,6,0G}", &back));
+}
