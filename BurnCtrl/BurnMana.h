@@ -31,6 +31,9 @@ struct BurnOptions {
   // Write-to-file mode: the track goes to this file instead of the disc (an
   // old file of that name is replaced); "" writes to the recorder.
   std::string outputFile;
+  // The data disc's file system options (project::DiscOption bits; 0: the
+  // defaults, Rock Ridge on).
+  uint8_t discOptions = 0;
 };
 
 class BurnMana {

@@ -326,6 +326,7 @@ int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<Burn
   } else {
     CFileManager writer;
     writer.SetMode(spec.mp3 ? CFileManager::kModeMp3 : CFileManager::kModeData);
+    writer.SetDiscOptions(spec.options.discOptions);
     if (!writer.SaveDataProject(spec.stagingRoot, job.path(), spec.label, &error, Existing::kReplace))
       return NoteJobError(spec.index, error), result::kProjectNotWritten;
   }
@@ -898,7 +899,7 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
 }
 
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
-            bool multiSession, bool eject) {
+            bool multiSession, bool eject, uint8_t discOptions) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (index < 0 || index > kSlots) return result::kNoSuchDrive;
@@ -970,6 +971,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   spec.options.testWrite = testWrite;
   spec.options.multiSession = multiSession;
   spec.options.eject = eject;
+  spec.options.discOptions = discOptions;
   int res = RunJob(spec, r.shared());
   Trace("<----WriteCd end---->");
   return res;

@@ -1,6 +1,7 @@
 #pragma once
 // The ISO 9660 reader of the disc analysis: the volume of a data track (the
-// Joliet hierarchy when the track has one, else the primary one) walked by
+// primary hierarchy when it carries Rock Ridge, else the Joliet hierarchy
+// when the track has one, else the primary one) walked by
 // the same reader that imports a session, so that a name shows here as a new
 // session would carry it. Damaged or hostile discs end the walk with an
 // error; a name never carries "/" or NUL out of the reader.
@@ -22,6 +23,7 @@ class CAnaly_ISO {
   bool Walk(UdfWalkListener* listener);
 
   bool Joliet() const { return reader_.Joliet(); }
+  bool RockRidge() const { return reader_.RockRidge(); }
   const std::string& VolumeLabel() const { return reader_.VolumeLabel(); }
   uint32_t RootExtent() const { return reader_.RootExtent(); }
   const std::string& LastError() const { return error_.empty() ? reader_.LastError() : error_; }

@@ -229,6 +229,15 @@ std::string RenameNote(const UdfEntry& e, const std::string& name, const std::st
   return "\"" + e.Path() + "\" saved as \"" + localPath + "\" (" + why + ")";
 }
 
+// The permissions and times a disc with a POSIX view gives an entry. Set-id
+// and sticky bits are not taken from a disc.
+void RestorePosix(int fd, const UdfEntry& e) {
+  if (!e.posix) return;
+  ::fchmod(fd, mode_t(e.mode & 0777));
+  const timespec times[2] = {{time_t(e.accessed), 0}, {time_t(e.modified), 0}};
+  ::futimens(fd, times);
+}
+
 }  // namespace
 
 // Where the entries of one save went.
@@ -241,6 +250,7 @@ struct CGetCDData::Walk {
   std::map<std::string, std::string> localOf;       // disc folder -> local folder (relative)
   std::map<std::string, std::set<std::string>> used;  // local folder -> names given in this run
   std::set<std::string> lost;                          // disc folders that could not be made
+  std::vector<std::pair<std::string, const UdfEntry*>> posixFolders;  // given their modes last
 };
 
 bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::string>& selectedIn,
@@ -276,6 +286,13 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
   }
   // Files saved whole keep their names even when the save was stopped.
   if (!NameWaitingFiles(root)) ok = false;
+  // Folders take their modes and times once nothing more is written into
+  // them (a folder without write permission would refuse its own files),
+  // the deepest first.
+  for (auto it = walk.posixFolders.rbegin(); it != walk.posixFolders.rend(); ++it) {
+    const int fd = walk.folders.Open(it->first);
+    if (fd >= 0) RestorePosix(fd, *it->second);
+  }
   ::close(root);
   if (left) {
     report_.failed.push_back(std::to_string(left) + " further files and folders were not saved: " +
@@ -319,8 +336,21 @@ bool CGetCDData::SaveEntry(Walk& walk, const UdfEntry& e) {
   }
   taken.insert(name);
   const std::string renamed = RenameNote(e, name, base, why, localPath);
+  if (e.link) {
+    // A link is made as the link it is; its target is never written.
+    if (::symlinkat(e.linkTarget.c_str(), dirFd, name.c_str()) != 0) {
+      report_.failed.push_back("\"" + e.Path() + "\": the link cannot be made: " + safefile::ErrorText(errno));
+      return false;
+    }
+    const timespec times[2] = {{time_t(e.accessed), 0}, {time_t(e.modified), 0}};
+    if (e.posix) ::utimensat(dirFd, name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    ++report_.files;
+    if (!renamed.empty()) report_.renamed.push_back(renamed);
+    return true;
+  }
   if (e.folder) {
     walk.localOf[e.Path()] = localPath;
+    if (e.posix) walk.posixFolders.emplace_back(localPath, &e);
     ++report_.folders;
     if (!renamed.empty()) report_.renamed.push_back(renamed);
     return true;
@@ -365,6 +395,7 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
     discard();
     return false;
   }
+  RestorePosix(fd, entry);
   if (::close(fd) != 0) {
     report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
     ::unlinkat(dirFd, partial.c_str(), 0);

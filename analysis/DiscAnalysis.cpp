@@ -207,6 +207,7 @@ bool ReadDiscFiles(UdfSectorSource* source, uint32_t trackStart, int fileSystem,
     return false;
   }
   out->joliet = iso.Joliet();
+  out->rockRidge = iso.RockRidge();
   out->label = iso.VolumeLabel();
   out->complete = iso.Walk(&collect);
   if (!out->complete) out->error = iso.LastError();

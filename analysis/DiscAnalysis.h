@@ -58,6 +58,7 @@ std::vector<std::pair<std::string, std::string>> CdTextRows(const FS_CDTEXT_INFO
 struct DiscFiles {
   int fileSystem = 0;  // what was read: 1 ISO 9660, 2 UDF
   bool joliet = false;
+  bool rockRidge = false;  // names, permissions and links from Rock Ridge
   std::string label;
   std::vector<UdfEntry> entries;
   bool complete = false;  // false: `error` says which part could not be read

@@ -103,7 +103,12 @@ bool UdfEntry::ToImportedEntry(ImportedEntry* out) const {
                uint8_t(time.month), uint8_t(time.day), uint8_t(time.hour), uint8_t(time.minute),
                uint8_t(time.second), uint8_t(int8_t(time.offsetMinutes / 15))};
   out->size = size;
-  if (folder) return true;
+  out->posix = posix;
+  out->mode = mode, out->uid = uid, out->gid = gid;
+  out->modified = modified, out->accessed = accessed, out->changed = changed;
+  out->link = link;
+  out->linkTarget = linkTarget;
+  if (folder || link) return true;
   if (embedded && size > 0) return false;
   if (!sectors.empty()) out->location = sectors[0].first;
   for (size_t i = 1; i < sectors.size(); ++i)

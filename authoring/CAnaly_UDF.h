@@ -81,6 +81,13 @@ struct UdfEntry {
   bool embedded = false;
   std::vector<uint8_t> inlineData;  // the data of an embedded file
   bool nameChanged = false;  // the name held "/" or NUL or was "." or ".."
+  // The POSIX view of a disc that has one (Rock Ridge): permissions, owners,
+  // times in seconds since 1970, and links kept as links.
+  bool posix = false;
+  uint32_t mode = 0, uid = 0, gid = 0;
+  int64_t modified = 0, accessed = 0, changed = 0;
+  bool link = false;
+  std::string linkTarget;
 
   std::string Path() const { return parentPath.empty() ? name : parentPath + "/" + name; }
   // The descriptor that stages this entry for a later session. False when

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "SafeFile.h"
 #include "ByteFields.h"
@@ -15,6 +16,7 @@
 #include "authoring/FileList.h"
 #include "authoring/ImportedEntry.h"
 #include "authoring/Iso9660.h"
+#include "authoring/Iso9660RockRidge.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
 #include "foundation/TempFiles.h"
@@ -26,6 +28,8 @@ constexpr uint32_t kMinTrackLength = 600;
 constexpr uint32_t kFirstExtent = 27;  // sectors 0-26: system area, descriptors, 8 zero sectors
 constexpr size_t kReadAhead = 128 << 10;
 constexpr uint64_t kMaxIsoFileSize = 0xFFFFFFFFull;
+// The largest extent of a file kept in several: whole sectors below 4 GiB.
+constexpr uint32_t kMaxExtentBytes = 0xFFFFF800u;
 constexpr size_t kMaxPathTableFolders = 65535;  // parent numbers are 16 bits
 // The maker string and its web address: 33 bytes of the application identifier.
 constexpr char kApplicationId[] = "Kvor Technology(www.varnexcd.com)";
@@ -56,6 +60,8 @@ bool PatchAt(FILE* f, uint64_t offset, const uint8_t* data, size_t n) {
 
 struct CDataFile::Folder {
   int parent = -1;
+  rockridge::Attributes attributes;
+  uint32_t isoParentAt = iso9660::kRootRecordSize;  // where ".." lies in the ISO extent
   std::string iso;      // ISO identifier
   std::string joliet;   // Joliet identifier, UTF-16 big-endian bytes
   uint32_t isoLocation = 0, isoBytes = 0;        // absolute
@@ -74,6 +80,13 @@ struct CDataFile::Layout {
   uint32_t jolietBase = 0;
   time_t buildTime = 0;
   iso9660::RecordDate buildDate{};
+  // Boot catalog, BIOS and EFI images: sectors before placement, and the data.
+  uint32_t catalog = 0, bios = 0, efi = 0;
+  uint64_t efiBytes = 0;
+  std::string biosData;
+  bool rock = true, normalised = false;
+  // Files met before under another name (hard links): their data's place.
+  std::map<std::pair<dev_t, ino_t>, uint32_t> dataOf;
 
   ~Layout() {
     for (FILE* f : {isoExtents, jolietExtents})
@@ -96,6 +109,9 @@ void CDataFile::Reset() {
     if (!p.empty()) ::unlink(p.c_str());
   metadataPath_.clear();
   dataListPath_.clear();
+  for (const std::string& p : bootFiles_) ::unlink(p.c_str());
+  bootFiles_.clear();
+  systemArea_.clear();
   cursor_ = 0;
   dataOpen_ = dataFailed_ = false;
   currentPath_.clear();
@@ -181,10 +197,8 @@ bool CDataFile::ReviewProject(const std::string& stagingRoot, std::vector<Layout
         notices->push_back({LayoutNotice::kJolietShortened, path, Utf16ToUtf8(names[i].joliet)});
       }
       if (!sources[i].empty() && stat(sources[i].c_str(), &st) == 0 &&
-          uint64_t(st.st_size) > kMaxIsoFileSize) {
-        notices->push_back({LayoutNotice::kTooLarge, path, sources[i]});
-        ok = false;
-      }
+          uint64_t(st.st_size) > kMaxIsoFileSize)
+        notices->push_back({LayoutNotice::kSplitInExtents, path, sources[i]});
     }
   }
   return ok;
@@ -206,6 +220,9 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
   }
 
   Layout layout;
+  const uint8_t options = project::ReadJobOptions(jobPath);
+  layout.rock = !(options & project::kNoRockRidge);
+  layout.normalised = (options & project::kRockNormalised) != 0;
   layout.buildTime = BuildTime();
   layout.buildDate = iso9660::MakeRecordDate(layout.buildTime);
   metadataPath_ = MakeTempFile();
@@ -227,7 +244,7 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
   // Directory pass.
   layout.isoCounter = sessionStart + kFirstExtent;
   layout.jolietCounter = 0;
-  bool laidOut = LayOutFolder(layout, stagingRoot_, "", -1, 0);
+  bool laidOut = LayOutFolder(layout, stagingRoot_, "", -1, 0) && PlanBoot(layout);
   bool listWritten = std::fclose(layout.dataList) == 0;
   layout.dataList = nullptr;
   if (!laidOut) return false;
@@ -256,7 +273,8 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
   firstDataSector_ = uint32_t(first);
   volumeSpaceSize_ = uint32_t(first - sessionStart + dataSectors);
 
-  if (!PatchParentRecords(layout) || !RebaseExtents(layout) || !WriteMetadataImage(layout)) return false;
+  if (!PatchParentRecords(layout) || !RebaseExtents(layout) || !FinishBoot(layout) || !WriteMetadataImage(layout))
+    return false;
 
   metadata_ = std::fopen(metadataPath_.c_str(), "rb");
   dataList_ = std::fopen(dataListPath_.c_str(), "rb");
@@ -275,13 +293,54 @@ struct CDataFile::Child {
   uint64_t size = 0;
   iso9660::RecordDate date{};
   uint8_t flags = 0;
+  rockridge::Attributes attributes;
+  bool isLink = false;
+  std::string linkTarget;
 };
+
+namespace {
+
+rockridge::Attributes AttributesOf(const struct stat& st) {
+  rockridge::Attributes a;
+  a.mode = st.st_mode;
+  a.links = uint32_t(st.st_nlink);
+  a.uid = st.st_uid;
+  a.gid = st.st_gid;
+  a.modified = st.st_mtime;
+  a.accessed = st.st_atime;
+  a.changed = st.st_ctime;
+  return a;
+}
+
+// The target of a link, read whole however long it is; false when it cannot be read.
+bool ReadLinkTarget(const std::string& path, std::string* target) {
+  std::string buffer(256, '\0');
+  while (true) {
+    const ssize_t n = ::readlink(path.c_str(), &buffer[0], buffer.size());
+    if (n < 0) return false;
+    if (size_t(n) < buffer.size()) {
+      target->assign(buffer.data(), size_t(n));
+      return true;
+    }
+    if (buffer.size() > (1u << 20)) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
 
 bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
                              int parent, int depth) {
   const int self = int(layout.folders.size());
   layout.folders.push_back(Folder{});
   layout.folders[self].parent = parent;
+  // A staging folder is the project's own, not the user's: the folder gets
+  // the builder's owner, the usual folder permissions and the build time.
+  rockridge::Attributes& own = layout.folders[self].attributes;
+  own.mode = S_IFDIR | 0755;
+  own.uid = ::getuid();
+  own.gid = ::getgid();
+  own.modified = own.accessed = own.changed = layout.buildTime;
 
   std::vector<Child> children;
   std::vector<discnames::FolderEntryName> names;
@@ -328,6 +387,27 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
       c.location = imported.location;
       c.size = imported.size;
       c.date = imported.date;
+      c.attributes.mode = S_IFREG | 0644;
+      c.attributes.modified = c.attributes.accessed = c.attributes.changed = rockridge::RecordTime(imported.date.data());
+      if (imported.posix) {  // as the earlier session had it
+        c.attributes.mode = imported.mode;
+        c.attributes.uid = imported.uid;
+        c.attributes.gid = imported.gid;
+        c.attributes.modified = time_t(imported.modified);
+        c.attributes.accessed = time_t(imported.accessed);
+        c.attributes.changed = time_t(imported.changed);
+        c.isLink = imported.link;
+        c.linkTarget = imported.linkTarget;
+      }
+    } else if (struct stat ls; layout.rock && ::lstat(e.sourcePath.c_str(), &ls) == 0 && S_ISLNK(ls.st_mode)) {
+      // Stored as the link it is: its target is never opened.
+      if (!ReadLinkTarget(e.sourcePath, &c.linkTarget)) {
+        skipped_.push_back(e.sourcePath);
+        continue;
+      }
+      c.isLink = true;
+      c.attributes = AttributesOf(ls);
+      c.date = iso9660::MakeRecordDate(ls.st_mtime);
     } else {
       struct stat st;
       int fd = safefile::OpenForReading(e.sourcePath, nullptr);
@@ -338,10 +418,17 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
         continue;
       }
       c.size = uint64_t(st.st_size);
-      if (c.size > kMaxIsoFileSize) {
-        Fail("\"" + e.sourcePath + "\" is 4 GiB or larger; an ISO 9660 volume cannot hold it");
-        return false;
+      c.attributes = AttributesOf(st);
+      c.date = iso9660::MakeRecordDate(st.st_mtime);
+      // A file met before under another name takes its data once.
+      const auto seen = layout.dataOf.find({st.st_dev, st.st_ino});
+      if (seen != layout.dataOf.end()) {
+        c.location = seen->second;
+        children->push_back(c);
+        names->push_back({e.discName, false});
+        continue;
       }
+      if (st.st_nlink > 1) layout.dataOf[{st.st_dev, st.st_ino}] = nextFileExtent_;
       c.location = nextFileExtent_;
       uint64_t sectors = std::max<uint64_t>(1, SectorsFor(c.size));
       if (uint64_t(nextFileExtent_) + sectors > 0xFFFFFFFFull) {
@@ -349,15 +436,7 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
         return false;
       }
       nextFileExtent_ += uint32_t(sectors);
-      c.date = iso9660::MakeRecordDate(st.st_mtime);
-      uint8_t head[12];
-      bytes::PutLE64(head, c.size);
-      bytes::PutLE32(head + 8, uint32_t(e.sourcePath.size()));
-      if (std::fwrite(head, 1, 12, layout.dataList) != 12 ||
-          std::fwrite(e.sourcePath.data(), 1, e.sourcePath.size(), layout.dataList) != e.sourcePath.size()) {
-        Fail("cannot write the data list in " + TempFolder());
-        return false;
-      }
+      if (!AddToDataList(layout, e.sourcePath, c.size)) return false;
     }
     children->push_back(c);
     names->push_back({e.discName, false});
@@ -390,6 +469,38 @@ bool CDataFile::NameSubfolders(Layout& layout, const std::string& discPath, cons
   return true;
 }
 
+namespace {
+
+// The extents of a file's records: one, or for 4 GiB and more as many as it
+// takes, each but the last with the multi-extent flag.
+template <class C, class Put>
+void ForEachExtent(const C& c, Put put) {
+  uint64_t left = c.size;
+  uint32_t location = c.location;
+  do {
+    const uint32_t bytes = uint32_t(std::min<uint64_t>(left, kMaxExtentBytes));
+    left -= bytes;
+    put(location, bytes, left ? iso9660::kMultiExtent : uint8_t(0));
+    location += bytes / kSectorSize;
+  } while (left);
+}
+
+// The Rock Ridge entries of one ISO record.
+std::vector<std::string> RockEntries(const rockridge::Attributes& raw, bool normalised, const std::string* name,
+                                     const std::string* linkTarget) {
+  const rockridge::Attributes a = normalised ? rockridge::Normalised(raw) : raw;
+  std::vector<std::string> entries{rockridge::Presence(linkTarget != nullptr)};
+  if (name)
+    for (std::string& e : rockridge::Names(*name)) entries.push_back(std::move(e));
+  entries.push_back(rockridge::Posix(a));
+  entries.push_back(rockridge::Times(a));
+  if (linkTarget)
+    for (std::string& e : rockridge::Link(*linkTarget)) entries.push_back(std::move(e));
+  return entries;
+}
+
+}  // namespace
+
 bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const std::vector<Child>& children,
                                    const std::vector<discnames::FolderEntryName>& names) {
   // Records of both hierarchies, each sorted by its own identifiers.
@@ -400,19 +511,64 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
   std::stable_sort(jolietOrder.begin(), jolietOrder.end(),
                    [&](size_t a, size_t b) { return names[a].joliet < names[b].joliet; });
 
-  std::string isoExtent, jolietExtent;
-  for (std::string* extent : {&isoExtent, &jolietExtent}) {
+  Folder& me = layout.folders[self];
+  me.attributes.links = 2;
+  for (const Child& c : children) me.attributes.links += c.isFolder ? 1 : 0;
+
+  // ISO records with their Rock Ridge entries; what does not fit a record
+  // goes to the continuation area behind the folder's extent. Where each CE
+  // entry's block field lies, to add the area's place once it is known.
+  std::string isoExtent, jolietExtent, continuation;
+  std::vector<size_t> inExtent, inContinuation;
+  auto appendIso = [&](const std::string& ident, uint32_t location, uint32_t bytes, const iso9660::RecordDate& date,
+                       uint8_t flags, const std::vector<std::string>& entries) {
+    if (!layout.rock) {
+      iso9660::AppendRecord(&isoExtent, Record(ident, location, bytes, date, flags));
+      return;
+    }
+    const size_t room = iso9660::kMaxRecord - iso9660::RecordSize(ident.size());
+    const rockridge::Placement placed = rockridge::Place(entries, room, &continuation);
+    const std::string record = iso9660::MakeRecord({location, bytes, date, flags, ident, placed.systemUse});
+    iso9660::AppendRecord(&isoExtent, record);
+    const size_t useAt = isoExtent.size() - placed.systemUse.size();
+    for (long at : placed.ceOffsets) {
+      if (at < 0)
+        inExtent.push_back(useAt + size_t(-1 - at));
+      else
+        inContinuation.push_back(size_t(at));
+    }
+  };
+
+  const Folder& up = layout.folders[parent < 0 ? self : parent];
+  std::vector<std::string> selfEntries = RockEntries(me.attributes, layout.normalised, nullptr, nullptr);
+  if (parent < 0) {  // the root's "." says the volume carries Rock Ridge
+    selfEntries.insert(selfEntries.begin(), rockridge::SharingIndicator());
+    selfEntries.push_back(rockridge::Extension());
+  }
+  appendIso(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory, selfEntries);
+  me.isoParentAt = isoExtent.size();
+  appendIso(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory,
+            RockEntries(up.attributes, layout.normalised, nullptr, nullptr));
+  for (std::string* extent : {&jolietExtent}) {
     iso9660::AppendRecord(extent, Record(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
     iso9660::AppendRecord(extent, Record(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
   }
   for (size_t i : isoOrder) {
     const Child& c = children[i];
+    const std::vector<std::string> entries =
+        layout.rock ? RockEntries(c.isFolder ? layout.folders[c.folder].attributes : c.attributes,
+                                  layout.normalised, &names[i].discName, c.isLink ? &c.linkTarget : nullptr)
+                    : std::vector<std::string>{};
     if (c.isFolder) {
       const Folder& f = layout.folders[c.folder];
-      iso9660::AppendRecord(&isoExtent, Record(names[i].iso, f.isoLocation,
-                                               SectorsFor(f.isoBytes) * kSectorSize, c.date, c.flags));
+      appendIso(names[i].iso, f.isoLocation, SectorsFor(f.isoBytes) * kSectorSize, c.date, c.flags, entries);
     } else {
-      iso9660::AppendRecord(&isoExtent, Record(names[i].iso, c.location, uint32_t(c.size), c.date, c.flags));
+      // A file of 4 GiB or more: one record per extent, all but the last
+      // saying another follows; each carries the whole POSIX view, as
+      // readers take the name from the last.
+      ForEachExtent(c, [&](uint32_t location, uint32_t bytes, uint8_t more) {
+        appendIso(names[i].iso, location, bytes, c.date, uint8_t(c.flags | more), entries);
+      });
     }
   }
   for (size_t i : jolietOrder) {
@@ -424,11 +580,12 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
                                                   SectorsFor(f.jolietBytes) * kSectorSize, c.date, c.flags));
     } else {
       ident += iso9660::JolietVersion();
-      iso9660::AppendRecord(&jolietExtent, Record(ident, c.location, uint32_t(c.size), c.date, c.flags));
+      ForEachExtent(c, [&](uint32_t location, uint32_t bytes, uint8_t more) {
+        iso9660::AppendRecord(&jolietExtent, Record(ident, location, bytes, c.date, uint8_t(c.flags | more)));
+      });
     }
   }
 
-  Folder& me = layout.folders[self];
   me.isoLocation = layout.isoCounter;
   me.isoBytes = uint32_t(isoExtent.size());
   me.jolietLocation = layout.jolietCounter;
@@ -436,12 +593,17 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
   PatchRecord(&isoExtent, 0, me.isoLocation, me.isoBytes);
   PatchRecord(&jolietExtent, 0, me.jolietLocation, me.jolietBytes);
   if (parent < 0) {  // the root is its own parent
-    PatchRecord(&isoExtent, 34, me.isoLocation, me.isoBytes);
-    PatchRecord(&jolietExtent, 34, me.jolietLocation, me.jolietBytes);
+    PatchRecord(&isoExtent, me.isoParentAt, me.isoLocation, me.isoBytes);
+    PatchRecord(&jolietExtent, iso9660::kRootRecordSize, me.jolietLocation, me.jolietBytes);
   }
-  layout.isoCounter += SectorsFor(isoExtent.size());
+  const uint32_t continuationBlock = me.isoLocation + SectorsFor(isoExtent.size());
+  for (size_t at : inExtent) rockridge::RebaseContinuation(reinterpret_cast<uint8_t*>(&isoExtent[at]), continuationBlock);
+  for (size_t at : inContinuation)
+    rockridge::RebaseContinuation(reinterpret_cast<uint8_t*>(&continuation[at]), continuationBlock);
+  layout.isoCounter += SectorsFor(isoExtent.size()) + SectorsFor(continuation.size());
   layout.jolietCounter += SectorsFor(jolietExtent.size());
-  if (!WritePadded(layout.isoExtents, isoExtent) || !WritePadded(layout.jolietExtents, jolietExtent)) {
+  if (!WritePadded(layout.isoExtents, isoExtent) || !WritePadded(layout.isoExtents, continuation) ||
+      !WritePadded(layout.jolietExtents, jolietExtent)) {
     Fail("cannot write the directory extents in " + TempFolder());
     return false;
   }
@@ -456,7 +618,7 @@ bool CDataFile::PatchParentRecords(Layout& layout) {
     uint8_t fields[16];
     bytes::PutBoth32(fields, p.isoLocation);
     bytes::PutBoth32(fields + 8, p.isoBytes);
-    if (!PatchAt(layout.isoExtents, uint64_t(f.isoLocation - isoStart) * kSectorSize + 34 + 2, fields, 16))
+    if (!PatchAt(layout.isoExtents, uint64_t(f.isoLocation - isoStart) * kSectorSize + f.isoParentAt + 2, fields, 16))
       return Fail("cannot patch the directory extents in " + TempFolder()), false;
     bytes::PutBoth32(fields, p.jolietLocation);
     bytes::PutBoth32(fields + 8, p.jolietBytes);
@@ -505,6 +667,100 @@ bool CDataFile::RebaseExtents(Layout& layout) {
         return false;
       }
     }
+  }
+  return true;
+}
+
+bool CDataFile::AddToDataList(Layout& layout, const std::string& path, uint64_t size) {
+  uint8_t head[12];
+  bytes::PutLE64(head, size);
+  bytes::PutLE32(head + 8, uint32_t(path.size()));
+  if (std::fwrite(head, 1, 12, layout.dataList) != 12 ||
+      std::fwrite(path.data(), 1, path.size(), layout.dataList) != path.size()) {
+    Fail("cannot write the data list in " + TempFolder());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool WriteTempFile(const std::string& path, const std::string& data) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  return (std::fclose(f) == 0) && written;
+}
+
+}  // namespace
+
+bool CDataFile::PlanBoot(Layout& layout) {
+  if (!boot_.Any()) return true;
+  std::string why;
+  if (!eltorito::CheckBootOptions(boot_, false, sessionStart_ != 0, &why)) {
+    Fail(why);
+    return false;
+  }
+  // Each boot file is a data-list entry of its own, served like any file.
+  auto place = [&](const std::string& path, uint64_t size, uint32_t* sector) {
+    *sector = nextFileExtent_;
+    nextFileExtent_ += std::max<uint32_t>(1, SectorsFor(size));
+    return AddToDataList(layout, path, size);
+  };
+  const std::string catalogPath = MakeTempFile();
+  if (catalogPath.empty()) return Fail("cannot create a temporary file in " + TempFolder()), false;
+  bootFiles_.push_back(catalogPath);
+  if (!place(catalogPath, kSectorSize, &layout.catalog)) return false;
+  if (!boot_.biosImage.empty()) {
+    // The image is patched (the boot information table), so a copy is served.
+    const int fd = safefile::OpenForReading(boot_.biosImage, &why);
+    if (fd < 0) return Fail("the boot image cannot be read: " + why), false;
+    char chunk[65536];
+    ssize_t got;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0 && layout.biosData.size() <= eltorito::kMaxImageBytes)
+      layout.biosData.append(chunk, size_t(got));
+    ::close(fd);
+    if (got < 0 || layout.biosData.size() > eltorito::kMaxImageBytes || layout.biosData.size() < 64)
+      return Fail("the boot image " + boot_.biosImage + " cannot be read whole or changed its size"), false;
+    const std::string biosPath = MakeTempFile();
+    if (biosPath.empty()) return Fail("cannot create a temporary file in " + TempFolder()), false;
+    bootFiles_.push_back(biosPath);
+    if (!place(biosPath, layout.biosData.size(), &layout.bios)) return false;
+  }
+  if (!boot_.efiImage.empty()) {
+    struct stat st;
+    if (::stat(boot_.efiImage.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      return Fail("the EFI image " + boot_.efiImage + " cannot be read"), false;
+    layout.efiBytes = uint64_t(st.st_size);
+    if (!place(boot_.efiImage, layout.efiBytes, &layout.efi)) return false;
+  }
+  return true;
+}
+
+bool CDataFile::FinishBoot(Layout& layout) {
+  if (!boot_.Any()) return true;
+  // Final sectors are never 0: the data area lies behind the descriptors.
+  const uint32_t shift = firstDataSector_ - sessionStart_;
+  layout.catalog += shift;
+  if (!boot_.biosImage.empty()) layout.bios += shift;
+  if (!boot_.efiImage.empty()) layout.efi += shift;
+  const std::string catalog =
+      eltorito::BootCatalog({layout.bios, boot_.loadSectors, layout.efi, layout.efiBytes});
+  eltorito::PatchBootInfoTable(&layout.biosData, sessionStart_ + 16, layout.bios);
+  if (!WriteTempFile(bootFiles_[0], catalog) || (layout.bios && !WriteTempFile(bootFiles_[1], layout.biosData))) {
+    Fail("cannot write the boot catalog in " + TempFolder());
+    return false;
+  }
+  if (!boot_.mbrTemplate.empty()) {
+    std::string code(eltorito::kMbrCodeBytes, '\0');
+    const int fd = safefile::OpenForReading(boot_.mbrTemplate, nullptr);
+    const ssize_t got = fd >= 0 ? ::read(fd, &code[0], code.size()) : -1;
+    if (fd >= 0) ::close(fd);
+    if (got != ssize_t(code.size())) {
+      Fail("the MBR template " + boot_.mbrTemplate + " cannot be read");
+      return false;
+    }
+    systemArea_ = eltorito::HybridMbr(code, GetTrackLength(), layout.bios);
   }
   return true;
 }
@@ -571,6 +827,11 @@ bool CDataFile::WriteMetadataImage(Layout& layout) {
 
   // The Joliet descriptor leaves the dates and texts beyond the label empty.
   uint8_t* svd = pvd + kSectorSize;
+  if (boot_.Any()) {  // the boot record stands at sector 17
+    const std::string record = eltorito::BootRecord(layout.catalog);
+    std::memcpy(svd, record.data(), kSectorSize);
+    svd += kSectorSize;
+  }
   volume(svd, iso9660::kSupplementaryType, uint32_t(layout.jolietL.size()), jolietL, jolietM,
          root.jolietLocation + layout.jolietBase, root.jolietBytes);
   iso9660::FillBlanks(svd + iso9660::kSystemId, 32, true);
@@ -618,7 +879,13 @@ std::string CDataFile::GetCurrentSourceFile() const {
 
 int CDataFile::GetSectorData(uint8_t* buffer, uint32_t byteCount) {
   const uint32_t k = ++cursor_;
-  if (k <= 16) return 0;
+  if (k <= 16) {
+    if (k == 1 && !systemArea_.empty()) {
+      std::memset(buffer, 0, byteCount);
+      std::memcpy(buffer, systemArea_.data(), std::min<size_t>(byteCount, systemArea_.size()));
+    }
+    return 0;
+  }
   if (k <= 16 + metadataLength_) {
     size_t got = 0;
     if (metadata_ && std::fseek(metadata_, long(k - 17) * kSectorSize, SEEK_SET) == 0)

@@ -5,11 +5,19 @@
 // from the source files. The image is never held in memory.
 //
 // Track layout, sectors counted from the session start S:
-//   0-15 system area, 16 primary descriptor, 17 Joliet descriptor,
-//   18 terminator, 19-26 zero, then the ISO directory extents (children before
-//   parents, root last), the Joliet directory extents, the ISO L and M path
-//   tables, the Joliet L and M path tables, and the file data in data-list
-//   order, each file on a sector boundary.
+//   0-15 system area (a hybrid image's master boot record in sector 0),
+//   16 primary descriptor, 17 Joliet descriptor, 18 terminator (a bootable
+//   disc has its boot record at 17 and the two after it one later), then
+//   zero up to 26, then the ISO directory extents (children before parents,
+//   root last; each followed by the continuation areas of its Rock Ridge
+//   entries), the Joliet directory extents, the ISO L and M path tables, the
+//   Joliet L and M path tables, and the file data in data-list order, each
+//   file on a sector boundary (the boot catalog and images last).
+//
+// Rock Ridge (on unless the job's disc options leave it out) describes the
+// source files as they are: permissions, owners, times, links stored as
+// links; a file met again under another name (a hard link) takes its data
+// once. Files of 4 GiB or more are kept in several extents.
 
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/ElTorito.h"
 #include "authoring/TrackImageBuilder.h"
 
 
@@ -27,7 +36,13 @@ struct FolderEntryName;
 
 class CDataFile : public TrackImageBuilder {
  public:
+  // A file up to the volume's own limit: beyond 4 GiB in several extents.
+  static constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull * 2048;
+
   CDataFile();
+  // Makes the next builds bootable (checked beforehand by
+  // eltorito::CheckBootOptions; a session start other than 0 is refused).
+  void SetBoot(const eltorito::BootOptions& boot) { boot_ = boot; }
   ~CDataFile() override;
   CDataFile(const CDataFile&) = delete;
   CDataFile& operator=(const CDataFile&) = delete;
@@ -81,6 +96,12 @@ class CDataFile : public TrackImageBuilder {
   bool WritePathTables(Layout& layout);
   bool RebaseExtents(Layout& layout);
   bool WriteMetadataImage(Layout& layout);
+  // The boot catalog and images take their places in the data area; once
+  // placed, the catalog, the patched image and the master boot record are
+  // written.
+  bool PlanBoot(Layout& layout);
+  bool FinishBoot(Layout& layout);
+  bool AddToDataList(Layout& layout, const std::string& path, uint64_t size);
   void OpenNextDataFile();
   void ServeFileData(uint8_t* buffer, uint32_t byteCount);
   void Fail(const std::string& why) { lastError_ = why; }
@@ -95,6 +116,9 @@ class CDataFile : public TrackImageBuilder {
   std::vector<LayoutNotice> notices_;
   std::vector<std::string> skipped_;
   std::string metadataPath_, dataListPath_;
+  eltorito::BootOptions boot_;
+  std::vector<std::string> bootFiles_;  // temporary: the catalog and the patched BIOS image
+  std::string systemArea_;              // sector 0 of a hybrid image
 
   // Serving.
   uint32_t cursor_ = 0;

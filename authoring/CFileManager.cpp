@@ -60,7 +60,7 @@ void SetError(std::string* error, const std::string& text) {
 // of its tree records, the file left at the first record. False (`error`)
 // for anything else or a damaged head.
 bool ReadDataProjectHead(FILE* f, const std::string& projectPath, uint8_t* kind, std::string* label,
-                         uint64_t* treeLength, std::string* error) {
+                         uint8_t* options, uint64_t* treeLength, std::string* error) {
   uint8_t head[project::kDiscHeaderSize];
   if (!f || !ReadExact(f, head, 19)) {
     SetError(error, "cannot read the project file " + projectPath);
@@ -75,6 +75,8 @@ bool ReadDataProjectHead(FILE* f, const std::string& projectPath, uint8_t* kind,
   std::fseek(f, long(project::kLabelOffset), SEEK_SET);
   size_t labelBytes = std::fread(rawLabel, 1, project::kLabelField, f);
   label->assign(reinterpret_cast<char*>(rawLabel), strnlen(reinterpret_cast<char*>(rawLabel), labelBytes));
+  constexpr size_t kOptionsAt = project::kDiscOptionsOffset - project::kLabelOffset;
+  *options = labelBytes > kOptionsAt ? rawLabel[kOptionsAt] : 0;
   uint8_t length[4];
   uint32_t mark = bytes::LE32(head);
   if (mark > (1u << 30) || std::fseek(f, long(mark) + 192, SEEK_SET) != 0 || !ReadExact(f, length, 4)) {
@@ -540,7 +542,7 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
   uint8_t projectKind = 0;
   std::string name;
   uint64_t remaining = 0;
-  if (!ReadDataProjectHead(f.get(), projectPath, &projectKind, &name, &remaining, error)) return false;
+  if (!ReadDataProjectHead(f.get(), projectPath, &projectKind, &name, &discOptions_, &remaining, error)) return false;
   if (label) *label = name;
   mode_ = projectKind == project::kMp3Disc ? kModeMp3 : kModeData;
   if (tree) {

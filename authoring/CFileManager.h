@@ -88,6 +88,9 @@ class CFileManager {
   int Mode() const { return mode_; }
   // Files larger than this are refused (Refused is told). 0: no limit.
   void SetMaxFileSize(uint64_t bytes) { maxFileSize_ = bytes; }
+  // The disc options (project::DiscOption bits) the project file keeps.
+  void SetDiscOptions(uint8_t options) { discOptions_ = options; }
+  uint8_t DiscOptions() const { return discOptions_; }
   // Paths named one by one (the command line): every path given is kept. A
   // folder meeting a folder of its name merges with it; a file (or a folder
   // meeting a file) whose name is taken is numbered "name~N.ext", and
@@ -175,6 +178,7 @@ class CFileManager {
   int mode_ = kModeData;
   bool suppressSizes_ = false;
   uint64_t maxFileSize_ = 0;
+  uint8_t discOptions_ = 0;
   bool keepEveryPath_ = false;
   std::string stagingRoot_;
 

@@ -62,6 +62,46 @@ bool ParseExtents(const std::string& text, std::vector<std::pair<uint32_t, uint3
   return true;
 }
 
+bool ParseSigned(const std::string& text, int64_t* value) {
+  uint64_t v = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!ParseDecimal(negative ? text.substr(1) : text, uint64_t(INT64_MAX), &v)) return false;
+  *value = negative ? -int64_t(v) : int64_t(v);
+  return true;
+}
+
+// "{mode,uid,gid,m,a,c[,hex]}" -> the entry's POSIX view.
+bool ParsePosix(const std::string& text, ImportedEntry* e) {
+  if (text.size() < 2 || text.front() != '{' || text.back() != '}') return false;
+  std::vector<std::string> items;
+  const std::string body = text.substr(1, text.size() - 2);
+  for (size_t pos = 0;;) {
+    const size_t comma = body.find(',', pos);
+    items.push_back(body.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  if (items.size() != 6 && items.size() != 7) return false;
+  uint64_t mode = 0, uid = 0, gid = 0;
+  if (!ParseDecimal(items[0], UINT32_MAX, &mode) || !ParseDecimal(items[1], UINT32_MAX, &uid) ||
+      !ParseDecimal(items[2], UINT32_MAX, &gid) || !ParseSigned(items[3], &e->modified) ||
+      !ParseSigned(items[4], &e->accessed) || !ParseSigned(items[5], &e->changed))
+    return false;
+  e->posix = true;
+  e->mode = uint32_t(mode), e->uid = uint32_t(uid), e->gid = uint32_t(gid);
+  if (items.size() == 7) {
+    const std::string& hex = items[6];
+    if (hex.size() % 2) return false;
+    e->link = true;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      const int hi = HexValue(hex[i]), lo = HexValue(hex[i + 1]);
+      if (hi < 0 || lo < 0) return false;
+      e->linkTarget += char(hi * 16 + lo);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string FormatImportedEntry(const ImportedEntry& e) {
@@ -80,6 +120,18 @@ std::string FormatImportedEntry(const ImportedEntry& e) {
       text += std::to_string(e.extents[i].first) + "-" + std::to_string(e.extents[i].second);
     }
     text += "]";
+  }
+  if (e.posix) {
+    text += "{" + std::to_string(e.mode) + "," + std::to_string(e.uid) + "," + std::to_string(e.gid) + "," +
+            std::to_string(e.modified) + "," + std::to_string(e.accessed) + "," + std::to_string(e.changed);
+    if (e.link) {
+      text += ",";
+      for (char c : e.linkTarget) {
+        text += kHex[uint8_t(c) >> 4];
+        text += kHex[uint8_t(c) & 15];
+      }
+    }
+    text += "}";
   }
   return text;
 }
@@ -100,6 +152,11 @@ bool ParseImportedEntry(const std::string& text, ImportedEntry* out) {
   std::string rest = text;
   size_t tail = rest.rfind('>');
   if (tail == std::string::npos) return false;
+  if (tail + 1 < rest.size() && rest.back() == '}') {
+    const size_t open = rest.rfind('{');
+    if (open == std::string::npos || open <= tail || !ParsePosix(rest.substr(open), &e)) return false;
+    rest.resize(open);
+  }
   if (tail + 1 < rest.size()) {
     if (!ParseExtents(rest.substr(tail + 1), &e.extents)) return false;
     rest.resize(tail + 1);

@@ -2,7 +2,8 @@
 // The descriptor of an entry imported from the disc's last session. It stands
 // in the source-path field of the entry's file.ls record:
 //
-//   file:   "<1><" name "><" date "><" size "><" location ">" ["[" start "-" count "," ... "]"]
+//   file:   "<1><" name "><" date "><" size "><" location ">" ["[" start "-" count "," ... "]"] [posix]
+//   posix:  "{" mode "," uid "," gid "," modified "," accessed "," changed ["," link target in hex] "}"
 //   folder: "<2><" name ">"
 //
 // The date is the seven recording-date bytes of the old directory record
@@ -24,6 +25,12 @@ struct ImportedEntry {
   uint64_t size = 0;
   uint32_t location = 0;            // first extent (logical block)
   std::vector<std::pair<uint32_t, uint32_t>> extents;  // further extents: start, block count
+  // What a Rock Ridge disc said of the file, to be written again.
+  bool posix = false;
+  uint32_t mode = 0, uid = 0, gid = 0;
+  int64_t modified = 0, accessed = 0, changed = 0;
+  bool link = false;
+  std::string linkTarget;
 };
 
 std::string FormatImportedEntry(const ImportedEntry& entry);

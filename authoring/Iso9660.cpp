@@ -89,6 +89,9 @@ bool DecodeRecord(const uint8_t* p, size_t room, ReadRecord* out) {
   out->flags = p[kRecordFlags];
   out->ident = p + kRecordId;
   out->identBytes = p[kRecordIdLength];
+  const size_t use = RecordSize(out->identBytes);
+  out->systemUse = p + std::min(use, length);
+  out->systemUseBytes = use < length ? length - use : 0;
   return true;
 }
 

@@ -84,6 +84,8 @@ struct ReadRecord {
   const uint8_t* ident = nullptr;
   size_t identBytes = 0;
   size_t length = 0;              // of the whole record
+  const uint8_t* systemUse = nullptr;  // after the identifier's padding
+  size_t systemUseBytes = 0;
   bool IsSelfOrParent() const { return identBytes == 1 && (ident[0] == 0 || ident[0] == 1); }
 };
 // Decodes the record at `p` with `room` bytes left in its sector. False when

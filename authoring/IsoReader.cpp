@@ -5,6 +5,7 @@
 
 #include "ByteFields.h"
 #include "authoring/Iso9660.h"
+#include "authoring/Iso9660RockRidge.h"
 
 using iso9660::kBlock;
 
@@ -12,7 +13,7 @@ namespace {
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
-UdfEntry EntryOf(const iso9660::ReadRecord& r, bool joliet, const std::string& parentPath, int depth) {
+UdfEntry PlainEntryOf(const iso9660::ReadRecord& r, bool joliet, const std::string& parentPath, int depth) {
   UdfEntry e;
   e.name = iso9660::RecordName(r.ident, r.identBytes, joliet, &e.nameChanged);
   e.parentPath = parentPath;
@@ -34,6 +35,63 @@ UdfEntry EntryOf(const iso9660::ReadRecord& r, bool joliet, const std::string& p
 
 }  // namespace
 
+UdfEntry IsoReader::EntryOf(const iso9660::ReadRecord& r, const std::string& parentPath, int depth,
+                            bool* relocated, int64_t* childLink) {
+  UdfEntry e = PlainEntryOf(r, joliet_, parentPath, depth);
+  if (!rock_) return e;
+  const rockridge::Decoded d = rockridge::Decode(
+      r.systemUse, r.systemUseBytes, rockSkip_,
+      [this](uint32_t block, uint32_t offset, uint32_t length, std::string* out) {
+        uint8_t sector[kBlock];
+        const uint64_t end = source_->SectorCount();
+        if ((end != 0 && block >= end) || !source_->ReadSectors(block, 1, sector)) return false;
+        out->assign(reinterpret_cast<const char*>(sector) + offset, length);
+        return true;
+      });
+  if (d.hasName) {
+    // One path component, whatever the disc says.
+    e.name = d.name;
+    for (char& c : e.name)
+      if (c == '/' || c == '\0') c = iso9660::kNameStandIn;
+    if (e.name.empty() || e.name == "." || e.name == "..")
+      e.name = std::string(std::max<size_t>(e.name.size(), 1), iso9660::kNameStandIn);
+    e.nameChanged = e.name != d.name;
+  }
+  if (d.hasAttributes) {
+    e.posix = true;
+    e.mode = d.attributes.mode;
+    e.uid = d.attributes.uid;
+    e.gid = d.attributes.gid;
+  }
+  if (d.hasTimes) {
+    e.modified = d.attributes.modified;
+    e.accessed = d.attributes.accessed;
+    e.changed = d.attributes.changed;
+  }
+  if (relocated) *relocated = d.relocated;
+  if (d.hasChildLink && childLink) *childLink = d.childLink;
+  if (d.isLink) {
+    e.link = true;
+    e.linkTarget = d.linkTarget;
+    e.size = 0;
+  }
+  return e;
+}
+
+bool IsoReader::FindRockRidge(const uint8_t* root) {
+  const uint32_t extent = bytes::LE32(root + iso9660::kRecordExtent);
+  uint8_t sector[kBlock];
+  const uint64_t end = source_->SectorCount();
+  if ((end != 0 && extent >= end) || !source_->ReadSectors(extent, 1, sector)) return false;
+  iso9660::ReadRecord self;
+  size_t skip = 0;
+  if (!iso9660::DecodeRecord(sector, kBlock, &self) || !self.IsSelfOrParent() ||
+      !rockridge::HasSharingIndicator(self.systemUse, self.systemUseBytes, &skip))
+    return false;
+  rockSkip_ = skip;
+  return true;
+}
+
 struct IsoReader::Folder {
   std::string path;
   uint32_t extent, length;
@@ -46,18 +104,20 @@ bool IsoReader::Fail(const std::string& text) {
 
 bool IsoReader::Open(UdfSectorSource* source, uint32_t sessionStart) {
   source_ = source;
-  joliet_ = false;
+  joliet_ = rock_ = false;
+  rockSkip_ = 0;
   spaceSize_ = 0;
   error_.clear();
   uint8_t sector[kBlock];
-  uint8_t chosen[kBlock];
-  bool found = false;
+  uint8_t chosen[kBlock], primary[kBlock];
+  bool found = false, havePrimary = false;
   // A supplementary descriptor with Joliet escape bytes wins over the primary.
   for (int i = 0; i < kDescriptorScan; ++i) {
     if (!source_->ReadSectors(sessionStart + 16 + i, 1, sector)) break;
     if (iso9660::IsDescriptor(sector, iso9660::kPrimaryType)) {
       if (!spaceSize_) spaceSize_ = bytes::LE32(sector + iso9660::kSpaceSize);
       if (!found) std::memcpy(chosen, sector, kBlock), found = true;
+      if (!havePrimary) std::memcpy(primary, sector, kBlock), havePrimary = true;
     }
     if (iso9660::IsDescriptor(sector, iso9660::kSupplementaryType) && iso9660::HasJolietEscapes(sector) && !joliet_) {
       std::memcpy(chosen, sector, kBlock);
@@ -66,6 +126,13 @@ bool IsoReader::Open(UdfSectorSource* source, uint32_t sessionStart) {
     if (iso9660::IsDescriptor(sector, iso9660::kTerminatorType)) break;
   }
   if (!found) return Fail("no ISO 9660 volume descriptor at sector " + Num(sessionStart + 16));
+  // Rock Ridge keeps what Joliet loses (permissions, links, names of any
+  // length): where the primary hierarchy has it, that hierarchy is read.
+  if (havePrimary && FindRockRidge(primary + iso9660::kRootRecord)) {
+    std::memcpy(chosen, primary, kBlock);
+    rock_ = true;
+    joliet_ = false;
+  }
   if (!spaceSize_) spaceSize_ = bytes::LE32(chosen + iso9660::kSpaceSize);
   label_ = iso9660::ReadText(chosen + iso9660::kVolumeId, 32, joliet_);
   const uint8_t* root = chosen + iso9660::kRootRecord;
@@ -149,7 +216,25 @@ bool IsoReader::WalkDirectory(uint32_t extent, uint32_t length, const std::strin
     pos += uint32_t(r.length);
     if (r.IsSelfOrParent()) continue;
     if (++entries_ > kMaxEntries) return Fail("more than " + Num(kMaxEntries) + " entries");
-    UdfEntry entry = EntryOf(r, joliet_, path, depth);
+    bool relocated = false;
+    int64_t childLink = -1;
+    UdfEntry entry = EntryOf(r, path, depth, &relocated, &childLink);
+    // A folder moved away to keep the depth limit is read where it belongs
+    // (the CL entry), not where it was moved to (RE).
+    if (relocated) continue;
+    if (childLink >= 0 && !entry.folder) {
+      uint8_t sector[kBlock];
+      iso9660::ReadRecord self;
+      const uint64_t end = source_->SectorCount();
+      if ((end != 0 && uint64_t(childLink) >= end) || !source_->ReadSectors(uint32_t(childLink), 1, sector) ||
+          !iso9660::DecodeRecord(sector, kBlock, &self) || !self.IsSelfOrParent()) {
+        ok = Fail("the moved folder \"" + entry.Path() + "\" cannot be found at sector " + Num(uint64_t(childLink)));
+        continue;
+      }
+      entry.folder = true;
+      entry.size = 0;
+      entry.sectors = {{uint32_t(childLink), self.size}};
+    }
     if (Continues(&pending, r, entry, &ok)) continue;
     if (!Flush(&pending, visit, &folders, &ok)) break;
     // A folder has one extent only: the flag is damage, whatever lies there.

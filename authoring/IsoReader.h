@@ -1,6 +1,7 @@
 #pragma once
-// Reads the ISO 9660 volume of a session: finds its descriptors (the Joliet
-// hierarchy when the session has one, else the primary one) and walks the
+// Reads the ISO 9660 volume of a session: finds its descriptors (the primary
+// hierarchy when it carries Rock Ridge, else the Joliet hierarchy when the
+// session has one, else the primary one) and walks the
 // directory records, each name decoded once by the one name rule. Discs can
 // be damaged or hostile: every record is checked against its sector, every
 // directory against the end of the disc, and directories that repeat (loops)
@@ -38,6 +39,9 @@ class IsoReader {
   bool Walk(const Visit& visit);
 
   bool Joliet() const { return joliet_; }
+  // The walk reads the primary hierarchy's Rock Ridge entries (names,
+  // permissions, owners, times, links): it was found and wins over Joliet.
+  bool RockRidge() const { return rock_; }
   const std::string& VolumeLabel() const { return label_; }
   uint32_t RootExtent() const { return rootExtent_; }
   // The primary descriptor's volume size (sectors from the session start).
@@ -57,10 +61,19 @@ class IsoReader {
   bool Flush(Pending* pending, const Visit& visit, std::vector<Folder>* folders, bool* ok);
   // True when the record continues the pending file and was added to it.
   bool Continues(Pending* pending, const iso9660::ReadRecord& r, const UdfEntry& entry, bool* ok);
+  // True when the root of the primary hierarchy at `root` starts with the
+  // sharing indicator and Rock Ridge's own entries.
+  bool FindRockRidge(const uint8_t* root);
+  // The entry of a record; with Rock Ridge, whether the record is a folder
+  // moved away (RE) or stands for one (CL, its sector).
+  UdfEntry EntryOf(const iso9660::ReadRecord& r, const std::string& parentPath, int depth, bool* relocated,
+                   int64_t* childLink);
   bool ReadDirectory(uint32_t extent, uint32_t length, const std::string& where, std::vector<uint8_t>* dir);
 
   UdfSectorSource* source_ = nullptr;
   bool joliet_ = false;
+  bool rock_ = false;
+  size_t rockSkip_ = 0;
   std::string label_;
   uint32_t rootExtent_ = 0, rootLength_ = 0, spaceSize_ = 0;
   uint64_t entries_ = 0;

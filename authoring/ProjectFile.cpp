@@ -114,13 +114,14 @@ std::string CutLabel(const std::string& label, size_t max) {
   return label.substr(0, n);
 }
 
-std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount) {
+std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount, uint8_t discOptions) {
   std::string h(kDiscHeaderSize + kSessionHeaderSize, '\0');
   auto* p = reinterpret_cast<uint8_t*>(&h[0]);
   bytes::PutLE32(p, kHeaderMark);
   p[4] = kind;
   std::string cut = kind == kAudioCD ? std::string() : CutLabel(label, kLabelMax);
   std::memcpy(p + kLabelOffset, cut.data(), cut.size());
+  p[kDiscOptionsOffset] = discOptions;
   p[256] = 1;
   p[257] = 1;
   p[258] = 1;
@@ -159,6 +160,14 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
   }
   *label = CutLabel(std::string(text, strnlen(text, kJobLabelMax)), kJobLabelMax);
   return true;
+}
+
+uint8_t ReadJobOptions(const std::string& jobPath) {
+  File f(OpenToRead(jobPath));
+  uint8_t options = 0;
+  if (!f || std::fseek(f.get(), long(kDiscOptionsOffset), SEEK_SET) != 0 || !ReadExact(f.get(), &options, 1))
+    return 0;
+  return options;
 }
 
 }  // namespace project
@@ -209,7 +218,7 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
     return false;
   }
   project::Kind kind = mode_ == kModeMp3 ? project::kMp3Disc : project::kDataDisc;
-  bool ok = out.Write(project::MakeHeader(kind, label, 1)) && out.Write(project::MakeTrackHeader(1, 2)) &&
+  bool ok = out.Write(project::MakeHeader(kind, label, 1, discOptions_)) && out.Write(project::MakeTrackHeader(1, 2)) &&
             out.Write(Le32(uint32_t(treeLength)));
   File in(std::fopen(tree.path().c_str(), "rb"));
   char chunk[8192];

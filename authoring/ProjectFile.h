@@ -20,6 +20,10 @@ constexpr size_t kLabelField = 251;
 constexpr size_t kLabelMax = 14;               // bytes stored
 constexpr size_t kJobLabelMax = 13;            // bytes the layouts read back
 constexpr size_t kMaxAudioRows = 99;
+// The disc's file system options, a byte of the label field beyond the stored
+// label. Files written before it existed hold 0 there: the defaults.
+constexpr size_t kDiscOptionsOffset = 240;
+enum DiscOption : uint8_t { kNoRockRidge = 0x01, kRockNormalised = 0x02 };
 
 enum Kind : uint8_t {
   kAudioCD = 1, kDataDisc = 2, kMp3Disc = 3, kVideoCD = 4, kSuperVideoCD = 5, kDvdVideo = 6
@@ -29,7 +33,7 @@ enum Kind : uint8_t {
 enum RecordKind : uint8_t { kFolderRecord = 1, kFileRecord = 2 };
 
 // The 384 bytes of the disc and session headers.
-std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount);
+std::string MakeHeader(Kind kind, const std::string& label, uint8_t trackCount, uint8_t discOptions = 0);
 std::string MakeTrackHeader(uint8_t number, uint8_t trackKind);
 
 // The label cut to `max` bytes without splitting a character.
@@ -38,6 +42,8 @@ std::string CutLabel(const std::string& label, size_t max);
 // The label a layout reads from a burn job (at most 13 bytes), after checking
 // that the job's tree length can be read. False when it cannot.
 bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* error);
+// The disc options of a burn job (0 for a job too short to hold them).
+uint8_t ReadJobOptions(const std::string& jobPath);
 
 }  // namespace project
 

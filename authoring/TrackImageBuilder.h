@@ -55,7 +55,9 @@ class TrackSectorSource {
 // What became of a name, or why a file cannot go on the disc; found before
 // the build by ReviewProject and again by Build.
 struct LayoutNotice {
-  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged };
+  // kSplitInExtents: a file of 4 GiB or more, kept in several extents that
+  // readers without multi-extent support see cut short.
+  enum Kind { kJolietShortened, kNameRefused, kTooLarge, kUdfNameChanged, kSplitInExtents };
   Kind kind;
   std::string discPath;  // "/folder/name" on the disc
   std::string detail;    // the new Joliet or UDF name, or the source path

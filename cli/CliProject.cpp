@@ -5,6 +5,7 @@
 
 #include "BurnCtrl/Results.h"
 #include "foundation/ProgramDir.h"
+#include "authoring/ProjectFile.h"
 #include "authoring/SourceCheck.h"
 #include "authoring/StagingFolder.h"
 #include "foundation/TempFiles.h"
@@ -72,4 +73,10 @@ int StageProject(CFileManager* manager, const std::string& root, const std::stri
     manager->AddPath(nullptr, nullptr, full, root);
   }
   return CheckSources(root);
+}
+
+uint8_t CliDiscOptions(bool noRock, bool normalised, uint8_t current) {
+  if (noRock) current |= project::kNoRockRidge;
+  if (normalised) current |= project::kRockNormalised;
+  return current;
 }

@@ -48,3 +48,7 @@ class PrintingListener : public FileManagerListener {
 // or a failure code after printing what failed.
 int StageProject(CFileManager* manager, const std::string& root, const std::string& projectFile,
                  const std::vector<std::string>& paths, std::string* label);
+
+// The disc options of a project after the command line's "--no-rock" and
+// "--rock-normalised" (`current` holds what the project file kept).
+uint8_t CliDiscOptions(bool noRock, bool normalised, uint8_t current);

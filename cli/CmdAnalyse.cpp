@@ -59,8 +59,16 @@ void PrintFolder(const std::map<std::string, std::vector<const UdfEntry*>>& cont
   auto it = content.find(folder);
   if (it == content.end()) return;
   for (const UdfEntry* e : it->second) {
-    std::printf("      %*s%s%s\t%s\t%llu\t%u\n", 2 * e->depth, "", ShownText(e->name).c_str(), e->folder ? "/" : "",
-                e->time.FormatIso8601().c_str(), static_cast<unsigned long long>(e->size), StartSector(*e));
+    std::string posix;
+    if (e->posix) {
+      char mode[32];
+      std::snprintf(mode, sizeof mode, "\t%06o %u %u", e->mode, e->uid, e->gid);
+      posix = mode;
+    }
+    if (e->link) posix += "\t-> " + ShownText(e->linkTarget);
+    std::printf("      %*s%s%s\t%s\t%llu\t%u%s\n", 2 * e->depth, "", ShownText(e->name).c_str(), e->folder ? "/" : "",
+                e->time.FormatIso8601().c_str(), static_cast<unsigned long long>(e->size), StartSector(*e),
+                posix.c_str());
     if (e->folder) PrintFolder(content, e->Path());
   }
 }
@@ -105,7 +113,7 @@ int RunAnalyse(const CliArgs& args) {
         DiscFiles files;
         bool ok = ReadDiscFiles(&source, t.start, t.fileSystem, &files);
         std::printf("    %s label \"%s\"%s\n", files.fileSystem == 2 ? "UDF" : "ISO 9660", ShownText(files.label).c_str(),
-                    files.joliet ? " (Joliet names)" : "");
+                    files.rockRidge ? " (Rock Ridge)" : files.joliet ? " (Joliet names)" : "");
         if (opt.Has("--files")) PrintFiles(files);
         for (const auto& [path, why] : files.skipped)
           std::fprintf(stderr, "varnex-cli: track %d: \"%s\" cannot be listed: %s\n", t.number, ShownText(path).c_str(),

@@ -75,7 +75,8 @@ int OpenDrives(const CliOptions& opt, const std::vector<std::string>& specs, std
 
 int RunBurn(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
-                 {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace", "--verify"});
+                 {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace", "--verify", "--no-rock",
+                  "--rock-normalised"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   const std::string drive = driveSpecs.empty() ? "" : driveSpecs.front();
@@ -126,7 +127,8 @@ int RunBurn(const CliArgs& args) {
   auto job = WithVerify(verify, opt.Has("--eject"), [&](int index) {
     if (audio) return WriteAudioCd(index, test, wavs);
     if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
-    return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject") && !verify);
+    return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject") && !verify,
+                   CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()));
   });
   // One drive and one copy go straight to the drive (also the image-file
   // target); several drives or copies each write their copies on their own.
@@ -161,6 +163,7 @@ int RunErase(const CliArgs& args) {
 
 CliCommand regBurn{"burn",
                    "burn --drive D [--drive D2 ...] [--replace] [--medium M] [--label L] [--multisession] [--mp3] [--test] "
+                   "[--no-rock] [--rock-normalised] "
                    "[--copies N] [--speed X] [--eject] [--verify] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};

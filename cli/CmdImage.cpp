@@ -31,6 +31,10 @@ class UnreadableCounter : public TrackSourceListener {
   int count = 0;
 };
 
+constexpr char kImageUsage[] =
+    "image -o OUT [--replace] [--udf] [--no-rock] [--rock-normalised] [--label LABEL] [--session-start S] "
+    "[--boot IMAGE [--boot-load-size N]] [--efi IMAGE] [--hybrid MBR-TEMPLATE] (--project FILE.bcd | PATH...)";
+
 bool ParseSessionStart(const std::string& text, uint32_t* value) {
   char* end = nullptr;
   unsigned long long v = std::strtoull(text.c_str(), &end, 10);
@@ -72,18 +76,31 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out, Existing exist
 }
 
 int RunImage(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label", "--session-start", "--project"}, {"--udf", "--replace"});
+  CliOptions opt(args, {"-o", "--label", "--session-start", "--project", "--boot", "--boot-load-size", "--efi", "--hybrid"}, {"--udf", "--replace", "--no-rock", "--rock-normalised"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   std::string project = opt.Value("--project");
   if (out.empty() || (project.empty() == opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: image -o OUT [--replace] [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)");
+                   kImageUsage);
   const Existing existing = CliExisting(opt);
   if (int st = CliOutputRefused(out, existing)) return st;
   uint32_t sessionStart = 0;
   if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
     return CliFail(result::kBadArguments, "--session-start needs a sector number");
+  eltorito::BootOptions boot;
+  boot.biosImage = opt.Value("--boot");
+  boot.efiImage = opt.Value("--efi");
+  boot.mbrTemplate = opt.Value("--hybrid");
+  if (opt.Has("--boot-load-size")) {
+    uint32_t n = 0;
+    if (!ParseSessionStart(opt.Value("--boot-load-size"), &n) || n == 0 || n > 0xFFFF)
+      return CliFail(result::kBadArguments, "--boot-load-size needs a count of 512-byte sectors from 1 to 65535");
+    boot.loadSectors = uint16_t(n);
+  }
+  std::string bootRefused;
+  if (!eltorito::CheckBootOptions(boot, opt.Has("--udf"), sessionStart != 0, &bootRefused))
+    return CliFail(result::kBadArguments, bootRefused);
 
   StagingRoot root;
   if (!root.ok()) return CliFail(result::kLayoutFailed, "cannot create a project folder in " + TempFolder());
@@ -91,7 +108,7 @@ int RunImage(const CliArgs& args) {
   PrintingListener listener;
   manager.SetListener(&listener);
   const bool udf = opt.Has("--udf");
-  manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CFileManager::kIsoFileSizeLimit);
+  manager.SetMaxFileSize(udf ? CDataFileUDF::kMaxFileSize : CDataFile::kMaxFileSize);
   std::string label = opt.Value("--label"), notice;
   if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
   if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
@@ -99,6 +116,7 @@ int RunImage(const CliArgs& args) {
   if (staged != result::kSuccess) return 1;
   if (label.empty()) label = "DataCD";
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
+  manager.SetDiscOptions(CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()));
 
   std::vector<LayoutNotice> notices;
   bool fits = CDataFile::ReviewProject(root.path(), &notices, udf);
@@ -115,6 +133,12 @@ int RunImage(const CliArgs& args) {
       case LayoutNotice::kTooLarge:
         std::fprintf(stderr, "varnex-cli: \"%s\": %s\n", ShownText(n.detail).c_str(), LoadLangText("Message", 906).c_str());
         break;
+      case LayoutNotice::kSplitInExtents:
+        std::fprintf(stderr,
+                     "varnex-cli: \"%s\" is 4 GiB or larger: it is kept in several extents, which systems "
+                     "whose ISO 9660 or Joliet readers do not know them show cut short\n",
+                     ShownText(n.discPath).c_str());
+        break;
     }
   }
   if (!fits) return CliFail(result::kNameNotConvertible, "nothing was written");
@@ -127,6 +151,7 @@ int RunImage(const CliArgs& args) {
   UnreadableCounter unreadable;
   std::unique_ptr<TrackImageBuilder> track =
       MakeDataTrackLayout(udf ? DataTrackFormat::kUdf : DataTrackFormat::kIso9660);
+  if (auto* iso = dynamic_cast<CDataFile*>(track.get())) iso->SetBoot(boot);
   if (!track->BuildTrack(job.path(), root.path(), sessionStart))
     return CliFail(result::kLayoutFailed, track->LastError());
   const std::vector<std::string>& skipped = track->SkippedSources();
@@ -143,7 +168,7 @@ int RunImage(const CliArgs& args) {
 }
 
 CliCommand reg{"image",
-               "image -o OUT [--replace] [--udf] [--label LABEL] [--session-start S] (--project FILE.bcd | PATH...)",
+               kImageUsage,
                &RunImage};
 
 }  // namespace

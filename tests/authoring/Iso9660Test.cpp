@@ -78,7 +78,8 @@ TEST(Iso9660, RecordsAndDatesComeBackFromTheReaderInBothTrees) {
   Stamp(src.Write("empty", ""), mtime + 1);
   ASSERT_TRUE(AppendFileListEntry(staging.path(), {src / "Notes for the trip.txt", "Notes for the trip.txt"}));
   ASSERT_TRUE(AppendFileListEntry(staging.Mkdir("Sub folder"), {src / "empty", "empty"}));
-  std::string image = ServeDataTrack(staging.path(), 0, kStamp);
+  // The two plain trees: Rock Ridge, where present, is read before either.
+  std::string image = ServeDataTrack(staging.path(), 0, kStamp, "Golden Disc", project::kNoRockRidge);
 
   bool joliet = false;
   std::map<std::string, UdfEntry> tree = ReadTree(image, 0, &joliet);
@@ -161,7 +162,8 @@ TEST(IsoReader, ANameWithSlashKeepsItsFileThroughANewSessionAndShowsTheSameInThe
   ScratchFolder src, staging, next;
   ASSERT_TRUE(AppendFileListEntry(staging.path(), {src.Write("a_b.txt", "slash"), "a_b.txt"}));
   ASSERT_TRUE(AppendFileListEntry(staging.Mkdir("keep"), {src.Write("in.txt", "in"), "in.txt"}));
-  std::string disc = ServeDataTrack(staging.path(), 0, kStamp);
+  // Another system's disc: Joliet only.
+  std::string disc = ServeDataTrack(staging.path(), 0, kStamp, "Golden Disc", project::kNoRockRidge);
   Replace(&disc, Ucs2("a_b"), Ucs2("a/b"));
 
   const std::map<std::string, UdfEntry> before = Analyse(disc, 0);
@@ -197,7 +199,7 @@ TEST(IsoReader, AFileInSeveralExtentsComesOnceWithAllOfThemAndImportRefusesIt) {
   ScratchFolder src, staging;
   ASSERT_TRUE(AppendFileListEntry(staging.path(), {src.Write("part.bin", "one"), "part.bin"}));
   ASSERT_TRUE(AppendFileListEntry(staging.path(), {src.Write("part.bio", "two"), "part.bio"}));
-  std::string disc = ServeDataTrack(staging.path(), 0, kStamp);
+  std::string disc = ServeDataTrack(staging.path(), 0, kStamp, "Golden Disc", project::kNoRockRidge);
   // The second record becomes the first one's continuation.
   Replace(&disc, Ucs2("part.bio"), Ucs2("part.bin"));
   const size_t first = disc.find(Ucs2("part.bin")) - iso9660::kRecordId;

@@ -45,7 +45,9 @@ std::string DataImage(const ScratchFolder& src, const ScratchFolder& staging, ui
   ImportedEntry old{ImportedEntry::kFile, "old.txt", {120, 5, 6, 7, 8, 9, 4}, 5, 24};
   EXPECT_TRUE(AppendFileListEntry(staging.path(), {FormatImportedEntry(old), "old.txt"}));
 
-  return ServeDataTrack(staging.path(), start, kStamp);
+  // The plain layout: the POSIX entries carry owners and access times that
+  // differ from machine to machine.
+  return ServeDataTrack(staging.path(), start, kStamp, "Golden Disc", project::kNoRockRidge);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "authoring/CDataFile.h"
 #include "authoring/CFileManager.h"
+#include "authoring/ProjectFile.h"
 #include "foundation/TempFiles.h"
 
 // Sets TZ while it lives.
@@ -42,9 +43,10 @@ inline void Stamp(const std::string& path, time_t when) {
 
 // The data track of a staging tree for a session at `start`, every sector of it.
 inline std::string ServeDataTrack(const std::string& staging, uint32_t start, time_t stamp,
-                                  const std::string& label = "Golden Disc") {
+                                  const std::string& label = "Golden Disc", uint8_t discOptions = 0) {
   TempFile job{"bcd"};
   CFileManager m;
+  m.SetDiscOptions(discOptions);
   EXPECT_TRUE(m.SaveDataProject(staging, job.path(), label, nullptr, Existing::kReplace));
   CDataFile track;
   track.SetBuildStamp(stamp, 7);
