@@ -70,8 +70,14 @@ class CPlomeDlg : public QWidget {
   bool ModeAvailable(int index) const;
 
   void FillRecorderLists();
+  // Each entry's full text and path as its tooltip, and a popup wide enough
+  // for the longest entry.
+  void ShowRecorderTips();
   void SelectRecorder();
   void FillSpeedList();
+  // The write speed chosen in the speed box, as a multiple of the medium's
+  // unit speed; 0 when there is none to choose.
+  int ChosenSpeedFactor() const;
   void ShowDiscStatus();
   // The activity light (1146): lit by every drive command, dark again 3 ms later.
   void ShowActivity();
@@ -242,6 +248,7 @@ class CPlomeDlg : public QWidget {
   std::array<int, kModeCount> remembered_;
   QStringList allDrives_;
   QStringList recorders_;
+  std::map<QString, QString> driveWhere_;  // entry text -> the drive's full path
   int toolbarGroup_ = -1;
   int highlighted_ = -1;
   int mainType_ = 0;
@@ -282,7 +289,7 @@ class CPlomeDlg : public QWidget {
   QLabel* status_;
   QLabel* logo_;
   QLabel* activity_;
-  class QSizeGrip* sizeGrip_ = nullptr;
+  class CSizeGrip* sizeGrip_ = nullptr;
   std::atomic<bool> activityQueued_{false};
   CAdBtn* info_;
   QComboBox* recorderList_;

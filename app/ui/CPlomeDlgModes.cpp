@@ -116,7 +116,7 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   if (mode == kDiscCopy) {
     auto* w = new CDlgDiscCopy(service_, workArea_);
     connect(w, &CDlgDiscCopy::DialogOpened, this, &CPlomeDlg::DialogOpened);
-    w->FillSourceDrives();
+    w->FillSourceDrives(SelectedDrive());
     return w;
   }
   // A mode whose window is not part of this version says so in its place.
@@ -147,6 +147,7 @@ void CPlomeDlg::SwitchMode(int index) {
   recorderList_->clear();
   recorderList_->addItems(info.allDrives ? allDrives_ : recorders_);
   if (info.imageEntry) recorderList_->addItem(Tr("UIText", 91));
+  ShowRecorderTips();
   recorderList_->setCurrentIndex(0);
   filling_ = false;
 
@@ -158,6 +159,7 @@ void CPlomeDlg::SwitchMode(int index) {
   SelectRecorder();
 
   if (!pages_[size_t(index)]) pages_[size_t(index)] = CreatePage(index);
+  else if (index == kDiscCopy) CopyWindow()->FillSourceDrives(SelectedDrive());  // drives may have changed
   QWidget* page = pages_[size_t(index)];
   if (mainType_ != 1) title_->setText(Tr("Tip", info.tip));
   for (QWidget* other : pages_)
@@ -174,6 +176,8 @@ void CPlomeDlg::SwitchMode(int index) {
   }
   LayOutToolbar(info.group);
   speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  // The image entry of another mode may have emptied the speeds.
+  FillSpeedList();
   ShowCapacity(discKnown_, disc_);  // the new page's capacity bar
   UpdateTitle();
   ShowAnalysis();
@@ -205,14 +209,16 @@ void CPlomeDlg::LayOutToolbar(int group) {
 // The project's name as the title and the questions about it give it: its
 // file's name, else the disc's label; "" for a mode without a project.
 QString CPlomeDlg::ProjectName(int mode) const {
+  // A project not saved yet is "Untitled", as users know it; the disc
+  // label is not its name.
+  const QString untitled = Tr("UIText", 92);
+  auto nameOf = [&](const QString& path) { return path.isEmpty() ? untitled : QFileInfo(path).completeBaseName(); };
   if (CDlgDataCD* w = DataWindow(mode)) {
     if (w->IsImageMode()) return QFileInfo(w->GetImagePath()).fileName();
-    return w->GetProjectPath().isEmpty() ? w->GetVolumeLabel() : QFileInfo(w->GetProjectPath()).completeBaseName();
+    return nameOf(w->GetProjectPath());
   }
-  if (CDlgVideoDisc* v = VideoWindowOf(mode))
-    return v->ProjectPath().isEmpty() ? v->LabelEdit()->text() : QFileInfo(v->ProjectPath()).completeBaseName();
-  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD)
-    return a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
+  if (CDlgVideoDisc* v = VideoWindowOf(mode)) return nameOf(v->ProjectPath());
+  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD) return nameOf(a->GetProjectPath());
   return {};
 }
 

@@ -15,3 +15,4 @@ int RunVideoWindowTests(int argc, char** argv);
 int RunDvdWindowTests(int argc, char** argv);
 int RunProgressMultiWindowTests(int argc, char** argv);
 int RunUnsavedProjectTests(int argc, char** argv);
+int RunReadableWindowTests(int argc, char** argv);

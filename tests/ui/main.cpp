@@ -59,5 +59,6 @@ int main(int argc, char** argv) {
   failed += RunDvdWindowTests(argc, argv);
   failed += RunProgressMultiWindowTests(argc, argv);
   failed += RunUnsavedProjectTests(argc, argv);
+  failed += RunReadableWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
