@@ -63,7 +63,7 @@ CDlgAnaly_CD::CDlgAnaly_CD(QWidget* parent) : QWidget(parent) {
   SetFileColumns(list_);  // an empty list still names its columns
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 2);
-  layout->addWidget(split);
+  layout->addWidget(split, 1);  // the error line takes only its own height
   poll_ = new QTimer(this);
   poll_->setInterval(100);
   connect(poll_, &QTimer::timeout, this, &CDlgAnaly_CD::PollSaving);

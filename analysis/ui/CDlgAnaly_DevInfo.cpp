@@ -19,7 +19,7 @@ CDlgAnaly_DevInfo::CDlgAnaly_DevInfo(QWidget* parent) : QWidget(parent) {
   list_->setHeaderLabels({Tr("Column", 18), Tr("Column", 19)});
   list_->setColumnWidth(0, 100);
   list_->setColumnWidth(1, 300);
-  layout->addWidget(list_);
+  layout->addWidget(list_, 1);  // the drive's line takes only its own height
 }
 
 void CDlgAnaly_DevInfo::SetDriveName(const QString& name) {

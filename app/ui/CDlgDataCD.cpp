@@ -178,6 +178,11 @@ void CDlgDataCD::SetImageColumns(bool image) {
                             Tr("Column", 25)});
     for (int i = 0; i < 6; ++i) list_->setColumnWidth(i, 100);
   }
+  // The widest size ("1023 MB") is read whole beside the list's cell insets.
+  const QFontMetrics metrics(list_->font());
+  const int sizeWidth = metrics.horizontalAdvance("1023 MB") + 4 * metrics.horizontalAdvance(QLatin1Char('x')) + 8;
+  const int sizeColumn = image ? 3 : 2;
+  list_->setColumnWidth(sizeColumn, std::max(list_->columnWidth(sizeColumn), sizeWidth));
   // The names take the room a wider window gives; the short columns keep
   // their size. Long names are still whole in their tooltips.
   QHeaderView* header = list_->header();

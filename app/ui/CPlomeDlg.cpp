@@ -298,9 +298,18 @@ void CPlomeDlg::Initialise() {
   deviceTimer_->start();
   ArmSchedule();
   // The keyboard starts in the project, not on the first of the buttons.
-  if (CDlgDataCD* w = DataWindow(mode_)) w->Tree()->setFocus();
-  else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) a->setFocus();
-  else recorderList_->setFocus();
+  FocusPage();
+}
+
+void CPlomeDlg::FocusPage() {
+  if (CDlgDataCD* w = DataWindow(mode_)) return w->Tree()->setFocus();
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) return a->setFocus();
+  if (QWidget* page = mode_ >= 0 ? pages_[size_t(mode_)] : nullptr) {
+    for (QWidget* child : page->findChildren<QWidget*>())
+      if ((child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(page) && child->isEnabled())
+        return child->setFocus();
+  }
+  recorderList_->setFocus();
 }
 
 void CPlomeDlg::mouseDoubleClickEvent(QMouseEvent* event) {

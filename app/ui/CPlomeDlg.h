@@ -188,6 +188,8 @@ class CPlomeDlg : public QWidget {
   void SaveWindowSize();
   QWidget* CreatePage(int mode);
   void SetBusy(bool busy);
+  // The keyboard in the shown page: its project, or its first control.
+  void FocusPage();
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);

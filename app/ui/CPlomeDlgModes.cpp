@@ -3,6 +3,8 @@
 
 #include "app/ui/CPlomeDlg.h"
 
+#include <QApplication>
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -162,6 +164,10 @@ void CPlomeDlg::SwitchMode(int index) {
   else if (index == kDiscCopy) CopyWindow()->FillSourceDrives(SelectedDrive());  // drives may have changed
   QWidget* page = pages_[size_t(index)];
   if (mainType_ != 1) title_->setText(Tr("Tip", info.tip));
+  // Hiding the page with the keyboard focus hands it on to the next control
+  // as if by Tab, a mode button far from the work; it goes to the new page.
+  QWidget* focused = QApplication::focusWidget();
+  const bool focusInPage = focused && workArea_->isAncestorOf(focused);
   for (QWidget* other : pages_)
     if (other && other != page) other->hide();
   page->setGeometry(0, 0, workArea_->width(), workArea_->height());
@@ -176,6 +182,7 @@ void CPlomeDlg::SwitchMode(int index) {
   }
   LayOutToolbar(info.group);
   speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  if (focusInPage) FocusPage();
   // The image entry of another mode may have emptied the speeds.
   FillSpeedList();
   ShowCapacity(discKnown_, disc_);  // the new page's capacity bar

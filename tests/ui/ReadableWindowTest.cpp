@@ -20,6 +20,7 @@
 #include "WindowTests.h"
 #include "analysis/DevInfo.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
+#include "analysis/ui/CDlgAnaly_DevInfo.h"
 #include "app/CommandLayerRecorders.h"
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgDiscCopy.h"
@@ -90,7 +91,10 @@ class ReadableWindowTest : public QObject {
     QTreeWidgetItem* big = w.List()->topLevelItem(3);
     QCOMPARE(big->text(2), QString("8.00 MB"));
     QCOMPARE(big->toolTip(2), QString::number(8 * 1024 * 1024));
-    QVERIFY(w.List()->header()->sectionSize(2) >= w.List()->fontMetrics().horizontalAdvance(big->text(2)));
+    // Whole beside the cell insets the list draws with (two "x" each side).
+    const QFontMetrics metrics(w.List()->font());
+    QVERIFY(w.List()->header()->sectionSize(2) >=
+            metrics.horizontalAdvance("1023 MB") + 4 * metrics.horizontalAdvance(QLatin1Char('x')));
 
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -182,6 +186,18 @@ class ReadableWindowTest : public QObject {
     QVERIFY(!page.ErrorLabel()->isHidden());
     QCOMPARE(page.ErrorLabel()->text(), wt::LangText("Message", 4));
     QVERIFY(page.ErrorLabel()->wordWrap());
+    // The reason takes its own lines; the tree keeps the page.
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QVERIFY(page.Tree()->height() > page.height() / 2);
+
+    // The device information's drive line, too.
+    CDlgAnaly_DevInfo info;
+    info.resize(500, 300);
+    info.SetDriveName("D: VARNEX Virtual Recorder 1.0  (blank.vdisc)");
+    info.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&info));
+    QVERIFY(info.List()->height() > info.height() / 2);
     RemoveRecorder(index);
   }
 
@@ -259,6 +275,27 @@ class ReadableWindowTest : public QObject {
     QVERIFY(first->hasFocus());
     QVERIFY(!first->ShowsFocusRing());
     QVERIFY(!second->ShowsFocusRing());
+  }
+
+  // Leaving a mode whose page had the keyboard leaves no focus on the first
+  // mode button: the keyboard moves on to the new page.
+  void SwitchingModesKeepsTheKeyboardInThePage() {
+    Drives d;
+    d.Add("cd");
+    CPlomeDlg w(d.service);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.SwitchMode(CPlomeDlg::kAudioCD);
+    w.Page(CPlomeDlg::kAudioCD)->setFocus();
+    w.SwitchMode(CPlomeDlg::kDataDisc);
+    CSkinBtn* audio = w.Button(1023);
+    QVERIFY(!audio->hasFocus());
+    QVERIFY(!audio->ShowsFocusRing());
+    QVERIFY(w.Page(CPlomeDlg::kDataDisc)->isAncestorOf(QApplication::focusWidget()));
+    w.SwitchMode(CPlomeDlg::kDiscCopy);
+    QVERIFY(w.Page(CPlomeDlg::kDiscCopy)->isAncestorOf(QApplication::focusWidget()));
+    w.hide();
   }
 
   // A message box has a title and a close button, nothing to minimise or maximise.
