@@ -312,6 +312,9 @@ class ReadableWindowTest : public QObject {
     QtMessageSink sink;
     sink.Show("Question?", 0x24);
     QVERIFY(seen);
+    // Without the customize hint an X11 window asks for every decoration and
+    // function, minimise and maximise included.
+    QVERIFY(flags & Qt::CustomizeWindowHint);
     QVERIFY(flags & Qt::WindowCloseButtonHint);
     QVERIFY(flags & Qt::WindowTitleHint);
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
