@@ -56,9 +56,6 @@ std::vector<DevInfoRow> DeviceInfoRows(const uint8_t* page, size_t pageSize, con
   row(f2f, 47);
   row(bit(2, 5), 48);
   row(bit(2, 3), 49);
-  row(bdRead, 93);
-  row(bdRead, 94);
-  row(bdRead, 96);
   heading(0);
   heading(50);
   row(bit(3, 0), 51);
@@ -68,6 +65,12 @@ std::vector<DevInfoRow> DeviceInfoRows(const uint8_t* page, size_t pageSize, con
   row(bit(3, 4), 55);
   row(f2f, 56);
   row(bit(3, 5), 57);
+  // Blu-ray after the rows of old, which keep their places.
+  heading(0);
+  heading(99);
+  row(bdRead, 93);
+  row(bdRead, 94);
+  row(bdRead, 96);
   row(bdRWrite, 97);
   row(bdReWrite, 98);
   return rows;

@@ -146,7 +146,7 @@ class AnalysisWindowTest : public QObject {
     w.SwitchMode(CPlomeDlg::kDeviceInfo);
     CDlgAnaly_DevInfo* info = w.DeviceInfoWindow();
     QVERIFY(info);
-    QCOMPARE(info->List()->topLevelItemCount(), 34);
+    QCOMPARE(info->List()->topLevelItemCount(), 36);
     QCOMPARE(info->DriveName()->text(), wt::LangText("UIText", 15) + " " + iso);
     QCOMPARE(info->List()->topLevelItem(0)->text(1), wt::LangText("UIText", 29));
     QCOMPARE(info->List()->topLevelItem(12)->text(1), wt::LangText("UIText", 42));

@@ -217,12 +217,12 @@ class ReadableWindowTest : public QObject {
       return -1;
     };
     const auto rows = DeviceInfoRows(page, sizeof page, config.data(), config.size());
-    QCOMPARE(rows.size(), size_t(34));
+    QCOMPARE(rows.size(), size_t(36));
     for (int key : {93, 94, 96, 97}) QCOMPARE(support(rows, key), int(DevInfoRow::kYes));
     QCOMPARE(support(rows, 98), int(DevInfoRow::kNo));  // no BD-RE writing feature
     const auto none = DeviceInfoRows(page, sizeof page, nullptr, 0);
     for (int key : {93, 94, 96, 97, 98}) QCOMPARE(support(none, key), int(DevInfoRow::kNo));
-    for (int key : {93, 94, 96, 97, 98}) QVERIFY(!wt::LangText("UIText", key).isEmpty());
+    for (int key : {93, 94, 96, 97, 98, 99}) QVERIFY(!wt::LangText("UIText", key).isEmpty());
   }
 
   // "Maximum" first and chosen; the speed box comes back after the image
