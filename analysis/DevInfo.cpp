@@ -4,6 +4,10 @@ namespace {
 
 constexpr uint16_t kFeatureDvdPlusRw = 0x002A;
 constexpr uint16_t kFeatureDvdRWrite = 0x002F;
+constexpr uint16_t kFeatureBdRead = 0x0040;
+constexpr uint16_t kFeatureBdRWriteSrm = 0x0041;
+constexpr uint16_t kFeatureBdRWriteRrm = 0x0042;
+constexpr uint16_t kFeatureBdReWrite = 0x0043;
 constexpr int kCapabilitiesPage = 0x2A;
 constexpr int kPageBytes = 26;
 
@@ -14,6 +18,12 @@ std::vector<DevInfoRow> DeviceInfoRows(const uint8_t* page, size_t pageSize, con
   if (!page || pageSize < 6) return rows;
   const bool f2a = config && HasFeature(config, configSize, kFeatureDvdPlusRw);
   const bool f2f = config && HasFeature(config, configSize, kFeatureDvdRWrite);
+  // Blu-ray is known from the feature list only; the capabilities page
+  // predates it.
+  auto feature = [&](uint16_t code) { return config && HasFeature(config, configSize, code); };
+  const bool bdRead = feature(kFeatureBdRead);
+  const bool bdRWrite = feature(kFeatureBdRWriteSrm) || feature(kFeatureBdRWriteRrm);
+  const bool bdReWrite = feature(kFeatureBdReWrite);
   auto bit = [&](int byte, int b) { return (page[byte] >> b) & 1; };
   auto row = [&](int yes, int key) {
     DevInfoRow r;
@@ -55,6 +65,14 @@ std::vector<DevInfoRow> DeviceInfoRows(const uint8_t* page, size_t pageSize, con
   row(bit(3, 4), 55);
   row(f2f, 56);
   row(bit(3, 5), 57);
+  // Blu-ray after the rows of old, which keep their places.
+  heading(0);
+  heading(99);
+  row(bdRead, 93);
+  row(bdRead, 94);
+  row(bdRead, 96);
+  row(bdRWrite, 97);
+  row(bdReWrite, 98);
   return rows;
 }
 

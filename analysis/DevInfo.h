@@ -15,7 +15,7 @@ struct DevInfoRow {
   int nameKey = 0;  // "UIText" key of the row's name; 0 for a spacer
 };
 
-// The 29 rows from a capabilities page (from its code byte on, at least 6
+// The 36 rows from a capabilities page (from its code byte on, at least 6
 // bytes) and a GET CONFIGURATION answer (`config` may be empty).
 std::vector<DevInfoRow> DeviceInfoRows(const uint8_t* page, size_t pageSize, const uint8_t* config, size_t configSize);
 

@@ -87,12 +87,13 @@ std::vector<DriveEntry> CommandLayerRecorders::Drives() {
     std::string product;
     if (CDevCmdRW* device = r->Device()) {
       device->SetMainHWnd(activity_.get());  // the window's activity light
-      uint8_t inquiry[96] = {};
-      if (device->Inquiry(inquiry, sizeof inquiry) == 0)
-        product.assign(reinterpret_cast<const char*>(inquiry + 8),
-                       strnlen(reinterpret_cast<const char*>(inquiry + 8), 28));
+      // The drive's name as the command line prints it: vendor, product and
+      // revision, each trimmed.
+      INQUIRYDATA inquiry;
+      if (device->Inquiry(inquiry) == DEV_OK) product = inquiry.Text();
     }
-    e.text = DevDeque::DriveLetter(index) + " " + product + "  (" + r->Name() + ")";
+    e.text = DriveEntryText(DevDeque::DriveLetter(index), product, r->Name());
+    e.where = r->Name();
     CAPABILITIES_PAGE caps;
     e.recorder = CapabilitiesPage(r, &caps) && caps.Writes();
     out.push_back(e);

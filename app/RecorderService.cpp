@@ -9,6 +9,17 @@ std::string MediumName(int type) {
   return name ? name : "";
 }
 
+std::string DriveEntryText(const std::string& label, const std::string& name, const std::string& where) {
+  std::string shown = where;
+  const size_t slash = where.rfind('/');
+  if (where.rfind("/dev/", 0) != 0 && slash != std::string::npos && slash + 1 < where.size())
+    shown = where.substr(slash + 1);
+  std::string text = label;
+  if (!name.empty()) text += " " + name;
+  if (!shown.empty()) text += "  (" + shown + ")";
+  return text;
+}
+
 int DriveIndexOfEntry(const std::string& text) {
   // An entry begins with its drive's label: "D:" or, for a remote drive, "#26:".
   const size_t colon = text.find(':');

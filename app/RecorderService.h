@@ -27,9 +27,15 @@ std::string MediumName(int mediumType);
 
 struct DriveEntry {
   uint8_t index = 0;     // 3 upwards for local drives, 26+ for remote ones
-  std::string text;      // "D: VENDOR  PRODUCT  REV (where)"
+  std::string text;      // "D: VENDOR PRODUCT REV  (where, shortened)"
   bool recorder = false; // can write at least one kind of medium
+  std::string where;     // the drive's full path; "" when the text says all
 };
+
+// An entry's text: the label, the drive's name, and where it is, shortened to
+// what tells drives apart ("sr0.vdisc" of "virtual:/a/b/sr0.vdisc"; device
+// nodes stay whole).
+std::string DriveEntryText(const std::string& label, const std::string& name, const std::string& where);
 
 struct DiscInfo {
   int mediumType = 0;

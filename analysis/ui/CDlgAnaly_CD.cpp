@@ -1,8 +1,9 @@
 #include "analysis/ui/CDlgAnaly_CD.h"
 
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QProgressDialog>
 #include <QSplitter>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include "authoring/UdfDriveSource.h"
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
+#include "foundation/SizeText.h"
 #include "foundation/ui/WindowSupport.h"
 
 namespace {
@@ -23,12 +25,33 @@ constexpr int kRolePath = Qt::UserRole;        // list rows: disc path
 
 QString FromStd(const std::string& s) { return QString::fromStdString(s); }
 
+// A track with where it lies: its first sector and its length, in sectors
+// and, for audio, as playing time (75 sectors a second).
+QString TrackLine(const AnalyTrack& t) {
+  QString line = FromStd(TrackText(t)) + QString(" \u2013 start %1, length %2 sectors").arg(t.start).arg(t.length);
+  if (!t.data) line += QString::asprintf(" (%u:%02u)", t.length / 75 / 60, t.length / 75 % 60);
+  return line;
+}
+
+void SetFileColumns(QTreeWidget* list) {
+  list->setColumnCount(5);
+  list->setHeaderLabels({Tr("Column", 5), Tr("Column", 15), Tr("Column", 8), Tr("Column", 7), Tr("Column", 14)});
+  for (int c = 0; c < 5; ++c) list->setColumnWidth(c, c == 0 ? 200 : 100);
+  list->headerItem()->setTextAlignment(3, Qt::AlignRight);
+}
+
 }  // namespace
 
 CDlgAnaly_CD::CDlgAnaly_CD(QWidget* parent) : QWidget(parent) {
   ApplySkinPalette(this);
-  auto* layout = new QHBoxLayout(this);
+  auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  // A failed analysis says why in full, above the (then empty) tree.
+  error_ = new QLabel(this);
+  error_->setWordWrap(true);
+  error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  error_->hide();
+  layout->addWidget(error_);
   auto* split = new QSplitter(Qt::Horizontal, this);
   split->setHandleWidth(6);
   tree_ = new QTreeWidget(split);
@@ -37,9 +60,10 @@ CDlgAnaly_CD::CDlgAnaly_CD(QWidget* parent) : QWidget(parent) {
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setSortingEnabled(false);
+  SetFileColumns(list_);  // an empty list still names its columns
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 2);
-  layout->addWidget(split);
+  layout->addWidget(split, 1);  // the error line takes only its own height
   poll_ = new QTimer(this);
   poll_->setInterval(100);
   connect(poll_, &QTimer::timeout, this, &CDlgAnaly_CD::PollSaving);
@@ -63,13 +87,18 @@ void CDlgAnaly_CD::Refresh() {
   if (saver_) return;
   tree_->clear();
   list_->clear();
+  error_->hide();
   files_.clear();
   disc_ = DiscAnalysis();
   source_.reset();
   if (!drive_) return;
   const bool ok = RunOffWindowThread([&] { return AnalyseDisc(*drive_, &disc_); });
   if (!ok) {
-    tree_->addTopLevelItem(new QTreeWidgetItem(QStringList{Tr("Message", 4)}));
+    auto* failed = new QTreeWidgetItem(QStringList{Tr("Message", 4)});
+    failed->setToolTip(0, failed->text(0));
+    tree_->addTopLevelItem(failed);
+    error_->setText(Tr("Message", 4));
+    error_->show();
     return;
   }
   source_ = std::make_unique<UdfDriveSource>(drive_);
@@ -81,7 +110,8 @@ void CDlgAnaly_CD::BuildTree() {
     auto* session = new QTreeWidgetItem(QStringList{FromStd(SessionText(s))});
     tree_->addTopLevelItem(session);
     for (const AnalyTrack& t : s.tracks) {
-      auto* track = new QTreeWidgetItem(session, QStringList{FromStd(TrackText(t))});
+      auto* track = new QTreeWidgetItem(session, QStringList{TrackLine(t)});
+      track->setToolTip(0, track->text(0));
       track->setData(0, kRoleTrack, t.number);
       track->setData(0, kRoleAudio, !t.data);
       if (!t.fileSystem) continue;
@@ -111,23 +141,26 @@ void CDlgAnaly_CD::ShowNode(QTreeWidgetItem* item) {
   list_->clear();
   if (!item) return;
   if (item->data(0, kRoleAudio).toBool()) {
+    // Setting fewer labels keeps the file columns; the CD-Text table has two.
+    list_->setColumnCount(2);
     list_->setHeaderLabels({Tr("Column", 16), Tr("Column", 17)});
     if (!disc_.hasCdText) return;
     for (const auto& [label, text] : CdTextRows(*disc_.cdText, item->data(0, kRoleTrack).toInt()))
       list_->addTopLevelItem(new QTreeWidgetItem(QStringList{FromStd(label), FromStd(text)}));
     return;
   }
-  list_->setHeaderLabels({Tr("Column", 5), Tr("Column", 15), Tr("Column", 8), Tr("Column", 7), Tr("Column", 14), ""});
-  for (int c = 0; c < 5; ++c) list_->setColumnWidth(c, c == 0 ? 200 : 100);
+  SetFileColumns(list_);
   if (!item->data(0, kRoleFolder).isValid()) return;
   auto it = files_.find(item->data(0, kRoleTrack).toInt());
   if (it == files_.end()) return;
   for (const UdfEntry* e : FolderContent(it->second, item->data(0, kRoleFolder).toString().toStdString())) {
     auto* row = new QTreeWidgetItem(QStringList{FromStd(e->name), FromStd(e->time.Format()),
                                                 e->folder ? "Folder" : "File",
-                                                e->folder ? QString() : QString::number(qulonglong(e->size)),
+                                                e->folder ? QString() : FromStd(FormatSize(e->size)),
                                                 QString::number(StartSector(*e))});
     row->setData(0, kRolePath, FromStd(e->Path()));
+    row->setToolTip(0, row->text(0));
+    row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
     list_->addTopLevelItem(row);
   }
 }

@@ -39,6 +39,8 @@ class CDlgAnaly_CD : public QWidget {
 
   QTreeWidget* Tree() const { return tree_; }
   QTreeWidget* List() const { return list_; }
+  // Why the disc could not be analysed; hidden when it could.
+  QLabel* ErrorLabel() const { return error_; }
   const DiscAnalysis& Disc() const { return disc_; }
   QProgressDialog* Progress() const { return progress_; }
   const GetCDDataReport& LastReport() const { return lastReport_; }
@@ -58,6 +60,7 @@ class CDlgAnaly_CD : public QWidget {
 
   QTreeWidget* tree_;
   QTreeWidget* list_;
+  QLabel* error_;
   CDevCmdROM* drive_ = nullptr;
   DiscAnalysis disc_;
   std::unique_ptr<UdfDriveSource> source_;

@@ -1,5 +1,6 @@
 #include "analysis/ui/CDlgAnaly_DevInfo.h"
 
+#include <QLabel>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -9,12 +10,21 @@ CDlgAnaly_DevInfo::CDlgAnaly_DevInfo(QWidget* parent) : QWidget(parent) {
   ApplySkinPalette(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  driveName_ = new QLabel(this);
+  driveName_->setWordWrap(true);
+  driveName_->setContentsMargins(4, 2, 4, 2);
+  layout->addWidget(driveName_);
   list_ = new QTreeWidget(this);
   list_->setRootIsDecorated(false);
   list_->setHeaderLabels({Tr("Column", 18), Tr("Column", 19)});
   list_->setColumnWidth(0, 100);
   list_->setColumnWidth(1, 300);
-  layout->addWidget(list_);
+  layout->addWidget(list_, 1);  // the drive's line takes only its own height
+}
+
+void CDlgAnaly_DevInfo::SetDriveName(const QString& name) {
+  driveName_->setText(name.isEmpty() ? QString() : Tr("UIText", 15) + " " + name);
+  driveName_->setToolTip(name);
 }
 
 void CDlgAnaly_DevInfo::ShowDeviceInfo(CDevCmdROM* drive) {

@@ -6,6 +6,7 @@
 
 #include "analysis/DevInfo.h"
 
+class QLabel;
 class QTreeWidget;
 
 class CDlgAnaly_DevInfo : public QWidget {
@@ -16,8 +17,12 @@ class CDlgAnaly_DevInfo : public QWidget {
   void ShowDeviceInfo(CDevCmdROM* drive);
   void Refresh() { ShowDeviceInfo(drive_); }
   QTreeWidget* List() const { return list_; }
+  // The heading that says which drive (or image file) the rows are about.
+  void SetDriveName(const QString& name);
+  QLabel* DriveName() const { return driveName_; }
 
  private:
   CDevCmdROM* drive_ = nullptr;
   QTreeWidget* list_;
+  QLabel* driveName_;
 };

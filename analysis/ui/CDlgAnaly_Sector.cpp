@@ -17,6 +17,9 @@ CDlgAnaly_Sector::CDlgAnaly_Sector(QWidget* parent) : QWidget(parent) {
   ApplySkinPalette(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
+  driveName_ = new QLabel(this);
+  driveName_->setWordWrap(true);
+  layout->addWidget(driveName_);
   auto* strip = new QHBoxLayout;
   auto* label = new QLabel(Tr("UIText", 27), this);
   field_ = new QLineEdit("16", this);
@@ -49,6 +52,11 @@ CDlgAnaly_Sector::CDlgAnaly_Sector(QWidget* parent) : QWidget(parent) {
     arrows_->setSliderPosition(0);
     arrows_->blockSignals(false);
   });
+}
+
+void CDlgAnaly_Sector::SetDriveName(const QString& name) {
+  driveName_->setText(name.isEmpty() ? QString() : Tr("UIText", 15) + " " + name);
+  driveName_->setToolTip(name);
 }
 
 void CDlgAnaly_Sector::SetDrive(CDevCmdROM* drive) {

@@ -8,6 +8,7 @@
 #include "analysis/SectorView.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QScrollBar;
@@ -26,6 +27,10 @@ class CDlgAnaly_Sector : public QWidget {
   // One sector up (+1) or down (-1, never below 0), read at once.
   void Step(int delta);
 
+  // The heading that says which drive (or image file) is shown.
+  void SetDriveName(const QString& name);
+  QLabel* DriveName() const { return driveName_; }
+
   QLineEdit* SectorField() const { return field_; }
   QCheckBox* RawBox() const { return raw_; }
   QListWidget* Dump() const { return dump_; }
@@ -36,6 +41,7 @@ class CDlgAnaly_Sector : public QWidget {
 
   CDevCmdROM* drive_ = nullptr;
   SectorView view_;
+  QLabel* driveName_;
   QLineEdit* field_;
   QScrollBar* arrows_;
   QCheckBox* raw_;

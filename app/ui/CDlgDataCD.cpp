@@ -175,9 +175,22 @@ void CDlgDataCD::SetImageColumns(bool image) {
     list_->headerItem()->setTextAlignment(2, Qt::AlignRight);
   } else {
     list_->setColumnCount(6);
-    list_->setHeaderLabels({Tr("Column", 5), Tr("Column", 15), Tr("Column", 8), Tr("Column", 7), Tr("Column", 14), "len"});
+    list_->setHeaderLabels({Tr("Column", 5), Tr("Column", 15), Tr("Column", 8), Tr("Column", 7), Tr("Column", 14),
+                            Tr("Column", 25)});
     for (int i = 0; i < 6; ++i) list_->setColumnWidth(i, 100);
   }
+  // The widest size ("1023 MB") is read whole beside the list's cell insets.
+  const QFontMetrics metrics(list_->font());
+  const int sizeWidth = metrics.horizontalAdvance("1023 MB") + 4 * metrics.horizontalAdvance(QLatin1Char('x')) + 8;
+  const int sizeColumn = image ? 3 : 2;
+  list_->setColumnWidth(sizeColumn, std::max(list_->columnWidth(sizeColumn), sizeWidth));
+  // The names take the room a wider window gives; the short columns keep
+  // their size. Long names are still whole in their tooltips.
+  QHeaderView* header = list_->header();
+  header->setStretchLastSection(false);
+  header->setMinimumSectionSize(60);
+  for (int i = 0; i < list_->columnCount(); ++i)
+    header->setSectionResizeMode(i, i == 0 || (!image && i == 1) ? QHeaderView::Stretch : QHeaderView::Interactive);
 }
 
 void CDlgDataCD::EnsureStagingRoot() {
@@ -195,7 +208,7 @@ void CDlgDataCD::SetMode(int mode) {
   EnsureStagingRoot();
   filling_ = true;
   tree_->clear();
-  auto* root = new QTreeWidgetItem(tree_, QStringList(mode_ == kModeMp3 ? "Plome" : "DataCD"));
+  auto* root = new QTreeWidgetItem(tree_, QStringList(mode_ == kModeMp3 ? "MP3CD" : "DataCD"));
   root->setIcon(0, style()->standardIcon(QStyle::SP_DriveCDIcon));
   root->setFlags(root->flags() | Qt::ItemIsEditable | Qt::ItemIsDropEnabled);
   filling_ = false;
@@ -376,7 +389,12 @@ void CDlgDataCD::RefreshList() {
   }
   const std::string folder = FolderPath(folderItem);
   const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
-  for (const StagingEntry& e : EnumerateStagingFolder(folder)) {
+  // Folders first, then files, each in the order the tree shows its folders.
+  std::vector<StagingEntry> folders = EnumerateStagingFolder(folder);
+  std::stable_sort(folders.begin(), folders.end(), [](const StagingEntry& a, const StagingEntry& b) {
+    return ShownBefore(QString::fromStdString(a.name), QString::fromStdString(b.name));
+  });
+  for (const StagingEntry& e : folders) {
     if (e.kind != StagingEntry::kFolder) continue;
     auto* row = new QTreeWidgetItem(list_);
     row->setText(0, QString::fromStdString(e.name));
@@ -388,6 +406,9 @@ void CDlgDataCD::RefreshList() {
   std::string error;
   if (!ReadFileList(folder, &entries, &error) && !error.empty())
     ShowMessage(LoadLangText("Message", 1002) + "\n" + error, msgbox::kErrorOk);
+  std::stable_sort(entries.begin(), entries.end(), [](const FileListEntry& a, const FileListEntry& b) {
+    return ShownBefore(QString::fromStdString(a.discName), QString::fromStdString(b.discName));
+  });
   QFileIconProvider icons;
   for (const FileListEntry& e : entries) {
     auto* row = new QTreeWidgetItem(list_);
@@ -404,8 +425,12 @@ void CDlgDataCD::RefreshList() {
     row->setToolTip(1, source);
     row->setIcon(0, icons.icon(QFileInfo(source)));
     struct stat st;
-    if (stat(e.sourcePath.c_str(), &st) == 0) row->setText(2, QString::number(qulonglong(st.st_size)));
-    else row->setText(2, Tr("UIText", 1103));
+    if (stat(e.sourcePath.c_str(), &st) == 0) {
+      row->setText(2, QString::fromStdString(FormatSize(uint64_t(st.st_size))));
+      row->setToolTip(2, QString::number(qulonglong(st.st_size)));  // the exact count
+    } else {
+      row->setText(2, Tr("UIText", 1103));
+    }
     row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
   }
   filling_ = false;
@@ -942,7 +967,8 @@ void CDlgDataCD::ShowImageTree() {
       row->setText(0, QString::fromStdString(e.name));
       row->setText(1, QString::fromStdString(e.date));
       row->setText(2, e.folder ? kFolderType : kFileType);
-      row->setText(3, e.folder ? QString() : QString::number(qulonglong(e.size)));
+      row->setText(3, e.folder ? QString() : QString::fromStdString(FormatSize(e.size)));
+      row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
       row->setText(4, QString::number(e.lba));
       row->setText(5, QString::number(qulonglong((e.size + 2047) / 2048)));
       row->setIcon(0, style()->standardIcon(e.folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
@@ -1153,6 +1179,8 @@ bool CDlgDataCD::eventFilter(QObject* watched, QEvent* event) {
       if (editing) break;
       if (key->key() == Qt::Key_Escape || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
         if (list && key->key() != Qt::Key_Escape) OnListDoubleClicked(list_->currentItem());
+        // Escape takes back the selection of the list, as in file managers.
+        if (list && key->key() == Qt::Key_Escape) list_->clearSelection();
         return true;
       }
       if (key->matches(QKeySequence::Paste)) {

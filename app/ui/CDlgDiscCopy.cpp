@@ -114,15 +114,25 @@ void CDlgDiscCopy::UpdateEnabled() {
   browseFile_->setEnabled(!drive);
 }
 
-void CDlgDiscCopy::FillSourceDrives() {
+void CDlgDiscCopy::FillSourceDrives(int target) {
   const int keep = SelectedSource();
   QSignalBlocker quiet(sources_);
   sources_->clear();
-  for (const DriveEntry& d : service_->Drives()) {
+  int kept = -1, other = -1;
+  const std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  for (const DriveEntry& d : drives) {
     if (d.index < 1 || d.index > 25) continue;
-    sources_->addItem(QString::fromStdString(d.text), int(d.index));
-    if (d.index == keep) sources_->setCurrentIndex(sources_->count() - 1);
+    const QString text = QString::fromStdString(d.text);
+    sources_->addItem(text, int(d.index));
+    sources_->setItemData(sources_->count() - 1, d.where.empty() ? text : text + "\n" + QString::fromStdString(d.where),
+                          Qt::ToolTipRole);
+    if (d.index == keep) kept = sources_->count() - 1;
+    if (other < 0 && d.index != target) other = sources_->count() - 1;
   }
+  // A copy reads one disc and writes another: the first choice is a drive
+  // other than the target, where there is one.
+  sources_->setCurrentIndex(kept >= 0 ? kept : other >= 0 ? other : sources_->count() ? 0 : -1);
+  sources_->setToolTip(sources_->currentData(Qt::ToolTipRole).toString());
   if (driveMode_->isChecked()) ShowTracks();
 }
 
@@ -221,6 +231,7 @@ bool CDlgDiscCopy::CheckSource(bool fileMode, int source, const std::string& pat
 int CDlgDiscCopy::RunCopy(int source, int target, const std::string& path) {
   std::atomic<bool> done{false};
   int result = result::kNothingDone;
+  copying_ = true;
   std::thread worker([&] {
     result = service_->DiscCopy(source, uint8_t(target), path);
     done = true;
@@ -242,6 +253,7 @@ int CDlgDiscCopy::RunCopy(int source, int target, const std::string& path) {
   if (cancelled) service_->StopCopy();
   RunOffWindowThread([&] { worker.join(); });
   if (CDlgBurnSet::RememberedEjectWhenDone()) RunOffWindowThread([&] { return service_->Eject(uint8_t(target), true); });
+  copying_ = false;
   return result;
 }
 

@@ -25,8 +25,11 @@ class CDlgDiscCopy : public QWidget {
   // Deletes the copy file this window made when the delete box is set.
   ~CDlgDiscCopy() override;
 
-  // Lists the drives that can be a source (indexes 1 to 25).
-  void FillSourceDrives();
+  // Lists the drives that can be a source (indexes 1 to 25), keeping the
+  // chosen one; a first choice avoids the drive `target`.
+  void FillSourceDrives(int target = -1);
+  // While a copy runs, the drives are its own.
+  bool Copying() const { return copying_; }
   // Shows the tracks of the chosen source.
   void ShowTracks();
   // Copies onto the recorder `targetDrive`; the result of the copy, or 0
@@ -68,4 +71,5 @@ class CDlgDiscCopy : public QWidget {
   QPushButton* browseFile_;
   QTreeWidget* tracks_;
   std::string madeFile_;  // a copy file this window had made
+  bool copying_ = false;
 };

@@ -3,6 +3,7 @@
 
 #include "app/ui/CPlomeDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,7 +15,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QShortcut>
-#include <QSizeGrip>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
@@ -36,6 +36,7 @@
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CPlomeDlgIds.h"
+#include "controls/CSizeGrip.h"
 #include "app/ui/CSkinBtn.h"
 #include "app/ui/HandOverServer.h"
 #include "app/ui/QtUpdateHost.h"
@@ -136,7 +137,7 @@ void CPlomeDlg::CreateControls() {
   ConnectButtons();
   // The window has no frame of its own: the grip at the bottom right corner
   // resizes it.
-  sizeGrip_ = new QSizeGrip(this);
+  sizeGrip_ = new CSizeGrip(this);
   sizeGrip_->setToolTip(Tr("UIText", 1118));
   LayOutForSize();
 }
@@ -262,6 +263,8 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
   connect(buttons_[kIdHelp], &QAbstractButton::clicked, this, &CPlomeDlg::ShowHelpMenu);
   connect(recorderList_, &QComboBox::activated, this, [this] { OnRecorderChanged(); });
+  connect(recorderList_, &QComboBox::currentIndexChanged, this,
+          [this] { recorderList_->setToolTip(recorderList_->currentData(Qt::ToolTipRole).toString()); });
 }
 
 // Help, the maker's home page and support address (when branding names
@@ -329,9 +332,18 @@ void CPlomeDlg::Initialise() {
   deviceTimer_->start();
   ArmSchedule();
   // The keyboard starts in the project, not on the first of the buttons.
-  if (CDlgDataCD* w = DataWindow(mode_)) w->Tree()->setFocus();
-  else if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) a->setFocus();
-  else recorderList_->setFocus();
+  FocusPage();
+}
+
+void CPlomeDlg::FocusPage() {
+  if (CDlgDataCD* w = DataWindow(mode_)) return w->Tree()->setFocus();
+  if (CDlgAudioCD* a = AudioWindow(); a && mode_ == kAudioCD) return a->setFocus();
+  if (QWidget* page = mode_ >= 0 ? pages_[size_t(mode_)] : nullptr) {
+    for (QWidget* child : page->findChildren<QWidget*>())
+      if ((child->focusPolicy() & Qt::TabFocus) && child->isVisibleTo(page) && child->isEnabled())
+        return child->setFocus();
+  }
+  recorderList_->setFocus();
 }
 
 void CPlomeDlg::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -405,6 +417,13 @@ void CPlomeDlg::ShowHelpAt(const QString& anchor) {
 void CPlomeDlg::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Escape:
+      // Escape takes back the last small step (a selection in the page's
+      // lists); it never closes the window behind the user's back.
+      if (auto* view = qobject_cast<QAbstractItemView*>(focusWidget()); view && view->selectionModel() &&
+          view->selectionModel()->hasSelection())
+        view->clearSelection();
+      event->accept();
+      return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
       event->accept();

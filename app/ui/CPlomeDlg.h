@@ -71,8 +71,14 @@ class CPlomeDlg : public QWidget {
   bool ModeAvailable(int index) const;
 
   void FillRecorderLists();
+  // Each entry's full text and path as its tooltip, and a popup wide enough
+  // for the longest entry.
+  void ShowRecorderTips();
   void SelectRecorder();
   void FillSpeedList();
+  // The write speed chosen in the speed box, as a multiple of the medium's
+  // unit speed; 0 when there is none to choose.
+  int ChosenSpeedFactor() const;
   void ShowDiscStatus();
   // The activity light (1146): lit by every drive command, dark again 3 ms later.
   void ShowActivity();
@@ -189,6 +195,8 @@ class CPlomeDlg : public QWidget {
   void SaveWindowSize();
   QWidget* CreatePage(int mode);
   void SetBusy(bool busy);
+  // The keyboard in the shown page: its project, or its first control.
+  void FocusPage();
   void BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromImage, std::string source,
                   std::string label, bool closeDisc, int copies);
   void OnBurnTimer(CDlgProgress1* progress);
@@ -260,6 +268,7 @@ class CPlomeDlg : public QWidget {
   std::array<int, kModeCount> remembered_;
   QStringList allDrives_;
   QStringList recorders_;
+  std::map<QString, QString> driveWhere_;  // entry text -> the drive's full path
   int toolbarGroup_ = -1;
   int highlighted_ = -1;
   int mainType_ = 0;
@@ -301,7 +310,7 @@ class CPlomeDlg : public QWidget {
   QLabel* status_;
   QLabel* logo_;
   QLabel* activity_;
-  class QSizeGrip* sizeGrip_ = nullptr;
+  class CSizeGrip* sizeGrip_ = nullptr;
   std::atomic<bool> activityQueued_{false};
   CAdBtn* info_;
   QComboBox* recorderList_;

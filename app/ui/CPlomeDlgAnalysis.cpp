@@ -2,6 +2,8 @@
 
 #include "app/ui/CPlomeDlg.h"
 
+#include <QComboBox>
+
 #include "analysis/ui/CDlgAnaly_CD.h"
 #include "analysis/ui/CDlgAnaly_DevInfo.h"
 #include "analysis/ui/CDlgAnaly_Sector.h"
@@ -47,7 +49,17 @@ CDevCmdROM* CPlomeDlg::AnalysisDrive(bool ask) {
 void CPlomeDlg::ShowAnalysis(bool askForImage) {
   if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) return;
   CDevCmdROM* drive = AnalysisDrive(askForImage);
-  if (mode_ == kAnalyseDisc) AnalysisWindow()->SetDrive(drive);
-  else if (mode_ == kAnalyseSector) SectorWindow()->SetDrive(drive);
-  else DeviceInfoWindow()->ShowDeviceInfo(drive);
+  // The recorder box is hidden on these two pages; they name the drive themselves.
+  QString name;
+  if (drive) name = ImageEntrySelected() ? QString::fromStdString(drive->GetDevicePath()) : recorderList_->currentText();
+  if (name.startsWith("image:")) name.remove(0, 6);  // the file itself, as the user chose it
+  if (mode_ == kAnalyseDisc) {
+    AnalysisWindow()->SetDrive(drive);
+  } else if (mode_ == kAnalyseSector) {
+    SectorWindow()->SetDriveName(name);
+    SectorWindow()->SetDrive(drive);
+  } else {
+    DeviceInfoWindow()->SetDriveName(name);
+    DeviceInfoWindow()->ShowDeviceInfo(drive);
+  }
 }

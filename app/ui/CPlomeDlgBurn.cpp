@@ -44,9 +44,7 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   copies_ = settings.Copies();
   recorderCount_ = settings.RecorderCount();
   recorderListText_ = settings.RecorderListText();
-  if (!recorderListText_.isEmpty() && speedList_->count() >= 2) {
-    int pick = speedList_->currentIndex() <= 0 ? 1 : speedList_->currentIndex();
-    int factor = std::atoi(speedList_->itemText(pick).toUtf8());
+  if (const int factor = ChosenSpeedFactor(); !recorderListText_.isEmpty() && factor > 0) {
     const QStringList drives = recorderListText_.split(',', Qt::SkipEmptyParts);
     RunOffWindowThread([&] {
       for (const QString& d : drives) {

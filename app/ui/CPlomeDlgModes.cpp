@@ -3,6 +3,8 @@
 
 #include "app/ui/CPlomeDlg.h"
 
+#include <QApplication>
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -116,7 +118,7 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   if (mode == kDiscCopy) {
     auto* w = new CDlgDiscCopy(service_, workArea_);
     connect(w, &CDlgDiscCopy::DialogOpened, this, &CPlomeDlg::DialogOpened);
-    w->FillSourceDrives();
+    w->FillSourceDrives(SelectedDrive());
     return w;
   }
   // A mode whose window is not part of this version says so in its place.
@@ -147,6 +149,7 @@ void CPlomeDlg::SwitchMode(int index) {
   recorderList_->clear();
   recorderList_->addItems(info.allDrives ? allDrives_ : recorders_);
   if (info.imageEntry) recorderList_->addItem(Tr("UIText", 91));
+  ShowRecorderTips();
   recorderList_->setCurrentIndex(0);
   filling_ = false;
 
@@ -158,8 +161,13 @@ void CPlomeDlg::SwitchMode(int index) {
   SelectRecorder();
 
   if (!pages_[size_t(index)]) pages_[size_t(index)] = CreatePage(index);
+  else if (index == kDiscCopy) CopyWindow()->FillSourceDrives(SelectedDrive());  // drives may have changed
   QWidget* page = pages_[size_t(index)];
   if (mainType_ != 1) title_->setText(Tr("Tip", info.tip));
+  // Hiding the page with the keyboard focus hands it on to the next control
+  // as if by Tab, a mode button far from the work; it goes to the new page.
+  QWidget* focused = QApplication::focusWidget();
+  const bool focusInPage = focused && workArea_->isAncestorOf(focused);
   for (QWidget* other : pages_)
     if (other && other != page) other->hide();
   page->setGeometry(0, 0, workArea_->width(), workArea_->height());
@@ -174,6 +182,9 @@ void CPlomeDlg::SwitchMode(int index) {
   }
   LayOutToolbar(info.group);
   speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  if (focusInPage) FocusPage();
+  // The image entry of another mode may have emptied the speeds.
+  FillSpeedList();
   ShowCapacity(discKnown_, disc_);  // the new page's capacity bar
   UpdateTitle();
   ShowAnalysis();
@@ -205,14 +216,16 @@ void CPlomeDlg::LayOutToolbar(int group) {
 // The project's name as the title and the questions about it give it: its
 // file's name, else the disc's label; "" for a mode without a project.
 QString CPlomeDlg::ProjectName(int mode) const {
+  // A project not saved yet is "Untitled", as users know it; the disc
+  // label is not its name.
+  const QString untitled = Tr("UIText", 92);
+  auto nameOf = [&](const QString& path) { return path.isEmpty() ? untitled : QFileInfo(path).completeBaseName(); };
   if (CDlgDataCD* w = DataWindow(mode)) {
     if (w->IsImageMode()) return QFileInfo(w->GetImagePath()).fileName();
-    return w->GetProjectPath().isEmpty() ? w->GetVolumeLabel() : QFileInfo(w->GetProjectPath()).completeBaseName();
+    return nameOf(w->GetProjectPath());
   }
-  if (CDlgVideoDisc* v = VideoWindowOf(mode))
-    return v->ProjectPath().isEmpty() ? v->LabelEdit()->text() : QFileInfo(v->ProjectPath()).completeBaseName();
-  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD)
-    return a->GetProjectPath().isEmpty() ? "AudioCD" : QFileInfo(a->GetProjectPath()).completeBaseName();
+  if (CDlgVideoDisc* v = VideoWindowOf(mode)) return nameOf(v->ProjectPath());
+  if (CDlgAudioCD* a = AudioWindow(); a && mode == kAudioCD) return nameOf(a->GetProjectPath());
   return {};
 }
 

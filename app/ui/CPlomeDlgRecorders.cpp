@@ -3,13 +3,16 @@
 
 #include "app/ui/CPlomeDlg.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
+#include <algorithm>
 
 #include "BurnCtrl/Results.h"
 #include "app/SpeedList.h"
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgDataCD.h"
+#include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CPlomeDlgIds.h"
 #include "foundation/SizeText.h"
 #include "foundation/ui/WindowSupport.h"
@@ -20,12 +23,29 @@ void CPlomeDlg::FillRecorderLists() {
   std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
   allDrives_.clear();
   recorders_.clear();
+  driveWhere_.clear();
   for (const DriveEntry& d : drives) {
     if (d.index == 0) continue;
     if (d.index >= 26) break;
     allDrives_ << QString::fromStdString(d.text);
     if (d.recorder) recorders_ << QString::fromStdString(d.text);
+    driveWhere_[QString::fromStdString(d.text)] = QString::fromStdString(d.where);
   }
+}
+
+void CPlomeDlg::ShowRecorderTips() {
+  int widest = 0;
+  const QFontMetrics metrics(recorderList_->view()->font());
+  for (int i = 0; i < recorderList_->count(); ++i) {
+    const QString text = recorderList_->itemText(i);
+    auto where = driveWhere_.find(text);
+    const bool more = where != driveWhere_.end() && !where->second.isEmpty() && !text.contains(where->second);
+    recorderList_->setItemData(i, more ? text + "\n" + where->second : text, Qt::ToolTipRole);
+    widest = std::max(widest, metrics.horizontalAdvance(text));
+  }
+  // The popup may be wider than the box: no entry is cut there.
+  recorderList_->view()->setMinimumWidth(widest + 2 * metrics.averageCharWidth() + 24);
+  recorderList_->setToolTip(recorderList_->currentData(Qt::ToolTipRole).toString());
 }
 
 bool CPlomeDlg::ImageEntrySelected() const { return recorderList_->currentText().startsWith('['); }
@@ -111,6 +131,9 @@ void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
 
 void CPlomeDlg::FillSpeedList() {
   if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
+  // The user's choice stays when the same speeds come back (another mode,
+  // the same drive).
+  const QString chosen = speedList_->currentText();
   speedList_->clear();
   int drive = SelectedDrive();
   if (drive < 0) {
@@ -119,13 +142,19 @@ void CPlomeDlg::FillSpeedList() {
   }
   speedList_->setEnabled(true);
   std::vector<int> factors = RunOffWindowThread([&] { return WriteSpeedFactors(*service_, uint8_t(drive), nullptr); });
-  speedList_->addItem(Tr("UIText", 1));
-  for (int f : factors) speedList_->addItem(QString::asprintf("%dX", f));
-  speedList_->setCurrentIndex(0);
+  // Each entry carries its factor; "Maximum" is the highest the drive takes
+  // for the disc in it, and the default, as users expect of a burner.
+  if (!factors.empty()) speedList_->addItem(Tr("UIText", 17), factors.back());
+  for (int f : factors) speedList_->addItem(QString::asprintf("%dX", f), f);
+  const int keep = chosen.isEmpty() ? -1 : speedList_->findText(chosen);
+  speedList_->setCurrentIndex(keep >= 0 ? keep : 0);
 }
 
+int CPlomeDlg::ChosenSpeedFactor() const { return speedList_->currentData().toInt(); }
+
 void CPlomeDlg::OnDeviceChange() {
-  if (!initialised_ || mode_ == kDiscCopy || !finished_ || eraseBusy_) return;
+  if (!initialised_ || !finished_ || eraseBusy_) return;
+  if (mode_ == kDiscCopy && CopyWindow() && CopyWindow()->Copying()) return;
   if (!isActiveWindow()) {
     FollowDisc();
     return;

@@ -12,12 +12,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
-#include <QSizeGrip>
 
 #include "app/ProjectFileType.h"
 #include "app/ui/CAdBtn.h"
 #include "app/ui/CPlomeDlgIds.h"
 #include "app/ui/CSkinBtn.h"
+#include "controls/CSizeGrip.h"
 #include "foundation/ProfileIni.h"
 #include "foundation/ProgramDir.h"
 #include "foundation/ui/WindowSupport.h"

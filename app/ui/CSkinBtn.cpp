@@ -1,5 +1,6 @@
 #include "app/ui/CSkinBtn.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 
 CSkinBtn::CSkinBtn(int id, QWidget* parent) : QAbstractButton(parent), id_(id) {
@@ -32,7 +33,7 @@ void CSkinBtn::paintEvent(QPaintEvent*) {
     p.drawPixmap(0, 0, picture);
   }
   if (!isEnabled()) p.fillRect(rect(), QColor(20, 24, 32, 150));
-  if (hasFocus()) {
+  if (ShowsFocusRing()) {
     // The keyboard focus: a clear ring inside the button's edge.
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(140, 200, 255), 2));
@@ -49,4 +50,19 @@ void CSkinBtn::enterEvent(QEnterEvent*) {
 void CSkinBtn::leaveEvent(QEvent*) {
   hover_ = false;
   update();
+}
+
+void CSkinBtn::focusInEvent(QFocusEvent* event) {
+  // The window coming back keeps the ring as it was.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+    keyboardFocus_ = true;
+  else if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+    keyboardFocus_ = false;
+  QAbstractButton::focusInEvent(event);
+}
+
+void CSkinBtn::focusOutEvent(QFocusEvent* event) {
+  if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason) keyboardFocus_ = false;
+  QAbstractButton::focusOutEvent(event);
 }

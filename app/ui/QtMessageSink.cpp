@@ -10,6 +10,7 @@ namespace {
 int ShowBox(const QString& text, unsigned flags) {
   QMessageBox box(QApplication::activeWindow());
   box.setWindowTitle("Varnex");
+  SetMessageFrame(&box);
   box.setText(text);
   unsigned icon = flags & 0xF0;
   box.setIcon(icon == 0x20 ? QMessageBox::Question : icon == 0x30 ? QMessageBox::Warning

@@ -36,7 +36,13 @@ void QtProjectTree::SetText(TreeItem item, const std::string& text) {
 TreeItem QtProjectTree::Insert(TreeItem parent, const std::string& text) {
   return OnThreadOf(tree_, [&]() -> TreeItem {
     if (!parent) return nullptr;
-    auto* item = new QTreeWidgetItem(ItemOf(parent), QStringList(QString::fromStdString(text)));
+    // A new folder takes its place among its siblings in the list's order.
+    QTreeWidgetItem* under = ItemOf(parent);
+    const QString name = QString::fromStdString(text);
+    int at = 0;
+    while (at < under->childCount() && !ShownBefore(name, under->child(at)->text(0))) ++at;
+    auto* item = new QTreeWidgetItem(QStringList(name));
+    under->insertChild(at, item);
     item->setIcon(0, FolderIcon(tree_));
     item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsDropEnabled);
     return item;

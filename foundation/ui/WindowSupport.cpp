@@ -142,3 +142,12 @@ FileChooser* Files() { return Chooser().get(); }
 void SetFileChooser(std::shared_ptr<FileChooser> chooser) {
   Chooser() = chooser ? std::move(chooser) : std::make_shared<DialogFileChooser>();
 }
+
+bool ShownBefore(const QString& a, const QString& b) {
+  const int folded = a.compare(b, Qt::CaseInsensitive);
+  return folded != 0 ? folded < 0 : a < b;
+}
+
+void SetMessageFrame(QWidget* box) {
+  box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+}

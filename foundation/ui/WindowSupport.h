@@ -32,6 +32,12 @@ QPixmap SkinBitmap(const QString& name, bool language = false);
 // corner, so rounded corners stay round when the window is resized. A null
 // bitmap gives the whole rectangle.
 QRegion ShapeRegion(const QImage& shape, QSize size);
+// A message or question window: a title and a close button, no minimise or
+// maximise buttons (a question answered later is a question forgotten).
+void SetMessageFrame(QWidget* box);
+// The order names are shown in, in the project tree and the list alike:
+// case does not matter (it only breaks ties), as in file managers.
+bool ShownBefore(const QString& a, const QString& b);
 // Fills a widget's background with the skin colour and gives labels the
 // program's light text colour.
 void ApplySkinPalette(QWidget* widget);

@@ -248,10 +248,8 @@ std::vector<DriveEntry> VirtualRecorders::Drives() {
     DriveEntry e;
     e.index = index;
     e.recorder = true;
-    std::string file = d->state;
-    size_t slash = file.rfind('/');
-    e.text = std::string(1, char('A' + index)) + ": VARNEX   Virtual Recorder 1.0  (" +
-             (slash == std::string::npos ? file : file.substr(slash + 1)) + ")";
+    e.text = DriveEntryText(std::string(1, char('A' + index)) + ":", "VARNEX Virtual Recorder 1.0", d->state);
+    e.where = d->state;
     out.push_back(e);
   }
   return out;

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
@@ -39,9 +41,11 @@ QString MakeIso(const QString& dir) {
   return dir + "/disc.iso";
 }
 
+// A folder by its name, a track by the text before its start and length.
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
   for (int i = 0; i < parent->childCount(); ++i)
-    if (parent->child(i)->text(0) == text) return parent->child(i);
+    if (parent->child(i)->text(0) == text || parent->child(i)->text(0).startsWith(text + " \u2013 "))
+      return parent->child(i);
   return nullptr;
 }
 
@@ -78,6 +82,8 @@ class AnalysisWindowTest : public QObject {
     QCOMPARE(session->text(0), QString("Session 1"));
     QTreeWidgetItem* track = Child(session, "DATA TRACK 1 (ISO)");
     QVERIFY(track);
+    const qint64 sectors = QFileInfo(iso).size() / 2048;
+    QCOMPARE(track->text(0), QString("DATA TRACK 1 (ISO) \u2013 start 0, length %1 sectors").arg(sectors));
     QVERIFY(Child(track, "sub") && Child(Child(track, "sub"), "deeper"));
     QVERIFY(tree->topLevelItem(tree->topLevelItemCount() - 1)->text(0).startsWith("(Lead Out) "));
 
@@ -88,7 +94,7 @@ class AnalysisWindowTest : public QObject {
     QCOMPARE(list->topLevelItem(0)->text(0), QString("sub"));
     QCOMPARE(list->topLevelItem(0)->text(2), QString("Folder"));
     QCOMPARE(list->topLevelItem(1)->text(0), QString("readme.txt"));
-    QCOMPARE(list->topLevelItem(1)->text(3), QString("10"));
+    QCOMPARE(list->topLevelItem(1)->text(3), QString("10 B"));
     QVERIFY(list->topLevelItem(1)->text(4).toInt() > 16);
 
     // Saving the folder selected in the list, with its content only.
@@ -116,6 +122,7 @@ class AnalysisWindowTest : public QObject {
     w.SwitchMode(CPlomeDlg::kAnalyseSector);
     CDlgAnaly_Sector* sector = w.SectorWindow();
     QVERIFY(sector);
+    QCOMPARE(sector->DriveName()->text(), wt::LangText("UIText", 15) + " " + iso);
     QCOMPARE(sector->SectorField()->text(), QString("16"));
     QCOMPARE(sector->Dump()->count(), 2 + 128);
     QVERIFY(sector->Dump()->item(2)->text().startsWith("   0|  01 43 44 30 30 31"));
@@ -139,7 +146,8 @@ class AnalysisWindowTest : public QObject {
     w.SwitchMode(CPlomeDlg::kDeviceInfo);
     CDlgAnaly_DevInfo* info = w.DeviceInfoWindow();
     QVERIFY(info);
-    QCOMPARE(info->List()->topLevelItemCount(), 29);
+    QCOMPARE(info->List()->topLevelItemCount(), 36);
+    QCOMPARE(info->DriveName()->text(), wt::LangText("UIText", 15) + " " + iso);
     QCOMPARE(info->List()->topLevelItem(0)->text(1), wt::LangText("UIText", 29));
     QCOMPARE(info->List()->topLevelItem(12)->text(1), wt::LangText("UIText", 42));
     QVERIFY(info->List()->topLevelItem(12)->text(0) == wt::LangText("UIText", 30) ||
@@ -180,7 +188,12 @@ class AnalysisWindowTest : public QObject {
     CDlgAnaly_CD* page = w.AnalysisWindow();
     QTreeWidgetItem* track = Child(page->Tree()->topLevelItem(0), "AUDIO TRACK 1");
     QVERIFY(track);
+    QVERIFY2(track->text(0).contains(" \u2013 start ") && track->text(0).endsWith(" sectors (0:01)"),
+             qPrintable(track->text(0)));
+    // After the file columns of another node, the CD-Text table has its two only.
+    page->Tree()->setCurrentItem(page->Tree()->topLevelItem(0));
     page->Tree()->setCurrentItem(track);
+    QCOMPARE(page->List()->columnCount(), 2);
     QCOMPARE(page->List()->topLevelItemCount(), 6);
     QCOMPARE(page->List()->topLevelItem(0)->text(0), QString("TITLE"));
     QCOMPARE(page->List()->topLevelItem(0)->text(1), QString("Opening"));

@@ -87,7 +87,7 @@ class DataWindowTest : public QObject {
     QCOMPARE(ChildTexts(w.RootItem()), QStringList{"docs"});
     QCOMPARE(ListNames(w), (QStringList{"docs", "top.txt"}));
     QCOMPARE(Row(w, "docs")->text(3), QString("Folder"));
-    QCOMPARE(Row(w, "top.txt")->text(2), QString("1048576"));
+    QCOMPARE(Row(w, "top.txt")->text(2), QString("1.00 MB"));
     QCOMPARE(Row(w, "top.txt")->text(1), src + "/top.txt");
     QCOMPARE(w.FileCount(), 4);
     QCOMPARE(w.TotalFilesLabel()->text(), wt::LangText("UIText", 11) + " 4");
@@ -384,7 +384,7 @@ class DataWindowTest : public QObject {
     CDlgDataCD w;
     w.resize(800, 400);
     w.SetMode(CDlgDataCD::kModeMp3);
-    QCOMPARE(w.GetVolumeLabel(), QString("Plome"));
+    QCOMPARE(w.GetVolumeLabel(), QString("MP3CD"));
     QVERIFY(w.AddPaths({folder + "/one.mp3", folder + "/two.MP3", folder + "/cover.jpg", folder + "/album"}));
     QCOMPARE(ListNames(w), (QStringList{"album", "one.mp3", "two.MP3"}));
     QCOMPARE(w.FileCount(), 3);

@@ -174,7 +174,7 @@ class MainWindowTest : public QObject {
       for (int i = 0; i < w.SpeedList()->count(); ++i) out << w.SpeedList()->itemText(i);
       return out;
     };
-    const QString first = wt::LangText("UIText", 1);
+    const QString first = wt::LangText("UIText", 17);  // "Maximum"
     QCOMPARE(speeds(cd), (QStringList{first, "4X", "8X", "12X"}));
     QCOMPARE(w.StatusLine()->text(),
              QString("CD-RW ") + wt::LangText("UIText", 4) + " " + wt::LangText("UIText", 8) + " 703 MB");

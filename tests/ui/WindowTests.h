@@ -16,3 +16,4 @@ int RunDvdWindowTests(int argc, char** argv);
 int RunProgressMultiWindowTests(int argc, char** argv);
 int RunUnsavedProjectTests(int argc, char** argv);
 int RunHelpWindowTests(int argc, char** argv);
+int RunReadableWindowTests(int argc, char** argv);

@@ -60,5 +60,6 @@ int main(int argc, char** argv) {
   failed += RunProgressMultiWindowTests(argc, argv);
   failed += RunUnsavedProjectTests(argc, argv);
   failed += RunHelpWindowTests(argc, argv);
+  failed += RunReadableWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
