@@ -203,7 +203,7 @@ bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
   const std::string root = w->GetStagingRoot();
   const bool fits = RunOffWindowThread([&] { return CDataFile::ReviewProject(root, &notices, udf); });
   constexpr size_t kShown = 12;
-  QStringList shortened, refused;
+  QStringList shortened, refused, split;
   for (const LayoutNotice& n : notices) {
     const QString path = QString::fromStdString(n.discPath);
     switch (n.kind) {
@@ -217,6 +217,9 @@ bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
       case LayoutNotice::kTooLarge:
         refused << QString::fromStdString(n.detail) + ": " + Tr("Message", 906);
         break;
+      case LayoutNotice::kSplitInExtents:
+        split << path;
+        break;
     }
   }
   auto listed = [&](const QStringList& lines) {
@@ -229,6 +232,11 @@ bool CPlomeDlg::CheckNames(CDlgDataCD* w, bool udf) {
                 msgbox::kErrorOk);
     return false;
   }
+  // Files of 4 GiB and more go on the disc in several extents: told before
+  // the burn, since some systems' readers show them cut short.
+  if (!split.isEmpty() &&
+      ShowMessage(ToStd(Tr("Message", 1030) + "\n\n" + listed(split)), msgbox::kQuestionOkCancel) != msgbox::kOk)
+    return false;
   if (shortened.isEmpty()) return true;
   const QString text = Tr("Message", 1018).arg(udf ? int(CECMA167::kMaxNameBytes / 2) : int(discnames::kJolietMaxChars)) + "\n\n" + listed(shortened) +
                        "\n\n" + Tr("Message", 1019);

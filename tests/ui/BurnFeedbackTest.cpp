@@ -4,12 +4,14 @@
 // and the status line after the burn.
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <unistd.h>
 #include <fstream>
 
 #include "BurnCtrl/RecorderCommands.h"
@@ -252,6 +254,26 @@ class BurnFeedbackTest : public QObject {
     b.window->Burn();
     QVERIFY(Sink().Saw(QString::fromStdString(LoadErrorText(result::kEmptyProject))));
     QCOMPARE(wt::ReadFile(iso), QByteArray("an image the user made earlier"));
+    wt::Chooser().next.clear();
+  }
+
+  // A file of 4 GiB or more goes into an ISO 9660 image in several extents:
+  // the window says so before anything is written, and Cancel writes nothing.
+  void AFileOfFourGiBIsToldBeforeTheImageIsWritten() {
+    Bench b(medium::kCdR);
+    const QString big = b.folder + "/src/big.bin";
+    QVERIFY(wt::WriteFile(big, ""));
+    QVERIFY(::truncate(big.toUtf8().constData(), (qint64(4) << 30) + 5000) == 0);  // sparse: no disk used
+    QVERIFY(b.Data()->AddPaths({big}));
+    b.window->RecorderList()->setCurrentIndex(b.window->RecorderList()->count() - 1);
+    b.window->OnRecorderChanged();
+    const QString iso = b.folder + "/big.iso";
+    wt::Chooser().next = {iso};
+    Sink().Answer({msgbox::kCancel});
+    b.window->Burn();
+    QVERIFY2(Sink().Saw(Text("Message", 1030).left(30)), Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
+    QVERIFY(Sink().Saw("/big.bin"));
+    QVERIFY(!QFile::exists(iso));
     wt::Chooser().next.clear();
   }
 
