@@ -100,7 +100,9 @@ int DiscCopyJob::CheckTarget(int index, bool eraseAllowed) {
     if (!eraseAllowed) return result::kTargetNotBlank;
     return BlankDisc(index);
   }
-  return writable ? result::kTargetNotBlank : result::kTargetNotWritable;
+  // A recordable disc that holds sessions (open, unfinished or closed) is
+  // "not blank"; only a pressed disc "cannot be written".
+  return medium::IsWritable(m) ? result::kTargetNotBlank : result::kTargetNotWritable;
 }
 
 // The source's last lead-out must fit the target's blank capacity less 1024.

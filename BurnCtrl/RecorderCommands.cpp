@@ -575,11 +575,13 @@ namespace {
 
 // How much of a disc that is not blank holds data: behind the last session's
 // volume on overwritable media, up to the next writable address on an open
-// disc, to the end of the last track on a closed one.
-uint64_t UsedBytes(Recorder* r, bool overwritable, bool writable, uint32_t overwritableEnd) {
+// disc (also one a stopped burn left unfinished, whose open track would
+// otherwise count as filling the disc), to the end of the last track on a
+// closed one.
+uint64_t UsedBytes(Recorder* r, bool overwritable, bool open, uint32_t overwritableEnd) {
   if (overwritable) return uint64_t(overwritableEnd) * kDataSectorSize;
   uint32_t next = 0;
-  if (writable && r->GetNextWriteAdd(next) == 0) return uint64_t(next) * kDataSectorSize;
+  if (open && r->GetNextWriteAdd(next) == 0 && next > 0) return uint64_t(next) * kDataSectorSize;
   DiscInfo info;
   TrackInfo last;
   if (r->ReadDiscInfo(info) == 0 && r->ReadTrackInfo(info.lastTrackLastSession, last) == 0)
@@ -602,7 +604,11 @@ int GetDiscInfoEx(int index, bool* blank, bool* writable, int* medium, uint64_t*
   // figures: it means importing that session's tree.
   const bool overwritable = ::medium::IsOverwritable(*medium);
   const uint32_t start = overwritable && !*blank ? NextOverwritableSession(r.get()) : 0;
-  if (wantUsed) *usedBytes = UsedBytes(r.get(), overwritable, *writable, start);
+  if (wantUsed) {
+    DiscInfo disc;
+    const bool open = *writable || (r->ReadDiscInfo(disc) == 0 && disc.discStatus == 1);
+    *usedBytes = UsedBytes(r.get(), overwritable, open, start);
+  }
   if (!*writable) return res;
   DiscInfo info;
   if (!overwritable && r->ReadDiscInfo(info) == 0 && info.discStatus == 2) return res;

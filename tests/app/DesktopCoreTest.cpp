@@ -9,6 +9,7 @@
 #include "BurnCtrl/Results.h"
 #include "app/HandOver.h"
 #include "app/ImageTracks.h"
+#include "foundation/LangText.h"
 #include "foundation/ProfileIni.h"
 #include "app/SpeedList.h"
 #include "support/VirtualRecorders.h"
@@ -301,6 +302,36 @@ TEST(CommandLayerRecorders, BurnsAndErasesThroughTheCommandLayer) {
   EXPECT_EQ(info.mediumType, medium::kDvdPlusRw);
   RemoveRecorder(made);
   EXPECT_FALSE(OpenVirtualRecorder("virtual:", &error));
+}
+
+// A BD-R whose burn broke off is unfinished: not blank, not writable, no
+// room, and on it only what was written before the break (not the whole
+// disc, which its open track would otherwise claim).
+TEST(CommandLayerRecorders, ADiscABrokenBurnLeftOpenIsUnfinished) {
+  ScratchFolder dir;
+  const std::string state = dir / "broken.vdisc";
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(state, "bd-r", &error)) << error;
+  std::ofstream(state, std::ios::app) << "fault-write 3 1000 3 12 0 0\n";  // every write from the third fails
+  ASSERT_TRUE(OpenVirtualRecorder("virtual:" + state, &error)) << error;
+  const int drive = FirstFreeRecorderIndex(3) - 1;
+  dir.Write("src/a.txt", std::string(300000, 'a'));
+  const std::string root = dir.Mkdir("staging");
+  CFileManager manager;
+  manager.SetStagingRoot(root);
+  ASSERT_TRUE(manager.AddPath(nullptr, nullptr, dir / "src/a.txt", root));
+  CommandLayerRecorders layer;
+  EXPECT_NE(layer.WriteCd(uint8_t(drive), root, "BROKEN", false, false), result::kSuccess);
+  layer.ResetBurn(uint8_t(drive));
+  DiscInfo info;
+  ASSERT_EQ(layer.GetDiscInfoEx(uint8_t(drive), &info), result::kSuccess);
+  EXPECT_EQ(info.state, medium::DiscState::kUnfinished);
+  EXPECT_FALSE(info.blank);
+  EXPECT_FALSE(info.writable);
+  EXPECT_EQ(info.freeBytes, 0u);
+  EXPECT_LT(info.usedBytes, uint64_t(64) << 20) << info.usedBytes;
+  EXPECT_EQ(DiscRefusal(info), LoadErrorText(result::kSessionUnfinished));
+  RemoveRecorder(drive);
 }
 
 #include <cstdlib>
