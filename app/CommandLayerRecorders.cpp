@@ -162,9 +162,11 @@ int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) 
 }
 
 int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
-                                   bool multisession, bool mp3) {
+                                   bool multisession, bool mp3, uint8_t discOptions) {
   SetWriteToFile(WriteToFileTarget());
-  return Verified(drive, [&] { return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false); });
+  return Verified(drive, [&] {
+    return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false, discOptions);
+  });
 }
 
 int CommandLayerRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) {

@@ -30,7 +30,7 @@ class CommandLayerRecorders : public RecorderService {
   int SetWriteSpeed(uint8_t drive, int kBps) override;
   int SetImageFile(uint8_t drive, const std::string& path) override;
   int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label, bool multisession,
-              bool mp3) override;
+              bool mp3, uint8_t discOptions = 0) override;
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
   int GetDriveProgress(uint8_t drive) override;

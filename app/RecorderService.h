@@ -92,9 +92,10 @@ class RecorderService {
   virtual int SetImageFile(uint8_t drive, const std::string& path) = 0;
 
   // Writes the data project of a staging folder as one session. With
-  // `multisession` the disc stays open for more.
+  // `multisession` the disc stays open for more. `discOptions`: the
+  // project's project::DiscOption bits (0: Rock Ridge as the source has it).
   virtual int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
-                      bool multisession, bool mp3) = 0;
+                      bool multisession, bool mp3, uint8_t discOptions = 0) = 0;
   virtual int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) = 0;
   // Writes CD WAV files (44.1 kHz, 16-bit, stereo) as the tracks of one
   // audio CD, in order, and closes the disc.

@@ -37,6 +37,10 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   verifyBox_->SetMyTextColor(0xEEE1DC);
   verifyBox_->setFixedHeight(18);
   verifyBox_->SetSelect(ini::GetInt(SettingsFilePath(), "Burn Set", "Verify", 0) != 0);
+  rockBox_ = new CTransBtn(Tr("UIText", 1411), this);
+  rockBox_->SetMyTextColor(0xEEE1DC);
+  rockBox_->setFixedHeight(18);
+  rockBox_->setVisible(false);
   copiesEdit_ = new QLineEdit("1", this);
   copiesEdit_->setProperty("id", 1102);
   copiesEdit_->setFixedWidth(60);
@@ -74,6 +78,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   grid->addWidget(closeBox_, 2, 0, 1, 2);
   grid->addWidget(ejectBox_, 3, 0, 1, 2);
   grid->addWidget(verifyBox_, 4, 0, 1, 2);
+  grid->addWidget(rockBox_, 5, 0, 1, 2);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok_);
@@ -102,6 +107,12 @@ void CDlgBurnSet::SetRecorders(const QStringList& entries) {
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(DriveIndexOfEntry(entry.toStdString()) == mainDrive_ ? Qt::Checked : Qt::Unchecked);
   }
+}
+
+void CDlgBurnSet::SetRockRidge(bool on) {
+  rockRidge_ = on;
+  rockBox_->SetSelect(on);
+  rockBox_->setVisible(true);
 }
 
 void CDlgBurnSet::SetCloseDisc(bool close, bool enabled) {
@@ -170,6 +181,7 @@ bool CDlgBurnSet::TryAccept() {
   afterAction_ = afterCombo_->currentIndex();
   ejectWhenDone_ = ejectBox_->GetSelect();
   verify_ = verifyBox_->GetSelect();
+  rockRidge_ = rockBox_->GetSelect();
   if (verify_ != (ini::GetInt(SettingsFilePath(), "Burn Set", "Verify", 0) != 0))
     ini::WriteString(SettingsFilePath(), "Burn Set", "Verify", verify_ ? "1" : "0");
   if (ejectWhenDone_ != RememberedEjectWhenDone())

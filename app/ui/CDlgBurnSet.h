@@ -36,6 +36,10 @@ class CDlgBurnSet : public QDialog {
   static bool RememberedEjectWhenDone();
   // Whether every disc is read back and compared after the burn; remembered.
   bool VerifyAfterBurn() const { return verify_; }
+  // Rock Ridge (Linux names, permissions and links) for a data project: the
+  // box is shown only once set, with the project's choice.
+  void SetRockRidge(bool on);
+  bool RockRidge() const { return rockRidge_; }
   QString RecorderListText() const { return recorderList_; }
 
   // The controls, for the window tests.
@@ -44,6 +48,7 @@ class CDlgBurnSet : public QDialog {
   CTransBtn* CloseDiscBox() const { return closeBox_; }
   CTransBtn* EjectBox() const { return ejectBox_; }
   CTransBtn* VerifyBox() const { return verifyBox_; }
+  CTransBtn* RockRidgeBox() const { return rockBox_; }
   QComboBox* AfterBurnCombo() const { return afterCombo_; }
   void SpinUp();
   void SpinDown();
@@ -57,6 +62,7 @@ class CDlgBurnSet : public QDialog {
   bool closeDisc_ = false;
   bool ejectWhenDone_ = true;
   bool verify_ = false;
+  bool rockRidge_ = true;
   int copies_ = 1;
   int recorderCount_ = 0;
   QString recorderList_;
@@ -64,6 +70,7 @@ class CDlgBurnSet : public QDialog {
   CTransBtn* closeBox_;
   CTransBtn* ejectBox_;
   CTransBtn* verifyBox_;
+  CTransBtn* rockBox_;
   QLineEdit* copiesEdit_;
   QToolButton* up_;
   QToolButton* down_;

@@ -498,6 +498,12 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   return ok && added;
 }
 
+void CDlgDataCD::SetDiscOptions(uint8_t options) {
+  if (options == manager_.DiscOptions()) return;
+  manager_.SetDiscOptions(options);
+  emit ProjectChanged();  // the choice is kept in the project file
+}
+
 bool CDlgDataCD::AddPathFromShell(const QString& path) { return AddPathsFromShell({path}); }
 
 bool CDlgDataCD::AddPathsFromShell(const QStringList& paths) {

@@ -97,6 +97,9 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   bool IsEmpty() const;
   // Changed since it was started, opened or saved last.
   bool IsModified() const { return modified_; }
+  // The project's disc options (project::DiscOption), kept in its file.
+  uint8_t DiscOptions() const { return manager_.DiscOptions(); }
+  void SetDiscOptions(uint8_t options);
   bool Busy() const { return manager_.Busy(); }
   // The playlist written before every save of an MP3 project.
   bool RewritePlaylist();

@@ -277,6 +277,7 @@ class CPlomeDlg : public QWidget {
   // The current burn.
   int afterAction_ = 0;
   bool ejectWhenDone_ = true;
+  uint8_t burnDiscOptions_ = 0;  // the data project's disc options, for the burn thread
   bool closeDisc_ = false;
   int copies_ = 1;
   int recorderCount_ = 1;

@@ -18,6 +18,7 @@
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgVideoDisc.h"
 #include "app/ui/CPlomeDlgIds.h"
+#include "authoring/ProjectFile.h"
 #include "app/ui/PowerControl.h"
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
@@ -35,10 +36,15 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   settings.SetRecorders(recorders_);
   if (closeDiscChoice) settings.SetCloseDisc(false, true);
   else settings.SetCloseDisc(true, false);
+  CDlgDataCD* data = mode_ == kDataDisc ? DataWindow(mode_) : nullptr;
+  if (data) settings.SetRockRidge(!(data->DiscOptions() & project::kNoRockRidge));
   emit DialogOpened(&settings);
   if (settings.exec() != QDialog::Accepted) return false;
   afterAction_ = settings.AfterBurnAction();
   ejectWhenDone_ = settings.EjectWhenDone();
+  if (data)
+    data->SetDiscOptions(settings.RockRidge() ? uint8_t(data->DiscOptions() & ~project::kNoRockRidge)
+                                              : uint8_t(data->DiscOptions() | project::kNoRockRidge));
   service_->SetVerifyAfterBurn(settings.VerifyAfterBurn());
   closeDisc_ = settings.CloseDisc();
   copies_ = settings.Copies();
@@ -125,7 +131,7 @@ void CPlomeDlg::BurnThread(int mode, uint8_t drive, bool imageDevice, bool fromI
     copyNo_ = copy;
     int rc = audio       ? audio->BurnTracks(service_.get(), drive)
              : fromImage ? service_->WriteImageToCD(drive, source, false)
-                         : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc);
+                         : service_->WriteCd(drive, source, label, !closeDisc, mode == kMp3Disc, burnDiscOptions_);
     const std::string detail = rc == result::kSuccess ? std::string() : service_->LastError(drive);
     service_->ResetBurn(drive);
     last = rc;
@@ -228,6 +234,7 @@ void CPlomeDlg::StartBurn() {
   std::string source = !w ? std::string() : fromImage ? ToStd(w->GetImagePath()) : w->GetStagingRoot();
   if (mode_ == kMp3Disc) w->RewritePlaylist();
   std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
+  burnDiscOptions_ = w ? w->DiscOptions() : 0;
 
   finished_ = false;
   stop_ = false;

@@ -78,6 +78,7 @@ void CPlomeDlg::SetUpMultiBurn(CDlgProgressMulti* progress) {
   if (mode_ == kMp3Disc) w->RewritePlaylist();
   const std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
   const bool mp3 = mode_ == kMp3Disc, multisession = !closeDisc_;
+  const uint8_t discOptions = w ? w->DiscOptions() : 0;
   RecorderService* service = service_.get();
 
   std::map<int, QString> names;
@@ -103,7 +104,7 @@ void CPlomeDlg::SetUpMultiBurn(CDlgProgressMulti* progress) {
         if (videoProject) return service->WriteVideoDisc(uint8_t(d), *videoProject, nullptr);
         if (audio) return audio->BurnTracks(service, uint8_t(d));
         if (fromImage) return service->WriteImageToCD(uint8_t(d), source, false);
-        return service->WriteCd(uint8_t(d), source, label, multisession, mp3);
+        return service->WriteCd(uint8_t(d), source, label, multisession, mp3, discOptions);
       },
       hooks);
 }

@@ -28,9 +28,11 @@ class Unreadable : public TrackSourceListener {
 
 // A staged project laid out and served whole into memory (small trees only).
 struct Laid {
-  explicit Laid(const std::string& staging, uint32_t start = 0, const std::string& label = "TEST") {
+  // `stamp`: the recording time of the volume (0: the time of the build).
+  explicit Laid(const std::string& staging, uint32_t start = 0, const std::string& label = "TEST", time_t stamp = 0) {
     CFileManager m;
     EXPECT_TRUE(m.SaveDataProject(staging, job.path(), label, nullptr, Existing::kReplace));
+    if (stamp) track.SetBuildStamp(stamp, 0);
     track.SetSourceListener(&unreadable);
     built = track.Build(job.path(), false, false, staging, start);
   }
@@ -257,7 +259,9 @@ TEST(IsoLayout, ServingInRunsGivesTheSameBytesAsSectorBySector) {
                                     src.Write("d-gone", text), src.Write("e-shrinks", text + text + text),
                                     src.Write("f", "tail")};
   for (const std::string& f : files) ASSERT_TRUE(AppendFileListEntry(staging.path(), {f, NamePart(f)}));
-  Laid one(staging.path()), runs(staging.path());
+  // One recording time for both: two builds may fall in different seconds.
+  const time_t stamp = 1765000000;
+  Laid one(staging.path(), 0, "TEST", stamp), runs(staging.path(), 0, "TEST", stamp);
   ASSERT_TRUE(one.built && runs.built);
   unlink(files[3].c_str());
   ASSERT_EQ(truncate(files[4].c_str(), 10000), 0);

@@ -428,7 +428,8 @@ int VirtualRecorders::WriteSectors(Drive* d, TrackSectorSource* source, uint32_t
 }
 
 int VirtualRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
-                              bool multisession, bool mp3) {
+                              bool multisession, bool mp3, uint8_t discOptions) {
+  lastDiscOptions_ = discOptions;
   Drive* d = Find(drive);
   if (!d) return result::kNoSuchDrive;
   d->abort = false;

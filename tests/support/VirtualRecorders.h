@@ -54,7 +54,9 @@ class VirtualRecorders : public RecorderService {
   int SetWriteSpeed(uint8_t drive, int kBps) override;
   int SetImageFile(uint8_t drive, const std::string& path) override;
   int WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
-              bool multisession, bool mp3) override;
+              bool multisession, bool mp3, uint8_t discOptions = 0) override;
+  // The disc options of the last WriteCd.
+  uint8_t LastDiscOptions() const { return lastDiscOptions_; }
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
   int GetDriveProgress(uint8_t drive) override;
@@ -69,6 +71,7 @@ class VirtualRecorders : public RecorderService {
   int Lock(uint8_t drive, bool lock) override;
 
  private:
+  uint8_t lastDiscOptions_ = 0;
   struct Drive;
   Drive* Find(uint8_t drive);
   int WriteSectors(Drive* d, class TrackSectorSource* source, uint32_t length, bool close);

@@ -29,6 +29,7 @@
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CPlomeDlg.h"
 #include "authoring/DiscNames.h"
+#include "authoring/ProjectFile.h"
 #include "controls/CHListBox.h"
 #include "controls/CTransBtn.h"
 #include "foundation/ui/WindowSupport.h"
@@ -504,6 +505,29 @@ class BurnFeedbackTest : public QObject {
         QVERIFY2(Sink().Saw("verified"), Sink().Texts().empty() ? "no message" : Sink().Texts().back().c_str());
       }
     }
+  }
+
+  // Rock Ridge is a burn setting of a data project: ticked for a new one,
+  // and a choice the user makes goes to the burn and into the project.
+  void RockRidgeIsABurnSettingOfTheDataProject() {
+    Bench b(medium::kCdR);
+    b.AddFile("a.txt", 5000);
+    bool shownTicked = false;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&shownTicked](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [settings, &shownTicked] {
+          shownTicked = !settings->RockRidgeBox()->isHidden() && settings->RockRidgeBox()->GetSelect();
+          settings->RockRidgeBox()->SetSelect(false);
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    b.window->Burn();
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QVERIFY(shownTicked);
+    QCOMPARE(b.service->LastDiscOptions(), uint8_t(project::kNoRockRidge));
+    QCOMPARE(b.Data()->DiscOptions(), uint8_t(project::kNoRockRidge));
+    QVERIFY(b.Data()->IsModified());
   }
 
   // Eject on an open tray closes it again, and the status line follows the
