@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "BurnCtrl/RecorderCommands.h"
+#include "CDevCmdRW.h"
 #include "authoring/UdfDriveSource.h"
 
 bool SectorOwners::Load(CDevCmdROM& drive) {
@@ -74,4 +76,10 @@ std::vector<std::string> SectorOwners::Owners(uint32_t first, uint32_t last) con
   // A range reaching past the files: the areas no file covers.
   if (last > first) add(Owner(last));
   return out;
+}
+
+std::string OwnerOnDisc(int drive, uint32_t lba) {
+  std::shared_ptr<Recorder> r = ShareRecorder(drive);
+  SectorOwners owners;
+  return r && r->Device() && owners.Load(*r->Device()) ? owners.Owner(lba) : std::string();
 }

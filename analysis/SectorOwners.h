@@ -43,3 +43,7 @@ class SectorOwners {
   std::vector<Extent> extents_;  // sorted by first sector
   std::vector<std::string> problems_;
 };
+
+// The file owning a sector of the disc in the engine's drive `drive` ("" when
+// unknown): the disc's file tables read afresh, for a verdict after a burn.
+std::string OwnerOnDisc(int drive, uint32_t lba);

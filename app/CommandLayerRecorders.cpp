@@ -186,11 +186,7 @@ int CommandLayerRecorders::Verified(uint8_t drive, const std::function<int()>& b
   // The image file is compared by nobody: it is no disc that can go bad.
   if (!verify_ || drive == 0) return burn();
   VerifyOptions options;
-  options.ownerOf = [drive](uint32_t lba) {
-    std::shared_ptr<Recorder> r = ShareRecorder(drive);
-    SectorOwners owners;
-    return r && r->Device() && owners.Load(*r->Device()) ? owners.Owner(lba) : std::string();
-  };
+  options.ownerOf = [drive](uint32_t lba) { return OwnerOnDisc(drive, lba); };
   VerifyOutcome outcome;
   const int rc = BurnAndVerify(drive, burn, options, &outcome);
   // A burn that failed says so itself; the verdict is for written discs.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 
+#include "OutputFile.h"
 #include "SafeFile.h"
 #include "ByteFields.h"
 #include "authoring/CDataFileUDF.h"
@@ -685,11 +686,11 @@ bool CDataFile::AddToDataList(Layout& layout, const std::string& path, uint64_t 
 
 namespace {
 
+// The boot catalog and the patched boot image go to our own temporary files
+// (made by MakeTempFile), written whole through the output primitive.
 bool WriteTempFile(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  return (std::fclose(f) == 0) && written;
+  std::string why;
+  return WriteWholeFile(path, data, Existing::kReplace, &why);
 }
 
 }  // namespace

@@ -12,14 +12,6 @@
 #include "cli/CliInterrupt.h"
 #include "cli/CliText.h"
 
-std::string OwnerOnDisc(int drive, uint32_t lba) {
-  std::shared_ptr<Recorder> r = ShareRecorder(drive);
-  if (!r || !r->Device()) return "";
-  SectorOwners owners;
-  if (!owners.Load(*r->Device())) return "";
-  return owners.Owner(lba);
-}
-
 std::function<int(int)> WithVerify(bool verify, bool eject, std::function<int(int)> job) {
   if (!verify) return job;
   return [eject, job = std::move(job)](int drive) {

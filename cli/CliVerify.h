@@ -11,6 +11,3 @@
 // cannot be read back leaves it a success, "not verified". `eject` opens the
 // tray once the read-back is over (the burn itself must then not eject).
 std::function<int(int)> WithVerify(bool verify, bool eject, std::function<int(int)> job);
-
-// The file owning a sector of the disc in a drive ("" when unknown).
-std::string OwnerOnDisc(int drive, uint32_t lba);
