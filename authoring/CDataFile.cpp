@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "OutputFile.h"
 #include "SafeFile.h"
@@ -32,6 +33,12 @@ constexpr uint64_t kMaxIsoFileSize = 0xFFFFFFFFull;
 // The largest extent of a file kept in several: whole sectors below 4 GiB.
 constexpr uint32_t kMaxExtentBytes = 0xFFFFF800u;
 constexpr size_t kMaxPathTableFolders = 65535;  // parent numbers are 16 bits
+// ISO 9660 allows eight levels of folders, the root the first; a folder below
+// them is moved (with Rock Ridge, which tells readers where it belongs).
+constexpr int kDeepestIsoLevel = 8;
+// Where the moved folders stand: hidden on POSIX readers.
+constexpr char kMovedIso[] = "RR_MOVED";
+constexpr char kMovedName[] = ".rr_moved";
 // The maker string and its web address: 33 bytes of the application identifier.
 constexpr char kApplicationId[] = "Kvor Technology(www.varnexcd.com)";
 static_assert(sizeof(kApplicationId) - 1 == 33);
@@ -61,6 +68,11 @@ bool PatchAt(FILE* f, uint64_t offset, const uint8_t* data, size_t n) {
 
 struct CDataFile::Folder {
   int parent = -1;
+  // The ISO hierarchy's parent: the folder of moved folders for a folder too
+  // deep for ISO 9660, else `parent`. The Joliet hierarchy keeps the source's.
+  int isoParent = -1;
+  bool isoOnly = false;  // the folder of moved folders has no Joliet extent
+  bool moved = false;    // stands in the folder of moved folders
   rockridge::Attributes attributes;
   uint32_t isoParentAt = iso9660::kRootRecordSize;  // where ".." lies in the ISO extent
   std::string iso;      // ISO identifier
@@ -68,6 +80,7 @@ struct CDataFile::Folder {
   uint32_t isoLocation = 0, isoBytes = 0;        // absolute
   uint32_t jolietLocation = 0, jolietBytes = 0;  // relative to the Joliet directory area
   std::vector<int> children;                     // in enumeration order
+  std::vector<int> isoChildren;                  // the same, but moved folders in the folder of moved ones
 };
 
 struct CDataFile::Layout {
@@ -88,6 +101,8 @@ struct CDataFile::Layout {
   bool rock = true, normalised = false;
   // Files met before under another name (hard links): their data's place.
   std::map<std::pair<dev_t, ino_t>, uint32_t> dataOf;
+  // Folders moved for being too deep, with their Rock Ridge names.
+  std::vector<std::pair<int, std::string>> moved;
 
   ~Layout() {
     for (FILE* f : {isoExtents, jolietExtents})
@@ -289,6 +304,8 @@ bool CDataFile::Build(const std::string& jobPath, bool flagA, bool flagB, const 
 
 struct CDataFile::Child {
   bool isFolder = false;
+  bool moved = false;    // a folder too deep for ISO 9660: a CL placeholder there
+  bool isoOnly = false;  // the folder of moved folders
   int folder = -1;
   uint32_t location = 0;
   uint64_t size = 0;
@@ -313,6 +330,17 @@ rockridge::Attributes AttributesOf(const struct stat& st) {
   return a;
 }
 
+// A staging folder is the project's own, not the user's: the folder gets the
+// builder's owner, the usual folder permissions and the build time.
+rockridge::Attributes ProjectFolderAttributes(time_t buildTime) {
+  rockridge::Attributes own;
+  own.mode = S_IFDIR | 0755;
+  own.uid = ::getuid();
+  own.gid = ::getgid();
+  own.modified = own.accessed = own.changed = buildTime;
+  return own;
+}
+
 // The target of a link, read whole however long it is; false when it cannot be read.
 bool ReadLinkTarget(const std::string& path, std::string* target) {
   std::string buffer(256, '\0');
@@ -331,17 +359,12 @@ bool ReadLinkTarget(const std::string& path, std::string* target) {
 }  // namespace
 
 bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
-                             int parent, int depth) {
+                             int parent, int depth, bool moved) {
   const int self = int(layout.folders.size());
   layout.folders.push_back(Folder{});
-  layout.folders[self].parent = parent;
-  // A staging folder is the project's own, not the user's: the folder gets
-  // the builder's owner, the usual folder permissions and the build time.
-  rockridge::Attributes& own = layout.folders[self].attributes;
-  own.mode = S_IFDIR | 0755;
-  own.uid = ::getuid();
-  own.gid = ::getgid();
-  own.modified = own.accessed = own.changed = layout.buildTime;
+  layout.folders[self].parent = layout.folders[self].isoParent = parent;
+  layout.folders[self].moved = moved;
+  layout.folders[self].attributes = ProjectFolderAttributes(layout.buildTime);
 
   std::vector<Child> children;
   std::vector<discnames::FolderEntryName> names;
@@ -349,10 +372,18 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
     std::string path = stagingPath + "/" + entry.name;
     if (entry.kind == StagingEntry::kFolder) {
       int child = int(layout.folders.size());
-      if (!LayOutFolder(layout, path, discPath + "/" + entry.name, self, depth + 1)) return false;
+      // `depth` counts from the root (0), so the child's ISO level is depth + 2.
+      const bool move = layout.rock && depth + 2 > kDeepestIsoLevel;
+      const int childDepth = move ? 2 : depth + 1;  // moved folders stand on level 3
+      if (!LayOutFolder(layout, path, discPath + "/" + entry.name, self, childDepth, move)) return false;
       layout.folders[self].children.push_back(child);
+      if (move)
+        layout.moved.push_back({child, entry.name});
+      else
+        layout.folders[self].isoChildren.push_back(child);
       Child c;
       c.isFolder = true;
+      c.moved = move;
       c.folder = child;
       c.flags = 2;  // a folder; the hidden bit is never set (Linux readers would drop the entry)
       c.date = layout.buildDate;
@@ -363,8 +394,66 @@ bool CDataFile::LayOutFolder(Layout& layout, const std::string& stagingPath, con
     if (!AddListedFiles(layout, path, &children, &names)) return false;
   }
   discnames::NameFolderEntries(&names);
-  return NameSubfolders(layout, discPath, children, names) &&
-         WriteFolderRecords(layout, self, parent, children, names);
+  if (!NameSubfolders(layout, discPath, children, names)) return false;
+  if (parent < 0 && !layout.moved.empty() && !WriteMovedFolder(layout, &children, &names)) return false;
+  return WriteFolderRecords(layout, self, parent, children, names);
+}
+
+// The folder of moved folders, written after all of them and before the
+// root; it joins the root's entries in the ISO hierarchy only.
+bool CDataFile::WriteMovedFolder(Layout& layout, std::vector<Child>* rootChildren,
+                                 std::vector<discnames::FolderEntryName>* rootNames) {
+  const int self = int(layout.folders.size());
+  layout.folders.push_back(Folder{});
+  Folder& folder = layout.folders[self];
+  folder.parent = folder.isoParent = 0;
+  folder.isoOnly = true;
+  folder.attributes = ProjectFolderAttributes(layout.buildTime);
+
+  std::vector<Child> children;
+  std::vector<discnames::FolderEntryName> names;
+  for (const auto& [index, name] : layout.moved) {
+    layout.folders[index].isoParent = self;
+    layout.folders[self].isoChildren.push_back(index);
+    Child c;
+    c.isFolder = true;
+    c.folder = index;
+    c.flags = 2;
+    c.date = layout.buildDate;
+    children.push_back(c);
+    names.push_back({name, true});
+  }
+  discnames::NameFolderEntries(&names);  // unique ISO identifiers among the moved
+  // Readers that show the folder list the moved ones under names of their own.
+  std::set<std::string> used;
+  for (discnames::FolderEntryName& n : names) {
+    const std::string plain = n.discName;
+    for (int k = 1; !used.insert(n.discName).second; ++k) n.discName = plain + "~" + std::to_string(k);
+  }
+
+  // A name no entry of the root has, in both of its forms.
+  std::string iso = kMovedIso, name = kMovedName;
+  auto taken = [&](const std::string& i, const std::string& n) {
+    return std::any_of(rootNames->begin(), rootNames->end(),
+                       [&](const discnames::FolderEntryName& e) { return e.iso == i || e.discName == n; });
+  };
+  for (int k = 1; taken(iso, name); ++k) {
+    iso = kMovedIso + std::to_string(k);
+    name = kMovedName + std::to_string(k);
+  }
+  layout.folders[self].iso = iso;
+  if (!WriteFolderRecords(layout, self, 0, children, names)) return false;
+  layout.folders[0].isoChildren.push_back(self);
+  Child c;
+  c.isFolder = c.isoOnly = true;
+  c.folder = self;
+  c.flags = 2;
+  c.date = layout.buildDate;
+  rootChildren->push_back(c);
+  discnames::FolderEntryName entry{name, true};
+  entry.iso = iso;
+  rootNames->push_back(entry);
+  return true;
 }
 
 // The files a file list names: their records-to-be, and their data in the
@@ -541,6 +630,7 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
   };
 
   const Folder& up = layout.folders[parent < 0 ? self : parent];
+  const bool rockMoved = layout.rock && me.moved;
   std::vector<std::string> selfEntries = RockEntries(me.attributes, layout.normalised, nullptr, nullptr);
   if (parent < 0) {  // the root's "." says the volume carries Rock Ridge
     selfEntries.insert(selfEntries.begin(), rockridge::SharingIndicator());
@@ -548,20 +638,25 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
   }
   appendIso(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory, selfEntries);
   me.isoParentAt = isoExtent.size();
-  appendIso(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory,
-            RockEntries(up.attributes, layout.normalised, nullptr, nullptr));
-  for (std::string* extent : {&jolietExtent}) {
-    iso9660::AppendRecord(extent, Record(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
-    iso9660::AppendRecord(extent, Record(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
-  }
+  std::vector<std::string> parentEntries = RockEntries(up.attributes, layout.normalised, nullptr, nullptr);
+  // A moved folder's ".." names the folder it belongs in first, where the
+  // block is patched in once that folder has its place.
+  if (rockMoved) parentEntries.insert(parentEntries.begin(), rockridge::ParentLink(0));
+  appendIso(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory, parentEntries);
+  iso9660::AppendRecord(&jolietExtent, Record(iso9660::SelfIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
+  iso9660::AppendRecord(&jolietExtent, Record(iso9660::ParentIdent(), 0, 0, layout.buildDate, iso9660::kDirectory));
   for (size_t i : isoOrder) {
     const Child& c = children[i];
-    const std::vector<std::string> entries =
+    std::vector<std::string> entries =
         layout.rock ? RockEntries(c.isFolder ? layout.folders[c.folder].attributes : c.attributes,
                                   layout.normalised, &names[i].discName, c.isLink ? &c.linkTarget : nullptr)
                     : std::vector<std::string>{};
-    if (c.isFolder) {
+    if (c.moved) {  // an empty file whose CL leads to the folder where it stands
+      entries.push_back(rockridge::ChildLink(layout.folders[c.folder].isoLocation));
+      appendIso(names[i].iso, 0, 0, c.date, 0, entries);
+    } else if (c.isFolder) {
       const Folder& f = layout.folders[c.folder];
+      if (me.isoOnly) entries.push_back(rockridge::Relocated());
       appendIso(names[i].iso, f.isoLocation, SectorsFor(f.isoBytes) * kSectorSize, c.date, c.flags, entries);
     } else {
       // A file of 4 GiB or more: one record per extent, all but the last
@@ -574,6 +669,7 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
   }
   for (size_t i : jolietOrder) {
     const Child& c = children[i];
+    if (c.isoOnly || me.isoOnly) continue;
     std::string ident = Utf16ToBigEndianBytes(names[i].joliet);
     if (c.isFolder) {
       const Folder& f = layout.folders[c.folder];
@@ -589,10 +685,11 @@ bool CDataFile::WriteFolderRecords(Layout& layout, int self, int parent, const s
 
   me.isoLocation = layout.isoCounter;
   me.isoBytes = uint32_t(isoExtent.size());
+  if (me.isoOnly) jolietExtent.clear();
   me.jolietLocation = layout.jolietCounter;
   me.jolietBytes = uint32_t(jolietExtent.size());
   PatchRecord(&isoExtent, 0, me.isoLocation, me.isoBytes);
-  PatchRecord(&jolietExtent, 0, me.jolietLocation, me.jolietBytes);
+  if (!me.isoOnly) PatchRecord(&jolietExtent, 0, me.jolietLocation, me.jolietBytes);
   if (parent < 0) {  // the root is its own parent
     PatchRecord(&isoExtent, me.isoParentAt, me.isoLocation, me.isoBytes);
     PatchRecord(&jolietExtent, iso9660::kRootRecordSize, me.jolietLocation, me.jolietBytes);
@@ -615,12 +712,20 @@ bool CDataFile::PatchParentRecords(Layout& layout) {
   const uint32_t isoStart = sessionStart_ + kFirstExtent;
   for (const Folder& f : layout.folders) {
     if (f.parent < 0) continue;
-    const Folder& p = layout.folders[f.parent];
+    const Folder& isoUp = layout.folders[f.isoParent];
+    const uint64_t parentRecord = uint64_t(f.isoLocation - isoStart) * kSectorSize + f.isoParentAt;
     uint8_t fields[16];
-    bytes::PutBoth32(fields, p.isoLocation);
-    bytes::PutBoth32(fields + 8, p.isoBytes);
-    if (!PatchAt(layout.isoExtents, uint64_t(f.isoLocation - isoStart) * kSectorSize + f.isoParentAt + 2, fields, 16))
+    bytes::PutBoth32(fields, isoUp.isoLocation);
+    bytes::PutBoth32(fields + 8, isoUp.isoBytes);
+    if (!PatchAt(layout.isoExtents, parentRecord + 2, fields, 16))
       return Fail("cannot patch the directory extents in " + TempFolder()), false;
+    const Folder& p = layout.folders[f.parent];
+    if (f.moved && layout.rock) {  // PL, the first entry of the ".." record
+      bytes::PutBoth32(fields, p.isoLocation);
+      if (!PatchAt(layout.isoExtents, parentRecord + iso9660::RecordSize(1) + rockridge::kLinkBlockAt, fields, 8))
+        return Fail("cannot patch the directory extents in " + TempFolder()), false;
+    }
+    if (f.isoOnly) continue;
     bytes::PutBoth32(fields, p.jolietLocation);
     bytes::PutBoth32(fields + 8, p.jolietBytes);
     if (!PatchAt(layout.jolietExtents, uint64_t(f.jolietLocation) * kSectorSize + 34 + 2, fields, 16))
@@ -637,6 +742,7 @@ bool CDataFile::RebaseExtents(Layout& layout) {
     const bool joliet = pass == 1;
     FILE* file = joliet ? layout.jolietExtents : layout.isoExtents;
     for (const Folder& f : layout.folders) {
+      if (joliet && f.isoOnly) continue;
       uint64_t offset = joliet ? uint64_t(f.jolietLocation) * kSectorSize
                                : uint64_t(f.isoLocation - isoStart) * kSectorSize;
       uint32_t length = joliet ? f.jolietBytes : f.isoBytes;
@@ -767,33 +873,35 @@ bool CDataFile::FinishBoot(Layout& layout) {
 }
 
 bool CDataFile::WritePathTables(Layout& layout) {
-  std::vector<int> level{0};  // the root is folder 0
-  std::vector<uint16_t> number(layout.folders.size(), 0);
-  uint16_t next = 1;
-  const Folder& root = layout.folders[0];
-  number[0] = next++;
-  std::string rootIdent(1, '\0');
-  layout.isoL = iso9660::PathTableRecord(rootIdent, root.isoLocation, 1, false);
-  layout.isoM = iso9660::PathTableRecord(rootIdent, root.isoLocation, 1, true);
-  layout.jolietL = iso9660::PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, false);
-  layout.jolietM = iso9660::PathTableRecord(rootIdent, root.jolietLocation + layout.jolietBase, 1, true);
-  while (!level.empty()) {
-    std::vector<int> below;
-    for (int parent : level) {
-      for (int child : layout.folders[parent].children) {
-        const Folder& f = layout.folders[child];
-        uint16_t up = number[parent];
-        uint32_t jolietLocation = f.jolietLocation + layout.jolietBase;
-        layout.isoL += iso9660::PathTableRecord(f.iso, f.isoLocation, up, false);
-        layout.isoM += iso9660::PathTableRecord(f.iso, f.isoLocation, up, true);
-        layout.jolietL += iso9660::PathTableRecord(f.joliet, jolietLocation, up, false);
-        layout.jolietM += iso9660::PathTableRecord(f.joliet, jolietLocation, up, true);
-        number[child] = next++;
-        below.push_back(child);
+  // Each hierarchy level by level, numbered as it is listed.
+  auto list = [&](bool joliet, std::string* little, std::string* big) {
+    std::vector<int> level{0};  // the root is folder 0
+    std::vector<uint16_t> number(layout.folders.size(), 0);
+    uint16_t next = 1;
+    number[0] = next++;
+    const Folder& root = layout.folders[0];
+    const uint32_t rootLocation = joliet ? root.jolietLocation + layout.jolietBase : root.isoLocation;
+    *little = iso9660::PathTableRecord(std::string(1, '\0'), rootLocation, 1, false);
+    *big = iso9660::PathTableRecord(std::string(1, '\0'), rootLocation, 1, true);
+    while (!level.empty()) {
+      std::vector<int> below;
+      for (int parent : level) {
+        const Folder& p = layout.folders[parent];
+        for (int child : joliet ? p.children : p.isoChildren) {
+          const Folder& f = layout.folders[child];
+          const std::string& ident = joliet ? f.joliet : f.iso;
+          const uint32_t location = joliet ? f.jolietLocation + layout.jolietBase : f.isoLocation;
+          *little += iso9660::PathTableRecord(ident, location, number[parent], false);
+          *big += iso9660::PathTableRecord(ident, location, number[parent], true);
+          number[child] = next++;
+          below.push_back(child);
+        }
       }
+      level.swap(below);
     }
-    level.swap(below);
-  }
+  };
+  list(false, &layout.isoL, &layout.isoM);
+  list(true, &layout.jolietL, &layout.jolietM);
   return true;
 }
 

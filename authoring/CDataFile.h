@@ -83,12 +83,14 @@ class CDataFile : public TrackImageBuilder {
 
   void Reset();
   bool LayOutFolder(Layout& layout, const std::string& stagingPath, const std::string& discPath,
-                    int parent, int depth);
+                    int parent, int depth, bool moved = false);
   struct Child;
   bool AddListedFiles(Layout& layout, const std::string& path, std::vector<Child>* children,
                       std::vector<discnames::FolderEntryName>* names);
   bool NameSubfolders(Layout& layout, const std::string& discPath, const std::vector<Child>& children,
                       const std::vector<discnames::FolderEntryName>& names);
+  bool WriteMovedFolder(Layout& layout, std::vector<Child>* rootChildren,
+                        std::vector<discnames::FolderEntryName>* rootNames);
   // The folder's ISO 9660 and Joliet extents, appended to the layout's.
   bool WriteFolderRecords(Layout& layout, int self, int parent, const std::vector<Child>& children,
                           const std::vector<discnames::FolderEntryName>& names);

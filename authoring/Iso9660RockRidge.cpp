@@ -104,6 +104,20 @@ std::string Presence(bool link) {
   return e;
 }
 
+std::string ChildLink(uint32_t block) {
+  std::string e = Head('C', 'L', 12);
+  bytes::PutBoth32(At(e, kLinkBlockAt), block);
+  return e;
+}
+
+std::string ParentLink(uint32_t block) {
+  std::string e = Head('P', 'L', 12);
+  bytes::PutBoth32(At(e, kLinkBlockAt), block);
+  return e;
+}
+
+std::string Relocated() { return Head('R', 'E', 4); }
+
 std::string Posix(const Attributes& a) {
   std::string e = Head('P', 'X', 36);
   bytes::PutBoth32(At(e, 4), a.mode);

@@ -45,6 +45,15 @@ std::vector<std::string> Names(const std::string& name);
 std::vector<std::string> Link(const std::string& target);
 std::string Continuation(uint32_t block, uint32_t offset, uint32_t length);
 
+// Folders deeper than ISO 9660 allows stand in a folder of moved folders at
+// the top. Where such a folder belongs, a file record carries CL with the
+// folder's block; the moved folder's own record carries RE, and its ".."
+// record PL with the block of the folder it belongs in.
+std::string ChildLink(uint32_t block);   // CL
+std::string ParentLink(uint32_t block);  // PL
+std::string Relocated();                 // RE
+constexpr size_t kLinkBlockAt = 4;       // where the block lies in CL and PL
+
 // ---- placement
 
 // Where `entries` went: the record's system use area, and the continuation

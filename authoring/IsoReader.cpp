@@ -1,5 +1,6 @@
 #include "authoring/IsoReader.h"
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -167,6 +168,39 @@ bool IsoReader::ReadDirectory(uint32_t extent, uint32_t length, const std::strin
   return true;
 }
 
+// Writers put folders too deep for ISO 9660 into a folder of the root and
+// mark them there (RE); they are read where they belong, and the folder that
+// holds nothing else is left out, as POSIX readers leave it out.
+bool IsoReader::HoldsOnlyMovedFolders(const UdfEntry& folder) {
+  std::string lower = folder.name;
+  for (char& ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+  if (!rock_ || folder.sectors.size() != 1 || lower.find("rr_moved") == std::string::npos) return false;
+  const uint32_t extent = folder.sectors[0].first;
+  const uint64_t length = folder.sectors[0].second;
+  const uint32_t sectors = uint32_t((length + kBlock - 1) / kBlock);
+  const uint64_t end = source_->SectorCount();
+  if (length == 0 || length > kMaxDirectoryBytes || (end != 0 && uint64_t(extent) + sectors > end)) return false;
+  std::vector<uint8_t> dir(size_t(sectors) * kBlock);
+  if (!source_->ReadSectors(extent, sectors, dir.data())) return false;  // walked as any folder, and told there
+  bool any = false;
+  for (uint32_t pos = 0; pos < length;) {
+    if (dir[pos] == 0) {
+      pos = (pos / kBlock + 1) * kBlock;
+      continue;
+    }
+    iso9660::ReadRecord r;
+    if (!iso9660::DecodeRecord(&dir[pos], kBlock - pos % kBlock, &r)) return false;
+    pos += uint32_t(r.length);
+    if (r.IsSelfOrParent()) continue;
+    bool relocated = false;
+    int64_t childLink = -1;
+    EntryOf(r, folder.Path(), folder.depth + 1, &relocated, &childLink);
+    if (!relocated) return false;
+    any = true;
+  }
+  return any;
+}
+
 bool IsoReader::Flush(Pending* p, const Visit& visit, std::vector<Folder>* folders, bool* ok) {
   if (!p->have) return true;
   p->have = false;
@@ -235,6 +269,7 @@ bool IsoReader::WalkDirectory(uint32_t extent, uint32_t length, const std::strin
       entry.size = 0;
       entry.sectors = {{uint32_t(childLink), self.size}};
     }
+    if (path.empty() && entry.folder && HoldsOnlyMovedFolders(entry)) continue;
     if (Continues(&pending, r, entry, &ok)) continue;
     if (!Flush(&pending, visit, &folders, &ok)) break;
     // A folder has one extent only: the flag is damage, whatever lies there.

@@ -69,6 +69,7 @@ class IsoReader {
   UdfEntry EntryOf(const iso9660::ReadRecord& r, const std::string& parentPath, int depth, bool* relocated,
                    int64_t* childLink);
   bool ReadDirectory(uint32_t extent, uint32_t length, const std::string& where, std::vector<uint8_t>* dir);
+  bool HoldsOnlyMovedFolders(const UdfEntry& folder);
 
   UdfSectorSource* source_ = nullptr;
   bool joliet_ = false;

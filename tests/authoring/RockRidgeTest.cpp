@@ -9,8 +9,10 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "ByteFields.h"
+#include "OutputFile.h"
 #include "authoring/CAnaly_UDF.h"
 #include "authoring/CDataFile.h"
 #include "authoring/CFileManager.h"
@@ -413,6 +415,64 @@ TEST(RockRidgeSessions, AnAppendedSessionWritesTheEarlierSessionsEntriesAgain) {
     // The old data is pointed at, not copied.
     EXPECT_LT(seen["tool"].sectors[0].first, next);
   }
+}
+
+TEST(RockRidgeSessions, FoldersTooDeepForIso9660AreMovedAndReadWhereTheyBelongInEverySession) {
+  ScratchFolder src, first, second, out;
+  // Twenty levels, and two folders of one name that both have to move.
+  std::string deep;
+  for (int i = 1; i <= 20; ++i) deep += "level" + std::to_string(i) + "/";
+  std::filesystem::create_directories(first / deep);
+  ASSERT_TRUE(AppendFileListEntry(first / deep, {src.Write("bottom.txt", "bottom\n"), "bottom.txt"}));
+  for (const std::string top : {"a", "z"}) {
+    const std::string folder = top + "/b/c/d/e/f/g/h/i";
+    std::filesystem::create_directories(first / folder);
+    ASSERT_TRUE(AppendFileListEntry(first / folder, {src.Write(top + ".txt", top), top + ".txt"}));
+  }
+  std::string disc = ServeDataTrack(first.path(), 0, 1767225600, "Deep");
+
+  // ISO 9660 readers see no folder below the eighth level; the moved ones
+  // stand in one folder at the top.
+  const std::string iso = out / "deep.iso";
+  ASSERT_TRUE(WriteWholeFile(iso, disc, Existing::kKeep, nullptr));
+  CommandResult plain = RunCommand("isoinfo -l -i " + Quoted(iso) + " | grep 'Directory listing of'");
+  ASSERT_EQ(plain.status, 0) << plain.output;
+  size_t deepest = 0;
+  std::istringstream lines(plain.output);
+  for (std::string line; std::getline(lines, line);)
+    deepest = std::max<size_t>(deepest, size_t(std::count(line.begin(), line.end(), '/')));
+  EXPECT_EQ(deepest, 8u) << plain.output;  // "/" and seven folders: the root's level and seven more
+  EXPECT_NE(plain.output.find("/RR_MOVED/"), std::string::npos) << plain.output;
+  // Rock Ridge readers see every folder where it belongs.
+  CommandResult lsdl = RunCommand("xorriso -indev " + Quoted(iso) + " -find / -exec lsdl 2>&1");
+  EXPECT_NE(lsdl.output.find("'/" + deep + "bottom.txt'"), std::string::npos) << lsdl.output;
+  EXPECT_NE(lsdl.output.find("'/a/b/c/d/e/f/g/h/i/a.txt'"), std::string::npos) << lsdl.output;
+  EXPECT_NE(lsdl.output.find("'/z/b/c/d/e/f/g/h/i/z.txt'"), std::string::npos) << lsdl.output;
+  EXPECT_EQ(lsdl.output.find("FAILURE"), std::string::npos) << lsdl.output;
+
+  // So does our reader, which leaves the folder of moved folders out, and an
+  // appended session writes the tree again whole.
+  bool rock = false;
+  std::map<std::string, UdfEntry> seen = ReadSession(disc, 0, &rock);
+  EXPECT_EQ(seen.count(deep + "bottom.txt"), 1u);
+  for (const auto& [path, entry] : seen) EXPECT_EQ(path.find("rr_moved"), std::string::npos) << path;
+  UdfMemorySource source(reinterpret_cast<const uint8_t*>(disc.data()), disc.size());
+  CMultiCD import(&source, second.path(), [&](const std::string& d, const std::string& folder) {
+    ImportedEntry e;
+    if (!ParseImportedEntry(d, &e)) return false;
+    if (e.kind == ImportedEntry::kFolder) return std::filesystem::create_directories(folder + "/" + e.name);
+    return AppendFileListEntry(folder, {d, e.name});
+  });
+  uint32_t next = 0;
+  ASSERT_TRUE(import.Import(0, false, &next)) << import.Error();
+  disc.resize(size_t(next) * kSectorSize, '\0');
+  disc += ServeDataTrack(second.path(), next, 1767225600 + 60, "Deep2");
+  seen = ReadSession(disc, next, &rock);
+  ASSERT_EQ(seen.count(deep + "bottom.txt"), 1u);
+  EXPECT_LT(seen[deep + "bottom.txt"].sectors[0].first, next);  // the old data, pointed at
+  EXPECT_EQ(seen.count("a/b/c/d/e/f/g/h/i/a.txt"), 1u);
+  EXPECT_EQ(seen.count("z/b/c/d/e/f/g/h/i/z.txt"), 1u);
+  for (const auto& [path, entry] : seen) EXPECT_EQ(path.find("rr_moved"), std::string::npos) << path;
 }
 
 TEST(RockRidgeSessions, ImportedDescriptorsKeepThePosixViewWhateverTheNameAndTarget) {
