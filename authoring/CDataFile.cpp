@@ -309,6 +309,9 @@ struct CDataFile::Child {
   int folder = -1;
   uint32_t location = 0;
   uint64_t size = 0;
+  // A file of an earlier session kept in several extents where they lie:
+  // the extents after the first, each a start and whole sectors.
+  std::vector<std::pair<uint32_t, uint32_t>> furtherExtents;
   iso9660::RecordDate date{};
   uint8_t flags = 0;
   rockridge::Attributes attributes;
@@ -476,6 +479,7 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
       }
       c.location = imported.location;
       c.size = imported.size;
+      c.furtherExtents = imported.extents;
       c.date = imported.date;
       c.attributes.mode = S_IFREG | 0644;
       c.attributes.modified = c.attributes.accessed = c.attributes.changed = rockridge::RecordTime(imported.date.data());
@@ -565,6 +569,24 @@ namespace {
 // takes, each but the last with the multi-extent flag.
 template <class C, class Put>
 void ForEachExtent(const C& c, Put put) {
+  if (!c.furtherExtents.empty()) {
+    // As an earlier session left them: every extent but the last whole
+    // sectors, as writers of several extents make them.
+    uint64_t further = 0;
+    for (const auto& extent : c.furtherExtents) further += extent.second;
+    const uint64_t sectors = SectorsFor(c.size);
+    const uint64_t firstSectors = sectors > further ? sectors - further : 0;
+    uint64_t left = c.size;
+    auto put1 = [&](uint32_t location, uint64_t count, bool last) {
+      const uint64_t bytes = last ? left : std::min<uint64_t>(left, count * kSectorSize);
+      left -= bytes;
+      put(location, uint32_t(bytes), last ? uint8_t(0) : iso9660::kMultiExtent);
+    };
+    put1(c.location, firstSectors, false);
+    for (size_t i = 0; i < c.furtherExtents.size(); ++i)
+      put1(c.furtherExtents[i].first, c.furtherExtents[i].second, i + 1 == c.furtherExtents.size());
+    return;
+  }
   uint64_t left = c.size;
   uint32_t location = c.location;
   do {

@@ -73,11 +73,13 @@ bool CMultiCD::ImportIso(uint32_t sessionStart, uint32_t* nextStart) {
   bool ok = iso.Walk([&](const UdfEntry& entry) {
     for (const auto& [start, bytes] : entry.sectors)
       volumeEnd = std::max(volumeEnd, start + uint32_t((bytes + kBlock - 1) / kBlock));
-    if (entry.sectors.size() > 1) {
-      // Staging only its first extent would cut the file short in the new session.
-      error_ = "\"" + entry.Path() + "\" on the disc is kept in several extents; a new session cannot carry it";
-      return IsoReader::kStop;
-    }
+    // The new session points at every extent where it lies; all but the
+    // last must be whole sectors, as every writer of several extents makes them.
+    for (size_t i = 0; i + 1 < entry.sectors.size(); ++i)
+      if (entry.sectors[i].second % kBlock != 0 || entry.sectors[i].second == 0) {
+        error_ = "\"" + entry.Path() + "\" on the disc is kept in extents of odd sizes; a new session cannot carry it";
+        return IsoReader::kStop;
+      }
     ImportedEntry e;
     entry.ToImportedEntry(&e);
     const std::string folder = entry.parentPath.empty() ? stagingRoot_ : stagingRoot_ + "/" + entry.parentPath;

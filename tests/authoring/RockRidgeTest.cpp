@@ -509,3 +509,64 @@ TEST(RockRidgeSessions, ImportedDescriptorsKeepThePosixViewWhateverTheNameAndTar
   EXPECT_FALSE(ParseImportedEntry("<1><n><7E010203040500><0><77>{1,2}", &back));
   EXPECT_FALSE(ParseImportedEntry("<1><n><7E010203040500><0><77>{1,2,3,4,5,6,0G}", &back));
 }
+
+TEST(MultiExtent, AnAppendedSessionPointsAtEveryExtentOfTheEarlierFile) {
+  // Sparse as above: the first session's data area is a hole.
+  ScratchFolder first, second, src, out;
+  const uint64_t size = (uint64_t(4) << 30) + 5000;
+  const std::string big = src / "huge.bin";
+  { std::ofstream(big) << ""; }
+  ASSERT_EQ(truncate(big.c_str(), off_t(size)), 0);
+  ASSERT_TRUE(AppendFileListEntry(first.path(), {big, "huge.bin"}));
+  TempFile job{"bcd"};
+  CFileManager m;
+  ASSERT_TRUE(m.SaveDataProject(first.path(), job.path(), "Big", nullptr, Existing::kReplace));
+  CDataFile track;
+  ASSERT_TRUE(track.Build(job.path(), false, false, first.path(), 0)) << track.LastError();
+  std::string head(size_t(track.FirstDataSector()) * kSectorSize, '\0');
+  track.GetSectors(reinterpret_cast<uint8_t*>(&head[0]), track.FirstDataSector());
+  const std::string iso = out / "big.iso";
+  { std::ofstream(iso, std::ios::binary) << head; }
+  ASSERT_EQ(truncate(iso.c_str(), off_t(uint64_t(track.GetTrackLength()) * kSectorSize)), 0);
+
+  uint32_t next = 0;
+  {
+    UdfImageSource source(iso);
+    CMultiCD import(&source, second.path(), [&](const std::string& d, const std::string& folder) {
+      ImportedEntry e;
+      return ParseImportedEntry(d, &e) && AppendFileListEntry(folder, {d, e.name});
+    });
+    ASSERT_TRUE(import.Import(0, false, &next)) << import.Error();
+  }
+  ASSERT_TRUE(AppendFileListEntry(second.path(), {src.Write("new.txt", "new\n"), "new.txt"}));
+  const std::string session2 = ServeDataTrack(second.path(), next, 1767225600, "Big2");
+  {
+    std::fstream f(iso, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(uint64_t(next) * kSectorSize));
+    f.write(session2.data(), std::streamsize(session2.size()));
+    ASSERT_TRUE(f.good());
+  }
+
+  // Both sessions' readers see one file of the whole size at the same extents.
+  auto read = [&](uint32_t start) {
+    UdfImageSource source(iso);
+    IsoReader reader;
+    std::map<std::string, UdfEntry> seen;
+    EXPECT_TRUE(reader.Open(&source, start)) << reader.LastError();
+    EXPECT_TRUE(reader.Walk([&](const UdfEntry& e) {
+      seen[e.Path()] = e;
+      return IsoReader::kGoOn;
+    })) << reader.LastError();
+    return seen;
+  };
+  std::map<std::string, UdfEntry> before = read(0), after = read(next);
+  ASSERT_EQ(after.count("huge.bin"), 1u);
+  EXPECT_EQ(after["huge.bin"].size, size);
+  EXPECT_EQ(after["huge.bin"].sectors, before["huge.bin"].sectors);
+  EXPECT_EQ(after.count("new.txt"), 1u);
+  const std::string want = std::to_string(size);
+  CommandResult x = RunCommand("xorriso -load sbsector " + std::to_string(next) + " -indev " + Quoted(iso) +
+                               " -find / -exec lsdl 2>&1");
+  EXPECT_TRUE(std::regex_search(x.output, std::regex(" " + want + " .*'/huge.bin'"))) << x.output;
+  EXPECT_NE(x.output.find("'/new.txt'"), std::string::npos) << x.output;
+}
