@@ -77,7 +77,7 @@ bool CMultiCD::ImportIso(uint32_t sessionStart, uint32_t* nextStart) {
     // last must be whole sectors, as every writer of several extents makes them.
     for (size_t i = 0; i + 1 < entry.sectors.size(); ++i)
       if (entry.sectors[i].second % kBlock != 0 || entry.sectors[i].second == 0) {
-        error_ = "\"" + entry.Path() + "\" on the disc is kept in extents of odd sizes; a new session cannot carry it";
+        error_ = "\"" + entry.Path() + "\" on the disc is kept in several extents of odd sizes; a new session cannot carry it";
         return IsoReader::kStop;
       }
     ImportedEntry e;
