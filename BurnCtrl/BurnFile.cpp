@@ -10,6 +10,7 @@
 
 #include "ByteFields.h"
 #include "CDevCmdROM.h"
+#include "authoring/CDataFile.h"
 #include "authoring/ProjectFile.h"
 
 std::vector<std::string> BurnFile::UnreadableSources() const {
@@ -144,7 +145,12 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
     }
     return true;
   }
+  if (boot_.Any() && discKind_ != 1) {
+    eltorito::CheckBootOptions(boot_, true, false, &lastError_);
+    return false;
+  }
   builder_ = MakeDataTrackLayout(discKind_ == 1 ? DataTrackFormat::kIso9660 : DataTrackFormat::kUdf);
+  if (auto* iso = dynamic_cast<CDataFile*>(builder_.get()); iso && boot_.Any()) iso->SetBoot(boot_);
   builder_->SetSourceListener(this);
   builder_->SetBuildStamp(stampTime_, stampSerial_);
   const bool built = builder_->BuildTrack(jobPath_, stagingRoot_, startAddress);

@@ -15,6 +15,7 @@
 
 #include "authoring/TrackImageBuilder.h"
 #include "media/CAudioFile.h"
+#include "authoring/ElTorito.h"
 
 class BurnFile {
  public:
@@ -93,6 +94,8 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
     stampTime_ = when;
     stampSerial_ = serial;
   }
+  // Makes the data track bootable (ISO 9660 only: a UDF disc is refused).
+  void SetBoot(const eltorito::BootOptions& boot) { boot_ = boot; }
 
  private:
   struct Track {
@@ -115,6 +118,7 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   const Track* track_ = nullptr;
   uint32_t length_ = 0;
   std::unique_ptr<TrackImageBuilder> builder_;
+  eltorito::BootOptions boot_;
   time_t stampTime_ = 0;
   uint32_t stampSerial_ = 0;
   CAudioFile audio_;

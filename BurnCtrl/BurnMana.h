@@ -34,6 +34,7 @@ struct BurnOptions {
   // The data disc's file system options (project::DiscOption bits; 0: the
   // defaults, Rock Ridge on).
   uint8_t discOptions = 0;
+  eltorito::BootOptions boot;  // a bootable data disc (CD)
 };
 
 class BurnMana {

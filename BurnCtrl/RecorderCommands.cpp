@@ -332,6 +332,7 @@ int MakeJobSource(const JobSpec& spec, const TempFile& job, std::unique_ptr<Burn
   }
   auto project = std::make_unique<BurnFileProject>(job.path(), spec.stagingRoot, spec.discKind);
   project->SetBuildStamp(gStampTime, gStampSerial);
+  project->SetBoot(spec.options.boot);
   if (!project->Load()) return NoteJobError(spec.index, project->LastError()), result::kProjectUnreadable;
   *source = std::move(project);
   return result::kSuccess;
@@ -905,7 +906,7 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
 }
 
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
-            bool multiSession, bool eject, uint8_t discOptions) {
+            bool multiSession, bool eject, uint8_t discOptions, const eltorito::BootOptions& boot) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   if (index < 0 || index > kSlots) return result::kNoSuchDrive;
@@ -978,6 +979,7 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
   spec.options.multiSession = multiSession;
   spec.options.eject = eject;
   spec.options.discOptions = discOptions;
+  spec.options.boot = boot;
   int res = RunJob(spec, r.shared());
   Trace("<----WriteCd end---->");
   return res;

@@ -62,7 +62,7 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
 // `projectFolder` is a staging root; its files are copied into the drive's
 // own project copy first. `mp3` is 1 for MP3 discs.
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
-            bool multiSession, bool eject, uint8_t discOptions = 0);
+            bool multiSession, bool eject, uint8_t discOptions = 0, const eltorito::BootOptions& boot = {});
 int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks);
 
 // A whole source written a session at once: how the engine writes a disc

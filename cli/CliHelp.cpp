@@ -58,6 +58,11 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--mp3", "an MP3 disc: the files with a playlist"},
          {"--no-rock", "leave out the Rock Ridge entries (Linux permissions, owners, times, links and long names)"},
          {"--rock-normalised", "Rock Ridge with owner 0 and every file readable by all, as for discs handed to others"},
+         {"--boot IMAGE", "a bootable data CD, as image --boot makes it (DVD and BD media carry UDF only and are "
+                          "refused, as is a session appended to a disc)"},
+         {"--boot-load-size N", "the 512-byte sectors of the boot image the BIOS loads (4 by default)"},
+         {"--efi IMAGE", "an EFI System Partition image as a second boot entry"},
+         {"--hybrid MBR-TEMPLATE", "the disc's image also boots from a USB stick"},
          {"--test", "simulate: the recorder goes through the burn with its laser off"},
          {"--copies N", "burn N discs on every recorder, asking for the next blank disc between copies; "
                         "a recorder that fails ends only its own copies"},

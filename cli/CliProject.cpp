@@ -1,6 +1,7 @@
 #include "cli/CliProject.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 
 #include "BurnCtrl/Results.h"
@@ -73,6 +74,23 @@ int StageProject(CFileManager* manager, const std::string& root, const std::stri
     manager->AddPath(nullptr, nullptr, full, root);
   }
   return CheckSources(root);
+}
+
+int CliBootOptions(const CliOptions& opt, bool udfOnly, bool appended, eltorito::BootOptions* boot) {
+  boot->biosImage = opt.Value("--boot");
+  boot->efiImage = opt.Value("--efi");
+  boot->mbrTemplate = opt.Value("--hybrid");
+  if (opt.Has("--boot-load-size")) {
+    const std::string text = opt.Value("--boot-load-size");
+    char* end = nullptr;
+    const unsigned long n = text.empty() || text[0] == '-' ? 0 : std::strtoul(text.c_str(), &end, 10);
+    if (n == 0 || n > 0xFFFF || !end || *end)
+      return CliFail(result::kBadArguments, "--boot-load-size needs a count of 512-byte sectors from 1 to 65535");
+    boot->loadSectors = uint16_t(n);
+  }
+  std::string why;
+  if (!eltorito::CheckBootOptions(*boot, udfOnly, appended, &why)) return CliFail(result::kBadArguments, why);
+  return 0;
 }
 
 uint8_t CliDiscOptions(bool noRock, bool normalised, uint8_t current) {

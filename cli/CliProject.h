@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "authoring/CFileManager.h"
+#include "authoring/ElTorito.h"
 #include "cli/CliText.h"
 #include "foundation/LangText.h"
 
@@ -52,3 +53,11 @@ int StageProject(CFileManager* manager, const std::string& root, const std::stri
 // The disc options of a project after the command line's "--no-rock" and
 // "--rock-normalised" (`current` holds what the project file kept).
 uint8_t CliDiscOptions(bool noRock, bool normalised, uint8_t current);
+
+class CliOptions;
+
+// The options that make a data disc bootable, for the commands that take them.
+inline const std::vector<std::string> kBootValueOptions = {"--boot", "--boot-load-size", "--efi", "--hybrid"};
+// Reads them and checks the files before anything is written; 0, or the exit
+// status after a message.
+int CliBootOptions(const CliOptions& opt, bool udfOnly, bool appended, eltorito::BootOptions* boot);

@@ -74,7 +74,9 @@ int OpenDrives(const CliOptions& opt, const std::vector<std::string>& specs, std
 }
 
 int RunBurn(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"},
+  std::vector<std::string> values = {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"};
+  values.insert(values.end(), kBootValueOptions.begin(), kBootValueOptions.end());
+  CliOptions opt(args, values,
                  {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace", "--verify", "--no-rock",
                   "--rock-normalised"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
@@ -96,6 +98,10 @@ int RunBurn(const CliArgs& args) {
 
   std::vector<std::string> wavs;
   if (int st = CheckSources(opt, &wavs)) return st;
+  eltorito::BootOptions boot;
+  if (int st = CliBootOptions(opt, false, false, &boot)) return st;
+  if (boot.Any() && (audio || opt.Has("--image")))
+    return CliFail(result::kBadArguments, "--boot and --efi make a data disc bootable; an image or audio CD is burnt as it is");
 
   InterruptCatcher catcher;
   StagingRoot root;
@@ -128,7 +134,7 @@ int RunBurn(const CliArgs& args) {
     if (audio) return WriteAudioCd(index, test, wavs);
     if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
     return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject") && !verify,
-                   CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()));
+                   CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()), boot);
   });
   // One drive and one copy go straight to the drive (also the image-file
   // target); several drives or copies each write their copies on their own.
@@ -163,8 +169,8 @@ int RunErase(const CliArgs& args) {
 
 CliCommand regBurn{"burn",
                    "burn --drive D [--drive D2 ...] [--replace] [--medium M] [--label L] [--multisession] [--mp3] [--test] "
-                   "[--no-rock] [--rock-normalised] "
-                   "[--copies N] [--speed X] [--eject] [--verify] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
+                   "[--no-rock] [--rock-normalised] [--boot IMAGE [--boot-load-size N]] [--efi IMAGE] "
+                   "[--hybrid MBR-TEMPLATE] [--copies N] [--speed X] [--eject] [--verify] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};
 

@@ -76,7 +76,9 @@ bool WriteTrack(TrackImageBuilder* track, const std::string& out, Existing exist
 }
 
 int RunImage(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--label", "--session-start", "--project", "--boot", "--boot-load-size", "--efi", "--hybrid"}, {"--udf", "--replace", "--no-rock", "--rock-normalised"});
+  std::vector<std::string> values = {"-o", "--label", "--session-start", "--project"};
+  values.insert(values.end(), kBootValueOptions.begin(), kBootValueOptions.end());
+  CliOptions opt(args, values, {"--udf", "--replace", "--no-rock", "--rock-normalised"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   std::string out = opt.Value("-o");
   std::string project = opt.Value("--project");
@@ -89,18 +91,7 @@ int RunImage(const CliArgs& args) {
   if (opt.Has("--session-start") && !ParseSessionStart(opt.Value("--session-start"), &sessionStart))
     return CliFail(result::kBadArguments, "--session-start needs a sector number");
   eltorito::BootOptions boot;
-  boot.biosImage = opt.Value("--boot");
-  boot.efiImage = opt.Value("--efi");
-  boot.mbrTemplate = opt.Value("--hybrid");
-  if (opt.Has("--boot-load-size")) {
-    uint32_t n = 0;
-    if (!ParseSessionStart(opt.Value("--boot-load-size"), &n) || n == 0 || n > 0xFFFF)
-      return CliFail(result::kBadArguments, "--boot-load-size needs a count of 512-byte sectors from 1 to 65535");
-    boot.loadSectors = uint16_t(n);
-  }
-  std::string bootRefused;
-  if (!eltorito::CheckBootOptions(boot, opt.Has("--udf"), sessionStart != 0, &bootRefused))
-    return CliFail(result::kBadArguments, bootRefused);
+  if (int st = CliBootOptions(opt, opt.Has("--udf"), sessionStart != 0, &boot)) return st;
 
   StagingRoot root;
   if (!root.ok()) return CliFail(result::kLayoutFailed, "cannot create a project folder in " + TempFolder());

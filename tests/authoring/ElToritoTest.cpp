@@ -102,3 +102,39 @@ TEST(ElTorito, RefusalsSayWhyAndWriteNothing) {
     EXPECT_FALSE(std::filesystem::exists(iso)) << c.args;
   }
 }
+
+TEST(ElTorito, BurntDiscsBootAsImagesDoAndRefusalsLeaveTheDiscBlank) {
+  ScratchFolder src, out;
+  src.Write("readme.txt", "boot me\n");
+  const std::string bios = out.Write("boot.bin", Pattern(6000, 3)), efi = out.Write("efi.img", Pattern(9000, 5));
+  auto create = [&](const std::string& name, const std::string& media) {
+    CommandResult c = RunCommand(Cli() + " virtual create --media " + media + " " + Quoted(out / name));
+    EXPECT_EQ(c.status, 0) << c.output;
+    return "virtual:" + (out / name);
+  };
+  // A CD-R, left open: the same catalog as an image has.
+  const std::string cd = create("cd.vr", "cd-r");
+  CommandResult r = RunCommand(Cli() + " burn --drive " + Quoted(cd) + " --multisession --boot " + Quoted(bios) +
+                               " --efi " + Quoted(efi) + " " + Quoted(src / "readme.txt"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string iso = out / "cd.iso";
+  ASSERT_EQ(RunCommand(Cli() + " virtual export --drive " + Quoted(cd) + " -o " + Quoted(iso)).status, 0);
+  CommandResult report = RunCommand("xorriso -indev " + Quoted(iso) + " -report_el_torito plain 2>&1");
+  EXPECT_TRUE(std::regex_search(report.output, std::regex("El Torito boot img : +1 +BIOS +y +none"))) << report.output;
+  EXPECT_TRUE(std::regex_search(report.output, std::regex("El Torito boot img : +2 +UEFI +y +none"))) << report.output;
+
+  // A second session cannot carry the boot entries; a DVD carries UDF only;
+  // an image is burnt as it is. Nothing is written in any of them.
+  r = RunCommand(Cli() + " burn --drive " + Quoted(cd) + " --boot " + Quoted(bios) + " " + Quoted(src / "readme.txt"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("cannot be appended"), std::string::npos) << r.output;
+  const std::string dvd = create("dvd.vr", "dvd-r");
+  r = RunCommand(Cli() + " burn --drive " + Quoted(dvd) + " --boot " + Quoted(bios) + " " + Quoted(src / "readme.txt"));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("UDF only cannot boot"), std::string::npos) << r.output;
+  r = RunCommand(Cli() + " burn --drive " + Quoted(dvd) + " --boot " + Quoted(bios) + " --image " + Quoted(iso));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("burnt as it is"), std::string::npos) << r.output;
+  CommandResult info = RunCommand(Cli() + " disc-info --drive " + Quoted(dvd));
+  EXPECT_NE(info.output.find("state: blank"), std::string::npos) << info.output;
+}
