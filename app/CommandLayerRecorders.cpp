@@ -161,11 +161,21 @@ int CommandLayerRecorders::SetImageFile(uint8_t drive, const std::string& path) 
   return result::kSuccess;
 }
 
+void CommandLayerRecorders::SetBootOptions(const eltorito::BootOptions& boot) {
+  std::lock_guard<std::mutex> hold(bootLock_);
+  boot_ = boot;
+}
+
 int CommandLayerRecorders::WriteCd(uint8_t drive, const std::string& stagingRoot, const std::string& label,
                                    bool multisession, bool mp3, uint8_t discOptions) {
   SetWriteToFile(WriteToFileTarget());
+  eltorito::BootOptions boot;
+  {
+    std::lock_guard<std::mutex> hold(bootLock_);
+    boot = mp3 ? eltorito::BootOptions{} : boot_;
+  }
   return Verified(drive, [&] {
-    return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false, discOptions);
+    return ::WriteCd(drive, stagingRoot, label, mp3 ? 1 : 0, false, multisession, false, discOptions, boot);
   });
 }
 

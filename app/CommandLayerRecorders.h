@@ -23,6 +23,7 @@ class CommandLayerRecorders : public RecorderService {
   int TestUnitReady(uint8_t drive) override;
   bool TrayOpen(uint8_t drive) override;
   void SetVerifyAfterBurn(bool on) override { verify_ = on; }
+  void SetBootOptions(const eltorito::BootOptions& boot) override;
   int VerifyPercent(uint8_t drive) override;
   std::string VerifyResult(uint8_t drive) override;
   int GetDiscInfoEx(uint8_t drive, DiscInfo* info) override;
@@ -55,6 +56,8 @@ class CommandLayerRecorders : public RecorderService {
   int CopyTracks(int drive, const std::string& file, std::vector<CopyTrack>* rows, std::string* why) override;
 
  private:
+  std::mutex bootLock_;
+  eltorito::BootOptions boot_;  // set before a burn starts, read by the burns
   std::mutex lock_;  // the device list is filled from one thread at a time
   // Drives taken from the device list, by index: when the list no longer
   // holds that object under that index, the drive went away.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "MediumTable.h"  // medium types: medium::kCdR, ...
+#include "authoring/ElTorito.h"
 
 class CDevCmdROM;
 
@@ -121,6 +122,8 @@ class RecorderService {
   // otherwise); VerifyResult is the last verdict of the drive in words, ""
   // when nothing was verified.
   virtual void SetVerifyAfterBurn(bool on) { (void)on; }
+  // The boot images the next data burns (WriteCd) make the disc boot from.
+  virtual void SetBootOptions(const eltorito::BootOptions& boot) { (void)boot; }
   virtual int VerifyPercent(uint8_t drive) { (void)drive; return -1; }
   virtual std::string VerifyResult(uint8_t drive) { (void)drive; return {}; }
   // The drive says its tray is open (not merely that no disc is in).

@@ -611,5 +611,9 @@ bool CFileManager::LoadDataProject(ProjectTree* tree, const std::string& project
     SetError(error, projectPath + " is damaged: it ends inside a record; the records before it were loaded");
     return false;
   }
+  // Boot image paths are taken from the project file's folder, as its sources are.
+  boot_ = {};
+  if (!stop_ && project::ReadBootBlock(f.get(), &boot_))
+    for (std::string* p : {&boot_.biosImage, &boot_.efiImage, &boot_.mbrTemplate}) *p = ResolveProjectSource(projectPath, *p);
   return !stop_;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "authoring/ElTorito.h"
 #include "authoring/ProjectTree.h"
 #include "OutputFile.h"
 
@@ -91,6 +92,9 @@ class CFileManager {
   // The disc options (project::DiscOption bits) the project file keeps.
   void SetDiscOptions(uint8_t options) { discOptions_ = options; }
   uint8_t DiscOptions() const { return discOptions_; }
+  // The boot images of a bootable data disc, kept in the project file.
+  void SetBoot(const eltorito::BootOptions& boot) { boot_ = boot; }
+  const eltorito::BootOptions& Boot() const { return boot_; }
   // Paths named one by one (the command line): every path given is kept. A
   // folder meeting a folder of its name merges with it; a file (or a folder
   // meeting a file) whose name is taken is numbered "name~N.ext", and
@@ -179,6 +183,7 @@ class CFileManager {
   bool suppressSizes_ = false;
   uint64_t maxFileSize_ = 0;
   uint8_t discOptions_ = 0;
+  eltorito::BootOptions boot_;
   bool keepEveryPath_ = false;
   std::string stagingRoot_;
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -162,6 +163,41 @@ bool ReadJobLabel(const std::string& jobPath, std::string* label, std::string* e
   return true;
 }
 
+std::string MakeBootBlock(const eltorito::BootOptions& boot) {
+  if (!boot.Any()) return {};
+  std::string block(kBootTag, 4);
+  auto text = [&](const std::string& s) {
+    uint8_t len[2];
+    bytes::PutLE16(len, uint16_t(std::min<size_t>(s.size(), 0xFFFF)));
+    block.append(reinterpret_cast<char*>(len), 2).append(s, 0, 0xFFFF);
+  };
+  uint8_t sectors[2];
+  bytes::PutLE16(sectors, boot.loadSectors);
+  text(boot.biosImage);
+  block.append(reinterpret_cast<char*>(sectors), 2);
+  text(boot.efiImage);
+  text(boot.mbrTemplate);
+  return block;
+}
+
+bool ReadBootBlock(FILE* f, eltorito::BootOptions* boot) {
+  char tag[4];
+  uint8_t len[2];
+  auto text = [&](std::string* s) {
+    if (!ReadExact(f, len, 2)) return false;
+    s->resize(bytes::LE16(len));
+    return s->empty() || ReadExact(f, &(*s)[0], s->size());
+  };
+  eltorito::BootOptions read;
+  uint8_t sectors[2];
+  if (!ReadExact(f, tag, 4) || std::memcmp(tag, kBootTag, 4) != 0 || !text(&read.biosImage) ||
+      !ReadExact(f, sectors, 2) || !text(&read.efiImage) || !text(&read.mbrTemplate))
+    return false;
+  read.loadSectors = bytes::LE16(sectors);
+  *boot = read;
+  return true;
+}
+
 uint8_t ReadJobOptions(const std::string& jobPath) {
   File f(OpenToRead(jobPath));
   uint8_t options = 0;
@@ -225,6 +261,7 @@ bool CFileManager::SaveDataProject(const std::string& stagingRoot, const std::st
   size_t got;
   while (ok && in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) ok = out.Write(chunk, got);
   ok = ok && in && !std::ferror(in.get());
+  ok = ok && out.Write(project::MakeBootBlock(boot_));
   return FinishProjectFile(out, ok, projectPath, error);
 }
 

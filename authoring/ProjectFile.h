@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "OutputFile.h"
+#include "authoring/ElTorito.h"
 
 namespace project {
 
@@ -24,6 +25,15 @@ constexpr size_t kMaxAudioRows = 99;
 // label. Files written before it existed hold 0 there: the defaults.
 constexpr size_t kDiscOptionsOffset = 240;
 enum DiscOption : uint8_t { kNoRockRidge = 0x01, kRockNormalised = 0x02 };
+// Behind the tree, a data project may name its boot images; readers that
+// stop at the tree's end never see them:
+//   "BOOT", BIOS image, load sectors (16 bits), EFI image, MBR template
+// each path a 16-bit length and its bytes.
+constexpr char kBootTag[] = "BOOT";
+std::string MakeBootBlock(const eltorito::BootOptions& boot);
+// Reads the block at the file's position; false (and nothing set) when
+// there is none or it is cut short.
+bool ReadBootBlock(FILE* f, eltorito::BootOptions* boot);
 
 enum Kind : uint8_t {
   kAudioCD = 1, kDataDisc = 2, kMp3Disc = 3, kVideoCD = 4, kSuperVideoCD = 5, kDvdVideo = 6

@@ -93,6 +93,15 @@ int CliBootOptions(const CliOptions& opt, bool udfOnly, bool appended, eltorito:
   return 0;
 }
 
+int CliProjectBoot(const CFileManager& manager, bool udfOnly, bool appended, eltorito::BootOptions* boot) {
+  if (boot->Any() || !manager.Boot().Any()) return 0;
+  *boot = manager.Boot();
+  std::string why;
+  if (!eltorito::CheckBootOptions(*boot, udfOnly, appended, &why))
+    return CliFail(result::kBadArguments, "the project's boot images: " + why);
+  return 0;
+}
+
 uint8_t CliDiscOptions(bool noRock, bool normalised, uint8_t current) {
   if (noRock) current |= project::kNoRockRidge;
   if (normalised) current |= project::kRockNormalised;

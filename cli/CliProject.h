@@ -61,3 +61,6 @@ inline const std::vector<std::string> kBootValueOptions = {"--boot", "--boot-loa
 // Reads them and checks the files before anything is written; 0, or the exit
 // status after a message.
 int CliBootOptions(const CliOptions& opt, bool udfOnly, bool appended, eltorito::BootOptions* boot);
+// Without boot options on the command line, those a loaded project file
+// keeps, checked the same way; 0, or the exit status after a message.
+int CliProjectBoot(const CFileManager& manager, bool udfOnly, bool appended, eltorito::BootOptions* boot);

@@ -118,6 +118,7 @@ int RunBurn(const CliArgs& args) {
     if (StageProject(&manager, root.path(), opt.Value("--project"), opt.Operands(), &label) != result::kSuccess)
       return 1;
     if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was burnt");
+    if (int st = CliProjectBoot(manager, false, false, &boot)) return st;
     if (label.empty()) label = "DataCD";
   }
   if (gInterrupted) return CliFail(result::kBurnStopped, "stopped before the burn began");

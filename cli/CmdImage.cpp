@@ -108,6 +108,7 @@ int RunImage(const CliArgs& args) {
   if (label.empty()) label = "DataCD";
   if (listener.refused) return CliFail(result::kFilesLeftOut, "nothing was written");
   manager.SetDiscOptions(CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()));
+  if (int st = CliProjectBoot(manager, udf, sessionStart != 0, &boot)) return st;
 
   std::vector<LayoutNotice> notices;
   bool fits = CDataFile::ReviewProject(root.path(), &notices, udf);

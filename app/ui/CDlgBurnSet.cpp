@@ -1,6 +1,7 @@
 #include "app/ui/CDlgBurnSet.h"
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +42,30 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   rockBox_->SetMyTextColor(0xEEE1DC);
   rockBox_->setFixedHeight(18);
   rockBox_->setVisible(false);
+  bootRows_ = new QWidget(this);
+  auto* bootGrid = new QGridLayout(bootRows_);
+  bootGrid->setContentsMargins(0, 0, 0, 0);
+  bootEdit_ = new QLineEdit(bootRows_);
+  efiEdit_ = new QLineEdit(bootRows_);
+  int bootRow = 0;
+  for (QLineEdit* edit : {bootEdit_, efiEdit_}) {
+    edit->setToolTip(Tr("UIText", 1415));
+    edit->setClearButtonEnabled(true);
+    auto* browse = new QToolButton(bootRows_);
+    browse->setText("…");
+    browse->setToolTip(Tr("UIText", 1414));
+    connect(browse, &QToolButton::clicked, this, [this, edit] {
+      const QString path = QFileDialog::getOpenFileName(this, Tr("UIText", 1414), edit->text());
+      if (!path.isEmpty()) edit->setText(path);
+    });
+    auto* label = new QLabel(Tr("UIText", bootRow == 0 ? 1412 : 1413), bootRows_);
+    label->setBuddy(edit);
+    bootGrid->addWidget(label, bootRow, 0);
+    bootGrid->addWidget(edit, bootRow, 1);
+    bootGrid->addWidget(browse, bootRow, 2);
+    ++bootRow;
+  }
+  bootRows_->setVisible(false);
   copiesEdit_ = new QLineEdit("1", this);
   copiesEdit_->setProperty("id", 1102);
   copiesEdit_->setFixedWidth(60);
@@ -79,6 +104,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   grid->addWidget(ejectBox_, 3, 0, 1, 2);
   grid->addWidget(verifyBox_, 4, 0, 1, 2);
   grid->addWidget(rockBox_, 5, 0, 1, 2);
+  grid->addWidget(bootRows_, 6, 0, 1, 2);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok_);
@@ -115,6 +141,13 @@ void CDlgBurnSet::SetRockRidge(bool on) {
   rockBox_->setVisible(true);
 }
 
+void CDlgBurnSet::SetBoot(const eltorito::BootOptions& boot) {
+  boot_ = boot;
+  bootEdit_->setText(QString::fromStdString(boot.biosImage));
+  efiEdit_->setText(QString::fromStdString(boot.efiImage));
+  bootRows_->setVisible(true);
+}
+
 void CDlgBurnSet::SetCloseDisc(bool close, bool enabled) {
   closeBox_->SetSelect(close);
   closeBox_->setEnabled(enabled);
@@ -135,6 +168,18 @@ void CDlgBurnSet::SpinDown() {
 }
 
 bool CDlgBurnSet::TryAccept() {
+  if (!bootRows_->isHidden()) {  // a boot image that cannot be used is told before any drive is asked
+    eltorito::BootOptions boot = boot_;
+    boot.biosImage = bootEdit_->text().trimmed().toStdString();
+    boot.efiImage = efiEdit_->text().trimmed().toStdString();
+    std::string why;
+    if (boot.Any() && !eltorito::CheckBootOptions(boot, false, false, &why)) {
+      ShowMessage(why, msgbox::kInfoOk);
+      bootEdit_->setFocus();
+      return false;
+    }
+    boot_ = boot;
+  }
   QString listText;
   int count = 0;
   for (int i = 0; i < list_->count(); ++i) {

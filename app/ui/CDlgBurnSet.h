@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "authoring/ElTorito.h"
+
 class CBtnColor;
 class CHListBox;
 class CTransBtn;
@@ -40,6 +42,10 @@ class CDlgBurnSet : public QDialog {
   // box is shown only once set, with the project's choice.
   void SetRockRidge(bool on);
   bool RockRidge() const { return rockRidge_; }
+  // The boot images of a data project: the fields are shown only once set.
+  // OK checks them (readable, not too large) before the burn goes on.
+  void SetBoot(const eltorito::BootOptions& boot);
+  const eltorito::BootOptions& Boot() const { return boot_; }
   QString RecorderListText() const { return recorderList_; }
 
   // The controls, for the window tests.
@@ -49,6 +55,8 @@ class CDlgBurnSet : public QDialog {
   CTransBtn* EjectBox() const { return ejectBox_; }
   CTransBtn* VerifyBox() const { return verifyBox_; }
   CTransBtn* RockRidgeBox() const { return rockBox_; }
+  QLineEdit* BootEdit() const { return bootEdit_; }
+  QLineEdit* EfiEdit() const { return efiEdit_; }
   QComboBox* AfterBurnCombo() const { return afterCombo_; }
   void SpinUp();
   void SpinDown();
@@ -63,6 +71,7 @@ class CDlgBurnSet : public QDialog {
   bool ejectWhenDone_ = true;
   bool verify_ = false;
   bool rockRidge_ = true;
+  eltorito::BootOptions boot_;
   int copies_ = 1;
   int recorderCount_ = 0;
   QString recorderList_;
@@ -71,6 +80,9 @@ class CDlgBurnSet : public QDialog {
   CTransBtn* ejectBox_;
   CTransBtn* verifyBox_;
   CTransBtn* rockBox_;
+  QWidget* bootRows_;
+  QLineEdit* bootEdit_;
+  QLineEdit* efiEdit_;
   QLineEdit* copiesEdit_;
   QToolButton* up_;
   QToolButton* down_;

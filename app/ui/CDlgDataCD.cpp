@@ -498,6 +498,15 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   return ok && added;
 }
 
+void CDlgDataCD::SetBoot(const eltorito::BootOptions& boot) {
+  const eltorito::BootOptions& now = manager_.Boot();
+  if (boot.biosImage == now.biosImage && boot.efiImage == now.efiImage && boot.mbrTemplate == now.mbrTemplate &&
+      boot.loadSectors == now.loadSectors)
+    return;
+  manager_.SetBoot(boot);
+  emit ProjectChanged();  // kept in the project file
+}
+
 void CDlgDataCD::SetDiscOptions(uint8_t options) {
   if (options == manager_.DiscOptions()) return;
   manager_.SetDiscOptions(options);
@@ -850,6 +859,9 @@ void CDlgDataCD::Clear() {
   imageMode_ = false;
   imagePath_.clear();
   projectPath_.clear();
+  // A new project starts from the defaults, not from the last one's choices.
+  manager_.SetDiscOptions(0);
+  manager_.SetBoot({});
   SetImageColumns(false);
   SetMode(mode_);
   ResetTotals();

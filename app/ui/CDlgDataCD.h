@@ -100,6 +100,8 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   // The project's disc options (project::DiscOption), kept in its file.
   uint8_t DiscOptions() const { return manager_.DiscOptions(); }
   void SetDiscOptions(uint8_t options);
+  const eltorito::BootOptions& Boot() const { return manager_.Boot(); }
+  void SetBoot(const eltorito::BootOptions& boot);
   bool Busy() const { return manager_.Busy(); }
   // The playlist written before every save of an MP3 project.
   bool RewritePlaylist();

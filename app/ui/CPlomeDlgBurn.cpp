@@ -37,11 +37,15 @@ bool CPlomeDlg::RunBurnSettings(int drive, bool closeDiscChoice) {
   if (closeDiscChoice) settings.SetCloseDisc(false, true);
   else settings.SetCloseDisc(true, false);
   CDlgDataCD* data = mode_ == kDataDisc ? DataWindow(mode_) : nullptr;
-  if (data) settings.SetRockRidge(!(data->DiscOptions() & project::kNoRockRidge));
+  if (data && !data->IsImageMode()) {
+    settings.SetRockRidge(!(data->DiscOptions() & project::kNoRockRidge));
+    settings.SetBoot(data->Boot());
+  }
   emit DialogOpened(&settings);
   if (settings.exec() != QDialog::Accepted) return false;
   afterAction_ = settings.AfterBurnAction();
   ejectWhenDone_ = settings.EjectWhenDone();
+  if (data && !data->IsImageMode()) data->SetBoot(settings.Boot());
   if (data)
     data->SetDiscOptions(settings.RockRidge() ? uint8_t(data->DiscOptions() & ~project::kNoRockRidge)
                                               : uint8_t(data->DiscOptions() | project::kNoRockRidge));
@@ -235,6 +239,7 @@ void CPlomeDlg::StartBurn() {
   if (mode_ == kMp3Disc) w->RewritePlaylist();
   std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
   burnDiscOptions_ = w ? w->DiscOptions() : 0;
+  service_->SetBootOptions(w && mode_ == kDataDisc && !fromImage ? w->Boot() : eltorito::BootOptions{});
 
   finished_ = false;
   stop_ = false;

@@ -79,6 +79,7 @@ void CPlomeDlg::SetUpMultiBurn(CDlgProgressMulti* progress) {
   const std::string label = w ? ToStd(w->GetVolumeLabel()) : std::string();
   const bool mp3 = mode_ == kMp3Disc, multisession = !closeDisc_;
   const uint8_t discOptions = w ? w->DiscOptions() : 0;
+  service_->SetBootOptions(w && mode_ == kDataDisc && !fromImage ? w->Boot() : eltorito::BootOptions{});
   RecorderService* service = service_.get();
 
   std::map<int, QString> names;

@@ -57,6 +57,9 @@ class VirtualRecorders : public RecorderService {
               bool multisession, bool mp3, uint8_t discOptions = 0) override;
   // The disc options of the last WriteCd.
   uint8_t LastDiscOptions() const { return lastDiscOptions_; }
+  // The boot images the window set for its burns.
+  void SetBootOptions(const eltorito::BootOptions& boot) override { boot_ = boot; }
+  const eltorito::BootOptions& LastBoot() const { return boot_; }
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
   int GetDriveProgress(uint8_t drive) override;
@@ -72,6 +75,7 @@ class VirtualRecorders : public RecorderService {
 
  private:
   uint8_t lastDiscOptions_ = 0;
+  eltorito::BootOptions boot_;
   struct Drive;
   Drive* Find(uint8_t drive);
   int WriteSectors(Drive* d, class TrackSectorSource* source, uint32_t length, bool close);

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
 #include "foundation/ProfileIni.h"
+#include "support/TestFolders.h"
 #include "support/VirtualRecorders.h"
 #include "app/ui/CCapacityBar.h"
 #include "app/ui/CDlgBurnSet.h"
@@ -528,6 +530,43 @@ class BurnFeedbackTest : public QObject {
     QCOMPARE(b.service->LastDiscOptions(), uint8_t(project::kNoRockRidge));
     QCOMPARE(b.Data()->DiscOptions(), uint8_t(project::kNoRockRidge));
     QVERIFY(b.Data()->IsModified());
+  }
+
+  // A data project can be made bootable in the burn settings: a boot image
+  // that cannot be used keeps the dialog open with the reason; a good one
+  // goes to the burn and into the project file, and a new project has none.
+  void TheBootImageIsABurnSettingKeptInTheProject() {
+    Bench b(medium::kCdR);
+    b.AddFile("a.txt", 5000);
+    ScratchFolder dir;
+    const std::string image = dir.Write("boot.bin", std::string(4096, 'b'));
+    bool refusedFirst = false, shown = false;
+    QObject::connect(b.window.get(), &CPlomeDlg::DialogOpened, b.window.get(), [&](QDialog* d) {
+      if (auto* settings = qobject_cast<CDlgBurnSet*>(d))
+        QTimer::singleShot(0, settings, [&, settings] {
+          shown = settings->BootEdit()->isVisible();
+          settings->BootEdit()->setText(QString::fromStdString(dir / "missing.bin"));
+          Sink().Answer({msgbox::kOk});
+          refusedFirst = !settings->TryAccept() && Sink().Saw("cannot be read");
+          settings->BootEdit()->setText(QString::fromStdString(image));
+          if (settings->TryAccept()) settings->accept();
+          else settings->reject();
+        });
+    });
+    b.window->Burn();
+    QVERIFY(shown);
+    QVERIFY(refusedFirst);
+    QVERIFY(Sink().Saw(Text("Message", 40)));
+    QCOMPARE(b.service->LastBoot().biosImage, image);
+    QCOMPARE(b.Data()->Boot().biosImage, image);
+    QVERIFY(b.Data()->IsModified());
+
+    const QString project = QString::fromStdString(dir / "boot.bcd");
+    QVERIFY(b.Data()->SaveProject(project));
+    b.Data()->Clear();
+    QVERIFY(!b.Data()->Boot().Any());
+    QVERIFY(b.Data()->LoadProject(project));
+    QCOMPARE(b.Data()->Boot().biosImage, image);
   }
 
   // Eject on an open tray closes it again, and the status line follows the
