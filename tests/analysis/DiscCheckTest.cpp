@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ByteFields.h"
 #include "CDevCmdRW.h"
 #include "VirtualRecorder.h"
 #include "analysis/DiscCheck.h"
@@ -64,4 +65,50 @@ TEST(DiscCheck, UnreadableRangesComeOutExactlyWithTheirFilesAndTheSlowPartShows)
   EXPECT_NE(std::string::npos, svg.find("<title>300-309 src/big.bin</title>"));
   dir.Write("p.svg", svg);
   if (HaveTool("xmllint")) EXPECT_EQ(0, RunCommand("xmllint --noout " + Quoted(dir / "p.svg")).status);
+}
+
+namespace {
+
+// A drive whose disc is taken out when a read starts at `from`: from then on
+// every command answers "medium not present", as a real drive does.
+class TakenOut : public ScsiTransport {
+ public:
+  TakenOut(std::unique_ptr<ScsiTransport> inner, uint32_t from) : inner_(std::move(inner)), from_(from) {}
+  bool Execute(ScsiCommand& c) override {
+    if ((c.opcode() == 0x28 || c.opcode() == 0xBE) && bytes::BE32(c.cdb + 2) == from_) out_ = true;
+    if (!out_) return inner_->Execute(c);
+    c.SetSense(2, 0x3A, 0);
+    return true;
+  }
+  std::string Path() const override { return inner_->Path(); }
+
+ private:
+  std::unique_ptr<ScsiTransport> inner_;
+  uint32_t from_;
+  bool out_ = false;
+};
+
+}  // namespace
+
+TEST(DiscCheck, ADiscTakenOutEndsTheCheckAndIsToldNotCountedAsUnreadable) {
+  ScratchFolder dir;
+  WriteBytes(dir, "src/big.bin", PatternBytes(600 * 1024, 2));
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "d.vdisc", "cd-r", &error)) << error;
+  CommandResult r = RunCommand(std::string(VARNEX_CLI_PATH) + " burn --drive virtual:" + Quoted(dir / "d.vdisc") +
+                               " " + Quoted(dir / "src"));
+  ASSERT_EQ(0, r.status) << r.output;
+  auto v = std::make_unique<VirtualRecorder>();
+  ASSERT_TRUE(v->Open(dir / "d.vdisc", &error)) << error;
+  CDevCmdRW drive(std::make_unique<TakenOut>(std::move(v), 208), 3);
+  CheckOptions options;
+  options.block = 16;
+  const CheckReport report = CheckDisc(drive, options);
+  EXPECT_EQ(CheckReport::kLost, report.state);
+  EXPECT_EQ(0u, report.unreadableSectors) << "the sectors after the disc went are not the disc's fault";
+  EXPECT_EQ(208u, report.sectors) << "the check ends where the disc went";
+  EXPECT_NE(std::string::npos, report.why.find("2/3A/00")) << report.why;
+  const std::string text = CheckReportText(report);
+  EXPECT_NE(std::string::npos, text.find("Ended at sector 208: " + report.why)) << text;
+  EXPECT_EQ(std::string::npos, text.find("Every sector is readable")) << text;
 }
