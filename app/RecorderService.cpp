@@ -1,6 +1,8 @@
 #include "app/RecorderService.h"
 
 #include "DevDeque.h"
+#include "analysis/DiscCheck.h"
+#include "analysis/DiscMd5.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"
 
@@ -45,3 +47,9 @@ std::string DiscRefusal(const DiscInfo& disc) {
     return LoadErrorText(result::kDiscClosed);
   return {};
 }
+
+CheckReport RecorderService::CheckDisc(CDevCmdROM& drive, const CheckOptions& options) {
+  return ::CheckDisc(drive, options);
+}
+
+Md5List RecorderService::ChecksumList(CDevCmdROM& drive) { return MakeMd5List(drive); }
