@@ -52,6 +52,14 @@ std::string Fixed(double v, int digits) {
   return text;
 }
 
+// A speed on the scale: "0.25x", "1.5x", "8x".
+std::string SpeedLabel(double f) {
+  std::string t = Fixed(f, 2);
+  while (t.back() == '0') t.pop_back();
+  if (t.back() == '.') t.pop_back();
+  return t + "x";
+}
+
 std::string XmlEscaped(const std::string& s) {
   std::string out;
   for (char c : s) {
@@ -73,7 +81,11 @@ struct Scale {
   uint64_t first = 0, end = 1;
   double top = 1;
   explicit Scale(const CheckReport& r) {
-    if (!r.samples.empty()) {
+    // The whole disc, so that a check stopped early shows what it left.
+    if (r.spanEnd > r.spanFirst) {
+      first = r.spanFirst;
+      end = r.spanEnd;
+    } else if (!r.samples.empty()) {
       first = r.samples.front().lba;
       end = std::max<uint64_t>(first + 1, uint64_t(r.samples.back().lba) + r.samples.back().sectors);
     }
@@ -319,7 +331,7 @@ std::string CheckPlotSvg(const CheckReport& r) {
   s += "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"" + Fixed(h, 0) + "\" stroke=\"black\"/>\n";
   for (int i = 0; i <= 4; ++i) {
     const double f = sc.top * i / 4, y = sc.Y(f, h);
-    s += "<text x=\"-6\" y=\"" + Fixed(y + 4, 1) + "\" font-size=\"11\" text-anchor=\"end\">" + Fixed(f, 1) + "x</text>\n";
+    s += "<text x=\"-6\" y=\"" + Fixed(y + 4, 1) + "\" font-size=\"11\" text-anchor=\"end\">" + SpeedLabel(f) + "</text>\n";
     const uint64_t lba = sc.first + (sc.end - sc.first) * uint64_t(i) / 4;
     s += "<text x=\"" + Fixed(w * i / 4, 1) + "\" y=\"" + Fixed(h + 16, 0) + "\" font-size=\"11\" text-anchor=\"middle\">" +
          std::to_string(lba) + "</text>\n";
@@ -367,7 +379,7 @@ std::string CheckPlotPng(const CheckReport& r, int width, int height) {
       const double f = sc.top * i / 4;
       const int y = top + std::min(h - 1, int(sc.Y(f, h - 1)));
       for (int x = left - 3; x < left; ++x) put(x, y, 0, 0, 0);
-      text(left - 5, y - 3, Fixed(f, 1) + "x", true, false);
+      text(left - 5, y - 3, SpeedLabel(f), true, false);
       const int x = left + std::min(w - 1, w * i / 4);
       for (int yy = top + h; yy < top + h + 3; ++yy) put(x, yy, 0, 0, 0);
       text(x, top + h + 5, std::to_string(sc.first + (sc.end - sc.first) * uint64_t(i) / 4), false, true);

@@ -48,6 +48,13 @@ void CheckGraph::paintEvent(QPaintEvent*) {
   auto x = [&](uint64_t lba) { return plot.left() + double(lba - std::min(lba, first)) * plot.width() / double(end - first); };
   auto y = [&](double f) { return plot.bottom() - std::min(std::isfinite(f) ? f : 0, topSpeed) * plot.height() / topSpeed; };
 
+  p.setPen(Qt::black);
+  if (r.samples.empty() && r.spanEnd == 0) {
+    // Nothing read yet: no scale to tell.
+    p.drawLine(plot.bottomLeft(), plot.bottomRight());
+    p.drawLine(plot.bottomLeft(), plot.topLeft());
+    return;
+  }
   // Grid and scales.
   p.setPen(QColor(220, 220, 220));
   for (int i = 1; i <= 4; ++i) p.drawLine(QPointF(plot.left(), y(topSpeed * i / 4)), QPointF(plot.right(), y(topSpeed * i / 4)));
@@ -55,7 +62,7 @@ void CheckGraph::paintEvent(QPaintEvent*) {
   for (int i = 0; i <= 4; ++i) {
     const double f = topSpeed * i / 4;
     p.drawText(QRectF(0, y(f) - fm.height() / 2.0, left - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-               QString::number(f, 'f', 1) + "x");
+               QString::number(f, 'g', 3) + "x");
     const uint64_t lba = first + (end - first) * uint64_t(i) / 4;
     const double at = plot.left() + plot.width() * i / 4;
     p.drawText(QRectF(at - 60, plot.bottom() + 3, 120, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
