@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ByteFields.h"
 #include "CDevCmdRW.h"
 #include "VirtualRecorder.h"
+#include "support/TakenOutDrive.h"
 #include "analysis/DiscCheck.h"
 #include "burnctrl/BurnTestSupport.h"
 #include "support/RunCommand.h"
@@ -67,29 +67,6 @@ TEST(DiscCheck, UnreadableRangesComeOutExactlyWithTheirFilesAndTheSlowPartShows)
   if (HaveTool("xmllint")) EXPECT_EQ(0, RunCommand("xmllint --noout " + Quoted(dir / "p.svg")).status);
 }
 
-namespace {
-
-// A drive whose disc is taken out when a read starts at `from`: from then on
-// every command answers "medium not present", as a real drive does.
-class TakenOut : public ScsiTransport {
- public:
-  TakenOut(std::unique_ptr<ScsiTransport> inner, uint32_t from) : inner_(std::move(inner)), from_(from) {}
-  bool Execute(ScsiCommand& c) override {
-    if ((c.opcode() == 0x28 || c.opcode() == 0xBE) && bytes::BE32(c.cdb + 2) == from_) out_ = true;
-    if (!out_) return inner_->Execute(c);
-    c.SetSense(2, 0x3A, 0);
-    return true;
-  }
-  std::string Path() const override { return inner_->Path(); }
-
- private:
-  std::unique_ptr<ScsiTransport> inner_;
-  uint32_t from_;
-  bool out_ = false;
-};
-
-}  // namespace
-
 TEST(DiscCheck, ADiscTakenOutEndsTheCheckAndIsToldNotCountedAsUnreadable) {
   ScratchFolder dir;
   WriteBytes(dir, "src/big.bin", PatternBytes(600 * 1024, 2));
@@ -100,7 +77,7 @@ TEST(DiscCheck, ADiscTakenOutEndsTheCheckAndIsToldNotCountedAsUnreadable) {
   ASSERT_EQ(0, r.status) << r.output;
   auto v = std::make_unique<VirtualRecorder>();
   ASSERT_TRUE(v->Open(dir / "d.vdisc", &error)) << error;
-  CDevCmdRW drive(std::make_unique<TakenOut>(std::move(v), 208), 3);
+  CDevCmdRW drive(std::make_unique<TakenOutDrive>(std::move(v), 208), 3);
   CheckOptions options;
   options.block = 16;
   const CheckReport report = CheckDisc(drive, options);

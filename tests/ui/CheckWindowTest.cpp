@@ -16,7 +16,6 @@
 #include <mutex>
 
 #include "BurnCtrl/RecorderCommands.h"
-#include "ByteFields.h"
 #include "CDevCmdRW.h"
 #include "DevDeque.h"
 #include "VirtualRecorder.h"
@@ -28,6 +27,7 @@
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/CPlomeDlgIds.h"
 #include "app/ui/CSkinBtn.h"
+#include "support/TakenOutDrive.h"
 
 using wt::Sink;
 
@@ -69,24 +69,6 @@ class ReadGate {
     bool held = false, released = false, passed = false;
   };
   std::shared_ptr<State> s_;
-};
-
-// A drive whose disc is taken out when a read starts at `from`.
-class TakenOut : public ScsiTransport {
- public:
-  TakenOut(std::unique_ptr<ScsiTransport> inner, uint32_t from) : inner_(std::move(inner)), from_(from) {}
-  bool Execute(ScsiCommand& c) override {
-    if ((c.opcode() == 0x28 || c.opcode() == 0xBE) && bytes::BE32(c.cdb + 2) == from_) out_ = true;
-    if (!out_) return inner_->Execute(c);
-    c.SetSense(2, 0x3A, 0);
-    return true;
-  }
-  std::string Path() const override { return inner_->Path(); }
-
- private:
-  std::unique_ptr<ScsiTransport> inner_;
-  uint32_t from_;
-  bool out_ = false;
 };
 
 QByteArray Pattern(int size) {
@@ -263,7 +245,7 @@ class CheckWindowTest : public QObject {
     auto v = std::make_unique<VirtualRecorder>();
     std::string error;
     QVERIFY2(v->Open(state_.toStdString(), &error), error.c_str());
-    CDevCmdRW drive(std::make_unique<TakenOut>(std::move(v), 64), 30);
+    CDevCmdRW drive(std::make_unique<TakenOutDrive>(std::move(v), 64), 30);
     CDlgAnaly_Check page(std::make_shared<CommandLayerRecorders>());
     page.SetDrive(&drive, "taken");
     QSignalSpy finished(&page, &CDlgAnaly_Check::CheckFinished);
