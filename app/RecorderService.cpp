@@ -52,4 +52,6 @@ CheckReport RecorderService::CheckDisc(CDevCmdROM& drive, const CheckOptions& op
   return ::CheckDisc(drive, options);
 }
 
-Md5List RecorderService::ChecksumList(CDevCmdROM& drive) { return MakeMd5List(drive); }
+Md5List RecorderService::ChecksumList(CDevCmdROM& drive, const std::function<bool()>& stopped) {
+  return MakeMd5List(drive, stopped);
+}

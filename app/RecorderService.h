@@ -139,7 +139,7 @@ class RecorderService {
   // ReadingDevice or the image device of the analysis pages. Both read for
   // as long as the disc takes.
   virtual CheckReport CheckDisc(CDevCmdROM& drive, const CheckOptions& options);
-  virtual Md5List ChecksumList(CDevCmdROM& drive);
+  virtual Md5List ChecksumList(CDevCmdROM& drive, const std::function<bool()>& stopped);
 
   // Disc copy: `source` -1 copies the copy file at `path`; otherwise the
   // disc in that drive, on the fly when `path` is empty. Services without

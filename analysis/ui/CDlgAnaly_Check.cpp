@@ -7,10 +7,12 @@
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "BurnCtrl/Verify.h"
 #include "OutputFile.h"
-#include "analysis/DiscMd5.h"
 #include "analysis/ui/CheckGraph.h"
 #include "app/RecorderService.h"
 #include "foundation/LangText.h"
@@ -202,24 +204,16 @@ void CDlgAnaly_Check::Finish() {
   status_->setText(text);
   graph_->SetReport(r);
   ShowRanges(r);
-  if (driveChanged_) {
-    driveChanged_ = false;
-    CDevCmdROM* next = nextDrive_;
-    const QString name = nextName_;
-    if (next != drive_) {
-      // The page tells what it checked until another check starts; the
-      // report stays with the drive it came from.
-      drive_ = next;
-      driveName_ = name;
-      name_->setText(name.isEmpty() ? QString() : Tr("UIText", 15) + " " + name);
-      report_ = CheckReport();
-      graph_->Clear();
-      ranges_->clear();
-      status_->setText(Tr("UIText", 1425));
-    }
-  }
+  TakeWaitingDrive();
   EnableButtons();
   emit CheckFinished();
+}
+
+void CDlgAnaly_Check::TakeWaitingDrive() {
+  if (!driveChanged_) return;
+  driveChanged_ = false;
+  // The report stays with the drive it came from.
+  SetDrive(nextDrive_, nextName_);
 }
 
 bool CDlgAnaly_Check::SaveReportTo(const QString& path, bool replace, std::string* why) const {
@@ -231,27 +225,64 @@ bool CDlgAnaly_Check::SaveGraphTo(const QString& path, bool replace, std::string
   return Save(path, svg ? CheckPlotSvg(report_) : CheckPlotPng(report_), replace, why);
 }
 
-bool CDlgAnaly_Check::SaveChecksumListTo(const QString& path, bool replace, std::string* why) {
+bool CDlgAnaly_Check::StartChecksumList(const QString& path, bool replace, std::string* why) {
   if (!drive_ || Running()) {
     if (why) *why = LoadLangText("Message", 1043);
     return false;
   }
-  CDevCmdROM* drive = drive_;
-  const Md5List list = RunOffWindowThread([&] { return service_->ChecksumList(*drive); });
-  if (!list.ok) {
-    if (why) *why = list.error;
+  // The place is judged before the disc is read for minutes.
+  struct stat st;
+  if (!replace && ::lstat(path.toLocal8Bit().constData(), &st) == 0) {
+    if (why) *why = path.toStdString() + ": " + OutputErrorText(EEXIST);
     return false;
   }
-  if (!Save(path, list.text, replace, why)) return false;
-  // A list that leaves files out says which, so that nobody takes it for
-  // the whole disc.
-  if (!list.failed.empty() || !list.complete) {
-    std::string text = LoadLangText("Message", 1044);
-    for (const std::string& f : list.failed) text += "\n" + f;
-    if (!list.complete) text += "\n" + list.error;
-    ShowMessage(text, msgbox::kErrorOk);
-  }
+  stopRequested_ = false;
+  sumsPath_ = path;
+  sumsReplace_ = replace;
+  status_->setText(Tr("UIText", 1441));
+  CDevCmdROM* drive = drive_;
+  worker_ = std::thread([this, drive] {
+    auto list = std::make_unique<Md5List>(service_->ChecksumList(*drive, [this] { return stopRequested_.load(); }));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sums_ = std::move(list);
+    }
+    QMetaObject::invokeMethod(this, [this] { FinishChecksumList(); }, Qt::QueuedConnection);
+  });
+  EnableButtons();
   return true;
+}
+
+void CDlgAnaly_Check::FinishChecksumList() {
+  if (worker_.joinable()) worker_.join();
+  std::unique_ptr<Md5List> list;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list = std::move(sums_);
+  }
+  TakeWaitingDrive();
+  EnableButtons();
+  std::string why;
+  if (list->stopped) {
+    status_->setText(Tr("UIText", 1442));
+  } else if (!list->ok) {
+    status_->clear();
+    ShowMessage(LoadLangText("Message", 1042) + "\n" + list->error, msgbox::kErrorOk);
+  } else if (!Save(sumsPath_, list->text, sumsReplace_, &why)) {
+    status_->clear();
+    ShowMessage(LoadLangText("Message", 1042) + "\n" + why, msgbox::kErrorOk);
+  } else {
+    status_->setText(Tr("UIText", 1443).arg(sumsPath_));
+    // A list that leaves files out says which, so that nobody takes it for
+    // the whole disc.
+    if (!list->failed.empty() || !list->complete) {
+      std::string text = LoadLangText("Message", 1044);
+      for (const std::string& f : list->failed) text += "\n" + f;
+      if (!list->complete) text += "\n" + list->error;
+      ShowMessage(text, msgbox::kErrorOk);
+    }
+  }
+  emit ChecksumListFinished();
 }
 
 void CDlgAnaly_Check::SaveReport() {
@@ -276,6 +307,6 @@ void CDlgAnaly_Check::SaveChecksumList() {
   if (!saveSums_->isEnabled()) return;
   const QString path = Files()->SaveFile(this, Tr("UIText", 1433), "MD5 Lists(*.md5)|*.md5||", "disc.md5", "md5");
   std::string why;
-  if (!path.isEmpty() && !SaveChecksumListTo(path, true, &why))
+  if (!path.isEmpty() && !StartChecksumList(path, true, &why))
     ShowMessage(LoadLangText("Message", 1042) + "\n" + why, msgbox::kErrorOk);
 }

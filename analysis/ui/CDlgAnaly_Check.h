@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "analysis/DiscCheck.h"
+#include "analysis/DiscMd5.h"
 
 class CheckGraph;
 class QLabel;
@@ -44,8 +45,10 @@ class CDlgAnaly_Check : public QWidget {
   // replaced unless `replace`.
   bool SaveReportTo(const QString& path, bool replace, std::string* why) const;
   bool SaveGraphTo(const QString& path, bool replace, std::string* why) const;
-  // Reads every file of the disc (off the window thread) for the list.
-  bool SaveChecksumListTo(const QString& path, bool replace, std::string* why);
+  // Reads every file of the disc on the page's thread, Stop working as
+  // for the check; the list is written once it is whole. False when it
+  // cannot start (`why`): no drive, a check running, a file in the way.
+  bool StartChecksumList(const QString& path, bool replace, std::string* why);
 
   // The last check that ended (state kNoDisc before the first).
   const CheckReport& Report() const { return report_; }
@@ -58,10 +61,15 @@ class CDlgAnaly_Check : public QWidget {
  signals:
   // A check has ended, however it ended; Report() holds it.
   void CheckFinished();
+  // The checksum list has been saved, or not (the status line says why).
+  void ChecksumListFinished();
 
  private:
   void ShowProgress();
   void Finish();
+  void FinishChecksumList();
+  // A drive chosen while the thread read is taken once it has ended.
+  void TakeWaitingDrive();
   void ShowRanges(const CheckReport& report);
   void EnableButtons();
 
@@ -82,5 +90,8 @@ class CDlgAnaly_Check : public QWidget {
   std::atomic<bool> stopRequested_{false};
   std::mutex mutex_;
   CheckReport latest_, final_;
+  std::unique_ptr<Md5List> sums_;  // the list the worker read
+  QString sumsPath_;
+  bool sumsReplace_ = false;
   bool progressPosted_ = false;
 };
