@@ -61,19 +61,6 @@ const TrackSpan* SpanOf(const std::vector<TrackSpan>& spans, int64_t lba) {
   return nullptr;
 }
 
-// A drive that answers "not ready" or not at all no longer holds the disc it
-// wrote: the read-back ends, and says why.
-bool DiscGone(const CDevCmdROM& drive, uint32_t status) {
-  if (status == DEV_TRANSPORT_FAILED) return true;
-  return status == DEV_CHECK_CONDITION && drive.GetSenseKey() == 2;
-}
-
-std::string SenseCode(const CDevCmdROM& drive) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%X/%02X/%02X", drive.GetSenseKey(), drive.GetASC(), drive.GetASCQ());
-  return text;
-}
-
 // Reads `count` sectors of one written form at `lba` into `out`, each
 // `size` bytes as they were written.
 uint32_t ReadForm(CDevCmdROM& drive, uint32_t lba, uint32_t count, uint32_t size, std::vector<uint8_t>& raw,
@@ -122,6 +109,17 @@ std::shared_ptr<StatusSlot> Slot(int index) {
 }
 
 }  // namespace
+
+bool DiscGone(const CDevCmdROM& drive, uint32_t status) {
+  if (status == DEV_TRANSPORT_FAILED) return true;
+  return status == DEV_CHECK_CONDITION && drive.GetSenseKey() == 2;
+}
+
+std::string SenseCode(const CDevCmdROM& drive) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X/%02X/%02X", drive.GetSenseKey(), drive.GetASC(), drive.GetASCQ());
+  return text;
+}
 
 uint64_t SectorDigest(const uint8_t* data, size_t size) {
   // Four lanes over 32-byte stripes, then the tail: a sector is hashed at

@@ -114,6 +114,13 @@ VerifyOutcome VerifyWritten(CDevCmdROM& drive, const WrittenRecord& written, con
 // "sector 4711 (00:62:61) differs, track 1, file a/b.txt".
 std::string VerifyText(const VerifyOutcome& outcome);
 
+// A drive that answers "not ready" or not at all no longer holds the disc
+// it was reading: whoever reads it stops there and says why, rather than
+// counting every sector left as unreadable.
+bool DiscGone(const CDevCmdROM& drive, uint32_t status);
+// The drive's last sense as "K/AS/AQ".
+std::string SenseCode(const CDevCmdROM& drive);
+
 // "MM:SS:FF" of an LBA, with the 150-sector offset of the CD time.
 std::string LbaMsf(int64_t lba);
 

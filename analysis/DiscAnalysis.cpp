@@ -160,9 +160,10 @@ std::vector<std::pair<std::string, std::string>> CdTextRows(const FS_CDTEXT_INFO
   auto field = [](const char* p, size_t n) { return std::string(p, strnlen(p, n)); };
   rows.push_back({"TITLE", field(t.szTitle, sizeof t.szTitle)});
   rows.push_back({"ARTIST", field(t.szArtist, sizeof t.szArtist)});
-  rows.push_back({"szSpecialTitle", field(t.szSpecialTitle, sizeof t.szSpecialTitle)});
-  rows.push_back({"szComposer", field(t.szComposer, sizeof t.szComposer)});
-  rows.push_back({"szSongster", field(t.szSongster, sizeof t.szSongster)});
+  // The names of the CD-Text packs the fields come from, as the rows above.
+  rows.push_back({"MESSAGE", field(t.szSpecialTitle, sizeof t.szSpecialTitle)});
+  rows.push_back({"COMPOSER", field(t.szComposer, sizeof t.szComposer)});
+  rows.push_back({"SONGWRITER", field(t.szSongster, sizeof t.szSongster)});
   rows.push_back({"ISRC", field(t.szISRC, sizeof t.szISRC)});
   return rows;
 }

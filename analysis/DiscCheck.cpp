@@ -52,6 +52,14 @@ std::string Fixed(double v, int digits) {
   return text;
 }
 
+// A speed on the scale: "0.25x", "1.5x", "8x".
+std::string SpeedLabel(double f) {
+  std::string t = Fixed(f, 2);
+  while (t.back() == '0') t.pop_back();
+  if (t.back() == '.') t.pop_back();
+  return t + "x";
+}
+
 std::string XmlEscaped(const std::string& s) {
   std::string out;
   for (char c : s) {
@@ -73,7 +81,11 @@ struct Scale {
   uint64_t first = 0, end = 1;
   double top = 1;
   explicit Scale(const CheckReport& r) {
-    if (!r.samples.empty()) {
+    // The whole disc, so that a check stopped early shows what it left.
+    if (r.spanEnd > r.spanFirst) {
+      first = r.spanFirst;
+      end = r.spanEnd;
+    } else if (!r.samples.empty()) {
       first = r.samples.front().lba;
       end = std::max<uint64_t>(first + 1, uint64_t(r.samples.back().lba) + r.samples.back().sectors);
     }
@@ -88,6 +100,26 @@ struct Scale {
   double X(uint64_t lba, double width) const { return double(lba - std::min(lba, first)) * width / double(end - first); }
   double Y(double factor, double height) const { return height - std::min(factor, top) * height / top; }
 };
+
+// The few characters the PNG's scales need, 5 x 7 pixels, a row a byte
+// (bit 4 the leftmost pixel): the command line draws without a font library.
+const uint8_t* Glyph(char c) {
+  static const struct { char c; uint8_t rows[7]; } kGlyphs[] = {
+      {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+      {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+      {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+      {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+      {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+      {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}}, {'x', {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11}},
+      {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}}, {'e', {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E}},
+      {'c', {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E}}, {'t', {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06}},
+      {'o', {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E}}, {'r', {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10}},
+  };
+  static const uint8_t kBlank[7] = {};
+  for (const auto& g : kGlyphs)
+    if (g.c == c) return g.rows;
+  return kBlank;
+}
 
 void PutBE32(std::string& s, uint32_t v) {
   for (int i = 3; i >= 0; --i) s += char((v >> (8 * i)) & 0xFF);
@@ -152,13 +184,31 @@ CheckSample ReadSample(Reader& reader, CheckReport& report, uint32_t at, uint32_
   CheckSample sample;
   sample.lba = at;
   const double start = now();
-  for (uint32_t done = 0; done < count;) {
+  // A drive without its disc fails every read: that is no unreadable
+  // sector, and the check ends where it happened.
+  auto lost = [&](uint32_t status, uint32_t lba) {
+    if (status == DEV_OK || !DiscGone(reader.drive, status)) return false;
+    report.state = CheckReport::kLost;
+    report.lostAt = lba;
+    report.why = "the disc was taken out or the drive stopped answering (" + SenseCode(reader.drive) + ")";
+    return true;
+  };
+  uint32_t done = 0;
+  while (done < count) {
     const uint32_t n = std::min(block, count - done);
-    if (reader.Read(at + done, n) != DEV_OK)
-      for (uint32_t i = 0; i < n; ++i)
-        if (reader.Read(at + done + i, 1) != DEV_OK) NoteUnreadable(report, at + done + i);
+    const uint32_t status = reader.Read(at + done, n);
+    if (lost(status, at + done)) break;
+    bool ended = false;
+    if (status != DEV_OK)
+      for (uint32_t i = 0; i < n && !ended; ++i) {
+        const uint32_t one = reader.Read(at + done + i, 1);
+        if (lost(one, at + done + i)) ended = true, done += i;
+        else if (one != DEV_OK) NoteUnreadable(report, at + done + i);
+      }
+    if (ended) break;
     done += n;
   }
+  count = done;
   sample.sectors = count;
   report.sectors += count;
   sample.seconds = now() - start;
@@ -179,10 +229,17 @@ CheckReport CheckDisc(CDevCmdROM& drive, const CheckOptions& options) {
   const bool cd = medium::IsCd(report.mediumType) || report.mediumType == 0;
   report.baseRate = BaseRate(report.mediumType, cd);
   uint64_t total = 0;
+  bool any = false;
   for (const AnalySession& s : disc.sessions) {
     ++report.sessions;
-    for (const AnalyTrack& t : s.tracks) total += t.length, ++report.tracks;
+    for (const AnalyTrack& t : s.tracks) {
+      total += t.length, ++report.tracks;
+      report.spanFirst = any ? std::min(report.spanFirst, uint32_t(t.start)) : uint32_t(t.start);
+      report.spanEnd = std::max(report.spanEnd, uint32_t(t.start + t.length));
+      any = true;
+    }
   }
+  report.total = total;
   const uint32_t block = std::max<uint32_t>(1, std::min<uint32_t>(options.block, 64));
   // Samples of whole blocks, about `samples` of them over the disc.
   const uint64_t per = std::max<uint64_t>(block, (total / std::max<uint32_t>(1, options.samples) + block - 1) / block * block);
@@ -190,18 +247,20 @@ CheckReport CheckDisc(CDevCmdROM& drive, const CheckOptions& options) {
   report.state = CheckReport::kDone;
   for (const AnalySession& s : disc.sessions)
     for (const AnalyTrack& t : s.tracks)
-      for (uint64_t done = 0; done < t.length;) {
+      for (uint64_t done = 0; done < t.length && report.state == CheckReport::kDone;) {
         if (options.stopped && options.stopped()) {
           report.state = CheckReport::kStopped;
           break;
         }
         const uint32_t n = uint32_t(std::min<uint64_t>(per, t.length - done));
-        report.samples.push_back(ReadSample(reader, report, uint32_t(t.start + done), n, block, now));
+        const CheckSample sample = ReadSample(reader, report, uint32_t(t.start + done), n, block, now);
+        if (sample.sectors > 0) report.samples.push_back(sample);
         done += n;
         if (options.sampled) options.sampled(report);
+        if (report.state == CheckReport::kLost) break;
       }
   report.seconds = now() - began;
-  if (!report.unreadable.empty()) {
+  if (!report.unreadable.empty() && report.state != CheckReport::kLost) {
     SectorOwners owners;
     owners.Load(drive);
     for (CheckRange& r : report.unreadable) r.owners = owners.Owners(r.first, r.last);
@@ -227,9 +286,14 @@ std::string CheckReportText(const CheckReport& r) {
     t += ", average " + Fixed(bytes / sum / 1e6, 2) + " MB/s (" + Fixed(bytes / sum / r.baseRate, 1) + "x)";
   t += "\n";
   if (lowest >= 0) t += "Slowest: " + Fixed(lowest, 1) + "x at sector " + std::to_string(lowestAt) + "\n";
+  const std::string ended =
+      r.state == CheckReport::kLost ? "Ended at sector " + std::to_string(r.lostAt) + ": " + r.why + "\n" : "";
   if (r.unreadable.empty()) {
-    t += r.state == CheckReport::kStopped ? "Stopped: every sector read so far is readable\n" : "Every sector is readable\n";
-    return t;
+    t += r.state == CheckReport::kDone ? "Every sector is readable\n"
+                                       : "Every sector read so far is readable (" + std::to_string(r.sectors) + " of " +
+                                             std::to_string(r.total) + ")\n";
+    if (r.state == CheckReport::kStopped) t += "Stopped before the end of the disc\n";
+    return t + ended;
   }
   t += "Unreadable: " + std::to_string(r.unreadableSectors) + " sectors in " + std::to_string(r.unreadable.size()) +
        (r.unreadable.size() == 1 ? " range\n" : " ranges\n");
@@ -239,7 +303,7 @@ std::string CheckReportText(const CheckReport& r) {
     t += "\n";
   }
   if (r.state == CheckReport::kStopped) t += "Stopped before the end of the disc\n";
-  return t;
+  return t + ended;
 }
 
 std::string CheckPlotSvg(const CheckReport& r) {
@@ -267,7 +331,7 @@ std::string CheckPlotSvg(const CheckReport& r) {
   s += "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"" + Fixed(h, 0) + "\" stroke=\"black\"/>\n";
   for (int i = 0; i <= 4; ++i) {
     const double f = sc.top * i / 4, y = sc.Y(f, h);
-    s += "<text x=\"-6\" y=\"" + Fixed(y + 4, 1) + "\" font-size=\"11\" text-anchor=\"end\">" + Fixed(f, 1) + "x</text>\n";
+    s += "<text x=\"-6\" y=\"" + Fixed(y + 4, 1) + "\" font-size=\"11\" text-anchor=\"end\">" + SpeedLabel(f) + "</text>\n";
     const uint64_t lba = sc.first + (sc.end - sc.first) * uint64_t(i) / 4;
     s += "<text x=\"" + Fixed(w * i / 4, 1) + "\" y=\"" + Fixed(h + 16, 0) + "\" font-size=\"11\" text-anchor=\"middle\">" +
          std::to_string(lba) + "</text>\n";
@@ -288,18 +352,45 @@ std::string CheckPlotPng(const CheckReport& r, int width, int height) {
     uint8_t* p = &px[(size_t(y) * size_t(width) + size_t(x)) * 3];
     p[0] = cr, p[1] = cg, p[2] = cb;
   };
+  // Room for the scales' labels when the image is large enough to hold them.
+  const bool labels = width >= 200 && height >= 100;
+  const int left = labels ? 52 : 0, bottom = labels ? 30 : 0, top = labels ? 8 : 0, right = labels ? 24 : 0;
+  const int w = width - left - right, h = height - top - bottom;
+  auto text = [&](int x, int y, const std::string& t, bool alignRight, bool centred) {
+    const int advance = 6;  // five pixels and a gap
+    int at = alignRight ? x - int(t.size()) * advance : centred ? x - int(t.size()) * advance / 2 : x;
+    for (char c : t) {
+      const uint8_t* g = Glyph(c);
+      for (int row = 0; row < 7; ++row)
+        for (int col = 0; col < 5; ++col)
+          if (g[row] & (0x10 >> col)) put(at + col, y + row, 0x30, 0x30, 0x30);
+      at += advance;
+    }
+  };
   for (const CheckRange& u : r.unreadable) {
-    const int x0 = int(sc.X(u.first, width)), x1 = std::max(x0 + 1, int(sc.X(uint64_t(u.last) + 1, width)));
+    const int x0 = left + int(sc.X(u.first, w)), x1 = std::max(x0 + 1, left + int(sc.X(uint64_t(u.last) + 1, w)));
     for (int x = x0; x < x1; ++x)
-      for (int y = 0; y < height; ++y) put(x, y, 0xE0, 0x30, 0x30);
+      for (int y = top; y < top + h; ++y) put(x, y, 0xE0, 0x30, 0x30);
   }
-  for (int x = 0; x < width; ++x) put(x, height - 1, 0, 0, 0);
-  for (int y = 0; y < height; ++y) put(0, y, 0, 0, 0);
+  for (int x = left; x < left + w; ++x) put(x, top + h - 1, 0, 0, 0);
+  for (int y = top; y < top + h; ++y) put(left, y, 0, 0, 0);
+  if (labels) {
+    for (int i = 0; i <= 4; ++i) {
+      const double f = sc.top * i / 4;
+      const int y = top + std::min(h - 1, int(sc.Y(f, h - 1)));
+      for (int x = left - 3; x < left; ++x) put(x, y, 0, 0, 0);
+      text(left - 5, y - 3, SpeedLabel(f), true, false);
+      const int x = left + std::min(w - 1, w * i / 4);
+      for (int yy = top + h; yy < top + h + 3; ++yy) put(x, yy, 0, 0, 0);
+      text(x, top + h + 5, std::to_string(sc.first + (sc.end - sc.first) * uint64_t(i) / 4), false, true);
+    }
+    text(left + w / 2, top + h + 18, "sector", false, true);
+  }
   int lastY = -1;
   for (const CheckSample& s : r.samples) {
     const double f = std::isfinite(s.factor) ? s.factor : 0;
-    const int y = std::min(height - 2, int(sc.Y(f, height - 1)));
-    const int x0 = int(sc.X(s.lba, width)), x1 = std::max(x0 + 1, int(sc.X(uint64_t(s.lba) + s.sectors, width)));
+    const int y = top + std::min(h - 2, int(sc.Y(f, h - 1)));
+    const int x0 = left + int(sc.X(s.lba, w)), x1 = std::max(x0 + 1, left + int(sc.X(uint64_t(s.lba) + s.sectors, w)));
     if (lastY >= 0)
       for (int yy = std::min(lastY, y); yy <= std::max(lastY, y); ++yy) put(x0, yy, 0x20, 0x60, 0xC0);
     for (int x = x0; x < x1; ++x) put(x, y, 0x20, 0x60, 0xC0), put(x, y + 1, 0x20, 0x60, 0xC0);

@@ -25,12 +25,17 @@ struct CheckSample {
 };
 
 struct CheckReport {
-  enum State { kDone, kStopped, kNoDisc, kBlank } state = kNoDisc;
-  std::string why;          // kNoDisc, kBlank
+  // kLost: the disc was taken out or the drive stopped answering part way;
+  // what was read until then stands.
+  enum State { kDone, kStopped, kNoDisc, kBlank, kLost } state = kNoDisc;
+  std::string why;          // kNoDisc, kBlank, kLost
+  uint32_t lostAt = 0;      // kLost: the first sector the drive no longer read
   int mediumType = 0;
   bool open = false;        // another session can still be added
   int tracks = 0, sessions = 0;
   uint64_t sectors = 0;     // read or tried
+  uint64_t total = 0;       // to read: every sector of every track
+  uint32_t spanFirst = 0, spanEnd = 0;  // the LBAs the tracks cover, [first, end)
   uint64_t unreadableSectors = 0;
   std::vector<CheckRange> unreadable;
   std::vector<CheckSample> samples;

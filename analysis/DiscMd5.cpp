@@ -19,7 +19,7 @@ std::string Md5Line(const std::string& digest, const std::string& path) {
 
 }  // namespace
 
-Md5List MakeMd5List(CDevCmdROM& drive) {
+Md5List MakeMd5List(CDevCmdROM& drive, const std::function<bool()>& stopped) {
   Md5List out;
   SectorOwners owners;
   if (!owners.Load(drive)) {
@@ -33,7 +33,6 @@ Md5List MakeMd5List(CDevCmdROM& drive) {
     out.error = "no file system can be read on the disc";
     return out;
   }
-  out.ok = true;
   out.complete = volume->files.complete;
   if (!out.complete) out.error = volume->files.error;
   UdfDriveSource source(&drive);
@@ -45,6 +44,12 @@ Md5List MakeMd5List(CDevCmdROM& drive) {
     if (e.embedded) md5.Update(e.inlineData.data(), e.inlineData.size());
     for (const auto& [first, bytes] : e.sectors)
       for (uint64_t done = 0; ok && done < bytes;) {
+        // A large file is minutes of reading: a stop is heard within it.
+        if (stopped && stopped()) {
+          out.stopped = true;
+          out.error = "stopped";
+          return out;
+        }
         const uint64_t n = std::min<uint64_t>(bytes - done, buf.size());
         ok = source.ReadSectors(first + uint32_t(done / 2048), uint32_t((n + 2047) / 2048), buf.data());
         if (ok) md5.Update(buf.data(), size_t(n));
@@ -53,5 +58,6 @@ Md5List MakeMd5List(CDevCmdROM& drive) {
     if (ok) out.text += Md5Line(md5.HexDigest(), e.Path());
     else out.failed.push_back(e.Path());
   }
+  out.ok = true;
   return out;
 }

@@ -1,6 +1,8 @@
 #include "app/RecorderService.h"
 
 #include "DevDeque.h"
+#include "analysis/DiscCheck.h"
+#include "analysis/DiscMd5.h"
 #include "foundation/LangText.h"
 #include "foundation/ResultCodes.h"
 
@@ -44,4 +46,12 @@ std::string DiscRefusal(const DiscInfo& disc) {
   if (disc.state == medium::DiscState::kClosed && medium::IsWritable(disc.mediumType))
     return LoadErrorText(result::kDiscClosed);
   return {};
+}
+
+CheckReport RecorderService::CheckDisc(CDevCmdROM& drive, const CheckOptions& options) {
+  return ::CheckDisc(drive, options);
+}
+
+Md5List RecorderService::ChecksumList(CDevCmdROM& drive, const std::function<bool()>& stopped) {
+  return MakeMd5List(drive, stopped);
 }

@@ -21,6 +21,9 @@
 #include "authoring/ElTorito.h"
 
 class CDevCmdROM;
+struct CheckOptions;
+struct CheckReport;
+struct Md5List;
 
 // The display name of a medium type, or "" when it has none (the caller then
 // shows its own text for an unknown medium).
@@ -134,6 +137,12 @@ class RecorderService {
   // layer does not ask for (sectors, the table of contents, the feature
   // list). Null when the drive is not a device of the device library.
   virtual CDevCmdROM* ReadingDevice(uint8_t drive) { (void)drive; return nullptr; }
+  // The disc check (every sector read, the read speed sampled) and the
+  // checksum list of every file of the disc in `drive`, a device of
+  // ReadingDevice or the image device of the analysis pages. Both read for
+  // as long as the disc takes.
+  virtual CheckReport CheckDisc(CDevCmdROM& drive, const CheckOptions& options);
+  virtual Md5List ChecksumList(CDevCmdROM& drive, const std::function<bool()>& stopped);
 
   // Disc copy: `source` -1 copies the copy file at `path`; otherwise the
   // disc in that drive, on the fly when `path` is empty. Services without

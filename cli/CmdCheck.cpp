@@ -68,6 +68,7 @@ int RunCheck(const CliArgs& args) {
     if (int st = Save(plot, EndsWith(plot, ".png") ? CheckPlotPng(report) : CheckPlotSvg(report), CliExisting(opt)))
       return st;
   if (report.state == CheckReport::kStopped) return CliFail(result::kVerifyStopped, "the check was stopped");
+  if (report.state == CheckReport::kLost) return CliFail(result::kDiscUnreadable, ShownText(report.why));
   if (report.Failed()) return CliFail(result::kSectorUnreadable, std::to_string(report.unreadableSectors) + " sectors");
   return 0;
 }

@@ -2,7 +2,10 @@
 // files of a project or of paths by content (missing, extra and differing
 // files named), or an image sector by sector.
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -12,6 +15,8 @@
 
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/Verify.h"
+#include "CDevCmdROM.h"
+#include "analysis/DiscAnalysis.h"
 #include "analysis/SectorOwners.h"
 #include "authoring/FileList.h"
 #include "authoring/StagingFolder.h"
@@ -131,6 +136,54 @@ int VerifyFiles(const CliOptions& opt, CliDrive& drive) {
   return 0;
 }
 
+// Images with a track layout of their own (CUE/BIN, TOC, NRG, a raw BIN):
+// read through the image device, each track in the form a disc gives it
+// back (user data of Mode 1, the 2336 bytes of Mode 2, raw audio), at the
+// sectors the image puts it.
+bool LaidOutImage(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext == "cue" || ext == "toc" || ext == "nrg" || ext == "bin";
+}
+
+bool RecordImageTracks(const std::string& path, WrittenRecord* record, std::string* why) {
+  CDevCmdROM image;
+  if (!image.SetImageFile(path.c_str())) {
+    *why = path + ": " + image.GetLastOpenError();
+    return false;
+  }
+  DiscAnalysis disc;
+  if (!AnalyseDisc(image, &disc)) {
+    *why = path + ": " + disc.error;
+    return false;
+  }
+  constexpr uint32_t kBlock = 32, kRaw = 2352;
+  std::vector<uint8_t> raw(kBlock * kRaw), out(kBlock * kRaw);
+  for (const AnalySession& s : disc.sessions)
+    for (const AnalyTrack& t : s.tracks) {
+      const uint32_t size = !t.data ? kRaw : t.dataMode == 2 ? 2336 : 2048;
+      for (uint32_t done = 0; done < t.length;) {
+        const uint32_t n = std::min(kBlock, t.length - done), lba = t.start + done;
+        uint32_t st = DEV_OK;
+        if (size == 2048) {
+          st = image.ReadCD_10(out.data(), int(n * 2048), int(n), lba);
+        } else {
+          st = image.ReadCD_All(raw.data(), int(n * kRaw), int(n), lba);
+          for (uint32_t i = 0; st == DEV_OK && i < n; ++i)
+            std::memcpy(out.data() + size_t(i) * size, raw.data() + size_t(i) * kRaw + (kRaw - size), size);
+        }
+        if (st != DEV_OK) {
+          *why = path + ": sector " + std::to_string(lba) + " of the image cannot be read";
+          return false;
+        }
+        record->Add(lba, out.data(), n * size, n);
+        done += n;
+      }
+    }
+  return true;
+}
+
 int VerifyAgainstImage(const CliOptions& opt, CliDrive& drive) {
   VerifyOptions options;
   options.stopped = [] { return gInterrupted.load(); };
@@ -138,7 +191,16 @@ int VerifyAgainstImage(const CliOptions& opt, CliDrive& drive) {
     SectorOwners owners;
     return owners.Load(*drive.device) ? owners.Owner(lba) : std::string();
   };
-  const VerifyOutcome outcome = VerifyImage(*drive.device, opt.Value("--image"), options);
+  const std::string path = opt.Value("--image");
+  VerifyOutcome outcome;
+  if (LaidOutImage(path)) {
+    WrittenRecord record;
+    std::string why;
+    if (!RecordImageTracks(path, &record, &why)) return CliFail(result::kBadArguments, ShownText(why));
+    outcome = VerifyWritten(*drive.device, record, options);
+  } else {
+    outcome = VerifyImage(*drive.device, path, options);
+  }
   std::printf("%s\n", ShownText(VerifyText(outcome)).c_str());
   if (outcome.Failed()) return CliFail(result::kVerifyFailed, drive.device->GetDevicePath());
   if (outcome.state == VerifyOutcome::kStopped) return CliFail(result::kVerifyStopped);

@@ -25,6 +25,7 @@
 #include "BurnCtrl/ui/CDlgProgressMulti.h"
 #include "CAuEncode.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
+#include "analysis/ui/CDlgAnaly_Check.h"
 #include "analysis/ui/CDlgAnaly_Sector.h"
 #include "app/CUpdate.h"
 #include "app/ProjectFileType.h"
@@ -198,7 +199,7 @@ void CPlomeDlg::CreateButtons() {
     b->setGeometry(14 + i * 102, 55, 96, 66);
   }
   for (int id : {kIdRefresh, kIdSave, kIdOpen, kIdSaveProject, kIdNew, kIdAdd, kIdBurn, kIdAnalyCD, kIdAnalySector,
-                 kIdAnalyDev})
+                 kIdAnalyDev, kIdAnalyCheck})
     button(id)->hide();
   button(kIdErase)->move(250, kToolbarY);
   button(kIdEject)->move(289, kToolbarY);
@@ -231,12 +232,13 @@ void CPlomeDlg::ConnectButtons() {
       HighlightModeButton(ModeButtonIndex(mode));
     });
   connect(buttons_[kIdAnalysis], &QAbstractButton::clicked, this, [this] {
-    if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) SwitchMode(kAnalyseDisc);
+    if (!IsAnalysisMode(mode_)) SwitchMode(kAnalyseDisc);
     HighlightModeButton(ModeButtonIndex(kAnalyseDisc));
   });
   connect(buttons_[kIdAnalyCD], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseDisc); });
   connect(buttons_[kIdAnalySector], &QAbstractButton::clicked, this, [this] { SwitchMode(kAnalyseSector); });
   connect(buttons_[kIdAnalyDev], &QAbstractButton::clicked, this, [this] { SwitchMode(kDeviceInfo); });
+  connect(buttons_[kIdAnalyCheck], &QAbstractButton::clicked, this, [this] { SwitchMode(kCheckDisc); });
   connect(buttons_[kIdOpen], &QAbstractButton::clicked, this, &CPlomeDlg::OpenProject);
   connect(buttons_[kIdSaveProject], &QAbstractButton::clicked, this, [this] { SaveProject(); });
   connect(buttons_[kIdNew], &QAbstractButton::clicked, this, &CPlomeDlg::NewProject);
@@ -258,6 +260,7 @@ void CPlomeDlg::ConnectButtons() {
   connect(buttons_[kIdSave], &QAbstractButton::clicked, this, [this] {
     if (mode_ == kAnalyseDisc) AnalysisWindow()->SaveSelected();
     else if (mode_ == kAnalyseSector) SectorWindow()->SaveSector();
+    else if (mode_ == kCheckDisc) CheckWindow()->SaveReport();
   });
   connect(buttons_[kIdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
   connect(buttons_[kIdClose], &QAbstractButton::clicked, this, &QWidget::close);
@@ -398,8 +401,9 @@ void CPlomeDlg::ShowActivity() {
 // The manual's page of each mode, in the order of Mode: a new mode without
 // a page does not compile.
 constexpr const char* kHelpPages[] = {"audio-cd",      "mp3-disc",      "data-disc",   "video-cd",  "super-video-cd",
-                                      "dvd-video",     "disc-analysis", "sector-viewer", "device-info", "disc-copy"};
-static_assert(std::size(kHelpPages) == CPlomeDlg::kDiscCopy + 1);
+                                      "dvd-video",     "disc-analysis", "sector-viewer", "device-info", "disc-copy",
+                                      "disc-check"};
+static_assert(std::size(kHelpPages) == CPlomeDlg::kModeCount);
 
 void CPlomeDlg::ShowHelp() {
   ShowHelpAt(mode_ >= 0 && mode_ < int(std::size(kHelpPages)) ? kHelpPages[mode_] : "main-window");

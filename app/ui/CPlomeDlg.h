@@ -26,6 +26,7 @@
 
 class CAuEncode;
 class CDlgAnaly_CD;
+class CDlgAnaly_Check;
 class CDlgAnaly_DevInfo;
 class CDlgAnaly_Sector;
 class CAdBtn;
@@ -50,9 +51,13 @@ class CPlomeDlg : public QWidget {
   // Mode index of each window.
   enum Mode {
     kAudioCD = 0, kMp3Disc = 1, kDataDisc = 2, kVcd = 3, kSvcd = 4, kDvd = 5,
-    kAnalyseDisc = 6, kAnalyseSector = 7, kDeviceInfo = 8, kDiscCopy = 9
+    kAnalyseDisc = 6, kAnalyseSector = 7, kDeviceInfo = 8, kDiscCopy = 9, kCheckDisc = 10
   };
-  static constexpr int kModeCount = 10;
+  static constexpr int kModeCount = 11;
+  // The pages of the analysis mode, which share its button and drive.
+  static constexpr bool IsAnalysisMode(int mode) {
+    return (mode >= kAnalyseDisc && mode <= kDeviceInfo) || mode == kCheckDisc;
+  }
 
   explicit CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent = nullptr);
   ~CPlomeDlg() override;
@@ -127,6 +132,7 @@ class CPlomeDlg : public QWidget {
   CDlgAnaly_CD* AnalysisWindow() const;
   CDlgAnaly_Sector* SectorWindow() const;
   CDlgAnaly_DevInfo* DeviceInfoWindow() const;
+  CDlgAnaly_Check* CheckWindow() const;
   // The drive the analysis pages read: the selected drive, or the image
   // file of the image entry (asked for when none is open yet and `ask`).
   CDevCmdROM* AnalysisDrive(bool ask = true);

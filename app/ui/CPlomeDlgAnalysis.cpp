@@ -5,6 +5,7 @@
 #include <QComboBox>
 
 #include "analysis/ui/CDlgAnaly_CD.h"
+#include "analysis/ui/CDlgAnaly_Check.h"
 #include "analysis/ui/CDlgAnaly_DevInfo.h"
 #include "analysis/ui/CDlgAnaly_Sector.h"
 #include "app/ui/CPlomeDlgIds.h"
@@ -25,6 +26,11 @@ CDlgAnaly_DevInfo* CPlomeDlg::DeviceInfoWindow() const {
 }
 
 bool CPlomeDlg::OpenAnalysisImage(const QString& path) {
+  // A running check reads the image device that another image would replace.
+  if (CheckWindow() && CheckWindow()->Running() && analysisImage_ && CheckWindow()->Drive() == analysisImage_.get()) {
+    ShowMessage(LoadLangText("Message", 1043), msgbox::kInfoOk);
+    return false;
+  }
   auto device = std::make_unique<CDevCmdROM>();
   if (!device->SetImageFile(ToStd(path).c_str())) {
     ShowMessage(LoadLangText("Message", 1405) + "\n" + ToStd(path) + ": " + device->GetLastOpenError(), msgbox::kErrorOk);
@@ -32,6 +38,10 @@ bool CPlomeDlg::OpenAnalysisImage(const QString& path) {
   }
   analysisImage_ = std::move(device);
   return true;
+}
+
+CDlgAnaly_Check* CPlomeDlg::CheckWindow() const {
+  return qobject_cast<CDlgAnaly_Check*>(pages_[size_t(kCheckDisc)]);
 }
 
 CDevCmdROM* CPlomeDlg::AnalysisDrive(bool ask) {
@@ -47,7 +57,7 @@ CDevCmdROM* CPlomeDlg::AnalysisDrive(bool ask) {
 }
 
 void CPlomeDlg::ShowAnalysis(bool askForImage) {
-  if (mode_ < kAnalyseDisc || mode_ > kDeviceInfo) return;
+  if (!IsAnalysisMode(mode_)) return;
   CDevCmdROM* drive = AnalysisDrive(askForImage);
   // The recorder box is hidden on these two pages; they name the drive themselves.
   QString name;
@@ -55,6 +65,8 @@ void CPlomeDlg::ShowAnalysis(bool askForImage) {
   if (name.startsWith("image:")) name.remove(0, 6);  // the file itself, as the user chose it
   if (mode_ == kAnalyseDisc) {
     AnalysisWindow()->SetDrive(drive);
+  } else if (mode_ == kCheckDisc) {
+    CheckWindow()->SetDrive(drive, name);
   } else if (mode_ == kAnalyseSector) {
     SectorWindow()->SetDriveName(name);
     SectorWindow()->SetDrive(drive);

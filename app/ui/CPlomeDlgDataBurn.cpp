@@ -24,7 +24,7 @@ void CPlomeDlg::Burn() {
   if (mode_ == kDiscCopy) return BurnCopy();
   if (mode_ == kAudioCD && AudioWindow()) return BurnAudio();
   if (VideoWindow()) return BurnVideo();
-  if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
+  if (IsAnalysisMode(mode_)) return;
   CDlgDataCD* w = DataWindow(mode_);
   if (!w) {
     ShowMessage(LoadLangText("Message", 1008), msgbox::kInfoOk);

@@ -17,7 +17,7 @@ constexpr int kIdAudio = 1023, kIdMp3 = 1017, kIdData = 1024, kIdVcd = 1020, kId
 constexpr int kIdRefresh = 1048, kIdSave = 1049, kIdOpen = 1051, kIdSaveProject = 1052, kIdNew = 1058,
               kIdAdd = 1053, kIdBurn = 1054, kIdAnalyCD = 1055, kIdAnalySector = 1056, kIdAnalyDev = 1057,
               kIdErase = 1028, kIdEject = 1040, kIdLoad = 1041, kIdHelp = 1042, kIdSchedule = 1144,
-              kIdMinimise = 1019, kIdClose = 1062;
+              kIdMinimise = 1019, kIdClose = 1062, kIdAnalyCheck = 1063;
 
 constexpr int kWidth = 900, kHeight = 620;  // the skin's size, and the smallest the window gets
 constexpr int kHeaderHeight = 48;   // the band that moves the window and maximises it on a double click
@@ -40,7 +40,8 @@ constexpr ModeInfo kModes[CPlomeDlg::kModeCount] = {
     {kIdData, 2, kGroupProject, true, false},       {kIdVcd, 22, kGroupProject, false, false},
     {kIdSvcd, 23, kGroupProject, false, false},     {kIdDvd, 24, kGroupProject, false, false},
     {kIdAnalysis, 4, kGroupAnalysis, true, true},   {kIdAnalysis, 10, kGroupAnalysis, true, true},
-    {kIdAnalysis, 11, kGroupAnalysis, true, true},  {kIdCopy, 20, kGroupCopy, false, false}};
+    {kIdAnalysis, 11, kGroupAnalysis, true, true},  {kIdCopy, 20, kGroupCopy, false, false},
+    {kIdAnalysis, 26, kGroupAnalysis, true, true}};
 
 // Mode buttons in their radio-group order (HighlightModeButton index).
 constexpr int kModeButtons[8] = {kIdAudio, kIdData, kIdMp3, kIdVcd, kIdSvcd, kIdDvd, kIdCopy, kIdAnalysis};
@@ -63,7 +64,7 @@ static_assert(ModeButtonIndex(CPlomeDlg::kAudioCD) == 0 && ModeButtonIndex(CPlom
 inline const std::map<int, int> kTips = {
     {1023, 1},  {1024, 2},  {1017, 3},  {1031, 4},  {1048, 5},  {1049, 6},  {1053, 7},  {1054, 8},
     {1055, 9},  {1056, 10}, {1057, 11}, {1028, 12}, {1040, 13}, {1041, 14}, {1042, 15}, {1051, 17},
-    {1052, 18}, {1058, 19}, {1018, 20}, {1020, 22}, {1021, 23}, {1022, 24}, {1144, 25}};
+    {1052, 18}, {1058, 19}, {1018, 20}, {1020, 22}, {1021, 23}, {1022, 24}, {1144, 25}, {1063, 26}};
 
 inline std::string ToStd(const QString& s) { return s.toStdString(); }
 

@@ -14,6 +14,7 @@
 
 #include "CAuEncode.h"
 #include "analysis/ui/CDlgAnaly_CD.h"
+#include "analysis/ui/CDlgAnaly_Check.h"
 #include "analysis/ui/CDlgAnaly_DevInfo.h"
 #include "analysis/ui/CDlgAnaly_Sector.h"
 #include "app/ui/CDlgAudioCD.h"
@@ -31,7 +32,7 @@ using namespace plome;
 bool CPlomeDlg::ModeAvailable(int index) const {
   return index == kAudioCD || index == kMp3Disc || index == kDataDisc || index == kVcd || index == kSvcd ||
          index == kDvd ||
-         index == kDiscCopy || index == kAnalyseDisc || index == kAnalyseSector || index == kDeviceInfo;
+         index == kDiscCopy || IsAnalysisMode(index);
 }
 
 bool CPlomeDlg::HasProjectWindow(int mode) const {
@@ -59,7 +60,8 @@ void CPlomeDlg::RestoreLastMode() {
   const std::string index = ini::GetString(SettingsFile(), "Windows", "Index", "0");
   static const std::map<std::string, int> modes = {{"0", kAudioCD}, {"1", kMp3Disc}, {"2", kDataDisc},
                                                    {"3", kVcd},     {"4", kSvcd},     {"5", kDvd},
-                                                   {"6", kAnalyseDisc}, {"7", kAnalyseDisc}, {"8", kAnalyseDisc}};
+                                                   {"6", kAnalyseDisc}, {"7", kAnalyseDisc}, {"8", kAnalyseDisc},
+                                                   {"10", kAnalyseDisc}};
   if (index == "9") {
     SwitchMode(kAudioCD);
     SwitchMode(kDiscCopy);
@@ -107,6 +109,7 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   }
   if (mode == kAnalyseSector) return new CDlgAnaly_Sector(workArea_);
   if (mode == kDeviceInfo) return new CDlgAnaly_DevInfo(workArea_);
+  if (mode == kCheckDisc) return new CDlgAnaly_Check(service_, workArea_);
   if (mode == kVcd || mode == kSvcd || mode == kDvd) {
     const int kind = mode == kVcd    ? CVideoDiscProject::kVideoCd
                      : mode == kSvcd ? CVideoDiscProject::kSuperVideoCd
@@ -153,7 +156,7 @@ void CPlomeDlg::SwitchMode(int index) {
   recorderList_->setCurrentIndex(0);
   filling_ = false;
 
-  int rememberedFor = (index == kAnalyseSector || index == kDeviceInfo) ? kAnalyseDisc : index;
+  int rememberedFor = IsAnalysisMode(index) ? kAnalyseDisc : index;
   int entry = remembered_[size_t(rememberedFor)];
   if (entry < 0 || entry >= recorderList_->count()) entry = 0;
   recorderList_->setCurrentIndex(entry);
@@ -181,7 +184,7 @@ void CPlomeDlg::SwitchMode(int index) {
     slide->start(QAbstractAnimation::DeleteWhenStopped);
   }
   LayOutToolbar(info.group);
-  speedList_->setVisible(index < kAnalyseDisc || index > kDeviceInfo);
+  speedList_->setVisible(!IsAnalysisMode(index));
   if (focusInPage) FocusPage();
   // The image entry of another mode may have emptied the speeds.
   FillSpeedList();
@@ -195,10 +198,10 @@ void CPlomeDlg::LayOutToolbar(int group) {
   toolbarGroup_ = group;
   std::vector<int> shown;
   if (group == kGroupProject) shown = {kIdOpen, kIdNew, kIdSaveProject, kIdAdd, kIdBurn};
-  else if (group == kGroupAnalysis) shown = {kIdRefresh, kIdSave, kIdAnalyCD, kIdAnalySector, kIdAnalyDev};
+  else if (group == kGroupAnalysis) shown = {kIdRefresh, kIdSave, kIdAnalyCD, kIdAnalySector, kIdAnalyDev, kIdAnalyCheck};
   else shown = {kIdRefresh, kIdBurn};
   for (int id : {kIdRefresh, kIdSave, kIdOpen, kIdSaveProject, kIdNew, kIdAdd, kIdBurn, kIdAnalyCD, kIdAnalySector,
-                 kIdAnalyDev})
+                 kIdAnalyDev, kIdAnalyCheck})
     buttons_[id]->hide();
   int x = kToolbarX;
   for (int id : shown) {

@@ -65,13 +65,13 @@ void CPlomeDlg::SelectRecorder() {
 void CPlomeDlg::OnRecorderChanged() {
   if (filling_) return;
   SelectRecorder();
-  if (ImageEntrySelected() && mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) {
+  if (ImageEntrySelected() && IsAnalysisMode(mode_)) {
     // Choosing the image entry again opens another image.
     QString path = Files()->OpenFile(this, Tr("UIText", 1234), "Image files(*.iso;*.cue;*.toc;*.nrg;*.bin)|*.iso;*.cue;*.toc;*.nrg;*.bin||");
     if (!path.isEmpty()) OpenAnalysisImage(path);
   }
   ShowAnalysis(false);
-  remembered_[size_t(mode_ == kAnalyseSector || mode_ == kDeviceInfo ? kAnalyseDisc : mode_)] =
+  remembered_[size_t(IsAnalysisMode(mode_) ? kAnalyseDisc : mode_)] =
       recorderList_->currentIndex();
   FillSpeedList();
 }
@@ -130,7 +130,7 @@ void CPlomeDlg::ShowCapacity(bool known, const DiscInfo& info) {
 }
 
 void CPlomeDlg::FillSpeedList() {
-  if (mode_ >= kAnalyseDisc && mode_ <= kDeviceInfo) return;
+  if (IsAnalysisMode(mode_)) return;
   // The user's choice stays when the same speeds come back (another mode,
   // the same drive).
   const QString chosen = speedList_->currentText();

@@ -67,6 +67,7 @@ void CPlomeDlg::LoadSkin() {
   pair(kIdAnalyCD, "AnalyCD", false);
   pair(kIdAnalySector, "AnalySector", false);
   pair(kIdAnalyDev, "AnalyDev", false);
+  pair(kIdAnalyCheck, "AnalyCheck", false);
   pair(kIdErase, "Erase", false);
   pair(kIdEject, "EjectDisc", false);
   pair(kIdLoad, "CloseDisc", false);

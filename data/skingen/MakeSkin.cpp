@@ -204,6 +204,21 @@ Glyph GlyphFor(const QString& name) {
         for (int x = 0; x < 3; ++x)
           p.drawRect(QRectF(r.left() + r.width() * 0.25 + x * s * 1.15, r.top() + r.height() * 0.25 + y * s * 1.15, s, s));
     };
+  if (name == "Check")
+    return [](QPainter& p, const QRectF& r, const QColor& c) {
+      // A read-speed line over the disc with one red band where it failed.
+      const QRectF b = r.adjusted(r.width() * 0.2, r.height() * 0.22, -r.width() * 0.2, -r.height() * 0.22);
+      p.fillRect(QRectF(b.left() + b.width() * 0.58, b.top(), b.width() * 0.14, b.height()), QColor(224, 48, 48));
+      p.setPen(QPen(c, 1.6));
+      p.drawLine(b.bottomLeft(), b.bottomRight());
+      p.drawLine(b.bottomLeft(), b.topLeft());
+      QPainterPath line(QPointF(b.left(), b.bottom() - b.height() * 0.3));
+      line.cubicTo(QPointF(b.left() + b.width() * 0.4, b.bottom() - b.height() * 0.5),
+                   QPointF(b.left() + b.width() * 0.7, b.top() + b.height() * 0.3), b.topRight());
+      p.setPen(QPen(kAccent, 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(line);
+    };
   if (name == "Device")
     return [](QPainter& p, const QRectF& r, const QColor& c) {
       QRectF b = r.adjusted(r.width() * 0.18, r.height() * 0.34, -r.width() * 0.18, -r.height() * 0.34);
@@ -557,6 +572,7 @@ int main(int argc, char** argv) {
       {"Refresh", "Refresh"},   {"SAVE", "Save"},          {"AddFiles", "Add"},
       {"OpenBCD", "Open"},      {"NewBCDFile", "New"},     {"Burn", "Burn"},
       {"AnalyCD", "DiscInfo"},  {"AnalySector", "Sector"}, {"AnalyDev", "Device"},
+      {"AnalyCheck", "Check"},
       {"Erase", "Erase"},       {"EjectDisc", "Eject"},    {"CloseDisc", "CloseDisc"},
       {"Help", "Help"},         {"Timingset", "Clock"}};
   for (const auto& t : tools) ok = ToolButton(dir, t.file, t.glyph) && ok;

@@ -538,7 +538,9 @@ TEST(DiscAnalysis, AudioCdShowsItsTracksWithTheirCdTextRows) {
   auto rows = CdTextRows(text, 2);
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0], (std::pair<std::string, std::string>{"TITLE", "Second"}));
-  EXPECT_EQ(rows[2].first, "szSpecialTitle");
+  EXPECT_EQ(rows[2].first, "MESSAGE");
+  EXPECT_EQ(rows[3].first, "COMPOSER");
+  EXPECT_EQ(rows[4].first, "SONGWRITER");
   EXPECT_EQ(rows[5], (std::pair<std::string, std::string>{"ISRC", "USXXX0000001"}));
 }
 

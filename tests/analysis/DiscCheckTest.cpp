@@ -6,6 +6,7 @@
 
 #include "CDevCmdRW.h"
 #include "VirtualRecorder.h"
+#include "support/TakenOutDrive.h"
 #include "analysis/DiscCheck.h"
 #include "burnctrl/BurnTestSupport.h"
 #include "support/RunCommand.h"
@@ -64,4 +65,27 @@ TEST(DiscCheck, UnreadableRangesComeOutExactlyWithTheirFilesAndTheSlowPartShows)
   EXPECT_NE(std::string::npos, svg.find("<title>300-309 src/big.bin</title>"));
   dir.Write("p.svg", svg);
   if (HaveTool("xmllint")) EXPECT_EQ(0, RunCommand("xmllint --noout " + Quoted(dir / "p.svg")).status);
+}
+
+TEST(DiscCheck, ADiscTakenOutEndsTheCheckAndIsToldNotCountedAsUnreadable) {
+  ScratchFolder dir;
+  WriteBytes(dir, "src/big.bin", PatternBytes(600 * 1024, 2));
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::Create(dir / "d.vdisc", "cd-r", &error)) << error;
+  CommandResult r = RunCommand(std::string(VARNEX_CLI_PATH) + " burn --drive virtual:" + Quoted(dir / "d.vdisc") +
+                               " " + Quoted(dir / "src"));
+  ASSERT_EQ(0, r.status) << r.output;
+  auto v = std::make_unique<VirtualRecorder>();
+  ASSERT_TRUE(v->Open(dir / "d.vdisc", &error)) << error;
+  CDevCmdRW drive(std::make_unique<TakenOutDrive>(std::move(v), 208), 3);
+  CheckOptions options;
+  options.block = 16;
+  const CheckReport report = CheckDisc(drive, options);
+  EXPECT_EQ(CheckReport::kLost, report.state);
+  EXPECT_EQ(0u, report.unreadableSectors) << "the sectors after the disc went are not the disc's fault";
+  EXPECT_EQ(208u, report.sectors) << "the check ends where the disc went";
+  EXPECT_NE(std::string::npos, report.why.find("2/3A/00")) << report.why;
+  const std::string text = CheckReportText(report);
+  EXPECT_NE(std::string::npos, text.find("Ended at sector 208: " + report.why)) << text;
+  EXPECT_EQ(std::string::npos, text.find("Every sector is readable")) << text;
 }

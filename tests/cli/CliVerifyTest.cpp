@@ -128,3 +128,30 @@ TEST(CliVerify, VerifyNamesChangedMissingAndExtraFilesAndComparesImages) {
   EXPECT_NE(Cli("verify --drive " + Quoted(disc)).status, 0) << "a source is needed";
 }
 
+
+TEST(CliVerify, ACueSheetImageIsComparedTrackByTrackInItsOwnForm) {
+  ScratchFolder dir;
+  const std::string src = Source(dir);
+  const std::string disc = NewDisc(dir, "d.vdisc", "cd-r");
+  CommandResult r = Cli("burn --drive " + Quoted(disc) + " " + Quoted(src));
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("virtual export --drive " + Quoted(disc) + " --cue " + Quoted(dir / "d.cue"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("verify --drive " + Quoted(disc) + " --image " + Quoted(dir / "d.cue"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "verified")) << r.output;
+  {
+    // One byte of the user data of sector 300, behind its 16 bytes of sync and header.
+    std::fstream f(dir / "d.bin", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(300 * 2352 + 16 + 5);
+    f.put('\x55');
+  }
+  r = Cli("verify --drive " + Quoted(disc) + " --image " + Quoted(dir / "d.cue"));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "sector 300 ")) << r.output;
+  EXPECT_TRUE(Has(r.output, "file src/big.bin")) << r.output;
+  dir.Write("broken.cue", "FILE \"nothing.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  r = Cli("verify --drive " + Quoted(disc) + " --image " + Quoted(dir / "broken.cue"));
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_TRUE(Has(r.output, "broken.cue")) << r.output;
+}

@@ -198,7 +198,7 @@ class AnalysisWindowTest : public QObject {
     QCOMPARE(page->List()->topLevelItem(0)->text(0), QString("TITLE"));
     QCOMPARE(page->List()->topLevelItem(0)->text(1), QString("Opening"));
     QCOMPARE(page->List()->topLevelItem(1)->text(1), QString("Singer"));
-    QCOMPARE(page->List()->topLevelItem(2)->text(0), QString("szSpecialTitle"));
+    QCOMPARE(page->List()->topLevelItem(2)->text(0), QString("MESSAGE"));
     QSignalSpy handed(page, &CDlgAnaly_CD::SaveAudioTrackRequested);
     page->SaveSelected();
     QCOMPARE(handed.count(), 1);

@@ -68,7 +68,8 @@ class HelpWindowTest : public QObject {
         {CPlomeDlg::kDataDisc, "data-disc"},         {CPlomeDlg::kVcd, "video-cd"},
         {CPlomeDlg::kSvcd, "super-video-cd"},        {CPlomeDlg::kDvd, "dvd-video"},
         {CPlomeDlg::kAnalyseDisc, "disc-analysis"},  {CPlomeDlg::kAnalyseSector, "sector-viewer"},
-        {CPlomeDlg::kDeviceInfo, "device-info"},     {CPlomeDlg::kDiscCopy, "disc-copy"}};
+        {CPlomeDlg::kDeviceInfo, "device-info"},     {CPlomeDlg::kDiscCopy, "disc-copy"},
+        {CPlomeDlg::kCheckDisc, "disc-check"}};
     for (const auto& [mode, page] : pages) {
       w.SwitchMode(mode);
       QCOMPARE(w.Mode(), mode);

@@ -87,7 +87,8 @@ class MainWindowTest : public QObject {
   void RestoresTheLastModeByItsIndexText() {
     const struct { const char* index; int mode; int highlighted; } cases[] = {
         {"2", CPlomeDlg::kDataDisc, 1}, {"1", CPlomeDlg::kMp3Disc, 2}, {"7", CPlomeDlg::kAnalyseDisc, 7},
-        {"8", CPlomeDlg::kAnalyseDisc, 7}, {"9", CPlomeDlg::kDiscCopy, 6}, {"x", CPlomeDlg::kAudioCD, 0},
+        {"8", CPlomeDlg::kAnalyseDisc, 7}, {"9", CPlomeDlg::kDiscCopy, 6}, {"10", CPlomeDlg::kAnalyseDisc, 7},
+        {"x", CPlomeDlg::kAudioCD, 0},
         {"", CPlomeDlg::kAudioCD, 0}};
     for (const auto& c : cases) {
       ini::WriteString(SettingsFilePath(), "Windows", "Index", c.index);

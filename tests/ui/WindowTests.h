@@ -10,6 +10,7 @@ int RunShellHandOverTests(int argc, char** argv);
 int RunAudioWindowTests(int argc, char** argv);
 int RunSaveAudioWindowTests(int argc, char** argv);
 int RunAnalysisWindowTests(int argc, char** argv);
+int RunCheckWindowTests(int argc, char** argv);
 int RunUpdateWindowTests(int argc, char** argv);
 int RunVideoWindowTests(int argc, char** argv);
 int RunDvdWindowTests(int argc, char** argv);

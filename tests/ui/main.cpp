@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   failed += RunAudioWindowTests(argc, argv);
   failed += RunSaveAudioWindowTests(argc, argv);
   failed += RunAnalysisWindowTests(argc, argv);
+  failed += RunCheckWindowTests(argc, argv);
   failed += RunUpdateWindowTests(argc, argv);
   failed += RunVideoWindowTests(argc, argv);
   failed += RunDvdWindowTests(argc, argv);
