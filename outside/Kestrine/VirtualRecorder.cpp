@@ -14,6 +14,9 @@
 
 #include "BinCue.h"
 #include "ByteFields.h"
+#include "ImageFileDevice.h"
+#include "ImageLayout.h"
+#include "MmcCommands.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
 #include "WavReader.h"
@@ -756,6 +759,50 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
       }
     }
     ::close(fd);
+  }
+  return disc.Finish(r.Save() && r.FlushStore(), error);
+}
+
+bool VirtualRecorder::CreatePressedImage(const std::string& statePath, const std::string& sheetPath,
+                                         std::string* error) {
+  ImageFileDevice image;
+  std::string why;
+  if (LocalSheetFiles().sizeOf(sheetPath) <= 0) {
+    if (error) *error = sheetPath + ": no such image";
+    return false;
+  }
+  if (!image.Open(sheetPath, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  DiscModel m = image.Model();
+  if (!medium::IsCd(m.profile)) {
+    if (error) *error = sheetPath + " is no CD image";
+    return false;
+  }
+  NewDisc disc(statePath);
+  if (!disc.Start(m, "audio", error)) return false;
+  VirtualRecorder r;
+  if (!r.Open(disc.part(), error)) return false;
+  r.model_ = m;
+  r.medium_ = "audio";
+  // Every sector as a drive reads it from the image, pre-gaps included.
+  std::vector<uint8_t> raw(2352);
+  for (int32_t lba = 0; lba < m.capacity; ++lba) {
+    if (!image.TrackAt(lba) && !image.PregapTrack(lba)) continue;
+    ScsiCommand c;
+    c.cdb[0] = mmc::kReadCd;
+    bytes::PutBE32(c.cdb + 2, uint32_t(lba));
+    c.cdb[8] = 1;
+    c.cdb[9] = 0xF8;
+    c.direction = ScsiCommand::kIn;
+    c.data = raw.data();
+    c.dataLength = 2352;
+    if (!image.Execute(c) || c.status != 0 || c.transferred != 2352) {
+      if (error) *error = sheetPath + ": sector " + std::to_string(lba) + " cannot be read";
+      return false;
+    }
+    if (!r.WriteStored(lba, raw.data(), 2352)) return disc.Fail(statePath, error);
   }
   return disc.Finish(r.Save() && r.FlushStore(), error);
 }
