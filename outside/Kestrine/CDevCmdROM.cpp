@@ -441,6 +441,19 @@ uint32_t CDevCmdROM::ReadCD_All(uint8_t* buffer, int bufferSize, int count, uint
   return Run(cdb, 12, ScsiCommand::kIn, buffer, uint32_t(count) * kRawSectorSize, timeouts::kTransfer);
 }
 
+uint32_t CDevCmdROM::ReadSubQ(uint8_t* q, uint32_t lba) {
+  if (!q) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[12] = {mmc::kReadCd, 0};
+  PutBE32(cdb + 2, lba);
+  cdb[8] = 1;
+  cdb[10] = 2;  // formatted Q, no main channel
+  uint32_t got = 0;
+  std::memset(q, 0, 16);
+  uint32_t s = Run(cdb, 12, ScsiCommand::kIn, q, 16, timeouts::kTransfer, &got);
+  if (s != DEV_OK) return s;
+  return got == 16 ? DEV_OK : Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+}
+
 uint32_t CDevCmdROM::ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba) {
   if (!buffer || count <= 0 || int64_t(count) * kRawSectorSize > bufferSize)
     return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);

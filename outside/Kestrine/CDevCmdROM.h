@@ -74,6 +74,9 @@ class CDevCmdROM {
   // READ CD of CD-DA sectors only (2352 bytes of PCM each); a drive refuses
   // a data sector with ILLEGAL MODE FOR THIS TRACK.
   [[nodiscard]] uint32_t ReadCD_Audio(uint8_t* buffer, int bufferSize, int count, uint32_t lba);
+  // READ CD of the formatted Q sub-channel alone (16 bytes, BCD as on the
+  // disc): track, index and times of the sector.
+  [[nodiscard]] uint32_t ReadSubQ(uint8_t* q16, uint32_t lba);
   uint32_t LastTransferred() const { return lastTransferred_; }
 
   // ---- tray ----

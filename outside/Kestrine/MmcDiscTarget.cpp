@@ -1,6 +1,7 @@
 #include "MmcDiscTarget.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -898,12 +899,34 @@ void MmcDiscTarget::ReadCd(ScsiCommand& c) {
     if (c2 == 1) out.insert(out.end(), 294, 0);
     if (c2 == 2) out.insert(out.end(), 296, 0);
     if (sub == 1 || sub == 4) out.insert(out.end(), 96, 0);
-    if (sub == 2) out.insert(out.end(), 16, 0);
+    if (sub == 2) {
+      const std::array<uint8_t, 16> q = SubQ(at, t ? t : pregapOf, pregapOf != nullptr);
+      out.insert(out.end(), q.begin(), q.end());
+    }
     if (done + out.size() > c.dataLength) return Fail(c, kInvalidField);
     if (!out.empty()) std::memcpy(c.data + done, out.data(), out.size());
     done += uint32_t(out.size());
   }
   c.transferred = done;
+}
+
+std::array<uint8_t, 16> MmcDiscTarget::SubQ(int32_t lba, const DiscTrack* t, bool pregap) const {
+  // Position data as the disc's Q channel carries it, in BCD: the track,
+  // its index, the time in the track (counting down in the pre-gap) and on
+  // the disc.
+  std::array<uint8_t, 16> q{};
+  int index = pregap ? 0 : 1;
+  if (!pregap)
+    for (int32_t at : t->indexes)
+      if (lba >= at) ++index;
+  const Msf rel = FramesToMsf(pregap ? t->start - lba : lba - t->start);
+  const Msf abs = FramesToMsf(int64_t(lba) + kMsfOfLbaZero);
+  q[0] = uint8_t(t->Control() << 4 | 0x01);
+  q[1] = ToBcd(t->number);
+  q[2] = ToBcd(index);
+  q[3] = ToBcd(rel.M), q[4] = ToBcd(rel.S), q[5] = ToBcd(rel.F);
+  q[7] = ToBcd(abs.M), q[8] = ToBcd(abs.S), q[9] = ToBcd(abs.F);
+  return q;
 }
 
 // ---- writing ------------------------------------------------------------

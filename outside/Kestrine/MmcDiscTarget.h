@@ -4,6 +4,7 @@
 // recorder and the image-file device are this target over different sector
 // stores; the answers follow what recorders give, refusals included.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -114,6 +115,8 @@ class MmcDiscTarget : public ScsiTransport {
   void ReadFormatCapacities(ScsiCommand& c);
   void Read10(ScsiCommand& c, int32_t lba, uint32_t count);
   void ReadCd(ScsiCommand& c);
+  // The formatted Q sub-channel (16 bytes) of `lba` in track `t`, or in its pre-gap.
+  std::array<uint8_t, 16> SubQ(int32_t lba, const DiscTrack* t, bool pregap) const;
   void Write10(ScsiCommand& c, int32_t lba, uint32_t count);
   // Write10 on an overwritable disc, on a CD written session at once, and
   // at the start of a new track.
