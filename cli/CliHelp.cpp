@@ -177,6 +177,8 @@ const std::map<std::string, CommandHelp>& Table() {
           "a blank disc: cd-r, cd-rw, dvd-r, dvd-rw, dvd+r, dvd+rw, dvd-ram, dvd-r-dl, dvd+r-dl, bd-r, bd-re"},
          {"create --media cd-rom|dvd-rom --iso IMAGE FILE", "a pressed disc holding an image"},
          {"create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE", "an audio CD, with CD-Text"},
+         {"create --media audio --cue SHEET.cue FILE",
+          "a CD as the sheet describes it: pre-gaps, index points, flags, ISRCs, catalogue number and CD-Text"},
          {"--register", "list the new recorder among the devices"},
          {"--replace", "replace an existing state file"},
          {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)",

@@ -3,6 +3,7 @@
 //   virtual create --media MEDIA [--register] [--replace] FILE
 //   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
+//   virtual create --media audio --cue SHEET.cue FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
 //                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd]
@@ -24,13 +25,14 @@ namespace {
 const char* kUsage =
     "virtual create --media MEDIA FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
     "virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE | "
+    "virtual create --media audio --cue SHEET.cue FILE | "
     "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace] | virtual fault --drive virtual:FILE ... | "
     "virtual register|unregister FILE | virtual list";
 
 std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
 
 int Create(const CliArgs& args) {
-  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer"}, {"--register", "--replace"});
+  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer", "--cue"}, {"--register", "--replace"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   if (!opt.Has("--media") || opt.Operands().size() != 1)
     return CliFail(cliresult::kBadArguments, "virtual create needs --media MEDIA and one FILE");
@@ -42,6 +44,10 @@ int Create(const CliArgs& args) {
   if (media == "cd-rom" || media == "dvd-rom") {
     if (!opt.Has("--iso")) return CliFail(cliresult::kBadArguments, "a pressed " + media + " needs --iso IMAGE");
     ok = VirtualRecorder::CreatePressedData(file, media, opt.Value("--iso"), &error);
+  } else if (media == "audio" && opt.Has("--cue")) {
+    if (opt.Has("--track"))
+      return CliFail(cliresult::kBadArguments, "an audio CD is made from --cue or from --track, not both");
+    ok = VirtualRecorder::CreatePressedImage(file, opt.Value("--cue"), &error);
   } else if (media == "audio") {
     std::vector<VirtualRecorder::AudioTrack> tracks;
     for (const std::string& t : opt.Values("--track")) {

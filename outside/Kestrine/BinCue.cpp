@@ -67,8 +67,10 @@ std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>
   const FS_CDTEXT_INFO* text = nullptr;
   if (!disc.cdText.empty() && ParseCdTextPacks(disc.cdText.data(), disc.cdText.size(), cdText)) text = &cdText;
   std::ostringstream cue;
+  if (!disc.mcn.empty()) cue << "CATALOG " << disc.mcn << "\n";
   if (text && text->Tracks[0].szTitle[0]) cue << "TITLE " << Quoted(text->Tracks[0].szTitle) << "\n";
   if (text && text->Tracks[0].szArtist[0]) cue << "PERFORMER " << Quoted(text->Tracks[0].szArtist) << "\n";
+  if (text && text->Tracks[0].szSongster[0]) cue << "SONGWRITER " << Quoted(text->Tracks[0].szSongster) << "\n";
   cue << "FILE " << Quoted(binName.c_str()) << " BINARY\n";
   int32_t gapStart = 0;
   int lastSession = 1;
@@ -84,9 +86,20 @@ std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>
       const auto& tt = text->Tracks[t->number];
       if (tt.szTitle[0]) cue << "    TITLE " << Quoted(tt.szTitle) << "\n";
       if (tt.szArtist[0]) cue << "    PERFORMER " << Quoted(tt.szArtist) << "\n";
+      if (tt.szSongster[0]) cue << "    SONGWRITER " << Quoted(tt.szSongster) << "\n";
     }
+    if (t->IsAudio() && (t->flags & 0x0B)) {
+      cue << "    FLAGS";
+      if (t->flags & 0x02) cue << " DCP";
+      if (t->flags & 0x08) cue << " 4CH";
+      if (t->flags & 0x01) cue << " PRE";
+      cue << "\n";
+    }
+    if (!t->isrc.empty()) cue << "    ISRC " << t->isrc << "\n";
     if (gapStart < t->start) cue << "    INDEX 00 " << MsfText(gapStart) << "\n";
     cue << "    INDEX 01 " << MsfText(t->start) << "\n";
+    for (size_t k = 0; k < t->indexes.size(); ++k)
+      cue << "    INDEX " << (k + 2 < 10 ? "0" : "") << k + 2 << ' ' << MsfText(t->indexes[k]) << "\n";
     gapStart = t->End();
   }
   return cue.str();

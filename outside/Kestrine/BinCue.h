@@ -30,7 +30,8 @@ bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*
                const std::function<bool(int32_t lba, uint8_t* raw)>& stored);
 
 // The sheet of `tracks` in the one BINARY file `binName`, with the disc's
-// CD-Text titles and performers.
+// catalogue number, CD-Text titles, performers and songwriters, and each
+// track's flags, ISRC and index points.
 std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>& tracks, const std::string& binName);
 
 }  // namespace bincue

@@ -44,9 +44,15 @@ bool ImageFileDevice::Open(const std::string& path, std::string* error) {
   m.finalized = true;
   m.capacity = end;
   m.tracks = layout_.tracks;
-  for (size_t i = 0; i < m.tracks.size(); ++i) m.tracks[i].flags = layout_.NotesOf(i).flags;
+  for (size_t i = 0; i < m.tracks.size(); ++i) {
+    const ImageTrackNotes notes = layout_.NotesOf(i);
+    m.tracks[i].flags = notes.flags;
+    m.tracks[i].isrc = notes.isrc;
+    m.tracks[i].indexes = notes.indexes;
+  }
   m.closedSessions = layout_.sessions;
   m.cdText = layout_.cdText;
+  m.mcn = layout_.catalog;
   for (const DiscTrack& t : m.tracks)
     if (t.mode != Mode::Mode1 && t.mode != Mode::Audio) m.sessionFormat = 0x20;
   model_ = m;

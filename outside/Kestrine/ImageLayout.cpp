@@ -71,6 +71,7 @@ struct CueTrack {
   int sectorSize = kRawSectorSize;
   int file = 0;
   int64_t index0 = -1, index1 = -1;  // frames in the file
+  std::vector<int64_t> indexes;      // INDEX 02 on, frames in the file
   int32_t pregap = 0, postgap = 0;   // sectors not in the file
   uint8_t flags = 0;                 // FLAGS as control bits
   std::string isrc;
@@ -160,6 +161,7 @@ struct CueSheet {
   std::vector<bool> fileSwap;       // big-endian samples
   std::string title, performer, songwriter;  // of the disc
   std::string catalog;
+  std::vector<uint8_t> textFile;  // the packs of a CDTEXTFILE
 };
 
 }  // namespace
@@ -254,10 +256,19 @@ bool CueIndex(const std::vector<std::string>& w, const std::string& where, const
   if (!ParseMsf(w[2], frames)) return Fail(why, where + "bad time " + w[2]);
   CueTrack& t = tracks.back();
   if (t.file != int(out.files.size()) - 1) return Fail(why, where + "a track spread over two files");
+  if (number < 0 || number > 99) return Fail(why, where + "bad index number");
+  // Index points come in order, each once, each later than the one before.
+  const int64_t last = !t.indexes.empty() ? t.indexes.back() : t.index1 >= 0 ? t.index1 : t.index0;
+  const int expected = !t.indexes.empty() ? int(t.indexes.size()) + 2 : t.index1 >= 0 ? 2 : t.index0 >= 0 ? 1 : -1;
+  if ((expected >= 0 && number != expected) || (expected < 0 && number > 1))
+    return Fail(why, where + "INDEX " + w[1] + " out of order" +
+                         (expected >= 0 ? " (INDEX " + std::string(expected < 10 ? "0" : "") + std::to_string(expected) +
+                                              " comes next)"
+                                        : " (a track begins with INDEX 00 or 01)"));
+  if (last >= 0 && frames <= last) return Fail(why, where + "INDEX " + w[1] + " is not later than the index before it");
   if (number == 0) t.index0 = frames;
   else if (number == 1) t.index1 = frames;
-  else if (number < 0 || number > 99) return Fail(why, where + "bad index number");
-  if (t.index0 >= 0 && t.index1 >= 0 && t.index0 > t.index1) return Fail(why, where + "INDEX 00 after INDEX 01");
+  else t.indexes.push_back(frames);
   return true;
 }
 
@@ -306,8 +317,9 @@ bool CueIsrc(const std::vector<std::string>& w, const std::string& where, std::v
              std::string* why) {
   if (tracks.empty()) return Fail(why, where + "ISRC outside a track");
   const std::string code = Upper(w.size() > 1 ? w[1] : "");
-  if (code.size() != 12 || !std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
-    return Fail(why, where + "ISRC needs 12 letters and digits");
+  // What a recorder takes into the sub-channel: anything else fails the burn.
+  if (!IsValidIsrc(code))
+    return Fail(why, where + "ISRC needs 12 characters: 5 letters or digits, then 7 digits");
   tracks.back().isrc = code;
   return true;
 }
@@ -322,6 +334,36 @@ bool CueFlags(const std::vector<std::string>& w, const std::string& where, std::
     else if (f == "4CH") tracks.back().flags |= 0x8;
     else if (f != "SCMS") return Fail(why, where + "unknown flag " + w[i]);
   }
+  return true;
+}
+
+// CDTEXTFILE name: the disc's CD-Text as packs of 18 bytes, with or
+// without the 4-byte header READ TOC gives them with (and the zero some
+// tools write after them). Its texts take the place of the sheet's.
+bool CueTextFile(const std::vector<std::string>& w, const std::string& where, const std::string& folder,
+                 const SheetFiles& files, ImageLayout& out, CueSheet* sheet, std::string* why) {
+  if (w.size() < 2) return Fail(why, where + "CDTEXTFILE needs a name");
+  std::string path, notice, missing;
+  if (!FindSheetFile(w[1], folder, files, &path, &notice, &missing)) return Fail(why, where + missing);
+  if (!notice.empty()) out.notices.push_back(notice);
+  const int64_t size = files.sizeOf(path);
+  if (size < 18 || size > 4 + 18 * 255 * 8 + 1) return Fail(why, where + path + " holds no CD-Text packs");
+  std::vector<uint8_t> data(size_t(size), 0);
+  if (!files.read || !files.read(path, 0, data.data(), data.size())) return Fail(why, where + "cannot read " + path);
+  size_t skip = 0;
+  if (size % 18 != 0) {
+    if ((size - 4) % 18 == 0 || (size - 5) % 18 == 0) skip = 4;
+    else if ((size - 1) % 18 != 0) return Fail(why, where + path + " holds no whole CD-Text packs");
+  }
+  const size_t count = (data.size() - skip) / 18;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* p = data.data() + skip + 18 * i;
+    if (CdTextCrc(p) != uint16_t(p[16] << 8 | p[17]))
+      return Fail(why, where + path + ": CD-Text pack " + std::to_string(i + 1) + " is damaged (its CRC is wrong)");
+  }
+  FS_CDTEXT_INFO parsed;
+  if (!ParseCdTextPacks(data.data() + skip, count * 18, parsed)) return Fail(why, where + path + " holds no CD-Text");
+  sheet->textFile.assign(data.begin() + long(skip), data.begin() + long(skip + count * 18));
   return true;
 }
 
@@ -352,7 +394,8 @@ bool ReadCueLines(const std::string& text, const std::string& folder, const Shee
     else if (key == "CATALOG") good = CueCatalog(w, where, sheet, why);
     else if (key == "ISRC") good = CueIsrc(w, where, tracks, why);
     else if (key == "FLAGS") good = CueFlags(w, where, tracks, why);
-    // CDTEXTFILE and others carry nothing we need.
+    else if (key == "CDTEXTFILE") good = CueTextFile(w, where, folder, files, out, sheet, why);
+    // Others carry nothing we need.
     if (!good) return false;
   }
   return true;
@@ -414,6 +457,10 @@ bool PlaceCueTracks(const CueSheet& sheet, ImageLayout& out, std::string* why) {
     notes.index0 = int32_t(fileBase + dataStart + shift);
     notes.flags = t.flags;
     notes.isrc = t.isrc;
+    for (int64_t at : t.indexes) {
+      if (at >= dataEnd) return Fail(why, "track " + std::to_string(t.number) + " has an index point past its end");
+      notes.indexes.push_back(int32_t(fileBase + at + shift + t.pregap));
+    }
     out.notes.push_back(notes);
     if (t.pregap > 0) {
       out.extents.push_back({int32_t(fileBase + dataStart + shift), t.pregap, -1, 0, t.sectorSize});
@@ -460,6 +507,7 @@ bool ParseCueSheet(const std::string& text, const std::string& folder, const She
   CueSheet sheet;
   if (!ReadCueLines(text, folder, files, out, &sheet, why) || !PlaceCueTracks(sheet, out, why)) return false;
   AddCueText(sheet, out);
+  if (!sheet.textFile.empty()) out.cdText = sheet.textFile;
   return true;
 }
 

@@ -24,6 +24,7 @@ struct ImageTrackNotes {
   int32_t index0 = 0;  // first sector of the pre-gap; the track's start when it has none
   uint8_t flags = 0;   // control bits: 0x1 pre-emphasis, 0x2 copy permitted, 0x8 four channels
   std::string isrc;    // 12 characters, or empty
+  std::vector<int32_t> indexes;  // where index 2, 3, ... begin, in order
 };
 
 struct ImageLayout {
@@ -32,7 +33,7 @@ struct ImageLayout {
   std::vector<ImageExtent> extents;
   int sessions = 1;
   bool cd = true;                 // false: a DVD or BD image (plain ISO only)
-  std::vector<uint8_t> cdText;    // packs built from CUE texts
+  std::vector<uint8_t> cdText;    // packs built from CUE texts, or those of its CDTEXTFILE
   std::vector<ImageTrackNotes> notes;  // one per track (sheets; plain images: index0 = start)
   std::string catalog;            // the disc's 13-digit catalogue number, or empty
   std::vector<std::string> notices;  // what the user should know (a file taken under another case)

@@ -14,6 +14,9 @@
 
 #include "BinCue.h"
 #include "ByteFields.h"
+#include "ImageFileDevice.h"
+#include "ImageLayout.h"
+#include "MmcCommands.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
 #include "WavReader.h"
@@ -198,6 +201,24 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "sessionformat") ok = bool(s >> v), m.sessionFormat = uint8_t(v);
     else if (key == "layer0") ok = bool(s >> v), m.layer0 = int32_t(v);
     else if (key == "cdtext") { std::string h; ok = bool(s >> h) && Unhex(h, m.cdText) && m.cdText.size() % 18 == 0; }
+    else if (key == "mcn") ok = bool(s >> m.mcn) && IsValidMcn(m.mcn);
+    else if (key == "isrc" || key == "index") {
+      // Lines of their own after the track they belong to, so that state
+      // files written before them still load and older programs pass them by.
+      int number = 0;
+      ok = bool(s >> number) && !m.tracks.empty() && m.tracks.back().number == number;
+      DiscTrack* t = ok ? &m.tracks.back() : nullptr;
+      if (ok && key == "isrc") {
+        ok = bool(s >> t->isrc) && IsValidIsrc(t->isrc);
+      } else if (ok) {
+        int32_t at = 0;
+        while (ok && s >> at) {
+          ok = at > (t->indexes.empty() ? t->start : t->indexes.back());
+          t->indexes.push_back(at);
+        }
+        ok = ok && !t->indexes.empty() && t->indexes.size() <= 98;
+      }
+    }
     else if (key == "track") {
       DiscTrack t;
       int mode = 0, closed = 0, reserved = 0;
@@ -248,10 +269,18 @@ bool VirtualRecorder::Save(std::string* why) {
     << "tray " << (m.trayOpen ? "open" : "closed") << "\nfinalized " << int(m.finalized) << "\n"
     << "formatted " << int(m.formatted) << "\nsessions " << m.closedSessions << "\n"
     << "sessionformat " << int(m.sessionFormat) << "\nlayer0 " << m.layer0 << "\n";
-  for (const DiscTrack& t : m.tracks)
+  for (const DiscTrack& t : m.tracks) {
     o << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' ' << t.recorded << ' '
       << int(t.mode) << ' ' << int(t.closed) << ' ' << int(t.reserved) << ' ' << int(t.flags) << "\n";
+    if (!t.isrc.empty()) o << "isrc " << t.number << ' ' << t.isrc << "\n";
+    if (!t.indexes.empty()) {
+      o << "index " << t.number;
+      for (int32_t at : t.indexes) o << ' ' << at;
+      o << "\n";
+    }
+  }
   if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
+  if (!m.mcn.empty()) o << "mcn " << m.mcn << "\n";
   const VirtualFaults& f = faults_;
   if (f.writeFailCount > 0)
     o << "fault-write " << f.writeFailAt << ' ' << f.writeFailCount << ' ' << int(f.writeKey) << ' '
@@ -730,6 +759,50 @@ bool VirtualRecorder::CreatePressedAudio(const std::string& statePath, const std
       }
     }
     ::close(fd);
+  }
+  return disc.Finish(r.Save() && r.FlushStore(), error);
+}
+
+bool VirtualRecorder::CreatePressedImage(const std::string& statePath, const std::string& sheetPath,
+                                         std::string* error) {
+  ImageFileDevice image;
+  std::string why;
+  if (LocalSheetFiles().sizeOf(sheetPath) <= 0) {
+    if (error) *error = sheetPath + ": no such image";
+    return false;
+  }
+  if (!image.Open(sheetPath, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  DiscModel m = image.Model();
+  if (!medium::IsCd(m.profile)) {
+    if (error) *error = sheetPath + " is no CD image";
+    return false;
+  }
+  NewDisc disc(statePath);
+  if (!disc.Start(m, "audio", error)) return false;
+  VirtualRecorder r;
+  if (!r.Open(disc.part(), error)) return false;
+  r.model_ = m;
+  r.medium_ = "audio";
+  // Every sector as a drive reads it from the image, pre-gaps included.
+  std::vector<uint8_t> raw(2352);
+  for (int32_t lba = 0; lba < m.capacity; ++lba) {
+    if (!image.TrackAt(lba) && !image.PregapTrack(lba)) continue;
+    ScsiCommand c;
+    c.cdb[0] = mmc::kReadCd;
+    bytes::PutBE32(c.cdb + 2, uint32_t(lba));
+    c.cdb[8] = 1;
+    c.cdb[9] = 0xF8;
+    c.direction = ScsiCommand::kIn;
+    c.data = raw.data();
+    c.dataLength = 2352;
+    if (!image.Execute(c) || c.status != 0 || c.transferred != 2352) {
+      if (error) *error = sheetPath + ": sector " + std::to_string(lba) + " cannot be read";
+      return false;
+    }
+    if (!r.WriteStored(lba, raw.data(), 2352)) return disc.Fail(statePath, error);
   }
   return disc.Finish(r.Save() && r.FlushStore(), error);
 }

@@ -64,6 +64,11 @@ class VirtualRecorder : public MmcDiscTarget {
                                  const std::string& albumTitle, const std::string& albumPerformer,
                                  std::string* error);
 
+  // A pressed CD exactly as a CUE sheet (or another CD image) describes it:
+  // its sectors, pre-gaps, flags, index points, ISRCs, catalogue number and
+  // CD-Text.
+  static bool CreatePressedImage(const std::string& statePath, const std::string& sheetPath, std::string* error);
+
   // The user data of every recorded data sector, LBA n at byte n * 2048.
   // Nothing at the place is replaced unless `existing` allows it.
   bool ExportIso(const std::string& isoPath, std::string* error, Existing existing = Existing::kKeep);

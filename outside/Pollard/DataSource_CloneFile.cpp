@@ -51,6 +51,60 @@ bool PreadAll(int fd, uint8_t* out, size_t size, uint64_t at) {
 
 constexpr int kPiece = 26;  // sectors read and written at a time
 
+// The block of extras: records of a type byte, a track byte (0: the disc),
+// a 16-bit length and that many bytes.
+enum : uint8_t { kCdText = 1, kCatalog = 2, kIsrc = 3, kIndexes = 4 };
+
+void PutRecord(std::vector<uint8_t>& out, uint8_t type, int track, const uint8_t* data, size_t size) {
+  out.push_back(type);
+  out.push_back(uint8_t(track));
+  out.push_back(uint8_t(size)), out.push_back(uint8_t(size >> 8));
+  out.insert(out.end(), data, data + size);
+}
+
+std::vector<uint8_t> Extras(const DiscLayout& layout) {
+  std::vector<uint8_t> out;
+  if (!layout.cdText.empty()) PutRecord(out, kCdText, 0, layout.cdText.data(), layout.cdText.size());
+  if (!layout.mcn.empty())
+    PutRecord(out, kCatalog, 0, reinterpret_cast<const uint8_t*>(layout.mcn.data()), layout.mcn.size());
+  for (const SourceSession& s : layout.sessions)
+    for (const SourceTrack& t : s.tracks) {
+      if (!t.isrc.empty()) PutRecord(out, kIsrc, t.number, reinterpret_cast<const uint8_t*>(t.isrc.data()), t.isrc.size());
+      if (!t.indexes.empty()) {
+        std::vector<uint8_t> v(t.indexes.size() * 4);
+        for (size_t k = 0; k < t.indexes.size(); ++k) bytes::PutLE32(&v[4 * k], uint32_t(t.indexes[k]));
+        PutRecord(out, kIndexes, t.number, v.data(), v.size());
+      }
+    }
+  return out;
+}
+
+// The extras into `layout`; false when a record runs past the block or
+// names no track. Records of types this program does not know are passed by.
+bool TakeExtras(const std::vector<uint8_t>& block, DiscLayout& layout) {
+  for (size_t at = 0; at < block.size();) {
+    if (at + 4 > block.size()) return false;
+    const uint8_t type = block[at], track = block[at + 1];
+    const size_t size = bytes::LE16(&block[at + 2]);
+    if (at + 4 + size > block.size()) return false;
+    const uint8_t* d = &block[at + 4];
+    SourceTrack* t = nullptr;
+    for (SourceSession& s : layout.sessions)
+      for (SourceTrack& x : s.tracks)
+        if (x.number == track) t = &x;
+    if (type == kCdText) layout.cdText.assign(d, d + size);
+    else if (type == kCatalog) layout.mcn.assign(reinterpret_cast<const char*>(d), size);
+    else if ((type == kIsrc || type == kIndexes) && !t) return false;
+    else if (type == kIsrc) t->isrc.assign(reinterpret_cast<const char*>(d), size);
+    else if (type == kIndexes) {
+      if (size % 4) return false;
+      for (size_t k = 0; k < size; k += 4) t->indexes.push_back(int32_t(bytes::LE32(d + k)));
+    }
+    at += 4 + size;
+  }
+  return true;
+}
+
 }  // namespace
 
 DataSource_CloneFile::DataSource_CloneFile(const char* path) : path_(path ? path : "") {}
@@ -77,7 +131,8 @@ bool DataSource_CloneFile::GetFileInfo(bool checkSectors) {
   if (uint64_t(st.st_size) < sizeof h || !PreadAll(fd_, h, sizeof h, 0))
     return Refuse("not a disc copy file (too short for its header)");
   if (std::memcmp(h, bcl::kMagic, sizeof bcl::kMagic) != 0) return Refuse("not a disc copy file");
-  if (bytes::LE16(h + 8) != bcl::kVersion)
+  const uint16_t version = bytes::LE16(h + 8);
+  if (version != bcl::kVersion && version != bcl::kVersionExtras)
     return Refuse("a disc copy file of version " + std::to_string(bytes::LE16(h + 8)) + ", which this program cannot read");
   const uint16_t trackCount = bytes::LE16(h + 22);
   const uint32_t tableSize = bytes::LE32(h + 24);
@@ -122,15 +177,27 @@ bool DataSource_CloneFile::GetFileInfo(bool checkSectors) {
   if (!bad.empty()) return Refuse("the copy file's track table is damaged (" + bad + ")");
   if (layout.sessions.size() != bytes::LE16(h + 20) || uint64_t(layout.SectorsToRead()) != bytes::LE64(h + 28))
     return Refuse("the copy file's header is damaged");
+  const uint64_t sectorsEnd = expectOffset;
+  const uint32_t extrasSize = version == bcl::kVersionExtras ? bytes::LE32(h + 40) : 0;
+  expectOffset += extrasSize;
   if (uint64_t(st.st_size) < expectOffset)
     return Refuse("the copy file is cut off: it holds " + std::to_string(st.st_size) + " of " +
                   std::to_string(expectOffset) + " bytes");
   if (uint64_t(st.st_size) > expectOffset) return Refuse("the copy file has bytes past its end; it is damaged");
+  if (extrasSize > 0) {
+    std::vector<uint8_t> block(extrasSize);
+    if (!PreadAll(fd_, block.data(), block.size(), sectorsEnd))
+      return Refuse("the copy file cannot be read: " + safefile::ErrorText(errno));
+    if (bcl::Crc32(0, block.data(), block.size()) != bytes::LE32(h + 44) || !TakeExtras(block, layout))
+      return Refuse("the copy file's CD-Text, codes or index points are damaged");
+    bad = layout.Check();
+    if (!bad.empty()) return Refuse("the copy file's CD-Text, codes or index points are damaged (" + bad + ")");
+  }
   if (checkSectors) {
     std::vector<uint8_t> piece(size_t(256) * size_t(layout.sectorSize));
     uint32_t dataCrc = 0;
-    for (uint64_t at = sizeof h + tableSize; at < expectOffset;) {
-      size_t n = size_t(std::min<uint64_t>(piece.size(), expectOffset - at));
+    for (uint64_t at = sizeof h + tableSize; at < sectorsEnd;) {
+      size_t n = size_t(std::min<uint64_t>(piece.size(), sectorsEnd - at));
       if (!PreadAll(fd_, piece.data(), n, at)) return Refuse("the copy file cannot be read: " + safefile::ErrorText(errno));
       dataCrc = bcl::Crc32(dataCrc, piece.data(), n);
       at += n;
@@ -185,10 +252,14 @@ void PutTrackEntry(uint8_t* e, const SourceTrack& t, uint64_t offset) {
 // The header in front of the track table `head` already holds, with the
 // checksums of both and of the sectors.
 void PutHeader(std::vector<uint8_t>& head, const DiscLayout& layout, int sectorSize, int trackCount,
-               uint32_t dataCrc) {
+               uint32_t dataCrc, const std::vector<uint8_t>& extras) {
   uint8_t* h = head.data();
   std::memcpy(h, bcl::kMagic, sizeof bcl::kMagic);
-  bytes::PutLE16(h + 8, bcl::kVersion);
+  bytes::PutLE16(h + 8, extras.empty() ? bcl::kVersion : bcl::kVersionExtras);
+  if (!extras.empty()) {
+    bytes::PutLE32(h + 40, uint32_t(extras.size()));
+    bytes::PutLE32(h + 44, bcl::Crc32(0, extras.data(), extras.size()));
+  }
   bytes::PutLE16(h + 10, bcl::kHeaderSize);
   h[12] = uint8_t(layout.discType);
   h[13] = layout.complete ? 1 : 0;
@@ -274,7 +345,10 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
       }
     }
   }
-  PutHeader(head, layout, sectorSize, trackCount, dataCrc);
+  const std::vector<uint8_t> extras = Extras(layout);
+  if (!extras.empty() && !out.WriteAt(extras.data(), extras.size(), off_t(offset)))
+    return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
+  PutHeader(head, layout, sectorSize, trackCount, dataCrc, extras);
   if (!out.WriteAt(head.data(), head.size(), 0)) return fail(GENE_WRITE_FAILED, "cannot write " + out.Error());
   if (stop_) return fail(GENE_STOPPED, "stopped");
   if (!out.Commit()) {

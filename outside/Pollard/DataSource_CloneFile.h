@@ -41,6 +41,10 @@ namespace bcl {
 constexpr int kHeaderSize = 64;
 constexpr int kTrackEntrySize = 32;
 constexpr uint16_t kVersion = 1;
+// A file that carries what a CD holds beside its sectors (CD-Text, the
+// catalogue number, ISRCs, index points) in a block after them; a copy
+// without them is written as version 1, which older programs read.
+constexpr uint16_t kVersionExtras = 2;
 extern const uint8_t kMagic[8];
 // CRC-32 (the polynomial of zip and PNG), continued from `crc`.
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);

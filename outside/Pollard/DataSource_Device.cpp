@@ -80,9 +80,46 @@ bool DataSource_Device::LayoutFromTrackInfo(int lastTrack) {
   return FinishLayout();
 }
 
+int DataSource_Device::IndexAt(int32_t lba) {
+  uint8_t q[16];
+  if (dev_->ReadSubQ(q, uint32_t(lba)) != DEV_OK || (q[0] & 0x0F) != 1 || !IsBcd(q[2])) return -1;
+  return FromBcd(q[2]);
+}
+
+void DataSource_Device::ReadCdExtras() {
+  if (layout_.discType != CD_TYPE_CD || layout_.sessions.empty()) return;
+  if (dev_->ReadCdTextPacks(layout_.cdText) != DEV_OK) layout_.cdText.clear();
+  if (dev_->ReadMediaCatalog(layout_.mcn) != DEV_OK) layout_.mcn.clear();
+  for (SourceSession& s : layout_.sessions)
+    for (SourceTrack& t : s.tracks) {
+      if (!t.IsAudio()) continue;
+      if (dev_->ReadTrackIsrc(t.number, t.isrc) != DEV_OK) t.isrc.clear();
+      // Index numbers only grow within a track: where each begins is found
+      // by halving, from the highest one its last sector shows.
+      const int last = IndexAt(t.End() - 1);
+      for (int k = 2; k <= std::min(last, 99); ++k) {
+        int32_t lo = t.indexes.empty() ? t.start + 1 : t.indexes.back() + 1, hi = t.End() - 1;
+        bool readable = true;
+        while (lo < hi && readable) {
+          const int32_t mid = lo + (hi - lo) / 2;
+          const int at = IndexAt(mid);
+          readable = at >= 0;
+          if (at >= k) hi = mid;
+          else lo = mid + 1;
+        }
+        if (!readable) {
+          t.indexes.clear();
+          break;
+        }
+        t.indexes.push_back(lo);
+      }
+    }
+}
+
 // Every data track's sector form, read from its first sector, and a layout
 // a copy can reproduce.
 bool DataSource_Device::FinishLayout() {
+  ReadCdExtras();
   for (SourceSession& s : layout_.sessions)
     for (SourceTrack& t : s.tracks)
       if (!t.IsAudio()) {

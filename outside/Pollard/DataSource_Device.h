@@ -1,7 +1,10 @@
 #pragma once
 // A disc in a drive as a source: its layout from READ DISC and TRACK
 // INFORMATION (the table of contents when a drive does not answer those),
-// its sectors read raw on CD and as user data on DVD and BD.
+// its sectors read raw on CD and as user data on DVD and BD. A CD's
+// CD-Text (READ TOC format 5), catalogue number and ISRCs (READ SUB-CHANNEL)
+// and index points (the Q sub-channel) come with the layout; a drive that
+// keeps any of them to itself gives a copy without them.
 
 #include <atomic>
 #include <map>
@@ -32,6 +35,9 @@ class DataSource_Device : public DataSource {
   bool LayoutFromTrackInfo(int lastTrack);
   bool LayoutFromToc();
   bool FinishLayout();
+  void ReadCdExtras();
+  // The index number the Q sub-channel gives `lba` (-1 when it cannot be read).
+  int IndexAt(int32_t lba);
   MODE_FORM FormAt(int32_t lba);
   bool ReadData(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count);
   bool ReadRebuilt(const SourceTrack& track, int32_t lba, uint8_t* buffer, int count);

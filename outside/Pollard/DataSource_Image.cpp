@@ -58,6 +58,8 @@ bool DataSource_Image::Load() {
   }
   shift_ = image_.tracks.front().start;
   layout_ = DiscLayout();
+  layout_.cdText = image_.cdText;
+  layout_.mcn = image_.catalog;
   layout_.discType = CD_TYPE_CD;
   layout_.profile = 8;
   layout_.sectorSize = 2352;
@@ -76,6 +78,8 @@ bool DataSource_Image::Load() {
     t.form = FormOf(d.mode);
     t.start = d.start - shift_;
     t.pregapStart = std::min(notes.index0 - shift_, t.start);
+    t.isrc = notes.isrc;
+    for (int32_t at : notes.indexes) t.indexes.push_back(at - shift_);
     layout_.sessions.back().tracks.push_back(t);
   }
   // A track runs to the next one's pre-gap, or to its session's end (what

@@ -3,7 +3,8 @@
 // image) as a source of raw CD sectors, so that it is written a session at
 // once exactly as it describes the disc: each track in its own mode with its
 // flags, pre-gaps where the image puts them, the sectors the image keeps
-// cooked (2048, 2324 or 2336 bytes) given their sync, header, EDC and ECC.
+// cooked (2048, 2324 or 2336 bytes) given their sync, header, EDC and ECC,
+// with the image's CD-Text, catalogue number, ISRCs and index points.
 //
 // On the disc the first track starts at sector 0: an image whose first track
 // starts later (its pre-gap kept in the file) is moved so, its pre-gap

@@ -149,9 +149,51 @@ TEST(PollardCopy, AudioCdIsCopiedSampleExact) {
       dir / "audio.vdisc", {{dir / "a.wav", "", ""}, {dir / "b.wav", "", ""}, {dir / "c.wav", "", ""}}, "", "", &error))
       << error;
   CopyThreeWays(dir, dir / "audio.vdisc", "cd-r", true);
+  EXPECT_EQ('\x01', ReadText(dir / "disc.bcl")[8]) << "a disc without extras makes a file of the first version";
   std::string out;
   ASSERT_EQ(0, ktest::Shell("cd-info --no-cddb --no-device-info --cue-file " + (dir / "fly.cue"), &out)) << out;
   EXPECT_NE(std::string::npos, out.find("  3: ")) << out;
+}
+
+TEST(PollardCopy, AudioCdKeepsItsTextCodesIndexesAndFlags) {
+  ScratchDir dir;
+  const std::vector<uint8_t> pcm = ktest::Pattern(size_t(2352) * 700, 11);
+  std::ofstream(dir / "a.bin", std::ios::binary).write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(pcm.size()));
+  std::ofstream(dir / "a.cue") << "CATALOG 4006381333931\n"
+                                  "TITLE \"Album\"\nPERFORMER \"Band\"\n"
+                                  "FILE \"a.bin\" BINARY\n"
+                                  "  TRACK 01 AUDIO\n    TITLE \"One\"\n    FLAGS DCP\n    ISRC USABC2600001\n"
+                                  "    INDEX 01 00:00:00\n    INDEX 02 00:01:00\n    INDEX 03 00:02:10\n"
+                                  "  TRACK 02 AUDIO\n    TITLE \"Two\"\n    PERFORMER \"Guest\"\n    FLAGS PRE\n"
+                                  "    INDEX 00 00:04:00\n    INDEX 01 00:05:00\n    INDEX 02 00:07:00\n"
+                                  "  TRACK 03 AUDIO\n    ISRC GBXYZ2600017\n    INDEX 01 00:08:00\n";
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::CreatePressedImage(dir / "src.vdisc", dir / "a.cue", &error)) << error;
+  const Exported want = Export(dir / "src.vdisc", dir / "src");
+  // The source says what is to be kept, so that the copies' equal exports mean something.
+  for (const char* line : {"CATALOG 4006381333931", "TITLE \"Album\"", "PERFORMER \"Guest\"", "FLAGS DCP",
+                           "FLAGS PRE", "ISRC USABC2600001", "ISRC GBXYZ2600017", "INDEX 03 00:02:10",
+                           "INDEX 00 00:04:00", "INDEX 02 00:07:00"})
+    EXPECT_NE(std::string::npos, want.cue.find(line)) << line << " is not in\n" << want.cue;
+  CopyThreeWays(dir, dir / "src.vdisc", "cd-r", true);
+  // The copy file carries them in its extras; a disc without them gets a
+  // file of the first version, which older programs read.
+  const std::string bcl = ReadText(dir / "disc.bcl");
+  EXPECT_EQ('\x02', bcl[8]);
+  std::ofstream(dir / "spoilt.bcl", std::ios::binary) << Flipped(bcl, bcl.size() - 3, 0x10);
+  DataSource_CloneFile spoilt((dir / "spoilt.bcl").c_str());
+  EXPECT_FALSE(spoilt.GetFileInfo());
+  EXPECT_NE(std::string::npos, spoilt.GetLastError().find("index points are damaged")) << spoilt.GetLastError();
+  auto copy = OpenVirtual(dir / "file2.vdisc");
+  std::string code;
+  ASSERT_EQ(DEV_OK, copy->ReadMediaCatalog(code));
+  EXPECT_EQ("4006381333931", code);
+  ASSERT_EQ(DEV_OK, copy->ReadTrackIsrc(3, code));
+  EXPECT_EQ("GBXYZ2600017", code);
+  std::string out;
+  ASSERT_EQ(0, ktest::Shell("cd-info --no-cddb --no-device-info --cue-file " + (dir / "fly.cue"), &out)) << out;
+  EXPECT_NE(std::string::npos, out.find("Media Catalog Number (MCN): 4006381333931")) << out;
+  EXPECT_NE(std::string::npos, out.find("PERFORMER: Guest")) << out;
 }
 
 TEST(PollardCopy, DvdAndBdMediaInSessions) {
@@ -296,7 +338,7 @@ TEST(PollardCopyFile, DamagedCutOffAndForeignFilesAreRefused) {
       {"longer", [](std::string s) { return s + "x"; }, "past its end"},
       {"foreign", [](std::string s) { return "PK\x03\x04" + s.substr(4); }, "not a disc copy file"},
       {"short", [](std::string) { return std::string("VXBCL"); }, "too short"},
-      {"newer", [](std::string s) { return Flipped(s, 8, 1 ^ 2); }, "version 2"},
+      {"newer", [](std::string s) { return Flipped(s, 8, 1 ^ 3); }, "version 3"},
   };
   for (const Case& c : cases) {
     std::string path = dir / (std::string(c.name) + ".bcl");
