@@ -1,3 +1,4 @@
+#include "WritePacer.h"
 #include "MmcDiscTarget.h"
 
 #include <algorithm>
@@ -1326,7 +1327,7 @@ void MmcDiscTarget::GetPerformance(ScsiCommand& c) {
 void MmcDiscTarget::ReadBufferCapacity(ScsiCommand& c) {
   std::vector<uint8_t> a(12, 0);
   PutBE16(&a[0], 10);
-  PutBE32(&a[4], 4u << 20);
-  PutBE32(&a[8], 4u << 20);
+  PutBE32(&a[4], uint32_t(WritePacer::kBufferBytes));
+  PutBE32(&a[8], uint32_t(WritePacer::kBufferBytes));
   Reply(c, a);
 }

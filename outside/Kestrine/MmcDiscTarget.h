@@ -82,6 +82,9 @@ class MmcDiscTarget : public ScsiTransport {
   // Clears the sector store after a full blank.
   virtual void StoreErased() {}
   virtual const char* Product() const = 0;
+  // Burn-proof (BUFE of the write parameters): an empty buffer pauses the
+  // laser instead of spoiling the track.
+  bool BurnProof() const { return bufe_; }
 
   DiscModel model_;
 
