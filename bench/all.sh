@@ -9,7 +9,7 @@
 #   SIZE_MB=64 PART_MB=40 MINUTES=1 FILES=2000 bench/all.sh [BUILD_DIR] [LOG_DIR]
 #
 # SIZE_MB: the data burnt, verified and written by several recorders at once
-# (the paced recorders take SIZE_MB / 2 at 16x DVD and SIZE_MB / 4 at 48x
+# (the paced recorders take SIZE_MB at 16x DVD and SIZE_MB / 2 at 48x
 # CD); PART_MB: each of the three large files of the copied, pressed and
 # extracted discs and the four of the image layouts; MINUTES: the audio and
 # video; FILES: the paths handed to the window. A benchmark whose tools or
@@ -46,7 +46,7 @@ run() {  # name, command...
   fi
 }
 
-run multi bench/multi.sh $((size / 2)) $((size / 4)) "$build"
+run multi bench/multi.sh "$size" $((size / 2)) "$build"
 run multi-recorder bench/multi-recorder.sh "$size" "$build"
 run burn-throughput bench/burn-throughput.sh "$size" "$build"
 run verify bench/verify.sh "$size" "$build"

@@ -41,7 +41,7 @@ run() {  # medium speed size_mb
     rm -f "$discs"/r*.vdisc*
     [ -z "$one" ] && one=$secs
     cpu=$(awk '/processor time of each recorder/ { for (i = 1; i <= NF; ++i) if ($(i + 1) == "s" && $i + 0 > m) m = $i + 0 }
-               END { printf "%.2f", m }' "$work/err")
+               END { if (NR && m != "") printf "%.2f", m; else printf "-" }' "$work/err")
     fed=$(awk '/handed to the recorders/ { gsub(/[()]/, "", $(NF - 1)); print $(NF - 1) }' "$work/err")
     ratio=$(awk -v n="$n" -v s="$secs" -v one="$one" 'BEGIN { if (s < 0.01) s = 0.01; printf "%.2f", n * one / s / n }')
     awk -v m="$medium" -v x="$speed" -v n="$n" -v s="$secs" -v mb="$mb" -v r="$ratio" -v c="$cpu" -v f="${fed:-1}" -v k="$kib" \

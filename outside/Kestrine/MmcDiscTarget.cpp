@@ -1,4 +1,3 @@
-#include "WritePacer.h"
 #include "MmcDiscTarget.h"
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include "MediumTable.h"
 #include "MmcCommands.h"
 #include "SectorSizes.h"
+#include "WritePacer.h"
 
 using bytes::BE16;
 using bytes::BE32;
