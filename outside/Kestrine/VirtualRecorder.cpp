@@ -462,7 +462,11 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
 void VirtualRecorder::SetPace() {
   const int p = model_.profile;
   const uint64_t one = medium::IsBd(p) ? WritePacer::kBd1x : medium::IsDvd(p) ? WritePacer::kDvd1x : WritePacer::kCd1x;
-  const uint64_t rate = uint64_t(faults_.speed) * one;
+  uint64_t rate = uint64_t(faults_.speed) * one;
+  // A host that asks for less is written for at its speed, as drives do; an
+  // unpaced recorder stays as fast as the machine.
+  const uint64_t asked = uint64_t(HostWriteSpeed()) * 1000;
+  if (rate > 0 && HostWriteSpeed() != 0xFFFF && asked > 0 && asked < rate) rate = asked;
   if (pacer_.Rate() != rate) pacer_.SetRate(rate);
 }
 
@@ -472,6 +476,7 @@ bool VirtualRecorder::PaceWrite(ScsiCommand& c) {
                              : uint32_t(c.cdb[6]) << 24 | uint32_t(c.cdb[7]) << 16 | uint32_t(c.cdb[8]) << 8 | c.cdb[9];
   // A CD takes 75 sectors a second at 1x whatever each sector carries.
   const uint64_t bytes = uint64_t(count) * (medium::IsCd(model_.profile) ? 2352 : 2048);
+  SetPace();
   if (pacer_.Write(bytes, BurnProof()) == WritePacer::Outcome::kWritten) return false;
   c.SetSense(3, 0x0C, 0x09);  // write error: loss of streaming
   return true;

@@ -142,6 +142,14 @@ TEST(WritePacer, VirtualRecorderKeepsItsSpeedAndReportsAnUnderrun) {
   d = make("fast.vdisc", &fast);
   EXPECT_EQ(4u * WritePacer::kDvd1x, fast->Pacer().Rate());
   EXPECT_TRUE(fast->Faults().cannotErase);
+  // A host asking for less than the drive's speed is written for at its
+  // own; asking for more changes nothing.
+  ASSERT_EQ(DEV_OK, d->SetWriteSpeed(2 * 1385));
+  EXPECT_EQ(DEV_OK, d->Write(0, block.data(), 32 * 2048, 32));
+  EXPECT_EQ(2u * 1385000, fast->Pacer().Rate());
+  ASSERT_EQ(DEV_OK, d->SetWriteSpeed(16 * 1385));
+  EXPECT_EQ(DEV_OK, d->Write(32, block.data(), 32 * 2048, 32));
+  EXPECT_EQ(4u * WritePacer::kDvd1x, fast->Pacer().Rate());
 
   // A state file of before speeds: no line, no pace.
   {
