@@ -54,9 +54,11 @@ class BurnFile {
   std::vector<std::string> UnreadableSources() const;
   int ClosedTracks() const { return closedTracks_; }
   const std::string& LastError() const { return lastError_; }
+  // A source file whose sectors went out as zeros; also told by a reader
+  // that served this burn from another recorder's source.
+  void NoteUnreadable(const std::string& path);
 
  protected:
-  void NoteUnreadable(const std::string& path);
   std::string lastError_;
   uint32_t layer0_ = 0, lastTrackValue_ = 0;
   int closedTracks_ = 0;

@@ -629,6 +629,7 @@ bool BurnMana::WriteHead() {
 // Several recorders: the source is read in turns under the source lock, and
 // each recorder writes from a cache of its own meanwhile.
 void BurnMana::RunCachePath() {
+  if (SharedReader* shared = SharedReader::ForDrive(recorder_->GetDeviceID())) return RunSharedPath(*shared);
   const uint64_t capacity = kCacheBytes / sectorSize_ * sectorSize_;
   std::vector<uint8_t> cache(capacity);
   uint32_t address = trackStart_ = nextWriteAddress_;
@@ -667,6 +668,39 @@ void BurnMana::RunCachePath() {
   hold.unlock();
   if (fill > 0 && !stop_ && !flush()) return;
   if (!stop_) WriteHead();
+}
+
+// One reader for all recorders of the job: each block comes from the
+// shared ring, read once from one source for every recorder of the round.
+void BurnMana::RunSharedPath(SharedReader& shared) {
+  BurnFile* src = source_;
+  const SharedReader::Key key{session_, track_, discKind_, source_->GetTrackKind(), nextWriteAddress_,
+                              trackLength_, sectorSize_};
+  auto cursor = shared.Join(recorder_->GetDeviceID(), key,
+                            {[src](uint8_t* out, uint32_t n) {
+                               src->ReadSectors(out, n);
+                               return src->CurrentItem();
+                             },
+                             [src] { return src->UnreadableSources(); }});
+  std::vector<uint8_t> block(size_t(sectorSize_) * sectorsPerWrite_);
+  uint32_t address = trackStart_ = nextWriteAddress_;
+  uint32_t taken = 0;
+  std::string shown;
+  while (taken < trackLength_ && !stop_) {
+    const uint32_t sectors = exactEnd_ ? std::min(sectorsPerWrite_, trackLength_ - taken) : sectorsPerWrite_;
+    const uint32_t real = std::min(sectors, trackLength_ - taken);
+    if (!cursor->Read(block.data(), real, stop_)) break;
+    // The last block goes out whole; what it carries beyond the track is zeros.
+    std::memset(block.data() + size_t(real) * sectorSize_, 0, size_t(sectors - real) * sectorSize_);
+    std::string item = cursor->Item();
+    if (item != shown) SetItem(shown = item);
+    if (!SendOrHold(address, block.data(), sectors)) break;
+    taken += sectors;
+    address += sectors;
+  }
+  for (const std::string& path : cursor->Unreadable()) source_->NoteUnreadable(path);
+  cursor.reset();
+  if (taken >= trackLength_ && !stop_) WriteHead();
 }
 
 bool BurnMana::WriteBlock(uint32_t address, const uint8_t* data, uint32_t count) {

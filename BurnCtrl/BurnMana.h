@@ -141,6 +141,8 @@ class BurnMana {
   void Produce();
   void WriteOut();
   void RunCachePath();
+  // The cache path of a recorder whose job has one reader for all.
+  void RunSharedPath(SharedReader& shared);
   bool WriteBlock(uint32_t address, const uint8_t* data, uint32_t count);
   bool WriteWithRetry(uint32_t address, const uint8_t* data, uint32_t count);
   bool AppendToOutput(const uint8_t* data, uint32_t bytes);

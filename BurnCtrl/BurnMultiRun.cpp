@@ -5,6 +5,8 @@
 #include <ctime>
 #include <random>
 
+#include <time.h>
+
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "foundation/LangText.h"
@@ -12,6 +14,12 @@
 namespace {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int64_t ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 }  // namespace
 
@@ -96,12 +104,14 @@ int BurnMultiRun::Start() {
   SetMultiRecorderMode(true);
   SetLayoutStamp(std::time(nullptr), uint32_t(std::random_device{}()));
   for (auto& row : rows_) row->running = true;
+  for (auto& row : rows_) SharedReader::SetForDrive(row->drive, &shared_);
   for (auto& row : rows_) workers_.emplace_back([this, r = row.get()] { RunRow(*r); });
   return result::kSuccess;
 }
 
 void BurnMultiRun::RunRow(Row& row) {
   const int drive = row.drive;
+  const int64_t cpuStart = ThreadCpuNs();
   int res = result::kSuccess;
   for (int copy = 1; copy <= copies_; ++copy) {
     if (cancel_) {
@@ -135,6 +145,7 @@ void BurnMultiRun::RunRow(Row& row) {
     }
   }
   if (res != result::kSuccess && cancel_) res = result::kBurnStopped;
+  row.cpuNs = ThreadCpuNs() - cpuStart;
   row.result = res;
   row.state = res == result::kSuccess ? MultiRow::kDone : res == result::kBurnStopped ? MultiRow::kStopped
                                                                                       : MultiRow::kFailed;
@@ -175,6 +186,8 @@ void BurnMultiRun::Wait() {
   workers_.clear();
   SetMultiRecorderMode(false);
   SetLayoutStamp(0, 0);
+  for (auto& row : rows_)
+    if (SharedReader::ForDrive(row->drive) == &shared_) SharedReader::SetForDrive(row->drive, nullptr);
 }
 
 int BurnMultiRun::Progress(int drive) const { return hooks_.progress(drive); }
@@ -189,6 +202,7 @@ std::vector<MultiRow> BurnMultiRun::Rows() const {
     m.copy = r->copy;
     m.copies = copies_;
     m.result = r->result;
+    m.cpuSeconds = double(r->cpuNs.load()) / 1e9;
     const bool writing = m.state == MultiRow::kWriting;
     int percent = RowPercent(done, copies_, writing ? Progress(r->drive) : 0);
     // Never backwards: a copy's burn leaves the list before the next begins.

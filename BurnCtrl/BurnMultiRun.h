@@ -1,9 +1,9 @@
 #pragma once
 // One project written to several recorders at once, each recorder writing
 // the requested number of copies. Every recorder runs on a worker of its
-// own; the burns take the burn manager's cache path, so that the recorders
-// take turns reading the shared source under the source lock and each writes
-// from its own cache. A recorder that fails ends only its own row.
+// own; the burns take the burn manager's cache path, where one reader of the
+// run reads each chunk of a track once and hands it to every recorder that
+// writes the same track. A recorder that fails ends only its own row.
 //
 // What one copy is (a data project, an image, prepared audio tracks, a disc
 // written by the disc-at-once manager) is the caller's: it hands in a
@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "BurnCtrl/BufManaEx.h"
+
 struct MultiRow {
   enum State { kWaiting, kWriting, kNextDisc, kDone, kFailed, kStopped };
   int drive = 0;
@@ -29,6 +31,7 @@ struct MultiRow {
   std::string item;    // what the recorder is writing
   int result = 1;      // 1 while all is well, else the failure
   std::string error;   // why it failed, in words, where the burn said more
+  double cpuSeconds = 0;  // processor time of the row's worker, once the row has ended
 };
 
 class BurnMultiRun {
@@ -108,6 +111,9 @@ class BurnMultiRun {
   // One line for every row that did not write all its copies: the drive as
   // `nameOf` gives it, the result's text and number, and what the drive said.
   std::string Summary(const std::function<std::string(int drive)>& nameOf) const;
+  // The run's one reader: sectors read from the sources, and handed to the
+  // recorders.
+  const SharedReader& Reader() const { return shared_; }
 
  private:
   struct Row {
@@ -115,6 +121,7 @@ class BurnMultiRun {
     std::atomic<int> state{MultiRow::kWaiting};
     std::atomic<int> copy{0}, done{0}, shown{0}, result{1};
     std::atomic<bool> running{false};
+    std::atomic<int64_t> cpuNs{0};
     std::string error;  // under lock_
   };
   void RunRow(Row& row);
@@ -125,6 +132,7 @@ class BurnMultiRun {
   Hooks hooks_;
   std::vector<std::unique_ptr<Row>> rows_;
   std::vector<std::thread> workers_;
+  SharedReader shared_;
   std::atomic<bool> cancel_{false};
   mutable std::mutex lock_;
   std::condition_variable ended_;

@@ -8,6 +8,7 @@
 #   bench/audio.sh [MINUTES] [BUILD_DIR]   (the build needs -DVARNEX_BENCH=ON)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh  # versus
 minutes=${1:-10}
 bin=${2:-build}/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnex-bench.XXXXXX")
@@ -36,3 +37,5 @@ printf '%-12s %8s %10s\n' what seconds peak-KiB
 for r in "$by_hand" "$ours" "$whole" "$separate"; do printf '%-12s %8s %10s\n' $r; done
 echo "CAVConvert / ffmpeg by hand: $(ratio "$(echo "$ours" | cut -d' ' -f2)" "$(echo "$by_hand" | cut -d' ' -f2)")"
 echo "audio burn / (ffmpeg + burn --audio): $(ratio "$(echo "$whole" | cut -d' ' -f2)" "$(echo "$separate" | cut -d' ' -f2)")"
+versus "MP3 to CD WAV, $minutes min" "ffmpeg" "$ours" "$by_hand"
+versus "audio burn from MP3" "ffmpeg + burn --audio" "$whole" "$separate"

@@ -8,6 +8,7 @@
 #   bench/dvd_video.sh [MINUTES] [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh  # versus
 minutes=${1:-2}
 bin=${2:-build}/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnex-bench.XXXXXX")
@@ -40,3 +41,4 @@ printf '%-12s %8s %10s\n' what seconds peak-KiB
 for r in "$by_hand" "$ours"; do printf '%-12s %8s %10s\n' $r; done
 echo "varnex-cli / by hand: $(ratio "$(echo "$ours" | cut -d' ' -f2)" "$(echo "$by_hand" | cut -d' ' -f2)")"
 lsdvd "$work/ours.iso" 2>/dev/null | grep '^Title' || true
+versus "DVD-Video image" "ffmpeg + dvdauthor + genisoimage" "$ours" "$by_hand"

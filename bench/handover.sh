@@ -6,6 +6,7 @@
 # Usage: bench/handover.sh [BUILDDIR] [COUNT]
 set -euo pipefail
 build=$(readlink -f "${1:-build}")
+source "$(dirname "$0")/lib.sh"  # row
 count=${2:-10000}
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/varnex-handover-bench.XXXXXX")
 pid=
@@ -37,3 +38,4 @@ import sys
 n = int(sys.argv[1]); s, e, fs, fe = map(float, sys.argv[2:])
 print(f"hand-over of {n} paths: {e - s:.2f} s ({n / (e - s):.0f} paths/s); find: {fe - fs:.3f} s")
 PY
+row "hand-over of $count paths to the window" "find" "$(awk -v a="$(awk -v s="$start" -v e="$end" 'BEGIN{print e - s}')" -v b="$(awk -v s="$fstart" -v e="$fend" 'BEGIN{print e - s}')" 'BEGIN { if (b < 0.001) b = 0.001; printf "%.2f", a / b }')" -

@@ -11,7 +11,8 @@ cli=$(readlink -f "$cli")
 work=${WORK:-${TMPDIR:-/var/tmp}/varnex-bench}
 trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/lib.sh"
-prepare_trees 300
+large_mb=${LARGE_MB:-300}
+prepare_trees "$large_mb"
 
 run_tree() {  # name, folder
   local name=$1 dir=$2 out="$work/out.iso"
@@ -21,6 +22,7 @@ run_tree() {  # name, folder
   x=$(measure xorriso xorriso -as mkisofs -quiet -J -o "$out" "$dir"); rm -f "$out"
   g=$(measure genisoimage genisoimage -quiet -J -o "$out" "$dir"); rm -f "$out"
   c=$(measure cat sh -c "find '$dir' -type f -print0 | xargs -0 cat > '$out'"); rm -f "$out"
+  versus "ISO image, $name" "xorriso -as mkisofs" "$v" "$x"
   python3 - "$name" "$v" "$x" "$g" "$c" <<'PY'
 import sys
 name = sys.argv[1]
@@ -37,7 +39,7 @@ print(f"varnex / xorriso = {t['varnex']/max(t['xorriso'],1e-3):.2f}   varnex / g
 PY
 }
 
-run_tree "(a) 4 large files, 1.2 GiB" "$work/large"
+run_tree "(a) 4 large files, $((4 * large_mb)) MiB" "$work/large"
 run_tree "(b) 20,000 small files in 200 folders" "$work/small"
 
 # Memory must not grow with the image: the same layout with a quarter of the data.

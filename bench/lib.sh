@@ -33,3 +33,18 @@ measure() {  # label, command...; prints "label seconds peakKiB"
   read -r secs kib < "$work/time.txt"
   echo "$label $secs $kib"
 }
+
+# row WHAT VERSUS RATIO PEAK_KIB: one line of the table bench/all.sh prints
+# ("row|what|compared with|ratio|peak memory"), ignored when a benchmark runs
+# on its own.
+row() {
+  printf 'row|%s|%s|%s|%s\n' "$1" "$2" "$3" "$(awk -v k="$4" 'BEGIN { if (k == "" || k == "-") print "-"; else printf "%.1f MiB", k / 1024 }')"
+}
+
+# versus WHAT AGAINST OURS THEIRS: a table row from two "label seconds
+# peak-KiB" results (as measure prints them): our seconds over theirs, our
+# memory.
+versus() {
+  local ours=($3) theirs=($4)
+  row "$1" "$2" "$(awk -v a="${ours[1]}" -v b="${theirs[1]}" 'BEGIN { if (b < 0.01) b = 0.01; printf "%.2f", a / b }')" "${ours[2]}"
+}

@@ -9,6 +9,7 @@
 #   bench/rip.sh [MINUTES] [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh  # versus
 minutes=${1:-10}
 bin=${2:-build}/bin
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnex-bench.XXXXXX")
@@ -37,3 +38,5 @@ for f in hand.mp3 ours.mp3; do
 done
 echo "extract to MP3 / ffmpeg encoding the WAV: $(ratio "$(seconds "$ours_mp3")" "$(seconds "$ffmpeg_mp3")")"
 echo "extract to WAV / cat of the WAV: $(ratio "$(seconds "$ours_wav")" "$(seconds "$cat_wav")")"
+versus "extract to MP3, $minutes min" "ffmpeg encoding the WAV" "$ours_mp3" "$ffmpeg_mp3"
+versus "extract to WAV" "cat of the WAV" "$ours_wav" "$cat_wav"

@@ -32,6 +32,7 @@ run_tree() {  # name, folder
   i=$(best varnex-iso "$cli" image -o "$out" "$dir"/*)
   g=$(best genisoimage genisoimage -quiet -udf -o "$out" "$dir")
   c=$(best cat sh -c "find '$dir' -type f -print0 | xargs -0 cat > '$out'")
+  versus "UDF image, $name" "genisoimage -udf" "$u" "$g"
   python3 - "$name" "$u" "$i" "$g" "$c" <<'PY'
 import sys
 name = sys.argv[1]

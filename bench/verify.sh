@@ -9,6 +9,7 @@
 #   bench/verify.sh [SIZE_MB] [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/lib.sh  # versus
 size=${1:-4096}
 cli=${2:-build}/bin/varnex-cli
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnex-bench.XXXXXX")
@@ -48,3 +49,5 @@ done
 echo "image: $mb MB"
 echo "verify --image / cmp: $(ratio "$(secs "$ours")" "$(secs "$by_cmp")")  (goal: within 1.2)"
 echo "burn --verify / burn: $(ratio "$(secs "$checked")" "$(secs "$plain")")  (extra seconds: $(python3 -c "print(round($(secs "$checked") - $(secs "$plain"), 1))"))"
+versus "verify --image, $mb MB" "cmp of the exported image" "$ours" "$by_cmp"
+versus "burn --verify, $mb MB" "burn alone" "$checked" "$plain"

@@ -13,8 +13,10 @@ rm -rf "$work"; mkdir -p "$work/src"
 trap 'rm -rf "$work"' EXIT
 export VARNEX_PROGRAM_DIR="$work"
 
-echo "preparing a 600 MiB image in $work ..."
-for i in 1 2 3; do head -c $((200 << 20)) /dev/urandom > "$work/src/part$i.bin"; done
+source "$(dirname "$0")/lib.sh"  # row
+part_mb=${BENCH_PART_MB:-200}
+echo "preparing a $((3 * part_mb)) MiB image in $work ..."
+for i in 1 2 3; do head -c $((part_mb << 20)) /dev/urandom > "$work/src/part$i.bin"; done
 xorriso -as mkisofs -quiet -o "$work/in.iso" "$work/src" 2>/dev/null
 rm -rf "$work/src"
 
@@ -49,3 +51,7 @@ e=$(measure export-cue "$cli" virtual export --drive "virtual:$work/cd.vdisc" --
 cmp "$work/in.iso" "$work/out.iso"
 f=$(measure cat sh -c "cat '$work/cd.vdisc.sectors' > '$work/copy.bin'")
 report "exporting the CD-ROM again" "$d" "$e" "$f"
+versus "virtual create dvd-rom from a $((3 * part_mb)) MiB ISO" "cp of the ISO" "$a" "$c"
+versus "virtual create cd-rom (sectors encoded)" "cp of the ISO" "$b" "$c"
+versus "virtual export of the CD-ROM as ISO" "cat of its sectors" "$d" "$f"
+versus "virtual export of the CD-ROM as BIN/CUE" "cat of its sectors" "$e" "$f"

@@ -7,6 +7,7 @@
 # Usage: bench/window_add.sh [BUILDDIR]   (needs -DVARNEX_BENCH=ON for the window bench)
 set -euo pipefail
 build=$(readlink -f "${1:-build}")
+source "$(dirname "$0")/lib.sh"  # versus
 work=${WORK:-${TMPDIR:-/var/tmp}/varnex-window-bench}
 rm -rf "$work"; mkdir -p "$work/tree"
 trap 'rm -rf "$work"' EXIT
@@ -32,6 +33,7 @@ w=$(QT_QPA_PLATFORM=offscreen VARNEX_PROGRAM_DIR="$build/bin/" measure window "$
 c=$(measure cli "$build/bin/varnex-cli" project save -o "$work/p.bcd" "$work/tree")
 p=$(measure cp cp -r "$work/tree" "$work/copy")
 f=$(measure find find "$work/tree" -type f -printf "%s %p\n")
+versus "adding 20,000 files in the window" "find" "$w" "$f"
 python3 - "$w" "$c" "$p" "$f" <<'PY'
 import sys
 rows = [a.split() for a in sys.argv[1:]]

@@ -159,6 +159,21 @@ int RunCopies(const std::vector<int>& drives, int copies, const std::function<in
   }
   run.Wait();
   if (terminal && !shown.empty()) std::fprintf(stderr, "\n");
+  // What each recorder cost the machine, and how often the source was read
+  // for all of them together.
+  if (drives.size() > 1) {
+    std::string line = "varnex-cli: processor time of each recorder:";
+    for (const MultiRow& r : run.Rows()) {
+      char part[48];
+      std::snprintf(part, sizeof part, " %s %.2f s", DriveLabel(r.drive).c_str(), r.cpuSeconds);
+      line += part;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    const uint64_t read = run.Reader().SectorsRead(), handed = run.Reader().SectorsHanded();
+    if (read > 0)
+      std::fprintf(stderr, "varnex-cli: sectors read from the source %llu, handed to the recorders %llu (%.2f each)\n",
+                   (unsigned long long)read, (unsigned long long)handed, double(handed) / double(read));
+  }
   for (const MultiRow& r : run.Rows())
     if (r.result != result::kSuccess)
       CliFail(r.result, FindRecorder(r.drive)->Name() + " (copy " + std::to_string(r.copy) + " of " +

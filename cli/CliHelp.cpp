@@ -173,12 +173,15 @@ const std::map<std::string, CommandHelp>& Table() {
         {{"--session-start S", "the session's first sector"}, {"--drive D", "read the disc in a drive"}}}},
       {"virtual",
        {"Makes and manages virtual recorders: discs kept in files that stand in for a drive.",
-        {{"create --media MEDIA FILE",
+        {{"create --media MEDIA [--speed Nx] FILE",
           "a blank disc: cd-r, cd-rw, dvd-r, dvd-rw, dvd+r, dvd+rw, dvd-ram, dvd-r-dl, dvd+r-dl, bd-r, bd-re"},
          {"create --media cd-rom|dvd-rom --iso IMAGE FILE", "a pressed disc holding an image"},
          {"create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE", "an audio CD, with CD-Text"},
          {"create --media audio --cue SHEET.cue FILE",
           "a CD as the sheet describes it: pre-gaps, index points, flags, ISRCs, catalogue number and CD-Text"},
+         {"--speed Nx", "the recorder writes at N times 1x (CD 176,400, DVD 1,385,000, BD 4,495,500 bytes a "
+                        "second) through a 4 MiB drive buffer; an empty buffer spoils the track unless burn-proof "
+                        "is on (default: as fast as the machine)"},
          {"--register", "list the new recorder among the devices"},
          {"--replace", "replace an existing state file"},
          {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)",
@@ -190,7 +193,8 @@ const std::map<std::string, CommandHelp>& Table() {
                                             "--corrupt-write N (the Nth sector written is stored with one byte "
                                             "changed and no error), --unreadable FIRST[-LAST] (reads there fail "
                                             "with a medium error, 3/11/00; may be given several times), "
-                                            "--slow-read FIRST-LAST (reads there are slow), --clear"},
+                                            "--slow-read FIRST-LAST (reads there are slow), --speed Nx|max (the "
+                                            "writing speed; kept by --clear), --clear"},
          {"register|unregister FILE", "add or remove a recorder of the device list"},
          {"list", "print the registered recorders"}}}},
   };

@@ -1,15 +1,17 @@
 // varnex-cli virtual: make, register, export and break virtual recorders.
 //
-//   virtual create --media MEDIA [--register] [--replace] FILE
+//   virtual create --media MEDIA [--speed Nx] [--register] [--replace] FILE
 //   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual create --media audio --cue SHEET.cue FILE
 //   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
 //                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd]
-//                 [--corrupt-write N] [--unreadable FIRST[-LAST]]... [--slow-read FIRST-LAST]... [--clear]
+//                 [--corrupt-write N] [--unreadable FIRST[-LAST]]... [--slow-read FIRST-LAST]... [--speed Nx|max]
+//                 [--clear]
 //   virtual register|unregister FILE
 //   virtual list
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,7 +25,7 @@
 namespace {
 
 const char* kUsage =
-    "virtual create --media MEDIA FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
+    "virtual create --media MEDIA [--speed Nx] FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
     "virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE | "
     "virtual create --media audio --cue SHEET.cue FILE | "
     "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace] | virtual fault --drive virtual:FILE ... | "
@@ -31,9 +33,32 @@ const char* kUsage =
 
 std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
 
+// "16x" or "16" (a multiple of 1x); "max" (0): as fast as the machine writes.
+bool Speed(const CliOptions& opt, int& out, int& status) {
+  if (!opt.Has("--speed")) return true;
+  std::string text = opt.Value("--speed");
+  if (text == "max") {
+    out = 0;
+    return true;
+  }
+  if (!text.empty() && (text.back() == 'x' || text.back() == 'X')) text.pop_back();
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end || v < 1 ||
+      v > VirtualRecorder::kMaxSpeed) {
+    status = CliFail(cliresult::kBadArguments, "--speed takes 1x to " + std::to_string(VirtualRecorder::kMaxSpeed) +
+                                                   "x (as 16x) or max");
+    return false;
+  }
+  out = int(v);
+  return true;
+}
+
 int Create(const CliArgs& args) {
-  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer", "--cue"}, {"--register", "--replace"});
+  CliOptions opt(args, {"--media", "--iso", "--track", "--title", "--performer", "--cue", "--speed"}, {"--register", "--replace"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
+  int speed = 0, status = 0;
+  if (!Speed(opt, speed, status)) return status;
   if (!opt.Has("--media") || opt.Operands().size() != 1)
     return CliFail(cliresult::kBadArguments, "virtual create needs --media MEDIA and one FILE");
   std::string media = opt.Value("--media"), file = StatePath(opt.Operands()[0]), error;
@@ -41,6 +66,9 @@ int Create(const CliArgs& args) {
   if (access(file.c_str(), F_OK) == 0 && !opt.Has("--replace"))
     return CliFail(cliresult::kVirtualFailed, file + " already exists (--replace makes a new disc in its place)");
   bool ok;
+  const bool pressed = media == "cd-rom" || media == "dvd-rom" || media == "audio";
+  if (pressed && opt.Has("--speed"))
+    return CliFail(cliresult::kBadArguments, "--speed is a recorder's writing speed: a pressed disc is never written");
   if (media == "cd-rom" || media == "dvd-rom") {
     if (!opt.Has("--iso")) return CliFail(cliresult::kBadArguments, "a pressed " + media + " needs --iso IMAGE");
     ok = VirtualRecorder::CreatePressedData(file, media, opt.Value("--iso"), &error);
@@ -64,7 +92,7 @@ int Create(const CliArgs& args) {
     if (tracks.empty()) return CliFail(cliresult::kBadArguments, "an audio CD needs --track WAV");
     ok = VirtualRecorder::CreatePressedAudio(file, tracks, opt.Value("--title"), opt.Value("--performer"), &error);
   } else {
-    ok = VirtualRecorder::Create(file, media, &error);
+    ok = VirtualRecorder::Create(file, media, &error, speed);
     if (!ok && error.rfind("unknown medium", 0) == 0) {
       error += " (one of";
       for (const auto& m : VirtualRecorder::MediaNames()) error += " " + m;
@@ -140,13 +168,16 @@ bool Range(const std::string& text, bool single, std::pair<int32_t, int32_t>* ou
 
 int Fault(const CliArgs& args) {
   CliOptions opt(args, {"--drive", "--write-error", "--sense", "--times", "--not-ready", "--long-write",
-                                "--hold-write", "--corrupt-write", "--unreadable", "--slow-read"},
+                                "--hold-write", "--corrupt-write", "--unreadable", "--slow-read", "--speed"},
                  {"--no-erase", "--refuse-read-cd", "--clear"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
   VirtualRecorder r;
   int status = 0;
   if (!OpenVirtual(opt, r, status)) return status;
   VirtualFaults f = opt.Has("--clear") ? VirtualFaults{} : r.Faults();
+  // The speed is the drive's, not a failure: clearing the faults keeps it.
+  f.speed = r.Faults().speed;
+  if (!Speed(opt, f.speed, status)) return status;
   if (opt.Has("--write-error")) {
     f.writeFailCount = 1;
     f.writesSeen = 0;

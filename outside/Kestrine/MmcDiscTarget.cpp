@@ -9,6 +9,7 @@
 #include "MediumTable.h"
 #include "MmcCommands.h"
 #include "SectorSizes.h"
+#include "WritePacer.h"
 
 using bytes::BE16;
 using bytes::BE32;
@@ -1481,7 +1482,7 @@ void MmcDiscTarget::GetPerformance(ScsiCommand& c) {
 void MmcDiscTarget::ReadBufferCapacity(ScsiCommand& c) {
   std::vector<uint8_t> a(12, 0);
   PutBE16(&a[0], 10);
-  PutBE32(&a[4], 4u << 20);
-  PutBE32(&a[8], 4u << 20);
+  PutBE32(&a[4], uint32_t(WritePacer::kBufferBytes));
+  PutBE32(&a[8], uint32_t(WritePacer::kBufferBytes));
   Reply(c, a);
 }

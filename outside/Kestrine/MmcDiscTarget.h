@@ -89,6 +89,12 @@ class MmcDiscTarget : public ScsiTransport {
   // Clears the sector store after a full blank.
   virtual void StoreErased() {}
   virtual const char* Product() const = 0;
+  // Burn-proof (BUFE of the write parameters): an empty buffer pauses the
+  // laser instead of spoiling the track.
+  bool BurnProof() const { return bufe_; }
+  // The write speed the host asked for (SET CD SPEED), in kB/s; 0xFFFF: the
+  // fastest the drive can.
+  uint16_t HostWriteSpeed() const { return writeSpeed_; }
 
   DiscModel model_;
 

@@ -239,6 +239,7 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "fault-longwrite") ok = bool(s >> f.longWritePolls);
     else if (key == "fault-noerase") ok = bool(s >> v), f.cannotErase = v;
     else if (key == "fault-noreadcd") ok = bool(s >> v), f.refuseReadCd = v;
+    else if (key == "speed") ok = bool(s >> f.speed) && f.speed >= 0 && f.speed <= kMaxSpeed;
     else if (key == "fault-hold") ok = bool(s >> f.holdAt >> f.holdSeen) && f.holdAt >= 0 && f.holdSeen >= 0;
     else if (key == "fault-corrupt") ok = bool(s >> f.corruptAt >> f.corruptSeen) && f.corruptAt >= 0 && f.corruptSeen >= 0;
     else if (key == "fault-unreadable" || key == "fault-slowread") {
@@ -256,6 +257,7 @@ bool VirtualRecorder::Load(std::string* error) {
   model_ = m;
   faults_ = f;
   medium_ = medium;
+  SetPace();
   Stamp(statePath_, stamp_);
   return true;
 }
@@ -289,6 +291,7 @@ bool VirtualRecorder::Save(std::string* why) {
   if (f.longWritePolls > 0) o << "fault-longwrite " << f.longWritePolls << "\n";
   if (f.cannotErase) o << "fault-noerase 1\n";
   if (f.refuseReadCd) o << "fault-noreadcd 1\n";
+  if (f.speed > 0) o << "speed " << f.speed << "\n";
   if (f.holdAt > 0) o << "fault-hold " << f.holdAt << ' ' << f.holdSeen << "\n";
   if (f.corruptAt > 0) o << "fault-corrupt " << f.corruptAt << ' ' << f.corruptSeen << "\n";
   for (const auto& [first, last] : f.unreadable) o << "fault-unreadable " << first << ' ' << last << "\n";
@@ -314,6 +317,7 @@ void VirtualRecorder::ModelChanged() { Save(); }
 
 bool VirtualRecorder::SetFaults(const VirtualFaults& faults, std::string* error) {
   faults_ = faults;
+  SetPace();
   std::string why;
   if (!Save(&why)) {
     if (error) *error = "cannot write " + why;
@@ -478,7 +482,33 @@ bool VirtualRecorder::Intercept(ScsiCommand& c) {
     c.SetSense(5, 0x20, 0x00);
     return true;
   }
+  if ((op == 0x2A || op == 0xAA) && PaceWrite(c)) return true;
+  // The drive answers once the laser has written what its buffer holds.
+  if (op == 0x35 || op == 0x5B) pacer_.Drain();
   return false;
+}
+
+void VirtualRecorder::SetPace() {
+  const int p = model_.profile;
+  const uint64_t one = medium::IsBd(p) ? WritePacer::kBd1x : medium::IsDvd(p) ? WritePacer::kDvd1x : WritePacer::kCd1x;
+  uint64_t rate = uint64_t(faults_.speed) * one;
+  // A host that asks for less is written for at its speed, as drives do; an
+  // unpaced recorder stays as fast as the machine.
+  const uint64_t asked = uint64_t(HostWriteSpeed()) * 1000;
+  if (rate > 0 && HostWriteSpeed() != 0xFFFF && asked > 0 && asked < rate) rate = asked;
+  if (pacer_.Rate() != rate) pacer_.SetRate(rate);
+}
+
+bool VirtualRecorder::PaceWrite(ScsiCommand& c) {
+  const bool ten = c.opcode() == 0x2A;
+  const uint32_t count = ten ? uint32_t(c.cdb[7]) << 8 | c.cdb[8]
+                             : uint32_t(c.cdb[6]) << 24 | uint32_t(c.cdb[7]) << 16 | uint32_t(c.cdb[8]) << 8 | c.cdb[9];
+  // A CD takes 75 sectors a second at 1x whatever each sector carries.
+  const uint64_t bytes = uint64_t(count) * (medium::IsCd(model_.profile) ? 2352 : 2048);
+  SetPace();
+  if (pacer_.Write(bytes, BurnProof()) == WritePacer::Outcome::kWritten) return false;
+  c.SetSense(3, 0x0C, 0x09);  // write error: loss of streaming
+  return true;
 }
 
 bool VirtualRecorder::ReadFault(ScsiCommand& c) {
@@ -603,7 +633,11 @@ class NewDisc {
 
 }  // namespace
 
-bool VirtualRecorder::Create(const std::string& statePath, const std::string& medium, std::string* error) {
+bool VirtualRecorder::Create(const std::string& statePath, const std::string& medium, std::string* error, int speed) {
+  if (speed < 0 || speed > kMaxSpeed) {
+    if (error) *error = "a speed from 1x to " + std::to_string(kMaxSpeed) + "x";
+    return false;
+  }
   const MediumKind* kind = nullptr;
   for (const auto& k : kMedia)
     if (medium == KeyOf(k)) kind = &k;
@@ -618,6 +652,7 @@ bool VirtualRecorder::Create(const std::string& statePath, const std::string& me
   if (!r.Open(disc.part(), error)) return false;
   r.model_ = m;
   r.medium_ = medium;
+  r.faults_.speed = speed;
   return disc.Finish(r.Save() && r.FlushStore(), error);
 }
 

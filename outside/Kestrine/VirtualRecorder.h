@@ -11,6 +11,7 @@
 
 #include "MmcDiscTarget.h"
 #include "OutputFile.h"
+#include "WritePacer.h"
 
 struct VirtualFaults {
   // A write that fails: the Nth WRITE command counted from arming fails with
@@ -39,6 +40,10 @@ struct VirtualFaults {
   std::vector<std::pair<int32_t, int32_t>> unreadable;
   // Reads that touch one of these ranges are slow (see SetReadPace).
   std::vector<std::pair<int32_t, int32_t>> slowRead;
+  // The drive writes at this multiple of 1x (CD, DVD or BD by the disc in
+  // it), with a drive buffer that can run dry; 0 writes as fast as the
+  // machine can.
+  int speed = 0;
 };
 
 class VirtualRecorder : public MmcDiscTarget {
@@ -51,7 +56,10 @@ class VirtualRecorder : public MmcDiscTarget {
 
   // Media names: cd-r cd-rw dvd-r dvd-rw dvd+r dvd+rw dvd-ram dvd-r-dl
   // dvd+r-dl bd-r bd-re. A blank disc of that kind.
-  static bool Create(const std::string& statePath, const std::string& medium, std::string* error);
+  // `speed` as VirtualFaults::speed.
+  static bool Create(const std::string& statePath, const std::string& medium, std::string* error, int speed = 0);
+  // The speeds a drive can be given ("16x"), as multiples of 1x.
+  static constexpr int kMaxSpeed = 64;
   // A pressed CD-ROM or DVD-ROM holding an ISO image ("cd-rom", "dvd-rom").
   static bool CreatePressedData(const std::string& statePath, const std::string& medium,
                                 const std::string& isoPath, std::string* error);
@@ -85,6 +93,9 @@ class VirtualRecorder : public MmcDiscTarget {
   static void SetReadPace(ReadPace pace);
   static constexpr int kSlowSectorMs = 2;
   const VirtualFaults& Faults() const { return faults_; }
+  // The clock the write pace runs on; tests give one of their own.
+  void SetPaceClock(PaceClock* clock) { pacer_.SetClock(clock); }
+  const WritePacer& Pacer() const { return pacer_; }
 
   std::string Path() const override { return "virtual:" + statePath_; }
   bool LockExclusive(bool lock) override;
@@ -120,6 +131,10 @@ class VirtualRecorder : public MmcDiscTarget {
   // Paces a read and fails it when it touches an unreadable range (true:
   // answered).
   bool ReadFault(ScsiCommand& c);
+  // Paces a write at the drive's speed; true when it is answered (an
+  // underrun that spoiled the track).
+  bool PaceWrite(ScsiCommand& c);
+  void SetPace();
   // Hands every 2048-byte sector of [start, start + count) that the sector
   // file holds to `put`; false as soon as `put` fails.
   bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);
@@ -127,6 +142,7 @@ class VirtualRecorder : public MmcDiscTarget {
   std::string statePath_;
   std::string medium_;
   VirtualFaults faults_;
+  WritePacer pacer_;
   int sectorFd_ = -1;
   bool dirty_ = false;  // sectors written since the state was last saved
   // The lock file is held while a burn or an erase has the drive

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <thread>
 
+#include "BurnCtrl/BurnMultiRun.h"
 #include "BurnCtrl/Results.h"
 #include "BurnTestSupport.h"
 #include "ByteFields.h"
@@ -203,4 +205,79 @@ TEST(BurnMana, SeveralRecordersShareTheSourceAndPadTheirLastChunkWithZeros) {
   EXPECT_LT(a->Tracks()[0].size, volume + 16 + 150);
   for (size_t i = size_t(volume) * 2048; i < image.size(); ++i)
     if (image[i] != 0) FAIL() << "byte " << i << " past the track's end is not zero";
+}
+
+namespace {
+
+// Three recorders of one run write one project; each one's first write
+// waits until all three stand there, so that all of them are in the
+// reader's round before any of them moves on.
+struct SharedRun {
+  ScratchFolder disc;
+  std::vector<std::unique_ptr<ListedDrive<FaultyRecorder>>> drives;
+  std::mutex lock;
+  std::condition_variable cv;
+  int arrived = 0;
+  std::function<void()> allThere;  // once, when the last one arrives
+  explicit SharedRun(int count) {
+    for (int i = 0; i < count; ++i) {
+      drives.push_back(std::make_unique<ListedDrive<FaultyRecorder>>(
+          NewDisc(disc, rec::kDvdPlusR, 0, 21 + i, "d" + std::to_string(i) + ".img")));
+      (*drives.back())->onWrite = [this, count](int n) {
+        if (n != 1) return;
+        std::unique_lock<std::mutex> hold(lock);
+        if (++arrived == count && allThere) allThere();
+        cv.notify_all();
+        cv.wait(hold, [&] { return arrived == count; });
+      };
+    }
+  }
+  std::vector<int> Indexes() const {
+    std::vector<int> v;
+    for (const auto& d : drives) v.push_back(d->index);
+    return v;
+  }
+};
+
+}  // namespace
+
+TEST(BurnMana, SeveralRecordersOfARunWriteFromOneReadingOfTheSource) {
+  Source src((3 << 20) + 777, 12);
+  StagedProject project({src.path});
+  SharedRun shared(3);
+  BurnMultiRun run(shared.Indexes(), 1,
+                   [&](int d) { return WriteCd(d, project.root(), "ONCE", 0, false, false, false); });
+  ASSERT_EQ(run.Start(), result::kSuccess);
+  run.Wait();
+  ASSERT_EQ(run.Result(), result::kSuccess) << run.Summary([](int d) { return std::to_string(d); });
+  for (int i = 0; i < 3; ++i) ExpectFileOnImage(shared.disc / ("d" + std::to_string(i) + ".img"), "payload.bin", src.data);
+  const std::string first = ReadWholeFile(shared.disc / "d0.img");
+  for (int i = 1; i < 3; ++i) EXPECT_TRUE(ReadWholeFile(shared.disc / ("d" + std::to_string(i) + ".img")) == first);
+  // The track was read once and handed to all three.
+  const uint64_t track = shared.drives[0]->drive->Tracks().at(0).size;
+  EXPECT_GE(run.Reader().SectorsRead() + 32, track);
+  EXPECT_LE(run.Reader().SectorsRead(), track);
+  EXPECT_EQ(run.Reader().SectorsHanded(), 3 * run.Reader().SectorsRead());
+}
+
+// A file that vanishes while the track is read: the recorders that did not
+// read the source themselves are told as well, since their discs miss it
+// just the same.
+TEST(BurnMana, ASourceThatVanishedFailsEveryRecorderOfTheSharedReading) {
+  ScratchFolder src;
+  std::string keep = WriteBytes(src, "a_keep.bin", PatternBytes(4 << 20, 6));
+  std::string gone = WriteBytes(src, "z_gone.bin", PatternBytes(1 << 20, 7));
+  StagedProject project({keep, gone});
+  SharedRun shared(3);
+  shared.allThere = [&] { std::remove(gone.c_str()); };
+  BurnMultiRun run(shared.Indexes(), 1,
+                   [&](int d) { return WriteCd(d, project.root(), "GONE", 0, false, false, false); });
+  ASSERT_EQ(run.Start(), result::kSuccess);
+  run.Wait();
+  for (const MultiRow& r : run.Rows()) {
+    EXPECT_EQ(r.result, result::kSourceUnreadable) << "drive " << r.drive;
+    const std::vector<std::string> lost = LastUnreadableSources(r.drive);
+    ASSERT_EQ(lost.size(), 1u) << "drive " << r.drive;
+    EXPECT_EQ(lost[0], gone);
+  }
 }

@@ -114,3 +114,29 @@ TEST_F(VirtualCli, FreeSpaceOfAnOverwritableDiscLeavesOutWhatItsUdfVolumeUses) {
   EXPECT_LT(freeBytes, capacity - uint64_t(3 << 20)) << "the volume's blocks are not free";
   EXPECT_GT(freeBytes, capacity - uint64_t(sectors + 64) * 2048) << "only the volume's blocks are taken";
 }
+
+TEST_F(VirtualCli, TheSpeedIsSetAtCreationChangedByTheFaultSwitchAndKeptByClear) {
+  std::string out;
+  const std::string disc = dir_ / "paced.vdisc";
+  ASSERT_EQ(0, RunCli("virtual create --media dvd+r --speed 16x " + disc, &out)) << out;
+  auto speedLine = [&] {
+    std::ifstream in(disc);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("speed ", 0) == 0) return line;
+    return std::string();
+  };
+  EXPECT_EQ("speed 16", speedLine());
+  ASSERT_EQ(0, RunCli("virtual fault --drive virtual:" + disc + " --speed 4 --no-erase", &out)) << out;
+  EXPECT_EQ("speed 4", speedLine());
+  ASSERT_EQ(0, RunCli("virtual fault --drive virtual:" + disc + " --clear", &out)) << out;
+  EXPECT_EQ("speed 4", speedLine()) << "the speed is the drive's, not a fault";
+  ASSERT_EQ(0, RunCli("virtual fault --drive virtual:" + disc + " --speed max", &out)) << out;
+  EXPECT_EQ("", speedLine());
+  for (const char* bad : {"0x", "65x", "fast", "16xx", "x"}) {
+    EXPECT_NE(0, RunCli("virtual fault --drive virtual:" + disc + " --speed '" + bad + "'", &out)) << bad;
+    EXPECT_NE(std::string::npos, out.find("--speed takes")) << bad << ": " << out;
+  }
+  EXPECT_NE(0, RunCli("virtual create --media cd-rom --iso " + disc + " --speed 8x " + (dir_ / "p.vdisc"), &out));
+  EXPECT_NE(std::string::npos, out.find("pressed disc is never written")) << out;
+}
