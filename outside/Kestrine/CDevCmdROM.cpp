@@ -282,6 +282,69 @@ uint32_t CDevCmdROM::GetCDText(FS_CDTEXT_INFO& text) {
   return ParseCdTextPacks(buf.data() + 4, len - 4, text) ? DEV_OK : Refuse(DEV_NOT_AVAILABLE, SRB_BAD_RESPONSE);
 }
 
+uint32_t CDevCmdROM::ReadCdTextPacks(std::vector<uint8_t>& packs) {
+  packs.clear();
+  std::vector<uint8_t> buf(4 + 18 * 255 * 8);
+  uint32_t s = ReadToc(buf.data(), int(buf.size()), 5, 0);
+  // A drive tells a disc without texts by refusing the format.
+  if (s == DEV_CHECK_CONDITION && GetSenseKey() == 5 && GetASC() == 0x24) return DEV_OK;
+  if (s != DEV_OK) return s;
+  size_t len = std::min<size_t>(BE16(buf.data()) + 2u, buf.size());
+  if (len < 4) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  // Some drives put a reserved byte or two before the packs' end: whole packs only.
+  len = 4 + (len - 4) / 18 * 18;
+  packs.assign(buf.begin() + 4, buf.begin() + long(len));
+  return DEV_OK;
+}
+
+uint32_t CDevCmdROM::ReadSubChannel(uint8_t* buffer, int size, int format, int track) {
+  if (!buffer || size < 4 || size > 65535 || format < 1 || format > 3 || track < 0 || track > 99)
+    return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t cdb[10] = {mmc::kReadSubChannel, 0, 0x40, uint8_t(format), 0, 0, uint8_t(track)};
+  PutBE16(cdb + 7, uint16_t(size));
+  std::memset(buffer, 0, size_t(size));
+  uint32_t got = 0;
+  uint32_t s = Run(cdb, 10, ScsiCommand::kIn, buffer, uint32_t(size), timeouts::kQuery, &got);
+  if (s != DEV_OK) return s;
+  if (got < 4) return Refuse(DEV_BAD_RESPONSE, SRB_BAD_RESPONSE);
+  return DEV_OK;
+}
+
+namespace {
+
+// The code of a catalogue or ISRC answer when its valid bit is set: the
+// characters up to the first that is not printable.
+std::string SubChannelCode(const uint8_t* a, size_t got, size_t length) {
+  if (got < 4 + 5 + length || !(a[4 + 4] & 0x80)) return "";
+  std::string code;
+  for (size_t i = 0; i < length && a[9 + i] > 0x20 && a[9 + i] < 0x7F; ++i) code += char(a[9 + i]);
+  return code;
+}
+
+}  // namespace
+
+uint32_t CDevCmdROM::ReadMediaCatalog(std::string& mcn) {
+  mcn.clear();
+  uint8_t a[24];
+  uint32_t s = ReadSubChannel(a, sizeof a, 2, 0);
+  if (s != DEV_OK) return s;
+  std::string code = SubChannelCode(a, std::min<size_t>(sizeof a, BE16(a + 2) + 4u), 13);
+  // A drive that reads no catalogue may answer zeros with the bit set.
+  if (IsValidMcn(code) && code != std::string(13, '0')) mcn = code;
+  return DEV_OK;
+}
+
+uint32_t CDevCmdROM::ReadTrackIsrc(int track, std::string& isrc) {
+  isrc.clear();
+  if (track < 1 || track > 99) return Refuse(DEV_BAD_ARGUMENT, SRB_INVALID_REQUEST);
+  uint8_t a[24];
+  uint32_t s = ReadSubChannel(a, sizeof a, 3, track);
+  if (s != DEV_OK) return s;
+  std::string code = SubChannelCode(a, std::min<size_t>(sizeof a, BE16(a + 2) + 4u), 12);
+  if (IsValidIsrc(code)) isrc = code;
+  return DEV_OK;
+}
+
 int CDevCmdROM::JudgeFileSystem(uint32_t lba) {
   return fscheck::Judge(
       [&](uint32_t sector, uint8_t* out) { return ReadCD_10(out, kDataSectorSize, 1, lba + sector) == DEV_OK; });

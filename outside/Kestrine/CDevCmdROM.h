@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "DevTypes.h"
 #include "ScsiTransport.h"
@@ -45,6 +46,16 @@ class CDevCmdROM {
   [[nodiscard]] uint32_t GetTocData(TocData& toc);               // format 0, parsed
   [[nodiscard]] uint32_t GetSessionInfo(SessionInfo& info);      // format 2, parsed
   [[nodiscard]] uint32_t GetCDText(FS_CDTEXT_INFO& text);        // format 5, parsed
+  // Format 5 as the disc has it: the packs, 18 bytes each, without the
+  // header. A disc without CD-Text gives DEV_OK and no packs.
+  [[nodiscard]] uint32_t ReadCdTextPacks(std::vector<uint8_t>& packs);
+  // READ SUB-CHANNEL with the Q data (format 2 catalogue number, 3 ISRC of
+  // `track`): the answer, header included.
+  [[nodiscard]] uint32_t ReadSubChannel(uint8_t* buffer, int size, int format, int track);
+  // The disc's media catalogue number and a track's ISRC; "" (and DEV_OK)
+  // when the disc has none or the drive keeps it to itself.
+  [[nodiscard]] uint32_t ReadMediaCatalog(std::string& mcn);
+  [[nodiscard]] uint32_t ReadTrackIsrc(int track, std::string& isrc);
   int JudgeFileSystem(uint32_t lba);               // 0 none, 1 ISO 9660, 2 UDF, 3 both
   // MODE SENSE(10): the page from its code byte on (header and block
   // descriptors removed), at most `size` bytes.

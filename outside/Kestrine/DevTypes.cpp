@@ -284,6 +284,37 @@ uint16_t CdTextCrc(const uint8_t* p) {
   return uint16_t(~crc);
 }
 
+void CdTextPacksToSubchannel(const uint8_t* packs, uint8_t* out) {
+  // Three bytes make four symbols; a pack's 18 bytes are six such groups.
+  for (int g = 0; g < 24; ++g) {
+    const uint8_t* in = packs + 3 * g;
+    uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
+    for (int k = 0; k < 4; ++k) out[4 * g + k] = uint8_t((v >> (18 - 6 * k)) & 0x3F);
+  }
+}
+
+void SubchannelToCdTextPacks(const uint8_t* in, uint8_t* packs) {
+  for (int g = 0; g < 24; ++g) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) v = v << 6 | (in[4 * g + k] & 0x3F);
+    packs[3 * g] = uint8_t(v >> 16), packs[3 * g + 1] = uint8_t(v >> 8), packs[3 * g + 2] = uint8_t(v);
+  }
+}
+
+bool IsValidMcn(const std::string& mcn) {
+  return mcn.size() == 13 && std::all_of(mcn.begin(), mcn.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsValidIsrc(const std::string& isrc) {
+  if (isrc.size() != 12) return false;
+  for (size_t i = 0; i < 12; ++i) {
+    const char c = isrc[i];
+    const bool digit = c >= '0' && c <= '9', upper = c >= 'A' && c <= 'Z';
+    if (i < 5 ? !(digit || upper) : !digit) return false;
+  }
+  return true;
+}
+
 bool ParseCdTextPacks(const uint8_t* packs, size_t size, FS_CDTEXT_INFO& out) {
   out = FS_CDTEXT_INFO();
   // Texts run on from pack to pack: collect each type's bytes of block 0 in

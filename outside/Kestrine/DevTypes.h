@@ -214,6 +214,18 @@ bool ParseCdTextPacks(const uint8_t* packs, size_t size, FS_CDTEXT_INFO& out);
 // CRC of a CD-Text pack over its first 16 bytes (stored inverted, big-endian).
 uint16_t CdTextCrc(const uint8_t* pack16);
 
+// Four CD-Text packs (72 bytes) as the 96 bytes of R-W sub-channel of one
+// lead-in sector, the form a session-at-once write sends them in (cue sheet
+// lead-in data form 0x41): each pack's 144 bits, high bit first, in 24
+// six-bit symbols, one a byte with its two top bits clear.
+void CdTextPacksToSubchannel(const uint8_t* packs72, uint8_t* out96);
+void SubchannelToCdTextPacks(const uint8_t* in96, uint8_t* packs72);
+
+// A media catalogue number is 13 digits; an ISRC 12 characters, five of
+// letters and digits (country and owner) and seven digits (year and number).
+bool IsValidMcn(const std::string& mcn);
+bool IsValidIsrc(const std::string& isrc);
+
 // CD-Text packs for a disc: texts[type][track], type 0 title, 1 performer,
 // 2 songwriter, 3 composer, 5 message; track 0 is the disc itself. Block 0,
 // character set ISO 8859-1, with the size information packs at the end.

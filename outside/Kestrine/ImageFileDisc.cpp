@@ -108,6 +108,7 @@ bool ImageFileDisc::Intercept(ScsiCommand& c) {
     const uint8_t* entry = c.data + at;
     const uint8_t track = entry[1], control = entry[0] >> 4, form = entry[3];
     if (track == 0 || track == 0xAA) continue;  // lead-in and lead-out
+    if ((entry[0] & 0x0F) != 1) continue;       // a catalogue number or an ISRC
     const bool audio = (control & 0x04) == 0;
     const bool mode1 = (form & 0x0F) == 0x01 || form == 0x10 || form == 0x11;
     if (audio || !mode1) {

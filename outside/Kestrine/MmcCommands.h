@@ -19,6 +19,7 @@ constexpr uint8_t kReadCapacity = 0x25;
 constexpr uint8_t kRead10 = 0x28;
 constexpr uint8_t kWrite10 = 0x2A;
 constexpr uint8_t kSynchronizeCache = 0x35;
+constexpr uint8_t kReadSubChannel = 0x42;
 constexpr uint8_t kReadTocPmaAtip = 0x43;
 constexpr uint8_t kGetConfiguration = 0x46;
 constexpr uint8_t kReadDiscInformation = 0x51;

@@ -1,6 +1,7 @@
 #include "MmcDiscTarget.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "ByteFields.h"
@@ -96,6 +97,7 @@ bool MmcDiscTarget::Execute(ScsiCommand& c) {
       case mmc::kWrite12: Write10(c, int32_t(BE32(c.cdb + 2)), BE32(c.cdb + 6)); break;
       case mmc::kSynchronizeCache: SyncCache(c); break;
       case mmc::kReadTocPmaAtip: ReadToc(c); break;
+      case mmc::kReadSubChannel: ReadSubChannel(c); break;
       case mmc::kGetConfiguration: GetConfiguration(c); break;
       case mmc::kReadDiscInformation: ReadDiscInformation(c); break;
       case mmc::kReadTrackInformation: ReadTrackInformation(c); break;
@@ -461,7 +463,7 @@ void MmcDiscTarget::ReadDiscInformation(ScsiCommand& c) {
   a[kFormatStatus] = uint8_t(0x20 | (p == 26 ? (m.formatted ? 3 : 0) : 0));  // unrestricted use
   a[kDiscType] = medium::IsCd(p) ? m.sessionFormat : 0;
   if (medium::IsCd(p)) {
-    if (status == 0 || status == 1) PutMsf(&a[kLastSessionLeadIn], NextTrackStart() - 150 - 4500 - 1);
+    if (status == 0 || status == 1) PutMsf(&a[kLastSessionLeadIn], LeadInStart());
     else std::memset(&a[kLastSessionLeadIn], 0xFF, 4);
     PutMsf(&a[kLastPossibleLeadOut], m.capacity);
   } else {
@@ -670,6 +672,43 @@ void MmcDiscTarget::ReadToc(ScsiCommand& c) {
     return Fail(c, kInvalidField);
   }
   PutBE16(&a[0], uint16_t(a.size() - 2));
+  Reply(c, a);
+}
+
+void MmcDiscTarget::ReadSubChannel(ScsiCommand& c) {
+  if (!NeedMedium(c)) return;
+  const bool subQ = c.cdb[2] & 0x40;
+  const uint8_t format = c.cdb[3];
+  const uint8_t number = c.cdb[6];
+  if (format != 2 && format != 3) return Fail(c, kInvalidField);
+  int lastSession = 0;
+  const std::vector<const DiscTrack*> tracks = TocTracks(&lastSession);
+  if (tracks.empty() || !medium::IsCd(model_.profile)) return Fail(c, kIllegalMode);
+  const DiscTrack* track = nullptr;
+  if (format == 3) {
+    for (const DiscTrack* t : tracks)
+      if (t->number == number) track = t;
+    if (!track) return Fail(c, kInvalidField);
+  }
+  std::vector<uint8_t> a(4, 0);
+  a[1] = 0x15;  // no audio status to tell
+  if (subQ) {
+    std::vector<uint8_t> d(20, 0);
+    d[0] = format;
+    if (format == 2 && !model_.mcn.empty()) {
+      d[4] = 0x80;  // MCVal
+      std::memcpy(&d[5], model_.mcn.data(), std::min<size_t>(13, model_.mcn.size()));
+    } else if (format == 3) {
+      d[1] = uint8_t(0x30 | track->Control());
+      d[2] = uint8_t(track->number);
+      if (!track->isrc.empty()) {
+        d[4] = 0x80;  // TCVal
+        std::memcpy(&d[5], track->isrc.data(), std::min<size_t>(12, track->isrc.size()));
+      }
+    }
+    a.insert(a.end(), d.begin(), d.end());
+  }
+  PutBE16(&a[2], uint16_t(a.size() - 4));
   Reply(c, a);
 }
 
@@ -963,6 +1002,15 @@ void MmcDiscTarget::WriteCueSectors(ScsiCommand& c, int32_t lba, uint32_t count)
   // Each sector is as long as the cue sheet's data form says; a command
   // that does not fit is refused before anything of it is kept.
   const uint32_t block = c.dataLength / std::max<uint32_t>(count, 1);
+  const int32_t programStart = cue_.front().pregap;
+  if (cueText_ && lba < programStart) {
+    // The lead-in: R-W sub-channel only, and no command runs on past it.
+    if (block != 96 || block * count != c.dataLength || int64_t(lba) + count > programStart)
+      return Fail(c, kIllegalMode);
+    for (uint32_t i = 0; i < count; ++i) TakeLeadIn(c.data + size_t(i) * 96);
+    cueNext_ += int32_t(count);
+    return;
+  }
   for (uint32_t i = 0; i < count; ++i) {
     const CueTrack* ct = CueTrackAt(lba + int32_t(i));
     if (!ct) continue;
@@ -1112,6 +1160,8 @@ void MmcDiscTarget::Blank(ScsiCommand& c) {
   m.finalized = false;
   m.formatted = false;
   m.sessionFormat = 0;
+  m.cdText.clear();
+  m.mcn.clear();
   if (m.profile == 19) m.profile = 20;  // a blanked DVD-RW is sequential again
   m.capacity = medium::Capacity(m.profile);
   simulating_ = false;
@@ -1220,18 +1270,46 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
   uint32_t n = (uint32_t(c.cdb[6]) << 16) | (uint32_t(c.cdb[7]) << 8) | c.cdb[8];
   n = std::min(n, c.dataLength);
   if (!c.data || n < 16 || n % 8) return Fail(c, kInvalidParamField);
-  // Entries: CTL/ADR, TNO, INDEX (both BCD), data form, SCMS, MIN, SEC, FRAME.
+  // Entries: CTL/ADR, TNO, INDEX (both BCD), data form, SCMS, MIN, SEC, FRAME;
+  // ADR 2 entries carry the catalogue number, ADR 3 ones a track's ISRC,
+  // each in two halves.
   std::vector<CueTrack> tracks;
-  int32_t leadOut = -1;
+  int32_t leadOut = -1, lastAt = INT32_MIN;
+  bool text = false;
+  std::string mcn;
+  std::vector<std::pair<int, std::string>> isrcs;
   for (uint32_t off = 0; off < n; off += 8) {
     const uint8_t* e = c.data + off;
+    const uint8_t adr = e[0] & 0x0F;
+    if (adr == 2) {
+      if (!tracks.empty() || mcn.size() >= 13) return Fail(c, kInvalidParamField);
+      mcn.append(reinterpret_cast<const char*>(e + 1), mcn.empty() ? 7 : 6);
+      continue;
+    }
+    if (adr == 3) {
+      const int tno = IsBcd(e[1]) ? FromBcd(e[1]) : 0;
+      if (tno < 1) return Fail(c, kInvalidParamField);
+      if (isrcs.empty() || isrcs.back().first != tno || isrcs.back().second.size() >= 12) isrcs.emplace_back(tno, "");
+      isrcs.back().second.append(reinterpret_cast<const char*>(e + 2), 6);
+      continue;
+    }
+    if (adr != 1) return Fail(c, kInvalidParamField);
     if (e[5] > 99 || e[6] > 59 || e[7] > 74) return Fail(c, kInvalidParamField);
     int32_t at = int32_t(MsfToFrames(e[5], e[6], e[7])) - kMsfOfLbaZero;
-    if (e[1] == 0x00) continue;  // lead-in
+    if (e[1] == 0x00) {  // lead-in: 0x41 when the host sends CD-Text packs in it
+      if (e[3] & 0xC0) {
+        if (e[3] != 0x41) return Fail(c, kInvalidParamField);
+        text = true;
+      }
+      continue;
+    }
+    if (at < lastAt) return Fail(c, kInvalidParamField);  // the sheet runs forwards
+    lastAt = at;
     if (e[1] == 0xAA) {
       leadOut = at;
       break;
     }
+    if (!IsBcd(e[1]) || !IsBcd(e[2])) return Fail(c, kInvalidParamField);
     int tno = FromBcd(e[1]), index = FromBcd(e[2]);
     if (tno < 1 || tno > 99) return Fail(c, kInvalidParamField);
     // The host sends every sector: audio (00), or data as user bytes (10,
@@ -1241,23 +1319,48 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
     const bool data = e[0] & 0x40;
     const bool known = form == 0x00 || form == 0x10 || form == 0x11 || form == 0x20 || form == 0x21 ||
                        form == 0x30 || form == 0x31;
-    if (!known || data != (form != 0x00)) return Fail(c, kInvalidParamField);
+    if (!known || data != (form != 0x00) || (e[3] & 0xC0)) return Fail(c, kInvalidParamField);
     Mode mode = data ? ((form >> 4) == 1 ? Mode::Mode1 : (form >> 4) == 3 ? Mode::Mode2Formless : Mode::Mode2Form1)
                      : Mode::Audio;
     if (tracks.empty() || tracks.back().number != tno) {
       if (!tracks.empty() && tno != tracks.back().number + 1) return Fail(c, kInvalidParamField);
+      if (index > 1) return Fail(c, kInvalidParamField);  // a track begins at index 0 or 1
       tracks.push_back({tno, at, at, mode, form, form});
+      tracks.back().start = -1;
     }
-    if (index == 1) {
-      tracks.back().start = at;
-      tracks.back().form = form;
-      tracks.back().mode = mode;
-      tracks.back().control = uint8_t(e[0] >> 4);
-    } else if (index == 0) {
-      tracks.back().pregapForm = form;
+    CueTrack& t = tracks.back();
+    if (index == 0) {
+      if (t.start != -1 || at != t.pregap) return Fail(c, kInvalidParamField);
+      t.pregapForm = form;
+    } else if (index == 1) {
+      if (t.start != -1) return Fail(c, kInvalidParamField);
+      t.start = at;
+      t.form = form;
+      t.mode = mode;
+      t.control = uint8_t(e[0] >> 4);
+    } else {
+      // Index points go up one at a time, each after the one before.
+      if (t.start == -1 || index != int(t.indexes.size()) + 2 || at <= (t.indexes.empty() ? t.start : t.indexes.back()))
+        return Fail(c, kInvalidParamField);
+      if (form != t.form || uint8_t(e[0] >> 4) != t.control) return Fail(c, kInvalidParamField);
+      t.indexes.push_back(at);
     }
   }
+  for (const CueTrack& t : tracks)
+    if (t.start == -1) return Fail(c, kInvalidParamField);
   if (tracks.empty() || leadOut <= tracks.back().start) return Fail(c, kInvalidParamField);
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const int32_t end = i + 1 < tracks.size() ? tracks[i + 1].pregap : leadOut;
+    if (!tracks[i].indexes.empty() && tracks[i].indexes.back() >= end) return Fail(c, kInvalidParamField);
+  }
+  if (!mcn.empty() && !IsValidMcn(mcn)) return Fail(c, kInvalidParamField);
+  for (const auto& [tno, code] : isrcs) {
+    CueTrack* t = nullptr;
+    for (CueTrack& x : tracks)
+      if (x.number == tno) t = &x;
+    if (!t || !t->isrc.empty() || !IsValidIsrc(code)) return Fail(c, kInvalidParamField);
+    t->isrc = code;
+  }
   int32_t first = m.tracks.empty() ? -150 : NextTrackStart() - 150;
   if (tracks.front().pregap != first && !(m.tracks.empty() && tracks.front().pregap == 0))
     return Fail(c, kInvalidParamField);
@@ -1265,9 +1368,27 @@ void MmcDiscTarget::SendCueSheet(ScsiCommand& c) {
   int expectedNumber = (m.tracks.empty() ? 0 : m.tracks.back().number) + 1;
   if (tracks.front().number != expectedNumber) return Fail(c, kInvalidParamField);
   cue_ = tracks;
-  cueNext_ = tracks.front().pregap;
   cueLeadOut_ = leadOut;
+  cueMcn_ = mcn;
+  cueText_ = text;
+  cuePacks_.clear();
+  cuePacksRepeat_ = false;
+  cueNext_ = text ? LeadInStart() : tracks.front().pregap;
   cuePending_ = true;
+}
+
+void MmcDiscTarget::TakeLeadIn(const uint8_t* block) {
+  // The host repeats its packs all through the lead-in; one round is the disc's.
+  uint8_t packs[72];
+  SubchannelToCdTextPacks(block, packs);
+  for (int k = 0; k < 4 && !cuePacksRepeat_; ++k) {
+    const uint8_t* p = packs + 18 * k;
+    if (cuePacks_.size() >= 18 && std::equal(p, p + 18, cuePacks_.begin())) {
+      cuePacksRepeat_ = true;
+      break;
+    }
+    if (cuePacks_.size() < 18 * 255 * 8) cuePacks_.insert(cuePacks_.end(), p, p + 18);
+  }
 }
 
 void MmcDiscTarget::CommitCueSheet() {
@@ -1282,10 +1403,21 @@ void MmcDiscTarget::CommitCueSheet() {
     t.size = t.recorded = end - t.start;
     t.mode = cue_[i].mode;
     t.flags = uint8_t(cue_[i].control & 0x0B);
+    t.isrc = cue_[i].isrc;
+    t.indexes = cue_[i].indexes;
     t.closed = true;
     m.tracks.push_back(t);
   }
-  if (m.closedSessions == 0) m.sessionFormat = sessionFormat_;
+  if (m.closedSessions == 0) {
+    m.sessionFormat = sessionFormat_;
+    // What a reader finds is the first session's: its lead-in texts and
+    // the catalogue number its sub-channel carries.
+    m.mcn = cueMcn_;
+    // Trailing empty packs (a lead-in sent short of a whole round) are no text.
+    while (cuePacks_.size() >= 18 && std::all_of(cuePacks_.end() - 18, cuePacks_.end(), [](uint8_t b) { return b == 0; }))
+      cuePacks_.resize(cuePacks_.size() - 18);
+    if (cueText_) m.cdText = cuePacks_;
+  }
   ++m.closedSessions;
   if (multiSession_ == 0) m.finalized = true;
   cuePending_ = false;

@@ -22,6 +22,8 @@ struct DiscTrack {
   bool closed = false;
   bool reserved = false;
   uint8_t flags = 0;     // control bits a cue sheet gave: 0x1 pre-emphasis, 0x2 copy permitted, 0x8 four channels
+  std::string isrc;      // 12 characters, or empty
+  std::vector<int32_t> indexes;  // LBAs of index 2, 3, ... in order (index 1 is `start`)
   int32_t End() const { return start + ((closed || reserved) ? size : recorded); }
   bool IsAudio() const { return mode == cdsector::Mode::Audio; }
   // The control nibble of the table of contents.
@@ -40,6 +42,7 @@ struct DiscModel {
   int32_t layer0 = 0;         // DL media: sectors of layer 0
   std::vector<DiscTrack> tracks;  // in disc order
   std::vector<uint8_t> cdText;    // CD-Text packs, 18 bytes each
+  std::string mcn;                // media catalogue number: 13 digits, or empty
 };
 
 class MmcDiscTarget : public ScsiTransport {
@@ -62,6 +65,9 @@ class MmcDiscTarget : public ScsiTransport {
   // The track whose pre-gap (the sectors between it and the track before it
   // in its session) holds `lba`; null when none.
   const DiscTrack* PregapTrack(int32_t lba) const;
+  // Where the lead-in of the session to be written starts: what READ DISC
+  // INFORMATION names, and where a session-at-once write with CD-Text begins.
+  int32_t LeadInStart() const { return NextTrackStart() - 150 - 4500 - 1; }
 
  protected:
   // The stored form of one sector: 2352 (raw), 2048 or 2336 (user data).
@@ -97,6 +103,7 @@ class MmcDiscTarget : public ScsiTransport {
   void ReadDiscInformation(ScsiCommand& c);
   void ReadTrackInformation(ScsiCommand& c);
   void ReadToc(ScsiCommand& c);
+  void ReadSubChannel(ScsiCommand& c);
   // The tracks the table of contents lists, and the last session it covers.
   std::vector<const DiscTrack*> TocTracks(int* lastSession) const;
   // Format 0 (false: no such track) and format 2 of READ TOC.
@@ -169,10 +176,19 @@ class MmcDiscTarget : public ScsiTransport {
     uint8_t pregapForm;  // data form of the cue sheet for the pre-gap and
     uint8_t form;        // for the track: what each sector the host sends holds
     uint8_t control = 0; // the track's control nibble
+    std::vector<int32_t> indexes;  // index 2 on
+    std::string isrc;
   };
   bool cuePending_ = false;
   std::vector<CueTrack> cue_;
   int32_t cueNext_ = 0, cueLeadOut_ = 0;
+  std::string cueMcn_;
+  // The lead-in carries CD-Text: the host sends it from LeadInStart() as
+  // 96 bytes of R-W sub-channel a sector; the packs of its first round are kept.
+  bool cueText_ = false;
+  std::vector<uint8_t> cuePacks_;
+  bool cuePacksRepeat_ = false;  // the round of packs is complete
+  void TakeLeadIn(const uint8_t* block96);
   // The cue sheet's track a sector belongs to; none before its first pre-gap.
   const CueTrack* CueTrackAt(int32_t at) const;
 };

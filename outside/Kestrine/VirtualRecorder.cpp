@@ -198,6 +198,24 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "sessionformat") ok = bool(s >> v), m.sessionFormat = uint8_t(v);
     else if (key == "layer0") ok = bool(s >> v), m.layer0 = int32_t(v);
     else if (key == "cdtext") { std::string h; ok = bool(s >> h) && Unhex(h, m.cdText) && m.cdText.size() % 18 == 0; }
+    else if (key == "mcn") ok = bool(s >> m.mcn) && IsValidMcn(m.mcn);
+    else if (key == "isrc" || key == "index") {
+      // Lines of their own after the track they belong to, so that state
+      // files written before them still load and older programs pass them by.
+      int number = 0;
+      ok = bool(s >> number) && !m.tracks.empty() && m.tracks.back().number == number;
+      DiscTrack* t = ok ? &m.tracks.back() : nullptr;
+      if (ok && key == "isrc") {
+        ok = bool(s >> t->isrc) && IsValidIsrc(t->isrc);
+      } else if (ok) {
+        int32_t at = 0;
+        while (ok && s >> at) {
+          ok = at > (t->indexes.empty() ? t->start : t->indexes.back());
+          t->indexes.push_back(at);
+        }
+        ok = ok && !t->indexes.empty() && t->indexes.size() <= 98;
+      }
+    }
     else if (key == "track") {
       DiscTrack t;
       int mode = 0, closed = 0, reserved = 0;
@@ -248,10 +266,18 @@ bool VirtualRecorder::Save(std::string* why) {
     << "tray " << (m.trayOpen ? "open" : "closed") << "\nfinalized " << int(m.finalized) << "\n"
     << "formatted " << int(m.formatted) << "\nsessions " << m.closedSessions << "\n"
     << "sessionformat " << int(m.sessionFormat) << "\nlayer0 " << m.layer0 << "\n";
-  for (const DiscTrack& t : m.tracks)
+  for (const DiscTrack& t : m.tracks) {
     o << "track " << t.number << ' ' << t.session << ' ' << t.start << ' ' << t.size << ' ' << t.recorded << ' '
       << int(t.mode) << ' ' << int(t.closed) << ' ' << int(t.reserved) << ' ' << int(t.flags) << "\n";
+    if (!t.isrc.empty()) o << "isrc " << t.number << ' ' << t.isrc << "\n";
+    if (!t.indexes.empty()) {
+      o << "index " << t.number;
+      for (int32_t at : t.indexes) o << ' ' << at;
+      o << "\n";
+    }
+  }
   if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
+  if (!m.mcn.empty()) o << "mcn " << m.mcn << "\n";
   const VirtualFaults& f = faults_;
   if (f.writeFailCount > 0)
     o << "fault-write " << f.writeFailAt << ' ' << f.writeFailCount << ' ' << int(f.writeKey) << ' '

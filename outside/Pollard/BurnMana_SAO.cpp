@@ -87,14 +87,38 @@ int BurnMana_SAO::Refused(const char* what) {
   return BURN_REFUSED;
 }
 
+bool BurnMana_SAO::WritesLeadIn() const {
+  return session_ == 1 && source_ && !source_->Layout().cdText.empty();
+}
+
 std::vector<uint8_t> BurnMana_SAO::CueSheet() const {
   std::vector<uint8_t> cue;
   if (!layout_ || layout_->tracks.empty()) return cue;
   const SourceTrack& first = layout_->tracks.front();
   PutEntry(cue, first, 0x00, 0x00, -150);  // lead-in
+  if (WritesLeadIn()) cue[3] = 0x41;        // with the CD-Text packs as R-W sub-channel
+  const std::string& mcn = source_->Layout().mcn;
+  if (session_ == 1 && !mcn.empty()) {
+    // The catalogue number in two entries: 7 digits, then 6 and a zero.
+    const uint8_t adr = uint8_t((first.control << 4) | 0x02);
+    cue.push_back(adr);
+    cue.insert(cue.end(), mcn.begin(), mcn.begin() + 7);
+    cue.push_back(adr);
+    cue.insert(cue.end(), mcn.begin() + 7, mcn.begin() + 13);
+    cue.push_back(0);
+  }
   for (const SourceTrack& t : layout_->tracks) {
+    if (!t.isrc.empty()) {
+      // The ISRC before the track's first entry, six characters an entry.
+      for (int half = 0; half < 2; ++half) {
+        cue.push_back(uint8_t((t.control << 4) | 0x03));
+        cue.push_back(ToBcd(t.number));
+        cue.insert(cue.end(), t.isrc.begin() + 6 * half, t.isrc.begin() + 6 * half + 6);
+      }
+    }
     if (t.pregapStart < t.start) PutEntry(cue, t, ToBcd(t.number), 0x00, t.pregapStart);
     PutEntry(cue, t, ToBcd(t.number), 0x01, t.start);
+    for (size_t k = 0; k < t.indexes.size(); ++k) PutEntry(cue, t, ToBcd(t.number), ToBcd(int(k) + 2), t.indexes[k]);
   }
   PutEntry(cue, layout_->tracks.back(), 0xAA, 0x01, layout_->LeadOut());
   return cue;
@@ -158,6 +182,19 @@ int BurnMana_SAO::BeginCd() {
   wp.TestWrite = testWrite_ ? 1 : 0;
   wp.MultiSession = keepOpen_ ? 1 : 0;
   if (target_->SetWriteParam(wp) != DEV_OK) return Refused("the write parameters");
+  if (WritesLeadIn()) {
+    // The lead-in is written from where the recorder says it starts.
+    DISC_INFO di;
+    if (target_->ReadDiscInfo(di) != DEV_OK) return Refused("to tell where the lead-in starts");
+    const uint8_t* at = di.Raw + 16;
+    const int32_t leadIn = TocAddressToLba(TocAddress{at[0], at[1], at[2], at[3]});
+    if (leadIn >= startAddress_ || leadIn < startAddress_ - 12000) {
+      Fail("the recorder names no lead-in for the CD-Text");
+      return BURN_REFUSED;
+    }
+    leadInStart_ = leadIn;
+    total_ += startAddress_ - leadIn;
+  }
   std::vector<uint8_t> cue = CueSheet();
   if (target_->SendCueSheet(cue.data(), int(cue.size())) != DEV_OK) return Refused("the cue sheet");
   return BURN_OK;
@@ -199,7 +236,9 @@ bool BurnMana_SAO::Burn() {
 void BurnMana_SAO::Run() {
   const bool cd = source_->GetDiscType() == CD_TYPE_CD;
   int r = BURN_OK;
+  if (cd && WritesLeadIn()) r = WriteLeadIn();
   for (const SourceTrack& t : layout_->tracks) {
+    if (r != BURN_OK) break;
     r = WriteTrack(t, cd);
     if (r != BURN_OK) break;
   }
@@ -209,6 +248,32 @@ void BurnMana_SAO::Run() {
   result_ = r;
   SetItem("");
   over_ = true;
+}
+
+int BurnMana_SAO::WriteLeadIn() {
+  SetItem("Lead-in (CD-Text)");
+  const std::vector<uint8_t>& packs = source_->Layout().cdText;
+  const size_t count = packs.size() / 18;
+  constexpr int kPiece = 128;  // sectors of 96 bytes a command
+  std::vector<uint8_t> buffer(size_t(kPiece) * 96);
+  size_t next = 0;  // the packs go round and round until the program area
+  for (int32_t at = leadInStart_; at < startAddress_;) {
+    if (stop_) return (Fail("stopped"), BURN_STOPPED);
+    const int n = std::min<int32_t>(kPiece, int32_t(startAddress_) - at);
+    for (int i = 0; i < n; ++i) {
+      uint8_t four[72];
+      for (int k = 0; k < 4; ++k, next = (next + 1) % count) std::memcpy(four + 18 * k, &packs[next * 18], 18);
+      CdTextPacksToSubchannel(four, buffer.data() + size_t(i) * 96);
+    }
+    if (target_->Write(uint32_t(at), buffer.data(), uint32_t(n * 96), uint32_t(n)) != DEV_OK) {
+      Fail("writing the lead-in at sector " + std::to_string(at) + " failed (" + SenseText(target_->GetLastSense()) + ")");
+      return BURN_WRITE_FAILED;
+    }
+    at += n;
+    done_ += n;
+    Report();
+  }
+  return BURN_OK;
 }
 
 int BurnMana_SAO::WriteTrack(const SourceTrack& t, bool cd) {

@@ -2,7 +2,12 @@
 // Writing a whole session of a source to a recorder at once. On CD the
 // session is described to the drive by a cue sheet (SEND CUE SHEET) and
 // written from the pre-gap of its first track (LBA -150 on a blank disc) to
-// its lead-out in one run of raw sectors; on DVD and BD each track is
+// its lead-out in one run of raw sectors. The cue sheet carries the source's
+// catalogue number, each track's ISRC, control flags and index points above
+// 1; the source's CD-Text packs are written in the first session's lead-in
+// (lead-in data form 0x41: from where READ DISC INFORMATION says the lead-in
+// starts, 96 bytes of R-W sub-channel a sector, the packs over and over).
+// On DVD and BD each track is
 // reserved (when its size allows) and written, and the session closed.
 //
 // Calling order: BurnBegin (0: ready), Burn (returns at once; the writing
@@ -89,6 +94,8 @@ class BurnMana_SAO : public BurnManaBase {
   int BeginDvd();
   void Run();
   int WriteTrack(const SourceTrack& t, bool cd);
+  int WriteLeadIn();
+  bool WritesLeadIn() const;
   int CloseDvd();
   int Refused(const char* what);
 
@@ -98,6 +105,7 @@ class BurnMana_SAO : public BurnManaBase {
   bool keepOpen_;
   bool testWrite_ = false;
   long startAddress_;
+  long leadInStart_ = 0;
   const SourceSession* layout_ = nullptr;
   bool begun_ = false;
   bool overwritable_ = false;

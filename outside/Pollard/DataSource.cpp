@@ -42,10 +42,18 @@ std::string DiscLayout::Check() const {
       if (t.start - t.pregapStart > 75 * 60 * 2) return "a pre-gap longer than two minutes";
       if (discType != CD_TYPE_CD && (!(t.control & 4) || t.pregapStart != t.start)) return "audio or pre-gaps off CD";
       if (t.form < MODE_FORM_MODE1 || t.form > MODE_FORM_MODE2_FORMLESS) return "unknown sector form";
+      if (!t.isrc.empty() && !IsValidIsrc(t.isrc)) return "track " + std::to_string(t.number) + ": bad ISRC";
+      if (t.indexes.size() > 98) return "more than 99 index points in a track";
+      for (size_t k = 0; k < t.indexes.size(); ++k)
+        if (t.indexes[k] <= (k ? t.indexes[k - 1] : t.start) || t.indexes[k] >= t.End())
+          return "track " + std::to_string(t.number) + ": index points out of order";
       end = int64_t(t.start) + t.length;
       if (end > 0x7FFFFFFF / 2) return "track beyond any disc";
     }
   }
+  if (!mcn.empty() && !IsValidMcn(mcn)) return "bad media catalogue number";
+  if (cdText.size() % 18) return "CD-Text cut off inside a pack";
+  if ((!cdText.empty() || !mcn.empty()) && discType != CD_TYPE_CD) return "CD-Text or catalogue number off CD";
   return "";
 }
 

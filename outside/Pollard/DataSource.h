@@ -31,6 +31,8 @@ struct SourceTrack {
   int32_t pregapStart = 0; // index 0; equal to start when the track has no pre-gap
   int32_t start = 0;       // index 1
   int32_t length = 0;      // sectors from index 1 to the next pre-gap or the lead-out
+  std::string isrc;        // 12 characters (IsValidIsrc), or empty
+  std::vector<int32_t> indexes;  // LBAs of index 2, 3, ... in order, inside (start, End())
   bool IsAudio() const { return (control & 0x04) == 0; }
   int32_t End() const { return start + length; }
 };
@@ -47,6 +49,12 @@ struct DiscLayout {
   bool complete = true;    // the source disc was closed (disc status 2)
   int sectorSize = 2048;   // 2352 on CD
   std::vector<SourceSession> sessions;
+  // What a CD carries beside its sectors, written with its first session:
+  // CD-Text packs (18 bytes each with their CRCs, as BuildCdTextPacks makes
+  // them; empty for none) in the lead-in, and the media catalogue number
+  // (13 digits, or empty) in the sub-channel.
+  std::vector<uint8_t> cdText;
+  std::string mcn;
   int TrackCount() const;
   const SourceTrack* Track(int number) const;
   // Sectors from the first pre-gap to the last lead-out (what is read).
