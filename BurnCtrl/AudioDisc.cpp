@@ -13,11 +13,6 @@ namespace {
 
 constexpr int kRawSector = 2352;
 
-bool AllOf(const std::string& s, size_t from, size_t n, int (*test)(int)) {
-  return std::all_of(s.begin() + long(from), s.begin() + long(from + n),
-                     [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
-}
-
 std::string Seconds(int frames) {
   const int tenths = (frames * 10 + kFramesPerSecond / 2) / kFramesPerSecond;
   return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s";
@@ -31,12 +26,10 @@ std::string NormalIsrc(const std::string& typed) {
   std::string code;
   for (char c : typed)
     if (c != '-') code.push_back(char(std::toupper(static_cast<unsigned char>(c))));
-  if (code.size() != 12 || !AllOf(code, 0, 2, isalpha) || !AllOf(code, 2, 3, isalnum) || !AllOf(code, 5, 7, isdigit))
-    return {};
-  return code;
+  return IsValidIsrc(code) ? code : std::string();
 }
 
-bool ValidMcn(const std::string& mcn) { return mcn.size() == 13 && AllOf(mcn, 0, 13, isdigit); }
+bool ValidMcn(const std::string& mcn) { return IsValidMcn(mcn); }
 
 std::string CdTextBytes(const std::string& utf8, bool* lossy) {
   std::string out;

@@ -38,8 +38,8 @@ constexpr int kMinTrackFrames = 300;   // a CD track is never shorter than 4 sec
 constexpr int kMaxCdTextPacks = 256;   // sequence numbers of one block, size packs included
 
 // "CC-XXX-YY-NNNNN" or without hyphens, any case, as the 12 characters the
-// disc keeps ("" when the code is not one: two letters, three letters or
-// digits, seven digits).
+// disc keeps ("" when the code is not one: five letters or digits, seven
+// digits).
 std::string NormalIsrc(const std::string& typed);
 bool ValidMcn(const std::string& mcn);
 

@@ -266,7 +266,7 @@ bool CAudioCDProject::SetRowDetails(int row, const AudioTrackRow& values, std::s
   if (!values.isrc.empty()) {
     isrc = audiodisc::NormalIsrc(values.isrc);
     if (isrc.empty()) {
-      if (why) *why = "\"" + values.isrc + "\" is no ISRC: two letters, three letters or digits, seven digits";
+      if (why) *why = "\"" + values.isrc + "\" is no ISRC: five letters or digits, then seven digits";
       return false;
     }
   }

@@ -58,6 +58,8 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4), Tr("Column", 26),
                           Tr("Column", 27), Tr("Column", 28), Tr("Column", 29), Tr("Column", 30), Tr("Column", 31)});
   for (int c = 0; c < 10; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+  // What the disc says of a track is read beside its file; the long path last.
+  list_->header()->moveSection(kPath, kIsrc);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->SetShowSelAlways(true);

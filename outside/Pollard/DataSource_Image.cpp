@@ -77,8 +77,12 @@ bool DataSource_Image::Load() {
     t.form = FormOf(d.mode);
     t.start = d.start - shift_;
     t.pregapStart = std::min(notes.index0 - shift_, t.start);
+    t.isrc = notes.isrc;
     layout_.sessions.back().tracks.push_back(t);
   }
+  // What the image says of the disc beside its sectors goes with it.
+  layout_.cdText = image_.cdText;
+  layout_.mcn = image_.catalog;
   // A track runs to the next one's pre-gap, or to its session's end (what
   // the image has of it, a post-gap included).
   for (SourceSession& s : layout_.sessions) {

@@ -12,6 +12,7 @@
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/interfaces/KestrineRecorder.h"
 #include "BurnTestSupport.h"
+#include "CDevCmdRW.h"
 #include "DevDeque.h"
 #include "ImageLayout.h"
 #include "VirtualRecorder.h"
@@ -93,7 +94,7 @@ TEST(AudioDiscText, TextsBecomeIso8859AndWhatCannotIsTold) {
 TEST(AudioDiscText, CodesAreTakenInTheirWrittenFormsAndOthersRefused) {
   EXPECT_EQ(audiodisc::NormalIsrc("gb-abc-24-00001"), "GBABC2400001");
   EXPECT_EQ(audiodisc::NormalIsrc("USRC17607839"), "USRC17607839");
-  for (const char* bad : {"", "GB-ABC-24-0001", "1BABC2400001", "GBABC24X0001", "GB ABC 24 00001", "GBABC24000011"})
+  for (const char* bad : {"", "GB-ABC-24-0001", "GBABC24X0001", "GB ABC 24 00001", "GBABC24000011", "GB-ABC-24-0000\xC3\xA9"})
     EXPECT_EQ(audiodisc::NormalIsrc(bad), "") << bad;
   EXPECT_TRUE(audiodisc::ValidMcn("0602537361231"));
   EXPECT_FALSE(audiodisc::ValidMcn("060253736123"));
@@ -262,6 +263,47 @@ TEST(AudioDiscBurn, SessionAtOnceWritesTracksGaplessAndSampleForSample) {
   std::vector<uint8_t> pause(75 * 2352);
   ASSERT_EQ(drive.rec->ReadCD_All(pause.data(), uint32_t(pause.size()), 75, 321 + 330), 0u);
   EXPECT_TRUE(std::all_of(pause.begin(), pause.end(), [](uint8_t x) { return x == 0; }));
+}
+
+TEST(AudioDiscBurn, TheTextsAndCodesAreReadBackFromTheLeadInAndTheSubChannel) {
+  ScratchFolder dir;
+  std::vector<std::string> wavs;
+  for (int i = 0; i < 3; ++i) wavs.push_back(WriteWav(dir, "t" + std::to_string(i) + ".wav", PatternBytes(2352 * 300, 20 + i)));
+  AudioDisc disc = TwoTracks(wavs);
+  disc.title = "Caf\xC3\xA9 Album";
+  disc.mcn = "0602537361231";
+  disc.tracks[0].performer = "Singer";
+  disc.tracks[1].isrc = "GB-ABC-24-00001";
+  disc.tracks[2].composer = "Composer";
+  disc.tracks[2].isrc = "usrc17607839";
+  VirtualCd drive(dir);
+  ASSERT_EQ(WriteAudioDisc(kIndex, disc, false), result::kSuccess) << LastJobError(kIndex);
+  CDevCmdRW* d = drive.rec->Device();
+  ASSERT_TRUE(d);
+  // READ TOC format 5: the packs as written, every CRC right by the
+  // reckoning above, the texts in ISO 8859-1.
+  std::vector<uint8_t> packs;
+  ASSERT_EQ(d->ReadCdTextPacks(packs), DEV_OK);
+  ASSERT_FALSE(packs.empty());
+  ASSERT_EQ(packs.size() % 18, 0u);
+  for (size_t at = 0; at < packs.size(); at += 18)
+    EXPECT_EQ((packs[at + 16] << 8) | packs[at + 17], PackCrc(&packs[at])) << "pack " << at / 18;
+  EXPECT_EQ(TextStream(packs, 0x80).substr(0, 24), std::string("Caf\xE9 Album\0T1\0T2\0T3\0", 21) + std::string(3, '\0'));
+  FS_CDTEXT_INFO text;
+  ASSERT_TRUE(ParseCdTextPacks(packs.data(), packs.size(), text));
+  EXPECT_STREQ(text.Tracks[1].szArtist, "Singer");
+  EXPECT_STREQ(text.Tracks[3].szComposer, "Composer");
+  EXPECT_STREQ(text.Tracks[2].szTitle, "T2");
+  // READ SUB-CHANNEL: the catalogue number and the ISRCs as the disc keeps them.
+  std::string code;
+  ASSERT_EQ(d->ReadMediaCatalog(code), DEV_OK);
+  EXPECT_EQ(code, "0602537361231");
+  ASSERT_EQ(d->ReadTrackIsrc(1, code), DEV_OK);
+  EXPECT_EQ(code, "");
+  ASSERT_EQ(d->ReadTrackIsrc(2, code), DEV_OK);
+  EXPECT_EQ(code, "GBABC2400001");
+  ASSERT_EQ(d->ReadTrackIsrc(3, code), DEV_OK);
+  EXPECT_EQ(code, "USRC17607839");
 }
 
 TEST(AudioDiscBurn, RefusalsComeBeforeTheRecorderWrites) {
