@@ -31,7 +31,7 @@ class CDlgAudioCD : public QWidget {
   Q_OBJECT
  public:
   // Column widths of the list.
-  static constexpr int kColumnWidths[10] = {50, 200, 100, 280, 160, 130, 110, 110, 60, 120};
+  static constexpr int kColumnWidths[10] = {50, 200, 100, 280, 160, 130, 110, 110, 80, 150};
   enum Column { kNumber, kFile, kDuration, kPath, kTitle, kPerformer, kSongwriter, kComposer, kPause, kIsrc };
 
   explicit CDlgAudioCD(QWidget* parent = nullptr);
