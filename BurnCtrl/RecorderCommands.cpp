@@ -1001,6 +1001,29 @@ int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavT
   return RunJob(spec, r.shared());
 }
 
+int WriteAudioDisc(int index, const AudioDisc& disc, bool testWrite, std::vector<std::string>* notices) {
+  if (disc.trackAtOnce) {
+    std::vector<std::string> wavs;
+    for (const AudioDiscTrack& t : disc.tracks) wavs.push_back(t.wav);
+    return WriteAudioCd(index, testWrite, wavs);
+  }
+  DriveUse r(index);
+  if (int c = r.Check(); c != 1) return c;
+  DriveClaim claim(index);
+  if (!claim.ok()) return result::kRecorderInUse;
+  NoteJobError(index, "");
+  const int m = r->GetMediumType();
+  if (m != kCdR && m != kCdRw) return result::kAudioNeedsCd;
+  if (PlainImageTarget(r.get()))
+    return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; an audio CD needs a .cue file"),
+           result::kAudioNeedsCd;
+  ImageLayout layout;
+  std::string why;
+  if (!audiodisc::PlanAudioDisc(disc, &layout, notices, &why))
+    return NoteJobError(index, why), result::kLayoutFailed;
+  return WriteImageAtOnce(index, r.get(), "the audio CD", std::move(layout), testWrite);
+}
+
 DriveStatus GetDriveStatus(int index) {
   DriveStatus status;
   std::lock_guard<std::mutex> hold(gDrives.lock);

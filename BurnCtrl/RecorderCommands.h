@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BurnCtrl/AudioDisc.h"
 #include "BurnCtrl/BurnMana.h"
 #include "BurnCtrl/interfaces/Recorder.h"
 
@@ -64,6 +65,13 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,
             bool multiSession, bool eject, uint8_t discOptions = 0, const eltorito::BootOptions& boot = {});
 int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavTracks);
+// An audio CD with its texts, codes and pauses, a session at once (the
+// tracks gapless unless paused); with `disc.trackAtOnce` as WriteAudioCd
+// does. A disc that cannot be laid out so is refused before the recorder is
+// asked anything (LastJobError says why); `notices` gets what the user
+// should know of a disc written anyway (a short track filled out, a text
+// with characters CD-Text cannot hold).
+int WriteAudioDisc(int index, const AudioDisc& disc, bool testWrite, std::vector<std::string>* notices = nullptr);
 
 // A whole source written a session at once: how the engine writes a disc
 // that must come out exactly as its source describes it (a copy, an image

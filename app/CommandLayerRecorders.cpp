@@ -183,6 +183,11 @@ int CommandLayerRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::st
   return Verified(drive, [&] { return ::WriteAudioCd(drive, testWrite, wavTracks); });
 }
 
+int CommandLayerRecorders::WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
+                                          std::vector<std::string>* notices) {
+  return Verified(drive, [&] { return ::WriteAudioDisc(drive, disc, testWrite, notices); });
+}
+
 int CommandLayerRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) {
   SetWriteToFile(WriteToFileTarget());
   return Verified(drive, [&] { return ::WriteImageToCD(drive, imagePath, testWrite); });

@@ -34,6 +34,8 @@ class CommandLayerRecorders : public RecorderService {
               bool mp3, uint8_t discOptions = 0) override;
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
+  int WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
+                     std::vector<std::string>* notices) override;
   int GetDriveProgress(uint8_t drive) override;
   std::string GetDriveItem(uint8_t drive) override;
   bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;

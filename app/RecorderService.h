@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BurnCtrl/AudioDisc.h"
 #include "MediumTable.h"  // medium types: medium::kCdR, ...
 #include "authoring/ElTorito.h"
 
@@ -104,6 +105,16 @@ class RecorderService {
   // Writes CD WAV files (44.1 kHz, 16-bit, stereo) as the tracks of one
   // audio CD, in order, and closes the disc.
   virtual int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) = 0;
+  // An audio CD with its CD-Text, codes and pauses, session-at-once (see
+  // BurnCtrl/AudioDisc.h); `notices` gets what the user should be told. A
+  // service that can only write WAVs track by track writes the sound alone.
+  virtual int WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
+                             std::vector<std::string>* notices) {
+    (void)notices;
+    std::vector<std::string> wavs;
+    for (const AudioDiscTrack& t : disc.tracks) wavs.push_back(t.wav);
+    return WriteAudioCd(drive, wavs, testWrite);
+  }
   virtual int GetDriveProgress(uint8_t drive) = 0;      // 0 to 100
   virtual std::string GetDriveItem(uint8_t drive) = 0;  // the file being written
   // False while no burn runs on the drive.

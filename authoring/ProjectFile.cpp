@@ -270,12 +270,112 @@ bool CFileManager::StartLoadProject(ProjectTree* tree, const std::string& projec
                      std::move(done));
 }
 
+namespace {
+
+// The block of texts, codes and pauses after the tracks: a mark, its version,
+// the length of what follows, then the disc's fields and each track's. A later
+// version appends its fields after all of these.
+constexpr char kAudioBlockMark[4] = {'V', 'X', 'A', 'D'};
+constexpr uint32_t kAudioBlockVersion = 1;
+constexpr uint32_t kAudioBlockMax = 16u << 20;
+enum : uint8_t { kPreEmphasisFlag = 0x01, kCopyPermittedFlag = 0x02 };
+
+void PutText(std::string& out, const std::string& text) {
+  const std::string cut = text.substr(0, 0xFFFF);
+  uint8_t len[2];
+  bytes::PutLE16(len, uint16_t(cut.size()));
+  out.append(reinterpret_cast<char*>(len), 2).append(cut);
+}
+
+std::string AudioBlock(const AudioProjectDisc& disc, size_t tracks) {
+  std::string body;
+  PutText(body, disc.title);
+  PutText(body, disc.performer);
+  PutText(body, disc.mcn);
+  body.push_back(char(tracks));
+  for (size_t i = 0; i < tracks; ++i) {
+    const AudioProjectTrack& t = disc.tracks[i];
+    for (const std::string* text : {&t.title, &t.performer, &t.songwriter, &t.composer, &t.isrc}) PutText(body, *text);
+    uint8_t pause[2];
+    bytes::PutLE16(pause, t.pauseFrames);
+    body.append(reinterpret_cast<char*>(pause), 2);
+    body.push_back(char((t.preEmphasis ? kPreEmphasisFlag : 0) | (t.copyPermitted ? kCopyPermittedFlag : 0)));
+  }
+  return std::string(kAudioBlockMark, 4) + Le32(kAudioBlockVersion) + Le32(uint32_t(body.size())) + body;
+}
+
+// Reads the fields of the block in `body`; false when it ends too early.
+class BlockReader {
+ public:
+  explicit BlockReader(const std::string& body) : body_(body) {}
+  bool Text(std::string* out) {
+    if (at_ + 2 > body_.size()) return false;
+    const size_t n = bytes::LE16(reinterpret_cast<const uint8_t*>(body_.data() + at_));
+    if (at_ + 2 + n > body_.size()) return false;
+    *out = body_.substr(at_ + 2, n);
+    at_ += 2 + n;
+    return true;
+  }
+  bool Byte(uint8_t* out) {
+    if (at_ + 1 > body_.size()) return false;
+    *out = uint8_t(body_[at_++]);
+    return true;
+  }
+  bool Word(uint16_t* out) {
+    if (at_ + 2 > body_.size()) return false;
+    *out = bytes::LE16(reinterpret_cast<const uint8_t*>(body_.data() + at_));
+    at_ += 2;
+    return true;
+  }
+
+ private:
+  const std::string& body_;
+  size_t at_ = 0;
+};
+
+bool ReadAudioBlock(FILE* f, AudioProjectDisc* disc, const std::string& projectPath, std::string* error) {
+  char mark[4];
+  // A file that ends with its tracks, or goes on with something else, was
+  // written before the block existed.
+  if (!ReadExact(f, mark, 4) || std::memcmp(mark, kAudioBlockMark, 4) != 0) return true;
+  uint8_t head[8];
+  std::string body;
+  bool ok = ReadExact(f, head, 8) && bytes::LE32(head) >= 1 && bytes::LE32(head + 4) <= kAudioBlockMax;
+  if (ok) {
+    body.resize(bytes::LE32(head + 4));
+    ok = body.empty() || ReadExact(f, &body[0], body.size());
+  }
+  BlockReader in(body);
+  uint8_t count = 0;
+  ok = ok && in.Text(&disc->title) && in.Text(&disc->performer) && in.Text(&disc->mcn) && in.Byte(&count);
+  for (size_t i = 0; ok && i < count; ++i) {
+    AudioProjectTrack scratch;
+    AudioProjectTrack& t = i < disc->tracks.size() ? disc->tracks[i] : scratch;
+    uint8_t flags = 0;
+    ok = in.Text(&t.title) && in.Text(&t.performer) && in.Text(&t.songwriter) && in.Text(&t.composer) &&
+         in.Text(&t.isrc) && in.Word(&t.pauseFrames) && in.Byte(&flags);
+    t.preEmphasis = (flags & kPreEmphasisFlag) != 0;
+    t.copyPermitted = (flags & kCopyPermittedFlag) != 0;
+  }
+  if (!ok) SetError(error, projectPath + " is damaged in its CD-Text block");
+  return ok;
+}
+
+}  // namespace
+
 bool SaveAudioProject(const std::string& projectPath, const std::vector<std::string>& rows, std::string* error,
                       Existing existing) {
+  AudioProjectDisc disc;
+  for (const std::string& row : rows) disc.tracks.push_back(AudioProjectTrack{row});
+  return SaveAudioProject(projectPath, disc, error, existing);
+}
+
+bool SaveAudioProject(const std::string& projectPath, const AudioProjectDisc& disc, std::string* error,
+                      Existing existing) {
   std::vector<std::string> tracks;
-  for (const std::string& row : rows) {
+  for (const AudioProjectTrack& row : disc.tracks) {
     if (tracks.size() == project::kMaxAudioRows) break;
-    std::string path = TrimBlanks(row);
+    std::string path = TrimBlanks(row.source);
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) break;
     tracks.push_back(path);
@@ -290,12 +390,20 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
     ok = out.Write(project::MakeTrackHeader(uint8_t(i + 1), 1)) && out.Write(Le32(uint32_t(tracks[i].size()))) &&
          out.Write(tracks[i]) && out.Write(std::string(64, '\0'));
   }
+  ok = ok && out.Write(AudioBlock(disc, tracks.size()));
   return FinishProjectFile(out, ok, projectPath, error);
 }
 
-bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
-                      std::string* error) {
+bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows, std::string* error) {
+  AudioProjectDisc disc;
   rows->clear();
+  if (!LoadAudioProject(projectPath, &disc, error)) return false;
+  for (const AudioProjectTrack& t : disc.tracks) rows->push_back(t.source);
+  return true;
+}
+
+bool LoadAudioProject(const std::string& projectPath, AudioProjectDisc* disc, std::string* error) {
+  *disc = AudioProjectDisc();
   File f(OpenToRead(projectPath));
   uint8_t head[project::kDiscHeaderSize + project::kSessionHeaderSize];
   if (!f || !ReadExact(f.get(), head, sizeof head) || head[4] != project::kAudioCD) {
@@ -316,7 +424,11 @@ bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* 
       SetError(error, projectPath + " is damaged at track " + std::to_string(i + 1));
       return false;
     }
-    rows->push_back(ResolveProjectSource(projectPath, path));
+    AudioProjectTrack t;
+    t.source = ResolveProjectSource(projectPath, path);
+    disc->tracks.push_back(t);
   }
-  return true;
+  // A file of more than 99 tracks keeps its block after all of them.
+  if (count > project::kMaxAudioRows) return true;
+  return ReadAudioBlock(f.get(), disc, projectPath, error);
 }

@@ -67,6 +67,23 @@ std::string ResolveProjectSource(const std::string& projectPath, const std::stri
 // another value.
 int ReadProjectKind(const std::string& projectPath);
 
+// An audio project with what the disc says of itself beyond its sound: the
+// CD-Text, the catalogue number, the codes and flags of the tracks and the
+// pauses between them. Texts are UTF-8 as the user typed them.
+struct AudioProjectTrack {
+  std::string source;
+  std::string title, performer, songwriter, composer;
+  std::string isrc;           // 12 letters and digits, or empty
+  uint16_t pauseFrames = 0;   // silence before the track, in 1/75 s
+  bool preEmphasis = false;
+  bool copyPermitted = false;
+};
+struct AudioProjectDisc {
+  std::string title, performer;
+  std::string mcn;  // 13 digits, or empty
+  std::vector<AudioProjectTrack> tracks;
+};
+
 // Counts the rows from the first up to the first whose path, trimmed, is empty
 // or names no existing file, and writes that many audio tracks.
 // Nothing at `projectPath` is replaced unless `existing` allows it.
@@ -75,3 +92,10 @@ bool SaveAudioProject(const std::string& projectPath, const std::vector<std::str
 // The track sources of an audio project, in order.
 bool LoadAudioProject(const std::string& projectPath, std::vector<std::string>* rows,
                       std::string* error = nullptr);
+
+// The same with the disc's texts, codes and pauses. They follow the tracks in
+// a block of their own, which readers that predate it never reach; a file
+// without the block loads with empty texts and no pauses.
+bool SaveAudioProject(const std::string& projectPath, const AudioProjectDisc& disc, std::string* error = nullptr,
+                      Existing existing = Existing::kKeep);
+bool LoadAudioProject(const std::string& projectPath, AudioProjectDisc* disc, std::string* error = nullptr);

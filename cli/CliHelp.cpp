@@ -11,8 +11,20 @@ const std::map<std::string, CommandHelp>& Table() {
   static const std::map<std::string, CommandHelp> table = {
       {"audio",
        {"Makes an audio CD from sound files of any kind the converter reads (MP3, OGG, AAC, WMA, WAV, FLAC, "
-        "M4A, Opus): each file becomes a track, in the order given.",
+        "M4A, Opus): each file becomes a track, in the order given, with the title, performer, songwriter and "
+        "composer its tags give as CD-Text. The disc is written session-at-once: the first track after the 2 "
+        "seconds every CD begins with, the others without a gap unless --gap asks for one.",
         {{"burn --drive D FILE...", "convert the files and burn them onto the blank CD in the recorder"},
+         {"FILE::TITLE::PERFORMER", "the track's CD-Text title (and performer) instead of what the file's tags say"},
+         {"--title T", "the disc's CD-Text title (the album of the first tagged file by default)"},
+         {"--performer P", "the disc's CD-Text performer"},
+         {"--mcn N", "the disc's catalogue number (13 digits, the UPC/EAN)"},
+         {"--isrc TRACK=CODE", "the ISRC of a track, such as 1=GB-ABC-24-00001; given once for each track"},
+         {"--gap SECONDS", "silence before every track but the first, 0 to 10 seconds (0 by default: gapless)"},
+         {"--pre-emphasis", "mark every track as recorded with pre-emphasis"},
+         {"--copy-permitted", "mark every track as free to copy"},
+         {"--tao", "write track-at-once with 2-second gaps, for recorders that cannot write session-at-once; the "
+                   "CD-Text, ISRC and catalogue number are left out"},
          {"--drive D", "the recorder, or image:FILE.cue (the CD as a CUE sheet and its BIN file); given several "
                        "times, the files are converted once and all burn at once"},
          {"--replace", "an image:FILE.cue and its BIN file may replace existing files"},
@@ -22,7 +34,8 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--verify", "read the CD back once it is written and compare each track's PCM with what was sent (a drive "
                       "that reads a few sectors early or late is lined up; a track that lines up nowhere is \"not "
                       "comparable\"); a track that differs fails the command"},
-         {"project save -o FILE.bcd FILE...", "save the files as an audio CD project"},
+         {"project save -o FILE.bcd FILE...", "save the files as an audio CD project, with the texts, codes and "
+                                               "gap the options above give"},
          {"--replace", "project save may replace an existing project file (only once the new one is complete)"}}}},
       {"video",
        {"Makes a Video CD, a Super Video CD or a DVD-Video from video files. For a Video CD or Super Video CD each "

@@ -69,7 +69,7 @@ bool CAudioCDProject::IsSoundFileName(const std::string& path) {
 }
 
 int CAudioCDProject::ProbeSoundFile(const std::string& path, uint64_t* bytes, uint32_t* sectors,
-                                    std::string* duration) {
+                                    std::string* duration, AudioTrackRow* row, AudioDiscText* album) {
   *bytes = 0;
   *sectors = 0;
   duration->clear();
@@ -78,6 +78,17 @@ int CAudioCDProject::ProbeSoundFile(const std::string& path, uint64_t* bytes, ui
   // A file without a sound stream (a picture or a video without sound named
   // like a sound file) would convert to nothing.
   if (text.empty() || !converter.LastProbeHadAudio()) return 0;
+  const ProbeTags tags = converter.LastProbeTags();
+  if (row) {
+    row->title = tags.title;
+    row->performer = tags.artist;
+    row->songwriter = tags.lyricist;
+    row->composer = tags.composer;
+  }
+  if (album) {
+    album->title = tags.album;
+    album->performer = tags.albumArtist.empty() ? tags.artist : tags.albumArtist;
+  }
   const size_t dot = text.find('.');
   if (dot != std::string::npos && dot > 0) text = text.substr(0, dot);
   const float mb = CAVConvert::EstimateSizeMB(CAVConvert::kSoundToWav, text);
@@ -110,8 +121,9 @@ CAudioCDProject::AddOutcome CAudioCDProject::AddAudioFile(const std::string& pat
     return kLimitReached;
   }
   AudioTrackRow row;
+  AudioDiscText album;
   uint32_t sectors = 0;
-  if (ProbeSoundFile(path, &row.bytes, &sectors, &row.duration) != 1) {
+  if (ProbeSoundFile(path, &row.bytes, &sectors, &row.duration, &row, &album) != 1) {
     std::lock_guard<std::mutex> hold(lock_);
     undecodable_.push_back(path);
     return kUndecodable;
@@ -124,6 +136,11 @@ CAudioCDProject::AddOutcome CAudioCDProject::AddAudioFile(const std::string& pat
     limitReached_ = true;
     cancel_ = true;
     return kLimitReached;
+  }
+  // The first file with an album names the disc; what the user typed stays.
+  if (disc_.title.empty() && disc_.performer.empty() && !album.title.empty()) {
+    disc_.title = album.title;
+    disc_.performer = album.performer;
   }
   AddRowLocked(std::move(row));
   return kAdded;
@@ -204,6 +221,7 @@ int CAudioCDProject::DeleteRows(std::vector<int> rows) {
 void CAudioCDProject::Clear() {
   std::lock_guard<std::mutex> hold(lock_);
   rows_.clear();
+  disc_ = AudioDiscText();
   projectPath_.clear();
 }
 
@@ -243,12 +261,104 @@ std::vector<int> CAudioCDProject::MoveDown(std::vector<int> rows) {
   return MoveRowsTo(rows, rows.back() + 2);
 }
 
+bool CAudioCDProject::SetRowDetails(int row, const AudioTrackRow& values, std::string* why) {
+  std::string isrc;
+  if (!values.isrc.empty()) {
+    isrc = audiodisc::NormalIsrc(values.isrc);
+    if (isrc.empty()) {
+      if (why) *why = "\"" + values.isrc + "\" is no ISRC: five letters or digits, then seven digits";
+      return false;
+    }
+  }
+  if (values.pauseFrames < 0 || values.pauseFrames > audiodisc::kMaxPauseFrames) {
+    if (why) *why = "a pause is 0 to 10 seconds";
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  if (row < 0 || size_t(row) >= rows_.size()) {
+    if (why) *why = "there is no row " + std::to_string(row + 1);
+    return false;
+  }
+  AudioTrackRow& r = rows_[size_t(row)];
+  r.title = values.title;
+  r.performer = values.performer;
+  r.songwriter = values.songwriter;
+  r.composer = values.composer;
+  r.isrc = isrc;
+  r.pauseFrames = values.pauseFrames;
+  r.preEmphasis = values.preEmphasis;
+  r.copyPermitted = values.copyPermitted;
+  return true;
+}
+
+AudioDiscText CAudioCDProject::DiscText() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return disc_;
+}
+
+bool CAudioCDProject::SetDiscText(const AudioDiscText& text, std::string* why) {
+  if (!text.mcn.empty() && !audiodisc::ValidMcn(text.mcn)) {
+    if (why) *why = "\"" + text.mcn + "\" is no catalogue number: it has 13 digits";
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  disc_ = text;
+  return true;
+}
+
+void CAudioCDProject::SetPauseAfterFirst(int frames) {
+  frames = std::clamp(frames, 0, audiodisc::kMaxPauseFrames);
+  std::lock_guard<std::mutex> hold(lock_);
+  for (size_t i = 1; i < rows_.size(); ++i) rows_[i].pauseFrames = frames;
+}
+
+uint64_t CAudioCDProject::EstimatedSectors() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  uint64_t sectors = rows_.empty() ? 0 : audiodisc::kFirstPregap;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    sectors += std::max<uint64_t>(rows_[i].bytes / 2352, audiodisc::kMinTrackFrames);
+    if (i > 0) sectors += uint64_t(rows_[i].pauseFrames);
+  }
+  return sectors;
+}
+
+std::string CAudioCDProject::BurnRefusal(uint64_t freeSectors, std::vector<std::string>* notices) const {
+  const AudioDisc disc = DiscToWrite(std::vector<std::string>(RowCount()));
+  const size_t packs = audiodisc::CdTextPacks(disc, notices).size() / 18;
+  if (packs > size_t(audiodisc::kMaxCdTextPacks))
+    return "the CD-Text needs " + std::to_string(packs) + " packs, and a disc holds " +
+           std::to_string(audiodisc::kMaxCdTextPacks) + ": shorten the titles and names";
+  const uint64_t needed = EstimatedSectors();
+  if (freeSectors > 0 && needed > freeSectors) {
+    uint64_t pauses = 0;
+    for (const AudioDiscTrack& t : disc.tracks) pauses += uint64_t(t.pauseFrames);
+    pauses -= disc.tracks.empty() ? 0 : uint64_t(disc.tracks.front().pauseFrames);
+    return "the tracks" + std::string(pauses ? " with their pauses" : "") + " last " + std::to_string(needed / 75 / 60) +
+           " min " + std::to_string(needed / 75 % 60) + " s; the disc holds " + std::to_string(freeSectors / 75 / 60) +
+           " min " + std::to_string(freeSectors / 75 % 60) + " s";
+  }
+  return {};
+}
+
+std::vector<std::string> CAudioCDProject::BurnNotices() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return burnNotices_;
+}
+
 // ---------------------------------------------------------------- project file
 
 bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* error, Existing existing) {
-  std::vector<std::string> sources;
-  for (const AudioTrackRow& r : Rows()) sources.push_back(r.source);
-  if (!::SaveAudioProject(path, sources, error, existing)) return false;
+  AudioProjectDisc disc;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    disc.title = disc_.title;
+    disc.performer = disc_.performer;
+    disc.mcn = disc_.mcn;
+    for (const AudioTrackRow& r : rows_)
+      disc.tracks.push_back(AudioProjectTrack{r.source, r.title, r.performer, r.songwriter, r.composer, r.isrc,
+                                              uint16_t(r.pauseFrames), r.preEmphasis, r.copyPermitted});
+  }
+  if (!::SaveAudioProject(path, disc, error, existing)) return false;
   std::lock_guard<std::mutex> hold(lock_);
   projectPath_ = path;
   return true;
@@ -256,14 +366,16 @@ bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* err
 
 bool CAudioCDProject::LoadAudioProject(const std::string& path, std::string* error,
                                        std::vector<std::string>* missing) {
-  std::vector<std::string> sources;
-  if (!::LoadAudioProject(path, &sources, error)) return false;
+  AudioProjectDisc disc;
+  if (!::LoadAudioProject(path, &disc, error)) return false;
   {
     std::lock_guard<std::mutex> hold(lock_);
     rows_.clear();
+    disc_ = AudioDiscText{disc.title, disc.performer, disc.mcn};
   }
   BeginAdd();
-  for (const std::string& source : sources) {
+  for (const AudioProjectTrack& kept : disc.tracks) {
+    const std::string& source = kept.source;
     if (!IsFile(source)) {
       if (missing) missing->push_back(source);
       continue;
@@ -277,6 +389,14 @@ bool CAudioCDProject::LoadAudioProject(const std::string& path, std::string* err
     }
     row.name = FileNameOf(source);
     row.source = source;
+    row.title = kept.title;
+    row.performer = kept.performer;
+    row.songwriter = kept.songwriter;
+    row.composer = kept.composer;
+    row.isrc = kept.isrc;
+    row.pauseFrames = std::min<int>(kept.pauseFrames, audiodisc::kMaxPauseFrames);
+    row.preEmphasis = kept.preEmphasis;
+    row.copyPermitted = kept.copyPermitted;
     std::lock_guard<std::mutex> hold(lock_);
     if (rows_.size() < kMaxTracks) AddRowLocked(std::move(row));
   }
@@ -367,8 +487,29 @@ int CAudioCDProject::BurnTracks(int drive, bool testWrite) {
   }
   const std::vector<std::string> tracks = PreparedTracks();
   if (tracks.empty()) return kNothingConverted;
+  std::vector<std::string> notices;
   // A remote recorder is connected around the write by the command layer.
-  return WriteAudioCd(drive, testWrite, tracks);
+  const int r = WriteAudioDisc(drive, DiscToWrite(tracks), testWrite, &notices);
+  std::lock_guard<std::mutex> hold(lock_);
+  burnNotices_ = std::move(notices);
+  return r;
+}
+
+AudioDisc CAudioCDProject::DiscToWrite(const std::vector<std::string>& wavs) const {
+  AudioDisc disc;
+  disc.trackAtOnce = trackAtOnce_;
+  std::lock_guard<std::mutex> hold(lock_);
+  disc.title = disc_.title;
+  disc.performer = disc_.performer;
+  disc.mcn = disc_.mcn;
+  // The prepared WAVs follow the rows one for one once the rows that failed
+  // to convert are gone.
+  for (size_t i = 0; i < wavs.size() && i < rows_.size(); ++i) {
+    const AudioTrackRow& r = rows_[i];
+    disc.tracks.push_back(AudioDiscTrack{wavs[i], r.title, r.performer, r.songwriter, r.composer, r.isrc,
+                                         r.pauseFrames, r.preEmphasis, r.copyPermitted});
+  }
+  return disc;
 }
 
 int CAudioCDProject::DeleteTempTracks() {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BurnCtrl/AudioDisc.h"
 #include "OutputFile.h"
 #include "foundation/ResultCodes.h"
 
@@ -24,6 +25,19 @@ struct AudioTrackRow {
   std::string duration;  // "hh:mm:ss" as probed, the fraction cut off
   std::string source;    // full path
   uint64_t bytes = 0;    // estimated bytes on the disc (whole sectors)
+  // What the disc says of the track: CD-Text (UTF-8, from the file's tags
+  // when it is added), its ISRC, its flags and the silence before it.
+  std::string title, performer, songwriter, composer;
+  std::string isrc;
+  int pauseFrames = 0;  // 1/75 s, 0 to 750; whichever track is first has 2 s instead
+  bool preEmphasis = false;
+  bool copyPermitted = false;
+};
+
+// What the disc says of itself.
+struct AudioDiscText {
+  std::string title, performer;  // CD-Text, UTF-8
+  std::string mcn;               // 13 digits, or empty
 };
 
 class CAudioCDProject {
@@ -45,7 +59,9 @@ class CAudioCDProject {
   // Probes a file with the converter: 1 with the estimated bytes and sectors
   // and the play time ("00:03:25"); 0 when the converter gives no play time
   // or finds no sound in it; -1 when the play time is under one second.
-  static int ProbeSoundFile(const std::string& path, uint64_t* bytes, uint32_t* sectors, std::string* duration);
+  // `row`, when given, also gets the texts of the file's tags.
+  static int ProbeSoundFile(const std::string& path, uint64_t* bytes, uint32_t* sectors, std::string* duration,
+                            AudioTrackRow* row = nullptr, AudioDiscText* album = nullptr);
 
   // ---- adding
   enum AddOutcome { kAdded, kSkipped, kLimitReached, kUndecodable, kCancelled };
@@ -85,6 +101,31 @@ class CAudioCDProject {
   // Moves the selected rows in front of row `before` (RowCount() = the end),
   // as a drag inside the list does.
   std::vector<int> MoveRowsTo(std::vector<int> rows, int before);
+
+  // Takes the texts, codes, flags and pause of `values` into row `row` (its
+  // file stays). False with `why` when the row is gone or a value cannot be
+  // written (an ISRC that is none, a pause beyond 10 s).
+  bool SetRowDetails(int row, const AudioTrackRow& values, std::string* why = nullptr);
+  AudioDiscText DiscText() const;
+  // False with `why` for a catalogue number that is not 13 digits.
+  bool SetDiscText(const AudioDiscText& text, std::string* why = nullptr);
+  // Every row after the first gets this pause (the first keeps its 2 s).
+  void SetPauseAfterFirst(int frames);
+  // Writing track by track with 2-second gaps instead of a session at once.
+  void SetTrackAtOnce(bool on) { trackAtOnce_ = on; }
+  bool TrackAtOnce() const { return trackAtOnce_; }
+  // Why the project cannot be burnt onto a disc of `freeSectors` (0: not
+  // asked) as it stands, before anything is converted: more CD-Text than the
+  // packs hold, more play time with the pauses than the disc holds. "" when
+  // nothing stands in the way; `notices` gets texts that lose characters.
+  std::string BurnRefusal(uint64_t freeSectors, std::vector<std::string>* notices = nullptr) const;
+  // Sectors the disc will take: the 2-second start, the pauses, the tracks
+  // as estimated (each at least 4 seconds).
+  uint64_t EstimatedSectors() const;
+  // The disc as the engine writes it from the prepared WAVs (PreparedTracks).
+  AudioDisc DiscToWrite(const std::vector<std::string>& wavs) const;
+  // What the last burn wanted the user to know besides its result.
+  std::vector<std::string> BurnNotices() const;
 
   // ---- project file
   bool SaveAudioProject(const std::string& path, std::string* error, Existing existing = Existing::kKeep);
@@ -132,6 +173,9 @@ class CAudioCDProject {
   std::string projectPath_;
   std::string currentFile_;
   std::vector<std::string> undecodable_;
+  AudioDiscText disc_;
+  std::vector<std::string> burnNotices_;
+  std::atomic<bool> trackAtOnce_{false};
   std::atomic<bool> cancel_{false};
   std::atomic<bool> limitReached_{false};
 };

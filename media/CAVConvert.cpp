@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -177,6 +178,48 @@ bool CAVConvert::LastProbeHadVideo() const {
       return true;
   }
   return false;
+}
+
+ProbeTags CAVConvert::ParseProbeTags(const std::string& description) {
+  ProbeTags tags;
+  const size_t input = description.find("Input #0");
+  if (input == std::string::npos) return tags;
+  size_t at = description.find('\n', input);
+  bool inBlock = false;
+  size_t blockIndent = 0;
+  while (at != std::string::npos && at + 1 < description.size()) {
+    const size_t begin = at + 1;
+    at = description.find('\n', begin);
+    std::string line = description.substr(begin, at == std::string::npos ? std::string::npos : at - begin);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string::npos) continue;
+    const std::string content = line.substr(indent);
+    if (!inBlock) {
+      // The file's block comes before its play time and its streams.
+      if (content.rfind("Duration:", 0) == 0 || content.rfind("Stream #", 0) == 0 || content.rfind("Input #", 0) == 0)
+        break;
+      if (content.rfind("Metadata:", 0) == 0) inBlock = true, blockIndent = indent;
+      continue;
+    }
+    if (indent <= blockIndent) break;
+    const size_t colon = content.find(" : ");
+    const size_t keyEnd = content.find_last_not_of(' ', colon == std::string::npos ? 0 : colon);
+    if (colon == std::string::npos || keyEnd == std::string::npos) continue;
+    std::string key = content.substr(0, keyEnd + 1);
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string value = content.substr(colon + 3);
+    std::string* field = key == "title" ? &tags.title
+                         : key == "artist" ? &tags.artist
+                         : key == "composer" ? &tags.composer
+                         : key == "lyricist" ? &tags.lyricist
+                         : key == "album" ? &tags.album
+                         : (key == "album_artist" || key == "album artist") ? &tags.albumArtist
+                                                                            : nullptr;
+    // The first of a key that is given twice is the one players show.
+    if (field && field->empty()) *field = value;
+  }
+  return tags;
 }
 
 bool CAVConvert::MakeThumbnail(int size, int seekSeconds, const std::string& source, const std::string& imageFile) {

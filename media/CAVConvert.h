@@ -8,6 +8,12 @@
 #include <cstdint>
 #include <string>
 
+// The texts a sound file's tags give, as the converter prints them when it
+// describes the file (UTF-8).
+struct ProbeTags {
+  std::string title, artist, composer, lyricist, album, albumArtist;
+};
+
 class CAVConvert {
  public:
   // Conversion targets (the `type` argument).
@@ -58,6 +64,11 @@ class CAVConvert {
   // Whether the last probe found a picture stream ("Video: "); the cover
   // picture of a sound file ("attached pic") is none.
   bool LastProbeHadVideo() const;
+  // The tags of the input the last probe described.
+  ProbeTags LastProbeTags() const { return ParseProbeTags(output_); }
+  // The first input's "Metadata:" block of a description; the streams' own
+  // blocks (the encoder of a stream, ...) are not the file's tags.
+  static ProbeTags ParseProbeTags(const std::string& description);
 
  private:
   // Runs the converter on a template whose SOURCE, TARGET and IMAGE stand

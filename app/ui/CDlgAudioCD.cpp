@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QStyle>
@@ -29,6 +30,7 @@ namespace {
 
 constexpr const char* kRowsMime = "application/x-varnex-audio-rows";
 constexpr int kLabelsHeight = 20;  // the two total labels under the list
+constexpr int kHeaderHeight = 28;  // the disc's texts above the list
 
 // Menu commands of the list.
 constexpr int kMenuAdd = 32776, kMenuDelete = 32778, kMenuPaste = 32780, kMenuDeleteAll = 32785,
@@ -52,9 +54,12 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   ApplySkinPalette(this);
   list_ = new CListCtrlEx(this);
   list_->setProperty("id", 1001);
-  list_->setColumnCount(4);
-  list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4)});
-  for (int c = 0; c < 4; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+  list_->setColumnCount(10);
+  list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4), Tr("Column", 26),
+                          Tr("Column", 27), Tr("Column", 28), Tr("Column", 29), Tr("Column", 30), Tr("Column", 31)});
+  for (int c = 0; c < 10; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+  // What the disc says of a track is read beside its file; the long path last.
+  list_->header()->moveSection(kPath, kIsrc);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->SetShowSelAlways(true);
@@ -71,6 +76,26 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { menu_->exec(list_->viewport()->mapToGlobal(at)); });
+  // Double-clicking a text, pause or ISRC edits it in place; the other
+  // columns are the file's and stay as they are.
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int column) {
+    if (Editable(list_->indexOfTopLevelItem(item), column)) list_->editItem(item, column);
+  });
+  connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (!showing_) EditCell(list_->indexOfTopLevelItem(item), column, item->text(column));
+  });
+  discTitleLabel_ = new QLabel(Tr("UIText", 1450), this);
+  discPerformerLabel_ = new QLabel(Tr("UIText", 1451), this);
+  discMcnLabel_ = new QLabel(Tr("UIText", 1452), this);
+  discTitle_ = new QLineEdit(this);
+  discPerformer_ = new QLineEdit(this);
+  discMcn_ = new QLineEdit(this);
+  discTitle_->setProperty("id", 1004);
+  discPerformer_->setProperty("id", 1005);
+  discMcn_->setProperty("id", 1006);
+  discMcn_->setMaxLength(13);
+  for (QLineEdit* edit : {discTitle_, discPerformer_, discMcn_})
+    connect(edit, &QLineEdit::editingFinished, this, [this] { TakeDiscText(); });
   totalFiles_ = new QLabel(this);
   totalSize_ = new QLabel(this);
   totalFiles_->setProperty("id", 1002);
@@ -103,7 +128,18 @@ void CDlgAudioCD::resizeEvent(QResizeEvent*) { LayOut(); }
 
 void CDlgAudioCD::LayOut() {
   const int w = width(), h = height();
-  list_->setGeometry(0, 0, w, std::max(0, h - kLabelsHeight));
+  // Title and performer take what the catalogue number leaves, half each.
+  const int labelW = 80, mcnLabelW = 150, mcnW = 130, gap = 6;
+  const int edits = std::max(0, w - 2 * labelW - mcnLabelW - mcnW - 5 * gap) / 2;
+  int x = gap;
+  const int y = 3, eh = kHeaderHeight - 6;
+  discTitleLabel_->setGeometry(x, y, labelW, eh), x += labelW;
+  discTitle_->setGeometry(x, y, edits, eh), x += edits + gap;
+  discPerformerLabel_->setGeometry(x, y, labelW, eh), x += labelW;
+  discPerformer_->setGeometry(x, y, edits, eh), x += edits + gap;
+  discMcnLabel_->setGeometry(x, y, mcnLabelW, eh), x += mcnLabelW;
+  discMcn_->setGeometry(x, y, mcnW, eh);
+  list_->setGeometry(0, kHeaderHeight, w, std::max(0, h - kLabelsHeight - kHeaderHeight));
   totalFiles_->setGeometry(4, h - kLabelsHeight, w / 2 - 4, kLabelsHeight);
   totalSize_->setGeometry(w / 2, h - kLabelsHeight, w - w / 2 - 4, kLabelsHeight);
 }
@@ -127,19 +163,107 @@ void CDlgAudioCD::Changed() {
 
 void CDlgAudioCD::RefreshList(const std::vector<int>& select) {
   const std::vector<AudioTrackRow> rows = project_.Rows();
+  showing_ = true;
   list_->clear();
   QIcon icon = style()->standardIcon(QStyle::SP_MediaVolume);
   QList<QTreeWidgetItem*> items;
   for (size_t i = 0; i < rows.size(); ++i) {
-    auto* item = new QTreeWidgetItem(QStringList{QString::asprintf("%d", int(i + 1)), QString::fromStdString(rows[i].name),
-                                                 QString::fromStdString(rows[i].duration),
-                                                 QString::fromStdString(rows[i].source)});
+    auto* item = new QTreeWidgetItem();
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    ShowRow(item, rows[i], int(i));
     item->setIcon(0, icon);
     items << item;
   }
   list_->addTopLevelItems(items);
+  showing_ = false;
   SelectRows(select);
+  ShowDiscText();
   UpdateTotals();
+}
+
+namespace {
+
+QString PauseText(const AudioTrackRow& row, int index) {
+  const int frames = index == 0 ? audiodisc::kFirstPregap : row.pauseFrames;
+  return QString::number(frames / double(audiodisc::kFramesPerSecond), 'g', 3);
+}
+
+}  // namespace
+
+void CDlgAudioCD::ShowRow(QTreeWidgetItem* item, const AudioTrackRow& row, int index) {
+  const bool was = showing_;
+  showing_ = true;
+  item->setText(kNumber, QString::asprintf("%d", index + 1));
+  item->setText(kFile, QString::fromStdString(row.name));
+  item->setText(kDuration, QString::fromStdString(row.duration));
+  item->setText(kPath, QString::fromStdString(row.source));
+  item->setText(kTitle, QString::fromStdString(row.title));
+  item->setText(kPerformer, QString::fromStdString(row.performer));
+  item->setText(kSongwriter, QString::fromStdString(row.songwriter));
+  item->setText(kComposer, QString::fromStdString(row.composer));
+  item->setText(kPause, PauseText(row, index));
+  item->setText(kIsrc, QString::fromStdString(row.isrc));
+  showing_ = was;
+}
+
+bool CDlgAudioCD::Editable(int row, int column) {
+  if (row < 0 || column < kTitle || column > kIsrc) return false;
+  return !(row == 0 && column == kPause);
+}
+
+bool CDlgAudioCD::EditCell(int row, int column, const QString& text) {
+  const std::vector<AudioTrackRow> rows = project_.Rows();
+  if (!Editable(row, column) || size_t(row) >= rows.size()) return false;
+  AudioTrackRow values = rows[size_t(row)];
+  const std::string typed = text.trimmed().toStdString();
+  bool understood = true;
+  switch (column) {
+    case kTitle: values.title = typed; break;
+    case kPerformer: values.performer = typed; break;
+    case kSongwriter: values.songwriter = typed; break;
+    case kComposer: values.composer = typed; break;
+    case kIsrc: values.isrc = typed; break;
+    case kPause: {
+      QString seconds = text.trimmed();
+      seconds.replace(',', '.');
+      const double value = seconds.isEmpty() ? 0 : seconds.toDouble(&understood);
+      values.pauseFrames = int(value * audiodisc::kFramesPerSecond + (value >= 0 ? 0.5 : -0.5));
+      break;
+    }
+    default: return false;
+  }
+  std::string why = understood ? "" : "\"" + typed + "\" is no number of seconds; a pause is 0 to 10 seconds";
+  const bool taken = understood && project_.SetRowDetails(row, values, &why);
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) ShowRow(item, project_.Rows()[size_t(row)], row);
+  if (!taken) {
+    ShowMessage(why, msgbox::kInfoOk);
+    return false;
+  }
+  Changed();
+  return true;
+}
+
+void CDlgAudioCD::ShowDiscText() {
+  const AudioDiscText text = project_.DiscText();
+  discTitle_->setText(QString::fromStdString(text.title));
+  discPerformer_->setText(QString::fromStdString(text.performer));
+  discMcn_->setText(QString::fromStdString(text.mcn));
+}
+
+void CDlgAudioCD::TakeDiscText() {
+  AudioDiscText text;
+  text.title = discTitle_->text().trimmed().toStdString();
+  text.performer = discPerformer_->text().trimmed().toStdString();
+  text.mcn = discMcn_->text().trimmed().toStdString();
+  const AudioDiscText before = project_.DiscText();
+  if (text.title == before.title && text.performer == before.performer && text.mcn == before.mcn) return;
+  std::string why;
+  if (!project_.SetDiscText(text, &why)) {
+    ShowDiscText();
+    ShowMessage(why, msgbox::kInfoOk);
+    return;
+  }
+  Changed();
 }
 
 std::vector<int> CDlgAudioCD::SelectedRows() const {
@@ -350,7 +474,16 @@ int CDlgAudioCD::BurnTracks(RecorderService* service, uint8_t drive) {
   }
   const std::vector<std::string> tracks = project_.PreparedTracks();
   if (tracks.empty()) return CAudioCDProject::kNothingConverted;
-  return service->WriteAudioCd(drive, tracks, false);
+  std::vector<std::string> notices;
+  const int written = service->WriteAudioDisc(drive, project_.DiscToWrite(tracks), false, &notices);
+  // Told once the disc is written or refused: a track filled out, a title
+  // that lost characters.
+  if (!notices.empty()) {
+    std::string text;
+    for (const std::string& n : notices) text += (text.empty() ? "" : "\n") + n;
+    ShowMessage(text, msgbox::kInfoOk);
+  }
+  return written;
 }
 
 void CDlgAudioCD::GetWritingTrackCaption(RecorderService* service, uint8_t drive, QString* caption,

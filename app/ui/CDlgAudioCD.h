@@ -1,6 +1,9 @@
 #pragma once
-// The project window of the audio CD mode: the tracks in a list (number,
-// file, play time, path), the totals under it, adding files and folders
+// The project window of the audio CD mode: the disc's CD-Text and catalogue
+// number above the tracks, the tracks in a list (number, file, play time,
+// path, then what the disc says of each: title, performer, songwriter,
+// composer, the pause before it and its ISRC, edited in place), the totals
+// under it, adding files and folders
 // (file dialog, drop, paste), removing and moving rows, the project file,
 // and the two steps of a burn, converting and writing. The rows live in
 // CAudioCDProject; this window shows them and forwards the commands.
@@ -19,6 +22,8 @@
 class CListCtrlEx;
 class QDropEvent;
 class QKeyEvent;
+class QLineEdit;
+class QTreeWidgetItem;
 class QMenu;
 class RecorderService;
 
@@ -26,7 +31,8 @@ class CDlgAudioCD : public QWidget {
   Q_OBJECT
  public:
   // Column widths of the list.
-  static constexpr int kColumnWidths[4] = {50, 200, 100, 280};
+  static constexpr int kColumnWidths[10] = {50, 200, 100, 280, 160, 130, 110, 110, 80, 150};
+  enum Column { kNumber, kFile, kDuration, kPath, kTitle, kPerformer, kSongwriter, kComposer, kPause, kIsrc };
 
   explicit CDlgAudioCD(QWidget* parent = nullptr);
   ~CDlgAudioCD() override;
@@ -80,6 +86,14 @@ class CDlgAudioCD : public QWidget {
   QLabel* TotalFilesLabel() const { return totalFiles_; }
   QLabel* TotalSizeLabel() const { return totalSize_; }
   QMenu* ContextMenu() const { return menu_; }
+  QLineEdit* DiscTitleEdit() const { return discTitle_; }
+  QLineEdit* DiscPerformerEdit() const { return discPerformer_; }
+  QLineEdit* DiscMcnEdit() const { return discMcn_; }
+  // Takes a cell's new text into the project, as editing it in place does;
+  // a value that cannot be written is told and the cell shows the row again.
+  bool EditCell(int row, int column, const QString& text);
+  // Whether the cell can be edited (the first row's pause is the disc's 2 s).
+  static bool Editable(int row, int column);
   // Shows the rows as the project holds them, selecting `select`.
   void RefreshList(const std::vector<int>& select = {});
 
@@ -100,6 +114,9 @@ class CDlgAudioCD : public QWidget {
   void UpdateTotals();
   void Changed();
   void TellAddOutcome();
+  void ShowRow(QTreeWidgetItem* item, const AudioTrackRow& row, int index);
+  void ShowDiscText();
+  void TakeDiscText();
 
   CAudioCDProject project_;
   bool modified_ = false;
@@ -113,4 +130,11 @@ class CDlgAudioCD : public QWidget {
   QLabel* totalFiles_;
   QLabel* totalSize_;
   QMenu* menu_ = nullptr;
+  QLabel* discTitleLabel_;
+  QLabel* discPerformerLabel_;
+  QLabel* discMcnLabel_;
+  QLineEdit* discTitle_;
+  QLineEdit* discPerformer_;
+  QLineEdit* discMcn_;
+  bool showing_ = false;  // the list is being filled: its changes are not edits
 };

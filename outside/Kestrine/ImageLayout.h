@@ -17,6 +17,9 @@ struct ImageExtent {
   uint64_t offset = 0;    // byte offset of the first sector in the file
   int sectorSize = 2048;  // 2048, 2324 or 2336 user bytes, or 2352 raw
   bool swapBytes = false; // 16-bit audio samples stored big-endian (CUE MOTOROLA files)
+  // Raw sectors only: the file ends this many bytes into the extent's last
+  // sector, whose rest is silence (sound rarely ends on a sector); 0: whole.
+  uint32_t tailBytes = 0;
 };
 
 // What a sheet says of a track beyond where it lies.

@@ -51,7 +51,8 @@ bool DataSource_Image::Load() {
     if (e.file < 0 || e.count <= 0) continue;
     struct stat st;
     if (::fstat(fds_[size_t(e.file)], &st) != 0) return Fail(image_.files[size_t(e.file)] + ": " + safefile::ErrorText(errno));
-    const uint64_t end = e.offset + uint64_t(e.count) * uint64_t(e.sectorSize);
+    uint64_t end = e.offset + uint64_t(e.count) * uint64_t(e.sectorSize);
+    if (e.tailBytes > 0 && e.tailBytes < uint32_t(e.sectorSize)) end -= uint64_t(e.sectorSize) - e.tailBytes;
     if (end > uint64_t(st.st_size))
       return Fail(image_.files[size_t(e.file)] + " is " + std::to_string(st.st_size) + " bytes; the image needs " +
                   std::to_string(end));
@@ -125,10 +126,13 @@ bool DataSource_Image::RawSector(int32_t lba, uint8_t* raw) {
   }
   uint8_t user[2352];
   const uint64_t offset = e->offset + uint64_t(at - e->lba) * uint64_t(e->sectorSize);
+  const bool tail = e->tailBytes > 0 && e->tailBytes < uint32_t(e->sectorSize) && at == e->lba + e->count - 1;
+  const ssize_t want = tail ? ssize_t(e->tailBytes) : ssize_t(e->sectorSize);
+  if (tail) std::memset(e->sectorSize == 2352 ? raw : user, 0, size_t(e->sectorSize));
   ssize_t n;
-  do n = ::pread(fds_[size_t(e->file)], e->sectorSize == 2352 ? raw : user, size_t(e->sectorSize), off_t(offset));
+  do n = ::pread(fds_[size_t(e->file)], e->sectorSize == 2352 ? raw : user, size_t(want), off_t(offset));
   while (n < 0 && errno == EINTR);
-  if (n != e->sectorSize)
+  if (n != want)
     return Fail(image_.files[size_t(e->file)] + ": cannot be read at byte " + std::to_string(offset) + " (" +
                 (n < 0 ? safefile::ErrorText(errno) : std::string("it ends early")) + ")");
   if (e->sectorSize == 2352) {

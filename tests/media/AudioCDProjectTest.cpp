@@ -16,6 +16,7 @@
 #include "VirtualRecorder.h"
 #include "foundation/TempFiles.h"
 #include "media/CAVConvert.h"
+#include "authoring/ProjectFile.h"
 #include "jobs/CAudioCDProject.h"
 
 namespace {
@@ -160,6 +161,170 @@ TEST(AudioProjectFile, RowsSurviveSaveAndLoadAndMissingFilesAreNamed) {
   EXPECT_EQ(q.Rows()[0].source, dir / "one.mp3");
   for (const AudioTrackRow& r : q.Rows()) EXPECT_NE(r.source, dir / "two.ogg");
   EXPECT_EQ(q.ProjectPath(), dir / "a.bcd");
+}
+
+TEST(AudioProjectFile, TextsCodesAndPausesSurviveSaveAndLoad) {
+  ScratchFolder dir;
+  ConverterStandIn probe(ProbeOnlyConverter(dir));
+  CAudioCDProject p;
+  p.BeginAdd();
+  for (const char* n : {"one.mp3", "two.mp3", "three.mp3"}) p.AddAudioFile(dir.Write(n, "x"));
+  std::string why;
+  ASSERT_TRUE(p.SetDiscText(AudioDiscText{"Album \xC3\xA9t\xC3\xA9", "Band", "0602537361231"}, &why)) << why;
+  AudioTrackRow second = p.Rows()[1];
+  second.title = "Second";
+  second.performer = "Singer";
+  second.songwriter = "Writer";
+  second.composer = "Composer";
+  second.isrc = "gb-abc-24-00001";
+  second.pauseFrames = 300;
+  second.preEmphasis = true;
+  ASSERT_TRUE(p.SetRowDetails(1, second, &why)) << why;
+  AudioTrackRow third = p.Rows()[2];
+  third.copyPermitted = true;
+  ASSERT_TRUE(p.SetRowDetails(2, third, &why)) << why;
+  ASSERT_TRUE(p.SaveAudioProject(dir / "a.bcd", &why)) << why;
+
+  CAudioCDProject q;
+  ASSERT_TRUE(q.LoadAudioProject(dir / "a.bcd", &why)) << why;
+  ASSERT_EQ(q.RowCount(), 3u);
+  EXPECT_EQ(q.DiscText().title, "Album \xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(q.DiscText().performer, "Band");
+  EXPECT_EQ(q.DiscText().mcn, "0602537361231");
+  const AudioTrackRow back = q.Rows()[1];
+  EXPECT_EQ(back.title, "Second");
+  EXPECT_EQ(back.performer, "Singer");
+  EXPECT_EQ(back.songwriter, "Writer");
+  EXPECT_EQ(back.composer, "Composer");
+  EXPECT_EQ(back.isrc, "GBABC2400001");
+  EXPECT_EQ(back.pauseFrames, 300);
+  EXPECT_TRUE(back.preEmphasis);
+  EXPECT_FALSE(back.copyPermitted);
+  EXPECT_TRUE(q.Rows()[2].copyPermitted);
+  EXPECT_EQ(q.Rows()[0].title, "");
+
+  // A row whose file is gone takes its texts with it: the others keep theirs.
+  std::filesystem::remove(dir / "one.mp3");
+  CAudioCDProject r;
+  std::vector<std::string> missing;
+  ASSERT_TRUE(r.LoadAudioProject(dir / "a.bcd", &why, &missing)) << why;
+  ASSERT_EQ(r.RowCount(), 2u);
+  EXPECT_EQ(r.Rows()[0].title, "Second");
+  EXPECT_EQ(r.Rows()[0].pauseFrames, 300);
+
+  // A damaged block is told, not taken as texts.
+  std::string bytes = ReadWholeFile(dir / "a.bcd");
+  bytes.resize(bytes.size() - 5);
+  CAudioCDProject s;
+  EXPECT_FALSE(s.LoadAudioProject(dir.Write("cut.bcd", bytes), &why));
+  EXPECT_NE(why.find("damaged"), std::string::npos) << why;
+}
+
+TEST(AudioProjectFile, AProjectFileFromBeforeTheTextsStillLoads) {
+  ScratchFolder dir;
+  ConverterStandIn probe(ProbeOnlyConverter(dir));
+  // As the project's earlier writer saved it: two tracks, the names relative
+  // to the project file, nothing after the tracks.
+  const std::string stored =
+      "000100000100000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000101010000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000001020102000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "010100000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "00000000000000000000000000000000070000006f6e652e6d7033000000000000000000000000000000000000000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000201000000"
+      "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+      "00000000000000000000000700000074776f2e6d70330000000000000000000000000000000000000000000000000000"
+      "0000000000000000000000000000000000000000000000000000000000000000000000000000";
+  std::string bytes;
+  for (size_t i = 0; i + 1 < stored.size(); i += 2) bytes.push_back(char(std::stoi(stored.substr(i, 2), nullptr, 16)));
+  const std::string copy = dir.Write("old.bcd", bytes);
+  dir.Write("one.mp3", "x");
+  dir.Write("two.mp3", "x");
+  CAudioCDProject p;
+  std::string why;
+  ASSERT_TRUE(p.LoadAudioProject(copy, &why)) << why;
+  ASSERT_EQ(p.RowCount(), 2u);
+  EXPECT_EQ(p.Rows()[1].source, dir / "two.mp3");
+  EXPECT_EQ(p.Rows()[1].title, "");
+  EXPECT_EQ(p.Rows()[1].pauseFrames, 0);
+  EXPECT_EQ(p.DiscText().title, "");
+  // Saved again, it keeps its rows for the older reader (the track count and
+  // the records are where they were) and gains the block after them.
+  ASSERT_TRUE(p.SaveAudioProject(dir / "new.bcd", &why)) << why;
+  std::vector<std::string> rows;
+  ASSERT_TRUE(LoadAudioProject(dir / "new.bcd", &rows, &why)) << why;
+  EXPECT_EQ(rows.size(), 2u);
+}
+
+TEST(AudioProjectFile, CodesThatAreNoneAreRefusedAndTheRowKept) {
+  ScratchFolder dir;
+  ConverterStandIn probe(ProbeOnlyConverter(dir));
+  CAudioCDProject p;
+  p.BeginAdd();
+  p.AddAudioFile(dir.Write("one.mp3", "x"));
+  AudioTrackRow row = p.Rows()[0];
+  row.title = "kept?";
+  row.isrc = "12345";
+  std::string why;
+  EXPECT_FALSE(p.SetRowDetails(0, row, &why));
+  EXPECT_NE(why.find("12345"), std::string::npos) << why;
+  EXPECT_EQ(p.Rows()[0].title, "");
+  row.isrc.clear();
+  row.pauseFrames = 751;
+  EXPECT_FALSE(p.SetRowDetails(0, row, &why));
+  EXPECT_FALSE(p.SetRowDetails(5, p.Rows()[0], &why));
+  EXPECT_FALSE(p.SetDiscText(AudioDiscText{"t", "p", "12"}, &why));
+  EXPECT_EQ(p.DiscText().title, "");
+}
+
+TEST(AudioProjectTags, TheFilesTagsFillTheRowAndTheFirstAlbumNamesTheDisc) {
+  const std::string described =
+      "Input #0, flac, from 'x.flac':\n"
+      "  Metadata:\n"
+      "    TITLE           : Caf\xC3\xA9 Song\n"
+      "    ARTIST          : Singer\n"
+      "    album_artist    : Band\n"
+      "    ALBUM           : Album : Two\n"
+      "    composer        : Composer\n"
+      "    lyricist        : Writer\n"
+      "  Duration: 00:00:05.00, start: 0.000000, bitrate: 1 kb/s\n"
+      "  Stream #0:0: Audio: flac, 44100 Hz, stereo, s16\n"
+      "    Metadata:\n"
+      "      title           : not the file's\n";
+  const ProbeTags tags = CAVConvert::ParseProbeTags(described);
+  EXPECT_EQ(tags.title, "Caf\xC3\xA9 Song");
+  EXPECT_EQ(tags.artist, "Singer");
+  EXPECT_EQ(tags.albumArtist, "Band");
+  EXPECT_EQ(tags.album, "Album : Two");
+  EXPECT_EQ(tags.composer, "Composer");
+  EXPECT_EQ(tags.lyricist, "Writer");
+  EXPECT_EQ(CAVConvert::ParseProbeTags("  Stream #0:0: Audio: flac\n    Metadata:\n      title : x\n").title, "");
+
+  // Through ffmpeg itself: a file tagged as players tag it.
+  ScratchFolder dir;
+  const std::string path = dir / "tagged.flac";
+  CommandResult made = RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=5 -metadata title=Tagged "
+                                  "-metadata artist=Singer -metadata album=Album -metadata composer=Composer " +
+                                  Quoted(path));
+  ASSERT_EQ(made.status, 0) << made.output;
+  CAudioCDProject p;
+  p.BeginAdd();
+  ASSERT_EQ(p.AddAudioFile(path), CAudioCDProject::kAdded);
+  const AudioTrackRow row = p.Rows()[0];
+  EXPECT_EQ(row.title, "Tagged");
+  EXPECT_EQ(row.performer, "Singer");
+  EXPECT_EQ(row.composer, "Composer");
+  EXPECT_EQ(p.DiscText().title, "Album");
+  EXPECT_EQ(p.DiscText().performer, "Singer");
+  // What the user typed for the disc is not replaced by the next file's album.
+  ASSERT_TRUE(p.SetDiscText(AudioDiscText{"Mine", "Me", ""}));
+  ASSERT_EQ(p.AddAudioFile(path), CAudioCDProject::kAdded);
+  EXPECT_EQ(p.DiscText().title, "Mine");
 }
 
 TEST(AudioProjectFile, AFileThatIsNotSoundIsNotAdded) {

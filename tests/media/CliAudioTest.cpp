@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "MediaTestSupport.h"
+#include "authoring/ProjectFile.h"
 #include "media/CAVConvert.h"
 
 namespace {
@@ -68,6 +69,107 @@ TEST(CliAudio, SoundFilesBurnInTheirOrderAndComeBackSampleIdentical) {
   }
 }
 
+// Sectors the converter's WAV of a file takes on the disc.
+int32_t ConvertedSectors(const ScratchFolder& dir, const std::string& file) {
+  CAVConvert c;
+  const std::string wav = dir / (file.substr(file.rfind('/') + 1) + ".ref.wav");
+  EXPECT_TRUE(c.Convert(file, wav, 0, 0, 1)) << c.LastError();
+  return int32_t((WavPcm(wav).size() + 2351) / 2352);
+}
+
+TEST(CliAudio, TracksAreGaplessUnlessAGapIsAskedForAndTrackAtOnceKeepsItsGaps) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::vector<std::string> files = {MakeTone(dir, "a.flac", 4.2, 44100, 2, 330),
+                                          MakeTone(dir, "b.mp3", 4.1, 44100, 2, 550),
+                                          MakeTone(dir, "c.wav", 4.4, 44100, 2, 770)};
+  std::vector<int32_t> sectors;
+  for (const std::string& f : files) sectors.push_back(ConvertedSectors(dir, f));
+  struct Case {
+    std::string options;
+    int32_t second, third;  // where tracks 2 and 3 begin
+  };
+  const std::vector<Case> cases = {
+      {"", sectors[0], sectors[0] + sectors[1]},
+      {"--gap 1.5", sectors[0] + 113, sectors[0] + 113 + sectors[1] + 113},
+      {"--tao", sectors[0] + 150, sectors[0] + 150 + sectors[1] + 150},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string vd = dir / "a.vdisc";
+    std::remove(vd.c_str());
+    ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+    CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + c.options + " --title Album --performer Band " +
+                          files[0] + "::First::Singer " + files[1] + " " + files[2] + "::Third");
+    ASSERT_EQ(r.status, 0) << r.output;
+    if (c.options == "--tao") EXPECT_NE(r.output.find("CD-Text and the codes are left out"), std::string::npos) << r.output;
+    r = Cli("virtual export --replace --drive virtual:" + vd + " --cue " + dir / "disc.cue");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::vector<CueTrack> tracks = CueTracks(ReadWholeFile(dir / "disc.cue"));
+    ASSERT_EQ(tracks.size(), 3u);
+    EXPECT_EQ(tracks[0].lba, 0);
+    if (c.options == "--tao") {
+      // Each track written on its own: its 2-second gap, and the link
+      // sectors the recorder adds between tracks.
+      EXPECT_GE(tracks[1].lba, c.second);
+      EXPECT_GE(tracks[2].lba - tracks[1].lba, sectors[1] + 150);
+    } else {
+      EXPECT_EQ(tracks[1].lba, c.second);
+      EXPECT_EQ(tracks[2].lba, c.third);
+    }
+  }
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+}
+
+TEST(CliAudio, CodesGapsAndTitlesThatCannotBeWrittenAreRefusedBeforeAnyConversion) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string vd = dir / "a.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  const std::string song = MakeTone(dir, "song.ogg", 4.5);
+  const std::string folder = dir / "album";
+  ASSERT_EQ(RunCommand("mkdir " + Quoted(folder)).status, 0);
+  struct Case {
+    std::string args, said;
+  };
+  const std::vector<Case> cases = {
+      {"--mcn 12345 " + song, "13 digits"},
+      {"--isrc 2=GB-ABC-24-00001 " + song, "TRACK=CODE"},
+      {"--isrc 1=GB-ABC " + song, "GB-ABC"},
+      {"--gap 11 " + song, "0 to 10"},
+      {"--gap -1 " + song, "0 to 10"},
+      {folder + "::Title " + song, "takes no title"},
+      {song + "::" + std::string(4000, 'x'), "shorten"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.substr(0, 80));
+    CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + c.args);
+    EXPECT_NE(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("converting"), std::string::npos) << r.output;
+  }
+  CommandResult r = Cli("disc-info --drive virtual:" + vd);
+  EXPECT_NE(r.output.find("blank: yes"), std::string::npos) << r.output;
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+}
+
+TEST(CliAudio, AShortTrackIsFilledOutAndATitleBeyondIso8859IsTold) {
+  ScratchFolder dir;
+  const std::string vd = dir / "a.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  const std::string shortOne = MakeTone(dir, "short.flac", 1.5);
+  CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + shortOne + "::\xE6\x9D\xB1\xE4\xBA\xAC " +
+                        MakeTone(dir, "long.flac", 4.5));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("filled out with silence"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("ISO 8859-1"), std::string::npos) << r.output;
+  r = Cli("virtual export --drive virtual:" + vd + " --cue " + dir / "disc.cue");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<CueTrack> tracks = CueTracks(ReadWholeFile(dir / "disc.cue"));
+  ASSERT_EQ(tracks.size(), 2u);
+  EXPECT_EQ(tracks[1].lba, 300) << "the short track lasts the 4 seconds a track must";
+}
+
 TEST(CliAudio, AFileThatIsNotSoundIsRefusedByNameAndNothingIsWritten) {
   ScratchFolder dir;
   PrivateTemp temp;
@@ -110,6 +212,19 @@ TEST(CliAudio, AnAudioProjectIsSavedAndShownRowByRow) {
   const std::string a = MakeTone(dir, "a.flac", 1.5), b = MakeTone(dir, "b.mp3", 1.5);
   CommandResult r = Cli("audio project save -o " + dir / "p.bcd" + " " + b + " " + a);
   ASSERT_EQ(r.status, 0) << r.output;
+  // The texts, codes and gap given are kept with the rows.
+  r = Cli("audio project save -o " + dir / "t.bcd" + " --title Album --mcn 0602537361231 --gap 2 --isrc "
+          "2=GB-ABC-24-00001 " + b + "::Bee " + a);
+  ASSERT_EQ(r.status, 0) << r.output;
+  AudioProjectDisc kept;
+  std::string why;
+  ASSERT_TRUE(LoadAudioProject(dir / "t.bcd", &kept, &why)) << why;
+  EXPECT_EQ(kept.title, "Album");
+  EXPECT_EQ(kept.mcn, "0602537361231");
+  ASSERT_EQ(kept.tracks.size(), 2u);
+  EXPECT_EQ(kept.tracks[0].title, "Bee");
+  EXPECT_EQ(kept.tracks[1].isrc, "GBABC2400001");
+  EXPECT_EQ(kept.tracks[1].pauseFrames, 150);
   r = Cli("project show " + dir / "p.bcd");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("kind: audio CD (1)"), std::string::npos) << r.output;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -272,6 +273,67 @@ class AudioWindowTest : public QObject {
     QVERIFY(a->Project().WorkFolder().empty());
     QCOMPARE(ini::GetInt(state, "Disc", "Used", 0), 0);
     QCOMPARE(a->List()->topLevelItemCount(), 1);
+  }
+
+  void EditsTheDiscsTextsPausesAndCodesInPlace() {
+    ConverterStandIn probe(ProbeOnlyConverter());
+    CDlgAudioCD a;
+    a.resize(1000, 400);
+    const QString src = wt::NewTempFolder("texts");
+    for (const char* n : {"a.mp3", "b.mp3"}) wt::WriteFile(src + "/" + n, "x");
+    QVERIFY(a.AddPaths({src + "/a.mp3", src + "/b.mp3"}));
+    // The first track always begins after the disc's 2 seconds.
+    QCOMPARE(Column(a.List(), CDlgAudioCD::kPause), QStringList({"2", "0"}));
+    QVERIFY(!CDlgAudioCD::Editable(0, CDlgAudioCD::kPause));
+    QVERIFY(CDlgAudioCD::Editable(1, CDlgAudioCD::kPause));
+    QVERIFY(!CDlgAudioCD::Editable(1, CDlgAudioCD::kPath));
+    QVERIFY(CDlgAudioCD::Editable(0, CDlgAudioCD::kTitle));
+
+    // A cell edited in place reaches the project; codes show as the disc keeps them.
+    QTreeWidgetItem* second = a.List()->topLevelItem(1);
+    second->setText(CDlgAudioCD::kTitle, "Second");
+    second->setText(CDlgAudioCD::kComposer, "Composer");
+    second->setText(CDlgAudioCD::kPause, "2,5");
+    second->setText(CDlgAudioCD::kIsrc, "gb-abc-24-00001");
+    AudioTrackRow row = a.Project().Rows()[1];
+    QCOMPARE(QString::fromStdString(row.title), QString("Second"));
+    QCOMPARE(QString::fromStdString(row.composer), QString("Composer"));
+    QCOMPARE(row.pauseFrames, 188);
+    QCOMPARE(QString::fromStdString(row.isrc), QString("GBABC2400001"));
+    QCOMPARE(a.List()->topLevelItem(1)->text(CDlgAudioCD::kIsrc), QString("GBABC2400001"));
+    QCOMPARE(Sink().Count(), 0);
+
+    // What cannot be written is told, and the cell shows the row as it was.
+    second = a.List()->topLevelItem(1);
+    second->setText(CDlgAudioCD::kIsrc, "nonsense");
+    QCOMPARE(Sink().Count(), 1);
+    QVERIFY(Sink().Saw("nonsense"));
+    QCOMPARE(a.List()->topLevelItem(1)->text(CDlgAudioCD::kIsrc), QString("GBABC2400001"));
+    a.List()->topLevelItem(1)->setText(CDlgAudioCD::kPause, "12");
+    QCOMPARE(Sink().Count(), 2);
+    QCOMPARE(a.Project().Rows()[1].pauseFrames, 188);
+
+    // The header: the disc's title, performer and catalogue number.
+    a.DiscTitleEdit()->setText("Album");
+    emit a.DiscTitleEdit()->editingFinished();
+    a.DiscMcnEdit()->setText("123");
+    emit a.DiscMcnEdit()->editingFinished();
+    QCOMPARE(Sink().Count(), 3);
+    QCOMPARE(a.DiscMcnEdit()->text(), QString());
+    a.DiscMcnEdit()->setText("0602537361231");
+    emit a.DiscMcnEdit()->editingFinished();
+    QCOMPARE(QString::fromStdString(a.Project().DiscText().title), QString("Album"));
+    QCOMPARE(QString::fromStdString(a.Project().DiscText().mcn), QString("0602537361231"));
+
+    // Kept in the project file and shown again when it is opened.
+    const QString file = src + "/texts.bcd";
+    QVERIFY(a.SaveProject(file));
+    CDlgAudioCD b;
+    QVERIFY(b.LoadProject(file));
+    QCOMPARE(Column(b.List(), CDlgAudioCD::kTitle), QStringList({"", "Second"}));
+    QCOMPARE(Column(b.List(), CDlgAudioCD::kPause), QStringList({"2", "2.51"}));
+    QCOMPARE(b.DiscTitleEdit()->text(), QString("Album"));
+    QCOMPARE(b.DiscMcnEdit()->text(), QString("0602537361231"));
   }
 };
 
