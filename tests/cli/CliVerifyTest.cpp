@@ -66,13 +66,14 @@ TEST(CliVerify, DataBurnWithASpoiledSectorFailsNamingTheFileAndACleanOneVerifies
 
 TEST(CliVerify, AudioBurnWithASpoiledSectorNamesTheTrack) {
   ScratchFolder dir;
-  const std::string a = Wav(dir, "a.wav", 3, 1), b = Wav(dir, "b.wav", 3, 2);
+  const std::string a = Wav(dir, "a.wav", 5, 1), b = Wav(dir, "b.wav", 5, 2);
   const std::string good = NewDisc(dir, "good.vdisc", "cd-r");
   CommandResult r = Cli("burn --verify --audio --drive " + Quoted(good) + " " + Quoted(a) + " " + Quoted(b));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(Has(r.output, "verified (")) << r.output;
-  // Track 1 holds 225 sectors; the 260th stored lies in track 2.
-  const std::string bad = NewDisc(dir, "bad.vdisc", "cd-r", "--corrupt-write 260");
+  // Each track holds 375 sectors, written without a gap between them: the
+  // 600th stored lies in track 2 whether or not the pre-gap is counted.
+  const std::string bad = NewDisc(dir, "bad.vdisc", "cd-r", "--corrupt-write 600");
   r = Cli("audio burn --verify --drive " + Quoted(bad) + " " + Quoted(a) + " " + Quoted(b));
   EXPECT_NE(r.status, 0) << r.output;
   EXPECT_TRUE(Has(r.output, "audio track 2")) << r.output;
