@@ -356,8 +356,7 @@ TEST(MultiExtent, AFileOf4GiBAndMoreIsOneFileToEveryReader) {
 
 namespace {
 
-std::map<std::string, UdfEntry> ReadSession(const std::string& disc, uint32_t start, bool* rock) {
-  UdfMemorySource source(reinterpret_cast<const uint8_t*>(disc.data()), disc.size());
+std::map<std::string, UdfEntry> ReadSession(UdfSectorSource& source, uint32_t start, bool* rock) {
   IsoReader reader;
   std::map<std::string, UdfEntry> seen;
   EXPECT_TRUE(reader.Open(&source, start)) << reader.LastError();
@@ -367,6 +366,11 @@ std::map<std::string, UdfEntry> ReadSession(const std::string& disc, uint32_t st
   })) << reader.LastError();
   *rock = reader.RockRidge();
   return seen;
+}
+
+std::map<std::string, UdfEntry> ReadSession(const std::string& disc, uint32_t start, bool* rock) {
+  UdfMemorySource source(reinterpret_cast<const uint8_t*>(disc.data()), disc.size());
+  return ReadSession(source, start, rock);
 }
 
 }  // namespace
@@ -550,14 +554,8 @@ TEST(MultiExtent, AnAppendedSessionPointsAtEveryExtentOfTheEarlierFile) {
   // Both sessions' readers see one file of the whole size at the same extents.
   auto read = [&](uint32_t start) {
     UdfImageSource source(iso);
-    IsoReader reader;
-    std::map<std::string, UdfEntry> seen;
-    EXPECT_TRUE(reader.Open(&source, start)) << reader.LastError();
-    EXPECT_TRUE(reader.Walk([&](const UdfEntry& e) {
-      seen[e.Path()] = e;
-      return IsoReader::kGoOn;
-    })) << reader.LastError();
-    return seen;
+    bool rock = false;
+    return ReadSession(source, start, &rock);
   };
   std::map<std::string, UdfEntry> before = read(0), after = read(next);
   ASSERT_EQ(after.count("huge.bin"), 1u);
