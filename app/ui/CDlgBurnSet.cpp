@@ -42,30 +42,7 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   rockBox_->SetMyTextColor(0xEEE1DC);
   rockBox_->setFixedHeight(18);
   rockBox_->setVisible(false);
-  bootRows_ = new QWidget(this);
-  auto* bootGrid = new QGridLayout(bootRows_);
-  bootGrid->setContentsMargins(0, 0, 0, 0);
-  bootEdit_ = new QLineEdit(bootRows_);
-  efiEdit_ = new QLineEdit(bootRows_);
-  int bootRow = 0;
-  for (QLineEdit* edit : {bootEdit_, efiEdit_}) {
-    edit->setToolTip(Tr("UIText", 1415));
-    edit->setClearButtonEnabled(true);
-    auto* browse = new QToolButton(bootRows_);
-    browse->setText("…");
-    browse->setToolTip(Tr("UIText", 1414));
-    connect(browse, &QToolButton::clicked, this, [this, edit] {
-      const QString path = QFileDialog::getOpenFileName(this, Tr("UIText", 1414), edit->text());
-      if (!path.isEmpty()) edit->setText(path);
-    });
-    auto* label = new QLabel(Tr("UIText", bootRow == 0 ? 1412 : 1413), bootRows_);
-    label->setBuddy(edit);
-    bootGrid->addWidget(label, bootRow, 0);
-    bootGrid->addWidget(edit, bootRow, 1);
-    bootGrid->addWidget(browse, bootRow, 2);
-    ++bootRow;
-  }
-  bootRows_->setVisible(false);
+  MakeBootRows();
   copiesEdit_ = new QLineEdit("1", this);
   copiesEdit_->setProperty("id", 1102);
   copiesEdit_->setFixedWidth(60);
@@ -123,6 +100,34 @@ CDlgBurnSet::CDlgBurnSet(RecorderService* service, QWidget* parent) : QDialog(pa
   });
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   ok_->setDefault(true);  // Enter burns
+}
+
+// The boot image fields of a data project, hidden until SetBoot.
+void CDlgBurnSet::MakeBootRows() {
+  bootRows_ = new QWidget(this);
+  auto* bootGrid = new QGridLayout(bootRows_);
+  bootGrid->setContentsMargins(0, 0, 0, 0);
+  bootEdit_ = new QLineEdit(bootRows_);
+  efiEdit_ = new QLineEdit(bootRows_);
+  int bootRow = 0;
+  for (QLineEdit* edit : {bootEdit_, efiEdit_}) {
+    edit->setToolTip(Tr("UIText", 1415));
+    edit->setClearButtonEnabled(true);
+    auto* browse = new QToolButton(bootRows_);
+    browse->setText("…");
+    browse->setToolTip(Tr("UIText", 1414));
+    connect(browse, &QToolButton::clicked, this, [this, edit] {
+      const QString path = QFileDialog::getOpenFileName(this, Tr("UIText", 1414), edit->text());
+      if (!path.isEmpty()) edit->setText(path);
+    });
+    auto* label = new QLabel(Tr("UIText", bootRow == 0 ? 1412 : 1413), bootRows_);
+    label->setBuddy(edit);
+    bootGrid->addWidget(label, bootRow, 0);
+    bootGrid->addWidget(edit, bootRow, 1);
+    bootGrid->addWidget(browse, bootRow, 2);
+    ++bootRow;
+  }
+  bootRows_->setVisible(false);
 }
 
 void CDlgBurnSet::SetRecorders(const QStringList& entries) {

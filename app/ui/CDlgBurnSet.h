@@ -64,6 +64,8 @@ class CDlgBurnSet : public QDialog {
   bool TryAccept();
 
  private:
+  void MakeBootRows();
+
   RecorderService* service_;
   uint8_t mainDrive_ = 255;
   int afterAction_ = 0;
