@@ -142,9 +142,10 @@ int ApplyDiscOptions(const CliOptions& opt, CAudioCDProject* project) {
   }
   for (const std::string& given : opt.Values("--isrc")) {
     const size_t eq = given.find('=');
+    const std::string number = eq == std::string::npos ? std::string() : given.substr(0, eq);
     char* end = nullptr;
-    const long track = eq == std::string::npos ? 0 : std::strtol(given.substr(0, eq).c_str(), &end, 10);
-    if (eq == std::string::npos || eq == 0 || *end != '\0' || track < 1 || size_t(track) > rows.size())
+    const long track = number.empty() ? 0 : std::strtol(number.c_str(), &end, 10);
+    if (number.empty() || *end != '\0' || track < 1 || size_t(track) > rows.size())
       return CliFail(result::kBadArguments, "--isrc takes TRACK=CODE for one of the " + std::to_string(rows.size()) +
                                                 " tracks, such as 1=GB-ABC-24-00001");
     rows[size_t(track - 1)].isrc = given.substr(eq + 1);
