@@ -20,6 +20,18 @@ struct AudioDiscTrack {
   bool copyPermitted = false;
 };
 
+// Files on an audio CD besides its sound: a data session behind the audio
+// (an Enhanced CD: a CD player plays the first session and sees nothing
+// else, a computer also reads the files) or a data track in front of it (a
+// mixed-mode CD: track 1 holds the files, the sound follows).
+struct AudioDiscFiles {
+  enum Place { kNone, kSessionAfter, kTrackFirst };
+  Place place = kNone;
+  std::string stagingRoot;   // the files, as a data project's staging folder
+  std::string label = "DataCD";
+  uint8_t discOptions = 0;   // as a data project keeps them (Rock Ridge and the like)
+};
+
 struct AudioDisc {
   std::string title, performer;  // UTF-8
   std::string mcn;               // 13 digits, or empty
@@ -27,6 +39,7 @@ struct AudioDisc {
   // Each track written on its own with a 2-second gap, for drives that
   // cannot write a session at once; the texts and codes are left out.
   bool trackAtOnce = false;
+  AudioDiscFiles files;
 };
 
 namespace audiodisc {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BurnCtrl/AudioDataDisc.h"
 #include "BurnCtrl/Results.h"
 #include "BurnCtrl/SessionAtOnce.h"
 #include "BurnCtrl/Verify.h"
@@ -842,7 +843,10 @@ int WriteSessionAtOnce(int index, DataSource& source, const AtOnceOptions& optio
 // An image made for CD (a sheet or NRG chunks say what each track is) is
 // written a session at once, exactly as it describes the disc. Everything
 // it names is checked before the recorder is asked anything.
-int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, ImageLayout layout, bool testWrite) {
+// `closeDisc` false leaves the disc open for a session behind the image's,
+// which takes `sectorsAfter` more sectors of the disc.
+int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, ImageLayout layout, bool testWrite,
+                     bool closeDisc = true, int64_t sectorsAfter = 0) {
   // The job begins here, before the wait for the drive: a stop left from
   // the drive's last job must not end this one as "not ready".
   BeginJob(index);
@@ -858,7 +862,8 @@ int WriteImageAtOnce(int index, Recorder* r, const std::string& imagePath, Image
     return NoteJobError(index, imagePath + " is written a session at once onto a blank CD"), result::kTargetNotBlank;
   AtOnceOptions options;
   options.testWrite = testWrite;
-  options.needed = source.Layout().sessions.back().LeadOut();
+  options.closeLast = closeDisc;
+  options.needed = source.Layout().sessions.back().LeadOut() + sectorsAfter;
   options.what = imagePath;
   return BurnSessionAtOnce(index, source, options);
 }
@@ -957,12 +962,12 @@ int WriteCd(int index, const std::string& projectFolder, const std::string& labe
         NoteJobError(index, "the disc's last session cannot be imported: " + import.Error());
         return result::kLayoutFailed;
       }
-      if (::medium::IsOverwritable(medium)) {
-        sessionStart = next;
-      } else if (r->GetNextWriteAdd(sessionStart) != 0) {
-        return result::kDiscClosed;
-      }
+      if (::medium::IsOverwritable(medium)) sessionStart = next;
     }
+    // A disc whose sessions hold only audio (an Enhanced CD's first) has no
+    // volume to carry over; the new session still begins where the disc can
+    // be written, and the job is told so as for any appended session.
+    if (appendable && !overwritable && r->GetNextWriteAdd(sessionStart) != 0) return result::kDiscClosed;
   } else if (multiSession && index == 0) {
     return result::kNoSuchDrive;
   }
@@ -1001,7 +1006,51 @@ int WriteAudioCd(int index, bool testWrite, const std::vector<std::string>& wavT
   return RunJob(spec, r.shared());
 }
 
+namespace {
+
+// The audio session written and left open, then the files as a data
+// session behind it, laid out first at the place it will have so that a
+// disc too small for both is refused before anything is written.
+int WriteEnhancedCd(int index, Recorder* r, const AudioDisc& disc, ImageLayout layout, bool testWrite) {
+  audiodisc::FilesVolume volume;
+  std::string why;
+  const int32_t dataStart = layout.EndLba() + audiodisc::kSecondSessionGap;
+  if (!volume.Build(disc.files, uint32_t(dataStart), &why)) return NoteJobError(index, why), result::kLayoutFailed;
+  const int64_t after = audiodisc::kSecondSessionGap + int64_t(volume.Sectors());
+  const int rc = WriteImageAtOnce(index, r, "the audio CD with its data session", std::move(layout), testWrite,
+                                  false, after);
+  if (rc != result::kSuccess) return rc;
+  const int data = WriteCd(index, disc.files.stagingRoot, disc.files.label, 0, testWrite, false, false,
+                           disc.files.discOptions, eltorito::BootOptions());
+  if (data != result::kSuccess && !testWrite)
+    NoteJobError(index, "the audio session is written and the disc left open, but its data session failed" +
+                            (LastJobError(index).empty() ? std::string() : ": " + LastJobError(index)));
+  return data;
+}
+
+// The files laid out as track 1 and kept in a temporary image for the
+// session-at-once writer, the sound after them.
+int WriteMixedModeCd(int index, Recorder* r, const AudioDisc& disc, bool testWrite,
+                     std::vector<std::string>* notices) {
+  audiodisc::FilesVolume volume;
+  std::string why;
+  if (!volume.Build(disc.files, 0, &why)) return NoteJobError(index, why), result::kLayoutFailed;
+  TempFile iso("iso");
+  if (!iso.ok()) return NoteJobError(index, "no temporary file can be made for the data track"), result::kLayoutFailed;
+  ImageLayout layout;
+  if (!audiodisc::PlanMixedModeDisc(disc, iso.path(), int32_t(volume.Sectors()), &layout, notices, &why))
+    return NoteJobError(index, why), result::kLayoutFailed;
+  if (!volume.Save(iso.path(), &why)) return NoteJobError(index, why), result::kSourceUnreadable;
+  return WriteImageAtOnce(index, r, "the mixed-mode CD", std::move(layout), testWrite);
+}
+
+}  // namespace
+
 int WriteAudioDisc(int index, const AudioDisc& disc, bool testWrite, std::vector<std::string>* notices) {
+  if (disc.trackAtOnce && disc.files.place != AudioDiscFiles::kNone)
+    return NoteJobError(index, "track-at-once writes the sound only; an audio CD with files is written a session "
+                               "at once"),
+           result::kNothingDone;
   if (disc.trackAtOnce) {
     std::vector<std::string> wavs;
     for (const AudioDiscTrack& t : disc.tracks) wavs.push_back(t.wav);
@@ -1021,6 +1070,9 @@ int WriteAudioDisc(int index, const AudioDisc& disc, bool testWrite, std::vector
   std::string why;
   if (!audiodisc::PlanAudioDisc(disc, &layout, notices, &why))
     return NoteJobError(index, why), result::kLayoutFailed;
+  if (disc.files.place == AudioDiscFiles::kSessionAfter)
+    return WriteEnhancedCd(index, r.get(), disc, std::move(layout), testWrite);
+  if (disc.files.place == AudioDiscFiles::kTrackFirst) return WriteMixedModeCd(index, r.get(), disc, testWrite, notices);
   return WriteImageAtOnce(index, r.get(), "the audio CD", std::move(layout), testWrite);
 }
 

@@ -276,7 +276,8 @@ namespace {
 // the length of what follows, then the disc's fields and each track's. A later
 // version appends its fields after all of these.
 constexpr char kAudioBlockMark[4] = {'V', 'X', 'A', 'D'};
-constexpr uint32_t kAudioBlockVersion = 1;
+// Version 2 appends the files of the disc besides its sound.
+constexpr uint32_t kAudioBlockVersion = 2;
 constexpr uint32_t kAudioBlockMax = 16u << 20;
 enum : uint8_t { kPreEmphasisFlag = 0x01, kCopyPermittedFlag = 0x02 };
 
@@ -301,6 +302,13 @@ std::string AudioBlock(const AudioProjectDisc& disc, size_t tracks) {
     body.append(reinterpret_cast<char*>(pause), 2);
     body.push_back(char((t.preEmphasis ? kPreEmphasisFlag : 0) | (t.copyPermitted ? kCopyPermittedFlag : 0)));
   }
+  body.push_back(char(disc.filesPlace));
+  PutText(body, disc.filesLabel);
+  const size_t files = std::min<size_t>(disc.files.size(), 0xFFFF);
+  uint8_t count[2];
+  bytes::PutLE16(count, uint16_t(files));
+  body.append(reinterpret_cast<char*>(count), 2);
+  for (size_t i = 0; i < files; ++i) PutText(body, disc.files[i]);
   return std::string(kAudioBlockMark, 4) + Le32(kAudioBlockVersion) + Le32(uint32_t(body.size())) + body;
 }
 
@@ -356,6 +364,15 @@ bool ReadAudioBlock(FILE* f, AudioProjectDisc* disc, const std::string& projectP
          in.Text(&t.isrc) && in.Word(&t.pauseFrames) && in.Byte(&flags);
     t.preEmphasis = (flags & kPreEmphasisFlag) != 0;
     t.copyPermitted = (flags & kCopyPermittedFlag) != 0;
+  }
+  if (ok && bytes::LE32(head) >= 2) {
+    uint16_t files = 0;
+    ok = in.Byte(&disc->filesPlace) && in.Text(&disc->filesLabel) && in.Word(&files) && disc->filesPlace <= 2;
+    for (uint16_t i = 0; ok && i < files; ++i) {
+      std::string path;
+      ok = in.Text(&path);
+      disc->files.push_back(ResolveProjectSource(projectPath, path));
+    }
   }
   if (!ok) SetError(error, projectPath + " is damaged in its CD-Text block");
   return ok;

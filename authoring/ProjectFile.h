@@ -82,6 +82,11 @@ struct AudioProjectDisc {
   std::string title, performer;
   std::string mcn;  // 13 digits, or empty
   std::vector<AudioProjectTrack> tracks;
+  // Files on the disc besides the sound: 0 none, 1 a data session after the
+  // audio (an Enhanced CD), 2 a data track before it (a mixed-mode CD).
+  uint8_t filesPlace = 0;
+  std::string filesLabel;
+  std::vector<std::string> files;  // files and folders, as added
 };
 
 // Counts the rows from the first up to the first whose path, trimmed, is empty

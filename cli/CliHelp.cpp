@@ -25,6 +25,12 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--copy-permitted", "mark every track as free to copy"},
          {"--tao", "write track-at-once with 2-second gaps, for recorders that cannot write session-at-once; the "
                    "CD-Text, ISRC and catalogue number are left out"},
+         {"--data-session PATH", "an Enhanced CD: the file or folder goes into a data session after the audio, "
+                                 "which CD players never see and computers read as files; given once for each "
+                                 "file or folder"},
+         {"--data-track PATH", "a mixed-mode CD: the file or folder goes into track 1, before the audio (CD players "
+                               "skip it, or may try to play it: prefer --data-session for music)"},
+         {"--data-label L", "the volume label of those files (DataCD by default)"},
          {"--drive D", "the recorder, or image:FILE.cue (the CD as a CUE sheet and its BIN file); given several "
                        "times, the files are converted once and all burn at once"},
          {"--replace", "an image:FILE.cue and its BIN file may replace existing files"},

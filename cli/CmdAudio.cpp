@@ -19,6 +19,7 @@
 #include "cli/CliBurnRun.h"
 #include "cli/CliVerify.h"
 #include "cli/CliCommand.h"
+#include "cli/CliProject.h"
 #include "jobs/CAudioCDProject.h"
 
 namespace {
@@ -156,6 +157,32 @@ int ApplyDiscOptions(const CliOptions& opt, CAudioCDProject* project) {
   return 0;
 }
 
+// Files on the disc besides the sound: "--data-session PATH" puts them in a
+// session after the audio (an Enhanced CD), "--data-track PATH" in track 1
+// before it (a mixed-mode CD). 0, or the exit status after the message.
+int ApplyDataFiles(const CliOptions& opt, CAudioCDProject* project) {
+  const bool after = opt.Has("--data-session"), before = opt.Has("--data-track");
+  if (after && before)
+    return CliFail(result::kBadArguments, "the files go either after the audio (--data-session) or before it "
+                                          "(--data-track), not both");
+  if (opt.Has("--data-label") && !after && !before)
+    return CliFail(result::kBadArguments, "--data-label names the files of --data-session or --data-track");
+  if (!after && !before) return 0;
+  AudioDataFiles files;
+  files.place = after ? AudioDiscFiles::kSessionAfter : AudioDiscFiles::kTrackFirst;
+  files.paths = opt.Values(after ? "--data-session" : "--data-track");
+  for (const std::string& p : files.paths) {
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return CliFail(result::kSourceMissing, p + ": no such file or folder");
+  }
+  std::string label = opt.Value("--data-label"), notice;
+  if (!CheckVolumeLabel(&label, &notice)) return CliFail(result::kBadArguments, notice);
+  if (!notice.empty()) std::fprintf(stderr, "varnex-cli: %s\n", notice.c_str());
+  files.label = label;
+  project->SetDataFiles(files);
+  return 0;
+}
+
 // Told before the conversion: what cannot be burnt at all, and texts that
 // lose characters. 0, or the exit status after the message.
 int CheckDisc(const CAudioCDProject& project, const std::vector<int>& drives, std::set<std::string>* told) {
@@ -193,7 +220,9 @@ int Convert(CAudioCDProject* project) {
 }
 
 int Burn(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "--speed", "--copies", "--title", "--performer", "--mcn", "--gap", "--isrc"},
+  CliOptions opt(args,
+                 {"--drive", "--speed", "--copies", "--title", "--performer", "--mcn", "--gap", "--isrc",
+                  "--data-session", "--data-track", "--data-label"},
                  {"--test", "--replace", "--verify", "--tao", "--pre-emphasis", "--copy-permitted"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
@@ -201,7 +230,7 @@ int Burn(const CliArgs& args) {
     return CliFail(result::kBadArguments,
                    "usage: audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] [--verify] "
                    "[--title T] [--performer P] [--mcn N] [--gap SECONDS] [--isrc TRACK=CODE]... [--tao] "
-                   "FILE[::TITLE[::PERFORMER]]...");
+                   "[(--data-session PATH | --data-track PATH)... [--data-label L]] FILE[::TITLE[::PERFORMER]]...");
   int copies = 1;
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
@@ -219,6 +248,7 @@ int Burn(const CliArgs& args) {
   CAudioCDProject project;
   if (int st = CollectRows(opt.Operands(), &project)) return st;
   if (int st = ApplyDiscOptions(opt, &project)) return st;
+  if (int st = ApplyDataFiles(opt, &project)) return st;
   project.SetTrackAtOnce(opt.Has("--tao"));
   if (opt.Has("--tao") && (!project.DiscText().title.empty() || !project.DiscText().mcn.empty() ||
                            opt.Has("--isrc")))
@@ -260,17 +290,21 @@ int Burn(const CliArgs& args) {
 }
 
 int SaveProject(const CliArgs& args) {
-  CliOptions opt(args, {"-o", "--title", "--performer", "--mcn", "--gap", "--isrc"},
+  CliOptions opt(args,
+                 {"-o", "--title", "--performer", "--mcn", "--gap", "--isrc", "--data-session", "--data-track",
+                  "--data-label"},
                  {"--replace", "--pre-emphasis", "--copy-permitted"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   if (opt.Value("-o").empty() || opt.Operands().empty())
     return CliFail(result::kBadArguments,
                    "usage: audio project save -o FILE.bcd [--replace] [--title T] [--performer P] [--mcn N] "
-                   "[--gap SECONDS] [--isrc TRACK=CODE]... FILE[::TITLE[::PERFORMER]]...");
+                   "[--gap SECONDS] [--isrc TRACK=CODE]... [(--data-session PATH | --data-track PATH)... [--data-label L]] "
+                   "FILE[::TITLE[::PERFORMER]]...");
   if (int st = CliOutputRefused(opt.Value("-o"), CliExisting(opt))) return st;
   CAudioCDProject project;
   if (int st = CollectRows(opt.Operands(), &project)) return st;
   if (int st = ApplyDiscOptions(opt, &project)) return st;
+  if (int st = ApplyDataFiles(opt, &project)) return st;
   std::string error;
   if (!project.SaveAudioProject(opt.Value("-o"), &error, CliExisting(opt))) return CliFail(result::kProjectNotWritten, error);
   return 0;
@@ -286,9 +320,11 @@ int RunAudio(const CliArgs& args) {
 CliCommand reg{"audio",
                "audio burn --drive D [--drive D2 ...] [--copies N] [--speed X] [--test] [--replace] [--verify] "
                "[--title T] [--performer P] [--mcn N] [--gap SECONDS] [--isrc TRACK=CODE]... [--pre-emphasis] "
-               "[--copy-permitted] [--tao] FILE[::TITLE[::PERFORMER]]... | "
+               "[--copy-permitted] [--tao] [(--data-session PATH | --data-track PATH)... [--data-label L]] "
+               "FILE[::TITLE[::PERFORMER]]... | "
                "audio project save -o FILE.bcd [--replace] [--title T] [--performer P] [--mcn N] [--gap SECONDS] "
-               "[--isrc TRACK=CODE]... FILE[::TITLE[::PERFORMER]]...",
+               "[--isrc TRACK=CODE]... [(--data-session PATH | --data-track PATH)... [--data-label L]] "
+               "FILE[::TITLE[::PERFORMER]]...",
                &RunAudio};
 
 }  // namespace

@@ -6,17 +6,75 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
+#include "BurnCtrl/AudioDataDisc.h"
 #include "BurnCtrl/RecorderCommands.h"
 #include "BurnCtrl/Results.h"
 #include "foundation/LangText.h"
 #include "foundation/ShowMessage.h"
+#include "authoring/CFileManager.h"
 #include "authoring/ProjectFile.h"
+#include "authoring/StagingFolder.h"
 #include "authoring/SourceCheck.h"
 #include "foundation/TempFiles.h"
 #include "media/CAVConvert.h"
 
 namespace {
+
+// Bytes of the files below `path` (itself, when a file); false when it is gone.
+bool TreeBytes(const std::string& path, uint64_t* bytes) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) return false;
+  if (std::filesystem::is_regular_file(status)) {
+    *bytes += std::filesystem::file_size(path, ec);
+    return !ec;
+  }
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file(ec)) *bytes += it->file_size(ec);
+  return true;
+}
+
+// The disc's files staged as a data project for one burn, removed with it.
+class StagedDataFiles : public FileManagerListener {
+ public:
+  ~StagedDataFiles() override {
+    if (!root_.empty()) RemoveTree(root_);
+  }
+  void Refused(const std::string& path, AddRefusal reason) override {
+    refused_.push_back(path + ": " + LoadLangText("Message", static_cast<int>(reason)));
+  }
+  // result::kSuccess with `out` naming the staged files, or the failure with
+  // its reasons added to `notices`.
+  int Stage(const AudioDataFiles& files, AudioDiscFiles* out, std::vector<std::string>* notices) {
+    root_ = MakeStagingRoot();
+    if (root_.empty()) {
+      notices->push_back("no folder can be made for the files of the disc");
+      return result::kLayoutFailed;
+    }
+    CFileManager manager;
+    manager.SetStagingRoot(root_);
+    manager.SetMode(CFileManager::kModeData);
+    manager.SetListener(this);
+    for (const std::string& p : files.paths) {
+      if (!manager.AddPath(nullptr, TreeItem(), p, root_) && refused_.empty()) refused_.push_back(p + ": it is gone");
+    }
+    if (!refused_.empty()) {
+      notices->insert(notices->end(), refused_.begin(), refused_.end());
+      return result::kFilesLeftOut;
+    }
+    out->stagingRoot = root_;
+    out->label = files.label.empty() ? "DataCD" : files.label;
+    out->discOptions = manager.DiscOptions();
+    return result::kSuccess;
+  }
+
+ private:
+  std::string root_;
+  std::vector<std::string> refused_;
+};
 
 // Sectors per megabyte of CD audio: 1048576 / 2352.
 constexpr float kSectorsPerMB = 445.8231201171875f;
@@ -222,7 +280,19 @@ void CAudioCDProject::Clear() {
   std::lock_guard<std::mutex> hold(lock_);
   rows_.clear();
   disc_ = AudioDiscText();
+  dataFiles_ = AudioDataFiles();
   projectPath_.clear();
+}
+
+void CAudioCDProject::SetDataFiles(const AudioDataFiles& files) {
+  std::lock_guard<std::mutex> hold(lock_);
+  dataFiles_ = files;
+  if (dataFiles_.paths.empty()) dataFiles_.place = AudioDiscFiles::kNone;
+}
+
+AudioDataFiles CAudioCDProject::DataFiles() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return dataFiles_;
 }
 
 std::vector<int> CAudioCDProject::MoveRowsTo(std::vector<int> rows, int before) {
@@ -328,8 +398,26 @@ std::string CAudioCDProject::BurnRefusal(uint64_t freeSectors, std::vector<std::
   if (packs > size_t(audiodisc::kMaxCdTextPacks))
     return "the CD-Text needs " + std::to_string(packs) + " packs, and a disc holds " +
            std::to_string(audiodisc::kMaxCdTextPacks) + ": shorten the titles and names";
-  const uint64_t needed = EstimatedSectors();
+  const AudioDataFiles files = DataFiles();
+  uint64_t filesSectors = 0;
+  if (files.place != AudioDiscFiles::kNone) {
+    if (trackAtOnce_) return "track-at-once writes the sound only; an audio CD with files is written a session at once";
+    for (const std::string& p : files.paths) {
+      uint64_t bytes = 0;
+      if (!TreeBytes(p, &bytes)) return p + ": the file or folder for the disc's data is gone";
+      filesSectors += (bytes + 2047) / 2048;
+    }
+    // The sound ends with its lead-out, then come the next session's lead-in
+    // and pre-gap; a data track in front of the sound is followed by gaps.
+    filesSectors += files.place == AudioDiscFiles::kSessionAfter
+                        ? uint64_t(audiodisc::kSecondSessionGap)
+                        : uint64_t(audiodisc::kDataPostgap + audiodisc::kAudioPregapAfterData);
+  }
+  const uint64_t needed = EstimatedSectors() + filesSectors;
   if (freeSectors > 0 && needed > freeSectors) {
+    if (filesSectors)
+      return "the tracks and the files need " + std::to_string(needed) + " sectors; the disc holds " +
+             std::to_string(freeSectors);
     uint64_t pauses = 0;
     for (const AudioDiscTrack& t : disc.tracks) pauses += uint64_t(t.pauseFrames);
     pauses -= disc.tracks.empty() ? 0 : uint64_t(disc.tracks.front().pauseFrames);
@@ -354,6 +442,9 @@ bool CAudioCDProject::SaveAudioProject(const std::string& path, std::string* err
     disc.title = disc_.title;
     disc.performer = disc_.performer;
     disc.mcn = disc_.mcn;
+    disc.filesPlace = uint8_t(dataFiles_.place);
+    disc.filesLabel = dataFiles_.label;
+    disc.files = dataFiles_.paths;
     for (const AudioTrackRow& r : rows_)
       disc.tracks.push_back(AudioProjectTrack{r.source, r.title, r.performer, r.songwriter, r.composer, r.isrc,
                                               uint16_t(r.pauseFrames), r.preEmphasis, r.copyPermitted});
@@ -372,6 +463,9 @@ bool CAudioCDProject::LoadAudioProject(const std::string& path, std::string* err
     std::lock_guard<std::mutex> hold(lock_);
     rows_.clear();
     disc_ = AudioDiscText{disc.title, disc.performer, disc.mcn};
+    // Files that are gone stay listed: the burn names them and refuses.
+    dataFiles_ = AudioDataFiles{AudioDiscFiles::Place(disc.filesPlace), disc.files, disc.filesLabel};
+    if (dataFiles_.paths.empty()) dataFiles_.place = AudioDiscFiles::kNone;
   }
   BeginAdd();
   for (const AudioProjectTrack& kept : disc.tracks) {
@@ -488,8 +582,17 @@ int CAudioCDProject::BurnTracks(int drive, bool testWrite) {
   const std::vector<std::string> tracks = PreparedTracks();
   if (tracks.empty()) return kNothingConverted;
   std::vector<std::string> notices;
+  AudioDisc disc = DiscToWrite(tracks);
+  StagedDataFiles staged;
+  if (disc.files.place != AudioDiscFiles::kNone) {
+    if (int st = staged.Stage(DataFiles(), &disc.files, &notices); st != result::kSuccess) {
+      std::lock_guard<std::mutex> hold(lock_);
+      burnNotices_ = std::move(notices);
+      return st;
+    }
+  }
   // A remote recorder is connected around the write by the command layer.
-  const int r = WriteAudioDisc(drive, DiscToWrite(tracks), testWrite, &notices);
+  const int r = WriteAudioDisc(drive, disc, testWrite, &notices);
   std::lock_guard<std::mutex> hold(lock_);
   burnNotices_ = std::move(notices);
   return r;
@@ -502,6 +605,7 @@ AudioDisc CAudioCDProject::DiscToWrite(const std::vector<std::string>& wavs) con
   disc.title = disc_.title;
   disc.performer = disc_.performer;
   disc.mcn = disc_.mcn;
+  disc.files.place = dataFiles_.place;
   // The prepared WAVs follow the rows one for one once the rows that failed
   // to convert are gone.
   for (size_t i = 0; i < wavs.size() && i < rows_.size(); ++i) {

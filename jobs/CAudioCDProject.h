@@ -34,6 +34,13 @@ struct AudioTrackRow {
   bool copyPermitted = false;
 };
 
+// Files on the disc besides its sound (AudioDiscFiles::Place says where).
+struct AudioDataFiles {
+  AudioDiscFiles::Place place = AudioDiscFiles::kNone;
+  std::vector<std::string> paths;  // files and folders, each put at the top of the volume
+  std::string label;               // the volume's name; "" for "DataCD"
+};
+
 // What the disc says of itself.
 struct AudioDiscText {
   std::string title, performer;  // CD-Text, UTF-8
@@ -114,9 +121,15 @@ class CAudioCDProject {
   // Writing track by track with 2-second gaps instead of a session at once.
   void SetTrackAtOnce(bool on) { trackAtOnce_ = on; }
   bool TrackAtOnce() const { return trackAtOnce_; }
+  // Files to go on the disc with the sound: an Enhanced CD or a mixed-mode
+  // CD. Kept in the project file; checked and staged only when burnt.
+  void SetDataFiles(const AudioDataFiles& files);
+  AudioDataFiles DataFiles() const;
   // Why the project cannot be burnt onto a disc of `freeSectors` (0: not
   // asked) as it stands, before anything is converted: more CD-Text than the
-  // packs hold, more play time with the pauses than the disc holds. "" when
+  // packs hold, more play time with the pauses (and room for the files, as
+  // their sizes let it be judged) than the disc holds, files that are gone,
+  // files with track-at-once. "" when
   // nothing stands in the way; `notices` gets texts that lose characters.
   std::string BurnRefusal(uint64_t freeSectors, std::vector<std::string>* notices = nullptr) const;
   // Sectors the disc will take: the 2-second start, the pauses, the tracks
@@ -174,6 +187,7 @@ class CAudioCDProject {
   std::string currentFile_;
   std::vector<std::string> undecodable_;
   AudioDiscText disc_;
+  AudioDataFiles dataFiles_;
   std::vector<std::string> burnNotices_;
   std::atomic<bool> trackAtOnce_{false};
   std::atomic<bool> cancel_{false};
