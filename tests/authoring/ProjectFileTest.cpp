@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "ByteFields.h"
@@ -139,4 +140,44 @@ TEST(ProjectFile, AudioProjectCountsRowsUpToTheFirstGap) {
   EXPECT_EQ(back, std::vector<std::string>(rows.begin(), rows.begin() + 3));
   size_t second = 384 + 64 + 4 + rows[0].size() + 64;
   EXPECT_EQ(f.substr(second, 2), "\2\1");
+}
+
+TEST(ProjectFile, AnAudioProjectKeepsItsFilesAndOlderBlocksStillLoad) {
+  ScratchFolder dir;
+  AudioProjectDisc disc;
+  disc.title = "Album";
+  disc.tracks.push_back(AudioProjectTrack{dir.Write("1.wav", "a"), "One"});
+  disc.filesPlace = 1;
+  disc.filesLabel = "EXTRA";
+  disc.files = {dir.Write("extra/notes.txt", "n"), dir / "extra"};
+  ASSERT_TRUE(SaveAudioProject(dir / "a.bcd", disc));
+  AudioProjectDisc back;
+  std::string why;
+  ASSERT_TRUE(LoadAudioProject(dir / "a.bcd", &back, &why)) << why;
+  EXPECT_EQ(back.filesPlace, 1);
+  EXPECT_EQ(back.filesLabel, "EXTRA");
+  EXPECT_EQ(back.files, disc.files);
+  EXPECT_EQ(back.tracks.at(0).title, "One");
+
+  // The same block as the first version wrote it: the texts and no files.
+  std::string f = ReadWholeFile(dir / "a.bcd");
+  const size_t mark = f.find("VXAD");
+  ASSERT_NE(mark, std::string::npos);
+  const size_t body = mark + 12;
+  const size_t filesAt = f.size() - (1 + 2 + 5 + 2 + (2 + disc.files[0].size()) + (2 + disc.files[1].size()));
+  std::string v1 = f.substr(0, mark + 4) + std::string("\1\0\0\0", 4);
+  const uint32_t size = uint32_t(filesAt - body);
+  v1.append(reinterpret_cast<const char*>(&size), 4).append(f.substr(body, filesAt - body));
+  dir.Write("v1.bcd", v1);
+  ASSERT_TRUE(LoadAudioProject(dir / "v1.bcd", &back, &why)) << why;
+  EXPECT_EQ(back.title, "Album");
+  EXPECT_EQ(back.filesPlace, 0);
+  EXPECT_TRUE(back.files.empty());
+  // A block cut off inside its list of files is damaged, not read short.
+  std::string cut = f.substr(0, f.size() - 3);
+  const uint32_t shorter = uint32_t(f.size() - 3 - body);
+  std::memcpy(&cut[mark + 8], &shorter, 4);
+  dir.Write("cut.bcd", cut);
+  EXPECT_FALSE(LoadAudioProject(dir / "cut.bcd", &back, &why));
+  EXPECT_NE(why.find("damaged"), std::string::npos) << why;
 }

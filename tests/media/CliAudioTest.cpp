@@ -237,6 +237,53 @@ TEST(CliAudio, AnAudioProjectIsSavedAndShownRowByRow) {
 
 }  // namespace
 
+TEST(CliAudio, FilesGoInASessionAfterTheSoundOrInATrackBeforeItAndAreKeptInTheProject) {
+  ScratchFolder dir;
+  PrivateTemp temp;
+  const std::string song = MakeTone(dir, "song.flac", 4.2);
+  const std::string notes = dir.Write("extra/notes.txt", "liner notes\n");
+  const std::string vd = dir / "e.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+  // Refused before any conversion: both places, a label without files, a
+  // file that is not there.
+  for (const std::string& args :
+       {"--data-session " + notes + " --data-track " + notes, std::string("--data-label X"),
+        "--data-session " + dir / "gone.txt"}) {
+    CommandResult r = Cli("audio burn --drive virtual:" + vd + " " + args + " " + song);
+    EXPECT_NE(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("converting"), std::string::npos) << r.output;
+  }
+  CommandResult r = Cli("audio burn --drive virtual:" + vd + " --data-session " + dir / "extra" +
+                        " --data-label NOTES " + song);
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("analyse --drive virtual:" + vd);
+  EXPECT_NE(r.output.find("Session 2"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("label \"NOTES\""), std::string::npos) << r.output;
+  r = Cli("extract-files --drive virtual:" + vd + " -o " + dir / "out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadWholeFile(dir / "out/extra/notes.txt"), "liner notes\n");
+  EXPECT_TRUE(temp.Left().empty()) << "a work folder stayed behind";
+
+  // A mixed-mode CD: the first audio track is track 2, and extract refuses
+  // track 1 as no audio.
+  const std::string vm = dir / "m.vdisc";
+  ASSERT_EQ(Cli("virtual create --media cd-r " + vm).status, 0);
+  ASSERT_EQ(Cli("audio burn --drive virtual:" + vm + " --data-track " + notes + " " + song).status, 0);
+  r = Cli("extract --drive virtual:" + vm + " --track 1 -o " + dir / "t1.wav");
+  EXPECT_NE(r.status, 0) << r.output;
+  r = Cli("extract --drive virtual:" + vm + " --track 2 -o " + dir / "t2.wav");
+  EXPECT_EQ(r.status, 0) << r.output;
+
+  // The project keeps where the files go.
+  r = Cli("audio project save -o " + dir / "p.bcd" + " --data-track " + notes + " " + song);
+  ASSERT_EQ(r.status, 0) << r.output;
+  AudioProjectDisc kept;
+  std::string why;
+  ASSERT_TRUE(LoadAudioProject(dir / "p.bcd", &kept, &why)) << why;
+  EXPECT_EQ(kept.filesPlace, 2);
+  EXPECT_EQ(kept.files, std::vector<std::string>{notes});
+}
+
 TEST(CliAudio, SeveralRecordersGetTheTracksConvertedOnce) {
   ScratchFolder dir;
   PrivateTemp temp;
