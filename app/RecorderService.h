@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BurnCtrl/AudioDisc.h"
+#include "foundation/ResultCodes.h"
 #include "MediumTable.h"  // medium types: medium::kCdR, ...
 #include "authoring/ElTorito.h"
 
@@ -107,10 +108,14 @@ class RecorderService {
   virtual int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) = 0;
   // An audio CD with its CD-Text, codes and pauses, session-at-once (see
   // BurnCtrl/AudioDisc.h); `notices` gets what the user should be told. A
-  // service that can only write WAVs track by track writes the sound alone.
+  // service that can only write WAVs track by track writes the sound alone,
+  // and refuses a disc that carries files rather than leave them out.
   virtual int WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
                              std::vector<std::string>* notices) {
-    (void)notices;
+    if (disc.files.place != AudioDiscFiles::kNone) {
+      if (notices) notices->push_back("this recorder writes the sound alone: an audio CD with files cannot be made");
+      return result::kNothingDone;
+    }
     std::vector<std::string> wavs;
     for (const AudioDiscTrack& t : disc.tracks) wavs.push_back(t.wav);
     return WriteAudioCd(drive, wavs, testWrite);

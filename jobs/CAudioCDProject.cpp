@@ -37,45 +37,6 @@ bool TreeBytes(const std::string& path, uint64_t* bytes) {
   return true;
 }
 
-// The disc's files staged as a data project for one burn, removed with it.
-class StagedDataFiles : public FileManagerListener {
- public:
-  ~StagedDataFiles() override {
-    if (!root_.empty()) RemoveTree(root_);
-  }
-  void Refused(const std::string& path, AddRefusal reason) override {
-    refused_.push_back(path + ": " + LoadLangText("Message", static_cast<int>(reason)));
-  }
-  // result::kSuccess with `out` naming the staged files, or the failure with
-  // its reasons added to `notices`.
-  int Stage(const AudioDataFiles& files, AudioDiscFiles* out, std::vector<std::string>* notices) {
-    root_ = MakeStagingRoot();
-    if (root_.empty()) {
-      notices->push_back("no folder can be made for the files of the disc");
-      return result::kLayoutFailed;
-    }
-    CFileManager manager;
-    manager.SetStagingRoot(root_);
-    manager.SetMode(CFileManager::kModeData);
-    manager.SetListener(this);
-    for (const std::string& p : files.paths) {
-      if (!manager.AddPath(nullptr, TreeItem(), p, root_) && refused_.empty()) refused_.push_back(p + ": it is gone");
-    }
-    if (!refused_.empty()) {
-      notices->insert(notices->end(), refused_.begin(), refused_.end());
-      return result::kFilesLeftOut;
-    }
-    out->stagingRoot = root_;
-    out->label = files.label.empty() ? "DataCD" : files.label;
-    out->discOptions = manager.DiscOptions();
-    return result::kSuccess;
-  }
-
- private:
-  std::string root_;
-  std::vector<std::string> refused_;
-};
-
 // Sectors per megabyte of CD audio: 1048576 / 2352.
 constexpr float kSectorsPerMB = 445.8231201171875f;
 
@@ -110,6 +71,39 @@ std::vector<int> Normalised(std::vector<int> rows, size_t count) {
 }
 
 }  // namespace
+
+StagedDiscFiles::~StagedDiscFiles() {
+  if (!root_.empty()) RemoveTree(root_);
+}
+
+void StagedDiscFiles::Refused(const std::string& path, AddRefusal reason) {
+  refused_.push_back(path + ": " + LoadLangText("Message", static_cast<int>(reason)));
+}
+
+int StagedDiscFiles::Stage(const AudioDataFiles& files, AudioDiscFiles* out, std::vector<std::string>* notices) {
+  out->place = files.paths.empty() ? AudioDiscFiles::kNone : files.place;
+  if (out->place == AudioDiscFiles::kNone) return result::kSuccess;
+  root_ = MakeStagingRoot();
+  if (root_.empty()) {
+    notices->push_back("no folder can be made for the files of the disc");
+    return result::kLayoutFailed;
+  }
+  CFileManager manager;
+  manager.SetStagingRoot(root_);
+  manager.SetMode(CFileManager::kModeData);
+  manager.SetListener(this);
+  for (const std::string& p : files.paths)
+    if (!manager.AddPath(nullptr, TreeItem(), p, root_) && refused_.empty()) refused_.push_back(p + ": it is gone");
+  manager.SetListener(nullptr);
+  if (!refused_.empty()) {
+    notices->insert(notices->end(), refused_.begin(), refused_.end());
+    return result::kFilesLeftOut;
+  }
+  out->stagingRoot = root_;
+  out->label = files.label.empty() ? "DataCD" : files.label;
+  out->discOptions = manager.DiscOptions();
+  return result::kSuccess;
+}
 
 CAudioCDProject::~CAudioCDProject() { DeleteTempTracks(); }
 
@@ -583,13 +577,11 @@ int CAudioCDProject::BurnTracks(int drive, bool testWrite) {
   if (tracks.empty()) return kNothingConverted;
   std::vector<std::string> notices;
   AudioDisc disc = DiscToWrite(tracks);
-  StagedDataFiles staged;
-  if (disc.files.place != AudioDiscFiles::kNone) {
-    if (int st = staged.Stage(DataFiles(), &disc.files, &notices); st != result::kSuccess) {
-      std::lock_guard<std::mutex> hold(lock_);
-      burnNotices_ = std::move(notices);
-      return st;
-    }
+  StagedDiscFiles staged;
+  if (int st = staged.Stage(DataFiles(), &disc.files, &notices); st != result::kSuccess) {
+    std::lock_guard<std::mutex> hold(lock_);
+    burnNotices_ = std::move(notices);
+    return st;
   }
   // A remote recorder is connected around the write by the command layer.
   const int r = WriteAudioDisc(drive, disc, testWrite, &notices);

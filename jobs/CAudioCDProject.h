@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "BurnCtrl/AudioDisc.h"
+#include "authoring/CFileManager.h"
 #include "OutputFile.h"
 #include "foundation/ResultCodes.h"
 
@@ -39,6 +40,25 @@ struct AudioDataFiles {
   AudioDiscFiles::Place place = AudioDiscFiles::kNone;
   std::vector<std::string> paths;  // files and folders, each put at the top of the volume
   std::string label;               // the volume's name; "" for "DataCD"
+};
+
+// The files of a disc staged as a data project for one burn; they go when
+// this goes.
+class StagedDiscFiles : public FileManagerListener {
+ public:
+  StagedDiscFiles() = default;
+  ~StagedDiscFiles() override;
+  StagedDiscFiles(const StagedDiscFiles&) = delete;
+  StagedDiscFiles& operator=(const StagedDiscFiles&) = delete;
+  // Fills `out` for the burn (nothing to do without files). result::kSuccess,
+  // or the failure with its reasons (a file gone, a name refused) added to
+  // `notices`.
+  int Stage(const AudioDataFiles& files, AudioDiscFiles* out, std::vector<std::string>* notices);
+  void Refused(const std::string& path, AddRefusal reason) override;
+
+ private:
+  std::string root_;
+  std::vector<std::string> refused_;
 };
 
 // What the disc says of itself.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -11,10 +12,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 
 #include "app/ui/AddReport.h"
@@ -31,6 +34,12 @@ namespace {
 constexpr const char* kRowsMime = "application/x-varnex-audio-rows";
 constexpr int kLabelsHeight = 20;  // the two total labels under the list
 constexpr int kHeaderHeight = 28;  // the disc's texts above the list
+constexpr int kDataRowHeight = 28;  // the disc's files, under its texts
+
+// Texts of the files row.
+constexpr int kDataSessionText = 1470, kNoDataText = 1471, kAfterAudioText = 1472, kBeforeAudioText = 1473,
+              kAddDataText = 1474, kRemoveDataText = 1475, kChooseDataText = 1476, kDataSummaryText = 1477;
+constexpr int kRemoveDataQuestion = 1470;  // [Message]
 
 // Menu commands of the list.
 constexpr int kMenuAdd = 32776, kMenuDelete = 32778, kMenuPaste = 32780, kMenuDeleteAll = 32785,
@@ -96,12 +105,30 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   discMcn_->setMaxLength(13);
   for (QLineEdit* edit : {discTitle_, discPerformer_, discMcn_})
     connect(edit, &QLineEdit::editingFinished, this, [this] { TakeDiscText(); });
+  dataLabel_ = new QLabel(Tr("UIText", kDataSessionText), this);
+  dataSummary_ = new QLabel(this);
+  dataSummary_->setProperty("id", 1007);
+  dataSummary_->setTextFormat(Qt::PlainText);
+  dataPlace_ = new QComboBox(this);
+  dataPlace_->setProperty("id", 1008);
+  dataPlace_->addItem(Tr("UIText", kAfterAudioText), int(AudioDiscFiles::kSessionAfter));
+  dataPlace_->addItem(Tr("UIText", kBeforeAudioText), int(AudioDiscFiles::kTrackFirst));
+  connect(dataPlace_, &QComboBox::activated, this, [this](int index) {
+    SetDataPlace(AudioDiscFiles::Place(dataPlace_->itemData(index).toInt()));
+  });
+  addData_ = new QPushButton(Tr("UIText", kAddDataText), this);
+  addData_->setProperty("id", 1009);
+  connect(addData_, &QPushButton::clicked, this, [this] { ChooseDataFiles(); });
+  removeData_ = new QPushButton(Tr("UIText", kRemoveDataText), this);
+  removeData_->setProperty("id", 1010);
+  connect(removeData_, &QPushButton::clicked, this, [this] { RemoveDataFiles(); });
   totalFiles_ = new QLabel(this);
   totalSize_ = new QLabel(this);
   totalFiles_->setProperty("id", 1002);
   totalSize_->setProperty("id", 1003);
   BuildMenu();
   UpdateTotals();
+  ShowDataFiles();
   LayOut();
 }
 
@@ -116,6 +143,8 @@ void CDlgAudioCD::BuildMenu() {
   };
   add(kMenuAdd, [this] { AddFiles(); });
   add(kMenuPaste, [this] { Paste(); });
+  QAction* data = menu_->addAction(Tr("UIText", kAddDataText));
+  connect(data, &QAction::triggered, this, [this] { ChooseDataFiles(); });
   menu_->addSeparator();
   add(kMenuUp, [this] { MoveUp(); });
   add(kMenuDown, [this] { MoveDown(); });
@@ -139,7 +168,17 @@ void CDlgAudioCD::LayOut() {
   discPerformer_->setGeometry(x, y, edits, eh), x += edits + gap;
   discMcnLabel_->setGeometry(x, y, mcnLabelW, eh), x += mcnLabelW;
   discMcn_->setGeometry(x, y, mcnW, eh);
-  list_->setGeometry(0, kHeaderHeight, w, std::max(0, h - kLabelsHeight - kHeaderHeight));
+  // The files row: what they are, where they go, and the two buttons.
+  const int dy = kHeaderHeight + 3, placeW = 300, buttonW = 170, dataLabelW = 110;
+  const int summaryW = std::max(0, w - dataLabelW - placeW - 2 * buttonW - 6 * gap);
+  x = gap;
+  dataLabel_->setGeometry(x, dy, dataLabelW, eh), x += dataLabelW;
+  dataSummary_->setGeometry(x, dy, summaryW, eh), x += summaryW + gap;
+  dataPlace_->setGeometry(x, dy, placeW, eh), x += placeW + gap;
+  addData_->setGeometry(x, dy, buttonW, eh), x += buttonW + gap;
+  removeData_->setGeometry(x, dy, buttonW, eh);
+  const int top = kHeaderHeight + kDataRowHeight;
+  list_->setGeometry(0, top, w, std::max(0, h - kLabelsHeight - top));
   totalFiles_->setGeometry(4, h - kLabelsHeight, w / 2 - 4, kLabelsHeight);
   totalSize_->setGeometry(w / 2, h - kLabelsHeight, w - w / 2 - 4, kLabelsHeight);
 }
@@ -178,7 +217,88 @@ void CDlgAudioCD::RefreshList(const std::vector<int>& select) {
   showing_ = false;
   SelectRows(select);
   ShowDiscText();
+  ShowDataFiles();
   UpdateTotals();
+}
+
+// ---------------------------------------------------------------- files besides the sound
+
+namespace {
+
+uint64_t BytesBelow(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec)) return fs::file_size(path, ec);
+  uint64_t bytes = 0;
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+}  // namespace
+
+void CDlgAudioCD::ShowDataFiles() {
+  const AudioDataFiles files = project_.DataFiles();
+  const bool any = !files.paths.empty();
+  if (!any) {
+    dataSummary_->setText(Tr("UIText", kNoDataText));
+  } else {
+    uint64_t bytes = 0;
+    QStringList names;
+    for (const std::string& p : files.paths) {
+      bytes += BytesBelow(p);
+      names << QFileInfo(QString::fromStdString(p)).fileName();
+    }
+    dataSummary_->setText(Tr("UIText", kDataSummaryText)
+                              .arg(files.paths.size())
+                              .arg(bytes / 1048576.0, 0, 'f', 1)
+                              .arg(names.join(", ")));
+    dataSummary_->setToolTip(QString::fromStdString([&] {
+      std::string all;
+      for (const std::string& p : files.paths) all += (all.empty() ? "" : "\n") + p;
+      return all;
+    }()));
+  }
+  const int at = dataPlace_->findData(int(any ? files.place : AudioDiscFiles::kSessionAfter));
+  dataPlace_->setCurrentIndex(std::max(0, at));
+  dataPlace_->setEnabled(any);
+  removeData_->setEnabled(any);
+}
+
+void CDlgAudioCD::ChooseDataFiles() {
+  const QStringList chosen =
+      Files()->OpenFilesAndFolders(this, Tr("UIText", kChooseDataText), Tr("UIText", 1104) + "(*.*)|*||");
+  if (!chosen.isEmpty()) AddDataFiles(chosen);
+}
+
+void CDlgAudioCD::AddDataFiles(const QStringList& paths) {
+  AudioDataFiles files = project_.DataFiles();
+  if (files.paths.empty()) files.place = AudioDiscFiles::Place(dataPlace_->currentData().toInt());
+  for (const QString& p : paths) {
+    const std::string path = p.toStdString();
+    if (std::find(files.paths.begin(), files.paths.end(), path) == files.paths.end()) files.paths.push_back(path);
+  }
+  project_.SetDataFiles(files);
+  ShowDataFiles();
+  Changed();
+}
+
+void CDlgAudioCD::RemoveDataFiles() {
+  if (project_.DataFiles().paths.empty()) return;
+  if (ShowMessage(LoadLangText("Message", kRemoveDataQuestion), msgbox::kQuestionYesNo) != msgbox::kYes) return;
+  project_.SetDataFiles(AudioDataFiles());
+  ShowDataFiles();
+  Changed();
+}
+
+void CDlgAudioCD::SetDataPlace(AudioDiscFiles::Place place) {
+  AudioDataFiles files = project_.DataFiles();
+  if (files.paths.empty() || files.place == place) return ShowDataFiles();
+  files.place = place;
+  project_.SetDataFiles(files);
+  ShowDataFiles();
+  Changed();
 }
 
 namespace {
@@ -475,7 +595,10 @@ int CDlgAudioCD::BurnTracks(RecorderService* service, uint8_t drive) {
   const std::vector<std::string> tracks = project_.PreparedTracks();
   if (tracks.empty()) return CAudioCDProject::kNothingConverted;
   std::vector<std::string> notices;
-  const int written = service->WriteAudioDisc(drive, project_.DiscToWrite(tracks), false, &notices);
+  AudioDisc toWrite = project_.DiscToWrite(tracks);
+  StagedDiscFiles staged;
+  int written = staged.Stage(project_.DataFiles(), &toWrite.files, &notices);
+  if (written == result::kSuccess) written = service->WriteAudioDisc(drive, toWrite, false, &notices);
   // Told once the disc is written or refused: a track filled out, a title
   // that lost characters.
   if (!notices.empty()) {

@@ -2,8 +2,9 @@
 // The project window of the audio CD mode: the disc's CD-Text and catalogue
 // number above the tracks, the tracks in a list (number, file, play time,
 // path, then what the disc says of each: title, performer, songwriter,
-// composer, the pause before it and its ISRC, edited in place), the totals
-// under it, adding files and folders
+// composer, the pause before it and its ISRC, edited in place), the files
+// that go on the disc besides the sound (an Enhanced CD's data session or a
+// mixed-mode CD's first track), the totals under it, adding files and folders
 // (file dialog, drop, paste), removing and moving rows, the project file,
 // and the two steps of a burn, converting and writing. The rows live in
 // CAudioCDProject; this window shows them and forwards the commands.
@@ -22,7 +23,9 @@
 class CListCtrlEx;
 class QDropEvent;
 class QKeyEvent;
+class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QTreeWidgetItem;
 class QMenu;
 class RecorderService;
@@ -97,6 +100,19 @@ class CDlgAudioCD : public QWidget {
   // Shows the rows as the project holds them, selecting `select`.
   void RefreshList(const std::vector<int>& select = {});
 
+  // ---- files besides the sound ("Add a data session")
+  // The file dialog that takes files and folders; what is chosen is added.
+  void ChooseDataFiles();
+  void AddDataFiles(const QStringList& paths);
+  // Asks first; the files themselves are not touched.
+  void RemoveDataFiles();
+  // Where the files go: AudioDiscFiles::kSessionAfter or kTrackFirst.
+  void SetDataPlace(AudioDiscFiles::Place place);
+  QLabel* DataFilesLabel() const { return dataSummary_; }
+  QComboBox* DataPlaceBox() const { return dataPlace_; }
+  QPushButton* AddDataButton() const { return addData_; }
+  QPushButton* RemoveDataButton() const { return removeData_; }
+
  signals:
   void ProjectChanged();
 
@@ -117,6 +133,7 @@ class CDlgAudioCD : public QWidget {
   void ShowRow(QTreeWidgetItem* item, const AudioTrackRow& row, int index);
   void ShowDiscText();
   void TakeDiscText();
+  void ShowDataFiles();
 
   CAudioCDProject project_;
   bool modified_ = false;
@@ -136,5 +153,10 @@ class CDlgAudioCD : public QWidget {
   QLineEdit* discTitle_;
   QLineEdit* discPerformer_;
   QLineEdit* discMcn_;
+  QLabel* dataLabel_;
+  QLabel* dataSummary_;
+  QComboBox* dataPlace_;
+  QPushButton* addData_;
+  QPushButton* removeData_;
   bool showing_ = false;  // the list is being filled: its changes are not edits
 };

@@ -111,5 +111,11 @@ bool CPlomeDlg::CheckAudioBurn(int drive, DiscInfo* disc) {
     ShowMessage(LoadLangText("Message", 30), msgbox::kInfoOk);
     return false;
   }
+  // Told before anything is converted: too much CD-Text, files for the
+  // disc that are gone or do not fit beside the sound.
+  if (const std::string why = a->Project().BurnRefusal(disc->freeBytes / 2352); !why.empty()) {
+    ShowMessage(why, msgbox::kInfoOk);
+    return false;
+  }
   return true;
 }

@@ -2,6 +2,8 @@
 
 #include "outside/Kestrine/DevTypes.h"
 
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -493,6 +495,28 @@ int VirtualRecorders::WriteAudioCd(uint8_t drive, const std::vector<std::string>
       ini::WriteString(d->state, kSection, "AudioTrack" + std::to_string(i + 1), std::to_string(sectors[i]));
   }
   return rc;
+}
+
+namespace {
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+int VirtualRecorders::WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
+                                     std::vector<std::string>*) {
+  lastAudioFiles_ = AudioFiles{disc.files.place, disc.files.label, {}};
+  std::error_code ec;
+  if (!disc.files.stagingRoot.empty())
+    for (auto it = std::filesystem::recursive_directory_iterator(disc.files.stagingRoot, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      lastAudioFiles_.staged.push_back(it->path().string().substr(disc.files.stagingRoot.size()) + ": " +
+                                       (it->is_regular_file(ec) ? ReadText(it->path().string()) : std::string()));
+  std::sort(lastAudioFiles_.staged.begin(), lastAudioFiles_.staged.end());
+  std::vector<std::string> wavs;
+  for (const AudioDiscTrack& t : disc.tracks) wavs.push_back(t.wav);
+  return WriteAudioCd(drive, wavs, testWrite);
 }
 
 int VirtualRecorders::WriteImageToCD(uint8_t drive, const std::string& imagePath, bool) {

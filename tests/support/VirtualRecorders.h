@@ -62,6 +62,17 @@ class VirtualRecorders : public RecorderService {
   const eltorito::BootOptions& LastBoot() const { return boot_; }
   int WriteImageToCD(uint8_t drive, const std::string& imagePath, bool testWrite) override;
   int WriteAudioCd(uint8_t drive, const std::vector<std::string>& wavTracks, bool testWrite) override;
+  // The sound as WriteAudioCd writes it; the files of the disc, as staged
+  // for the burn, are only noted (LastAudioFiles): the engine's own tests
+  // write them.
+  int WriteAudioDisc(uint8_t drive, const AudioDisc& disc, bool testWrite,
+                     std::vector<std::string>* notices) override;
+  struct AudioFiles {
+    AudioDiscFiles::Place place = AudioDiscFiles::kNone;
+    std::string label;
+    std::vector<std::string> staged;  // "path: what the file says" below the staging folder, sorted
+  };
+  const AudioFiles& LastAudioFiles() const { return lastAudioFiles_; }
   int GetDriveProgress(uint8_t drive) override;
   std::string GetDriveItem(uint8_t drive) override;
   bool GetBurnFigures(uint8_t drive, BurnFigures* figures) override;
@@ -74,6 +85,7 @@ class VirtualRecorders : public RecorderService {
   int Lock(uint8_t drive, bool lock) override;
 
  private:
+  AudioFiles lastAudioFiles_;
   uint8_t lastDiscOptions_ = 0;
   eltorito::BootOptions boot_;
   struct Drive;

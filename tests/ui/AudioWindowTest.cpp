@@ -237,6 +237,62 @@ class AudioWindowTest : public QObject {
     QVERIFY(Sink().Saw(wt::LangText("Message", 18)));
   }
 
+  void ADataSessionIsAddedKeptInTheProjectAndStagedForTheBurn() {
+    auto service = std::make_shared<VirtualRecorders>();
+    const QString folder = wt::NewTempFolder("enhanced");
+    service->AddRecorder((folder + "/cdr.vdisc").toStdString(), medium::kCdR);
+    CPlomeDlg w(service);
+    w.FillRecorderLists();
+    w.SwitchMode(CPlomeDlg::kAudioCD);
+    CDlgAudioCD* a = w.AudioWindow();
+    QCOMPARE(a->DataFilesLabel()->text(), wt::LangText("UIText", 1471));
+    QVERIFY(!a->RemoveDataButton()->isEnabled());
+    QVERIFY(!a->DataPlaceBox()->isEnabled());
+    QVERIFY(a->AddPaths({Tone(folder, "song.ogg", 1.5)}));
+    wt::WriteFile(folder + "/extra/notes.txt", "liner notes");
+    wt::WriteFile(folder + "/cover.txt", "cover");
+    wt::Chooser().next = {folder + "/extra", folder + "/cover.txt"};
+    a->AddDataButton()->click();
+    QVERIFY2(a->DataFilesLabel()->text().contains("cover.txt"), qPrintable(a->DataFilesLabel()->text()));
+    QVERIFY(a->DataPlaceBox()->isEnabled());
+    QCOMPARE(a->Project().DataFiles().place, AudioDiscFiles::kSessionAfter);
+    // The place chosen and the files come back with the project.
+    emit a->DataPlaceBox()->activated(1);
+    QCOMPARE(a->Project().DataFiles().place, AudioDiscFiles::kTrackFirst);
+    QVERIFY(a->SaveProject(folder + "/p.bcd"));
+    {
+      CDlgAudioCD b;
+      QVERIFY(b.LoadProject(folder + "/p.bcd"));
+      QCOMPARE(b.Project().DataFiles().place, AudioDiscFiles::kTrackFirst);
+      QCOMPARE(b.DataPlaceBox()->currentIndex(), 1);
+      QCOMPARE(b.Project().DataFiles().paths.size(), size_t(2));
+    }
+    // A file gone before the burn is named before anything is converted.
+    emit a->DataPlaceBox()->activated(0);
+    AutoAcceptSettings(w);
+    QFile::remove(folder + "/cover.txt");
+    w.Burn();
+    QVERIFY(Sink().Saw("cover.txt"));
+    QVERIFY(w.LastBurnResult() != result::kSuccess);
+    // Back in place, the burn hands the recorder the files staged as a data project.
+    wt::WriteFile(folder + "/cover.txt", "cover");
+    w.Burn();
+    QCOMPARE(w.LastBurnResult(), result::kSuccess);
+    const VirtualRecorders::AudioFiles& given = service->LastAudioFiles();
+    QCOMPARE(given.place, AudioDiscFiles::kSessionAfter);
+    QString staged;
+    for (const std::string& p : given.staged) staged += QString::fromStdString(p) + " ";
+    QVERIFY2(staged.contains("notes.txt") && staged.contains("cover.txt"), qPrintable(staged));
+    // Removing asks first; No keeps the files.
+    Sink().Answer({msgbox::kNo});
+    a->RemoveDataButton()->click();
+    QCOMPARE(a->Project().DataFiles().paths.size(), size_t(2));
+    Sink().Answer({msgbox::kYes});
+    a->RemoveDataButton()->click();
+    QVERIFY(a->Project().DataFiles().paths.empty());
+    QVERIFY(!a->RemoveDataButton()->isEnabled());
+  }
+
   void CancellingTheConversionStopsTheConverterAndKeepsNothing() {
     ConverterStandIn probe(ProbeOnlyConverter());
     auto service = std::make_shared<VirtualRecorders>();
