@@ -25,6 +25,7 @@
 #include "foundation/ResultCodes.h"
 #include "app/RecorderService.h"
 #include "foundation/ShowMessage.h"
+#include "foundation/SizeText.h"
 #include "app/ui/CDlgWait.h"
 #include "foundation/ui/WindowSupport.h"
 #include "controls/CListCtrlEx.h"
@@ -169,14 +170,17 @@ void CDlgAudioCD::LayOut() {
   discMcnLabel_->setGeometry(x, y, mcnLabelW, eh), x += mcnLabelW;
   discMcn_->setGeometry(x, y, mcnW, eh);
   // The files row: what they are, where they go, and the two buttons.
-  const int dy = kHeaderHeight + 3, placeW = 300, buttonW = 170, dataLabelW = 110;
-  const int summaryW = std::max(0, w - dataLabelW - placeW - 2 * buttonW - 6 * gap);
+  const int dy = kHeaderHeight + 3, dataLabelW = dataLabel_->sizeHint().width() + gap;
+  const int placeW = std::min(dataPlace_->sizeHint().width(), 280);
+  const int addW = addData_->sizeHint().width(), removeW = removeData_->sizeHint().width();
+  const int summaryW = std::max(0, w - dataLabelW - placeW - addW - removeW - 5 * gap);
   x = gap;
   dataLabel_->setGeometry(x, dy, dataLabelW, eh), x += dataLabelW;
   dataSummary_->setGeometry(x, dy, summaryW, eh), x += summaryW + gap;
   dataPlace_->setGeometry(x, dy, placeW, eh), x += placeW + gap;
-  addData_->setGeometry(x, dy, buttonW, eh), x += buttonW + gap;
-  removeData_->setGeometry(x, dy, buttonW, eh);
+  addData_->setGeometry(x, dy, addW, eh), x += addW + gap;
+  removeData_->setGeometry(x, dy, removeW, eh);
+  ShowDataFiles();
   const int top = kHeaderHeight + kDataRowHeight;
   list_->setGeometry(0, top, w, std::max(0, h - kLabelsHeight - top));
   totalFiles_->setGeometry(4, h - kLabelsHeight, w / 2 - 4, kLabelsHeight);
@@ -244,16 +248,19 @@ void CDlgAudioCD::ShowDataFiles() {
   if (!any) {
     dataSummary_->setText(Tr("UIText", kNoDataText));
   } else {
-    uint64_t bytes = 0;
-    QStringList names;
-    for (const std::string& p : files.paths) {
-      bytes += BytesBelow(p);
-      names << QFileInfo(QString::fromStdString(p)).fileName();
+    // Counted again only when the files change, not on every resize.
+    if (files.paths != countedPaths_) {
+      countedPaths_ = files.paths;
+      countedBytes_ = 0;
+      for (const std::string& p : files.paths) countedBytes_ += BytesBelow(p);
     }
-    dataSummary_->setText(Tr("UIText", kDataSummaryText)
-                              .arg(files.paths.size())
-                              .arg(bytes / 1048576.0, 0, 'f', 1)
-                              .arg(names.join(", ")));
+    const uint64_t bytes = countedBytes_;
+    QStringList names;
+    for (const std::string& p : files.paths) names << QFileInfo(QString::fromStdString(p)).fileName();
+    const QString text = Tr("UIText", kDataSummaryText).arg(QString::fromStdString(FormatSize(bytes))).arg(names.join(", "));
+    // Cut to the room the row leaves, once it has been laid out.
+    const int room = dataSummary_->width();
+    dataSummary_->setText(room > 0 ? dataSummary_->fontMetrics().elidedText(text, Qt::ElideRight, room) : text);
     dataSummary_->setToolTip(QString::fromStdString([&] {
       std::string all;
       for (const std::string& p : files.paths) all += (all.empty() ? "" : "\n") + p;

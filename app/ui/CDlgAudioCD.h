@@ -158,5 +158,7 @@ class CDlgAudioCD : public QWidget {
   QComboBox* dataPlace_;
   QPushButton* addData_;
   QPushButton* removeData_;
+  std::vector<std::string> countedPaths_;  // the files whose size is countedBytes_
+  uint64_t countedBytes_ = 0;
   bool showing_ = false;  // the list is being filled: its changes are not edits
 };

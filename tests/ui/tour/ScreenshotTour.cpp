@@ -303,6 +303,8 @@ int main(int argc, char** argv) {
     audio->AddPaths({MakeSong(music, "01 Morning Light.mp3", 24, 440), MakeSong(music, "02 Harbour.flac", 31, 523),
                      MakeSong(music, "03 Evening Walk.ogg", 19, 659)});
     audio->SelectRows({1});
+    // Liner notes and a clip go into a data session after the songs.
+    audio->AddDataFiles({sample});
     ini::WriteString(state, "Disc", "Capacity", "359847");
     // The data project onto all three recorders at once; the CD-RW then
     // gets a blank disc again for the audio CD.
