@@ -197,9 +197,9 @@ const std::map<std::string, CommandHelp>& Table() {
                         "is on (default: as fast as the machine)"},
          {"--register", "list the new recorder among the devices"},
          {"--replace", "replace an existing state file"},
-         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)",
-          "copy the disc out as an image (--cue writes OUT.bin beside the sheet); existing files are kept unless "
-          "--replace is given"},
+         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue | --toc OUT.toc)",
+          "copy the disc out as an image (--cue writes OUT.bin beside the sheet, --toc beside a TOC file, for a "
+          "disc of one session); existing files are kept unless --replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
                                             "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
                                             "until FILE.held is removed), --no-erase, --refuse-read-cd, "

@@ -918,6 +918,14 @@ bool VirtualRecorder::ExportStoredRuns(int32_t start, int32_t count,
 }
 
 bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error, Existing existing) {
+  return ExportBinSheet(cuePath, false, error, existing);
+}
+
+bool VirtualRecorder::ExportBinToc(const std::string& tocPath, std::string* error, Existing existing) {
+  return ExportBinSheet(tocPath, true, error, existing);
+}
+
+bool VirtualRecorder::ExportBinSheet(const std::string& cuePath, bool toc, std::string* error, Existing existing) {
   const std::string binPath = bincue::BinPathFor(cuePath);
   // The BIN file is named after the cue sheet, not by the user: it is held
   // to the same rule before anything is written.
@@ -931,6 +939,11 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   const std::vector<const DiscTrack*> tracks = bincue::RecordedTracks(model_);
   if (tracks.empty()) {
     if (error) *error = "the disc is blank: nothing to export";
+    return false;
+  }
+  if (toc && tracks.back()->session > 1) {
+    if (error) *error = "a TOC file describes one session, and the disc has " + std::to_string(tracks.back()->session) +
+                        ": export it with --cue";
     return false;
   }
   OutputFile bin, cueFile;
@@ -949,7 +962,8 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = bin.partial() + ": " + OutputErrorText(errno);
     return false;
   }
-  if (!cueFile.Write(bincue::SheetText(model_, tracks, binName)) || !bin.Commit()) {
+  const std::string sheet = toc ? bincue::TocText(model_, tracks, binName) : bincue::SheetText(model_, tracks, binName);
+  if (!cueFile.Write(sheet) || !bin.Commit()) {
     if (error) *error = bin.Error().empty() ? cueFile.Error() : bin.Error();
     return false;
   }
