@@ -82,8 +82,10 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--speed X", "the write speed, as a factor (16) or in kB/s (2770k)"},
          {"--medium M", "the medium of an image:FILE target (cd-r by default; dvd+r and others give UDF)"},
          {"--project FILE.bcd", "burn a saved project"},
-         {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc"},
-         {"--audio WAV...", "burn the WAV files as the tracks of an audio CD"},
+         {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc, each of their sessions in turn"},
+         {"--audio WAV...", "burn the WAV files as the tracks of an audio CD, a session at once and gapless"},
+         {"--tao", "write the audio CD or an image of one session track at once: a gap before every track, "
+                   "without CD-Text, codes and index points"},
          {"--eject", "open the tray when the burn is over (after the read-back with --verify)"},
          {"--verify", "read the disc back once it is written and compare every sector with what was sent, each "
                       "recorder its own disc; a sector that differs or cannot be read is named with its file and fails "

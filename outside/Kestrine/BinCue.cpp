@@ -74,11 +74,15 @@ std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>
   cue << "FILE " << Quoted(binName.c_str()) << " BINARY\n";
   int32_t gapStart = 0;
   int lastSession = 1;
+  FS_CDTEXT_INFO laterText;
   for (const DiscTrack* t : tracks) {
     const Mode mode = SheetMode(disc, *t);
     if (t->session != lastSession) {
       cue << "REM SESSION " << (t->session < 10 ? "0" : "") << t->session << "\n";
       lastSession = t->session;
+      // A later session's lead-in speaks of its own tracks.
+      for (const auto& [session, packs] : disc.laterCdText)
+        if (session == t->session && ParseCdTextPacks(packs.data(), packs.size(), laterText)) text = &laterText;
     }
     cue << "  TRACK " << (t->number < 10 ? "0" : "") << t->number << ' '
         << (t->IsAudio() ? "AUDIO" : (mode == Mode::Mode1 ? "MODE1/2352" : "MODE2/2352")) << "\n";

@@ -202,6 +202,15 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "layer0") ok = bool(s >> v), m.layer0 = int32_t(v);
     else if (key == "cdtext") { std::string h; ok = bool(s >> h) && Unhex(h, m.cdText) && m.cdText.size() % 18 == 0; }
     else if (key == "mcn") ok = bool(s >> m.mcn) && IsValidMcn(m.mcn);
+    else if (key == "cdtext-session") {
+      // Lines of their own, so that older programs pass them by.
+      int session = 0;
+      std::string h;
+      std::vector<uint8_t> packs;
+      ok = bool(s >> session >> h) && session >= 2 && session <= 99 && Unhex(h, packs) && !packs.empty() &&
+           packs.size() % 18 == 0;
+      if (ok) m.laterCdText.emplace_back(session, packs);
+    }
     else if (key == "isrc" || key == "index") {
       // Lines of their own after the track they belong to, so that state
       // files written before them still load and older programs pass them by.
@@ -282,6 +291,7 @@ bool VirtualRecorder::Save(std::string* why) {
     }
   }
   if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
+  for (const auto& [session, packs] : m.laterCdText) o << "cdtext-session " << session << ' ' << Hex(packs) << "\n";
   if (!m.mcn.empty()) o << "mcn " << m.mcn << "\n";
   const VirtualFaults& f = faults_;
   if (f.writeFailCount > 0)
