@@ -135,6 +135,10 @@ TEST(SessionAtOnceSessions, EachSessionHasItsCueSheetAndLeadInAndTheDiscStaysOpe
   EXPECT_STREQ("", second.Tracks[1].szTitle);
   EXPECT_TRUE(r.Model().finalized) << "the last session closes the disc";
   EXPECT_EQ((std::vector<int32_t>{150}), r.Model().tracks[0].indexes);
+  // A TOC file has no sessions: such a disc is exported as a CUE sheet.
+  EXPECT_FALSE(r.ExportBinToc(dir / "out.toc", &error));
+  EXPECT_NE(std::string::npos, error.find("export it with --cue")) << error;
+  EXPECT_FALSE(std::ifstream(dir / "out.toc").good());
 
   // READ SUB-CHANNEL: the ISRCs of both sessions.
   std::string code;
