@@ -175,11 +175,6 @@ int RunBurn(const CliArgs& args) {
   for (const std::vector<std::string>& said : notices)
     for (const std::string& n : said)
       if (told.insert(n).second) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
-  // A recorder that cannot write the image's sessions at once may still
-  // write it track by track; the user chooses what the disc loses.
-  if (res == result::kTargetNotWritable && opt.Has("--image") && !opt.Has("--tao"))
-    std::fprintf(stderr, "varnex-cli: --tao writes the image track at once instead: with a gap before every track, "
-                         "without its CD-Text, codes and index points\n");
   if (res != result::kSuccess)
     return drives.size() > 1 || !LastJobError(drives.front()).empty() ? 1
                                                                        : CliFail(res, FindRecorder(drives.front())->Name());
