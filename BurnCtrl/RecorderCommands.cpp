@@ -880,7 +880,7 @@ bool AllMode1Data(const ImageLayout& layout) {
 
 }  // namespace
 
-int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
+int WriteImageToCD(int index, const std::string& imagePath, bool testWrite, bool trackAtOnce) {
   DriveUse r(index);
   if (int c = r.Check(); c != 1) return c;
   DriveClaim claim(index);
@@ -891,8 +891,9 @@ int WriteImageToCD(int index, const std::string& imagePath, bool testWrite) {
   // track writer gives it; audio and Mode 2 need a target that keeps whole
   // sectors (a disc, or an image named .cue).
   const bool plainFile = PlainImageTarget(r.get());
-  // Images of several sessions are written track by track, a session each.
-  if (ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd && layout.sessions == 1 &&
+  // Every session of an image is written a session at once, the disc left
+  // open between them, unless the user asks for track by track.
+  if (!trackAtOnce && ReadImageLayout(imagePath, layout, &unread) && layout.fromSheet && layout.cd &&
       !(plainFile && AllMode1Data(layout))) {
     if (plainFile)
       return NoteJobError(index, r->Name() + " keeps the data of Mode 1 tracks only; " + imagePath +

@@ -59,7 +59,10 @@ int EjectDisc(int index);
 // Stops the job running on one drive, or on every drive.
 int AbortWrite(int index);
 int AbortWrite();
-int WriteImageToCD(int index, const std::string& imagePath, bool testWrite);
+// An image made for CD is written a session at once, each of its sessions
+// in turn, unless `trackAtOnce` asks for track by track (with a gap before
+// every track and without CD-Text and codes).
+int WriteImageToCD(int index, const std::string& imagePath, bool testWrite, bool trackAtOnce = false);
 // `projectFolder` is a staging root; its files are copied into the drive's
 // own project copy first. `mp3` is 1 for MP3 discs.
 int WriteCd(int index, const std::string& projectFolder, const std::string& label, int mp3, bool testWrite,

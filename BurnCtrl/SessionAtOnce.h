@@ -28,5 +28,9 @@ struct AtOnceJob {
 };
 
 // result::kSuccess, or the result that ended the writing with `why` saying
-// what the recorder or the source answered ("" for a stop).
+// what the recorder or the source answered ("" for a stop). A CD source of
+// several sessions (each written with its own cue sheet and lead-in, the
+// disc left open between them) is refused with result::kTargetNotWritable
+// before anything is written when the recorder says it cannot write a
+// session at once.
 int WriteAtOnce(CDevCmdRW* target, DataSource& source, const AtOnceJob& job, std::string* why);

@@ -88,8 +88,10 @@ const std::map<std::string, CommandHelp>& Table() {
          {"--speed X", "the write speed, as a factor (16) or in kB/s (2770k)"},
          {"--medium M", "the medium of an image:FILE target (cd-r by default; dvd+r and others give UDF)"},
          {"--project FILE.bcd", "burn a saved project"},
-         {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc"},
-         {"--audio WAV...", "burn the WAV files as the tracks of an audio CD"},
+         {"--image FILE", "burn an image file (ISO, BIN/CUE, TOC, NRG); images made for CD are written a session at once as they describe the disc, each of their sessions in turn"},
+         {"--audio WAV...", "burn the WAV files as the tracks of an audio CD, a session at once and gapless"},
+         {"--tao", "write the audio CD or an image of one session track at once: a gap before every track, "
+                   "without CD-Text, codes and index points"},
          {"--eject", "open the tray when the burn is over (after the read-back with --verify)"},
          {"--verify", "read the disc back once it is written and compare every sector with what was sent, each "
                       "recorder its own disc; a sector that differs or cannot be read is named with its file and fails "
@@ -203,9 +205,9 @@ const std::map<std::string, CommandHelp>& Table() {
                         "is on (default: as fast as the machine)"},
          {"--register", "list the new recorder among the devices"},
          {"--replace", "replace an existing state file"},
-         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue)",
-          "copy the disc out as an image (--cue writes OUT.bin beside the sheet); existing files are kept unless "
-          "--replace is given"},
+         {"export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue | --toc OUT.toc)",
+          "copy the disc out as an image (--cue writes OUT.bin beside the sheet, --toc beside a TOC file, for a "
+          "disc of one session); existing files are kept unless --replace is given"},
          {"fault --drive virtual:FILE ...", "arm failures: --write-error N [--sense K/ASC/ASCQ] [--times R], "
                                             "--not-ready N, --long-write N, --hold-write N (the Nth write waits "
                                             "until FILE.held is removed), --no-erase, --refuse-read-cd, "

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "BurnCtrl/BurnFile.h"
@@ -52,8 +53,14 @@ int CheckSources(const CliOptions& opt, std::vector<std::string>* wavs) {
     // A file the sheet names in another case is taken; the user is told which.
     ImageLayout layout;
     std::string unread;
-    if (ReadImageLayout(opt.Value("--image"), layout, &unread))
+    if (ReadImageLayout(opt.Value("--image"), layout, &unread)) {
       for (const std::string& n : layout.notices) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
+      // Written track by track, such an image would leave the disc closed
+      // behind its first session.
+      if (opt.Has("--tao") && layout.sessions > 1)
+        return CliFail(result::kBadArguments, opt.Value("--image") + " has " + std::to_string(layout.sessions) +
+                                                  " sessions, which are written a session at once only: burn it without --tao");
+    }
   }
   return 0;
 }
@@ -73,12 +80,25 @@ int OpenDrives(const CliOptions& opt, const std::vector<std::string>& specs, std
   return 0;
 }
 
+// WAV files as they stand: an audio CD without texts or codes, written a
+// session at once (gapless) unless track-at-once is asked for.
+AudioDisc WavDisc(const std::vector<std::string>& wavs, bool trackAtOnce) {
+  AudioDisc disc;
+  for (const std::string& w : wavs) {
+    AudioDiscTrack t;
+    t.wav = w;
+    disc.tracks.push_back(t);
+  }
+  disc.trackAtOnce = trackAtOnce;
+  return disc;
+}
+
 int RunBurn(const CliArgs& args) {
   std::vector<std::string> values = {"--drive", "--label", "--project", "--image", "--copies", "--speed", "--medium"};
   values.insert(values.end(), kBootValueOptions.begin(), kBootValueOptions.end());
   CliOptions opt(args, values,
                  {"--multisession", "--mp3", "--test", "--audio", "--eject", "--replace", "--verify", "--no-rock",
-                  "--rock-normalised"});
+                  "--rock-normalised", "--tao"});
   if (!opt.ok()) return CliFail(result::kBadArguments, opt.error());
   const std::vector<std::string> driveSpecs = opt.Values("--drive");
   const std::string drive = driveSpecs.empty() ? "" : driveSpecs.front();
@@ -88,10 +108,12 @@ int RunBurn(const CliArgs& args) {
   int copies = 1;
   if (drive.empty() || sources != 1 || (audio && opt.Operands().empty()))
     return CliFail(result::kBadArguments,
-                   "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] [--verify] "
+                   "usage: burn --drive D [--drive D2 ...] [--replace] [--label L] [--multisession] [--mp3] [--test] [--copies N] [--speed X] [--verify] [--tao] "
                    "(PATH... | --project FILE.bcd | --image FILE | --audio WAV...)");
   if (opt.Has("--copies") && !ParseCopies(opt.Value("--copies"), &copies))
     return CliFail(result::kBadArguments, kCopiesUsage);
+  if (opt.Has("--tao") && !audio && !opt.Has("--image"))
+    return CliFail(result::kBadArguments, "--tao writes an audio CD or an image track at once; a data disc is always written so");
   if (copies > 1 && std::any_of(driveSpecs.begin(), driveSpecs.end(),
                                 [](const std::string& d) { return d.rfind("image:", 0) == 0; }))
     return CliFail(result::kBadArguments, "an image file is written once; --copies needs a drive");
@@ -131,9 +153,12 @@ int RunBurn(const CliArgs& args) {
   // comes out only afterwards.
   const bool verify = opt.Has("--verify") && !test;
   if (opt.Has("--verify") && test) std::fprintf(stderr, "varnex-cli: a test write is not verified\n");
+  // What each drive's audio burn has to tell (a short track filled out),
+  // said once the burns are over.
+  std::vector<std::vector<std::string>> notices(size_t(*std::max_element(drives.begin(), drives.end())) + 1);
   auto job = WithVerify(verify, opt.Has("--eject"), [&](int index) {
-    if (audio) return WriteAudioCd(index, test, wavs);
-    if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test);
+    if (audio) return WriteAudioDisc(index, WavDisc(wavs, opt.Has("--tao")), test, &notices[size_t(index)]);
+    if (opt.Has("--image")) return WriteImageToCD(index, opt.Value("--image"), test, opt.Has("--tao"));
     return WriteCd(index, root.path(), label, mp3, test, opt.Has("--multisession"), opt.Has("--eject") && !verify,
                    CliDiscOptions(opt.Has("--no-rock"), opt.Has("--rock-normalised"), manager.DiscOptions()), boot);
   });
@@ -146,6 +171,10 @@ int RunBurn(const CliArgs& args) {
     ResetBurn(index);
   }
   DeleteTempFiles();
+  std::set<std::string> told;
+  for (const std::vector<std::string>& said : notices)
+    for (const std::string& n : said)
+      if (told.insert(n).second) std::fprintf(stderr, "varnex-cli: %s\n", n.c_str());
   if (res != result::kSuccess)
     return drives.size() > 1 || !LastJobError(drives.front()).empty() ? 1
                                                                        : CliFail(res, FindRecorder(drives.front())->Name());
@@ -171,7 +200,7 @@ int RunErase(const CliArgs& args) {
 CliCommand regBurn{"burn",
                    "burn --drive D [--drive D2 ...] [--replace] [--medium M] [--label L] [--multisession] [--mp3] [--test] "
                    "[--no-rock] [--rock-normalised] [--boot IMAGE [--boot-load-size N]] [--efi IMAGE] "
-                   "[--hybrid MBR-TEMPLATE] [--copies N] [--speed X] [--eject] [--verify] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
+                   "[--hybrid MBR-TEMPLATE] [--copies N] [--speed X] [--eject] [--verify] [--tao] (PATH... | --project FILE.bcd | --image FILE | --audio WAV...)",
                    &RunBurn};
 CliCommand regErase{"erase", "erase --drive D", &RunErase};
 

@@ -4,7 +4,7 @@
 //   virtual create --media cd-rom|dvd-rom --iso IMAGE [--register] FILE
 //   virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... [--title T] [--performer P] FILE
 //   virtual create --media audio --cue SHEET.cue FILE
-//   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace]
+//   virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue | --toc OUT.toc) [--replace]
 //   virtual fault --drive virtual:FILE [--write-error N [--sense K/ASC/ASCQ] [--times R]]
 //                 [--not-ready N] [--long-write N] [--hold-write N] [--no-erase] [--refuse-read-cd]
 //                 [--corrupt-write N] [--unreadable FIRST[-LAST]]... [--slow-read FIRST-LAST]... [--speed Nx|max]
@@ -28,7 +28,7 @@ const char* kUsage =
     "virtual create --media MEDIA [--speed Nx] FILE | virtual create --media cd-rom|dvd-rom --iso IMAGE FILE | "
     "virtual create --media audio --track WAV[::TITLE[::PERFORMER]]... FILE | "
     "virtual create --media audio --cue SHEET.cue FILE | "
-    "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue) [--replace] | virtual fault --drive virtual:FILE ... | "
+    "virtual export --drive virtual:FILE (-o OUT.iso | --cue OUT.cue | --toc OUT.toc) [--replace] | virtual fault --drive virtual:FILE ... | "
     "virtual register|unregister FILE | virtual list";
 
 std::string StatePath(const std::string& arg) { return arg.rfind("virtual:", 0) == 0 ? arg.substr(8) : arg; }
@@ -120,17 +120,19 @@ bool OpenVirtual(const CliOptions& opt, VirtualRecorder& r, int& status) {
 }
 
 int Export(const CliArgs& args) {
-  CliOptions opt(args, {"--drive", "-o", "--cue"}, {"--replace"});
+  CliOptions opt(args, {"--drive", "-o", "--cue", "--toc"}, {"--replace"});
   if (!opt.ok()) return CliFail(cliresult::kBadArguments, opt.error());
-  if (!opt.Has("--drive") || opt.Has("-o") == opt.Has("--cue"))
-    return CliFail(cliresult::kBadArguments, "virtual export needs --drive virtual:FILE and either -o OUT.iso or --cue OUT.cue");
+  if (!opt.Has("--drive") || int(opt.Has("-o")) + int(opt.Has("--cue")) + int(opt.Has("--toc")) != 1)
+    return CliFail(cliresult::kBadArguments,
+                   "virtual export needs --drive virtual:FILE and either -o OUT.iso or --cue OUT.cue, or --toc OUT.toc");
   VirtualRecorder r;
   int status = 0;
   if (!OpenVirtual(opt, r, status)) return status;
   std::string error;
   const Existing existing = opt.Has("--replace") ? Existing::kReplace : Existing::kKeep;
-  bool ok = opt.Has("-o") ? r.ExportIso(opt.Value("-o"), &error, existing)
-                          : r.ExportBinCue(opt.Value("--cue"), &error, existing);
+  bool ok = opt.Has("-o")    ? r.ExportIso(opt.Value("-o"), &error, existing)
+            : opt.Has("--toc") ? r.ExportBinToc(opt.Value("--toc"), &error, existing)
+                               : r.ExportBinCue(opt.Value("--cue"), &error, existing);
   if (!ok && existing == Existing::kKeep && error.find("already exists") != std::string::npos)
     error += " (--replace replaces it)";
   return ok ? 0 : CliFail(cliresult::kOutputFailed, error);

@@ -75,6 +75,18 @@ bool CListCtrlEx::RowHighlighted(int row) const {
   return it->isSelected() && (hasFocus() || showSelAlways_);
 }
 
+QRect CListCtrlEx::CheckRect(const QModelIndex& cell) const {
+  // Laid out as the item delegate lays it out to take the click.
+  QStyleOptionViewItem item;
+  initViewItemOption(&item);
+  item.rect = visualRect(cell);
+  item.features = QStyleOptionViewItem::HasCheckIndicator;
+  item.text = cell.data().toString();
+  if (!item.text.isEmpty()) item.features |= QStyleOptionViewItem::HasDisplay;
+  item.checkState = cell.data(Qt::CheckStateRole).value<Qt::CheckState>();
+  return style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, this);
+}
+
 void CListCtrlEx::drawRow(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   const bool highlighted = RowHighlighted(index.row());
   QRect rowRect = option.rect;
@@ -99,6 +111,16 @@ void CListCtrlEx::drawRow(QPainter* p, const QStyleOptionViewItem& option, const
     if (icon.canConvert<QIcon>() && !icon.value<QIcon>().isNull()) {
       icon.value<QIcon>().paint(p, QRect(cell.left() + 2, cell.top() + (cell.height() - 16) / 2, 16, 16));
       textRect.setLeft(cell.left() + 20);
+    }
+    const QVariant check = index.sibling(index.row(), logical).data(Qt::CheckStateRole);
+    if (check.isValid()) {
+      const QRect box = CheckRect(index.sibling(index.row(), logical));
+      QStyleOptionViewItem indicator(option);
+      indicator.rect = box;
+      indicator.state &= ~(QStyle::State_On | QStyle::State_Off | QStyle::State_NoChange);
+      indicator.state |= check.value<Qt::CheckState>() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+      style()->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &indicator, p, this);
+      textRect.setLeft(box.right() + 4);
     }
     int align = headerItem()->textAlignment(logical);
     Qt::Alignment h = (align & Qt::AlignRight) ? Qt::AlignRight : (align & Qt::AlignHCenter) ? Qt::AlignHCenter : Qt::AlignLeft;

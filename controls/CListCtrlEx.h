@@ -40,6 +40,8 @@ class PAVANE_EXPORT CListCtrlEx : public QTreeWidget {
 
   // Whether a row is drawn highlighted.
   bool RowHighlighted(int row) const;
+  // Where the box of a checkable cell is drawn, and where a click toggles it.
+  QRect CheckRect(const QModelIndex& cell) const;
 
  signals:
   void Notify(int code);

@@ -64,12 +64,13 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
   ApplySkinPalette(this);
   list_ = new CListCtrlEx(this);
   list_->setProperty("id", 1001);
-  list_->setColumnCount(10);
+  list_->setColumnCount(kColumns);
   list_->setHeaderLabels({Tr("Column", 1), Tr("Column", 2), Tr("Column", 3), Tr("Column", 4), Tr("Column", 26),
-                          Tr("Column", 27), Tr("Column", 28), Tr("Column", 29), Tr("Column", 30), Tr("Column", 31)});
-  for (int c = 0; c < 10; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
+                          Tr("Column", 27), Tr("Column", 28), Tr("Column", 29), Tr("Column", 30), Tr("Column", 31),
+                          Tr("Column", 32), Tr("Column", 33)});
+  for (int c = 0; c < kColumns; ++c) list_->setColumnWidth(c, kColumnWidths[c]);
   // What the disc says of a track is read beside its file; the long path last.
-  list_->header()->moveSection(kPath, kIsrc);
+  list_->header()->moveSection(kPath, kColumns - 1);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->SetShowSelAlways(true);
@@ -88,11 +89,15 @@ CDlgAudioCD::CDlgAudioCD(QWidget* parent) : QWidget(parent) {
           [this](const QPoint& at) { menu_->exec(list_->viewport()->mapToGlobal(at)); });
   // Double-clicking a text, pause or ISRC edits it in place; the other
   // columns are the file's and stay as they are.
+  // The flags are check boxes, changed with one click.
   connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int column) {
-    if (Editable(list_->indexOfTopLevelItem(item), column)) list_->editItem(item, column);
+    if (Editable(list_->indexOfTopLevelItem(item), column) && !IsCheckColumn(column)) list_->editItem(item, column);
   });
   connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-    if (!showing_) EditCell(list_->indexOfTopLevelItem(item), column, item->text(column));
+    if (showing_) return;
+    const int row = list_->indexOfTopLevelItem(item);
+    if (IsCheckColumn(column)) EditFlag(row, column, item->checkState(column) == Qt::Checked);
+    else EditCell(row, column, item->text(column));
   });
   discTitleLabel_ = new QLabel(Tr("UIText", 1450), this);
   discPerformerLabel_ = new QLabel(Tr("UIText", 1451), this);
@@ -212,7 +217,7 @@ void CDlgAudioCD::RefreshList(const std::vector<int>& select) {
   QList<QTreeWidgetItem*> items;
   for (size_t i = 0; i < rows.size(); ++i) {
     auto* item = new QTreeWidgetItem();
-    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsUserCheckable);
     ShowRow(item, rows[i], int(i));
     item->setIcon(0, icon);
     items << item;
@@ -330,17 +335,37 @@ void CDlgAudioCD::ShowRow(QTreeWidgetItem* item, const AudioTrackRow& row, int i
   item->setText(kComposer, QString::fromStdString(row.composer));
   item->setText(kPause, PauseText(row, index));
   item->setText(kIsrc, QString::fromStdString(row.isrc));
+  item->setCheckState(kPreEmphasis, row.preEmphasis ? Qt::Checked : Qt::Unchecked);
+  item->setCheckState(kCopyPermitted, row.copyPermitted ? Qt::Checked : Qt::Unchecked);
   showing_ = was;
 }
 
 bool CDlgAudioCD::Editable(int row, int column) {
-  if (row < 0 || column < kTitle || column > kIsrc) return false;
+  if (row < 0 || column < kTitle || column >= kColumns) return false;
   return !(row == 0 && column == kPause);
+}
+
+bool CDlgAudioCD::EditFlag(int row, int column, bool on) {
+  const std::vector<AudioTrackRow> rows = project_.Rows();
+  if (!IsCheckColumn(column) || row < 0 || size_t(row) >= rows.size()) return false;
+  AudioTrackRow values = rows[size_t(row)];
+  bool& flag = column == kPreEmphasis ? values.preEmphasis : values.copyPermitted;
+  if (flag == on) return true;
+  flag = on;
+  std::string why;
+  const bool taken = project_.SetRowDetails(row, values, &why);
+  if (QTreeWidgetItem* item = list_->topLevelItem(row)) ShowRow(item, project_.Rows()[size_t(row)], row);
+  if (!taken) {
+    ShowMessage(why, msgbox::kInfoOk);
+    return false;
+  }
+  Changed();
+  return true;
 }
 
 bool CDlgAudioCD::EditCell(int row, int column, const QString& text) {
   const std::vector<AudioTrackRow> rows = project_.Rows();
-  if (!Editable(row, column) || size_t(row) >= rows.size()) return false;
+  if (!Editable(row, column) || IsCheckColumn(column) || size_t(row) >= rows.size()) return false;
   AudioTrackRow values = rows[size_t(row)];
   const std::string typed = text.trimmed().toStdString();
   bool understood = true;

@@ -2,9 +2,10 @@
 // The project window of the audio CD mode: the disc's CD-Text and catalogue
 // number above the tracks, the tracks in a list (number, file, play time,
 // path, then what the disc says of each: title, performer, songwriter,
-// composer, the pause before it and its ISRC, edited in place), the files
-// that go on the disc besides the sound (an Enhanced CD's data session or a
-// mixed-mode CD's first track), the totals under it, adding files and folders
+// composer, the pause before it, its ISRC and, as check boxes, whether it
+// was recorded with pre-emphasis and may be copied, edited in place), the
+// files that go on the disc besides the sound (an Enhanced CD's data session
+// or a mixed-mode CD's first track), the totals under it, adding files and folders
 // (file dialog, drop, paste), removing and moving rows, the project file,
 // and the two steps of a burn, converting and writing. The rows live in
 // CAudioCDProject; this window shows them and forwards the commands.
@@ -34,8 +35,11 @@ class CDlgAudioCD : public QWidget {
   Q_OBJECT
  public:
   // Column widths of the list.
-  static constexpr int kColumnWidths[10] = {50, 200, 100, 280, 160, 130, 110, 110, 80, 150};
-  enum Column { kNumber, kFile, kDuration, kPath, kTitle, kPerformer, kSongwriter, kComposer, kPause, kIsrc };
+  static constexpr int kColumnWidths[12] = {50, 200, 100, 280, 160, 130, 110, 110, 80, 150, 110, 110};
+  enum Column {
+    kNumber, kFile, kDuration, kPath, kTitle, kPerformer, kSongwriter, kComposer, kPause, kIsrc,
+    kPreEmphasis, kCopyPermitted, kColumns
+  };
 
   explicit CDlgAudioCD(QWidget* parent = nullptr);
   ~CDlgAudioCD() override;
@@ -95,8 +99,11 @@ class CDlgAudioCD : public QWidget {
   // Takes a cell's new text into the project, as editing it in place does;
   // a value that cannot be written is told and the cell shows the row again.
   bool EditCell(int row, int column, const QString& text);
+  // Takes a check box's new state into the project, as clicking it does.
+  bool EditFlag(int row, int column, bool on);
   // Whether the cell can be edited (the first row's pause is the disc's 2 s).
   static bool Editable(int row, int column);
+  static bool IsCheckColumn(int column) { return column == kPreEmphasis || column == kCopyPermitted; }
   // Shows the rows as the project holds them, selecting `select`.
   void RefreshList(const std::vector<int>& select = {});
 

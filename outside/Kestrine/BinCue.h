@@ -34,4 +34,9 @@ bool WriteGaps(int fd, const DiscModel& disc, const std::vector<const DiscTrack*
 // track's flags, ISRC and index points.
 std::string SheetText(const DiscModel& disc, const std::vector<const DiscTrack*>& tracks, const std::string& binName);
 
+// The same as a TOC file: each track a piece of the BIN (its pre-gap, then
+// START), with its flags, ISRC, CD-Text and INDEX points, the disc's
+// catalogue number and texts. One session only.
+std::string TocText(const DiscModel& disc, const std::vector<const DiscTrack*>& tracks, const std::string& binName);
+
 }  // namespace bincue

@@ -322,12 +322,16 @@ bool ParseCdTextPacks(const uint8_t* packs, size_t size, FS_CDTEXT_INFO& out) {
   std::vector<uint8_t> stream[16];
   uint8_t firstTrack[16] = {};
   bool any = false;
+  // The block's first track, from its size information: the texts of a
+  // later session's lead-in go from the disc's (track 0) to that track.
+  int blockFirst = 1;
   for (size_t off = 0; off + 18 <= size; off += 18) {
     const uint8_t* p = packs + off;
     if (CdTextCrc(p) != BE16(p + 16)) continue;
     uint8_t type = p[0];
     if (type < 0x80 || type > 0x8F) continue;
     if ((p[3] >> 4) & 7) continue;  // only block 0 (the first language)
+    if (type == 0x8F && p[1] == 0 && p[5] >= 1 && p[5] <= 99) blockFirst = p[5];
     auto& s = stream[type - 0x80];
     if (s.empty()) firstTrack[type - 0x80] = p[1] & 0x7F;
     s.insert(s.end(), p + 4, p + 16);
@@ -367,29 +371,31 @@ bool ParseCdTextPacks(const uint8_t* packs, size_t size, FS_CDTEXT_INFO& out) {
           field[n] = 0;
         }
       }
-      ++track;
+      track = track == 0 ? blockFirst : track + 1;
     }
   }
   return true;
 }
 
-std::vector<uint8_t> BuildCdTextPacks(const std::vector<std::vector<std::string>>& texts) {
+std::vector<uint8_t> BuildCdTextPacks(const std::vector<std::vector<std::string>>& texts, int firstTrack) {
   std::vector<uint8_t> out;
   uint8_t seq = 0;
   int lastTrack = 0;
+  // Slot k of a type's texts is the disc (0) or the session's k-th track.
+  const auto numberOf = [firstTrack](size_t slot) { return slot == 0 ? 0 : firstTrack + int(slot) - 1; };
   int packsPerType[16] = {};
   for (size_t type = 0; type < texts.size() && type < 15; ++type) {
     const auto& byTrack = texts[type];
     bool any = false;
     for (const auto& s : byTrack) any = any || !s.empty();
     if (!any) continue;
-    lastTrack = std::max(lastTrack, int(byTrack.size()) - 1);
+    lastTrack = std::max(lastTrack, numberOf(byTrack.size() - 1));
     // The text of every track, zero-terminated, laid end to end.
     std::vector<uint8_t> stream;
     std::vector<int> trackAt;  // track number of each byte
     for (size_t track = 0; track < byTrack.size(); ++track) {
-      for (char ch : byTrack[track]) stream.push_back(uint8_t(ch)), trackAt.push_back(int(track));
-      stream.push_back(0), trackAt.push_back(int(track));
+      for (char ch : byTrack[track]) stream.push_back(uint8_t(ch)), trackAt.push_back(numberOf(track));
+      stream.push_back(0), trackAt.push_back(numberOf(track));
     }
     for (size_t pos = 0; pos < stream.size(); pos += 12) {
       uint8_t p[18] = {};
@@ -410,8 +416,8 @@ std::vector<uint8_t> BuildCdTextPacks(const std::vector<std::vector<std::string>
   // Size information: three packs of type 0x8F.
   uint8_t info[36] = {};
   info[0] = 0x00;  // ISO 8859-1
-  info[1] = 1;
-  info[2] = uint8_t(lastTrack);
+  info[1] = uint8_t(firstTrack);
+  info[2] = uint8_t(std::max(lastTrack, firstTrack));
   for (int t = 0; t < 16; ++t) info[4 + t] = uint8_t(packsPerType[t]);
   info[4 + 15] = 3;
   info[20] = uint8_t(seq + 2);  // last sequence number of block 0

@@ -229,4 +229,6 @@ bool IsValidIsrc(const std::string& isrc);
 // CD-Text packs for a disc: texts[type][track], type 0 title, 1 performer,
 // 2 songwriter, 3 composer, 5 message; track 0 is the disc itself. Block 0,
 // character set ISO 8859-1, with the size information packs at the end.
-std::vector<uint8_t> BuildCdTextPacks(const std::vector<std::vector<std::string>>& texts);
+// The lead-in of a later session speaks of its own tracks only: texts[.][1]
+// is then track `firstTrack`, and so on.
+std::vector<uint8_t> BuildCdTextPacks(const std::vector<std::vector<std::string>>& texts, int firstTrack = 1);

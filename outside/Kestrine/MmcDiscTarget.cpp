@@ -1185,6 +1185,7 @@ void MmcDiscTarget::Blank(ScsiCommand& c) {
   m.formatted = false;
   m.sessionFormat = 0;
   m.cdText.clear();
+  m.laterCdText.clear();
   m.mcn.clear();
   if (m.profile == 19) m.profile = 20;  // a blanked DVD-RW is sequential again
   m.capacity = medium::Capacity(m.profile);
@@ -1432,15 +1433,18 @@ void MmcDiscTarget::CommitCueSheet() {
     t.closed = true;
     m.tracks.push_back(t);
   }
+  // Trailing empty packs (a lead-in sent short of a whole round) are no text.
+  while (cuePacks_.size() >= 18 && std::all_of(cuePacks_.end() - 18, cuePacks_.end(), [](uint8_t b) { return b == 0; }))
+    cuePacks_.resize(cuePacks_.size() - 18);
   if (m.closedSessions == 0) {
     m.sessionFormat = sessionFormat_;
     // What a reader finds is the first session's: its lead-in texts and
     // the catalogue number its sub-channel carries.
     m.mcn = cueMcn_;
-    // Trailing empty packs (a lead-in sent short of a whole round) are no text.
-    while (cuePacks_.size() >= 18 && std::all_of(cuePacks_.end() - 18, cuePacks_.end(), [](uint8_t b) { return b == 0; }))
-      cuePacks_.resize(cuePacks_.size() - 18);
     if (cueText_) m.cdText = cuePacks_;
+  } else if (cueText_ && !cuePacks_.empty()) {
+    // A later session's lead-in keeps texts of its own tracks.
+    m.laterCdText.emplace_back(session, cuePacks_);
   }
   ++m.closedSessions;
   if (multiSession_ == 0) m.finalized = true;

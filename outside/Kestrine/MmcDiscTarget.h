@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "CdSector.h"
 #include "MediumTable.h"
@@ -43,6 +44,8 @@ struct DiscModel {
   int32_t layer0 = 0;         // DL media: sectors of layer 0
   std::vector<DiscTrack> tracks;  // in disc order
   std::vector<uint8_t> cdText;    // CD-Text packs, 18 bytes each
+  // The lead-in CD-Text of later sessions, by session number (first session's: cdText).
+  std::vector<std::pair<int, std::vector<uint8_t>>> laterCdText;
   std::string mcn;                // media catalogue number: 13 digits, or empty
 };
 

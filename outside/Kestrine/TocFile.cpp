@@ -314,6 +314,11 @@ bool TocReader::DataStatement(const Token& w, TocTrack& track) {
     int64_t frames;
     if (!ParseMsf(Next().text, &frames)) return Error(line, "INDEX needs a time MM:SS:FF");
     if (frames == 0) return Error(line, "INDEX at the track's start");
+    // Index 2, 3, ... in turn: a point at or before the one before it would
+    // number them out of order.
+    if (!track.indexes.empty() && frames <= track.indexes.back().first)
+      return Error(line, "INDEX points must follow each other; this one is not after the one before");
+    if (track.indexes.size() == 98) return Error(line, "a track holds at most 99 index points");
     track.indexes.push_back({frames, line});
     return true;
   }
@@ -526,10 +531,13 @@ void TocReader::Place() {
   for (size_t i = 0; i < tracks_.size(); ++i) {
     const TocTrack& t = tracks_[i];
     keep(t.texts, i + 1);
+    const int32_t start = cursor + int32_t(std::max<int64_t>(t.startAt, 0));
     ImageTrackNotes notes;
     notes.index0 = cursor;
     notes.flags = t.flags;
     notes.isrc = t.isrc;
+    // INDEX times count from the track's start, its pre-gap left out.
+    for (const auto& [frames, line] : t.indexes) notes.indexes.push_back(start + int32_t(frames));
     out_.notes.push_back(notes);
     int32_t at = cursor;
     for (const Piece& p : t.pieces) {
@@ -541,7 +549,7 @@ void TocReader::Place() {
     DiscTrack d;
     d.number = int(i) + 1;
     d.session = 1;
-    d.start = cursor + int32_t(std::max<int64_t>(t.startAt, 0));
+    d.start = start;
     d.size = d.recorded = at - d.start;
     d.mode = t.mode;
     d.closed = true;

@@ -202,6 +202,15 @@ bool VirtualRecorder::Load(std::string* error) {
     else if (key == "layer0") ok = bool(s >> v), m.layer0 = int32_t(v);
     else if (key == "cdtext") { std::string h; ok = bool(s >> h) && Unhex(h, m.cdText) && m.cdText.size() % 18 == 0; }
     else if (key == "mcn") ok = bool(s >> m.mcn) && IsValidMcn(m.mcn);
+    else if (key == "cdtext-session") {
+      // Lines of their own, so that older programs pass them by.
+      int session = 0;
+      std::string h;
+      std::vector<uint8_t> packs;
+      ok = bool(s >> session >> h) && session >= 2 && session <= 99 && Unhex(h, packs) && !packs.empty() &&
+           packs.size() % 18 == 0;
+      if (ok) m.laterCdText.emplace_back(session, packs);
+    }
     else if (key == "isrc" || key == "index") {
       // Lines of their own after the track they belong to, so that state
       // files written before them still load and older programs pass them by.
@@ -282,6 +291,7 @@ bool VirtualRecorder::Save(std::string* why) {
     }
   }
   if (!m.cdText.empty()) o << "cdtext " << Hex(m.cdText) << "\n";
+  for (const auto& [session, packs] : m.laterCdText) o << "cdtext-session " << session << ' ' << Hex(packs) << "\n";
   if (!m.mcn.empty()) o << "mcn " << m.mcn << "\n";
   const VirtualFaults& f = faults_;
   if (f.writeFailCount > 0)
@@ -918,6 +928,14 @@ bool VirtualRecorder::ExportStoredRuns(int32_t start, int32_t count,
 }
 
 bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* error, Existing existing) {
+  return ExportBinSheet(cuePath, false, error, existing);
+}
+
+bool VirtualRecorder::ExportBinToc(const std::string& tocPath, std::string* error, Existing existing) {
+  return ExportBinSheet(tocPath, true, error, existing);
+}
+
+bool VirtualRecorder::ExportBinSheet(const std::string& cuePath, bool toc, std::string* error, Existing existing) {
   const std::string binPath = bincue::BinPathFor(cuePath);
   // The BIN file is named after the cue sheet, not by the user: it is held
   // to the same rule before anything is written.
@@ -931,6 +949,11 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
   const std::vector<const DiscTrack*> tracks = bincue::RecordedTracks(model_);
   if (tracks.empty()) {
     if (error) *error = "the disc is blank: nothing to export";
+    return false;
+  }
+  if (toc && tracks.back()->session > 1) {
+    if (error) *error = "a TOC file describes one session, and the disc has " + std::to_string(tracks.back()->session) +
+                        ": export it with --cue";
     return false;
   }
   OutputFile bin, cueFile;
@@ -949,7 +972,8 @@ bool VirtualRecorder::ExportBinCue(const std::string& cuePath, std::string* erro
     if (error) *error = bin.partial() + ": " + OutputErrorText(errno);
     return false;
   }
-  if (!cueFile.Write(bincue::SheetText(model_, tracks, binName)) || !bin.Commit()) {
+  const std::string sheet = toc ? bincue::TocText(model_, tracks, binName) : bincue::SheetText(model_, tracks, binName);
+  if (!cueFile.Write(sheet) || !bin.Commit()) {
     if (error) *error = bin.Error().empty() ? cueFile.Error() : bin.Error();
     return false;
   }

@@ -83,6 +83,9 @@ class VirtualRecorder : public MmcDiscTarget {
   // The whole disc as raw 2352-byte sectors with a CUE sheet; the BIN file is
   // the CUE's path with the extension ".bin".
   bool ExportBinCue(const std::string& cuePath, std::string* error, Existing existing = Existing::kKeep);
+  // The same BIN file with a TOC file instead (one session only: the format
+  // has no sessions).
+  bool ExportBinToc(const std::string& tocPath, std::string* error, Existing existing = Existing::kKeep);
 
   bool SetFaults(const VirtualFaults& faults, std::string* error);
   // How a read of the slow ranges takes its time: called with the sectors
@@ -123,6 +126,7 @@ class VirtualRecorder : public MmcDiscTarget {
   void ReopenIfReplaced();
   bool SetLock(bool* which, bool on);
   bool WriteBinTrackData(int fd, const DiscTrack& t, int32_t count, bool cd);
+  bool ExportBinSheet(const std::string& sheetPath, bool toc, std::string* error, Existing existing);
   void HoldUntilReleased();
   // Counts a stored sector against the corrupt-write fault; true when this
   // is the one to spoil.

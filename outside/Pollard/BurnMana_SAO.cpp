@@ -88,7 +88,13 @@ int BurnMana_SAO::Refused(const char* what) {
 }
 
 bool BurnMana_SAO::WritesLeadIn() const {
-  return session_ == 1 && source_ && !source_->Layout().cdText.empty();
+  return source_ && !source_->Layout().LeadInText(session_).empty();
+}
+
+long BurnMana_SAO::ProgramStart() const {
+  // A later session's program area begins with its first track's pre-gap,
+  // behind the lead-in the recorder names.
+  return session_ == 1 || !layout_ || layout_->tracks.empty() ? startAddress_ : layout_->tracks.front().pregapStart;
 }
 
 std::vector<uint8_t> BurnMana_SAO::CueSheet() const {
@@ -188,12 +194,12 @@ int BurnMana_SAO::BeginCd() {
     if (target_->ReadDiscInfo(di) != DEV_OK) return Refused("to tell where the lead-in starts");
     const uint8_t* at = di.Raw + 16;
     const int32_t leadIn = TocAddressToLba(TocAddress{at[0], at[1], at[2], at[3]});
-    if (leadIn >= startAddress_ || leadIn < startAddress_ - 12000) {
+    if (leadIn >= ProgramStart() || leadIn < ProgramStart() - 12000) {
       Fail("the recorder names no lead-in for the CD-Text");
       return BURN_REFUSED;
     }
     leadInStart_ = leadIn;
-    total_ += startAddress_ - leadIn;
+    total_ += ProgramStart() - leadIn;
   }
   std::vector<uint8_t> cue = CueSheet();
   if (target_->SendCueSheet(cue.data(), int(cue.size())) != DEV_OK) return Refused("the cue sheet");
@@ -252,14 +258,15 @@ void BurnMana_SAO::Run() {
 
 int BurnMana_SAO::WriteLeadIn() {
   SetItem("Lead-in (CD-Text)");
-  const std::vector<uint8_t>& packs = source_->Layout().cdText;
+  const std::vector<uint8_t>& packs = source_->Layout().LeadInText(session_);
   const size_t count = packs.size() / 18;
   constexpr int kPiece = 128;  // sectors of 96 bytes a command
   std::vector<uint8_t> buffer(size_t(kPiece) * 96);
   size_t next = 0;  // the packs go round and round until the program area
-  for (int32_t at = leadInStart_; at < startAddress_;) {
+  const int32_t programStart = int32_t(ProgramStart());
+  for (int32_t at = leadInStart_; at < programStart;) {
     if (stop_) return (Fail("stopped"), BURN_STOPPED);
-    const int n = std::min<int32_t>(kPiece, int32_t(startAddress_) - at);
+    const int n = std::min<int32_t>(kPiece, programStart - at);
     for (int i = 0; i < n; ++i) {
       uint8_t four[72];
       for (int k = 0; k < 4; ++k, next = (next + 1) % count) std::memcpy(four + 18 * k, &packs[next * 18], 18);

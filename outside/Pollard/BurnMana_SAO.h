@@ -4,7 +4,7 @@
 // written from the pre-gap of its first track (LBA -150 on a blank disc) to
 // its lead-out in one run of raw sectors. The cue sheet carries the source's
 // catalogue number, each track's ISRC, control flags and index points above
-// 1; the source's CD-Text packs are written in the first session's lead-in
+// 1; a session's CD-Text packs (the disc's for the first) are written in its lead-in
 // (lead-in data form 0x41: from where READ DISC INFORMATION says the lead-in
 // starts, 96 bytes of R-W sub-channel a sector, the packs over and over).
 // On DVD and BD each track is
@@ -96,6 +96,7 @@ class BurnMana_SAO : public BurnManaBase {
   int WriteTrack(const SourceTrack& t, bool cd);
   int WriteLeadIn();
   bool WritesLeadIn() const;
+  long ProgramStart() const;
   int CloseDvd();
   int Refused(const char* what);
 

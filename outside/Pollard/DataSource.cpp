@@ -5,6 +5,12 @@
 
 #include "CdSector.h"
 
+const std::vector<uint8_t>& DiscLayout::LeadInText(int session) const {
+  static const std::vector<uint8_t> none;
+  if (session == 1) return cdText;
+  return session > 1 && session <= int(sessions.size()) ? sessions[size_t(session) - 1].cdText : none;
+}
+
 int DiscLayout::TrackCount() const {
   int n = 0;
   for (const SourceSession& s : sessions) n += int(s.tracks.size());
@@ -35,6 +41,9 @@ std::string DiscLayout::Check() const {
     const SourceSession& s = sessions[i];
     if (s.number != int(i) + 1) return "sessions out of order";
     if (s.tracks.empty()) return "a session without tracks";
+    if (s.cdText.size() % 18) return "CD-Text cut off inside a pack";
+    if (!s.cdText.empty() && i == 0) return "the first session's CD-Text is the disc's";
+    if (!s.cdText.empty() && discType != CD_TYPE_CD) return "CD-Text off CD";
     for (const SourceTrack& t : s.tracks) {
       if (t.number != nextTrack++ || t.number < 1 || t.number > 99 || t.session != s.number)
         return "tracks out of order";

@@ -40,6 +40,10 @@ struct SourceTrack {
 struct SourceSession {
   int number = 1;
   std::vector<SourceTrack> tracks;
+  // Sessions after the first: the CD-Text packs of their own lead-in,
+  // speaking of their own tracks (empty for none). The first session's are
+  // the disc's, DiscLayout::cdText.
+  std::vector<uint8_t> cdText;
   int32_t LeadOut() const { return tracks.empty() ? 0 : tracks.back().End(); }
 };
 
@@ -55,6 +59,8 @@ struct DiscLayout {
   // (13 digits, or empty) in the sub-channel.
   std::vector<uint8_t> cdText;
   std::string mcn;
+  // The CD-Text packs written in the lead-in of session `session`.
+  const std::vector<uint8_t>& LeadInText(int session) const;
   int TrackCount() const;
   const SourceTrack* Track(int number) const;
   // Sectors from the first pre-gap to the last lead-out (what is read).

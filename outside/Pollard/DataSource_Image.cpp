@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,16 +58,19 @@ bool DataSource_Image::Load() {
       return Fail(image_.files[size_t(e.file)] + " is " + std::to_string(st.st_size) + " bytes; the image needs " +
                   std::to_string(end));
   }
-  shift_ = image_.tracks.front().start;
   layout_ = DiscLayout();
   layout_.cdText = image_.cdText;
   layout_.mcn = image_.catalog;
   layout_.discType = CD_TYPE_CD;
   layout_.profile = 8;
   layout_.sectorSize = 2352;
+  // First in the image's own addresses.
+  firstImageSector_.assign(100, 0);
   for (size_t i = 0; i < image_.tracks.size(); ++i) {
     const DiscTrack& d = image_.tracks[i];
     const ImageTrackNotes notes = image_.NotesOf(i);
+    if (d.session < 1 || d.session > int(layout_.sessions.size()) + 1 || d.number < 1 || d.number > 99)
+      return Fail("the image's tracks and sessions are out of order");
     if (layout_.sessions.size() < size_t(d.session)) {
       SourceSession s;
       s.number = d.session;
@@ -77,10 +81,11 @@ bool DataSource_Image::Load() {
     t.session = d.session;
     t.control = uint8_t((d.IsAudio() ? 0 : 4) | (notes.flags & 0x0B));
     t.form = FormOf(d.mode);
-    t.start = d.start - shift_;
-    t.pregapStart = std::min(notes.index0 - shift_, t.start);
+    t.start = d.start;
+    t.pregapStart = std::min(notes.index0, t.start);
     t.isrc = notes.isrc;
-    for (int32_t at : notes.indexes) t.indexes.push_back(at - shift_);
+    t.indexes = notes.indexes;
+    firstImageSector_[size_t(d.number)] = t.pregapStart;
     layout_.sessions.back().tracks.push_back(t);
   }
   // A track runs to the next one's pre-gap, or to its session's end (what
@@ -92,26 +97,79 @@ bool DataSource_Image::Load() {
       if (i + 1 < s.tracks.size()) {
         end = s.tracks[i + 1].pregapStart;
       } else {
-        const DiscTrack* d = nullptr;
-        for (const DiscTrack& x : image_.tracks)
-          if (x.number == t.number) d = &x;
-        end = d->End() - shift_;
+        // A post-gap: zeros after the track's data, before whatever the
+        // next session's first track takes (its own pre-gap included).
+        int32_t next = INT32_MAX;
+        for (size_t k = 0; k < image_.tracks.size(); ++k) {
+          if (image_.tracks[k].number == t.number) end = image_.tracks[k].End();
+          if (image_.tracks[k].number == t.number + 1) next = image_.NotesOf(k).index0;
+        }
         for (const ImageExtent& e : image_.extents)
-          if (e.lba - shift_ == end) end = e.lba + e.count - shift_;  // a post-gap after the last track
+          if (e.lba == end && e.file < 0 && int64_t(e.lba) + e.count <= next) end = e.lba + e.count;
       }
       t.length = end - t.start;
     }
   }
-  // The first track's pre-gap is the two seconds before sector 0.
-  if (!layout_.sessions.empty()) layout_.sessions.front().tracks.front().pregapStart = -150;
-  if (layout_.sessions.size() > 1) return Fail("an image of several sessions cannot be written a session at once");
+  // Then where the disc has them. The first track starts at sector 0 with
+  // the two seconds before it as its pre-gap; a later session's first track
+  // lies behind the lead-out of the session before (6750 sectors after the
+  // first session, 2250 after others), the next lead-in (4500) and its own
+  // two-second pre-gap. What the image has between sessions is no sector of
+  // the disc.
+  shifts_.clear();
+  int32_t leadOut = 0;
+  for (SourceSession& s : layout_.sessions) {
+    SourceTrack& first = s.tracks.front();
+    const int32_t start = s.number == 1 ? 0 : leadOut + (s.number == 2 ? 11400 : 6900);
+    const int32_t shift = first.start - start;
+    shifts_.push_back(shift);
+    for (SourceTrack& t : s.tracks) {
+      t.start -= shift;
+      t.pregapStart -= shift;
+      for (int32_t& at : t.indexes) at -= shift;
+    }
+    first.pregapStart = start - 150;
+    leadOut = s.LeadOut();
+  }
+  if (layout_.sessions.size() > 1) SplitCdText();
   if (std::string bad = layout_.Check(); !bad.empty()) return Fail("the image makes no disc: " + bad);
   return true;
 }
 
+void DataSource_Image::SplitCdText() {
+  // Each session's lead-in speaks of its own tracks: the disc's texts and
+  // the first session's tracks in the first, a later session's tracks (with
+  // the disc's texts) in its own, when any of them has a text.
+  FS_CDTEXT_INFO text;
+  if (layout_.cdText.empty() || !ParseCdTextPacks(layout_.cdText.data(), layout_.cdText.size(), text)) return;
+  for (SourceSession& s : layout_.sessions) {
+    std::vector<std::vector<std::string>> texts(6, std::vector<std::string>(s.tracks.size() + 1));
+    bool tracksHaveText = false;
+    auto put = [&](size_t slot, const FS_CDTEXT_INFO::Track& from) {
+      const char* fields[6] = {from.szTitle, from.szArtist, from.szSongster, from.szComposer, "", from.szSpecialTitle};
+      for (size_t type = 0; type < 6; ++type) {
+        texts[type][slot] = fields[type];
+        tracksHaveText = tracksHaveText || (slot > 0 && fields[type][0]);
+      }
+    };
+    put(0, text.Tracks[0]);
+    for (size_t i = 0; i < s.tracks.size(); ++i) put(i + 1, text.Tracks[size_t(s.tracks[i].number)]);
+    if (s.number > 1 && !tracksHaveText) continue;
+    std::vector<uint8_t> packs = BuildCdTextPacks(texts, s.tracks.front().number);
+    (s.number == 1 ? layout_.cdText : s.cdText) = std::move(packs);
+  }
+}
+
 bool DataSource_Image::RawSector(int32_t lba, uint8_t* raw) {
   const SourceTrack* t = Open();
-  const int32_t at = lba + shift_;  // the image's address
+  if (!t) return Fail("no track is open");
+  const int32_t at = ImageAddress(*t, lba);
+  // Before what the image gives the track (the two seconds ahead of a
+  // session's first track): empty sectors of its kind.
+  if (at < firstImageSector_[size_t(t->number)]) {
+    MakeEmptySectors(lba, raw, 1);
+    return true;
+  }
   // Sectors are asked for in order: the extent of the last one usually holds the next.
   const auto holds = [at](const ImageExtent& x) { return at >= x.lba && at < x.lba + x.count; };
   if (lastExtent_ >= image_.extents.size() || !holds(image_.extents[lastExtent_])) {
@@ -174,7 +232,7 @@ void DataSource_Image::GetCurrBurnFile(char* text, int size) {
   const SourceTrack* t = Open();
   if (!t || !text || size <= 0) return;
   for (const ImageExtent& e : image_.extents)
-    if (e.file >= 0 && e.lba - shift_ >= t->pregapStart && e.lba - shift_ < t->End()) {
+    if (e.file >= 0 && e.lba >= ImageAddress(*t, t->pregapStart) && e.lba < ImageAddress(*t, t->End())) {
       std::snprintf(text, size_t(size), "Track %02d (%s)", t->number, image_.files[size_t(e.file)].c_str());
       return;
     }

@@ -34,9 +34,16 @@ class DataSource_Image : public DataSource {
 
  private:
   bool RawSector(int32_t lba, uint8_t* raw);
+  void SplitCdText();
 
   ImageLayout image_;
-  int32_t shift_ = 0;  // subtracted from the image's addresses
+  // Subtracted from the image's addresses, per session: a later session
+  // lies behind the lead-out and lead-in that end and open sessions on disc.
+  std::vector<int32_t> shifts_;
+  // By track number: the first image sector a track takes from the image;
+  // sectors of its pre-gap before it are made empty.
+  std::vector<int32_t> firstImageSector_;
+  int32_t ImageAddress(const SourceTrack& t, int32_t lba) const { return lba + shifts_[size_t(t.session) - 1]; }
   std::vector<int> fds_;
   size_t lastExtent_ = 0;  // where the last sector was found
 };

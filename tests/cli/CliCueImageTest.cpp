@@ -187,3 +187,72 @@ TEST(CliCueImage, BadSheetsAreRefusedAndTheDiscStaysBlank) {
     EXPECT_TRUE(DiscIsBlank(disc)) << c.name;
   }
 }
+
+TEST(CliCueImage, SheetOfTwoSessionsIsWrittenSessionBySessionAndExportedAsItWas) {
+  ScratchFolder dir;
+  const std::vector<uint8_t> bin = PatternBytes(size_t(2352) * 1000, 7);
+  WriteBytes(dir, "img.bin", bin);
+  dir.Write("img.cue",
+            "TITLE \"Album\"\n"
+            "FILE \"img.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n"
+            "    TITLE \"One\"\n"
+            "    INDEX 01 00:00:00\n"
+            "    INDEX 02 00:02:00\n"
+            "  TRACK 02 AUDIO\n"
+            "    TITLE \"Two\"\n"
+            "    INDEX 01 00:05:00\n"
+            "REM SESSION 02\n"
+            "  TRACK 03 AUDIO\n"
+            "    TITLE \"Three\"\n"
+            "    PERFORMER \"P3\"\n"
+            "    ISRC GBXYZ2600017\n"
+            "    INDEX 01 00:09:00\n");
+  const std::string disc = NewDisc(dir, "d.vdisc", "cd-r");
+  CommandResult r = Cli("burn --drive " + Quoted(disc) + " --image " + Quoted(dir / "img.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  r = Cli("virtual export --drive " + Quoted(disc) + " --cue " + Quoted(dir / "out.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  const std::string cue = ReadWholeFile(dir / "out.cue");
+  const std::string out = ReadWholeFile(dir / "out.bin");
+  // Gapless with its index point in the first session; the second session
+  // behind the first's lead-out and the lead-in and pre-gap of its own.
+  EXPECT_EQ(0, Index01(cue, 1));
+  EXPECT_EQ(375, Index01(cue, 2)) << cue;
+  EXPECT_EQ(675 + 11400, Index01(cue, 3)) << cue;
+  EXPECT_TRUE(Has(cue, "    INDEX 02 00:02:00\n")) << cue;
+  EXPECT_TRUE(Has(cue, "REM SESSION 02\n  TRACK 03 AUDIO\n    TITLE \"Three\"\n    PERFORMER \"P3\"\n    ISRC GBXYZ2600017\n"))
+      << cue;
+  ASSERT_EQ(size_t(675 + 11400 + 325) * 2352, out.size());
+  EXPECT_EQ(0, std::memcmp(out.data(), bin.data(), size_t(675) * 2352)) << "the first session differs";
+  EXPECT_EQ(0, std::memcmp(out.data() + size_t(675 + 11400) * 2352, bin.data() + size_t(675) * 2352, size_t(325) * 2352))
+      << "the second session differs";
+
+  // The export burnt again is the same disc.
+  const std::string again = NewDisc(dir, "again.vdisc", "cd-r");
+  r = Cli("burn --drive " + Quoted(again) + " --image " + Quoted(dir / "out.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  r = Cli("virtual export --drive " + Quoted(again) + " --cue " + Quoted(dir / "again.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  EXPECT_EQ(WithoutFileLine(cue), WithoutFileLine(ReadWholeFile(dir / "again.cue")));
+  EXPECT_TRUE(ReadWholeFile(dir / "again.bin") == out);
+
+  // Track at once is for images of one session: the first session would
+  // close the disc.
+  const std::string tao = NewDisc(dir, "tao.vdisc", "cd-r");
+  r = Cli("burn --tao --drive " + Quoted(tao) + " --image " + Quoted(dir / "img.cue"));
+  EXPECT_EQ(2, r.status) << r.output;
+  EXPECT_TRUE(Has(r.output, "has 2 sessions, which are written a session at once only")) << r.output;
+  EXPECT_TRUE(DiscIsBlank(tao));
+  dir.Write("one.cue", ReadWholeFile(dir / "img.cue").substr(0, ReadWholeFile(dir / "img.cue").find("REM SESSION")));
+  r = Cli("burn --tao --drive " + Quoted(tao) + " --image " + Quoted(dir / "one.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  r = Cli("virtual export --drive " + Quoted(tao) + " --cue " + Quoted(dir / "tao.cue"));
+  ASSERT_EQ(0, r.status) << r.output;
+  EXPECT_GE(Index01(ReadWholeFile(dir / "tao.cue"), 2), 375 + 150) << "each track after a gap";
+
+  if (!HaveTool("cd-info")) GTEST_SKIP() << "cd-info is not installed";
+  r = RunCommand("cd-info --no-cddb --no-device-info --cue-file " + Quoted(dir / "out.cue"));
+  EXPECT_TRUE(Has(r.output, "TITLE: Three") && Has(r.output, "TITLE: Two")) << r.output;
+  EXPECT_TRUE(Has(r.output, "  3: ")) << r.output;
+}

@@ -19,6 +19,11 @@ namespace {
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string Bytes(size_t n, uint32_t seed) {
   auto p = Pattern(n, seed);
   return std::string(p.begin(), p.end());
@@ -59,6 +64,22 @@ std::vector<OracleTrack> ShowToc(const ScratchDir& dir, const std::string& name)
   }
   EXPECT_FALSE(tracks.empty()) << out;
   return tracks;
+}
+
+// The sectors where cdrdao's show-toc puts the index points above 1 of a track.
+std::vector<int32_t> ShowTocIndexes(const ScratchDir& dir, const std::string& name, int track) {
+  std::string out;
+  EXPECT_EQ(0, Shell("cd " + dir.path() + " && cdrdao show-toc " + name + " 2>&1", &out)) << out;
+  std::vector<int32_t> at;
+  const size_t from = out.find("TRACK " + std::string(track < 10 ? " " : "") + std::to_string(track) + " ");
+  if (from == std::string::npos) return {};
+  const size_t to = out.find("TRACK ", from + 6);
+  const std::string part = out.substr(from, to == std::string::npos ? std::string::npos : to - from);
+  std::smatch m;
+  std::regex line(R"(INDEX\s+\d+\s+\d+:\d+:\d+\(\s*(\d+)\))");
+  for (auto it = part.cbegin(); std::regex_search(it, part.cend(), m, line); it = m.suffix().first)
+    at.push_back(std::stoi(m[1]));
+  return at;
 }
 
 void ExpectSameAddresses(const std::vector<OracleTrack>& oracle, const ImageLayout& layout) {
@@ -284,4 +305,69 @@ TEST(TocFile, BadStatementsAreRefusedNamingTheirLine) {
     EXPECT_NE(std::string::npos, why.find(c.reason)) << c.text << "gave: " << why;
     EXPECT_TRUE(layout.tracks.empty() && layout.extents.empty()) << c.text;
   }
+}
+
+TEST(TocFile, IndexPointsAboveOneAreReadAndWrittenBackAsCdrdaoReadsThem) {
+  ScratchDir dir;
+  const std::string bin = Bytes(300 * 2352, 11);
+  WriteFile(dir / "a.bin", bin);
+  // Index times count from the track's start (START), not from its pre-gap.
+  WriteFile(dir / "a.toc",
+            "CD_DA\n"
+            "CATALOG \"0123456789012\"\n"
+            "CD_TEXT { LANGUAGE_MAP { 0 : EN } LANGUAGE 0 { TITLE \"Alb\\374m\" PERFORMER \"Band\" } }\n"
+            "TRACK AUDIO\nCOPY\nISRC \"USABC2600001\"\n"
+            "CD_TEXT { LANGUAGE 0 { TITLE \"One\" PERFORMER \"P1\" } }\n"
+            "FILE \"a.bin\" SWAP 0 00:02:00\nINDEX 00:01:00\nINDEX 00:01:30\n"
+            "TRACK AUDIO\nPRE_EMPHASIS\n"
+            "CD_TEXT { LANGUAGE 0 { TITLE \"Two\" PERFORMER \"\" } }\n"
+            "FILE \"a.bin\" SWAP 00:02:00\nSTART 00:00:20\nINDEX 00:01:00\n");
+  const ImageLayout toc = Read(dir / "a.toc");
+  ASSERT_EQ(2u, toc.notes.size());
+  EXPECT_EQ((std::vector<int32_t>{75, 105}), toc.notes[0].indexes);
+  EXPECT_EQ(170, toc.tracks[1].start);
+  EXPECT_EQ((std::vector<int32_t>{245}), toc.notes[1].indexes);
+  // cdrdao puts them at the same sectors.
+  EXPECT_EQ(toc.notes[0].indexes, ShowTocIndexes(dir, "a.toc", 1));
+  EXPECT_EQ(toc.notes[1].indexes, ShowTocIndexes(dir, "a.toc", 2));
+
+  // A disc made from the TOC file, exported as a TOC file again: the same
+  // tracks, points, flags, codes and texts, and cdrdao places them alike.
+  std::string error;
+  ASSERT_TRUE(VirtualRecorder::CreatePressedImage(dir / "p.vdisc", dir / "a.toc", &error)) << error;
+  VirtualRecorder r;
+  ASSERT_TRUE(r.Open(dir / "p.vdisc", &error)) << error;
+  EXPECT_EQ((std::vector<int32_t>{75, 105}), r.Model().tracks[0].indexes);
+  ASSERT_TRUE(r.ExportBinToc(dir / "out.toc", &error)) << error;
+  const std::string written = ReadAll(dir / "out.toc");
+  EXPECT_NE(std::string::npos, written.find("INDEX 00:01:00\nINDEX 00:01:30\n")) << written;
+  EXPECT_NE(std::string::npos, written.find("TITLE \"Alb\\374m\"")) << written;
+  const ImageLayout back = Read(dir / "out.toc");
+  ASSERT_EQ(2u, back.tracks.size());
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(toc.tracks[i].start, back.tracks[i].start);
+    EXPECT_EQ(toc.tracks[i].size, back.tracks[i].size);
+    EXPECT_EQ(toc.notes[i].index0, back.notes[i].index0);
+    EXPECT_EQ(toc.notes[i].indexes, back.notes[i].indexes);
+    EXPECT_EQ(toc.notes[i].flags, back.notes[i].flags);
+    EXPECT_EQ(toc.notes[i].isrc, back.notes[i].isrc);
+  }
+  EXPECT_EQ("0123456789012", back.catalog);
+  EXPECT_EQ(toc.cdText, back.cdText);
+  ExpectSameAddresses(ShowToc(dir, "out.toc"), back);
+  EXPECT_EQ(toc.notes[0].indexes, ShowTocIndexes(dir, "out.toc", 1));
+  EXPECT_EQ(toc.notes[1].indexes, ShowTocIndexes(dir, "out.toc", 2));
+  // The sectors too, through the image-file device.
+  CDevCmdRW d;
+  ASSERT_TRUE(d.SetImageFile((dir / "out.toc").c_str())) << d.GetLastOpenError();
+  for (uint32_t lba : {0u, 149u, 170u, 299u})
+    EXPECT_EQ(bin.substr(lba * 2352, 2352), Sector(d, lba)) << "LBA " << lba;
+
+  // Points that do not follow each other are refused by their line.
+  WriteFile(dir / "bad.toc", "CD_DA\nTRACK AUDIO\nFILE \"a.bin\" SWAP 0\nINDEX 00:01:00\nINDEX 00:00:50\n");
+  ImageLayout bad;
+  std::string why;
+  EXPECT_FALSE(ReadImageLayout(dir / "bad.toc", bad, &why));
+  EXPECT_NE(std::string::npos, why.find("TOC line 5: INDEX points must follow each other")) << why;
 }

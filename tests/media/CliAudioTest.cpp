@@ -310,3 +310,40 @@ TEST(CliAudio, SeveralRecordersGetTheTracksConvertedOnce) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.output.find("--copies"), std::string::npos) << r.output;
 }
+
+TEST(CliAudio, BurnAudioWritesWavsGaplessAsAudioBurnDoesAndTrackAtOnceOnlyWhenAsked) {
+  ScratchFolder dir;
+  const std::string a = MakeTone(dir, "a.wav", 4.2, 44100, 2, 330), b = MakeTone(dir, "b.wav", 1.5, 44100, 2, 550);
+  const int32_t first = int32_t((WavPcm(a).size() + 2351) / 2352);
+  for (const std::string& mode : {std::string(), std::string("--tao")}) {
+    SCOPED_TRACE(mode.empty() ? "session at once" : mode);
+    const std::string vd = dir / "b.vdisc";
+    std::remove(vd.c_str());
+    ASSERT_EQ(Cli("virtual create --media cd-r " + vd).status, 0);
+    const CommandResult burnt = Cli("burn --drive virtual:" + vd + " " + mode + " --audio " + a + " " + b);
+    ASSERT_EQ(burnt.status, 0) << burnt.output;
+    CommandResult r = Cli("virtual export --replace --drive virtual:" + vd + " --cue " + dir / "disc.cue");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string cue = ReadWholeFile(dir / "disc.cue");
+    const std::vector<CueTrack> tracks = CueTracks(cue);
+    ASSERT_EQ(tracks.size(), 2u) << cue;
+    const std::string bin = ReadWholeFile(dir / "disc.bin");
+    const std::string pcm = WavPcm(b);
+    ASSERT_GE(bin.size(), size_t(tracks[1].lba) * 2352 + pcm.size());
+    EXPECT_TRUE(std::memcmp(bin.data() + size_t(tracks[1].lba) * 2352, pcm.data(), pcm.size()) == 0);
+    if (mode.empty()) {
+      // One session at once, as audio burn writes it: no gap between the
+      // tracks, and the short track filled out to 4 seconds, which is told.
+      EXPECT_EQ(tracks[1].lba, first) << cue;
+      EXPECT_NE(burnt.output.find("track 2 is 1.5 s long; it is filled out with silence"), std::string::npos)
+          << burnt.output;
+      EXPECT_EQ(bin.size(), size_t(first + 300) * 2352);
+    } else {
+      EXPECT_GE(tracks[1].lba, first + 150) << cue;
+    }
+  }
+  // Only an audio CD or an image is written track at once.
+  CommandResult r = Cli("burn --drive virtual:" + (dir / "b.vdisc") + " --tao " + a);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("--tao"), std::string::npos) << r.output;
+}

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QHeaderView>
 #include <QTest>
 #include <QTimer>
 
@@ -390,6 +391,81 @@ class AudioWindowTest : public QObject {
     QCOMPARE(Column(b.List(), CDlgAudioCD::kPause), QStringList({"2", "2.51"}));
     QCOMPARE(b.DiscTitleEdit()->text(), QString("Album"));
     QCOMPARE(b.DiscMcnEdit()->text(), QString("0602537361231"));
+  }
+
+  void PreEmphasisAndCopyPermittedAreCheckBoxesOfEachRow() {
+    ConverterStandIn probe(ProbeOnlyConverter());
+    CDlgAudioCD a;
+    a.resize(1400, 400);
+    const QString src = wt::NewTempFolder("flags");
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3"}) wt::WriteFile(src + "/" + n, "x");
+    QVERIFY(a.AddPaths({src + "/a.mp3", src + "/b.mp3", src + "/c.mp3"}));
+    auto checks = [](CDlgAudioCD& w, int column) {
+      QStringList states;
+      for (int i = 0; i < w.List()->topLevelItemCount(); ++i)
+        states << (w.List()->topLevelItem(i)->checkState(column) == Qt::Checked ? "on" : "off");
+      return states;
+    };
+    QCOMPARE(checks(a, CDlgAudioCD::kPreEmphasis), QStringList({"off", "off", "off"}));
+    QCOMPARE(a.List()->headerItem()->text(CDlgAudioCD::kPreEmphasis), QString("Pre-emphasis"));
+    QCOMPARE(a.List()->headerItem()->text(CDlgAudioCD::kCopyPermitted), QString("Copy permitted"));
+    // The path stays the last column; the flags stand beside the ISRC.
+    QHeaderView* header = a.List()->header();
+    QCOMPARE(header->visualIndex(CDlgAudioCD::kPath), CDlgAudioCD::kColumns - 1);
+    QCOMPARE(header->visualIndex(CDlgAudioCD::kPreEmphasis), header->visualIndex(CDlgAudioCD::kIsrc) + 1);
+
+    // A click on the box (its state changed in place) reaches the row, and
+    // only that row; the project is told it changed.
+    int changes = 0;
+    connect(&a, &CDlgAudioCD::ProjectChanged, this, [&changes] { ++changes; });
+    a.List()->topLevelItem(1)->setCheckState(CDlgAudioCD::kPreEmphasis, Qt::Checked);
+    a.List()->topLevelItem(2)->setCheckState(CDlgAudioCD::kCopyPermitted, Qt::Checked);
+    QCOMPARE(changes, 2);
+    std::vector<AudioTrackRow> rows = a.Project().Rows();
+    QVERIFY(!rows[0].preEmphasis && rows[1].preEmphasis && !rows[2].preEmphasis);
+    QVERIFY(!rows[0].copyPermitted && !rows[1].copyPermitted && rows[2].copyPermitted);
+    // A text edited in the same row leaves its flags as they are.
+    a.List()->topLevelItem(1)->setText(CDlgAudioCD::kTitle, "Two");
+    QVERIFY(a.Project().Rows()[1].preEmphasis);
+    // Unticked again.
+    a.List()->topLevelItem(1)->setCheckState(CDlgAudioCD::kPreEmphasis, Qt::Unchecked);
+    QVERIFY(!a.Project().Rows()[1].preEmphasis);
+    a.List()->topLevelItem(1)->setCheckState(CDlgAudioCD::kPreEmphasis, Qt::Checked);
+    // The flags are boxes, not texts typed in.
+    QVERIFY(!a.EditCell(1, CDlgAudioCD::kPreEmphasis, "yes"));
+
+    // Moved with their rows, kept in the project file and shown again.
+    a.SelectRows({2});
+    a.MoveUp();
+    QCOMPARE(checks(a, CDlgAudioCD::kCopyPermitted), QStringList({"off", "on", "off"}));
+    QCOMPARE(checks(a, CDlgAudioCD::kPreEmphasis), QStringList({"off", "off", "on"}));
+    const QString file = src + "/flags.bcd";
+    QVERIFY(a.SaveProject(file));
+    CDlgAudioCD b;
+    QVERIFY(b.LoadProject(file));
+    QCOMPARE(checks(b, CDlgAudioCD::kCopyPermitted), QStringList({"off", "on", "off"}));
+    QCOMPARE(checks(b, CDlgAudioCD::kPreEmphasis), QStringList({"off", "off", "on"}));
+
+    // The box is drawn where a click toggles it.
+    b.resize(2200, 400);
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    CListCtrlEx* list = b.List();
+    const QModelIndex cell = list->model()->index(0, CDlgAudioCD::kPreEmphasis);
+    const QRect box = list->CheckRect(cell);
+    QVERIFY(box.isValid() && list->visualRect(cell).contains(box));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    QVERIFY(b.Project().Rows()[0].preEmphasis);
+    QCOMPARE(checks(b, CDlgAudioCD::kPreEmphasis), QStringList({"on", "off", "on"}));
+    // Ticked and unticked boxes look different, and an unticked box is
+    // more than the empty cell beside it (rows 1 and 2 are not selected).
+    const QImage shot = list->viewport()->grab().toImage();
+    const QRect off = list->CheckRect(list->model()->index(1, CDlgAudioCD::kPreEmphasis));
+    const QRect on = list->CheckRect(list->model()->index(2, CDlgAudioCD::kPreEmphasis));
+    const QRect composer = list->visualRect(list->model()->index(1, CDlgAudioCD::kComposer));
+    QVERIFY(shot.copy(on) != shot.copy(off));
+    QVERIFY(shot.copy(off) != shot.copy(off.translated(composer.left() + 4 - off.left(), 0)));
+    QCOMPARE(Sink().Count(), 0);
   }
 };
 
