@@ -53,6 +53,9 @@ int CPlomeApp::InitInstance(const QStringList& arguments) {
     auto* logo = new CDlgLogo(&main);
     logo->setAttribute(Qt::WA_DeleteOnClose);
     logo->setModal(false);
+    // The window manager raises the main window once it is active; the
+    // splash stays above it for its time.
+    logo->setWindowFlag(Qt::WindowStaysOnTopHint);
     logo->show();
   }
   return RunMainWindow(main);
