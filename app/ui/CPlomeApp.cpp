@@ -47,16 +47,18 @@ int CPlomeApp::InitInstance(const QStringList& arguments) {
   });
   main.SetCommandLineFile(options.projectFile);
   ReportStart(main);
-  main.show();
   if (options.splash) {
-    // Over the window while it fills its lists, not in its place.
-    auto* logo = new CDlgLogo(&main);
-    logo->setAttribute(Qt::WA_DeleteOnClose);
-    logo->setModal(false);
-    // The window manager raises the main window once it is active; the
-    // splash stays above it for its time.
-    logo->setWindowFlag(Qt::WindowStaysOnTopHint);
-    logo->show();
+    // Over the window while it fills its lists, not in its place, and made
+    // once the window is drawn so that it does not hold the window back.
+    QObject::connect(&main, &CPlomeDlg::FirstPainted, &main, [&main] {
+      auto* logo = new CDlgLogo(&main);
+      logo->setAttribute(Qt::WA_DeleteOnClose);
+      logo->setModal(false);
+      // The window manager raises the main window once it is active; the
+      // splash stays above it for its time.
+      logo->setWindowFlag(Qt::WindowStaysOnTopHint);
+      logo->show();
+    }, Qt::QueuedConnection);
   }
   return RunMainWindow(main);
 }
