@@ -108,8 +108,10 @@ FolderContent ReadSourceFolder(const std::string& folder) {
   while (dirent* e = readdir(dir)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
+    // Relative to the open folder: the folder's own path is not walked
+    // again for each of its entries.
     struct stat st;
-    if (stat((folder + "/" + name).c_str(), &st) != 0) {
+    if (fstatat(dirfd(dir), name.c_str(), &st, 0) != 0) {
       c.others.push_back(name);
     } else if (S_ISDIR(st.st_mode)) {
       c.folders.push_back(name);
@@ -339,7 +341,8 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
     return false;
   }
   if (!keepEveryPath_) ReplaceFolder(tree, parent, targetFolder);
-  if (!AddFolderFiles(source, targetFolder)) return false;
+  std::vector<std::string> subfolders;
+  if (!AddFolderFiles(source, targetFolder, &subfolders)) return false;
   // Names in the folder once its files are listed: a subfolder meeting a
   // file of its name is numbered, one meeting a folder merges with it.
   TakenNames taken = NamesIn(targetFolder);
@@ -348,7 +351,7 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
   // Folders already on the way down: followed links may lead back up.
   onPath->insert(real);
   bool ok = true;
-  for (const std::string& sub : ReadSourceFolder(source).folders) {
+  for (const std::string& sub : subfolders) {
     if (stop_) {
       ok = false;
       break;
@@ -371,7 +374,8 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
   return ok;
 }
 
-bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder) {
+bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
+                                  std::vector<std::string>* subfolders) {
   std::error_code ec;
   fs::create_directories(targetFolder, ec);
   if (FolderExists(targetFolder) != 2) {
@@ -390,6 +394,7 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   }
   for (const std::string& other : content.others)
     Refuse(sourceFolder + "/" + other, AddRefusal::kNotPlainFile);
+  *subfolders = content.folders;
   if (content.files.empty()) return true;
 
   std::string listPath = FindFileList(targetFolder);

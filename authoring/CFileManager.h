@@ -115,7 +115,10 @@ class CFileManager {
                const std::string& stagingFolder, const std::string& discName = "");
   bool AddFolderTree(ProjectTree* tree, TreeItem parent, const std::string& sourceFolder,
                      const std::string& targetFolder);
-  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder);
+  // Lists the folder's files; `subfolders` gets the folders the same
+  // reading of the source found.
+  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
+                      std::vector<std::string>* subfolders);
   bool AddFile(const std::string& sourcePath, const std::string& stagingFolder,
                const std::string& discName);
   bool AddImportedEntry(const std::string& stagingFolder, const std::string& descriptor);

@@ -60,6 +60,7 @@ run rip bench/rip.sh "$minutes" "$build"
 run audio bench/audio.sh "$minutes" "$build"
 run dvd_video bench/dvd_video.sh "$minutes" "$build"
 run window_add bench/window_add.sh "$build"
+run window_start bench/window_start.sh "$build"
 run handover bench/handover.sh "$build" "$files"
 
 echo

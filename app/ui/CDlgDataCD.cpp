@@ -462,6 +462,7 @@ bool CDlgDataCD::RunInBackground(const std::function<bool()>& start, int periodM
     return false;
   }
   CDlgWait wait(&manager_, periodMs, this);
+  wait_ = &wait;
   QTimer sizes;
   connect(&sizes, &QTimer::timeout, this, &CDlgDataCD::FlushSizes);
   sizes.start(100);
@@ -469,11 +470,20 @@ bool CDlgDataCD::RunInBackground(const std::function<bool()>& start, int periodM
   sizes.stop();
   FlushSizes();
   cancelled_ = wait.Cancelled();
+  wait_ = nullptr;
   manager_.Wait();
+  projectTree_.JoinPending();
   RefreshList();
   ShowRefusals();
   emit ProjectChanged();
   return !cancelled_;
+}
+
+void CDlgDataCD::WorkEnded() {
+  // The wait window closes now rather than at its next look at the work.
+  QMetaObject::invokeMethod(this, [this] {
+    if (wait_) wait_->Poll();
+  }, Qt::QueuedConnection);
 }
 
 bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int periodMs) {
@@ -492,7 +502,10 @@ bool CDlgDataCD::AddPaths(const QStringList& paths, QTreeWidgetItem* target, int
   // failed addition even when nobody cancelled.
   std::atomic<bool> added{false};
   bool ok = RunInBackground(
-      [&] { return manager_.StartAddPaths(&projectTree_, target, folder, list, [&](bool all) { added = all; }); },
+      [&] { return manager_.StartAddPaths(&projectTree_, target, folder, list, [&](bool all) {
+        added = all;
+        WorkEnded();
+      }); },
       periodMs);
   target->setExpanded(true);
   return ok && added;
@@ -893,7 +906,10 @@ bool CDlgDataCD::LoadProject(const QString& path) {
   manager_.SetMode(mode_);
   std::atomic<bool> whole{false};
   bool ok = RunInBackground(
-      [&] { return manager_.StartLoadProject(&projectTree_, ToStd(path), [&](bool done) { whole = done; }); }, 50);
+      [&] { return manager_.StartLoadProject(&projectTree_, ToStd(path), [&](bool done) {
+        whole = done;
+        WorkEnded();
+      }); }, 50);
   manager_.SetMode(mode_);
   if (ok && !whole) {
     // The records before a damaged part stay loaded; the user is told.

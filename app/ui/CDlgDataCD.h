@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMutex>
+#include <QPointer>
 #include <QTreeWidget>
 #include <QWidget>
 #include <atomic>
@@ -153,6 +154,8 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   void ShowRefusals();
   void FlushSizes();
   bool RunInBackground(const std::function<bool()>& start, int periodMs);
+  // Called on the worker thread when its work has ended.
+  void WorkEnded();
   void RemoveFolderTotals(const std::string& folder);
   void RemoveFileTotals(uint64_t bytes, int files);
   bool NameTaken(const std::string& folder, const std::string& name, const std::string& except);
@@ -195,6 +198,7 @@ class CDlgDataCD : public QWidget, private FileManagerListener {
   QLabel* totalSize_;
   CCapacityBar* capacity_;
   QMenu* menu_ = nullptr;
+  QPointer<CDlgWait> wait_;  // while background work runs
   QtProjectTree projectTree_;
   CFileManager manager_;
   std::atomic<int> pendingCount_{0};

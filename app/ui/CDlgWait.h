@@ -24,6 +24,8 @@ class CDlgWait : public QDialog {
   // The additions of a data project.
   CDlgWait(CFileManager* manager, int periodMs, QWidget* parent);
   bool Cancelled() const { return cancelled_; }
+  // Looks at the work now: closes when it is over.
+  void Poll() { Tick(); }
 
  protected:
   void reject() override;  // Escape and the close button cancel too

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <cstdio>
 
 #include "foundation/LangText.h"
 #include "foundation/ProgramDir.h"
@@ -10,6 +11,7 @@
 #include "app/ui/CDlgLogo.h"
 #include "app/ui/CPlomeDlg.h"
 #include "app/ui/QtMessageSink.h"
+#include "app/ui/StartClock.h"
 
 CPlomeApp::Options CPlomeApp::ParseCommandLine(const QStringList& arguments) {
   Options options;
@@ -37,25 +39,58 @@ int CPlomeApp::InitInstance(const QStringList& arguments) {
   // The recorder command layer with the device list: local drives and the
   // registered virtual recorders and remote drives.
   auto recorders = std::make_shared<CommandLayerRecorders>();
-  if (options.virtualRecorders.isEmpty() && recorders->Drives().empty()) {
+  CPlomeDlg main(recorders);
+  // Looking for drives and opening virtual recorders waits until the window
+  // is on the screen; it runs on the window's loading worker.
+  main.SetRecorderPreparation([recorders, virtuals = options.virtualRecorders]() mutable {
+    return PrepareRecorders(*recorders, virtuals);
+  });
+  main.SetCommandLineFile(options.projectFile);
+  ReportStart(main);
+  if (options.splash) {
+    // Over the window while it fills its lists, not in its place, and made
+    // once the window is drawn so that it does not hold the window back.
+    QObject::connect(&main, &CPlomeDlg::FirstPainted, &main, [&main] {
+      auto* logo = new CDlgLogo(&main);
+      logo->setAttribute(Qt::WA_DeleteOnClose);
+      logo->setModal(false);
+      // The window manager raises the main window once it is active; the
+      // splash stays above it for its time.
+      logo->setWindowFlag(Qt::WindowStaysOnTopHint);
+      logo->show();
+    }, Qt::QueuedConnection);
+  }
+  return RunMainWindow(main);
+}
+
+std::vector<std::string> CPlomeApp::PrepareRecorders(RecorderService& recorders, QStringList virtualRecorders) {
+  std::vector<std::string> notices;
+  if (virtualRecorders.isEmpty() && recorders.Drives().empty()) {
     // Without hardware the program still has a recorder to try things on.
     QString folder = QString::fromStdString(GetWritableDir()) + "virtual";
     QDir().mkpath(folder);
-    options.virtualRecorders << "virtual:" + folder + "/Virtual CD-RW.vdisc:cd-rw";
+    virtualRecorders << "virtual:" + folder + "/Virtual CD-RW.vdisc:cd-rw";
   }
-  for (const QString& v : options.virtualRecorders) {
+  for (const QString& v : virtualRecorders) {
     std::string error;
     if (!OpenVirtualRecorder(v.toStdString(), &error))
-      ShowMessage(LoadLangText("Message", 1012) + "\n" + v.toStdString() + "\n" + error, msgbox::kInfoOk);
+      notices.push_back(LoadLangText("Message", 1012) + "\n" + v.toStdString() + "\n" + error);
   }
+  return notices;
+}
 
-  if (options.splash) {
-    CDlgLogo logo;
-    logo.exec();
-  }
-  CPlomeDlg main(recorders);
-  main.SetCommandLineFile(options.projectFile);
-  return RunMainWindow(main);
+// VARNEX_START_REPORT=1 prints when the window was first drawn and when its
+// recorders were listed; =quit also ends the program then, for benchmarks.
+void CPlomeApp::ReportStart(CPlomeDlg& window) {
+  const QByteArray report = qgetenv("VARNEX_START_REPORT");
+  if (report.isEmpty()) return;
+  QObject::connect(&window, &CPlomeDlg::FirstPainted, &window, [] {
+    std::fprintf(stderr, "first paint %.3f s after the start\n", SecondsSinceProcessStart());
+  });
+  QObject::connect(&window, &CPlomeDlg::RecordersLoaded, &window, [quit = report == "quit"] {
+    std::fprintf(stderr, "recorders listed %.3f s after the start\n", SecondsSinceProcessStart());
+    if (quit) QCoreApplication::exit(0);
+  });
 }
 
 // The main window is the program's own top-level window, never a modal

@@ -122,6 +122,9 @@ CPlomeDlg::CPlomeDlg(std::shared_ptr<RecorderService> service, QWidget* parent)
 }
 
 CPlomeDlg::~CPlomeDlg() {
+  // The recorders may still be being read; the worker never waits for this
+  // thread, so it ends by itself.
+  if (loader_.joinable()) loader_.join();
   service_->SetActivityCallback(nullptr);
   if (updateHost_) updateHost_->Closing();
   update_.reset();  // waits for the check's threads
@@ -306,12 +309,22 @@ void CPlomeDlg::SetDeviceRefreshPeriod(int ms) { deviceTimer_->setInterval(ms); 
 
 void CPlomeDlg::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  Initialise();
+  InitialiseFrame();
+  // A window that is never drawn (started minimised) still gets its recorders.
+  QTimer::singleShot(1000, this, &CPlomeDlg::StartLoading);
 }
 
 void CPlomeDlg::Initialise() {
+  InitialiseFrame();
+  StartLoading();
+  // Tests and the screenshot tour go on with the window as it is once loaded.
+  while (loading_) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void CPlomeDlg::InitialiseFrame() {
   if (initialised_) return;
   initialised_ = true;
+  loading_ = true;
   RestoreWindowSize();
   ShapeWindow();
   LoadSkin();
@@ -320,22 +333,49 @@ void CPlomeDlg::Initialise() {
   if (mainType_ == 1)
     title_->setText(QString::fromStdString(ini::GetString(showInfo, "Info Set", "Mainname", "")));
   setWindowTitle("Varnex");
-  FillRecorderLists();
   RestoreLastMode();
-  FillSpeedList();
-  RegisterProjectFileType();
   InstallIcon();
-  if (!commandLineFile_.isEmpty()) OpenProjectFile(commandLineFile_);
   version_->setText(QString::fromStdString(VersionLabel()));
-  StartUpdateCheck();
+  // Listening from the start: a second start hands its files over rather
+  // than opening a second window.
   handOver_ = new HandOverServer([this](int command, const QString& path) { return AddFromShell(command, path); },
                                  this);
   handOver_->SetBatchHandler([this](int command, const QStringList& paths) { return AddFromShell(command, paths); });
   handOver_->Listen();
-  deviceTimer_->start();
-  ArmSchedule();
   // The keyboard starts in the project, not on the first of the buttons.
   FocusPage();
+}
+
+void CPlomeDlg::StartLoading() {
+  if (loadStarted_ || !initialised_) return;
+  loadStarted_ = true;
+  loader_ = std::thread([this, prepare = prepare_, service = service_] {
+    std::vector<std::string> notices;
+    if (prepare) notices = prepare();
+    std::vector<DriveEntry> drives = service->Drives();
+    QMetaObject::invokeMethod(
+        this, [this, drives = std::move(drives), notices = std::move(notices)] { FinishLoading(drives, notices); },
+        Qt::QueuedConnection);
+    // Not needed to use the window; it may start processes of its own.
+    RegisterProjectFileType();
+  });
+}
+
+void CPlomeDlg::FinishLoading(std::vector<DriveEntry> drives, std::vector<std::string> notices) {
+  for (const std::string& notice : notices) ShowMessage(notice, msgbox::kInfoOk);
+  TakeDrives(drives);
+  loading_ = false;
+  if (mode_ >= 0) {
+    ShowRecordersOfMode(mode_);
+    if (CDlgDiscCopy* copy = CopyWindow(); copy && mode_ == kDiscCopy) copy->FillSourceDrives(SelectedDrive());
+    FillSpeedList();
+    ShowAnalysis();
+  }
+  if (!commandLineFile_.isEmpty()) OpenProjectFile(commandLineFile_);
+  StartUpdateCheck();
+  deviceTimer_->start();
+  ArmSchedule();
+  emit RecordersLoaded();
 }
 
 void CPlomeDlg::FocusPage() {

@@ -63,10 +63,22 @@ class CPlomeDlg : public QWidget {
   ~CPlomeDlg() override;
 
   void SetCommandLineFile(const QString& path) { commandLineFile_ = path; }
-  // The start-up steps: skin, lists, last mode, file type, command-line file,
-  // hand-over socket. Runs once, when the window is first shown, or earlier
-  // when called.
+  // The start in two parts. Before the first paint: the skin, the size, the
+  // last mode and the hand-over socket. After it (or at the latest a second
+  // after showing): the recorders, read on a worker and handed back, then
+  // what needs them (the lists, the command-line file, the schedule, the
+  // device watch, the update check). Until then the recorder list says it is
+  // being filled and whatever needs a recorder says so too.
+  // Initialise runs both parts at once and returns when the recorders are
+  // there; showing the window runs the first.
   void Initialise();
+  // Run on the worker before the recorders are read (the program opens its
+  // virtual recorders there); returns what the user is to be told.
+  void SetRecorderPreparation(std::function<std::vector<std::string>()> prepare) { prepare_ = std::move(prepare); }
+  // Starts reading the recorders, once; the window's first paint calls it.
+  void StartLoading();
+  // True until the recorders read after the start are in the lists.
+  bool Loading() const { return loading_; }
 
   void SwitchMode(int index);
   void HighlightModeButton(int index);
@@ -172,6 +184,10 @@ class CPlomeDlg : public QWidget {
   // act on it.
   void DialogOpened(QDialog* dialog);
   void ModeSwitched(int mode);
+  // The window was drawn for the first time.
+  void FirstPainted();
+  // The start's second part is done: the recorders are in the lists.
+  void RecordersLoaded();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -185,6 +201,15 @@ class CPlomeDlg : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
+  void InitialiseFrame();
+  void PaintBackground();
+  // Tells the user the recorders are still being read; true while they are.
+  bool RefusedWhileLoading();
+  void FinishLoading(std::vector<DriveEntry> drives, std::vector<std::string> notices);
+  // The lists of every mode from a drive list.
+  void TakeDrives(const std::vector<DriveEntry>& drives);
+  // The recorder list of a mode with its selection, speeds and disc.
+  void ShowRecordersOfMode(int index);
   void CreateControls();
   void CreateLabels();
   void CreateButtons();
@@ -267,6 +292,11 @@ class CPlomeDlg : public QWidget {
   std::shared_ptr<RecorderService> service_;
   QString commandLineFile_;
   bool initialised_ = false;
+  bool painted_ = false;
+  bool loadStarted_ = false;
+  bool loading_ = false;
+  std::function<std::vector<std::string>()> prepare_;
+  std::thread loader_;
   int mode_ = -1;
   std::array<QWidget*, kModeCount> pages_{};
   std::unique_ptr<CDevCmdROM> analysisImage_;  // the image file of the image entry

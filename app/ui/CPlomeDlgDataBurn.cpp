@@ -21,6 +21,8 @@ using namespace plome;
 
 void CPlomeDlg::Burn() {
   if (!finished_ || eraseBusy_) return;
+  // Before the recorders are read, no entry of the list is a recorder.
+  if (RefusedWhileLoading()) return;
   if (mode_ == kDiscCopy) return BurnCopy();
   if (mode_ == kAudioCD && AudioWindow()) return BurnAudio();
   if (VideoWindow()) return BurnVideo();

@@ -18,6 +18,7 @@ using namespace plome;
 
 void CPlomeDlg::Erase() {
   if (!finished_ || eraseBusy_) return;
+  if (RefusedWhileLoading()) return;
   const int drive = SelectedDrive();
   if (drive < 0) return;
   DiscInfo info;

@@ -143,13 +143,22 @@ QWidget* CPlomeDlg::CreatePage(int mode) {
   return page;
 }
 
-void CPlomeDlg::SwitchMode(int index) {
-  if (index < 0 || index >= kModeCount || index == mode_) return;
-  mode_ = index;
+void CPlomeDlg::ShowRecordersOfMode(int index) {
   const ModeInfo& info = kModes[index];
-
+  recorderList_->setVisible(index != kAnalyseSector && index != kDeviceInfo);
   filling_ = true;
   recorderList_->clear();
+  if (loading_) {
+    // Not even the image entry yet: nothing in the list may be burnt to
+    // before the user has seen what there is.
+    recorderList_->addItem(Tr("UIText", 1480));
+    recorderList_->setEnabled(false);
+    recorderList_->setToolTip(QString());
+    filling_ = false;
+    ShowDiscStatus();
+    return;
+  }
+  recorderList_->setEnabled(true);
   recorderList_->addItems(info.allDrives ? allDrives_ : recorders_);
   if (info.imageEntry) recorderList_->addItem(Tr("UIText", 91));
   ShowRecorderTips();
@@ -160,8 +169,15 @@ void CPlomeDlg::SwitchMode(int index) {
   int entry = remembered_[size_t(rememberedFor)];
   if (entry < 0 || entry >= recorderList_->count()) entry = 0;
   recorderList_->setCurrentIndex(entry);
-  recorderList_->setVisible(index != kAnalyseSector && index != kDeviceInfo);
   SelectRecorder();
+}
+
+void CPlomeDlg::SwitchMode(int index) {
+  if (index < 0 || index >= kModeCount || index == mode_) return;
+  mode_ = index;
+  const ModeInfo& info = kModes[index];
+
+  ShowRecordersOfMode(index);
 
   if (!pages_[size_t(index)]) pages_[size_t(index)] = CreatePage(index);
   else if (index == kDiscCopy) CopyWindow()->FillSourceDrives(SelectedDrive());  // drives may have changed

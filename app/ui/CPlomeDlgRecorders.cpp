@@ -14,13 +14,18 @@
 #include "app/ui/CDlgDataCD.h"
 #include "app/ui/CDlgDiscCopy.h"
 #include "app/ui/CPlomeDlgIds.h"
+#include "foundation/LangText.h"
+#include "foundation/ShowMessage.h"
 #include "foundation/SizeText.h"
 #include "foundation/ui/WindowSupport.h"
 
 using namespace plome;
 
 void CPlomeDlg::FillRecorderLists() {
-  std::vector<DriveEntry> drives = RunOffWindowThread([this] { return service_->Drives(); });
+  TakeDrives(RunOffWindowThread([this] { return service_->Drives(); }));
+}
+
+void CPlomeDlg::TakeDrives(const std::vector<DriveEntry>& drives) {
   allDrives_.clear();
   recorders_.clear();
   driveWhere_.clear();
@@ -48,10 +53,16 @@ void CPlomeDlg::ShowRecorderTips() {
   recorderList_->setToolTip(recorderList_->currentData(Qt::ToolTipRole).toString());
 }
 
-bool CPlomeDlg::ImageEntrySelected() const { return recorderList_->currentText().startsWith('['); }
+bool CPlomeDlg::RefusedWhileLoading() {
+  if (!loading_) return false;
+  ShowMessage(LoadLangText("Message", 1480), msgbox::kInfoOk);
+  return true;
+}
+
+bool CPlomeDlg::ImageEntrySelected() const { return !loading_ && recorderList_->currentText().startsWith('['); }
 
 int CPlomeDlg::SelectedDrive() const {
-  if (recorderList_->count() == 0 || ImageEntrySelected()) return -1;
+  if (loading_ || recorderList_->count() == 0 || ImageEntrySelected()) return -1;
   return DriveIndexOfEntry(ToStd(recorderList_->currentText()));
 }
 
@@ -181,6 +192,7 @@ void CPlomeDlg::OnDeviceChange() {
 }
 
 void CPlomeDlg::Eject(bool open) {
+  if (RefusedWhileLoading()) return;
   int drive = SelectedDrive();
   if (drive < 0) return;
   RunOffWindowThread([&] {
@@ -191,6 +203,7 @@ void CPlomeDlg::Eject(bool open) {
 }
 
 void CPlomeDlg::ToggleTray() {
+  if (RefusedWhileLoading()) return;
   const int drive = SelectedDrive();
   if (drive < 0) return;
   // Eject on an open tray closes it, as the drive's own button does.

@@ -18,6 +18,8 @@ using namespace plome;
 
 void CPlomeDlg::ShowSchedule() {
   if (!finished_ || eraseBusy_) return;
+  // The schedule names its recorders: they must be known first.
+  if (RefusedWhileLoading()) return;
   scheduleTimer_->stop();
   // The schedule's disc types are the project modes in their order.
   CDlgTimeSet dialog(recorders_, [this](int type) { return ModeAvailable(kProjectModes[type]); }, this);

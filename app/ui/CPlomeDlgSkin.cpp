@@ -82,6 +82,15 @@ void CPlomeDlg::LoadSkin() {
 }
 
 void CPlomeDlg::paintEvent(QPaintEvent*) {
+  PaintBackground();
+  if (painted_) return;
+  painted_ = true;
+  emit FirstPainted();
+  // What needs the recorders waits until the window is on the screen.
+  QMetaObject::invokeMethod(this, &CPlomeDlg::StartLoading, Qt::QueuedConnection);
+}
+
+void CPlomeDlg::PaintBackground() {
   QPainter p(this);
   if (background_.isNull()) {
     p.fillRect(rect(), SkinColour());

@@ -614,6 +614,7 @@ class BurnFeedbackTest : public QObject {
   void TheStatusLineFollowsTheDiscAfterABurn() {
     Bench b(medium::kCdRw);
     b.window->show();
+    b.window->Initialise();  // the recorders are read after the first paint
     b.window->SwitchMode(CPlomeDlg::kDataDisc);
     b.AddFile("a.txt", 5000);
     b.AcceptSettings();

@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -16,6 +19,7 @@
 #include "WindowTestSupport.h"
 #include "WindowTests.h"
 #include "app/ui/CDlgDataCD.h"
+#include "app/ui/QtProjectTree.h"
 #include "authoring/FileList.h"
 #include "authoring/ProjectFile.h"
 #include "authoring/StagingFolder.h"
@@ -69,12 +73,125 @@ QTreeWidgetItem* Row(CDlgDataCD& w, const QString& text) {
   return nullptr;
 }
 
+// Counts the calls other threads hand to one object's thread: each is a wait
+// of the worker for the window thread.
+class HandedCalls : public QObject {
+ public:
+  explicit HandedCalls(QObject* target) : target_(target) { qApp->installEventFilter(this); }
+  ~HandedCalls() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == target_ && event->type() == QEvent::MetaCall) ++count;
+    return false;
+  }
+  int count = 0;
+
+ private:
+  QObject* target_;
+};
+
+bool SortedAsShown(const QStringList& names) {
+  for (int i = 1; i < names.size(); ++i)
+    if (ShownBefore(names[i], names[i - 1])) return false;
+  return true;
+}
+
 }  // namespace
 
 class DataWindowTest : public QObject {
   Q_OBJECT
  private slots:
   void init() { Sink().Clear(); }
+
+  void AddsALargeTreeWithoutWaitingForTheWindowPerFolder() {
+    // Folders made in an order unlike the shown one, some with folders of
+    // their own; three files in each.
+    QString src = wt::NewTempFolder("large") + "/many";
+    int files = 0;
+    QStringList top;
+    for (int i = 59; i >= 0; --i) {
+      const QString name = QString(i % 2 ? "Folder %1" : "folder %1").arg(i);
+      top << name;
+      QStringList folders{src + "/" + name};
+      if (i % 10 == 0) folders << src + "/" + name + "/inner" << src + "/" + name + "/inner/Deeper";
+      for (const QString& f : folders)
+        for (int k = 0; k < 3; ++k, ++files) QVERIFY(wt::WriteFile(f + QString("/f%1.txt").arg(k), QByteArray(10 + k, 'x')));
+    }
+    CDlgDataCD w;
+    w.resize(800, 400);
+    w.SetMode(CDlgDataCD::kModeData);
+    HandedCalls calls(w.Tree());
+    QVERIFY(w.AddPaths({src}));
+    QVERIFY2(calls.count < 10, qPrintable(QString::number(calls.count)));
+    QCOMPARE(w.FileCount(), files);
+    QCOMPARE(ChildTexts(w.RootItem()), QStringList{"many"});
+    QTreeWidgetItem* many = Child(w.RootItem(), "many");
+    QStringList shown = ChildTexts(many);
+    QVERIFY(SortedAsShown(shown));
+    top.sort();
+    shown.sort();
+    QCOMPARE(shown, top);
+    QVERIFY(w.RootItem()->isExpanded());
+    for (int i = 0; i < 60; i += 10) {
+      QTreeWidgetItem* inner = Child(Child(many, QString("folder %1").arg(i)), "inner");
+      QVERIFY(inner);
+      QCOMPARE(ChildTexts(inner), QStringList{"Deeper"});
+      QVERIFY(!inner->icon(0).isNull());
+    }
+    // Shown in the list with its files, as a folder added by hand is.
+    w.SelectFolder(Child(Child(many, "folder 20"), "inner"));
+    QCOMPARE(ListNames(w), (QStringList{"Deeper", "f0.txt", "f1.txt", "f2.txt"}));
+    // Added again, it takes the place of the first copy (the worker looks
+    // at the tree it built).
+    w.SelectFolder(w.RootItem());
+    QVERIFY(w.AddPaths({src}));
+    QCOMPARE(ChildTexts(w.RootItem()), QStringList{"many"});
+    QCOMPARE(Child(w.RootItem(), "many")->childCount(), 60);
+    QCOMPARE(w.FileCount(), files);
+  }
+
+  void FoldersOfAWorkerJoinTheTreeWhenAsked() {
+    QTreeWidget view;
+    auto* root = new QTreeWidgetItem(QStringList("Root"));
+    view.addTopLevelItem(root);
+    QtProjectTree tree(&view);
+    tree.SetBatchSize(0);
+    HandedCalls calls(&view);
+    std::atomic<bool> done{false};
+    QStringList seen;
+    std::thread worker([&] {
+      TreeItem b = tree.Insert(root, "b folder");
+      TreeItem a = tree.Insert(root, "a folder");
+      TreeItem z = tree.Insert(a, "z");
+      TreeItem y = tree.Insert(a, "y");
+      TreeItem x = tree.Insert(y, "x");
+      // The worker sees its own folders while they wait to be joined.
+      seen << QString::fromStdString(tree.Text(z));
+      seen << (tree.Parent(z) == a ? "z under a" : "z lost") << (tree.Parent(a) == root ? "a under root" : "a lost");
+      for (TreeItem c : tree.Children(a)) seen << QString::fromStdString(tree.Text(c));
+      tree.Remove(y);  // with x below it
+      tree.SetText(b, "c folder");
+      tree.Expand(a);
+      (void)x;
+      done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    worker.join();
+    QCOMPARE(seen, (QStringList{"z", "z under a", "a under root", "y", "z"}));
+    QCOMPARE(calls.count, 0);
+    QCOMPARE(root->childCount(), 0);  // held back until joined
+    QCOMPARE(tree.PendingCount(), size_t(3));
+    tree.JoinPending();
+    QCOMPARE(tree.PendingCount(), size_t(0));
+    QCOMPARE(ChildTexts(root), (QStringList{"a folder", "c folder"}));
+    QTreeWidgetItem* a = root->child(0);
+    QCOMPARE(ChildTexts(a), QStringList{"z"});
+    QVERIFY(a->isExpanded());
+    QVERIFY(!a->child(0)->icon(0).isNull());
+    QVERIFY(a->flags() & Qt::ItemIsEditable);
+    // The window's own folder goes in at once, in its place.
+    tree.Insert(root, "b folder");
+    QCOMPARE(ChildTexts(root), (QStringList{"a folder", "b folder", "c folder"}));
+  }
 
   void BuildsAProjectFromFilesAndFolders() {
     CDlgDataCD w;

@@ -3,6 +3,8 @@
 // the burn settings refusals, erasing and the hand-over socket.
 
 #include <QComboBox>
+#include <atomic>
+#include <future>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocalSocket>
@@ -154,6 +156,111 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Button(1021)->isEnabled());
     QVERIFY(w.Button(1023)->isEnabled());
     QVERIFY(w.Button(1024)->isEnabled());
+  }
+
+  // The recorders are read after the window is first drawn. Until they are
+  // listed, nothing can be burnt, erased or scheduled by mistake (not even
+  // to the image entry); once they are, the list is as a full start leaves it.
+  void ActsSensiblyBeforeTheRecordersAreListed() {
+    ini::WriteString(SettingsFilePath(), "Windows", "Index", "2");
+    Rig rig;
+    const int cd = rig.Add("cdrw", medium::kCdRw);
+    auto w = std::make_unique<CPlomeDlg>(rig.service);
+    std::promise<void> open;
+    std::shared_future<void> gate = open.get_future().share();
+    std::atomic<int> prepared{0};
+    w->SetRecorderPreparation([&prepared, gate] {
+      ++prepared;
+      gate.wait();  // the drives are slow to answer
+      return std::vector<std::string>{"notice of the preparation"};
+    });
+    QSignalSpy painted(w.get(), &CPlomeDlg::FirstPainted);
+    QSignalSpy loaded(w.get(), &CPlomeDlg::RecordersLoaded);
+    QStringList dialogs;
+    QObject::connect(w.get(), &CPlomeDlg::DialogOpened, w.get(), [&](QDialog* d) {
+      dialogs << d->metaObject()->className();
+      QTimer::singleShot(0, d, &QDialog::reject);
+    });
+    w->show();
+    // Shown with its last mode, but nothing read yet.
+    QCOMPARE(w->Mode(), int(CPlomeDlg::kDataDisc));
+    QVERIFY(w->Loading());
+    QCOMPARE(prepared.load(), 0);
+    while (painted.isEmpty() || prepared.load() == 0) QCoreApplication::processEvents();
+    QCOMPARE(painted.count(), 1);
+    QVERIFY(w->Loading());
+    QCOMPARE(w->RecorderList()->count(), 1);
+    QCOMPARE(w->RecorderList()->itemText(0), wt::LangText("UIText", 1480));
+    QVERIFY(!w->RecorderList()->isEnabled());
+    QCOMPARE(w->SelectedDrive(), -1);
+    QVERIFY(!w->ImageEntrySelected());
+    QVERIFY(!w->SpeedList()->isEnabled());
+
+    CDlgDataCD* data = w->DataWindow(CPlomeDlg::kDataDisc);
+    QVERIFY(data->AddPaths({MakeSources() + "/readme.txt"}));
+    const QString notYet = wt::LangText("Message", 1480);
+    for (auto act : {&CPlomeDlg::Burn, &CPlomeDlg::Erase, &CPlomeDlg::ShowSchedule}) {
+      Sink().Clear();
+      (w.get()->*act)();
+      QCOMPARE(Sink().Count(), 1);
+      QVERIFY(Sink().Saw(notYet));
+    }
+    QCOMPARE(dialogs, QStringList{});
+    QCOMPARE(StateInt(rig.states[0], "Used"), 0);
+    // Another mode while waiting says the same.
+    w->SwitchMode(CPlomeDlg::kMp3Disc);
+    QCOMPARE(w->RecorderList()->itemText(0), wt::LangText("UIText", 1480));
+    w->SwitchMode(CPlomeDlg::kDataDisc);
+
+    Sink().Clear();
+    open.set_value();
+    while (loaded.isEmpty()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QVERIFY(!w->Loading());
+    QCOMPARE(prepared.load(), 1);
+    QVERIFY(Sink().Saw("notice of the preparation"));
+    QCOMPARE(w->RecorderList()->count(), 2);
+    QVERIFY(w->RecorderList()->isEnabled());
+    QCOMPARE(w->SelectedDrive(), cd);
+    QVERIFY(w->RecorderList()->itemText(1).startsWith('['));
+    QVERIFY(w->SpeedList()->isEnabled());
+    QCOMPARE(w->StatusLine()->text().isEmpty(), false);
+    // Now Burn goes on to its settings.
+    Sink().Clear();
+    w->Burn();
+    QVERIFY(!Sink().Saw(notYet));
+    QCOMPARE(dialogs, QStringList{"CDlgBurnSet"});
+    // Painting again starts nothing again.
+    w->repaint();
+    QCoreApplication::processEvents();
+    QCOMPARE(prepared.load(), 1);
+    QCOMPARE(loaded.count(), 1);
+    Sink().Answer({msgbox::kNo});
+    w->close();
+  }
+
+  // A window closed while its recorders are still being read waits for the
+  // reading and is gone before the answer arrives: the answer is dropped.
+  void ClosingBeforeTheRecordersAreListed() {
+    Rig rig;
+    rig.Add("cdrw", medium::kCdRw);
+    auto w = std::make_unique<CPlomeDlg>(rig.service);
+    std::promise<void> open;
+    std::shared_future<void> gate = open.get_future().share();
+    std::atomic<bool> prepared{false};
+    w->SetRecorderPreparation([&prepared, gate] {
+      prepared = true;
+      gate.wait();
+      return std::vector<std::string>{"late notice"};
+    });
+    w->show();
+    w->StartLoading();
+    while (!prepared) QCoreApplication::processEvents();
+    QVERIFY(w->close());
+    open.set_value();
+    w.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(!Sink().Saw("late notice"));
   }
 
   void ShowsTheDiscStatusAndTheSpeedRules() {
@@ -441,6 +548,7 @@ class MainWindowTest : public QObject {
     rig.Add("cdrw", medium::kCdRw);
     CPlomeDlg w(rig.service);
     w.show();  // shown first: showing restores the last mode
+    w.Initialise();  // the recorders are read after the first paint
     w.FillRecorderLists();
     w.SwitchMode(CPlomeDlg::kDataDisc);
     CDlgDataCD* data = w.DataWindow(CPlomeDlg::kDataDisc);
@@ -467,6 +575,7 @@ class MainWindowTest : public QObject {
     // Saved and unchanged: no question.
     CPlomeDlg again(rig.service);
     again.show();
+    again.Initialise();  // the recorders are read after the first paint
     again.FillRecorderLists();
     again.SwitchMode(CPlomeDlg::kDataDisc);
     QVERIFY(again.OpenProjectFile(file));
@@ -501,6 +610,7 @@ class MainWindowTest : public QObject {
     SetState(rig.states[0], "BlockDelayMs", "2000");
     CPlomeDlg w(rig.service);
     w.show();  // shown first: showing restores the last mode
+    w.Initialise();  // the recorders are read after the first paint
     w.FillRecorderLists();
     w.SwitchMode(CPlomeDlg::kDataDisc);
     QString src = MakeSources();
@@ -536,6 +646,7 @@ class MainWindowTest : public QObject {
     rig.Add("cdrw", medium::kCdRw);
     CPlomeDlg w(rig.service);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.SwitchMode(CPlomeDlg::kDataDisc);
@@ -573,6 +684,7 @@ class MainWindowTest : public QObject {
     {
       CPlomeDlg w(rig.service);
       w.show();
+      w.Initialise();  // the recorders are read after the first paint
       w.SwitchMode(CPlomeDlg::kDataDisc);
       // The skin's size, unless the screen is smaller.
       QCOMPARE(w.minimumSize(), QSize(900, 620).boundedTo(w.screen()->availableGeometry().size()));
@@ -585,6 +697,7 @@ class MainWindowTest : public QObject {
     }
     CPlomeDlg again(rig.service);
     again.show();
+    again.Initialise();  // the recorders are read after the first paint
     const QSize screen = again.screen()->availableGeometry().size();
     QCOMPARE(again.size(), QSize(1200, 760).boundedTo(screen).expandedTo(QSize(900, 620).boundedTo(screen)));
     again.close();

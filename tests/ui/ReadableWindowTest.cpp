@@ -284,6 +284,7 @@ class ReadableWindowTest : public QObject {
     d.Add("cd");
     CPlomeDlg w(d.service);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.SwitchMode(CPlomeDlg::kAudioCD);
@@ -327,6 +328,7 @@ class ReadableWindowTest : public QObject {
     d.Add("cd");
     CPlomeDlg w(d.service);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.SwitchMode(CPlomeDlg::kDataDisc);
@@ -353,6 +355,7 @@ class ReadableWindowTest : public QObject {
     const int second = d.Add("second");
     CPlomeDlg w(d.service);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.SwitchMode(CPlomeDlg::kDiscCopy);

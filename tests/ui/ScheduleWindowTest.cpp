@@ -132,6 +132,7 @@ class ScheduleWindowTest : public QObject {
     auto layer = std::make_shared<CommandLayerRecorders>();
     CPlomeDlg w(layer);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     QVERIFY(!w.ScheduleTimer()->isActive());  // nothing stored: no check
     QVERIFY(w.Button(1144)->isEnabled());
     QObject::connect(&w, &CPlomeDlg::DialogOpened, &w, [](QDialog* d) {
@@ -156,6 +157,7 @@ class ScheduleWindowTest : public QObject {
     SetKey("Timing", "1");
     CPlomeDlg started(layer);
     started.show();
+    started.Initialise();  // the recorders are read after the first paint
     QVERIFY(started.ScheduleTimer()->isActive());
     QCOMPARE(started.ScheduleTimer()->interval(), 30000);
     RemoveRecorder(index);

@@ -76,6 +76,7 @@ class ShellHandOverTest : public QObject {
   void TheCloseRequestAnswersWithTheUsersChoice() {
     CPlomeDlg w(std::make_shared<CommandLayerRecorders>());
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     const QString file = wt::NewTempFolder("close") + "/kept.txt";
     wt::WriteFile(file, "kept\n");
     QVERIFY(w.AddFromShell(102, file));

@@ -124,6 +124,7 @@ class VideoWindowTest : public QObject {
     auto service = std::make_shared<VirtualRecorders>();
     CPlomeDlg w(service);
     w.show();
+    w.Initialise();  // the recorders are read after the first paint
     w.FillRecorderLists();
     w.SwitchMode(CPlomeDlg::kSvcd);
     QVERIFY(w.VideoWindow()->AddPaths({a}));
