@@ -341,6 +341,11 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
   return slot;
 }
 
+bool VirtualRecorder::ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
+  return lba >= 0 && sectorFd_ >= 0 && SlotSize() == 2048 &&
+         safefile::PreadAll(sectorFd_, out, size_t(count) * 2048, off_t(lba) * 2048);
+}
+
 namespace {
 // Where a spoiled sector differs: inside the user data of every sector form
 // (raw Mode 1 and Mode 2 begin theirs at 16 and 24, PCM everywhere).
