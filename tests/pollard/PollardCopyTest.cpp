@@ -370,7 +370,7 @@ TEST(PollardCopyFile, ChecksumIsCrc32OfZipInAnyPieces) {
   };
   const std::vector<uint8_t> data = ktest::Pattern(3000, 9);
   for (size_t from : {0u, 1u, 3u, 7u})
-    for (size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 2048u, 2352u}) {
+    for (size_t n : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 2048u, 2352u}) {
       const uint32_t whole = bcl::Crc32(0, data.data() + from, n);
       EXPECT_EQ(bitwise(data, from, n), whole) << from << "+" << n;
       for (size_t cut : {size_t(0), n / 3, std::min(n, n / 2 + 1), n}) {
