@@ -12,6 +12,7 @@
 #include <set>
 
 #include "SafeFile.h"
+#include "Writeback.h"
 #include "SectorSizes.h"
 
 namespace {
@@ -503,6 +504,7 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
   }
   const uint64_t end = source_->SectorCount();
   std::vector<uint8_t> buffer(size_t(kChunkSectors) * kBlock);
+  off_t written = 0;
   for (const auto& run : entry.sectors) {
     const uint64_t sectors = (run.second + kBlock - 1) / kBlock;
     if (end != 0 && run.first + sectors > end) {
@@ -534,6 +536,8 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
         *why = safefile::ErrorText(errno);
         return false;
       }
+      safefile::StartWriteback(fd, written, bytes);
+      written += off_t(bytes);
       left -= bytes;
       bytesDone_ += bytes;
       if (hook_) hook_(*this);

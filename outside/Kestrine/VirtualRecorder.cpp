@@ -19,6 +19,7 @@
 #include "MmcCommands.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
+#include "Writeback.h"
 #include "WavReader.h"
 
 using cdsector::Mode;
@@ -384,7 +385,9 @@ bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t c
   if (f.corruptAt > 0) faults_.corruptSeen += count;
   dirty_ = true;
   size_t bytes = size_t(count) * 2048;
-  return safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048);
+  if (!safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048)) return false;
+  safefile::StartWriteback(sectorFd_, off_t(lba) * 2048, bytes);
+  return true;
 }
 
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }

@@ -13,6 +13,7 @@
 #include "DataSource_Device.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
+#include "Writeback.h"
 
 namespace bcl {
 
@@ -315,6 +316,7 @@ int DataSource_CloneFile::CopyTrack(DataSource_Device& disc, const SourceTrack& 
       error_ = "cannot write " + out.Error();
       return GENE_WRITE_FAILED;
     }
+    safefile::StartWriteback(out.fd(), off_t(*offset), bytes);
     *dataCrc = bcl::Crc32(*dataCrc, piece.data(), bytes);
     *offset += bytes;
     at += n;
