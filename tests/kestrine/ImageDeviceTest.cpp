@@ -380,6 +380,11 @@ TEST(ImageDevice, LongReadsCrossTracksAndStopAtTheEndOfTheDisc) {
   std::vector<uint8_t> run(size_t(end) * 2048, 0xEE);
   ASSERT_EQ(DEV_OK, d->ReadCD_10(run.data(), int(run.size()), int(end), 0)) << SenseOf(*d);
   EXPECT_TRUE(run == oneByOne) << "one read of the whole disc";
+  std::vector<uint8_t> inside(10 * 2048);
+  ASSERT_EQ(DEV_OK, d->ReadCD_10(inside.data(), int(inside.size()), 10, 5));
+  EXPECT_EQ(0, std::memcmp(inside.data(), a.data() + 5 * 2048, inside.size())) << "well inside the first file";
+  ASSERT_EQ(DEV_OK, d->ReadCD_10(inside.data(), int(inside.size()), 10, second + 3));
+  EXPECT_EQ(0, std::memcmp(inside.data(), b.data() + 3 * 2048, inside.size())) << "well inside the second file";
   std::vector<uint8_t> over(8 * 2048, 0xEE);
   EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_10(over.data(), int(over.size()), 8, end - 3));
   EXPECT_EQ("5/21/00", SenseOf(*d));

@@ -505,6 +505,9 @@ TEST(VirtualRecorder, LongReadsEqualSectorBySectorReads) {
   EXPECT_TRUE(run == oneByOne(*rw, 0, 100));
   EXPECT_EQ(0, std::memcmp(run.data() + 48 * 2048, Pattern(16 * 2048, 6).data(), 16 * 2048));
   EXPECT_TRUE(std::all_of(run.begin() + 64 * 2048, run.end(), [](uint8_t b) { return b == 0; }));
+  std::vector<uint8_t> inside(8 * 2048);
+  ASSERT_EQ(DEV_OK, rw->ReadCD_10(inside.data(), int(inside.size()), 8, 20)) << "well inside the store";
+  EXPECT_EQ(0, std::memcmp(inside.data(), Pattern(16 * 2048, 5).data() + 4 * 2048, 8 * 2048));
 
   auto r = NewVirtual(dir, "dvd+r", "plusr.vdisc");
   ASSERT_EQ(DEV_OK, r->SetWriteParam(ktest::DataTrackParams(0, false, 5)));
