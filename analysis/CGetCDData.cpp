@@ -12,6 +12,7 @@
 #include <set>
 
 #include "SafeFile.h"
+#include "Writeback.h"
 #include "SectorSizes.h"
 
 namespace {
@@ -116,6 +117,7 @@ std::string SafeLocalName(const std::string& discName, std::string* why) {
 CGetCDData::~CGetCDData() {
   Stop();
   Wait();
+  if (namer_.joinable()) namer_.join();
 }
 
 std::string CGetCDData::CurrentFile() const {
@@ -285,7 +287,9 @@ bool CGetCDData::Run(const std::vector<UdfEntry>& tree, const std::vector<std::s
     if (!SaveEntry(walk, e)) ok = false;
   }
   // Files saved whole keep their names even when the save was stopped.
-  if (!NameWaitingFiles(root)) ok = false;
+  if (!NameWaitingFiles()) ok = false;
+  if (!TakeNamed()) ok = false;
+  waitingFolder_.reset();
   // Folders take their modes and times once nothing more is written into
   // them (a folder without write permission would refuse its own files),
   // the deepest first.
@@ -401,45 +405,76 @@ bool CGetCDData::SaveFile(int dirFd, const std::string& name, const UdfEntry& en
     ::unlinkat(dirFd, partial.c_str(), 0);
     return false;
   }
-  int keep = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-  if (keep < 0) {
+  std::shared_ptr<const int> folder = WaitingFolder(dirFd, localPath);
+  if (!folder) {
     report_.failed.push_back("\"" + entry.Path() + "\" not saved: " + safefile::ErrorText(errno));
     ::unlinkat(dirFd, partial.c_str(), 0);
     return false;
   }
-  waiting_.push_back({keep, partial, name, entry.Path(), localPath, renamed, entry.size});
+  waiting_.push_back({std::move(folder), partial, name, entry.Path(), localPath, renamed, entry.size});
   waitingBytes_ += entry.size;
-  if (waiting_.size() >= kMaxWaitingFiles || waitingBytes_ >= kMaxWaitingBytes) return NameWaitingFiles(keep);
+  if (waiting_.size() >= kMaxWaitingFiles || waitingBytes_ >= kMaxWaitingBytes) return NameWaitingFiles();
   return true;
 }
 
-bool CGetCDData::NameWaitingFiles(int anyFd) {
-  if (waiting_.empty()) return true;
-  // One flush makes every waiting file durable before any takes its name.
-  const bool synced = ::syncfs(anyFd) == 0;
-  const int err = errno;
-  bool ok = true;
-  for (const Waiting& w : waiting_) {
-    if (synced && namingHook_) namingHook_(w.localPath);
-    if (!synced) {
-      report_.failed.push_back("\"" + w.discPath + "\" not saved: " + safefile::ErrorText(err));
-      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
-      ok = false;
-    } else if (::renameat2(w.dirFd, w.partial.c_str(), w.dirFd, w.name.c_str(), RENAME_NOREPLACE) != 0) {
-      // The complete file takes its name only when nothing has that name.
-      report_.failed.push_back("\"" + w.discPath + "\" not saved as " + w.localPath + ": " + safefile::ErrorText(errno));
-      ::unlinkat(w.dirFd, w.partial.c_str(), 0);
-      ok = false;
-    } else {
-      ++report_.files;
-      report_.bytes += w.size;
-      if (!w.renamed.empty()) report_.renamed.push_back(w.renamed);
-    }
-    ::close(w.dirFd);
-  }
+std::shared_ptr<const int> CGetCDData::WaitingFolder(int dirFd, const std::string& localPath) {
+  const size_t slash = localPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : localPath.substr(0, slash);
+  if (waitingFolder_ && waitingFolderPath_ == folder) return waitingFolder_;
+  // The walk's own handle moves on to other folders; the waiting files keep one of their own.
+  const int keep = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (keep < 0) return nullptr;
+  waitingFolder_ = std::shared_ptr<const int>(new int(keep), [](const int* fd) {
+    ::close(*fd);
+    delete fd;
+  });
+  waitingFolderPath_ = folder;
+  return waitingFolder_;
+}
+
+bool CGetCDData::NameWaitingFiles() {
+  const bool ok = TakeNamed();
+  if (waiting_.empty()) return ok;
+  namer_ = std::thread([this, batch = std::move(waiting_)]() { named_ = NameBatch(batch); });
   waiting_.clear();
   waitingBytes_ = 0;
   return ok;
+}
+
+bool CGetCDData::TakeNamed() {
+  if (!namer_.joinable()) return true;
+  namer_.join();
+  Named named = std::move(named_);
+  named_ = Named();
+  report_.files += named.files;
+  report_.bytes += named.bytes;
+  report_.renamed.insert(report_.renamed.end(), named.renamed.begin(), named.renamed.end());
+  report_.failed.insert(report_.failed.end(), named.failed.begin(), named.failed.end());
+  return named.failed.empty();
+}
+
+CGetCDData::Named CGetCDData::NameBatch(const std::vector<Waiting>& batch) const {
+  Named named;
+  // One flush makes every file of the batch durable before any takes its name.
+  const bool synced = ::syncfs(*batch.front().dir) == 0;
+  const int err = errno;
+  for (const Waiting& w : batch) {
+    const int dirFd = *w.dir;
+    if (synced && namingHook_) namingHook_(w.localPath);
+    if (!synced) {
+      named.failed.push_back("\"" + w.discPath + "\" not saved: " + safefile::ErrorText(err));
+      ::unlinkat(dirFd, w.partial.c_str(), 0);
+    } else if (::renameat2(dirFd, w.partial.c_str(), dirFd, w.name.c_str(), RENAME_NOREPLACE) != 0) {
+      // The complete file takes its name only when nothing has that name.
+      named.failed.push_back("\"" + w.discPath + "\" not saved as " + w.localPath + ": " + safefile::ErrorText(errno));
+      ::unlinkat(dirFd, w.partial.c_str(), 0);
+    } else {
+      ++named.files;
+      named.bytes += w.size;
+      if (!w.renamed.empty()) named.renamed.push_back(w.renamed);
+    }
+  }
+  return named;
 }
 
 void CGetCDData::NoteDestinationError(int err) {
@@ -469,6 +504,7 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
   }
   const uint64_t end = source_->SectorCount();
   std::vector<uint8_t> buffer(size_t(kChunkSectors) * kBlock);
+  off_t written = 0;
   for (const auto& run : entry.sectors) {
     const uint64_t sectors = (run.second + kBlock - 1) / kBlock;
     if (end != 0 && run.first + sectors > end) {
@@ -500,6 +536,8 @@ bool CGetCDData::CopyData(int fd, const UdfEntry& entry, std::string* why) {
         *why = safefile::ErrorText(errno);
         return false;
       }
+      safefile::StartWriteback(fd, written, bytes);
+      written += off_t(bytes);
       left -= bytes;
       bytesDone_ += bytes;
       if (hook_) hook_(*this);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,6 +35,7 @@ class CGetCDData {
   static constexpr uint32_t kChunkSectors = 32;
   // Complete files wait under their temporary names until one flush of the
   // file system has made all of them durable; then they take their names.
+  // The flush and the naming of one batch run beside the saving of the next.
   static constexpr size_t kMaxWaitingFiles = 256;
   static constexpr uint64_t kMaxWaitingBytes = 256ull << 20;
 
@@ -61,9 +63,10 @@ class CGetCDData {
   std::string CurrentFile() const;
   // Called on the saving thread after every piece written (tests, progress lines).
   void SetProgressHook(std::function<void(const CGetCDData&)> hook) { hook_ = std::move(hook); }
-  // Called on the saving thread just before a complete file takes its name,
-  // with that name's path below the destination (tests: another program's
-  // file appearing there between the choice of the name and the renaming).
+  // Called just before a complete file takes its name (on the thread that
+  // names a batch of files), with that name's path below the destination
+  // (tests: another program's file appearing there between the choice of
+  // the name and the renaming).
   void SetNamingHook(std::function<void(const std::string& localPath)> hook) { namingHook_ = std::move(hook); }
   // Valid once the save has ended.
   const GetCDDataReport& Report() const { return report_; }
@@ -74,15 +77,27 @@ class CGetCDData {
   // Saves one chosen entry; false when it failed (and the report says why).
   bool SaveEntry(Walk& walk, const UdfEntry& e);
   struct Waiting {
-    int dirFd;  // a duplicate, closed once the file has its name
+    std::shared_ptr<const int> dir;  // the folder, shared by the files waiting in it
     std::string partial, name, discPath, localPath;
     std::string renamed;  // the report of its changed name, given once it has that name
     uint64_t size;
   };
+  // What the naming of one batch gave, taken into the report once it has ended.
+  struct Named {
+    uint64_t files = 0, bytes = 0;
+    std::vector<std::string> renamed, failed;
+  };
   bool SaveFile(int dirFd, const std::string& name, const UdfEntry& entry, const std::string& localPath,
                 const std::string& renamed);
-  // Flushes the file system and gives the waiting files their names.
-  bool NameWaitingFiles(int anyFd);
+  // The folder `localPath` lies in, for the files that wait there.
+  std::shared_ptr<const int> WaitingFolder(int dirFd, const std::string& localPath);
+  // Hands the waiting files to a thread that flushes the file system and
+  // gives them their names, once the batch before them is named. False when
+  // a file of that earlier batch was not saved.
+  bool NameWaitingFiles();
+  // Waits for the batch being named and takes what it gave into the report.
+  bool TakeNamed();
+  Named NameBatch(const std::vector<Waiting>& batch) const;
   bool CopyData(int fd, const UdfEntry& entry, std::string* why);
   void SetCurrent(const std::string& path);
   void NoteDestinationError(int err);
@@ -96,9 +111,13 @@ class CGetCDData {
   std::function<void(const CGetCDData&)> hook_;
   std::function<void(const std::string&)> namingHook_;
   GetCDDataReport report_;
-  int destinationError_ = 0;
+  int destinationError_ = 0;  // a write failure that every further file would meet too
   std::vector<Waiting> waiting_;
-  uint64_t waitingBytes_ = 0;  // a write failure that every further file would meet too
+  uint64_t waitingBytes_ = 0;
+  std::shared_ptr<const int> waitingFolder_;  // the folder of the last file that waits
+  std::string waitingFolderPath_;
+  std::thread namer_;
+  Named named_;  // the namer's, until it is joined
   bool result_ = false;
 };
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Disc copy beside cp (the physical limit) in one run: a 600 MiB DVD-ROM
 # copied onto a blank DVD+R on the fly, through a copy file, and from that
-# file, against cp of the exported image. Prints wall time, peak memory and
-# the ratios. Needs: xorriso time.
+# file, against cp of the exported image followed by a sync of the copy (a
+# recorder, virtual ones too, has the disc written when the copy ends, and a
+# copy file is synced before it takes its name). Each is timed ROUNDS times
+# (default 3), in turn, and the median is taken. Prints wall time, peak
+# memory and the ratios. Needs: xorriso time.
 # Usage: bench/disc_copy.sh [path/to/varnex-cli]   (WORK=<folder> to choose where the data goes)
 set -euo pipefail
 cli=${1:-build/bin/varnex-cli}
@@ -20,7 +23,6 @@ xorriso -as mkisofs -quiet -o "$work/in.iso" "$work/src" 2>/dev/null
 rm -rf "$work/src"
 "$cli" virtual create --media dvd-rom --iso "$work/in.iso" "$work/src.vdisc" >/dev/null
 "$cli" virtual export --drive "virtual:$work/src.vdisc" -o "$work/src.iso" >/dev/null
-for t in fly via file; do "$cli" virtual create --media dvd+r "$work/$t.vdisc" >/dev/null; done
 
 measure() {  # label, command...; prints "label seconds peakKiB"
   local label=$1; shift
@@ -29,24 +31,31 @@ measure() {  # label, command...; prints "label seconds peakKiB"
   echo "$label $secs $kib"
 }
 
-a=$(measure on-the-fly "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/fly.vdisc")
-b=$(measure via-file "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/via.vdisc" --via "$work/disc.bcl" --keep)
-c=$(measure from-file "$cli" copy --bcl "$work/disc.bcl" --to "virtual:$work/file.vdisc")
-d=$(measure cp cp "$work/src.iso" "$work/copy.iso")
+rounds=${ROUNDS:-3}
+fly=() via=() file=() cps=()
+for _ in $(seq "$rounds"); do
+  rm -f "$work"/fly.vdisc* "$work"/via.vdisc* "$work"/file.vdisc* "$work/disc.bcl" "$work/copy.iso"
+  for t in fly via file; do "$cli" virtual create --media dvd+r "$work/$t.vdisc" >/dev/null; done
+  fly+=("$(measure on-the-fly "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/fly.vdisc")")
+  via+=("$(measure via-file "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/via.vdisc" --via "$work/disc.bcl" --keep)")
+  file+=("$(measure from-file "$cli" copy --bcl "$work/disc.bcl" --to "virtual:$work/file.vdisc")")
+  cps+=("$(measure cp+sync sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/src.iso" "$work/copy.iso")")
+done
+a=$(median "${fly[@]}") b=$(median "${via[@]}") c=$(median "${file[@]}") d=$(median "${cps[@]}")
 for t in fly via file; do
   "$cli" virtual export --drive "virtual:$work/$t.vdisc" -o "$work/$t.iso" >/dev/null
   cmp "$work/src.iso" "$work/$t.iso"
 done
 
-python3 - "$a" "$b" "$c" "$d" <<'PY'
+python3 - "$rounds" "$a" "$b" "$c" "$d" <<'PY'
 import sys
-rows = [a.split() for a in sys.argv[1:]]
+rows = [a.split() for a in sys.argv[2:]]
 base = float(rows[-1][1]) or 1e-3
-print("\n== copying a 600 MiB DVD-ROM onto a DVD+R (virtual recorders)")
-print(f"{'step':<14}{'seconds':>9}{'peak MiB':>10}{'vs cp':>9}")
+print(f"\n== copying a 600 MiB DVD-ROM onto a DVD+R (virtual recorders), median of {sys.argv[1]} rounds")
+print(f"{'step':<14}{'seconds':>9}{'peak MiB':>10}{'vs cp+sync':>11}")
 for name, secs, kib in rows:
-    print(f"{name:<14}{float(secs):>9.2f}{int(kib)/1024:>10.1f}{float(secs)/base:>9.2f}")
+    print(f"{name:<14}{float(secs):>9.2f}{int(kib)/1024:>10.1f}{float(secs)/base:>11.2f}")
 PY
-versus "disc copy $((3 * part_mb)) MiB on the fly" "cp of the image" "$a" "$d"
-versus "disc copy through a copy file" "cp of the image" "$b" "$d"
-versus "disc copy from a copy file" "cp of the image" "$c" "$d"
+versus "disc copy $((3 * part_mb)) MiB on the fly" "cp of the image + sync" "$a" "$d"
+versus "disc copy through a copy file" "cp of the image + sync" "$b" "$d"
+versus "disc copy from a copy file" "cp of the image + sync" "$c" "$d"

@@ -34,6 +34,18 @@ measure() {  # label, command...; prints "label seconds peakKiB"
   echo "$label $secs $kib"
 }
 
+# median RESULT...: one "label seconds peakKiB" from the results of several
+# rounds of one command (as measure prints them): the median seconds and the
+# largest peak. On a shared machine one round says more of the neighbours
+# than of the programs.
+median() {
+  python3 - "$@" <<'PY'
+import statistics, sys
+rows = [a.split() for a in sys.argv[1:]]
+print(rows[0][0], f"{statistics.median(float(r[1]) for r in rows):.2f}", max(int(r[2]) for r in rows))
+PY
+}
+
 # row WHAT VERSUS RATIO PEAK_KIB: one line of the table bench/all.sh prints
 # ("row|what|compared with|ratio|peak memory"), ignored when a benchmark runs
 # on its own.

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "SafeFile.h"
+
 using cdsector::Mode;
 
 ImageFileDevice::~ImageFileDevice() {
@@ -98,6 +100,24 @@ int ImageFileDevice::ReadStored(int32_t lba, uint8_t* buf) {
     return e.sectorSize;
   }
   return 0;
+}
+
+bool ImageFileDevice::ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
+  if (lba < 0) return false;
+  if (writing_) return fds_[0] >= 0 && safefile::PreadAll(fds_[0], out, size_t(count) * 2048, off_t(lba) * 2048);
+  // The run may cross from one extent into the next (a BIN of several files).
+  while (count > 0) {
+    const auto e = std::find_if(layout_.extents.begin(), layout_.extents.end(),
+                                [&](const ImageExtent& x) { return lba >= x.lba && lba < x.lba + x.count; });
+    if (e == layout_.extents.end() || e->file < 0 || e->sectorSize != 2048 || e->swapBytes) return false;
+    const uint32_t n = std::min<uint32_t>(count, uint32_t(e->lba + e->count - lba));
+    const off_t at = off_t(e->offset + uint64_t(lba - e->lba) * 2048);
+    if (!safefile::PreadAll(fds_[size_t(e->file)], out, size_t(n) * 2048, at)) return false;
+    lba += int32_t(n);
+    out += size_t(n) * 2048;
+    count -= n;
+  }
+  return true;
 }
 
 bool ImageFileDevice::WriteStored(int32_t lba, const uint8_t* buf, int size) {

@@ -18,6 +18,7 @@ class ImageFileDevice : public MmcDiscTarget {
 
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
+  bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
   bool FlushStore() override;
   const char* Product() const override { return "Image File"; }

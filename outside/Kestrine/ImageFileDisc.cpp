@@ -74,6 +74,11 @@ int ImageFileDisc::ReadStored(int32_t lba, uint8_t* buf) {
   return n == Slot() ? Slot() : 0;
 }
 
+bool ImageFileDisc::ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
+  const int fd = data_.is_open() ? data_.fd() : readFd_;
+  return !whole_ && fd >= 0 && lba >= 0 && safefile::PreadAll(fd, out, size_t(count) * 2048, off_t(lba) * 2048);
+}
+
 bool ImageFileDisc::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   if (!data_.is_open() || lba < 0) return false;
   if (whole_) return size == 2352 && data_.WriteAt(buf, 2352, off_t(lba) * 2352);

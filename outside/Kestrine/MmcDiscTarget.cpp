@@ -821,10 +821,17 @@ void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
   bool overwrite = medium::IsOverwritable(m.profile);
   if (lba < 0 || int64_t(lba) + count > (overwrite ? m.capacity : INT32_MAX)) return Fail(c, kLbaOutOfRange);
   if (overwrite && !m.formatted) return Fail(c, kLbaOutOfRange);
+  // A store that keeps user data gives a whole run in one read; once it
+  // cannot, the rest of the command goes sector by sector.
+  bool runs = true;
   for (uint32_t i = 0; i < count; ++i) {
     uint8_t* out = c.data + size_t(i) * kDataSectorSize;
     int32_t at = lba + int32_t(i);
     if (overwrite) {
+      if (runs && count - i > 1) {
+        if (ReadStoredRun(at, out, count - i)) break;
+        runs = false;
+      }
       uint8_t buf[kRawSectorSize];
       int n = ReadStored(at, buf);
       if (n == kDataSectorSize) std::memcpy(out, buf, kDataSectorSize);
@@ -835,6 +842,14 @@ void MmcDiscTarget::Read10(ScsiCommand& c, int32_t lba, uint32_t count) {
     if (!t || at >= t->start + (t->closed ? t->size : t->recorded)) {
       c.transferred = i * kDataSectorSize;
       return Fail(c, kLbaOutOfRange);
+    }
+    const uint32_t inTrack = std::min<uint32_t>(count - i, uint32_t(t->start + (t->closed ? t->size : t->recorded) - at));
+    if (runs && inTrack > 1 && !t->IsAudio()) {
+      if (ReadStoredRun(at, out, inTrack)) {
+        i += inTrack - 1;
+        continue;
+      }
+      runs = false;
     }
     if (!ReadUser2048(at, out)) {
       c.transferred = i * kDataSectorSize;

@@ -84,6 +84,14 @@ class MmcDiscTarget : public ScsiTransport {
       if (!WriteStored(lba + int32_t(i), buf + size_t(i) * 2048, 2048)) return false;
     return true;
   }
+  // `count` consecutive sectors stored as 2048 bytes of user data each, in
+  // one go. False when the store cannot give all of them that way (raw
+  // sectors, a hole, a short file); they are then read one by one, so a run
+  // never answers differently from its sectors.
+  virtual bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
+    (void)lba, (void)out, (void)count;
+    return false;
+  }
   virtual bool FlushStore() { return true; }
   // Called after every command that changed the model.
   virtual void ModelChanged() {}

@@ -19,6 +19,7 @@
 #include "MmcCommands.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
+#include "Writeback.h"
 #include "WavReader.h"
 
 using cdsector::Mode;
@@ -351,6 +352,11 @@ int VirtualRecorder::ReadStored(int32_t lba, uint8_t* buf) {
   return slot;
 }
 
+bool VirtualRecorder::ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
+  return lba >= 0 && sectorFd_ >= 0 && SlotSize() == 2048 &&
+         safefile::PreadAll(sectorFd_, out, size_t(count) * 2048, off_t(lba) * 2048);
+}
+
 namespace {
 // Where a spoiled sector differs: inside the user data of every sector form
 // (raw Mode 1 and Mode 2 begin theirs at 16 and 24, PCM everywhere).
@@ -389,7 +395,9 @@ bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t c
   if (f.corruptAt > 0) faults_.corruptSeen += count;
   dirty_ = true;
   size_t bytes = size_t(count) * 2048;
-  return safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048);
+  if (!safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048)) return false;
+  safefile::StartWriteback(sectorFd_, off_t(lba) * 2048, bytes);
+  return true;
 }
 
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }

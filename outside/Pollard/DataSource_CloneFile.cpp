@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -13,23 +16,93 @@
 #include "DataSource_Device.h"
 #include "OutputFile.h"
 #include "SafeFile.h"
+#include "Writeback.h"
 
 namespace bcl {
+
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+// Carry-less multiplication folds 64 bytes a step, ten times the speed of
+// the tables: the checksum of a copy file then costs next to nothing beside
+// reading it. `state` is the running register (inverted CRC); `size` is at
+// least 64 and a multiple of 16. The constants are the powers of x modulo
+// the polynomial for folding by 512 and 128 bits, x^64 mod P, and the Barrett
+// pair (the quotient and P itself).
+#define VARNEX_CLMUL __attribute__((target("pclmul,sse4.1")))
+VARNEX_CLMUL inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+VARNEX_CLMUL inline __m128i Fold16(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+VARNEX_CLMUL uint32_t FoldClmul(uint32_t state, const uint8_t* p, size_t size) {
+  __m128i x1 = _mm_xor_si128(Load16(p), _mm_cvtsi32_si128(int(state)));
+  __m128i x2 = Load16(p + 16), x3 = Load16(p + 32), x4 = Load16(p + 48);
+  p += 64, size -= 64;
+  __m128i k = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+  for (; size >= 64; p += 64, size -= 64) {
+    x1 = Fold16(x1, k, Load16(p));
+    x2 = Fold16(x2, k, Load16(p + 16));
+    x3 = Fold16(x3, k, Load16(p + 32));
+    x4 = Fold16(x4, k, Load16(p + 48));
+  }
+  k = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+  x1 = Fold16(Fold16(Fold16(x1, k, x2), k, x3), k, x4);
+  for (; size >= 16; p += 16, size -= 16) x1 = Fold16(x1, k, Load16(p));
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k, 0x10), _mm_srli_si128(x1, 8));
+  const __m128i low32 = _mm_setr_epi32(-1, 0, 0, 0);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), _mm_set_epi64x(0, 0x163cd6124), 0x00),
+                     _mm_srli_si128(x1, 4));
+  k = _mm_set_epi64x(0x1F7011641, 0x1DB710641);
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), k, 0x00);
+  return uint32_t(_mm_extract_epi32(_mm_xor_si128(x1, t), 1));
+}
+#undef VARNEX_CLMUL
+bool HaveClmul() {
+  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return have;
+}
+#endif
+
+}  // namespace
 
 const uint8_t kMagic[8] = {'V', 'X', 'B', 'C', 'L', 0x1A, 0x0D, 0x0A};
 
 uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
+  // Sixteen bytes a step through sixteen tables: a copy file is checked
+  // whole twice in a copy (made, then read back), and a byte at a time
+  // would cost more than the disk does.
+  static const std::array<std::array<uint32_t, 256>, 16> table = [] {
+    std::array<std::array<uint32_t, 256>, 16> t{};
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
       for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
+      t[0][i] = c;
     }
+    for (uint32_t i = 0; i < 256; ++i)
+      for (size_t k = 1; k < 16; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
     return t;
   }();
+  // Little-endian words, whatever the machine's byte order.
+  auto word = [](const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  };
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+#if defined(__x86_64__) || defined(__i386__)
+  if (size >= 64 && HaveClmul()) {
+    const size_t folded = size & ~size_t(15);
+    crc = FoldClmul(crc, data, folded);
+    data += folded, size -= folded;
+  }
+#endif
+  for (; size >= 16; data += 16, size -= 16) {
+    const uint32_t a = crc ^ word(data), b = word(data + 4), c = word(data + 8), d = word(data + 12);
+    crc = table[15][a & 0xFF] ^ table[14][(a >> 8) & 0xFF] ^ table[13][(a >> 16) & 0xFF] ^ table[12][a >> 24] ^
+          table[11][b & 0xFF] ^ table[10][(b >> 8) & 0xFF] ^ table[9][(b >> 16) & 0xFF] ^ table[8][b >> 24] ^
+          table[7][c & 0xFF] ^ table[6][(c >> 8) & 0xFF] ^ table[5][(c >> 16) & 0xFF] ^ table[4][c >> 24] ^
+          table[3][d & 0xFF] ^ table[2][(d >> 8) & 0xFF] ^ table[1][(d >> 16) & 0xFF] ^ table[0][d >> 24];
+  }
+  for (; size > 0; ++data, --size) crc = table[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
@@ -299,6 +372,7 @@ int DataSource_CloneFile::CopyTrack(DataSource_Device& disc, const SourceTrack& 
       error_ = "cannot write " + out.Error();
       return GENE_WRITE_FAILED;
     }
+    safefile::StartWriteback(out.fd(), off_t(*offset), bytes);
     *dataCrc = bcl::Crc32(*dataCrc, piece.data(), bytes);
     *offset += bytes;
     at += n;

@@ -60,6 +60,24 @@ inline bool PwriteAll(int fd, const void* data, size_t size, off_t at) {
   return true;
 }
 
+// Exactly `size` bytes at `at`; false at the end of the file (errno 0) or
+// on an error (errno set).
+inline bool PreadAll(int fd, void* data, size_t size, off_t at) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    ssize_t n = ::pread(fd, p, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = 0;
+      return false;
+    }
+    p += n;
+    at += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
 // What stands at `path` that a new file must not silently replace: "" when
 // the name is free or holds an empty regular file, otherwise its description.
 inline std::string InTheWay(const std::string& path) {

@@ -388,6 +388,57 @@ TEST(DiscFiles, AFileThatAppearsUnderTheChosenNameBeforeTheRenamingIsKept) {
   EXPECT_EQ(FilesBelow(target), (std::set<std::string>{"calm.txt", "clash.txt", "taken.txt", "taken (2).txt"}));
 }
 
+// Files are named in batches beside the saving of the next ones: every file
+// of every batch comes out whole under its name, and a file that cannot take
+// its name is reported whichever batch it was in.
+TEST(DiscFiles, ManyFilesAreNamedInBatchesAndEachFailureIsReported) {
+  if (!HaveTool("genisoimage")) GTEST_SKIP() << "genisoimage is not installed";
+  ScratchFolder dir;
+  constexpr int kFolders = 3, kPerFolder = 300;
+  static_assert(kFolders * kPerFolder > 3 * CGetCDData::kMaxWaitingFiles);
+  auto content = [](int f, int i) { return "folder " + std::to_string(f) + " file " + std::to_string(i) + std::string(size_t(i % 50), '.'); };
+  auto name = [](int f, int i) {
+    char n[32];
+    std::snprintf(n, sizeof n, "f%d/file%03d.txt", f, i);
+    return std::string(n);
+  };
+  for (int f = 0; f < kFolders; ++f)
+    for (int i = 0; i < kPerFolder; ++i) dir.Write("src/" + name(f, i), content(f, i));
+  int st = 0;
+  std::string out = RunTool("genisoimage -quiet -J -o " + (dir / "many.iso") + " " + (dir / "src"), &st);
+  ASSERT_EQ(st, 0) << out;
+  const std::vector<uint8_t> image = Bytes(ReadWholeFile(dir / "many.iso"));
+  DiscFiles files;
+  ASSERT_TRUE(ListImage(image, &files)) << files.error;
+  const std::string target = dir / "out";
+  const std::string first = name(0, 7), last = name(kFolders - 1, kPerFolder - 1);
+  UdfMemorySource source(image.data(), image.size());
+  CGetCDData saver(&source);
+  size_t named = 0;
+  saver.SetNamingHook([&](const std::string& localPath) {
+    ++named;
+    if (localPath == first || localPath == last) std::ofstream(target + "/" + localPath) << "the user's";
+  });
+  ASSERT_TRUE(saver.Start(files.entries, {}, target));
+  saver.Wait();
+  const GetCDDataReport& report = saver.Report();
+  EXPECT_EQ(named, size_t(kFolders * kPerFolder));
+  EXPECT_EQ(report.files, uint64_t(kFolders * kPerFolder - 2));
+  EXPECT_EQ(report.folders, uint64_t(kFolders));
+  ASSERT_EQ(report.failed.size(), 2u) << ::testing::PrintToString(report.failed);
+  for (const std::string& path : {first, last})
+    EXPECT_TRUE(std::any_of(report.failed.begin(), report.failed.end(),
+                            [&](const std::string& f) { return f.find("\"" + path + "\" not saved") != std::string::npos; }))
+        << path << " missing in " << ::testing::PrintToString(report.failed);
+  const std::set<std::string> below = FilesBelow(target);
+  EXPECT_EQ(below.size(), size_t(kFolders * kPerFolder)) << "no partial file is left";
+  for (int f = 0; f < kFolders; ++f)
+    for (int i = 0; i < kPerFolder; ++i) {
+      const std::string path = name(f, i);
+      EXPECT_EQ(ReadWholeFile(target + "/" + path), path == first || path == last ? "the user's" : content(f, i)) << path;
+    }
+}
+
 TEST(DiscFiles, SafeLocalNamesAreSingleComponentsOfBoundedLength) {
   std::string why;
   EXPECT_EQ(SafeLocalName("plain.txt", &why), "plain.txt");

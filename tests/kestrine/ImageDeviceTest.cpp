@@ -354,3 +354,50 @@ TEST(ImageDevice, CueSheetGapsFilesAndSessionsGiveTheDiscAddresses) {
   ASSERT_TRUE(ParseCdTextPacks(layout.cdText.data(), layout.cdText.size(), text));
   EXPECT_STREQ("Two", text.Tracks[2].szTitle);
 }
+
+// Long reads of an image go to the file in one piece, across the files of a
+// CUE sheet too; they give what sector-by-sector reads give and stop where
+// the disc ends.
+TEST(ImageDevice, LongReadsCrossTracksAndStopAtTheEndOfTheDisc) {
+  ScratchDir dir;
+  const std::vector<uint8_t> a = Pattern(30 * 2048, 1), b = Pattern(20 * 2048, 2);
+  WriteFile(dir / "a.iso", std::string(a.begin(), a.end()));
+  WriteFile(dir / "b.iso", std::string(b.begin(), b.end()));
+  WriteFile(dir / "two.cue",
+            "FILE \"a.iso\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n"
+            "FILE \"b.iso\" BINARY\n  TRACK 02 MODE1/2048\n    INDEX 01 00:00:00\n");
+  auto d = OpenImage(dir / "two.cue");
+  TocData toc;
+  ASSERT_EQ(DEV_OK, d->GetTocData(toc));
+  ASSERT_EQ(2, toc.TrackCount);
+  const uint32_t second = uint32_t(TocAddressToLba(toc.Data[1].Addr)), end = uint32_t(TocAddressToLba(toc.LeadOut));
+  ASSERT_EQ(end, second + 20);
+  std::vector<uint8_t> oneByOne(size_t(end) * 2048);
+  for (uint32_t i = 0; i < end; ++i)
+    ASSERT_EQ(DEV_OK, d->ReadCD_10(oneByOne.data() + size_t(i) * 2048, 2048, 1, i)) << i;
+  EXPECT_EQ(0, std::memcmp(oneByOne.data(), a.data(), a.size()));
+  EXPECT_EQ(0, std::memcmp(oneByOne.data() + size_t(second) * 2048, b.data(), b.size()));
+  std::vector<uint8_t> run(size_t(end) * 2048, 0xEE);
+  ASSERT_EQ(DEV_OK, d->ReadCD_10(run.data(), int(run.size()), int(end), 0)) << SenseOf(*d);
+  EXPECT_TRUE(run == oneByOne) << "one read of the whole disc";
+  std::vector<uint8_t> inside(10 * 2048);
+  ASSERT_EQ(DEV_OK, d->ReadCD_10(inside.data(), int(inside.size()), 10, 5));
+  EXPECT_EQ(0, std::memcmp(inside.data(), a.data() + 5 * 2048, inside.size())) << "well inside the first file";
+  ASSERT_EQ(DEV_OK, d->ReadCD_10(inside.data(), int(inside.size()), 10, second + 3));
+  EXPECT_EQ(0, std::memcmp(inside.data(), b.data() + 3 * 2048, inside.size())) << "well inside the second file";
+  std::vector<uint8_t> over(8 * 2048, 0xEE);
+  EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_10(over.data(), int(over.size()), 8, end - 3));
+  EXPECT_EQ("5/21/00", SenseOf(*d));
+  EXPECT_EQ(0, std::memcmp(over.data(), b.data() + 17 * 2048, 3 * 2048)) << "the sectors before the end";
+
+  // An image cut short after it was opened: its lost sectors read as zeros,
+  // in a long read as one by one.
+  auto iso = OpenImage(dir / "a.iso");
+  std::filesystem::resize_file(dir / "a.iso", 25 * 2048 + 100);
+  std::vector<uint8_t> cut(30 * 2048, 0xEE), cutOne(30 * 2048, 0xEE);
+  ASSERT_EQ(DEV_OK, iso->ReadCD_10(cut.data(), int(cut.size()), 30, 0)) << SenseOf(*iso);
+  for (uint32_t i = 0; i < 30; ++i) ASSERT_EQ(DEV_OK, iso->ReadCD_10(cutOne.data() + size_t(i) * 2048, 2048, 1, i));
+  EXPECT_TRUE(cut == cutOne);
+  EXPECT_EQ(0, std::memcmp(cut.data(), a.data(), 25 * 2048));
+  EXPECT_TRUE(std::all_of(cut.begin() + 25 * 2048, cut.end(), [](uint8_t x) { return x == 0; }));
+}

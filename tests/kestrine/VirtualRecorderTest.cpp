@@ -484,3 +484,41 @@ TEST(VirtualRecorder, DyingDiscFaultsSpoilOneSectorFailReadsAndPaceSlowOnes) {
     EXPECT_EQ(f.slowRead, again.Faults().slowRead);
   }
 }
+
+// Many sectors are read in one go from the store; what comes back must be
+// what sector-by-sector reads give: written data, zeros for what was never
+// written and past the end of the store, a refusal past the end of a track.
+TEST(VirtualRecorder, LongReadsEqualSectorBySectorReads) {
+  ScratchDir dir;
+  auto rw = NewVirtual(dir, "dvd+rw", "plusrw.vdisc");
+  ASSERT_EQ(DEV_OK, rw->FormatUnit(0xFFFFFFFF, 0x26, 0));
+  WriteData(*rw, 16, 16, 5);
+  WriteData(*rw, 48, 16, 6);  // the store ends at sector 64, with a hole before
+  auto oneByOne = [](CDevCmdRW& d, uint32_t lba, uint32_t count) {
+    std::vector<uint8_t> all(size_t(count) * 2048);
+    for (uint32_t i = 0; i < count; ++i)
+      EXPECT_EQ(DEV_OK, d.ReadCD_10(all.data() + size_t(i) * 2048, 2048, 1, lba + i)) << lba + i;
+    return all;
+  };
+  std::vector<uint8_t> run(100 * 2048, 0xEE);
+  ASSERT_EQ(DEV_OK, rw->ReadCD_10(run.data(), int(run.size()), 100, 0)) << SenseOf(*rw);
+  EXPECT_TRUE(run == oneByOne(*rw, 0, 100));
+  EXPECT_EQ(0, std::memcmp(run.data() + 48 * 2048, Pattern(16 * 2048, 6).data(), 16 * 2048));
+  EXPECT_TRUE(std::all_of(run.begin() + 64 * 2048, run.end(), [](uint8_t b) { return b == 0; }));
+  std::vector<uint8_t> inside(8 * 2048);
+  ASSERT_EQ(DEV_OK, rw->ReadCD_10(inside.data(), int(inside.size()), 8, 20)) << "well inside the store";
+  EXPECT_EQ(0, std::memcmp(inside.data(), Pattern(16 * 2048, 5).data() + 4 * 2048, 8 * 2048));
+
+  auto r = NewVirtual(dir, "dvd+r", "plusr.vdisc");
+  ASSERT_EQ(DEV_OK, r->SetWriteParam(ktest::DataTrackParams(0, false, 5)));
+  WriteData(*r, 0, 40, 7);
+  ASSERT_EQ(DEV_OK, r->CloseTrack(1));
+  ASSERT_EQ(DEV_OK, r->CloseSession());
+  std::vector<uint8_t> whole(40 * 2048);
+  ASSERT_EQ(DEV_OK, r->ReadCD_10(whole.data(), int(whole.size()), 40, 0)) << SenseOf(*r);
+  EXPECT_TRUE(whole == oneByOne(*r, 0, 40));
+  std::vector<uint8_t> over(8 * 2048, 0xEE);
+  EXPECT_EQ(DEV_CHECK_CONDITION, r->ReadCD_10(over.data(), int(over.size()), 8, 36)) << "past the end of the disc";
+  EXPECT_EQ("5/21/00", SenseOf(*r));
+  EXPECT_EQ(0, std::memcmp(over.data(), whole.data() + 36 * 2048, 4 * 2048)) << "the sectors before the end";
+}
