@@ -352,8 +352,11 @@ bool CDlgAudioCD::EditFlag(int row, int column, bool on) {
   bool& flag = column == kPreEmphasis ? values.preEmphasis : values.copyPermitted;
   if (flag == on) return true;
   flag = on;
-  std::string why;
-  const bool taken = project_.SetRowDetails(row, values, &why);
+  return TakeRowValues(row, values, "");
+}
+
+bool CDlgAudioCD::TakeRowValues(int row, const AudioTrackRow& values, std::string why) {
+  const bool taken = why.empty() && project_.SetRowDetails(row, values, &why);
   if (QTreeWidgetItem* item = list_->topLevelItem(row)) ShowRow(item, project_.Rows()[size_t(row)], row);
   if (!taken) {
     ShowMessage(why, msgbox::kInfoOk);
@@ -384,15 +387,8 @@ bool CDlgAudioCD::EditCell(int row, int column, const QString& text) {
     }
     default: return false;
   }
-  std::string why = understood ? "" : "\"" + typed + "\" is no number of seconds; a pause is 0 to 10 seconds";
-  const bool taken = understood && project_.SetRowDetails(row, values, &why);
-  if (QTreeWidgetItem* item = list_->topLevelItem(row)) ShowRow(item, project_.Rows()[size_t(row)], row);
-  if (!taken) {
-    ShowMessage(why, msgbox::kInfoOk);
-    return false;
-  }
-  Changed();
-  return true;
+  return TakeRowValues(row, values,
+                       understood ? "" : "\"" + typed + "\" is no number of seconds; a pause is 0 to 10 seconds");
 }
 
 void CDlgAudioCD::ShowDiscText() {

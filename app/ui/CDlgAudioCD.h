@@ -141,6 +141,9 @@ class CDlgAudioCD : public QWidget {
   void ShowDiscText();
   void TakeDiscText();
   void ShowDataFiles();
+  // Takes `values` into row `row` unless `why` already says why not, and
+  // shows the row as the project then holds it; a refusal is told.
+  bool TakeRowValues(int row, const AudioTrackRow& values, std::string why);
 
   CAudioCDProject project_;
   bool modified_ = false;

@@ -23,18 +23,6 @@ namespace {
 
 constexpr int kIndex = 7;
 
-std::string WriteWav(const ScratchFolder& dir, const std::string& name, const std::vector<uint8_t>& pcm) {
-  uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                   0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a'};
-  const uint32_t n = uint32_t(pcm.size());
-  std::memcpy(h + 40, &n, 4);
-  const uint32_t riff = n + 36;
-  std::memcpy(h + 4, &riff, 4);
-  std::string body(reinterpret_cast<char*>(h), 44);
-  body.append(pcm.begin(), pcm.end());
-  return dir.Write(name, body);
-}
-
 struct VirtualCd {
   std::string state;
   std::shared_ptr<KestrineRecorder> rec;
@@ -84,7 +72,7 @@ struct Album {
     disc.title = "Album";
     for (size_t i = 0; i < pcm.size(); ++i) {
       AudioDiscTrack t;
-      t.wav = WriteWav(dir, "t" + std::to_string(i) + ".wav", pcm[i]);
+      t.wav = WriteCdWav(dir, "t" + std::to_string(i) + ".wav", pcm[i]);
       t.title = "Song " + std::to_string(i + 1);
       disc.tracks.push_back(t);
     }
@@ -203,7 +191,7 @@ TEST(AudioWithFiles, WhatCannotBeWrittenIsRefusedBeforeTheDiscIsTouched) {
     uint32_t capacity = 0;
     ASSERT_EQ(drive.rec->GetBlackDiscCapacity(capacity), 0u);
     const uint32_t sound = capacity - audiodisc::kSecondSessionGap - 50 - 320 - 2 - 310;
-    const std::string wav = WriteWav(album.dir, "long.wav", {});
+    const std::string wav = WriteCdWav(album.dir, "long.wav", {});
     {
       std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
       const uint32_t bytes = sound * 2352;

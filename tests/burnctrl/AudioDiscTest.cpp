@@ -21,18 +21,6 @@ namespace {
 
 constexpr int kIndex = 6;
 
-std::string WriteWav(const ScratchFolder& dir, const std::string& name, const std::vector<uint8_t>& pcm) {
-  uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                   0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a'};
-  const uint32_t n = uint32_t(pcm.size());
-  std::memcpy(h + 40, &n, 4);
-  const uint32_t riff = n + 36;
-  std::memcpy(h + 4, &riff, 4);
-  std::string body(reinterpret_cast<char*>(h), 44);
-  body.append(pcm.begin(), pcm.end());
-  return dir.Write(name, body);
-}
-
 // CRC-16 with the polynomial x^16 + x^12 + x^5 + 1, no preset, kept inverted:
 // what the CD-Text standard puts in bytes 16 and 17 of every pack, worked
 // out one message bit at a time.
@@ -159,7 +147,7 @@ TEST(AudioDiscLayout, TracksFollowGaplessShortOnesAreFilledOutAndPausesKept) {
   const std::vector<uint8_t> a = PatternBytes(2352 * 400 + 100, 1);  // ends 100 bytes into a sector
   const std::vector<uint8_t> b = PatternBytes(2352 * 75, 2);         // one second
   const std::vector<uint8_t> c = PatternBytes(2352 * 310, 3);
-  AudioDisc disc = TwoTracks({WriteWav(dir, "a.wav", a), WriteWav(dir, "b.wav", b), WriteWav(dir, "c.wav", c)});
+  AudioDisc disc = TwoTracks({WriteCdWav(dir, "a.wav", a), WriteCdWav(dir, "b.wav", b), WriteCdWav(dir, "c.wav", c)});
   disc.mcn = "0602537361231";
   disc.tracks[1].isrc = "gb-abc-24-00001";
   disc.tracks[1].preEmphasis = true;
@@ -202,7 +190,7 @@ TEST(AudioDiscLayout, TracksFollowGaplessShortOnesAreFilledOutAndPausesKept) {
 
 TEST(AudioDiscLayout, NinetyNineTitledTracksFitAndTooMuchTextIsRefused) {
   ScratchFolder dir;
-  const std::string wav = WriteWav(dir, "s.wav", PatternBytes(2352 * 300, 4));
+  const std::string wav = WriteCdWav(dir, "s.wav", PatternBytes(2352 * 300, 4));
   AudioDisc disc = TwoTracks(std::vector<std::string>(99, wav));
   ImageLayout layout;
   std::vector<std::string> notices;
@@ -239,7 +227,7 @@ TEST(AudioDiscBurn, SessionAtOnceWritesTracksGaplessAndSampleForSample) {
   const std::vector<std::vector<uint8_t>> pcm = {PatternBytes(2352 * 320 + 1000, 11), PatternBytes(2352 * 330, 12),
                                                  PatternBytes(2352 * 305 + 4, 13)};
   std::vector<std::string> wavs;
-  for (size_t i = 0; i < pcm.size(); ++i) wavs.push_back(WriteWav(dir, "t" + std::to_string(i) + ".wav", pcm[i]));
+  for (size_t i = 0; i < pcm.size(); ++i) wavs.push_back(WriteCdWav(dir, "t" + std::to_string(i) + ".wav", pcm[i]));
   AudioDisc disc = TwoTracks(wavs);
   disc.tracks[2].pauseFrames = 75;
   VirtualCd drive(dir);
@@ -268,7 +256,7 @@ TEST(AudioDiscBurn, SessionAtOnceWritesTracksGaplessAndSampleForSample) {
 TEST(AudioDiscBurn, TheTextsAndCodesAreReadBackFromTheLeadInAndTheSubChannel) {
   ScratchFolder dir;
   std::vector<std::string> wavs;
-  for (int i = 0; i < 3; ++i) wavs.push_back(WriteWav(dir, "t" + std::to_string(i) + ".wav", PatternBytes(2352 * 300, 20 + i)));
+  for (int i = 0; i < 3; ++i) wavs.push_back(WriteCdWav(dir, "t" + std::to_string(i) + ".wav", PatternBytes(2352 * 300, 20 + i)));
   AudioDisc disc = TwoTracks(wavs);
   disc.title = "Caf\xC3\xA9 Album";
   disc.mcn = "0602537361231";
@@ -308,7 +296,7 @@ TEST(AudioDiscBurn, TheTextsAndCodesAreReadBackFromTheLeadInAndTheSubChannel) {
 
 TEST(AudioDiscBurn, RefusalsComeBeforeTheRecorderWrites) {
   ScratchFolder dir;
-  AudioDisc disc = TwoTracks({WriteWav(dir, "a.wav", PatternBytes(2352 * 300, 5))});
+  AudioDisc disc = TwoTracks({WriteCdWav(dir, "a.wav", PatternBytes(2352 * 300, 5))});
   disc.tracks[0].isrc = "nonsense";
   {
     VirtualCd drive(dir);
@@ -328,7 +316,7 @@ TEST(AudioDiscBurn, APauseThatMakesTheDiscTooLongIsRefused) {
   ScratchFolder dir;
   // 79 minutes of tracks of 60 s each on an 80-minute CD-R fit; ten-second
   // pauses between them do not.
-  const std::string wav = WriteWav(dir, "m.wav", std::vector<uint8_t>(size_t(2352) * 75 * 60));
+  const std::string wav = WriteCdWav(dir, "m.wav", std::vector<uint8_t>(size_t(2352) * 75 * 60));
   AudioDisc disc = TwoTracks(std::vector<std::string>(79, wav));
   for (AudioDiscTrack& t : disc.tracks) t.title.clear(), t.pauseFrames = 750;
   disc.title.clear(), disc.performer.clear();

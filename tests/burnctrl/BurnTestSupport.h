@@ -3,6 +3,7 @@
 // project, running a tool, and a private temporary folder to show that a
 // burn leaves nothing behind.
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -163,4 +164,17 @@ inline std::vector<uint8_t> PatternBytes(size_t n, uint32_t seed) {
 
 inline std::string WriteBytes(const ScratchFolder& dir, const std::string& rel, const std::vector<uint8_t>& data) {
   return dir.Write(rel, std::string(data.begin(), data.end()));
+}
+
+// A CD WAV (44.1 kHz, 16-bit stereo) of the given samples.
+inline std::string WriteCdWav(const ScratchFolder& dir, const std::string& name, const std::vector<uint8_t>& pcm) {
+  uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
+                   0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a'};
+  const uint32_t n = uint32_t(pcm.size());
+  std::memcpy(h + 40, &n, 4);
+  const uint32_t riff = n + 36;
+  std::memcpy(h + 4, &riff, 4);
+  std::string body(reinterpret_cast<char*>(h), 44);
+  body.append(pcm.begin(), pcm.end());
+  return dir.Write(name, body);
 }
