@@ -22,21 +22,6 @@
 
 namespace {
 
-// Bytes of the files below `path` (itself, when a file); false when it is gone.
-bool TreeBytes(const std::string& path, uint64_t* bytes) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) return false;
-  if (std::filesystem::is_regular_file(status)) {
-    *bytes += std::filesystem::file_size(path, ec);
-    return !ec;
-  }
-  for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    if (it->is_regular_file(ec)) *bytes += it->file_size(ec);
-  return true;
-}
-
 // Sectors per megabyte of CD audio: 1048576 / 2352.
 constexpr float kSectorsPerMB = 445.8231201171875f;
 
@@ -386,6 +371,20 @@ uint64_t CAudioCDProject::EstimatedSectors() const {
   return sectors;
 }
 
+bool CAudioCDProject::FilesBytes(const std::string& path, uint64_t* bytes) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) return false;
+  if (std::filesystem::is_regular_file(status)) {
+    *bytes += std::filesystem::file_size(path, ec);
+    return !ec;
+  }
+  for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file(ec)) *bytes += it->file_size(ec);
+  return true;
+}
+
 std::string CAudioCDProject::BurnRefusal(uint64_t freeSectors, std::vector<std::string>* notices) const {
   const AudioDisc disc = DiscToWrite(std::vector<std::string>(RowCount()));
   const size_t packs = audiodisc::CdTextPacks(disc, notices).size() / 18;
@@ -398,7 +397,7 @@ std::string CAudioCDProject::BurnRefusal(uint64_t freeSectors, std::vector<std::
     if (trackAtOnce_) return "track-at-once writes the sound only; an audio CD with files is written a session at once";
     for (const std::string& p : files.paths) {
       uint64_t bytes = 0;
-      if (!TreeBytes(p, &bytes)) return p + ": the file or folder for the disc's data is gone";
+      if (!FilesBytes(p, &bytes)) return p + ": the file or folder for the disc's data is gone";
       filesSectors += (bytes + 2047) / 2048;
     }
     // The sound ends with its lead-out, then come the next session's lead-in

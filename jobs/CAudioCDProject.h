@@ -145,6 +145,9 @@ class CAudioCDProject {
   // CD. Kept in the project file; checked and staged only when burnt.
   void SetDataFiles(const AudioDataFiles& files);
   AudioDataFiles DataFiles() const;
+  // Adds the bytes of the files below `path` (itself, when a file) to
+  // `bytes`; false when it is gone.
+  static bool FilesBytes(const std::string& path, uint64_t* bytes);
   // Why the project cannot be burnt onto a disc of `freeSectors` (0: not
   // asked) as it stands, before anything is converted: more CD-Text than the
   // packs hold, more play time with the pauses (and room for the files, as

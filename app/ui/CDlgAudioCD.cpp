@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
-#include <filesystem>
 #include <mutex>
 
 #include "app/ui/AddReport.h"
@@ -232,21 +231,6 @@ void CDlgAudioCD::RefreshList(const std::vector<int>& select) {
 
 // ---------------------------------------------------------------- files besides the sound
 
-namespace {
-
-uint64_t BytesBelow(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (fs::is_regular_file(path, ec)) return fs::file_size(path, ec);
-  uint64_t bytes = 0;
-  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec))
-    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
-  return bytes;
-}
-
-}  // namespace
-
 void CDlgAudioCD::ShowDataFiles() {
   const AudioDataFiles files = project_.DataFiles();
   const bool any = !files.paths.empty();
@@ -257,7 +241,7 @@ void CDlgAudioCD::ShowDataFiles() {
     if (files.paths != countedPaths_) {
       countedPaths_ = files.paths;
       countedBytes_ = 0;
-      for (const std::string& p : files.paths) countedBytes_ += BytesBelow(p);
+      for (const std::string& p : files.paths) (void)CAudioCDProject::FilesBytes(p, &countedBytes_);
     }
     const uint64_t bytes = countedBytes_;
     QStringList names;

@@ -23,22 +23,9 @@ namespace {
 
 constexpr int kIndex = 7;
 
-struct VirtualCd {
-  std::string state;
-  std::shared_ptr<KestrineRecorder> rec;
+struct VirtualCd : ListedVirtualRecorder {
   explicit VirtualCd(const ScratchFolder& dir, const std::string& medium = "cd-r")
-      : state(dir / (medium + ".vdisc")) {
-    std::string error;
-    EXPECT_TRUE(VirtualRecorder::Create(state, medium, &error)) << error;
-    auto dev = DevDeque::OpenDrive("virtual:" + state, kIndex, &error);
-    EXPECT_TRUE(dev) << error;
-    rec = std::make_shared<KestrineRecorder>(std::move(dev));
-    AddRecorder(rec);
-  }
-  ~VirtualCd() {
-    ResetBurn(kIndex);
-    RemoveRecorder(kIndex);
-  }
+      : ListedVirtualRecorder(dir, medium, kIndex) {}
   rec::TrackInfo Track(int n) const {
     rec::TrackInfo ti;
     EXPECT_EQ(rec->ReadTrackInfo(n, ti), 0u) << "track " << n;

@@ -205,21 +205,9 @@ TEST(AudioDiscLayout, NinetyNineTitledTracksFitAndTooMuchTextIsRefused) {
   EXPECT_NE(why.find("shorten"), std::string::npos) << why;
 }
 
-struct VirtualCd {
-  std::string state;
-  std::shared_ptr<KestrineRecorder> rec;
-  VirtualCd(const ScratchFolder& dir, const std::string& medium = "cd-r") : state(dir / (medium + ".vdisc")) {
-    std::string error;
-    EXPECT_TRUE(VirtualRecorder::Create(state, medium, &error)) << error;
-    auto dev = DevDeque::OpenDrive("virtual:" + state, kIndex, &error);
-    EXPECT_TRUE(dev) << error;
-    rec = std::make_shared<KestrineRecorder>(std::move(dev));
-    AddRecorder(rec);
-  }
-  ~VirtualCd() {
-    ResetBurn(kIndex);
-    RemoveRecorder(kIndex);
-  }
+struct VirtualCd : ListedVirtualRecorder {
+  explicit VirtualCd(const ScratchFolder& dir, const std::string& medium = "cd-r")
+      : ListedVirtualRecorder(dir, medium, kIndex) {}
 };
 
 TEST(AudioDiscBurn, SessionAtOnceWritesTracksGaplessAndSampleForSample) {

@@ -19,6 +19,9 @@
 
 #include "support/FileDiscRecorder.h"
 #include "BurnCtrl/RecorderCommands.h"
+#include "BurnCtrl/interfaces/KestrineRecorder.h"
+#include "DevDeque.h"
+#include "VirtualRecorder.h"
 #include "authoring/CFileManager.h"
 #include "authoring/StagingFolder.h"
 #include "support/TestFolders.h"
@@ -165,6 +168,27 @@ inline std::vector<uint8_t> PatternBytes(size_t n, uint32_t seed) {
 inline std::string WriteBytes(const ScratchFolder& dir, const std::string& rel, const std::vector<uint8_t>& data) {
   return dir.Write(rel, std::string(data.begin(), data.end()));
 }
+
+// A virtual recorder with a fresh blank `medium` in `dir`, listed as drive
+// `index` while it lives.
+struct ListedVirtualRecorder {
+  std::string state;
+  int index;
+  std::shared_ptr<KestrineRecorder> rec;
+  ListedVirtualRecorder(const ScratchFolder& dir, const std::string& medium, int driveIndex)
+      : state(dir / (medium + ".vdisc")), index(driveIndex) {
+    std::string error;
+    EXPECT_TRUE(VirtualRecorder::Create(state, medium, &error)) << error;
+    auto dev = DevDeque::OpenDrive("virtual:" + state, index, &error);
+    EXPECT_TRUE(dev) << error;
+    rec = std::make_shared<KestrineRecorder>(std::move(dev));
+    AddRecorder(rec);
+  }
+  ~ListedVirtualRecorder() {
+    ResetBurn(index);
+    RemoveRecorder(index);
+  }
+};
 
 // A CD WAV (44.1 kHz, 16-bit stereo) of the given samples.
 inline std::string WriteCdWav(const ScratchFolder& dir, const std::string& name, const std::vector<uint8_t>& pcm) {
