@@ -218,7 +218,11 @@ int DiscCopyJob::CopyFromDrive(int sourceIndex, int targetIndex, const std::stri
       if (request && !request(targetIndex)) return Failed(result::kBurnStopped, "no blank disc was inserted");
     }
     DataSource_CloneFile file(made.c_str());
-    if (!file.GetFileInfo()) return Failed(result::kBadCopyFile, file.GetLastError());
+    // The sectors' checksum was taken from the very bytes just written, and
+    // reading them back now would read this machine's memory, not its disk.
+    // Only a file that waited for the user to change discs is read through
+    // again, since anything may have touched it meanwhile.
+    if (!file.GetFileInfo(sourceIndex == targetIndex)) return Failed(result::kBadCopyFile, file.GetLastError());
     // The kind is judged before the target may be erased.
     if (!KindFits(file.GetDiscType(), FindRecorder(targetIndex)->GetMediumType()))
       return Failed(result::kCopyWrongMedium, "");

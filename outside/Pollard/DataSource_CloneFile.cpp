@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -122,7 +123,9 @@ bool PreadAll(int fd, uint8_t* out, size_t size, uint64_t at) {
   return true;
 }
 
-constexpr int kPiece = 26;  // sectors read and written at a time
+// Sectors read and written at a time: the drive is still asked for them in
+// pieces it takes in one command.
+constexpr int kPiece = 26 * 16;
 
 // The block of extras: records of a type byte, a track byte (0: the disc),
 // a 16-bit length and that many bytes.
@@ -351,23 +354,35 @@ void PutHeader(std::vector<uint8_t>& head, const DiscLayout& layout, int sectorS
 }  // namespace
 
 int DataSource_CloneFile::CopyTrack(DataSource_Device& disc, const SourceTrack& t, OutputFile& out,
-                                    std::vector<uint8_t>& piece, int sectorSize, uint64_t* offset,
+                                    std::array<std::vector<uint8_t>, 2>& pieces, int sectorSize, uint64_t* offset,
                                     uint32_t* dataCrc) {
   if (!disc.OpenTrack(t.number) || !disc.SetStartAdd(t.pregapStart)) {
     error_ = disc.GetLastError();
     return GENE_SOURCE_UNREADABLE;
   }
-  for (int32_t at = t.pregapStart; at < t.End();) {
+  // The drive reads the next piece while this one goes to the file, so that
+  // neither the drive nor the disk waits on the other. The reading is always
+  // waited for before this returns (the future's end), and the pieces
+  // outlive it.
+  auto length = [&](int32_t at) { return std::min<int32_t>(kPiece, t.End() - at); };
+  auto read = [&disc, &length](std::vector<uint8_t>& into, int32_t at) {
+    return std::async(std::launch::async, [&disc, &into, n = length(at)] { return disc.GetSectorData(into.data(), n); });
+  };
+  std::future<bool> reading;
+  if (t.pregapStart < t.End()) reading = read(pieces[0], t.pregapStart);
+  for (int32_t at = t.pregapStart, k = 0; at < t.End(); k ^= 1) {
+    const int n = length(at);
+    if (!reading.get()) {
+      error_ = disc.GetLastError();
+      return GENE_SOURCE_UNREADABLE;
+    }
     if (stop_) {
       error_ = "stopped";
       return GENE_STOPPED;
     }
-    int n = std::min<int32_t>(kPiece, t.End() - at);
-    size_t bytes = size_t(n) * size_t(sectorSize);
-    if (!disc.GetSectorData(piece.data(), n)) {
-      error_ = disc.GetLastError();
-      return GENE_SOURCE_UNREADABLE;
-    }
+    if (at + n < t.End()) reading = read(pieces[size_t(k ^ 1)], at + n);
+    const std::vector<uint8_t>& piece = pieces[size_t(k)];
+    const size_t bytes = size_t(n) * size_t(sectorSize);
     if (!out.WriteAt(piece.data(), bytes, off_t(*offset))) {
       error_ = "cannot write " + out.Error();
       return GENE_WRITE_FAILED;
@@ -402,7 +417,8 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
   std::vector<uint8_t> head(bcl::kHeaderSize + size_t(trackCount) * bcl::kTrackEntrySize, 0);
   uint64_t offset = head.size();
   uint32_t dataCrc = 0;
-  std::vector<uint8_t> piece(size_t(kPiece) * size_t(sectorSize));
+  std::array<std::vector<uint8_t>, 2> pieces;
+  for (auto& p : pieces) p.resize(size_t(kPiece) * size_t(sectorSize));
   auto fail = [&](int code, const std::string& why) {
     error_ = why;
     out.Discard();
@@ -413,7 +429,7 @@ int DataSource_CloneFile::GeneFile(CDevCmdROM* source, int sectorSize) {
   for (const SourceSession& s : layout.sessions) {
     for (const SourceTrack& t : s.tracks) {
       PutTrackEntry(head.data() + bcl::kHeaderSize + size_t(index++) * bcl::kTrackEntrySize, t, offset);
-      if (int code = CopyTrack(disc, t, out, piece, sectorSize, &offset, &dataCrc); code != GENE_OK) {
+      if (int code = CopyTrack(disc, t, out, pieces, sectorSize, &offset, &dataCrc); code != GENE_OK) {
         out.Discard();
         return code;
       }

@@ -27,6 +27,7 @@
 //    24  8  zero
 //   the sectors: per track, from its pre-gap start to its end.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -90,8 +91,9 @@ class DataSource_CloneFile : public DataSource {
   bool Refuse(const std::string& why);
   // Reads a track's sectors from the disc into the copy file at *offset;
   // GENE_OK, or the failure with error_ saying why.
-  int CopyTrack(DataSource_Device& disc, const SourceTrack& t, OutputFile& out, std::vector<uint8_t>& piece,
-                int sectorSize, uint64_t* offset, uint32_t* dataCrc);
+  // `pieces` are the two buffers the drive reads into by turns.
+  int CopyTrack(DataSource_Device& disc, const SourceTrack& t, OutputFile& out,
+                std::array<std::vector<uint8_t>, 2>& pieces, int sectorSize, uint64_t* offset, uint32_t* dataCrc);
 
   std::string path_;
   int fd_ = -1;

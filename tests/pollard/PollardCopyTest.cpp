@@ -381,3 +381,45 @@ TEST(PollardCopyFile, ChecksumIsCrc32OfZipInAnyPieces) {
       }
     }
 }
+
+// The drive reads the next piece of a track while the last goes to the file:
+// a track of many pieces, its length no multiple of one, arrives whole and in
+// order, and a sector the drive cannot read in a later piece fails the copy
+// file with nothing left behind, whether the write or the read is ahead.
+TEST(PollardCopyFile, LongTracksAreReadAheadAndABadSectorLeavesNoFile) {
+  ScratchDir dir;
+  const std::vector<uint8_t> data = ktest::Pattern(2711 * 2048, 5);
+  {
+    auto d = ktest::NewVirtual(dir, "dvd+r", "src.vdisc");
+    WriteTaoTrack(*d, data, false, 8, false, true);
+  }
+  {
+    DataSource_CloneFile made((dir / "whole.bcl").c_str());
+    auto src = OpenVirtual(dir / "src.vdisc");
+    ASSERT_EQ(GENE_OK, made.GeneFile(src.get(), 2048)) << made.GetLastError();
+  }
+  DataSource_CloneFile file((dir / "whole.bcl").c_str());
+  ASSERT_TRUE(file.GetFileInfo()) << file.GetLastError();
+  ASSERT_TRUE(file.OpenTrack(1));
+  ASSERT_TRUE(file.SetStartAdd(0));
+  std::vector<uint8_t> back(data.size());
+  ASSERT_TRUE(file.GetSectorData(back.data(), 2711)) << file.GetLastError();
+  EXPECT_TRUE(back == data) << "the copy file's sectors differ from the disc's";
+
+  for (int32_t bad : {5, 1500, 2710}) {
+    SCOPED_TRACE(bad);
+    {
+      VirtualRecorder v;
+      std::string error;
+      VirtualFaults f;
+      f.unreadable = {{bad, bad}};
+      ASSERT_TRUE(v.Open(dir / "src.vdisc", &error) && v.SetFaults(f, &error)) << error;
+    }
+    DataSource_CloneFile broken((dir / "bad.bcl").c_str());
+    auto src = OpenVirtual(dir / "src.vdisc");
+    EXPECT_EQ(GENE_SOURCE_UNREADABLE, broken.GeneFile(src.get(), 2048));
+    EXPECT_FALSE(broken.GetLastError().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.bcl"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "bad.bcl.part"));
+  }
+}
