@@ -131,9 +131,13 @@ bool ImageFileDevice::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   } else if (size != 2048) {
     return false;
   }
+  return WriteStoredRun(lba, user, 1);
+}
+
+bool ImageFileDevice::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+  if (!writing_ || lba < 0) return false;
   if (fds_[0] < 0) fds_[0] = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fds_[0] < 0) return false;
-  return pwrite(fds_[0], user, 2048, off_t(lba) * 2048) == 2048;
+  return fds_[0] >= 0 && safefile::PwriteAll(fds_[0], buf, size_t(count) * 2048, off_t(lba) * 2048);
 }
 
 bool ImageFileDevice::FlushStore() { return !writing_ || fds_[0] < 0 || fdatasync(fds_[0]) == 0; }

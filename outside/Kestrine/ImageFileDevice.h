@@ -20,6 +20,8 @@ class ImageFileDevice : public MmcDiscTarget {
   int ReadStored(int32_t lba, uint8_t* buf) override;
   bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
+  bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
+  bool KeepsUserData() const override { return writing_; }
   bool FlushStore() override;
   const char* Product() const override { return "Image File"; }
 

@@ -57,6 +57,7 @@ class ImageFileDisc : public MmcDiscTarget {
   bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
   bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
+  bool KeepsUserData() const override { return !whole_; }
   bool FlushStore() override;
   void StoreErased() override;
   bool Intercept(ScsiCommand& cmd) override;

@@ -970,7 +970,7 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     }
   }
   if (simulating_) return true;  // nothing reaches the disc
-  if (!cd) {
+  if (!cd || (block == kDataSectorSize && !t.IsAudio() && KeepsUserData())) {
     if (WriteStoredRun(lba, c.data, count)) return true;
     Fail(c, {3, 0x0C, 0});  // write error
     return false;

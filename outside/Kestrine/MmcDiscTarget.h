@@ -78,6 +78,10 @@ class MmcDiscTarget : public ScsiTransport {
   // Returns the byte count; 0 when nothing is stored (reads as zero bytes).
   virtual int ReadStored(int32_t lba, uint8_t* buf) = 0;
   virtual bool WriteStored(int32_t lba, const uint8_t* buf, int size) = 0;
+  // True when the store keeps a CD's data sectors as their 2048 bytes of
+  // user data alone (a plain image): such sectors are then handed to
+  // WriteStoredRun as they come, never encoded whole only to be cut back.
+  virtual bool KeepsUserData() const { return false; }
   // `count` consecutive 2048-byte sectors; stores may do it in one go.
   virtual bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i)
