@@ -38,18 +38,20 @@ rm -f "$work/out.iso"
 results+=("$(measure virtual-dvd+r "$cli" burn --drive "virtual:$work/one.vdisc" "$work/payload.bin")")
 rm -f "$work"/one.vdisc*
 # Three recorders at once, fed by one reading of the source; cat writes the
-# same three copies one after the other.
+# same three copies one after the other, and they are synced as the images
+# are.
 results+=("$(measure 3x-image-files "$cli" burn --drive "image:$work/a.iso" --drive "image:$work/b.iso" \
   --drive "image:$work/c.iso" "$work/payload.bin")")
 rm -f "$work"/[abc].iso
-results+=("$(measure 3x-cat sh -c "for f in a b c; do cat '$work/payload.bin' > '$work/\$f.out'; done")")
+results+=("$(measure 3x-cat sh -c "for f in a b c; do cat '$work/payload.bin' > '$work/'\$f.out; done && sync '$work/a.out' '$work/b.out' '$work/c.out'")")
 rm -f "$work"/[abc].out
 
-# Many small files: what counts here is the cost per file.
+# Many small files: what counts here is the cost per file. cat gathers
+# their bytes into one file, synced as the image is.
 prepare_small_tree "$work/small" > /dev/null
 small_mb=$(du -sm --apparent-size "$work/small" | cut -f1)
 find "$work/small" -type f -print0 | xargs -0 cat > /dev/null
-results+=("$(measure small-cat sh -c "find '$work/small' -type f -print0 | xargs -0 cat > '$work/small.out'")")
+results+=("$(measure small-cat sh -c "find '$work/small' -type f -print0 | xargs -0 cat > '$work/small.out' && sync '$work/small.out'")")
 rm -f "$work/small.out"
 results+=("$(measure small-image-file "$cli" burn --drive "image:$work/small.iso" "$work/small")")
 rm -f "$work/small.iso"
@@ -76,8 +78,8 @@ for r in "${results[@]}"; do
   case $name in
     image-file) versus="cat + sync"; base_s=$based ;;
     virtual-dvd+r) versus="cat + sync"; base_s=$based ;;
-    3x-image-files) versus="3 cats"; base_s=$base3 ;;
-    small-image-file|small-virtual-dvd+r) versus="cat of the files"; base_s=$bases ;;
+    3x-image-files) versus="3 cats + sync"; base_s=$base3 ;;
+    small-image-file|small-virtual-dvd+r) versus="cat of the files + sync"; base_s=$bases ;;
   esac
   [ -n "$versus" ] && row "burn $size MiB: $name" "$versus" "$(awk -v s="$secs" -v b="$base_s" 'BEGIN { if (b < 0.01) b = 0.01; printf "%.2f", s / b }')" "$kib"
 done

@@ -12,6 +12,7 @@
 #include "MediumTable.h"
 #include "MmcCommands.h"
 #include "SafeFile.h"
+#include "Writeback.h"
 
 using cdsector::Mode;
 
@@ -96,7 +97,11 @@ bool ImageFileDisc::WriteStored(int32_t lba, const uint8_t* buf, int size) {
 
 bool ImageFileDisc::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
   if (whole_) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
-  return data_.is_open() && lba >= 0 && data_.WriteAt(buf, size_t(count) * 2048, off_t(lba) * 2048);
+  if (!data_.is_open() || lba < 0 || !data_.WriteAt(buf, size_t(count) * 2048, off_t(lba) * 2048)) return false;
+  // The disk starts on the image while the burn goes on, so that the flush
+  // at its end has little left to wait for.
+  safefile::StartWriteback(data_.fd(), off_t(lba) * 2048, size_t(count) * 2048);
+  return true;
 }
 
 bool ImageFileDisc::FlushStore() { return !data_.is_open() || ::fdatasync(data_.fd()) == 0; }
