@@ -504,10 +504,9 @@ bool CDataFile::AddListedFiles(Layout& layout, const std::string& path, std::vec
       c.date = iso9660::MakeRecordDate(ls.st_mtime);
     } else {
       struct stat st;
-      int fd = safefile::OpenForReading(e.sourcePath, nullptr);
-      bool readable = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+      int fd = safefile::OpenForReading(e.sourcePath, nullptr, &st);
       if (fd >= 0) ::close(fd);
-      if (!readable) {
+      if (fd < 0) {
         skipped_.push_back(e.sourcePath);  // left out of the volume; the pass goes on
         continue;
       }

@@ -384,9 +384,8 @@ bool CDataFileUDF::CollectChildren(const std::string& path, std::vector<Child>* 
         c.size = c.entry.size;
       } else {
         struct stat st;
-        int fd = safefile::OpenForReading(fe.sourcePath, nullptr);
-        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-          if (fd >= 0) close(fd);
+        int fd = safefile::OpenForReading(fe.sourcePath, nullptr, &st);
+        if (fd < 0) {
           skipped_.push_back(fe.sourcePath);
           continue;
         }

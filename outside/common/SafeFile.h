@@ -90,21 +90,24 @@ inline std::string InTheWay(const std::string& path) {
 }
 
 // Opens a regular file for reading; -1 with `why` set for anything else (a
-// FIFO, a device, a socket, a folder) without ever waiting in open().
-inline int OpenForReading(const std::string& path, std::string* why) {
+// FIFO, a device, a socket, a folder) without ever waiting in open(). `st`,
+// when given, receives what the open file is (callers need not ask again).
+inline int OpenForReading(const std::string& path, std::string* why, struct stat* st = nullptr) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (why) *why = path + ": " + ErrorText(errno);
     return -1;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  struct stat own;
+  if (!st) st = &own;
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     ::close(fd);
     if (why) *why = path + ": not a regular file";
     return -1;
   }
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  // Blocking reads from here on. O_NONBLOCK is the only status flag this
+  // open set, so clearing all of them needs no look at them first.
+  (void)::fcntl(fd, F_SETFL, 0);
   return fd;
 }
 

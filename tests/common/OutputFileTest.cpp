@@ -4,6 +4,7 @@
 
 #include "OutputFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 
+#include "SafeFile.h"
 #include "support/TestFolders.h"
 
 namespace fs = std::filesystem;
@@ -149,4 +151,31 @@ TEST(OutputFile, APartialFileOfADeadRunIsClearedAForeignOneIsKept) {
   OutputFile second;
   EXPECT_FALSE(second.Open(dir / "busy.iso"));
   EXPECT_TRUE(Exists(live.partial()));
+}
+
+// Reading a user's file: a FIFO or a folder is refused at once (never waited
+// on in open), and the regular file comes back blocking, with what it is.
+TEST(OpenForReading, RefusesWhatIsNoFileAndHandsBackWhatTheFileIs) {
+  ScratchFolder dir;
+  ASSERT_EQ(0, ::mkfifo((dir / "pipe").c_str(), 0600));
+  std::string why;
+  EXPECT_EQ(-1, safefile::OpenForReading(dir / "pipe", &why));
+  EXPECT_NE(std::string::npos, why.find("not a regular file")) << why;
+  EXPECT_EQ(-1, safefile::OpenForReading(dir.path(), &why));
+  EXPECT_EQ(-1, safefile::OpenForReading(dir / "gone", &why));
+  EXPECT_NE(std::string::npos, why.find("gone")) << why;
+
+  {
+    OutputFile out;
+    ASSERT_TRUE(out.Open(dir / "data.bin")) << out.Error();
+    ASSERT_TRUE(out.Write("twelve bytes"));
+    ASSERT_TRUE(out.Commit()) << out.Error();
+  }
+  struct stat st {};
+  const int fd = safefile::OpenForReading(dir / "data.bin", &why, &st);
+  ASSERT_GE(fd, 0) << why;
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(12, st.st_size);
+  EXPECT_EQ(0, ::fcntl(fd, F_GETFL) & O_NONBLOCK) << "reads must block";
+  ::close(fd);
 }
