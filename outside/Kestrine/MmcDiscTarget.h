@@ -96,6 +96,13 @@ class MmcDiscTarget : public ScsiTransport {
     (void)lba, (void)out, (void)count;
     return false;
   }
+  // The same for sound: `count` consecutive sectors of an audio track as the
+  // store keeps them whole (2352 bytes each, a hole reading as silence).
+  // False when the store does not keep whole sectors.
+  virtual bool ReadWholeRun(int32_t lba, uint8_t* out, uint32_t count) {
+    (void)lba, (void)out, (void)count;
+    return false;
+  }
   virtual bool FlushStore() { return true; }
   // Called after every command that changed the model.
   virtual void ModelChanged() {}

@@ -357,6 +357,13 @@ bool VirtualRecorder::ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) {
          safefile::PreadAll(sectorFd_, out, size_t(count) * 2048, off_t(lba) * 2048);
 }
 
+bool VirtualRecorder::ReadWholeRun(int32_t lba, uint8_t* out, uint32_t count) {
+  // A hole of the sparse file reads as zeros, as a sector never written
+  // reads as silence one at a time.
+  return lba >= 0 && sectorFd_ >= 0 && SlotSize() == 2352 &&
+         safefile::PreadAll(sectorFd_, out, size_t(count) * 2352, off_t(lba) * 2352);
+}
+
 namespace {
 // Where a spoiled sector differs: inside the user data of every sector form
 // (raw Mode 1 and Mode 2 begin theirs at 16 and 24, PCM everywhere).

@@ -110,6 +110,7 @@ class VirtualRecorder : public MmcDiscTarget {
  protected:
   int ReadStored(int32_t lba, uint8_t* buf) override;
   bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) override;
+  bool ReadWholeRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
   bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
   bool FlushStore() override;

@@ -299,6 +299,19 @@ TEST(ImageDevice, PressedAudioCdCarriesCdTextAndPcm) {
   uint8_t raw[2352];
   ASSERT_EQ(DEV_OK, d->ReadCD_All(raw, 2352, 1, 42));
   EXPECT_EQ(0, std::memcmp(raw, a.data() + 42 * 2352, 2352));
+  // Many sectors in one command come as the same bytes as one at a time:
+  // inside a track, across into the next, and up to the last sector, whose
+  // unwritten end is silence.
+  for (auto [from, n] : {std::pair{30u, 40}, {90u, 20}, {140u, 11}}) {
+    std::vector<uint8_t> run(size_t(n) * 2352), one(2352);
+    ASSERT_EQ(DEV_OK, d->ReadCD_All(run.data(), int(run.size()), n, from)) << from;
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(DEV_OK, d->ReadCD_All(one.data(), 2352, 1, from + uint32_t(i)));
+      EXPECT_EQ(0, std::memcmp(run.data() + size_t(i) * 2352, one.data(), 2352)) << "sector " << from + uint32_t(i);
+    }
+  }
+  std::vector<uint8_t> tooFar(20 * 2352);
+  EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_All(tooFar.data(), int(tooFar.size()), 20, 140)) << "past the lead-out";
   uint8_t user[2048];
   EXPECT_EQ(DEV_CHECK_CONDITION, d->ReadCD_10(user, 2048, 1, 42)) << "audio has no 2048-byte form";
   EXPECT_EQ("5/64/00", SenseOf(*d));
