@@ -722,26 +722,35 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
   }
   r.model_ = m;
   r.medium_ = medium;
-  std::vector<uint8_t> user(2048), raw(2352);
-  for (int64_t i = 0; i < sectors; ++i) {
-    std::fill(user.begin(), user.end(), 0);
-    if (pread(in, user.data(), 2048, off_t(i) * 2048) < 0) {
+  // The image is read and the disc written a piece at a time: one read and
+  // one write for many sectors, the disk starting on each as it is done.
+  constexpr int64_t kPieceSectors = 256;
+  const int slot = cd ? 2352 : 2048;
+  std::vector<uint8_t> user(size_t(kPieceSectors) * 2048), raw(cd ? size_t(kPieceSectors) * 2352 : 0);
+  for (int64_t first = 0; first < sectors; first += kPieceSectors) {
+    const int64_t n = std::min(kPieceSectors, sectors - first);
+    const size_t wanted = size_t(std::min<int64_t>(n * 2048, int64_t(st.st_size) - first * 2048));
+    std::fill(user.begin(), user.begin() + n * 2048, 0);  // the last sector's tail is zeros
+    errno = 0;
+    if (!safefile::PreadAll(in, user.data(), wanted, off_t(first) * 2048)) {
       ::close(in);
-      if (error) *error = "cannot read " + isoPath + ": " + std::strerror(errno);
+      if (error) *error = "cannot read " + isoPath + ": " + (errno ? std::strerror(errno) : "it ended early");
       return false;
     }
-    bool ok;
+    const uint8_t* out = user.data();
     if (cd) {
-      cdsector::Encode(int32_t(i), Mode::Mode1, user.data(), raw.data());
-      ok = r.WriteStored(int32_t(i), raw.data(), 2352);
-    } else {
-      ok = r.WriteStored(int32_t(i), user.data(), 2048);
+      for (int64_t i = 0; i < n; ++i)
+        cdsector::Encode(int32_t(first + i), Mode::Mode1, user.data() + i * 2048, raw.data() + i * 2352);
+      out = raw.data();
     }
-    if (!ok) {
+    const size_t bytes = size_t(n) * size_t(slot);
+    if (!safefile::PwriteAll(r.sectorFd_, out, bytes, off_t(first) * slot)) {
       ::close(in);
       return disc.Fail(statePath, error);
     }
+    safefile::StartWriteback(r.sectorFd_, off_t(first) * slot, bytes);
   }
+  r.dirty_ = true;
   ::close(in);
   return disc.Finish(r.Save() && r.FlushStore(), error);
 }
