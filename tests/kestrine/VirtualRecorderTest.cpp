@@ -522,3 +522,42 @@ TEST(VirtualRecorder, LongReadsEqualSectorBySectorReads) {
   EXPECT_EQ("5/21/00", SenseOf(*r));
   EXPECT_EQ(0, std::memcmp(over.data(), whole.data() + 36 * 2048, 4 * 2048)) << "the sectors before the end";
 }
+
+// A disc pressed from an image holds the image sector for sector, in pieces
+// of many sectors, the last sector's tail zeros; on a CD every sector is
+// whole, with a valid EDC. Something that is no image file is refused, and
+// no disc is left in its place.
+TEST(VirtualRecorder, APressedDiscHoldsItsImageWhateverItsLength) {
+  ScratchDir dir;
+  const size_t size = 700 * 2048 + 100;
+  const std::vector<uint8_t> image = Pattern(size, 4);
+  {
+    std::ofstream out(dir / "in.iso", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(size));
+  }
+  for (const char* medium : {"dvd-rom", "cd-rom"}) {
+    SCOPED_TRACE(medium);
+    const std::string state = dir / (std::string(medium) + ".vdisc");
+    std::string error;
+    ASSERT_TRUE(VirtualRecorder::CreatePressedData(state, medium, dir / "in.iso", &error)) << error;
+    auto d = OpenVirtual(state);
+    std::vector<uint8_t> back(701 * 2048);
+    for (uint32_t at = 0; at < 701; at += 32) {
+      const uint32_t n = std::min<uint32_t>(32, 701 - at);
+      ASSERT_EQ(DEV_OK, d->ReadCD_10(back.data() + size_t(at) * 2048, int(n * 2048), int(n), at)) << SenseOf(*d);
+    }
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), back.begin())) << "the disc differs from its image";
+    EXPECT_TRUE(std::all_of(back.begin() + long(size), back.end(), [](uint8_t b) { return b == 0; }));
+    if (std::string(medium) == "cd-rom") {
+      uint8_t raw[2352];
+      for (uint32_t at : {0u, 255u, 256u, 700u}) {
+        ASSERT_EQ(DEV_OK, d->ReadCD_All(raw, 2352, 1, at));
+        EXPECT_EQ(0, std::memcmp(raw + 16, back.data() + size_t(at) * 2048, 2048)) << at;
+        EXPECT_EQ(cdsector::Edc(raw, 2064), bytes::LE32(raw + 2064)) << at;
+      }
+    }
+  }
+  std::string error;
+  EXPECT_FALSE(VirtualRecorder::CreatePressedData(dir / "fifo.vdisc", "dvd-rom", "/dev/null", &error));
+  EXPECT_FALSE(std::filesystem::exists(dir / "fifo.vdisc"));
+}
