@@ -33,13 +33,25 @@ measure() {  # label, command...; prints "label seconds peakKiB"
 
 rounds=${ROUNDS:-3}
 fly=() via=() file=() cps=()
-for _ in $(seq "$rounds"); do
+# Each round begins with another of them, so that none always runs first (on a
+# disk still writing back what came before) or always last. The copy file the
+# from-file step reads is made before the round, untimed.
+step() {
+  case $1 in
+    0) fly+=("$(measure on-the-fly "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/fly.vdisc")") ;;
+    1) via+=("$(measure via-file "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/via.vdisc" --via "$work/disc.bcl" --keep)") ;;
+    2) file+=("$(measure from-file "$cli" copy --bcl "$work/ref.bcl" --to "virtual:$work/file.vdisc")") ;;
+    3) cps+=("$(measure cp+sync sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/src.iso" "$work/copy.iso")") ;;
+  esac
+}
+"$cli" virtual create --media dvd+r "$work/ref.vdisc" >/dev/null
+"$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/ref.vdisc" --via "$work/ref.bcl" --keep >/dev/null
+rm -f "$work"/ref.vdisc*
+for r in $(seq 0 $((rounds - 1))); do
   rm -f "$work"/fly.vdisc* "$work"/via.vdisc* "$work"/file.vdisc* "$work/disc.bcl" "$work/copy.iso"
   for t in fly via file; do "$cli" virtual create --media dvd+r "$work/$t.vdisc" >/dev/null; done
-  fly+=("$(measure on-the-fly "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/fly.vdisc")")
-  via+=("$(measure via-file "$cli" copy --from "virtual:$work/src.vdisc" --to "virtual:$work/via.vdisc" --via "$work/disc.bcl" --keep)")
-  file+=("$(measure from-file "$cli" copy --bcl "$work/disc.bcl" --to "virtual:$work/file.vdisc")")
-  cps+=("$(measure cp+sync sh -c 'cp "$1" "$2" && sync "$2"' sh "$work/src.iso" "$work/copy.iso")")
+  sync
+  for k in 0 1 2 3; do step $(( (r + k) % 4 )); done
 done
 a=$(median "${fly[@]}") b=$(median "${via[@]}") c=$(median "${file[@]}") d=$(median "${cps[@]}")
 for t in fly via file; do
