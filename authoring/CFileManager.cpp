@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -137,6 +139,89 @@ FolderContent ReadSourceFolder(const std::string& folder) {
   return c;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder == "/" ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+// The folders of a source tree read in the order the walk takes them (depth
+// first, by name), while the walk makes the staging folders: the two wait on
+// different things. Links are not followed here; the walk reads what lies
+// behind them itself. Reading has no effect of its own: what the walk
+// passes over is thrown away.
+class CFileManager::ReadAhead {
+ public:
+  ReadAhead(const std::string& top, const std::string& real, const std::string& stagingReal,
+            const std::atomic<bool>* stop)
+      : stop_(stop), thread_([this, top, real, stagingReal] {
+          Walk(top, real, stagingReal);
+          std::lock_guard<std::mutex> hold(lock_);
+          done_ = true;
+          changed_.notify_all();
+        }) {}
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      quit_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+  }
+
+  // The content of `folder`, which must be one the walk reaches without a
+  // link; read here when the reader has passed it by.
+  FolderContent Take(const std::string& folder) {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      while (!read_.empty()) {
+        std::pair<std::string, FolderContent> next = std::move(read_.front());
+        read_.pop_front();
+        changed_.notify_all();
+        if (next.first == folder) return std::move(next.second);
+      }
+      if (done_) break;
+      changed_.wait(hold);
+    }
+    hold.unlock();
+    return ReadSourceFolder(folder);
+  }
+
+ private:
+  static constexpr size_t kAhead = 64;  // folders read and not yet taken
+
+  void Walk(const std::string& folder, const std::string& real, const std::string& stagingReal) {
+    FolderContent content = ReadSourceFolder(folder);
+    std::vector<std::string> below;
+    for (const auto& [name, link] : content.folders)
+      if (!link && name.find('\\') == std::string::npos) below.push_back(name);
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return quit_ || *stop_ || read_.size() < kAhead; });
+      if (quit_ || *stop_) return;
+      read_.emplace_back(folder, std::move(content));
+      changed_.notify_all();
+    }
+    for (const std::string& name : below) {
+      const std::string subReal = JoinPath(real, name);
+      if (subReal == stagingReal) continue;  // the walk never enters the project
+      Walk(folder + "/" + name, subReal, stagingReal);
+      std::lock_guard<std::mutex> hold(lock_);
+      if (quit_ || *stop_) return;
+    }
+  }
+
+  const std::atomic<bool>* stop_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::pair<std::string, FolderContent>> read_;
+  bool done_ = false;
+  bool quit_ = false;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
+namespace {
+
 bool IsMp3Name(const std::string& name) {
   std::string t = name;
   while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.pop_back();
@@ -174,10 +259,6 @@ std::string RealPath(const std::string& p) {
   std::error_code ec;
   fs::path r = fs::weakly_canonical(p, ec);
   return ec ? p : r.string();
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  return folder == "/" ? folder + name : folder + "/" + name;
 }
 
 // Whole list entries grow in memory up to this many bytes before they are
@@ -343,13 +424,16 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
     return false;
   }
   std::set<std::string> onPath;
-  return AddFolderWalk(tree, parent, source, RealPath(source), targetFolder,
-                       stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_), &onPath);
+  const std::string real = RealPath(source);
+  const std::string stagingReal = stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_);
+  ReadAhead ahead(source, real, stagingReal, &stop_);
+  return AddFolderWalk(tree, parent, source, real, targetFolder, stagingReal, &onPath, &ahead);
 }
 
 bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
                                  const std::string& real, const std::string& targetFolder,
-                                 const std::string& stagingReal, std::set<std::string>* onPath) {
+                                 const std::string& stagingReal, std::set<std::string>* onPath,
+                                 ReadAhead* ahead) {
   // The staging tree is never added into itself. (A folder that holds it may
   // be added; the walk skips the staging root.)
   if (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0)) {
@@ -361,7 +445,7 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
   // Names in the folder once its files are listed: a subfolder meeting a
   // file of its name is numbered, one meeting a folder merges with it.
   TakenNames taken;
-  if (!AddFolderFiles(source, targetFolder, &subfolders, &taken)) return false;
+  if (!AddFolderFiles(source, targetFolder, ahead, &subfolders, &taken)) return false;
   TreeItem item = tree && parent ? tree->Insert(parent, NamePart(targetFolder)) : nullptr;
 
   // Folders already on the way down: followed links may lead back up.
@@ -386,7 +470,9 @@ bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::
       continue;
     }
     const std::string subName = DiscNameFor(subSource, sub.name, true, &taken);
-    ok = AddFolderWalk(tree, item, subSource, subReal, targetFolder + "/" + subName, stagingReal, onPath) && ok;
+    // What lies behind a link is not read ahead.
+    ok = AddFolderWalk(tree, item, subSource, subReal, targetFolder + "/" + subName, stagingReal, onPath,
+                       sub.link ? nullptr : ahead) && ok;
   }
   onPath->erase(real);
   return ok;
@@ -415,7 +501,7 @@ bool CFileManager::AppendListUnits(const std::string& listPath, const std::strin
 }
 
 bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
-                                  std::vector<Subfolder>* subfolders, TakenNames* taken) {
+                                  ReadAhead* ahead, std::vector<Subfolder>* subfolders, TakenNames* taken) {
   // A folder made here is empty: there is no list or folder in it to read.
   const bool fresh = ::mkdir(targetFolder.c_str(), 0777) == 0;
   if (!fresh) {
@@ -428,7 +514,7 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   }
   currentItemPath_ = targetFolder;
 
-  FolderContent content = ReadSourceFolder(sourceFolder);
+  FolderContent content = ahead ? ahead->Take(sourceFolder) : ReadSourceFolder(sourceFolder);
   struct stat st;
   if (!content.unreadable) chmod(targetFolder.c_str(), (content.mode & 0777) | 0700);
   else if (stat(sourceFolder.c_str(), &st) == 0) chmod(targetFolder.c_str(), (st.st_mode & 0777) | 0700);

@@ -174,18 +174,21 @@ class CFileManager {
     std::string name;
     bool link = false;  // a symbolic link: where it leads is looked up
   };
+  // Reads the source folders of a walk ahead of it, on a thread of its own.
+  class ReadAhead;
   // Makes the staging folder of one source folder and lists the source's
-  // files there, the list written whole rather than entry by entry.
-  // `subfolders` gets the folders the same reading found, `taken` the names
-  // now in the staging folder (kept only when every path is kept).
-  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
+  // files there, the list written whole rather than entry by entry. The
+  // source comes from `ahead` when it has it. `subfolders` gets the folders
+  // the same reading found, `taken` the names now in the staging folder
+  // (kept only when every path is kept).
+  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder, ReadAhead* ahead,
                       std::vector<Subfolder>* subfolders, TakenNames* taken);
   // Appends `units` (whole list entries) to a list file; a failure leaves the
   // list as it was.
   bool AppendListUnits(const std::string& listPath, const std::string& units);
   bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source, const std::string& real,
                      const std::string& targetFolder, const std::string& stagingReal,
-                     std::set<std::string>* onPath);
+                     std::set<std::string>* onPath, ReadAhead* ahead);
 
   std::atomic<bool> stop_{false};
   std::string currentItemPath_;

@@ -171,6 +171,57 @@ TEST(FileManager, AddingAFolderTreeReadsNoListBack) {
   }
 }
 
+TEST(FileManager, AWalkPassesOverTheProjectAndOddFoldersAndAddsAllElse) {
+  ScratchFolder sources;
+  // The project lives inside the tree being added, between folders that are added.
+  const std::string staging = sources.Mkdir("top/b-project");
+  CFileManager manager;
+  Recorder listener;
+  PlainProjectTree tree;
+  manager.SetStagingRoot(staging);
+  manager.SetListener(&listener);
+  sources.Write("top/a/1/f.txt", "1");
+  sources.Write("top/a/2/f.txt", "22");
+  sources.Write("top/back\\slash/x/f.txt", "333");
+  sources.Write("top/c/f.txt", "4444");
+  sources.Write("top/c/d/e/f.txt", "55555");
+  ASSERT_TRUE(manager.AddPath(&tree, tree.Root(), sources / "top", staging));
+  EXPECT_EQ(listener.total(), 12u);
+  for (const char* folder : {"top/a/1", "top/a/2", "top/c", "top/c/d/e"}) {
+    std::vector<FileListEntry> entries;
+    ReadFileList(staging + "/" + folder, &entries);
+    EXPECT_EQ(entries.size(), 1u) << folder;
+  }
+  EXPECT_FALSE(std::filesystem::exists(staging + "/top/b-project"));
+  EXPECT_EQ(listener.refused, std::vector<std::string>{sources / "top/back\\slash"});
+  TreeItem top = tree.Find(tree.Root(), "top");
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(tree.Children(top).size(), 2u);
+}
+
+TEST(FileManager, AWalkStoppedWhileFoldersAreReadAheadEnds) {
+  // Stops at the first file it lists, with far more folders read ahead than taken.
+  class Stopper : public FileManagerListener {
+   public:
+    void CurrentFileChanged(const std::string&) override {
+      ++files;
+      manager->Stop();
+    }
+    CFileManager* manager = nullptr;
+    int files = 0;
+  };
+  ScratchFolder sources, staging;
+  for (int i = 0; i < 150; ++i) sources.Write("many/d" + std::to_string(1000 + i) + "/f", "x");
+  CFileManager manager;
+  Stopper stopper;
+  stopper.manager = &manager;
+  manager.SetStagingRoot(staging.path());
+  manager.SetListener(&stopper);
+  EXPECT_FALSE(manager.AddPath(nullptr, nullptr, sources / "many", staging.path()));
+  EXPECT_EQ(stopper.files, 1);
+  EXPECT_FALSE(std::filesystem::exists(staging / "many/d1001"));
+}
+
 TEST(FileManager, KeptPathsNumberAFolderMeetingAListedFile) {
   Project p;
   p.manager.SetKeepEveryPath(true);
