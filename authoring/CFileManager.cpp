@@ -1,12 +1,15 @@
 #include "authoring/CFileManager.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <cerrno>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -90,8 +93,9 @@ bool ReadDataProjectHead(FILE* f, const std::string& projectPath, uint8_t* kind,
 
 struct FolderContent {
   std::vector<std::pair<std::string, uint64_t>> files;  // plain files (or links to them) and sizes
-  std::vector<std::string> folders;  // subfolders (or links to them)
+  std::vector<std::pair<std::string, bool>> folders;    // subfolders (or links to them: true)
   std::vector<std::string> others;   // devices, pipes, sockets, dangling links
+  mode_t mode = 0;                   // the folder's own permissions
   bool unreadable = false;           // the folder itself could not be listed
 };
 
@@ -100,25 +104,31 @@ struct FolderContent {
 FolderContent ReadSourceFolder(const std::string& folder) {
   FolderContent c;
   DIR* dir = opendir(folder.c_str());
-  if (!dir) {
+  struct stat own;
+  if (!dir || fstat(dirfd(dir), &own) != 0) {
+    if (dir) closedir(dir);
     c.unreadable = true;
     return c;
   }
+  c.mode = own.st_mode;
   errno = 0;
   while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     // Relative to the open folder: the folder's own path is not walked
     // again for each of its entries.
     struct stat st;
-    if (fstatat(dirfd(dir), name.c_str(), &st, 0) != 0) {
-      c.others.push_back(name);
+    if (fstatat(dirfd(dir), e->d_name, &st, 0) != 0) {
+      c.others.emplace_back(e->d_name);
     } else if (S_ISDIR(st.st_mode)) {
-      c.folders.push_back(name);
+      bool link = e->d_type == DT_LNK;
+      struct stat lst;
+      if (e->d_type == DT_UNKNOWN)
+        link = fstatat(dirfd(dir), e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode);
+      c.folders.emplace_back(e->d_name, link);
     } else if (S_ISREG(st.st_mode)) {
-      c.files.emplace_back(name, uint64_t(st.st_size));
+      c.files.emplace_back(e->d_name, uint64_t(st.st_size));
     } else {
-      c.others.push_back(name);
+      c.others.emplace_back(e->d_name);
     }
     errno = 0;
   }
@@ -128,6 +138,89 @@ FolderContent ReadSourceFolder(const std::string& folder) {
   std::sort(c.folders.begin(), c.folders.end());
   return c;
 }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder == "/" ? folder + name : folder + "/" + name;
+}
+
+}  // namespace
+
+// The folders of a source tree read in the order the walk takes them (depth
+// first, by name), while the walk makes the staging folders: the two wait on
+// different things. Links are not followed here; the walk reads what lies
+// behind them itself. Reading has no effect of its own: what the walk
+// passes over is thrown away.
+class CFileManager::ReadAhead {
+ public:
+  ReadAhead(const std::string& top, const std::string& real, const std::string& stagingReal,
+            const std::atomic<bool>* stop)
+      : stop_(stop), thread_([this, top, real, stagingReal] {
+          Walk(top, real, stagingReal);
+          std::lock_guard<std::mutex> hold(lock_);
+          done_ = true;
+          changed_.notify_all();
+        }) {}
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      quit_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+  }
+
+  // The content of `folder`, which must be one the walk reaches without a
+  // link; read here when the reader has passed it by.
+  FolderContent Take(const std::string& folder) {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      while (!read_.empty()) {
+        std::pair<std::string, FolderContent> next = std::move(read_.front());
+        read_.pop_front();
+        changed_.notify_all();
+        if (next.first == folder) return std::move(next.second);
+      }
+      if (done_) break;
+      changed_.wait(hold);
+    }
+    hold.unlock();
+    return ReadSourceFolder(folder);
+  }
+
+ private:
+  static constexpr size_t kAhead = 64;  // folders read and not yet taken
+
+  void Walk(const std::string& folder, const std::string& real, const std::string& stagingReal) {
+    FolderContent content = ReadSourceFolder(folder);
+    std::vector<std::string> below;
+    for (const auto& [name, link] : content.folders)
+      if (!link && name.find('\\') == std::string::npos) below.push_back(name);
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return quit_ || *stop_ || read_.size() < kAhead; });
+      if (quit_ || *stop_) return;
+      read_.emplace_back(folder, std::move(content));
+      changed_.notify_all();
+    }
+    for (const std::string& name : below) {
+      const std::string subReal = JoinPath(real, name);
+      if (subReal == stagingReal) continue;  // the walk never enters the project
+      Walk(folder + "/" + name, subReal, stagingReal);
+      std::lock_guard<std::mutex> hold(lock_);
+      if (quit_ || *stop_) return;
+    }
+  }
+
+  const std::atomic<bool>* stop_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::pair<std::string, FolderContent>> read_;
+  bool done_ = false;
+  bool quit_ = false;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
+namespace {
 
 bool IsMp3Name(const std::string& name) {
   std::string t = name;
@@ -167,6 +260,10 @@ std::string RealPath(const std::string& p) {
   fs::path r = fs::weakly_canonical(p, ec);
   return ec ? p : r.string();
 }
+
+// Whole list entries grow in memory up to this many bytes before they are
+// written: a folder of any size costs a few writes, not one per entry.
+constexpr size_t kListChunk = size_t(1) << 20;
 
 }  // namespace
 
@@ -267,17 +364,17 @@ std::string CFileManager::WithoutControlCharacters(const std::string& name, cons
 std::string CFileManager::DiscNameFor(const std::string& source, const std::string& name, bool isFolder,
                                       TakenNames* taken) {
   std::string discName = WithoutControlCharacters(name, source);
-  if (keepEveryPath_) {
-    if (!isFolder && taken->sources.count(source)) return "";
-    auto used = [&](const std::string& n) { return taken->files.count(n) || taken->folders.count(n); };
-    const bool merges = isFolder && taken->folders.count(discName);
-    if (!merges && used(discName)) {
-      std::string numbered;
-      for (int n = 1; used(numbered = Numbered(discName, isFolder, n)); ++n) {
-      }
-      discName = numbered;
-      if (listener_) listener_->Renamed(source, discName, AddRenaming::kNameTaken);
+  // Otherwise nothing consults the names taken.
+  if (!keepEveryPath_) return discName;
+  if (!isFolder && taken->sources.count(source)) return "";
+  auto used = [&](const std::string& n) { return taken->files.count(n) || taken->folders.count(n); };
+  const bool merges = isFolder && taken->folders.count(discName);
+  if (!merges && used(discName)) {
+    std::string numbered;
+    for (int n = 1; used(numbered = Numbered(discName, isFolder, n)); ++n) {
     }
+    discName = numbered;
+    if (listener_) listener_->Renamed(source, discName, AddRenaming::kNameTaken);
   }
   (isFolder ? taken->folders : taken->files).insert(discName);
   if (!isFolder) taken->sources.insert(source);
@@ -300,7 +397,8 @@ bool CFileManager::AddPath(ProjectTree* tree, TreeItem parent, const std::string
     Refuse(sourcePath, AddRefusal::kBackslash);
     return false;
   }
-  TakenNames taken = NamesIn(stagingFolder);
+  TakenNames taken;
+  if (keepEveryPath_) taken = NamesIn(stagingFolder);
   if (S_ISDIR(st.st_mode)) {
     std::string target = stagingFolder + "/" + DiscNameFor(source, name, true, &taken);
     bool saved = suppressSizes_;
@@ -326,67 +424,100 @@ bool CFileManager::AddFolderTree(ProjectTree* tree, TreeItem parent, const std::
     return false;
   }
   std::set<std::string> onPath;
-  return AddFolderWalk(tree, parent, source, targetFolder,
-                       stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_), &onPath);
+  const std::string real = RealPath(source);
+  const std::string stagingReal = stagingRoot_.empty() ? std::string() : RealPath(stagingRoot_);
+  ReadAhead ahead(source, real, stagingReal, &stop_);
+  return AddFolderWalk(tree, parent, source, real, targetFolder, stagingReal, &onPath, &ahead);
 }
 
 bool CFileManager::AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
-                                 const std::string& targetFolder, const std::string& stagingReal,
-                                 std::set<std::string>* onPath) {
+                                 const std::string& real, const std::string& targetFolder,
+                                 const std::string& stagingReal, std::set<std::string>* onPath,
+                                 ReadAhead* ahead) {
   // The staging tree is never added into itself. (A folder that holds it may
   // be added; the walk skips the staging root.)
-  std::string real = RealPath(source);
   if (!stagingReal.empty() && (real == stagingReal || real.rfind(stagingReal + "/", 0) == 0)) {
     Refuse(source, AddRefusal::kProjectFolder);
     return false;
   }
   if (!keepEveryPath_) ReplaceFolder(tree, parent, targetFolder);
-  std::vector<std::string> subfolders;
-  if (!AddFolderFiles(source, targetFolder, &subfolders)) return false;
+  std::vector<Subfolder> subfolders;
   // Names in the folder once its files are listed: a subfolder meeting a
   // file of its name is numbered, one meeting a folder merges with it.
-  TakenNames taken = NamesIn(targetFolder);
+  TakenNames taken;
+  if (!AddFolderFiles(source, targetFolder, ahead, &subfolders, &taken)) return false;
   TreeItem item = tree && parent ? tree->Insert(parent, NamePart(targetFolder)) : nullptr;
 
   // Folders already on the way down: followed links may lead back up.
   onPath->insert(real);
   bool ok = true;
-  for (const std::string& sub : subfolders) {
+  for (const Subfolder& sub : subfolders) {
     if (stop_) {
       ok = false;
       break;
     }
-    std::string subSource = source + "/" + sub;
-    std::string subReal = RealPath(subSource);
+    std::string subSource = source + "/" + sub.name;
+    // Below a real path only a link leads anywhere else; asking the system
+    // for every folder's real path cost more than reading the folder.
+    std::string subReal = sub.link ? RealPath(subSource) : JoinPath(real, sub.name);
     if (subReal == stagingReal) continue;  // never copy the project into itself
     if (onPath->count(subReal)) {
       Refuse(subSource, AddRefusal::kLoop);
       continue;
     }
-    if (sub.find('\\') != std::string::npos) {
+    if (sub.name.find('\\') != std::string::npos) {
       Refuse(subSource, AddRefusal::kBackslash);
       continue;
     }
-    const std::string subName = DiscNameFor(subSource, sub, true, &taken);
-    ok = AddFolderWalk(tree, item, subSource, targetFolder + "/" + subName, stagingReal, onPath) && ok;
+    const std::string subName = DiscNameFor(subSource, sub.name, true, &taken);
+    // What lies behind a link is not read ahead.
+    ok = AddFolderWalk(tree, item, subSource, subReal, targetFolder + "/" + subName, stagingReal, onPath,
+                       sub.link ? nullptr : ahead) && ok;
   }
   onPath->erase(real);
   return ok;
 }
 
-bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
-                                  std::vector<std::string>* subfolders) {
-  std::error_code ec;
-  fs::create_directories(targetFolder, ec);
-  if (FolderExists(targetFolder) != 2) {
-    Refuse(targetFolder, AddRefusal::kNotWritable);
+bool CFileManager::AppendListUnits(const std::string& listPath, const std::string& units) {
+  const int fd = ::open(listPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
     return false;
   }
-  currentItemPath_ = targetFolder;
-  struct stat st;
-  if (stat(sourceFolder.c_str(), &st) == 0) chmod(targetFolder.c_str(), (st.st_mode & 0777) | 0700);
+  size_t done = 0;
+  while (done < units.size()) {
+    const ssize_t n = ::write(fd, units.data() + done, units.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  bool ok = done == units.size();
+  // Half an entry would make the whole list unreadable: the entries before
+  // stay as they were.
+  if (!ok && done > 0 && ftruncate(fd, st.st_size) != 0) ok = false;
+  return ::close(fd) == 0 && ok;
+}
 
-  FolderContent content = ReadSourceFolder(sourceFolder);
+bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
+                                  ReadAhead* ahead, std::vector<Subfolder>* subfolders, TakenNames* taken) {
+  // A folder made here is empty: there is no list or folder in it to read.
+  const bool fresh = ::mkdir(targetFolder.c_str(), 0777) == 0;
+  if (!fresh) {
+    std::error_code ec;
+    fs::create_directories(targetFolder, ec);
+    if (FolderExists(targetFolder) != 2) {
+      Refuse(targetFolder, AddRefusal::kNotWritable);
+      return false;
+    }
+  }
+  currentItemPath_ = targetFolder;
+
+  FolderContent content = ahead ? ahead->Take(sourceFolder) : ReadSourceFolder(sourceFolder);
+  struct stat st;
+  if (!content.unreadable) chmod(targetFolder.c_str(), (content.mode & 0777) | 0700);
+  else if (stat(sourceFolder.c_str(), &st) == 0) chmod(targetFolder.c_str(), (st.st_mode & 0777) | 0700);
   // A folder that cannot be listed would otherwise stand on the disc empty.
   if (content.unreadable) {
     Refuse(sourceFolder, AddRefusal::kUnreadableFolder);
@@ -394,28 +525,57 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
   }
   for (const std::string& other : content.others)
     Refuse(sourceFolder + "/" + other, AddRefusal::kNotPlainFile);
-  *subfolders = content.folders;
-  if (content.files.empty()) return true;
+  subfolders->clear();
+  for (const auto& [name, link] : content.folders) subfolders->push_back({name, link});
 
-  std::string listPath = FindFileList(targetFolder);
-  if (listPath.empty()) listPath = targetFolder + "/" + filels::kFileName;
-  FILE* list = std::fopen(listPath.c_str(), "ab");
-  if (!list) {
-    Refuse(listPath, AddRefusal::kNotWritable);
-    return false;
-  }
-  bool ok = true;
-  TakenNames taken = NamesIn(targetFolder);
   // A subfolder of the source stands in the staging folder once the walk
-  // reaches it; a file does not take its name.
-  for (const std::string& sub : content.folders) taken.folders.insert(sub);
+  // reaches it; a file does not take its name. The walk itself then sees
+  // the folder's names as they stand (files listed, folders made).
+  std::vector<std::string> reserved;
+  if (keepEveryPath_) {
+    if (!fresh) *taken = NamesIn(targetFolder);
+    for (const auto& sub : content.folders)
+      if (taken->folders.insert(sub.first).second) reserved.push_back(sub.first);
+  }
+  auto unreserve = [&] {
+    for (const std::string& name : reserved) taken->folders.erase(name);
+  };
+  if (content.files.empty()) {
+    unreserve();
+    return true;
+  }
+
+  std::string listPath = fresh ? std::string() : FindFileList(targetFolder);
+  if (listPath.empty()) listPath = targetFolder + "/" + filels::kFileName;
+  // The entries in memory, told to the listener once they are in the list.
+  std::string units;
+  std::vector<std::pair<std::string, uint64_t>> listed;
+  units.reserve(std::min(kListChunk, content.files.size() * filels::kEntrySize) + filels::kEntrySize);
+  auto flush = [&] {
+    if (units.empty()) return true;
+    if (!AppendListUnits(listPath, units)) {
+      Refuse(listPath, AddRefusal::kNotWritable);
+      return false;
+    }
+    for (const auto& [name, size] : listed) {
+      SetCurrentFileText(name);
+      if (!suppressSizes_) ReportSize(size);
+    }
+    units.clear();
+    listed.clear();
+    return true;
+  };
+  bool ok = true;
+  std::string source = sourceFolder + "/";
+  const size_t stem = source.size();
   for (const auto& [sourceName, size] : content.files) {
     if (stop_) {
       ok = false;
       break;
     }
     if (mode_ == kModeMp3 && !IsMp3Name(sourceName)) continue;
-    std::string source = sourceFolder + "/" + sourceName;
+    source.resize(stem);
+    source += sourceName;
     if (sourceName.find('\\') != std::string::npos) {
       Refuse(source, AddRefusal::kBackslash);
       continue;
@@ -424,18 +584,21 @@ bool CFileManager::AddFolderFiles(const std::string& sourceFolder, const std::st
       Refuse(source, AddRefusal::kTooLargeForCd);
       continue;
     }
-    const std::string name = DiscNameFor(source, sourceName, false, &taken);
+    std::string name = DiscNameFor(source, sourceName, false, taken);
     if (name.empty()) continue;  // listed there already
-    std::string units = EncodeFileListEntry({source, name});
-    if (units.empty() || std::fwrite(units.data(), 1, units.size(), list) != units.size()) {
+    if (!AppendFileListUnits(source, name, &units)) {
       Refuse(source, AddRefusal::kNotWritable);
       ok = false;
       break;
     }
-    SetCurrentFileText(name);
-    if (!suppressSizes_) ReportSize(size);
+    listed.emplace_back(std::move(name), size);
+    if (units.size() >= kListChunk && !flush()) {
+      ok = false;
+      break;
+    }
   }
-  if (std::fclose(list) != 0) ok = false;
+  if (!flush()) ok = false;
+  unreserve();
   return ok;
 }
 

@@ -115,10 +115,6 @@ class CFileManager {
                const std::string& stagingFolder, const std::string& discName = "");
   bool AddFolderTree(ProjectTree* tree, TreeItem parent, const std::string& sourceFolder,
                      const std::string& targetFolder);
-  // Lists the folder's files; `subfolders` gets the folders the same
-  // reading of the source found.
-  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder,
-                      std::vector<std::string>* subfolders);
   bool AddFile(const std::string& sourcePath, const std::string& stagingFolder,
                const std::string& discName);
   bool AddImportedEntry(const std::string& stagingFolder, const std::string& descriptor);
@@ -173,9 +169,26 @@ class CFileManager {
   // numbered; Renamed is told of a change. "" for a file whose source is
   // listed there already. `taken` then holds the name.
   std::string DiscNameFor(const std::string& source, const std::string& name, bool isFolder, TakenNames* taken);
-  bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source,
+  // A folder of the source as the reading of its parent found it.
+  struct Subfolder {
+    std::string name;
+    bool link = false;  // a symbolic link: where it leads is looked up
+  };
+  // Reads the source folders of a walk ahead of it, on a thread of its own.
+  class ReadAhead;
+  // Makes the staging folder of one source folder and lists the source's
+  // files there, the list written whole rather than entry by entry. The
+  // source comes from `ahead` when it has it. `subfolders` gets the folders
+  // the same reading found, `taken` the names now in the staging folder
+  // (kept only when every path is kept).
+  bool AddFolderFiles(const std::string& sourceFolder, const std::string& targetFolder, ReadAhead* ahead,
+                      std::vector<Subfolder>* subfolders, TakenNames* taken);
+  // Appends `units` (whole list entries) to a list file; a failure leaves the
+  // list as it was.
+  bool AppendListUnits(const std::string& listPath, const std::string& units);
+  bool AddFolderWalk(ProjectTree* tree, TreeItem parent, const std::string& source, const std::string& real,
                      const std::string& targetFolder, const std::string& stagingReal,
-                     std::set<std::string>* onPath);
+                     std::set<std::string>* onPath, ReadAhead* ahead);
 
   std::atomic<bool> stop_{false};
   std::string currentItemPath_;

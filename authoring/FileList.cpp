@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <cstdlib>
 #include "OutputFile.h"
@@ -33,23 +34,38 @@ std::string FindFileList(const std::string& folder) {
   return found;
 }
 
-std::string EncodeFileListEntry(const FileListEntry& entry) {
-  if (entry.discName.size() >= filels::kFieldSize) return {};
-  std::string units(filels::kEntrySize, '\0');
-  std::memcpy(&units[filels::kFieldSize], entry.discName.data(), entry.discName.size());
-  if (entry.sourcePath.size() < filels::kFieldSize) {
-    std::memcpy(&units[0], entry.sourcePath.data(), entry.sourcePath.size());
-    return units;
+bool AppendFileListUnits(std::string_view sourcePath, std::string_view discName, std::string* units) {
+  if (discName.size() >= filels::kFieldSize) return false;
+  const size_t at = units->size();
+  const bool longPath = sourcePath.size() >= filels::kFieldSize;
+  const size_t blocks = longPath ? (sourcePath.size() + filels::kEntrySize - 1) / filels::kEntrySize : 0;
+  units->resize(at + (1 + blocks) * filels::kEntrySize, '\0');
+  char* entry = &(*units)[at];
+  std::memcpy(entry + filels::kFieldSize, discName.data(), discName.size());
+  if (!longPath) {
+    std::memcpy(entry, sourcePath.data(), sourcePath.size());
+    return true;
   }
-  std::string mark = filels::kLongPathMark + std::to_string(entry.sourcePath.size());
-  std::memcpy(&units[0], mark.data(), mark.size());
-  size_t blocks = (entry.sourcePath.size() + filels::kEntrySize - 1) / filels::kEntrySize;
-  std::string tail(blocks * filels::kEntrySize, '\0');
-  std::memcpy(&tail[0], entry.sourcePath.data(), entry.sourcePath.size());
-  return units + tail;
+  const std::string mark = filels::kLongPathMark + std::to_string(sourcePath.size());
+  std::memcpy(entry, mark.data(), mark.size());
+  std::memcpy(entry + filels::kEntrySize, sourcePath.data(), sourcePath.size());
+  return true;
 }
 
+std::string EncodeFileListEntry(const FileListEntry& entry) {
+  std::string units;
+  AppendFileListUnits(entry.sourcePath, entry.discName, &units);
+  return units;
+}
+
+namespace {
+std::atomic<uint64_t> listsOpenedForReading{0};
+}  // namespace
+
+uint64_t FileListsOpenedForReading() { return listsOpenedForReading.load(); }
+
 FileListReader::FileListReader(const std::string& path) : path_(path) {
+  ++listsOpenedForReading;
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) error_ = "cannot open " + path;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace filels {
@@ -34,6 +35,13 @@ std::string FindFileList(const std::string& folder);
 // The 520-byte units of one entry. Fails (empty result) for a disc name that
 // does not fit its field.
 std::string EncodeFileListEntry(const FileListEntry& entry);
+// The same units appended to `units`, for lists built in memory and
+// written whole. False (nothing appended) where EncodeFileListEntry fails.
+bool AppendFileListUnits(std::string_view sourcePath, std::string_view discName, std::string* units);
+
+// How many list files this process has opened for reading: the tests see
+// through it that an addition does not read back what it has just written.
+uint64_t FileListsOpenedForReading();
 
 // Reads a list file entry by entry, without holding the whole list.
 class FileListReader {

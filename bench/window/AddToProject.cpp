@@ -4,6 +4,7 @@
 // to REPORT as well when named.
 //
 //   varnex_window_bench FOLDER [REPORT]
+//   VARNEX_BENCH_SAVE=FILE varnex_window_bench ...   # saves the project afterwards
 
 #include <sys/resource.h>
 
@@ -32,6 +33,10 @@ int main(int argc, char** argv) {
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   std::printf("files %d  seconds %.3f  peak-MiB %.1f\n", window.FileCount(), seconds, usage.ru_maxrss / 1024.0);
+  // VARNEX_BENCH_SAVE=FILE: the project saved after the addition, to hold
+  // what one build of the window makes against another's.
+  const QString save = qEnvironmentVariable("VARNEX_BENCH_SAVE");
+  if (!save.isEmpty() && !window.SaveProject(save)) return 1;
   if (argc == 3) {
     FILE* report = std::fopen(argv[2], "w");
     if (!report) return 1;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -122,6 +125,148 @@ TEST(FileManager, NeverAddsTheProjectIntoItselfNorFollowsLinkLoops) {
   EXPECT_TRUE(std::filesystem::exists(p.staging / "tree/sub"));
   EXPECT_FALSE(std::filesystem::exists(p.staging / "tree/sub/back"));
   EXPECT_EQ(p.listener.refused.size(), 2u);  // the project folder, then the loop
+}
+
+TEST(FileManager, LinksAreFollowedToTheirRealFoldersButNeverIntoTheProject) {
+  Project p;
+  p.sources.Write("tree/sub/f.txt", "f");
+  p.sources.Write("tree/sub/deeper/g.txt", "gg");
+  namespace fs = std::filesystem;
+  fs::create_directory_symlink(p.sources / "tree/sub", p.sources / "tree/alias");  // beside it: followed
+  fs::create_directory_symlink(p.sources / "tree/sub", p.sources / "tree/sub/deeper/up");  // a loop
+  fs::create_directory_symlink(p.staging.path(), p.sources / "tree/project");
+  p.staging.Mkdir("inner");
+  fs::create_directory_symlink(p.staging / "inner", p.sources / "tree/sub/into");
+  // Reached through a link itself, the tree is still known by its real folders.
+  fs::create_directory_symlink(p.sources / "tree", p.sources / "way");
+  ASSERT_FALSE(p.manager.AddPath(nullptr, nullptr, p.sources / "way", p.staging.path()));
+  ASSERT_EQ(p.List("way/alias").size(), 1u);
+  EXPECT_EQ(p.List("way/alias")[0].sourcePath, p.sources / "way/alias/f.txt");
+  EXPECT_EQ(p.List("way/alias/deeper").size(), 1u);
+  EXPECT_FALSE(fs::exists(p.staging / "way/sub/deeper/up"));
+  EXPECT_FALSE(fs::exists(p.staging / "way/project"));
+  EXPECT_FALSE(fs::exists(p.staging / "way/sub/into"));
+  EXPECT_EQ(p.listener.total(), 6u);
+  // The loop and the way into the project, below each way to them; a link
+  // to the project's own root is passed over.
+  EXPECT_EQ(p.listener.refused,
+            (std::vector<std::string>{p.sources / "way/alias/deeper/up", p.sources / "way/alias/into",
+                                      p.sources / "way/sub/deeper/up", p.sources / "way/sub/into"}));
+}
+
+TEST(FileManager, AddingAFolderTreeReadsNoListBack) {
+  for (bool keep : {false, true}) {  // as the window adds, and as the command line does
+    Project p;
+    p.manager.SetKeepEveryPath(keep);
+    for (int d = 0; d < 3; ++d)
+      for (int f = 0; f < 5; ++f) p.sources.Write("tree/d" + std::to_string(d) + "/f" + std::to_string(f), "x");
+    p.sources.Write("tree/top.txt", "top");
+    const uint64_t before = FileListsOpenedForReading();
+    ASSERT_TRUE(p.manager.AddPath(&p.tree, p.tree.Root(), p.sources / "tree", p.staging.path()));
+    EXPECT_EQ(FileListsOpenedForReading() - before, 0u) << "every path kept: " << keep;
+    EXPECT_EQ(p.List("tree/d2").size(), 5u);
+    EXPECT_EQ(p.List("tree").size(), 1u);
+    EXPECT_EQ(p.listener.total(), 18u);
+    EXPECT_EQ(p.tree.Children(p.tree.Find(p.tree.Root(), "tree")).size(), 3u);
+  }
+}
+
+TEST(FileManager, AWalkPassesOverTheProjectAndOddFoldersAndAddsAllElse) {
+  ScratchFolder sources;
+  // The project lives inside the tree being added, between folders that are added.
+  const std::string staging = sources.Mkdir("top/b-project");
+  CFileManager manager;
+  Recorder listener;
+  PlainProjectTree tree;
+  manager.SetStagingRoot(staging);
+  manager.SetListener(&listener);
+  sources.Write("top/a/1/f.txt", "1");
+  sources.Write("top/a/2/f.txt", "22");
+  sources.Write("top/back\\slash/x/f.txt", "333");
+  sources.Write("top/c/f.txt", "4444");
+  sources.Write("top/c/d/e/f.txt", "55555");
+  ASSERT_TRUE(manager.AddPath(&tree, tree.Root(), sources / "top", staging));
+  EXPECT_EQ(listener.total(), 12u);
+  for (const char* folder : {"top/a/1", "top/a/2", "top/c", "top/c/d/e"}) {
+    std::vector<FileListEntry> entries;
+    ReadFileList(staging + "/" + folder, &entries);
+    EXPECT_EQ(entries.size(), 1u) << folder;
+  }
+  EXPECT_FALSE(std::filesystem::exists(staging + "/top/b-project"));
+  EXPECT_EQ(listener.refused, std::vector<std::string>{sources / "top/back\\slash"});
+  TreeItem top = tree.Find(tree.Root(), "top");
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(tree.Children(top).size(), 2u);
+}
+
+TEST(FileManager, AWalkStoppedWhileFoldersAreReadAheadEnds) {
+  // Stops at the first file it lists, with far more folders read ahead than taken.
+  class Stopper : public FileManagerListener {
+   public:
+    void CurrentFileChanged(const std::string&) override {
+      ++files;
+      manager->Stop();
+    }
+    CFileManager* manager = nullptr;
+    int files = 0;
+  };
+  ScratchFolder sources, staging;
+  for (int i = 0; i < 150; ++i) sources.Write("many/d" + std::to_string(1000 + i) + "/f", "x");
+  CFileManager manager;
+  Stopper stopper;
+  stopper.manager = &manager;
+  manager.SetStagingRoot(staging.path());
+  manager.SetListener(&stopper);
+  EXPECT_FALSE(manager.AddPath(nullptr, nullptr, sources / "many", staging.path()));
+  EXPECT_EQ(stopper.files, 1);
+  EXPECT_FALSE(std::filesystem::exists(staging / "many/d1001"));
+}
+
+TEST(FileManager, KeptPathsNumberAFolderMeetingAListedFile) {
+  Project p;
+  p.manager.SetKeepEveryPath(true);
+  p.sources.Write("one/pack/x", "1");
+  p.sources.Write("one/pack/sub/a.txt", "a");
+  p.sources.Write("two/pack/x/inner.txt", "22");
+  p.sources.Write("two/pack/sub/a.txt", "b");
+  p.sources.Write("two/pack/y", "3");
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources / "one/pack", p.staging.path()));
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources / "two/pack", p.staging.path()));
+  auto pack = p.List("pack");
+  ASSERT_EQ(pack.size(), 2u);
+  EXPECT_EQ(pack[0].discName, "x");
+  EXPECT_EQ(pack[1].discName, "y");
+  ASSERT_EQ(p.List("pack/x~1").size(), 1u);  // the folder, beside the file of its name
+  auto sub = p.List("pack/sub");             // folders of one name merge
+  ASSERT_EQ(sub.size(), 2u);
+  EXPECT_EQ(sub[1].discName, "a~1.txt");
+}
+
+TEST(FileManager, AListThatCannotBeWrittenStaysWholeAndCountsNothing) {
+  Project p;
+  p.manager.SetKeepEveryPath(true);  // the second folder goes into the first one's list
+  p.sources.Write("one/pack/a.txt", "a");
+  for (int i = 0; i < 40; ++i) p.sources.Write("two/pack/f" + std::to_string(i) + ".txt", "xx");
+  ASSERT_TRUE(p.manager.AddPath(nullptr, nullptr, p.sources / "one/pack", p.staging.path()));
+  ASSERT_EQ(p.listener.total(), 1u);
+  // The list may grow by three and a half entries: the disc is full.
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = filels::kEntrySize * 4 + filels::kEntrySize / 2;
+  auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool added = p.manager.AddPath(nullptr, nullptr, p.sources / "two/pack", p.staging.path());
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, handler);
+  EXPECT_FALSE(added);
+  EXPECT_FALSE(p.listener.refused.empty());
+  std::vector<FileListEntry> entries;
+  std::string error;
+  EXPECT_TRUE(ReadFileList(p.staging / "pack", &entries, &error)) << error;
+  // What the totals show is what the list holds.
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(p.listener.total(), 1u + 2u * (entries.size() - 1));
 }
 
 TEST(FileManager, ImportedEntriesShareFoldersWithNewFiles) {
