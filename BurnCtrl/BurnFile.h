@@ -88,7 +88,7 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   void ReadSector(uint8_t* buffer) override;
   void ReadSectors(uint8_t* out, uint32_t count) override;
   void CloseTrack() override;
-  void Release() override { builder_.reset(); }
+  void Release() override;
   std::string CurrentItem() const override;
   // Every data track is laid out with this recording time and volume serial
   // (see TrackImageBuilder::SetBuildStamp).
@@ -111,6 +111,12 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   };
   void SourceUnreadable(const std::string& path) override { NoteUnreadable(path); }
   const Track* FindTrack(int track) const;
+  // Lays out the open data track at startAddress_ into builder_.
+  bool LayOut();
+  // What makes another recorder's layout of the open track this one's; ""
+  // when none is shared.
+  std::string SharedLayoutKey(uint32_t startAddress) const;
+  void LayOutDeferred();
 
   std::string jobPath_, stagingRoot_;
   int discKind_ = 1;
@@ -120,6 +126,15 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   const Track* track_ = nullptr;
   uint32_t length_ = 0;
   std::unique_ptr<TrackImageBuilder> builder_;
+  uint32_t startAddress_ = 0;  // of builder_'s layout
+  bool served_ = false;        // sectors of builder_ were read
+  // The open track's length came from another recorder's layout; its own
+  // is made at the first read.
+  bool deferred_ = false;
+  // A layout closed unread, kept for the next opening of its track.
+  std::unique_ptr<TrackImageBuilder> kept_;
+  const Track* keptFor_ = nullptr;
+  uint32_t keptStart_ = 0;
   eltorito::BootOptions boot_;
   time_t stampTime_ = 0;
   uint32_t stampSerial_ = 0;
