@@ -111,7 +111,11 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
     sectorsPerWrite_ = 16;
   else
     sectorsPerWrite_ = 32;
-  if (!buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_)) return false;
+  // Several recorders write from the run's cache or its shared reader; the
+  // ring of the one-recorder path would only be zeroed and dropped.
+  if (!options_.multiRecorder &&
+      !buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_))
+    return false;
   // A volume that begins at the start of an overwritable disc replaces what
   // is there: its head goes out last (kHeadSectors). An appended session
   // becomes visible through the anchor rewritten at its end instead.
