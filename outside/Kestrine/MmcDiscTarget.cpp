@@ -267,9 +267,16 @@ std::vector<uint8_t> MmcDiscTarget::Page05() const {
 
 std::vector<uint16_t> MmcDiscTarget::WriteSpeeds() const {
   int p = model_.profile;
-  if (medium::IsBd(p)) return {53940, 35960, 26970, 17980, 8990};
-  if (medium::IsDvd(p)) return {22160, 16620, 11080, 8310, 5540, 3324, 1385};
-  return {8448, 7040, 5632, 4224, 2816, 1408, 704};
+  std::vector<uint16_t> all = medium::IsBd(p)    ? std::vector<uint16_t>{53940, 35960, 26970, 17980, 8990}
+                              : medium::IsDvd(p) ? std::vector<uint16_t>{22160, 16620, 11080, 8310, 5540, 3324, 1385}
+                                                 : std::vector<uint16_t>{8448, 7040, 5632, 4224, 2816, 1408, 704};
+  // A paced recorder offers no speed beyond its pace, and its pace itself.
+  const uint32_t pace = PacedWriteSpeed();
+  if (pace == 0) return all;
+  std::vector<uint16_t> speeds = {uint16_t(std::min<uint32_t>(pace, 0xFFFE))};
+  for (uint16_t s : all)
+    if (s < speeds.front()) speeds.push_back(s);
+  return speeds;
 }
 
 std::vector<uint8_t> MmcDiscTarget::Page2A() const {

@@ -106,6 +106,9 @@ class MmcDiscTarget : public ScsiTransport {
   // The write speed the host asked for (SET CD SPEED), in kB/s; 0xFFFF: the
   // fastest the drive can.
   uint16_t HostWriteSpeed() const { return writeSpeed_; }
+  // The speed the recorder writes at whatever it is asked, in kB/s; 0: as
+  // fast as each speed it lists. The speeds it offers stop there.
+  virtual uint32_t PacedWriteSpeed() const { return 0; }
 
   DiscModel model_;
 

@@ -517,6 +517,14 @@ void VirtualRecorder::SetPace() {
   if (pacer_.Rate() != rate) pacer_.SetRate(rate);
 }
 
+// In the units the speed lists use: 1x is 176 kB/s on CD, 1,385 on DVD and
+// 4,495 on BD.
+uint32_t VirtualRecorder::PacedWriteSpeed() const {
+  const int p = model_.profile;
+  const uint32_t one = medium::IsBd(p) ? 4495 : medium::IsDvd(p) ? 1385 : 176;
+  return uint32_t(std::max(0, faults_.speed)) * one;
+}
+
 bool VirtualRecorder::PaceWrite(ScsiCommand& c) {
   const bool ten = c.opcode() == 0x2A;
   const uint32_t count = ten ? uint32_t(c.cdb[7]) << 8 | c.cdb[8]

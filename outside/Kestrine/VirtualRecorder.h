@@ -140,6 +140,7 @@ class VirtualRecorder : public MmcDiscTarget {
   // underrun that spoiled the track).
   bool PaceWrite(ScsiCommand& c);
   void SetPace();
+  uint32_t PacedWriteSpeed() const override;
   // Hands every 2048-byte sector of [start, start + count) that the sector
   // file holds to `put`; false as soon as `put` fails.
   bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);
