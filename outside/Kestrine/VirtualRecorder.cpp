@@ -400,6 +400,17 @@ bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t c
   return true;
 }
 
+bool VirtualRecorder::WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) {
+  if (SlotSize() != 2352) return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);
+  if (lba < 0 || sectorFd_ < 0) return false;
+  const VirtualFaults& f = faults_;
+  if (f.corruptAt > 0 && f.corruptAt - f.corruptSeen <= int64_t(count))
+    return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);  // sector by sector, one of them spoiled
+  if (f.corruptAt > 0) faults_.corruptSeen += count;
+  dirty_ = true;
+  return safefile::PwriteAll(sectorFd_, raw, size_t(count) * 2352, off_t(lba) * 2352);
+}
+
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
 
 void VirtualRecorder::StoreErased() {

@@ -112,6 +112,7 @@ class VirtualRecorder : public MmcDiscTarget {
   bool ReadStoredRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
   bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
+  bool WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) override;
   bool FlushStore() override;
   void ModelChanged() override;
   bool Intercept(ScsiCommand& cmd) override;
