@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -63,16 +64,43 @@ std::condition_variable gLaidOutCv;
 std::map<std::string, LaidOut> gLaidOut;
 std::pair<time_t, uint32_t> gLaidOutStamp{0, 0};
 
-bool AppendFile(const std::string& path, std::string* to) {
+// Two independent 64-bit hashes of everything a layout reads: equal for
+// copies of one job, different for any two that are not, without holding a
+// tree's descriptors in memory for each recorder.
+struct Digest {
+  uint64_t a = 14695981039346656037ull, b = 0x243F6A8885A308D3ull;
+  void Add(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) {
+      a = (a ^ p[i]) * 1099511628211ull;
+      b = (b + p[i] + 1) * 0x9E3779B97F4A7C15ull;
+      b ^= b >> 29;
+    }
+  }
+  void Add(const std::string& text) {
+    const uint64_t size = text.size();
+    Add(&size, sizeof size);
+    Add(text.data(), text.size());
+  }
+};
+
+bool AddFile(const std::string& path, Digest* to) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  *to += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  char chunk[1 << 16];
+  uint64_t total = 0;
+  while (in) {
+    in.read(chunk, sizeof chunk);
+    to->Add(chunk, size_t(in.gcount()));
+    total += uint64_t(in.gcount());
+  }
+  to->Add(&total, sizeof total);
   return !in.bad();
 }
 
 // Everything of the staging tree a layout reads, in a fixed order; false when
-// some of it cannot be read (such a tree is laid out by each recorder).
-bool AppendTree(const std::string& root, std::string* to) {
+// some of it cannot be read.
+bool AddTree(const std::string& root, Digest* to) {
   std::error_code ec;
   std::vector<std::filesystem::path> entries;
   for (auto it = std::filesystem::recursive_directory_iterator(root, ec); !ec && it != decltype(it)();
@@ -81,15 +109,13 @@ bool AppendTree(const std::string& root, std::string* to) {
   if (ec) return false;
   std::sort(entries.begin(), entries.end());
   for (const std::filesystem::path& e : entries) {
-    const std::string rel = e.lexically_relative(root).string();
-    *to += '\0' + std::to_string(rel.size()) + ':' + rel;
+    to->Add(e.lexically_relative(root).string());
     if (std::filesystem::is_symlink(e, ec) || !std::filesystem::is_regular_file(e, ec)) {
-      *to += std::filesystem::is_directory(e, ec) ? 'd' : 'o';
+      to->Add(std::filesystem::is_directory(e, ec) ? "d" : "o");
       continue;
     }
-    std::string body;
-    if (!AppendFile(e.string(), &body)) return false;
-    *to += 'f' + std::to_string(body.size()) + ':' + body;
+    to->Add("f");
+    if (!AddFile(e.string(), to)) return false;
   }
   return true;
 }
@@ -212,8 +238,11 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   kept.reset();
   served_ = false;
   startAddress_ = startAddress;
-  const std::string key = SharedLayoutKey(startAddress);
-  if (key.empty()) return LayOut();
+  content_ = TrackContent(startAddress);
+  // Only copies of one job share a layout: a stamp of their own and nothing
+  // that is laid out per copy.
+  if (stampTime_ == 0 || boot_.Any() || !contentKnown_) return LayOut();
+  const std::string key = std::to_string(content_.first) + ' ' + std::to_string(content_.second);
   {
     std::unique_lock<std::mutex> hold(gLaidOutLock);
     if (gLaidOutStamp != std::make_pair(stampTime_, stampSerial_)) {
@@ -253,15 +282,21 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   return built;
 }
 
-std::string BurnFileProject::SharedLayoutKey(uint32_t startAddress) const {
-  // Only copies of one job share: a stamp of their own and nothing that is
-  // laid out per copy.
-  if (stampTime_ == 0 || boot_.Any()) return "";
-  std::string key = std::to_string(discKind_) + ' ' + std::to_string(startAddress) + ' ' + std::to_string(stampTime_) +
-                    ' ' + std::to_string(stampSerial_) + ' ' + std::to_string(session_ ? session_->number : 0) + ' ' +
-                    std::to_string(track_->number) + '\0';
-  if (!AppendFile(jobPath_, &key) || !AppendTree(stagingRoot_, &key)) return "";
-  return key;
+std::pair<uint64_t, uint64_t> BurnFileProject::TrackContent(uint32_t startAddress) {
+  // A lone burn has no other recorder to tell apart from.
+  contentKnown_ = false;
+  if (stampTime_ == 0) return {0, 0};
+  Digest d;
+  d.Add(std::to_string(discKind_) + ' ' + std::to_string(startAddress) + ' ' + std::to_string(stampTime_) + ' ' +
+        std::to_string(stampSerial_) + ' ' + std::to_string(session_ ? session_->number : 0) + ' ' +
+        std::to_string(track_->number) + ' ' + std::to_string(int(boot_.Any())));
+  if (AddFile(jobPath_, &d) && AddTree(stagingRoot_, &d)) {
+    contentKnown_ = true;
+    return {d.a, d.b};
+  }
+  // Unknown: never taken for another recorder's.
+  static std::atomic<uint64_t> unique{0};
+  return {uint64_t(reinterpret_cast<uintptr_t>(this)), ++unique};
 }
 
 bool BurnFileProject::LayOut() {

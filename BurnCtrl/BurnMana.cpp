@@ -678,8 +678,8 @@ void BurnMana::RunCachePath() {
 // shared ring, read once from one source for every recorder of the round.
 void BurnMana::RunSharedPath(SharedReader& shared) {
   BurnFile* src = source_;
-  const SharedReader::Key key{session_, track_, discKind_, source_->GetTrackKind(), nextWriteAddress_,
-                              trackLength_, sectorSize_};
+  const SharedReader::Key key{session_,     track_,       discKind_, source_->GetTrackKind(), nextWriteAddress_,
+                              trackLength_, sectorSize_, source_->ContentDigest()};
   auto cursor = shared.Join(recorder_->GetDeviceID(), key,
                             {[src](uint8_t* out, uint32_t n) {
                                src->ReadSectors(out, n);

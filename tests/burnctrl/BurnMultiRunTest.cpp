@@ -427,3 +427,44 @@ TEST(BurnMultiRun, WhenTheFeedingRecorderFailsAnotherReadsOnFromItsOwnLayout) {
   EXPECT_EQ(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "other.iso", &st), std::string(big.begin(), big.end()));
   EXPECT_EQ(st, 0);
 }
+
+// Recorders whose projects differ (a session imported from each disc) but
+// come out as long, from the same start: neither is handed the other's
+// bytes.
+TEST(BurnMultiRun, RecordersWithProjectsOfTheirOwnAreNotFedEachOthersBytes) {
+  ScratchFolder dir;
+  const std::vector<uint8_t> mine = PatternBytes(1 << 20, 45), theirs = PatternBytes(1 << 20, 46);
+  StagedProject one({WriteBytes(dir, "one/p.bin", mine)}), two({WriteBytes(dir, "two/p.bin", theirs)});
+  const int feeding = kFirstIndex, other = kFirstIndex + 1;
+  auto first = std::make_shared<FaultyRecorder>(dir / "first.iso", medium::kCdR, 0, feeding);
+  auto second = std::make_shared<FaultyRecorder>(dir / "second.iso", medium::kCdR, 0, other);
+  ASSERT_TRUE(first->CreateBlank());
+  ASSERT_TRUE(second->CreateBlank());
+  // The second begins while the first has its track's start in hand.
+  first->GateWrite(2);
+  second->onWrite = [&](int n) {
+    if (n == 1) first->OpenGate();
+  };
+  ListedDrive<FaultyRecorder> a(first), b(second);
+  BurnMultiRun::Hooks hooks;
+  hooks.checkDisc = [&](int d) {
+    if (d == other) first->WaitAtGate();
+    return int(result::kSuccess);
+  };
+  hooks.reset = [&](int d) {
+    (d == feeding ? first : second)->GiveUpGate();
+    first->OpenGate();
+    ResetBurn(d);
+  };
+  BurnMultiRun run({feeding, other}, 1,
+                   [&](int d) { return WriteCd(d, (d == feeding ? one : two).root(), "OWN", 0, false, false, false); },
+                   hooks);
+  ASSERT_EQ(run.Start(), result::kSuccess);
+  run.Wait();
+  ASSERT_EQ(run.Result(), result::kSuccess);
+  int st = 0;
+  EXPECT_TRUE(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "first.iso", &st) == std::string(mine.begin(), mine.end()));
+  EXPECT_TRUE(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "second.iso", &st) ==
+              std::string(theirs.begin(), theirs.end()))
+      << "the second disc holds its own project";
+}
