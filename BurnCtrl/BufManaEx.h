@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class BufManaEx {
@@ -96,6 +97,8 @@ class SharedReader {
   struct Key {
     int session = 0, track = 0, discKind = 0, kind = 0;
     uint32_t start = 0, length = 0, sectorSize = 0;
+    // The source's own digest of its bytes (BurnFile::ContentDigest).
+    std::pair<uint64_t, uint64_t> content{0, 0};
     bool operator==(const Key&) const = default;
   };
   // Fills `out` with the next `sectors` sectors of a recorder's own source

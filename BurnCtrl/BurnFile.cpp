@@ -6,7 +6,13 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 
 #include "ByteFields.h"
 #include "CDevCmdROM.h"
@@ -44,6 +50,75 @@ struct Reader {
   bool Read(void* out, size_t n) { return std::fread(out, 1, n, f) == n; }
   bool Skip(uint64_t n) { return n <= size && std::fseek(f, long(n), SEEK_CUR) == 0; }
 };
+
+// The data tracks the recorders of one run have laid out: a job's copies
+// carry one recording time and serial, so the same job, staging tree and
+// start give the same track on every recorder. One of them lays it out; the
+// others wait for its length instead of doing the same work beside it.
+struct LaidOut {
+  enum State { kBuilding, kDone } state = kBuilding;
+  uint32_t length = 0;
+};
+std::mutex gLaidOutLock;
+std::condition_variable gLaidOutCv;
+std::map<std::string, LaidOut> gLaidOut;
+std::pair<time_t, uint32_t> gLaidOutStamp{0, 0};
+
+// Two independent 64-bit hashes of everything a layout reads: equal for
+// copies of one job, different for any two that are not, without holding a
+// tree's descriptors in memory for each recorder.
+struct Digest {
+  uint64_t a = 14695981039346656037ull, b = 0x243F6A8885A308D3ull;
+  void Add(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) {
+      a = (a ^ p[i]) * 1099511628211ull;
+      b = (b + p[i] + 1) * 0x9E3779B97F4A7C15ull;
+      b ^= b >> 29;
+    }
+  }
+  void Add(const std::string& text) {
+    const uint64_t size = text.size();
+    Add(&size, sizeof size);
+    Add(text.data(), text.size());
+  }
+};
+
+bool AddFile(const std::string& path, Digest* to) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  char chunk[1 << 16];
+  uint64_t total = 0;
+  while (in) {
+    in.read(chunk, sizeof chunk);
+    to->Add(chunk, size_t(in.gcount()));
+    total += uint64_t(in.gcount());
+  }
+  to->Add(&total, sizeof total);
+  return !in.bad();
+}
+
+// Everything of the staging tree a layout reads, in a fixed order; false when
+// some of it cannot be read.
+bool AddTree(const std::string& root, Digest* to) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> entries;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec); !ec && it != decltype(it)();
+       it.increment(ec))
+    entries.push_back(it->path());
+  if (ec) return false;
+  std::sort(entries.begin(), entries.end());
+  for (const std::filesystem::path& e : entries) {
+    to->Add(e.lexically_relative(root).string());
+    if (std::filesystem::is_symlink(e, ec) || !std::filesystem::is_regular_file(e, ec)) {
+      to->Add(std::filesystem::is_directory(e, ec) ? "d" : "o");
+      continue;
+    }
+    to->Add("f");
+    if (!AddFile(e.string(), to)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -127,6 +202,7 @@ const BurnFileProject::Track* BurnFileProject::FindTrack(int track) const {
 
 bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   builder_.reset();
+  deferred_ = false;
   length_ = 0;
   track_ = FindTrack(track);
   if (!track_) {
@@ -149,11 +225,86 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
     eltorito::CheckBootOptions(boot_, true, false, &lastError_);
     return false;
   }
+  // The layout the fit check made is the one burnt, when nothing of it was
+  // read and it starts where the burn does: laid out once, not twice, and
+  // the length checked is the length written.
+  std::unique_ptr<TrackImageBuilder> kept = std::move(kept_);
+  if (kept && keptFor_ == track_ && keptStart_ == startAddress) {
+    builder_ = std::move(kept);
+    served_ = false;
+    length_ = builder_->GetTrackLength();
+    return true;
+  }
+  kept.reset();
+  served_ = false;
+  startAddress_ = startAddress;
+  content_ = TrackContent(startAddress);
+  // Only copies of one job share a layout: a stamp of their own and nothing
+  // that is laid out per copy.
+  if (stampTime_ == 0 || boot_.Any() || !contentKnown_) return LayOut();
+  const std::string key = std::to_string(content_.first) + ' ' + std::to_string(content_.second);
+  {
+    std::unique_lock<std::mutex> hold(gLaidOutLock);
+    if (gLaidOutStamp != std::make_pair(stampTime_, stampSerial_)) {
+      gLaidOut.clear();  // an earlier run's
+      gLaidOutStamp = {stampTime_, stampSerial_};
+    }
+    for (;;) {
+      auto it = gLaidOut.find(key);
+      if (it == gLaidOut.end()) break;
+      if (it->second.state == LaidOut::kDone) {
+        // Laid out by another recorder: this one only if it has to be read.
+        length_ = it->second.length;
+        deferred_ = true;
+        return true;
+      }
+      gLaidOutCv.wait(hold);
+    }
+    gLaidOut[key];  // this recorder lays it out; the others wait for it
+  }
+  // However the layout ends (a failure, an exception) the others stop
+  // waiting; one that failed leaves them to try their own.
+  bool built = false;
+  struct Tell {
+    const std::string& key;
+    const bool& built;
+    const BurnFileProject& self;
+    ~Tell() {
+      std::lock_guard<std::mutex> hold(gLaidOutLock);
+      if (built && gLaidOutStamp == std::make_pair(self.stampTime_, self.stampSerial_))
+        gLaidOut[key] = LaidOut{LaidOut::kDone, self.length_};
+      else
+        gLaidOut.erase(key);
+      gLaidOutCv.notify_all();
+    }
+  } tell{key, built, *this};
+  built = LayOut();
+  return built;
+}
+
+std::pair<uint64_t, uint64_t> BurnFileProject::TrackContent(uint32_t startAddress) {
+  // A lone burn has no other recorder to tell apart from.
+  contentKnown_ = false;
+  if (stampTime_ == 0) return {0, 0};
+  Digest d;
+  d.Add(std::to_string(discKind_) + ' ' + std::to_string(startAddress) + ' ' + std::to_string(stampTime_) + ' ' +
+        std::to_string(stampSerial_) + ' ' + std::to_string(session_ ? session_->number : 0) + ' ' +
+        std::to_string(track_->number) + ' ' + std::to_string(int(boot_.Any())));
+  if (AddFile(jobPath_, &d) && AddTree(stagingRoot_, &d)) {
+    contentKnown_ = true;
+    return {d.a, d.b};
+  }
+  // Unknown: never taken for another recorder's.
+  static std::atomic<uint64_t> unique{0};
+  return {uint64_t(reinterpret_cast<uintptr_t>(this)), ++unique};
+}
+
+bool BurnFileProject::LayOut() {
   builder_ = MakeDataTrackLayout(discKind_ == 1 ? DataTrackFormat::kIso9660 : DataTrackFormat::kUdf);
   if (auto* iso = dynamic_cast<CDataFile*>(builder_.get()); iso && boot_.Any()) iso->SetBoot(boot_);
   builder_->SetSourceListener(this);
   builder_->SetBuildStamp(stampTime_, stampSerial_);
-  const bool built = builder_->BuildTrack(jobPath_, stagingRoot_, startAddress);
+  const bool built = builder_->BuildTrack(jobPath_, stagingRoot_, startAddress_);
   // A file that could not be opened for the layout is missing from the disc.
   for (const std::string& path : builder_->SkippedSources()) NoteUnreadable(path);
   if (!built) {
@@ -165,9 +316,26 @@ bool BurnFileProject::OpenTrack(int track, uint32_t startAddress) {
   return true;
 }
 
+// The first read of a track another recorder laid out: this source is read
+// after all (the recorder that fed the others has left), so it lays the
+// track out now. A track that no longer comes out as long as the one being
+// written (its files changed meanwhile) cannot be served: its sectors go out
+// as zeros and the burn is not passed as a good one.
+void BurnFileProject::LayOutDeferred() {
+  if (!deferred_) return;
+  deferred_ = false;
+  const uint32_t promised = length_;
+  if (LayOut() && length_ == promised) return;
+  builder_.reset();
+  length_ = promised;
+  NoteUnreadable(stagingRoot_);
+}
+
 int BurnFileProject::GetTrackKind() const { return track_ ? track_->kind : 0; }
 
 void BurnFileProject::ReadSector(uint8_t* buffer) {
+  served_ = true;
+  LayOutDeferred();
   if (builder_) {
     builder_->GetSectorData(buffer, 2048);
   } else if (track_ && track_->kind == kAudio) {
@@ -180,6 +348,8 @@ void BurnFileProject::ReadSector(uint8_t* buffer) {
 }
 
 void BurnFileProject::ReadSectors(uint8_t* out, uint32_t count) {
+  served_ = true;
+  LayOutDeferred();
   if (builder_)
     builder_->GetSectors(out, count);  // runs of file data come straight from the files
   else
@@ -188,7 +358,22 @@ void BurnFileProject::ReadSectors(uint8_t* out, uint32_t count) {
 
 void BurnFileProject::CloseTrack() {
   BurnFile::CloseTrack();
-  builder_.reset();  // removes the layout's temporary files
+  // A layout nothing was read from is kept for the next opening of the same
+  // track; any other goes with its temporary files.
+  kept_.reset();
+  deferred_ = false;
+  if (builder_ && !served_) {
+    kept_ = std::move(builder_);
+    keptFor_ = track_;
+    keptStart_ = startAddress_;
+  }
+  builder_.reset();
+}
+
+void BurnFileProject::Release() {
+  deferred_ = false;
+  builder_.reset();
+  kept_.reset();
 }
 
 std::string BurnFileProject::CurrentItem() const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "authoring/TrackImageBuilder.h"
@@ -46,6 +47,10 @@ class BurnFile {
   virtual void CloseSession() {}
   // What is being read, for the progress text (asked by the reading thread).
   virtual std::string CurrentItem() const = 0;
+  // What tells the open track's bytes from another source's of the same
+  // length and start, where the length does not (a data track laid out from
+  // a staging tree of its own); {0, 0} when the job alone says it.
+  virtual std::pair<uint64_t, uint64_t> ContentDigest() const { return {0, 0}; }
   // A DL disc appended to: layer-0 capacity and the last recorded track's
   // size minus one.
   void SetLayerValues(uint32_t layer0, uint32_t lastTrack) { layer0_ = layer0, lastTrackValue_ = lastTrack; }
@@ -88,8 +93,11 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   void ReadSector(uint8_t* buffer) override;
   void ReadSectors(uint8_t* out, uint32_t count) override;
   void CloseTrack() override;
-  void Release() override { builder_.reset(); }
+  void Release() override;
   std::string CurrentItem() const override;
+  std::pair<uint64_t, uint64_t> ContentDigest() const override {
+    return track_ && track_->kind != kAudio ? content_ : std::pair<uint64_t, uint64_t>{0, 0};
+  }
   // Every data track is laid out with this recording time and volume serial
   // (see TrackImageBuilder::SetBuildStamp).
   void SetBuildStamp(time_t when, uint32_t serial) {
@@ -111,6 +119,13 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   };
   void SourceUnreadable(const std::string& path) override { NoteUnreadable(path); }
   const Track* FindTrack(int track) const;
+  // Lays out the open data track at startAddress_ into builder_.
+  bool LayOut();
+  // A digest of all the open data track is laid out from (job, staging
+  // tree, start, stamp), in a job of several recorders; contentKnown_ false
+  // when it could not be read (the value then matches no other source's).
+  std::pair<uint64_t, uint64_t> TrackContent(uint32_t startAddress);
+  void LayOutDeferred();
 
   std::string jobPath_, stagingRoot_;
   int discKind_ = 1;
@@ -120,6 +135,17 @@ class BurnFileProject : public BurnFile, private TrackSourceListener {
   const Track* track_ = nullptr;
   uint32_t length_ = 0;
   std::unique_ptr<TrackImageBuilder> builder_;
+  uint32_t startAddress_ = 0;  // of builder_'s layout
+  bool served_ = false;        // sectors of builder_ were read
+  // The open track's length came from another recorder's layout; its own
+  // is made at the first read.
+  bool deferred_ = false;
+  std::pair<uint64_t, uint64_t> content_{0, 0};
+  bool contentKnown_ = false;
+  // A layout closed unread, kept for the next opening of its track.
+  std::unique_ptr<TrackImageBuilder> kept_;
+  const Track* keptFor_ = nullptr;
+  uint32_t keptStart_ = 0;
   eltorito::BootOptions boot_;
   time_t stampTime_ = 0;
   uint32_t stampSerial_ = 0;

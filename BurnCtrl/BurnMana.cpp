@@ -111,7 +111,11 @@ bool BurnMana::PrepareProjectTrack(int session, int track, int discKind, uint32_
     sectorsPerWrite_ = 16;
   else
     sectorsPerWrite_ = 32;
-  if (!buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_)) return false;
+  // Several recorders write from the run's cache or its shared reader; the
+  // ring of the one-recorder path would only be zeroed and dropped.
+  if (!options_.multiRecorder &&
+      !buffer_.Init(uint64_t(sectorSize_) * kBufferSectors, uint64_t(trackLength_) * sectorSize_))
+    return false;
   // A volume that begins at the start of an overwritable disc replaces what
   // is there: its head goes out last (kHeadSectors). An appended session
   // becomes visible through the anchor rewritten at its end instead.
@@ -674,8 +678,8 @@ void BurnMana::RunCachePath() {
 // shared ring, read once from one source for every recorder of the round.
 void BurnMana::RunSharedPath(SharedReader& shared) {
   BurnFile* src = source_;
-  const SharedReader::Key key{session_, track_, discKind_, source_->GetTrackKind(), nextWriteAddress_,
-                              trackLength_, sectorSize_};
+  const SharedReader::Key key{session_,     track_,       discKind_, source_->GetTrackKind(), nextWriteAddress_,
+                              trackLength_, sectorSize_, source_->ContentDigest()};
   auto cursor = shared.Join(recorder_->GetDeviceID(), key,
                             {[src](uint8_t* out, uint32_t n) {
                                src->ReadSectors(out, n);

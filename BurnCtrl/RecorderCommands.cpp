@@ -540,7 +540,9 @@ void ReleaseRecorder(int index) { GiveDriveBack(index); }
 Recorder* FindRecorder(int index) { return FindShared(index).get(); }
 
 int FirstFreeRecorderIndex(int from) {
-  for (int i = from; i < kRemoteFrom; ++i)
+  // Local drives stay below the remote ones; remote drives take theirs.
+  const int end = from >= kRemoteFrom ? kSlots + 1 : kRemoteFrom;
+  for (int i = from; i < end; ++i)
     if (!FindRecorder(i)) return i;
   return -1;
 }

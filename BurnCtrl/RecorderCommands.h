@@ -34,6 +34,8 @@ std::shared_ptr<Recorder> ShareRecorder(int index);
 // claiming thread run inside the claim.
 bool ClaimRecorder(int index);
 void ReleaseRecorder(int index);
+// The first index from `from` that no recorder has, among the local drives
+// (below 26) or, from 26 on, the remote ones; -1 when all are taken.
 int FirstFreeRecorderIndex(int from);
 // "D:" for index 3, "[" for index 0: what the drive labels begin with.
 std::string DriveLabel(int index);

@@ -88,6 +88,9 @@ class CDataFileUDF::SourceReader {
  public:
   SourceReader(const std::string& path, std::vector<uint8_t>* buffer, uint64_t limit)
       : buffer_(buffer), limit_(limit) {
+    // Taken when the layout is first read: of the recorders that lay out one
+    // job, only the one whose source feeds them all ever reads it.
+    if (buffer->size() < kReadAhead) buffer->resize(kReadAhead);
     fd_ = safefile::OpenForReading(path, nullptr);
     if (fd_ >= 0 && limit > buffer->size()) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
@@ -150,7 +153,7 @@ class CDataFileUDF::SourceReader {
 };
 
 CDataFileUDF::CDataFileUDF()
-    : resourceFolder_(GetProgramDir() + "Tamsin/"), metaBuffer_(kReadAhead), dataBuffer_(kReadAhead) {}
+    : resourceFolder_(GetProgramDir() + "Tamsin/") {}
 
 CDataFileUDF::~CDataFileUDF() {
   ResetServing();

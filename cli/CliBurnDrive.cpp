@@ -69,9 +69,15 @@ int OpenBurnDrive(const std::string& spec, const std::string& medium, bool sever
     return index;
   }
   // Drives of the device library: a virtual recorder takes the first free
-  // index from 3 (as in the device list), a remote drive 26.
+  // index from 3 (as in the device list), a remote drive the first from 26,
+  // so that several remote drives burn side by side instead of the last
+  // taking the place of the others.
   const bool remote = spec.rfind("iscsi://", 0) == 0;
-  int index = remote ? 26 : FirstFreeRecorderIndex(3);
+  const int index = FirstFreeRecorderIndex(remote ? 26 : 3);
+  if (index < 0) {
+    CliFail(result::kNoSuchDrive, spec + ": no place left for another drive");
+    return -1;
+  }
   std::string error;
   std::unique_ptr<CDevCmdRW> dev = DevDeque::OpenDrive(NormalizeDriveName(spec), index, &error);
   if (!dev) {

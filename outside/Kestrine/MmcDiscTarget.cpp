@@ -267,9 +267,16 @@ std::vector<uint8_t> MmcDiscTarget::Page05() const {
 
 std::vector<uint16_t> MmcDiscTarget::WriteSpeeds() const {
   int p = model_.profile;
-  if (medium::IsBd(p)) return {53940, 35960, 26970, 17980, 8990};
-  if (medium::IsDvd(p)) return {22160, 16620, 11080, 8310, 5540, 3324, 1385};
-  return {8448, 7040, 5632, 4224, 2816, 1408, 704};
+  std::vector<uint16_t> all = medium::IsBd(p)    ? std::vector<uint16_t>{53940, 35960, 26970, 17980, 8990}
+                              : medium::IsDvd(p) ? std::vector<uint16_t>{22160, 16620, 11080, 8310, 5540, 3324, 1385}
+                                                 : std::vector<uint16_t>{8448, 7040, 5632, 4224, 2816, 1408, 704};
+  // A paced recorder offers no speed beyond its pace, and its pace itself.
+  const uint32_t pace = PacedWriteSpeed();
+  if (pace == 0) return all;
+  std::vector<uint16_t> speeds = {uint16_t(std::min<uint32_t>(pace, 0xFFFE))};
+  for (uint16_t s : all)
+    if (s < speeds.front()) speeds.push_back(s);
+  return speeds;
 }
 
 std::vector<uint8_t> MmcDiscTarget::Page2A() const {
@@ -987,23 +994,25 @@ bool MmcDiscTarget::StoreSectors(ScsiCommand& c, DiscTrack& t, int32_t lba, uint
     Fail(c, {3, 0x0C, 0});  // write error
     return false;
   }
-  uint8_t raw[kRawSectorSize];
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* in = c.data + size_t(i) * block;
-    int32_t at = lba + int32_t(i);
-    bool ok;
-    {
-      if (block == kRawSectorSize) std::memcpy(raw, in, kRawSectorSize);
-      else if (block == 2332) cdsector::EncodeMode2Mixed(at, in, raw);
+  // Encoded as a whole and stored in one go: a store call per sector would
+  // cost a system call per 2 KiB.
+  const uint8_t* run = c.data;
+  if (block != kRawSectorSize) {
+    if (rawRun_.size() < size_t(count) * kRawSectorSize) rawRun_.resize(size_t(count) * kRawSectorSize);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* in = c.data + size_t(i) * block;
+      uint8_t* raw = rawRun_.data() + size_t(i) * kRawSectorSize;
+      const int32_t at = lba + int32_t(i);
+      if (block == 2332) cdsector::EncodeMode2Mixed(at, in, raw);
       else if (block == kMode2Size) cdsector::Encode(at, Mode::Mode2Formless, in, raw);
       else if (block == kForm2Size) cdsector::Encode(at, Mode::Mode2Form2, in, raw);
       else cdsector::Encode(at, t.mode == Mode::Mode1 ? Mode::Mode1 : Mode::Mode2Form1, in, raw);
-      ok = WriteStored(at, raw, kRawSectorSize);
     }
-    if (!ok) {
-      Fail(c, {3, 0x0C, 0});  // write error
-      return false;
-    }
+    run = rawRun_.data();
+  }
+  if (!WriteStoredRawRun(lba, run, count)) {
+    Fail(c, {3, 0x0C, 0});  // write error
+    return false;
   }
   return true;
 }

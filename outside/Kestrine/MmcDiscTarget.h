@@ -88,6 +88,13 @@ class MmcDiscTarget : public ScsiTransport {
       if (!WriteStored(lba + int32_t(i), buf + size_t(i) * 2048, 2048)) return false;
     return true;
   }
+  // `count` consecutive raw (2352-byte) CD sectors; stores may do it in one
+  // go.
+  virtual bool WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (!WriteStored(lba + int32_t(i), raw + size_t(i) * 2352, 2352)) return false;
+    return true;
+  }
   // `count` consecutive sectors stored as 2048 bytes of user data each, in
   // one go. False when the store cannot give all of them that way (raw
   // sectors, a hole, a short file); they are then read one by one, so a run
@@ -117,6 +124,9 @@ class MmcDiscTarget : public ScsiTransport {
   // The write speed the host asked for (SET CD SPEED), in kB/s; 0xFFFF: the
   // fastest the drive can.
   uint16_t HostWriteSpeed() const { return writeSpeed_; }
+  // The speed the recorder writes at whatever it is asked, in kB/s; 0: as
+  // fast as each speed it lists. The speeds it offers stop there.
+  virtual uint32_t PacedWriteSpeed() const { return 0; }
 
   DiscModel model_;
 
@@ -169,6 +179,8 @@ class MmcDiscTarget : public ScsiTransport {
   std::vector<uint8_t> Page05() const;
   std::vector<uint8_t> Page2A() const;
   std::vector<uint16_t> WriteSpeeds() const;
+  // The raw sectors of the CD write being stored, kept between writes.
+  std::vector<uint8_t> rawRun_;
   std::vector<uint8_t> TrackInfo(const DiscTrack* t, bool invisible) const;
   DiscTrack* OpenTrack();
   int LastTrackNumber() const;

@@ -407,6 +407,17 @@ bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t c
   return true;
 }
 
+bool VirtualRecorder::WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) {
+  if (SlotSize() != 2352) return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);
+  if (lba < 0 || sectorFd_ < 0) return false;
+  const VirtualFaults& f = faults_;
+  if (f.corruptAt > 0 && f.corruptAt - f.corruptSeen <= int64_t(count))
+    return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);  // sector by sector, one of them spoiled
+  if (f.corruptAt > 0) faults_.corruptSeen += count;
+  dirty_ = true;
+  return safefile::PwriteAll(sectorFd_, raw, size_t(count) * 2352, off_t(lba) * 2352);
+}
+
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
 
 void VirtualRecorder::StoreErased() {
@@ -522,6 +533,14 @@ void VirtualRecorder::SetPace() {
   const uint64_t asked = uint64_t(HostWriteSpeed()) * 1000;
   if (rate > 0 && HostWriteSpeed() != 0xFFFF && asked > 0 && asked < rate) rate = asked;
   if (pacer_.Rate() != rate) pacer_.SetRate(rate);
+}
+
+// In the units the speed lists use: 1x is 176 kB/s on CD, 1,385 on DVD and
+// 4,495 on BD.
+uint32_t VirtualRecorder::PacedWriteSpeed() const {
+  const int p = model_.profile;
+  const uint32_t one = medium::IsBd(p) ? 4495 : medium::IsDvd(p) ? 1385 : 176;
+  return uint32_t(std::max(0, faults_.speed)) * one;
 }
 
 bool VirtualRecorder::PaceWrite(ScsiCommand& c) {

@@ -113,6 +113,7 @@ class VirtualRecorder : public MmcDiscTarget {
   bool ReadWholeRun(int32_t lba, uint8_t* out, uint32_t count) override;
   bool WriteStored(int32_t lba, const uint8_t* buf, int size) override;
   bool WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) override;
+  bool WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) override;
   bool FlushStore() override;
   void ModelChanged() override;
   bool Intercept(ScsiCommand& cmd) override;
@@ -141,6 +142,7 @@ class VirtualRecorder : public MmcDiscTarget {
   // underrun that spoiled the track).
   bool PaceWrite(ScsiCommand& c);
   void SetPace();
+  uint32_t PacedWriteSpeed() const override;
   // Hands every 2048-byte sector of [start, start + count) that the sector
   // file holds to `put`; false as soon as `put` fails.
   bool ExportStoredRuns(int32_t start, int32_t count, const std::function<bool(int32_t, const uint8_t*)>& put);

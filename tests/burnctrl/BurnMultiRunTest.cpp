@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <map>
 #include <thread>
 
@@ -362,4 +364,107 @@ TEST(BurnMultiRun, TheWaitForTheNextDiscTakesABlankDiscNotTheWrittenOne) {
   }));
   EXPECT_EQ(pauses, 3);
   EXPECT_GE(drive->looks, before + 3) << "every pause follows a look at the drive";
+}
+
+// The recorder whose source feeds the others fails while another is in its
+// round: that one reads on from its own source, whose layout it makes only
+// now, and its disc is still the project.
+TEST(BurnMultiRun, WhenTheFeedingRecorderFailsAnotherReadsOnFromItsOwnLayout) {
+  ScratchFolder dir;
+  std::vector<uint8_t> big = PatternBytes(3 << 20, 44);
+  StagedProject project({WriteBytes(dir, "src/p.bin", big)});
+  const int feeding = kFirstIndex, other = kFirstIndex + 1;
+  auto first = std::make_shared<FaultyRecorder>(dir / "feeding.iso", medium::kCdR, 0, feeding);
+  auto second = std::make_shared<FaultyRecorder>(dir / "other.iso", medium::kCdR, 0, other);
+  ASSERT_TRUE(first->CreateBlank());
+  ASSERT_TRUE(second->CreateBlank());
+  // The first joins the shared reading alone and stands at its third write;
+  // the second joins then, and at its first write lets the first fail and
+  // waits until its burn is over: the next chunk is the second's to read.
+  first->GateWrite(3);
+  first->failAt = 3;
+  first->failTimes = 1000;
+  std::mutex lock;
+  std::condition_variable ended;
+  bool firstOver = false;
+  second->onWrite = [&](int n) {
+    if (n != 1) return;
+    first->OpenGate();
+    std::unique_lock<std::mutex> hold(lock);
+    ended.wait(hold, [&] { return firstOver; });
+  };
+  ListedDrive<FaultyRecorder> a(first), b(second);
+
+  BurnMultiRun::Hooks hooks;
+  hooks.checkDisc = [&](int d) {
+    if (d == other) first->WaitAtGate();
+    return int(result::kSuccess);
+  };
+  // Neither waits for the other once its burn is over, however it ended.
+  hooks.reset = [&](int d) {
+    (d == feeding ? first : second)->GiveUpGate();
+    first->OpenGate();
+    ResetBurn(d);
+    if (d != feeding) return;
+    std::lock_guard<std::mutex> hold(lock);
+    firstOver = true;
+    ended.notify_all();
+  };
+  BurnMultiRun run({feeding, other}, 1, [&](int d) { return WriteCd(d, project.root(), "TAKEOVER", 0, false, false, false); },
+                   hooks);
+  ASSERT_EQ(run.Start(), result::kSuccess);
+  run.Wait();
+  for (const MultiRow& r : run.Rows()) {
+    if (r.drive == feeding)
+      EXPECT_EQ(r.result, result::kWriteFailed);
+    else
+      EXPECT_EQ(r.result, result::kSuccess) << r.error;
+  }
+  // The second read the track from its own source, from the start again
+  // (the chunk the first had read for both): more sectors read than handed.
+  EXPECT_GT(run.Reader().SectorsRead(), run.Reader().SectorsHanded());
+  int st = 0;
+  EXPECT_EQ(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "other.iso", &st), std::string(big.begin(), big.end()));
+  EXPECT_EQ(st, 0);
+}
+
+// Recorders whose projects differ (a session imported from each disc) but
+// come out as long, from the same start: neither is handed the other's
+// bytes.
+TEST(BurnMultiRun, RecordersWithProjectsOfTheirOwnAreNotFedEachOthersBytes) {
+  ScratchFolder dir;
+  const std::vector<uint8_t> mine = PatternBytes(1 << 20, 45), theirs = PatternBytes(1 << 20, 46);
+  StagedProject one({WriteBytes(dir, "one/p.bin", mine)}), two({WriteBytes(dir, "two/p.bin", theirs)});
+  const int feeding = kFirstIndex, other = kFirstIndex + 1;
+  auto first = std::make_shared<FaultyRecorder>(dir / "first.iso", medium::kCdR, 0, feeding);
+  auto second = std::make_shared<FaultyRecorder>(dir / "second.iso", medium::kCdR, 0, other);
+  ASSERT_TRUE(first->CreateBlank());
+  ASSERT_TRUE(second->CreateBlank());
+  // The second begins while the first has its track's start in hand.
+  first->GateWrite(2);
+  second->onWrite = [&](int n) {
+    if (n == 1) first->OpenGate();
+  };
+  ListedDrive<FaultyRecorder> a(first), b(second);
+  BurnMultiRun::Hooks hooks;
+  hooks.checkDisc = [&](int d) {
+    if (d == other) first->WaitAtGate();
+    return int(result::kSuccess);
+  };
+  hooks.reset = [&](int d) {
+    (d == feeding ? first : second)->GiveUpGate();
+    first->OpenGate();
+    ResetBurn(d);
+  };
+  BurnMultiRun run({feeding, other}, 1,
+                   [&](int d) { return WriteCd(d, (d == feeding ? one : two).root(), "OWN", 0, false, false, false); },
+                   hooks);
+  ASSERT_EQ(run.Start(), result::kSuccess);
+  run.Wait();
+  ASSERT_EQ(run.Result(), result::kSuccess);
+  int st = 0;
+  EXPECT_TRUE(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "first.iso", &st) == std::string(mine.begin(), mine.end()));
+  EXPECT_TRUE(RunTool("isoinfo -J -x '/p.bin;1' -i " + dir / "second.iso", &st) ==
+              std::string(theirs.begin(), theirs.end()))
+      << "the second disc holds its own project";
 }

@@ -52,6 +52,18 @@ TEST(RecorderCommands, DrivesAreFoundByIndexAndLabel) {
   EXPECT_EQ(GetDriveStatus(-1).item, "");
 }
 
+// Remote drives are numbered from 26 on, each its own: a second one must not
+// take the place of the first.
+TEST(RecorderCommands, RemoteDrivesTakeFreeIndexesOfTheirOwn) {
+  ScratchFolder dir;
+  EXPECT_EQ(FirstFreeRecorderIndex(26), 26);
+  ListedVirtualRecorder first(dir, "dvd+r", 26);
+  EXPECT_EQ(FirstFreeRecorderIndex(26), 27);
+  const int local = FirstFreeRecorderIndex(3);
+  EXPECT_GE(local, 3);
+  EXPECT_LT(local, 26) << "local drives stay below the remote ones";
+}
+
 TEST(RecorderCommands, DiscInfoTellsBlankWritableAndFreeSpace) {
   ScratchFolder dir;
   ListedDrive<FaultyRecorder> d(NewDisc(dir, rec::kDvdPlusR));

@@ -115,6 +115,29 @@ TEST_F(VirtualCli, FreeSpaceOfAnOverwritableDiscLeavesOutWhatItsUdfVolumeUses) {
   EXPECT_GT(freeBytes, capacity - uint64_t(sectors + 64) * 2048) << "only the volume's blocks are taken";
 }
 
+// The write speeds a paced recorder offers end at its pace: a drive paced at
+// 8x does not list 16x as a speed it keeps.
+TEST_F(VirtualCli, TheSpeedsOfferedFollowThePace) {
+  std::string out;
+  const std::string disc = dir_ / "offers.vdisc", drive = " --drive virtual:" + disc;
+  auto speeds = [&] {
+    EXPECT_EQ(0, RunCli("disc-info" + drive, &out)) << out;
+    const size_t at = out.find("maximum write ");
+    return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at);
+  };
+  ASSERT_EQ(0, RunCli("virtual create --media dvd+r --speed 8x " + disc, &out)) << out;
+  EXPECT_EQ("maximum write 11080, lowest write 1385, second-highest write 8310", speeds());
+  // A pace between the listed speeds is offered as it is.
+  ASSERT_EQ(0, RunCli("virtual fault" + drive + " --speed 10", &out)) << out;
+  EXPECT_EQ("maximum write 13850, lowest write 1385, second-highest write 11080", speeds());
+  ASSERT_EQ(0, RunCli("virtual fault" + drive + " --speed max", &out)) << out;
+  EXPECT_EQ("maximum write 22160, lowest write 1385, second-highest write 16620", speeds());
+  const std::string cd = dir_ / "offers-cd.vdisc";
+  ASSERT_EQ(0, RunCli("virtual create --media cd-r --speed 4x " + cd, &out)) << out;
+  ASSERT_EQ(0, RunCli("disc-info --drive virtual:" + cd, &out)) << out;
+  EXPECT_NE(std::string::npos, out.find("maximum write 704, lowest write 176")) << out;
+}
+
 TEST_F(VirtualCli, TheSpeedIsSetAtCreationChangedByTheFaultSwitchAndKeptByClear) {
   std::string out;
   const std::string disc = dir_ / "paced.vdisc";
