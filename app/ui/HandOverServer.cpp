@@ -82,20 +82,35 @@ void HandOverServer::OnConnection() {
     auto busy = std::make_shared<bool>(false);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     QPointer<QLocalSocket> guard(socket);
-    connect(socket, &QLocalSocket::readyRead, this, [this, guard, buffer, busy] {
+    auto serve = [this, guard, buffer, busy] {
       if (!guard) return;
       // Held here: the connection may go while a handler runs.
       std::shared_ptr<std::string> pending = buffer;
       std::shared_ptr<bool> running = busy;
-      QByteArray bytes = guard->readAll();
-      pending->append(bytes.constData(), size_t(bytes.size()));
       // An addition may wait in an event loop of its own, where more paths
-      // arrive: the running call takes them after its own, in order.
+      // arrive: the running call takes them after its own, in order. Qt does
+      // not announce bytes that arrive on a socket while its readyRead is
+      // being served, so the socket is read again after every pass instead
+      // of waiting for a signal that would never come (the sender waits for
+      // its replies meanwhile).
+      auto readMore = [&] {
+        const QByteArray bytes = guard->readAll();
+        pending->append(bytes.constData(), size_t(bytes.size()));
+      };
+      readMore();
       if (*running) return;
       *running = true;
-      while (guard && TakeMessages(guard, pending.get())) {
+      for (;;) {
+        const bool took = TakeMessages(guard, pending.get());
+        if (!guard) break;
+        if (!took && guard->bytesAvailable() == 0) break;
+        readMore();
       }
       *running = false;
-    });
+    };
+    connect(socket, &QLocalSocket::readyRead, this, serve);
+    // Bytes that came with the connection may be read in already, and would
+    // be announced by no signal of their own.
+    if (socket->bytesAvailable() > 0) serve();
   }
 }
