@@ -393,29 +393,30 @@ bool VirtualRecorder::WriteStored(int32_t lba, const uint8_t* buf, int size) {
   return safefile::PwriteAll(sectorFd_, buf, size_t(size), off_t(lba) * size);
 }
 
-bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
-  if (SlotSize() != 2048) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
+bool VirtualRecorder::SpoilsWithin(uint32_t count) const {
+  return faults_.corruptAt > 0 && faults_.corruptAt - faults_.corruptSeen <= int64_t(count);
+}
+
+bool VirtualRecorder::StoreSlots(int32_t lba, const uint8_t* data, uint32_t count) {
   if (lba < 0 || sectorFd_ < 0) return false;
-  const VirtualFaults& f = faults_;
-  if (f.corruptAt > 0 && f.corruptAt - f.corruptSeen <= int64_t(count))
-    return MmcDiscTarget::WriteStoredRun(lba, buf, count);  // sector by sector, one of them spoiled
-  if (f.corruptAt > 0) faults_.corruptSeen += count;
+  if (faults_.corruptAt > 0) faults_.corruptSeen += count;
   dirty_ = true;
-  size_t bytes = size_t(count) * 2048;
-  if (!safefile::PwriteAll(sectorFd_, buf, bytes, off_t(lba) * 2048)) return false;
-  safefile::StartWriteback(sectorFd_, off_t(lba) * 2048, bytes);
+  const size_t slot = size_t(SlotSize()), bytes = size_t(count) * slot;
+  if (!safefile::PwriteAll(sectorFd_, data, bytes, off_t(lba) * off_t(slot))) return false;
+  safefile::StartWriteback(sectorFd_, off_t(lba) * off_t(slot), bytes);
   return true;
 }
 
+// A run with a spoiled write due inside it goes sector by sector, so that
+// exactly that sector is spoiled.
+bool VirtualRecorder::WriteStoredRun(int32_t lba, const uint8_t* buf, uint32_t count) {
+  if (SlotSize() != 2048 || SpoilsWithin(count)) return MmcDiscTarget::WriteStoredRun(lba, buf, count);
+  return StoreSlots(lba, buf, count);
+}
+
 bool VirtualRecorder::WriteStoredRawRun(int32_t lba, const uint8_t* raw, uint32_t count) {
-  if (SlotSize() != 2352) return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);
-  if (lba < 0 || sectorFd_ < 0) return false;
-  const VirtualFaults& f = faults_;
-  if (f.corruptAt > 0 && f.corruptAt - f.corruptSeen <= int64_t(count))
-    return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);  // sector by sector, one of them spoiled
-  if (f.corruptAt > 0) faults_.corruptSeen += count;
-  dirty_ = true;
-  return safefile::PwriteAll(sectorFd_, raw, size_t(count) * 2352, off_t(lba) * 2352);
+  if (SlotSize() != 2352 || SpoilsWithin(count)) return MmcDiscTarget::WriteStoredRawRun(lba, raw, count);
+  return StoreSlots(lba, raw, count);
 }
 
 bool VirtualRecorder::FlushStore() { return sectorFd_ < 0 || fdatasync(sectorFd_) == 0; }
@@ -744,7 +745,6 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
   // The image is read and the disc written a piece at a time: one read and
   // one write for many sectors, the disk starting on each as it is done.
   constexpr int64_t kPieceSectors = 256;
-  const int slot = cd ? 2352 : 2048;
   std::vector<uint8_t> user(size_t(kPieceSectors) * 2048), raw(cd ? size_t(kPieceSectors) * 2352 : 0);
   for (int64_t first = 0; first < sectors; first += kPieceSectors) {
     const int64_t n = std::min(kPieceSectors, sectors - first);
@@ -762,14 +762,11 @@ bool VirtualRecorder::CreatePressedData(const std::string& statePath, const std:
         cdsector::Encode(int32_t(first + i), Mode::Mode1, user.data() + i * 2048, raw.data() + i * 2352);
       out = raw.data();
     }
-    const size_t bytes = size_t(n) * size_t(slot);
-    if (!safefile::PwriteAll(r.sectorFd_, out, bytes, off_t(first) * slot)) {
+    if (!r.StoreSlots(int32_t(first), out, uint32_t(n))) {
       ::close(in);
       return disc.Fail(statePath, error);
     }
-    safefile::StartWriteback(r.sectorFd_, off_t(first) * slot, bytes);
   }
-  r.dirty_ = true;
   ::close(in);
   return disc.Finish(r.Save() && r.FlushStore(), error);
 }

@@ -134,6 +134,10 @@ class VirtualRecorder : public MmcDiscTarget {
   // Counts a stored sector against the corrupt-write fault; true when this
   // is the one to spoil.
   bool SpoilsNextSector();
+  // True when the spoiled write of a fault falls within the next `count`.
+  bool SpoilsWithin(uint32_t count) const;
+  // `count` whole slots of the sector file in one write.
+  bool StoreSlots(int32_t lba, const uint8_t* data, uint32_t count);
   static void PaceRead(int32_t lba, uint32_t count, bool slow);
   // Paces a read and fails it when it touches an unreadable range (true:
   // answered).
